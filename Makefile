@@ -1,0 +1,36 @@
+# Kardivelle: `make demo` and `make test` do all set-up on a fresh Debian machine.
+BUILD   := build
+JOBS    ?= 2
+PREFIX  := $(BUILD)/windows/wineprefix
+MAC_DIR := $(BUILD)/macos
+WIN_DIR := $(BUILD)/windows
+
+.PHONY: all setup build build-macos build-windows wineprefix test test-macos test-windows test-asan demo package clean
+
+all: build
+
+setup:
+	@bash tools/setup.sh
+
+build: setup build-macos build-windows wineprefix
+
+build-macos:
+	@cmake -S . -B $(MAC_DIR) -DKV_PLATFORM=macos -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(MAC_DIR) -j $(JOBS)
+
+build-windows:
+	@cmake -S . -B $(WIN_DIR) -DKV_PLATFORM=windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake >/dev/null
+	@cmake --build $(WIN_DIR) -j $(JOBS)
+
+wineprefix: build-windows
+	@bash tools/wineprefix.sh $(PREFIX) $(WIN_DIR)/sane.ds
+
+test: build
+	@bash tools/run-tests.sh
+
+demo: build
+	@bash tools/demo.sh
+
+clean:
+	rm -rf $(BUILD) dist

@@ -1,0 +1,10 @@
+// Transfers the one image a source announced with MSG_XFERREADY and ends that transfer.
+#pragma once
+#include "entry/twain_globals.h"
+
+// fileFormat 1 or 2: native transfer into *imageSlot (which must be empty). Any other code:
+// the source writes filePath in that format and *imageSlot ends null. 0 or a result code.
+int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot);
+
+// Whether a file format code is carried out as a native transfer.
+constexpr bool IsNativeFormat(TW_UINT16 format) { return format == TWFF_PICT || format == TWFF_BMP; }

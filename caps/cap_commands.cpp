@@ -1,0 +1,56 @@
+#include "caps/cap_commands.h"
+
+#include <cstring>
+
+#include "caps/cap_table.h"
+#include "caps/read_caps.h"
+#include "caps/write_caps.h"
+#include "host/host_kit.h"
+#include "twain/connection.h"
+
+namespace {
+
+constexpr int16_t kCapNameRead = 31;  // characters of a name parameter that are compared
+constexpr int16_t kResultUnknownCap = 9;
+
+// The identifier named by name field `field`: a word of the table, or a decimal number.
+// 0 when neither gives one.
+TW_UINT16 PairCapId(TwainGlobals* g, int16_t field) {
+  char name[kCapNameRead + 1];
+  std::memset(name, 0, sizeof name);
+  GetFldVal(field, kValueCText, kCapNameRead, name, g->hostParams);
+  name[kCapNameRead] = 0;
+  if (name[0] >= '0' && name[0] <= '9') return static_cast<TW_UINT16>(GetFldInt(field, g->hostParams));
+  return GetCapNum(g, name);
+}
+
+// Opens manager and source, then hands each pair to `handle` until one fails.
+template <typename Handle>
+int16_t ForEachPair(TwainGlobals* g, Handle handle) {
+  int16_t pairCount = static_cast<int16_t>(GetFldInt(kFieldParamCount, g->hostParams) >> 1);
+  int16_t result = DoOpenDSM(g);
+  if (result != 0) return result;
+  result = DoOpenDS(g);
+  if (result != 0) return result;
+  for (int16_t i = 0; i < pairCount && result == 0; ++i) {
+    int16_t nameField = static_cast<int16_t>(kFieldFirstParam + 2 * i);
+    TW_UINT16 capId = PairCapId(g, nameField);
+    if (capId == 0) return kResultUnknownCap;
+    result = handle(capId, static_cast<int16_t>(nameField + 1));
+  }
+  return result;
+}
+
+}  // namespace
+
+int16_t DoGetSourceCap(TwainGlobals* g, int listMode) {
+  uint8_t mode = listMode != 0 ? 1 : 0;
+  return ForEachPair(g, [&](TW_UINT16 capId, int16_t valueField) {
+    if (capId == CAP_SUPPORTEDCAPS) mode = 1;
+    return GetCap(g, capId, valueField, mode, 0);
+  });
+}
+
+int16_t DoSetSourceCap(TwainGlobals* g) {
+  return ForEachPair(g, [&](TW_UINT16 capId, int16_t valueField) { return SetCap(g, capId, valueField); });
+}

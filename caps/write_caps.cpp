@@ -1,0 +1,192 @@
+// The rewritten value always stays inside the container that the source returned. A value
+// that does not fit is handled so:
+//  - a string is cut to the room left from Item to the container's end (terminator or
+//    length byte included); with no room at all nothing is sent;
+//  - an integer, FIX32 or frame whose Item slot runs past the end, or a range too short for
+//    its CurrentValue, is not sent: the result is 0, as for the shapes that are never set;
+//  - SetCapInt sends nothing for an item type that is not an integer (result 0).
+#include "caps/write_caps.h"
+
+#include <cstring>
+
+#include "caps/container_view.h"
+#include "caps/conversions.h"
+#include "host/host_kit.h"
+#include "twain/connection.h"
+#include "twain/dsm.h"
+
+namespace {
+
+const tw::ContainerOffsets& kOff = tw::kContainers;
+
+bool IsIntegerOrBool(TW_UINT16 t) { return t <= TWTY_UINT32 || t == TWTY_BOOL; }
+bool IsString(TW_UINT16 t) { return t >= TWTY_STR32 && t <= TWTY_STR255; }
+
+// Characters that a string item of this type may take from the host: 31, 63, 127 or 255.
+int16_t StringLimit(TW_UINT16 t) {
+  switch (t) {
+    case TWTY_STR32:
+      return 31;
+    case TWTY_STR64:
+      return 63;
+    case TWTY_STR128:
+      return 127;
+    default:
+      return 255;
+  }
+}
+
+uint32_t Fix32Bits(TW_FIX32 f) {
+  uint32_t bits;
+  std::memcpy(&bits, &f, sizeof bits);
+  return bits;
+}
+TW_FIX32 Fix32FromBits(uint32_t bits) {
+  TW_FIX32 f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+// FIX32 order: Whole signed first, then Frac unsigned.
+int32_t Fix32Key(TW_FIX32 f) { return static_cast<int32_t>(f.Whole) * 65536 + f.Frac; }
+
+TW_FIX32 FieldFix32(TwainGlobals* g, int16_t field) {
+  HostFloat value = 0;
+  GetFldVal(field, kValueNumber, 0, &value, g->hostParams);
+  return FloatToFIX32(ToSingle(value));
+}
+
+// Puts the host field's value at the Item position of a one-value. False: nothing to send.
+bool WriteItem(TwainGlobals* g, ContainerView& c, TW_UINT16 type, int16_t field) {
+  const size_t at = kOff.oneValueItem;
+  if (IsIntegerOrBool(type)) {
+    if (!c.Fits(at, 4)) return false;
+    return c.Write32(at, static_cast<uint32_t>(GetFldLong(field, g->hostParams)));
+  }
+  if (type == TWTY_FIX32) {
+    if (!c.Fits(at, 4)) return false;
+    return c.Write32(at, Fix32Bits(FieldFix32(g, field)));
+  }
+  char text[kFieldTextMax + 1] = "";
+  if (IsString(type)) {
+    int16_t limit = StringLimit(type);
+    GetFldVal(field, kValueCText, limit, text, g->hostParams);
+    text[limit] = 0;
+    return capstr::Encode(c.base + (at < c.size ? at : c.size), c.Available(at), text, limit);
+  }
+  if (!c.Fits(at, sizeof(TW_FRAME))) return false;
+  GetFldVal(field, kValueCText, static_cast<int16_t>(kFieldTextMax), text, g->hostParams);
+  text[kFieldTextMax] = 0;
+  TW_FRAME frame;
+  UnstringFrame(g, &frame, text, field);
+  return c.WriteBytes(at, &frame, sizeof frame);
+}
+
+// Clamps the host field's value into the range and puts it at CurrentValue and Item.
+// False: this range is not set.
+bool WriteRange(TwainGlobals* g, ContainerView& c, TW_UINT16 type, int16_t field) {
+  uint32_t minValue, maxValue;
+  if (!c.Read32(kOff.rangeMin, &minValue) || !c.Read32(kOff.rangeMax, &maxValue) ||
+      !c.Fits(kOff.rangeCurrent, 4))
+    return false;
+  uint32_t current;
+  if (IsIntegerOrBool(type)) {
+    current = static_cast<uint32_t>(GetFldLong(field, g->hostParams));
+    if (current > maxValue)  // unsigned on purpose, whatever the item type
+      current = maxValue;
+    else if (current < minValue)
+      current = minValue;
+  } else if (type == TWTY_FIX32) {
+    TW_FIX32 value = FieldFix32(g, field);
+    if (Fix32Key(value) > Fix32Key(Fix32FromBits(maxValue))) value = Fix32FromBits(maxValue);
+    if (Fix32Key(value) < Fix32Key(Fix32FromBits(minValue))) value = Fix32FromBits(minValue);
+    current = Fix32Bits(value);
+  } else {
+    return false;
+  }
+  c.Write32(kOff.rangeCurrent, current);
+  c.Write32(kOff.oneValueItem, current);
+  return true;
+}
+
+ContainerView Lock(TW_HANDLE h) {
+  ContainerView c;
+  c.base = static_cast<uint8_t*>(LockXPHandle(h));
+  c.size = c.base != nullptr ? GetXPHandleSize(h) : 0;
+  return c;
+}
+
+// MSG_GET of the capability; 0 and a container on success.
+int16_t GetForSet(TwainGlobals* g, TW_CAPABILITY* cap, TW_UINT16 capId) {
+  *cap = TW_CAPABILITY{};
+  cap->Cap = capId;
+  cap->ConType = TWON_DONTCARE16;
+  cap->hContainer = nullptr;
+  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_GET, cap);
+  if (rc != TWRC_SUCCESS) return xlateErr(g, &g->sourceIdentity, rc);
+  return 0;
+}
+
+int16_t SendAndRelease(TwainGlobals* g, TW_CAPABILITY* cap) {
+  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_SET, cap);
+  DisposeXPHandle(cap->hContainer);
+  return rc == TWRC_SUCCESS ? 0 : xlateErr(g, &g->sourceIdentity, rc);
+}
+
+}  // namespace
+
+int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
+  TW_CAPABILITY cap;
+  int16_t result = GetForSet(g, &cap, capId);
+  if (result != 0 || cap.hContainer == nullptr) return result;
+  TW_HANDLE h = cap.hContainer;
+
+  bool send = false;
+  switch (cap.ConType) {
+    case TWON_ONEVALUE:
+    case TWON_ENUMERATION:
+    case TWON_RANGE: {
+      bool isRange = cap.ConType == TWON_RANGE;
+      cap.ConType = TWON_ONEVALUE;
+      ContainerView c = Lock(h);
+      TW_UINT16 type;
+      if (c.Read16(0, &type))
+        send = isRange ? WriteRange(g, c, type, valueField) : WriteItem(g, c, type, valueField);
+      UnlockXPHandle(h);
+      break;
+    }
+    case TWON_ARRAY:
+      LockXPHandle(h);
+      UnlockXPHandle(h);
+      break;
+    default:
+      break;
+  }
+  if (!send) {
+    DisposeXPHandle(h);
+    return 0;
+  }
+  return SendAndRelease(g, &cap);
+}
+
+int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
+  TW_CAPABILITY cap;
+  int16_t result = GetForSet(g, &cap, capId);
+  if (result != 0 || cap.hContainer == nullptr) return result;
+  TW_HANDLE h = cap.hContainer;
+  if (cap.ConType != TWON_ONEVALUE && cap.ConType != TWON_ENUMERATION) {
+    DisposeXPHandle(h);
+    return 0;
+  }
+  cap.ConType = TWON_ONEVALUE;
+  ContainerView c = Lock(h);
+  TW_UINT16 type;
+  // Only an integer item is set; anything else would send the enumeration's NumItems.
+  bool send = c.Read16(0, &type) && IsIntegerOrBool(type) &&
+              c.Write32(kOff.oneValueItem, static_cast<uint32_t>(value));
+  UnlockXPHandle(h);
+  if (!send) {
+    DisposeXPHandle(h);
+    return 0;
+  }
+  return SendAndRelease(g, &cap);
+}

@@ -1,0 +1,9 @@
+// Setting a capability of the open source: the container of MSG_GET is rewritten in place
+// into one TW_ONEVALUE and sent back with MSG_SET.
+#pragma once
+#include "entry/twain_globals.h"
+
+// The new value comes from host field `valueField`, converted to the source's item type.
+int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField);
+// Sets an integer capability to `value`.
+int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value);

@@ -1,0 +1,27 @@
+# The extension: its logic as one static library per build (kardivelle_core), which the
+# tests link directly, and the shipped artefact around it (the DLL or the bundle).
+file(GLOB KV_CORE_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/entry/*.cpp ${CMAKE_SOURCE_DIR}/host/*.cpp ${CMAKE_SOURCE_DIR}/twain/*.cpp
+  ${CMAKE_SOURCE_DIR}/caps/*.cpp ${CMAKE_SOURCE_DIR}/acquire/*.cpp
+  ${CMAKE_SOURCE_DIR}/platform/${KV_PLATFORM}/*.cpp)
+list(FILTER KV_CORE_SOURCES EXCLUDE REGEX ".*/export_[^/]*\\.cpp$")
+add_library(kardivelle_core STATIC ${KV_CORE_SOURCES})
+if(KV_MACOS)
+  target_compile_options(kardivelle_core PRIVATE -fvisibility=hidden)
+  target_link_libraries(kardivelle_core PUBLIC kv_carbon kv_twainframework)
+  add_library(Kardivelle SHARED ${CMAKE_SOURCE_DIR}/platform/macos/export_main.cpp)
+  target_link_libraries(Kardivelle PRIVATE kardivelle_core)
+  set_target_properties(Kardivelle PROPERTIES PREFIX "" SUFFIX ""
+    LIBRARY_OUTPUT_DIRECTORY ${KV_OUT}/Kardivelle.bundle/Contents/MacOS
+    BUILD_RPATH "\$ORIGIN/../../../lib" INSTALL_RPATH "\$ORIGIN/../../../lib")
+else()
+  target_link_libraries(kardivelle_core PUBLIC user32 gdi32 kernel32)
+  add_library(Kardivelle SHARED ${CMAKE_SOURCE_DIR}/platform/windows/export_entry.cpp
+    ${CMAKE_SOURCE_DIR}/platform/windows/Kardivelle.def)
+  target_link_libraries(Kardivelle PRIVATE kardivelle_core)
+  if(TARGET kv_catalogue_rc)
+    target_link_libraries(Kardivelle PRIVATE kv_catalogue_rc)
+  endif()
+  set_target_properties(Kardivelle PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${KV_OUT}
+    LIBRARY_OUTPUT_DIRECTORY ${KV_OUT})
+endif()

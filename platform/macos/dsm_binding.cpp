@@ -1,0 +1,26 @@
+// The Mac build links the TWAIN framework: its DSM_Entry is always there. The Mac has no
+// process-wide instance or window values.
+#include <Carbon/Carbon.h>
+#include <TWAIN/TWAINFramework.h>
+
+#include "platform/platform_ops.h"
+
+namespace platform {
+
+DSMENTRYPROC DsmEntry() { return &DSM_Entry; }
+bool BindDSM(TwainGlobals* g) { return g->dsmBound != 0; }
+void UnbindDSM(TwainGlobals*) {}
+bool DsmEntryResolved() { return true; }
+TW_MEMREF DsmParentData() { return nullptr; }
+void AllocationBeep() { SysBeep(2); }
+void SetHostWindow(void*) {}
+void SetCurrentInstance(TwainGlobals*) {}
+TwainGlobals* CurrentInstance() { return nullptr; }
+void ForgetInstance(TwainGlobals*) {}
+
+void GetCatalogueEntry(int16_t n, unsigned char out[256]) {
+  out[0] = 0;
+  GetIndString(out, 16543, n);
+}
+
+}  // namespace platform

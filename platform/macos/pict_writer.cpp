@@ -1,0 +1,43 @@
+// A PICT file: 512 zero bytes of header, then the picture's data, type 'PICT', creator
+// 'ttxt'. An existing file is never replaced.
+#include <Carbon/Carbon.h>
+
+#include <cstring>
+
+#include "acquire/image_platform.h"
+
+namespace {
+constexpr OSType kCreator = 0x74747874;   // 'ttxt'
+constexpr OSType kFileType = 0x50494354;  // 'PICT'
+constexpr SInt32 kHeaderBlock = 256;
+}  // namespace
+
+int16_t WritePICTfile(const uint8_t* pascalName, void* picture) {
+  OSErr err = HCreate(0, 0, pascalName, kCreator, kFileType);
+  if (err == dupFNErr) return 7;
+  if (err != noErr) return 8;
+  SInt16 ref = 0;
+  if (HOpen(0, 0, pascalName, fsWrPerm, &ref) != noErr || ref == 0) return 8;
+
+  int16_t result = 0;
+  if (SetFPos(ref, fsFromStart, 0) != noErr) result = 8;
+  static const char zeros[kHeaderBlock] = {};
+  for (int i = 0; i < 2 && result == 0; ++i) {
+    SInt32 count = kHeaderBlock;
+    if (FSWrite(ref, &count, zeros) != noErr) result = 8;
+  }
+  SInt32 size = 0;
+  if (result == 0) {
+    Handle h = static_cast<Handle>(picture);
+    SInt8 state = HGetState(h);
+    HLock(h);
+    size = static_cast<SInt32>(GetHandleSize(h));
+    SInt32 count = size;
+    if (size > 0 && FSWrite(ref, &count, *h) != noErr) result = 8;
+    HSetState(h, state);
+  }
+  if (result == 0 && SetEOF(ref, 2 * kHeaderBlock + size) != noErr) result = 8;
+  OSErr closed = FSClose(ref);
+  if (result == 0 && closed != noErr) result = closed;
+  return result;
+}

@@ -1,0 +1,23 @@
+// The Windows image pieces: the packed DIB a source delivers, the device bitmap made of it
+// for the host window's display, and the BMP file written from that bitmap.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+HWND KvHostWindow();  // platform/windows/dsm_binding.cpp
+
+// Colour-table entries of a DIB header (biClrUsed, else 2^bits below 12 bits, else 0).
+DWORD CountDIBColors(const BITMAPINFOHEADER* header);
+// The logical palette of a DIB (its colour table, or 3-3-2 for 24 bits), or null.
+HPALETTE BuildDIBPalette(const BITMAPINFOHEADER* header);
+// The colour depth class of a bitmap: planes x bits rounded up to 1, 4, 8, 16, 24 or 32.
+int ColorDepthClass(WORD planes, WORD bitsPixel);
+// A LocalAlloc block with the header GetDIBits needs for `bitmap`, or null.
+BITMAPINFO* BuildBitmapInfo(HBITMAP bitmap);
+// Writes the file; 0, 2 or 8.
+int16_t SaveBitmapFile(const char* name, BITMAPINFO* info, HBITMAP bitmap, HDC dc);
+// The size of the pieces the pixel rows are written in.
+constexpr DWORD kBmpWritePiece = 4096;
+// Test hook: every WriteFile of the BMP writer, with its byte count (null: none).
+void SetBmpWriteObserver(void (*observer)(DWORD bytes));

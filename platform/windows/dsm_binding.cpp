@@ -1,0 +1,85 @@
+// Binding Wine's or Windows' TWAIN_32.DLL at run time, and the process-wide values that all
+// instances of the Windows build share: the module handle, the host window, the current
+// instance, the DSM library and its entry.
+#include <windows.h>
+
+#include <cstring>
+
+#include "platform/platform_ops.h"
+
+namespace {
+HMODULE moduleHandle = nullptr;
+HWND hostWindow = nullptr;
+TwainGlobals* currentInstance = nullptr;
+HMODULE dsmLibrary = nullptr;
+DSMENTRYPROC dsmEntry = nullptr;
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH && moduleHandle == nullptr) {
+    moduleHandle = instance;
+    hostWindow = nullptr;
+    dsmLibrary = nullptr;
+    dsmEntry = nullptr;
+  } else if (reason == DLL_PROCESS_DETACH) {
+    moduleHandle = nullptr;
+  }
+  return TRUE;
+}
+
+namespace platform {
+
+DSMENTRYPROC DsmEntry() { return dsmEntry; }
+bool DsmEntryResolved() { return dsmEntry != nullptr; }
+
+bool BindDSM(TwainGlobals* g) {
+  // An instance still marked bound after another instance unloaded the library binds again.
+  if (g->dsmBound && dsmEntry) return true;
+  g->dsmBound = 0;
+  char path[160 + 16];
+  UINT n = GetWindowsDirectoryA(path, 160);
+  if (n == 0 || n >= 160) return false;
+  if (path[n - 1] != '\\') path[n++] = '\\';
+  std::strcpy(path + n, "TWAIN_32.DLL");
+  OFSTRUCT of;
+  if (OpenFile(path, &of, OF_EXIST) == HFILE_ERROR) return false;
+  HMODULE lib = LoadLibraryA("TWAIN_32.DLL");
+  if (reinterpret_cast<uintptr_t>(lib) < 32) return false;
+  dsmLibrary = lib;
+  dsmEntry = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(lib, reinterpret_cast<LPCSTR>(1))));
+  if (!dsmEntry) return false;
+  g->dsmBound = 1;
+  return true;
+}
+
+void UnbindDSM(TwainGlobals* g) {
+  if (dsmLibrary) FreeLibrary(dsmLibrary);
+  dsmLibrary = nullptr;
+  dsmEntry = nullptr;
+  g->dsmBound = 0;
+  // Whatever a failed close left behind went away with the library.
+  g->dsmOpen = g->dsOpen = g->dsEnabled = 0;
+}
+
+TW_MEMREF DsmParentData() { return &hostWindow; }
+void AllocationBeep() { Beep(1500, 2); }
+void SetHostWindow(void* window) { hostWindow = static_cast<HWND>(window); }
+void SetCurrentInstance(TwainGlobals* g) { currentInstance = g; }
+TwainGlobals* CurrentInstance() { return currentInstance; }
+void ForgetInstance(TwainGlobals* g) {
+  if (currentInstance == g) currentInstance = nullptr;
+}
+
+void GetCatalogueEntry(int16_t n, unsigned char out[256]) {
+  char text[256];
+  int len = LoadStringA(moduleHandle, 16542 + n, text, 255);
+  if (len < 0) len = 0;
+  if (len > 255) len = 255;
+  std::memmove(out + 1, text, len);
+  out[0] = static_cast<unsigned char>(len);
+  if (len < 255) out[len + 1] = 0;
+}
+
+}  // namespace platform
+
+HWND KvHostWindow() { return hostWindow; }

@@ -1,0 +1,364 @@
+// File Manager on POSIX files. Only the default volume and directory exist: they are the
+// current working directory. Type and creator live in the file's FinderInfo (the extended
+// attribute Mac OS X uses, 32 bytes, type at 0 and creator at 4, big-endian), or in a
+// sidecar file where the file system has no extended attributes.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "CarbonStandin.h"
+#include "standins/carbon/internal.h"
+
+namespace {
+
+const char kFinderInfoAttr[] = "user.com.apple.FinderInfo";
+
+struct OpenFile {
+  int fd;
+  SInt8 permission;
+  bool canWrite;
+  std::string path;
+  off_t mark;
+};
+
+std::recursive_mutex gLock;
+std::map<SInt16, OpenFile> gFiles;
+long gFailAt[kCarbonStandinFSClose + 1] = {};
+OSErr gFailErr[kCarbonStandinFSClose + 1] = {};
+
+// True when this call of `which` has been chosen to fail; *err receives the error.
+bool Injected(int which, OSErr* err) {
+  for (int slot : {which, static_cast<int>(kCarbonStandinAnyFileCall)}) {
+    if (gFailAt[slot] > 0 && --gFailAt[slot] == 0) {
+      *err = gFailErr[slot];
+      return true;
+    }
+  }
+  return false;
+}
+
+OSErr ErrnoToOSErr(int e) {
+  switch (e) {
+    case ENOENT: case ENOTDIR: return fnfErr;
+    case EEXIST: return dupFNErr;
+    case EACCES: case EPERM: return permErr;
+    case EROFS: return wPrErr;
+    case ENOSPC: case EDQUOT: return dskFulErr;
+    case EMFILE: case ENFILE: return tmfoErr;
+    case ENAMETOOLONG: return bdNamErr;
+    case EISDIR: return fnfErr;
+    default: return ioErr;
+  }
+}
+
+// Converts a Pascal name or relative colon path into a POSIX path under the working
+// directory. Returns noErr or an error for an unusable name.
+OSErr ToPosix(SInt16 vRefNum, SInt32 dirID, ConstStr255Param name, std::string* out) {
+  if (vRefNum != 0) return nsvErr;
+  if (dirID != 0) return dirNFErr;
+  if (!name || name[0] == 0) return bdNamErr;
+  std::string mac(reinterpret_cast<const char*>(name + 1), name[0]);
+  size_t i = 0;
+  if (mac[0] == ':') i = 1;  // a leading colon: relative to the directory, as without one
+  std::string path;
+  std::string part;
+  auto flush = [&](bool last) {
+    if (part.empty()) {
+      if (!last) path += "../";  // "::" climbs one level
+    } else {
+      path += part;
+      if (!last) path += '/';
+    }
+    part.clear();
+  };
+  for (; i < mac.size(); ++i) {
+    char c = mac[i];
+    if (c == ':') {
+      flush(false);
+    } else {
+      part += (c == '/') ? ':' : c;
+    }
+  }
+  if (part.empty()) return bdNamErr;  // names a directory, not a file
+  flush(true);
+  *out = path;
+  return noErr;
+}
+
+std::string SidecarOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  return dir + "._" + base + ".finderinfo";
+}
+
+void PutBE32(unsigned char* p, UInt32 v) {
+  p[0] = v >> 24; p[1] = v >> 16; p[2] = v >> 8; p[3] = v;
+}
+UInt32 GetBE32(const unsigned char* p) {
+  return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | p[3];
+}
+
+bool WriteFinderInfo(const std::string& path, OSType type, OSType creator) {
+  unsigned char info[32] = {};
+  PutBE32(info, type);
+  PutBE32(info + 4, creator);
+  if (setxattr(path.c_str(), kFinderInfoAttr, info, sizeof info, 0) == 0) return true;
+  FILE* f = std::fopen(SidecarOf(path).c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(info, 1, sizeof info, f) == sizeof info;
+  return std::fclose(f) == 0 && ok;
+}
+
+OpenFile* Find(SInt16 refNum) {
+  auto it = gFiles.find(refNum);
+  return it == gFiles.end() ? nullptr : &it->second;
+}
+
+bool OpenForWriting(const std::string& path) {
+  for (auto& f : gFiles)
+    if (f.second.canWrite && f.second.path == path) return true;
+  return false;
+}
+
+}  // namespace
+
+namespace carbon {
+SInt16 AllocateRefNum() {
+  static SInt16 next = 100;
+  static std::mutex m;
+  std::lock_guard<std::mutex> g(m);
+  if (next >= 32000) next = 100;
+  return next++;
+}
+}  // namespace carbon
+
+extern "C" {
+
+OSErr HCreate(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, OSType creator, OSType fileType) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OSErr err;
+  if (Injected(kCarbonStandinHCreate, &err)) return err;
+  std::string path;
+  if ((err = ToPosix(vRefNum, dirID, fileName, &path)) != noErr) return err;
+  int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0644);
+  if (fd < 0) return ErrnoToOSErr(errno);
+  ::close(fd);
+  if (!WriteFinderInfo(path, fileType, creator)) {
+    ::unlink(path.c_str());
+    return ioErr;
+  }
+  return noErr;
+}
+
+OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permission, SInt16* refNum) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  if (refNum) *refNum = 0;
+  OSErr err;
+  if (Injected(kCarbonStandinHOpen, &err)) return err;
+  std::string path;
+  if ((err = ToPosix(vRefNum, dirID, fileName, &path)) != noErr) return err;
+  if (!refNum || permission < fsCurPerm || permission > fsRdWrShPerm) return paramErr;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (!S_ISREG(st.st_mode)) return fnfErr;
+  bool wantWrite = permission != fsRdPerm;
+  bool shared = permission == fsRdWrShPerm;
+  int fd = -1;
+  if (wantWrite) {
+    if (!shared && OpenForWriting(path)) {
+      if (permission != fsCurPerm) return opWrErr;
+      wantWrite = false;  // fsCurPerm settles for reading
+    }
+  }
+  if (wantWrite) {
+    fd = ::open(path.c_str(), O_RDWR);
+    if (fd < 0 && permission == fsCurPerm) wantWrite = false;
+    else if (fd < 0) return ErrnoToOSErr(errno);
+  }
+  if (fd < 0) fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return ErrnoToOSErr(errno);
+  SInt16 ref = carbon::AllocateRefNum();
+  gFiles[ref] = OpenFile{fd, permission, wantWrite, path, 0};
+  *refNum = ref;
+  return noErr;
+}
+
+OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OSErr err;
+  if (Injected(kCarbonStandinHDelete, &err)) return err;
+  std::string path;
+  if ((err = ToPosix(vRefNum, dirID, fileName, &path)) != noErr) return err;
+  for (auto& f : gFiles)
+    if (f.second.path == path) return fBsyErr;
+  if (::unlink(path.c_str()) != 0) return ErrnoToOSErr(errno);
+  ::unlink(SidecarOf(path).c_str());
+  return noErr;
+}
+
+OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OpenFile* f = Find(refNum);
+  if (!f) return rfNumErr;
+  if (!count || *count < 0) return paramErr;
+  OSErr err;
+  if (Injected(kCarbonStandinFSWrite, &err)) {
+    *count = 0;
+    return err;
+  }
+  if (!f->canWrite) {
+    *count = 0;
+    return wrPermErr;
+  }
+  SInt32 done = 0;
+  const char* p = static_cast<const char*>(buffPtr);
+  while (done < *count) {
+    ssize_t n = ::pwrite(f->fd, p + done, *count - done, f->mark + done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = ErrnoToOSErr(errno);
+      f->mark += done;
+      *count = done;
+      return err;
+    }
+    done += static_cast<SInt32>(n);
+  }
+  f->mark += done;
+  return noErr;
+}
+
+OSErr FSRead(SInt16 refNum, SInt32* count, void* buffPtr) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OpenFile* f = Find(refNum);
+  if (!f) return rfNumErr;
+  if (!count || *count < 0) return paramErr;
+  OSErr err;
+  if (Injected(kCarbonStandinFSRead, &err)) {
+    *count = 0;
+    return err;
+  }
+  SInt32 done = 0;
+  char* p = static_cast<char*>(buffPtr);
+  while (done < *count) {
+    ssize_t n = ::pread(f->fd, p + done, *count - done, f->mark + done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      f->mark += done;
+      *count = done;
+      return ioErr;
+    }
+    if (n == 0) break;
+    done += static_cast<SInt32>(n);
+  }
+  f->mark += done;
+  bool shortRead = done < *count;
+  *count = done;
+  return shortRead ? eofErr : noErr;
+}
+
+OSErr GetEOF(SInt16 refNum, SInt32* logEOF) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OpenFile* f = Find(refNum);
+  if (!f) return rfNumErr;
+  OSErr err;
+  if (Injected(kCarbonStandinGetEOF, &err)) return err;
+  struct stat st;
+  if (::fstat(f->fd, &st) != 0) return ioErr;
+  if (logEOF) *logEOF = static_cast<SInt32>(st.st_size);
+  return noErr;
+}
+
+OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OpenFile* f = Find(refNum);
+  if (!f) return rfNumErr;
+  OSErr err;
+  if (Injected(kCarbonStandinSetFPos, &err)) return err;
+  struct stat st;
+  if (::fstat(f->fd, &st) != 0) return ioErr;
+  long long pos;
+  switch (posMode & 3) {
+    case fsAtMark: return noErr;
+    case fsFromStart: pos = posOff; break;
+    case fsFromLEOF: pos = static_cast<long long>(st.st_size) + posOff; break;
+    default: pos = static_cast<long long>(f->mark) + posOff; break;
+  }
+  if (pos < 0) return posErr;
+  if (pos > st.st_size) {  // the mark cannot pass the logical end of file
+    f->mark = st.st_size;
+    return eofErr;
+  }
+  f->mark = static_cast<off_t>(pos);
+  return noErr;
+}
+
+OSErr GetFPos(SInt16 refNum, SInt32* filePos) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OpenFile* f = Find(refNum);
+  if (!f) return rfNumErr;
+  if (filePos) *filePos = static_cast<SInt32>(f->mark);
+  return noErr;
+}
+
+OSErr SetEOF(SInt16 refNum, SInt32 logEOF) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OpenFile* f = Find(refNum);
+  if (!f) return rfNumErr;
+  OSErr err;
+  if (Injected(kCarbonStandinSetEOF, &err)) return err;
+  if (logEOF < 0) return paramErr;
+  if (!f->canWrite) return wrPermErr;
+  if (::ftruncate(f->fd, logEOF) != 0) return ErrnoToOSErr(errno);
+  if (f->mark > logEOF) f->mark = logEOF;
+  return noErr;
+}
+
+OSErr FSClose(SInt16 refNum) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OpenFile* f = Find(refNum);
+  if (!f) return rfNumErr;
+  OSErr err = noErr;
+  bool injected = Injected(kCarbonStandinFSClose, &err);
+  int rc = ::close(f->fd);
+  gFiles.erase(refNum);
+  if (injected) return err;
+  return rc == 0 ? noErr : ioErr;
+}
+
+int CarbonStandin_ReadFinderInfo(const char* posixPath, OSType* type, OSType* creator) {
+  unsigned char info[32];
+  ssize_t n = getxattr(posixPath, kFinderInfoAttr, info, sizeof info);
+  if (n != static_cast<ssize_t>(sizeof info)) {
+    FILE* f = std::fopen(SidecarOf(posixPath).c_str(), "rb");
+    if (!f) return -1;
+    n = static_cast<ssize_t>(std::fread(info, 1, sizeof info, f));
+    std::fclose(f);
+    if (n != static_cast<ssize_t>(sizeof info)) return -1;
+  }
+  if (type) *type = GetBE32(info);
+  if (creator) *creator = GetBE32(info + 4);
+  return 0;
+}
+
+long CarbonStandin_OpenFiles(void) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  return static_cast<long>(gFiles.size());
+}
+
+void CarbonStandin_FailFileCall(int which, long n, OSErr err) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  if (which < 0 || which > kCarbonStandinFSClose) return;
+  gFailAt[which] = n < 0 ? 0 : n;
+  gFailErr[which] = err;
+}
+
+}  // extern "C"

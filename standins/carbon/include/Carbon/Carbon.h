@@ -1,0 +1,225 @@
+// The subset of Carbon that this machine provides: Memory Manager, File Manager, Carbon Event
+// Manager, Thread Manager, Resource Manager, SysBeep and the 80-bit number conversions.
+// Names, types and signatures are Carbon's own, so that code written against this header
+// compiles against the system one on a Mac. Behaviour is documented where the stand-in has
+// to choose (for example, how colon paths map onto POSIX paths).
+#pragma once
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// ---------------------------------------------------------------- basic types
+typedef signed char SInt8;
+typedef unsigned char UInt8;
+typedef short SInt16;
+typedef unsigned short UInt16;
+typedef int SInt32;
+typedef unsigned int UInt32;
+typedef long long SInt64;
+typedef unsigned long long UInt64;
+typedef unsigned char Boolean;
+typedef char* Ptr;
+typedef Ptr* Handle;
+typedef long Size;
+typedef SInt16 OSErr;
+typedef SInt32 OSStatus;
+typedef UInt32 FourCharCode;
+typedef FourCharCode OSType;
+typedef FourCharCode ResType;
+typedef unsigned long ByteCount;
+typedef unsigned char Str255[256];
+typedef unsigned char Str63[64];
+typedef unsigned char Str31[32];
+typedef unsigned char* StringPtr;
+typedef const unsigned char* ConstStringPtr;
+typedef const unsigned char* ConstStr255Param;
+typedef SInt8 SignedByte;
+
+#ifndef TRUE
+#define TRUE 1
+#endif
+#ifndef FALSE
+#define FALSE 0
+#endif
+
+// ---------------------------------------------------------------- result codes
+enum {
+  noErr = 0,
+  dskFulErr = -34,
+  nsvErr = -35,
+  ioErr = -36,
+  bdNamErr = -37,
+  fnOpnErr = -38,
+  eofErr = -39,
+  posErr = -40,
+  tmfoErr = -42,
+  fnfErr = -43,
+  wPrErr = -44,
+  fLckdErr = -45,
+  fBsyErr = -47,
+  dupFNErr = -48,
+  opWrErr = -49,
+  paramErr = -50,
+  rfNumErr = -51,
+  permErr = -54,
+  wrPermErr = -61,
+  memFullErr = -108,
+  nilHandleErr = -109,
+  memWZErr = -111,
+  dirNFErr = -120,
+  resNotFound = -192,
+  resFNotFound = -193,
+  mapReadErr = -199,
+  errAECoercionFail = -1700,
+  eventAlreadyPostedErr = -9860,
+  eventTargetBusyErr = -9861,
+  eventClassInvalidErr = -9862,
+  eventParameterNotFoundErr = -9870,
+  eventNotHandledErr = -9874,
+  eventLoopTimedOutErr = -9875,
+  eventLoopQuitErr = -9876
+};
+
+// ---------------------------------------------------------------- Memory Manager
+Ptr NewPtr(Size byteCount);
+Ptr NewPtrClear(Size byteCount);
+void DisposePtr(Ptr p);
+Size GetPtrSize(Ptr p);
+void SetPtrSize(Ptr p, Size newSize);  // fails with memFullErr when growing (blocks never move)
+Handle NewHandle(Size byteCount);
+Handle NewHandleClear(Size byteCount);
+void DisposeHandle(Handle h);
+void HLock(Handle h);
+void HUnlock(Handle h);
+SInt8 HGetState(Handle h);  // bit 7: locked
+void HSetState(Handle h, SInt8 flags);
+Size GetHandleSize(Handle h);
+// Growing a locked handle fails with memFullErr (a locked block cannot move); an unlocked
+// one may move, so its master pointer changes.
+void SetHandleSize(Handle h, Size newSize);
+OSErr PtrToHand(const void* srcPtr, Handle* dstHndl, long size);
+OSErr HandToHand(Handle* theHndl);
+OSErr MemError(void);
+void BlockMove(const void* srcPtr, void* destPtr, Size byteCount);
+void BlockMoveData(const void* srcPtr, void* destPtr, Size byteCount);
+
+// ---------------------------------------------------------------- File Manager
+// Volume 0 with directory 0 is the current working directory; other volumes give nsvErr and
+// other directories dirNFErr. A name is a Pascal string, either a plain file name or a
+// relative colon path: "a:b" and ":a:b" both name a/b, "::x" names ../x. A '/' inside a Mac
+// name is an ordinary character and becomes ':' in the POSIX name, as Mac OS X maps it.
+enum { fsCurPerm = 0, fsRdPerm = 1, fsWrPerm = 2, fsRdWrPerm = 3, fsRdWrShPerm = 4 };
+enum { fsAtMark = 0, fsFromStart = 1, fsFromLEOF = 2, fsFromMark = 3 };
+
+OSErr HCreate(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, OSType creator, OSType fileType);
+OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permission, SInt16* refNum);
+OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName);
+OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr);
+OSErr FSRead(SInt16 refNum, SInt32* count, void* buffPtr);
+OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff);
+OSErr GetFPos(SInt16 refNum, SInt32* filePos);
+OSErr GetEOF(SInt16 refNum, SInt32* logEOF);
+OSErr SetEOF(SInt16 refNum, SInt32 logEOF);
+OSErr FSClose(SInt16 refNum);
+
+// ---------------------------------------------------------------- Carbon Event Manager
+typedef struct OpaqueEventRef* EventRef;
+typedef struct OpaqueEventQueueRef* EventQueueRef;
+typedef struct OpaqueEventTargetRef* EventTargetRef;
+typedef const void* CFAllocatorRef;
+typedef double EventTime;
+typedef EventTime EventTimeout;
+typedef EventTime EventTimeoutInterval;
+typedef OSType EventParamName;
+typedef OSType EventParamType;
+typedef SInt16 EventPriority;
+typedef UInt32 EventAttributes;
+
+#define kCFAllocatorDefault ((CFAllocatorRef)0)
+#define kEventDurationNoWait (0.0)
+#define kEventDurationForever (-1.0)
+#define kEventDurationSecond (1.0)
+
+enum { kEventPriorityHigh = 0, kEventPriorityStandard = 1, kEventPriorityLow = 2 };
+enum { kEventAttributeNone = 0, kEventAttributeUserEvent = 1 };
+enum {
+  kEventClassMouse = 0x6D6F7573,        // 'mous'
+  kEventClassKeyboard = 0x6B657962,     // 'keyb'
+  kEventClassApplication = 0x6170706C,  // 'appl'
+  kEventClassCommand = 0x636D6473,      // 'cmds'
+  kEventClassWindow = 0x77696E64        // 'wind'
+};
+enum {
+  typeWildCard = 0x2A2A2A2A,  // '****'
+  typeUInt32 = 0x6D61676E,    // 'magn'
+  typeSInt32 = 0x6C6F6E67,    // 'long'
+  typeVoidPtr = 0x766F6964    // 'void'
+};
+
+struct EventTypeSpec {
+  UInt32 eventClass;
+  UInt32 eventKind;
+};
+typedef struct EventTypeSpec EventTypeSpec;
+
+OSStatus CreateEvent(CFAllocatorRef inAllocator, UInt32 inClassID, UInt32 inKind, EventTime inWhen,
+                     EventAttributes inAttributes, EventRef* outEvent);
+EventRef RetainEvent(EventRef inEvent);
+void ReleaseEvent(EventRef inEvent);
+UInt32 GetEventRetainCount(EventRef inEvent);
+UInt32 GetEventClass(EventRef inEvent);
+UInt32 GetEventKind(EventRef inEvent);
+EventTime GetEventTime(EventRef inEvent);
+OSStatus SetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inType, ByteCount inSize,
+                           const void* inDataPtr);
+OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inDesiredType,
+                           EventParamType* outActualType, ByteCount inBufferSize, ByteCount* outActualSize,
+                           void* outData);
+EventQueueRef GetMainEventQueue(void);
+EventQueueRef GetCurrentEventQueue(void);
+OSStatus PostEventToQueue(EventQueueRef inQueue, EventRef inEvent, EventPriority inPriority);
+OSStatus FlushEventQueue(EventQueueRef inQueue);
+UInt32 GetNumEventsInQueue(EventQueueRef inQueue);
+// inNumTypes 0 accepts any event. A pulled event is the caller's to release; an event that
+// is not pulled stays in the queue and must not be released by the caller.
+OSStatus ReceiveNextEvent(UInt32 inNumTypes, const EventTypeSpec* inList, EventTimeout inTimeout,
+                          Boolean inPullEvent, EventRef* outEvent);
+EventTargetRef GetEventDispatcherTarget(void);
+OSStatus SendEventToEventTarget(EventRef inEvent, EventTargetRef inTarget);
+EventTime GetCurrentEventTime(void);
+
+// ---------------------------------------------------------------- Thread Manager
+OSErr YieldToAnyThread(void);
+
+// ---------------------------------------------------------------- Resource Manager
+typedef SInt16 ResID;
+// The real call takes an FSRef; here the file is named by its POSIX path. Returns the file's
+// reference number, or -1 with ResError() set (fnfErr, mapReadErr for a damaged file).
+SInt16 OpenResFileAtPath(const char* posixPath);
+void UseResFile(SInt16 refNum);
+void CloseResFile(SInt16 refNum);
+SInt16 CurResFile(void);
+OSErr ResError(void);
+Handle Get1Resource(ResType theType, ResID theID);
+Handle GetResource(ResType theType, ResID theID);
+void ReleaseResource(Handle theResource);
+void GetIndString(Str255 theString, SInt16 strListID, SInt16 index);
+
+// ---------------------------------------------------------------- miscellany
+void SysBeep(SInt16 duration);
+
+// The SANE extended format: sign and 15-bit biased exponent in `exp`, then the 64-bit
+// mantissa with its explicit integer bit, most significant word first, each word a native
+// integer.
+struct extended80 {
+  SInt16 exp;
+  UInt16 man[4];
+};
+typedef struct extended80 extended80;
+long double x80told(const extended80* x80);
+void ldtox80(const long double* x, extended80* x80);
+
+#ifdef __cplusplus
+}
+#endif

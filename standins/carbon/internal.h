@@ -1,0 +1,13 @@
+// Shared between the stand-in's own files; not part of its interface.
+#pragma once
+#include <Carbon/Carbon.h>
+
+namespace carbon {
+void SetMemError(OSErr err);
+// A handle owned by the Resource Manager: a real handle, but not counted as live, and
+// DisposeHandle refuses it (ReleaseResource frees it).
+Handle NewResourceHandle(const void* data, Size size);
+void DisposeResourceHandle(Handle h);
+// File reference numbers shared by the File Manager and the Resource Manager.
+SInt16 AllocateRefNum();
+}  // namespace carbon

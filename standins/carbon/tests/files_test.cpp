@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "CarbonStandin.h"
+
+namespace {
+
+// Pascal string from a C string.
+struct P {
+  unsigned char s[256];
+  explicit P(const char* c) {
+    s[0] = static_cast<unsigned char>(std::strlen(c));
+    std::memcpy(s + 1, c, s[0]);
+  }
+  operator const unsigned char*() const { return s; }
+};
+
+constexpr OSType kPICT = 0x50494354, kTtxt = 0x74747874;
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(getcwd(old_, sizeof old_), nullptr);
+    char tmpl[] = "/tmp/kv-carbon-files-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ASSERT_EQ(chdir(tmpl), 0);
+  }
+  void TearDown() override {
+    EXPECT_EQ(CarbonStandin_OpenFiles(), 0);
+    ASSERT_EQ(chdir(old_), 0);
+    std::string cmd = "rm -rf '" + dir_ + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+  }
+  static std::string Contents(const char* path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  }
+  char old_[PATH_MAX];
+  std::string dir_;
+};
+
+TEST_F(Files, CreateStoresTypeAndCreatorAndRefusesAnExistingName) {
+  ASSERT_EQ(HCreate(0, 0, P("page.pict"), kTtxt, kPICT), noErr);
+  OSType type = 0, creator = 0;
+  ASSERT_EQ(CarbonStandin_ReadFinderInfo("page.pict", &type, &creator), 0);
+  EXPECT_EQ(type, kPICT);
+  EXPECT_EQ(creator, kTtxt);
+  EXPECT_EQ(HCreate(0, 0, P("page.pict"), kTtxt, kPICT), dupFNErr);
+  EXPECT_EQ(CarbonStandin_ReadFinderInfo("missing", &type, &creator), -1);
+}
+
+TEST_F(Files, WriteSeekTruncateAndReadBack) {
+  ASSERT_EQ(HCreate(0, 0, P("f"), kTtxt, kPICT), noErr);
+  SInt16 ref = 0;
+  ASSERT_EQ(HOpen(0, 0, P("f"), fsRdWrPerm, &ref), noErr);
+  EXPECT_NE(ref, 0);
+  char zeros[512] = {};
+  SInt32 n = sizeof zeros;
+  ASSERT_EQ(FSWrite(ref, &n, zeros), noErr);
+  n = 5;
+  ASSERT_EQ(FSWrite(ref, &n, "hello"), noErr);
+  SInt32 eof = 0;
+  ASSERT_EQ(GetEOF(ref, &eof), noErr);
+  EXPECT_EQ(eof, 517);
+  ASSERT_EQ(SetFPos(ref, fsFromStart, 512), noErr);
+  n = 1;
+  ASSERT_EQ(FSWrite(ref, &n, "J"), noErr);
+  ASSERT_EQ(SetFPos(ref, fsFromLEOF, -2), noErr);
+  char tail[8] = {};
+  n = 8;
+  EXPECT_EQ(FSRead(ref, &n, tail), eofErr);  // only two bytes left
+  EXPECT_EQ(n, 2);
+  EXPECT_STREQ(tail, "lo");
+  ASSERT_EQ(SetEOF(ref, 514), noErr);
+  ASSERT_EQ(FSClose(ref), noErr);
+  EXPECT_EQ(Contents("f"), std::string(512, '\0') + "Je");
+}
+
+TEST_F(Files, PositionsOutsideTheFile) {
+  ASSERT_EQ(HCreate(0, 0, P("f"), kTtxt, kPICT), noErr);
+  SInt16 ref;
+  ASSERT_EQ(HOpen(0, 0, P("f"), fsRdWrPerm, &ref), noErr);
+  EXPECT_EQ(SetFPos(ref, fsFromStart, -1), posErr);
+  EXPECT_EQ(SetFPos(ref, fsFromStart, 10), eofErr);  // past the end: the mark stops at it
+  SInt32 pos = -1;
+  GetFPos(ref, &pos);
+  EXPECT_EQ(pos, 0);
+  FSClose(ref);
+  EXPECT_EQ(FSClose(ref), rfNumErr);
+  SInt32 n = 1;
+  EXPECT_EQ(FSWrite(ref, &n, "x"), rfNumErr);
+}
+
+TEST_F(Files, ColonPathsAreRelative) {
+  ASSERT_EQ(mkdir("sub", 0755), 0);
+  ASSERT_EQ(HCreate(0, 0, P("sub:a"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(HCreate(0, 0, P(":sub:b"), kTtxt, kPICT), noErr);
+  struct stat st;
+  EXPECT_EQ(stat("sub/a", &st), 0);
+  EXPECT_EQ(stat("sub/b", &st), 0);
+  ASSERT_EQ(chdir("sub"), 0);
+  EXPECT_EQ(HCreate(0, 0, P("::up"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(chdir(".."), 0);
+  EXPECT_EQ(stat("up", &st), 0);
+  EXPECT_EQ(HCreate(0, 0, P("a/b"), kTtxt, kPICT), noErr);  // '/' is a name character
+  EXPECT_EQ(stat("a:b", &st), 0);
+  EXPECT_EQ(HCreate(0, 0, P("nodir:x"), kTtxt, kPICT), fnfErr);
+  EXPECT_EQ(HCreate(0, 0, P("sub:"), kTtxt, kPICT), bdNamErr);
+  EXPECT_EQ(HCreate(0, 0, P(""), kTtxt, kPICT), bdNamErr);
+  EXPECT_EQ(HCreate(1, 0, P("x"), kTtxt, kPICT), nsvErr);
+}
+
+TEST_F(Files, OpenPermissionsAndDelete) {
+  SInt16 ref = 1;
+  EXPECT_EQ(HOpen(0, 0, P("none"), fsRdWrPerm, &ref), fnfErr);
+  EXPECT_EQ(ref, 0);
+  ASSERT_EQ(HCreate(0, 0, P("f"), kTtxt, kPICT), noErr);
+  SInt16 reader, writer, second;
+  ASSERT_EQ(HOpen(0, 0, P("f"), fsRdPerm, &reader), noErr);
+  SInt32 n = 1;
+  EXPECT_EQ(FSWrite(reader, &n, "x"), wrPermErr);
+  EXPECT_EQ(n, 0);
+  ASSERT_EQ(HOpen(0, 0, P("f"), fsWrPerm, &writer), noErr);
+  EXPECT_EQ(HOpen(0, 0, P("f"), fsRdWrPerm, &second), opWrErr);  // one writer at a time
+  EXPECT_EQ(HDelete(0, 0, P("f")), fBsyErr);
+  FSClose(reader);
+  FSClose(writer);
+  EXPECT_EQ(HDelete(0, 0, P("f")), noErr);
+  EXPECT_EQ(HDelete(0, 0, P("f")), fnfErr);
+}
+
+TEST_F(Files, InjectedFailures) {
+  CarbonStandin_FailFileCall(kCarbonStandinHCreate, 1, ioErr);
+  EXPECT_EQ(HCreate(0, 0, P("f"), kTtxt, kPICT), ioErr);
+  ASSERT_EQ(HCreate(0, 0, P("f"), kTtxt, kPICT), noErr);
+  SInt16 ref;
+  ASSERT_EQ(HOpen(0, 0, P("f"), fsWrPerm, &ref), noErr);
+  CarbonStandin_FailFileCall(kCarbonStandinFSWrite, 2, dskFulErr);
+  SInt32 n = 3;
+  EXPECT_EQ(FSWrite(ref, &n, "abc"), noErr);
+  n = 3;
+  EXPECT_EQ(FSWrite(ref, &n, "def"), dskFulErr);
+  EXPECT_EQ(n, 0);
+  CarbonStandin_FailFileCall(kCarbonStandinFSClose, 1, ioErr);
+  EXPECT_EQ(FSClose(ref), ioErr);
+  EXPECT_EQ(CarbonStandin_OpenFiles(), 0);  // released all the same
+  EXPECT_EQ(Contents("f"), "abc");
+  CarbonStandin_FailFileCall(kCarbonStandinAnyFileCall, 1, permErr);
+  EXPECT_EQ(HOpen(0, 0, P("f"), fsRdPerm, &ref), permErr);
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+// velmar-host: loads a built extension, reads its catalogue, and runs calls on one instance.
+//   velmar-host [--build B] [--extension PATH] [--select N|cancel]
+//               [--scanner-user scan|cancel|none] [--describe] CALL...
+// Prints `CALL -> V` per call and `  $name = V` per variable argument. Exit 0 when every
+// call ran; 2 for a call or option that cannot be read; 1 for an extension that cannot be loaded.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "standins/velmar/velmar_host.h"
+
+namespace {
+
+const char* const kUsage =
+    "usage: velmar-host [--build macos|windows] [--extension PATH] [--select N|cancel]\n"
+    "                   [--scanner-user scan|cancel|none] [--describe] CALL...\n";
+
+int Fail(int status, const std::string& message) {
+  std::fprintf(stderr, "velmar-host: %s\n", message.c_str());
+  return status;
+}
+
+std::string DefaultExtension(const char* argv0) {
+  std::string self = argv0 ? argv0 : "";
+  size_t slash = self.find_last_of(kWindowsBuild ? "/\\" : "/");
+  std::string dir = slash == std::string::npos ? "." : self.substr(0, slash);
+  return dir + (kWindowsBuild ? "\\Kardivelle.dll" : "/Kardivelle.bundle");
+}
+
+void Print(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void Describe(velmar::Host& host) {
+  for (size_t i = 0; i < host.Catalogue().size(); ++i) {
+    int number = int(i) + 1;
+    Print(std::to_string(number) + " " + host.Catalogue()[i]);
+    velmar::Description parameters = host.Describe(number, 5);
+    Print("  parameters: \"" + parameters.text + "\" length " + std::to_string(parameters.length));
+    velmar::Description result = host.Describe(number, 6);
+    Print("  return: \"" + result.text + "\" length " + std::to_string(result.length));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string extension = DefaultExtension(argv[0]);
+  std::string scannerUser;
+  bool select = false, describe = false;
+  int selection = 0;
+  std::vector<std::string> calls;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--build") {
+      if (!value(&v)) return Fail(2, "--build needs a value\n" + std::string(kUsage));
+    } else if (arg == "--extension") {
+      if (!value(&extension)) return Fail(2, "--extension needs a path");
+    } else if (arg == "--select") {
+      if (!value(&v)) return Fail(2, "--select needs N or cancel");
+      select = true;
+      if (v == "cancel") {
+        selection = -1;
+      } else {
+        char* end = nullptr;
+        long n = std::strtol(v.c_str(), &end, 10);
+        if (v.empty() || *end || n < 0) return Fail(2, "--select needs N (0, 1, ...) or cancel, not '" + v + "'");
+        selection = int(n);
+      }
+    } else if (arg == "--scanner-user") {
+      if (!value(&scannerUser) || (scannerUser != "scan" && scannerUser != "cancel" && scannerUser != "none"))
+        return Fail(2, "--scanner-user needs scan, cancel or none");
+    } else if (arg == "--describe") {
+      describe = true;
+    } else if (arg.compare(0, 2, "--") == 0) {
+      return Fail(2, "unknown option " + arg + "\n" + kUsage);
+    } else {
+      calls.push_back(arg);
+    }
+  }
+  if (calls.empty() && !describe) return Fail(2, std::string("nothing to do\n") + kUsage);
+
+  std::vector<velmar::ParsedCall> parsed(calls.size());
+  for (size_t i = 0; i < calls.size(); ++i) {
+    std::string why;
+    if (!velmar::ParseCall(calls[i], &parsed[i], &why)) return Fail(2, "cannot parse call '" + calls[i] + "': " + why);
+  }
+
+  std::string error;
+  std::unique_ptr<velmar::Host> host = velmar::Host::Load(extension, &error);
+  if (!host) return Fail(1, error);
+  for (size_t i = 0; i < calls.size(); ++i)
+    if (host->FunctionNumber(parsed[i].function) == 0)
+      return Fail(2, "cannot run '" + calls[i] + "': the extension's catalogue has no " + parsed[i].function);
+  if (select && !velmar::ArrangeSelection(*host, selection, &error)) return Fail(1, error);
+  if (!scannerUser.empty() && !velmar::ArrangeScannerUser(extension, scannerUser, &error)) return Fail(1, error);
+
+  if (describe) Describe(*host);
+  if (!calls.empty()) {
+    host->Construct();
+    for (size_t i = 0; i < calls.size(); ++i) {
+      velmar::CallResult result = host->Call(host->FunctionNumber(parsed[i].function), parsed[i].arguments);
+      Print(calls[i] + " -> " + result.result.Display());
+      for (const auto& variable : result.variables) Print("  $" + variable.first + " = " + variable.second.Display());
+    }
+    host->Destruct();
+  }
+  velmar::EndSelection();
+  return 0;
+}

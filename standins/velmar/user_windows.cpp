@@ -1,0 +1,106 @@
+// The user in front of the Windows host: a second thread that answers Wine's "Select Source"
+// dialog (pick list entry N and press OK, or press Cancel), and the virtual scanner's control
+// interface, reached in the very module that Wine's DSM loads.
+#include <windows.h>
+
+#include <atomic>
+#include <cstring>
+#include <set>
+#include <thread>
+
+#include "standins/velmar/velmar_host.h"
+
+namespace velmar {
+namespace {
+
+std::atomic<bool> g_stop{false};
+std::thread g_user;
+
+struct Search {
+  DWORD process;
+  std::set<HWND>* handled;
+  HWND found;
+};
+
+BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<Search*>(param);
+  char name[16] = {};
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != search->process || !IsWindowVisible(window)) return TRUE;
+  if (!GetClassNameA(window, name, sizeof name) || std::strcmp(name, "#32770") != 0) return TRUE;
+  if (search->handled->count(window)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+BOOL CALLBACK FindListBox(HWND window, LPARAM param) {
+  char name[16] = {};
+  if (GetClassNameA(window, name, sizeof name) && lstrcmpiA(name, "ListBox") == 0) {
+    *reinterpret_cast<HWND*>(param) = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+void Answer(HWND dialog, int choice) {
+  if (choice < 0) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return;
+  }
+  HWND list = nullptr;
+  EnumChildWindows(dialog, FindListBox, reinterpret_cast<LPARAM>(&list));
+  if (list) {
+    SendMessageA(list, LB_SETCURSEL, WPARAM(choice), 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+  }
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+void UserThread(int choice) {
+  std::set<HWND> handled;
+  while (!g_stop) {
+    Search search{GetCurrentProcessId(), &handled, nullptr};
+    EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
+    if (search.found) {
+      Sleep(50);  // let the dialog finish filling its list
+      handled.insert(search.found);
+      Answer(search.found, choice);
+    }
+    for (auto it = handled.begin(); it != handled.end();) it = IsWindow(*it) ? std::next(it) : handled.erase(it);
+    Sleep(20);
+  }
+}
+
+}  // namespace
+
+bool ArrangeSelection(Host&, int choice, std::string*) {
+  EndSelection();
+  g_stop = false;
+  g_user = std::thread(UserThread, choice);
+  return true;
+}
+
+void EndSelection() {
+  g_stop = true;
+  if (g_user.joinable()) g_user.join();
+}
+
+bool ArrangeScannerUser(const std::string&, const std::string& action, std::string* error) {
+  const char* const kModule = "C:\\windows\\twain_32\\sane.ds";
+  HMODULE scanner = LoadLibraryA(kModule);
+  if (!scanner) {
+    *error = std::string("cannot load the virtual scanner ") + kModule;
+    return false;
+  }
+  using Control = int (*)(const char*);
+  auto control = reinterpret_cast<Control>(reinterpret_cast<void*>(GetProcAddress(scanner, "VirtualScannerControl")));
+  if (!control) {
+    *error = std::string(kModule) + " exports no VirtualScannerControl";
+    return false;
+  }
+  control(("user " + action).c_str());
+  return true;
+}
+
+}  // namespace velmar

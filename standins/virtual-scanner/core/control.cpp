@@ -1,0 +1,129 @@
+// The control interface: commands that script the scanner and queries that observe it.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include "standins/virtual-scanner/core/scanner.h"
+
+namespace vs {
+namespace {
+
+bool Number(const std::string& s, unsigned long* out) {
+  if (s.empty()) return false;
+  char* end = nullptr;
+  long v = std::strtol(s.c_str(), &end, 0);
+  if (*end) return false;
+  *out = static_cast<unsigned long>(v);
+  return true;
+}
+
+bool Numbers(const std::vector<std::string>& w, size_t from, size_t count, unsigned long* out) {
+  if (w.size() < from + count) return false;
+  for (size_t i = 0; i < count; ++i)
+    if (!Number(w[from + i], &out[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+void Scanner::ResetControls() {
+  user_ = User::Scan;
+  keepModal_ = false;
+  reportDuringEnable_ = false;
+  pending_ = 1;
+  calls_ = 0;
+  faults_.clear();
+  scriptGet_.clear();
+  scriptSet_.clear();
+  lastSet_.clear();
+  cc_ = TWCC_SUCCESS;
+}
+
+int Scanner::Control(const char* command) {
+  if (!command) return -1;
+  std::istringstream in(command);
+  std::vector<std::string> w;
+  for (std::string s; in >> s;) w.push_back(s);
+  if (w.empty()) return -1;
+  const std::string& verb = w[0];
+  unsigned long n[5];
+  if (verb == "reset" && w.size() == 1) {
+    ResetControls();
+    profile_.Reset();
+    return 0;
+  }
+  if (verb == "user" && w.size() == 2) {
+    if (w[1] == "scan") user_ = User::Scan;
+    else if (w[1] == "cancel") user_ = User::Cancel;
+    else if (w[1] == "none") user_ = User::None;
+    else return -1;
+    return 0;
+  }
+  if (verb == "press" && w.size() == 2) {
+    if (w[1] != "scan" && w[1] != "cancel") return -1;
+    UserAction(w[1] == "scan" ? User::Scan : User::Cancel);
+    return 0;
+  }
+  if (verb == "modal" && w.size() == 2) {
+    if (w[1] != "keep" && w[1] != "clear") return -1;
+    keepModal_ = w[1] == "keep";
+    return 0;
+  }
+  if (verb == "report-during-enable" && w.size() == 2) {
+    if (w[1] != "on" && w[1] != "off") return -1;
+    reportDuringEnable_ = w[1] == "on";
+    return 0;
+  }
+  if (verb == "pending" && w.size() == 2 && Numbers(w, 1, 1, n)) {
+    if (n[0] < 1 || n[0] > 32767) return -1;
+    pending_ = int(n[0]);
+    return 0;
+  }
+  if (verb == "fail" && w.size() == 6 && Numbers(w, 1, 5, n)) {
+    faults_.push_back(Fault{TW_UINT32(n[0]), TW_UINT16(n[1]), TW_UINT16(n[2]), TW_UINT16(n[3]), TW_UINT16(n[4])});
+    return 0;
+  }
+  if (verb == "script-get" && (w.size() == 4 || w.size() == 5) && Numbers(w, 1, 3, n)) {
+    ScriptedGet s{TW_UINT16(n[1]), TW_UINT16(n[2]), {}, w.size() == 5};
+    if (s.container && !FromHex(w[4], &s.bytes)) return -1;
+    scriptGet_[TW_UINT16(n[0])].push_back(s);
+    return 0;
+  }
+  if (verb == "script-set" && w.size() == 4 && Numbers(w, 1, 3, n)) {
+    scriptSet_[TW_UINT16(n[0])].push_back(ScriptedSet{TW_UINT16(n[1]), TW_UINT16(n[2])});
+    return 0;
+  }
+  return -1;
+}
+
+int Scanner::Query(const char* what, char* out, int size) {
+  if (!what || !out || size <= 0) return -1;
+  std::istringstream in(what);
+  std::vector<std::string> w;
+  for (std::string s; in >> s;) w.push_back(s);
+  std::string answer;
+  unsigned long id;
+  if (w.size() == 1 && w[0] == "state") answer = std::to_string(state_);
+  else if (w.size() == 1 && w[0] == "calls") answer = std::to_string(calls_);
+  else if (w.size() == 1 && w[0] == "pending") answer = std::to_string(remaining_);
+  else if (w.size() == 1 && w[0] == "condition") answer = std::to_string(cc_);
+  else if (w.size() == 1 && w[0] == "ui") answer = state_ >= 5 && showUI_ ? "shown" : "hidden";
+  else if (w.size() == 1 && w[0] == "file") {
+    char name[257];
+    tw::GetString(fileName_, sizeof fileName_, name, tw::native::kPascalStrings);
+    answer = name;
+  } else if (w.size() == 2 && w[0] == "cap" && Number(w[1], &id) && profile_.Find(TW_UINT16(id)))
+    answer = profile_.Text(TW_UINT16(id));
+  else if (w.size() == 2 && w[0] == "last-set" && Number(w[1], &id)) {
+    auto it = lastSet_.find(TW_UINT16(id));
+    if (it == lastSet_.end()) return -1;
+    answer = it->second;
+  } else
+    return -1;
+  std::snprintf(out, size_t(size), "%s", answer.c_str());
+  return int(answer.size()) < size ? 0 : -1;
+}
+
+}  // namespace vs

@@ -1,0 +1,56 @@
+// The scanner's capability profile: a fixed set of capabilities with their containers,
+// current and default values, and the rule that MSG_SET checks.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "standins/virtual-scanner/core/container.h"
+#include "standins/virtual-scanner/image/page.h"
+
+namespace vs {
+
+enum class Kind { OneValue, Enum, Array, Range };
+enum class Rule { ReadOnly, Listed, InRange, Any, XferCount, Frame, Gamma, BitDepth };
+
+struct Capability {
+  TW_UINT16 id = 0;
+  Kind kind = Kind::OneValue;
+  TW_UINT16 type = 0;
+  Rule rule = Rule::ReadOnly;
+  std::vector<Item> list;  // Enum and Array items
+  uint32_t cur = 0, def = 0;  // Enum indices
+  Item value, defValue;       // OneValue; Range current and default in .num
+  uint32_t min = 0, max = 0, step = 0;  // Range
+};
+
+class Profile {
+ public:
+  Profile() { Reset(); }
+  void Reset();  // every capability back to its default
+
+  const Capability* Find(TW_UINT16 id) const;
+  // MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT: the container and its type.
+  Bytes Get(TW_UINT16 id, TW_UINT16 msg, TW_UINT16* conType) const;
+  // Checks and stores the value of a TW_ONEVALUE; returns a condition code (0 = stored).
+  TW_UINT16 Set(TW_UINT16 id, TW_UINT16 conType, const uint8_t* data, size_t size);
+  // MSG_RESET of one capability; TWCC_CAPBADOPERATION for a read-only one.
+  TW_UINT16 ResetOne(TW_UINT16 id);
+  // Capabilities whose MSG_SET is also accepted in states 5 and 6.
+  static bool LateSettable(TW_UINT16 id) { return id == ICAP_XFERMECH || id == ICAP_IMAGEFILEFORMAT; }
+
+  std::string Text(TW_UINT16 id) const;  // current value for the control interface
+
+  // Current values, for image generation and the transfer.
+  vscan::ScanSettings Settings() const;
+  int Number(TW_UINT16 id) const;  // enumerations and integer one-values
+  TW_UINT16 FileFormat() const { return TW_UINT16(Number(ICAP_IMAGEFILEFORMAT)); }
+  void SetFileFormat(TW_UINT16 f);
+  static bool FileFormatOffered(TW_UINT16 f) { return f == TWFF_TIFF || f == TWFF_BMP || f == TWFF_PNG; }
+
+ private:
+  Capability* FindMutable(TW_UINT16 id);
+  std::vector<Item> BitDepthItems() const;
+  std::vector<Capability> caps_;
+};
+
+}  // namespace vs

@@ -1,0 +1,102 @@
+// The virtual scanner's data source: TWAIN states 4 to 7, the triplets it answers, its
+// user interface and the control interface for tests. One source per process, as a DSM
+// loads it; the platform adapter supplies memory, notification and the user interface.
+#pragma once
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+
+#include "standins/virtual-scanner/core/profile.h"
+
+namespace vs {
+
+enum class User { None, Scan, Cancel };
+
+// What differs between the Mac and the Windows source.
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  // Container and image memory of the platform's own kind, zero-filled.
+  virtual TW_HANDLE Alloc(size_t size) = 0;
+  virtual uint8_t* Lock(TW_HANDLE h) = 0;
+  virtual void Unlock(TW_HANDLE h) = 0;
+  virtual size_t Size(TW_HANDLE h) = 0;
+  virtual void Free(TW_HANDLE h) = 0;
+  // DG_CONTROL / DAT_NULL / msg through the DSM, from the source to the application.
+  virtual TW_UINT16 Notify(TW_IDENTITY* source, TW_IDENTITY* app, TW_UINT16 msg) = 0;
+  // Arranges for an event of the source's own to reach MSG_PROCESSEVENT soon.
+  virtual void Wake(void* parent) = 0;
+  // Shows the interface (the scripted user then acts as told) or takes it down.
+  virtual void ShowUI(void* parent, User user) = 0;
+  virtual void HideUI() = 0;
+  // Events of MSG_PROCESSEVENT: what the source makes of them.
+  enum class Event { Foreign, Wake, ScanPressed, CancelPressed, Interface };
+  virtual Event Classify(void* event) = 0;
+  // Writes a whole file; returns a condition code.
+  virtual TW_UINT16 WriteFile(const char* nameField, const Bytes& data, TW_UINT16 format) = 0;
+};
+
+class Scanner {
+ public:
+  static Scanner& Instance();
+  void SetPlatform(Platform* p) { platform_ = p; }
+  // Tests that drive DS_Entry without a DSM catch the notifications here.
+  void SetNotifyHook(std::function<TW_UINT16(TW_UINT16)> hook) { notifyHook_ = std::move(hook); }
+
+  TW_UINT16 Entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
+  int Control(const char* command);
+  int Query(const char* what, char* out, int size);
+  // The user pressed a button of the interface.
+  void UserAction(User action);
+  int State() const { return state_; }
+
+ private:
+  struct Fault { TW_UINT32 dg; TW_UINT16 dat, msg, rc, cc; };
+  struct ScriptedGet { TW_UINT16 conType, rc; Bytes bytes; bool container; };
+  struct ScriptedSet { TW_UINT16 rc, cc; };
+
+  TW_UINT16 Fail(TW_UINT16 cc) { cc_ = cc; return TWRC_FAILURE; }
+  TW_UINT16 Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id);
+  TW_UINT16 Caps(TW_UINT16 msg, TW_CAPABILITY* cap);
+  TW_UINT16 UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui);
+  TW_UINT16 ProcessEvent(TW_EVENT* ev);
+  TW_UINT16 PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p);
+  TW_UINT16 SetupFileXfer(TW_UINT16 msg, TW_SETUPFILEXFER* s);
+  TW_UINT16 ImageInfo(TW_IMAGEINFO* info);
+  TW_UINT16 NativeXfer(TW_HANDLE* out);
+  TW_UINT16 FileXfer();
+  // Sends the pending notice through the DSM; false when the DSM would not take it.
+  bool Deliver();
+  void ResetSession();
+  void ResetControls();
+  TW_HANDLE MakeHandle(const Bytes& b);
+  int Announced() const;
+
+  Platform* platform_ = nullptr;
+  std::function<TW_UINT16(TW_UINT16)> notifyHook_;
+  Profile profile_;
+  int state_ = 3;  // 3: closed; 4 to 7: the TWAIN states of an open source
+  TW_UINT16 cc_ = TWCC_SUCCESS;
+  TW_IDENTITY self_{}, app_{};
+  bool showUI_ = false;
+  void* parent_ = nullptr;
+  TW_UINT16 notice_ = MSG_NULL;   // waiting to be sent
+  TW_UINT16 unsent_ = MSG_NULL;   // the DSM refused it: handed out through TWMessage
+  int remaining_ = 0;             // images still pending in states 6 and 7
+  char fileName_[256] = {};
+  TW_INT16 vRefNum_ = 0;
+
+  // Control interface
+  User user_ = User::Scan;
+  bool keepModal_ = false;
+  bool reportDuringEnable_ = false;
+  int pending_ = 1;
+  long calls_ = 0;
+  std::deque<Fault> faults_;
+  std::map<TW_UINT16, std::deque<ScriptedGet>> scriptGet_;
+  std::map<TW_UINT16, std::deque<ScriptedSet>> scriptSet_;
+  std::map<TW_UINT16, std::string> lastSet_;
+};
+
+}  // namespace vs

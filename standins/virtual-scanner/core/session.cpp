@@ -1,0 +1,286 @@
+// The source's session: triplet dispatch, TWAIN states, identity, capabilities, the user
+// interface and event processing.
+#include <cstring>
+
+#include "standins/virtual-scanner/core/scanner.h"
+
+namespace vs {
+
+Scanner& Scanner::Instance() {
+  static Scanner s;
+  return s;
+}
+
+TW_UINT16 Scanner::Entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+  ++calls_;
+  for (auto it = faults_.begin(); it != faults_.end(); ++it) {
+    if ((it->dg == 0xFFFF || it->dg == dg) && (it->dat == 0xFFFF || it->dat == dat) &&
+        (it->msg == 0xFFFF || it->msg == msg)) {
+      Fault f = *it;
+      faults_.erase(it);
+      cc_ = f.cc;
+      return f.rc;
+    }
+  }
+  if (dg == DG_CONTROL) {
+    switch (dat) {
+      case DAT_IDENTITY: return Identity(origin, msg, static_cast<TW_IDENTITY*>(data));
+      case DAT_STATUS: {
+        if (msg != MSG_GET || !data) return Fail(TWCC_BADVALUE);
+        auto* s = static_cast<TW_STATUS*>(data);
+        s->ConditionCode = cc_;
+        s->Reserved = 0;
+        cc_ = TWCC_SUCCESS;
+        return TWRC_SUCCESS;
+      }
+      case DAT_CAPABILITY: return Caps(msg, static_cast<TW_CAPABILITY*>(data));
+      case DAT_USERINTERFACE: return UserInterface(msg, static_cast<TW_USERINTERFACE*>(data));
+      case DAT_EVENT:
+        if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
+        return ProcessEvent(static_cast<TW_EVENT*>(data));
+      case DAT_PENDINGXFERS: return PendingXfers(msg, static_cast<TW_PENDINGXFERS*>(data));
+      case DAT_SETUPFILEXFER: return SetupFileXfer(msg, static_cast<TW_SETUPFILEXFER*>(data));
+      default: return Fail(TWCC_BADPROTOCOL);
+    }
+  }
+  if (dg == DG_IMAGE) {
+    if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
+    switch (dat) {
+      case DAT_IMAGEINFO: return ImageInfo(static_cast<TW_IMAGEINFO*>(data));
+      case DAT_IMAGENATIVEXFER: return NativeXfer(static_cast<TW_HANDLE*>(data));
+      case DAT_IMAGEFILEXFER: return FileXfer();
+      default: return Fail(TWCC_BADPROTOCOL);
+    }
+  }
+  return Fail(TWCC_BADPROTOCOL);
+}
+
+TW_UINT16 Scanner::Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id) {
+  if (!id) return Fail(TWCC_BADVALUE);
+  switch (msg) {
+    case MSG_GET: {
+      TW_UINT32 keep = id->Id;
+      std::memset(id, 0, sizeof *id);
+      id->Id = keep;
+      id->Version.MajorNum = 2;
+      id->Version.MinorNum = 4;
+      id->Version.Language = 2;  // English
+      id->Version.Country = 1;   // USA
+      tw::PutString(id->Version.Info, sizeof id->Version.Info, "2.4 virtual flatbed", tw::native::kPascalStrings);
+      id->ProtocolMajor = 1;
+      id->ProtocolMinor = 9;
+      id->SupportedGroups = DG_CONTROL | DG_IMAGE;
+      tw::PutString(id->Manufacturer, sizeof id->Manufacturer, "Orvane Imaging", tw::native::kPascalStrings);
+      tw::PutString(id->ProductFamily, sizeof id->ProductFamily, "Orvane Flatbed", tw::native::kPascalStrings);
+      tw::PutString(id->ProductName, sizeof id->ProductName, "Virtual Scanner", tw::native::kPascalStrings);
+      return TWRC_SUCCESS;
+    }
+    case MSG_OPENDS:
+      if (state_ != 3) return Fail(TWCC_MAXCONNECTIONS);
+      self_ = *id;
+      if (origin) app_ = *origin;
+      ResetSession();
+      state_ = 4;
+      return TWRC_SUCCESS;
+    case MSG_CLOSEDS:
+      if (state_ != 4) return Fail(TWCC_SEQERROR);
+      platform_->HideUI();
+      state_ = 3;
+      return TWRC_SUCCESS;
+    default: return Fail(TWCC_BADPROTOCOL);
+  }
+}
+
+void Scanner::ResetSession() {
+  profile_.Reset();
+  notice_ = unsent_ = MSG_NULL;
+  remaining_ = 0;
+  showUI_ = false;
+  parent_ = nullptr;
+  tw::PutString(fileName_, sizeof fileName_, "TWAIN.TMP", tw::native::kPascalStrings);
+  vRefNum_ = 0;
+}
+
+TW_HANDLE Scanner::MakeHandle(const Bytes& b) {
+  TW_HANDLE h = platform_->Alloc(b.size());
+  if (!h) return nullptr;
+  if (!b.empty()) std::memcpy(platform_->Lock(h), b.data(), b.size());
+  platform_->Unlock(h);
+  return h;
+}
+
+TW_UINT16 Scanner::Caps(TW_UINT16 msg, TW_CAPABILITY* cap) {
+  if (!cap) return Fail(TWCC_BADVALUE);
+  if (msg == MSG_GET) {
+    auto it = scriptGet_.find(cap->Cap);
+    if (it != scriptGet_.end() && !it->second.empty()) {
+      ScriptedGet s = it->second.front();
+      it->second.pop_front();
+      cap->ConType = s.conType;
+      cap->hContainer = s.container ? MakeHandle(s.bytes) : nullptr;
+      if (s.rc == TWRC_FAILURE) cc_ = TWCC_BUMMER;
+      return s.rc;
+    }
+  }
+  if (msg == MSG_SET) {
+    std::string seen = std::to_string(cap->ConType) + " ";
+    if (cap->hContainer) {
+      seen += ToHex(platform_->Lock(cap->hContainer), platform_->Size(cap->hContainer));
+      platform_->Unlock(cap->hContainer);
+    }
+    lastSet_[cap->Cap] = seen;
+    auto it = scriptSet_.find(cap->Cap);
+    if (it != scriptSet_.end() && !it->second.empty()) {
+      ScriptedSet s = it->second.front();
+      it->second.pop_front();
+      if (s.rc != TWRC_SUCCESS) cc_ = s.cc;
+      return s.rc;
+    }
+  }
+  if (state_ < 4) return Fail(TWCC_SEQERROR);
+  switch (msg) {
+    case MSG_GET:
+    case MSG_GETCURRENT:
+    case MSG_GETDEFAULT: {
+      TW_UINT16 conType = TWON_ONEVALUE;
+      if (!profile_.Find(cap->Cap)) return Fail(TWCC_CAPUNSUPPORTED);
+      TW_HANDLE h = MakeHandle(profile_.Get(cap->Cap, msg, &conType));
+      if (!h) return Fail(TWCC_LOWMEMORY);
+      cap->ConType = conType;
+      cap->hContainer = h;
+      return TWRC_SUCCESS;
+    }
+    case MSG_SET: {
+      const vs::Capability* c = profile_.Find(cap->Cap);
+      if (!c) return Fail(TWCC_CAPUNSUPPORTED);
+      if (c->rule == Rule::ReadOnly) return Fail(TWCC_CAPBADOPERATION);
+      bool late = Profile::LateSettable(cap->Cap) && (state_ == 5 || state_ == 6);
+      if (state_ != 4 && !late) return Fail(TWCC_SEQERROR);
+      TW_UINT16 cc = TWCC_BADVALUE;
+      if (cap->hContainer) {
+        cc = profile_.Set(cap->Cap, cap->ConType, platform_->Lock(cap->hContainer), platform_->Size(cap->hContainer));
+        platform_->Unlock(cap->hContainer);
+      }
+      return cc == TWCC_SUCCESS ? TWRC_SUCCESS : Fail(cc);
+    }
+    case MSG_RESET: {
+      if (!profile_.Find(cap->Cap)) return Fail(TWCC_CAPUNSUPPORTED);
+      if (state_ != 4) return Fail(TWCC_SEQERROR);
+      TW_UINT16 cc = profile_.ResetOne(cap->Cap);
+      if (cc) return Fail(cc);
+      TW_UINT16 conType = TWON_ONEVALUE;
+      TW_HANDLE h = MakeHandle(profile_.Get(cap->Cap, MSG_GET, &conType));
+      if (!h) return Fail(TWCC_LOWMEMORY);
+      cap->ConType = conType;
+      cap->hContainer = h;
+      return TWRC_SUCCESS;
+    }
+    default:
+      if (!profile_.Find(cap->Cap)) return Fail(TWCC_CAPUNSUPPORTED);
+      return Fail(TWCC_CAPBADOPERATION);
+  }
+}
+
+int Scanner::Announced() const {
+  int n = pending_;
+  int limit = profile_.Number(CAP_XFERCOUNT);
+  if (limit > 0 && limit < n) n = limit;
+  return n;
+}
+
+TW_UINT16 Scanner::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
+  switch (msg) {
+    case MSG_ENABLEDS:
+      if (!ui) return Fail(TWCC_BADVALUE);
+      if (state_ != 4) return Fail(TWCC_SEQERROR);
+      state_ = 5;
+      showUI_ = ui->ShowUI != 0;
+      parent_ = ui->hParent;
+      if (!keepModal_) ui->ModalUI = 0;
+      notice_ = unsent_ = MSG_NULL;
+      if (showUI_) platform_->ShowUI(parent_, user_);
+      if (reportDuringEnable_) {
+        notice_ = MSG_XFERREADY;
+        Deliver();
+      } else if (!showUI_) {
+        // Reported once MSG_ENABLEDS has returned, when the next event comes through.
+        notice_ = MSG_XFERREADY;
+        platform_->Wake(parent_);
+      }
+      return TWRC_SUCCESS;
+    case MSG_DISABLEDS:
+      if (state_ != 5) return Fail(TWCC_SEQERROR);
+      platform_->HideUI();
+      notice_ = unsent_ = MSG_NULL;
+      state_ = 4;
+      return TWRC_SUCCESS;
+    case MSG_ENABLEDSUIONLY: return Fail(TWCC_BADPROTOCOL);
+    default: return Fail(TWCC_BADPROTOCOL);
+  }
+}
+
+bool Scanner::Deliver() {
+  TW_UINT16 msg = notice_;
+  notice_ = MSG_NULL;
+  if (msg == MSG_XFERREADY) {
+    if (state_ != 5) return true;
+    state_ = 6;
+    remaining_ = Announced();
+  }
+  if (msg == MSG_NULL) return true;
+  TW_UINT16 rc = notifyHook_ ? notifyHook_(msg) : platform_->Notify(&self_, &app_, msg);
+  if (rc != TWRC_SUCCESS) {
+    unsent_ = msg;
+    return false;
+  }
+  return true;
+}
+
+void Scanner::UserAction(User action) {
+  if (state_ != 5 || !showUI_ || action == User::None) return;
+  notice_ = action == User::Scan ? MSG_XFERREADY : MSG_CLOSEDSREQ;
+  Deliver();
+}
+
+TW_UINT16 Scanner::ProcessEvent(TW_EVENT* ev) {
+  if (!ev) return Fail(TWCC_BADVALUE);
+  if (state_ < 5) return Fail(TWCC_SEQERROR);
+  ev->TWMessage = MSG_NULL;
+  Platform::Event kind = ev->pEvent ? platform_->Classify(ev->pEvent) : Platform::Event::Foreign;
+  bool ours = kind != Platform::Event::Foreign;
+  if (kind == Platform::Event::ScanPressed) UserAction(User::Scan);
+  if (kind == Platform::Event::CancelPressed) UserAction(User::Cancel);
+  if (notice_ != MSG_NULL) Deliver();
+  if (unsent_ != MSG_NULL) {
+    // The DSM would not pass the notice on: hand it over the older way.
+    ev->TWMessage = unsent_;
+    unsent_ = MSG_NULL;
+    return TWRC_DSEVENT;
+  }
+  return ours ? TWRC_DSEVENT : TWRC_NOTDSEVENT;
+}
+
+TW_UINT16 Scanner::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p) {
+  if (!p) return Fail(TWCC_BADVALUE);
+  switch (msg) {
+    case MSG_GET:
+      if (state_ < 4) return Fail(TWCC_SEQERROR);
+      p->Count = TW_UINT16(state_ >= 6 ? remaining_ : 0);
+      return TWRC_SUCCESS;
+    case MSG_ENDXFER:
+      if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+      if (remaining_ > 0) --remaining_;
+      state_ = remaining_ > 0 ? 6 : 5;
+      p->Count = TW_UINT16(remaining_);
+      return TWRC_SUCCESS;
+    case MSG_RESET:
+      if (state_ != 6) return Fail(TWCC_SEQERROR);
+      remaining_ = 0;
+      state_ = 5;
+      p->Count = 0;
+      return TWRC_SUCCESS;
+    default: return Fail(TWCC_BADPROTOCOL);
+  }
+}
+
+}  // namespace vs

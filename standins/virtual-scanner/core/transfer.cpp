@@ -1,0 +1,91 @@
+// Image transfers: DAT_SETUPFILEXFER, DAT_IMAGEINFO, DAT_IMAGENATIVEXFER, DAT_IMAGEFILEXFER.
+#include <cmath>
+#include <cstring>
+
+#include "standins/virtual-scanner/core/scanner.h"
+
+namespace vs {
+namespace {
+
+Bytes Encode(const vscan::Raster& r, TW_UINT16 format) {
+  switch (format) {
+    case TWFF_TIFF: return vscan::EncodeTIFF(r);
+    case TWFF_BMP: return vscan::EncodeBMP(r);
+    case TWFF_PNG: return vscan::EncodePNG(r);
+    default: return {};
+  }
+}
+
+}  // namespace
+
+TW_UINT16 Scanner::SetupFileXfer(TW_UINT16 msg, TW_SETUPFILEXFER* s) {
+  if (!s) return Fail(TWCC_BADVALUE);
+  if (state_ < 4 || state_ > 6) return Fail(TWCC_SEQERROR);
+  switch (msg) {
+    case MSG_GET:
+      std::memcpy(s->FileName, fileName_, sizeof fileName_);
+      s->Format = profile_.FileFormat();
+      s->VRefNum = vRefNum_;
+      return TWRC_SUCCESS;
+    case MSG_GETDEFAULT:
+      tw::PutString(s->FileName, sizeof s->FileName, "TWAIN.TMP", tw::native::kPascalStrings);
+      s->Format = TWFF_BMP;
+      s->VRefNum = 0;
+      return TWRC_SUCCESS;
+    case MSG_SET:
+      if (!Profile::FileFormatOffered(s->Format)) return Fail(TWCC_BADVALUE);
+      std::memcpy(fileName_, s->FileName, sizeof fileName_);
+      if (!tw::native::kPascalStrings) fileName_[sizeof fileName_ - 1] = 0;
+      vRefNum_ = s->VRefNum;
+      profile_.SetFileFormat(s->Format);
+      return TWRC_SUCCESS;
+    default: return Fail(TWCC_BADPROTOCOL);
+  }
+}
+
+TW_UINT16 Scanner::ImageInfo(TW_IMAGEINFO* info) {
+  if (!info) return Fail(TWCC_BADVALUE);
+  if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+  vscan::ScanSettings s = profile_.Settings();
+  std::memset(info, 0, sizeof *info);
+  info->XResolution = Fix32Struct(s.xres);
+  info->YResolution = Fix32Struct(s.yres);
+  info->ImageWidth = TW_INT32(std::lround((s.right - s.left) * s.xres));
+  info->ImageLength = TW_INT32(std::lround((s.bottom - s.top) * s.yres));
+  int depth = s.pixelType == TWPT_BW ? 1 : s.pixelType == TWPT_GRAY ? 8 : 24;
+  info->SamplesPerPixel = depth == 24 ? 3 : 1;
+  for (int i = 0; i < info->SamplesPerPixel; ++i) info->BitsPerSample[i] = TW_INT16(depth == 1 ? 1 : 8);
+  info->BitsPerPixel = TW_INT16(depth);
+  info->Planar = 0;
+  info->PixelType = TW_INT16(s.pixelType);
+  info->Compression = 0;
+  return TWRC_SUCCESS;
+}
+
+TW_UINT16 Scanner::NativeXfer(TW_HANDLE* out) {
+  if (!out) return Fail(TWCC_BADVALUE);
+  if (state_ != 6) return Fail(TWCC_SEQERROR);
+  if (profile_.Number(ICAP_XFERMECH) != TWSX_NATIVE) return Fail(TWCC_SEQERROR);
+  vscan::Raster r = vscan::RenderPage(profile_.Settings());
+  Bytes image = kWindowsBuild ? vscan::EncodeDIB(r) : vscan::EncodePICT(r);
+  if (image.empty()) return Fail(TWCC_BUMMER);
+  TW_HANDLE h = MakeHandle(image);
+  if (!h) return Fail(TWCC_LOWMEMORY);
+  *out = h;
+  state_ = 7;
+  return TWRC_XFERDONE;
+}
+
+TW_UINT16 Scanner::FileXfer() {
+  if (state_ != 6) return Fail(TWCC_SEQERROR);
+  if (profile_.Number(ICAP_XFERMECH) != TWSX_FILE) return Fail(TWCC_SEQERROR);
+  TW_UINT16 format = profile_.FileFormat();
+  Bytes file = Encode(vscan::RenderPage(profile_.Settings()), format);
+  if (file.empty()) return Fail(TWCC_BUMMER);
+  TW_UINT16 cc = platform_->WriteFile(fileName_, file, format);
+  if (cc != TWCC_SUCCESS) return Fail(cc);
+  state_ = 7;
+  return TWRC_XFERDONE;
+}
+
+}  // namespace vs

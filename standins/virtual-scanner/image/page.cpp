@@ -1,0 +1,135 @@
+// Renders the virtual scanner's page.
+//
+// The page only changes from left to right within each half, so one output row is built per
+// half (and one for the white outside the page) and every image row is a copy of one of them;
+// a 2550 x 3300 RGB page is then little more than 25 MB of copying.
+#include "standins/virtual-scanner/image/page.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace vscan {
+
+int Raster::stride() const {
+  if (width <= 0 || bitsPerPixel <= 0) return 0;
+  return int(((int64_t(width) * bitsPerPixel + 31) / 32) * 4);
+}
+
+namespace {
+
+constexpr double kPageWidth = 8.5;
+constexpr double kPageHeight = 11.0;
+constexpr double kHalfHeight = kPageHeight / 2;
+
+struct Rgb {
+  uint8_t r, g, b;
+};
+
+constexpr Rgb kWhite{255, 255, 255};
+constexpr Rgb kBars[8] = {
+    {255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+    {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0},
+};
+
+enum class Region { kBars, kRamp, kOutside };
+
+// Number of pixels across `inches` at `dpi`, rounded to nearest; 0 when there is no area.
+int PixelCount(double inches, double dpi) {
+  const double n = std::floor(inches * dpi + 0.5);
+  if (!(n >= 1)) return 0;
+  if (n > 1e6) return 0;  // no scanner frame is a million pixels across
+  return int(n);
+}
+
+Rgb PagePoint(Region region, double x) {
+  if (region == Region::kOutside || !(x >= 0 && x < kPageWidth)) return kWhite;
+  if (region == Region::kBars) {
+    int bar = int(std::floor(x * 8 / kPageWidth));
+    bar = std::min(7, std::max(0, bar));
+    return kBars[bar];
+  }
+  int grey = int(std::floor(256 * x / kPageWidth));
+  grey = std::min(255, std::max(0, grey));
+  return Rgb{uint8_t(grey), uint8_t(grey), uint8_t(grey)};
+}
+
+// Brightness, then contrast around 128, rounded and clamped once.
+void BuildAdjustTable(double brightness, double contrast, uint8_t table[256]) {
+  if (!std::isfinite(brightness)) brightness = 0;
+  if (!std::isfinite(contrast)) contrast = 0;
+  const double add = 255.0 * brightness / 1000.0;
+  const double scale = (1000.0 + contrast) / 1000.0;
+  for (int s = 0; s < 256; ++s) {
+    const double v = (s + add - 128.0) * scale + 128.0;
+    const double rounded = std::floor(v + 0.5);
+    table[s] = uint8_t(std::min(255.0, std::max(0.0, rounded)));
+  }
+}
+
+int GreyOf(Rgb c) {
+  // round(0.299 R + 0.587 G + 0.114 B) in exact integer arithmetic (halves round up).
+  return (299 * c.r + 587 * c.g + 114 * c.b + 500) / 1000;
+}
+
+}  // namespace
+
+Raster RenderPage(const ScanSettings& s) {
+  Raster out;
+  if (!(std::isfinite(s.xres) && s.xres > 0 && std::isfinite(s.yres) && s.yres > 0)) return out;
+  if (!(std::isfinite(s.left) && std::isfinite(s.top) && std::isfinite(s.right) &&
+        std::isfinite(s.bottom)))
+    return out;
+  const int width = PixelCount(s.right - s.left, s.xres);
+  const int height = PixelCount(s.bottom - s.top, s.yres);
+  if (width == 0 || height == 0) return out;
+
+  out.bitsPerPixel = s.pixelType == 0 ? 1 : s.pixelType == 1 ? 8 : 24;
+  out.width = width;
+  out.height = height;
+  out.xres = s.xres;
+  out.yres = s.yres;
+  const size_t stride = size_t(out.stride());
+  const bool invert = s.pixelFlavor == 1 && out.bitsPerPixel != 24;
+
+  uint8_t adjust[256];
+  BuildAdjustTable(s.brightness, s.contrast, adjust);
+
+  // One finished row per region.
+  std::vector<uint8_t> templates[3];
+  for (int reg = 0; reg < 3; ++reg) {
+    std::vector<uint8_t>& row = templates[reg];
+    row.assign(stride, 0);
+    for (int i = 0; i < width; ++i) {
+      const double x = s.left + (i + 0.5) / s.xres;
+      Rgb c = PagePoint(Region(reg), x);
+      c = Rgb{adjust[c.r], adjust[c.g], adjust[c.b]};
+      if (out.bitsPerPixel == 24) {
+        row[3 * size_t(i)] = c.r;
+        row[3 * size_t(i) + 1] = c.g;
+        row[3 * size_t(i) + 2] = c.b;
+        continue;
+      }
+      const int grey = GreyOf(c);
+      if (out.bitsPerPixel == 8) {
+        row[size_t(i)] = uint8_t(invert ? 255 - grey : grey);
+      } else {
+        const bool white = grey >= s.threshold;
+        if (white != invert) row[size_t(i) >> 3] |= uint8_t(0x80u >> (i & 7));
+      }
+    }
+  }
+
+  out.rows.resize(stride * size_t(height));
+  uint8_t* dst = out.rows.data();
+  for (int j = 0; j < height; ++j, dst += stride) {
+    const double y = s.top + (j + 0.5) / s.yres;
+    Region reg = Region::kOutside;
+    if (y >= 0 && y < kHalfHeight) reg = Region::kBars;
+    else if (y >= kHalfHeight && y < kPageHeight) reg = Region::kRamp;
+    std::memcpy(dst, templates[int(reg)].data(), stride);
+  }
+  return out;
+}
+
+}  // namespace vscan

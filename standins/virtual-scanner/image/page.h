@@ -1,0 +1,66 @@
+// The virtual scanner's page and the file formats it hands out.
+//
+// The page is 8.5 x 11 inches. Its top half holds eight vertical bars of equal width, left to
+// right white, yellow, cyan, green, magenta, red, blue, black; its bottom half is a grey ramp,
+// grey = floor(256 x / 8.5) (at most 255) at x inches from the left edge. Outside the page
+// (a frame reaching past its edges) the scanner sees white, as under a white lid.
+//
+// Everything here is portable C++17 with no operating-system calls, so that both builds
+// (mingw i686 and g++ -m32) compile the same code.
+#ifndef KV_VSCANNER_IMAGE_PAGE_H
+#define KV_VSCANNER_IMAGE_PAGE_H
+
+#include <cstdint>
+#include <vector>
+
+namespace vscan {
+
+struct ScanSettings {
+  int pixelType = 2;                  // 0 BW, 1 GRAY, 2 RGB (any other value renders RGB)
+  double xres = 100, yres = 100;      // dots per inch
+  double left = 0, top = 0, right = 8.5, bottom = 11;  // inches, the current frame
+  double brightness = 0, contrast = 0;                 // -1000..1000
+  double threshold = 128;             // BW: white where the grey reaches this value
+  int pixelFlavor = 0;                // 1 inverts the samples of GRAY and BW images
+};
+
+struct Raster {
+  int width = 0, height = 0, bitsPerPixel = 24;  // 1, 8 or 24
+  double xres = 100, yres = 100;                  // dots per inch, for the resolution fields
+  // Top-down rows. 1-bit: MSB first, 1 = white (before PIXELFLAVOR); 8-bit: grey;
+  // 24-bit: R, G, B byte order. Each row is padded with zero bytes to a multiple of 4 bytes.
+  std::vector<uint8_t> rows;
+  int stride() const;                             // bytes per row, a multiple of 4
+};
+
+// Renders the current frame. width = round((right - left) * xres), height = round((bottom -
+// top) * yres); pixel (i, j) shows the page point (left + (i + 0.5) / xres, top + (j + 0.5) /
+// yres). BRIGHTNESS is applied first (+255 b / 1000), then CONTRAST around 128 (x (1000 + c) /
+// 1000), rounded and clamped to 0..255 once, before the pixel type. A frame with no area, or a
+// resolution that is not a positive finite number, gives an empty raster (0 x 0).
+Raster RenderPage(const ScanSettings&);
+
+// Each encoder returns an empty vector for a raster it cannot represent: no area, a depth
+// other than 1, 8 or 24, or fewer row bytes than height x stride. EncodePICT also refuses a
+// raster wider or taller than 32767 pixels (QuickDraw coordinates are 16-bit).
+
+// Packed DIB: BITMAPINFOHEADER (40 bytes), colour table (1-bit: black, white; 8-bit: 256
+// greys; 24-bit: none), bottom-up rows (24-bit in B, G, R order). biClrUsed and biSizeImage
+// are filled in; the resolution goes to biX/biYPelsPerMeter.
+std::vector<uint8_t> EncodeDIB(const Raster&);
+// Version 2 PICT picture data, without the 512-byte file header: picture size (low 16 bits of
+// the length), frame (0, 0, height, width), 0x0011 0x02FF, HeaderOp 0x0C00, a rectangular clip
+// region, one DirectBitsRect 0x009A with 32-bit direct pixels (packType 4, three components
+// packed per row with PackBits; 1-bit and 8-bit rasters are expanded), 0x00FF.
+std::vector<uint8_t> EncodePICT(const Raster&);
+// A whole .bmp file: BITMAPFILEHEADER followed by the packed DIB.
+std::vector<uint8_t> EncodeBMP(const Raster&);
+// Baseline little-endian TIFF, uncompressed, strips of about 8 KB, resolution in dots per inch.
+// 1-bit and 8-bit rasters are BlackIsZero, 24-bit is RGB.
+std::vector<uint8_t> EncodeTIFF(const Raster&);
+// PNG (grey 1-bit, grey 8-bit or RGB 8-bit), zlib stream of stored deflate blocks, pHYs chunk.
+std::vector<uint8_t> EncodePNG(const Raster&);
+
+}  // namespace vscan
+
+#endif

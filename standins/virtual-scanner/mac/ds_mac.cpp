@@ -1,0 +1,104 @@
+// The Mac source: DS_Entry for the TWAIN framework, Memory Manager handles, notifications
+// through DSM_Entry, files through the File Manager, and an interface whose scripted user
+// acts through Carbon events of the scanner's own class.
+#include <Carbon/Carbon.h>
+#include <TWAIN/TWAINFramework.h>
+
+#include <cstring>
+
+#include "standins/virtual-scanner/core/scanner.h"
+#include "standins/virtual-scanner/vscanner.h"
+
+#define KV_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+// The scanner's own event class and kinds.
+constexpr UInt32 kScannerEventClass = 0x7653636E;  // 'vScn'
+enum : UInt32 { kWakeKind = 1, kScanPressedKind = 2, kCancelPressedKind = 3 };
+
+OSType FileType(TW_UINT16 format) {
+  switch (format) {
+    case TWFF_TIFF: return 0x54494646;  // 'TIFF'
+    case TWFF_PNG: return 0x504E4766;   // 'PNGf'
+    default: return 0x424D5066;         // 'BMPf'
+  }
+}
+
+void Post(UInt32 kind) {
+  EventRef ev = nullptr;
+  if (CreateEvent(kCFAllocatorDefault, kScannerEventClass, kind, GetCurrentEventTime(), kEventAttributeNone, &ev) != noErr)
+    return;
+  PostEventToQueue(GetMainEventQueue(), ev, kEventPriorityStandard);
+  ReleaseEvent(ev);
+}
+
+class MacPlatform : public vs::Platform {
+ public:
+  TW_HANDLE Alloc(size_t size) override { return NewHandleClear(::Size(size)); }
+  uint8_t* Lock(TW_HANDLE h) override {
+    HLock(static_cast<Handle>(h));
+    return reinterpret_cast<uint8_t*>(*static_cast<Handle>(h));
+  }
+  void Unlock(TW_HANDLE h) override { HUnlock(static_cast<Handle>(h)); }
+  size_t Size(TW_HANDLE h) override {
+    ::Size n = GetHandleSize(static_cast<Handle>(h));
+    return n > 0 ? size_t(n) : 0;
+  }
+  void Free(TW_HANDLE h) override { DisposeHandle(static_cast<Handle>(h)); }
+
+  TW_UINT16 Notify(TW_IDENTITY* source, TW_IDENTITY* app, TW_UINT16 msg) override {
+    return DSM_Entry(source, app, DG_CONTROL, DAT_NULL, msg, nullptr);
+  }
+  void Wake(void*) override { Post(kWakeKind); }
+  // The interface is the scripted user's: it presses its button through an event.
+  void ShowUI(void*, vs::User user) override {
+    if (user == vs::User::Scan) Post(kScanPressedKind);
+    if (user == vs::User::Cancel) Post(kCancelPressedKind);
+  }
+  void HideUI() override {}
+
+  Event Classify(void* event) override {
+    EventRef ev = static_cast<EventRef>(event);
+    if (GetEventClass(ev) != kScannerEventClass) return Event::Foreign;
+    switch (GetEventKind(ev)) {
+      case kWakeKind: return Event::Wake;
+      case kScanPressedKind: return Event::ScanPressed;
+      case kCancelPressedKind: return Event::CancelPressed;
+      default: return Event::Interface;
+    }
+  }
+
+  // The name is the Pascal string of DAT_SETUPFILEXFER, in the default directory. An existing
+  // file is replaced, as a file transfer does.
+  TW_UINT16 WriteFile(const char* nameField, const vs::Bytes& data, TW_UINT16 format) override {
+    const unsigned char* name = reinterpret_cast<const unsigned char*>(nameField);
+    if (name[0] == 0) return TWCC_BADVALUE;
+    OSErr err = HCreate(0, 0, name, 0x6F676C65 /* 'ogle' */, FileType(format));
+    if (err != noErr && err != dupFNErr) return TWCC_OPERATIONERROR;
+    SInt16 ref = 0;
+    if (HOpen(0, 0, name, fsWrPerm, &ref) != noErr) return TWCC_OPERATIONERROR;
+    SInt32 count = SInt32(data.size());
+    err = SetEOF(ref, 0);
+    if (err == noErr) err = SetFPos(ref, fsFromStart, 0);
+    if (err == noErr) err = FSWrite(ref, &count, data.data());
+    OSErr closed = FSClose(ref);
+    return err == noErr && closed == noErr && size_t(count) == data.size() ? TWCC_SUCCESS : TWCC_OPERATIONERROR;
+  }
+};
+
+vs::Scanner& Source() {
+  static MacPlatform platform;
+  vs::Scanner& s = vs::Scanner::Instance();
+  s.SetPlatform(&platform);
+  return s;
+}
+
+}  // namespace
+
+KV_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+  return Source().Entry(origin, dg, dat, msg, data);
+}
+
+KV_EXPORT int VirtualScannerControl(const char* command) { return Source().Control(command); }
+KV_EXPORT int VirtualScannerQuery(const char* what, char* out, int size) { return Source().Query(what, out, size); }

@@ -1,0 +1,146 @@
+// Image information and the two transfer mechanisms, from the current capabilities.
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "standins/virtual-scanner/tests/support.h"
+
+namespace {
+
+std::vector<uint8_t> ReadFile(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace
+
+TEST_F(ScannerTest, ImageInfoFollowsTheCapabilities) {
+  ASSERT_EQ(Set16(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_BW), TWCC_SUCCESS);
+  ASSERT_EQ(SetFix(ICAP_XRESOLUTION, 300), TWCC_SUCCESS);
+  ASSERT_EQ(SetFix(ICAP_YRESOLUTION, 300), TWCC_SUCCESS);
+  ASSERT_EQ(Set(ICAP_FRAMES, OneValueOf(TWTY_FRAME, TW_FRAME{Fix(1), Fix(2), Fix(2), Fix(3)})), TWCC_SUCCESS);
+  ToTransferReady();
+  TW_IMAGEINFO info{};
+  ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info), TWRC_SUCCESS);
+  EXPECT_EQ(info.ImageWidth, 300);
+  EXPECT_EQ(info.ImageLength, 300);
+  EXPECT_EQ(Fix(info.XResolution), 300);
+  EXPECT_EQ(info.BitsPerPixel, 1);
+  EXPECT_EQ(info.SamplesPerPixel, 1);
+  EXPECT_EQ(info.PixelType, TWPT_BW);
+}
+
+TEST_F(ScannerTest, NativeTransferHandsOverThePlatformsImage) {
+  ASSERT_EQ(Set16(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_GRAY), TWCC_SUCCESS);
+  ToTransferReady();
+  TW_HANDLE h = nullptr;
+  ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
+  auto b = HandleBytes(h);
+  FreeHandle(h);
+  if (kWindowsBuild) {
+    ASSERT_GT(b.size(), 40u + 1024u);
+    EXPECT_EQ(At<uint32_t>(b, 0), 40u);            // BITMAPINFOHEADER
+    EXPECT_EQ(At<int32_t>(b, 4), 850);
+    EXPECT_EQ(At<int32_t>(b, 8), 1100);            // bottom-up
+    EXPECT_EQ(At<uint16_t>(b, 14), 8);
+    EXPECT_EQ(At<uint32_t>(b, 40 + 4 * 255), 0x00FFFFFFu);  // 256 greys
+    EXPECT_EQ(b.size(), 40u + 1024u + 852u * 1100u);
+  } else {
+    ASSERT_GT(b.size(), 40u);
+    EXPECT_EQ(At<uint16_t>(b, 10), 0x1100);        // 0x0011 big-endian: version opcode
+    EXPECT_EQ(At<uint16_t>(b, 12), 0xFF02);        // version 2
+  }
+}
+
+TEST_F(ScannerTest, MechanismMustMatchTheTransfer) {
+  ToTransferReady();
+  EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr), TWRC_FAILURE);
+  EXPECT_EQ(Status(), TWCC_SEQERROR);
+  ASSERT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SUCCESS);
+  TW_HANDLE h = nullptr;
+  EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_FAILURE);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_EQ(State(), 6);
+}
+
+TEST_F(ScannerTest, SetupFileXferOffersTiffBmpAndPng) {
+  TW_SETUPFILEXFER s{};
+  ASSERT_EQ(Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &s), TWRC_SUCCESS);
+  EXPECT_EQ(s.Format, TWFF_BMP);
+  for (TW_UINT16 f : {TWFF_PICT, TWFF_XBM, TWFF_JFIF, TWFF_TIFFMULTI, TWFF_EXIF, TW_UINT16(99)}) {
+    s.Format = f;
+    EXPECT_EQ(Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &s), TWRC_FAILURE) << f;
+    EXPECT_EQ(Status(), TWCC_BADVALUE);
+  }
+  tw::PutString(s.FileName, sizeof s.FileName, "chosen.png", nat::kPascalStrings);
+  s.Format = TWFF_PNG;
+  ASSERT_EQ(Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &s), TWRC_SUCCESS);
+  TW_SETUPFILEXFER back{};
+  ASSERT_EQ(Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &back), TWRC_SUCCESS);
+  EXPECT_EQ(back.Format, TWFF_PNG);
+  EXPECT_EQ(std::memcmp(back.FileName, s.FileName, sizeof s.FileName), 0);
+  EXPECT_EQ(Query("cap 0x110C"), "7") << "the format and the capability are one setting";
+}
+
+TEST_F(ScannerTest, FileTransferWritesEachFormat) {
+  struct { TW_UINT16 format; const char* name; std::vector<uint8_t> magic; } files[] = {
+      {TWFF_TIFF, "vs_out.tif", {'I', 'I', 42, 0}},
+      {TWFF_BMP, "vs_out.bmp", {'B', 'M'}},
+      {TWFF_PNG, "vs_out.png", {0x89, 'P', 'N', 'G'}},
+  };
+  ASSERT_EQ(Set(ICAP_FRAMES, OneValueOf(TWTY_FRAME, TW_FRAME{Fix(0), Fix(0), Fix(1), Fix(1)})), TWCC_SUCCESS);
+  for (auto& f : files) {
+    std::remove(f.name);
+    ToTransferReady();
+    ASSERT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SUCCESS);
+    TW_SETUPFILEXFER s{};
+    tw::PutString(s.FileName, sizeof s.FileName, f.name, nat::kPascalStrings);
+    s.Format = f.format;
+    ASSERT_EQ(Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &s), TWRC_SUCCESS);
+    EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr), TWRC_XFERDONE);
+    EXPECT_EQ(State(), 7);
+    auto bytes = ReadFile(f.name);
+    ASSERT_GE(bytes.size(), f.magic.size()) << f.name;
+    EXPECT_TRUE(std::equal(f.magic.begin(), f.magic.end(), bytes.begin())) << f.name;
+    TW_PENDINGXFERS p{};
+    ASSERT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
+    TW_USERINTERFACE ui{};
+    ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+    std::remove(f.name);
+  }
+}
+
+TEST_F(ScannerTest, PixelFlavourInvertsGreySamples) {
+  ASSERT_EQ(Set16(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_GRAY), TWCC_SUCCESS);
+  ASSERT_EQ(Set(ICAP_FRAMES, OneValueOf(TWTY_FRAME, TW_FRAME{Fix(0), Fix(0), Fix(1), Fix(1)})), TWCC_SUCCESS);
+  auto scan = [&] {
+    ToTransferReady();
+    TW_HANDLE h = nullptr;
+    EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
+    auto b = HandleBytes(h);
+    FreeHandle(h);
+    Close();
+    Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self);
+    return b;
+  };
+  auto chocolate = scan();
+  ASSERT_EQ(Set16(ICAP_PIXELTYPE, TWTY_UINT16, TWPT_GRAY), TWCC_SUCCESS);
+  ASSERT_EQ(Set(ICAP_FRAMES, OneValueOf(TWTY_FRAME, TW_FRAME{Fix(0), Fix(0), Fix(1), Fix(1)})), TWCC_SUCCESS);
+  ASSERT_EQ(Set16(ICAP_PIXELFLAVOR, TWTY_UINT16, TWPF_VANILLA), TWCC_SUCCESS);
+  auto vanilla = scan();
+  ASSERT_EQ(chocolate.size(), vanilla.size());
+  EXPECT_NE(chocolate, vanilla);
+  if (kWindowsBuild) {  // the white bar: 255 becomes 0; the colour table stays
+    size_t bits = 40 + 1024;
+    EXPECT_EQ(chocolate[bits], 255);
+    EXPECT_EQ(vanilla[bits], 0);
+    EXPECT_TRUE(std::equal(chocolate.begin(), chocolate.begin() + bits, vanilla.begin()));
+  }
+}
+
+TEST_F(ScannerTest, OpeningTheSourceAgainRestoresTheProfile) {
+  ASSERT_EQ(SetFix(ICAP_XRESOLUTION, 600), TWCC_SUCCESS);
+  Close();
+  ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+  EXPECT_EQ(Query("cap 0x1118"), "100");
+}

@@ -1,0 +1,140 @@
+// The Windows source: DS_Entry for Wine's TWAIN_32.DLL, global memory, notifications
+// through the DSM, and the interface window with its Scan and Cancel buttons.
+#include <windows.h>
+
+#include "standins/virtual-scanner/core/scanner.h"
+#include "standins/virtual-scanner/vscanner.h"
+
+namespace {
+
+HINSTANCE gInstance = nullptr;
+const char kWindowClass[] = "VirtualScannerWindow";
+enum { kScanButton = 101, kCancelButton = 102 };
+
+class WinPlatform : public vs::Platform {
+ public:
+  TW_HANDLE Alloc(size_t size) override { return GlobalAlloc(GHND, size ? size : 1); }
+  uint8_t* Lock(TW_HANDLE h) override { return static_cast<uint8_t*>(GlobalLock(h)); }
+  void Unlock(TW_HANDLE h) override { GlobalUnlock(h); }
+  size_t Size(TW_HANDLE h) override { return GlobalSize(h); }
+  void Free(TW_HANDLE h) override { GlobalFree(h); }
+
+  TW_UINT16 Notify(TW_IDENTITY* source, TW_IDENTITY* app, TW_UINT16 msg) override {
+    DSMENTRYPROC dsm = Dsm();
+    if (!dsm) return TWRC_FAILURE;
+    return dsm(source, app, DG_CONTROL, DAT_NULL, msg, nullptr);
+  }
+
+  void Wake(void* parent) override {
+    HWND w = static_cast<HWND>(parent);
+    if (w && IsWindow(w)) PostMessageA(w, WakeMessage(), 0, 0);
+    else PostThreadMessageA(GetCurrentThreadId(), WakeMessage(), 0, 0);
+  }
+
+  void ShowUI(void* parent, vs::User user) override {
+    HideUI();
+    Register();
+    window_ = CreateWindowExA(0, kWindowClass, "Virtual Scanner", WS_OVERLAPPED | WS_CAPTION | WS_VISIBLE,
+                              CW_USEDEFAULT, CW_USEDEFAULT, 260, 110, static_cast<HWND>(parent), nullptr,
+                              gInstance, nullptr);
+    if (!window_) return;
+    HWND scan = CreateWindowExA(0, "BUTTON", "Scan", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 20, 20, 100, 28,
+                                window_, reinterpret_cast<HMENU>(kScanButton), gInstance, nullptr);
+    HWND cancel = CreateWindowExA(0, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 130, 20, 100, 28,
+                                  window_, reinterpret_cast<HMENU>(kCancelButton), gInstance, nullptr);
+    // The scripted user clicks once the window is up.
+    if (user == vs::User::Scan) PostMessageA(scan, BM_CLICK, 0, 0);
+    if (user == vs::User::Cancel) PostMessageA(cancel, BM_CLICK, 0, 0);
+  }
+
+  void HideUI() override {
+    if (window_) DestroyWindow(window_);
+    window_ = nullptr;
+  }
+
+  Event Classify(void* event) override {
+    MSG* m = static_cast<MSG*>(event);
+    if (m->message == WakeMessage()) return Event::Wake;
+    if (window_ && m->hwnd && (m->hwnd == window_ || IsChild(window_, m->hwnd))) {
+      // Messages for the interface are the source's own: it dispatches them itself.
+      if (!IsDialogMessageA(window_, m)) {
+        TranslateMessage(m);
+        DispatchMessageA(m);
+      }
+      return Event::Interface;
+    }
+    return Event::Foreign;
+  }
+
+  TW_UINT16 WriteFile(const char* nameField, const vs::Bytes& data, TW_UINT16) override {
+    char name[257];
+    tw::GetString(nameField, 256, name, false);
+    HANDLE f = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return TWCC_OPERATIONERROR;
+    DWORD written = 0;
+    BOOL ok = ::WriteFile(f, data.data(), DWORD(data.size()), &written, nullptr);
+    CloseHandle(f);
+    return ok && written == data.size() ? TWCC_SUCCESS : TWCC_OPERATIONERROR;
+  }
+
+ private:
+  static UINT WakeMessage() {
+    static UINT m = RegisterWindowMessageA("Virtual Scanner Wake");
+    return m;
+  }
+  static DSMENTRYPROC Dsm() {
+    static DSMENTRYPROC proc = nullptr;
+    if (!proc) {
+      HMODULE dsm = LoadLibraryA("TWAIN_32.DLL");
+      if (!dsm) return nullptr;
+      proc = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(dsm, "DSM_Entry")));
+      if (!proc) proc = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(dsm, reinterpret_cast<LPCSTR>(1))));
+    }
+    return proc;
+  }
+  static LRESULT CALLBACK WindowProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_COMMAND && HIWORD(wp) == BN_CLICKED) {
+      if (LOWORD(wp) == kScanButton) vs::Scanner::Instance().UserAction(vs::User::Scan);
+      if (LOWORD(wp) == kCancelButton) vs::Scanner::Instance().UserAction(vs::User::Cancel);
+      return 0;
+    }
+    if (msg == WM_CLOSE) {
+      vs::Scanner::Instance().UserAction(vs::User::Cancel);
+      return 0;
+    }
+    return DefWindowProcA(w, msg, wp, lp);
+  }
+  static void Register() {
+    static bool done = false;
+    if (done) return;
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = gInstance ? gInstance : GetModuleHandleA(nullptr);
+    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kWindowClass;
+    done = RegisterClassA(&wc) != 0;
+  }
+  HWND window_ = nullptr;
+};
+
+vs::Scanner& Source() {
+  static WinPlatform platform;
+  vs::Scanner& s = vs::Scanner::Instance();
+  s.SetPlatform(&platform);
+  return s;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) gInstance = instance;
+  return TRUE;
+}
+
+extern "C" TW_UINT16 WINAPI DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+  return Source().Entry(origin, dg, dat, msg, data);
+}
+
+extern "C" int VirtualScannerControl(const char* command) { return Source().Control(command); }
+extern "C" int VirtualScannerQuery(const char* what, char* out, int size) { return Source().Query(what, out, size); }

@@ -1,0 +1,104 @@
+#include "tests/support/fixture.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "entry/entry.h"
+#include "kv_catalogue.h"
+#include "platform/platform_ops.h"
+
+#if KV_WINDOWS_BUILD
+#include <windows.h>
+#else
+#include <CarbonStandin.h>
+#include <TWAIN/TWAINFrameworkStandin.h>
+#include <dlfcn.h>
+#endif
+
+namespace kvtest {
+
+#if KV_WINDOWS_BUILD
+static void __stdcall EntryPoint(int32_t message, void** slot, void* window, int32_t, int32_t, HostCallback cb) {
+  if (static_cast<int16_t>(message) == kMsgExecute) platform::SetHostWindow(window);
+  RouteMessage(static_cast<int16_t>(message), slot, cb);
+}
+
+static void* ScannerModule() {
+  static HMODULE module = LoadLibraryA("C:\\windows\\twain_32\\sane.ds");
+  return reinterpret_cast<void*>(module);
+}
+static void* ScannerSymbol(const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(ScannerModule()), name));
+}
+long LiveBlocks() { return 0; }
+#else
+static void EntryPoint(int16_t message, void** slot, HostParamBlock* block) { RouteMessage(message, slot, block); }
+
+static void* ScannerModule() {
+  static void* module = dlopen(KV_OUT_DIR "/lib/TWAIN Data Sources/VirtualScanner.ds", RTLD_NOW);
+  return module;
+}
+static void* ScannerSymbol(const char* name) { return ScannerModule() ? dlsym(ScannerModule(), name) : nullptr; }
+long LiveBlocks() { return CarbonStandin_LivePointers() + CarbonStandin_LiveHandles(); }
+#endif
+
+velmar::ExtensionEntry Entry() { return &EntryPoint; }
+
+std::vector<std::string> CatalogueStrings() {
+  return std::vector<std::string>(kCatalogueEntries, kCatalogueEntries + kCatalogueEntryCount);
+}
+
+int Scanner(const std::string& command) {
+  auto control = reinterpret_cast<int (*)(const char*)>(ScannerSymbol("VirtualScannerControl"));
+  if (!control) {
+    ADD_FAILURE() << "the virtual scanner's control interface is not reachable";
+    return -1;
+  }
+  return control(command.c_str());
+}
+
+std::string ScannerQuery(const std::string& what) {
+  auto query = reinterpret_cast<int (*)(const char*, char*, int)>(ScannerSymbol("VirtualScannerQuery"));
+  char out[4096] = {0};
+  if (!query || query(what.c_str(), out, sizeof out) != 0) return "";
+  return out;
+}
+
+long DsmCalls() {
+#if KV_WINDOWS_BUILD
+  return std::atol(ScannerQuery("calls").c_str());
+#else
+  return TWAINFramework_CallCount();
+#endif
+}
+
+void ExtensionTest::SetUp() {
+  ASSERT_EQ(0, Scanner("reset"));
+  host = std::make_unique<velmar::Host>(Entry(), CatalogueStrings());
+  host->Construct();
+  ASSERT_NE(nullptr, Record());
+}
+
+void ExtensionTest::TearDown() {
+  if (host) {
+    host->Destruct();
+    EXPECT_EQ(nullptr, host->Slot());
+    host.reset();
+  }
+}
+
+velmar::CallResult ExtensionTest::CallFull(const std::string& call) {
+  long before = LiveBlocks();
+  velmar::CallResult r = host->Call(call);
+  EXPECT_TRUE(r.ok) << call << ": " << r.error;
+  // Whatever the call did, it leaves no image and no block behind.
+  if (TwainGlobals* g = Record()) EXPECT_EQ(nullptr, g->imageHandle) << call;
+  EXPECT_EQ(before, LiveBlocks()) << call << " left Memory Manager blocks behind";
+  return r;
+}
+
+std::string ExtensionTest::Call(const std::string& call) { return CallFull(call).result.Display(); }
+
+TwainGlobals* ExtensionTest::Record() { return LiveRecord(host->Slot()); }
+
+}  // namespace kvtest

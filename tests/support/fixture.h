@@ -1,0 +1,43 @@
+// What every extension test shares: a host stand-in driving the statically linked extension
+// through its entry, the virtual scanner's control interface, and checks of what must not
+// happen (leaks, an image left behind, flags that disagree with the DSM).
+#pragma once
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "entry/twain_globals.h"
+#include "standins/velmar/velmar_host.h"
+
+namespace kvtest {
+
+// The extension's entry, as a host calls it.
+velmar::ExtensionEntry Entry();
+std::vector<std::string> CatalogueStrings();
+
+// The loaded virtual scanner's control interface (loaded now if the DSM has not yet).
+int Scanner(const std::string& command);
+std::string ScannerQuery(const std::string& what);
+
+// DSM requests made by the extension: the DSM's own log on the Mac; on Windows the requests
+// that reached the virtual scanner (Wine's DSM keeps no count).
+long DsmCalls();
+
+// Live Memory Manager blocks and handles (Mac); 0 on Windows.
+long LiveBlocks();
+
+class ExtensionTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Runs one call and returns what field 200 shows: a number, a text in quotes or (nothing).
+  std::string Call(const std::string& call);
+  velmar::CallResult CallFull(const std::string& call);
+  TwainGlobals* Record();
+
+  std::unique_ptr<velmar::Host> host;
+};
+
+}  // namespace kvtest

@@ -1,0 +1,82 @@
+// Binding TWAIN_32.DLL on Windows: loaded at the first call, unloaded by Disconnect and loaded
+// again; without the file, or without its entry at ordinal 1, every call answers 4.
+#include <cstdlib>
+
+#include "tests/support/fixture.h"
+
+#if KV_WINDOWS_BUILD
+#include <windows.h>
+#endif
+
+namespace kvtest {
+namespace {
+
+class DsmBindingTest : public ExtensionTest {
+ protected:
+  void SetUp() override {
+    if constexpr (!kWindowsBuild) GTEST_SKIP() << "the Mac links its DSM";
+    ExtensionTest::SetUp();
+  }
+};
+
+#if KV_WINDOWS_BUILD
+bool DsmLoaded() { return GetModuleHandleA("twain_32.dll") != nullptr; }
+bool FakeDsmRun() { return std::getenv("KV_FAKE_DSM") != nullptr; }
+
+TEST_F(DsmBindingTest, DisconnectUnloadsAndTheNextConnectLoadsAgain) {
+  if (FakeDsmRun()) GTEST_SKIP();
+  EXPECT_FALSE(Record()->dsmBound);
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_TRUE(DsmLoaded());
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_FALSE(DsmLoaded());
+  EXPECT_FALSE(Record()->dsmBound);
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_TRUE(DsmLoaded());
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+}
+
+TEST_F(DsmBindingTest, AnInstanceMadeWhileBoundIsBoundAtOnce) {
+  if (FakeDsmRun()) GTEST_SKIP();
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  int other = host->AddInstance();
+  host->UseInstance(other);
+  host->Construct();
+  EXPECT_TRUE(Record()->dsmBound);
+  // The other instance unbinds the library: this one binds again before its call.
+  host->UseInstance(0);
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  host->UseInstance(other);
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  host->Destruct();
+  host->UseInstance(0);
+}
+
+TEST_F(DsmBindingTest, WithoutTheDsmFileEveryCallAnswers4) {
+  if (FakeDsmRun()) GTEST_SKIP();
+  char dir[MAX_PATH];
+  GetWindowsDirectoryA(dir, MAX_PATH);
+  std::string dsm = std::string(dir) + "\\twain_32.dll", aside = dsm + ".aside";
+  ASSERT_TRUE(MoveFileA(dsm.c_str(), aside.c_str()));
+  EXPECT_EQ("4", Call("Twain.About()"));
+  EXPECT_EQ("4", Call("Twain.Connect()"));
+  EXPECT_EQ("4", Call("Twain.ScanToFile()"));
+  EXPECT_FALSE(Record()->dsmBound);
+  ASSERT_TRUE(MoveFileA(aside.c_str(), dsm.c_str()));
+  EXPECT_EQ("0", Call("Twain.Connect()"));  // the attempt is repeated at the next call
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+}
+
+// Run with the library above TWAIN_32.DLL beside the program and KV_FAKE_DSM set.
+TEST_F(DsmBindingTest, ADsmWithoutOrdinalOneLeavesEveryCallAt4) {
+  if (!FakeDsmRun()) GTEST_SKIP() << "needs the no-ordinal DSM beside the program";
+  EXPECT_EQ("4", Call("Twain.About()"));
+  EXPECT_EQ("4", Call("Twain.Connect()"));
+  EXPECT_EQ("4", Call("Twain.Reset()"));
+  EXPECT_FALSE(Record()->dsmBound);
+}
+#endif
+
+}  // namespace
+}  // namespace kvtest

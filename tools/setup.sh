@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what both builds and their suites need on a Debian machine, only what is missing.
+set -euo pipefail
+need=()
+have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
+pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-multilib xvfb xauth cmake googletest imagemagick libtiff-tools)
+for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
+if [ ${#need[@]} -eq 0 ]; then exit 0; fi
+SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
+if ! dpkg --print-foreign-architectures | grep -qx i386; then $SUDO dpkg --add-architecture i386; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null

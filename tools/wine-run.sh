@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the build under Wine, in the build's private prefix. CTest uses
+# it as the cross-compiling emulator; it must run inside an X display (xvfb-run -a).
+here="$(cd "$(dirname "$0")/.." && pwd)"
+export WINEPREFIX="${KV_WINEPREFIX:-$here/build/windows/wineprefix}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="mscoree,mshtml=${KV_DLL_OVERRIDES:+;$KV_DLL_OVERRIDES}"
+exec wine "$@"

@@ -1,0 +1,123 @@
+// The TWAIN state of an instance and the operations that move between its states. A flag
+// changes only when the matching DSM request returned TWRC_SUCCESS.
+#include "twain/connection.h"
+
+#include <cstring>
+
+#include "platform/platform_ops.h"
+#include "twain/dsm.h"
+
+int16_t DoOpenDSM(TwainGlobals* g) {
+  if (g->dsmOpen) return 0;
+  TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, platform::DsmParentData());
+  if (rc != TWRC_SUCCESS) return xlateErr(g, nullptr, rc);
+  g->dsmOpen = 1;
+  return 0;
+}
+
+int16_t DoCloseDSM(TwainGlobals* g) {
+  if (!g->dsmOpen) return 0;
+  TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, platform::DsmParentData());
+  if (rc != TWRC_SUCCESS) return xlateErr(g, nullptr, rc);
+  g->dsmOpen = 0;
+  return 0;
+}
+
+int16_t DoSelectDataSource(TwainGlobals* g) {
+  int16_t r = DoOpenDSM(g);
+  if (r != 0) return r;
+  TW_IDENTITY chosen;
+  std::memset(&chosen, 0, sizeof chosen);
+  TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &chosen);
+  if (rc == TWRC_SUCCESS) {
+    g->sourceIdentity = chosen;
+    g->sourceSelected = 1;
+    return 0;
+  }
+  if (rc == TWRC_CANCEL) return 5;
+  return xlateErr(g, nullptr, rc);
+}
+
+int16_t DoOpenDS(TwainGlobals* g) {
+  if (g->dsOpen) return 0;
+  if (!g->sourceSelected) {
+    g->sourceIdentity.Id = 0;
+    std::memset(g->sourceIdentity.ProductName, 0, sizeof g->sourceIdentity.ProductName);
+  }
+  TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &g->sourceIdentity);
+  if (rc == TWRC_SUCCESS) {
+    g->dsOpen = 1;
+    return 0;
+  }
+  int16_t r = xlateErr(g, nullptr, rc);
+  return r == 3200 ? 0 : r;
+}
+
+int16_t DoConnect(TwainGlobals* g) {
+  int16_t r = DoOpenDSM(g);
+  return r != 0 ? r : DoOpenDS(g);
+}
+
+namespace {
+
+// The three steps back to state 3: reset pending transfers, disable, close.
+int16_t ResetPendingTransfers(TwainGlobals* g) {
+  TW_PENDINGXFERS pending{};
+  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
+  return rc == TWRC_SUCCESS ? 0 : xlateErr(g, &g->sourceIdentity, rc);
+}
+
+int16_t DisableSource(TwainGlobals* g) {
+  TW_USERINTERFACE ui{};
+  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+  if (rc != TWRC_SUCCESS) return xlateErr(g, &g->sourceIdentity, rc);
+  g->dsEnabled = 0;
+  return 0;
+}
+
+int16_t CloseSource(TwainGlobals* g) {
+  TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &g->sourceIdentity);
+  if (rc != TWRC_SUCCESS) return xlateErr(g, &g->sourceIdentity, rc);
+  g->dsOpen = 0;
+  return 0;
+}
+
+}  // namespace
+
+int16_t DoCloseDS(TwainGlobals* g) {
+  if (!g->dsmBound) return 0;
+  if constexpr (kWindowsBuild) {
+    // Every step is attempted whatever the one before gave; the last one sent decides.
+    int16_t r = 0;
+    if (g->dsOpen && g->dsEnabled) r = ResetPendingTransfers(g);
+    if (g->dsEnabled) r = DisableSource(g);
+    if (g->dsOpen) r = CloseSource(g);
+    return r;
+  } else {
+    if (g->dsOpen && g->dsEnabled) {
+      int16_t r = ResetPendingTransfers(g);
+      if (r != 0 && r != 14) return r;
+    }
+    if (g->dsEnabled) {
+      int16_t r = DisableSource(g);
+      if (r != 0) return r;
+    }
+    if (g->dsOpen) return CloseSource(g);
+    return 0;
+  }
+}
+
+int16_t DoDisconnect(TwainGlobals* g) {
+  int16_t r = DoCloseDS(g);
+  if (r == 0) r = DoCloseDSM(g);
+  if constexpr (kWindowsBuild) platform::UnbindDSM(g);
+  return r;
+}
+
+void DoReset(TwainGlobals* g) {
+  bool sourceWasOpen = g->dsOpen != 0;
+  DoCloseDS(g);
+  DoCloseDSM(g);
+  DoOpenDSM(g);
+  if (sourceWasOpen) DoOpenDS(g);
+}
