@@ -2,6 +2,8 @@
 // Windows DIB first becomes a device bitmap for the host window's display.
 #include "acquire/image_output.h"
 
+#include <type_traits>
+
 #include "acquire/image_platform.h"
 #include "host/host_kit.h"
 
@@ -9,14 +11,16 @@ namespace {
 
 // Windows: replaces the DIB in imageHandle by its device bitmap (null when the conversion
 // failed). The DIB is freed either way.
-void ConvertToDeviceBitmap(TwainGlobals* g) {
+template <typename G>
+void ConvertToDeviceBitmap(G* g) {
   void* bitmap = DIBToDeviceBitmap(g->imageHandle);
   DisposeXPHandle(g->imageHandle);
   g->imageHandle = bitmap;
 }
 
-void ReleaseImage(TwainGlobals* g) {
-  if constexpr (kWindowsBuild) {
+template <typename G>
+void ReleaseImage(G* g) {
+  if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
     if (g->imageHandle) DeleteDeviceBitmap(g->imageHandle);
   } else {
     DisposeXPHandle(g->imageHandle);
@@ -24,11 +28,10 @@ void ReleaseImage(TwainGlobals* g) {
   g->imageHandle = nullptr;
 }
 
-}  // namespace
-
-int16_t WriteImageToFile(TwainGlobals* g, const uint8_t* path) {
+template <typename G>
+int16_t WriteImage(G* g, const uint8_t* path) {
   int16_t r;
-  if constexpr (kWindowsBuild) {
+  if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
     ConvertToDeviceBitmap(g);
     r = WriteBMPfile(reinterpret_cast<const char*>(path), g->imageHandle);
   } else {
@@ -38,8 +41,9 @@ int16_t WriteImageToFile(TwainGlobals* g, const uint8_t* path) {
   return r;
 }
 
-int16_t StoreImageInField(TwainGlobals* g) {
-  if constexpr (kWindowsBuild) {
+template <typename G>
+int16_t StoreImage(G* g) {
+  if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
     ConvertToDeviceBitmap(g);
     // No bitmap, no picture: the field keeps what it held and the call says why.
     if (!g->imageHandle) return 2;
@@ -48,3 +52,8 @@ int16_t StoreImageInField(TwainGlobals* g) {
   ReleaseImage(g);
   return 0;
 }
+
+}  // namespace
+
+int16_t WriteImageToFile(TwainGlobals* g, const uint8_t* path) { return WriteImage(g, path); }
+int16_t StoreImageInField(TwainGlobals* g) { return StoreImage(g); }

@@ -11,6 +11,7 @@ if(KV_MACOS)
   target_link_libraries(kardivelle_core PUBLIC kv_carbon kv_twainframework)
   add_library(Kardivelle SHARED ${CMAKE_SOURCE_DIR}/platform/macos/export_main.cpp)
   target_link_libraries(Kardivelle PRIVATE kardivelle_core)
+  add_dependencies(Kardivelle kv_catalogue_rsrc)
   set_target_properties(Kardivelle PROPERTIES PREFIX "" SUFFIX ""
     LIBRARY_OUTPUT_DIRECTORY ${KV_OUT}/Kardivelle.bundle/Contents/MacOS
     BUILD_RPATH "\$ORIGIN/../../../lib" INSTALL_RPATH "\$ORIGIN/../../../lib")

@@ -4,10 +4,23 @@
 
 #include <cstdio>
 
+#include "platform/platform.h"
+#if !KV_WINDOWS_BUILD
+#include <sys/wait.h>
+#endif
+
 #include "kv_catalogue.h"
 #include "standins/velmar/velmar_host.h"
 
 namespace {
+
+int ExitStatus(int rc) {
+#if KV_WINDOWS_BUILD
+  return rc;
+#else
+  return rc == -1 ? rc : WEXITSTATUS(rc);
+#endif
+}
 
 std::vector<std::string> Functions() {
   std::vector<std::string> functions(kCatalogueEntries, kCatalogueEntries + kCatalogueEntryCount);
@@ -55,9 +68,7 @@ std::string RunHost(const std::vector<std::string>& arguments, int* status,
   std::string out;
   char buffer[512];
   while (pipe && std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
-  int rc = pipe ? pclose(pipe) : -1;
-  if (!kWindowsBuild && rc != -1) rc = WEXITSTATUS(rc);
-  *status = rc;
+  *status = ExitStatus(pipe ? pclose(pipe) : -1);
   std::string clean;
   for (char c : out)
     if (c != '\r') clean += c;

@@ -42,7 +42,14 @@ int PixelCount(double inches, double dpi) {
   return int(n);
 }
 
+// Positions are nudged by this much to the right and down before they are classified, so that
+// a pixel centre lying exactly on an edge (x = 4.25 in, the ramp's x = 2.125 in at 100 dpi)
+// falls on the side the page's definition gives it whatever the rounding of the arithmetic
+// before: -m32 code keeps x87 80-bit intermediates or not depending on optimisation.
+constexpr double kEdgeNudge = 1e-9;
+
 Rgb PagePoint(Region region, double x) {
+  x += kEdgeNudge;
   if (region == Region::kOutside || !(x >= 0 && x < kPageWidth)) return kWhite;
   if (region == Region::kBars) {
     int bar = int(std::floor(x * 8 / kPageWidth));
@@ -123,7 +130,7 @@ Raster RenderPage(const ScanSettings& s) {
   out.rows.resize(stride * size_t(height));
   uint8_t* dst = out.rows.data();
   for (int j = 0; j < height; ++j, dst += stride) {
-    const double y = s.top + (j + 0.5) / s.yres;
+    const double y = s.top + (j + 0.5) / s.yres + kEdgeNudge;
     Region reg = Region::kOutside;
     if (y >= 0 && y < kHalfHeight) reg = Region::kBars;
     else if (y >= kHalfHeight && y < kPageHeight) reg = Region::kRamp;

@@ -142,6 +142,26 @@ TEST(RenderPage, EveryPixelMatchesThePageModel) {
   EXPECT_EQ(0, CountMismatches(s, RenderPage(s)));
 }
 
+TEST(RenderPage, PixelCentresOnEdgesBelongToTheRightAndLowerSide) {
+  // Column 212 at 100 dpi is centred on x = 2.125 in, where the ramp reaches exactly 64.
+  Raster r = RenderPage(ScanSettings());
+  EXPECT_EQ((Rgb{64, 64, 64}), RasterPixel(r, 212, 800));
+  EXPECT_EQ((Rgb{63, 63, 63}), RasterPixel(r, 211, 800));
+  // From 0.3 in at 150 dpi, column 592 is centred on 4.25 in: the left edge of bar 4.
+  r = RenderPage(Frame(0.3, 0, 8.5, 1, 150));
+  EXPECT_EQ(kBarColours[3], RasterPixel(r, 591, 10));
+  EXPECT_EQ(kBarColours[4], RasterPixel(r, 592, 10));
+  // At 1 dpi row 5 is centred on y = 5.5 in, the top of the ramp; column 8 on x = 8.5 in.
+  ScanSettings s;
+  s.xres = s.yres = 1;
+  r = RenderPage(s);
+  ASSERT_EQ(11, r.height);
+  EXPECT_EQ(kBarColours[0], RasterPixel(r, 0, 4));
+  EXPECT_EQ((Rgb{15, 15, 15}), RasterPixel(r, 0, 5));  // the ramp at x = 0.5 in
+  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(r, 8, 5));  // 8.5 in: off the page
+  EXPECT_EQ((Rgb{225, 225, 225}), RasterPixel(r, 7, 5));  // floor(256 x 7.5 / 8.5)
+}
+
 TEST(RenderPage, FrameIsOffsetIntoThePage) {
   // A 1-inch frame starting at the left edge of bar 2 (2.125 in) and at 5 inches down.
   const Raster r = RenderPage(Frame(2.125, 5.0, 3.125, 6.0, 100));

@@ -41,8 +41,10 @@ int Adjust(int s, const vscan::ScanSettings& st) {
 }  // namespace
 
 Rgb ExpectedPixel(const vscan::ScanSettings& st, int i, int j) {
-  const double x = st.left + (i + 0.5) / st.xres;
-  const double y = st.top + (j + 0.5) / st.yres;
+  // The same 1e-9 inch nudge as the renderer: a centre exactly on an edge belongs to the
+  // right or lower side (RenderPage.PixelCentresOnEdges checks those cases by value).
+  const double x = st.left + (i + 0.5) / st.xres + 1e-9;
+  const double y = st.top + (j + 0.5) / st.yres + 1e-9;
   Rgb c = PageColour(x, y);
   c = {Adjust(c.r, st), Adjust(c.g, st), Adjust(c.b, st)};
   if (st.pixelType == 2) return c;
