@@ -104,7 +104,9 @@ int16_t ScanMac(G* g, TW_HANDLE* imageSlot) {
   r = EnableSource(g, &ui);
   if (r != 0) return r;
   g->dsEnabled = 1;
-  if (ui.ModalUI) return WaitForModalSource(g, imageSlot);
+  // A modal source that shows its interface still needs the events its user acts through;
+  // polling it with null events would take an image before the user asked for one.
+  if (ui.ModalUI && !g->showUI) return WaitForModalSource(g, imageSlot);
   return FinishEventLoop(g, imageSlot, platform::RunScanEventLoop(g));
 }
 

@@ -54,12 +54,24 @@ TEST_F(MacScanTest, TheWaitEndsWithTheImageWhileEventsKeepComing) {
   EXPECT_EQ(1, Record()->scanComplete);
 }
 
+void PressScanOnce(void* ctx) {
+  int* pressed = static_cast<int*>(ctx);
+  if (!*pressed) *pressed = Scanner("press scan") == 0 ? 1 : -1;
+}
+
+// With the interface shown, the host's own events go on to the host while the user has not
+// acted yet; the user's Scan then ends the wait.
 TEST_F(MacScanTest, ForeignEventsReachTheHostDuringTheWait) {
+  ASSERT_EQ(0, Scanner("user none"));
+  int pressed = 0;
+  CarbonStandin_SetIdleHook(&PressScanOnce, &pressed);
   CarbonStandin_ScheduleEvent(CarbonStandin_Now(), kEventClassKeyboard, 1);
   CarbonStandin_ScheduleEvent(CarbonStandin_Now(), kEventClassKeyboard, 2);
-  EXPECT_EQ("0", Call("Twain.ScanToFile(\"mac.pict\")"));
-  EXPECT_GE(CarbonStandin_DispatchedEvents(), 1);
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"mac.pict\", 1)"));
+  EXPECT_EQ(1, pressed);
+  EXPECT_EQ(2, CarbonStandin_DispatchedEvents());
   EXPECT_EQ(0, CarbonStandin_BadEventReleases());
+  EXPECT_GT(ReadBytes("mac.pict").size(), 512u);
 }
 
 TEST_F(MacScanTest, ThePictFileHasItsHeaderTypeAndCreator) {
@@ -84,10 +96,17 @@ TEST_F(MacScanTest, ResettingTheFlavourTakesOneSet) {
   EXPECT_EQ(0, TWAINFramework_CountCalls(DG_CONTROL, DAT_CAPABILITY, MSG_SET) - sets) << "already the default";
 }
 
+// A registration that fails with a status that cannot be read fails the scan before
+// anything is enabled.
 TEST_F(MacScanTest, AFailedRegistrationStartsNoScan) {
+  std::remove("mac.pict");
   TWAINFramework_FailNext(DG_CONTROL, DAT_CALLBACK, MSG_REGISTER_CALLBACK, TWRC_FAILURE, TWCC_OPERATIONERROR);
-  EXPECT_EQ("13", Call("Twain.ScanToFile(\"mac.pict\")"));
-  for (int i = 0; i < TWAINFramework_CallCount(); ++i) { auto* c = TWAINFramework_Call(i); printf("%x %x %x rc %d\n", c->DG, c->DAT, c->MSG, c->rc); }
+  TWAINFramework_FailStatus(true);
+  int enables = TWAINFramework_CountCalls(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS);
+  std::string r = Call("Twain.ScanToFile(\"mac.pict\")");
+  TWAINFramework_FailStatus(false);
+  EXPECT_EQ("1", r);
+  EXPECT_EQ(enables, TWAINFramework_CountCalls(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS));
   EXPECT_EQ(0, Record()->dsEnabled);
   EXPECT_EQ(1, Record()->scanComplete);
 }

@@ -73,6 +73,11 @@ long DsmCalls() {
 }
 
 void ExtensionTest::SetUp() {
+#if !KV_WINDOWS_BUILD
+  // Every test starts with a DSM that no application holds open.
+  TWAINFramework_Reset();
+  CarbonStandin_ResetEvents();
+#endif
   ASSERT_EQ(0, Scanner("reset"));
   host = std::make_unique<velmar::Host>(Entry(), CatalogueStrings());
   host->Construct();

@@ -37,6 +37,8 @@ void Scanner::ResetControls() {
   faults_.clear();
   scriptGet_.clear();
   scriptSet_.clear();
+  scriptedCaps_.clear();
+  scriptCc_ = TWCC_BUMMER;
   lastSet_.clear();
   cc_ = TWCC_SUCCESS;
 }
@@ -86,9 +88,26 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   if (verb == "script-get" && (w.size() == 4 || w.size() == 5) && Numbers(w, 1, 3, n)) {
-    ScriptedGet s{TW_UINT16(n[1]), TW_UINT16(n[2]), {}, w.size() == 5};
-    if (s.container && !FromHex(w[4], &s.bytes)) return -1;
+    // HEX "none" (or no HEX): no container; "-": a container of no bytes.
+    bool container = w.size() == 5 && w[4] != "none";
+    ScriptedGet s{TW_UINT16(n[1]), TW_UINT16(n[2]), {}, container, scriptCc_};
+    if (container && w[4] != "-" && !FromHex(w[4], &s.bytes)) return -1;
     scriptGet_[TW_UINT16(n[0])].push_back(s);
+    return 0;
+  }
+  if (verb == "script-cc" && w.size() == 2 && Numbers(w, 1, 1, n)) {
+    scriptCc_ = TW_UINT16(n[0]);
+    return 0;
+  }
+  if (verb == "script-clear" && w.size() == 1) {
+    scriptGet_.clear();
+    scriptSet_.clear();
+    scriptedCaps_.clear();
+    scriptCc_ = TWCC_BUMMER;
+    return 0;
+  }
+  if (verb == "forget-sets" && w.size() == 1) {
+    lastSet_.clear();
     return 0;
   }
   if (verb == "script-set" && w.size() == 4 && Numbers(w, 1, 3, n)) {

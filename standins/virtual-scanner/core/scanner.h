@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 
 #include "standins/virtual-scanner/core/profile.h"
@@ -53,7 +54,7 @@ class Scanner {
 
  private:
   struct Fault { TW_UINT32 dg; TW_UINT16 dat, msg, rc, cc; };
-  struct ScriptedGet { TW_UINT16 conType, rc; Bytes bytes; bool container; };
+  struct ScriptedGet { TW_UINT16 conType, rc; Bytes bytes; bool container; TW_UINT16 cc; };
   struct ScriptedSet { TW_UINT16 rc, cc; };
 
   TW_UINT16 Fail(TW_UINT16 cc) { cc_ = cc; return TWRC_FAILURE; }
@@ -78,6 +79,7 @@ class Scanner {
   Profile profile_;
   int state_ = 3;  // 3: closed; 4 to 7: the TWAIN states of an open source
   TW_UINT16 cc_ = TWCC_SUCCESS;
+  TW_UINT16 scriptCc_ = TWCC_BUMMER;  // condition code of the next scripted MSG_GET failure
   TW_IDENTITY self_{}, app_{};
   bool showUI_ = false;
   void* parent_ = nullptr;
@@ -97,6 +99,7 @@ class Scanner {
   std::map<TW_UINT16, std::deque<ScriptedGet>> scriptGet_;
   std::map<TW_UINT16, std::deque<ScriptedSet>> scriptSet_;
   std::map<TW_UINT16, std::string> lastSet_;
+  std::set<TW_UINT16> scriptedCaps_;  // answered from a script: MSG_SET taken as it comes
 };
 
 }  // namespace vs

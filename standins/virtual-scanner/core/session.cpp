@@ -117,8 +117,11 @@ TW_UINT16 Scanner::Caps(TW_UINT16 msg, TW_CAPABILITY* cap) {
       ScriptedGet s = it->second.front();
       it->second.pop_front();
       cap->ConType = s.conType;
-      cap->hContainer = s.container ? MakeHandle(s.bytes) : nullptr;
-      if (s.rc == TWRC_FAILURE) cc_ = TWCC_BUMMER;
+      // Like a real source, a failed request hands out no container.
+      cap->hContainer = s.container && s.rc == TWRC_SUCCESS ? MakeHandle(s.bytes) : nullptr;
+      if (s.rc == TWRC_FAILURE) cc_ = s.cc;
+      // The capability is now the script's: its MSG_SET is no longer checked against the profile.
+      scriptedCaps_.insert(cap->Cap);
       return s.rc;
     }
   }
@@ -136,6 +139,7 @@ TW_UINT16 Scanner::Caps(TW_UINT16 msg, TW_CAPABILITY* cap) {
       if (s.rc != TWRC_SUCCESS) cc_ = s.cc;
       return s.rc;
     }
+    if (scriptedCaps_.count(cap->Cap)) return TWRC_SUCCESS;
   }
   if (state_ < 4) return Fail(TWCC_SEQERROR);
   switch (msg) {

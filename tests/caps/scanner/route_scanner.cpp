@@ -5,8 +5,7 @@
 //   script-set CAP RC CC                 the next MSG_SET of CAP returns RC with CC
 //   script-clear                         drops every scripted answer
 // and the query "last-set CAP" ("CONTYPE HEXBYTES", empty when nothing was set).
-// The control and query entries are looked up in the loaded source on Windows and linked
-// on the Mac. Link with kardivelle_core and the scanner.
+// The control and query entries are looked up in the loaded source module. Link with kardivelle_core and the scanner.
 #include <cstdio>
 #include <string>
 
@@ -18,8 +17,8 @@
 #include <windows.h>
 #else
 #include <CarbonStandin.h>
-extern "C" int VirtualScannerControl(const char* command);
-extern "C" int VirtualScannerQuery(const char* what, char* out, int size);
+#include <TWAIN/TWAINFrameworkStandin.h>
+#include <dlfcn.h>
 #endif
 
 namespace capstest {
@@ -39,14 +38,19 @@ class ScannerRoute : public CapRoute {
  public:
   const char* Name() const override { return "real DSM with the virtual scanner"; }
   bool Open(TwainGlobals* g) override {
+#if !KV_WINDOWS_BUILD
+    TWAINFramework_Reset();  // no application left holding the source
+#endif
     if (DoOpenDSM(g) != 0 || DoOpenDS(g) != 0) return false;
 #if KV_WINDOWS_BUILD
     HMODULE source = GetModuleHandleA("sane.ds");
     control_ = source ? reinterpret_cast<ControlProc>(GetProcAddress(source, "VirtualScannerControl")) : nullptr;
     query_ = source ? reinterpret_cast<QueryProc>(GetProcAddress(source, "VirtualScannerQuery")) : nullptr;
 #else
-    control_ = &VirtualScannerControl;
-    query_ = &VirtualScannerQuery;
+    // The module the DSM loaded from its folder; dlopen hands back the same one.
+    void* source = dlopen(KV_OUT_DIR "/lib/TWAIN Data Sources/VirtualScanner.ds", RTLD_NOW);
+    control_ = source ? reinterpret_cast<ControlProc>(dlsym(source, "VirtualScannerControl")) : nullptr;
+    query_ = source ? reinterpret_cast<QueryProc>(dlsym(source, "VirtualScannerQuery")) : nullptr;
 #endif
     return control_ != nullptr && query_ != nullptr;
   }
