@@ -22,7 +22,8 @@ namespace {
 
 constexpr int kModalPolls = 6;
 
-TW_UINT16 PollSource(TwainGlobals* g, TW_EVENT* event) {
+template <typename G>
+TW_UINT16 PollSource(G* g, TW_EVENT* event) {
   event->pEvent = nullptr;
   event->TWMessage = MSG_NULL;
   return CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, event);

@@ -150,6 +150,7 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
 }  // namespace
 
 void ExecuteFunction(TwainGlobals* g, HostContext ctx) {
+  if (AnswerCallDuringScan(ctx)) return;  // a call nested in a running scan leaves it alone
   if (!g->dsmBound || !platform::DsmEntryResolved()) {
     if constexpr (kWindowsBuild) {
       g->sourceIdentity.Id = 0;

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "acquire/scan_session.h"
 #include "caps/cap_table.h"
 #include "entry/entry.h"
 #include "host/host_kit.h"
@@ -149,6 +150,9 @@ void DestructInstance(void** slot, HostContext ctx) {
     *slot = nullptr;
     return;
   }
+  // A record whose scan is still waiting (the host destroyed the instance from its event loop)
+  // stays alive: freeing it would pull it from under the scan.
+  if (RunningScanOf(g)) return;
   // Closing may talk to the host only through this call's context.
   g->hostParams = ctx;
   if (g->dsmBound && platform::DsmEntryResolved()) {

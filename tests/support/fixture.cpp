@@ -90,6 +90,7 @@ void ExtensionTest::TearDown() {
     EXPECT_EQ(nullptr, host->Slot());
     host.reset();
   }
+  platform::SetHostWindow(nullptr);  // the host's window went with it
 }
 
 velmar::CallResult ExtensionTest::CallFull(const std::string& call) {
