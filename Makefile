@@ -1,7 +1,7 @@
 # Kardivelle: `make demo` and `make test` do all set-up on a fresh Debian machine.
 BUILD   := build
 JOBS    ?= 2
-PREFIX  := $(BUILD)/windows/wineprefix
+PREFIX  := $(CURDIR)/$(BUILD)/windows/wineprefix
 MAC_DIR := $(BUILD)/macos
 WIN_DIR := $(BUILD)/windows
 

@@ -5,7 +5,7 @@
 # time, so that Wine's DSM lists a freshly built scanner as source 0.
 set -euo pipefail
 if [ $# -ne 2 ]; then echo "usage: $0 PREFIX SANE_DS" >&2; exit 2; fi
-prefix=$1
+prefix=$(realpath -m "$1")
 ds=$2
 [ -f "$ds" ] || { echo "$0: no such scanner: $ds" >&2; exit 1; }
 export WINEPREFIX=$prefix WINEDEBUG=-all
