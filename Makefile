@@ -5,7 +5,7 @@ PREFIX  := $(CURDIR)/$(BUILD)/windows/wineprefix
 MAC_DIR := $(BUILD)/macos
 WIN_DIR := $(BUILD)/windows
 
-.PHONY: all setup build build-macos build-windows wineprefix test test-macos test-windows test-asan demo package clean
+.PHONY: all setup build build-macos build-windows wineprefix test demo package fuzz bench clean
 
 all: build
 
@@ -31,6 +31,15 @@ test: build
 
 demo: build
 	@bash tools/demo.sh
+
+package: build
+	@bash tools/package.sh
+
+fuzz: setup
+	@bash tools/fuzz.sh
+
+bench: build
+	@bash tools/bench.sh
 
 clean:
 	rm -rf $(BUILD) dist
