@@ -53,18 +53,24 @@ Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
   return o;
 }
 
-// Opens the source for a scan; a failure makes the call's result 13.
-bool OpenSourceForScan(TwainGlobals* g, Outcome& o) {
-  if (g->dsOpen) return true;
-  o.openResult = DoOpenDS(g);
-  if (o.openResult == 0) return true;
-  o.result = 13;
-  return false;
-}
-
-void ReadShowUI(TwainGlobals* g, int16_t paramCount) {
-  g->showUI = 0;
-  if (paramCount > 1) g->showUI = GetFldInt(kFieldFirstParam + 1, g->hostParams) != 0;
+// What both scan functions do once their parameters passed: the DSM must be open (13), the
+// source is opened if need be (13 when it cannot be), no old image is kept, and the second
+// parameter says whether the source shows its interface. False when the scan cannot start.
+bool PrepareScan(TwainGlobals* g, int16_t paramCount, Outcome& o) {
+  if (!g->dsmOpen) {
+    o.result = 13;
+    return false;
+  }
+  if (!g->dsOpen) {
+    o.openResult = DoOpenDS(g);
+    if (o.openResult != 0) {
+      o.result = 13;
+      return false;
+    }
+  }
+  DisposeImage(g);
+  g->showUI = paramCount > 1 && GetFldInt(kFieldFirstParam + 1, g->hostParams) != 0;
+  return true;
 }
 
 Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
@@ -81,13 +87,7 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
     o.result = 3;
     return o;
   }
-  if (!g->dsmOpen) {
-    o.result = 13;
-    return o;
-  }
-  if (!OpenSourceForScan(g, o)) return o;
-  DisposeImage(g);
-  ReadShowUI(g, paramCount);
+  if (!PrepareScan(g, paramCount, o)) return o;
   if (paramCount > 2) {
     int16_t format = GetFldInt(kFieldFirstParam + 2, g->hostParams);
     if (format >= 0 && format <= 9) {
@@ -107,13 +107,7 @@ Outcome RunScanToField(TwainGlobals* g, int16_t paramCount) {
     o.result = 3;
     return o;
   }
-  if (!g->dsmOpen) {
-    o.result = 13;
-    return o;
-  }
-  if (!OpenSourceForScan(g, o)) return o;
-  DisposeImage(g);
-  ReadShowUI(g, paramCount);
+  if (!PrepareScan(g, paramCount, o)) return o;
   g->fileFormat = TWFF_PICT;  // native transfer
   MarkScanStarting(g);
   o.result = DoScan(g, &g->imageHandle);

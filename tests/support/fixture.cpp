@@ -98,7 +98,9 @@ velmar::CallResult ExtensionTest::CallFull(const std::string& call) {
   velmar::CallResult r = host->Call(call);
   EXPECT_TRUE(r.ok) << call << ": " << r.error;
   // Whatever the call did, it leaves no image and no block behind.
-  if (TwainGlobals* g = Record()) EXPECT_EQ(nullptr, g->imageHandle) << call;
+  if (TwainGlobals* g = Record()) {
+    EXPECT_EQ(nullptr, g->imageHandle) << call;
+  }
   EXPECT_EQ(before, LiveBlocks()) << call << " left Memory Manager blocks behind";
   return r;
 }

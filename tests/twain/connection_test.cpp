@@ -28,7 +28,9 @@ TEST_F(ConnectionTest, ConnectOpensTheDefaultSourceAndASecondConnectSendsNothing
   EXPECT_EQ("0", Call("Twain.Connect()"));
   ExpectState(true, true, false);
   // Wine's DSM fills in only the Id when it opens the default source.
-  if constexpr (!kWindowsBuild) EXPECT_EQ("Virtual Scanner", ProductName(Record()->sourceIdentity));
+  if constexpr (!kWindowsBuild) {
+    EXPECT_EQ("Virtual Scanner", ProductName(Record()->sourceIdentity));
+  }
   EXPECT_NE(0u, Record()->sourceIdentity.Id);
   long before = DsmCalls();
   EXPECT_EQ("0", Call("Twain.Connect()"));
@@ -46,7 +48,9 @@ TEST_F(ConnectionTest, DisconnectClosesSourceAndDsmAndConnectWorksAgain) {
   EXPECT_EQ("0", Call("Twain.Connect()"));
   EXPECT_EQ("0", Call("Twain.Disconnect()"));
   ExpectState(false, false, false);
-  if constexpr (kWindowsBuild) EXPECT_FALSE(Record()->dsmBound);
+  if constexpr (kWindowsBuild) {
+    EXPECT_FALSE(Record()->dsmBound);
+  }
   EXPECT_EQ("0", Call("Twain.Connect()"));
   ExpectState(true, true, false);
   EXPECT_TRUE(Record()->dsmBound);
