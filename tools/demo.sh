@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# The main job: through the command-line host, connect each build to the virtual scanner,
-# read what it supports, set a resolution and a pixel type, scan, and turn every page into PNG.
+# The main job (`make demo`, after the set-up and both builds): through the command-line host,
+# connect each build to the virtual scanner, read what it supports, set a resolution and a
+# pixel type, scan, and turn every page into PNG with ImageMagick.
+#   Mac build:     a native scan written as PICT, a file transfer in PNG, a picture field
+#   Windows build: a native scan written as BMP, a file transfer in TIFF, a picture field
+# Everything lands in build/demo/ (KV_DEMO_DIR replaces it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=demo-output
-rm -rf "$out"; mkdir -p "$out"
+out="${KV_DEMO_DIR:-build/demo}"
 host=tools/velmar-host
+rm -rf "$out"
+mkdir -p "$out/png"
+
+# The Mac build names files the Mac way: a colon path relative to the working directory.
+macpath() { local p="$1"; printf '%s' "${p//\//:}"; }
 
 run() {
   echo "\$ $host $*"
@@ -13,27 +21,47 @@ run() {
   echo
 }
 
+echo "== Mac build (build/macos/Kardivelle.bundle)"
 run --build macos 'Twain.About()' 'Twain.Connect()' \
   'Twain.GetSourceCapRange("SUPPORTEDCAPS", $caps)' \
-  'Twain.GetSourceCapRange("XRESOLUTION", $r)' \
+  'Twain.GetSourceCapRange("XRESOLUTION", $resolutions, "PIXELTYPE", $types)' \
   'Twain.SetSourceCapability("XRESOLUTION", 150, "YRESOLUTION", 150, "PIXELTYPE", 2)' \
-  "Twain.ScanToFile(\"$out/page-mac.pict\")" \
-  "Twain.ScanToFile(\"$out/page-mac-file.png\", 0, 7)" \
+  'Twain.GetSourceCapability("XRESOLUTION", $x, "PIXELTYPE", $type)' \
+  "Twain.ScanToFile(\"$(macpath "$out/page-mac.pict")\")" \
+  'Twain.SetSourceCapability("XRESOLUTION", 75, "YRESOLUTION", 75, "PIXELTYPE", 0)' \
+  "Twain.ScanToFile(\"$(macpath "$out/page-mac-file.png")\", 0, 7)" \
+  'Twain.ScanToField($page:picture)' \
   'Twain.Disconnect()'
 
+echo "== Windows build (build/windows/Kardivelle.dll, under Wine)"
 run --build windows 'Twain.About()' 'Twain.Connect()' \
   'Twain.GetSourceCapRange("SUPPORTEDCAPS", $caps)' \
-  'Twain.SetSourceCapability("XRESOLUTION", 100, "PIXELTYPE", 1)' \
+  'Twain.GetSourceCapRange("XRESOLUTION", $resolutions, "PIXELTYPE", $types)' \
+  'Twain.SetSourceCapability("XRESOLUTION", 100, "YRESOLUTION", 100, "PIXELTYPE", 1)' \
+  'Twain.GetSourceCapability("XRESOLUTION", $x, "PIXELTYPE", $type)' \
   "Twain.ScanToFile(\"$out/page-win.bmp\")" \
+  'Twain.SetSourceCapability("XRESOLUTION", 75, "YRESOLUTION", 75, "PIXELTYPE", 2)' \
   "Twain.ScanToFile(\"$out/page-win-file.tif\", 0, 0)" \
+  'Twain.ScanToField($page:picture)' \
   'Twain.Disconnect()'
 
-for f in "$out"/*; do
-  case "$f" in *.png) continue ;; esac
+echo "== Pages"
+status=0
+for f in "$out"/page-*; do
   [ -f "$f" ] || continue
-  /usr/bin/convert "$f" "${f%.*}.png"
+  name="$(basename "$f")"
+  png="$out/png/${name%.*}.png"
+  if /usr/bin/convert "$f" "$png"; then
+    printf '  %-28s %9d bytes  ->  %s: %s\n' "$f" "$(stat -c %s "$f")" "$png" "$(file -b "$png")"
+  else
+    printf '  %-28s could not be converted\n' "$f"
+    status=1
+  fi
 done
-echo "Pages, converted to PNG by ImageMagick:"
-for f in "$out"/*.png; do
-  [ -f "$f" ] && printf '  %s  %s\n' "$f" "$(/usr/bin/identify -format '%wx%h %[type]' "$f")"
+for expected in page-mac.pict page-mac-file.png page-win.bmp page-win-file.tif; do
+  if [ ! -f "$out/$expected" ]; then
+    echo "  $out/$expected is missing" >&2
+    status=1
+  fi
 done
+exit "$status"

@@ -21,7 +21,9 @@ TEST_F(InstanceTest, ANewRecordIsReady) {
   char info[40];
   tw::GetString(g->appIdentity.Version.Info, sizeof g->appIdentity.Version.Info, info, !kWindowsBuild);
   EXPECT_STREQ(kWindowsBuild ? "v1.2" : "v1.2b1", info);
-  if constexpr (!kWindowsBuild) EXPECT_EQ(6, g->appIdentity.Version.Info[0]);  // length byte
+  if constexpr (!kWindowsBuild) {
+    EXPECT_EQ(6, g->appIdentity.Version.Info[0]);  // length byte
+  }
   char name[40];
   tw::GetString(g->appIdentity.ProductName, sizeof g->appIdentity.ProductName, name, !kWindowsBuild);
   EXPECT_STREQ("Kardivelle extension", name);
@@ -79,7 +81,9 @@ TEST_F(InstanceTest, AGarbageSlotIsNeverRead) {
 }
 
 TEST_F(InstanceTest, MacInstancesShareTheRegisteredRecord) {
-  if constexpr (kWindowsBuild) GTEST_SKIP() << "Windows records are per slot";
+  if constexpr (kWindowsBuild) {
+    GTEST_SKIP() << "Windows records are per slot";
+  }
   void* first = host->Slot();
   EXPECT_EQ(first, host->Atom("KARDIVELLE"));
   int other = host->AddInstance();
@@ -99,7 +103,9 @@ TEST_F(InstanceTest, MacInstancesShareTheRegisteredRecord) {
 }
 
 TEST_F(InstanceTest, MacRecordThatIsNotReadyIsReplaced) {
-  if constexpr (kWindowsBuild) GTEST_SKIP() << "no atoms on Windows";
+  if constexpr (kWindowsBuild) {
+    GTEST_SKIP() << "no atoms on Windows";
+  }
   TwainGlobals* g = Record();
   g->signature = kSignatureLoad;
   int other = host->AddInstance();
@@ -113,7 +119,9 @@ TEST_F(InstanceTest, MacRecordThatIsNotReadyIsReplaced) {
 }
 
 TEST_F(InstanceTest, WindowsInstancesHaveRecordsOfTheirOwn) {
-  if constexpr (!kWindowsBuild) GTEST_SKIP() << "Mac records are shared";
+  if constexpr (!kWindowsBuild) {
+    GTEST_SKIP() << "Mac records are shared";
+  }
   void* first = host->Slot();
   int other = host->AddInstance();
   host->UseInstance(other);

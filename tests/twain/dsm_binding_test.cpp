@@ -14,7 +14,9 @@ namespace {
 class DsmBindingTest : public ExtensionTest {
  protected:
   void SetUp() override {
-    if constexpr (!kWindowsBuild) GTEST_SKIP() << "the Mac links its DSM";
+    if constexpr (!kWindowsBuild) {
+      GTEST_SKIP() << "the Mac links its DSM";
+    }
     ExtensionTest::SetUp();
   }
 };

@@ -1,0 +1,103 @@
+// The container writer: SetCap (and SetCapInt) with any host value into any container.
+// Input:
+//   byte 0: bits 0-2 container type (ONEVALUE, ENUMERATION, ARRAY, RANGE, else byte 1 as
+//           the raw type), bits 3-4 the host value (0 a number from 8 bytes as a double,
+//           1 a text, 2 nothing, 3 a whole number from 4 bytes), bit 5 MSG_SET fails,
+//           bit 6 SetCapInt with the 4 value bytes instead of SetCap
+//   byte 1: raw container type
+//   byte 2: length of the value bytes, then the value bytes
+//   rest:   the container's bytes, any size; its first two bytes are the item type.
+// Checked: no memory fault, no block left behind, and what was sent: a one-value of the
+// container's own size and item type; from a range, a CurrentValue inside [Min, Max] that
+// also stands at Item.
+#include <algorithm>
+#include <cstring>
+
+#include "caps/write_caps.h"
+#include "fuzz/support/fuzz_support.h"
+
+using namespace kvfuzz;
+
+namespace {
+
+uint32_t At32(const std::vector<uint8_t>& b, size_t offset) {
+  uint32_t v = 0;
+  std::memcpy(&v, b.data() + offset, 4);
+  return v;
+}
+int32_t Fix32Key(uint32_t bits) { return static_cast<int32_t>(static_cast<int16_t>(bits & 0xFFFF)) * 65536 + (bits >> 16); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  Input in(data, size);
+  uint8_t flags = in.Byte();
+  uint8_t raw = in.Byte();
+  std::vector<uint8_t> valueBytes = in.Bytes(in.Byte());
+  static const TW_UINT16 kTypes[] = {TWON_ONEVALUE, TWON_ENUMERATION, TWON_ARRAY, TWON_RANGE};
+  Dsm& dsm = TheDsm();
+  dsm = Dsm();
+  dsm.conType = (flags & 7) < 4 ? kTypes[flags & 7] : raw;
+  dsm.bytes = in.Rest();
+  if (flags & 0x20) {
+    dsm.setRc = TWRC_FAILURE;
+    dsm.cc = TWCC_BADVALUE;
+  }
+  valueBytes.resize(std::max<size_t>(valueBytes.size(), 8));
+
+  std::vector<velmar::Argument> args;
+  switch ((flags >> 3) & 3) {
+    case 0: {
+      double d;
+      std::memcpy(&d, valueBytes.data(), sizeof d);
+      args.push_back(NumberArgument(d));
+      break;
+    }
+    case 1:
+      args.push_back(TextArgument(std::string(valueBytes.begin(), valueBytes.end())));
+      break;
+    case 2:
+      args.push_back(VariableArgument("unset"));
+      break;
+    default:
+      args.push_back(NumberArgument(static_cast<int32_t>(At32(valueBytes, 0))));
+  }
+  const bool asInt = (flags & 0x40) != 0;
+  const int32_t intValue = static_cast<int32_t>(At32(valueBytes, 0));
+
+  long before = Session::LiveBlocks();
+  int16_t result = -1;
+  Session::Get().Run(args, [&](TwainGlobals* g) {
+    result = asInt ? SetCapInt(g, ICAP_XRESOLUTION, intValue) : SetCap(g, ICAP_XRESOLUTION, kFieldFirstParam);
+  });
+  KV_FUZZ_CHECK(Session::LiveBlocks() == before);
+  KV_FUZZ_CHECK(dsm.gets == 1);
+  if (!dsm.sent) {
+    KV_FUZZ_CHECK(result == 0);
+    return 0;
+  }
+  KV_FUZZ_CHECK(result == (dsm.setRc == TWRC_SUCCESS ? 0 : 3000 + TWCC_BADVALUE));
+  KV_FUZZ_CHECK(dsm.sentConType == TWON_ONEVALUE);
+  KV_FUZZ_CHECK(dsm.sentBytes.size() == dsm.bytes.size());
+  KV_FUZZ_CHECK(dsm.bytes.size() >= 2 && std::memcmp(dsm.sentBytes.data(), dsm.bytes.data(), 2) == 0);
+  const auto& off = tw::kContainers;
+  TW_UINT16 itemType;
+  std::memcpy(&itemType, dsm.bytes.data(), 2);
+  if (asInt) {
+    KV_FUZZ_CHECK(dsm.conType == TWON_ONEVALUE || dsm.conType == TWON_ENUMERATION);
+    KV_FUZZ_CHECK(At32(dsm.sentBytes, off.oneValueItem) == static_cast<uint32_t>(intValue));
+  } else if (dsm.conType == TWON_RANGE) {
+    KV_FUZZ_CHECK(dsm.bytes.size() >= off.rangeCurrent + 4);
+    uint32_t lo = At32(dsm.bytes, off.rangeMin), hi = At32(dsm.bytes, off.rangeMax);
+    uint32_t current = At32(dsm.sentBytes, off.rangeCurrent);
+    KV_FUZZ_CHECK(At32(dsm.sentBytes, off.oneValueItem) == current);
+    if (itemType == TWTY_FIX32) {
+      if (Fix32Key(lo) <= Fix32Key(hi)) KV_FUZZ_CHECK(Fix32Key(lo) <= Fix32Key(current) && Fix32Key(current) <= Fix32Key(hi));
+    } else if (lo <= hi) {
+      KV_FUZZ_CHECK(lo <= current && current <= hi);
+    }
+  } else {
+    KV_FUZZ_CHECK(dsm.conType == TWON_ONEVALUE || dsm.conType == TWON_ENUMERATION);
+  }
+  return 0;
+}

@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# End to end through tools/velmar-host, for the Mac build and the Windows build (under Wine):
+# capabilities by name, scans to files, the scanner's own interface cancelled, source
+# selection cancelled and a call the host cannot read. Checks the exact lines printed, and
+# every file with ImageMagick's identify. Prints one line per check and a closing count.
+#
+# Windows calls start Wine and a virtual display each time (2 to 4 s), so the calls of one
+# build are batched into a few invocations.
+set -uo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+host="$repo/tools/velmar-host"
+passed=0
+failed=0
+
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+cd "$scratch" || exit 1
+
+pass() { passed=$((passed + 1)); echo "ok   $1"; }
+fail() {
+  failed=$((failed + 1))
+  echo "FAIL $1"
+  [ $# -gt 1 ] && printf '%s\n' "$2" | sed 's/^/     | /'
+}
+
+# run BUILD [OPTIONS] CALL...: the output in $out, the exit status in $status.
+run() {
+  local build="$1"
+  shift
+  out="$("$host" --build "$build" "$@" 2>"$scratch/stderr")"
+  status=$?
+}
+
+# expect NAME LINE...: every LINE appears in $out as a whole line, and in the given order.
+expect() {
+  local name="$1"
+  shift
+  local rest="$out" line
+  for line in "$@"; do
+    if ! printf '%s\n' "$rest" | grep -Fxq -- "$line"; then
+      fail "$name" "missing, or out of order: $line"$'\n'"output was:"$'\n'"$out"
+      return
+    fi
+    # What follows the first occurrence: later lines must come after it.
+    rest="$(printf '%s\n' "$rest" | awk -v l="$line" 'found { print } $0 == l && !found { found = 1 }')"
+  done
+  pass "$name"
+}
+
+# image NAME FILE "FORMAT WIDTH HEIGHT": what ImageMagick reads in FILE.
+image() {
+  local name="$1" file="$2" want="$3" got
+  if [ ! -f "$file" ]; then
+    fail "$name" "$file was not written"
+    return
+  fi
+  got="$(identify -format '%m %w %h\n' "$file" 2>&1 | head -1)"
+  if [ "$got" = "$want" ]; then pass "$name"; else fail "$name" "identify $file: '$got', expected '$want'"; fi
+}
+
+profile="XFERCOUNT,SUPPORTEDCAPS,UICONTROLLABLE,INDICATORS,PIXELTYPE,BITDEPTH,UNITS,XRESOLUTION,YRESOLUTION,XNATIVERESOLUTION,YNATIVERESOLUTION,PHYSICALWIDTH,PHYSICALHEIGHT,FRAMES,BRIGHTNESS,CONTRAST,THRESHOLD,PIXELFLAVOR,XFERMECH,IMAGEFILEFORMAT,COMPRESSION,HALFTONES,GAMMA,DUPLEX,4102"
+
+for build in macos windows; do
+  if [ "$build" = macos ]; then ext=pict; else ext=bmp; fi
+  rm -f "$scratch"/*.pict "$scratch"/*.bmp "$scratch"/*.png
+
+  # The resolution example, exactly as a user types it.
+  run "$build" 'Twain.Connect()' \
+    'Twain.GetSourceCapRange("XRESOLUTION", $r)' \
+    'Twain.SetSourceCapability("XRESOLUTION", 300)' \
+    'Twain.GetSourceCapability("XRESOLUTION", $x)'
+  expect "$build: XRESOLUTION range, set 300, read 300" \
+    'Twain.Connect() -> 0' \
+    'Twain.GetSourceCapRange("XRESOLUTION", $r) -> 0' \
+    '  $r = "75,100,150,200,300,600"' \
+    'Twain.SetSourceCapability("XRESOLUTION", 300) -> 0' \
+    'Twain.GetSourceCapability("XRESOLUTION", $x) -> 0' \
+    '  $x = 300'
+
+  # The scan examples: a native BMP on Windows; on the Mac a PNG that the scanner writes.
+  if [ "$build" = windows ]; then
+    run windows 'Twain.Connect()' 'Twain.ScanToFile("page.bmp")'
+    expect "windows: ScanToFile(\"page.bmp\") gives 0" 'Twain.Connect() -> 0' 'Twain.ScanToFile("page.bmp") -> 0'
+    image "windows: page.bmp is an 850x1100 BMP" page.bmp "BMP3 850 1100"
+  else
+    run macos 'Twain.Connect()' 'Twain.ScanToFile("page.pict", 0, 7)'
+    expect "macos: ScanToFile(\"page.pict\", 0, 7) gives 0" 'Twain.Connect() -> 0' 'Twain.ScanToFile("page.pict", 0, 7) -> 0'
+    image "macos: page.pict is an 850x1100 PNG from the scanner" page.pict "PNG 850 1100"
+  fi
+
+  # The rest in one instance. The scan comes first: capabilities set later in the session
+  # would change its page.
+  printf 'not a picture\n' >"exists.$ext"
+  cp "exists.$ext" before
+  run "$build" 'Twain.Connect()' \
+    "Twain.ScanToFile(\"exists.$ext\")" \
+    'Twain.GetSourceCapRange("SUPPORTEDCAPS", $s)' \
+    'Twain.GetSourceCapability("FRAMES", $f)' \
+    'Twain.SetSourceCapability("FRAMES", "1,2,5.5,7")' \
+    'Twain.GetSourceCapability("FRAMES", $f)' \
+    'Twain.SetSourceCapability("BRIGHTNESS", 5000)' \
+    'Twain.GetSourceCapability("BRIGHTNESS", $b)' \
+    'Twain.GetSourceCapability("pixeltype", $p)' \
+    'Twain.SetSourceCapability("CONTRAST", 10, "XRESOLUTION", 123, "GAMMA", 3)' \
+    'Twain.GetSourceCapability("CONTRAST", $c, "XRESOLUTION", $x, "GAMMA", $g)'
+  batch="$out"
+  if [ "$status" -eq 0 ]; then pass "$build: batch of calls exits 0"; else fail "$build: batch of calls exits 0" "exit $status: $(cat "$scratch/stderr")"; fi
+  if [ "$build" = macos ]; then
+    expect "macos: an existing file gives 7" "Twain.ScanToFile(\"exists.pict\") -> 7"
+    if cmp -s before exists.pict; then pass "macos: the existing file is left as it was"; else fail "macos: the existing file is left as it was"; fi
+  else
+    expect "windows: an existing file is replaced (0)" "Twain.ScanToFile(\"exists.bmp\") -> 0"
+    image "windows: the replaced file is an 850x1100 BMP" exists.bmp "BMP3 850 1100"
+  fi
+  out="$batch"
+  expect "$build: SUPPORTEDCAPS lists the profile in order, 4102 last" \
+    'Twain.GetSourceCapRange("SUPPORTEDCAPS", $s) -> 0' "  \$s = \"$profile\""
+  expect "$build: FRAMES reads 0,0,8.5,11, is set from four numbers in a text and reads back" \
+    'Twain.GetSourceCapability("FRAMES", $f) -> 0' '  $f = "0,0,8.5,11"' \
+    'Twain.SetSourceCapability("FRAMES", "1,2,5.5,7") -> 0' \
+    'Twain.GetSourceCapability("FRAMES", $f) -> 0' '  $f = "1,2,5.5,7"'
+  expect "$build: BRIGHTNESS set to 5000 reads back 1000" \
+    'Twain.SetSourceCapability("BRIGHTNESS", 5000) -> 0' \
+    'Twain.GetSourceCapability("BRIGHTNESS", $b) -> 0' '  $b = 1000'
+  expect "$build: \"pixeltype\" in lower case gives 9" 'Twain.GetSourceCapability("pixeltype", $p) -> 9'
+  # XRESOLUTION 123 is not offered: CONTRAST before it stays set, GAMMA after it is not set.
+  expect "$build: a refused pair stops the command, earlier pairs stay set" \
+    'Twain.SetSourceCapability("CONTRAST", 10, "XRESOLUTION", 123, "GAMMA", 3) -> 10' \
+    'Twain.GetSourceCapability("CONTRAST", $c, "XRESOLUTION", $x, "GAMMA", $g) -> 0' \
+    '  $c = 10' '  $x = 100' '  $g = 2.19999694824219'
+
+  # The user cancels in the scanner's interface; the user cancels the source selection.
+  run "$build" --scanner-user cancel --select cancel 'Twain.Connect()' \
+    "Twain.ScanToFile(\"cancel.$ext\", 1)" 'Twain.SelectDataSource()'
+  expect "$build: cancel in the scanner's interface gives 0" "Twain.ScanToFile(\"cancel.$ext\", 1) -> 0"
+  if [ ! -e "cancel.$ext" ]; then pass "$build: a cancelled scan writes no file"; else fail "$build: a cancelled scan writes no file"; fi
+  expect "$build: a cancelled source selection gives 5" 'Twain.SelectDataSource() -> 5'
+
+  # A call the host cannot read runs nothing and fails the command.
+  run "$build" 'Twain.Connect()' 'Twain.Connect('
+  if [ "$status" -ne 0 ] && [ -z "$out" ] && grep -q "cannot parse call 'Twain.Connect('" "$scratch/stderr"; then
+    pass "$build: a call that cannot be parsed: exit $status, nothing run"
+  else
+    fail "$build: a call that cannot be parsed: non-zero exit, nothing run" "exit $status, output: $out"
+  fi
+done
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
