@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# `make package`, after both builds: dist/ with what a host programmer receives.
+#   dist/windows/Kardivelle.dll   and dist/windows/README.md
+#   dist/macos/Kardivelle.bundle/ and dist/macos/README.md
+# Each README.md is the host programmer's part of the repository README: from "What
+# Kardivelle is" up to the section on trying it with the command-line host.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+dist=dist
+dll=build/windows/Kardivelle.dll
+bundle=build/macos/Kardivelle.bundle
+
+for need in "$dll" "$bundle/Contents/MacOS/Kardivelle" "$bundle/Contents/Resources/Kardivelle.rsrc"; do
+  if [ ! -e "$need" ]; then
+    echo "package: $need is not built (make build)" >&2
+    exit 1
+  fi
+done
+
+reference() {
+  local build="$1"
+  printf '# Kardivelle 1.2 for the Velmar host: function reference (%s build)\n\n' "$build"
+  awk '/^## What Kardivelle is$/ { on = 1 } /^## Trying it/ { on = 0 } on' README.md
+}
+
+rm -rf "$dist"
+mkdir -p "$dist/windows" "$dist/macos"
+cp "$dll" "$dist/windows/"
+cp -R "$bundle" "$dist/macos/"
+reference Windows > "$dist/windows/README.md"
+reference macOS > "$dist/macos/README.md"
+for part in "$dist/windows/README.md" "$dist/macos/README.md"; do
+  grep -q '^## Function reference$' "$part" && grep -q '^## Result codes$' "$part" || {
+    echo "package: $part lacks the function reference" >&2
+    exit 1
+  }
+done
+echo "Packaged into $dist/:"
+find "$dist" -type f | sort | while read -r f; do printf '  %-52s %9d bytes\n' "$f" "$(stat -c %s "$f")"; done
