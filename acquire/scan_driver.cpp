@@ -78,8 +78,10 @@ int16_t FinishEventLoop(G* g, TW_HANDLE* imageSlot, int32_t status) {
   return closed;
 }
 
+// `enabled`: the source took MSG_ENABLEDS. A failure whose condition code is TWCC_SUCCESS
+// translates to 0 but enabled nothing, and nothing must then be waited for.
 template <typename G>
-int16_t EnableSource(G* g, TW_USERINTERFACE* ui) {
+int16_t EnableSource(G* g, TW_USERINTERFACE* ui, bool* enabled) {
   ui->ShowUI = g->showUI ? 1 : 0;
   if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
     ui->ModalUI = 0;
@@ -89,7 +91,8 @@ int16_t EnableSource(G* g, TW_USERINTERFACE* ui) {
     ui->hParent = nullptr;
   }
   TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, ui);
-  return rc == TWRC_SUCCESS ? 0 : xlateErr(g, &g->sourceIdentity, rc);
+  *enabled = rc == TWRC_SUCCESS;
+  return *enabled ? 0 : xlateErr(g, &g->sourceIdentity, rc);
 }
 
 template <typename G>
@@ -97,13 +100,16 @@ int16_t ScanMac(G* g, TW_HANDLE* imageSlot) {
   int16_t r = DoOpenDSM(g);
   if (r == 0) r = DoOpenDS(g);
   if (r == 0) r = SyncPixelFlavor(g);
-  // Without the callback the source's notices would never arrive: no scan is started.
-  if (r == 0) r = platform::RegisterSourceCallback(g);
-  if (r != 0) return r;
+  // Without the callback the source's notices would never arrive: no scan is started, even
+  // when the failure translates to 0 (TWCC_SUCCESS).
+  bool registered = false;
+  if (r == 0) r = platform::RegisterSourceCallback(g, &registered);
+  if (r != 0 || !registered) return r;
 
   TW_USERINTERFACE ui{};
-  r = EnableSource(g, &ui);
-  if (r != 0) return r;
+  bool enabled = false;
+  r = EnableSource(g, &ui, &enabled);
+  if (r != 0 || !enabled) return r;
   g->dsEnabled = 1;
   // A modal source that shows its interface still needs the events its user acts through;
   // polling it with null events would take an image before the user asked for one.
@@ -121,8 +127,9 @@ int16_t ScanWindows(G* g, TW_HANDLE* imageSlot) {
   g->inTransfer = 0;
   platform::InstallWindowRouting(g);
   TW_USERINTERFACE ui{};
-  r = EnableSource(g, &ui);
-  if (r != 0) {
+  bool enabled = false;
+  r = EnableSource(g, &ui, &enabled);
+  if (r != 0 || !enabled) {
     platform::RemoveWindowRouting(g);
     return r;
   }
@@ -140,8 +147,21 @@ int16_t ScanWindows(G* g, TW_HANDLE* imageSlot) {
   return r;
 }
 
+// A source that an earlier close could not bring back (a failed MSG_ENDXFER leaves it inside
+// its transfer, a failed disable leaves it enabled) would refuse MSG_ENABLEDS: it is ended,
+// disabled and closed first, and the scan opens it again.
+template <typename G>
+void CloseSourceLeftEnabled(G* g) {
+  if (!g->dsEnabled) return;
+  TW_PENDINGXFERS pending{};
+  CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+  // The Mac close stops at the first step that fails; a second round starts where it stopped.
+  for (int round = 0; round < 2 && g->dsEnabled; ++round) DoCloseDS(g);
+}
+
 template <typename G>
 int16_t Scan(G* g, TW_HANDLE* imageSlot) {
+  CloseSourceLeftEnabled(g);
   g->closeRequested = 0;
   if constexpr (std::is_same_v<G, TwainGlobalsMac>) {
     g->transferPending = 0;

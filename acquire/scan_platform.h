@@ -10,11 +10,13 @@ namespace platform {
 void YieldThreads();
 
 // ---- Mac
-// Registers TWAIN_callback with the DSM for g's source (opening the source first if needed).
-int16_t RegisterSourceCallback(TwainGlobals* g);
+// Registers TWAIN_callback with the DSM for g's source (opening the source first if needed);
+// `registered` says whether the DSM took it.
+int16_t RegisterSourceCallback(TwainGlobals* g, bool* registered);
 // The Carbon event loop of a scan without a modal source: hands every event to the source,
 // passes the others to the host, until the wait is over. Returns the status of the last
-// ReceiveNextEvent (eventLoopTimedOutErr included).
+// ReceiveNextEvent (eventLoopTimedOutErr included), or the translated failure of an event
+// that the source failed.
 int32_t RunScanEventLoop(TwainGlobals* g);
 constexpr int32_t kEventLoopTimedOut = -9875;
 

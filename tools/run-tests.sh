@@ -1,13 +1,60 @@
 #!/usr/bin/env bash
 # Runs every suite of both builds and prints one closing line with the totals.
+# Besides the two builds' suites: the Mac suites again under AddressSanitizer and UBSan
+# (build/macos-asan, which `make test` builds), and the Mac build's end-to-end host calls under valgrind.
+# The Windows suite fails on any unhandled exception inside Wine (the crash debugger is
+# disabled, so a crash ends the program instead of waiting on a dialog).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
 status=0
+JOBS=${JOBS:-2}
+ASAN_SUITES='^(extension_macos|carbon_tests|twainframework_tests|vscanner_tests|host_tests)$'
+scratch=$(mktemp -d /tmp/kv-tests.XXXXXX)
+trap 'rm -rf "$scratch"' EXIT
+
 echo "== macOS build suites"
-ctest --test-dir build/macos --output-on-failure -j 2 || status=1
+ctest --test-dir build/macos --output-on-failure -j "$JOBS" || status=1
+
+echo "== macOS build suites under AddressSanitizer and UBSan (build/macos-asan, make build-macos-asan)"
+if [ -x build/macos-asan/tests/kv_tests ]; then
+  ASAN_OPTIONS=halt_on_error=1:detect_stack_use_after_return=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build/macos-asan --output-on-failure -j "$JOBS" -R "$ASAN_SUITES" || status=1
+else
+  echo "   build/macos-asan is not built"
+  status=1
+fi
+
+echo "== macOS end-to-end host calls under valgrind"
+# Inside the scratch directory: the Mac build takes a path as its own, colon-separated kind,
+# so the pages are plain names in the current directory.
+repo=$PWD
+if (cd "$scratch" && valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
+     --show-leak-kinds=definite "$repo/build/macos/velmar-host" --extension "$repo/build/macos/Kardivelle.bundle" \
+     'Twain.About()' 'Twain.Connect()' \
+     'Twain.GetSourceCapability("XRESOLUTION", $x, "FRAMES", $f, "PIXELTYPE", $p)' \
+     'Twain.GetSourceCapRange("SUPPORTEDCAPS", $caps, "XRESOLUTION", $r, "PIXELTYPE", $pt)' \
+     'Twain.SetSourceCapability("XRESOLUTION", 150, "PIXELTYPE", 2, "FRAMES", "0,0,4.25,5.5")' \
+     'Twain.ScanToFile("page.pict")' 'Twain.ScanToFile("page.tif", 0, 0)' \
+     'Twain.ScanToField($pic:picture)' 'Twain.Reset()' 'Twain.Disconnect()' >valgrind.out 2>&1); then
+  if grep -q ' -> [1-9]' "$scratch/valgrind.out" || [ ! -s "$scratch/page.pict" ] || [ ! -s "$scratch/page.tif" ] ||
+     ! grep -q '\$pic = picture [0-9]' "$scratch/valgrind.out"; then
+    cat "$scratch/valgrind.out"; echo "   a call failed"; status=1
+  else
+    echo "   clean: $(grep -c ' -> ' "$scratch/valgrind.out") calls"
+  fi
+else
+  cat "$scratch/valgrind.out"; echo "   valgrind found errors"; status=1
+fi
+
 echo "== Windows build suites (under Wine)"
-xvfb-run -a ctest --test-dir build/windows --output-on-failure || status=1
+KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \
+  xvfb-run -a ctest --test-dir build/windows --output-on-failure --timeout 600 || status=1
+# Every program's output, passed or not, including programs that a test starts itself.
+if grep -E 'wine: Unhandled|err:seh' build/windows/Testing/Temporary/LastTest.log; then
+  echo "   unhandled exception under Wine"
+  status=1
+fi
 wineserver -k 2>/dev/null || true
 echo "== wall time: $(( $(date +%s) - start )) s"
 exit $status

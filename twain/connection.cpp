@@ -77,7 +77,13 @@ int16_t DisableSource(TwainGlobals* g) {
 
 int16_t CloseSource(TwainGlobals* g) {
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &g->sourceIdentity);
-  if (rc != TWRC_SUCCESS) return xlateErr(g, &g->sourceIdentity, rc);
+  if (rc != TWRC_SUCCESS) {
+    int16_t r = xlateErr(g, &g->sourceIdentity, rc);
+    // The DSM may have refused the close itself: when the source knows of no failure, the
+    // DSM's status says what went wrong.
+    if (r == 0 && rc == TWRC_FAILURE) r = xlateErr(g, nullptr, rc);
+    return r;
+  }
   g->dsOpen = 0;
   return 0;
 }

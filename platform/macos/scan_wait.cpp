@@ -6,6 +6,7 @@
 #include "acquire/scan_platform.h"
 #include "acquire/scan_session.h"
 #include "platform/macos/source_callback.h"
+#include "twain/connection.h"
 #include "twain/dsm.h"
 
 namespace {
@@ -39,6 +40,12 @@ int32_t RunScanEventLoop(TwainGlobals* g) {
       TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &twEvent);
       if (rc == TWRC_NOTDSEVENT) SendEventToEventTarget(event, target);
       ReleaseEvent(event);
+      // A source that fails an event may have lost its user's action with it: the wait
+      // ends, with the failure as the scan's result, as it does on Windows.
+      if (rc != TWRC_NOTDSEVENT && rc != TWRC_DSEVENT && rc != TWRC_SUCCESS) {
+        int16_t failed = xlateErr(g, &g->sourceIdentity, rc);
+        return failed != 0 ? failed : eventLoopTimedOutErr;
+      }
       // A source may also answer with its notice instead of calling back.
       if (rc == TWRC_DSEVENT && twEvent.TWMessage != MSG_NULL) HandleSourceMessage(g, twEvent.TWMessage);
     }

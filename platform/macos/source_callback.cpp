@@ -37,7 +37,8 @@ TW_UINT16 TWAIN_callback(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UI
   return TWRC_SUCCESS;
 }
 
-int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g) {
+int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g, bool* registered) {
+  if (registered) *registered = false;
   if (!g->dsOpen) {
     int16_t r = DoOpenDS(g);
     if (r != 0) return r;
@@ -47,11 +48,19 @@ int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g) {
   cb.RefCon = g;
   cb.Message = 0;
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_CALLBACK, MSG_REGISTER_CALLBACK, &cb);
-  return rc == TWRC_SUCCESS ? 0 : xlateErr(g, &g->sourceIdentity, rc);
+  if (rc == TWRC_SUCCESS) {
+    if (registered) *registered = true;
+    return 0;
+  }
+  int16_t r = xlateErr(g, &g->sourceIdentity, rc);
+  // The registration is the DSM's own request: when the source knows of no failure, the
+  // DSM's status says what went wrong.
+  if (r == 0 && rc == TWRC_FAILURE) r = xlateErr(g, nullptr, rc);
+  return r;
 }
 
 namespace platform {
-int16_t RegisterSourceCallback(TwainGlobals* g) {
-  return DoRegisterCallback(reinterpret_cast<TW_MEMREF>(&TWAIN_callback), g);
+int16_t RegisterSourceCallback(TwainGlobals* g, bool* registered) {
+  return DoRegisterCallback(reinterpret_cast<TW_MEMREF>(&TWAIN_callback), g, registered);
 }
 }  // namespace platform

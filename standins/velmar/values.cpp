@@ -1,4 +1,5 @@
 // The host's number format and its reading of numbers from text, and the field value.
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <locale>
@@ -25,6 +26,18 @@ HostFloat Read(const std::string& text) {
   return value;
 }
 
+// `digits` significant digits in positional notation (never an exponent, which the host's
+// reading of numbers does not take), trailing zeros of the fraction dropped.
+std::string Positional(HostFloat value, int digits) {
+  int exponent = static_cast<int>(std::floor(std::log10(std::fabs(value))));
+  std::string text = Print(value, std::max(0, digits - 1 - exponent), true);
+  if (text.find('.') != std::string::npos) {
+    text.erase(text.find_last_not_of('0') + 1);
+    if (text.back() == '.') text.pop_back();
+  }
+  return text == "-0" ? "0" : text;
+}
+
 }  // namespace
 
 std::string FormatNumber(HostFloat value) {
@@ -33,10 +46,10 @@ std::string FormatNumber(HostFloat value) {
   if (value == 0) return "0";  // -0 too
   if (value == std::trunc(value)) return Print(value, 0, true);
   for (int digits = 1; digits < 15; ++digits) {
-    std::string text = Print(value, digits, false);
+    std::string text = Positional(value, digits);
     if (Read(text) == value) return text;
   }
-  return Print(value, 15, false);
+  return Positional(value, 15);
 }
 
 HostFloat ParseNumber(const std::string& text) {

@@ -25,6 +25,21 @@ TEST(NumberFormat, ShortestFormOfAtMostFifteenDigits) {
   EXPECT_EQ(FormatNumber(HostFloat(3) / 10), "0.3");
 }
 
+// The host reads no exponents, so it writes none: what it prints reads back as the number.
+// (Found by fuzz/text_conversions: a frame edge of -1/65536 came back as -1.52587890625.)
+TEST(NumberFormat, NoExponentAndReadsBack) {
+  EXPECT_EQ(FormatNumber(HostFloat(-1) / 65536), "-0.0000152587890625");
+  EXPECT_EQ(FormatNumber(HostFloat(1) / 1048576), "0.00000095367431640625");
+  EXPECT_EQ(FormatNumber(HostFloat(1e18) + HostFloat(0.25)), "1000000000000000000");
+  EXPECT_EQ(FormatNumber(HostFloat(1.5e-7)), "0.00000015");
+  for (HostFloat v : {HostFloat(-1) / 65536, HostFloat(3) / 65536, HostFloat(1) / 1048576, HostFloat(-32767.5),
+                      HostFloat(123) / 1000000, HostFloat(7) / 1e12}) {
+    std::string text = FormatNumber(v);
+    EXPECT_EQ(text.find_first_of("eE"), std::string::npos) << text;
+    EXPECT_EQ(ParseNumber(text), v) << text;
+  }
+}
+
 TEST(NumberParse, LongestNumericPrefix) {
   EXPECT_EQ(ParseNumber("8.5"), HostFloat(8.5));
   EXPECT_EQ(ParseNumber("  -8.5 dpi"), HostFloat(-8.5));
