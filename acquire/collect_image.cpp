@@ -10,13 +10,28 @@
 
 namespace {
 
+// Windows: a source whose MSG_ENDXFER did not succeed is still inside its transfer, where it refuses
+// to be closed, and Wine's DSM forgets a source on MSG_CLOSEDS whatever the source answers:
+// it would be left open with nothing able to reach it. The transfer is ended once more
+// (after its condition code was read).
+void EndTransferAgain(TwainGlobals* g) {
+  if constexpr (kWindowsBuild) {
+    TW_PENDINGXFERS pending{};
+    CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+  } else {
+    (void)g;
+  }
+}
+
 int16_t NativeTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, imageSlot);
   if (rc != TWRC_XFERDONE && rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
   TW_PENDINGXFERS pending{};
   rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-  return rc == TWRC_FAILURE ? xlateErr(g, ds, rc) : 0;
+  int16_t r = rc == TWRC_FAILURE ? xlateErr(g, ds, rc) : 0;
+  if (rc != TWRC_SUCCESS) EndTransferAgain(g);
+  return r;
 }
 
 // The mechanism goes back to native on every way out, so that the next native scan finds
@@ -47,6 +62,7 @@ int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   TW_PENDINGXFERS pending{};
   rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
   if (rc == TWRC_FAILURE && result == 0) result = xlateErr(g, ds, rc);
+  if (rc != TWRC_SUCCESS) EndTransferAgain(g);
   SetCapInt(g, ICAP_XFERMECH, TWSX_NATIVE);
   return result;
 }

@@ -16,6 +16,8 @@ void SetDesignFlag(HostContext ctx);
 
 // The record a slot leads to, or null when the slot is empty or its record is gone.
 TwainGlobals* LiveRecord(void* slotValue);
+// Whether a live record other than `g` has the DSM open (Windows: they share one library).
+bool AnotherRecordHoldsDsm(const TwainGlobals* g);
 // Functions numbered by the catalogue.
 enum FunctionNumber : int16_t {
   kFnAbout = 1,

@@ -140,6 +140,12 @@ TwainGlobals* LiveRecord(void* slotValue) {
   return it == v.end() ? nullptr : *it;
 }
 
+bool AnotherRecordHoldsDsm(const TwainGlobals* g) {
+  for (const TwainGlobals* r : LiveRecords())
+    if (r != g && r->dsmOpen) return true;
+  return false;
+}
+
 void ConstructInstance(void** slot, HostContext ctx) {
   ConstructFor(static_cast<TwainGlobals*>(nullptr), slot, ctx);
 }

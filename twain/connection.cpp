@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "entry/entry.h"
 #include "platform/platform_ops.h"
 #include "twain/dsm.h"
 
@@ -82,6 +83,15 @@ int16_t CloseSource(TwainGlobals* g) {
     // The DSM may have refused the close itself: when the source knows of no failure, the
     // DSM's status says what went wrong.
     if (r == 0 && rc == TWRC_FAILURE) r = xlateErr(g, nullptr, rc);
+    if constexpr (kWindowsBuild) {
+      // Wine's DSM forgets the source even when the source refused the close: a source the
+      // DSM can no longer reach is closed as far as this instance goes.
+      TW_STATUS probe{};
+      if (CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_STATUS, MSG_GET, &probe) != TWRC_SUCCESS) {
+        g->dsOpen = 0;
+        g->dsEnabled = 0;
+      }
+    }
     return r;
   }
   g->dsOpen = 0;
@@ -94,10 +104,16 @@ int16_t DoCloseDS(TwainGlobals* g) {
   if (!g->dsmBound) return 0;
   if constexpr (kWindowsBuild) {
     // Every step is attempted whatever the one before gave; the last one sent decides.
+    // Wine's DSM forgets a source on MSG_CLOSEDS even when the source refuses it: a source
+    // still enabled is asked once more to disable, and is not closed while it stays enabled
+    // (it stays reachable, and the next scan closes it first).
     int16_t r = 0;
     if (g->dsOpen && g->dsEnabled) r = ResetPendingTransfers(g);
-    if (g->dsEnabled) r = DisableSource(g);
-    if (g->dsOpen) r = CloseSource(g);
+    if (g->dsEnabled) {
+      r = DisableSource(g);
+      if (g->dsEnabled && DisableSource(g) == 0) r = 0;
+    }
+    if (g->dsOpen && !g->dsEnabled) r = CloseSource(g);
     return r;
   } else {
     if (g->dsOpen && g->dsEnabled) {
@@ -115,8 +131,18 @@ int16_t DoCloseDS(TwainGlobals* g) {
 
 int16_t DoDisconnect(TwainGlobals* g) {
   int16_t r = DoCloseDS(g);
-  if (r == 0) r = DoCloseDSM(g);
-  if constexpr (kWindowsBuild) platform::UnbindDSM(g);
+  if (r == 0) {
+    r = DoCloseDSM(g);
+  } else if (kWindowsBuild && !g->dsOpen) {
+    // The DSM let the source go although it refused the close: the DSM is closed too, so
+    // that a later Connect opens it again. The refusal stays the result.
+    DoCloseDSM(g);
+  }
+  // The library is shared by every instance: unloading it under another instance that holds
+  // the DSM open would lose that instance's DSM and source for good.
+  if constexpr (kWindowsBuild) {
+    if (!AnotherRecordHoldsDsm(g)) platform::UnbindDSM(g);
+  }
   return r;
 }
 
