@@ -18,6 +18,7 @@
 #include "platform/platform.h"
 #if !KV_WINDOWS_BUILD
 #include "platform/platform_ops.h"
+#include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"
 
 #include <CarbonStandin.h>
@@ -26,30 +27,7 @@
 namespace kvtest {
 namespace {
 
-// ------------------------------------------------------------------ the figures
-
-struct Figures {
-  long injected = 0;
-  long passed = 0;
-};
-Figures& Totals() {
-  static Figures f;
-  return f;
-}
-
-class MatrixReport : public ::testing::Environment {
- public:
-  void TearDown() override {
-    if (Totals().injected == 0) return;
-    std::printf("[ fault matrix ] %s build: %ld calls injected, %ld passed\n", kWindowsBuild ? "Windows" : "Mac",
-                Totals().injected, Totals().passed);
-  }
-};
 ::testing::Environment* const kReport = ::testing::AddGlobalTestEnvironment(new MatrixReport);
-
-int FailureCount() {
-  return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
-}
 
 // ------------------------------------------------------------------ what is injected
 
@@ -390,8 +368,7 @@ void FaultMatrix::RunStep(const Step& step) {
       EXPECT_EQ(blocks, LiveBlocks()) << what << ": blocks left behind";
       ExpectFlagsTrue(what);
       ExpectRecovery(what);
-      ++Totals().injected;
-      if (FailureCount() == before) ++Totals().passed;
+      CountInjectedCall(before);
     }
   }
 }

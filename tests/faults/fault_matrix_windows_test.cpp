@@ -16,33 +16,13 @@
 #include <windows.h>
 
 #include "platform/platform_ops.h"
+#include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"
 
 namespace kvtest {
 namespace {
 
-struct Figures {
-  long injected = 0;
-  long passed = 0;
-};
-Figures& Totals() {
-  static Figures f;
-  return f;
-}
-
-class WindowsMatrixReport : public ::testing::Environment {
- public:
-  void TearDown() override {
-    if (Totals().injected == 0) return;
-    std::printf("[ fault matrix ] Windows build: %ld calls injected, %ld passed\n", Totals().injected,
-                Totals().passed);
-  }
-};
-::testing::Environment* const kReport = ::testing::AddGlobalTestEnvironment(new WindowsMatrixReport);
-
-int FailureCount() {
-  return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
-}
+::testing::Environment* const kReport = ::testing::AddGlobalTestEnvironment(new MatrixReport);
 
 DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
 
@@ -311,8 +291,7 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
         EXPECT_EQ(gdi, GdiObjects()) << what << ": GDI objects left behind";
         if (step.file) std::remove(step.file);
         ExpectRecovery(what);
-        ++Totals().injected;
-        if (FailureCount() == before) ++Totals().passed;
+        CountInjectedCall(before);
       }
     }
   }
