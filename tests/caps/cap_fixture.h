@@ -2,13 +2,9 @@
 // own host ABI), containers built in the running build's layout, and the route through which
 // a test makes the source answer MSG_GET with any container and watches what MSG_SET sent.
 //
-// Two routes implement CapRoute::Make():
-//  - route_scanner.cpp: the real DSM of the build (Wine's TWAIN_32.DLL, or the Mac DSM
-//    stand-in) with the virtual scanner, scripted through its control interface. Link it
-//    with kardivelle_core and the scanner.
-//  - direct/route_direct.cpp: no DSM; it stands in for CallDSM, xlateErr, DoOpenDSM and
-//    DoOpenDS itself. Link it with caps/*.cpp, host/host_kit.cpp and the platform's host
-//    services and memory only (not with twain/).
+// The route, CapRoute::Make() in scanner/route_scanner.cpp, is the real DSM of the build
+// (Wine's TWAIN_32.DLL, or the Mac DSM stand-in) with the virtual scanner, scripted through
+// its control interface.
 #pragma once
 #include <cstdint>
 #include <map>
