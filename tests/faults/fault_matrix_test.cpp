@@ -222,23 +222,7 @@ class FaultMatrix : public ExtensionTest {
   }
 
 
-  // The harness's own clean-up, past the extension: a source that a case left inside a
-  // transfer (states 6 and 7) is brought back to state 5, from where the DSM can close it.
-  void EndTransferLeftOpen() {
-    TwainGlobals* g = host ? Record() : nullptr;
-    if (!g) return;
-    for (int i = 0; i < 4; ++i) {
-      std::string state = ScannerQuery("state");
-      TW_PENDINGXFERS pending{};
-      if (state == "7") {
-        platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-      } else if (state == "6") {
-        platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
-      } else {
-        return;
-      }
-    }
-  }
+  void EndTransferLeftOpen() { kvtest::EndTransferLeftOpen(host ? Record() : nullptr); }
 
   void ClearFaults() {
 #if !KV_WINDOWS_BUILD

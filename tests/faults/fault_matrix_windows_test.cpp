@@ -191,21 +191,7 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
   }
 
   // The harness's own clean-up: a source left inside a transfer is brought back to state 5.
-  void EndTransferLeftOpen() {
-    TwainGlobals* g = host ? Record() : nullptr;
-    if (!g || !platform::DsmEntryResolved() || !platform::DsmEntry()) return;
-    for (int i = 0; i < 4; ++i) {
-      std::string state = ScannerQuery("state");
-      TW_PENDINGXFERS pending{};
-      if (state == "7") {
-        platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-      } else if (state == "6") {
-        platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
-      } else {
-        return;
-      }
-    }
-  }
+  void EndTransferLeftOpen() { kvtest::EndTransferLeftOpen(host ? Record() : nullptr); }
 
   // Wine's DSM forgets a source whose close it passed on, even when the source refused it,
   // and unloads it; this test program holds the scanner loaded itself (its control
