@@ -16,3 +16,9 @@ if [ ! -f "$prefix/system.reg" ] || [ ! -d "$prefix/drive_c/windows/twain_32" ];
 fi
 mkdir -p "$prefix/drive_c/windows/twain_32"
 cp -f "$ds" "$prefix/drive_c/windows/twain_32/sane.ds"
+# Windows that no window manager manages: under Xvfb there is none, and Wine would wait on
+# every window shown and hidden for a state change that never comes (about 2 s per window).
+if ! grep -q '"Managed"="N"' "$prefix/user.reg" 2>/dev/null; then
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  wineserver -w
+fi

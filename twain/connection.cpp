@@ -20,7 +20,9 @@ int16_t DoCloseDSM(TwainGlobals* g) {
   if (!g->dsmOpen) return 0;
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, platform::DsmParentData());
   if (rc != TWRC_SUCCESS) return xlateErr(g, nullptr, rc);
-  g->dsmOpen = 0;
+  // A DSM that took the close holds no source for this application any more (Wine's closes
+  // a source still open itself).
+  g->dsmOpen = g->dsOpen = g->dsEnabled = 0;
   return 0;
 }
 
@@ -61,6 +63,14 @@ int16_t DoConnect(TwainGlobals* g) {
 
 namespace {
 
+bool DsmForgotSource(TwainGlobals* g) {
+  TW_STATUS probe{};
+  if (CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_STATUS, MSG_GET, &probe) == TWRC_SUCCESS) return false;
+  TW_STATUS dsm{};
+  return CallDSM(g, nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &dsm) == TWRC_SUCCESS &&
+         dsm.ConditionCode == TWCC_BADDEST;
+}
+
 // The three steps back to state 3: reset pending transfers, disable, close.
 int16_t ResetPendingTransfers(TwainGlobals* g) {
   TW_PENDINGXFERS pending{};
@@ -85,9 +95,10 @@ int16_t CloseSource(TwainGlobals* g) {
     if (r == 0 && rc == TWRC_FAILURE) r = xlateErr(g, nullptr, rc);
     if constexpr (kWindowsBuild) {
       // Wine's DSM forgets the source even when the source refused the close: a source the
-      // DSM can no longer reach is closed as far as this instance goes.
-      TW_STATUS probe{};
-      if (CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_STATUS, MSG_GET, &probe) != TWRC_SUCCESS) {
+      // DSM no longer knows (a status request to it fails, and the DSM's own condition says
+      // it is no destination) is closed as far as this instance goes. A status request
+      // that fails for any other reason proves nothing; the source is taken as still open.
+      if (DsmForgotSource(g)) {
         g->dsOpen = 0;
         g->dsEnabled = 0;
       }

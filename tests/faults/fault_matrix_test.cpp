@@ -3,11 +3,11 @@
 // record's flags agree with what the DSM and the source hold, and a clean Connect and scan
 // in the same instance work afterwards.
 //
-// The Mac build fails the k-th request of the call (k = 1..n, n counted in a clean run)
-// through the TWAIN framework stand-in, DSM-level requests included. The Windows build runs
-// against Wine's DSM, which cannot be told to fail: each request that reaches the virtual
-// scanner is made to fail there (the scanner's "fail" command); requests that Wine's DSM
-// answers itself (MSG_OPENDSM, MSG_CLOSEDSM, MSG_USERSELECT) cannot be injected.
+// The k-th request of the call (k = 1..n, n counted in a clean run) fails, DSM-level requests
+// included: on the Mac build in the TWAIN framework stand-in, on Windows in the
+// fault-injecting TWAIN_32.DLL in front of Wine's DSM (the suite's copy beside it runs these
+// tests; elsewhere they are skipped). On Windows the event requests of the scan's message
+// loop are not counted: fault_matrix_windows_test.cpp fails those at the source.
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -16,18 +16,18 @@
 #include <vector>
 
 #include "platform/platform.h"
-#if !KV_WINDOWS_BUILD
 #include "platform/platform_ops.h"
+#include "tests/faults/injecting_dsm.h"
 #include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"
 
+#if !KV_WINDOWS_BUILD
 #include <CarbonStandin.h>
-#include <TWAIN/TWAINFrameworkStandin.h>
+#endif
 
 namespace kvtest {
 namespace {
 
-::testing::Environment* const kReport = ::testing::AddGlobalTestEnvironment(new MatrixReport);
 
 // ------------------------------------------------------------------ what is injected
 
@@ -169,10 +169,14 @@ int Expected(const Step& step, const Request& r, const Fault& f, bool imageTaken
   if (Is(r, DG_CONTROL, DAT_STATUS, MSG_GET)) return f.rc;
   // The DSM has no condition code of a refused MSG_OPENDSM (the application is not open) or
   // of a refused MSG_CLOSEDS that the source knows nothing of (asked second, after the
-  // source): TWCC_SUCCESS is answered with the DSM's own TWCC_SEQERROR.
+  // source): TWCC_SUCCESS passes as success, and the next request says what is wrong. The Mac
+  // DSM then answers TWCC_SEQERROR. Wine's DSM lets MSG_USERSELECT through without an open
+  // DSM, and takes MSG_CLOSEDSM with the source still open, closing it itself.
   if ((Is(r, DG_CONTROL, DAT_PARENT, MSG_OPENDSM) || (!IsScan(step.kind) && Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS))) &&
-      f.rc == TWRC_FAILURE && f.cc == TWCC_SUCCESS && !f.statusFails)
-    return 14;
+      f.rc == TWRC_FAILURE && f.cc == TWCC_SUCCESS && !f.statusFails) {
+    bool wineGoesOn = step.kind == Kind::Select || step.kind == Kind::Disconnect;
+    return kWindowsBuild && wineGoesOn ? 0 : 14;
+  }
   if (IsScan(step.kind)) {
     // Opening the source for the scan fails the call with 13, whatever the reason (the
     // dispatcher's answer), unless the open answered 3 or -1.
@@ -191,10 +195,13 @@ int Expected(const Step& step, const Request& r, const Fault& f, bool imageTaken
 class FaultMatrix : public ExtensionTest {
  protected:
   void SetUp() override {
+    std::string why;
+    if (!injecting_dsm::Available(&why)) GTEST_SKIP() << why;
     ExtensionTest::SetUp();
     Fresh();
   }
   void TearDown() override {
+    if (!host) return;
     ClearFaults();
 #if !KV_WINDOWS_BUILD
     CarbonStandin_ResetEvents();
@@ -210,8 +217,8 @@ class FaultMatrix : public ExtensionTest {
       host->Destruct();
       host.reset();
     }
+    injecting_dsm::Reset();
 #if !KV_WINDOWS_BUILD
-    TWAINFramework_Reset();
     CarbonStandin_ResetEvents();
     CarbonStandin_UseVirtualClock(true);
 #endif
@@ -225,21 +232,15 @@ class FaultMatrix : public ExtensionTest {
   void EndTransferLeftOpen() { kvtest::EndTransferLeftOpen(host ? Record() : nullptr); }
 
   void ClearFaults() {
-#if !KV_WINDOWS_BUILD
-    TWAINFramework_FailCall(0, 0, 0);
-    TWAINFramework_FailStatus(false);
-#else
-    Scanner("reset");
-#endif
+    injecting_dsm::FailCall(0, 0, 0);
+    injecting_dsm::FailStatus(false);
   }
 
   void Arrange(const Step& step) {
-    if (step.connectFirst) ASSERT_EQ("0", Call("Twain.Connect()"));
-    if (step.kind == Kind::Select) {
-#if !KV_WINDOWS_BUILD
-      TWAINFramework_SetSelectionUser(0);
-#endif
+    if (step.connectFirst) {
+      ASSERT_EQ("0", Call("Twain.Connect()"));
     }
+    if (step.kind == Kind::Select) injecting_dsm::ArrangeSelection(*host);
     if (step.file) std::remove(step.file);
   }
 
@@ -247,13 +248,13 @@ class FaultMatrix : public ExtensionTest {
   void ExpectFlagsTrue(const std::string& what) {
     TwainGlobals* g = Record();
     ASSERT_NE(nullptr, g) << what;
+    // Disconnect let the library go. Where nothing else holds it, Wine's DSM and whatever it
+    // held open go with it; this program holds it for its log, so it does the unload's work.
+    if (kWindowsBuild && !g->dsmBound) injecting_dsm::Reset();
     std::string state = ScannerQuery("state");
-#if !KV_WINDOWS_BUILD
-    EXPECT_EQ(TWAINFramework_OpenApplications() > 0, g->dsmOpen != 0) << what << ": dsmOpen";
-    EXPECT_EQ(TWAINFramework_OpenSources() > 0, g->dsOpen != 0) << what << ": dsOpen";
-#else
+    EXPECT_EQ(injecting_dsm::OpenApplications() > 0, g->dsmOpen != 0) << what << ": dsmOpen";
+    EXPECT_EQ(injecting_dsm::OpenSources() > 0, g->dsOpen != 0) << what << ": dsOpen";
     EXPECT_EQ(state != "3", g->dsOpen != 0) << what << ": dsOpen (source state " << state << ")";
-#endif
     EXPECT_EQ(state >= "5", g->dsEnabled != 0) << what << ": dsEnabled (source state " << state << ")";
     EXPECT_EQ(nullptr, g->imageHandle) << what;
   }
@@ -297,27 +298,21 @@ class FaultMatrix : public ExtensionTest {
   }
 };
 
-#if !KV_WINDOWS_BUILD
-
 std::vector<Request> FaultMatrix::Baseline(const Step& step, std::string* result) {
   Fresh();
   Arrange(step);
-  TWAINFramework_ClearLog();
+  injecting_dsm::ClearLog();
   *result = Call(step.call);
+  if (step.kind == Kind::Select) injecting_dsm::EndSelection();
   std::vector<Request> rs;
-  for (int i = 0; i < TWAINFramework_CallCount(); ++i) {
-    const TWAINFrameworkCall* c = TWAINFramework_Call(i);
-    rs.push_back({c->DG, c->DAT, c->MSG, c->dest != 0});
-  }
+  for (const LoggedRequest& c : injecting_dsm::Log()) rs.push_back({c.dg, c.dat, c.msg, c.toSource});
   return rs;
 }
 
 void FaultMatrix::Inject(const std::vector<Request>&, int k, const Fault& f) {
-  TWAINFramework_FailCall(k, f.rc, f.cc);
-  TWAINFramework_FailStatus(f.statusFails);
+  injecting_dsm::FailCall(k, f.rc, f.cc);
+  injecting_dsm::FailStatus(f.statusFails);
 }
-
-#endif
 
 void FaultMatrix::RunStep(const Step& step) {
   std::string clean;
@@ -338,6 +333,7 @@ void FaultMatrix::RunStep(const Step& step) {
       long blocks = LiveBlocks();
       Inject(rs, static_cast<int>(k), f);
       std::string got = Call(step.call);
+      if (step.kind == Kind::Select) injecting_dsm::EndSelection();
       bool noResult = false;
       int want = Expected(step, rs[k - 1], f, EndedImage(rs, k), CapBeforeSetup(rs, k), &noResult);
       if (noResult) {
@@ -375,4 +371,3 @@ INSTANTIATE_TEST_SUITE_P(Functions, FaultMatrixByStep, ::testing::Range(0, stati
 
 }  // namespace
 }  // namespace kvtest
-#endif

@@ -22,7 +22,6 @@
 namespace kvtest {
 namespace {
 
-::testing::Environment* const kReport = ::testing::AddGlobalTestEnvironment(new MatrixReport);
 
 DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
 
@@ -204,7 +203,7 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
         TWRC_SUCCESS)
       return;
     using DsEntry = TW_UINT16(WINAPI*)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
-    auto entry = reinterpret_cast<DsEntry>(GetProcAddress(GetModuleHandleA("sane.ds"), "DS_Entry"));
+    auto entry = reinterpret_cast<DsEntry>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("sane.ds"), "DS_Entry")));
     ASSERT_NE(nullptr, entry);
     for (int i = 0; i < 6 && ScannerQuery("state") != "3"; ++i) {
       std::string state = ScannerQuery("state");
@@ -255,7 +254,9 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
         if (list) std::fprintf(stderr, "case: %s\n", what.c_str());
         int before = FailureCount();
         Fresh();
-        if (step.connectFirst) ASSERT_EQ("0", Call("Twain.Connect()")) << what;
+        if (step.connectFirst) {
+          ASSERT_EQ("0", Call("Twain.Connect()")) << what;
+        }
         if (step.file) std::remove(step.file);
         DWORD gdi = GdiObjects();
         std::ostringstream cmd;
@@ -264,7 +265,9 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
         std::string got = Call(step.call);
         int want = Expected(step, r, f);
         if (list) std::fprintf(stderr, "  -> %s state %s\n", got.c_str(), ScannerQuery("state").c_str());
-        if (want != kAnyResult) EXPECT_EQ(std::to_string(want), got) << what;
+        if (want != kAnyResult) {
+          EXPECT_EQ(std::to_string(want), got) << what;
+        }
         Scanner("reset");
         if (Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS)) {
           // The record lets the source go with the DSM.
@@ -288,7 +291,9 @@ TEST_P(WindowsFaultMatrix, EverySourceRequestFailsOnce) {
   SCOPED_TRACE(step.name);
   // A clean run first: the call works as listed.
   {
-    if (step.connectFirst) ASSERT_EQ("0", Call("Twain.Connect()"));
+    if (step.connectFirst) {
+      ASSERT_EQ("0", Call("Twain.Connect()"));
+    }
     if (step.file) std::remove(step.file);
     ASSERT_EQ("0", Call(step.call)) << step.name << " in a clean run";
     if (step.file) std::remove(step.file);

@@ -31,6 +31,9 @@ class MatrixReport : public ::testing::Environment {
   }
 };
 
+// One report for the program, however many matrices it runs.
+inline ::testing::Environment* const kMatrixReport = ::testing::AddGlobalTestEnvironment(new MatrixReport);
+
 // Failures recorded so far in the running test: a case passed when this did not grow.
 inline int FailureCount() {
   return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();

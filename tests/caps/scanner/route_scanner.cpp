@@ -44,8 +44,8 @@ class ScannerRoute : public CapRoute {
     if (DoOpenDSM(g) != 0 || DoOpenDS(g) != 0) return false;
 #if KV_WINDOWS_BUILD
     HMODULE source = GetModuleHandleA("sane.ds");
-    control_ = source ? reinterpret_cast<ControlProc>(GetProcAddress(source, "VirtualScannerControl")) : nullptr;
-    query_ = source ? reinterpret_cast<QueryProc>(GetProcAddress(source, "VirtualScannerQuery")) : nullptr;
+    control_ = source ? reinterpret_cast<ControlProc>(reinterpret_cast<void*>(GetProcAddress(source, "VirtualScannerControl"))) : nullptr;
+    query_ = source ? reinterpret_cast<QueryProc>(reinterpret_cast<void*>(GetProcAddress(source, "VirtualScannerQuery"))) : nullptr;
 #else
     // The module the DSM loaded from its folder; dlopen hands back the same one.
     void* source = dlopen(KV_OUT_DIR "/lib/TWAIN Data Sources/VirtualScanner.ds", RTLD_NOW);
