@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "acquire/image_output.h"
 #include "acquire/scan_platform.h"
 #include "caps/write_caps.h"
 #include "twain/connection.h"
@@ -31,7 +32,9 @@ int16_t NativeTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
   int16_t r = rc == TWRC_FAILURE ? xlateErr(g, ds, rc) : 0;
   if (rc != TWRC_SUCCESS) EndTransferAgain(g);
-  return r;
+  // A success without an image is none: no file is written and no field emptied.
+  int16_t accepted = AcceptNativeImage(imageSlot);
+  return r != 0 ? r : accepted;
 }
 
 // The mechanism goes back to native on every way out, so that the next native scan finds

@@ -25,13 +25,6 @@ void MarkScanStarting(G* g) {
   if constexpr (std::is_same_v<G, TwainGlobalsMac>) g->scanComplete = 0;
 }
 
-void DisposeImage(TwainGlobals* g) {
-  if (g->imageHandle) {
-    DisposeXPHandle(g->imageHandle);
-    g->imageHandle = nullptr;
-  }
-}
-
 Outcome RunReset(TwainGlobals* g) {
   if (!g->dsmOpen) return {13, 0, true};
   DoReset(g);
@@ -68,7 +61,7 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, Outcome& o) {
       return false;
     }
   }
-  DisposeImage(g);
+  DisposeNativeImage(g);
   g->showUI = paramCount > 1 && GetFldInt(kFieldFirstParam + 1, g->hostParams) != 0;
   return true;
 }
@@ -164,7 +157,7 @@ void ExecuteFunction(TwainGlobals* g, HostContext ctx) {
   int16_t fn = GetPackageId(ctx);
   Outcome o = RunFunction(g, fn, paramCount);
   if (!o.writeResult) return;
-  DisposeImage(g);
+  DisposeNativeImage(g);
   int16_t code = o.openResult == 3 ? 5 : o.openResult == -1 ? 6 : o.result;
   SetFldNumber(kFieldReturn, code, ctx);
 }

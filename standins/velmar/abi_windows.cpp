@@ -3,7 +3,9 @@
 // top-level window, whose handle is the entry's third argument.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "standins/velmar/velmar_host.h"
 
@@ -104,6 +106,34 @@ Picture CopyPicture(const void* data) {
   picture.height = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
   picture.bitmap = std::shared_ptr<void>(copy, [](void* b) { DeleteObject(static_cast<HBITMAP>(b)); });
   return picture;
+}
+
+bool SavePicture(const Picture& picture, const std::string& path) {
+  if (!picture.present || !picture.bitmap) return false;
+  BITMAPINFO bi{};
+  BITMAPINFOHEADER& h = bi.bmiHeader;
+  h.biSize = sizeof h;
+  h.biWidth = picture.width;
+  h.biHeight = picture.height;
+  h.biPlanes = 1;
+  h.biBitCount = 24;
+  const size_t stride = (size_t(picture.width) * 3 + 3) / 4 * 4;
+  std::vector<uint8_t> rows(stride * size_t(picture.height));
+  HDC screen = GetDC(nullptr);
+  int lines = GetDIBits(screen, static_cast<HBITMAP>(picture.bitmap.get()), 0, UINT(picture.height), rows.data(), &bi,
+                        DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  if (lines != picture.height) return false;
+  BITMAPFILEHEADER fh{};
+  fh.bfType = 0x4D42;
+  fh.bfOffBits = sizeof fh + sizeof h;
+  fh.bfSize = DWORD(fh.bfOffBits + rows.size());
+  h.biSizeImage = DWORD(rows.size());
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(&fh, sizeof fh, 1, f) == 1 && std::fwrite(&h, sizeof h, 1, f) == 1 &&
+            std::fwrite(rows.data(), 1, rows.size(), f) == rows.size();
+  return std::fclose(f) == 0 && ok;
 }
 
 }  // namespace velmar

@@ -1,7 +1,9 @@
 // velmar-host: loads a built extension, reads its catalogue, and runs calls on one instance.
 //   velmar-host [--build B] [--extension PATH] [--select N|cancel]
-//               [--scanner-user scan|cancel|none] [--describe] CALL...
-// Prints `CALL -> V` per call and `  $name = V` per variable argument. Exit 0 when every
+//               [--scanner-user scan|cancel|none] [--save-pictures DIR] [--describe] CALL...
+// Prints `CALL -> V` per call and `  $name = V` per variable argument; with --save-pictures,
+// a picture variable's value after each call is also written as DIR/name.bmp (Windows) or
+// DIR/name.pict (Mac). Exit 0 when every
 // call ran; 2 for a call or option that cannot be read; 1 for an extension that cannot be loaded.
 #include <cstdio>
 #include <cstdlib>
@@ -14,7 +16,7 @@ namespace {
 
 const char* const kUsage =
     "usage: velmar-host [--build macos|windows] [--extension PATH] [--select N|cancel]\n"
-    "                   [--scanner-user scan|cancel|none] [--describe] CALL...\n";
+    "                   [--scanner-user scan|cancel|none] [--save-pictures DIR] [--describe] CALL...\n";
 
 int Fail(int status, const std::string& message) {
   std::fprintf(stderr, "velmar-host: %s\n", message.c_str());
@@ -49,7 +51,7 @@ void Describe(velmar::Host& host) {
 
 int main(int argc, char** argv) {
   std::string extension = DefaultExtension(argv[0]);
-  std::string scannerUser;
+  std::string scannerUser, pictureDir;
   bool select = false, describe = false;
   int selection = 0;
   std::vector<std::string> calls;
@@ -79,6 +81,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--scanner-user") {
       if (!value(&scannerUser) || (scannerUser != "scan" && scannerUser != "cancel" && scannerUser != "none"))
         return Fail(2, "--scanner-user needs scan, cancel or none");
+    } else if (arg == "--save-pictures") {
+      if (!value(&pictureDir)) return Fail(2, "--save-pictures needs a folder");
     } else if (arg == "--describe") {
       describe = true;
     } else if (arg.compare(0, 2, "--") == 0) {
@@ -110,7 +114,14 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < calls.size(); ++i) {
       velmar::CallResult result = host->Call(host->FunctionNumber(parsed[i].function), parsed[i].arguments);
       Print(calls[i] + " -> " + result.result.Display());
-      for (const auto& variable : result.variables) Print("  $" + variable.first + " = " + variable.second.Display());
+      for (const auto& variable : result.variables) {
+        Print("  $" + variable.first + " = " + variable.second.Display());
+        const velmar::Picture& picture = variable.second.picture;
+        if (!pictureDir.empty() && variable.second.kind == velmar::Value::kPicture && picture.present) {
+          std::string file = pictureDir + "/" + variable.first + (kWindowsBuild ? ".bmp" : ".pict");
+          if (!velmar::SavePicture(picture, file)) Print("  (cannot save " + file + ")");
+        }
+      }
     }
     host->Destruct();
   }

@@ -22,9 +22,6 @@
 namespace kvtest {
 namespace {
 
-
-DWORD GdiObjects() { return GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS); }
-
 struct Fault {
   TW_UINT16 rc;
   TW_UINT16 cc;
@@ -258,7 +255,7 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
           ASSERT_EQ("0", Call("Twain.Connect()")) << what;
         }
         if (step.file) std::remove(step.file);
-        DWORD gdi = GdiObjects();
+        long gdi = GdiObjects();
         std::ostringstream cmd;
         cmd << "fail " << r.dg << " " << r.dat << " " << r.msg << " " << f.rc << " " << f.cc;
         ASSERT_EQ(0, Scanner(cmd.str())) << what;
