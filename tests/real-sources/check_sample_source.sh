@@ -4,8 +4,9 @@
 # our test page (tools/test-page.sh, 400 x 600 pixels at 200 dpi). Through tools/velmar-host,
 # as a user runs it: native scans in black and white, grey and colour, to files and to
 # picture fields; file transfers (TIFF, which the source writes) and the BMP writer (code 2);
-# formats the source cannot write; three pages waiting in its feeder; every capability word
-# read and set once; Reset, Disconnect and Connect in a row with the selection kept.
+# formats the source cannot write; three pages waiting in its feeder; a substituted value;
+# a scan with the interface; every capability word read and set once; Reset, Disconnect and
+# Connect in a row with the selection kept.
 # Every page is compared pixel by pixel with what the source makes of the test page, using
 # ImageMagick. One line per check, then the counts. Exit 0 when all passed, 1 when one failed,
 # 77 (skipped) when the sample source is not installed.
@@ -141,6 +142,24 @@ answers sequence "Reset, Disconnect, Connect: the sample stays selected and scan
   'Twain.Connect() -> 0' "Twain.GetSourceCapRange(\"XRESOLUTION\", \$r) -> 0" "$r" 'Twain.Reset() -> (nothing)' \
   "$r" 'Twain.Disconnect() -> 0' 'Twain.Connect() -> 0' "$r" 'Twain.ScanToFile("again.bmp") -> 0'
 same "the scan after Reset, Disconnect and Connect" again.bmp colour.png
+
+# A value the source does not keep as given: it takes the nearest it has and says so with
+# TWRC_CHECKSTATUS, 2002.
+run substituted 'Twain.Connect()' 'Twain.SetSourceCapability("THRESHOLD", 127.5)' \
+  'Twain.GetSourceCapability("THRESHOLD", $t)' 'Twain.Disconnect()'
+answers substituted "THRESHOLD 127.5 answers 2002 and reads back 127" \
+  'Twain.SetSourceCapability("THRESHOLD", 127.5) -> 2002' '  $t = 127'
+
+# With its interface asked for, this build of the source (which has none) accepts the enable
+# and then reports nothing: the scan waits until it is killed, having printed what came before.
+timeout 8 "$host" --build windows --select 1 'Twain.SelectDataSource()' 'Twain.Connect()' \
+  'Twain.ScanToFile("ui.bmp", 1)' >ui.out 2>/dev/null
+status=$?
+if [ "$status" -eq 124 ] && [ ! -e ui.bmp ]; then
+  answers ui "ScanToFile with the interface waits for good (killed after 8 s)" 'Twain.Connect() -> 0'
+else
+  fail "ScanToFile with the interface waits for good (killed after 8 s)" "exit $status: $(cat ui.out)"
+fi
 
 # Every capability word read, then set to what was read: the answers are the source's own,
 # as listed in sample_capabilities.txt (FRAMES reads "" because the source keeps an
