@@ -58,78 +58,33 @@ fi
 mount --bind "$card" "$card" 2>/dev/null || skip "cannot bind-mount $card onto itself"
 host="$repo/tools/velmar-host"
 export KV_BUILD_DIR="$camera/kv"
-passed=0
-failed=0
-compared=0
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"; WINEPREFIX="$camera/prefix" wineserver -k 2>/dev/null' EXIT
 cd "$scratch" || exit 1
 
-pass() { passed=$((passed + 1)); echo "ok   $1"; }
-fail() {
-  failed=$((failed + 1))
-  echo "FAIL $1"
-  [ $# -gt 1 ] && printf '%s\n' "$2" | sed 's/^/     | /'
-}
-run() {
-  local name="$1"
-  shift
-  "$host" --build windows --select 1 --save-pictures "$scratch" 'Twain.SelectDataSource()' "$@" \
-    >"$name.out" 2>"$name.err"
-  local status=$?
-  [ "$status" -eq 0 ] || fail "$name: velmar-host exits 0" "exit $status: $(cat "$name.err")"
-}
-answers() {
-  local name="$1" what="$2"
-  shift 2
-  local rest
-  rest="$(cat "$name.out")"
-  for line in "$@"; do
-    if ! printf '%s\n' "$rest" | grep -Fxq -- "$line"; then
-      fail "$what" "missing, or out of order: $line"$'\n'"output was:"$'\n'"$(cat "$name.out")"
-      return
-    fi
-    rest="$(printf '%s\n' "$rest" | awk -v l="$line" 'found { print } $0 == l && !found { found = 1 }')"
-  done
-  pass "$what"
-}
-same() {
-  local what="$1" file="$2" expected="$3" n
-  compared=$((compared + 1))
-  if [ ! -f "$file" ]; then
-    fail "$what" "$file was not written"
-    return
-  fi
-  n="$(convert "$file" -alpha off -type TrueColor -depth 8 ppm:- | compare -metric AE - "$expected" null: 2>&1)"
-  if [ "$n" = 0 ]; then
-    pass "$what ($(identify -format '%m %wx%h %z-bit' "$file" | head -1))"
-  else
-    fail "$what" "$n pixels differ from $expected"
-  fi
-}
+source "$repo/tests/support/checks.sh"
 
 convert "$card/DCIM/100KARDV/KV000001.JPG" -type TrueColor -depth 8 photo.png
 
 # The camera delivers only with its interface asked for (SkipUI then skips the dialog); it
 # offers 24-bit colour and native transfers only.
-run camera 'Twain.Connect()' 'Twain.GetSourceCapRange("PIXELTYPE", $p)' \
+run_source 1 camera 'Twain.Connect()' 'Twain.GetSourceCapRange("PIXELTYPE", $p)' \
   'Twain.GetSourceCapability("XFERMECH", $m)' 'Twain.GetSourceCapRange("IMAGEFILEFORMAT", $f)' \
   'Twain.ScanToFile("photo.bmp", 1)' 'Twain.ScanToField($field:picture, 1)' \
   'Twain.ScanToFile("photo.tif", 1, 0)' 'Twain.ScanToFile("quiet.bmp", 0)' \
   'Twain.ScanToFile("again.bmp", 1)' 'Twain.Disconnect()'
-answers camera "Connect and the camera's capabilities" 'Twain.SelectDataSource() -> 0' 'Twain.Connect() -> 0' \
+expect "Connect and the camera's capabilities" 'Twain.SelectDataSource() -> 0' 'Twain.Connect() -> 0' \
   'Twain.GetSourceCapRange("PIXELTYPE", $p) -> 0' '  $p = 2' \
   'Twain.GetSourceCapRange("IMAGEFILEFORMAT", $f) -> 9'
-answers camera "native scans to a BMP and to a picture field answer 0" \
+expect "native scans to a BMP and to a picture field answer 0" \
   'Twain.ScanToFile("photo.bmp", 1) -> 0' 'Twain.ScanToField($field:picture, 1) -> 0' '  $field = picture 400x600'
-same "the camera's picture in a BMP" photo.bmp photo.png
-same "the camera's picture in a picture field" field.bmp photo.png
-answers camera "TIFF (code 0): the camera has no file formats (9), and nothing is written" \
+same_pixels "the camera's picture in a BMP" photo.bmp photo.png
+same_pixels "the camera's picture in a picture field" field.bmp photo.png
+expect "TIFF (code 0): the camera has no file formats (9), and nothing is written" \
   'Twain.ScanToFile("photo.tif", 1, 0) -> 9'
 [ ! -e photo.tif ] && pass "no photo.tif" || fail "no photo.tif"
-answers camera "without its interface the camera chooses no picture (14), and the next scan works" \
+expect "without its interface the camera chooses no picture (14), and the next scan works" \
   'Twain.ScanToFile("quiet.bmp", 0) -> 14' 'Twain.ScanToFile("again.bmp", 1) -> 0' 'Twain.Disconnect() -> 0'
-same "the camera's picture again" again.bmp photo.png
+same_pixels "the camera's picture again" again.bmp photo.png
 
-echo "$passed passed, $failed failed, $compared pages compared pixel by pixel"
-[ "$failed" -eq 0 ]
+summary

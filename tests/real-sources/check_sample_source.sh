@@ -20,63 +20,13 @@ if [ ! -f "$sample" ] || ! cmp -s "$sample" "$twain/gphoto2.ds"; then
   echo "skipped: the sample source is not installed in $builds/windows/wineprefix (make build does it when the package is there)"
   exit 77
 fi
-passed=0
-failed=0
-compared=0
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch" || exit 1
 # The source takes the number of pages in its feeder from the environment.
 unset CAP_XFERCOUNT TWAIN_SHOWCONSOLEMESSAGES
 
-pass() { passed=$((passed + 1)); echo "ok   $1"; }
-fail() {
-  failed=$((failed + 1))
-  echo "FAIL $1"
-  [ $# -gt 1 ] && printf '%s\n' "$2" | sed 's/^/     | /'
-}
-
-# run NAME CALL...: one run with the sample selected; its output in NAME.out.
-run() {
-  local name="$1"
-  shift
-  "$host" --build windows --select 1 --save-pictures "$scratch" 'Twain.SelectDataSource()' "$@" \
-    >"$name.out" 2>"$name.err"
-  local status=$?
-  [ "$status" -eq 0 ] || fail "$name: velmar-host exits 0" "exit $status: $(cat "$name.err")"
-}
-
-# answers NAME LINE...: the run's output holds each LINE, in this order.
-answers() {
-  local name="$1" what="$2"
-  shift 2
-  local rest
-  rest="$(cat "$name.out")"
-  for line in "$@"; do
-    if ! printf '%s\n' "$rest" | grep -Fxq -- "$line"; then
-      fail "$what" "missing, or out of order: $line"$'\n'"output was:"$'\n'"$(cat "$name.out")"
-      return
-    fi
-    rest="$(printf '%s\n' "$rest" | awk -v l="$line" 'found { print } $0 == l && !found { found = 1 }')"
-  done
-  pass "$what"
-}
-
-# same WHAT FILE EXPECTED: FILE has exactly EXPECTED's pixels, both read as 8-bit RGB.
-same() {
-  local what="$1" file="$2" expected="$3" n
-  compared=$((compared + 1))
-  if [ ! -f "$file" ]; then
-    fail "$what" "$file was not written"
-    return
-  fi
-  n="$(convert "$file" -alpha off -type TrueColor -depth 8 ppm:- | compare -metric AE - "$expected" null: 2>&1)"
-  if [ "$n" = 0 ]; then
-    pass "$what ($(identify -format '%m %wx%h %z-bit' "$file" | head -1))"
-  else
-    fail "$what" "$n pixels differ from $expected"
-  fi
-}
+source "$repo/tests/support/checks.sh"
 
 # What the source makes of the page, R, G and B being a pixel's 8-bit samples: colour as it
 # is; grey the Rec. 709 luma (2126 R + 7152 G + 722 B + 5000) / 10000 in integers; black and
@@ -88,7 +38,7 @@ convert grey.png -fx 'r >= 128/255 ? 1 : 0' -type TrueColor -depth 8 bw.png
 
 # The frame is the page's size in inches; the source forgets it (and the rest) at every close.
 F='Twain.SetSourceCapability("FRAMES", "0,0,2,3")'
-run scans 'Twain.Connect()' \
+run_source 1 scans 'Twain.Connect()' \
   "$F" 'Twain.ScanToFile("colour.bmp")' \
   "$F" 'Twain.SetSourceCapability("PIXELTYPE", 1)' 'Twain.ScanToFile("grey.bmp")' \
   "$F" 'Twain.SetSourceCapability("PIXELTYPE", 0)' 'Twain.ScanToFile("bw.bmp")' \
@@ -105,49 +55,49 @@ for scan in 'ScanToFile("colour.bmp")' 'ScanToFile("grey.bmp")' 'ScanToFile("bw.
             'ScanToField($fcolour:picture)' 'ScanToField($fgrey:picture)' 'ScanToField($fbw:picture)' \
             'ScanToFile("colour.tif", 0, 0)' 'ScanToFile("grey.tif", 0, 0)' 'ScanToFile("bw.tif", 0, 0)' \
             'ScanToFile("code2.bmp", 0, 2)' 'ScanToFile("after.bmp")'; do
-  answers scans "Twain.$scan answers 0" "Twain.$scan -> 0"
+  expect "Twain.$scan answers 0" "Twain.$scan -> 0"
 done
-same "native colour page in a BMP" colour.bmp colour.png
-same "native grey page in a BMP" grey.bmp grey.png
-same "native black-and-white page in a BMP" bw.bmp bw.png
-same "colour page in a picture field" fcolour.bmp colour.png
-same "grey page in a picture field" fgrey.bmp grey.png
-same "black-and-white page in a picture field" fbw.bmp bw.png
-same "colour TIFF written by the source (code 0)" colour.tif colour.png
-same "grey TIFF written by the source (code 0)" grey.tif grey.png
-same "black-and-white TIFF written by the source (code 0)" bw.tif bw.png
-same "BMP of a native transfer (code 2)" code2.bmp colour.png
+same_pixels "native colour page in a BMP" colour.bmp colour.png
+same_pixels "native grey page in a BMP" grey.bmp grey.png
+same_pixels "native black-and-white page in a BMP" bw.bmp bw.png
+same_pixels "colour page in a picture field" fcolour.bmp colour.png
+same_pixels "grey page in a picture field" fgrey.bmp grey.png
+same_pixels "black-and-white page in a picture field" fbw.bmp bw.png
+same_pixels "colour TIFF written by the source (code 0)" colour.tif colour.png
+same_pixels "grey TIFF written by the source (code 0)" grey.tif grey.png
+same_pixels "black-and-white TIFF written by the source (code 0)" bw.tif bw.png
+same_pixels "BMP of a native transfer (code 2)" code2.bmp colour.png
 # PNG and JPEG: the source refuses ICAP_IMAGEFILEFORMAT with TWCC_BADVALUE while the scan is
 # being set up; nothing is written, and the next scan works.
-answers scans "formats the source cannot write answer 10" \
+expect "formats the source cannot write answer 10" \
   'Twain.ScanToFile("page.png", 0, 7) -> 10' 'Twain.ScanToFile("page.jpg", 0, 4) -> 10'
 if [ ! -e page.png ] && [ ! -e page.jpg ]; then pass "no file for a refused format"; else fail "no file for a refused format"; fi
-same "the scan after the refused formats" after.bmp colour.png
+same_pixels "the scan after the refused formats" after.bmp colour.png
 
 # Three pages in the feeder: each scan takes one page and puts the rest back; every scan works.
-CAP_XFERCOUNT=3 run pages \
+CAP_XFERCOUNT=3 run_source 1 pages \
   "$F" 'Twain.ScanToFile("p1.bmp")' "$F" 'Twain.ScanToFile("p2.bmp")' "$F" 'Twain.ScanToFile("p3.bmp")' \
   "$F" 'Twain.GetSourceCapability("XFERCOUNT", $n)' 'Twain.Disconnect()'
-answers pages "three pages waiting: three scans in a row answer 0" \
+expect "three pages waiting: three scans in a row answer 0" \
   'Twain.ScanToFile("p1.bmp") -> 0' 'Twain.ScanToFile("p2.bmp") -> 0' 'Twain.ScanToFile("p3.bmp") -> 0'
-for p in p1 p2 p3; do same "page $p of three" "$p.bmp" colour.png; done
+for p in p1 p2 p3; do same_pixels "page $p of three" "$p.bmp" colour.png; done
 
 # Reset, Disconnect and Connect in a row. The selection outlives Disconnect: XRESOLUTION's
 # values are the sample's (50 to 600), not the virtual scanner's (75 to 600).
-run sequence 'Twain.Connect()' 'Twain.GetSourceCapRange("XRESOLUTION", $r)' 'Twain.Reset()' \
+run_source 1 sequence 'Twain.Connect()' 'Twain.GetSourceCapRange("XRESOLUTION", $r)' 'Twain.Reset()' \
   'Twain.GetSourceCapRange("XRESOLUTION", $r)' 'Twain.Disconnect()' 'Twain.Connect()' \
   'Twain.GetSourceCapRange("XRESOLUTION", $r)' "$F" 'Twain.ScanToFile("again.bmp")' 'Twain.Disconnect()'
 r='  $r = "50,100,150,200,300,400,500,600"'
-answers sequence "Reset, Disconnect, Connect: the sample stays selected and scans" \
+expect "Reset, Disconnect, Connect: the sample stays selected and scans" \
   'Twain.Connect() -> 0' "Twain.GetSourceCapRange(\"XRESOLUTION\", \$r) -> 0" "$r" 'Twain.Reset() -> (nothing)' \
   "$r" 'Twain.Disconnect() -> 0' 'Twain.Connect() -> 0' "$r" 'Twain.ScanToFile("again.bmp") -> 0'
-same "the scan after Reset, Disconnect and Connect" again.bmp colour.png
+same_pixels "the scan after Reset, Disconnect and Connect" again.bmp colour.png
 
 # A value the source does not keep as given: it takes the nearest it has and says so with
 # TWRC_CHECKSTATUS, 2002.
-run substituted 'Twain.Connect()' 'Twain.SetSourceCapability("THRESHOLD", 127.5)' \
+run_source 1 substituted 'Twain.Connect()' 'Twain.SetSourceCapability("THRESHOLD", 127.5)' \
   'Twain.GetSourceCapability("THRESHOLD", $t)' 'Twain.Disconnect()'
-answers substituted "THRESHOLD 127.5 answers 2002 and reads back 127" \
+expect "THRESHOLD 127.5 answers 2002 and reads back 127" \
   'Twain.SetSourceCapability("THRESHOLD", 127.5) -> 2002' '  $t = 127'
 
 # With its interface asked for, this build of the source (which has none) accepts the enable
@@ -155,8 +105,9 @@ answers substituted "THRESHOLD 127.5 answers 2002 and reads back 127" \
 timeout 8 "$host" --build windows --select 1 'Twain.SelectDataSource()' 'Twain.Connect()' \
   'Twain.ScanToFile("ui.bmp", 1)' >ui.out 2>/dev/null
 status=$?
+out="$(cat ui.out)"
 if [ "$status" -eq 124 ] && [ ! -e ui.bmp ]; then
-  answers ui "ScanToFile with the interface waits for good (killed after 8 s)" 'Twain.Connect() -> 0'
+  expect "ScanToFile with the interface waits for good (killed after 8 s)" 'Twain.Connect() -> 0'
 else
   fail "ScanToFile with the interface waits for good (killed after 8 s)" "exit $status: $(cat ui.out)"
 fi
@@ -169,7 +120,7 @@ calls=('Twain.Connect()')
 for w in $words; do
   calls+=("Twain.GetSourceCapability(\"$w\", \$$w)" "Twain.SetSourceCapability(\"$w\", \$$w)")
 done
-run capabilities "${calls[@]}" 'Twain.Disconnect()'
+run_source 1 capabilities "${calls[@]}" 'Twain.Disconnect()'
 if [ "$(wc -w <<<"$words")" -eq 84 ] &&
    diff -u "$repo/tests/real-sources/sample_capabilities.txt" capabilities.out >capabilities.diff; then
   pass "84 capability words read and set: the answers the source gives"
@@ -177,5 +128,4 @@ else
   fail "84 capability words read and set: the answers the source gives" "$(head -40 capabilities.diff)"
 fi
 
-echo "$passed passed, $failed failed, $compared pages compared pixel by pixel"
-[ "$failed" -eq 0 ]
+summary
