@@ -107,4 +107,6 @@ bool SavePicture(const Picture& picture, const std::string& path) {
   return std::fclose(f) == 0 && ok;
 }
 
+const char* SavedPictureExtension() { return "pict"; }
+
 }  // namespace velmar

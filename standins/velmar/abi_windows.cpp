@@ -110,30 +110,32 @@ Picture CopyPicture(const void* data) {
 
 bool SavePicture(const Picture& picture, const std::string& path) {
   if (!picture.present || !picture.bitmap) return false;
-  BITMAPINFO bi{};
-  BITMAPINFOHEADER& h = bi.bmiHeader;
-  h.biSize = sizeof h;
-  h.biWidth = picture.width;
-  h.biHeight = picture.height;
-  h.biPlanes = 1;
-  h.biBitCount = 24;
-  const size_t stride = (size_t(picture.width) * 3 + 3) / 4 * 4;
-  std::vector<uint8_t> rows(stride * size_t(picture.height));
+  HBITMAP bitmap = static_cast<HBITMAP>(picture.bitmap.get());
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = picture.width;
+  info.biHeight = picture.height;  // bottom-up, as a BMP file keeps its rows
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  size_t stride = (size_t(picture.width) * 3 + 3) & ~size_t(3);
+  std::vector<uint8_t> pixels(stride * size_t(picture.height));
   HDC screen = GetDC(nullptr);
-  int lines = GetDIBits(screen, static_cast<HBITMAP>(picture.bitmap.get()), 0, UINT(picture.height), rows.data(), &bi,
-                        DIB_RGB_COLORS);
+  int rows = GetDIBits(screen, bitmap, 0, UINT(picture.height), pixels.data(),
+                       reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
   ReleaseDC(nullptr, screen);
-  if (lines != picture.height) return false;
-  BITMAPFILEHEADER fh{};
-  fh.bfType = 0x4D42;
-  fh.bfOffBits = sizeof fh + sizeof h;
-  fh.bfSize = DWORD(fh.bfOffBits + rows.size());
-  h.biSizeImage = DWORD(rows.size());
+  if (rows != picture.height) return false;
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = DWORD(file.bfOffBits + pixels.size());
   FILE* f = std::fopen(path.c_str(), "wb");
   if (!f) return false;
-  bool ok = std::fwrite(&fh, sizeof fh, 1, f) == 1 && std::fwrite(&h, sizeof h, 1, f) == 1 &&
-            std::fwrite(rows.data(), 1, rows.size(), f) == rows.size();
+  bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, sizeof info, 1, f) == 1 &&
+            std::fwrite(pixels.data(), 1, pixels.size(), f) == pixels.size();
   return std::fclose(f) == 0 && ok;
 }
+
+const char* SavedPictureExtension() { return "bmp"; }
 
 }  // namespace velmar
