@@ -22,8 +22,16 @@ mkdir -p "$work/corpus" "$work/out" "$work/pictures" "$work/mac"
 "$builds/macos/make_dib_corpus" "$work/corpus" large || exit 1
 cd "$work" || exit 1
 
-answer() {  # answer CALL: what the run printed for CALL
-  printf '%s\n' "$out" | grep -F -x -- "$1 -> "* | head -1 | sed 's/.* -> //'
+# answers: what each call answered, in the order of the calls (the host prints one line per
+# call, its variables indented below it).
+read_answers() {
+  answers=()
+  while IFS= read -r line; do
+    case "$line" in
+      " "*) ;;
+      *" -> "*) answers+=("${line##* -> }") ;;
+    esac
+  done <<<"$out"
 }
 pixels() {  # pixels REF IMAGE: "equal", or how many pixels differ
   local n
@@ -52,6 +60,7 @@ out="$("$host" --build windows --save-pictures pictures "${controls[@]}" "${call
 status=$?
 echo "Windows: ${#names[@]} DIBs, $(( ${#calls[@]} - 1 )) scans in one run of the host, $(( $(date +%s) - start )) s, exit status $status"
 [ $status -eq 0 ] || { failed=1; tail -n 5 stderr.txt; }
+read_answers
 
 printf '| %-34s | %-20s | %-4s | %-5s | %-12s | %-12s | %-4s |\n' kind verdict file field "file pixels" "field pixels" next
 printf '|%s|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..36})" "$(printf -- '-%.0s' {1..22})" ------ ------- \
@@ -59,10 +68,9 @@ printf '|%s|%s|%s|%s|%s|%s|%s|\n' "$(printf -- '-%.0s' {1..36})" "$(printf -- '-
 for i in "${!names[@]}"; do
   n=${names[$i]}
   v=${verdicts[$i]}
-  file=$(answer "Twain.ScanToFile(\"out/$n.bmp\")")
-  field=$(answer "Twain.ScanToField(\$c$i:picture)")
-  next=$(printf '%s\n' "$out" | grep -F -x -A3 -- "Twain.ScanToField(\$c$i:picture) -> $field" |
-         grep -F 'Twain.ScanToFile("out/page.bmp") -> ' | head -1 | sed 's/.* -> //')
+  file=${answers[$((1 + 3 * i))]:-}
+  field=${answers[$((2 + 3 * i))]:-}
+  next=${answers[$((3 + 3 * i))]:-}
   fp=-; pp=-
   ok=1
   if [ "$v" = valid ]; then
@@ -86,18 +94,22 @@ for size in 0 1 5 9 10 null; do
   order="native-size $size"
   [ $size = null ] && order=native-null
   controls+=(--scanner-control "$order" --scanner-control "$order" --scanner-control native-page)
-  calls+=("Twain.ScanToFile(\"mac/$size.pict\")" "Twain.ScanToField(\$m$size:picture)" "Twain.ScanToFile(\"mac/page-$size.pict\")")
+  calls+=("Twain.ScanToFile(\"mac:$size.pict\")" "Twain.ScanToField(\$m$size:picture)" "Twain.ScanToFile(\"mac:page-$size.pict\")")
 done
 out="$("$host" --build macos "${controls[@]}" "${calls[@]}" 2>stderr-mac.txt)"
+printf "%s\n" "$out" >out-mac.txt
 status=$?
 echo
 echo "Mac: exit status $status"
 [ $status -eq 0 ] || failed=1
+read_answers
 printf '| %-13s | %-4s | %-5s | %-16s | %-4s |\n' picture file field "file size" next
+k=0
 for size in 0 1 5 9 10 null; do
-  file=$(answer "Twain.ScanToFile(\"mac/$size.pict\")")
-  field=$(answer "Twain.ScanToField(\$m$size:picture)")
-  next=$(answer "Twain.ScanToFile(\"mac/page-$size.pict\")")
+  file=${answers[$((1 + 3 * k))]:-}
+  field=${answers[$((2 + 3 * k))]:-}
+  next=${answers[$((3 + 3 * k))]:-}
+  k=$((k + 1))
   bytes=$( [ -e "mac/$size.pict" ] && stat -c %s "mac/$size.pict" || echo "no file")
   want=2; [ $size = 10 ] && want=0
   ok=1

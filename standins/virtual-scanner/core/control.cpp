@@ -50,8 +50,8 @@ void Scanner::ResetControls() {
 }
 
 // The commands that change what native transfers hand over. Each of native-page, -file,
-// -null and -bitmap queues an order for one transfer; native-size cuts the last queued page or
-// file order that has no size yet, or else queues a page order of that size.
+// -null and -bitmap queues an order for one transfer; native-size cuts the last queued file
+// order that has no size yet, or else queues a page order of that size.
 int Scanner::NativeCommand(const std::vector<std::string>& w, const char* command) {
   const std::string& verb = w[0];
   unsigned long n[1];
@@ -76,7 +76,7 @@ int Scanner::NativeCommand(const std::vector<std::string>& w, const char* comman
   if (verb == "native-size" && w.size() == 2 && Numbers(w, 1, 1, n)) {
     if (long(n[0]) < 0) return -1;
     NativeOrder* last = nativeOrders_.empty() ? nullptr : &nativeOrders_.back();
-    if (!last || last->size >= 0 || last->null || last->bitmap) {
+    if (!last || !last->file || last->size >= 0) {
       nativeOrders_.push_back(order);
       last = &nativeOrders_.back();
     }
