@@ -19,8 +19,9 @@ struct Case {
   std::string fault;
 };
 
-// large: every valid picture (and the lying ones made from them) is bigger than 520,192 bytes,
-// the size from which Wine's heap gives a block pages of its own, so that a guard can follow it.
+// large: every valid picture (and the lying ones made from them, but those cut shorter) is
+// bigger than 520,161 bytes, the size from which Wine's heap gives a block pages of its own, so
+// that a guard can follow it.
 std::vector<Case> Corpus(bool large);
 
 // The reference picture as a binary PPM (P6).

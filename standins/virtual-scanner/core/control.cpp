@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -66,9 +66,15 @@ int Scanner::NativeCommand(const std::vector<std::string>& w, const char* comman
     path = path.substr(path.find("native-file") + 11);
     path.erase(0, path.find_first_not_of(" \t"));
     path.erase(path.find_last_not_of(" \t") + 1);
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return -1;
-    order.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    try {
+      order.bytes.resize(size_t(in.tellg()));
+    } catch (const std::bad_alloc&) {
+      return -1;  // more than this process can hold
+    }
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(order.bytes.data()), std::streamsize(order.bytes.size()))) return -1;
     order.file = true;
     nativeOrders_.push_back(std::move(order));
     return 0;

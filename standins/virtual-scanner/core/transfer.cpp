@@ -1,6 +1,7 @@
 // Image transfers: DAT_SETUPFILEXFER, DAT_IMAGEINFO, DAT_IMAGENATIVEXFER, DAT_IMAGEFILEXFER.
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "standins/virtual-scanner/core/scanner.h"
 
@@ -79,7 +80,11 @@ TW_UINT16 Scanner::NativeXfer(TW_HANDLE* out) {
       image = kWindowsBuild || order.bitmap ? vscan::EncodeDIB(r) : vscan::EncodePICT(r);
       if (image.empty()) return Fail(TWCC_BUMMER);
     }
-    if (order.size >= 0) image.resize(size_t(order.size), 0);
+    try {
+      if (order.size >= 0) image.resize(size_t(order.size), 0);
+    } catch (const std::bad_alloc&) {
+      return Fail(TWCC_LOWMEMORY);
+    }
     h = order.bitmap ? platform_->DeviceBitmap(image) : platform_->ImageBlock(image, nativeGuard_, &guardDistance_);
     if (!h) return Fail(TWCC_LOWMEMORY);
   }

@@ -5,9 +5,10 @@
 namespace {
 
 std::vector<uint16_t> ArrayItems(const std::vector<uint8_t>& b) {
-  auto a = At<nat::TW_ARRAY>(b, 0);
+  // Only the count: an empty array is shorter than the structure with its one-item list.
+  auto count = At<uint32_t>(b, offsetof(nat::TW_ARRAY, NumItems));
   std::vector<uint16_t> v;
-  for (uint32_t i = 0; i < a.NumItems; ++i) v.push_back(At<uint16_t>(b, offsetof(nat::TW_ARRAY, ItemList) + 2 * i));
+  for (uint32_t i = 0; i < count; ++i) v.push_back(At<uint16_t>(b, offsetof(nat::TW_ARRAY, ItemList) + 2 * i));
   return v;
 }
 

@@ -146,9 +146,9 @@ class WinPlatform : public vs::Platform {
 };
 
 // Makes the pages after a block's last page inaccessible, where the block has pages of its
-// own: Wine's heap gives a block its own allocation from its large-block size on (about
-// 508 KB; the block's data then starts a few bytes into the allocation), and keeps smaller
-// ones among other blocks, where nothing may be protected. Returns the bytes that can still
+// own: Wine's heap gives a block its own allocation from its large-block size on (520,161
+// bytes; the block's data then starts 32 bytes into the allocation), and keeps smaller ones
+// among other blocks, where nothing may be protected. Returns the bytes that can still
 // be read after the block's end, or -1 when there is no guard.
 long GuardAfter(uint8_t* data, size_t size) {
   MEMORY_BASIC_INFORMATION block;
