@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "acquire/scan_platform.h"
-#include "caps/write_caps.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
 
@@ -23,24 +22,32 @@ void EndTransferAgain(TwainGlobals* g) {
   }
 }
 
+// MSG_ENDXFER after a transfer request; `result` is what the transfer gave, and a failed
+// end replaces only a success.
+int16_t EndTransfer(TwainGlobals* g, int16_t result) {
+  TW_IDENTITY* ds = &g->sourceIdentity;
+  TW_PENDINGXFERS pending{};
+  TW_UINT16 rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+  if (rc == TWRC_FAILURE && result == 0) result = xlateErr(g, ds, rc);
+  if (rc != TWRC_SUCCESS) EndTransferAgain(g);
+  return result;
+}
+
+// A cancelled transfer leaves the source in state 7 like a finished one, and is ended the
+// same way; a failed one leaves it in state 6, where closing the source resets it.
 int16_t NativeTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, imageSlot);
-  if (rc != TWRC_XFERDONE && rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
-  TW_PENDINGXFERS pending{};
-  rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-  int16_t r = rc == TWRC_FAILURE ? xlateErr(g, ds, rc) : 0;
-  if (rc != TWRC_SUCCESS) EndTransferAgain(g);
-  return r;
+  if (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) return EndTransfer(g, 0);
+  int16_t r = xlateErr(g, ds, rc);
+  return rc == TWRC_CANCEL ? EndTransfer(g, r) : r;
 }
 
-// The mechanism goes back to native on every way out, so that the next native scan finds
-// the source as it expects it.
+// The mechanism and the format were settled before the source was enabled; the file's name
+// (and the format once more) may still be given now.
 int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   *imageSlot = nullptr;
-  SetCapInt(g, ICAP_XFERMECH, TWSX_FILE);
-  SetCapInt(g, ICAP_IMAGEFILEFORMAT, g->fileFormat);
 
   TW_SETUPFILEXFER setup;
   std::memset(&setup, 0, sizeof setup);
@@ -49,22 +56,13 @@ int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   setup.Format = g->fileFormat;
   setup.VRefNum = kWindowsBuild ? static_cast<TW_INT16>(TWON_DONTCARE16) : 0;
   TW_UINT16 rc = CallDSM(g, ds, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
-  if (rc != TWRC_SUCCESS) {
-    int16_t r = xlateErr(g, ds, rc);
-    SetCapInt(g, ICAP_XFERMECH, TWSX_NATIVE);
-    return r;
-  }
+  if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
 
   // A failed file transfer is the scan's result; the condition code is fetched before
   // MSG_ENDXFER can replace it.
   rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
   int16_t result = (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) ? 0 : xlateErr(g, ds, rc);
-  TW_PENDINGXFERS pending{};
-  rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-  if (rc == TWRC_FAILURE && result == 0) result = xlateErr(g, ds, rc);
-  if (rc != TWRC_SUCCESS) EndTransferAgain(g);
-  SetCapInt(g, ICAP_XFERMECH, TWSX_NATIVE);
-  return result;
+  return EndTransfer(g, result);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "acquire/collect_image.h"
 #include "acquire/pixel_flavor.h"
+#include "acquire/transfer_mechanism.h"
 #include "acquire/scan_platform.h"
 #include "acquire/scan_session.h"
 #include "entry/entry.h"
@@ -95,11 +96,22 @@ int16_t EnableSource(G* g, TW_USERINTERFACE* ui, bool* enabled) {
   return *enabled ? 0 : xlateErr(g, &g->sourceIdentity, rc);
 }
 
+// What a scan settles with the open source before enabling it. A transfer the source
+// refuses ends the scan, and the source is closed as after every scan.
 template <typename G>
-int16_t ScanMac(G* g, TW_HANDLE* imageSlot) {
+int16_t PrepareSource(G* g) {
   int16_t r = DoOpenDSM(g);
   if (r == 0) r = DoOpenDS(g);
   if (r == 0) r = SyncPixelFlavor(g);
+  if (r != 0) return r;
+  r = NegotiateTransferMechanism(g);
+  if (r != 0) DoCloseDS(g);
+  return r;
+}
+
+template <typename G>
+int16_t ScanMac(G* g, TW_HANDLE* imageSlot) {
+  int16_t r = PrepareSource(g);
   // Without the callback the source's notices would never arrive: no scan is started, even
   // when the failure translates to 0 (TWCC_SUCCESS).
   bool registered = false;
@@ -119,9 +131,7 @@ int16_t ScanMac(G* g, TW_HANDLE* imageSlot) {
 
 template <typename G>
 int16_t ScanWindows(G* g, TW_HANDLE* imageSlot) {
-  int16_t r = DoOpenDSM(g);
-  if (r == 0) r = DoOpenDS(g);
-  if (r == 0) r = SyncPixelFlavor(g);
+  int16_t r = PrepareSource(g);
   if (r != 0) return r;
 
   g->inTransfer = 0;

@@ -31,6 +31,7 @@ bool Numbers(const std::vector<std::string>& w, size_t from, size_t count, unsig
 void Scanner::ResetControls() {
   user_ = User::Scan;
   keepModal_ = false;
+  keepSettings_ = false;
   reportDuringEnable_ = false;
   pending_ = 1;
   calls_ = 0;
@@ -71,6 +72,11 @@ int Scanner::Control(const char* command) {
   if (verb == "modal" && w.size() == 2) {
     if (w[1] != "keep" && w[1] != "clear") return -1;
     keepModal_ = w[1] == "keep";
+    return 0;
+  }
+  if (verb == "settings" && w.size() == 2) {
+    if (w[1] != "keep" && w[1] != "reset") return -1;
+    keepSettings_ = w[1] == "keep";
     return 0;
   }
   if (verb == "report-during-enable" && w.size() == 2) {

@@ -92,6 +92,7 @@ class Scanner {
   // Control interface
   User user_ = User::Scan;
   bool keepModal_ = false;
+  bool keepSettings_ = false;  // MSG_OPENDS keeps the capabilities of the last session
   bool reportDuringEnable_ = false;
   int pending_ = 1;
   long calls_ = 0;

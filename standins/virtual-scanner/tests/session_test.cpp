@@ -139,7 +139,7 @@ TEST_F(ScannerTest, InjectedFaultsHitTheNextMatchingTripletOnce) {
 
 TEST_F(ScannerTest, ControlCommandsAreChecked) {
   const char* bad[] = {"", "bogus", "user maybe", "modal open", "pending 0", "pending x", "fail 1 2 3",
-                       "script-get 0x1118 5 0 ABC", "script-set 0x1118", "report-during-enable yes"};
+                       "script-get 0x1118 5 0 ABC", "script-set 0x1118", "report-during-enable yes", "settings forget"};
   for (const char* c : bad) EXPECT_EQ(VirtualScannerControl(c), -1) << c;
   char small[2];
   EXPECT_EQ(VirtualScannerQuery("cap 0x1005", small, sizeof small), -1);
