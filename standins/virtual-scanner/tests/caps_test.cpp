@@ -5,9 +5,10 @@
 namespace {
 
 std::vector<uint16_t> ArrayItems(const std::vector<uint8_t>& b) {
-  auto a = At<nat::TW_ARRAY>(b, 0);
+  // An empty array ends where its ItemList starts: read NumItems alone, not the whole struct.
+  auto numItems = At<TW_UINT32>(b, offsetof(nat::TW_ARRAY, NumItems));
   std::vector<uint16_t> v;
-  for (uint32_t i = 0; i < a.NumItems; ++i) v.push_back(At<uint16_t>(b, offsetof(nat::TW_ARRAY, ItemList) + 2 * i));
+  for (uint32_t i = 0; i < numItems; ++i) v.push_back(At<uint16_t>(b, offsetof(nat::TW_ARRAY, ItemList) + 2 * i));
   return v;
 }
 
