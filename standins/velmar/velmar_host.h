@@ -187,6 +187,11 @@ void DestroyAbi(AbiState* abi);
 void InvokeEntry(AbiState* abi, ExtensionEntry entry, int16_t message, void** slot);
 void* AbiWindow(const AbiState* abi);
 Picture CopyPicture(const void* data);  // the host's own copy of what type 9 passes
+// Writes a picture as a file an image viewer opens: Windows, a 24-bit BMP of the bitmap's
+// pixels; Mac, a PICT file (512 zero bytes, then the picture). False when it cannot.
+bool SavePicture(const Picture& picture, const std::string& path);
+// The file extension SavePicture's files get: "bmp" or "pict".
+const char* SavedPictureExtension();
 void UnloadLibrary(void* library, int16_t resourceFile);
 
 // What the user does in the DSM's source selection dialog (N >= 0: pick source N; -1: cancel).

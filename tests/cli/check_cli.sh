@@ -9,19 +9,11 @@
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 host="$repo/tools/velmar-host"
-passed=0
-failed=0
+source "$repo/tests/support/checks.sh"
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch" || exit 1
-
-pass() { passed=$((passed + 1)); echo "ok   $1"; }
-fail() {
-  failed=$((failed + 1))
-  echo "FAIL $1"
-  [ $# -gt 1 ] && printf '%s\n' "$2" | sed 's/^/     | /'
-}
 
 # run BUILD [OPTIONS] CALL...: the output in $out, the exit status in $status.
 run() {
@@ -29,22 +21,6 @@ run() {
   shift
   out="$("$host" --build "$build" "$@" 2>"$scratch/stderr")"
   status=$?
-}
-
-# expect NAME LINE...: every LINE appears in $out as a whole line, and in the given order.
-expect() {
-  local name="$1"
-  shift
-  local rest="$out" line
-  for line in "$@"; do
-    if ! printf '%s\n' "$rest" | grep -Fxq -- "$line"; then
-      fail "$name" "missing, or out of order: $line"$'\n'"output was:"$'\n'"$out"
-      return
-    fi
-    # What follows the first occurrence: later lines must come after it.
-    rest="$(printf '%s\n' "$rest" | awk -v l="$line" 'found { print } $0 == l && !found { found = 1 }')"
-  done
-  pass "$name"
 }
 
 # image NAME FILE "FORMAT WIDTH HEIGHT": what ImageMagick reads in FILE.
@@ -183,5 +159,4 @@ else
   fail "windows: the run waiting in the scanner's window is killed" "exit $status, output: $out"
 fi
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary
