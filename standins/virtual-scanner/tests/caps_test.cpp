@@ -4,11 +4,11 @@
 
 namespace {
 
+// An empty array is only its header: the struct's ItemList is not there to be read.
 std::vector<uint16_t> ArrayItems(const std::vector<uint8_t>& b) {
-  // An empty array ends where its ItemList starts: read NumItems alone, not the whole struct.
-  auto numItems = At<TW_UINT32>(b, offsetof(nat::TW_ARRAY, NumItems));
+  auto count = At<uint32_t>(b, offsetof(nat::TW_ARRAY, NumItems));
   std::vector<uint16_t> v;
-  for (uint32_t i = 0; i < numItems; ++i) v.push_back(At<uint16_t>(b, offsetof(nat::TW_ARRAY, ItemList) + 2 * i));
+  for (uint32_t i = 0; i < count; ++i) v.push_back(At<uint16_t>(b, offsetof(nat::TW_ARRAY, ItemList) + 2 * i));
   return v;
 }
 
