@@ -94,7 +94,7 @@ for size in 0 1 5 9 10 null; do
   order="native-size $size"
   [ $size = null ] && order=native-null
   controls+=(--scanner-control "$order" --scanner-control "$order" --scanner-control native-page)
-  calls+=("Twain.ScanToFile(\"mac:$size.pict\")" "Twain.ScanToField(\$m$size:picture)" "Twain.ScanToFile(\"mac:page-$size.pict\")")
+  calls+=("Twain.ScanToFile(\":mac:$size.pict\")" "Twain.ScanToField(\$m$size:picture)" "Twain.ScanToFile(\":mac:page-$size.pict\")")
 done
 out="$("$host" --build macos "${controls[@]}" "${calls[@]}" 2>stderr-mac.txt)"
 printf "%s\n" "$out" >out-mac.txt
