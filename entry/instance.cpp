@@ -79,7 +79,10 @@ void ConstructMac(G*, void** slot, HostContext ctx) {
     // The slot's record is gone: construct as for an empty slot.
   }
   if (G* registered = static_cast<G*>(GetVelAtom(kAtomName, ctx))) {
-    if (LiveRecord(registered) && registered->signature == kSignatureCool) {
+    if (registered->signature == kSignatureCool) {
+      // A record that an earlier load of the bundle made and registered is adopted too: the
+      // atom outlives the code that set it, and the record would be lost otherwise.
+      if (!LiveRecord(registered)) Remember(registered);
       registered->signature = kSignatureLoad;
       SetUpMacRecord(registered, slot);
       return;

@@ -44,7 +44,7 @@ int32_t RunScanEventLoop(TwainGlobals* g) {
       // ends, with the failure as the scan's result, as it does on Windows.
       if (rc != TWRC_NOTDSEVENT && rc != TWRC_DSEVENT && rc != TWRC_SUCCESS) {
         int16_t failed = xlateErr(g, &g->sourceIdentity, rc);
-        return failed != 0 ? failed : eventLoopTimedOutErr;
+        return failed != 0 ? failed : static_cast<int16_t>(eventLoopTimedOutErr);
       }
       // A source may also answer with its notice instead of calling back.
       if (rc == TWRC_DSEVENT && twEvent.TWMessage != MSG_NULL) HandleSourceMessage(g, twEvent.TWMessage);
