@@ -11,9 +11,9 @@
 
 #include "acquire/collect_image.h"
 #include "acquire/pixel_flavor.h"
-#include "acquire/transfer_mechanism.h"
 #include "acquire/scan_platform.h"
 #include "acquire/scan_session.h"
+#include "acquire/transfer_mechanism.h"
 #include "entry/entry.h"
 #include "host/host_kit.h"
 #include "twain/connection.h"
