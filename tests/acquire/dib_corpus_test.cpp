@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "acquire/image_platform.h"
-#include "platform/windows/dib_check.h"
 #include "tests/dib-corpus/dib_kinds.h"
 #include "tests/support/fixture.h"
 
@@ -56,40 +55,6 @@ std::string FirstDifference(const dibkinds::Case& c, const std::vector<uint8_t>&
     return text;
   }
   return "";
-}
-
-TEST(DibCheckTest, EveryKindOfTheCorpusGetsItsVerdict) {
-  for (bool large : {false, true}) {
-    for (const dibkinds::Case& c : dibkinds::Corpus(large)) {
-      dib::Layout l;
-      dib::Fault f = dib::Check(c.bytes.data(), c.bytes.size(), &l);
-      EXPECT_EQ(c.valid ? "none" : c.fault, dib::FaultName(f)) << c.name << (large ? " (large)" : "");
-      if (c.valid) {
-        EXPECT_EQ(uint32_t(c.width), l.width) << c.name;
-        EXPECT_EQ(uint32_t(c.height), l.height) << c.name;
-        EXPECT_LE(uint64_t(l.rowsOffset) + l.rowsSize, c.bytes.size()) << c.name;
-      }
-    }
-  }
-}
-
-// The rows of a 40-byte BI_BITFIELDS DIB follow its three masks; the 12-byte header's table
-// holds three-byte entries.
-TEST(DibCheckTest, WhereTablesAndRowsLie) {
-  for (const dibkinds::Case& c : dibkinds::Corpus(false)) {
-    dib::Layout l;
-    dib::Check(c.bytes.data(), c.bytes.size(), &l);
-    if (c.name == "bits16-bitfields-565") {
-      EXPECT_EQ(52u, l.rowsOffset);
-      EXPECT_EQ(0xF800u, l.masks[0]);
-    } else if (c.name == "v4-bits16-bitfields-565") {
-      EXPECT_EQ(108u, l.rowsOffset) << "masks inside the header";
-    } else if (c.name == "core-bits8") {
-      EXPECT_EQ(12u + 3 * 256, l.rowsOffset);
-    } else if (c.name == "bits24-table-1000") {
-      EXPECT_EQ(40u + 4000, l.rowsOffset);
-    }
-  }
 }
 
 TEST(DibConversionTest, ValidKindsShowTheirPixelsAndLiesGiveNoBitmap) {
