@@ -7,31 +7,34 @@
 #include "caps/write_caps.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
+#include "twain/requests.h"
 
 namespace {
 
-// Windows: a source whose MSG_ENDXFER did not succeed is still inside its transfer, where it refuses
-// to be closed, and Wine's DSM forgets a source on MSG_CLOSEDS whatever the source answers:
-// it would be left open with nothing able to reach it. The transfer is ended once more
-// (after its condition code was read).
-void EndTransferAgain(TwainGlobals* g) {
-  if constexpr (kWindowsBuild) {
-    TW_PENDINGXFERS pending{};
-    CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-  } else {
-    (void)g;
-  }
+// Ends the transfer the source is in; a refused MSG_ENDXFER (TWRC_FAILURE) is the result. A
+// source whose end did not succeed is still inside its transfer, where it refuses to be
+// disabled or closed (and Wine's DSM forgets a source on MSG_CLOSEDS whatever the source
+// answers: it would be left open with nothing able to reach it): the transfer is ended once
+// more, after the condition code of the first refusal was read.
+int16_t FinishTransfer(TwainGlobals* g) {
+  TW_UINT16 rc = EndTransfer(g);
+  int16_t r = rc == TWRC_FAILURE ? xlateErr(g, &g->sourceIdentity, rc) : 0;
+  if (rc != TWRC_SUCCESS) EndTransfer(g);
+  return r;
 }
 
+// A transfer the source cancelled stays open (state 7) until MSG_ENDXFER, like a finished
+// one; one that failed leaves the source where it was (state 6), for the close to reset.
 int16_t NativeTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, imageSlot);
+  if (rc == TWRC_CANCEL) {
+    int16_t r = xlateErr(g, ds, rc);
+    FinishTransfer(g);
+    return r;
+  }
   if (rc != TWRC_XFERDONE && rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
-  TW_PENDINGXFERS pending{};
-  rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-  int16_t r = rc == TWRC_FAILURE ? xlateErr(g, ds, rc) : 0;
-  if (rc != TWRC_SUCCESS) EndTransferAgain(g);
-  return r;
+  return FinishTransfer(g);
 }
 
 // The mechanism goes back to native on every way out, so that the next native scan finds
@@ -59,10 +62,8 @@ int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   // MSG_ENDXFER can replace it.
   rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
   int16_t result = (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) ? 0 : xlateErr(g, ds, rc);
-  TW_PENDINGXFERS pending{};
-  rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-  if (rc == TWRC_FAILURE && result == 0) result = xlateErr(g, ds, rc);
-  if (rc != TWRC_SUCCESS) EndTransferAgain(g);
+  int16_t ended = FinishTransfer(g);
+  if (result == 0) result = ended;
   SetCapInt(g, ICAP_XFERMECH, TWSX_NATIVE);
   return result;
 }

@@ -2,8 +2,6 @@
 // Windows DIB first becomes a device bitmap for the host window's display.
 #include "acquire/image_output.h"
 
-#include <type_traits>
-
 #include "acquire/image_platform.h"
 #include "host/host_kit.h"
 
@@ -20,7 +18,7 @@ void ConvertToDeviceBitmap(G* g) {
 
 template <typename G>
 void ReleaseImage(G* g) {
-  if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
+  if constexpr (kWindowsBuild) {
     if (g->imageHandle) DeleteDeviceBitmap(g->imageHandle);
   } else {
     DisposeXPHandle(g->imageHandle);
@@ -31,7 +29,7 @@ void ReleaseImage(G* g) {
 template <typename G>
 int16_t WriteImage(G* g, const uint8_t* path) {
   int16_t r;
-  if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
+  if constexpr (kWindowsBuild) {
     ConvertToDeviceBitmap(g);
     r = WriteBMPfile(reinterpret_cast<const char*>(path), g->imageHandle);
   } else {
@@ -43,7 +41,7 @@ int16_t WriteImage(G* g, const uint8_t* path) {
 
 template <typename G>
 int16_t StoreImage(G* g) {
-  if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
+  if constexpr (kWindowsBuild) {
     ConvertToDeviceBitmap(g);
     // No bitmap, no picture: the field keeps what it held and the call says why.
     if (!g->imageHandle) return 2;

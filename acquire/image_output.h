@@ -2,7 +2,7 @@
 // platform's own format (PICT on the Mac, BMP on Windows), or hand it to a picture field.
 // Both leave imageHandle null.
 #pragma once
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 
 // path: the host's path as read for ScanToFile (Mac: length-prefixed; Windows: NUL-terminated).
 int16_t WriteImageToFile(TwainGlobals* g, const uint8_t* path);

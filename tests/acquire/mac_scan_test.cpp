@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "acquire/image_platform.h"
-#include "acquire/scan_driver.h"
 #include "platform/macos/source_callback.h"
 #include "tests/acquire/image_reader.h"
 #include "tests/support/fixture.h"
@@ -172,13 +171,17 @@ TEST_F(MacScanTest, ACallbackForAnUnreadyRecordChangesNothing) {
   EXPECT_EQ(TWRC_SUCCESS, TWAIN_callback(nullptr, nullptr, DG_CONTROL, DAT_NULL, MSG_XFERREADY, nullptr));
 }
 
-TEST_F(MacScanTest, AReadyNoticeBeforeTheEnableOnlyMarksItPending) {
+// A ready notice with no scan of the record waiting has no scan to go to: nothing is
+// transferred, nothing marked.
+TEST_F(MacScanTest, AReadyNoticeOutsideAScanChangesNothing) {
   TwainGlobals* g = Record();
-  g->dsEnabled = 0;
-  HandleSourceMessage(g, MSG_XFERREADY);
-  EXPECT_EQ(1, g->transferPending);
+  TW_CALLBACK cb{};
+  cb.RefCon = g;
+  long requests = TWAINFramework_CallCount();
+  EXPECT_EQ(TWRC_SUCCESS, TWAIN_callback(nullptr, nullptr, DG_CONTROL, DAT_NULL, MSG_XFERREADY, &cb));
+  EXPECT_EQ(0, g->transferPending);
   EXPECT_EQ(nullptr, g->imageHandle);
-  g->transferPending = 0;
+  EXPECT_EQ(requests, TWAINFramework_CallCount());
 }
 
 // ------------------------------------------------------------------ the PICT writer
