@@ -4,6 +4,7 @@
 
 #include "acquire/image_platform.h"
 #include "host/host_kit.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -44,7 +45,7 @@ int16_t StoreImage(G* g) {
   if constexpr (kWindowsBuild) {
     ConvertToDeviceBitmap(g);
     // No bitmap, no picture: the field keeps what it held and the call says why.
-    if (!g->imageHandle) return 2;
+    if (!g->imageHandle) return kResultNoMemory;
   }
   SetFldVal(kFieldFirstParam, kValuePicture, &g->imageHandle, g->hostParams);
   ReleaseImage(g);

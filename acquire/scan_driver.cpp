@@ -9,6 +9,7 @@
 
 #include "acquire/pixel_flavor.h"
 #include "acquire/scan_platform.h"
+#include "acquire/transfer_mechanism.h"
 #include "acquire/scan_session.h"
 #include "twain/connection.h"
 #include "twain/requests.h"
@@ -39,11 +40,21 @@ int16_t ScanSession::Enable(bool* enabled) {
   return 0;
 }
 
-int16_t ScanSession::Run() {
-  CloseSourceLeftEnabled();
+// What a scan settles with the open source before enabling it. A transfer the source
+// refuses ends the scan, and the source is closed as after every scan.
+int16_t ScanSession::PrepareSource() {
   int16_t r = DoOpenDSM(g_);
   if (r == 0) r = DoOpenDS(g_);
   if (r == 0) r = SyncPixelFlavor(g_);
+  if (r != 0) return r;
+  r = NegotiateTransferMechanism(g_);
+  if (r != 0) DoCloseDS(g_);
+  return r;
+}
+
+int16_t ScanSession::Run() {
+  CloseSourceLeftEnabled();
+  int16_t r = PrepareSource();
   if (r != 0) return r;
   if constexpr (!kWindowsBuild) {
     // Without the callback the source's notices would never arrive: no scan is started,

@@ -39,10 +39,22 @@ uint8_t* InTransferOf(G* g, uint8_t* spare) {
   }
 }
 
-// Mac: the record says whether a scan of it runs.
+// Mac: the record says whether a scan of it runs (false from the start of its scan to the
+// end), and whether one ran since the record was set up.
 template <typename G>
 void MarkScanComplete(G* g, uint8_t complete) {
   if constexpr (!kWindowsBuild) g->scanComplete = complete;
+}
+
+// A close request with no scan waiting is carried out at once for a source that a finished
+// scan left enabled (its close was refused).
+template <typename G>
+bool LeftEnabledByAScan(const G* g) {
+  if constexpr (kWindowsBuild) {
+    return g->dsEnabled != 0;
+  } else {
+    return g->dsEnabled && g->scanComplete;
+  }
 }
 
 }  // namespace
@@ -174,5 +186,5 @@ void DeliverSourceNotice(void* refCon, TW_UINT16 message) {
   }
   // No scan of this record waits: a close request is carried out at once; a page has no
   // scan to go to.
-  if (MeaningOf(TWRC_DSEVENT, message) == Meaning::Close && g->dsEnabled) DoCloseDS(g);
+  if (MeaningOf(TWRC_DSEVENT, message) == Meaning::Close && LeftEnabledByAScan(g)) DoCloseDS(g);
 }

@@ -52,6 +52,7 @@ class ScanSession {
 
  private:
   void CloseSourceLeftEnabled();
+  int16_t PrepareSource();
   int16_t Enable(bool* enabled);
   void Transfer(void* event, AfterTransfer after, EventFate* fate);
   void End(int16_t failure);

@@ -50,6 +50,8 @@ fi
 echo "== Windows build suites (under Wine)"
 KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \
   xvfb-run -a ctest --test-dir build/windows --output-on-failure --timeout 600 || status=1
+# A suite that this machine cannot run says why in one line and counts as skipped.
+grep -h '^skipped: ' build/windows/Testing/Temporary/LastTest.log | sed 's/^/   /'
 # Every program's output, passed or not, including programs that a test starts itself.
 if grep -E 'wine: Unhandled|err:seh' build/windows/Testing/Temporary/LastTest.log; then
   echo "   unhandled exception under Wine"

@@ -2,6 +2,7 @@
 // numbers as 80-bit extended values, pictures as Memory Manager handles.
 #include <Carbon/Carbon.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "standins/velmar/velmar_host.h"
@@ -95,5 +96,17 @@ Picture CopyPicture(const void* data) {
   }
   return picture;
 }
+
+bool SavePicture(const Picture& picture, const std::string& path) {
+  if (!picture.present) return false;
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  static const uint8_t header[512] = {};
+  bool ok = std::fwrite(header, 1, sizeof header, f) == sizeof header &&
+            std::fwrite(picture.bytes.data(), 1, picture.bytes.size(), f) == picture.bytes.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+const char* SavedPictureExtension() { return "pict"; }
 
 }  // namespace velmar

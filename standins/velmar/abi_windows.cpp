@@ -3,7 +3,9 @@
 // top-level window, whose handle is the entry's third argument.
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "standins/velmar/velmar_host.h"
 
@@ -105,5 +107,35 @@ Picture CopyPicture(const void* data) {
   picture.bitmap = std::shared_ptr<void>(copy, [](void* b) { DeleteObject(static_cast<HBITMAP>(b)); });
   return picture;
 }
+
+bool SavePicture(const Picture& picture, const std::string& path) {
+  if (!picture.present || !picture.bitmap) return false;
+  HBITMAP bitmap = static_cast<HBITMAP>(picture.bitmap.get());
+  BITMAPINFOHEADER info{};
+  info.biSize = sizeof info;
+  info.biWidth = picture.width;
+  info.biHeight = picture.height;  // bottom-up, as a BMP file keeps its rows
+  info.biPlanes = 1;
+  info.biBitCount = 24;
+  info.biCompression = BI_RGB;
+  size_t stride = (size_t(picture.width) * 3 + 3) & ~size_t(3);
+  std::vector<uint8_t> pixels(stride * size_t(picture.height));
+  HDC screen = GetDC(nullptr);
+  int rows = GetDIBits(screen, bitmap, 0, UINT(picture.height), pixels.data(),
+                       reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  if (rows != picture.height) return false;
+  BITMAPFILEHEADER file{};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof info;
+  file.bfSize = DWORD(file.bfOffBits + pixels.size());
+  FILE* f = std::fopen(path.c_str(), "wb");
+  if (!f) return false;
+  bool ok = std::fwrite(&file, sizeof file, 1, f) == 1 && std::fwrite(&info, sizeof info, 1, f) == 1 &&
+            std::fwrite(pixels.data(), 1, pixels.size(), f) == pixels.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+const char* SavedPictureExtension() { return "bmp"; }
 
 }  // namespace velmar

@@ -112,21 +112,20 @@ bool ArrangeSelection(Host& host, int choice, std::string* error) {
   return true;
 }
 
-bool ArrangeScannerUser(const std::string& extensionPath, const std::string& action, std::string* error) {
+ControlAnswer ScannerControl(const std::string& extensionPath, const std::string& command, std::string* error) {
   std::string module = Parent(Locate(extensionPath).bundle) + "/lib/TWAIN Data Sources/VirtualScanner.ds";
   void* scanner = dlopen(module.c_str(), RTLD_NOW | RTLD_GLOBAL);
   if (!scanner) {
     *error = "cannot load the virtual scanner " + module + ": " + dlerror();
-    return false;
+    return ControlAnswer::Unavailable;
   }
   using Control = int (*)(const char*);
   auto control = reinterpret_cast<Control>(dlsym(scanner, "VirtualScannerControl"));
   if (!control) {
     *error = module + " exports no VirtualScannerControl";
-    return false;
+    return ControlAnswer::Unavailable;
   }
-  control(("user " + action).c_str());
-  return true;
+  return control(command.c_str()) == 0 ? ControlAnswer::Taken : ControlAnswer::Refused;
 }
 
 void EndSelection() {}

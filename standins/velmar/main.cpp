@@ -1,8 +1,14 @@
 // velmar-host: loads a built extension, reads its catalogue, and runs calls on one instance.
 //   velmar-host [--build B] [--extension PATH] [--select N|cancel]
-//               [--scanner-user scan|cancel|none] [--describe] CALL...
+//               [--scanner-user scan|cancel|none] [--scanner-control CMD]... [--save-pictures DIR]
+//               [--describe] CALL...
 // Prints `CALL -> V` per call and `  $name = V` per variable argument. Exit 0 when every
-// call ran; 2 for a call or option that cannot be read; 1 for an extension that cannot be loaded.
+// call ran; 2 for a call or option that cannot be read, or a scanner command the virtual
+// scanner refused; 1 for an extension (or scanner) that cannot be loaded.
+// --scanner-user U is --scanner-control "user U". The scanner commands go to the virtual
+// scanner in the order given, once the extension is loaded and before the first call.
+// --save-pictures DIR: after each call, every picture variable that holds a picture is
+// written to DIR/NAME.bmp (Windows) or DIR/NAME.pict (Mac), replacing the last one.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -14,7 +20,8 @@ namespace {
 
 const char* const kUsage =
     "usage: velmar-host [--build macos|windows] [--extension PATH] [--select N|cancel]\n"
-    "                   [--scanner-user scan|cancel|none] [--describe] CALL...\n";
+    "                   [--scanner-user scan|cancel|none] [--scanner-control CMD]... [--save-pictures DIR]\n"
+    "                   [--describe] CALL...\n";
 
 int Fail(int status, const std::string& message) {
   std::fprintf(stderr, "velmar-host: %s\n", message.c_str());
@@ -49,7 +56,8 @@ void Describe(velmar::Host& host) {
 
 int main(int argc, char** argv) {
   std::string extension = DefaultExtension(argv[0]);
-  std::string scannerUser;
+  std::vector<std::string> scannerCommands;
+  std::string pictureDir;
   bool select = false, describe = false;
   int selection = 0;
   std::vector<std::string> calls;
@@ -77,8 +85,14 @@ int main(int argc, char** argv) {
         selection = int(n);
       }
     } else if (arg == "--scanner-user") {
-      if (!value(&scannerUser) || (scannerUser != "scan" && scannerUser != "cancel" && scannerUser != "none"))
+      if (!value(&v) || (v != "scan" && v != "cancel" && v != "none"))
         return Fail(2, "--scanner-user needs scan, cancel or none");
+      scannerCommands.push_back("user " + v);
+    } else if (arg == "--scanner-control") {
+      if (!value(&v)) return Fail(2, "--scanner-control needs a command");
+      scannerCommands.push_back(v);
+    } else if (arg == "--save-pictures") {
+      if (!value(&pictureDir)) return Fail(2, "--save-pictures needs a folder");
     } else if (arg == "--describe") {
       describe = true;
     } else if (arg.compare(0, 2, "--") == 0) {
@@ -101,8 +115,13 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < calls.size(); ++i)
     if (host->FunctionNumber(parsed[i].function) == 0)
       return Fail(2, "cannot run '" + calls[i] + "': the extension's catalogue has no " + parsed[i].function);
+  for (const std::string& command : scannerCommands) {
+    velmar::ControlAnswer answer = velmar::ScannerControl(extension, command, &error);
+    if (answer == velmar::ControlAnswer::Unavailable) return Fail(1, error);
+    if (answer == velmar::ControlAnswer::Refused) return Fail(2, "the virtual scanner refused the command '" + command + "'");
+  }
+
   if (select && !velmar::ArrangeSelection(*host, selection, &error)) return Fail(1, error);
-  if (!scannerUser.empty() && !velmar::ArrangeScannerUser(extension, scannerUser, &error)) return Fail(1, error);
 
   if (describe) Describe(*host);
   if (!calls.empty()) {
@@ -110,7 +129,13 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < calls.size(); ++i) {
       velmar::CallResult result = host->Call(host->FunctionNumber(parsed[i].function), parsed[i].arguments);
       Print(calls[i] + " -> " + result.result.Display());
-      for (const auto& variable : result.variables) Print("  $" + variable.first + " = " + variable.second.Display());
+      for (const auto& variable : result.variables) {
+        Print("  $" + variable.first + " = " + variable.second.Display());
+        const velmar::Value& v = variable.second;
+        if (pictureDir.empty() || v.kind != velmar::Value::kPicture || !v.picture.present) continue;
+        std::string file = pictureDir + "/" + variable.first + "." + velmar::SavedPictureExtension();
+        if (!velmar::SavePicture(v.picture, file)) Print("  (cannot write " + file + ")");
+      }
     }
     host->Destruct();
   }

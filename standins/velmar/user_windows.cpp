@@ -86,21 +86,20 @@ void EndSelection() {
   if (g_user.joinable()) g_user.join();
 }
 
-bool ArrangeScannerUser(const std::string&, const std::string& action, std::string* error) {
+ControlAnswer ScannerControl(const std::string&, const std::string& command, std::string* error) {
   const char* const kModule = "C:\\windows\\twain_32\\sane.ds";
   HMODULE scanner = LoadLibraryA(kModule);
   if (!scanner) {
     *error = std::string("cannot load the virtual scanner ") + kModule;
-    return false;
+    return ControlAnswer::Unavailable;
   }
   using Control = int (*)(const char*);
   auto control = reinterpret_cast<Control>(reinterpret_cast<void*>(GetProcAddress(scanner, "VirtualScannerControl")));
   if (!control) {
     *error = std::string(kModule) + " exports no VirtualScannerControl";
-    return false;
+    return ControlAnswer::Unavailable;
   }
-  control(("user " + action).c_str());
-  return true;
+  return control(command.c_str()) == 0 ? ControlAnswer::Taken : ControlAnswer::Refused;
 }
 
 }  // namespace velmar

@@ -191,13 +191,21 @@ void DestroyAbi(AbiState* abi);
 void InvokeEntry(AbiState* abi, ExtensionEntry entry, int16_t message, void** slot);
 void* AbiWindow(const AbiState* abi);
 Picture CopyPicture(const void* data);  // the host's own copy of what type 9 passes
+// Writes a picture as a file an image viewer opens: Windows, a 24-bit BMP of the bitmap's
+// pixels; Mac, a PICT file (512 zero bytes, then the picture). False when it cannot.
+bool SavePicture(const Picture& picture, const std::string& path);
+// The file extension SavePicture's files get: "bmp" or "pict".
+const char* SavedPictureExtension();
 void UnloadLibrary(void* library, int16_t resourceFile);
 
-// What the user does in the DSM's source selection dialog (N >= 0: pick source N; -1: cancel),
-// and in the virtual scanner's own interface ("scan", "cancel", "none"). False with a reason
-// when it cannot be arranged.
+// What the user does in the DSM's source selection dialog (N >= 0: pick source N; -1: cancel).
+// False with a reason when it cannot be arranged.
 bool ArrangeSelection(Host& host, int choice, std::string* error);
-bool ArrangeScannerUser(const std::string& extensionPath, const std::string& action, std::string* error);
 void EndSelection();
+
+// Sends one command to the virtual scanner's VirtualScannerControl, loading the scanner
+// beside the extension (Mac) or from the Wine prefix (Windows) if the DSM has not yet.
+enum class ControlAnswer { Taken, Refused, Unavailable };
+ControlAnswer ScannerControl(const std::string& extensionPath, const std::string& command, std::string* error);
 
 }  // namespace velmar

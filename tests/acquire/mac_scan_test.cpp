@@ -84,15 +84,16 @@ TEST_F(MacScanTest, ThePictFileHasItsHeaderTypeAndCreator) {
   EXPECT_EQ(OSType('ttxt'), creator);
 }
 
+// Besides the one set of the native mechanism that every native scan makes.
 TEST_F(MacScanTest, ResettingTheFlavourTakesOneSet) {
   EXPECT_EQ("0", Call("Twain.SetSourceCapability(\"PIXELFLAVOR\", 1)"));
   int sets = TWAINFramework_CountCalls(DG_CONTROL, DAT_CAPABILITY, MSG_SET);
   EXPECT_EQ("0", Call("Twain.ScanToFile(\"mac.pict\")"));
-  EXPECT_EQ(1, TWAINFramework_CountCalls(DG_CONTROL, DAT_CAPABILITY, MSG_SET) - sets);
+  EXPECT_EQ(2, TWAINFramework_CountCalls(DG_CONTROL, DAT_CAPABILITY, MSG_SET) - sets);
   sets = TWAINFramework_CountCalls(DG_CONTROL, DAT_CAPABILITY, MSG_SET);
   std::remove("mac.pict");
   EXPECT_EQ("0", Call("Twain.ScanToFile(\"mac.pict\")"));
-  EXPECT_EQ(0, TWAINFramework_CountCalls(DG_CONTROL, DAT_CAPABILITY, MSG_SET) - sets) << "already the default";
+  EXPECT_EQ(1, TWAINFramework_CountCalls(DG_CONTROL, DAT_CAPABILITY, MSG_SET) - sets) << "already the default";
 }
 
 // A registration that fails with a status that cannot be read fails the scan before
@@ -169,6 +170,19 @@ TEST_F(MacScanTest, ACallbackForAnUnreadyRecordChangesNothing) {
   cb.RefCon = nullptr;
   EXPECT_EQ(TWRC_SUCCESS, TWAIN_callback(nullptr, nullptr, DG_CONTROL, DAT_NULL, MSG_XFERREADY, &cb));
   EXPECT_EQ(TWRC_SUCCESS, TWAIN_callback(nullptr, nullptr, DG_CONTROL, DAT_NULL, MSG_XFERREADY, nullptr));
+}
+
+// A source whose close after the scan was refused stays enabled; when its user then asks to
+// close it, the callback closes it at once (no scan waits to do it).
+TEST_F(MacScanTest, ACloseRequestAfterTheScanClosesTheSourceAtOnce) {
+  ASSERT_EQ(0, Scanner("fail 1 9 0x501 1 1"));  // MSG_DISABLEDS, once
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"mac.pict\", 1)"));
+  ASSERT_EQ("5", ScannerQuery("state"));
+  ASSERT_EQ(1, Record()->dsEnabled);
+  ASSERT_EQ(0, Scanner("press cancel"));
+  EXPECT_EQ("3", ScannerQuery("state"));
+  EXPECT_EQ(0, Record()->dsEnabled);
+  EXPECT_EQ(0, Record()->dsOpen);
 }
 
 // A ready notice with no scan of the record waiting has no scan to go to: nothing is

@@ -168,16 +168,58 @@ TEST_F(ScanTest, PixelFlavourIsPutBackBeforeTheScan) {
 
 // ------------------------------------------------------------------ mended failure paths
 
-TEST_F(ScanTest, AFailedFileTransferIsTheResultAndTheMechanismGoesBack) {
+// A source that remembers its settings between sessions keeps the file mechanism of a file
+// scan that failed; the next native scan asks for native again before it enables the source.
+TEST_F(ScanTest, AFailedFileTransferIsTheResultAndTheNextNativeScanAsksForNative) {
   Connect();
+  ASSERT_EQ(0, Scanner("settings keep"));
   ASSERT_EQ(0, Scanner("fail 2 261 1 1 5"));  // DAT_IMAGEFILEXFER: operation error
   EXPECT_EQ("13", Call("Twain.ScanToFile(\"scan.png\", 0, 7)"));
   ExpectSourceClosed("failed file transfer");
   EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XFERMECH\", $m)"));
-  EXPECT_EQ("0", host->Variable("m").Display());
-  // The next scan is a normal native one.
+  EXPECT_EQ("1", host->Variable("m").Display()) << "the source kept the file mechanism";
   EXPECT_EQ("0", Call(std::string("Twain.ScanToFile(\"") + kNativeName + "\")"));
   ExpectPage(kNativeName, 850, 1100);
+  EXPECT_EQ("0", Call("Twain.ScanToField($p:picture)"));
+  EXPECT_EQ("picture 850x1100", host->Variable("p").Display());
+}
+
+// The mechanism and the format are set while the source is open and not yet enabled (the
+// scanner takes them in state 4 only). A refused file mechanism or format is the scan's
+// result and nothing is enabled or written; a refused native mechanism is no reason to stop.
+TEST_F(ScanTest, TheTransferIsNegotiatedBeforeTheSourceIsEnabled) {
+  Connect();
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"scan.tif\", 0, 0)"));
+  ExpectPage("scan.tif", 850, 1100);
+
+  struct Refusal { const char* command; const char* result; };
+  for (Refusal refusal : {Refusal{"script-set 0x0103 1 10", "10"}, Refusal{"script-set 0x110C 1 13", "9"}}) {
+    std::remove("scan.png");
+    ASSERT_EQ(0, Scanner(refusal.command));
+    // A failure waiting for MSG_ENABLEDS: still there after the scan if nothing was enabled.
+    ASSERT_EQ(0, Scanner("fail 1 0x0009 0x0502 1 4"));
+    EXPECT_EQ(refusal.result, Call("Twain.ScanToFile(\"scan.png\", 0, 7)")) << refusal.command;
+    EXPECT_FALSE(Exists("scan.png")) << refusal.command;
+    ExpectSourceClosed(refusal.command);
+    EXPECT_EQ("3", ScannerQuery("state")) << refusal.command;
+    EXPECT_EQ("3004", Call("Twain.ScanToField($p:picture)")) << refusal.command << ": the enable was not sent before";
+  }
+  ASSERT_EQ(0, Scanner("script-set 0x0103 1 13"));
+  EXPECT_EQ("0", Call(std::string("Twain.ScanToFile(\"") + kNativeName + "\")"));
+  ExpectPage(kNativeName, 850, 1100);
+}
+
+// TWRC_CANCEL from a transfer: the source is in state 7 and must be ended before it closes.
+TEST_F(ScanTest, ACancelledTransferIsEndedAndTheSourceCloses) {
+  Connect();
+  for (const char* fault : {"fail 2 260 1 3 0", "fail 2 261 1 3 0"}) {
+    bool file = std::string(fault).find("261") != std::string::npos;
+    ASSERT_EQ(0, Scanner(fault));
+    EXPECT_EQ("5", Call(file ? "Twain.ScanToFile(\"scan.tif\", 0, 0)" : "Twain.ScanToField($p:picture)")) << fault;
+    ExpectSourceClosed(fault);
+    EXPECT_EQ("3", ScannerQuery("state")) << fault;
+  }
+  EXPECT_EQ("0", Call(std::string("Twain.ScanToFile(\"") + kNativeName + "\")"));
 }
 
 TEST_F(ScanTest, AFailedTransferInsideTheRoutingIsTheResult) {

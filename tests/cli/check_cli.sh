@@ -9,19 +9,11 @@
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 host="$repo/tools/velmar-host"
-passed=0
-failed=0
+source "$repo/tests/support/checks.sh"
 
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 cd "$scratch" || exit 1
-
-pass() { passed=$((passed + 1)); echo "ok   $1"; }
-fail() {
-  failed=$((failed + 1))
-  echo "FAIL $1"
-  [ $# -gt 1 ] && printf '%s\n' "$2" | sed 's/^/     | /'
-}
 
 # run BUILD [OPTIONS] CALL...: the output in $out, the exit status in $status.
 run() {
@@ -29,22 +21,6 @@ run() {
   shift
   out="$("$host" --build "$build" "$@" 2>"$scratch/stderr")"
   status=$?
-}
-
-# expect NAME LINE...: every LINE appears in $out as a whole line, and in the given order.
-expect() {
-  local name="$1"
-  shift
-  local rest="$out" line
-  for line in "$@"; do
-    if ! printf '%s\n' "$rest" | grep -Fxq -- "$line"; then
-      fail "$name" "missing, or out of order: $line"$'\n'"output was:"$'\n'"$out"
-      return
-    fi
-    # What follows the first occurrence: later lines must come after it.
-    rest="$(printf '%s\n' "$rest" | awk -v l="$line" 'found { print } $0 == l && !found { found = 1 }')"
-  done
-  pass "$name"
 }
 
 # image NAME FILE "FORMAT WIDTH HEIGHT": what ImageMagick reads in FILE.
@@ -136,6 +112,23 @@ for build in macos windows; do
   if [ ! -e "cancel.$ext" ]; then pass "$build: a cancelled scan writes no file"; else fail "$build: a cancelled scan writes no file"; fi
   expect "$build: a cancelled source selection gives 5" 'Twain.SelectDataSource() -> 5'
 
+  # Scanner commands reach the virtual scanner in order, before the first call: two failures
+  # queued for the next capability requests come out first 10, then 9.
+  run "$build" --scanner-control 'fail 1 1 1 1 10' --scanner-control 'fail 1 1 1 1 13' 'Twain.Connect()' \
+    'Twain.GetSourceCapability("XRESOLUTION", $x)' 'Twain.GetSourceCapability("XRESOLUTION", $x)' \
+    'Twain.GetSourceCapability("XRESOLUTION", $x)'
+  expect "$build: --scanner-control commands take effect in order" \
+    'Twain.GetSourceCapability("XRESOLUTION", $x) -> 10' 'Twain.GetSourceCapability("XRESOLUTION", $x) -> 9' \
+    'Twain.GetSourceCapability("XRESOLUTION", $x) -> 0' '  $x = 100'
+
+  # A command the scanner refuses ends the run before any call, with status 2.
+  run "$build" --scanner-control 'pending 3' --scanner-control 'pending none' 'Twain.Connect()'
+  if [ "$status" -eq 2 ] && [ -z "$out" ] && grep -q "refused the command 'pending none'" "$scratch/stderr"; then
+    pass "$build: a refused --scanner-control: exit 2, a message, nothing run"
+  else
+    fail "$build: a refused --scanner-control: exit 2, a message, nothing run" "exit $status, output: $out, stderr: $(cat "$scratch/stderr")"
+  fi
+
   # A call the host cannot read runs nothing and fails the command.
   run "$build" 'Twain.Connect()' 'Twain.Connect('
   if [ "$status" -ne 0 ] && [ -z "$out" ] && grep -q "cannot parse call 'Twain.Connect('" "$scratch/stderr"; then
@@ -145,5 +138,16 @@ for build in macos windows; do
   fi
 done
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+# A run that is killed while a scan waits (nobody presses a button in the scanner's window)
+# has already passed on every line printed before it, into a file as much as to a terminal.
+timeout 15 "$host" --build windows --scanner-user none 'Twain.Connect()' 'Twain.About()' \
+  'Twain.ScanToFile("hang.bmp", 1)' >"$scratch/killed.out" 2>/dev/null
+status=$?
+out="$(cat "$scratch/killed.out")"
+if [ "$status" -eq 124 ]; then
+  expect "windows: a killed run has passed on the lines before the wait" 'Twain.Connect() -> 0' 'Twain.About() -> "1.2"'
+else
+  fail "windows: the run waiting in the scanner's window is killed" "exit $status, output: $out"
+fi
+
+summary

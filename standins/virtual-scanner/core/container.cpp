@@ -105,6 +105,19 @@ bool ReadOneValue(const uint8_t* p, size_t size, TW_UINT16* itemType, Item* out)
   return true;
 }
 
+bool ReadIntegerArray(const uint8_t* p, size_t size, TW_UINT16* itemType, std::vector<uint32_t>* out) {
+  if (size < kOff.arrayItemList) return false;
+  TW_UINT16 type = TW_UINT16(GetLE(p, 2));
+  *itemType = type;
+  if (type > TWTY_UINT32 && type != TWTY_BOOL) return false;
+  size_t n = ItemSize(type);
+  uint32_t count = GetLE(p + kOff.arrayNumItems, 4);
+  if (count > (size - kOff.arrayItemList) / n) return false;
+  out->clear();
+  for (uint32_t i = 0; i < count; ++i) out->push_back(GetLE(p + kOff.arrayItemList + i * n, n));
+  return true;
+}
+
 uint32_t ToFix32(double v) {
   TW_FIX32 f = Fix32Struct(v);
   return uint32_t(uint16_t(f.Whole)) | (uint32_t(f.Frac) << 16);

@@ -31,6 +31,9 @@ Bytes Range(TW_UINT16 type, uint32_t min, uint32_t max, uint32_t step, uint32_t 
 // Reads the item of a TW_ONEVALUE (frames and strings inline from Item). False when the
 // container is too small for its item or the item type is unknown.
 bool ReadOneValue(const uint8_t* p, size_t size, TW_UINT16* itemType, Item* out);
+// Reads the items of a TW_ARRAY of an integer type. False when the container is too small for
+// the items it counts or its item type is not an integer.
+bool ReadIntegerArray(const uint8_t* p, size_t size, TW_UINT16* itemType, std::vector<uint32_t>* out);
 
 // FIX32 helpers on the packed form used in Item::num.
 uint32_t ToFix32(double v);

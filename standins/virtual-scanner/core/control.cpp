@@ -33,6 +33,7 @@ void Scanner::ResetControls() {
   modal_ = Modal::Clear;
   cancelNext_ = false;
   noticesByMessage_ = false;
+  keepSettings_ = false;
   reportDuringEnable_ = false;
   pending_ = 1;
   calls_ = 0;
@@ -84,6 +85,11 @@ int Scanner::Control(const char* command) {
   if (verb == "notices" && w.size() == 2) {
     if (w[1] != "dsm" && w[1] != "message") return -1;
     noticesByMessage_ = w[1] == "message";
+    return 0;
+  }
+  if (verb == "settings" && w.size() == 2) {
+    if (w[1] != "keep" && w[1] != "reset") return -1;
+    keepSettings_ = w[1] == "keep";
     return 0;
   }
   if (verb == "report-during-enable" && w.size() == 2) {

@@ -102,12 +102,10 @@ void Profile::Reset() {
       Enum(ICAP_HALFTONES, TWTY_STR32, {Str("None"), Str("Dither"), Str("Diffusion")}, 0),
       One(ICAP_GAMMA, TWTY_FIX32, Rule::Gamma, Fix(2.2)),
       One(CAP_DUPLEX, TWTY_UINT16, Rule::ReadOnly, Num(0)),
-      Make(CAP_EXTENDEDCAPS, Kind::Array, TWTY_UINT16, Rule::ReadOnly),
+      // What the application chose to negotiate in states 5 and 6: nothing until it says so.
+      Make(CAP_EXTENDEDCAPS, Kind::Array, TWTY_UINT16, Rule::Extended),
   };
-  for (Capability& c : caps_)
-    if (c.id != CAP_EXTENDEDCAPS) FindMutable(CAP_SUPPORTEDCAPS)->list.push_back(Num(c.id));
-  FindMutable(CAP_SUPPORTEDCAPS)->list.push_back(Num(CAP_EXTENDEDCAPS));
-  FindMutable(CAP_EXTENDEDCAPS)->list = Nums({ICAP_XFERMECH, ICAP_IMAGEFILEFORMAT});
+  for (Capability& c : caps_) FindMutable(CAP_SUPPORTEDCAPS)->list.push_back(Num(c.id));
 }
 
 const Capability* Profile::Find(TW_UINT16 id) const {
@@ -145,14 +143,40 @@ Bytes Profile::Get(TW_UINT16 id, TW_UINT16 msg, TW_UINT16* conType) const {
   return OneValue(c->type, dflt ? c->defValue : c->value);
 }
 
+bool Profile::SettableLate(TW_UINT16 id) const {
+  for (const Item& i : Find(CAP_EXTENDEDCAPS)->list)
+    if (i.num == id) return true;
+  return false;
+}
+
+// CAP_EXTENDEDCAPS takes an array (or one value) of capabilities that the source offers for
+// late negotiation; any other capability in it refuses the whole set.
+TW_UINT16 Profile::SetExtended(Capability* c, TW_UINT16 conType, const uint8_t* data, size_t size) {
+  TW_UINT16 type = 0;
+  std::vector<uint32_t> ids;
+  Item one;
+  bool read = data && (conType == TWON_ARRAY ? ReadIntegerArray(data, size, &type, &ids)
+                                             : conType == TWON_ONEVALUE && ReadOneValue(data, size, &type, &one));
+  if (!read || type != c->type) return TWCC_BADVALUE;
+  if (conType == TWON_ONEVALUE) ids = {one.num};
+  for (uint32_t id : ids)
+    if (!OffersLate(TW_UINT16(id))) return TWCC_BADVALUE;
+  c->list.clear();
+  for (uint32_t id : ids) c->list.push_back(Num(id));
+  return TWCC_SUCCESS;
+}
+
 TW_UINT16 Profile::Set(TW_UINT16 id, TW_UINT16 conType, const uint8_t* data, size_t size) {
   Capability* c = FindMutable(id);
   if (!c) return TWCC_CAPUNSUPPORTED;
   if (c->rule == Rule::ReadOnly) return TWCC_CAPBADOPERATION;
+  if (c->rule == Rule::Extended) return SetExtended(c, conType, data, size);
   TW_UINT16 type;
   Item v;
   if (conType != TWON_ONEVALUE || !data || !ReadOneValue(data, size, &type, &v) || type != c->type)
     return TWCC_BADVALUE;
+  // A TW_BOOL is 0 or 1; anything else is no boolean.
+  if (type == TWTY_BOOL && v.num > 1) return TWCC_BADVALUE;
   switch (c->rule) {
     case Rule::Listed:
       for (size_t i = 0; i < c->list.size(); ++i)
@@ -187,7 +211,8 @@ TW_UINT16 Profile::Set(TW_UINT16 id, TW_UINT16 conType, const uint8_t* data, siz
     case Rule::Any:
       c->value = v;
       return TWCC_SUCCESS;
-    case Rule::ReadOnly: break;
+    case Rule::ReadOnly:
+    case Rule::Extended: break;
   }
   return TWCC_CAPBADOPERATION;
 }
@@ -196,6 +221,7 @@ TW_UINT16 Profile::ResetOne(TW_UINT16 id) {
   Capability* c = FindMutable(id);
   if (!c) return TWCC_CAPUNSUPPORTED;
   if (c->rule == Rule::ReadOnly) return TWCC_CAPBADOPERATION;
+  if (c->rule == Rule::Extended) c->list.clear();
   c->cur = c->def;
   c->value = c->defValue;
   return TWCC_SUCCESS;

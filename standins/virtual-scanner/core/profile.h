@@ -10,7 +10,7 @@
 namespace vs {
 
 enum class Kind { OneValue, Enum, Array, Range };
-enum class Rule { ReadOnly, Listed, InRange, Any, XferCount, Frame, Gamma, BitDepth };
+enum class Rule { ReadOnly, Listed, InRange, Any, XferCount, Frame, Gamma, BitDepth, Extended };
 
 struct Capability {
   TW_UINT16 id = 0;
@@ -35,8 +35,11 @@ class Profile {
   TW_UINT16 Set(TW_UINT16 id, TW_UINT16 conType, const uint8_t* data, size_t size);
   // MSG_RESET of one capability; TWCC_CAPBADOPERATION for a read-only one.
   TW_UINT16 ResetOne(TW_UINT16 id);
-  // Capabilities whose MSG_SET is also accepted in states 5 and 6.
-  static bool LateSettable(TW_UINT16 id) { return id == ICAP_XFERMECH || id == ICAP_IMAGEFILEFORMAT; }
+  // Capabilities that the application may list in CAP_EXTENDEDCAPS (in state 4) to set them
+  // in states 5 and 6 as well.
+  static bool OffersLate(TW_UINT16 id) { return id == ICAP_XFERMECH || id == ICAP_IMAGEFILEFORMAT; }
+  // Whether CAP_EXTENDEDCAPS lists id now.
+  bool SettableLate(TW_UINT16 id) const;
 
   std::string Text(TW_UINT16 id) const;  // current value for the control interface
 
@@ -49,6 +52,7 @@ class Profile {
 
  private:
   Capability* FindMutable(TW_UINT16 id);
+  TW_UINT16 SetExtended(Capability* c, TW_UINT16 conType, const uint8_t* data, size_t size);
   std::vector<Item> BitDepthItems() const;
   std::vector<Capability> caps_;
 };

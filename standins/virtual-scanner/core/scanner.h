@@ -97,6 +97,7 @@ class Scanner {
   Modal modal_ = Modal::Clear;   // what MSG_ENABLEDS does to TW_USERINTERFACE.ModalUI
   bool cancelNext_ = false;      // the next image transfer is cancelled by the source
   bool noticesByMessage_ = false;  // notices handed out as TWMessage instead of through the DSM
+  bool keepSettings_ = false;  // MSG_OPENDS keeps the capabilities of the last session
   bool reportDuringEnable_ = false;
   int pending_ = 1;
   long calls_ = 0;

@@ -19,6 +19,10 @@ TW_UINT16 Scanner::Entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UI
       Fault f = *it;
       faults_.erase(it);
       cc_ = f.cc;
+      // A cancelled transfer is still a transfer: state 7 until MSG_ENDXFER. A failed one
+      // leaves the source where it was.
+      bool transfer = dg == DG_IMAGE && (dat == DAT_IMAGENATIVEXFER || dat == DAT_IMAGEFILEXFER);
+      if (transfer && f.rc == TWRC_CANCEL && state_ == 6) state_ = 7;
       return f.rc;
     }
   }
@@ -92,7 +96,7 @@ TW_UINT16 Scanner::Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id)
 }
 
 void Scanner::ResetSession() {
-  profile_.Reset();
+  if (!keepSettings_) profile_.Reset();
   notice_ = unsent_ = MSG_NULL;
   remaining_ = 0;
   showUI_ = false;
@@ -139,7 +143,6 @@ TW_UINT16 Scanner::Caps(TW_UINT16 msg, TW_CAPABILITY* cap) {
       if (s.rc != TWRC_SUCCESS) cc_ = s.cc;
       return s.rc;
     }
-    if (scriptedCaps_.count(cap->Cap)) return TWRC_SUCCESS;
   }
   if (state_ < 4) return Fail(TWCC_SEQERROR);
   switch (msg) {
@@ -155,11 +158,15 @@ TW_UINT16 Scanner::Caps(TW_UINT16 msg, TW_CAPABILITY* cap) {
       return TWRC_SUCCESS;
     }
     case MSG_SET: {
+      // A capability answered from a script takes any value, but only when a set is allowed.
+      bool scripted = scriptedCaps_.count(cap->Cap) != 0;
       const vs::Capability* c = profile_.Find(cap->Cap);
-      if (!c) return Fail(TWCC_CAPUNSUPPORTED);
-      if (c->rule == Rule::ReadOnly) return Fail(TWCC_CAPBADOPERATION);
-      bool late = Profile::LateSettable(cap->Cap) && (state_ == 5 || state_ == 6);
+      if (!c && !scripted) return Fail(TWCC_CAPUNSUPPORTED);
+      if (!scripted && c->rule == Rule::ReadOnly) return Fail(TWCC_CAPBADOPERATION);
+      // States 5 and 6 only for what the application listed in CAP_EXTENDEDCAPS.
+      bool late = (state_ == 5 || state_ == 6) && profile_.SettableLate(cap->Cap);
       if (state_ != 4 && !late) return Fail(TWCC_SEQERROR);
+      if (scripted) return TWRC_SUCCESS;
       TW_UINT16 cc = TWCC_BADVALUE;
       if (cap->hContainer) {
         cc = profile_.Set(cap->Cap, cap->ConType, platform_->Lock(cap->hContainer), platform_->Size(cap->hContainer));

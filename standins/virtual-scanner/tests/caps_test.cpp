@@ -5,9 +5,10 @@
 namespace {
 
 std::vector<uint16_t> ArrayItems(const std::vector<uint8_t>& b) {
-  auto a = At<nat::TW_ARRAY>(b, 0);
+  // Only the count is read as such: an empty array is shorter than the structure.
+  auto count = At<uint32_t>(b, offsetof(nat::TW_ARRAY, NumItems));
   std::vector<uint16_t> v;
-  for (uint32_t i = 0; i < a.NumItems; ++i) v.push_back(At<uint16_t>(b, offsetof(nat::TW_ARRAY, ItemList) + 2 * i));
+  for (uint32_t i = 0; i < count; ++i) v.push_back(At<uint16_t>(b, offsetof(nat::TW_ARRAY, ItemList) + 2 * i));
   return v;
 }
 
@@ -24,7 +25,9 @@ TEST_F(ScannerTest, SupportedCapsListTheProfileInOrder) {
       ICAP_HALFTONES, ICAP_GAMMA, CAP_DUPLEX, CAP_EXTENDEDCAPS};
   EXPECT_EQ(ArrayItems(b), expected);
   EXPECT_EQ(b.size(), offsetof(nat::TW_ARRAY, ItemList) + 2 * expected.size());
-  EXPECT_EQ(ArrayItems(Get(CAP_EXTENDEDCAPS, &ct)), (std::vector<uint16_t>{ICAP_XFERMECH, ICAP_IMAGEFILEFORMAT}));
+  // Nothing is negotiated late until the application lists it.
+  EXPECT_EQ(ArrayItems(Get(CAP_EXTENDEDCAPS, &ct)), std::vector<uint16_t>{});
+  EXPECT_EQ(ct, TWON_ARRAY);
   // Every listed capability answers MSG_GET.
   for (uint16_t id : expected) {
     TW_UINT16 rc = 0;
@@ -108,7 +111,9 @@ TEST_F(ScannerTest, SetChecksEveryRuleOfTheProfile) {
       {CAP_XFERCOUNT, OneValueOf(TWTY_INT16, int16_t(-2)), TWCC_BADVALUE, "-1"},
       {CAP_XFERCOUNT, OneValueOf(TWTY_INT16, int16_t(32767)), TWCC_SUCCESS, "32767"},
       {CAP_XFERCOUNT, OneValueOf(TWTY_INT16, int16_t(-1)), TWCC_SUCCESS, "-1"},
-      {CAP_INDICATORS, OneValueOf(TWTY_BOOL, uint16_t(5)), TWCC_SUCCESS, "5"},
+      {CAP_INDICATORS, OneValueOf(TWTY_BOOL, uint16_t(5)), TWCC_BADVALUE, "1"},
+      {CAP_INDICATORS, OneValueOf(TWTY_BOOL, uint16_t(0x100)), TWCC_BADVALUE, "1"},
+      {CAP_INDICATORS, OneValueOf(TWTY_BOOL, uint16_t(0)), TWCC_SUCCESS, "0"},
       {ICAP_PIXELTYPE, OneValueOf(TWTY_UINT16, uint16_t(3)), TWCC_BADVALUE, "2"},
       {ICAP_PIXELTYPE, OneValueOf(TWTY_UINT16, uint16_t(1)), TWCC_SUCCESS, "1"},
       {ICAP_BITDEPTH, OneValueOf(TWTY_UINT16, uint16_t(24)), TWCC_BADVALUE, "8"},
@@ -154,29 +159,59 @@ TEST_F(ScannerTest, SetChecksEveryRuleOfTheProfile) {
 
 TEST_F(ScannerTest, ReadOnlyCapabilitiesRefuseEveryValue) {
   for (TW_UINT16 id : {CAP_SUPPORTEDCAPS, CAP_UICONTROLLABLE, ICAP_XNATIVERESOLUTION, ICAP_YNATIVERESOLUTION,
-                       ICAP_PHYSICALWIDTH, ICAP_PHYSICALHEIGHT, CAP_DUPLEX, CAP_EXTENDEDCAPS}) {
+                       ICAP_PHYSICALWIDTH, ICAP_PHYSICALHEIGHT, CAP_DUPLEX}) {
     EXPECT_EQ(Set(id, OneValueOf(TWTY_UINT16, uint16_t(0))), TWCC_CAPBADOPERATION) << std::hex << id;
   }
 }
 
-TEST_F(ScannerTest, SetIsForStateFourExceptTheTransferChoice) {
+TEST_F(ScannerTest, SetIsForStateFourOnly) {
   ToTransferReady();  // state 6
-  EXPECT_EQ(SetFix(ICAP_XRESOLUTION, 300), TWCC_SEQERROR);
-  EXPECT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SUCCESS);
-  EXPECT_EQ(Set16(ICAP_IMAGEFILEFORMAT, TWTY_UINT16, TWFF_TIFF), TWCC_SUCCESS);
-  EXPECT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_NATIVE), TWCC_SUCCESS);
-  TW_HANDLE h = nullptr;
-  ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
-  FreeHandle(h);
-  EXPECT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SEQERROR) << "state 7";
-  TW_PENDINGXFERS p{};
-  Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p);
-  EXPECT_EQ(Set16(ICAP_IMAGEFILEFORMAT, TWTY_UINT16, TWFF_PNG), TWCC_SUCCESS) << "state 5";
-  EXPECT_EQ(Set16(ICAP_PIXELTYPE, TWTY_UINT16, 0), TWCC_SEQERROR);
+  for (TW_UINT16 id : {ICAP_XRESOLUTION, ICAP_XFERMECH, ICAP_IMAGEFILEFORMAT, CAP_EXTENDEDCAPS}) {
+    EXPECT_EQ(Set16(id, TWTY_UINT16, 0), TWCC_SEQERROR) << std::hex << id;
+  }
+  EXPECT_EQ(Query("cap 0x0103"), "0");
+  // A capability answered from a script follows the same rule.
+  ASSERT_EQ(VirtualScannerControl("script-get 0x1101 5 0 070000000000"), 0);
+  Get(ICAP_BRIGHTNESS);
+  EXPECT_EQ(SetFix(ICAP_BRIGHTNESS, 5), TWCC_SEQERROR);
   TW_UINT16 rc = 0;
   Get(ICAP_XRESOLUTION, nullptr, MSG_RESET, &rc);
   EXPECT_EQ(rc, TWRC_FAILURE);
   EXPECT_EQ(Status(), TWCC_SEQERROR);
+  Close();
+  ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+  Enable(false);  // state 5, not reported yet
+  ASSERT_EQ(State(), 5);
+  EXPECT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SEQERROR);
+}
+
+TEST_F(ScannerTest, ExtendedCapsOpenStatesFiveAndSixForWhatWasListed) {
+  // Only what the source offers may be listed, and only in state 4; a refused list changes nothing.
+  EXPECT_EQ(Set(CAP_EXTENDEDCAPS, ArrayOf16({ICAP_XFERMECH, ICAP_PIXELTYPE}), TWON_ARRAY), TWCC_BADVALUE);
+  EXPECT_EQ(Query("cap 0x1006"), "");
+  EXPECT_EQ(Set(CAP_EXTENDEDCAPS, ArrayOf16({ICAP_XFERMECH}), TWON_ARRAY), TWCC_SUCCESS);
+  TW_UINT16 ct = 0;
+  EXPECT_EQ(ArrayItems(Get(CAP_EXTENDEDCAPS, &ct)), std::vector<uint16_t>{ICAP_XFERMECH});
+  Enable(false);
+  EXPECT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SUCCESS) << "state 5";
+  Poll();
+  ASSERT_EQ(State(), 6);
+  EXPECT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_NATIVE), TWCC_SUCCESS) << "state 6";
+  EXPECT_EQ(Set16(ICAP_IMAGEFILEFORMAT, TWTY_UINT16, TWFF_TIFF), TWCC_SEQERROR) << "not listed";
+  EXPECT_EQ(Set16(ICAP_PIXELTYPE, TWTY_UINT16, 0), TWCC_SEQERROR);
+  TW_HANDLE h = nullptr;
+  ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE);
+  FreeHandle(h);
+  EXPECT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SEQERROR) << "state 7";
+  Close();
+  // One value works as a list of one; MSG_RESET empties the list.
+  ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+  EXPECT_EQ(Query("cap 0x1006"), "") << "a new session starts without";
+  EXPECT_EQ(Set16(CAP_EXTENDEDCAPS, TWTY_UINT16, ICAP_IMAGEFILEFORMAT), TWCC_SUCCESS);
+  EXPECT_EQ(Query("cap 0x1006"), "4364");
+  Get(CAP_EXTENDEDCAPS, nullptr, MSG_RESET);
+  EXPECT_EQ(Query("cap 0x1006"), "");
+  EXPECT_EQ(Set(CAP_EXTENDEDCAPS, ArrayOf16({}), TWON_ENUMERATION), TWCC_BADVALUE);
 }
 
 TEST_F(ScannerTest, SetTakesTheContainerTheApplicationRewroteInPlace) {

@@ -139,10 +139,24 @@ TEST_F(ScannerTest, InjectedFaultsHitTheNextMatchingTripletOnce) {
 
 TEST_F(ScannerTest, ControlCommandsAreChecked) {
   const char* bad[] = {"", "bogus", "user maybe", "modal open", "pending 0", "pending x", "fail 1 2 3",
-                       "script-get 0x1118 5 0 ABC", "script-set 0x1118", "report-during-enable yes"};
+                       "script-get 0x1118 5 0 ABC", "script-set 0x1118", "report-during-enable yes", "settings forget"};
   for (const char* c : bad) EXPECT_EQ(VirtualScannerControl(c), -1) << c;
   char small[2];
   EXPECT_EQ(VirtualScannerQuery("cap 0x1005", small, sizeof small), -1);
   EXPECT_EQ(Query("cap 0x9999"), "?");
   EXPECT_EQ(Query("state"), "4");
+}
+
+TEST_F(ScannerTest, ModalSetAndNoticesHandedOutThroughTheEvent) {
+  ASSERT_EQ(VirtualScannerControl("modal set"), 0);
+  ASSERT_EQ(VirtualScannerControl("notices message"), 0);
+  ASSERT_EQ(Enable(false, 0), TWRC_SUCCESS);
+  EXPECT_EQ(lastModal, 1) << "set whatever the application asked";
+  TW_UINT16 message = 0;
+  EXPECT_EQ(Poll(&message), TWRC_DSEVENT);
+  EXPECT_EQ(message, MSG_XFERREADY);
+  EXPECT_TRUE(notices.empty()) << "nothing went through the DSM";
+  EXPECT_EQ(State(), 6);
+  EXPECT_EQ(VirtualScannerControl("modal open"), -1);
+  EXPECT_EQ(VirtualScannerControl("notices mail"), -1);
 }

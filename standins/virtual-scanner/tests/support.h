@@ -69,6 +69,17 @@ std::vector<uint8_t> OneValueOf(TW_UINT16 type, const T& item, size_t size = 0) 
   return b;
 }
 
+// A TW_ARRAY of TW_UINT16 items, written through the layout's struct.
+inline std::vector<uint8_t> ArrayOf16(const std::vector<uint16_t>& items) {
+  std::vector<uint8_t> b(offsetof(nat::TW_ARRAY, ItemList) + 2 * items.size(), 0);
+  nat::TW_ARRAY a{};
+  a.ItemType = TWTY_UINT16;
+  a.NumItems = TW_UINT32(items.size());
+  std::memcpy(b.data(), &a, offsetof(nat::TW_ARRAY, ItemList));
+  if (!items.empty()) std::memcpy(b.data() + offsetof(nat::TW_ARRAY, ItemList), items.data(), 2 * items.size());
+  return b;
+}
+
 class ScannerTest : public ::testing::Test {
  protected:
   void SetUp() override {

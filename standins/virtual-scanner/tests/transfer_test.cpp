@@ -56,7 +56,11 @@ TEST_F(ScannerTest, MechanismMustMatchTheTransfer) {
   ToTransferReady();
   EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr), TWRC_FAILURE);
   EXPECT_EQ(Status(), TWCC_SEQERROR);
+  EXPECT_EQ(State(), 6);
+  Close();
+  ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
   ASSERT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SUCCESS);
+  ToTransferReady();
   TW_HANDLE h = nullptr;
   EXPECT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_FAILURE);
   EXPECT_EQ(h, nullptr);
@@ -89,10 +93,10 @@ TEST_F(ScannerTest, FileTransferWritesEachFormat) {
       {TWFF_PNG, "vs_out.png", {0x89, 'P', 'N', 'G'}},
   };
   ASSERT_EQ(Set(ICAP_FRAMES, OneValueOf(TWTY_FRAME, TW_FRAME{Fix(0), Fix(0), Fix(1), Fix(1)})), TWCC_SUCCESS);
+  ASSERT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SUCCESS);
   for (auto& f : files) {
     std::remove(f.name);
     ToTransferReady();
-    ASSERT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SUCCESS);
     TW_SETUPFILEXFER s{};
     tw::PutString(s.FileName, sizeof s.FileName, f.name, nat::kPascalStrings);
     s.Format = f.format;
@@ -138,9 +142,65 @@ TEST_F(ScannerTest, PixelFlavourInvertsGreySamples) {
   }
 }
 
-TEST_F(ScannerTest, OpeningTheSourceAgainRestoresTheProfile) {
+TEST_F(ScannerTest, OpeningTheSourceAgainRestoresTheProfileUnlessToldToKeepIt) {
   ASSERT_EQ(SetFix(ICAP_XRESOLUTION, 600), TWCC_SUCCESS);
   Close();
   ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
   EXPECT_EQ(Query("cap 0x1118"), "100");
+  // A source that remembers its settings between sessions.
+  ASSERT_EQ(VirtualScannerControl("settings keep"), 0);
+  ASSERT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_SUCCESS);
+  Close();
+  ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+  EXPECT_EQ(Query("cap 0x0103"), "1");
+  ASSERT_EQ(VirtualScannerControl("settings reset"), 0);
+  Close();
+  ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+  EXPECT_EQ(Query("cap 0x0103"), "0");
+}
+
+// A cancelled transfer is over only with MSG_ENDXFER; a failed one leaves the image ready.
+TEST_F(ScannerTest, ACancelledTransferStaysInStateSevenAFailedOneInSix) {
+  for (TW_UINT16 dat : {DAT_IMAGENATIVEXFER, DAT_IMAGEFILEXFER}) {
+    Close();
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+    ToTransferReady();
+    ASSERT_EQ(VirtualScannerControl(("fail 2 " + std::to_string(dat) + " 1 3 0").c_str()), 0);
+    TW_HANDLE h = nullptr;
+    EXPECT_EQ(Call(DG_IMAGE, dat, MSG_GET, &h), TWRC_CANCEL);
+    EXPECT_EQ(State(), 7) << dat;
+    TW_PENDINGXFERS p{};
+    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &p), TWRC_FAILURE) << "not in state 7";
+    EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
+    EXPECT_EQ(State(), 5) << dat;
+    Close();
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+    ToTransferReady();
+    ASSERT_EQ(VirtualScannerControl(("fail 2 " + std::to_string(dat) + " 1 1 4").c_str()), 0);
+    EXPECT_EQ(Call(DG_IMAGE, dat, MSG_GET, &h), TWRC_FAILURE);
+    EXPECT_EQ(State(), 6) << dat;
+  }
+}
+
+// A transfer the source cancels stays in state 7: MSG_RESET and MSG_DISABLEDS are sequence
+// errors there, and only MSG_ENDXFER leaves it. The next transfer is a normal one.
+TEST_F(ScannerTest, ACancelledTransferStaysInState7UntilItIsEnded) {
+  ASSERT_EQ(VirtualScannerControl("cancel-transfer"), 0);
+  ToTransferReady();
+  TW_HANDLE h = nullptr;
+  ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_CANCEL);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_EQ(State(), 7);
+  TW_PENDINGXFERS p{};
+  EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &p), TWRC_FAILURE);
+  EXPECT_EQ(Status(), TWCC_SEQERROR);
+  TW_USERINTERFACE ui{};
+  EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_FAILURE);
+  EXPECT_EQ(State(), 7);
+  ASSERT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
+  EXPECT_EQ(State(), 5);
+  ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+  ToTransferReady();
+  ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE) << "one transfer only is cancelled";
+  FreeHandle(h);
 }

@@ -1,0 +1,67 @@
+# Shared by the end-to-end check scripts (sourced): one line per check, counts at the end.
+# `expect` reads the output of the last run from $out.
+passed=0
+failed=0
+compared=0
+
+pass() { passed=$((passed + 1)); echo "ok   $1"; }
+fail() {
+  failed=$((failed + 1))
+  echo "FAIL $1"
+  [ $# -gt 1 ] && printf '%s\n' "$2" | sed 's/^/     | /'
+}
+
+# expect NAME LINE...: every LINE appears in $out as a whole line, and in the given order.
+expect() {
+  local name="$1"
+  shift
+  local rest="$out" line
+  for line in "$@"; do
+    if ! printf '%s\n' "$rest" | grep -Fxq -- "$line"; then
+      fail "$name" "missing, or out of order: $line"$'\n'"output was:"$'\n'"$out"
+      return
+    fi
+    # What follows the first occurrence: later lines must come after it.
+    rest="$(printf '%s\n' "$rest" | awk -v l="$line" 'found { print } $0 == l && !found { found = 1 }')"
+  done
+  pass "$name"
+}
+
+# same_pixels NAME FILE EXPECTED: FILE has exactly EXPECTED's pixels, both read by ImageMagick
+# as 8-bit RGB; `compare` counts the pixels that differ.
+same_pixels() {
+  local name="$1" file="$2" expected="$3" n
+  compared=$((compared + 1))
+  if [ ! -f "$file" ]; then
+    fail "$name" "$file was not written"
+    return
+  fi
+  n="$(convert "$file" -alpha off -type TrueColor -depth 8 ppm:- | compare -metric AE - "$expected" null: 2>&1)"
+  if [ "$n" = 0 ]; then
+    pass "$name ($(identify -format '%m %wx%h' "$file" | head -1))"
+  else
+    fail "$name" "$n pixels differ from $expected"
+  fi
+}
+
+# run_source N NAME CALL...: one run of tools/velmar-host's Windows build ($host) with source N
+# selected, picture variables saved in the current folder; the output in NAME.out and $out.
+run_source() {
+  local source="$1" name="$2" status
+  shift 2
+  "$host" --build windows --select "$source" --save-pictures "$PWD" 'Twain.SelectDataSource()' "$@" \
+    >"$name.out" 2>"$name.err"
+  status=$?
+  out="$(cat "$name.out")"
+  [ "$status" -eq 0 ] || fail "$name: velmar-host exits 0" "exit $status: $(cat "$name.err")"
+}
+
+# Closing line; the status of the script.
+summary() {
+  if [ "$compared" -gt 0 ]; then
+    echo "$passed passed, $failed failed, $compared pages compared pixel by pixel"
+  else
+    echo "$passed passed, $failed failed"
+  fi
+  [ "$failed" -eq 0 ]
+}
