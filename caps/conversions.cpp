@@ -31,6 +31,46 @@ size_t GetItemSize(TW_UINT16 itemType) {
   }
 }
 
+bool IsStringType(TW_UINT16 itemType) { return itemType >= TWTY_STR32 && itemType <= TWTY_STR255; }
+
+uint32_t Fix32Bits(TW_FIX32 value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+TW_FIX32 Fix32FromBits(uint32_t bits) {
+  TW_FIX32 value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+uint32_t IntegerItemBits(HostFloat value) {
+  if (!(value == value)) return 0;
+  if (value <= -2147483648.0L) return 0x80000000u;
+  if (value >= 4294967295.0L) return 0xFFFFFFFFu;
+  HostFloat whole = std::trunc(value);
+  return whole < 0 ? static_cast<uint32_t>(static_cast<int32_t>(whole)) : static_cast<uint32_t>(whole);
+}
+
+HostFloat ItemNumber(TW_UINT16 type, uint32_t raw) {
+  switch (type) {
+    case TWTY_INT8:
+      return static_cast<int8_t>(raw);
+    case TWTY_INT16:
+      return static_cast<int16_t>(raw);
+    case TWTY_UINT8:
+      return static_cast<uint8_t>(raw);
+    case TWTY_UINT16:
+    case TWTY_BOOL:
+      return static_cast<uint16_t>(raw);
+    case TWTY_FIX32:
+      return FIX32ToFloat(Fix32FromBits(raw));
+    default:  // TWTY_INT32, TWTY_UINT32: the 32 bits as a signed value
+      return static_cast<int32_t>(raw);
+  }
+}
+
 float FIX32ToFloat(TW_FIX32 value) {
   // Whole + Frac/65536 needs at most 32 significant bits, so the double sum is exact and
   // the one rounding happens in the store to single precision.

@@ -8,8 +8,22 @@
 // Bytes of one item of a TWTY type inside a list; 0 for TWTY_FRAME and unknown types.
 size_t GetItemSize(TW_UINT16 itemType);
 
+bool IsStringType(TW_UINT16 itemType);  // TWTY_STR32 .. TWTY_STR255
+
 float FIX32ToFloat(TW_FIX32 value);
 TW_FIX32 FloatToFIX32(float value);
+// A FIX32 as the 32 bits it takes in a container, and back.
+uint32_t Fix32Bits(TW_FIX32 value);
+TW_FIX32 Fix32FromBits(uint32_t bits);
+
+// The number that a numeric item of `type` whose bits are `raw` is shown as. TWTY_UINT32 is
+// taken as a signed value: 2,147,483,648 and above come out negative.
+HostFloat ItemNumber(TW_UINT16 type, uint32_t raw);
+
+// The 32 bits of an integer item made from a host number: truncated toward zero; from
+// -2^31 to 2^32 - 1 every value keeps its 32-bit pattern (3000000000 is 0xB2D05E00), beyond
+// that it saturates, and a NaN gives 0.
+uint32_t IntegerItemBits(HostFloat value);
 
 // Rounds a host number to single precision (the store forces the rounding on x87 too).
 float ToSingle(HostFloat value);

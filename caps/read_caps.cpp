@@ -24,32 +24,6 @@ const tw::ContainerOffsets& kOff = tw::kContainers;
 
 bool IsInteger(TW_UINT16 t) { return t <= TWTY_UINT32; }
 bool IsNumeric(TW_UINT16 t) { return IsInteger(t) || t == TWTY_BOOL || t == TWTY_FIX32; }
-bool IsString(TW_UINT16 t) { return t >= TWTY_STR32 && t <= TWTY_STR255; }
-
-TW_FIX32 Fix32FromBits(uint32_t bits) {
-  TW_FIX32 f;
-  std::memcpy(&f, &bits, sizeof f);
-  return f;
-}
-
-// The number of one numeric item of `size` bytes (1, 2 or 4) whose bits are `raw`.
-HostFloat ItemNumber(TW_UINT16 type, uint32_t raw) {
-  switch (type) {
-    case TWTY_INT8:
-      return static_cast<int8_t>(raw);
-    case TWTY_INT16:
-      return static_cast<int16_t>(raw);
-    case TWTY_UINT8:
-      return static_cast<uint8_t>(raw);
-    case TWTY_UINT16:
-    case TWTY_BOOL:
-      return static_cast<uint16_t>(raw);
-    case TWTY_FIX32:
-      return FIX32ToFloat(Fix32FromBits(raw));
-    default:  // TWTY_INT32, TWTY_UINT32: the 32 bits as a signed value
-      return static_cast<int32_t>(raw);
-  }
-}
 
 // Reads a numeric item of `type` at `offset`; false if it does not lie inside the container.
 bool ReadItem(const ContainerView& c, size_t offset, TW_UINT16 type, uint32_t* raw) {
@@ -58,8 +32,9 @@ bool ReadItem(const ContainerView& c, size_t offset, TW_UINT16 type, uint32_t* r
 }
 
 void ReadItemString(const ContainerView& c, size_t offset, TW_UINT16 type, char* out) {
-  capstr::Decode(c.base + (offset < c.size ? offset : c.size), GetItemSize(type), c.Available(offset), out,
-                 kFieldTextMax + 1);
+  size_t slot = GetItemSize(type), available = c.Available(offset);
+  tw::DecodeString(c.base + (offset < c.size ? offset : c.size), slot < available ? slot : available, out,
+                   kFieldTextMax + 1, tw::native::kPascalStrings);
 }
 
 // ---------------------------------------------------------------- TW_ONEVALUE
@@ -72,7 +47,7 @@ void ReadOneValue(TwainGlobals* g, const ContainerView& c, int16_t field, int li
   } else if (IsNumeric(type)) {
     uint32_t raw;
     if (ReadItem(c, kOff.oneValueItem, type, &raw)) SetFldNumber(field, ItemNumber(type, raw), ctx);
-  } else if (IsString(type)) {
+  } else if (IsStringType(type)) {
     char text[kFieldTextMax + 1];
     ReadItemString(c, kOff.oneValueItem, type, text);
     SetFldText(field, text, ctx);
@@ -113,7 +88,7 @@ void ReadListItem(TwainGlobals* g, const ContainerView& c, const ItemList& list,
   if (IsNumeric(list.type)) {
     uint32_t raw;
     if (ReadItem(c, at, list.type, &raw)) SetFldNumber(field, ItemNumber(list.type, raw), ctx);
-  } else if (IsString(list.type)) {
+  } else if (IsStringType(list.type)) {
     char text[kFieldTextMax + 1];
     ReadItemString(c, at, list.type, text);
     SetFldText(field, text, ctx);
@@ -169,7 +144,7 @@ void ListEnumOrArray(TwainGlobals* g, const ContainerView& c, bool isEnum, TW_UI
         ReadItem(c, at, list.type, &raw);  // inside: count covers only whole items
         if (capId == CAP_SUPPORTEDCAPS) GetCapName(g, static_cast<TW_UINT16>(raw), item, sizeof item);
         if (item[0] == 0) NumberText(g, field, ItemNumber(list.type, raw), item);
-      } else if (IsString(list.type)) {
+      } else if (IsStringType(list.type)) {
         ReadItemString(c, at, list.type, item);
       }
       AppendItem(text, item);
@@ -185,7 +160,7 @@ void ReadRange(TwainGlobals* g, const ContainerView& c, int16_t field) {
   if (!c.Read16(0, &type)) return;
   HostContext ctx = g->hostParams;
   uint32_t current;
-  if (IsString(type)) {
+  if (IsStringType(type)) {
     char text[kFieldTextMax + 1];
     ReadItemString(c, kOff.rangeCurrent, type, text);
     SetFldText(field, text, ctx);

@@ -7,6 +7,7 @@
 //  - SetCapInt sends nothing for an item type that is not an integer (result 0).
 #include "caps/write_caps.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "caps/container_view.h"
@@ -20,7 +21,6 @@ namespace {
 const tw::ContainerOffsets& kOff = tw::kContainers;
 
 bool IsIntegerOrBool(TW_UINT16 t) { return t <= TWTY_UINT32 || t == TWTY_BOOL; }
-bool IsString(TW_UINT16 t) { return t >= TWTY_STR32 && t <= TWTY_STR255; }
 
 // Characters that a string item of this type may take from the host: 31, 63, 127 or 255.
 int16_t StringLimit(TW_UINT16 t) {
@@ -36,23 +36,18 @@ int16_t StringLimit(TW_UINT16 t) {
   }
 }
 
-uint32_t Fix32Bits(TW_FIX32 f) {
-  uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
-}
-TW_FIX32 Fix32FromBits(uint32_t bits) {
-  TW_FIX32 f;
-  std::memcpy(&f, &bits, sizeof f);
-  return f;
-}
-// FIX32 order: Whole signed first, then Frac unsigned.
-int32_t Fix32Key(TW_FIX32 f) { return static_cast<int32_t>(f.Whole) * 65536 + f.Frac; }
-
-TW_FIX32 FieldFix32(TwainGlobals* g, int16_t field) {
+HostFloat FieldNumber(TwainGlobals* g, int16_t field) {
   HostFloat value = 0;
   GetFldVal(field, kValueNumber, 0, &value, g->hostParams);
-  return FloatToFIX32(ToSingle(value));
+  return value;
+}
+
+TW_FIX32 FieldFix32(TwainGlobals* g, int16_t field) { return FloatToFIX32(ToSingle(FieldNumber(g, field))); }
+
+// The number that the 32 bits of a range bound stand for, by the item's width and sign: a
+// signed type's bound below zero stays below zero, an unsigned one is never negative.
+HostFloat BoundNumber(TW_UINT16 type, uint32_t raw) {
+  return type == TWTY_UINT32 ? HostFloat(raw) : ItemNumber(type, raw);
 }
 
 // Puts the host field's value at the Item position of a one-value. False: nothing to send.
@@ -60,18 +55,19 @@ bool WriteItem(TwainGlobals* g, ContainerView& c, TW_UINT16 type, int16_t field)
   const size_t at = kOff.oneValueItem;
   if (IsIntegerOrBool(type)) {
     if (!c.Fits(at, 4)) return false;
-    return c.Write32(at, static_cast<uint32_t>(GetFldLong(field, g->hostParams)));
+    return c.Write32(at, IntegerItemBits(FieldNumber(g, field)));
   }
   if (type == TWTY_FIX32) {
     if (!c.Fits(at, 4)) return false;
     return c.Write32(at, Fix32Bits(FieldFix32(g, field)));
   }
   char text[kFieldTextMax + 1] = "";
-  if (IsString(type)) {
+  if (IsStringType(type)) {
     int16_t limit = StringLimit(type);
     GetFldVal(field, kValueCText, limit, text, g->hostParams);
     text[limit] = 0;
-    return capstr::Encode(c.base + (at < c.size ? at : c.size), c.Available(at), text, limit);
+    return tw::EncodeString(c.base + (at < c.size ? at : c.size), c.Available(at), text, limit,
+                            tw::native::kPascalStrings);
   }
   if (!c.Fits(at, sizeof(TW_FRAME))) return false;
   GetFldVal(field, kValueCText, static_cast<int16_t>(kFieldTextMax), text, g->hostParams);
@@ -81,27 +77,28 @@ bool WriteItem(TwainGlobals* g, ContainerView& c, TW_UINT16 type, int16_t field)
   return c.WriteBytes(at, &frame, sizeof frame);
 }
 
-// Clamps the host field's value into the range and puts it at CurrentValue and Item.
+// Clamps the host field's value into the range and puts it at CurrentValue and Item. The
+// value is compared as the number it is with the numbers the bounds stand for, so neither a
+// negative value nor one too large for the item's type slips past a bound.
 // False: this range is not set.
 bool WriteRange(TwainGlobals* g, ContainerView& c, TW_UINT16 type, int16_t field) {
+  if (!IsIntegerOrBool(type) && type != TWTY_FIX32) return false;
   uint32_t minValue, maxValue;
   if (!c.Read32(kOff.rangeMin, &minValue) || !c.Read32(kOff.rangeMax, &maxValue) ||
       !c.Fits(kOff.rangeCurrent, 4))
     return false;
+  HostFloat value = FieldNumber(g, field);
   uint32_t current;
-  if (IsIntegerOrBool(type)) {
-    current = static_cast<uint32_t>(GetFldLong(field, g->hostParams));
-    if (current > maxValue)  // unsigned on purpose, whatever the item type
-      current = maxValue;
-    else if (current < minValue)
-      current = minValue;
-  } else if (type == TWTY_FIX32) {
-    TW_FIX32 value = FieldFix32(g, field);
-    if (Fix32Key(value) > Fix32Key(Fix32FromBits(maxValue))) value = Fix32FromBits(maxValue);
-    if (Fix32Key(value) < Fix32Key(Fix32FromBits(minValue))) value = Fix32FromBits(minValue);
-    current = Fix32Bits(value);
+  if (type == TWTY_FIX32) {
+    float single = ToSingle(value);
+    current = single > BoundNumber(type, maxValue)   ? maxValue
+              : single < BoundNumber(type, minValue) ? minValue
+                                                     : Fix32Bits(FloatToFIX32(single));
   } else {
-    return false;
+    HostFloat whole = value == value ? std::trunc(value) : 0;
+    current = whole > BoundNumber(type, maxValue)   ? maxValue
+              : whole < BoundNumber(type, minValue) ? minValue
+                                                    : IntegerItemBits(whole);
   }
   c.Write32(kOff.rangeCurrent, current);
   c.Write32(kOff.oneValueItem, current);

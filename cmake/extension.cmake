@@ -26,3 +26,10 @@ else()
   set_target_properties(Kardivelle PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${KV_OUT}
     LIBRARY_OUTPUT_DIRECTORY ${KV_OUT})
 endif()
+
+# The extension's own code builds without a warning in both builds; any warning fails it.
+option(KV_WERROR "treat warnings in the extension's own code as errors" ON)
+if(KV_WERROR)
+  target_compile_options(kardivelle_core PRIVATE -Werror)
+  target_compile_options(Kardivelle PRIVATE -Werror)
+endif()

@@ -94,11 +94,14 @@ void ConstructMac(void** slot, HostContext ctx) {
     // The slot's record is gone: construct as for an empty slot.
   }
   if (G* registered = static_cast<G*>(GetVelAtom(kAtomName, ctx))) {
-    if (LiveRecord(registered) && registered->signature == kSignatureCool) {
+    if (registered->signature == kSignatureCool) {
       if (Scanning(registered)) {
         NewMacRecord<G>(slot, ctx, false);
         return;
       }
+      // A record that an earlier load of the bundle made and registered is adopted too: the
+      // atom outlives the code that set it, and the record would be lost otherwise.
+      if (!LiveRecord(registered)) RememberRecord(registered);
       registered->signature = kSignatureLoad;
       SetUpMacRecord(registered, slot);
       return;

@@ -33,6 +33,10 @@ constexpr int16_t kValueNumber = 0;
 constexpr int16_t kValuePascalText = 1;
 constexpr int16_t kValueCText = 2;
 constexpr int16_t kValuePicture = 9;
+// Field types that the field information service reports.
+constexpr int16_t kFieldTypeText = 1;
+constexpr int16_t kFieldTypeNumber = 2;
+constexpr int16_t kFieldTypeNothing = 3;
 constexpr int16_t kFieldTypePicture = 14;
 
 // Requests of the field information / instance data services.

@@ -12,8 +12,18 @@ host=tools/velmar-host
 rm -rf "$out"
 mkdir -p "$out/png"
 
-# The Mac build names files the Mac way: a colon path relative to the working directory.
-macpath() { local p="$1"; printf '%s' "${p//\//:}"; }
+# The Mac build names files the Mac way: a partial pathname, which starts with a colon and
+# goes from the working directory ("::" climbs one level, as ".." does).
+macpath() {
+  local rel part out=""
+  rel="$(realpath -m --relative-to=. "$1")"
+  IFS=/ read -ra parts <<<"$rel"
+  for part in "${parts[@]}"; do
+    [ "$part" = ".." ] && part=""
+    out+=":$part"
+  done
+  printf '%s' "$out"
+}
 
 run() {
   echo "\$ $host $*"

@@ -434,9 +434,16 @@ typedef TW_UINT16(TW_CALLINGSTYLE* DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENT
 typedef TW_UINT16(TW_CALLINGSTYLE* DSENTRYPROC)(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT,
                                                 TW_UINT16 MSG, TW_MEMREF pData);
 
-// Identity strings in the layout's own encoding.
+// TWAIN strings: NUL-terminated (pascal false) or a length byte first (pascal true).
 namespace tw {
-// Writes s into a TW_STR32 (or longer) field of `size` bytes.
+// Encodes at most `maxChars` characters of `text` at `at`, using at most `room` bytes
+// (terminator or length byte included, so at most room - 1 characters and never more than
+// 255 behind a length byte). False when not even an empty string fits.
+bool EncodeString(void* at, size_t room, const char* text, size_t maxChars, bool pascal);
+// Decodes the string at `at`, reading no more than `room` bytes, into `out` (outSize bytes,
+// at least 1, NUL-terminated).
+void DecodeString(const void* at, size_t room, char* out, size_t outSize, bool pascal);
+// Writes s into a TW_STR32 (or longer) field of `size` bytes, the rest cleared.
 void PutString(char* field, size_t size, const char* s, bool pascal);
 // Reads a TW_STR field into a NUL-terminated C string (out holds `size` bytes at least).
 void GetString(const char* field, size_t size, char* out, bool pascal);

@@ -27,11 +27,14 @@ void HostWriteValue(int16_t field, int16_t type, const void* data, HostContext p
 }
 
 void HostReadValue(int16_t field, int16_t type, int16_t maxLength, void* destination, HostContext pb) {
+  ReadValueProc read = pb->Routine<ReadValueProc>(kReadValue);
   if (type == kValueNumber) {
-    HostReadNumber(field, static_cast<HostFloat*>(destination), pb);
+    Extended80 raw{};
+    read(field, type, maxLength, &raw, pb);
+    *static_cast<HostFloat*>(destination) = x80told(reinterpret_cast<const extended80*>(&raw));
     return;
   }
-  pb->Routine<ReadValueProc>(kReadValue)(field, type, maxLength, destination, pb);
+  read(field, type, maxLength, destination, pb);
 }
 
 void HostFieldInfo(HostInfoRecord* record, HostContext pb) { pb->Routine<InfoProc>(kFieldInfo)(record, pb); }

@@ -44,9 +44,15 @@ bool BindDSM(TwainGlobals* g) {
   if (OpenFile(path, &of, OF_EXIST) == HFILE_ERROR) return false;
   HMODULE lib = LoadLibraryA("TWAIN_32.DLL");
   if (reinterpret_cast<uintptr_t>(lib) < 32) return false;
+  DSMENTRYPROC entry =
+      reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(lib, reinterpret_cast<LPCSTR>(1))));
+  if (!entry) {
+    FreeLibrary(lib);  // not a TWAIN manager: the next call tries afresh, holding nothing
+    return false;
+  }
+  if (dsmLibrary) FreeLibrary(dsmLibrary);  // a reference an earlier binding left
   dsmLibrary = lib;
-  dsmEntry = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(lib, reinterpret_cast<LPCSTR>(1))));
-  if (!dsmEntry) return false;
+  dsmEntry = entry;
   g->dsmBound = 1;
   return true;
 }

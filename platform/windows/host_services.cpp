@@ -19,10 +19,6 @@ void HostWriteValue(int16_t field, int16_t type, const void* data, HostContext c
 }
 
 void HostReadValue(int16_t field, int16_t type, int16_t maxLength, void* destination, HostContext cb) {
-  if (type == kValueNumber) {
-    HostReadNumber(field, static_cast<HostFloat*>(destination), cb);
-    return;
-  }
   cb(kSvcReadValue, field, type, maxLength, Arg(destination));
 }
 

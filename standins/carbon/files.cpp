@@ -1,5 +1,5 @@
 // File Manager on POSIX files. Only the default volume and directory exist: they are the
-// current working directory. Type and creator live in the file's FinderInfo (the extended
+// current working directory, and the volume has no name that a full pathname could use. Type and creator live in the file's FinderInfo (the extended
 // attribute Mac OS X uses, 32 bytes, type at 0 and creator at 4, big-endian), or in a
 // sidecar file where the file system has no extended attributes.
 #include <fcntl.h>
@@ -59,37 +59,43 @@ OSErr ErrnoToOSErr(int e) {
   }
 }
 
-// Converts a Pascal name or relative colon path into a POSIX path under the working
-// directory. Returns noErr or an error for an unusable name.
+// Names as the File Manager reads them. A name without a colon is a file in the directory
+// given by vRefNum and dirID. A name that starts with a colon is a partial pathname from that
+// directory, where each further empty part ("::") climbs one level. Any other name with a
+// colon is a full pathname whose first part names a volume; no volume is mounted here under
+// a name, so a full pathname answers nsvErr. A part longer than 31 characters is bdNamErr, a
+// name that ends at a directory is bdNamErr, and a directory on the way that does not exist
+// is dirNFErr. '/' is an ordinary character of a Mac name.
+constexpr size_t kMaxNamePart = 31;
+
 OSErr ToPosix(SInt16 vRefNum, SInt32 dirID, ConstStr255Param name, std::string* out) {
-  if (vRefNum != 0) return nsvErr;
-  if (dirID != 0) return dirNFErr;
   if (!name || name[0] == 0) return bdNamErr;
   std::string mac(reinterpret_cast<const char*>(name + 1), name[0]);
-  size_t i = 0;
-  if (mac[0] == ':') i = 1;  // a leading colon: relative to the directory, as without one
-  std::string path;
+  for (size_t start = 0, end; start <= mac.size(); start = end + 1) {
+    end = mac.find(':', start);
+    if (end == std::string::npos) end = mac.size();
+    if (end - start > kMaxNamePart) return bdNamErr;
+  }
+  size_t firstColon = mac.find(':');
+  if (firstColon != std::string::npos && firstColon != 0) return nsvErr;
+  if (vRefNum != 0) return nsvErr;
+  if (dirID != 0) return dirNFErr;
+  std::string directory;  // "" or ending in '/'
   std::string part;
-  auto flush = [&](bool last) {
-    if (part.empty()) {
-      if (!last) path += "../";  // "::" climbs one level
-    } else {
-      path += part;
-      if (!last) path += '/';
+  for (size_t i = firstColon == 0 ? 1 : 0; i <= mac.size(); ++i) {
+    char c = i < mac.size() ? mac[i] : ':';
+    if (c != ':') {
+      part += c == '/' ? ':' : c;
+      continue;
     }
+    if (i == mac.size()) break;  // the last part is the file's name
+    directory += part.empty() ? "../" : part + "/";
     part.clear();
-  };
-  for (; i < mac.size(); ++i) {
-    char c = mac[i];
-    if (c == ':') {
-      flush(false);
-    } else {
-      part += (c == '/') ? ':' : c;
-    }
   }
   if (part.empty()) return bdNamErr;  // names a directory, not a file
-  flush(true);
-  *out = path;
+  struct stat st;
+  if (!directory.empty() && (::stat(directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) return dirNFErr;
+  *out = directory + part;
   return noErr;
 }
 

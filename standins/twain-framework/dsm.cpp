@@ -183,9 +183,12 @@ TW_UINT16 ToDSM(pTW_IDENTITY origin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
   App* app = FindApp(origin);
   if (DG == DG_CONTROL && DAT == DAT_STATUS && MSG == MSG_GET) {
     if (!data) return TWRC_FAILURE;
+    // Reading the condition clears it, as a real DSM does: a second read answers success.
+    TW_UINT16& cc = app ? app->cc : gUnknownCC;
     auto* status = static_cast<TW_STATUS*>(data);
-    status->ConditionCode = app ? app->cc : gUnknownCC;
+    status->ConditionCode = cc;
     status->Reserved = 0;
+    cc = TWCC_SUCCESS;
     return TWRC_SUCCESS;
   }
   if (DG == DG_CONTROL && DAT == DAT_PARENT && MSG == MSG_OPENDSM) {

@@ -53,10 +53,6 @@ struct Value {
   std::string Display() const;   // (nothing), 8.5, "text", picture WxH, picture (none)
 };
 
-// Field types that the field information service reports.
-constexpr int16_t kFieldTypeText = 1;
-constexpr int16_t kFieldTypeNumber = 2;
-constexpr int16_t kFieldTypeNothing = 3;
 
 // ------------------------------------------------------------------ fields
 // Fields by number. A parameter field that names a variable is an alias of the variable's

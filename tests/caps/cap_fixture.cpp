@@ -80,6 +80,16 @@ void WriteValue(FakeHost& h, int field, int type, const void* data, HostFloat nu
 }
 
 void ReadValue(FakeHost& h, int field, int type, int maxLength, void* destination) {
+  ++h.readValueCalls;
+  if (type == kValueNumber) {
+    HostFloat number = h.Number(field);
+#if KV_WINDOWS_BUILD
+    std::memcpy(destination, &number, sizeof number);
+#else
+    ldtox80(&number, static_cast<extended80*>(destination));
+#endif
+    return;
+  }
   std::string t = h.Text(field);
   if (maxLength < 0) maxLength = 0;
   if (t.size() > static_cast<size_t>(maxLength)) t.resize(maxLength);
@@ -99,6 +109,7 @@ int32_t __stdcall Callback(int32_t service, int32_t a1, int32_t a2, int32_t a3, 
   FakeHost& h = *FakeHost::current;
   switch (service) {
     case hostabi::kSvcReadNumber:
+      ++h.readNumberCalls;
       *reinterpret_cast<double*>(static_cast<intptr_t>(a2)) = static_cast<double>(h.Number(a1));
       break;
     case hostabi::kSvcWriteValue: {
@@ -116,6 +127,7 @@ int32_t __stdcall Callback(int32_t service, int32_t a1, int32_t a2, int32_t a3, 
 }
 #else
 void ReadNumber(Extended80* result, int32_t field, HostParamBlock*) {
+  ++FakeHost::current->readNumberCalls;
   long double v = FakeHost::current->Number(field);
   ldtox80(&v, reinterpret_cast<extended80*>(result));
 }

@@ -43,6 +43,8 @@ class FakeHost {
     std::string chars;
   };
   std::map<int, Value> fields_;
+  long readNumberCalls = 0;  // the read-number service
+  long readValueCalls = 0;   // the read-value service, any type
 
   static std::string Format(HostFloat v);
   static HostFloat Parse(const std::string& t);

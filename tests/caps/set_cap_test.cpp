@@ -67,24 +67,51 @@ TEST_F(SetCapRoute, IntegerItemsKeepAll32Bits) {
   EXPECT_EQ(SentItem(CAP_INDICATORS), 5u);  // a boolean is not reduced to 0 or 1
   EXPECT_EQ(SetNumber(CAP_XFERCOUNT, TWON_ONEVALUE, OneValue(TWTY_INT16, U16(1)), -1.9), 0);
   EXPECT_EQ(SentItem(CAP_XFERCOUNT), 0xFFFFFFFFu);  // truncated toward zero
+  // An unsigned 32-bit value of 2^31 and more keeps its bits instead of stopping at 2^31 - 1.
+  Bytes u32 = OneValue(TWTY_UINT32, U32(0));
+  struct {
+    HostFloat in;
+    uint32_t out;
+  } rows[] = {{3000000000.0, 0xB2D05E00u}, {2147483648.0, 0x80000000u}, {4294967295.0, 0xFFFFFFFFu},
+              {1e12, 0xFFFFFFFFu}, {-3e9, 0x80000000u}, {2147483647.9, 0x7FFFFFFFu}};
+  for (const auto& row : rows) {
+    EXPECT_EQ(SetNumber(0x8123, TWON_ONEVALUE, u32, row.in), 0);
+    EXPECT_EQ(SentItem(0x8123), row.out) << double(row.in);
+  }
 }
 
-TEST_F(SetCapRoute, IntegerRangeClampsUnsigned) {
+TEST_F(SetCapRoute, IntegerRangeClampsByTheItemsSign) {
   Bytes r = Range(TWTY_INT16, 50, 600, 50, 100, 100);
   struct {
     HostFloat in;
     uint32_t out;
-  } rows[] = {{700, 600}, {10, 50}, {75, 75}, {-5, 600}};
+  } rows[] = {{700, 600}, {10, 50}, {75, 75}, {-5, 50}, {1e10, 600}, {-1e10, 50}};
   for (const auto& row : rows) {
     EXPECT_EQ(SetNumber(ICAP_XRESOLUTION, TWON_RANGE, r, row.in), 0);
     SentSet s = Sent(ICAP_XRESOLUTION);
     EXPECT_EQ(s.conType, TWON_ONEVALUE);
-    EXPECT_EQ(SentItem(ICAP_XRESOLUTION), row.out) << row.in;
+    EXPECT_EQ(SentItem(ICAP_XRESOLUTION), row.out) << double(row.in);
     EXPECT_EQ(At32(s.bytes, O.rangeCurrent), row.out);
   }
-  // A minimum below zero is a huge unsigned number: -5 is "above" a maximum of 10.
-  EXPECT_EQ(SetNumber(ICAP_XRESOLUTION, TWON_RANGE, Range(TWTY_INT32, uint32_t(-10), 10, 1, 0, 0), -5), 0);
+  // Signed bounds below zero, whether the source sign-extended them or not.
+  Bytes signed32 = Range(TWTY_INT32, uint32_t(-10), 10, 1, 0, 0);
+  EXPECT_EQ(SetNumber(ICAP_XRESOLUTION, TWON_RANGE, signed32, -5), 0);
+  EXPECT_EQ(SentItem(ICAP_XRESOLUTION), uint32_t(-5));
+  EXPECT_EQ(SetNumber(ICAP_XRESOLUTION, TWON_RANGE, signed32, -50), 0);
+  EXPECT_EQ(SentItem(ICAP_XRESOLUTION), uint32_t(-10));
+  Bytes signed16 = Range(TWTY_INT16, 0xFC18, 1000, 1, 0, 0);  // -1000 in 16 bits
+  EXPECT_EQ(SetNumber(ICAP_XRESOLUTION, TWON_RANGE, signed16, -2000), 0);
+  EXPECT_EQ(SentItem(ICAP_XRESOLUTION), 0xFC18u);
+  EXPECT_EQ(SetNumber(ICAP_XRESOLUTION, TWON_RANGE, signed16, -7), 0);
+  EXPECT_EQ(SentItem(ICAP_XRESOLUTION), uint32_t(-7));
+  // An unsigned range: a negative value is below the minimum, 2^31 and more compare as such.
+  Bytes unsigned32 = Range(TWTY_UINT32, 10, 3000000000u, 1, 10, 10);
+  EXPECT_EQ(SetNumber(ICAP_XRESOLUTION, TWON_RANGE, unsigned32, -1), 0);
   EXPECT_EQ(SentItem(ICAP_XRESOLUTION), 10u);
+  EXPECT_EQ(SetNumber(ICAP_XRESOLUTION, TWON_RANGE, unsigned32, 2500000000.0), 0);
+  EXPECT_EQ(SentItem(ICAP_XRESOLUTION), 2500000000u);
+  EXPECT_EQ(SetNumber(ICAP_XRESOLUTION, TWON_RANGE, unsigned32, 4000000000.0), 0);
+  EXPECT_EQ(SentItem(ICAP_XRESOLUTION), 3000000000u);
 }
 
 TEST_F(SetCapRoute, Fix32RangeComparesAsNumbers) {
@@ -95,6 +122,13 @@ TEST_F(SetCapRoute, Fix32RangeComparesAsNumbers) {
   EXPECT_EQ(SentItem(ICAP_BRIGHTNESS), FixBits(-1000));
   EXPECT_EQ(SetNumber(ICAP_BRIGHTNESS, TWON_RANGE, r, -2.25), 0);
   EXPECT_EQ(SentItem(ICAP_BRIGHTNESS), FixBits(-2.25f));  // negative but inside: kept
+  // Beyond what a FIX32 holds: still the bound, never a wrapped-around number.
+  for (HostFloat big : {32768.0, 40000.0, 1e9}) {
+    EXPECT_EQ(SetNumber(ICAP_BRIGHTNESS, TWON_RANGE, r, big), 0);
+    EXPECT_EQ(SentItem(ICAP_BRIGHTNESS), FixBits(1000)) << double(big);
+    EXPECT_EQ(SetNumber(ICAP_BRIGHTNESS, TWON_RANGE, r, -big), 0);
+    EXPECT_EQ(SentItem(ICAP_BRIGHTNESS), FixBits(-1000)) << double(-big);
+  }
 
   Bytes fromOne = Range(TWTY_FIX32, FixBits(1), FixBits(10), FixBits(1), 0, 0);
   EXPECT_EQ(SetNumber(ICAP_GAMMA, TWON_RANGE, fromOne, 0.5), 0);

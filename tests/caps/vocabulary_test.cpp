@@ -8,6 +8,7 @@
 
 #include "caps/cap_table.h"
 #include "caps/conversions.h"
+#include "host/host_kit.h"
 #include "tests/caps/cap_fixture.h"
 
 using namespace capstest;
@@ -133,6 +134,20 @@ class Frames : public ::testing::Test {
   FakeHost host;
   std::unique_ptr<TwainGlobals> g;
 };
+
+// GetFldVal reaches the host only through its read-value service, numbers included;
+// GetFldInt and GetFldLong through the read-number service.
+TEST_F(Frames, HostReadsGoThroughTheirOwnService) {
+  host.SetNumber(212, 2.5);
+  HostFloat value = 0;
+  GetFldVal(212, kValueNumber, 10, &value, host.Context());
+  EXPECT_EQ(value, 2.5);
+  EXPECT_EQ(host.readValueCalls, 1);
+  EXPECT_EQ(host.readNumberCalls, 0);
+  EXPECT_EQ(GetFldLong(212, host.Context()), 2);
+  EXPECT_EQ(host.readValueCalls, 1);
+  EXPECT_EQ(host.readNumberCalls, 1);
+}
 
 TEST_F(Frames, StringFrameUsesTheHostsDigits) {
   char out[64] = "";

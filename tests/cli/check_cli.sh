@@ -76,6 +76,10 @@ for build in macos windows; do
     'Twain.GetSourceCapability("FRAMES", $f)' \
     'Twain.SetSourceCapability("BRIGHTNESS", 5000)' \
     'Twain.GetSourceCapability("BRIGHTNESS", $b)' \
+    'Twain.SetSourceCapability("BRIGHTNESS", 40000)' \
+    'Twain.GetSourceCapability("BRIGHTNESS", $b)' \
+    'Twain.SetSourceCapability("BRIGHTNESS", -40000)' \
+    'Twain.GetSourceCapability("BRIGHTNESS", $b)' \
     'Twain.GetSourceCapability("pixeltype", $p)' \
     'Twain.SetSourceCapability("CONTRAST", 10, "XRESOLUTION", 123, "GAMMA", 3)' \
     'Twain.GetSourceCapability("CONTRAST", $c, "XRESOLUTION", $x, "GAMMA", $g)'
@@ -98,6 +102,11 @@ for build in macos windows; do
   expect "$build: BRIGHTNESS set to 5000 reads back 1000" \
     'Twain.SetSourceCapability("BRIGHTNESS", 5000) -> 0' \
     'Twain.GetSourceCapability("BRIGHTNESS", $b) -> 0' '  $b = 1000'
+  expect "$build: BRIGHTNESS beyond what a FIX32 holds is clamped too, both ways" \
+    'Twain.SetSourceCapability("BRIGHTNESS", 40000) -> 0' \
+    'Twain.GetSourceCapability("BRIGHTNESS", $b) -> 0' '  $b = 1000' \
+    'Twain.SetSourceCapability("BRIGHTNESS", -40000) -> 0' \
+    'Twain.GetSourceCapability("BRIGHTNESS", $b) -> 0' '  $b = -1000'
   expect "$build: \"pixeltype\" in lower case gives 9" 'Twain.GetSourceCapability("pixeltype", $p) -> 9'
   # XRESOLUTION 123 is not offered: CONTRAST before it stays set, GAMMA after it is not set.
   expect "$build: a refused pair stops the command, earlier pairs stay set" \

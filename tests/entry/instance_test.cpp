@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "entry/entry.h"
+#include "host/host_kit.h"
 #include "tests/support/fixture.h"
 
 namespace kvtest {
@@ -116,6 +117,35 @@ TEST_F(InstanceTest, MacRecordThatIsNotReadyIsReplaced) {
   host->Destruct();
   host->UseInstance(0);
   g->signature = kSignatureCool;
+}
+
+// A host that unloads and loads the bundle again keeps the atom: the record that the earlier
+// load registered is adopted, not leaked beside a new one.
+TEST_F(InstanceTest, MacAdoptsARecordThatAnEarlierLoadRegistered) {
+  if constexpr (kWindowsBuild) {
+    GTEST_SKIP() << "no atoms on Windows";
+  }
+  void* earlier = NewXPPointer(sizeof(TwainGlobals));
+  ASSERT_NE(nullptr, earlier);
+  std::memcpy(earlier, Record(), sizeof(TwainGlobals));  // ready, "KARDIVELLE", unknown to this load
+  HostInfoRecord atom{};
+  atom.name[0] = 10;
+  std::memcpy(atom.name + 1, "KARDIVELLE", 10);
+  atom.request = kInfoSetAtom;
+  atom.value = earlier;
+  host->SvcInstanceData(&atom);
+
+  long blocks = LiveBlocks();
+  int other = host->AddInstance();
+  host->UseInstance(other);
+  host->Construct();
+  EXPECT_EQ(earlier, host->Slot());
+  EXPECT_EQ(blocks, LiveBlocks()) << "a second record was allocated";
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  host->Destruct();  // frees the adopted record and unregisters it
+  EXPECT_EQ(blocks - 1, LiveBlocks());
+  EXPECT_EQ(nullptr, host->Atom("KARDIVELLE"));
+  host->UseInstance(0);
 }
 
 TEST_F(InstanceTest, WindowsInstancesHaveRecordsOfTheirOwn) {

@@ -63,8 +63,9 @@ TEST_F(HostileHostTest, APathLongerThan255IsCutTo255) {
   const std::string longPath = "hostile" + std::string(293, 'p');
   const std::string cut = longPath.substr(0, 255);
   std::remove(cut.c_str());
-  // Format 0 (TIFF): a file transfer, so the record keeps the path it was given.
-  EXPECT_EQ("0", Raw("Twain.ScanToFile", {Text(longPath), Number(0), Number(0)}));
+  // Format 0 (TIFF): a file transfer, so the record keeps the path it was given. A Mac name
+  // holds at most 31 characters, so there the source cannot create the file.
+  EXPECT_EQ(kWindowsBuild ? "0" : "13", Raw("Twain.ScanToFile", {Text(longPath), Number(0), Number(0)}));
   const unsigned char* stored = reinterpret_cast<const unsigned char*>(Record()->filePath);
   if constexpr (kWindowsBuild) {
     EXPECT_EQ(0, stored[255]);  // NUL-terminated
@@ -72,7 +73,7 @@ TEST_F(HostileHostTest, APathLongerThan255IsCutTo255) {
     EXPECT_EQ(255, *stored++);  // length byte
   }
   EXPECT_EQ(0, std::memcmp(cut.data(), stored, 255));
-  EXPECT_TRUE(Exists(cut)) << "the page was not written under the cut path";
+  EXPECT_EQ(kWindowsBuild, Exists(cut)) << "the page goes under the cut path, where the name is allowed";
   std::remove(cut.c_str());
 }
 

@@ -77,6 +77,7 @@ TEST_F(DsmBindingTest, ADsmWithoutOrdinalOneLeavesEveryCallAt4) {
   EXPECT_EQ("4", Call("Twain.Connect()"));
   EXPECT_EQ("4", Call("Twain.Reset()"));
   EXPECT_FALSE(Record()->dsmBound);
+  EXPECT_FALSE(DsmLoaded()) << "each failed binding must free the library it loaded";
 }
 #endif
 

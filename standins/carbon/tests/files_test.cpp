@@ -99,23 +99,50 @@ TEST_F(Files, PositionsOutsideTheFile) {
   EXPECT_EQ(FSWrite(ref, &n, "x"), rfNumErr);
 }
 
-TEST_F(Files, ColonPathsAreRelative) {
+TEST_F(Files, PartialPathsStartWithAColon) {
   ASSERT_EQ(mkdir("sub", 0755), 0);
-  ASSERT_EQ(HCreate(0, 0, P("sub:a"), kTtxt, kPICT), noErr);
   ASSERT_EQ(HCreate(0, 0, P(":sub:b"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(HCreate(0, 0, P(":c"), kTtxt, kPICT), noErr);
   struct stat st;
-  EXPECT_EQ(stat("sub/a", &st), 0);
   EXPECT_EQ(stat("sub/b", &st), 0);
+  EXPECT_EQ(stat("c", &st), 0);
   ASSERT_EQ(chdir("sub"), 0);
   EXPECT_EQ(HCreate(0, 0, P("::up"), kTtxt, kPICT), noErr);
   ASSERT_EQ(chdir(".."), 0);
   EXPECT_EQ(stat("up", &st), 0);
   EXPECT_EQ(HCreate(0, 0, P("a/b"), kTtxt, kPICT), noErr);  // '/' is a name character
   EXPECT_EQ(stat("a:b", &st), 0);
-  EXPECT_EQ(HCreate(0, 0, P("nodir:x"), kTtxt, kPICT), fnfErr);
-  EXPECT_EQ(HCreate(0, 0, P("sub:"), kTtxt, kPICT), bdNamErr);
+  EXPECT_EQ(HCreate(0, 0, P(":nodir:x"), kTtxt, kPICT), dirNFErr);
+  EXPECT_EQ(HCreate(0, 0, P(":c:x"), kTtxt, kPICT), dirNFErr);  // a file is no directory
+  EXPECT_EQ(HCreate(0, 0, P(":sub:"), kTtxt, kPICT), bdNamErr);
   EXPECT_EQ(HCreate(0, 0, P(""), kTtxt, kPICT), bdNamErr);
   EXPECT_EQ(HCreate(1, 0, P("x"), kTtxt, kPICT), nsvErr);
+}
+
+// A colon that is not the first character makes a full pathname: its first part is a volume.
+TEST_F(Files, FullPathsNameAVolume) {
+  ASSERT_EQ(mkdir("pages", 0755), 0);
+  SInt16 ref = 0;
+  EXPECT_EQ(HCreate(0, 0, P("pages:page1.pict"), kTtxt, kPICT), nsvErr);
+  EXPECT_EQ(HOpen(0, 0, P("pages:page1.pict"), fsRdPerm, &ref), nsvErr);
+  EXPECT_EQ(HDelete(0, 0, P("pages:page1.pict")), nsvErr);
+  EXPECT_EQ(HCreate(0, 0, P("pages:"), kTtxt, kPICT), nsvErr);
+  struct stat st;
+  EXPECT_NE(stat("pages/page1.pict", &st), 0);
+  EXPECT_NE(stat("page1.pict", &st), 0);
+}
+
+TEST_F(Files, NamePartsHoldAtMost31Characters) {
+  const std::string longest(31, 'n'), tooLong(32, 'n');
+  EXPECT_EQ(HCreate(0, 0, P(longest.c_str()), kTtxt, kPICT), noErr);
+  EXPECT_EQ(HCreate(0, 0, P(tooLong.c_str()), kTtxt, kPICT), bdNamErr);
+  ASSERT_EQ(mkdir(tooLong.c_str(), 0755), 0);
+  EXPECT_EQ(HCreate(0, 0, P((":" + tooLong + ":x").c_str()), kTtxt, kPICT), bdNamErr);
+  EXPECT_EQ(HCreate(0, 0, P((tooLong + ":x").c_str()), kTtxt, kPICT), bdNamErr);
+  SInt16 ref = 0;
+  EXPECT_EQ(HOpen(0, 0, P(tooLong.c_str()), fsRdPerm, &ref), bdNamErr);
+  struct stat st;
+  EXPECT_EQ(stat(longest.c_str(), &st), 0);
 }
 
 TEST_F(Files, OpenPermissionsAndDelete) {

@@ -236,7 +236,19 @@ TEST_F(Dsm, StatusComesFromTheDsmOrFromTheSource) {
   ASSERT_EQ(NameOf(other), "Fake B");  // not open
   EXPECT_EQ(Src(DAT_PENDINGXFERS, MSG_ENDXFER, &pending, &other), TWRC_FAILURE);
   EXPECT_EQ(DsmStatus(), TWCC_BADDEST);
+  EXPECT_EQ(DsmStatus(), TWCC_SUCCESS);  // reading the condition cleared it
   EXPECT_EQ(gFake[1].calls, 1);  // only its identity was asked for
+}
+
+TEST_F(Dsm, TheConditionOfAnApplicationWithoutTheDsmIsClearedOnceRead) {
+  TW_IDENTITY stranger{};
+  stranger.Id = 77;
+  EXPECT_EQ(DSM_Entry(&stranger, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, nullptr), TWRC_FAILURE);
+  TW_STATUS s{};
+  ASSERT_EQ(DSM_Entry(&stranger, nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &s), TWRC_SUCCESS);
+  EXPECT_EQ(s.ConditionCode, TWCC_SEQERROR);
+  ASSERT_EQ(DSM_Entry(&stranger, nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &s), TWRC_SUCCESS);
+  EXPECT_EQ(s.ConditionCode, TWCC_SUCCESS);
 }
 
 TEST_F(Dsm, FailedOpenReportsTheSourceConditionThroughTheDsm) {

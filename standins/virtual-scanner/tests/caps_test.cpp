@@ -4,8 +4,8 @@
 
 namespace {
 
+// An empty array is only its header: the struct's ItemList is not there to be read.
 std::vector<uint16_t> ArrayItems(const std::vector<uint8_t>& b) {
-  // Only the count is read as such: an empty array is shorter than the structure.
   auto count = At<uint32_t>(b, offsetof(nat::TW_ARRAY, NumItems));
   std::vector<uint16_t> v;
   for (uint32_t i = 0; i < count; ++i) v.push_back(At<uint16_t>(b, offsetof(nat::TW_ARRAY, ItemList) + 2 * i));

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "host/host_kit.h"
+#include "platform/platform_ops.h"
 #include "tests/caps/cap_fixture.h"
 #include "twain/connection.h"
 
@@ -38,7 +39,11 @@ class ScannerRoute : public CapRoute {
  public:
   const char* Name() const override { return "real DSM with the virtual scanner"; }
   bool Open(TwainGlobals* g) override {
-#if !KV_WINDOWS_BUILD
+#if KV_WINDOWS_BUILD
+    // The record binds TWAIN_32.DLL itself, as the entry does before a call, instead of
+    // relying on a library that an earlier test left loaded.
+    if (!platform::BindDSM(g)) return false;
+#else
     TWAINFramework_Reset();  // no application left holding the source
 #endif
     if (DoOpenDSM(g) != 0 || DoOpenDS(g) != 0) return false;
@@ -57,6 +62,7 @@ class ScannerRoute : public CapRoute {
   void Close(TwainGlobals* g) override {
     DoCloseDS(g);
     DoCloseDSM(g);
+    if constexpr (kWindowsBuild) platform::UnbindDSM(g);
   }
   void ScriptGet(TW_UINT16 cap, const Answer& a) override {
     char cmd[64];

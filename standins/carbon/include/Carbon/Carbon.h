@@ -106,9 +106,12 @@ void BlockMoveData(const void* srcPtr, void* destPtr, Size byteCount);
 
 // ---------------------------------------------------------------- File Manager
 // Volume 0 with directory 0 is the current working directory; other volumes give nsvErr and
-// other directories dirNFErr. A name is a Pascal string, either a plain file name or a
-// relative colon path: "a:b" and ":a:b" both name a/b, "::x" names ../x. A '/' inside a Mac
-// name is an ordinary character and becomes ':' in the POSIX name, as Mac OS X maps it.
+// other directories dirNFErr. A name is a Pascal string: a plain file name, a partial pathname
+// that starts with a colon (":a:b" names a/b, "::x" names ../x), or a full pathname whose
+// first part is a volume name ("a:b"), which gives nsvErr since no volume has a name here.
+// Parts hold at most 31 characters (bdNamErr); a missing directory on the way is dirNFErr.
+// A '/' inside a Mac name is an ordinary character and becomes ':' in the POSIX name, as Mac
+// OS X maps it.
 enum { fsCurPerm = 0, fsRdPerm = 1, fsWrPerm = 2, fsRdWrPerm = 3, fsRdWrShPerm = 4 };
 enum { fsAtMark = 0, fsFromStart = 1, fsFromLEOF = 2, fsFromMark = 3 };
 
