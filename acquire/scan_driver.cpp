@@ -9,8 +9,8 @@
 
 #include "acquire/pixel_flavor.h"
 #include "acquire/scan_platform.h"
-#include "acquire/transfer_mechanism.h"
 #include "acquire/scan_session.h"
+#include "acquire/transfer_mechanism.h"
 #include "twain/connection.h"
 #include "twain/requests.h"
 #include "twain/result_codes.h"

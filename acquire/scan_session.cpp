@@ -175,7 +175,9 @@ int16_t ScanSession::Finish() {
 
 ScanSession* RunningScan() { return running; }
 
-ScanSession* RunningScanOf(const TwainGlobals* g) { return running && running->Record() == g ? running : nullptr; }
+ScanSession* RunningScanOf(const TwainGlobals* g) {
+  return running && running->Record() == g ? running : nullptr;
+}
 
 void DeliverSourceNotice(void* refCon, TW_UINT16 message) {
   TwainGlobals* g = LiveRecord(refCon);

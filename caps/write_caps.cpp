@@ -91,9 +91,9 @@ bool WriteRange(TwainGlobals* g, ContainerView& c, TW_UINT16 type, int16_t field
   uint32_t current;
   if (type == TWTY_FIX32) {
     float single = ToSingle(value);
-    current = single > BoundNumber(type, maxValue)   ? maxValue
-              : single < BoundNumber(type, minValue) ? minValue
-                                                     : Fix32Bits(FloatToFIX32(single));
+    current = single > BoundNumber(type, maxValue)      ? maxValue
+              : !(single >= BoundNumber(type, minValue)) ? minValue  // a NaN too
+                                                         : Fix32Bits(FloatToFIX32(single));
   } else {
     HostFloat whole = value == value ? std::trunc(value) : 0;
     current = whole > BoundNumber(type, maxValue)   ? maxValue

@@ -113,7 +113,8 @@ void ConstructMac(void** slot, HostContext ctx) {
 
 template <typename G>
 void ConstructWin(void** slot) {
-  if (G* existing = static_cast<G*>(LiveRecord(*slot)); existing && existing->signature == kSignatureCool) return;
+  if (G* existing = static_cast<G*>(LiveRecord(*slot)); existing && existing->signature == kSignatureCool)
+    return;
   G* g = static_cast<G*>(NewXPPointer(sizeof(G)));  // a pointer the slot held is overwritten, not freed
   if (!g) {
     platform::AllocationBeep();

@@ -8,8 +8,8 @@
 //   byte 2: length of the value bytes, then the value bytes
 //   rest:   the container's bytes, any size; its first two bytes are the item type.
 // Checked: no memory fault, no block left behind, and what was sent: a one-value of the
-// container's own size and item type; from a range, a CurrentValue inside [Min, Max] that
-// also stands at Item.
+// container's own size and item type; from a range, a CurrentValue inside [Min, Max] (as the
+// numbers that the item type makes of them) that also stands at Item.
 #include <algorithm>
 #include <cstring>
 
@@ -26,6 +26,17 @@ uint32_t At32(const std::vector<uint8_t>& b, size_t offset) {
   return v;
 }
 int32_t Fix32Key(uint32_t bits) { return static_cast<int32_t>(static_cast<int16_t>(bits & 0xFFFF)) * 65536 + (bits >> 16); }
+// The whole number that an integer item's bits stand for, by its type's width and sign.
+int64_t IntegerNumber(TW_UINT16 type, uint32_t bits) {
+  switch (type) {
+    case TWTY_INT8: return static_cast<int8_t>(bits);
+    case TWTY_INT16: return static_cast<int16_t>(bits);
+    case TWTY_INT32: return static_cast<int32_t>(bits);
+    case TWTY_UINT8: return static_cast<uint8_t>(bits);
+    case TWTY_UINT16: case TWTY_BOOL: return static_cast<uint16_t>(bits);
+    default: return bits;
+  }
+}
 
 }  // namespace
 
@@ -93,8 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KV_FUZZ_CHECK(At32(dsm.sentBytes, off.oneValueItem) == current);
     if (itemType == TWTY_FIX32) {
       if (Fix32Key(lo) <= Fix32Key(hi)) KV_FUZZ_CHECK(Fix32Key(lo) <= Fix32Key(current) && Fix32Key(current) <= Fix32Key(hi));
-    } else if (lo <= hi) {
-      KV_FUZZ_CHECK(lo <= current && current <= hi);
+    } else if (IntegerNumber(itemType, lo) <= IntegerNumber(itemType, hi)) {
+      int64_t n = IntegerNumber(itemType, current);
+      KV_FUZZ_CHECK(IntegerNumber(itemType, lo) <= n && n <= IntegerNumber(itemType, hi));
     }
   } else {
     KV_FUZZ_CHECK(dsm.conType == TWON_ONEVALUE || dsm.conType == TWON_ENUMERATION);

@@ -47,7 +47,8 @@ class DuringScan {
     window_ = static_cast<HWND>(host->Window());
     message_ = RegisterWindowMessageA("Kardivelle test: run inside the scan");
     current_ = this;
-    hostProc_ = reinterpret_cast<WNDPROC>(SetWindowLongA(window_, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+    hostProc_ =
+        reinterpret_cast<WNDPROC>(SetWindowLongA(window_, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
     PostMessageA(window_, message_, 0, 0);
 #else
     (void)host;
@@ -201,8 +202,9 @@ TEST_F(ScanEndingTest, ACancelledTransferIsEndedAndAnswers5) {
     std::string call;
     const char* file;
   };
-  for (const Case& c : {Case{ScanFile(kPage, 0), kPage}, Case{"Twain.ScanToFile(\"ending.png\", 0, 7)", nullptr},
-                        Case{"Twain.ScanToField($p:picture, 1)", nullptr}}) {
+  for (const Case& c :
+       {Case{ScanFile(kPage, 0), kPage}, Case{"Twain.ScanToFile(\"ending.png\", 0, 7)", nullptr},
+        Case{"Twain.ScanToField($p:picture, 1)", nullptr}}) {
     ASSERT_EQ(0, Scanner("cancel-transfer"));
     EXPECT_EQ("5", Call(c.call)) << c.call;
     if (c.file) {
@@ -292,7 +294,8 @@ TEST_F(ScanEndingTest, ANestedCallFromAnotherWindowLeavesTheScansWindow) {
     other.reset();  // its window goes with it
   });
   // (The call frees the other record: host->Call, not the block-counting Call.)
-  EXPECT_EQ("0", host->Call("Twain.ScanToField($p:picture, " + std::to_string(DuringScan::ShowUI()) + ")").result.Display());
+  EXPECT_EQ("0", host->Call("Twain.ScanToField($p:picture, " + std::to_string(DuringScan::ShowUI()) + ")")
+                     .result.Display());
   ASSERT_TRUE(during.Ran());
   EXPECT_EQ("14", nested);
   EXPECT_EQ("picture 850x1100", host->Variable("p").Display());

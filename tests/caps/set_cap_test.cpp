@@ -1,6 +1,7 @@
 // SetCap and SetCapInt: what MSG_SET carries for each container the source returns.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -129,6 +130,8 @@ TEST_F(SetCapRoute, Fix32RangeComparesAsNumbers) {
     EXPECT_EQ(SetNumber(ICAP_BRIGHTNESS, TWON_RANGE, r, -big), 0);
     EXPECT_EQ(SentItem(ICAP_BRIGHTNESS), FixBits(-1000)) << double(-big);
   }
+  EXPECT_EQ(SetNumber(ICAP_BRIGHTNESS, TWON_RANGE, r, std::nan("")), 0);  // no number: the minimum
+  EXPECT_EQ(SentItem(ICAP_BRIGHTNESS), FixBits(-1000));
 
   Bytes fromOne = Range(TWTY_FIX32, FixBits(1), FixBits(10), FixBits(1), 0, 0);
   EXPECT_EQ(SetNumber(ICAP_GAMMA, TWON_RANGE, fromOne, 0.5), 0);

@@ -6,6 +6,10 @@
 #include "host/host_kit.h"
 #include "tests/support/fixture.h"
 
+#if !KV_WINDOWS_BUILD
+#include <CarbonStandin.h>
+#endif
+
 namespace kvtest {
 namespace {
 
@@ -146,6 +150,23 @@ TEST_F(InstanceTest, MacAdoptsARecordThatAnEarlierLoadRegistered) {
   EXPECT_EQ(blocks - 1, LiveBlocks());
   EXPECT_EQ(nullptr, host->Atom("KARDIVELLE"));
   host->UseInstance(0);
+}
+
+// No memory for the record when the host loads the extension: a short beep, an empty slot,
+// and every call of that instance leaves the return value as it was, About included.
+TEST_F(InstanceTest, AnInstanceWithoutARecordAnswersNothing) {
+#if KV_WINDOWS_BUILD
+  GTEST_SKIP() << "allocation failures are injected through the Memory Manager stand-in";
+#else
+  host->Destruct();  // the registered record goes, so the next construction allocates
+  int beeps = CarbonStandin_BeepCount();
+  CarbonStandin_FailNthAllocation(1);
+  host->Construct();
+  EXPECT_EQ(nullptr, host->Slot());
+  EXPECT_EQ(beeps + 1, CarbonStandin_BeepCount());
+  EXPECT_EQ("(nothing)", Call("Twain.About()"));
+  EXPECT_EQ("(nothing)", Call("Twain.Connect()"));
+#endif
 }
 
 TEST_F(InstanceTest, WindowsInstancesHaveRecordsOfTheirOwn) {
