@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "acquire/image_output.h"
 #include "acquire/scan_platform.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
@@ -28,7 +29,12 @@ int16_t FinishTransfer(TwainGlobals* g, int16_t result) {
 int16_t NativeTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, imageSlot);
-  if (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) return FinishTransfer(g, 0);
+  if (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) {
+    // A success without an image is none: no file is written and no field emptied.
+    int16_t r = FinishTransfer(g, 0);
+    int16_t accepted = AcceptNativeImage(imageSlot);
+    return r != 0 ? r : accepted;
+  }
   int16_t r = xlateErr(g, ds, rc);
   return rc == TWRC_CANCEL ? FinishTransfer(g, r) : r;
 }

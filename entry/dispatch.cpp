@@ -24,13 +24,6 @@ struct Outcome {
 constexpr int16_t kOpenCancelled = 3;
 constexpr int16_t kOpenRefused = -1;
 
-void DisposeImage(TwainGlobals* g) {
-  if (g->imageHandle) {
-    DisposeXPHandle(g->imageHandle);
-    g->imageHandle = nullptr;
-  }
-}
-
 Outcome RunReset(TwainGlobals* g) {
   if (!g->dsmOpen) return {kResultFailed, 0, true};
   DoReset(g);
@@ -67,7 +60,7 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, Outcome& o) {
       return false;
     }
   }
-  DisposeImage(g);
+  DisposeNativeImage(g);
   g->showUI = paramCount > 1 && GetFldInt(kFieldFirstParam + 1, g->hostParams) != 0;
   return true;
 }
@@ -172,7 +165,7 @@ void RunAndAnswer(TwainGlobals* g, HostContext ctx) {
   int16_t fn = GetPackageId(ctx);
   Outcome o = RunFunction(g, fn, paramCount);
   if (!o.writeResult) return;
-  DisposeImage(g);
+  DisposeNativeImage(g);
   int16_t code = o.openResult == kOpenCancelled ? kResultCancelled
                  : o.openResult == kOpenRefused ? kResultCannotOpenSource
                                                 : o.result;

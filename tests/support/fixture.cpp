@@ -30,6 +30,13 @@ static void* ScannerSymbol(const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(ScannerModule()), name));
 }
 long LiveBlocks() { return 0; }
+long GdiObjects() {
+  long n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  if (n != 0) return n;
+  for (ULONG_PTR index = 1; index < 0x10000; ++index)
+    if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0) ++n;
+  return n;
+}
 #else
 static void EntryPoint(int16_t message, void** slot, HostParamBlock* block) { RouteMessage(message, slot, block); }
 
@@ -39,6 +46,7 @@ static void* ScannerModule() {
 }
 static void* ScannerSymbol(const char* name) { return ScannerModule() ? dlsym(ScannerModule(), name) : nullptr; }
 long LiveBlocks() { return CarbonStandin_LivePointers() + CarbonStandin_LiveHandles(); }
+long GdiObjects() { return 0; }
 #endif
 
 velmar::ExtensionEntry Entry() { return &EntryPoint; }

@@ -27,6 +27,11 @@ long DsmCalls();
 // Live Memory Manager blocks and handles (Mac); 0 on Windows.
 long LiveBlocks();
 
+// Live GDI objects of the process (Windows; 0 on the Mac). Wine's GetGuiResources always says
+// 0, so the objects are counted in Wine's handle table, which answers GetObjectType for an
+// index without its generation.
+long GdiObjects();
+
 class ExtensionTest : public ::testing::Test {
  protected:
   void SetUp() override;
