@@ -3,8 +3,6 @@
 // a device bitmap from the source taken as it is).
 #include "acquire/image_output.h"
 
-#include <type_traits>
-
 #include "acquire/image_platform.h"
 #include "host/host_kit.h"
 
@@ -21,7 +19,7 @@ void ConvertToDeviceBitmap(G* g) {
 
 template <typename G>
 void ReleaseImage(G* g) {
-  if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
+  if constexpr (kWindowsBuild) {
     ReleaseSourceImage(g->imageHandle);  // a DIB, or a device bitmap
   } else {
     DisposeXPHandle(g->imageHandle);
@@ -33,7 +31,7 @@ void ReleaseImage(G* g) {
 template <typename G>
 int16_t WriteImage(G* g, const uint8_t* path) {
   int16_t r = kNoUsableImage;
-  if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
+  if constexpr (kWindowsBuild) {
     ConvertToDeviceBitmap(g);
     if (g->imageHandle) r = WriteBMPfile(reinterpret_cast<const char*>(path), g->imageHandle);
   } else {
@@ -45,7 +43,7 @@ int16_t WriteImage(G* g, const uint8_t* path) {
 
 template <typename G>
 int16_t StoreImage(G* g) {
-  if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
+  if constexpr (kWindowsBuild) {
     ConvertToDeviceBitmap(g);
     if (!g->imageHandle) return kNoUsableImage;
   }

@@ -19,8 +19,7 @@ namespace kvtest {
 
 #if KV_WINDOWS_BUILD
 static void __stdcall EntryPoint(int32_t message, void** slot, void* window, int32_t, int32_t, HostCallback cb) {
-  if (static_cast<int16_t>(message) == kMsgExecute) platform::SetHostWindow(window);
-  RouteMessage(static_cast<int16_t>(message), slot, cb);
+  RouteMessage(static_cast<int16_t>(message), slot, cb, window);
 }
 
 static void* ScannerModule() {

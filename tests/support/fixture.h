@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 #include "standins/velmar/velmar_host.h"
 
 namespace kvtest {

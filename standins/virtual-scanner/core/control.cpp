@@ -32,7 +32,9 @@ bool Numbers(const std::vector<std::string>& w, size_t from, size_t count, unsig
 
 void Scanner::ResetControls() {
   user_ = User::Scan;
-  keepModal_ = false;
+  modal_ = Modal::Clear;
+  cancelNext_ = false;
+  noticesByMessage_ = false;
   keepSettings_ = false;
   reportDuringEnable_ = false;
   pending_ = 1;
@@ -134,8 +136,19 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   if (verb == "modal" && w.size() == 2) {
-    if (w[1] != "keep" && w[1] != "clear") return -1;
-    keepModal_ = w[1] == "keep";
+    if (w[1] == "keep") modal_ = Modal::Keep;
+    else if (w[1] == "clear") modal_ = Modal::Clear;
+    else if (w[1] == "set") modal_ = Modal::Set;
+    else return -1;
+    return 0;
+  }
+  if (verb == "cancel-transfer" && w.size() == 1) {
+    cancelNext_ = true;
+    return 0;
+  }
+  if (verb == "notices" && w.size() == 2) {
+    if (w[1] != "dsm" && w[1] != "message") return -1;
+    noticesByMessage_ = w[1] == "message";
     return 0;
   }
   if (verb == "settings" && w.size() == 2) {

@@ -83,6 +83,8 @@ class Scanner {
   TW_UINT16 ImageInfo(TW_IMAGEINFO* info);
   TW_UINT16 NativeXfer(TW_HANDLE* out);
   TW_UINT16 FileXfer();
+  // A cancel the test asked for: the transfer answers TWRC_CANCEL and stays in state 7.
+  bool CancelTransfer();
   int NativeCommand(const std::vector<std::string>& w, const char* command);
   TW_HANDLE NativeImage();
   // Sends the pending notice through the DSM; false when the DSM would not take it.
@@ -109,7 +111,10 @@ class Scanner {
 
   // Control interface
   User user_ = User::Scan;
-  bool keepModal_ = false;
+  enum class Modal { Clear, Keep, Set };
+  Modal modal_ = Modal::Clear;   // what MSG_ENABLEDS does to TW_USERINTERFACE.ModalUI
+  bool cancelNext_ = false;      // the next image transfer is cancelled by the source
+  bool noticesByMessage_ = false;  // notices handed out as TWMessage instead of through the DSM
   bool keepSettings_ = false;  // MSG_OPENDS keeps the capabilities of the last session
   bool reportDuringEnable_ = false;
   int pending_ = 1;

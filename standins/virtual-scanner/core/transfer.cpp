@@ -63,10 +63,18 @@ TW_UINT16 Scanner::ImageInfo(TW_IMAGEINFO* info) {
   return TWRC_SUCCESS;
 }
 
+bool Scanner::CancelTransfer() {
+  if (!cancelNext_) return false;
+  cancelNext_ = false;
+  state_ = 7;  // only MSG_ENDXFER leaves it
+  return true;
+}
+
 TW_UINT16 Scanner::NativeXfer(TW_HANDLE* out) {
   if (!out) return Fail(TWCC_BADVALUE);
   if (state_ != 6) return Fail(TWCC_SEQERROR);
   if (profile_.Number(ICAP_XFERMECH) != TWSX_NATIVE) return Fail(TWCC_SEQERROR);
+  if (CancelTransfer()) return TWRC_CANCEL;
   NativeOrder order;
   if (!nativeOrders_.empty()) {
     order = std::move(nativeOrders_.front());
@@ -96,6 +104,7 @@ TW_UINT16 Scanner::NativeXfer(TW_HANDLE* out) {
 TW_UINT16 Scanner::FileXfer() {
   if (state_ != 6) return Fail(TWCC_SEQERROR);
   if (profile_.Number(ICAP_XFERMECH) != TWSX_FILE) return Fail(TWCC_SEQERROR);
+  if (CancelTransfer()) return TWRC_CANCEL;
   TW_UINT16 format = profile_.FileFormat();
   Bytes file = Encode(vscan::RenderPage(profile_.Settings()), format);
   if (file.empty()) return Fail(TWCC_BUMMER);
