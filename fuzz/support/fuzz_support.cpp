@@ -71,6 +71,9 @@ Session::Session() {
 }
 
 void Session::Run(const std::vector<velmar::Argument>& arguments, const std::function<void(TwainGlobals*)>& body) {
+  // Each execution finds the host's fields as new: the variables that earlier inputs named
+  // would otherwise pile up, and every field look-up would walk them all.
+  host_->Fields() = velmar::FieldStore();
   std::function<void(TwainGlobals*)> copy = body;
   gBody = &copy;
   host_->Call(1, arguments);
