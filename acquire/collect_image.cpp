@@ -3,33 +3,24 @@
 
 #include <cstring>
 
+#include "acquire/image_output.h"
 #include "acquire/scan_platform.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
+#include "twain/requests.h"
 
 namespace {
 
-// Windows: a source whose MSG_ENDXFER did not succeed is still inside its transfer, where it refuses
-// to be closed, and Wine's DSM forgets a source on MSG_CLOSEDS whatever the source answers:
-// it would be left open with nothing able to reach it. The transfer is ended once more
-// (after its condition code was read).
-void EndTransferAgain(TwainGlobals* g) {
-  if constexpr (kWindowsBuild) {
-    TW_PENDINGXFERS pending{};
-    CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-  } else {
-    (void)g;
-  }
-}
-
-// MSG_ENDXFER after a transfer request; `result` is what the transfer gave, and a failed
-// end replaces only a success.
-int16_t EndTransfer(TwainGlobals* g, int16_t result) {
-  TW_IDENTITY* ds = &g->sourceIdentity;
-  TW_PENDINGXFERS pending{};
-  TW_UINT16 rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-  if (rc == TWRC_FAILURE && result == 0) result = xlateErr(g, ds, rc);
-  if (rc != TWRC_SUCCESS) EndTransferAgain(g);
+// MSG_ENDXFER after a transfer request; `result` is what the transfer gave, and a refused
+// end (TWRC_FAILURE) replaces only a success. A source whose end did not succeed is still
+// inside its transfer, where it refuses to be disabled or closed (and Wine's DSM forgets a
+// source on MSG_CLOSEDS whatever the source answers: it would be left open with nothing able
+// to reach it): the transfer is ended once more, after the condition code of the first
+// refusal was read.
+int16_t FinishTransfer(TwainGlobals* g, int16_t result) {
+  TW_UINT16 rc = EndTransfer(g);
+  if (rc == TWRC_FAILURE && result == 0) result = xlateErr(g, &g->sourceIdentity, rc);
+  if (rc != TWRC_SUCCESS) EndTransfer(g);
   return result;
 }
 
@@ -38,9 +29,14 @@ int16_t EndTransfer(TwainGlobals* g, int16_t result) {
 int16_t NativeTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, imageSlot);
-  if (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) return EndTransfer(g, 0);
+  if (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) {
+    // A success without an image is none: no file is written and no field emptied.
+    int16_t r = FinishTransfer(g, 0);
+    int16_t accepted = AcceptNativeImage(imageSlot);
+    return r != 0 ? r : accepted;
+  }
   int16_t r = xlateErr(g, ds, rc);
-  return rc == TWRC_CANCEL ? EndTransfer(g, r) : r;
+  return rc == TWRC_CANCEL ? FinishTransfer(g, r) : r;
 }
 
 // The mechanism and the format were settled before the source was enabled; the file's name
@@ -62,7 +58,7 @@ int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   // MSG_ENDXFER can replace it.
   rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
   int16_t result = (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) ? 0 : xlateErr(g, ds, rc);
-  return EndTransfer(g, result);
+  return FinishTransfer(g, result);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Transfers the one image a source announced with MSG_XFERREADY and ends that transfer.
 #pragma once
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 
 // fileFormat 1 or 2: native transfer into *imageSlot (which must be empty). Any other code:
 // the source writes filePath in that format and *imageSlot ends null. 0 or a result code.

@@ -2,7 +2,19 @@
 // platform's own format (PICT on the Mac, BMP on Windows), or hand it to a picture field.
 // Both leave imageHandle null.
 #pragma once
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
+#include "twain/result_codes.h"
+
+// The answer when a transfer gave nothing that can become a picture.
+constexpr int16_t kNoUsableImage = kResultNoMemory;
+
+// Right after a native transfer that reported success: 0 when *image can be delivered; else
+// kNoUsableImage, with the image released and *image null (no handle; on the Mac a handle
+// shorter than a picture's header).
+int16_t AcceptNativeImage(TW_HANDLE* image);
+
+// Releases an image that is not delivered (a failed scan's, or one left from before).
+void DisposeNativeImage(TwainGlobals* g);
 
 // path: the host's path as read for ScanToFile (Mac: length-prefixed; Windows: NUL-terminated).
 int16_t WriteImageToFile(TwainGlobals* g, const uint8_t* path);

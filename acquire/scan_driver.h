@@ -1,13 +1,10 @@
 // One acquisition: open, reset the pixel flavour, enable, wait for the image, collect it,
 // close. The image (if the transfer was native) is left in *imageSlot.
 #pragma once
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 
+// 0 or a result code; 14 when another scan is running (calls nested in a scan's wait).
 int16_t DoScan(TwainGlobals* g, TW_HANDLE* imageSlot);
 
-// While a scan waits, the host may dispatch another call into the extension from the
-// scan's own event loop. Such a call must leave the running scan alone: this answers it
-// (About with its text, every other function with 14, "not now") without touching any
-// record, and returns true. With no scan running it does nothing and returns false.
-bool AnswerCallDuringScan(HostContext ctx);
-constexpr int16_t kResultScanRunning = 14;
+// Whether a scan is running: host code that a scan's wait dispatches may call in again.
+bool ScanRunning();

@@ -1,36 +1,24 @@
-// The pieces of a scan that talk to the platform itself (Carbon or Win32). They live in
-// platform/macos/ and platform/windows/; the shared scan logic calls only the ones of its
-// own build, each from the branch that asks kWindowsBuild.
+// What a scan asks of the platform (Carbon or Win32), implemented in platform/macos/ and
+// platform/windows/. The platform only delivers: the events of its loop and the notices of
+// its callback go to the scan's session, which decides what they mean.
 #pragma once
-#include "entry/twain_globals.h"
+#include "acquire/scan_session.h"
 
 namespace platform {
 
 // Lets other cooperative threads of the host run (Mac: YieldToAnyThread; Windows: nothing).
 void YieldThreads();
 
-// ---- Mac
-// Registers TWAIN_callback with the DSM for g's source (opening the source first if needed);
-// `registered` says whether the DSM took it.
-int16_t RegisterSourceCallback(TwainGlobals* g, bool* registered);
-// The Carbon event loop of a scan without a modal source: hands every event to the source,
-// passes the others to the host, until the wait is over. Returns the status of the last
-// ReceiveNextEvent (eventLoopTimedOutErr included), or the translated failure of an event
-// that the source failed.
-int32_t RunScanEventLoop(TwainGlobals* g);
-constexpr int32_t kEventLoopTimedOut = -9875;
+// Mac: the procedure the DSM calls with the source's notices (TWAIN_callback); Windows: null.
+TW_MEMREF SourceCallback();
 
-// ---- Windows
-// The host window of the current call (the parent of the source's interface).
-void* ScanParentWindow();
-// Subclasses the parent window for the duration of g's scan, and puts it back.
-void InstallWindowRouting(TwainGlobals* g);
-void RemoveWindowRouting(TwainGlobals* g);
-// Pumps messages until the wait of g's scan is over (modal source). The window procedure
-// does the routing and the transfer. Returns 0, or 13 when GetMessageA failed.
-int16_t PumpUntilClosed(TwainGlobals* g);
-// The modeless wait: every message through the source; collects on MSG_XFERREADY. Returns
-// the transfer's result, 0 without one, 13 when GetMessageA failed.
-int16_t PumpModeless(TwainGlobals* g, TW_HANDLE* imageSlot);
+// Windows: the host window's procedure is the scan's while it runs, so that the window's
+// messages reach the source; the saved procedure is put back at the end. Mac: nothing.
+void StartRouting(ScanSession& scan);
+void EndRouting(ScanSession& scan);
+
+// Delivers events to the scan until scan.WaitOver(): Mac, a Carbon event loop, or null-event
+// polls of a modal source without its interface; Windows, a message loop.
+void WaitForSource(ScanSession& scan);
 
 }  // namespace platform

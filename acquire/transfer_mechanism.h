@@ -2,7 +2,7 @@
 // transfer the format. Sources take capabilities in state 4 only (unless the application
 // negotiated otherwise), so this is settled while the source is open and not yet enabled.
 #pragma once
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 
 // Codes 1 and 2 (native): ICAP_XFERMECH native, a refusal ignored (native is every source's
 // default, and some have no such capability to set). Any other code: ICAP_XFERMECH file and

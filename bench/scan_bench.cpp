@@ -49,8 +49,7 @@ const char* const kFloorFile = kWindowsBuild ? "bench-floor.dib" : "bench-floor.
 
 #if KV_WINDOWS_BUILD
 void __stdcall EntryPoint(int32_t message, void** slot, void* window, int32_t, int32_t, HostCallback cb) {
-  if (static_cast<int16_t>(message) == kMsgExecute) platform::SetHostWindow(window);
-  RouteMessage(static_cast<int16_t>(message), slot, cb);
+  RouteMessage(static_cast<int16_t>(message), slot, cb, window);
 }
 void* ScannerSymbol(const char* name) {
   static HMODULE module = LoadLibraryA("C:\\windows\\twain_32\\sane.ds");

@@ -7,11 +7,11 @@
 #include "caps/write_caps.h"
 #include "host/host_kit.h"
 #include "twain/connection.h"
+#include "twain/result_codes.h"
 
 namespace {
 
 constexpr int16_t kCapNameRead = 31;  // characters of a name parameter that are compared
-constexpr int16_t kResultUnknownCap = 9;
 
 // The identifier named by name field `field`: a word of the table, or a decimal number.
 // 0 when neither gives one.
@@ -35,7 +35,7 @@ int16_t ForEachPair(TwainGlobals* g, Handle handle) {
   for (int16_t i = 0; i < pairCount && result == 0; ++i) {
     int16_t nameField = static_cast<int16_t>(kFieldFirstParam + 2 * i);
     TW_UINT16 capId = PairCapId(g, nameField);
-    if (capId == 0) return kResultUnknownCap;
+    if (capId == 0) return kResultUnsupportedCapability;
     result = handle(capId, static_cast<int16_t>(nameField + 1));
   }
   return result;

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstddef>
 
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 
 // Fills g->capTable in table order.
 void initCaps(TwainGlobals* g);

@@ -136,7 +136,8 @@ void ListEnumOrArray(TwainGlobals* g, const ContainerView& c, bool isEnum, TW_UI
     std::strcpy(text, "0,1");
   } else {
     char item[kFieldTextMax + 1];
-    for (int32_t i = 0; i < list.count; ++i) {
+    // A full text takes neither another item nor another ",": the rest need no text.
+    for (int32_t i = 0; i < list.count && std::strlen(text) < kListTextMax; ++i) {
       size_t at = list.first + static_cast<size_t>(i) * list.itemSize;
       item[0] = 0;
       if (IsNumeric(list.type)) {

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 
 // The list text: a 2,050-byte buffer holding at most 2,047 characters.
 constexpr size_t kListBufferSize = 2050;

@@ -1,7 +1,7 @@
 // Setting a capability of the open source: the container of MSG_GET is rewritten in place
 // into one TW_ONEVALUE and sent back with MSG_SET.
 #pragma once
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 
 // The new value comes from host field `valueField`, converted to the source's item type.
 int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField);

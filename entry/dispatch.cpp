@@ -1,7 +1,6 @@
 // Message 1: the preconditions, the worker chosen by the function number, and the number
 // written back into field 200.
 #include <cstring>
-#include <type_traits>
 
 #include "acquire/image_output.h"
 #include "acquire/scan_driver.h"
@@ -10,6 +9,7 @@
 #include "host/host_kit.h"
 #include "platform/platform_ops.h"
 #include "twain/connection.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -20,20 +20,12 @@ struct Outcome {
   bool writeResult = true;  // false: About and a Reset with the DSM open write nothing
 };
 
-template <typename G>
-void MarkScanStarting(G* g) {
-  if constexpr (std::is_same_v<G, TwainGlobalsMac>) g->scanComplete = 0;
-}
-
-void DisposeImage(TwainGlobals* g) {
-  if (g->imageHandle) {
-    DisposeXPHandle(g->imageHandle);
-    g->imageHandle = nullptr;
-  }
-}
+// What opening the source for a function answered, as the host is told it.
+constexpr int16_t kOpenCancelled = 3;
+constexpr int16_t kOpenRefused = -1;
 
 Outcome RunReset(TwainGlobals* g) {
-  if (!g->dsmOpen) return {13, 0, true};
+  if (!g->dsmOpen) return {kResultFailed, 0, true};
   DoReset(g);
   return {0, 0, false};
 }
@@ -41,7 +33,7 @@ Outcome RunReset(TwainGlobals* g) {
 Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
   Outcome o;
   if (!g->dsmOpen) {
-    o.result = 13;
+    o.result = kResultFailed;
     return o;
   }
   if (!g->dsOpen) o.openResult = DoOpenDS(g);
@@ -58,17 +50,17 @@ Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
 // parameter says whether the source shows its interface. False when the scan cannot start.
 bool PrepareScan(TwainGlobals* g, int16_t paramCount, Outcome& o) {
   if (!g->dsmOpen) {
-    o.result = 13;
+    o.result = kResultFailed;
     return false;
   }
   if (!g->dsOpen) {
     o.openResult = DoOpenDS(g);
     if (o.openResult != 0) {
-      o.result = 13;
+      o.result = kResultFailed;
       return false;
     }
   }
-  DisposeImage(g);
+  DisposeNativeImage(g);
   g->showUI = paramCount > 1 && GetFldInt(kFieldFirstParam + 1, g->hostParams) != 0;
   return true;
 }
@@ -76,7 +68,7 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, Outcome& o) {
 Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
   if (paramCount < 1) {
-    o.result = 3;
+    o.result = kResultBadParameter;
     return o;
   }
   g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
@@ -84,7 +76,7 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
   std::memset(path, 0, sizeof path);
   GetFldVal(kFieldFirstParam, kWindowsBuild ? kValueCText : kValuePascalText, 255, path, g->hostParams);
   if (path[0] == 0) {
-    o.result = 3;
+    o.result = kResultBadParameter;
     return o;
   }
   if (!PrepareScan(g, paramCount, o)) return o;
@@ -95,7 +87,6 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
       std::memcpy(g->filePath, path, sizeof g->filePath);
     }
   }
-  MarkScanStarting(g);
   o.result = DoScan(g, &g->imageHandle);
   if (o.result == 0 && g->imageHandle) o.result = WriteImageToFile(g, path);
   return o;
@@ -104,12 +95,11 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
 Outcome RunScanToField(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
   if (paramCount < 1 || !IsThisFieldType(kFieldFirstParam, kFieldTypePicture, g->hostParams)) {
-    o.result = 3;
+    o.result = kResultBadParameter;
     return o;
   }
   if (!PrepareScan(g, paramCount, o)) return o;
   g->fileFormat = TWFF_PICT;  // native transfer
-  MarkScanStarting(g);
   o.result = DoScan(g, &g->imageHandle);
   if (o.result == 0 && g->imageHandle) o.result = StoreImageInField(g);
   return o;
@@ -141,30 +131,56 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
   }
 }
 
-}  // namespace
+// While a scan waits, the host may dispatch another call into the extension from the scan's
+// own event loop. Such a call leaves the running scan alone, and every process-wide value
+// with it (the host window it passes included): About answers with its text, every other
+// function with 14 ("not now"), and no record is touched.
+void AnswerCallDuringScan(HostContext ctx) {
+  if (GetPackageId(ctx) == kFnAbout) {
+    SetFldText(kFieldReturn, "1.2", ctx);
+  } else {
+    SetFldNumber(kFieldReturn, kResultSequenceError, ctx);
+  }
+}
 
-void ExecuteFunction(TwainGlobals* g, HostContext ctx) {
-  if (AnswerCallDuringScan(ctx)) return;  // a call nested in a running scan leaves it alone
-  if (!g->dsmBound || !platform::DsmEntryResolved()) {
-    if constexpr (kWindowsBuild) {
-      g->sourceIdentity.Id = 0;
-      if (!platform::BindDSM(g)) {
-        HostFloat four = 4;
-        SetFldVal(kFieldReturn, kValueNumber, &four, ctx);
-        return;
-      }
-    } else {
-      HostFloat four = 4;
-      SetFldVal(kFieldReturn, kValueNumber, &four, ctx);
-      return;
-    }
+// Binds the DSM where the build binds it at run time. False: TWAIN is not available.
+bool DsmReady(TwainGlobals* g) {
+  if (g->dsmBound && platform::DsmEntryResolved()) return true;
+  if constexpr (kWindowsBuild) {
+    g->sourceIdentity.Id = 0;
+    return platform::BindDSM(g);
+  } else {
+    return false;
+  }
+}
+
+void RunAndAnswer(TwainGlobals* g, HostContext ctx) {
+  if (!DsmReady(g)) {
+    HostFloat four = kResultNoTwain;
+    SetFldVal(kFieldReturn, kValueNumber, &four, ctx);
+    return;
   }
   g->hostParams = ctx;
   int16_t paramCount = GetFldInt(kFieldParamCount, ctx);
   int16_t fn = GetPackageId(ctx);
   Outcome o = RunFunction(g, fn, paramCount);
   if (!o.writeResult) return;
-  DisposeImage(g);
-  int16_t code = o.openResult == 3 ? 5 : o.openResult == -1 ? 6 : o.result;
+  DisposeNativeImage(g);
+  int16_t code = o.openResult == kOpenCancelled ? kResultCancelled
+                 : o.openResult == kOpenRefused ? kResultCannotOpenSource
+                                                : o.result;
   SetFldNumber(kFieldReturn, code, ctx);
+}
+
+}  // namespace
+
+void ExecuteFunction(TwainGlobals* g, HostContext ctx, void* window) {
+  if (ScanRunning()) {
+    AnswerCallDuringScan(ctx);
+    return;
+  }
+  platform::SetHostWindow(window);
+  RunAndAnswer(g, ctx);
+  // The host destroyed the instance while this call's scan waited.
+  CompleteDeferredDestruction(g, ctx);
 }

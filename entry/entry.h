@@ -1,23 +1,24 @@
 // The extension's entry: the routing of the host's messages and the work of each one.
 #pragma once
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
+#include "twain/records.h"
 
-// Routes one message of the host. `slot` is the host's instance slot.
-void RouteMessage(int16_t message, void** slot, HostContext ctx);
+// Routes one message of the host. `slot` is the host's instance slot; `window` the host
+// window the Windows host passes with it (the Mac has none).
+void RouteMessage(int16_t message, void** slot, HostContext ctx, void* window = nullptr);
 
 // Message 0 and message 2.
 void ConstructInstance(void** slot, HostContext ctx);
 void DestructInstance(void** slot, HostContext ctx);
+// A destruction that arrived while the record's own scan waited is carried out once the
+// scan's call is over (through that call's context). True when g was freed here.
+bool CompleteDeferredDestruction(TwainGlobals* g, HostContext ctx);
 // Message 1.
-void ExecuteFunction(TwainGlobals* g, HostContext ctx);
+void ExecuteFunction(TwainGlobals* g, HostContext ctx, void* window);
 // Messages 3 and 4.
 void DescribeFunction(HostContext ctx);
 void SetDesignFlag(HostContext ctx);
 
-// The record a slot leads to, or null when the slot is empty or its record is gone.
-TwainGlobals* LiveRecord(void* slotValue);
-// Whether a live record other than `g` has the DSM open (Windows: they share one library).
-bool AnotherRecordHoldsDsm(const TwainGlobals* g);
 // Functions numbered by the catalogue.
 enum FunctionNumber : int16_t {
   kFnAbout = 1,

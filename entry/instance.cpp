@@ -1,8 +1,15 @@
 // Construction and destruction of the instance record.
 //
-// Every record this process made and has not freed is kept in a list, so that a slot is
-// checked before its record is touched: a slot left pointing at a freed record (the Mac's
-// shared record after another instance destroyed it) or at garbage behaves as an empty slot.
+// Every record this process made and has not freed is in the live list (twain/records.h),
+// so that a slot is checked before its record is touched: a slot left pointing at a freed
+// record (the Mac's shared record after another instance destroyed it) or at garbage behaves
+// as an empty slot.
+//
+// A scan waits in an event loop that runs host code, so messages 0 and 2 can arrive while a
+// record scans. They never pull the record from under its scan: message 0 leaves a scanning
+// record as it is (an empty slot gets a record of its own), and message 2 for a scanning
+// record empties the host's slot at once but closes and frees the record when its scan's
+// call is over.
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -16,23 +23,13 @@
 
 namespace {
 
-std::vector<TwainGlobals*>& LiveRecords() {
-  static std::vector<TwainGlobals*> records;  // in order of construction
+// Records whose destruction waits for their scan to return.
+std::vector<TwainGlobals*>& Deferred() {
+  static std::vector<TwainGlobals*> records;
   return records;
 }
 
-void Remember(TwainGlobals* g) { LiveRecords().push_back(g); }
-
-void Forget(TwainGlobals* g) {
-  auto& v = LiveRecords();
-  v.erase(std::remove(v.begin(), v.end(), g), v.end());
-  // The Windows window procedure works on the current instance; once that record is gone the
-  // most recently constructed record still alive takes its place.
-  if (platform::CurrentInstance() == g) {
-    platform::ForgetInstance(g);
-    if (!v.empty()) platform::SetCurrentInstance(v.back());
-  }
-}
+bool Scanning(const TwainGlobals* g) { return RunningScanOf(g) != nullptr; }
 
 // Resets a Mac record: flags false, identities empty but for the source's Id, no image, no
 // call context, no file, an empty capability table, then ready.
@@ -61,6 +58,7 @@ void SetUpMacRecord(G* g, void** slot) {
   DoInitAppIdentity(g);
   g->scanComplete = g->dsOpen = g->dsmOpen = g->sourceSelected = g->dsEnabled = g->dsmBound = 0;
   g->imageHandle = nullptr;  // dropped, not disposed of
+  ForgetSourceChoice(g);
   initCaps(g);
   g->dsmBound = 1;
   g->sourceIdentity.Id = 0;
@@ -68,52 +66,63 @@ void SetUpMacRecord(G* g, void** slot) {
   *slot = g;
 }
 
+// A fresh Mac record. `registerIt`: it becomes the one registered under the atom (not while
+// a scanning record holds the registration).
 template <typename G>
-void ConstructMac(G*, void** slot, HostContext ctx) {
+void NewMacRecord(void** slot, HostContext ctx, bool registerIt) {
+  G* g = static_cast<G*>(NewXPPointer(sizeof(G)));
+  if (!g) {
+    platform::AllocationBeep();
+    return;
+  }
+  RememberRecord(g);
+  std::strcpy(g->atomName, kAtomName);
+  initGlobals(g);
+  if (registerIt) SetVelAtom(g->atomName, g, ctx);
+  g->signature = kSignatureLoad;
+  SetUpMacRecord(g, slot);
+}
+
+template <typename G>
+void ConstructMac(void** slot, HostContext ctx) {
   if (*slot) {
-    G* g = LiveRecord(*slot);
+    G* g = static_cast<G*>(LiveRecord(*slot));
     if (g) {
-      if (g->signature == kSignatureCool) SetUpMacRecord(g, slot);
+      if (g->signature == kSignatureCool && !Scanning(g)) SetUpMacRecord(g, slot);
       return;
     }
     // The slot's record is gone: construct as for an empty slot.
   }
   if (G* registered = static_cast<G*>(GetVelAtom(kAtomName, ctx))) {
     if (registered->signature == kSignatureCool) {
+      if (Scanning(registered)) {
+        NewMacRecord<G>(slot, ctx, false);
+        return;
+      }
       // A record that an earlier load of the bundle made and registered is adopted too: the
       // atom outlives the code that set it, and the record would be lost otherwise.
-      if (!LiveRecord(registered)) Remember(registered);
+      if (!LiveRecord(registered)) RememberRecord(registered);
       registered->signature = kSignatureLoad;
       SetUpMacRecord(registered, slot);
       return;
     }
     DeleteVelAtom(kAtomName, ctx);
   }
-  G* g = static_cast<G*>(NewXPPointer(sizeof(G)));
-  if (!g) {
-    platform::AllocationBeep();
-    return;
-  }
-  Remember(g);
-  std::strcpy(g->atomName, kAtomName);
-  initGlobals(g);
-  SetVelAtom(g->atomName, g, ctx);
-  g->signature = kSignatureLoad;
-  SetUpMacRecord(g, slot);
+  NewMacRecord<G>(slot, ctx, true);
 }
 
 template <typename G>
-void ConstructWin(G*, void** slot, HostContext) {
-  if (G* existing = LiveRecord(*slot); existing && existing->signature == kSignatureCool) return;
+void ConstructWin(void** slot) {
+  if (G* existing = static_cast<G*>(LiveRecord(*slot)); existing && existing->signature == kSignatureCool)
+    return;
   G* g = static_cast<G*>(NewXPPointer(sizeof(G)));  // a pointer the slot held is overwritten, not freed
   if (!g) {
     platform::AllocationBeep();
     return;
   }
-  Remember(g);
+  RememberRecord(g);
   g->signature = kSignatureLoad;
   DoInitAppIdentity(g);
-  platform::SetCurrentInstance(g);
   g->dsOpen = g->dsmOpen = g->sourceSelected = g->dsEnabled = g->dsmBound = 0;
   g->imageHandle = nullptr;
   initCaps(g);
@@ -126,52 +135,52 @@ void ConstructWin(G*, void** slot, HostContext) {
 }
 
 template <typename G>
-void ConstructFor(G* none, void** slot, HostContext ctx) {
-  if constexpr (std::is_same_v<G, TwainGlobalsWin>) {
-    ConstructWin(none, slot, ctx);
+void ConstructFor(void** slot, HostContext ctx) {
+  if constexpr (kWindowsBuild) {
+    ConstructWin<G>(slot);
   } else {
-    ConstructMac(none, slot, ctx);
+    ConstructMac<G>(slot, ctx);
   }
 }
 
-}  // namespace
-
-TwainGlobals* LiveRecord(void* slotValue) {
-  if (!slotValue) return nullptr;
-  auto& v = LiveRecords();
-  auto it = std::find(v.begin(), v.end(), static_cast<TwainGlobals*>(slotValue));
-  return it == v.end() ? nullptr : *it;
-}
-
-bool AnotherRecordHoldsDsm(const TwainGlobals* g) {
-  for (const TwainGlobals* r : LiveRecords())
-    if (r != g && r->dsmOpen) return true;
-  return false;
-}
-
-void ConstructInstance(void** slot, HostContext ctx) {
-  ConstructFor(static_cast<TwainGlobals*>(nullptr), slot, ctx);
-}
-
-void DestructInstance(void** slot, HostContext ctx) {
-  TwainGlobals* g = LiveRecord(*slot);
-  if (!g) {
-    *slot = nullptr;
-    return;
-  }
-  // A record whose scan is still waiting (the host destroyed the instance from its event loop)
-  // stays alive: freeing it would pull it from under the scan.
-  if (RunningScanOf(g)) return;
-  // Closing may talk to the host only through this call's context.
+// Closes what the record holds and frees it. Closing may talk to the host only through the
+// context of the message that does it.
+void Release(TwainGlobals* g, HostContext ctx) {
   g->hostParams = ctx;
   if (g->dsmBound && platform::DsmEntryResolved()) {
     DoCloseDS(g);
     DoCloseDSM(g);
   }
   if constexpr (!kWindowsBuild) {
-    if (GetVelAtom(kAtomName, ctx)) DeleteVelAtom(kAtomName, ctx);
+    // The registration is this record's only if it still leads here.
+    if (GetVelAtom(kAtomName, ctx) == g) DeleteVelAtom(kAtomName, ctx);
   }
-  Forget(g);
+  ForgetSourceChoice(g);
+  ForgetRecord(g);
   DisposeXPPointer(g);
+}
+
+}  // namespace
+
+void ConstructInstance(void** slot, HostContext ctx) { ConstructFor<TwainGlobals>(slot, ctx); }
+
+void DestructInstance(void** slot, HostContext ctx) {
+  TwainGlobals* g = LiveRecord(*slot);
   *slot = nullptr;
+  if (!g) return;
+  if (Scanning(g)) {
+    auto& d = Deferred();
+    if (std::find(d.begin(), d.end(), g) == d.end()) d.push_back(g);
+    return;
+  }
+  Release(g, ctx);
+}
+
+bool CompleteDeferredDestruction(TwainGlobals* g, HostContext ctx) {
+  auto& d = Deferred();
+  auto it = std::find(d.begin(), d.end(), g);
+  if (it == d.end() || Scanning(g)) return false;
+  d.erase(it);
+  Release(g, ctx);
+  return true;
 }

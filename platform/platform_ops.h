@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 
 namespace platform {
 
@@ -31,10 +31,9 @@ void AllocationBeep();
 // Catalogue entry n (1-based) as a length-prefixed string; empty when there is none.
 void GetCatalogueEntry(int16_t n, unsigned char out[256]);
 
-// Windows process-wide values; no-ops on the Mac.
+// Windows: the host window passed with the call being carried out (the parent of the
+// source's interface and of the page's display); the Mac has none (null).
 void SetHostWindow(void* window);
-void SetCurrentInstance(TwainGlobals* g);
-TwainGlobals* CurrentInstance();
-void ForgetInstance(TwainGlobals* g);  // a destroyed record must not be used again
+void* HostWindow();
 
 }  // namespace platform

@@ -1,31 +1,32 @@
 // Folding a TWAIN return code, and after TWRC_FAILURE the condition code, into one result.
 #include "twain/connection.h"
 #include "twain/dsm.h"
+#include "twain/result_codes.h"
 
 namespace {
 
 int16_t MapConditionCode(TW_UINT16 cc) {
   switch (cc) {
-    case TWCC_SUCCESS: return 0;
-    case TWCC_NODS: return kWindowsBuild ? 3003 : 15;
-    case TWCC_OPERATIONERROR: return 13;
-    case TWCC_BADCAP: return 9;
-    case TWCC_BADVALUE: return 10;
-    case TWCC_SEQERROR: return 14;
-    case TWCC_BADDEST: return 11;
-    case TWCC_CAPUNSUPPORTED: return 9;
-    case TWCC_CAPBADOPERATION: return 11;
-    case TWCC_CAPSEQERROR: return 11;
-    default: return static_cast<int16_t>(3000 + cc);
+    case TWCC_SUCCESS: return kResultOk;
+    case TWCC_NODS: return kWindowsBuild ? kResultConditionCodeBase + TWCC_NODS : kResultNoSource;
+    case TWCC_OPERATIONERROR: return kResultFailed;
+    case TWCC_BADCAP: return kResultUnsupportedCapability;
+    case TWCC_BADVALUE: return kResultBadValue;
+    case TWCC_SEQERROR: return kResultSequenceError;
+    case TWCC_BADDEST: return kResultNotNow;
+    case TWCC_CAPUNSUPPORTED: return kResultUnsupportedCapability;
+    case TWCC_CAPBADOPERATION: return kResultNotNow;
+    case TWCC_CAPSEQERROR: return kResultNotNow;
+    default: return static_cast<int16_t>(kResultConditionCodeBase + cc);
   }
 }
 
 }  // namespace
 
 int16_t xlateErr(TwainGlobals* g, TW_IDENTITY* dest, TW_UINT16 rc) {
-  if (rc == TWRC_SUCCESS) return 0;
-  if (rc == TWRC_CANCEL) return 5;
-  if (rc != TWRC_FAILURE) return static_cast<int16_t>(2000 + rc);
+  if (rc == TWRC_SUCCESS) return kResultOk;
+  if (rc == TWRC_CANCEL) return kResultCancelled;
+  if (rc != TWRC_FAILURE) return static_cast<int16_t>(kResultReturnCodeBase + rc);
   TW_STATUS status{};
   TW_UINT16 src = CallDSM(g, dest, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
   if (src != TWRC_SUCCESS) return static_cast<int16_t>(src);

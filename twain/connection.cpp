@@ -3,10 +3,49 @@
 #include "twain/connection.h"
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
-#include "entry/entry.h"
 #include "platform/platform_ops.h"
 #include "twain/dsm.h"
+#include "twain/records.h"
+#include "twain/requests.h"
+#include "twain/result_codes.h"
+
+namespace {
+
+// Sources chosen while another source was open: each applies the next time its record opens
+// a source, so that the open one stays addressed until it is closed.
+std::vector<std::pair<const TwainGlobals*, TW_IDENTITY>>& Choices() {
+  static std::vector<std::pair<const TwainGlobals*, TW_IDENTITY>> choices;
+  return choices;
+}
+
+void Choose(TwainGlobals* g, const TW_IDENTITY& chosen) {
+  g->sourceIdentity = chosen;
+  g->sourceSelected = 1;
+}
+
+void ApplyChoice(TwainGlobals* g) {
+  auto& v = Choices();
+  for (auto it = v.begin(); it != v.end(); ++it) {
+    if (it->first != g) continue;
+    Choose(g, it->second);
+    v.erase(it);
+    return;
+  }
+}
+
+}  // namespace
+
+void ForgetSourceChoice(const TwainGlobals* g) {
+  auto& v = Choices();
+  for (auto it = v.begin(); it != v.end(); ++it) {
+    if (it->first != g) continue;
+    v.erase(it);
+    return;
+  }
+}
 
 int16_t DoOpenDSM(TwainGlobals* g) {
   if (g->dsmOpen) return 0;
@@ -33,16 +72,21 @@ int16_t DoSelectDataSource(TwainGlobals* g) {
   std::memset(&chosen, 0, sizeof chosen);
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &chosen);
   if (rc == TWRC_SUCCESS) {
-    g->sourceIdentity = chosen;
-    g->sourceSelected = 1;
-    return 0;
+    if (g->dsOpen) {
+      ForgetSourceChoice(g);
+      Choices().emplace_back(g, chosen);
+    } else {
+      Choose(g, chosen);
+    }
+    return kResultOk;
   }
-  if (rc == TWRC_CANCEL) return 5;
+  if (rc == TWRC_CANCEL) return kResultCancelled;
   return xlateErr(g, nullptr, rc);
 }
 
 int16_t DoOpenDS(TwainGlobals* g) {
   if (g->dsOpen) return 0;
+  ApplyChoice(g);
   if (!g->sourceSelected) {
     g->sourceIdentity.Id = 0;
     std::memset(g->sourceIdentity.ProductName, 0, sizeof g->sourceIdentity.ProductName);
@@ -53,7 +97,8 @@ int16_t DoOpenDS(TwainGlobals* g) {
     return 0;
   }
   int16_t r = xlateErr(g, nullptr, rc);
-  return r == 3200 ? 0 : r;
+  constexpr int16_t kConditionCode200 = kResultConditionCodeBase + 200;
+  return r == kConditionCode200 ? 0 : r;
 }
 
 int16_t DoConnect(TwainGlobals* g) {
@@ -72,15 +117,13 @@ bool DsmForgotSource(TwainGlobals* g) {
 }
 
 // The three steps back to state 3: reset pending transfers, disable, close.
-int16_t ResetPendingTransfers(TwainGlobals* g) {
-  TW_PENDINGXFERS pending{};
-  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
+int16_t DropPending(TwainGlobals* g) {
+  TW_UINT16 rc = ResetPendingTransfers(g);
   return rc == TWRC_SUCCESS ? 0 : xlateErr(g, &g->sourceIdentity, rc);
 }
 
-int16_t DisableSource(TwainGlobals* g) {
-  TW_USERINTERFACE ui{};
-  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
+int16_t Disable(TwainGlobals* g) {
+  TW_UINT16 rc = DisableSource(g);
   if (rc != TWRC_SUCCESS) return xlateErr(g, &g->sourceIdentity, rc);
   g->dsEnabled = 0;
   return 0;
@@ -119,20 +162,20 @@ int16_t DoCloseDS(TwainGlobals* g) {
     // still enabled is asked once more to disable, and is not closed while it stays enabled
     // (it stays reachable, and the next scan closes it first).
     int16_t r = 0;
-    if (g->dsOpen && g->dsEnabled) r = ResetPendingTransfers(g);
+    if (g->dsOpen && g->dsEnabled) r = DropPending(g);
     if (g->dsEnabled) {
-      r = DisableSource(g);
-      if (g->dsEnabled && DisableSource(g) == 0) r = 0;
+      r = Disable(g);
+      if (g->dsEnabled && Disable(g) == 0) r = 0;
     }
     if (g->dsOpen && !g->dsEnabled) r = CloseSource(g);
     return r;
   } else {
     if (g->dsOpen && g->dsEnabled) {
-      int16_t r = ResetPendingTransfers(g);
-      if (r != 0 && r != 14) return r;
+      int16_t r = DropPending(g);
+      if (r != 0 && r != kResultSequenceError) return r;
     }
     if (g->dsEnabled) {
-      int16_t r = DisableSource(g);
+      int16_t r = Disable(g);
       if (r != 0) return r;
     }
     if (g->dsOpen) return CloseSource(g);
@@ -149,10 +192,13 @@ int16_t DoDisconnect(TwainGlobals* g) {
     // that a later Connect opens it again. The refusal stays the result.
     DoCloseDSM(g);
   }
-  // The library is shared by every instance: unloading it under another instance that holds
-  // the DSM open would lose that instance's DSM and source for good.
+  // The library goes only once this instance's DSM is closed: a source that refused to close
+  // keeps TWAIN_32.DLL loaded and the DSM holding this application, whatever FreeLibrary does,
+  // and the flags must go on saying so (the next Disconnect closes it, Connect finds it open).
+  // It is shared by every instance, too: unloading it under another instance that holds the
+  // DSM open would lose that instance's DSM and source for good.
   if constexpr (kWindowsBuild) {
-    if (!AnotherRecordHoldsDsm(g)) platform::UnbindDSM(g);
+    if (!g->dsmOpen && !AnotherRecordHoldsDsm(g)) platform::UnbindDSM(g);
   }
   return r;
 }
@@ -163,4 +209,26 @@ void DoReset(TwainGlobals* g) {
   DoCloseDSM(g);
   DoOpenDSM(g);
   if (sourceWasOpen) DoOpenDS(g);
+}
+
+int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g, bool* registered) {
+  if (registered) *registered = false;
+  if (!g->dsOpen) {
+    int16_t r = DoOpenDS(g);
+    if (r != 0) return r;
+  }
+  TW_CALLBACK cb{};
+  cb.CallBackProc = procedure;
+  cb.RefCon = reinterpret_cast<decltype(cb.RefCon)>(g);  // pointer-sized on both 32-bit builds
+  cb.Message = 0;
+  TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_CALLBACK, MSG_REGISTER_CALLBACK, &cb);
+  if (rc == TWRC_SUCCESS) {
+    if (registered) *registered = true;
+    return 0;
+  }
+  int16_t r = xlateErr(g, &g->sourceIdentity, rc);
+  // The registration is the DSM's own request: when the source knows of no failure, the
+  // DSM's status says what went wrong.
+  if (r == 0 && rc == TWRC_FAILURE) r = xlateErr(g, nullptr, rc);
+  return r;
 }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 #include "standins/velmar/velmar_host.h"
 
 namespace kvfuzz {

@@ -1,5 +1,5 @@
 // The Mac build links the TWAIN framework: its DSM_Entry is always there. The Mac has no
-// process-wide instance or window values.
+// process-wide window.
 #include <Carbon/Carbon.h>
 #include <TWAIN/TWAINFramework.h>
 
@@ -14,9 +14,7 @@ bool DsmEntryResolved() { return true; }
 TW_MEMREF DsmParentData() { return nullptr; }
 void AllocationBeep() { SysBeep(2); }
 void SetHostWindow(void*) {}
-void SetCurrentInstance(TwainGlobals*) {}
-TwainGlobals* CurrentInstance() { return nullptr; }
-void ForgetInstance(TwainGlobals*) {}
+void* HostWindow() { return nullptr; }
 
 void GetCatalogueEntry(int16_t n, unsigned char out[256]) {
   out[0] = 0;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "acquire/image_platform.h"
+#include "twain/result_codes.h"
 
 namespace {
 constexpr OSType kCreator = 0x74747874;   // 'ttxt'
@@ -14,17 +15,17 @@ constexpr SInt32 kHeaderBlock = 256;
 
 int16_t WritePICTfile(const uint8_t* pascalName, void* picture) {
   OSErr err = HCreate(0, 0, pascalName, kCreator, kFileType);
-  if (err == dupFNErr) return 7;
-  if (err != noErr) return 8;
+  if (err == dupFNErr) return kResultFileExists;
+  if (err != noErr) return kResultFileError;
   SInt16 ref = 0;
-  if (HOpen(0, 0, pascalName, fsWrPerm, &ref) != noErr || ref == 0) return 8;
+  if (HOpen(0, 0, pascalName, fsWrPerm, &ref) != noErr || ref == 0) return kResultFileError;
 
   int16_t result = 0;
-  if (SetFPos(ref, fsFromStart, 0) != noErr) result = 8;
+  if (SetFPos(ref, fsFromStart, 0) != noErr) result = kResultFileError;
   static const char zeros[kHeaderBlock] = {};
   for (int i = 0; i < 2 && result == 0; ++i) {
     SInt32 count = kHeaderBlock;
-    if (FSWrite(ref, &count, zeros) != noErr) result = 8;
+    if (FSWrite(ref, &count, zeros) != noErr) result = kResultFileError;
   }
   SInt32 size = 0;
   if (result == 0) {
@@ -33,10 +34,10 @@ int16_t WritePICTfile(const uint8_t* pascalName, void* picture) {
     HLock(h);
     size = static_cast<SInt32>(GetHandleSize(h));
     SInt32 count = size;
-    if (size > 0 && FSWrite(ref, &count, *h) != noErr) result = 8;
+    if (size > 0 && FSWrite(ref, &count, *h) != noErr) result = kResultFileError;
     HSetState(h, state);
   }
-  if (result == 0 && SetEOF(ref, 2 * kHeaderBlock + size) != noErr) result = 8;
+  if (result == 0 && SetEOF(ref, 2 * kHeaderBlock + size) != noErr) result = kResultFileError;
   OSErr closed = FSClose(ref);
   if (result == 0 && closed != noErr) result = closed;
   return result;

@@ -1,23 +1,41 @@
-// The Carbon event loop of a Mac scan. Every event goes to the source first; what the
-// source does not take goes on to the host. The source's notices arrive meanwhile through
-// TWAIN_callback and end the wait.
+// The waits of a Mac scan. A source that runs modally without its interface is polled with
+// null events; otherwise a Carbon event loop hands every event to the source and what the
+// source does not take to the host. The source's notices arrive meanwhile through
+// TWAIN_callback.
 #include <Carbon/Carbon.h>
 
 #include "acquire/scan_platform.h"
-#include "acquire/scan_session.h"
-#include "platform/macos/source_callback.h"
-#include "twain/connection.h"
-#include "twain/dsm.h"
 
 namespace {
 
+constexpr int kModalPolls = 6;
 constexpr EventTimeout kQuietTimeout = 5.0;  // without the interface: the end for a silent source
 
-// The wait is over once an image was collected (or its transfer failed), the source asked
-// to close, a ready notice is waiting to be collected, or the source is no longer enabled.
-bool WaitOver(TwainGlobals* g) {
-  ScanSession* s = RunningScanOf(g);
-  return g->scanComplete || g->closeRequested || g->transferPending || !g->dsEnabled || !s || s->transferDone;
+// A modal source still needs the events its user acts through when it shows its interface;
+// without it, null events are enough, and a source that said nothing after the last poll has
+// its image taken anyway.
+void PollModalSource(ScanSession& scan) {
+  for (int i = 0; i < kModalPolls && !scan.WaitOver(); ++i) scan.OnEvent(nullptr, AfterTransfer::OfferAgain);
+  if (!scan.WaitOver()) scan.TakeImage(AfterTransfer::OfferAgain);
+}
+
+void RunEventLoop(ScanSession& scan) {
+  EventTargetRef target = GetEventDispatcherTarget();
+  EventTimeout timeout = scan.ShowsUI() ? kEventDurationNoWait : kQuietTimeout;
+  while (!scan.WaitOver()) {
+    EventRef event = nullptr;
+    OSStatus status = ReceiveNextEvent(0, nullptr, timeout, true, &event);
+    if (status == noErr) {
+      if (scan.OnEvent(event) == EventFate::ToHost) SendEventToEventTarget(event, target);
+      ReleaseEvent(event);
+    }
+    YieldToAnyThread();
+    // With the interface shown the loop never blocks, and a pass without events goes on;
+    // without it, five seconds without any event end the wait (no page, no failure).
+    if (status == noErr || (status == eventLoopTimedOutErr && scan.ShowsUI())) continue;
+    if (status != eventLoopTimedOutErr) scan.LoopFailed(static_cast<int16_t>(status));
+    break;
+  }
 }
 
 }  // namespace
@@ -26,33 +44,12 @@ namespace platform {
 
 void YieldThreads() { YieldToAnyThread(); }
 
-int32_t RunScanEventLoop(TwainGlobals* g) {
-  EventTargetRef target = GetEventDispatcherTarget();
-  EventTimeout timeout = g->showUI ? kEventDurationNoWait : kQuietTimeout;
-  OSStatus status = noErr;
-  while (!WaitOver(g)) {
-    EventRef event = nullptr;
-    status = ReceiveNextEvent(0, nullptr, timeout, true, &event);
-    if (status == noErr) {
-      TW_EVENT twEvent{};
-      twEvent.pEvent = event;
-      twEvent.TWMessage = MSG_NULL;
-      TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &twEvent);
-      if (rc == TWRC_NOTDSEVENT) SendEventToEventTarget(event, target);
-      ReleaseEvent(event);
-      // A source that fails an event may have lost its user's action with it: the wait
-      // ends, with the failure as the scan's result, as it does on Windows.
-      if (rc != TWRC_NOTDSEVENT && rc != TWRC_DSEVENT && rc != TWRC_SUCCESS) {
-        int16_t failed = xlateErr(g, &g->sourceIdentity, rc);
-        return failed != 0 ? failed : static_cast<int16_t>(eventLoopTimedOutErr);
-      }
-      // A source may also answer with its notice instead of calling back.
-      if (rc == TWRC_DSEVENT && twEvent.TWMessage != MSG_NULL) HandleSourceMessage(g, twEvent.TWMessage);
-    }
-    YieldToAnyThread();
-    if (g->showUI ? (status != noErr && status != eventLoopTimedOutErr) : status != noErr) break;
+void WaitForSource(ScanSession& scan) {
+  if (scan.Modal() && !scan.ShowsUI()) {
+    PollModalSource(scan);
+  } else {
+    RunEventLoop(scan);
   }
-  return status;
 }
 
 }  // namespace platform

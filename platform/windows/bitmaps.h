@@ -5,12 +5,13 @@
 
 #include <cstdint>
 
+#include "platform/windows/dib_check.h"
+
 HWND KvHostWindow();  // platform/windows/dsm_binding.cpp
 
-// Colour-table entries of a DIB header (biClrUsed, else 2^bits below 12 bits, else 0).
-DWORD CountDIBColors(const BITMAPINFOHEADER* header);
-// The logical palette of a DIB (its colour table, or 3-3-2 for 24 bits), or null.
-HPALETTE BuildDIBPalette(const BITMAPINFOHEADER* header);
+// The logical palette of a checked DIB with a 40-byte header (its colour table, or 3-3-2 for
+// 24 bits without one), or null.
+HPALETTE BuildDIBPalette(const uint8_t* dib, const dib::Layout& layout);
 // The colour depth class of a bitmap: planes x bits rounded up to 1, 4, 8, 16, 24 or 32.
 int ColorDepthClass(WORD planes, WORD bitsPixel);
 // A LocalAlloc block with the header GetDIBits needs for `bitmap`, or null.

@@ -5,6 +5,7 @@
 
 #include "acquire/image_platform.h"
 #include "platform/windows/bitmaps.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -55,15 +56,15 @@ int16_t SaveBitmapFile(const char* name, BITMAPINFO* info, HBITMAP bitmap, HDC d
   const DWORD pixelBytes = h.biSizeImage;
   const DWORD tableRoom = (static_cast<DWORD>(LocalSize(info)) - sizeof(BITMAPINFOHEADER)) / 4;
   HGLOBAL pixels = GlobalAlloc(GMEM_FIXED, pixelBytes);
-  if (!pixels) return 2;
+  if (!pixels) return kResultNoMemory;
   int16_t result = 0;
   HANDLE file = INVALID_HANDLE_VALUE;
   if (GetDIBits(dc, bitmap, 0, static_cast<UINT>(h.biHeight), pixels, info, DIB_RGB_COLORS) == 0) {
-    result = 8;
+    result = kResultFileError;
   } else {
     file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                        nullptr);
-    if (file == INVALID_HANDLE_VALUE) result = 8;
+    if (file == INVALID_HANDLE_VALUE) result = kResultFileError;
   }
   if (result == 0) {
     // What GetDIBits left in the header counts, within the block and buffer we gave it.
@@ -76,18 +77,18 @@ int16_t SaveBitmapFile(const char* name, BITMAPINFO* info, HBITMAP bitmap, HDC d
     fh.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER) + tableBytes;
     fh.bfSize = fh.bfOffBits + h.biSizeImage;
     if (!WriteAll(file, &fh, sizeof fh) || !WriteAll(file, info, sizeof(BITMAPINFOHEADER) + tableBytes)) {
-      result = 8;
+      result = kResultFileError;
     }
     const uint8_t* at = static_cast<const uint8_t*>(pixels);
     DWORD left = h.biSizeImage;
     while (result == 0 && left > kBmpWritePiece) {
-      if (!WriteAll(file, at, kBmpWritePiece)) result = 8;
+      if (!WriteAll(file, at, kBmpWritePiece)) result = kResultFileError;
       at += kBmpWritePiece;
       left -= kBmpWritePiece;
     }
-    if (result == 0 && !WriteAll(file, at, left)) result = 8;
+    if (result == 0 && !WriteAll(file, at, left)) result = kResultFileError;
   }
-  if (file != INVALID_HANDLE_VALUE && !CloseHandle(file) && result == 0) result = 8;
+  if (file != INVALID_HANDLE_VALUE && !CloseHandle(file) && result == 0) result = kResultFileError;
   GlobalFree(pixels);
   return result;
 }

@@ -1,28 +1,79 @@
-// From the source's packed DIB to a device bitmap, with the DIB's palette realised in the
-// window's device context while the bitmap is made.
+// From the source's image to a device bitmap for the host window's display. A packed DIB is
+// first checked against its block (dib_check.h); the conversion then reads only what the
+// check found, through a BITMAPINFO of our own, and its result must be a bitmap of the
+// image's size. A source that hands over a device bitmap itself gives it as it is.
 #include <cstring>
 
 #include "acquire/image_platform.h"
 #include "platform/windows/bitmaps.h"
 
-DWORD CountDIBColors(const BITMAPINFOHEADER* header) {
-  WORD bits;
-  if (header->biSize == sizeof(BITMAPCOREHEADER)) {
-    bits = reinterpret_cast<const BITMAPCOREHEADER*>(header)->bcBitCount;
-  } else {
-    if (header->biClrUsed != 0) return header->biClrUsed;
-    bits = header->biBitCount;
+namespace {
+
+// The 40-byte header GDI is given, followed by the masks or the colour table.
+struct DibInfo {
+  BITMAPINFOHEADER header;
+  RGBQUAD colors[256];
+};
+
+void FillInfo(const uint8_t* dib, const dib::Layout& l, DibInfo* info) {
+  std::memset(info, 0, sizeof *info);
+  BITMAPINFOHEADER& h = info->header;
+  h.biSize = sizeof(BITMAPINFOHEADER);
+  h.biWidth = static_cast<LONG>(l.width);
+  h.biHeight = l.topDown ? -static_cast<LONG>(l.height) : static_cast<LONG>(l.height);
+  h.biPlanes = 1;
+  h.biBitCount = l.bitCount;
+  h.biCompression = l.compression;
+  h.biSizeImage = l.rowsSize;
+  if (l.compression == dib::kBitfields) {
+    std::memcpy(info->colors, l.masks, sizeof l.masks);
+  } else if (l.bitCount <= 8) {
+    // A table of the core header's RGBTRIPLEs becomes RGBQUADs; the count is at most 256 here.
+    h.biClrUsed = l.colorCount;
+    const uint8_t* entry = dib + l.tableOffset;
+    for (DWORD i = 0; i < l.colorCount; ++i, entry += l.tableEntrySize)
+      info->colors[i] = RGBQUAD{entry[0], entry[1], entry[2], 0};
   }
-  return bits < 12 ? (1u << bits) : 0;
 }
 
-HPALETTE BuildDIBPalette(const BITMAPINFOHEADER* header) {
-  if (header->biSize != sizeof(BITMAPINFOHEADER)) return nullptr;
-  DWORD colors = CountDIBColors(header);
+// What the conversion made must be a bitmap of the image's size (GDI hands out its stock
+// 1x1 bitmap, or under Wine an error value, where a DIB did not suit it).
+HBITMAP KeepIfImageSized(HBITMAP bitmap, const dib::Layout& l) {
+  if (!bitmap) return nullptr;
+  BITMAP bm;
+  if (GetObjectType(bitmap) != OBJ_BITMAP) return nullptr;
+  if (GetObjectA(bitmap, sizeof bm, &bm) == sizeof bm && static_cast<DWORD>(bm.bmWidth) == l.width &&
+      static_cast<DWORD>(bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight) == l.height) {
+    return bitmap;
+  }
+  DeleteObject(bitmap);  // does nothing to a stock object
+  return nullptr;
+}
+
+HBITMAP MakeBitmap(HDC dc, const dib::Layout& l, const DibInfo& info, const void* rows) {
+  const BITMAPINFO* bmi = reinterpret_cast<const BITMAPINFO*>(&info);
+  if (l.bitCount == 1) {
+    HBITMAP bitmap = CreateBitmap(static_cast<int>(l.width), static_cast<int>(l.height), 1, 1, rows);
+    if (!bitmap) return nullptr;
+    if (SetDIBits(dc, bitmap, 0, l.height, rows, bmi, DIB_RGB_COLORS) != static_cast<int>(l.height)) {
+      DeleteObject(bitmap);
+      return nullptr;
+    }
+    return bitmap;
+  }
+  if (!dc) return nullptr;
+  return CreateDIBitmap(dc, &info.header, CBM_INIT, rows, bmi, DIB_RGB_COLORS);
+}
+
+}  // namespace
+
+HPALETTE BuildDIBPalette(const uint8_t* dib, const dib::Layout& l) {
+  if (l.headerSize != dib::kInfoHeader) return nullptr;
+  const DWORD colors = l.colorCount;
   DWORD entries;
   if (colors > 0) {
     entries = colors;
-  } else if (header->biBitCount == 24) {
+  } else if (l.bitCount == 24) {
     entries = 256;
   } else {
     return nullptr;
@@ -37,8 +88,7 @@ HPALETTE BuildDIBPalette(const BITMAPINFOHEADER* header) {
   }
   pal->palVersion = 0x300;
   pal->palNumEntries = static_cast<WORD>(entries);
-  const RGBQUAD* table =
-      reinterpret_cast<const RGBQUAD*>(reinterpret_cast<const uint8_t*>(header) + header->biSize);
+  const RGBQUAD* table = reinterpret_cast<const RGBQUAD*>(dib + l.tableOffset);
   for (DWORD i = 0; i < entries; ++i) {
     PALETTEENTRY& e = pal->palPalEntry[i];
     if (colors > 0) {
@@ -60,30 +110,24 @@ HPALETTE BuildDIBPalette(const BITMAPINFOHEADER* header) {
 
 void* DIBToDeviceBitmap(void* dib) {
   if (!dib) return nullptr;
-  BITMAPINFOHEADER* header = static_cast<BITMAPINFOHEADER*>(GlobalLock(dib));
-  if (!header) return nullptr;
-  // Only the 40-byte header is converted; a core header is refused.
-  if (header->biSize != sizeof(BITMAPINFOHEADER)) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
+  if (!bytes) return nullptr;
+  dib::Layout layout;
+  if (dib::Check(bytes, GlobalSize(dib), &layout) != dib::Fault::kNone) {
     GlobalUnlock(dib);
     return nullptr;
   }
-  const void* rows = reinterpret_cast<const uint8_t*>(header) + header->biSize + 4 * CountDIBColors(header);
+  DibInfo info;
+  FillInfo(bytes, layout, &info);
   HWND window = KvHostWindow();
   HDC dc = GetDC(window);
-  HPALETTE palette = BuildDIBPalette(header);
+  HPALETTE palette = BuildDIBPalette(bytes, layout);
   HPALETTE previous = nullptr;
   if (palette && dc) {
     previous = SelectPalette(dc, palette, FALSE);
     RealizePalette(dc);
   }
-  HBITMAP bitmap = nullptr;
-  const BITMAPINFO* info = reinterpret_cast<const BITMAPINFO*>(header);
-  if (header->biBitCount == 1) {
-    bitmap = CreateBitmap(header->biWidth, header->biHeight, 1, 1, rows);
-    if (bitmap) SetDIBits(dc, bitmap, 0, header->biHeight, rows, info, DIB_RGB_COLORS);
-  } else if (dc) {
-    bitmap = CreateDIBitmap(dc, header, CBM_INIT, rows, info, DIB_RGB_COLORS);
-  }
+  HBITMAP bitmap = KeepIfImageSized(MakeBitmap(dc, layout, info, bytes + layout.rowsOffset), layout);
   GlobalUnlock(dib);
   if (dc) {
     // The palette is deselected before it goes, so that deleting it really frees it.
@@ -92,6 +136,25 @@ void* DIBToDeviceBitmap(void* dib) {
   }
   if (palette) DeleteObject(palette);
   return bitmap;
+}
+
+namespace {
+bool IsDeviceBitmap(void* image) { return image && GetObjectType(static_cast<HGDIOBJ>(image)) == OBJ_BITMAP; }
+}  // namespace
+
+void* TakeDeviceBitmap(void* image) {
+  if (!image || IsDeviceBitmap(image)) return image;
+  void* bitmap = DIBToDeviceBitmap(image);
+  GlobalFree(image);
+  return bitmap;
+}
+
+void ReleaseSourceImage(void* image) {
+  if (IsDeviceBitmap(image)) {
+    DeleteObject(static_cast<HGDIOBJ>(image));
+  } else if (image) {
+    GlobalFree(image);
+  }
 }
 
 void DeleteDeviceBitmap(void* bitmap) {

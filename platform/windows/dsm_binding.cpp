@@ -1,6 +1,6 @@
 // Binding Wine's or Windows' TWAIN_32.DLL at run time, and the process-wide values that all
-// instances of the Windows build share: the module handle, the host window, the current
-// instance, the DSM library and its entry.
+// instances of the Windows build share: the module handle, the host window, the DSM library
+// and its entry.
 #include <windows.h>
 
 #include <cstring>
@@ -10,7 +10,6 @@
 namespace {
 HMODULE moduleHandle = nullptr;
 HWND hostWindow = nullptr;
-TwainGlobals* currentInstance = nullptr;
 HMODULE dsmLibrary = nullptr;
 DSMENTRYPROC dsmEntry = nullptr;
 }  // namespace
@@ -63,18 +62,12 @@ void UnbindDSM(TwainGlobals* g) {
   dsmLibrary = nullptr;
   dsmEntry = nullptr;
   g->dsmBound = 0;
-  // Whatever a failed close left behind went away with the library.
-  g->dsmOpen = g->dsOpen = g->dsEnabled = 0;
 }
 
 TW_MEMREF DsmParentData() { return &hostWindow; }
 void AllocationBeep() { Beep(1500, 2); }
 void SetHostWindow(void* window) { hostWindow = static_cast<HWND>(window); }
-void SetCurrentInstance(TwainGlobals* g) { currentInstance = g; }
-TwainGlobals* CurrentInstance() { return currentInstance; }
-void ForgetInstance(TwainGlobals* g) {
-  if (currentInstance == g) currentInstance = nullptr;
-}
+void* HostWindow() { return hostWindow; }
 
 void GetCatalogueEntry(int16_t n, unsigned char out[256]) {
   char text[256];

@@ -1,28 +1,43 @@
 // The host's number format and its reading of numbers from text, and the field value.
 #include <algorithm>
 #include <cmath>
-#include <iomanip>
-#include <locale>
-#include <sstream>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
 
 #include "standins/velmar/velmar_host.h"
 
 namespace velmar {
 namespace {
 
-std::string Print(HostFloat value, int precision, bool fixed) {
-  std::ostringstream out;
-  out.imbue(std::locale::classic());
-  if (fixed) out << std::fixed;
-  out << std::setprecision(precision) << value;
-  return out.str();
+// Positional notation with `precision` digits after the point. The C library's own
+// conversions (the "C" locale: nothing here sets another) are what a stream with the classic
+// locale calls underneath, without a stream's cost.
+constexpr bool kDoubleNumbers = sizeof(HostFloat) == sizeof(double);  // Windows: 8 bytes
+
+int Format(char* out, size_t size, int precision, HostFloat value) {
+  if constexpr (kDoubleNumbers) return std::snprintf(out, size, "%.*f", precision, double(value));
+  return std::snprintf(out, size, "%.*Lf", precision, static_cast<long double>(value));
 }
 
+std::string Print(HostFloat value, int precision) {
+  char small[64];
+  int n = Format(small, sizeof small, precision, value);
+  if (n >= 0 && size_t(n) < sizeof small) return small;
+  std::string text(size_t(n) + 1, '\0');
+  Format(&text[0], text.size(), precision, value);
+  text.pop_back();
+  return text;
+}
+
+// A number in positional notation; as a stream reads it, a value beyond the range is the
+// largest one of its sign and a text that is no number is 0.
 HostFloat Read(const std::string& text) {
-  std::istringstream in(text);
-  in.imbue(std::locale::classic());
-  HostFloat value = 0;
-  in >> value;
+  char* end = nullptr;
+  HostFloat value = kDoubleNumbers ? HostFloat(std::strtod(text.c_str(), &end)) : HostFloat(std::strtold(text.c_str(), &end));
+  if (end == text.c_str()) return 0;
+  if (std::isinf(value)) return value < 0 ? -std::numeric_limits<HostFloat>::max() : std::numeric_limits<HostFloat>::max();
   return value;
 }
 
@@ -30,7 +45,7 @@ HostFloat Read(const std::string& text) {
 // reading of numbers does not take), trailing zeros of the fraction dropped.
 std::string Positional(HostFloat value, int digits) {
   int exponent = static_cast<int>(std::floor(std::log10(std::fabs(value))));
-  std::string text = Print(value, std::max(0, digits - 1 - exponent), true);
+  std::string text = Print(value, std::max(0, digits - 1 - exponent));
   if (text.find('.') != std::string::npos) {
     text.erase(text.find_last_not_of('0') + 1);
     if (text.back() == '.') text.pop_back();
@@ -44,12 +59,20 @@ std::string FormatNumber(HostFloat value) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
   if (value == 0) return "0";  // -0 too
-  if (value == std::trunc(value)) return Print(value, 0, true);
-  for (int digits = 1; digits < 15; ++digits) {
-    std::string text = Positional(value, digits);
-    if (Read(text) == value) return text;
+  if (value == std::trunc(value)) return Print(value, 0);
+  // The fewest digits that read back as the value. Once some number of digits does, every
+  // larger number does too (the finer grid holds the coarser one's point, so its nearest point
+  // is at least as near), so the search halves the range each step.
+  int low = 1, high = 15;  // 15: the answer when fewer digits never read back
+  while (low < high) {
+    int digits = (low + high) / 2;
+    if (Read(Positional(value, digits)) == value) {
+      high = digits;
+    } else {
+      low = digits + 1;
+    }
   }
-  return Positional(value, 15);
+  return Positional(value, low);
 }
 
 HostFloat ParseNumber(const std::string& text) {

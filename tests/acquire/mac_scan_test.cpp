@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "acquire/image_platform.h"
-#include "acquire/scan_driver.h"
 #include "platform/macos/source_callback.h"
 #include "tests/acquire/image_reader.h"
 #include "tests/support/fixture.h"
@@ -173,13 +172,30 @@ TEST_F(MacScanTest, ACallbackForAnUnreadyRecordChangesNothing) {
   EXPECT_EQ(TWRC_SUCCESS, TWAIN_callback(nullptr, nullptr, DG_CONTROL, DAT_NULL, MSG_XFERREADY, nullptr));
 }
 
-TEST_F(MacScanTest, AReadyNoticeBeforeTheEnableOnlyMarksItPending) {
+// A source whose close after the scan was refused stays enabled; when its user then asks to
+// close it, the callback closes it at once (no scan waits to do it).
+TEST_F(MacScanTest, ACloseRequestAfterTheScanClosesTheSourceAtOnce) {
+  ASSERT_EQ(0, Scanner("fail 1 9 0x501 1 1"));  // MSG_DISABLEDS, once
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"mac.pict\", 1)"));
+  ASSERT_EQ("5", ScannerQuery("state"));
+  ASSERT_EQ(1, Record()->dsEnabled);
+  ASSERT_EQ(0, Scanner("press cancel"));
+  EXPECT_EQ("3", ScannerQuery("state"));
+  EXPECT_EQ(0, Record()->dsEnabled);
+  EXPECT_EQ(0, Record()->dsOpen);
+}
+
+// A ready notice with no scan of the record waiting has no scan to go to: nothing is
+// transferred, nothing marked.
+TEST_F(MacScanTest, AReadyNoticeOutsideAScanChangesNothing) {
   TwainGlobals* g = Record();
-  g->dsEnabled = 0;
-  HandleSourceMessage(g, MSG_XFERREADY);
-  EXPECT_EQ(1, g->transferPending);
+  TW_CALLBACK cb{};
+  cb.RefCon = g;
+  long requests = TWAINFramework_CallCount();
+  EXPECT_EQ(TWRC_SUCCESS, TWAIN_callback(nullptr, nullptr, DG_CONTROL, DAT_NULL, MSG_XFERREADY, &cb));
+  EXPECT_EQ(0, g->transferPending);
   EXPECT_EQ(nullptr, g->imageHandle);
-  g->transferPending = 0;
+  EXPECT_EQ(requests, TWAINFramework_CallCount());
 }
 
 // ------------------------------------------------------------------ the PICT writer

@@ -122,15 +122,23 @@ Dib MakeDib(WORD bits, DWORD used) {
   return d;
 }
 
-TEST(PaletteTest, ColourCountsAndTables) {
-  EXPECT_EQ(2u, CountDIBColors(MakeDib(1, 0).header()));
-  EXPECT_EQ(256u, CountDIBColors(MakeDib(8, 0).header()));
-  EXPECT_EQ(16u, CountDIBColors(MakeDib(8, 16).header()));
-  EXPECT_EQ(0u, CountDIBColors(MakeDib(24, 0).header()));
-  EXPECT_EQ(0u, CountDIBColors(MakeDib(32, 0).header()));
+dib::Layout LayoutOf(Dib& d) {
+  dib::Layout l;
+  EXPECT_EQ(dib::Fault::kNone, dib::Check(d.bytes.data(), d.bytes.size(), &l));
+  return l;
+}
 
-  Dib grey = MakeDib(8, 0);
-  HPALETTE p = BuildDIBPalette(grey.header());
+TEST(PaletteTest, ColourCountsAndTables) {
+  Dib one = MakeDib(1, 0), eight = MakeDib(8, 0), sixteen = MakeDib(8, 16), rgb = MakeDib(24, 0), quad = MakeDib(32, 0);
+  EXPECT_EQ(2u, LayoutOf(one).colorCount);
+  EXPECT_EQ(256u, LayoutOf(eight).colorCount);
+  EXPECT_EQ(16u, LayoutOf(sixteen).colorCount);
+  EXPECT_EQ(40u + 64, LayoutOf(sixteen).rowsOffset) << "rows after 16 entries";
+  EXPECT_EQ(0u, LayoutOf(rgb).colorCount);
+  EXPECT_EQ(0u, LayoutOf(quad).colorCount);
+  EXPECT_EQ(40u, LayoutOf(quad).rowsOffset);
+
+  HPALETTE p = BuildDIBPalette(eight.bytes.data(), LayoutOf(eight));
   ASSERT_NE(nullptr, p);
   PALETTEENTRY e[256];
   ASSERT_EQ(256u, GetPaletteEntries(p, 0, 256, e));
@@ -139,11 +147,11 @@ TEST(PaletteTest, ColourCountsAndTables) {
   EXPECT_EQ(7, e[7].peBlue);
   DeleteObject(p);
 
-  p = BuildDIBPalette(MakeDib(8, 16).header());
+  p = BuildDIBPalette(sixteen.bytes.data(), LayoutOf(sixteen));
   EXPECT_EQ(16u, GetPaletteEntries(p, 0, 0, nullptr));
   DeleteObject(p);
 
-  p = BuildDIBPalette(MakeDib(24, 0).header());
+  p = BuildDIBPalette(rgb.bytes.data(), LayoutOf(rgb));
   ASSERT_EQ(256u, GetPaletteEntries(p, 0, 256, e));
   EXPECT_EQ(32, e[9].peRed);
   EXPECT_EQ(32, e[9].peGreen);
@@ -152,7 +160,7 @@ TEST(PaletteTest, ColourCountsAndTables) {
   EXPECT_EQ(224, e[255].peGreen);
   EXPECT_EQ(192, e[255].peBlue);
   DeleteObject(p);
-  EXPECT_EQ(nullptr, BuildDIBPalette(MakeDib(32, 0).header()));
+  EXPECT_EQ(nullptr, BuildDIBPalette(quad.bytes.data(), LayoutOf(quad)));
 }
 
 HGLOBAL ToGlobal(const Dib& d) {
@@ -163,7 +171,7 @@ HGLOBAL ToGlobal(const Dib& d) {
 }
 
 TEST(DeviceBitmapTest, OneBitGivesAMonochromeBitmapAndNothingLeaks) {
-  DWORD gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  long gdi = GdiObjects();
   HGLOBAL dib = ToGlobal(MakeDib(1, 0));
   HBITMAP bm = static_cast<HBITMAP>(DIBToDeviceBitmap(dib));
   ASSERT_NE(nullptr, bm);
@@ -181,7 +189,7 @@ TEST(DeviceBitmapTest, OneBitGivesAMonochromeBitmapAndNothingLeaks) {
   }
   GlobalFree(dib);
   EXPECT_EQ(nullptr, DIBToDeviceBitmap(nullptr));
-  EXPECT_EQ(gdi, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) << "palettes and bitmaps are freed";
+  EXPECT_EQ(gdi, GdiObjects()) << "palettes and bitmaps are freed";
 }
 
 class WinScanTest : public ExtensionTest {};
@@ -191,11 +199,11 @@ class WinScanTest : public ExtensionTest {};
 TEST_F(WinScanTest, AScanLeavesNoGdiObjects) {
   ASSERT_EQ("0", Call("Twain.Connect()"));
   EXPECT_EQ("0", Call("Twain.ScanToFile(\"gdi.bmp\")"));  // first use sets up the display
-  DWORD gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  long gdi = GdiObjects();
   EXPECT_EQ("0", Call("Twain.ScanToFile(\"gdi.bmp\")"));
   EXPECT_EQ("0", Call("Twain.ScanToField($p:picture)"));
   host->Fields().Set(host->Fields().FindVariable("p"), velmar::Value());  // the host's copy goes
-  EXPECT_EQ(gdi, GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
+  EXPECT_EQ(gdi, GdiObjects());
 }
 
 }  // namespace

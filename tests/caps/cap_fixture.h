@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 
 namespace capstest {
 

@@ -92,6 +92,7 @@ struct Step {
   std::string call;
   const char* file;   // what a successful scan writes, removed before each run
   bool showUI;
+  const char* scanner = nullptr;  // how the source behaves (a control command), if not as by default
 };
 
 const char* const kNative = kWindowsBuild ? "fm.bmp" : "fm.pict";
@@ -111,6 +112,10 @@ std::vector<Step> Steps() {
       {"ScanToFile PNG UI", Kind::ScanFile, true, "Twain.ScanToFile(\"fm.png\", 1, 7)", "fm.png", true},
       {"ScanToField", Kind::ScanField, true, "Twain.ScanToField($p:picture, 0)", nullptr, false},
       {"ScanToField UI", Kind::ScanField, true, "Twain.ScanToField($p:picture, 1)", nullptr, true},
+      // A source that runs modally whatever it was asked: the null-event polls.
+      {"ScanToFile native modal", Kind::ScanNative, true, "Twain.ScanToFile(" + native + ", 0)", kNative, false,
+       "modal set"},
+      {"ScanToField modal", Kind::ScanField, true, "Twain.ScanToField($p:picture, 0)", nullptr, false, "modal set"},
       {"Reset", Kind::Reset, true, "Twain.Reset()", nullptr, false},
       {"Disconnect", Kind::Disconnect, true, "Twain.Disconnect()", nullptr, false},
   };
@@ -244,6 +249,9 @@ class FaultMatrix : public ExtensionTest {
     }
     if (step.kind == Kind::Select) injecting_dsm::ArrangeSelection(*host);
     if (step.file) std::remove(step.file);
+    if (step.scanner) {
+      ASSERT_EQ(0, Scanner(step.scanner));
+    }
   }
 
   // The record's flags against what the DSM and the source hold.

@@ -19,8 +19,7 @@ namespace kvtest {
 
 #if KV_WINDOWS_BUILD
 static void __stdcall EntryPoint(int32_t message, void** slot, void* window, int32_t, int32_t, HostCallback cb) {
-  if (static_cast<int16_t>(message) == kMsgExecute) platform::SetHostWindow(window);
-  RouteMessage(static_cast<int16_t>(message), slot, cb);
+  RouteMessage(static_cast<int16_t>(message), slot, cb, window);
 }
 
 static void* ScannerModule() {
@@ -31,6 +30,13 @@ static void* ScannerSymbol(const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(ScannerModule()), name));
 }
 long LiveBlocks() { return 0; }
+long GdiObjects() {
+  long n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  if (n != 0) return n;
+  for (ULONG_PTR index = 1; index < 0x10000; ++index)
+    if (GetObjectType(reinterpret_cast<HGDIOBJ>(index)) != 0) ++n;
+  return n;
+}
 #else
 static void EntryPoint(int16_t message, void** slot, HostParamBlock* block) { RouteMessage(message, slot, block); }
 
@@ -40,6 +46,7 @@ static void* ScannerModule() {
 }
 static void* ScannerSymbol(const char* name) { return ScannerModule() ? dlsym(ScannerModule(), name) : nullptr; }
 long LiveBlocks() { return CarbonStandin_LivePointers() + CarbonStandin_LiveHandles(); }
+long GdiObjects() { return 0; }
 #endif
 
 velmar::ExtensionEntry Entry() { return &EntryPoint; }

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "entry/twain_globals.h"
+#include "twain/globals.h"
 #include "standins/velmar/velmar_host.h"
 
 namespace kvtest {
@@ -26,6 +26,11 @@ long DsmCalls();
 
 // Live Memory Manager blocks and handles (Mac); 0 on Windows.
 long LiveBlocks();
+
+// Live GDI objects of the process (Windows; 0 on the Mac). Wine's GetGuiResources always says
+// 0, so the objects are counted in Wine's handle table, which answers GetObjectType for an
+// index without its generation.
+long GdiObjects();
 
 class ExtensionTest : public ::testing::Test {
  protected:

@@ -2,6 +2,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <new>
 #include <sstream>
 #include <vector>
 
@@ -30,7 +32,9 @@ bool Numbers(const std::vector<std::string>& w, size_t from, size_t count, unsig
 
 void Scanner::ResetControls() {
   user_ = User::Scan;
-  keepModal_ = false;
+  modal_ = Modal::Clear;
+  cancelNext_ = false;
+  noticesByMessage_ = false;
   keepSettings_ = false;
   reportDuringEnable_ = false;
   pending_ = 1;
@@ -42,6 +46,68 @@ void Scanner::ResetControls() {
   scriptCc_ = TWCC_BUMMER;
   lastSet_.clear();
   cc_ = TWCC_SUCCESS;
+  nativeOrders_.clear();
+  nativeGuard_ = false;
+  guardDistance_ = -2;
+}
+
+// The commands that change what native transfers hand over. Each of native-page, -file,
+// -null and -bitmap queues an order for one transfer; native-size cuts the last queued file
+// order that has no size yet, or else queues a page order of that size.
+int Scanner::NativeCommand(const std::vector<std::string>& w, const char* command) {
+  const std::string& verb = w[0];
+  unsigned long n[1];
+  NativeOrder order;
+  if (verb == "native-page" && w.size() == 1) {
+    nativeOrders_.push_back(order);
+    return 0;
+  }
+  if (verb == "native-file" && w.size() >= 2) {
+    // The path is the rest of the command, blanks included.
+    std::string path = command;
+    path = path.substr(path.find("native-file") + 11);
+    path.erase(0, path.find_first_not_of(" \t"));
+    path.erase(path.find_last_not_of(" \t") + 1);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return -1;
+    try {
+      order.bytes.resize(size_t(in.tellg()));
+    } catch (const std::bad_alloc&) {
+      return -1;  // more than this process can hold
+    }
+    in.seekg(0);
+    if (!in.read(reinterpret_cast<char*>(order.bytes.data()), std::streamsize(order.bytes.size()))) return -1;
+    order.file = true;
+    nativeOrders_.push_back(std::move(order));
+    return 0;
+  }
+  if (verb == "native-size" && w.size() == 2 && Numbers(w, 1, 1, n)) {
+    if (long(n[0]) < 0) return -1;
+    NativeOrder* last = nativeOrders_.empty() ? nullptr : &nativeOrders_.back();
+    if (!last || !last->file || last->size >= 0) {
+      nativeOrders_.push_back(order);
+      last = &nativeOrders_.back();
+    }
+    last->size = long(n[0]);
+    return 0;
+  }
+  if (verb == "native-null" && w.size() == 1) {
+    order.null = true;
+    nativeOrders_.push_back(order);
+    return 0;
+  }
+  if (verb == "native-bitmap" && w.size() == 1) {
+    if (!kWindowsBuild) return -1;  // Memory Manager handles only
+    order.bitmap = true;
+    nativeOrders_.push_back(order);
+    return 0;
+  }
+  if (verb == "native-guard" && (w.size() == 1 || (w.size() == 2 && (w[1] == "on" || w[1] == "off")))) {
+    if (!kWindowsBuild) return -1;  // a handle's memory is the Memory Manager's to place
+    nativeGuard_ = w.size() == 1 || w[1] == "on";
+    return 0;
+  }
+  return -1;
 }
 
 int Scanner::Control(const char* command) {
@@ -70,8 +136,19 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   if (verb == "modal" && w.size() == 2) {
-    if (w[1] != "keep" && w[1] != "clear") return -1;
-    keepModal_ = w[1] == "keep";
+    if (w[1] == "keep") modal_ = Modal::Keep;
+    else if (w[1] == "clear") modal_ = Modal::Clear;
+    else if (w[1] == "set") modal_ = Modal::Set;
+    else return -1;
+    return 0;
+  }
+  if (verb == "cancel-transfer" && w.size() == 1) {
+    cancelNext_ = true;
+    return 0;
+  }
+  if (verb == "notices" && w.size() == 2) {
+    if (w[1] != "dsm" && w[1] != "message") return -1;
+    noticesByMessage_ = w[1] == "message";
     return 0;
   }
   if (verb == "settings" && w.size() == 2) {
@@ -116,6 +193,7 @@ int Scanner::Control(const char* command) {
     lastSet_.clear();
     return 0;
   }
+  if (verb.compare(0, 7, "native-") == 0) return NativeCommand(w, command);
   if (verb == "script-set" && w.size() == 4 && Numbers(w, 1, 3, n)) {
     scriptSet_[TW_UINT16(n[0])].push_back(ScriptedSet{TW_UINT16(n[1]), TW_UINT16(n[2])});
     return 0;
@@ -134,6 +212,7 @@ int Scanner::Query(const char* what, char* out, int size) {
   else if (w.size() == 1 && w[0] == "calls") answer = std::to_string(calls_);
   else if (w.size() == 1 && w[0] == "pending") answer = std::to_string(remaining_);
   else if (w.size() == 1 && w[0] == "condition") answer = std::to_string(cc_);
+  else if (w.size() == 1 && w[0] == "guard-distance") answer = std::to_string(guardDistance_);
   else if (w.size() == 1 && w[0] == "ui") answer = state_ >= 5 && showUI_ ? "shown" : "hidden";
   else if (w.size() == 1 && w[0] == "file") {
     char name[257];

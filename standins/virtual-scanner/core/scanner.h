@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "standins/virtual-scanner/core/profile.h"
 
@@ -34,6 +35,13 @@ class Platform {
   // Events of MSG_PROCESSEVENT: what the source makes of them.
   enum class Event { Foreign, Wake, ScanPressed, CancelPressed, Interface };
   virtual Event Classify(void* event) = 0;
+  // The block of a native image, of exactly its size. guard (Windows): placed so that reading
+  // past its end faults as soon as the heap allows; *distance then says how many bytes after
+  // the end can still be read (-1: the heap keeps the block among others, no guard).
+  virtual TW_HANDLE ImageBlock(const Bytes& image, bool guard, long* distance) = 0;
+  // Windows: a device bitmap (HBITMAP) of a packed DIB, as a camera source hands over; null
+  // where there is no such thing.
+  virtual TW_HANDLE DeviceBitmap(const Bytes& dib) { return nullptr; }
   // Writes a whole file; returns a condition code.
   virtual TW_UINT16 WriteFile(const char* nameField, const Bytes& data, TW_UINT16 format) = 0;
 };
@@ -56,6 +64,14 @@ class Scanner {
   struct Fault { TW_UINT32 dg; TW_UINT16 dat, msg, rc, cc; };
   struct ScriptedGet { TW_UINT16 conType, rc; Bytes bytes; bool container; TW_UINT16 cc; };
   struct ScriptedSet { TW_UINT16 rc, cc; };
+  // What one native transfer hands over; queued, one per transfer.
+  struct NativeOrder {
+    bool file = false;  // `bytes` instead of the page
+    Bytes bytes;
+    long size = -1;     // cut or zero-extended to this many bytes
+    bool null = false;  // no handle at all
+    bool bitmap = false;
+  };
 
   TW_UINT16 Fail(TW_UINT16 cc) { cc_ = cc; return TWRC_FAILURE; }
   TW_UINT16 Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id);
@@ -67,6 +83,10 @@ class Scanner {
   TW_UINT16 ImageInfo(TW_IMAGEINFO* info);
   TW_UINT16 NativeXfer(TW_HANDLE* out);
   TW_UINT16 FileXfer();
+  // A cancel the test asked for: the transfer answers TWRC_CANCEL and stays in state 7.
+  bool CancelTransfer();
+  int NativeCommand(const std::vector<std::string>& w, const char* command);
+  TW_HANDLE NativeImage();
   // Sends the pending notice through the DSM; false when the DSM would not take it.
   bool Deliver();
   void ResetSession();
@@ -91,7 +111,10 @@ class Scanner {
 
   // Control interface
   User user_ = User::Scan;
-  bool keepModal_ = false;
+  enum class Modal { Clear, Keep, Set };
+  Modal modal_ = Modal::Clear;   // what MSG_ENABLEDS does to TW_USERINTERFACE.ModalUI
+  bool cancelNext_ = false;      // the next image transfer is cancelled by the source
+  bool noticesByMessage_ = false;  // notices handed out as TWMessage instead of through the DSM
   bool keepSettings_ = false;  // MSG_OPENDS keeps the capabilities of the last session
   bool reportDuringEnable_ = false;
   int pending_ = 1;
@@ -101,6 +124,9 @@ class Scanner {
   std::map<TW_UINT16, std::deque<ScriptedSet>> scriptSet_;
   std::map<TW_UINT16, std::string> lastSet_;
   std::set<TW_UINT16> scriptedCaps_;  // answered from a script: MSG_SET taken as it comes
+  std::deque<NativeOrder> nativeOrders_;
+  bool nativeGuard_ = false;
+  long guardDistance_ = -2;  // of the last native block: -2 none yet, -1 not guarded
 };
 
 }  // namespace vs

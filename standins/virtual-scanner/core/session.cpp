@@ -207,7 +207,8 @@ TW_UINT16 Scanner::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
       state_ = 5;
       showUI_ = ui->ShowUI != 0;
       parent_ = ui->hParent;
-      if (!keepModal_) ui->ModalUI = 0;
+      if (modal_ == Modal::Clear) ui->ModalUI = 0;
+      if (modal_ == Modal::Set) ui->ModalUI = 1;
       notice_ = unsent_ = MSG_NULL;
       if (showUI_) platform_->ShowUI(parent_, user_);
       if (reportDuringEnable_) {
@@ -239,7 +240,9 @@ bool Scanner::Deliver() {
     remaining_ = Announced();
   }
   if (msg == MSG_NULL) return true;
-  TW_UINT16 rc = notifyHook_ ? notifyHook_(msg) : platform_->Notify(&self_, &app_, msg);
+  TW_UINT16 rc = noticesByMessage_ ? TWRC_FAILURE
+                 : notifyHook_      ? notifyHook_(msg)
+                                    : platform_->Notify(&self_, &app_, msg);
   if (rc != TWRC_SUCCESS) {
     unsent_ = msg;
     return false;

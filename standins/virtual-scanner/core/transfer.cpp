@@ -1,6 +1,7 @@
 // Image transfers: DAT_SETUPFILEXFER, DAT_IMAGEINFO, DAT_IMAGENATIVEXFER, DAT_IMAGEFILEXFER.
 #include <cmath>
 #include <cstring>
+#include <new>
 
 #include "standins/virtual-scanner/core/scanner.h"
 
@@ -62,15 +63,39 @@ TW_UINT16 Scanner::ImageInfo(TW_IMAGEINFO* info) {
   return TWRC_SUCCESS;
 }
 
+bool Scanner::CancelTransfer() {
+  if (!cancelNext_) return false;
+  cancelNext_ = false;
+  state_ = 7;  // only MSG_ENDXFER leaves it
+  return true;
+}
+
 TW_UINT16 Scanner::NativeXfer(TW_HANDLE* out) {
   if (!out) return Fail(TWCC_BADVALUE);
   if (state_ != 6) return Fail(TWCC_SEQERROR);
   if (profile_.Number(ICAP_XFERMECH) != TWSX_NATIVE) return Fail(TWCC_SEQERROR);
-  vscan::Raster r = vscan::RenderPage(profile_.Settings());
-  Bytes image = kWindowsBuild ? vscan::EncodeDIB(r) : vscan::EncodePICT(r);
-  if (image.empty()) return Fail(TWCC_BUMMER);
-  TW_HANDLE h = MakeHandle(image);
-  if (!h) return Fail(TWCC_LOWMEMORY);
+  if (CancelTransfer()) return TWRC_CANCEL;
+  NativeOrder order;
+  if (!nativeOrders_.empty()) {
+    order = std::move(nativeOrders_.front());
+    nativeOrders_.pop_front();
+  }
+  TW_HANDLE h = nullptr;
+  if (!order.null) {
+    Bytes image = order.file ? std::move(order.bytes) : Bytes();
+    if (!order.file) {
+      vscan::Raster r = vscan::RenderPage(profile_.Settings());
+      image = kWindowsBuild || order.bitmap ? vscan::EncodeDIB(r) : vscan::EncodePICT(r);
+      if (image.empty()) return Fail(TWCC_BUMMER);
+    }
+    try {
+      if (order.size >= 0) image.resize(size_t(order.size), 0);
+    } catch (const std::bad_alloc&) {
+      return Fail(TWCC_LOWMEMORY);
+    }
+    h = order.bitmap ? platform_->DeviceBitmap(image) : platform_->ImageBlock(image, nativeGuard_, &guardDistance_);
+    if (!h) return Fail(TWCC_LOWMEMORY);
+  }
   *out = h;
   state_ = 7;
   return TWRC_XFERDONE;
@@ -79,6 +104,7 @@ TW_UINT16 Scanner::NativeXfer(TW_HANDLE* out) {
 TW_UINT16 Scanner::FileXfer() {
   if (state_ != 6) return Fail(TWCC_SEQERROR);
   if (profile_.Number(ICAP_XFERMECH) != TWSX_FILE) return Fail(TWCC_SEQERROR);
+  if (CancelTransfer()) return TWRC_CANCEL;
   TW_UINT16 format = profile_.FileFormat();
   Bytes file = Encode(vscan::RenderPage(profile_.Settings()), format);
   if (file.empty()) return Fail(TWCC_BUMMER);

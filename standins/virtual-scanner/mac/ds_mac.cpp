@@ -46,6 +46,12 @@ class MacPlatform : public vs::Platform {
     return n > 0 ? size_t(n) : 0;
   }
   void Free(TW_HANDLE h) override { DisposeHandle(static_cast<Handle>(h)); }
+  TW_HANDLE ImageBlock(const vs::Bytes& image, bool, long* distance) override {
+    Handle h = NewHandle(::Size(image.size()));
+    if (h && !image.empty()) std::memcpy(*h, image.data(), image.size());
+    *distance = -1;
+    return h;
+  }
 
   TW_UINT16 Notify(TW_IDENTITY* source, TW_IDENTITY* app, TW_UINT16 msg) override {
     return DSM_Entry(source, app, DG_CONTROL, DAT_NULL, msg, nullptr);

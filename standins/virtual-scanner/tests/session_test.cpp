@@ -146,3 +146,17 @@ TEST_F(ScannerTest, ControlCommandsAreChecked) {
   EXPECT_EQ(Query("cap 0x9999"), "?");
   EXPECT_EQ(Query("state"), "4");
 }
+
+TEST_F(ScannerTest, ModalSetAndNoticesHandedOutThroughTheEvent) {
+  ASSERT_EQ(VirtualScannerControl("modal set"), 0);
+  ASSERT_EQ(VirtualScannerControl("notices message"), 0);
+  ASSERT_EQ(Enable(false, 0), TWRC_SUCCESS);
+  EXPECT_EQ(lastModal, 1) << "set whatever the application asked";
+  TW_UINT16 message = 0;
+  EXPECT_EQ(Poll(&message), TWRC_DSEVENT);
+  EXPECT_EQ(message, MSG_XFERREADY);
+  EXPECT_TRUE(notices.empty()) << "nothing went through the DSM";
+  EXPECT_EQ(State(), 6);
+  EXPECT_EQ(VirtualScannerControl("modal open"), -1);
+  EXPECT_EQ(VirtualScannerControl("notices mail"), -1);
+}

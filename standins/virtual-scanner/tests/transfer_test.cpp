@@ -181,3 +181,26 @@ TEST_F(ScannerTest, ACancelledTransferStaysInStateSevenAFailedOneInSix) {
     EXPECT_EQ(State(), 6) << dat;
   }
 }
+
+// A transfer the source cancels stays in state 7: MSG_RESET and MSG_DISABLEDS are sequence
+// errors there, and only MSG_ENDXFER leaves it. The next transfer is a normal one.
+TEST_F(ScannerTest, ACancelledTransferStaysInState7UntilItIsEnded) {
+  ASSERT_EQ(VirtualScannerControl("cancel-transfer"), 0);
+  ToTransferReady();
+  TW_HANDLE h = nullptr;
+  ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_CANCEL);
+  EXPECT_EQ(h, nullptr);
+  EXPECT_EQ(State(), 7);
+  TW_PENDINGXFERS p{};
+  EXPECT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &p), TWRC_FAILURE);
+  EXPECT_EQ(Status(), TWCC_SEQERROR);
+  TW_USERINTERFACE ui{};
+  EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_FAILURE);
+  EXPECT_EQ(State(), 7);
+  ASSERT_EQ(Call(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p), TWRC_SUCCESS);
+  EXPECT_EQ(State(), 5);
+  ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+  ToTransferReady();
+  ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE) << "one transfer only is cancelled";
+  FreeHandle(h);
+}

@@ -2,6 +2,8 @@
 // through the DSM, and the interface window with its Scan and Cancel buttons.
 #include <windows.h>
 
+#include <cstring>
+
 #include "standins/virtual-scanner/core/scanner.h"
 #include "standins/virtual-scanner/vscanner.h"
 
@@ -11,6 +13,8 @@ HINSTANCE gInstance = nullptr;
 const char kWindowClass[] = "VirtualScannerWindow";
 enum { kScanButton = 101, kCancelButton = 102 };
 
+long GuardAfter(uint8_t* data, size_t size);
+
 class WinPlatform : public vs::Platform {
  public:
   TW_HANDLE Alloc(size_t size) override { return GlobalAlloc(GHND, size ? size : 1); }
@@ -18,6 +22,29 @@ class WinPlatform : public vs::Platform {
   void Unlock(TW_HANDLE h) override { GlobalUnlock(h); }
   size_t Size(TW_HANDLE h) override { return GlobalSize(h); }
   void Free(TW_HANDLE h) override { GlobalFree(h); }
+
+  TW_HANDLE ImageBlock(const vs::Bytes& image, bool guard, long* distance) override {
+    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, image.size());
+    if (!h) return nullptr;
+    uint8_t* p = static_cast<uint8_t*>(GlobalLock(h));
+    if (p && !image.empty()) std::memcpy(p, image.data(), image.size());
+    if (guard) *distance = p ? GuardAfter(p, image.size()) : -1;
+    GlobalUnlock(h);
+    return h;
+  }
+
+  TW_HANDLE DeviceBitmap(const vs::Bytes& dib) override {
+    if (dib.size() < sizeof(BITMAPINFOHEADER)) return nullptr;
+    const BITMAPINFO* info = reinterpret_cast<const BITMAPINFO*>(dib.data());
+    const BITMAPINFOHEADER& h = info->bmiHeader;
+    DWORD colors = h.biClrUsed ? h.biClrUsed : (h.biBitCount <= 8 ? 1u << h.biBitCount : 0);
+    size_t rows = h.biSize + 4 * size_t(colors);
+    if (rows > dib.size()) return nullptr;
+    HDC screen = GetDC(nullptr);
+    HBITMAP bitmap = CreateDIBitmap(screen, &h, CBM_INIT, dib.data() + rows, info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    return bitmap;
+  }
 
   TW_UINT16 Notify(TW_IDENTITY* source, TW_IDENTITY* app, TW_UINT16 msg) override {
     DSMENTRYPROC dsm = Dsm();
@@ -117,6 +144,32 @@ class WinPlatform : public vs::Platform {
   }
   HWND window_ = nullptr;
 };
+
+// Makes the pages after a block's last page inaccessible, where the block has pages of its
+// own: Wine's heap gives a block its own allocation from its large-block size on (520,161
+// bytes; the block's data then starts 32 bytes into the allocation), and keeps smaller ones
+// among other blocks, where nothing may be protected. Returns the bytes that can still
+// be read after the block's end, or -1 when there is no guard.
+long GuardAfter(uint8_t* data, size_t size) {
+  MEMORY_BASIC_INFORMATION block;
+  if (!VirtualQuery(data, &block, sizeof block)) return -1;
+  const uintptr_t base = reinterpret_cast<uintptr_t>(block.AllocationBase);
+  if (reinterpret_cast<uintptr_t>(data) - base > 256) return -1;  // among other blocks
+  SYSTEM_INFO si;
+  GetSystemInfo(&si);
+  const uintptr_t end = reinterpret_cast<uintptr_t>(data) + size;
+  const uintptr_t next = (end + si.dwPageSize - 1) / si.dwPageSize * si.dwPageSize;
+  MEMORY_BASIC_INFORMATION after;
+  if (!VirtualQuery(reinterpret_cast<void*>(next), &after, sizeof after)) return -1;
+  if (after.State == MEM_COMMIT && reinterpret_cast<uintptr_t>(after.AllocationBase) == base) {
+    DWORD old;
+    const size_t rest = reinterpret_cast<uintptr_t>(after.BaseAddress) + after.RegionSize - next;
+    if (!VirtualProtect(reinterpret_cast<void*>(next), rest, PAGE_NOACCESS, &old)) return -1;
+  } else if (after.State == MEM_COMMIT) {
+    return -1;  // someone else's memory follows
+  }
+  return long(next - end);
+}
 
 vs::Scanner& Source() {
   static WinPlatform platform;

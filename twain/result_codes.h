@@ -1,0 +1,38 @@
+// The result codes a host program sees, one name per row of the README's table. Every
+// function answers with one of these, a file writer's OSErr (Mac), or a TWAIN code folded in
+// by xlateErr: 2000 + an unexpected return code, 3000 + a condition code without a row.
+#pragma once
+#include <cstdint>
+
+constexpr int16_t kResultOk = 0;
+// The source failed and its status request failed too (that request's own return code).
+constexpr int16_t kResultStatusUnreadable = 1;
+// No memory for the page, or the bitmap could not be described.
+constexpr int16_t kResultNoMemory = 2;
+// A required parameter is missing or of the wrong kind.
+constexpr int16_t kResultBadParameter = 3;
+// TWAIN is not available.
+constexpr int16_t kResultNoTwain = 4;
+// Cancelled by the user or by the source.
+constexpr int16_t kResultCancelled = 5;
+// The source could not be opened.
+constexpr int16_t kResultCannotOpenSource = 6;
+// Mac: a file of that name already exists.
+constexpr int16_t kResultFileExists = 7;
+// The file could not be created or written.
+constexpr int16_t kResultFileError = 8;
+// The source does not support the capability, or the name is no capability word.
+constexpr int16_t kResultUnsupportedCapability = 9;
+// The source refuses the value.
+constexpr int16_t kResultBadValue = 10;
+// The capability cannot be changed now or at all.
+constexpr int16_t kResultNotNow = 11;
+// Not connected, the source cannot be opened for a scan, or the operation failed.
+constexpr int16_t kResultFailed = 13;
+// TWAIN sequence error; also every call made while a scan waits.
+constexpr int16_t kResultSequenceError = 14;
+// Mac: there is no data source.
+constexpr int16_t kResultNoSource = 15;
+// 2000 + an unexpected TWAIN return code; 3000 + another condition code.
+constexpr int16_t kResultReturnCodeBase = 2000;
+constexpr int16_t kResultConditionCodeBase = 3000;
