@@ -17,6 +17,7 @@
 #else
 #include <CarbonStandin.h>
 #include <TWAIN/TWAINFrameworkStandin.h>
+#include <dlfcn.h>
 #endif
 
 namespace kvtest {
@@ -321,6 +322,30 @@ TEST_F(ScanEndingTest, ChoosingASourceWhileOneIsOpenAppliesToTheNextOpen) {
   EXPECT_EQ("0", Call(ScanFile(kPage, 0)));
   EXPECT_TRUE(Exists(kPage));
 }
+
+#if !KV_WINDOWS_BUILD
+// The Mac DSM lists the same scanner twice (registered first, then from its folder): the
+// choice of the second while the first is open names another source than the open one.
+TEST_F(ScanEndingTest, ChoosingAnotherSourceWhileOneIsOpenKeepsTheOpenOneAddressed) {
+  ASSERT_EQ("0", Call("Twain.Disconnect()"));  // the next first MSG_OPENDSM loads the list again
+  void* module = dlopen(KV_OUT_DIR "/lib/TWAIN Data Sources/VirtualScanner.ds", RTLD_NOW);
+  ASSERT_NE(nullptr, module);
+  TWAINFramework_RegisterSource(reinterpret_cast<DSENTRYPROC>(dlsym(module, "DS_Entry")));
+  ASSERT_EQ("0", Call("Twain.Connect()"));
+  TW_UINT32 open = Record()->sourceIdentity.Id;
+  TWAINFramework_SetSelectionUser(1);
+  EXPECT_EQ("0", Call("Twain.SelectDataSource()"));
+  EXPECT_EQ(open, Record()->sourceIdentity.Id) << "the open source is no longer addressed";
+  EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $r)"));
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_EQ(0, TWAINFramework_OpenSources());
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_NE(open, Record()->sourceIdentity.Id) << "the choice did not apply at the next open";
+  EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $r)"));
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  dlclose(module);
+}
+#endif
 
 // A source that refuses to be disabled and closed keeps the DSM holding it: the record keeps
 // saying so, a second Disconnect closes it, and the next Connect works.

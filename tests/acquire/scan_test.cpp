@@ -73,7 +73,7 @@ TEST_F(ScanTest, MatrixOfTargetsInterfacesAndSourceKinds) {
       {"field", "Twain.ScanToField($p:picture, %s)", "", "0"},
   };
   Connect();
-  for (const char* modal : {"clear", "keep"}) {
+  for (const char* modal : {"clear", "keep", "set"}) {
     for (int showUI : {0, 1}) {
       for (const Case& c : cases) {
         std::string what = std::string(c.name) + " showUI " + std::to_string(showUI) + " modal " + modal;
