@@ -27,6 +27,7 @@
 
 #if KV_WINDOWS_BUILD
 #include <windows.h>
+// psapi.h needs the types of windows.h.
 #include <psapi.h>
 
 #include "platform/windows/bitmaps.h"
@@ -286,8 +287,8 @@ int main(int argc, char** argv) {
       encodes.push_back(f.encode);
       writes.push_back(f.write);
     }
-    std::printf("run %d: scan %.3f s  floor %.3f s (render %.3f, encode %.3f, write %.3f)\n", i + 1, s, f.total(),
-                f.render, f.encode, f.write);
+    std::printf("run %d: scan %.3f s  floor %.3f s (render %.3f, encode %.3f, write %.3f)\n", i + 1, s,
+                f.total(), f.render, f.encode, f.write);
   }
   if (scans) {
     long size = FileSize(kScanFile);
@@ -319,20 +320,22 @@ int main(int argc, char** argv) {
       fileWrites.push_back(t.fileWrites);
       calls = t.writeCalls;
     }
-    std::printf("scan steps, medians: scanner render+encode %.3f, image handle %.3f, %s %.3f, file writer %.3f, "
-                "release %.3f s\n",
-                Median(source), Median(handle), kWindowsBuild ? "DIB to device bitmap" : "(no conversion)",
-                Median(convert), Median(file), Median(release));
+    std::printf(
+        "scan steps, medians: scanner render+encode %.3f, image handle %.3f, %s %.3f, file writer %.3f, "
+        "release %.3f s\n",
+        Median(source), Median(handle), kWindowsBuild ? "DIB to device bitmap" : "(no conversion)",
+        Median(convert), Median(file), Median(release));
     if (kWindowsBuild)
-      std::printf("file writer: %.3f s before its first WriteFile (GetDIBits, CreateFileA), %.3f s in %ld WriteFile "
-                  "calls\n",
-                  Median(file) - Median(fileWrites), Median(fileWrites), calls);
+      std::printf(
+          "file writer: %.3f s before its first WriteFile (GetDIBits, CreateFileA), %.3f s in %ld WriteFile "
+          "calls\n",
+          Median(file) - Median(fileWrites), Median(fileWrites), calls);
   }
   if (floors) std::printf("floor file: %s, %ld bytes\n", kFloorFile, FileSize(kFloorFile));
   if (scans) std::printf("median scan:  %.3f s\n", Median(scanTimes));
   if (floors) {
-    std::printf("median floor: %.3f s (render %.3f, encode %.3f, write %.3f)\n", Median(floorTimes), Median(renders),
-                Median(encodes), Median(writes));
+    std::printf("median floor: %.3f s (render %.3f, encode %.3f, write %.3f)\n", Median(floorTimes),
+                Median(renders), Median(encodes), Median(writes));
   }
   if (scans && floors) {
     std::printf("ratio (median scan / median floor): %.2f (aim: at most %.2f)\n",

@@ -91,7 +91,7 @@ bool WriteRange(TwainGlobals* g, ContainerView& c, TW_UINT16 type, int16_t field
   uint32_t current;
   if (type == TWTY_FIX32) {
     float single = ToSingle(value);
-    current = single > BoundNumber(type, maxValue)      ? maxValue
+    current = single > BoundNumber(type, maxValue)       ? maxValue
               : !(single >= BoundNumber(type, minValue)) ? minValue  // a NaN too
                                                          : Fix32Bits(FloatToFIX32(single));
   } else {
@@ -178,8 +178,8 @@ int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
   ContainerView c = Lock(h);
   TW_UINT16 type;
   // Only an integer item is set; anything else would send the enumeration's NumItems.
-  bool send = c.Read16(0, &type) && IsIntegerOrBool(type) &&
-              c.Write32(kOff.oneValueItem, static_cast<uint32_t>(value));
+  bool send =
+      c.Read16(0, &type) && IsIntegerOrBool(type) && c.Write32(kOff.oneValueItem, static_cast<uint32_t>(value));
   UnlockXPHandle(h);
   if (!send) {
     DisposeXPHandle(h);

@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<velmar::Argument> args = {(flags & 0x80) ? TextArgument("before") : NumberArgument(-1)};
   long before = Session::LiveBlocks();
   int16_t result = -1;
-  Session::Get().Run(args, [&](TwainGlobals* g) { result = GetCap(g, capId, kFieldFirstParam, listMode, useDefault); });
+  Session::Get().Run(
+      args, [&](TwainGlobals* g) { result = GetCap(g, capId, kFieldFirstParam, listMode, useDefault); });
   KV_FUZZ_CHECK(result == 0);
   KV_FUZZ_CHECK(dsm.gets == 1 && !dsm.sent);
   KV_FUZZ_CHECK(Session::LiveBlocks() == before);

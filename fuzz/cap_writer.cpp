@@ -25,16 +25,25 @@ uint32_t At32(const std::vector<uint8_t>& b, size_t offset) {
   std::memcpy(&v, b.data() + offset, 4);
   return v;
 }
-int32_t Fix32Key(uint32_t bits) { return static_cast<int32_t>(static_cast<int16_t>(bits & 0xFFFF)) * 65536 + (bits >> 16); }
+int32_t Fix32Key(uint32_t bits) {
+  return static_cast<int32_t>(static_cast<int16_t>(bits & 0xFFFF)) * 65536 + (bits >> 16);
+}
 // The whole number that an integer item's bits stand for, by its type's width and sign.
 int64_t IntegerNumber(TW_UINT16 type, uint32_t bits) {
   switch (type) {
-    case TWTY_INT8: return static_cast<int8_t>(bits);
-    case TWTY_INT16: return static_cast<int16_t>(bits);
-    case TWTY_INT32: return static_cast<int32_t>(bits);
-    case TWTY_UINT8: return static_cast<uint8_t>(bits);
-    case TWTY_UINT16: case TWTY_BOOL: return static_cast<uint16_t>(bits);
-    default: return bits;
+    case TWTY_INT8:
+      return static_cast<int8_t>(bits);
+    case TWTY_INT16:
+      return static_cast<int16_t>(bits);
+    case TWTY_INT32:
+      return static_cast<int32_t>(bits);
+    case TWTY_UINT8:
+      return static_cast<uint8_t>(bits);
+    case TWTY_UINT16:
+    case TWTY_BOOL:
+      return static_cast<uint16_t>(bits);
+    default:
+      return bits;
   }
 }
 
@@ -103,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t current = At32(dsm.sentBytes, off.rangeCurrent);
     KV_FUZZ_CHECK(At32(dsm.sentBytes, off.oneValueItem) == current);
     if (itemType == TWTY_FIX32) {
-      if (Fix32Key(lo) <= Fix32Key(hi)) KV_FUZZ_CHECK(Fix32Key(lo) <= Fix32Key(current) && Fix32Key(current) <= Fix32Key(hi));
+      if (Fix32Key(lo) <= Fix32Key(hi))
+        KV_FUZZ_CHECK(Fix32Key(lo) <= Fix32Key(current) && Fix32Key(current) <= Fix32Key(hi));
     } else if (IntegerNumber(itemType, lo) <= IntegerNumber(itemType, hi)) {
       int64_t n = IntegerNumber(itemType, current);
       KV_FUZZ_CHECK(IntegerNumber(itemType, lo) <= n && n <= IntegerNumber(itemType, hi));

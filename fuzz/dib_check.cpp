@@ -4,8 +4,8 @@
 // table, the masks, the rows or the compressed data) lies inside the block, in order, and the
 // numbers agree with each other: at least one pixel, rows of whole 32-bit words holding the
 // width, no more colours than the bits address, masks that are single runs of bits.
-#include "fuzz/support/fuzz_support.h"
 #include "platform/windows/dib_check.h"
+#include "fuzz/support/fuzz_support.h"
 
 namespace {
 
@@ -35,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KV_FUZZ_CHECK(uint64_t(l.stride) * l.height == l.rowsSize);
   }
   if (l.compression == dib::kBitfields) {
-    KV_FUZZ_CHECK((l.masks[0] & l.masks[1]) == 0 && (l.masks[1] & l.masks[2]) == 0 && (l.masks[0] & l.masks[2]) == 0);
+    KV_FUZZ_CHECK((l.masks[0] & l.masks[1]) == 0 && (l.masks[1] & l.masks[2]) == 0 &&
+                  (l.masks[0] & l.masks[2]) == 0);
     for (uint32_t m : l.masks) {
       KV_FUZZ_CHECK(m != 0);
       uint32_t run = m + (m & (~m + 1));

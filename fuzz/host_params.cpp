@@ -12,8 +12,8 @@
 
 #include "caps/cap_commands.h"
 #include "caps/conversions.h"
-#include "host/host_kit.h"
 #include "fuzz/support/fuzz_support.h"
+#include "host/host_kit.h"
 
 using namespace kvfuzz;
 

@@ -55,7 +55,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     KV_FUZZ_CHECK(Bits(fix) == 0x00008000u);  // not a number: -32768
   }
   TW_FIX32 edge = frame.Left;
-  if (edge.Whole >= -128 && edge.Whole <= 127) KV_FUZZ_CHECK(Bits(FloatToFIX32(FIX32ToFloat(edge))) == Bits(edge));
+  if (edge.Whole >= -128 && edge.Whole <= 127)
+    KV_FUZZ_CHECK(Bits(FloatToFIX32(FIX32ToFloat(edge))) == Bits(edge));
 
   Session::Get().Run({TextArgument("")}, [&](TwainGlobals* g) {
     // StringFrame into a buffer of exactly `room` bytes that already holds `used` bytes of

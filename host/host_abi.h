@@ -97,16 +97,15 @@ struct HostParamBlock {
 };
 
 // ------------------------------------------------------------------ Windows hostCallback
-typedef int32_t(KV_HOST_CALL* HostCallback)(int32_t service, int32_t a1, int32_t a2, int32_t a3,
-                                            int32_t a4);
+typedef int32_t(KV_HOST_CALL* HostCallback)(int32_t service, int32_t a1, int32_t a2, int32_t a3, int32_t a4);
 namespace hostabi {
-constexpr int32_t kSvcFieldByName = 28;    // (pascal name) -> field number
-constexpr int32_t kSvcReadNumber = 29;     // (field, double* result)
-constexpr int32_t kSvcWriteValue = 30;     // (field, type, data)
-constexpr int32_t kSvcReadValue = 38;      // (field, type, max length, destination)
-constexpr int32_t kSvcFieldInfo = 45;      // (HostInfoRecord*)
-constexpr int32_t kSvcFunctionNumber = 48; // (int32_t* result)
-constexpr int32_t kSvcDesignRecord = 49;   // (void** result)
+constexpr int32_t kSvcFieldByName = 28;     // (pascal name) -> field number
+constexpr int32_t kSvcReadNumber = 29;      // (field, double* result)
+constexpr int32_t kSvcWriteValue = 30;      // (field, type, data)
+constexpr int32_t kSvcReadValue = 38;       // (field, type, max length, destination)
+constexpr int32_t kSvcFieldInfo = 45;       // (HostInfoRecord*)
+constexpr int32_t kSvcFunctionNumber = 48;  // (int32_t* result)
+constexpr int32_t kSvcDesignRecord = 49;    // (void** result)
 }  // namespace hostabi
 
 // The call context the extension keeps in `hostParams`.

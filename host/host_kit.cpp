@@ -43,7 +43,9 @@ void SetFldVal(int16_t field, int16_t type, const void* data, HostContext ctx) {
   platform::HostWriteValue(field, type, data, ctx);
 }
 
-void SetFldNumber(int16_t field, HostFloat value, HostContext ctx) { SetFldVal(field, kValueNumber, &value, ctx); }
+void SetFldNumber(int16_t field, HostFloat value, HostContext ctx) {
+  SetFldVal(field, kValueNumber, &value, ctx);
+}
 
 void SetFldText(int16_t field, const char* text, HostContext ctx) { SetFldVal(field, kValueCText, text, ctx); }
 

@@ -24,7 +24,8 @@ KV_KIT_EXPORT int32_t GetFldLong(int16_t field, HostContext ctx);  // truncated 
 // Type 0: destination is a HostFloat. Other types: the host writes at most maxLength
 // characters (type 1 after a length byte, type 2 followed by a NUL), so destination holds
 // maxLength + 1 bytes (+1 more for type 1's length byte).
-KV_KIT_EXPORT void GetFldVal(int16_t field, int16_t type, int16_t maxLength, void* destination, HostContext ctx);
+KV_KIT_EXPORT void GetFldVal(int16_t field, int16_t type, int16_t maxLength, void* destination,
+                             HostContext ctx);
 // Type 0: data points to a HostFloat. Other types pass data unchanged.
 KV_KIT_EXPORT void SetFldVal(int16_t field, int16_t type, const void* data, HostContext ctx);
 KV_KIT_EXPORT bool IsThisFieldType(int16_t field, int16_t type, HostContext ctx);

@@ -7,17 +7,28 @@ namespace {
 
 int16_t MapConditionCode(TW_UINT16 cc) {
   switch (cc) {
-    case TWCC_SUCCESS: return kResultOk;
-    case TWCC_NODS: return kWindowsBuild ? kResultConditionCodeBase + TWCC_NODS : kResultNoSource;
-    case TWCC_OPERATIONERROR: return kResultFailed;
-    case TWCC_BADCAP: return kResultUnsupportedCapability;
-    case TWCC_BADVALUE: return kResultBadValue;
-    case TWCC_SEQERROR: return kResultSequenceError;
-    case TWCC_BADDEST: return kResultNotNow;
-    case TWCC_CAPUNSUPPORTED: return kResultUnsupportedCapability;
-    case TWCC_CAPBADOPERATION: return kResultNotNow;
-    case TWCC_CAPSEQERROR: return kResultNotNow;
-    default: return static_cast<int16_t>(kResultConditionCodeBase + cc);
+    case TWCC_SUCCESS:
+      return kResultOk;
+    case TWCC_NODS:
+      return kWindowsBuild ? kResultConditionCodeBase + TWCC_NODS : kResultNoSource;
+    case TWCC_OPERATIONERROR:
+      return kResultFailed;
+    case TWCC_BADCAP:
+      return kResultUnsupportedCapability;
+    case TWCC_BADVALUE:
+      return kResultBadValue;
+    case TWCC_SEQERROR:
+      return kResultSequenceError;
+    case TWCC_BADDEST:
+      return kResultNotNow;
+    case TWCC_CAPUNSUPPORTED:
+      return kResultUnsupportedCapability;
+    case TWCC_CAPBADOPERATION:
+      return kResultNotNow;
+    case TWCC_CAPSEQERROR:
+      return kResultNotNow;
+    default:
+      return static_cast<int16_t>(kResultConditionCodeBase + cc);
   }
 }
 

@@ -368,33 +368,33 @@ constexpr ContainerOffsets kMacContainers{4, 4, 8, 12, 16, 4, 8, 4, 8, 12, 16, 2
 }  // namespace tw
 
 // Sizes and container offsets of both layouts, checked at compile time.
-#define KV_CHECK_LAYOUT(ns, idSize, evSize, pxSize, cbSize, o)                                  \
-  static_assert(sizeof(tw::ns::TW_VERSION) == 42, #ns " TW_VERSION");                           \
-  static_assert(sizeof(tw::ns::TW_IDENTITY) == idSize, #ns " TW_IDENTITY");                     \
+#define KV_CHECK_LAYOUT(ns, idSize, evSize, pxSize, cbSize, o)                                             \
+  static_assert(sizeof(tw::ns::TW_VERSION) == 42, #ns " TW_VERSION");                                      \
+  static_assert(sizeof(tw::ns::TW_IDENTITY) == idSize, #ns " TW_IDENTITY");                                \
   static_assert(offsetof(tw::ns::TW_IDENTITY, ProductName) == idSize - 34 - (idSize == 160 ? 2 : 0), #ns); \
-  static_assert(sizeof(tw::ns::TW_CAPABILITY) == 8, #ns " TW_CAPABILITY");                      \
-  static_assert(offsetof(tw::ns::TW_ONEVALUE, Item) == o.oneValueItem, #ns);                    \
-  static_assert(offsetof(tw::ns::TW_ENUMERATION, NumItems) == o.enumNumItems, #ns);             \
-  static_assert(offsetof(tw::ns::TW_ENUMERATION, CurrentIndex) == o.enumCurrentIndex, #ns);     \
-  static_assert(offsetof(tw::ns::TW_ENUMERATION, DefaultIndex) == o.enumDefaultIndex, #ns);     \
-  static_assert(offsetof(tw::ns::TW_ENUMERATION, ItemList) == o.enumItemList, #ns);             \
-  static_assert(offsetof(tw::ns::TW_ARRAY, NumItems) == o.arrayNumItems, #ns);                  \
-  static_assert(offsetof(tw::ns::TW_ARRAY, ItemList) == o.arrayItemList, #ns);                  \
-  static_assert(offsetof(tw::ns::TW_RANGE, MinValue) == o.rangeMin, #ns);                       \
-  static_assert(offsetof(tw::ns::TW_RANGE, MaxValue) == o.rangeMax, #ns);                       \
-  static_assert(offsetof(tw::ns::TW_RANGE, StepSize) == o.rangeStep, #ns);                      \
-  static_assert(offsetof(tw::ns::TW_RANGE, DefaultValue) == o.rangeDefault, #ns);               \
-  static_assert(offsetof(tw::ns::TW_RANGE, CurrentValue) == o.rangeCurrent, #ns);               \
-  static_assert(sizeof(tw::ns::TW_RANGE) == o.rangeSize, #ns " TW_RANGE");                      \
-  static_assert(sizeof(tw::ns::TW_USERINTERFACE) == 8, #ns " TW_USERINTERFACE");                \
-  static_assert(sizeof(tw::ns::TW_EVENT) == evSize, #ns " TW_EVENT");                           \
-  static_assert(sizeof(tw::ns::TW_PENDINGXFERS) == evSize, #ns " TW_PENDINGXFERS");             \
-  static_assert(sizeof(tw::ns::TW_STATUS) == 4, #ns " TW_STATUS");                              \
-  static_assert(offsetof(tw::ns::TW_SETUPFILEXFER, Format) == 256, #ns);                        \
-  static_assert(sizeof(tw::ns::TW_SETUPFILEXFER) == 260, #ns " TW_SETUPFILEXFER");              \
-  static_assert(offsetof(tw::ns::TW_IMAGEINFO, Compression) == 40, #ns);                        \
-  static_assert(sizeof(tw::ns::TW_IMAGEINFO) == pxSize, #ns " TW_IMAGEINFO");                   \
-  static_assert(offsetof(tw::ns::TW_CALLBACK, Message) == 8, #ns);                              \
+  static_assert(sizeof(tw::ns::TW_CAPABILITY) == 8, #ns " TW_CAPABILITY");                                 \
+  static_assert(offsetof(tw::ns::TW_ONEVALUE, Item) == o.oneValueItem, #ns);                               \
+  static_assert(offsetof(tw::ns::TW_ENUMERATION, NumItems) == o.enumNumItems, #ns);                        \
+  static_assert(offsetof(tw::ns::TW_ENUMERATION, CurrentIndex) == o.enumCurrentIndex, #ns);                \
+  static_assert(offsetof(tw::ns::TW_ENUMERATION, DefaultIndex) == o.enumDefaultIndex, #ns);                \
+  static_assert(offsetof(tw::ns::TW_ENUMERATION, ItemList) == o.enumItemList, #ns);                        \
+  static_assert(offsetof(tw::ns::TW_ARRAY, NumItems) == o.arrayNumItems, #ns);                             \
+  static_assert(offsetof(tw::ns::TW_ARRAY, ItemList) == o.arrayItemList, #ns);                             \
+  static_assert(offsetof(tw::ns::TW_RANGE, MinValue) == o.rangeMin, #ns);                                  \
+  static_assert(offsetof(tw::ns::TW_RANGE, MaxValue) == o.rangeMax, #ns);                                  \
+  static_assert(offsetof(tw::ns::TW_RANGE, StepSize) == o.rangeStep, #ns);                                 \
+  static_assert(offsetof(tw::ns::TW_RANGE, DefaultValue) == o.rangeDefault, #ns);                          \
+  static_assert(offsetof(tw::ns::TW_RANGE, CurrentValue) == o.rangeCurrent, #ns);                          \
+  static_assert(sizeof(tw::ns::TW_RANGE) == o.rangeSize, #ns " TW_RANGE");                                 \
+  static_assert(sizeof(tw::ns::TW_USERINTERFACE) == 8, #ns " TW_USERINTERFACE");                           \
+  static_assert(sizeof(tw::ns::TW_EVENT) == evSize, #ns " TW_EVENT");                                      \
+  static_assert(sizeof(tw::ns::TW_PENDINGXFERS) == evSize, #ns " TW_PENDINGXFERS");                        \
+  static_assert(sizeof(tw::ns::TW_STATUS) == 4, #ns " TW_STATUS");                                         \
+  static_assert(offsetof(tw::ns::TW_SETUPFILEXFER, Format) == 256, #ns);                                   \
+  static_assert(sizeof(tw::ns::TW_SETUPFILEXFER) == 260, #ns " TW_SETUPFILEXFER");                         \
+  static_assert(offsetof(tw::ns::TW_IMAGEINFO, Compression) == 40, #ns);                                   \
+  static_assert(sizeof(tw::ns::TW_IMAGEINFO) == pxSize, #ns " TW_IMAGEINFO");                              \
+  static_assert(offsetof(tw::ns::TW_CALLBACK, Message) == 8, #ns);                                         \
   static_assert(sizeof(tw::ns::TW_CALLBACK) == cbSize, #ns " TW_CALLBACK");
 static_assert(sizeof(void*) == 4, "both builds are 32-bit: TWAIN_32.DLL and the host's block need it");
 KV_CHECK_LAYOUT(win, 156, 6, 42, 10, tw::kWinContainers)

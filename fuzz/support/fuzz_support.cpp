@@ -70,7 +70,8 @@ Session::Session() {
   initCaps(record_);
 }
 
-void Session::Run(const std::vector<velmar::Argument>& arguments, const std::function<void(TwainGlobals*)>& body) {
+void Session::Run(const std::vector<velmar::Argument>& arguments,
+                  const std::function<void(TwainGlobals*)>& body) {
   // Each execution finds the host's fields as new: the variables that earlier inputs named
   // would otherwise pile up, and every field look-up would walk them all.
   host_->Fields() = velmar::FieldStore();
@@ -105,7 +106,8 @@ velmar::Argument VariableArgument(std::string name) {
 
 // ------------------------------------------------------------------ the DSM entry points
 TW_UINT16 CallDSM(TwainGlobals*, TW_IDENTITY*, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
-  if (dg == DG_CONTROL && dat == DAT_CAPABILITY) return kvfuzz::Capability(msg, static_cast<TW_CAPABILITY*>(data));
+  if (dg == DG_CONTROL && dat == DAT_CAPABILITY)
+    return kvfuzz::Capability(msg, static_cast<TW_CAPABILITY*>(data));
   if (dg == DG_CONTROL && dat == DAT_STATUS && msg == MSG_GET) {
     static_cast<TW_STATUS*>(data)->ConditionCode = kvfuzz::TheDsm().cc;
     return TWRC_SUCCESS;

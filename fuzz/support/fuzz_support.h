@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "twain/globals.h"
 #include "standins/velmar/velmar_host.h"
+#include "twain/globals.h"
 
 namespace kvfuzz {
 
@@ -25,9 +25,9 @@ namespace kvfuzz {
   std::fprintf(stderr, "kv-fuzz: %s\n", what);
   std::abort();
 }
-#define KV_FUZZ_CHECK(cond)                                   \
-  do {                                                        \
-    if (!(cond)) ::kvfuzz::Fail("check failed: " #cond);      \
+#define KV_FUZZ_CHECK(cond)                              \
+  do {                                                   \
+    if (!(cond)) ::kvfuzz::Fail("check failed: " #cond); \
   } while (0)
 
 class Input {

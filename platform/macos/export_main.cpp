@@ -4,7 +4,7 @@
 #include "entry/entry.h"
 
 extern "C" __attribute__((visibility("default"))) void KardivelleMain(int16_t message, void** slot,
-                                                                     HostParamBlock* block) __asm__("main");
+                                                                      HostParamBlock* block) __asm__("main");
 
 extern "C" void KardivelleMain(int16_t message, void** slot, HostParamBlock* block) {
   RouteMessage(message, slot, block);

@@ -7,8 +7,8 @@ uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 
 bool KnownHeader(uint32_t size) {
-  return size == kCoreHeader || size == kInfoHeader || size == kV2Header || size == kV3Header || size == kV4Header ||
-         size == kV5Header;
+  return size == kCoreHeader || size == kInfoHeader || size == kV2Header || size == kV3Header ||
+         size == kV4Header || size == kV5Header;
 }
 
 bool KnownBitCount(uint16_t bits) {
@@ -61,14 +61,16 @@ Fault ReadGeometry(const uint8_t* h, uint32_t headerSize, Layout* l, uint16_t* p
 
 Fault CheckCompression(Layout* l) {
   switch (l->compression) {
-    case kRgb: return Fault::kNone;
+    case kRgb:
+      return Fault::kNone;
     case kBitfields:
       return l->bitCount == 16 || l->bitCount == 32 ? Fault::kNone : Fault::kCompression;
     case kRle8:
       return l->bitCount == 8 && !l->topDown ? Fault::kNone : Fault::kCompression;
     case kRle4:
       return l->bitCount == 4 && !l->topDown ? Fault::kNone : Fault::kCompression;
-    default: return Fault::kCompression;
+    default:
+      return Fault::kCompression;
   }
 }
 
@@ -131,16 +133,26 @@ Fault Check(const uint8_t* block, size_t blockSize, Layout* out) {
 
 const char* FaultName(Fault f) {
   switch (f) {
-    case Fault::kNone: return "none";
-    case Fault::kShortBlock: return "short block";
-    case Fault::kHeaderSize: return "header size";
-    case Fault::kSize: return "size";
-    case Fault::kPlanes: return "planes";
-    case Fault::kBitCount: return "bit count";
-    case Fault::kCompression: return "compression";
-    case Fault::kColors: return "colours";
-    case Fault::kMasks: return "masks";
-    case Fault::kRows: return "rows";
+    case Fault::kNone:
+      return "none";
+    case Fault::kShortBlock:
+      return "short block";
+    case Fault::kHeaderSize:
+      return "header size";
+    case Fault::kSize:
+      return "size";
+    case Fault::kPlanes:
+      return "planes";
+    case Fault::kBitCount:
+      return "bit count";
+    case Fault::kCompression:
+      return "compression";
+    case Fault::kColors:
+      return "colours";
+    case Fault::kMasks:
+      return "masks";
+    case Fault::kRows:
+      return "rows";
   }
   return "?";
 }

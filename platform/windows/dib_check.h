@@ -14,7 +14,14 @@ namespace dib {
 enum : uint32_t { kRgb = 0, kRle8 = 1, kRle4 = 2, kBitfields = 3 };
 
 // Header sizes: BITMAPCOREHEADER, BITMAPINFOHEADER, the two with masks and V4, V5.
-enum : uint32_t { kCoreHeader = 12, kInfoHeader = 40, kV2Header = 52, kV3Header = 56, kV4Header = 108, kV5Header = 124 };
+enum : uint32_t {
+  kCoreHeader = 12,
+  kInfoHeader = 40,
+  kV2Header = 52,
+  kV3Header = 56,
+  kV4Header = 108,
+  kV5Header = 124
+};
 
 struct Layout {
   uint32_t headerSize = 0;
@@ -34,15 +41,15 @@ struct Layout {
 
 enum class Fault {
   kNone,
-  kShortBlock,    // shorter than its header says, or than any header
-  kHeaderSize,    // a header size the conversion does not know
-  kSize,          // width or height 0, negative width, or more than the block can hold
-  kPlanes,        // planes other than 1
-  kBitCount,      // not 1, 4, 8, 16, 24 or 32 (or not one the header kind allows)
-  kCompression,   // unknown, or not allowed for this bit count or row order
-  kColors,        // more colours than the bit count can address, or a table beyond the block
-  kMasks,         // colour masks that are 0, not one run of bits, overlapping or too wide
-  kRows,          // the pixel rows (or biSizeImage of a compressed DIB) beyond the block
+  kShortBlock,   // shorter than its header says, or than any header
+  kHeaderSize,   // a header size the conversion does not know
+  kSize,         // width or height 0, negative width, or more than the block can hold
+  kPlanes,       // planes other than 1
+  kBitCount,     // not 1, 4, 8, 16, 24 or 32 (or not one the header kind allows)
+  kCompression,  // unknown, or not allowed for this bit count or row order
+  kColors,       // more colours than the bit count can address, or a table beyond the block
+  kMasks,        // colour masks that are 0, not one run of bits, overlapping or too wide
+  kRows,         // the pixel rows (or biSizeImage of a compressed DIB) beyond the block
 };
 
 // Reads the DIB at `block` of `blockSize` bytes; fills `out` when the DIB is usable.

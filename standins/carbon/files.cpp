@@ -1,7 +1,7 @@
 // File Manager on POSIX files. Only the default volume and directory exist: they are the
-// current working directory, and the volume has no name that a full pathname could use. Type and creator live in the file's FinderInfo (the extended
-// attribute Mac OS X uses, 32 bytes, type at 0 and creator at 4, big-endian), or in a
-// sidecar file where the file system has no extended attributes.
+// current working directory, and the volume has no name that a full pathname could use. Type and creator live
+// in the file's FinderInfo (the extended attribute Mac OS X uses, 32 bytes, type at 0 and creator at 4,
+// big-endian), or in a sidecar file where the file system has no extended attributes.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -47,15 +47,28 @@ bool Injected(int which, OSErr* err) {
 
 OSErr ErrnoToOSErr(int e) {
   switch (e) {
-    case ENOENT: case ENOTDIR: return fnfErr;
-    case EEXIST: return dupFNErr;
-    case EACCES: case EPERM: return permErr;
-    case EROFS: return wPrErr;
-    case ENOSPC: case EDQUOT: return dskFulErr;
-    case EMFILE: case ENFILE: return tmfoErr;
-    case ENAMETOOLONG: return bdNamErr;
-    case EISDIR: return fnfErr;
-    default: return ioErr;
+    case ENOENT:
+    case ENOTDIR:
+      return fnfErr;
+    case EEXIST:
+      return dupFNErr;
+    case EACCES:
+    case EPERM:
+      return permErr;
+    case EROFS:
+      return wPrErr;
+    case ENOSPC:
+    case EDQUOT:
+      return dskFulErr;
+    case EMFILE:
+    case ENFILE:
+      return tmfoErr;
+    case ENAMETOOLONG:
+      return bdNamErr;
+    case EISDIR:
+      return fnfErr;
+    default:
+      return ioErr;
   }
 }
 
@@ -107,7 +120,10 @@ std::string SidecarOf(const std::string& path) {
 }
 
 void PutBE32(unsigned char* p, UInt32 v) {
-  p[0] = v >> 24; p[1] = v >> 16; p[2] = v >> 8; p[3] = v;
+  p[0] = v >> 24;
+  p[1] = v >> 16;
+  p[2] = v >> 8;
+  p[3] = v;
 }
 UInt32 GetBE32(const unsigned char* p) {
   return (UInt32(p[0]) << 24) | (UInt32(p[1]) << 16) | (UInt32(p[2]) << 8) | p[3];
@@ -187,8 +203,10 @@ OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permi
   }
   if (wantWrite) {
     fd = ::open(path.c_str(), O_RDWR);
-    if (fd < 0 && permission == fsCurPerm) wantWrite = false;
-    else if (fd < 0) return ErrnoToOSErr(errno);
+    if (fd < 0 && permission == fsCurPerm)
+      wantWrite = false;
+    else if (fd < 0)
+      return ErrnoToOSErr(errno);
   }
   if (fd < 0) fd = ::open(path.c_str(), O_RDONLY);
   if (fd < 0) return ErrnoToOSErr(errno);
@@ -293,10 +311,17 @@ OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff) {
   if (::fstat(f->fd, &st) != 0) return ioErr;
   long long pos;
   switch (posMode & 3) {
-    case fsAtMark: return noErr;
-    case fsFromStart: pos = posOff; break;
-    case fsFromLEOF: pos = static_cast<long long>(st.st_size) + posOff; break;
-    default: pos = static_cast<long long>(f->mark) + posOff; break;
+    case fsAtMark:
+      return noErr;
+    case fsFromStart:
+      pos = posOff;
+      break;
+    case fsFromLEOF:
+      pos = static_cast<long long>(st.st_size) + posOff;
+      break;
+    default:
+      pos = static_cast<long long>(f->mark) + posOff;
+      break;
   }
   if (pos < 0) return posErr;
   if (pos > st.st_size) {  // the mark cannot pass the logical end of file

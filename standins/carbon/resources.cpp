@@ -66,8 +66,8 @@ bool Parse(const std::vector<unsigned char>& b, std::vector<Resource>* out) {
       res.type = type;
       res.id = static_cast<ResID>(Be(map, ref, 2));
       UInt32 nameOff = Be(map, ref + 2, 2);
-      if (nameOff != 0xFFFF && (nameList + nameOff >= map.size() ||
-                                nameList + nameOff + 1 + map[nameList + nameOff] > map.size()))
+      if (nameOff != 0xFFFF &&
+          (nameList + nameOff >= map.size() || nameList + nameOff + 1 + map[nameList + nameOff] > map.size()))
         return false;
       size_t at = Be(map, ref + 5, 3);
       if (at + 4 > dataLen) return false;

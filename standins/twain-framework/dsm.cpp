@@ -61,7 +61,8 @@ TW_UINT32 NextId() { return gNextId++; }
 
 std::string Name(const TW_IDENTITY& id) {
   return std::string(id.ProductName + 1, static_cast<unsigned char>(id.ProductName[0]) > 33
-                                             ? 33 : static_cast<unsigned char>(id.ProductName[0]));
+                                             ? 33
+                                             : static_cast<unsigned char>(id.ProductName[0]));
 }
 
 App* FindApp(pTW_IDENTITY origin) {
@@ -94,7 +95,9 @@ int OpenConnections(TW_UINT32 app) {
   return n;
 }
 
-bool Matches(TW_UINT32 want, TW_UINT32 have) { return want == TWAINFramework_Any || want == 0xFFFFFFFF || want == have; }
+bool Matches(TW_UINT32 want, TW_UINT32 have) {
+  return want == TWAINFramework_Any || want == 0xFFFFFFFF || want == have;
+}
 
 // DSM-level answers: record the condition and return the code.
 TW_UINT16 Result(App* app, TW_UINT16 rc, TW_UINT16 cc) {
@@ -165,16 +168,21 @@ TW_UINT16 Identity(App* app, pTW_IDENTITY origin, TW_UINT16 MSG, pTW_IDENTITY id
       if (gSources.empty()) return Result(app, TWRC_FAILURE, TWCC_NODS);
       ++gDialogs;
       std::shared_ptr<Source> chosen;
-      if (gUser == -2) chosen = DefaultSource();
-      else if (gUser >= 0 && gUser < static_cast<int>(gSources.size())) chosen = gSources[gUser];
+      if (gUser == -2)
+        chosen = DefaultSource();
+      else if (gUser >= 0 && gUser < static_cast<int>(gSources.size()))
+        chosen = gSources[gUser];
       if (!chosen) return Result(app, TWRC_CANCEL, TWCC_SUCCESS);
       *id = chosen->identity;
       gDefaultName = Name(chosen->identity);
       return Result(app, TWRC_SUCCESS, TWCC_SUCCESS);
     }
-    case MSG_OPENDS: return OpenDS(app, origin, id);
-    case MSG_CLOSEDS: return CloseDS(app, origin, id);
-    default: return Result(app, TWRC_FAILURE, TWCC_BADPROTOCOL);
+    case MSG_OPENDS:
+      return OpenDS(app, origin, id);
+    case MSG_CLOSEDS:
+      return CloseDS(app, origin, id);
+    default:
+      return Result(app, TWRC_FAILURE, TWCC_BADPROTOCOL);
   }
 }
 
@@ -224,7 +232,8 @@ TW_UINT16 ToDSM(pTW_IDENTITY origin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
         }
       return Result(app, TWRC_SUCCESS, TWCC_SUCCESS);
     }
-    default: return Result(app, TWRC_FAILURE, TWCC_BADPROTOCOL);
+    default:
+      return Result(app, TWRC_FAILURE, TWCC_BADPROTOCOL);
   }
 }
 
@@ -277,7 +286,8 @@ TW_UINT16 FromSource(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT16 MSG) {
 }
 
 // Whether this application call was chosen to fail; fills rc and records the condition.
-bool Injected(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_UINT16* rc) {
+bool Injected(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG,
+              TW_UINT16* rc) {
   if (gFailStatus && DG == DG_CONTROL && DAT == DAT_STATUS) {
     *rc = TWRC_FAILURE;
     return true;

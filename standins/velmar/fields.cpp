@@ -30,10 +30,14 @@ int16_t FieldStore::FieldType(int field) const {
   int target = Resolve(field);
   if (pictureFields_.count(target)) return kFieldTypePicture;
   switch (Get(target).kind) {
-    case Value::kNumber: return kFieldTypeNumber;
-    case Value::kText: return kFieldTypeText;
-    case Value::kPicture: return kFieldTypePicture;
-    case Value::kNothing: break;
+    case Value::kNumber:
+      return kFieldTypeNumber;
+    case Value::kText:
+      return kFieldTypeText;
+    case Value::kPicture:
+      return kFieldTypePicture;
+    case Value::kNothing:
+      break;
   }
   return kFieldTypeNothing;
 }
@@ -78,8 +82,10 @@ void FieldStore::BeginCall(const std::vector<int>& aliases, const std::vector<Va
   values_.erase(kFieldReturn);
   values_[kFieldParamCount] = Value::Number(parameterCount_);
   for (int i = 0; i < parameterCount_; ++i) {
-    if (aliases[i]) aliases_[kFieldFirstParam + i] = aliases[i];
-    else values_[kFieldFirstParam + i] = literals[i];
+    if (aliases[i])
+      aliases_[kFieldFirstParam + i] = aliases[i];
+    else
+      values_[kFieldFirstParam + i] = literals[i];
   }
 }
 

@@ -48,7 +48,9 @@ BundlePaths Locate(std::string path) {
   return paths;
 }
 
-std::string PascalToString(const unsigned char* p) { return std::string(reinterpret_cast<const char*>(p + 1), p[0]); }
+std::string PascalToString(const unsigned char* p) {
+  return std::string(reinterpret_cast<const char*>(p + 1), p[0]);
+}
 
 }  // namespace
 

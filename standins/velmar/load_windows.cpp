@@ -32,8 +32,8 @@ std::unique_ptr<Host> Host::Load(const std::string& path, std::string* error) {
   const uint8_t* record = loaded ? static_cast<const uint8_t*>(LockResource(loaded)) : nullptr;
   if (!record || SizeofResource(library, found) < kRecordSize) return fail("no 14-byte \"Q7INF\" resource");
   if (std::memcmp(record, "7CMD", 4) != 0) return fail("the \"Q7INF\" resource does not start with 7CMD");
-  uint32_t firstId = uint32_t(record[4]) | uint32_t(record[5]) << 8 | uint32_t(record[6]) << 16 |
-                     uint32_t(record[7]) << 24;
+  uint32_t firstId =
+      uint32_t(record[4]) | uint32_t(record[5]) << 8 | uint32_t(record[6]) << 16 | uint32_t(record[7]) << 24;
 
   std::vector<std::string> catalogue;
   for (uint32_t id = firstId; id < firstId + 1000; ++id) {

@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
       } else {
         char* end = nullptr;
         long n = std::strtol(v.c_str(), &end, 10);
-        if (v.empty() || *end || n < 0) return Fail(2, "--select needs N (0, 1, ...) or cancel, not '" + v + "'");
+        if (v.empty() || *end || n < 0)
+          return Fail(2, "--select needs N (0, 1, ...) or cancel, not '" + v + "'");
         selection = int(n);
       }
     } else if (arg == "--scanner-user") {
@@ -106,7 +107,8 @@ int main(int argc, char** argv) {
   std::vector<velmar::ParsedCall> parsed(calls.size());
   for (size_t i = 0; i < calls.size(); ++i) {
     std::string why;
-    if (!velmar::ParseCall(calls[i], &parsed[i], &why)) return Fail(2, "cannot parse call '" + calls[i] + "': " + why);
+    if (!velmar::ParseCall(calls[i], &parsed[i], &why))
+      return Fail(2, "cannot parse call '" + calls[i] + "': " + why);
   }
 
   std::string error;
@@ -118,7 +120,8 @@ int main(int argc, char** argv) {
   for (const std::string& command : scannerCommands) {
     velmar::ControlAnswer answer = velmar::ScannerControl(extension, command, &error);
     if (answer == velmar::ControlAnswer::Unavailable) return Fail(1, error);
-    if (answer == velmar::ControlAnswer::Refused) return Fail(2, "the virtual scanner refused the command '" + command + "'");
+    if (answer == velmar::ControlAnswer::Refused)
+      return Fail(2, "the virtual scanner refused the command '" + command + "'");
   }
 
   if (select && !velmar::ArrangeSelection(*host, selection, &error)) return Fail(1, error);

@@ -52,7 +52,8 @@ void Answer(HWND dialog, int choice) {
   EnumChildWindows(dialog, FindListBox, reinterpret_cast<LPARAM>(&list));
   if (list) {
     SendMessageA(list, LB_SETCURSEL, WPARAM(choice), 0);
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(list));
   }
   PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
@@ -67,7 +68,8 @@ void UserThread(int choice) {
       handled.insert(search.found);
       Answer(search.found, choice);
     }
-    for (auto it = handled.begin(); it != handled.end();) it = IsWindow(*it) ? std::next(it) : handled.erase(it);
+    for (auto it = handled.begin(); it != handled.end();)
+      it = IsWindow(*it) ? std::next(it) : handled.erase(it);
     Sleep(20);
   }
 }
@@ -94,7 +96,8 @@ ControlAnswer ScannerControl(const std::string&, const std::string& command, std
     return ControlAnswer::Unavailable;
   }
   using Control = int (*)(const char*);
-  auto control = reinterpret_cast<Control>(reinterpret_cast<void*>(GetProcAddress(scanner, "VirtualScannerControl")));
+  auto control =
+      reinterpret_cast<Control>(reinterpret_cast<void*>(GetProcAddress(scanner, "VirtualScannerControl")));
   if (!control) {
     *error = std::string(kModule) + " exports no VirtualScannerControl";
     return ControlAnswer::Unavailable;

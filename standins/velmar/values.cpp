@@ -35,9 +35,11 @@ std::string Print(HostFloat value, int precision) {
 // largest one of its sign and a text that is no number is 0.
 HostFloat Read(const std::string& text) {
   char* end = nullptr;
-  HostFloat value = kDoubleNumbers ? HostFloat(std::strtod(text.c_str(), &end)) : HostFloat(std::strtold(text.c_str(), &end));
+  HostFloat value =
+      kDoubleNumbers ? HostFloat(std::strtod(text.c_str(), &end)) : HostFloat(std::strtold(text.c_str(), &end));
   if (end == text.c_str()) return 0;
-  if (std::isinf(value)) return value < 0 ? -std::numeric_limits<HostFloat>::max() : std::numeric_limits<HostFloat>::max();
+  if (std::isinf(value))
+    return value < 0 ? -std::numeric_limits<HostFloat>::max() : std::numeric_limits<HostFloat>::max();
   return value;
 }
 
@@ -127,9 +129,12 @@ std::string Value::AsText() const {
 
 std::string Value::Display() const {
   switch (kind) {
-    case kNothing: return "(nothing)";
-    case kNumber: return FormatNumber(WireToFloat(number));
-    case kText: return "\"" + text + "\"";
+    case kNothing:
+      return "(nothing)";
+    case kNumber:
+      return FormatNumber(WireToFloat(number));
+    case kText:
+      return "\"" + text + "\"";
     case kPicture:
       if (!picture.present) return "picture (none)";
       return "picture " + std::to_string(picture.width) + "x" + std::to_string(picture.height);

@@ -32,9 +32,9 @@ WireNumber FloatToWire(HostFloat value);
 
 // ------------------------------------------------------------------ values
 struct Picture {
-  bool present = false;       // false: picture (none)
+  bool present = false;  // false: picture (none)
   int width = 0, height = 0;
-  std::vector<uint8_t> bytes;  // Mac: the picture's data as it was in its handle
+  std::vector<uint8_t> bytes;    // Mac: the picture's data as it was in its handle
   std::shared_ptr<void> bitmap;  // Windows: the host's own copy of the HBITMAP
 };
 
@@ -48,11 +48,10 @@ struct Value {
   static Value Number(HostFloat v);
   static Value Text(std::string t);
   static Value OfPicture(Picture p);
-  HostFloat AsNumber() const;    // a text is parsed; nothing and pictures are 0
-  std::string AsText() const;    // a number is formatted; nothing and pictures are ""
-  std::string Display() const;   // (nothing), 8.5, "text", picture WxH, picture (none)
+  HostFloat AsNumber() const;   // a text is parsed; nothing and pictures are 0
+  std::string AsText() const;   // a number is formatted; nothing and pictures are ""
+  std::string Display() const;  // (nothing), 8.5, "text", picture WxH, picture (none)
 };
-
 
 // ------------------------------------------------------------------ fields
 // Fields by number. A parameter field that names a variable is an alias of the variable's
@@ -71,7 +70,7 @@ class FieldStore {
   // Host variables. "#1" always exists. Returns the variable's field number.
   int Variable(const std::string& name, bool picture = false);
   int FindVariable(const std::string& name) const;  // 0 if no such variable
-  std::string NameOf(int field) const;               // "" unless a variable's field
+  std::string NameOf(int field) const;              // "" unless a variable's field
   const Value& VariableValue(const std::string& name) const;
 
   // The fields of one call: 200 nothing, 210 the count, 211.. the arguments.
@@ -104,8 +103,8 @@ bool ParseCall(const std::string& text, ParsedCall* call, std::string* error);
 
 struct CallResult {
   bool ok = false;
-  std::string error;  // why the call did not run
-  Value result;       // field 200 after the call
+  std::string error;                                     // why the call did not run
+  Value result;                                          // field 200 after the call
   std::vector<std::pair<std::string, Value>> variables;  // one per variable argument, in order
 };
 

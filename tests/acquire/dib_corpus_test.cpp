@@ -50,8 +50,8 @@ std::string FirstDifference(const dibkinds::Case& c, const std::vector<uint8_t>&
     if (std::memcmp(&got[i], &c.rgb[i], 3) == 0) continue;
     size_t p = i / 3;
     char text[96];
-    std::snprintf(text, sizeof text, "%d,%d: want %d,%d,%d got %d,%d,%d", int(p % c.width), int(p / c.width), c.rgb[i],
-                  c.rgb[i + 1], c.rgb[i + 2], got[i], got[i + 1], got[i + 2]);
+    std::snprintf(text, sizeof text, "%d,%d: want %d,%d,%d got %d,%d,%d", int(p % c.width), int(p / c.width),
+                  c.rgb[i], c.rgb[i + 1], c.rgb[i + 2], got[i], got[i + 1], got[i + 2]);
     return text;
   }
   return "";

@@ -32,9 +32,9 @@ ImageFacts Identify(const std::string& path) {
 
 std::string PixelAt(const std::string& path, int x, int y) {
   std::string out = Run("convert '" + path + "' -depth 8 -format '%[fx:int(255*p{" + std::to_string(x) + "," +
-                        std::to_string(y) + "}.r+.5)],%[fx:int(255*p{" + std::to_string(x) + "," + std::to_string(y) +
-                        "}.g+.5)],%[fx:int(255*p{" + std::to_string(x) + "," + std::to_string(y) +
-                        "}.b+.5)]' info: 2>/dev/null");
+                        std::to_string(y) + "}.r+.5)],%[fx:int(255*p{" + std::to_string(x) + "," +
+                        std::to_string(y) + "}.g+.5)],%[fx:int(255*p{" + std::to_string(x) + "," +
+                        std::to_string(y) + "}.b+.5)]' info: 2>/dev/null");
   return out;
 }
 

@@ -52,8 +52,8 @@ class ScanTest : public ExtensionTest {
 
 struct Case {
   const char* name;
-  std::string call;   // %s: show-UI flag
-  std::string file;   // what must exist afterwards ("" for a field)
+  std::string call;  // %s: show-UI flag
+  std::string file;  // what must exist afterwards ("" for a field)
   const char* result;
 };
 
@@ -192,7 +192,10 @@ TEST_F(ScanTest, TheTransferIsNegotiatedBeforeTheSourceIsEnabled) {
   EXPECT_EQ("0", Call("Twain.ScanToFile(\"scan.tif\", 0, 0)"));
   ExpectPage("scan.tif", 850, 1100);
 
-  struct Refusal { const char* command; const char* result; };
+  struct Refusal {
+    const char* command;
+    const char* result;
+  };
   for (Refusal refusal : {Refusal{"script-set 0x0103 1 10", "10"}, Refusal{"script-set 0x110C 1 13", "9"}}) {
     std::remove("scan.png");
     ASSERT_EQ(0, Scanner(refusal.command));
@@ -202,7 +205,8 @@ TEST_F(ScanTest, TheTransferIsNegotiatedBeforeTheSourceIsEnabled) {
     EXPECT_FALSE(Exists("scan.png")) << refusal.command;
     ExpectSourceClosed(refusal.command);
     EXPECT_EQ("3", ScannerQuery("state")) << refusal.command;
-    EXPECT_EQ("3004", Call("Twain.ScanToField($p:picture)")) << refusal.command << ": the enable was not sent before";
+    EXPECT_EQ("3004", Call("Twain.ScanToField($p:picture)"))
+        << refusal.command << ": the enable was not sent before";
   }
   ASSERT_EQ(0, Scanner("script-set 0x0103 1 13"));
   EXPECT_EQ("0", Call(std::string("Twain.ScanToFile(\"") + kNativeName + "\")"));
@@ -215,7 +219,8 @@ TEST_F(ScanTest, ACancelledTransferIsEndedAndTheSourceCloses) {
   for (const char* fault : {"fail 2 260 1 3 0", "fail 2 261 1 3 0"}) {
     bool file = std::string(fault).find("261") != std::string::npos;
     ASSERT_EQ(0, Scanner(fault));
-    EXPECT_EQ("5", Call(file ? "Twain.ScanToFile(\"scan.tif\", 0, 0)" : "Twain.ScanToField($p:picture)")) << fault;
+    EXPECT_EQ("5", Call(file ? "Twain.ScanToFile(\"scan.tif\", 0, 0)" : "Twain.ScanToField($p:picture)"))
+        << fault;
     ExpectSourceClosed(fault);
     EXPECT_EQ("3", ScannerQuery("state")) << fault;
   }
@@ -227,7 +232,8 @@ TEST_F(ScanTest, AFailedTransferInsideTheRoutingIsTheResult) {
   for (int showUI : {0, 1}) {
     std::remove(kNativeName);
     ASSERT_EQ(0, Scanner("fail 2 260 1 1 5"));  // DAT_IMAGENATIVEXFER: operation error
-    EXPECT_EQ("13", Call(std::string("Twain.ScanToFile(\"") + kNativeName + "\", " + std::to_string(showUI) + ")"))
+    EXPECT_EQ("13",
+              Call(std::string("Twain.ScanToFile(\"") + kNativeName + "\", " + std::to_string(showUI) + ")"))
         << showUI;
     EXPECT_FALSE(Exists(kNativeName));
     ExpectSourceClosed("failed native transfer");
@@ -252,7 +258,8 @@ TEST_F(ScanTest, AReadyNoticeDuringEnableIsCollected) {
   ASSERT_EQ(0, Scanner("report-during-enable on"));
   for (int showUI : {0, 1}) {
     std::remove(kNativeName);
-    EXPECT_EQ("0", Call(std::string("Twain.ScanToFile(\"") + kNativeName + "\", " + std::to_string(showUI) + ")"));
+    EXPECT_EQ("0",
+              Call(std::string("Twain.ScanToFile(\"") + kNativeName + "\", " + std::to_string(showUI) + ")"));
     ExpectPage(kNativeName, 850, 1100);
     ExpectSourceClosed("report during enable");
   }

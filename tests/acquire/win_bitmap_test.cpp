@@ -129,7 +129,8 @@ dib::Layout LayoutOf(Dib& d) {
 }
 
 TEST(PaletteTest, ColourCountsAndTables) {
-  Dib one = MakeDib(1, 0), eight = MakeDib(8, 0), sixteen = MakeDib(8, 16), rgb = MakeDib(24, 0), quad = MakeDib(32, 0);
+  Dib one = MakeDib(1, 0), eight = MakeDib(8, 0), sixteen = MakeDib(8, 16), rgb = MakeDib(24, 0),
+      quad = MakeDib(32, 0);
   EXPECT_EQ(2u, LayoutOf(one).colorCount);
   EXPECT_EQ(256u, LayoutOf(eight).colorCount);
   EXPECT_EQ(16u, LayoutOf(sixteen).colorCount);

@@ -73,27 +73,29 @@ std::vector<GetCase> Cases() {
       Num("enum default", TWON_ENUMERATION, Enumeration(TWTY_UINT16, 3, 1, 2, e3), 0, 1, 30),
       Num("enum current past the end", TWON_ENUMERATION, Enumeration(TWTY_UINT16, 3, 3, 2, e3), 0, 1, 10),
       Num("enum negative default", TWON_ENUMERATION, Enumeration(TWTY_UINT16, 3, 1, 0xFFFF, e3), 0, 1, 10),
-      Num("enum bool item is a number", TWON_ENUMERATION, Enumeration(TWTY_BOOL, 2, 1, 0, U16s({0, 1})), 0, 0, 1),
+      Num("enum bool item is a number", TWON_ENUMERATION, Enumeration(TWTY_BOOL, 2, 1, 0, U16s({0, 1})), 0, 0,
+          1),
       Txt("enum string item", TWON_ENUMERATION,
           Enumeration(TWTY_STR32, 2, 1, 0, Cat({Str(TWTY_STR32, "None"), Str(TWTY_STR32, "Diffusion")})), 0, 0,
           "Diffusion"),
-      Txt("enum frame item is empty", TWON_ENUMERATION, Enumeration(TWTY_FRAME, 1, 0, 0, Frame(1, 2, 3, 4)), 0, 0,
-          ""),
+      Txt("enum frame item is empty", TWON_ENUMERATION, Enumeration(TWTY_FRAME, 1, 0, 0, Frame(1, 2, 3, 4)), 0,
+          0, ""),
       Num("array takes item 0", TWON_ARRAY, Array(TWTY_INT16, 2, U16s({0xFFFE, 5})), 0, 0, -2),
       // lists
       Txt("enum fix32 list", TWON_ENUMERATION, Enumeration(TWTY_FIX32, 3, 0, 0, Fixes({75, 100, 8.5f})), 1, 0,
           "75,100,8.5"),
       Txt("enum bool list is 0,1", TWON_ENUMERATION, Enumeration(TWTY_BOOL, 1, 0, 0, U16s({1})), 1, 0, "0,1"),
-      Txt("enum frame list is empty", TWON_ENUMERATION, Enumeration(TWTY_FRAME, 3, 0, 0, Bytes(48, 1)), 1, 0, ""),
-      Txt("array string list", TWON_ARRAY, Array(TWTY_STR32, 2, Cat({Str(TWTY_STR32, "a"), Str(TWTY_STR32, "")})),
-          1, 0, "a,"),
+      Txt("enum frame list is empty", TWON_ENUMERATION, Enumeration(TWTY_FRAME, 3, 0, 0, Bytes(48, 1)), 1, 0,
+          ""),
+      Txt("array string list", TWON_ARRAY,
+          Array(TWTY_STR32, 2, Cat({Str(TWTY_STR32, "a"), Str(TWTY_STR32, "")})), 1, 0, "a,"),
       // ranges
       Num("int range current", TWON_RANGE, Range(TWTY_INT16, 50, 600, 1, 100, 0xFFFFFFFF), 0, 1, -1),
       Num("bool range current", TWON_RANGE, Range(TWTY_BOOL, 0, 1, 1, 0, 5), 0, 0, 1),
       Num("fix32 range current", TWON_RANGE, Range(TWTY_FIX32, 0, 0, 0, 0, FixBits(-0.5f)), 0, 0, -0.5),
       Txt("int range list", TWON_RANGE, Range(TWTY_INT16, 50, 600, 1, 100, 100), 1, 0, "50:600:1"),
-      Txt("fix32 range list", TWON_RANGE,
-          Range(TWTY_FIX32, FixBits(-1000), FixBits(1000), FixBits(0.5f), 0, 0), 1, 0, "-1000:1000:0.5"),
+      Txt("fix32 range list", TWON_RANGE, Range(TWTY_FIX32, FixBits(-1000), FixBits(1000), FixBits(0.5f), 0, 0),
+          1, 0, "-1000:1000:0.5"),
       Txt("bool range list is empty", TWON_RANGE, Range(TWTY_BOOL, 0, 1, 1, 0, 0), 1, 0, ""),
       Txt("frame range is empty", TWON_RANGE, Range(TWTY_FRAME, 0, 1, 1, 0, 0), 0, 0, ""),
       Same("unknown container type", 9, OneValue(TWTY_UINT16, U16(7)), 0, 0),
@@ -105,14 +107,15 @@ std::vector<GetCase> Cases() {
       Same("NumItems 0", TWON_ENUMERATION, Enumeration(TWTY_UINT16, 0, 0, 0, e3), 0, 0),
       Txt("NumItems 0 in list mode", TWON_ARRAY, Array(TWTY_UINT16, 0, e3), 1, 0, ""),
       Same("negative NumItems", TWON_ARRAY, Array(TWTY_UINT16, 0xFFFF, e3), 0, 0),
-      Same("item cut by the container end", TWON_ARRAY, Cut(Array(TWTY_UINT32, 1, U32(9)), O.arrayItemList + 3), 0,
-           0),
-      Same("enumeration header cut", TWON_ENUMERATION, Cut(Enumeration(TWTY_UINT16, 1, 0, 0, e3), O.enumCurrentIndex),
+      Same("item cut by the container end", TWON_ARRAY, Cut(Array(TWTY_UINT32, 1, U32(9)), O.arrayItemList + 3),
            0, 0),
+      Same("enumeration header cut", TWON_ENUMERATION,
+           Cut(Enumeration(TWTY_UINT16, 1, 0, 0, e3), O.enumCurrentIndex), 0, 0),
       Same("empty container", TWON_ONEVALUE, Bytes(), 0, 0),
-      Same("one value without its item", TWON_ONEVALUE, Cut(OneValue(TWTY_UINT16, U16(7)), O.oneValueItem + 1), 0, 0),
-      Txt("frame cut by the container end", TWON_ONEVALUE, Cut(OneValue(TWTY_FRAME, Frame(1, 2, 3, 4)), 12), 0, 0,
-          ""),
+      Same("one value without its item", TWON_ONEVALUE, Cut(OneValue(TWTY_UINT16, U16(7)), O.oneValueItem + 1),
+           0, 0),
+      Txt("frame cut by the container end", TWON_ONEVALUE, Cut(OneValue(TWTY_FRAME, Frame(1, 2, 3, 4)), 12), 0,
+          0, ""),
       Txt("string cut by the container end", TWON_ONEVALUE,
           Cut(OneValue(TWTY_STR255, Str(TWTY_STR255, "abcdefgh")), O.oneValueItem + 6), 0, 0,
           tw::native::kPascalStrings ? "abcde" : "abcdef"),
@@ -125,7 +128,8 @@ std::vector<GetCase> Cases() {
   // A string item that fills its slot with no terminator, or a length byte past the slot.
   Bytes full = OneValue(TWTY_STR32, Bytes(34, 'A'));
   if (tw::native::kPascalStrings) full[O.oneValueItem] = 200;
-  c.push_back(Txt("unterminated string", TWON_ONEVALUE, full, 0, 0, std::string(tw::native::kPascalStrings ? 33 : 34, 'A')));
+  c.push_back(Txt("unterminated string", TWON_ONEVALUE, full, 0, 0,
+                  std::string(tw::native::kPascalStrings ? 33 : 34, 'A')));
   // Failures
   GetCase fail = Same("source refuses the capability", TWON_ONEVALUE, Bytes(), 0, 0);
   fail.answer.rc = TWRC_FAILURE;
@@ -210,8 +214,10 @@ TEST_F(GetCapRoute, FailureTranslations) {
   struct {
     TW_UINT16 rc, cc;
     int16_t result;
-  } rows[] = {{TWRC_FAILURE, TWCC_BADCAP, 9},        {TWRC_FAILURE, TWCC_SEQERROR, 14},
-              {TWRC_FAILURE, TWCC_CAPBADOPERATION, 11}, {TWRC_FAILURE, TWCC_BUMMER, 3001},
+  } rows[] = {{TWRC_FAILURE, TWCC_BADCAP, 9},
+              {TWRC_FAILURE, TWCC_SEQERROR, 14},
+              {TWRC_FAILURE, TWCC_CAPBADOPERATION, 11},
+              {TWRC_FAILURE, TWCC_BUMMER, 3001},
               {TWRC_CHECKSTATUS, 0, 2002}};
   for (const auto& r : rows) {
     Answer a;

@@ -74,7 +74,7 @@ TEST_F(SetCapRoute, IntegerItemsKeepAll32Bits) {
     HostFloat in;
     uint32_t out;
   } rows[] = {{3000000000.0, 0xB2D05E00u}, {2147483648.0, 0x80000000u}, {4294967295.0, 0xFFFFFFFFu},
-              {1e12, 0xFFFFFFFFu}, {-3e9, 0x80000000u}, {2147483647.9, 0x7FFFFFFFu}};
+              {1e12, 0xFFFFFFFFu},         {-3e9, 0x80000000u},         {2147483647.9, 0x7FFFFFFFu}};
   for (const auto& row : rows) {
     EXPECT_EQ(SetNumber(0x8123, TWON_ONEVALUE, u32, row.in), 0);
     EXPECT_EQ(SentItem(0x8123), row.out) << double(row.in);
@@ -158,7 +158,8 @@ TEST_F(SetCapRoute, FrameFromText) {
   EXPECT_EQ(SetText(ICAP_FRAMES, TWON_ONEVALUE, OneValue(TWTY_FRAME, Frame(0, 0, 8.5f, 11)), "1,2,3.5,4"), 0);
   SentSet s = Sent(ICAP_FRAMES);
   ASSERT_TRUE(s.sent);
-  EXPECT_EQ(Bytes(s.bytes.begin() + O.oneValueItem, s.bytes.begin() + O.oneValueItem + 16), Frame(1, 2, 3.5f, 4));
+  EXPECT_EQ(Bytes(s.bytes.begin() + O.oneValueItem, s.bytes.begin() + O.oneValueItem + 16),
+            Frame(1, 2, 3.5f, 4));
   EXPECT_EQ(env.host.Text(kField), "4");  // the field holds the last edge
 }
 
@@ -201,8 +202,8 @@ TEST_F(SetCapRoute, FailuresAreTranslated) {
   struct {
     TW_UINT16 rc, cc;
     int16_t result;
-  } rows[] = {{TWRC_FAILURE, TWCC_BADVALUE, 10}, {TWRC_FAILURE, TWCC_CAPBADOPERATION, 11},
-              {TWRC_CHECKSTATUS, 0, 2002}};
+  } rows[] = {
+      {TWRC_FAILURE, TWCC_BADVALUE, 10}, {TWRC_FAILURE, TWCC_CAPBADOPERATION, 11}, {TWRC_CHECKSTATUS, 0, 2002}};
   for (const auto& r : rows) {
     env.route->ScriptSet(ICAP_PIXELTYPE, r.rc, r.cc);
     EXPECT_EQ(SetNumber(ICAP_PIXELTYPE, TWON_ONEVALUE, OneValue(TWTY_UINT16, U16(0)), 9), r.result);
@@ -217,7 +218,8 @@ TEST_F(SetCapRoute, FailuresAreTranslated) {
 }
 
 TEST_F(SetCapRoute, SetCapIntOnlyForIntegerOneValuesAndEnumerations) {
-  env.route->ScriptGet(ICAP_XFERMECH, Answer{TWON_ENUMERATION, Enumeration(TWTY_UINT16, 2, 0, 0, Cat({U16(0), U16(1)}))});
+  env.route->ScriptGet(ICAP_XFERMECH,
+                       Answer{TWON_ENUMERATION, Enumeration(TWTY_UINT16, 2, 0, 0, Cat({U16(0), U16(1)}))});
   EXPECT_EQ(SetCapInt(env.g.get(), ICAP_XFERMECH, TWSX_FILE), 0);
   EXPECT_EQ(SentItem(ICAP_XFERMECH), uint32_t(TWSX_FILE));
   EXPECT_EQ(Sent(ICAP_XFERMECH).conType, TWON_ONEVALUE);
@@ -226,7 +228,8 @@ TEST_F(SetCapRoute, SetCapIntOnlyForIntegerOneValuesAndEnumerations) {
   env.route->ScriptGet(ICAP_IMAGEFILEFORMAT, Answer{TWON_RANGE, Range(TWTY_UINT16, 0, 9, 1, 0, 0)});
   EXPECT_EQ(SetCapInt(env.g.get(), ICAP_IMAGEFILEFORMAT, TWFF_PNG), 0);
   EXPECT_FALSE(Sent(ICAP_IMAGEFILEFORMAT).sent);
-  env.route->ScriptGet(ICAP_IMAGEFILEFORMAT, Answer{TWON_ENUMERATION, Enumeration(TWTY_STR32, 1, 0, 0, Str(TWTY_STR32, "x"))});
+  env.route->ScriptGet(ICAP_IMAGEFILEFORMAT,
+                       Answer{TWON_ENUMERATION, Enumeration(TWTY_STR32, 1, 0, 0, Str(TWTY_STR32, "x"))});
   EXPECT_EQ(SetCapInt(env.g.get(), ICAP_IMAGEFILEFORMAT, TWFF_PNG), 0);
   EXPECT_FALSE(Sent(ICAP_IMAGEFILEFORMAT).sent);
   env.route->ScriptSet(ICAP_XFERMECH, TWRC_FAILURE, TWCC_SEQERROR);

@@ -32,12 +32,12 @@ struct Spec {
   int bits = 24;
   int width = 0, height = 0;
   bool topDown = false;
-  uint32_t compression = 0;     // 0 RGB, 1 RLE8, 2 RLE4, 3 BITFIELDS
+  uint32_t compression = 0;  // 0 RGB, 1 RLE8, 2 RLE4, 3 BITFIELDS
   uint32_t masks[3] = {0, 0, 0};
-  uint32_t clrUsed = 0;         // the header's biClrUsed
-  uint32_t tableEntries = 0;    // entries actually written
+  uint32_t clrUsed = 0;       // the header's biClrUsed
+  uint32_t tableEntries = 0;  // entries actually written
   bool sizeImageZero = false;
-  bool invertedMono = false;    // 1 bit: entry 0 white, entry 1 black
+  bool invertedMono = false;  // 1 bit: entry 0 white, entry 1 black
 };
 
 Rgb TableColour(const Spec& s, uint32_t i) {
@@ -208,7 +208,8 @@ std::vector<Case> Corpus(bool large) {
   const int h = large ? 400 : 7;
   auto w = [&](int bits) { return large ? int(540000LL * 8 / (int64_t(bits) * h)) + 1 : 13; };
   std::vector<Spec> specs;
-  auto add = [&](const std::string& name, uint32_t header, int bits, const std::function<void(Spec&)>& adjust = {}) {
+  auto add = [&](const std::string& name, uint32_t header, int bits,
+                 const std::function<void(Spec&)>& adjust = {}) {
     Spec s;
     s.name = name;
     s.headerSize = header;
@@ -263,7 +264,9 @@ std::vector<Case> Corpus(bool large) {
   const size_t table8 = 40 + 1024;
   auto cut = [](size_t n) { return [n](Bytes& b) { b.resize(n); }; };
   auto set = [](size_t at, uint32_t v) { return [at, v](Bytes& b) { Set32(b, at, v); }; };
-  auto set16 = [](size_t at, uint16_t v) { return [at, v](Bytes& b) { b[at] = uint8_t(v), b[at + 1] = uint8_t(v >> 8); }; };
+  auto set16 = [](size_t at, uint16_t v) {
+    return [at, v](Bytes& b) { b[at] = uint8_t(v), b[at + 1] = uint8_t(v >> 8); };
+  };
   out.push_back(Lie(b24, "lie-empty-block", "short block", cut(0)));
   out.push_back(Lie(b24, "lie-block-of-3", "short block", cut(3)));
   out.push_back(Lie(b24, "lie-block-shorter-than-header", "short block", cut(20)));
@@ -293,7 +296,8 @@ std::vector<Case> Corpus(bool large) {
     uint32_t hgt = b[8] | b[9] << 8 | b[10] << 16 | uint32_t(b[11]) << 24;
     Set32(b, 8, uint32_t(-int32_t(hgt)));
   }));
-  out.push_back(Lie(rle, "lie-rle8-size-beyond-block", "rows", [](Bytes& b) { Set32(b, 20, uint32_t(b.size())); }));
+  out.push_back(
+      Lie(rle, "lie-rle8-size-beyond-block", "rows", [](Bytes& b) { Set32(b, 20, uint32_t(b.size())); }));
   out.push_back(Lie(rle, "lie-rle8-size-0", "rows", set(20, 0)));
   out.push_back(Lie(b8, "lie-colours-300-for-8-bits", "colours", set(32, 300)));
   out.push_back(Lie(b8, "lie-colours-65535", "colours", set(32, 65535)));

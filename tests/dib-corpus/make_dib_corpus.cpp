@@ -16,7 +16,8 @@ bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3 || (argc == 3 && std::string(argv[2]) != "small" && std::string(argv[2]) != "large")) {
+  if (argc < 2 || argc > 3 ||
+      (argc == 3 && std::string(argv[2]) != "small" && std::string(argv[2]) != "large")) {
     std::fprintf(stderr, "usage: make_dib_corpus OUTDIR [small|large]\n");
     return 2;
   }
@@ -24,7 +25,8 @@ int main(int argc, char** argv) {
   const bool large = argc < 3 || std::string(argv[2]) == "large";
   std::ofstream index(dir + "/index.txt");
   for (const dibkinds::Case& c : dibkinds::Corpus(large)) {
-    if (!Write(dir + "/" + c.name + ".dib", c.bytes) || (c.valid && !Write(dir + "/" + c.name + ".ppm", dibkinds::Ppm(c)))) {
+    if (!Write(dir + "/" + c.name + ".dib", c.bytes) ||
+        (c.valid && !Write(dir + "/" + c.name + ".ppm", dibkinds::Ppm(c)))) {
       std::fprintf(stderr, "make_dib_corpus: cannot write into %s\n", dir.c_str());
       return 1;
     }

@@ -173,7 +173,8 @@ TEST_F(CatalogueTest, TheStringTableIsEnglishAndEndsWithTheLibraryEntry) {
   // Strings 16543 to 16553 lie in blocks 1034 and 1035 of 16 strings each.
   for (int block : {16543 / 16 + 1, 16553 / 16 + 1}) {
     SCOPED_TRACE(block);
-    EXPECT_TRUE(FindResourceExA(library, reinterpret_cast<LPCSTR>(RT_STRING), MAKEINTRESOURCEA(block), kEnglishUs));
+    EXPECT_TRUE(
+        FindResourceExA(library, reinterpret_cast<LPCSTR>(RT_STRING), MAKEINTRESOURCEA(block), kEnglishUs));
   }
   char text[256];
   for (const Entry& entry : kEntries) {

@@ -10,10 +10,10 @@
 // be the same call from one run to the next.
 #include <windows.h>
 
-#include <iterator>
-#include <map>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
+#include <map>
 #include <set>
 #include <vector>
 
@@ -103,8 +103,8 @@ bool Injected(pTW_IDENTITY dest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16* rc) {
 void Trace(pTW_IDENTITY dest, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF data, TW_UINT16 rc) {
   static const bool on = std::getenv("KV_FAULT_DSM_TRACE") != nullptr;
   if (!on) return;
-  std::fprintf(stderr, "DSM %s DG %u DAT 0x%x MSG 0x%x -> %u", dest ? "src" : "dsm", static_cast<unsigned>(DG), DAT,
-               MSG, rc);
+  std::fprintf(stderr, "DSM %s DG %u DAT 0x%x MSG 0x%x -> %u", dest ? "src" : "dsm", static_cast<unsigned>(DG),
+               DAT, MSG, rc);
   if (IsStatus(DG, DAT) && data && rc == TWRC_SUCCESS)
     std::fprintf(stderr, " cc %u", static_cast<TW_STATUS*>(data)->ConditionCode);
   std::fputc('\n', stderr);
@@ -186,7 +186,8 @@ void WINAPI FaultDsm_Reset(void) {
       real(&app->second.identity, &open.second, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
       real(&app->second.identity, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &open.second);
     }
-    for (auto& app : gOpenApps) real(&app.second.identity, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &app.second.parent);
+    for (auto& app : gOpenApps)
+      real(&app.second.identity, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &app.second.parent);
   }
   gOpenSources.clear();
   gOpenApps.clear();

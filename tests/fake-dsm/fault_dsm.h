@@ -11,7 +11,8 @@ struct FaultDsmCall {
   TW_UINT16 rc;
 };
 
-typedef TW_UINT16(__stdcall* FaultDsmEntry)(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
+typedef TW_UINT16(__stdcall* FaultDsmEntry)(pTW_IDENTITY, pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16,
+                                            TW_MEMREF);
 
 // Exported by name (stdcall, undecorated):
 //   int FaultDsm_CallCount(void); const FaultDsmCall* FaultDsm_Call(int index);

@@ -28,7 +28,6 @@
 namespace kvtest {
 namespace {
 
-
 // ------------------------------------------------------------------ what is injected
 
 struct Fault {
@@ -41,9 +40,9 @@ struct Fault {
 // cancel, two return codes a request never gives, and a failure whose status cannot be read.
 std::vector<Fault> Faults() {
   std::vector<Fault> f;
-  for (TW_UINT16 cc : {TWCC_SUCCESS, TWCC_BUMMER, TWCC_NODS, TWCC_MAXCONNECTIONS, TWCC_OPERATIONERROR, TWCC_BADCAP,
-                       TWCC_BADVALUE, TWCC_SEQERROR, TWCC_BADDEST, TWCC_CAPUNSUPPORTED, TWCC_CAPBADOPERATION,
-                       TWCC_CAPSEQERROR}) {
+  for (TW_UINT16 cc : {TWCC_SUCCESS, TWCC_BUMMER, TWCC_NODS, TWCC_MAXCONNECTIONS, TWCC_OPERATIONERROR,
+                       TWCC_BADCAP, TWCC_BADVALUE, TWCC_SEQERROR, TWCC_BADDEST, TWCC_CAPUNSUPPORTED,
+                       TWCC_CAPBADOPERATION, TWCC_CAPSEQERROR}) {
     f.push_back({TWRC_FAILURE, cc, false});
   }
   f.push_back({TWRC_CANCEL, 0, false});
@@ -67,17 +66,28 @@ int Translated(const Fault& f) {
   if (f.rc != TWRC_FAILURE) return 2000 + f.rc;
   if (f.statusFails) return TWRC_FAILURE;
   switch (f.cc) {
-    case TWCC_SUCCESS: return 0;
-    case TWCC_NODS: return kWindowsBuild ? 3003 : 15;
-    case TWCC_OPERATIONERROR: return 13;
-    case TWCC_BADCAP: return 9;
-    case TWCC_BADVALUE: return 10;
-    case TWCC_SEQERROR: return 14;
-    case TWCC_BADDEST: return 11;
-    case TWCC_CAPUNSUPPORTED: return 9;
-    case TWCC_CAPBADOPERATION: return 11;
-    case TWCC_CAPSEQERROR: return 11;
-    default: return 3000 + f.cc;
+    case TWCC_SUCCESS:
+      return 0;
+    case TWCC_NODS:
+      return kWindowsBuild ? 3003 : 15;
+    case TWCC_OPERATIONERROR:
+      return 13;
+    case TWCC_BADCAP:
+      return 9;
+    case TWCC_BADVALUE:
+      return 10;
+    case TWCC_SEQERROR:
+      return 14;
+    case TWCC_BADDEST:
+      return 11;
+    case TWCC_CAPUNSUPPORTED:
+      return 9;
+    case TWCC_CAPBADOPERATION:
+      return 11;
+    case TWCC_CAPSEQERROR:
+      return 11;
+    default:
+      return 3000 + f.cc;
   }
 }
 
@@ -90,7 +100,7 @@ struct Step {
   Kind kind;
   bool connectFirst;  // the call is made with the DSM and the source open
   std::string call;
-  const char* file;   // what a successful scan writes, removed before each run
+  const char* file;  // what a successful scan writes, removed before each run
   bool showUI;
   const char* scanner = nullptr;  // how the source behaves (a control command), if not as by default
 };
@@ -102,10 +112,12 @@ std::vector<Step> Steps() {
   return {
       {"Connect", Kind::Connect, false, "Twain.Connect()", nullptr, false},
       {"SelectDataSource", Kind::Select, false, "Twain.SelectDataSource()", nullptr, false},
-      {"GetSourceCapability", Kind::Capability, true, "Twain.GetSourceCapability(\"XRESOLUTION\", $v)", nullptr, false},
-      {"GetSourceCapRange", Kind::Capability, true, "Twain.GetSourceCapRange(\"PIXELTYPE\", $v)", nullptr, false},
-      {"SetSourceCapability", Kind::Capability, true, "Twain.SetSourceCapability(\"XRESOLUTION\", 150)", nullptr,
+      {"GetSourceCapability", Kind::Capability, true, "Twain.GetSourceCapability(\"XRESOLUTION\", $v)", nullptr,
        false},
+      {"GetSourceCapRange", Kind::Capability, true, "Twain.GetSourceCapRange(\"PIXELTYPE\", $v)", nullptr,
+       false},
+      {"SetSourceCapability", Kind::Capability, true, "Twain.SetSourceCapability(\"XRESOLUTION\", 150)",
+       nullptr, false},
       {"ScanToFile native", Kind::ScanNative, true, "Twain.ScanToFile(" + native + ", 0)", kNative, false},
       {"ScanToFile native UI", Kind::ScanNative, true, "Twain.ScanToFile(" + native + ", 1)", kNative, true},
       {"ScanToFile PNG", Kind::ScanFile, true, "Twain.ScanToFile(\"fm.png\", 0, 7)", "fm.png", false},
@@ -115,7 +127,8 @@ std::vector<Step> Steps() {
       // A source that runs modally whatever it was asked: the null-event polls.
       {"ScanToFile native modal", Kind::ScanNative, true, "Twain.ScanToFile(" + native + ", 0)", kNative, false,
        "modal set"},
-      {"ScanToField modal", Kind::ScanField, true, "Twain.ScanToField($p:picture, 0)", nullptr, false, "modal set"},
+      {"ScanToField modal", Kind::ScanField, true, "Twain.ScanToField($p:picture, 0)", nullptr, false,
+       "modal set"},
       {"Reset", Kind::Reset, true, "Twain.Reset()", nullptr, false},
       {"Disconnect", Kind::Disconnect, true, "Twain.Disconnect()", nullptr, false},
   };
@@ -157,10 +170,11 @@ int Expected(const Step& step, const Request& r, const Fault& f, bool imageTaken
   if (IsScan(step.kind)) {
     // Once the image is taken, closing the source again cannot spoil the scan (nor can the
     // status request after the tolerated sequence error of MSG_RESET).
-    if (imageTaken && (Is(r, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET) || Is(r, DG_CONTROL, DAT_STATUS, MSG_GET) ||
-                       Is(r, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS) ||
-                       Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS) || Is(r, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT) ||
-                       Is(r, DG_CONTROL, DAT_CAPABILITY, MSG_GET) || Is(r, DG_CONTROL, DAT_CAPABILITY, MSG_SET)))
+    if (imageTaken &&
+        (Is(r, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET) || Is(r, DG_CONTROL, DAT_STATUS, MSG_GET) ||
+         Is(r, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS) || Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS) ||
+         Is(r, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT) || Is(r, DG_CONTROL, DAT_CAPABILITY, MSG_GET) ||
+         Is(r, DG_CONTROL, DAT_CAPABILITY, MSG_SET)))
       return 0;
     if (negotiation > 0) {
       // A native scan goes on whatever became of asking for native.
@@ -179,7 +193,8 @@ int Expected(const Step& step, const Request& r, const Fault& f, bool imageTaken
   // source): TWCC_SUCCESS passes as success, and the next request says what is wrong. The Mac
   // DSM then answers TWCC_SEQERROR. Wine's DSM lets MSG_USERSELECT through without an open
   // DSM, and takes MSG_CLOSEDSM with the source still open, closing it itself.
-  if ((Is(r, DG_CONTROL, DAT_PARENT, MSG_OPENDSM) || (!IsScan(step.kind) && Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS))) &&
+  if ((Is(r, DG_CONTROL, DAT_PARENT, MSG_OPENDSM) ||
+       (!IsScan(step.kind) && Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS))) &&
       f.rc == TWRC_FAILURE && f.cc == TWCC_SUCCESS && !f.statusFails) {
     bool wineGoesOn = step.kind == Kind::Select || step.kind == Kind::Disconnect;
     return kWindowsBuild && wineGoesOn ? 0 : 14;
@@ -234,7 +249,6 @@ class FaultMatrix : public ExtensionTest {
     host->Construct();
     ASSERT_NE(nullptr, Record());
   }
-
 
   void EndTransferLeftOpen() { kvtest::EndTransferLeftOpen(host ? Record() : nullptr); }
 
@@ -345,7 +359,8 @@ void FaultMatrix::RunStep(const Step& step) {
       std::string got = Call(step.call);
       if (step.kind == Kind::Select) injecting_dsm::EndSelection();
       bool noResult = false;
-      int want = Expected(step, rs[k - 1], f, EndedImage(rs, k), IsScan(step.kind) ? Negotiation(rs, k) : 0, &noResult);
+      int want = Expected(step, rs[k - 1], f, EndedImage(rs, k), IsScan(step.kind) ? Negotiation(rs, k) : 0,
+                          &noResult);
       if (noResult) {
         EXPECT_EQ("(nothing)", got) << what;
       } else {

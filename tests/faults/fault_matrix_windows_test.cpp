@@ -46,9 +46,12 @@ int Translated(const Fault& f) {
   if (f.rc == TWRC_CANCEL) return 5;
   if (f.rc != TWRC_FAILURE) return 2000 + f.rc;
   switch (f.cc) {
-    case TWCC_BADVALUE: return 10;
-    case TWCC_SEQERROR: return 14;
-    default: return 3000 + f.cc;
+    case TWCC_BADVALUE:
+      return 10;
+    case TWCC_SEQERROR:
+      return 14;
+    default:
+      return 3000 + f.cc;
   }
 }
 
@@ -93,32 +96,55 @@ const char* const kNative = kNativeName.c_str();
 // occurrence: the pixel flavour read that every scan starts with, and for MSG_SET setting the
 // transfer mechanism (native, or file in a file scan).
 std::vector<Request> NativeScanRequests() {
-  return {{DG_CONTROL, DAT_CAPABILITY, MSG_GET},        {DG_CONTROL, DAT_CAPABILITY, MSG_SET},
+  return {{DG_CONTROL, DAT_CAPABILITY, MSG_GET},
+          {DG_CONTROL, DAT_CAPABILITY, MSG_SET},
           {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS},
-          {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT},    {DG_IMAGE, DAT_IMAGEINFO, MSG_GET},
-          {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET},      {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET},
-          {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER},  {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET},
-          {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS}, {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS}};
+          {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT},
+          {DG_IMAGE, DAT_IMAGEINFO, MSG_GET},
+          {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET},
+          {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET},
+          {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER},
+          {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET},
+          {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS},
+          {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS}};
 }
 
 std::vector<Request> FileScanRequests() {
-  return {{DG_CONTROL, DAT_CAPABILITY, MSG_GET},        {DG_CONTROL, DAT_CAPABILITY, MSG_SET},
-          {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS}, {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT},
-          {DG_IMAGE, DAT_IMAGEINFO, MSG_GET},           {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET},
-          {DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET},     {DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET},
-          {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER},  {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET},
-          {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS}, {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS}};
+  return {{DG_CONTROL, DAT_CAPABILITY, MSG_GET},
+          {DG_CONTROL, DAT_CAPABILITY, MSG_SET},
+          {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS},
+          {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT},
+          {DG_IMAGE, DAT_IMAGEINFO, MSG_GET},
+          {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET},
+          {DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET},
+          {DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET},
+          {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER},
+          {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET},
+          {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS},
+          {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS}};
 }
 
 std::vector<Step> Steps() {
   std::string native = std::string("\"") + kNative + "\"";
   return {
       {"Connect", Kind::Connect, false, "Twain.Connect()", nullptr, {{DG_CONTROL, DAT_IDENTITY, MSG_OPENDS}}},
-      {"GetSourceCapability", Kind::Capability, true, "Twain.GetSourceCapability(\"XRESOLUTION\", $v)", nullptr,
+      {"GetSourceCapability",
+       Kind::Capability,
+       true,
+       "Twain.GetSourceCapability(\"XRESOLUTION\", $v)",
+       nullptr,
        {{DG_CONTROL, DAT_CAPABILITY, MSG_GET}}},
-      {"GetSourceCapRange", Kind::Capability, true, "Twain.GetSourceCapRange(\"PIXELTYPE\", $v)", nullptr,
+      {"GetSourceCapRange",
+       Kind::Capability,
+       true,
+       "Twain.GetSourceCapRange(\"PIXELTYPE\", $v)",
+       nullptr,
        {{DG_CONTROL, DAT_CAPABILITY, MSG_GET}}},
-      {"SetSourceCapability", Kind::Capability, true, "Twain.SetSourceCapability(\"XRESOLUTION\", 150)", nullptr,
+      {"SetSourceCapability",
+       Kind::Capability,
+       true,
+       "Twain.SetSourceCapability(\"XRESOLUTION\", 150)",
+       nullptr,
        {{DG_CONTROL, DAT_CAPABILITY, MSG_GET}, {DG_CONTROL, DAT_CAPABILITY, MSG_SET}}},
       {"ScanToFile native", Kind::ScanNative, true, "Twain.ScanToFile(" + native + ", 0)", kNative,
        NativeScanRequests()},
@@ -130,9 +156,14 @@ std::vector<Step> Steps() {
        NativeScanRequests(), "modal set"},
       {"ScanToFile native modal UI", Kind::ScanNative, true, "Twain.ScanToFile(" + native + ", 1)", kNative,
        NativeScanRequests(), "modal set"},
-      {"ScanToField modal", Kind::ScanField, true, "Twain.ScanToField($p:picture, 0)", nullptr, NativeScanRequests(),
-       "modal set"},
-      {"Disconnect", Kind::Disconnect, true, "Twain.Disconnect()", nullptr, {{DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS}}},
+      {"ScanToField modal", Kind::ScanField, true, "Twain.ScanToField($p:picture, 0)", nullptr,
+       NativeScanRequests(), "modal set"},
+      {"Disconnect",
+       Kind::Disconnect,
+       true,
+       "Twain.Disconnect()",
+       nullptr,
+       {{DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS}}},
   };
 }
 
@@ -198,11 +229,13 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
     TwainGlobals* g = Record();
     if (!g || ScannerQuery("state") == "3") return;
     TW_STATUS probe{};
-    if (platform::DsmEntryResolved() && platform::DsmEntry() && platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_STATUS, MSG_GET, &probe) ==
-        TWRC_SUCCESS)
+    if (platform::DsmEntryResolved() && platform::DsmEntry() &&
+        platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_STATUS, MSG_GET, &probe) ==
+            TWRC_SUCCESS)
       return;
     using DsEntry = TW_UINT16(WINAPI*)(pTW_IDENTITY, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
-    auto entry = reinterpret_cast<DsEntry>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("sane.ds"), "DS_Entry")));
+    auto entry = reinterpret_cast<DsEntry>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("sane.ds"), "DS_Entry")));
     ASSERT_NE(nullptr, entry);
     for (int i = 0; i < 6 && ScannerQuery("state") != "3"; ++i) {
       std::string state = ScannerQuery("state");
@@ -235,13 +268,19 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
     if (std::getenv("KV_MATRIX_LIST") && platform::DsmEntryResolved() && platform::DsmEntry()) {
       TwainGlobals* g = Record();
       TW_STATUS st{};
-      TW_UINT16 src = platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_STATUS, MSG_GET, &st);
+      TW_UINT16 src =
+          platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_STATUS, MSG_GET, &st);
       TW_STATUS st2{};
       TW_UINT16 dsm = platform::DsmEntry()(&g->appIdentity, nullptr, DG_CONTROL, DAT_STATUS, MSG_GET, &st2);
-      std::fprintf(stderr, "  recovery: state %s dsOpen %d dsEnabled %d dsmOpen %d; status via DSM to source rc %d cc %d; DSM rc %d cc %d\n", ScannerQuery("state").c_str(), g->dsOpen, g->dsEnabled, g->dsmOpen, src, st.ConditionCode, dsm, st2.ConditionCode);
+      std::fprintf(stderr,
+                   "  recovery: state %s dsOpen %d dsEnabled %d dsmOpen %d; status via DSM to source rc %d cc "
+                   "%d; DSM rc %d cc %d\n",
+                   ScannerQuery("state").c_str(), g->dsOpen, g->dsEnabled, g->dsmOpen, src, st.ConditionCode,
+                   dsm, st2.ConditionCode);
     }
     EXPECT_EQ("0", Call("Twain.Connect()")) << what << ": Connect afterwards";
-    EXPECT_EQ("0", Call(std::string("Twain.ScanToFile(\"") + kNative + "\", 0)")) << what << ": scan afterwards";
+    EXPECT_EQ("0", Call(std::string("Twain.ScanToFile(\"") + kNative + "\", 0)"))
+        << what << ": scan afterwards";
     std::remove(kNative);
   }
 

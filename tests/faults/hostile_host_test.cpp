@@ -93,14 +93,15 @@ TEST_F(HostileHostTest, LongCapabilityNamesAndValues) {
   // A text value of 300 characters for a 32-character string capability: cut, and refused
   // by the source as a value it does not offer; the current value stays.
   EXPECT_EQ("10", Call("Twain.SetSourceCapability(\"HALFTONES\", " + Quoted(std::string(300, 'H')) + ")"));
-  EXPECT_EQ("10", Call("Twain.SetSourceCapability(\"HALFTONES\", " + Quoted("Dither" + std::string(294, ' ')) +
-                       ")"));
+  EXPECT_EQ("10",
+            Call("Twain.SetSourceCapability(\"HALFTONES\", " + Quoted("Dither" + std::string(294, ' ')) + ")"));
   EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"HALFTONES\", $h)"));
   EXPECT_EQ("\"None\"", host->Variable("h").Display());
 
   // Frame texts of 1000 characters: read up to the field limit, junk after the four edges
   // does not count.
-  EXPECT_EQ("0", Call("Twain.SetSourceCapability(\"FRAMES\", " + Quoted("1,1,2,2" + std::string(993, ' ')) + ")"));
+  EXPECT_EQ("0",
+            Call("Twain.SetSourceCapability(\"FRAMES\", " + Quoted("1,1,2,2" + std::string(993, ' ')) + ")"));
   EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"FRAMES\", $f)"));
   EXPECT_EQ("\"1,1,2,2\"", host->Variable("f").Display());
   // One enormous number, or nothing but commas: refused, the frame stays.
@@ -133,7 +134,8 @@ TEST_F(HostileHostTest, NumbersWhereTextsAreExpectedAndTextsWhereNumbersAre) {
   EXPECT_EQ("0", Raw("Twain.GetSourceCapability", {Text("XRESOLUTION"), Number(7)}));
   // The odd last name of a pair list is not looked at, even when it is no name at all.
   EXPECT_EQ("0", Raw("Twain.SetSourceCapability", {Text("XRESOLUTION"), Number(150), Number(0)}));
-  EXPECT_EQ("0", Raw("Twain.GetSourceCapability", {Text("XRESOLUTION"), Var("r"), Text(std::string(300, 'z'))}));
+  EXPECT_EQ("0",
+            Raw("Twain.GetSourceCapability", {Text("XRESOLUTION"), Var("r"), Text(std::string(300, 'z'))}));
   EXPECT_EQ(150, host->Variable("r").AsNumber());
 }
 
@@ -192,7 +194,8 @@ TEST_F(HostileHostTest, UnknownMessagesDoNothing) {
   for (int16_t message : {5, -1, 1000, 32767, -32768}) {
     host->Send(message);
     EXPECT_EQ(slot, host->Slot()) << message;
-    EXPECT_EQ(0, std::memcmp(&before, Record(), sizeof before)) << "message " << message << " changed the record";
+    EXPECT_EQ(0, std::memcmp(&before, Record(), sizeof before))
+        << "message " << message << " changed the record";
     EXPECT_EQ("77", host->Fields().Get(200).Display()) << message;
   }
   EXPECT_EQ("0", Call("Twain.Disconnect()"));
@@ -249,7 +252,8 @@ TEST_F(HostileHostTest, SeveralInstancesConnectAndDisconnectInTurn) {
     }
     host->UseInstance(instances[0]);
     EXPECT_TRUE(Record()->dsmOpen && Record()->dsOpen);
-    EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $v)")) << "the DSM went with another instance";
+    EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $v)"))
+        << "the DSM went with another instance";
   }
   for (int i : {instances[1], instances[0], instances[2]}) {
     host->UseInstance(i);

@@ -26,8 +26,8 @@ class MatrixReport : public ::testing::Environment {
  public:
   void TearDown() override {
     if (MatrixTotals().injected == 0) return;
-    std::printf("[ fault matrix ] %s build: %ld calls injected, %ld passed\n", kWindowsBuild ? "Windows" : "Mac",
-                MatrixTotals().injected, MatrixTotals().passed);
+    std::printf("[ fault matrix ] %s build: %ld calls injected, %ld passed\n",
+                kWindowsBuild ? "Windows" : "Mac", MatrixTotals().injected, MatrixTotals().passed);
   }
 };
 
@@ -53,9 +53,11 @@ inline void EndTransferLeftOpen(TwainGlobals* g) {
     std::string state = ScannerQuery("state");
     TW_PENDINGXFERS pending{};
     if (state == "7") {
-      platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+      platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER,
+                           &pending);
     } else if (state == "6") {
-      platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
+      platform::DsmEntry()(&g->appIdentity, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET,
+                           &pending);
     } else {
       return;
     }

@@ -18,7 +18,8 @@
 namespace kvtest {
 
 #if KV_WINDOWS_BUILD
-static void __stdcall EntryPoint(int32_t message, void** slot, void* window, int32_t, int32_t, HostCallback cb) {
+static void __stdcall EntryPoint(int32_t message, void** slot, void* window, int32_t, int32_t,
+                                 HostCallback cb) {
   RouteMessage(static_cast<int16_t>(message), slot, cb, window);
 }
 
@@ -38,13 +39,17 @@ long GdiObjects() {
   return n;
 }
 #else
-static void EntryPoint(int16_t message, void** slot, HostParamBlock* block) { RouteMessage(message, slot, block); }
+static void EntryPoint(int16_t message, void** slot, HostParamBlock* block) {
+  RouteMessage(message, slot, block);
+}
 
 static void* ScannerModule() {
   static void* module = dlopen(KV_OUT_DIR "/lib/TWAIN Data Sources/VirtualScanner.ds", RTLD_NOW);
   return module;
 }
-static void* ScannerSymbol(const char* name) { return ScannerModule() ? dlsym(ScannerModule(), name) : nullptr; }
+static void* ScannerSymbol(const char* name) {
+  return ScannerModule() ? dlsym(ScannerModule(), name) : nullptr;
+}
 long LiveBlocks() { return CarbonStandin_LivePointers() + CarbonStandin_LiveHandles(); }
 long GdiObjects() { return 0; }
 #endif

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "twain/globals.h"
 #include "standins/velmar/velmar_host.h"
+#include "twain/globals.h"
 
 namespace kvtest {
 

@@ -33,10 +33,10 @@ TEST_F(ConditionCodeTest, EveryConditionCodeHasItsResult) {
   const struct {
     int cc;
     int16_t result;
-  } rows[] = {{0, 0},     {1, 3001}, {2, 3002}, {3, kWindowsBuild ? 3003 : 15},
-              {4, 3004},  {5, 13},   {6, 9},    {7, 3007},
-              {8, 3008},  {9, 3009}, {10, 10},  {11, 14},
-              {12, 11},   {13, 9},   {14, 11},  {15, 11},
+  } rows[] = {{0, 0},     {1, 3001},  {2, 3002},  {3, kWindowsBuild ? 3003 : 15},
+              {4, 3004},  {5, 13},    {6, 9},     {7, 3007},
+              {8, 3008},  {9, 3009},  {10, 10},   {11, 14},
+              {12, 11},   {13, 9},    {14, 11},   {15, 11},
               {16, 3016}, {17, 3017}, {18, 3018}, {200, 3200}};
   for (const auto& row : rows) EXPECT_EQ(row.result, TranslateSourceFailure(row.cc)) << "condition " << row.cc;
 }

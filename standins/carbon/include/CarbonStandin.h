@@ -59,7 +59,7 @@ long CarbonStandin_BadEventReleases(void);
 // next scheduled event or to its deadline, whichever is first, and never sleeps.
 // Switching it on starts virtual time at the current real time.
 void CarbonStandin_UseVirtualClock(bool on);
-double CarbonStandin_Now(void);  // same clock as GetCurrentEventTime
+double CarbonStandin_Now(void);                   // same clock as GetCurrentEventTime
 void CarbonStandin_AdvanceClock(double seconds);  // virtual clock only
 // An event of that class and kind enters the main queue (standard priority) once the clock
 // reaches atTime.

@@ -124,9 +124,10 @@ class Resources : public ::testing::Test {
 };
 
 TEST_F(Resources, GetIndStringReadsEntriesOfAStringList) {
-  SInt16 ref = Open(ResourceFile({{kTEXT, 1, {'x', 'y'}, "note"},
-                                  {kSTRn, 128, StrList({"other"}), nullptr},
-                                  {kSTRn, 16543, StrList({"Twain.About():1", "", "Twain.Connect():2"}), "catalogue"}}));
+  SInt16 ref =
+      Open(ResourceFile({{kTEXT, 1, {'x', 'y'}, "note"},
+                         {kSTRn, 128, StrList({"other"}), nullptr},
+                         {kSTRn, 16543, StrList({"Twain.About():1", "", "Twain.Connect():2"}), "catalogue"}}));
   ASSERT_GT(ref, 0);
   EXPECT_EQ(ResError(), noErr);
   EXPECT_EQ(CurResFile(), ref);

@@ -33,11 +33,23 @@ TEST(Extended80, KnownEncodings) {
 }
 
 TEST(Extended80, EveryKindOfNumberRoundTripsBitForBit) {
-  const long double values[] = {0.0L, -0.0L, -0.5L, 8.5L, 1e300L, -1e-300L, 1e4000L, 0.1L,
-                                LDBL_MAX, -LDBL_MAX, LDBL_MIN, LDBL_MIN / 3, LDBL_TRUE_MIN,
+  const long double values[] = {0.0L,
+                                -0.0L,
+                                -0.5L,
+                                8.5L,
+                                1e300L,
+                                -1e-300L,
+                                1e4000L,
+                                0.1L,
+                                LDBL_MAX,
+                                -LDBL_MAX,
+                                LDBL_MIN,
+                                LDBL_MIN / 3,
+                                LDBL_TRUE_MIN,
                                 std::numeric_limits<long double>::infinity(),
                                 -std::numeric_limits<long double>::infinity(),
-                                std::numeric_limits<long double>::quiet_NaN(), 3.141592653589793238462643L};
+                                std::numeric_limits<long double>::quiet_NaN(),
+                                3.141592653589793238462643L};
   for (long double v : values) {
     extended80 e = ToX80(v);
     long double back = x80told(&e);

@@ -29,9 +29,9 @@ struct Fake {
   int opens = 0, calls = 0;
   TW_UINT16 cc = TWCC_SUCCESS;
   TW_UINT16 openRc = TWRC_SUCCESS, openCC = TWCC_SUCCESS;
-  TW_UINT16 failDAT = 0xFFFF;          // a DAT this source refuses, with failCC
+  TW_UINT16 failDAT = 0xFFFF;  // a DAT this source refuses, with failCC
   TW_UINT16 failCC = TWCC_BUMMER;
-  TW_UINT16 messageOnEnable = 0;        // sent to the application from inside MSG_ENABLEDS
+  TW_UINT16 messageOnEnable = 0;  // sent to the application from inside MSG_ENABLEDS
   TW_UINT16 messageRc = 0;
 
   TW_UINT16 Entry(pTW_IDENTITY origin, TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF data) {
@@ -82,8 +82,12 @@ struct Fake {
 };
 
 Fake gFake[2];
-TW_UINT16 EntryA(pTW_IDENTITY o, TW_UINT32 g, TW_UINT16 d, TW_UINT16 m, TW_MEMREF p) { return gFake[0].Entry(o, g, d, m, p); }
-TW_UINT16 EntryB(pTW_IDENTITY o, TW_UINT32 g, TW_UINT16 d, TW_UINT16 m, TW_MEMREF p) { return gFake[1].Entry(o, g, d, m, p); }
+TW_UINT16 EntryA(pTW_IDENTITY o, TW_UINT32 g, TW_UINT16 d, TW_UINT16 m, TW_MEMREF p) {
+  return gFake[0].Entry(o, g, d, m, p);
+}
+TW_UINT16 EntryB(pTW_IDENTITY o, TW_UINT32 g, TW_UINT16 d, TW_UINT16 m, TW_MEMREF p) {
+  return gFake[1].Entry(o, g, d, m, p);
+}
 
 class Dsm : public ::testing::Test {
  protected:
@@ -237,7 +241,7 @@ TEST_F(Dsm, StatusComesFromTheDsmOrFromTheSource) {
   EXPECT_EQ(Src(DAT_PENDINGXFERS, MSG_ENDXFER, &pending, &other), TWRC_FAILURE);
   EXPECT_EQ(DsmStatus(), TWCC_BADDEST);
   EXPECT_EQ(DsmStatus(), TWCC_SUCCESS);  // reading the condition cleared it
-  EXPECT_EQ(gFake[1].calls, 1);  // only its identity was asked for
+  EXPECT_EQ(gFake[1].calls, 1);          // only its identity was asked for
 }
 
 TEST_F(Dsm, TheConditionOfAnApplicationWithoutTheDsmIsClearedOnceRead) {
@@ -421,8 +425,8 @@ TEST_F(Dsm, LoadsSourcesFromTheFolderSortedByName) {
   ASSERT_NE(mkdtemp(tmpl), nullptr);
   std::string dir = tmpl;
   std::string cmd = "mkdir -p '" + dir + "/alpha.ds/Contents/MacOS' && cp '" KV_FAKE_DS "' '" + dir +
-                    "/alpha.ds/Contents/MacOS/alpha' && cp '" KV_FAKE_DS "' '" + dir + "/zeta.so' && echo x > '" +
-                    dir + "/junk.txt'";
+                    "/alpha.ds/Contents/MacOS/alpha' && cp '" KV_FAKE_DS "' '" + dir +
+                    "/zeta.so' && echo x > '" + dir + "/junk.txt'";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   TWAINFramework_SetSourceFolder(dir.c_str());
   ASSERT_EQ(Dsm_(DAT_PARENT, MSG_OPENDSM, nullptr), TWRC_SUCCESS);

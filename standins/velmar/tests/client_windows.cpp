@@ -47,7 +47,9 @@ void WriteNumber(int field, HostFloat value) {
   WriteValue(field, kValueNumber, &d);
 }
 
-void WriteValue(int field, int type, const void* data) { g_callback(hostabi::kSvcWriteValue, field, type, A(data), 0); }
+void WriteValue(int field, int type, const void* data) {
+  g_callback(hostabi::kSvcWriteValue, field, type, A(data), 0);
+}
 
 void ReadValue(int field, int type, int maxLength, void* destination) {
   g_callback(hostabi::kSvcReadValue, field, type, maxLength, A(destination));

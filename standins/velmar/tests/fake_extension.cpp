@@ -40,7 +40,8 @@ void Run(int16_t message, void** slot, void*) {
       break;
     case 5: {
       int16_t type = 0;
-      bool picture = count >= 1 && fake::FieldInfo(kFieldFirstParam, &type, nullptr) == 1 && type == kFieldTypePicture;
+      bool picture =
+          count >= 1 && fake::FieldInfo(kFieldFirstParam, &type, nullptr) == 1 && type == kFieldTypePicture;
       if (picture) fake::WritePicture(kFieldFirstParam, 64, 48);
       fake::WriteNumber(kFieldReturn, picture ? 0 : 3);
       break;
@@ -67,7 +68,7 @@ const bool kInstalled = (fake::SetHandler(Run), true);
 
 #if KV_WINDOWS_BUILD
 extern "C" __declspec(dllexport) void __stdcall Kardivelle(int32_t message, void** slot, void* window, int32_t,
-                                                             int32_t, HostCallback callback) {
+                                                           int32_t, HostCallback callback) {
   fake::Dispatch(int16_t(message), slot, window, callback);
 }
 #else

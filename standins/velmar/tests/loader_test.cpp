@@ -53,9 +53,12 @@ TEST(Loader, RefusesWhatIsNotAnExtension) {
 std::string Q(const std::string& arg) {
   std::string quoted(1, kWindowsBuild ? '"' : '\'');
   for (char c : arg) {
-    if (kWindowsBuild && c == '"') quoted += "\\\"";
-    else if (!kWindowsBuild && c == '\'') quoted += "'\\''";
-    else quoted += c;
+    if (kWindowsBuild && c == '"')
+      quoted += "\\\"";
+    else if (!kWindowsBuild && c == '\'')
+      quoted += "'\\''";
+    else
+      quoted += c;
   }
   return quoted + quoted[0];
 }
@@ -77,10 +80,10 @@ std::string RunHost(const std::vector<std::string>& arguments, int* status,
 
 TEST(CommandLine, PrintsEachCallAndItsVariables) {
   int status = -1;
-  std::string out = RunHost({"Twain.About()", "Twain.GetSourceCapability(\"PIXELTYPE\", $v)",
-                             "Twain.ScanToField($p:picture)", "Twain.ScanToField($v)", "Twain.Reset()",
-                             "Twain.Connect(1, $v)"},
-                            &status);
+  std::string out =
+      RunHost({"Twain.About()", "Twain.GetSourceCapability(\"PIXELTYPE\", $v)", "Twain.ScanToField($p:picture)",
+               "Twain.ScanToField($v)", "Twain.Reset()", "Twain.Connect(1, $v)"},
+              &status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_EQ(out,
             "Twain.About() -> \"1.2\"\n"

@@ -81,7 +81,8 @@ TEST(ValueDisplay, EachKind) {
 TEST(CallParse, Arguments) {
   velmar::ParsedCall call;
   std::string error;
-  ASSERT_TRUE(velmar::ParseCall(" Twain.GetSourceCapability( \"XRESOLUTION\" , $x, -1, 8.5, $p:picture )", &call, &error))
+  ASSERT_TRUE(velmar::ParseCall(" Twain.GetSourceCapability( \"XRESOLUTION\" , $x, -1, 8.5, $p:picture )",
+                                &call, &error))
       << error;
   EXPECT_EQ(call.function, "Twain.GetSourceCapability");
   ASSERT_EQ(call.arguments.size(), 5u);

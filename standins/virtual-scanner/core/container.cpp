@@ -33,15 +33,29 @@ void PutItem(uint8_t* p, TW_UINT16 type, const Item& item) {
 
 size_t ItemSize(TW_UINT16 t) {
   switch (t) {
-    case TWTY_INT8: case TWTY_UINT8: return 1;
-    case TWTY_INT16: case TWTY_UINT16: case TWTY_BOOL: return 2;
-    case TWTY_INT32: case TWTY_UINT32: case TWTY_FIX32: return 4;
-    case TWTY_FRAME: return 16;
-    case TWTY_STR32: return 34;
-    case TWTY_STR64: return 66;
-    case TWTY_STR128: return 130;
-    case TWTY_STR255: return 256;
-    default: return 0;
+    case TWTY_INT8:
+    case TWTY_UINT8:
+      return 1;
+    case TWTY_INT16:
+    case TWTY_UINT16:
+    case TWTY_BOOL:
+      return 2;
+    case TWTY_INT32:
+    case TWTY_UINT32:
+    case TWTY_FIX32:
+      return 4;
+    case TWTY_FRAME:
+      return 16;
+    case TWTY_STR32:
+      return 34;
+    case TWTY_STR64:
+      return 66;
+    case TWTY_STR128:
+      return 130;
+    case TWTY_STR255:
+      return 256;
+    default:
+      return 0;
   }
 }
 

@@ -124,10 +124,14 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   if (verb == "user" && w.size() == 2) {
-    if (w[1] == "scan") user_ = User::Scan;
-    else if (w[1] == "cancel") user_ = User::Cancel;
-    else if (w[1] == "none") user_ = User::None;
-    else return -1;
+    if (w[1] == "scan")
+      user_ = User::Scan;
+    else if (w[1] == "cancel")
+      user_ = User::Cancel;
+    else if (w[1] == "none")
+      user_ = User::None;
+    else
+      return -1;
     return 0;
   }
   if (verb == "press" && w.size() == 2) {
@@ -136,10 +140,14 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   if (verb == "modal" && w.size() == 2) {
-    if (w[1] == "keep") modal_ = Modal::Keep;
-    else if (w[1] == "clear") modal_ = Modal::Clear;
-    else if (w[1] == "set") modal_ = Modal::Set;
-    else return -1;
+    if (w[1] == "keep")
+      modal_ = Modal::Keep;
+    else if (w[1] == "clear")
+      modal_ = Modal::Clear;
+    else if (w[1] == "set")
+      modal_ = Modal::Set;
+    else
+      return -1;
     return 0;
   }
   if (verb == "cancel-transfer" && w.size() == 1) {
@@ -167,7 +175,8 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   if (verb == "fail" && w.size() == 6 && Numbers(w, 1, 5, n)) {
-    faults_.push_back(Fault{TW_UINT32(n[0]), TW_UINT16(n[1]), TW_UINT16(n[2]), TW_UINT16(n[3]), TW_UINT16(n[4])});
+    faults_.push_back(
+        Fault{TW_UINT32(n[0]), TW_UINT16(n[1]), TW_UINT16(n[2]), TW_UINT16(n[3]), TW_UINT16(n[4])});
     return 0;
   }
   if (verb == "script-get" && (w.size() == 4 || w.size() == 5) && Numbers(w, 1, 3, n)) {
@@ -208,12 +217,18 @@ int Scanner::Query(const char* what, char* out, int size) {
   for (std::string s; in >> s;) w.push_back(s);
   std::string answer;
   unsigned long id;
-  if (w.size() == 1 && w[0] == "state") answer = std::to_string(state_);
-  else if (w.size() == 1 && w[0] == "calls") answer = std::to_string(calls_);
-  else if (w.size() == 1 && w[0] == "pending") answer = std::to_string(remaining_);
-  else if (w.size() == 1 && w[0] == "condition") answer = std::to_string(cc_);
-  else if (w.size() == 1 && w[0] == "guard-distance") answer = std::to_string(guardDistance_);
-  else if (w.size() == 1 && w[0] == "ui") answer = state_ >= 5 && showUI_ ? "shown" : "hidden";
+  if (w.size() == 1 && w[0] == "state")
+    answer = std::to_string(state_);
+  else if (w.size() == 1 && w[0] == "calls")
+    answer = std::to_string(calls_);
+  else if (w.size() == 1 && w[0] == "pending")
+    answer = std::to_string(remaining_);
+  else if (w.size() == 1 && w[0] == "condition")
+    answer = std::to_string(cc_);
+  else if (w.size() == 1 && w[0] == "guard-distance")
+    answer = std::to_string(guardDistance_);
+  else if (w.size() == 1 && w[0] == "ui")
+    answer = state_ >= 5 && showUI_ ? "shown" : "hidden";
   else if (w.size() == 1 && w[0] == "file") {
     char name[257];
     tw::GetString(fileName_, sizeof fileName_, name, tw::native::kPascalStrings);

@@ -5,9 +5,17 @@
 namespace vs {
 namespace {
 
-Item Num(uint32_t v) { Item i; i.num = v; return i; }
+Item Num(uint32_t v) {
+  Item i;
+  i.num = v;
+  return i;
+}
 Item Fix(double v) { return Num(ToFix32(v)); }
-Item Str(const char* s) { Item i; i.str = s; return i; }
+Item Str(const char* s) {
+  Item i;
+  i.str = s;
+  return i;
+}
 
 Capability Make(TW_UINT16 id, Kind kind, TW_UINT16 type, Rule rule) {
   Capability c;
@@ -46,9 +54,12 @@ TW_FRAME Frame(double l, double t, double r, double b) {
 }
 int SignedOf(TW_UINT16 type, uint32_t v) {
   switch (type) {
-    case TWTY_INT8: return int8_t(v);
-    case TWTY_INT16: return int16_t(v);
-    default: return int(v);
+    case TWTY_INT8:
+      return int8_t(v);
+    case TWTY_INT16:
+      return int16_t(v);
+    default:
+      return int(v);
   }
 }
 std::string ItemText(TW_UINT16 type, const Item& i) {
@@ -130,11 +141,14 @@ Bytes Profile::Get(TW_UINT16 id, TW_UINT16 msg, TW_UINT16* conType) const {
   }
   if (msg == MSG_GET) {
     switch (c->kind) {
-      case Kind::Enum: *conType = TWON_ENUMERATION; return Enumeration(c->type, list, c->cur, c->def);
+      case Kind::Enum:
+        *conType = TWON_ENUMERATION;
+        return Enumeration(c->type, list, c->cur, c->def);
       case Kind::Range:
         *conType = TWON_RANGE;
         return Range(c->type, c->min, c->max, c->step, c->defValue.num, c->value.num);
-      default: break;
+      default:
+        break;
     }
   }
   *conType = TWON_ONEVALUE;
@@ -155,8 +169,9 @@ TW_UINT16 Profile::SetExtended(Capability* c, TW_UINT16 conType, const uint8_t* 
   TW_UINT16 type = 0;
   std::vector<uint32_t> ids;
   Item one;
-  bool read = data && (conType == TWON_ARRAY ? ReadIntegerArray(data, size, &type, &ids)
-                                             : conType == TWON_ONEVALUE && ReadOneValue(data, size, &type, &one));
+  bool read =
+      data && (conType == TWON_ARRAY ? ReadIntegerArray(data, size, &type, &ids)
+                                     : conType == TWON_ONEVALUE && ReadOneValue(data, size, &type, &one));
   if (!read || type != c->type) return TWCC_BADVALUE;
   if (conType == TWON_ONEVALUE) ids = {one.num};
   for (uint32_t id : ids)
@@ -205,14 +220,16 @@ TW_UINT16 Profile::Set(TW_UINT16 id, TW_UINT16 conType, const uint8_t* data, siz
       return TWCC_SUCCESS;
     }
     case Rule::Gamma:
-      if (Fix32Key(v.num) < Fix32Key(ToFix32(0.1)) || Fix32Key(v.num) > Fix32Key(ToFix32(10))) return TWCC_BADVALUE;
+      if (Fix32Key(v.num) < Fix32Key(ToFix32(0.1)) || Fix32Key(v.num) > Fix32Key(ToFix32(10)))
+        return TWCC_BADVALUE;
       c->value = v;
       return TWCC_SUCCESS;
     case Rule::Any:
       c->value = v;
       return TWCC_SUCCESS;
     case Rule::ReadOnly:
-    case Rule::Extended: break;
+    case Rule::Extended:
+      break;
   }
   return TWCC_CAPBADOPERATION;
 }

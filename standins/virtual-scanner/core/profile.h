@@ -17,9 +17,9 @@ struct Capability {
   Kind kind = Kind::OneValue;
   TW_UINT16 type = 0;
   Rule rule = Rule::ReadOnly;
-  std::vector<Item> list;  // Enum and Array items
-  uint32_t cur = 0, def = 0;  // Enum indices
-  Item value, defValue;       // OneValue; Range current and default in .num
+  std::vector<Item> list;               // Enum and Array items
+  uint32_t cur = 0, def = 0;            // Enum indices
+  Item value, defValue;                 // OneValue; Range current and default in .num
   uint32_t min = 0, max = 0, step = 0;  // Range
 };
 

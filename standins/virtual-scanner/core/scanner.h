@@ -61,9 +61,19 @@ class Scanner {
   int State() const { return state_; }
 
  private:
-  struct Fault { TW_UINT32 dg; TW_UINT16 dat, msg, rc, cc; };
-  struct ScriptedGet { TW_UINT16 conType, rc; Bytes bytes; bool container; TW_UINT16 cc; };
-  struct ScriptedSet { TW_UINT16 rc, cc; };
+  struct Fault {
+    TW_UINT32 dg;
+    TW_UINT16 dat, msg, rc, cc;
+  };
+  struct ScriptedGet {
+    TW_UINT16 conType, rc;
+    Bytes bytes;
+    bool container;
+    TW_UINT16 cc;
+  };
+  struct ScriptedSet {
+    TW_UINT16 rc, cc;
+  };
   // What one native transfer hands over; queued, one per transfer.
   struct NativeOrder {
     bool file = false;  // `bytes` instead of the page
@@ -73,7 +83,10 @@ class Scanner {
     bool bitmap = false;
   };
 
-  TW_UINT16 Fail(TW_UINT16 cc) { cc_ = cc; return TWRC_FAILURE; }
+  TW_UINT16 Fail(TW_UINT16 cc) {
+    cc_ = cc;
+    return TWRC_FAILURE;
+  }
   TW_UINT16 Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id);
   TW_UINT16 Caps(TW_UINT16 msg, TW_CAPABILITY* cap);
   TW_UINT16 UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui);
@@ -103,19 +116,19 @@ class Scanner {
   TW_IDENTITY self_{}, app_{};
   bool showUI_ = false;
   void* parent_ = nullptr;
-  TW_UINT16 notice_ = MSG_NULL;   // waiting to be sent
-  TW_UINT16 unsent_ = MSG_NULL;   // the DSM refused it: handed out through TWMessage
-  int remaining_ = 0;             // images still pending in states 6 and 7
+  TW_UINT16 notice_ = MSG_NULL;  // waiting to be sent
+  TW_UINT16 unsent_ = MSG_NULL;  // the DSM refused it: handed out through TWMessage
+  int remaining_ = 0;            // images still pending in states 6 and 7
   char fileName_[256] = {};
   TW_INT16 vRefNum_ = 0;
 
   // Control interface
   User user_ = User::Scan;
   enum class Modal { Clear, Keep, Set };
-  Modal modal_ = Modal::Clear;   // what MSG_ENABLEDS does to TW_USERINTERFACE.ModalUI
-  bool cancelNext_ = false;      // the next image transfer is cancelled by the source
+  Modal modal_ = Modal::Clear;     // what MSG_ENABLEDS does to TW_USERINTERFACE.ModalUI
+  bool cancelNext_ = false;        // the next image transfer is cancelled by the source
   bool noticesByMessage_ = false;  // notices handed out as TWMessage instead of through the DSM
-  bool keepSettings_ = false;  // MSG_OPENDS keeps the capabilities of the last session
+  bool keepSettings_ = false;      // MSG_OPENDS keeps the capabilities of the last session
   bool reportDuringEnable_ = false;
   int pending_ = 1;
   long calls_ = 0;

@@ -28,7 +28,8 @@ TW_UINT16 Scanner::Entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UI
   }
   if (dg == DG_CONTROL) {
     switch (dat) {
-      case DAT_IDENTITY: return Identity(origin, msg, static_cast<TW_IDENTITY*>(data));
+      case DAT_IDENTITY:
+        return Identity(origin, msg, static_cast<TW_IDENTITY*>(data));
       case DAT_STATUS: {
         if (msg != MSG_GET || !data) return Fail(TWCC_BADVALUE);
         auto* s = static_cast<TW_STATUS*>(data);
@@ -37,23 +38,32 @@ TW_UINT16 Scanner::Entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UI
         cc_ = TWCC_SUCCESS;
         return TWRC_SUCCESS;
       }
-      case DAT_CAPABILITY: return Caps(msg, static_cast<TW_CAPABILITY*>(data));
-      case DAT_USERINTERFACE: return UserInterface(msg, static_cast<TW_USERINTERFACE*>(data));
+      case DAT_CAPABILITY:
+        return Caps(msg, static_cast<TW_CAPABILITY*>(data));
+      case DAT_USERINTERFACE:
+        return UserInterface(msg, static_cast<TW_USERINTERFACE*>(data));
       case DAT_EVENT:
         if (msg != MSG_PROCESSEVENT) return Fail(TWCC_BADPROTOCOL);
         return ProcessEvent(static_cast<TW_EVENT*>(data));
-      case DAT_PENDINGXFERS: return PendingXfers(msg, static_cast<TW_PENDINGXFERS*>(data));
-      case DAT_SETUPFILEXFER: return SetupFileXfer(msg, static_cast<TW_SETUPFILEXFER*>(data));
-      default: return Fail(TWCC_BADPROTOCOL);
+      case DAT_PENDINGXFERS:
+        return PendingXfers(msg, static_cast<TW_PENDINGXFERS*>(data));
+      case DAT_SETUPFILEXFER:
+        return SetupFileXfer(msg, static_cast<TW_SETUPFILEXFER*>(data));
+      default:
+        return Fail(TWCC_BADPROTOCOL);
     }
   }
   if (dg == DG_IMAGE) {
     if (msg != MSG_GET) return Fail(TWCC_BADPROTOCOL);
     switch (dat) {
-      case DAT_IMAGEINFO: return ImageInfo(static_cast<TW_IMAGEINFO*>(data));
-      case DAT_IMAGENATIVEXFER: return NativeXfer(static_cast<TW_HANDLE*>(data));
-      case DAT_IMAGEFILEXFER: return FileXfer();
-      default: return Fail(TWCC_BADPROTOCOL);
+      case DAT_IMAGEINFO:
+        return ImageInfo(static_cast<TW_IMAGEINFO*>(data));
+      case DAT_IMAGENATIVEXFER:
+        return NativeXfer(static_cast<TW_HANDLE*>(data));
+      case DAT_IMAGEFILEXFER:
+        return FileXfer();
+      default:
+        return Fail(TWCC_BADPROTOCOL);
     }
   }
   return Fail(TWCC_BADPROTOCOL);
@@ -70,7 +80,8 @@ TW_UINT16 Scanner::Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id)
       id->Version.MinorNum = 4;
       id->Version.Language = 2;  // English
       id->Version.Country = 1;   // USA
-      tw::PutString(id->Version.Info, sizeof id->Version.Info, "2.4 virtual flatbed", tw::native::kPascalStrings);
+      tw::PutString(id->Version.Info, sizeof id->Version.Info, "2.4 virtual flatbed",
+                    tw::native::kPascalStrings);
       id->ProtocolMajor = 1;
       id->ProtocolMinor = 9;
       id->SupportedGroups = DG_CONTROL | DG_IMAGE;
@@ -91,7 +102,8 @@ TW_UINT16 Scanner::Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id)
       platform_->HideUI();
       state_ = 3;
       return TWRC_SUCCESS;
-    default: return Fail(TWCC_BADPROTOCOL);
+    default:
+      return Fail(TWCC_BADPROTOCOL);
   }
 }
 
@@ -169,7 +181,8 @@ TW_UINT16 Scanner::Caps(TW_UINT16 msg, TW_CAPABILITY* cap) {
       if (scripted) return TWRC_SUCCESS;
       TW_UINT16 cc = TWCC_BADVALUE;
       if (cap->hContainer) {
-        cc = profile_.Set(cap->Cap, cap->ConType, platform_->Lock(cap->hContainer), platform_->Size(cap->hContainer));
+        cc = profile_.Set(cap->Cap, cap->ConType, platform_->Lock(cap->hContainer),
+                          platform_->Size(cap->hContainer));
         platform_->Unlock(cap->hContainer);
       }
       return cc == TWCC_SUCCESS ? TWRC_SUCCESS : Fail(cc);
@@ -226,8 +239,10 @@ TW_UINT16 Scanner::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
       notice_ = unsent_ = MSG_NULL;
       state_ = 4;
       return TWRC_SUCCESS;
-    case MSG_ENABLEDSUIONLY: return Fail(TWCC_BADPROTOCOL);
-    default: return Fail(TWCC_BADPROTOCOL);
+    case MSG_ENABLEDSUIONLY:
+      return Fail(TWCC_BADPROTOCOL);
+    default:
+      return Fail(TWCC_BADPROTOCOL);
   }
 }
 
@@ -241,8 +256,8 @@ bool Scanner::Deliver() {
   }
   if (msg == MSG_NULL) return true;
   TW_UINT16 rc = noticesByMessage_ ? TWRC_FAILURE
-                 : notifyHook_      ? notifyHook_(msg)
-                                    : platform_->Notify(&self_, &app_, msg);
+                 : notifyHook_     ? notifyHook_(msg)
+                                   : platform_->Notify(&self_, &app_, msg);
   if (rc != TWRC_SUCCESS) {
     unsent_ = msg;
     return false;
@@ -293,7 +308,8 @@ TW_UINT16 Scanner::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p) {
       state_ = 5;
       p->Count = 0;
       return TWRC_SUCCESS;
-    default: return Fail(TWCC_BADPROTOCOL);
+    default:
+      return Fail(TWCC_BADPROTOCOL);
   }
 }
 

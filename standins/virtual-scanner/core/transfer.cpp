@@ -10,10 +10,14 @@ namespace {
 
 Bytes Encode(const vscan::Raster& r, TW_UINT16 format) {
   switch (format) {
-    case TWFF_TIFF: return vscan::EncodeTIFF(r);
-    case TWFF_BMP: return vscan::EncodeBMP(r);
-    case TWFF_PNG: return vscan::EncodePNG(r);
-    default: return {};
+    case TWFF_TIFF:
+      return vscan::EncodeTIFF(r);
+    case TWFF_BMP:
+      return vscan::EncodeBMP(r);
+    case TWFF_PNG:
+      return vscan::EncodePNG(r);
+    default:
+      return {};
   }
 }
 
@@ -40,7 +44,8 @@ TW_UINT16 Scanner::SetupFileXfer(TW_UINT16 msg, TW_SETUPFILEXFER* s) {
       vRefNum_ = s->VRefNum;
       profile_.SetFileFormat(s->Format);
       return TWRC_SUCCESS;
-    default: return Fail(TWCC_BADPROTOCOL);
+    default:
+      return Fail(TWCC_BADPROTOCOL);
   }
 }
 
@@ -93,7 +98,8 @@ TW_UINT16 Scanner::NativeXfer(TW_HANDLE* out) {
     } catch (const std::bad_alloc&) {
       return Fail(TWCC_LOWMEMORY);
     }
-    h = order.bitmap ? platform_->DeviceBitmap(image) : platform_->ImageBlock(image, nativeGuard_, &guardDistance_);
+    h = order.bitmap ? platform_->DeviceBitmap(image)
+                     : platform_->ImageBlock(image, nativeGuard_, &guardDistance_);
     if (!h) return Fail(TWCC_LOWMEMORY);
   }
   *out = h;

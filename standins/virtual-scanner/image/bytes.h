@@ -46,9 +46,7 @@ inline bool Encodable(const Raster& r) {
 }
 
 // Bytes of one row without the padding to 4 bytes.
-inline size_t PackedRowBytes(const Raster& r) {
-  return (size_t(r.width) * size_t(r.bitsPerPixel) + 7) / 8;
-}
+inline size_t PackedRowBytes(const Raster& r) { return (size_t(r.width) * size_t(r.bitsPerPixel) + 7) / 8; }
 
 // Dots per inch to dots per metre, rounded; 0 for a resolution that is not positive.
 inline uint32_t DotsPerMetre(double dpi) {

@@ -13,9 +13,7 @@ using detail::Bytes;
 constexpr size_t kInfoHeaderSize = 40;
 constexpr size_t kFileHeaderSize = 14;
 
-uint32_t ColourCount(const Raster& r) {
-  return r.bitsPerPixel == 1 ? 2u : r.bitsPerPixel == 8 ? 256u : 0u;
-}
+uint32_t ColourCount(const Raster& r) { return r.bitsPerPixel == 1 ? 2u : r.bitsPerPixel == 8 ? 256u : 0u; }
 
 // Appends the DIB (header, colour table, bottom-up rows) to `out`.
 void AppendDIB(const Raster& r, Bytes& out) {

@@ -121,7 +121,7 @@ std::vector<uint8_t> EncodePICT(const Raster& r) {
   PutBE16(out, 10);
   PutRect(out, 0, 0, h, w);
 
-  PutBE16(out, 0x009A);  // DirectBitsRect
+  PutBE16(out, 0x009A);      // DirectBitsRect
   PutBE32(out, 0x000000FF);  // baseAddr: unused in a picture
   PutBE16(out, 0x8000 | rowBytes);
   PutRect(out, 0, 0, h, w);  // bounds
@@ -130,13 +130,13 @@ std::vector<uint8_t> EncodePICT(const Raster& r) {
   PutBE32(out, 0);           // packSize
   PutBE32(out, FixedDpi(r.xres));
   PutBE32(out, FixedDpi(r.yres));
-  PutBE16(out, 16);  // pixelType: RGBDirect
-  PutBE16(out, 32);  // pixelSize
-  PutBE16(out, 3);   // cmpCount
-  PutBE16(out, 8);   // cmpSize
-  PutBE32(out, 0);   // planeBytes
-  PutBE32(out, 0);   // pmTable
-  PutBE32(out, 0);   // pmReserved
+  PutBE16(out, 16);          // pixelType: RGBDirect
+  PutBE16(out, 32);          // pixelSize
+  PutBE16(out, 3);           // cmpCount
+  PutBE16(out, 8);           // cmpSize
+  PutBE32(out, 0);           // planeBytes
+  PutBE32(out, 0);           // pmTable
+  PutBE32(out, 0);           // pmReserved
   PutRect(out, 0, 0, h, w);  // srcRect
   PutRect(out, 0, 0, h, w);  // dstRect
   PutBE16(out, 0);           // mode: srcCopy
@@ -154,8 +154,10 @@ std::vector<uint8_t> EncodePICT(const Raster& r) {
     }
     packed.clear();
     PackBits(planes.data(), planes.size(), packed);
-    if (wordCount) PutBE16(out, uint32_t(packed.size()));
-    else out.push_back(uint8_t(packed.size()));
+    if (wordCount)
+      PutBE16(out, uint32_t(packed.size()));
+    else
+      out.push_back(uint8_t(packed.size()));
     out.insert(out.end(), packed.begin(), packed.end());
   }
   if (out.size() & 1) out.push_back(0);  // opcodes start on a word boundary

@@ -97,7 +97,7 @@ std::vector<uint8_t> EncodePNG(const Raster& r) {
   size_t at = BeginChunk(out, "IHDR");
   PutBE32(out, uint32_t(r.width));
   PutBE32(out, uint32_t(r.height));
-  out.push_back(r.bitsPerPixel == 1 ? 1 : 8);  // bit depth
+  out.push_back(r.bitsPerPixel == 1 ? 1 : 8);   // bit depth
   out.push_back(r.bitsPerPixel == 24 ? 2 : 0);  // colour type: RGB or grey
   out.push_back(0);                             // deflate
   out.push_back(0);                             // adaptive filtering

@@ -76,20 +76,20 @@ std::vector<uint8_t> EncodeTIFF(const Raster& r) {
 
   const uint16_t bps = rgb ? 8 : uint16_t(r.bitsPerPixel);
   const Entry entries[entryCount] = {
-      {254, kLong, 1, 0},                                    // NewSubfileType
-      {256, kLong, 1, uint32_t(r.width)},                    // ImageWidth
-      {257, kLong, 1, uint32_t(r.height)},                   // ImageLength
-      {258, kShort, rgb ? 3u : 1u, rgb ? bitsAt : bps},      // BitsPerSample
-      {259, kShort, 1, 1},                                   // Compression: none
-      {262, kShort, 1, rgb ? 2u : 1u},                       // Photometric: RGB or BlackIsZero
-      {273, kLong, strips, strips == 1 ? dataAt : offsetsAt},  // StripOffsets
-      {277, kShort, 1, rgb ? 3u : 1u},                       // SamplesPerPixel
-      {278, kLong, 1, rowsPerStrip},                         // RowsPerStrip
+      {254, kLong, 1, 0},                                            // NewSubfileType
+      {256, kLong, 1, uint32_t(r.width)},                            // ImageWidth
+      {257, kLong, 1, uint32_t(r.height)},                           // ImageLength
+      {258, kShort, rgb ? 3u : 1u, rgb ? bitsAt : bps},              // BitsPerSample
+      {259, kShort, 1, 1},                                           // Compression: none
+      {262, kShort, 1, rgb ? 2u : 1u},                               // Photometric: RGB or BlackIsZero
+      {273, kLong, strips, strips == 1 ? dataAt : offsetsAt},        // StripOffsets
+      {277, kShort, 1, rgb ? 3u : 1u},                               // SamplesPerPixel
+      {278, kLong, 1, rowsPerStrip},                                 // RowsPerStrip
       {279, kLong, strips, strips == 1 ? stripBytes(0) : countsAt},  // StripByteCounts
-      {282, kRational, 1, xresAt},                           // XResolution
-      {283, kRational, 1, yresAt},                           // YResolution
-      {284, kShort, 1, 1},                                   // PlanarConfiguration: chunky
-      {296, kShort, 1, 2},                                   // ResolutionUnit: inch
+      {282, kRational, 1, xresAt},                                   // XResolution
+      {283, kRational, 1, yresAt},                                   // YResolution
+      {284, kShort, 1, 1},                                           // PlanarConfiguration: chunky
+      {296, kShort, 1, 2},                                           // ResolutionUnit: inch
   };
 
   out.reserve(size_t(dataAt) + size_t(imageBytes));

@@ -84,8 +84,7 @@ int GreyOf(Rgb c) {
 Raster RenderPage(const ScanSettings& s) {
   Raster out;
   if (!(std::isfinite(s.xres) && s.xres > 0 && std::isfinite(s.yres) && s.yres > 0)) return out;
-  if (!(std::isfinite(s.left) && std::isfinite(s.top) && std::isfinite(s.right) &&
-        std::isfinite(s.bottom)))
+  if (!(std::isfinite(s.left) && std::isfinite(s.top) && std::isfinite(s.right) && std::isfinite(s.bottom)))
     return out;
   const int width = PixelCount(s.right - s.left, s.xres);
   const int height = PixelCount(s.bottom - s.top, s.yres);
@@ -132,8 +131,10 @@ Raster RenderPage(const ScanSettings& s) {
   for (int j = 0; j < height; ++j, dst += stride) {
     const double y = s.top + (j + 0.5) / s.yres + kEdgeNudge;
     Region reg = Region::kOutside;
-    if (y >= 0 && y < kHalfHeight) reg = Region::kBars;
-    else if (y >= kHalfHeight && y < kPageHeight) reg = Region::kRamp;
+    if (y >= 0 && y < kHalfHeight)
+      reg = Region::kBars;
+    else if (y >= kHalfHeight && y < kPageHeight)
+      reg = Region::kRamp;
     std::memcpy(dst, templates[int(reg)].data(), stride);
   }
   return out;

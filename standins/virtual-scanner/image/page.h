@@ -16,21 +16,21 @@
 namespace vscan {
 
 struct ScanSettings {
-  int pixelType = 2;                  // 0 BW, 1 GRAY, 2 RGB (any other value renders RGB)
-  double xres = 100, yres = 100;      // dots per inch
+  int pixelType = 2;                                   // 0 BW, 1 GRAY, 2 RGB (any other value renders RGB)
+  double xres = 100, yres = 100;                       // dots per inch
   double left = 0, top = 0, right = 8.5, bottom = 11;  // inches, the current frame
   double brightness = 0, contrast = 0;                 // -1000..1000
-  double threshold = 128;             // BW: white where the grey reaches this value
-  int pixelFlavor = 0;                // 1 inverts the samples of GRAY and BW images
+  double threshold = 128;                              // BW: white where the grey reaches this value
+  int pixelFlavor = 0;                                 // 1 inverts the samples of GRAY and BW images
 };
 
 struct Raster {
   int width = 0, height = 0, bitsPerPixel = 24;  // 1, 8 or 24
-  double xres = 100, yres = 100;                  // dots per inch, for the resolution fields
+  double xres = 100, yres = 100;                 // dots per inch, for the resolution fields
   // Top-down rows. 1-bit: MSB first, 1 = white (before PIXELFLAVOR); 8-bit: grey;
   // 24-bit: R, G, B byte order. Each row is padded with zero bytes to a multiple of 4 bytes.
   std::vector<uint8_t> rows;
-  int stride() const;                             // bytes per row, a multiple of 4
+  int stride() const;  // bytes per row, a multiple of 4
 };
 
 // Renders the current frame. width = round((right - left) * xres), height = round((bottom -

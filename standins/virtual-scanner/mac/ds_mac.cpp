@@ -19,15 +19,19 @@ enum : UInt32 { kWakeKind = 1, kScanPressedKind = 2, kCancelPressedKind = 3 };
 
 OSType FileType(TW_UINT16 format) {
   switch (format) {
-    case TWFF_TIFF: return 0x54494646;  // 'TIFF'
-    case TWFF_PNG: return 0x504E4766;   // 'PNGf'
-    default: return 0x424D5066;         // 'BMPf'
+    case TWFF_TIFF:
+      return 0x54494646;  // 'TIFF'
+    case TWFF_PNG:
+      return 0x504E4766;  // 'PNGf'
+    default:
+      return 0x424D5066;  // 'BMPf'
   }
 }
 
 void Post(UInt32 kind) {
   EventRef ev = nullptr;
-  if (CreateEvent(kCFAllocatorDefault, kScannerEventClass, kind, GetCurrentEventTime(), kEventAttributeNone, &ev) != noErr)
+  if (CreateEvent(kCFAllocatorDefault, kScannerEventClass, kind, GetCurrentEventTime(), kEventAttributeNone,
+                  &ev) != noErr)
     return;
   PostEventToQueue(GetMainEventQueue(), ev, kEventPriorityStandard);
   ReleaseEvent(ev);
@@ -68,10 +72,14 @@ class MacPlatform : public vs::Platform {
     EventRef ev = static_cast<EventRef>(event);
     if (GetEventClass(ev) != kScannerEventClass) return Event::Foreign;
     switch (GetEventKind(ev)) {
-      case kWakeKind: return Event::Wake;
-      case kScanPressedKind: return Event::ScanPressed;
-      case kCancelPressedKind: return Event::CancelPressed;
-      default: return Event::Interface;
+      case kWakeKind:
+        return Event::Wake;
+      case kScanPressedKind:
+        return Event::ScanPressed;
+      case kCancelPressedKind:
+        return Event::CancelPressed;
+      default:
+        return Event::Interface;
     }
   }
 
@@ -107,4 +115,6 @@ KV_EXPORT TW_UINT16 DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, T
 }
 
 KV_EXPORT int VirtualScannerControl(const char* command) { return Source().Control(command); }
-KV_EXPORT int VirtualScannerQuery(const char* what, char* out, int size) { return Source().Query(what, out, size); }
+KV_EXPORT int VirtualScannerQuery(const char* what, char* out, int size) {
+  return Source().Query(what, out, size);
+}

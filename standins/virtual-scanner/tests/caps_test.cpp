@@ -18,11 +18,12 @@ TEST_F(ScannerTest, SupportedCapsListTheProfileInOrder) {
   TW_UINT16 ct = 0;
   auto b = Get(CAP_SUPPORTEDCAPS, &ct);
   ASSERT_EQ(ct, TWON_ARRAY);
-  std::vector<uint16_t> expected = {CAP_XFERCOUNT, CAP_SUPPORTEDCAPS, CAP_UICONTROLLABLE, CAP_INDICATORS,
-      ICAP_PIXELTYPE, ICAP_BITDEPTH, ICAP_UNITS, ICAP_XRESOLUTION, ICAP_YRESOLUTION, ICAP_XNATIVERESOLUTION,
-      ICAP_YNATIVERESOLUTION, ICAP_PHYSICALWIDTH, ICAP_PHYSICALHEIGHT, ICAP_FRAMES, ICAP_BRIGHTNESS,
-      ICAP_CONTRAST, ICAP_THRESHOLD, ICAP_PIXELFLAVOR, ICAP_XFERMECH, ICAP_IMAGEFILEFORMAT, ICAP_COMPRESSION,
-      ICAP_HALFTONES, ICAP_GAMMA, CAP_DUPLEX, CAP_EXTENDEDCAPS};
+  std::vector<uint16_t> expected = {
+      CAP_XFERCOUNT,          CAP_SUPPORTEDCAPS,  CAP_UICONTROLLABLE,  CAP_INDICATORS,   ICAP_PIXELTYPE,
+      ICAP_BITDEPTH,          ICAP_UNITS,         ICAP_XRESOLUTION,    ICAP_YRESOLUTION, ICAP_XNATIVERESOLUTION,
+      ICAP_YNATIVERESOLUTION, ICAP_PHYSICALWIDTH, ICAP_PHYSICALHEIGHT, ICAP_FRAMES,      ICAP_BRIGHTNESS,
+      ICAP_CONTRAST,          ICAP_THRESHOLD,     ICAP_PIXELFLAVOR,    ICAP_XFERMECH,    ICAP_IMAGEFILEFORMAT,
+      ICAP_COMPRESSION,       ICAP_HALFTONES,     ICAP_GAMMA,          CAP_DUPLEX,       CAP_EXTENDEDCAPS};
   EXPECT_EQ(ArrayItems(b), expected);
   EXPECT_EQ(b.size(), offsetof(nat::TW_ARRAY, ItemList) + 2 * expected.size());
   // Nothing is negotiated late until the application lists it.
@@ -47,7 +48,8 @@ TEST_F(ScannerTest, ContainersAreInTheBuildsLayout) {
   EXPECT_EQ(e.DefaultIndex, 1u);
   ASSERT_EQ(res.size(), offsetof(nat::TW_ENUMERATION, ItemList) + 24);
   const double values[] = {75, 100, 150, 200, 300, 600};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(Fix(At<TW_FIX32>(res, offsetof(nat::TW_ENUMERATION, ItemList) + 4 * i)), values[i]);
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(Fix(At<TW_FIX32>(res, offsetof(nat::TW_ENUMERATION, ItemList) + 4 * i)), values[i]);
 
   auto br = Get(ICAP_BRIGHTNESS, &ct);
   ASSERT_EQ(ct, TWON_RANGE);
@@ -79,7 +81,8 @@ TEST_F(ScannerTest, ContainersAreInTheBuildsLayout) {
   ASSERT_EQ(ht.size(), offsetof(nat::TW_ENUMERATION, ItemList) + 3 * 34);
   const char* names[] = {"None", "Dither", "Diffusion"};
   for (int i = 0; i < 3; ++i) {
-    const char* item = reinterpret_cast<const char*>(ht.data()) + offsetof(nat::TW_ENUMERATION, ItemList) + 34 * i;
+    const char* item =
+        reinterpret_cast<const char*>(ht.data()) + offsetof(nat::TW_ENUMERATION, ItemList) + 34 * i;
     std::string got = nat::kPascalStrings ? std::string(item + 1, size_t(uint8_t(item[0]))) : std::string(item);
     EXPECT_EQ(got, names[i]);
   }
@@ -91,7 +94,8 @@ TEST_F(ScannerTest, CurrentDefaultAndReset) {
   auto cur = Get(ICAP_XRESOLUTION, &ct, MSG_GETCURRENT);
   EXPECT_EQ(ct, TWON_ONEVALUE);
   EXPECT_EQ(Fix(At<TW_FIX32>(cur, offsetof(nat::TW_ONEVALUE, Item))), 300);
-  EXPECT_EQ(Fix(At<TW_FIX32>(Get(ICAP_XRESOLUTION, &ct, MSG_GETDEFAULT), offsetof(nat::TW_ONEVALUE, Item))), 100);
+  EXPECT_EQ(Fix(At<TW_FIX32>(Get(ICAP_XRESOLUTION, &ct, MSG_GETDEFAULT), offsetof(nat::TW_ONEVALUE, Item))),
+            100);
   EXPECT_EQ(Query("cap 0x1118"), "300");
   auto reset = Get(ICAP_XRESOLUTION, &ct, MSG_RESET);
   EXPECT_EQ(At<nat::TW_ENUMERATION>(reset, 0).CurrentIndex, 1u);
@@ -99,7 +103,12 @@ TEST_F(ScannerTest, CurrentDefaultAndReset) {
 }
 
 TEST_F(ScannerTest, SetChecksEveryRuleOfTheProfile) {
-  struct Case { TW_UINT16 id; std::vector<uint8_t> bytes; TW_UINT16 cc; const char* after; };
+  struct Case {
+    TW_UINT16 id;
+    std::vector<uint8_t> bytes;
+    TW_UINT16 cc;
+    const char* after;
+  };
   auto frame = [](double l, double t, double r, double b) {
     return OneValueOf(TWTY_FRAME, TW_FRAME{Fix(l), Fix(t), Fix(r), Fix(b)});
   };
@@ -220,7 +229,8 @@ TEST_F(ScannerTest, SetTakesTheContainerTheApplicationRewroteInPlace) {
   nat::TW_ONEVALUE one{};
   one.ItemType = TWTY_STR32;
   std::memcpy(b.data(), &one, offsetof(nat::TW_ONEVALUE, Item));
-  tw::PutString(reinterpret_cast<char*>(b.data()) + offsetof(nat::TW_ONEVALUE, Item), 34, "Diffusion", nat::kPascalStrings);
+  tw::PutString(reinterpret_cast<char*>(b.data()) + offsetof(nat::TW_ONEVALUE, Item), 34, "Diffusion",
+                nat::kPascalStrings);
   EXPECT_EQ(Set(ICAP_HALFTONES, b), TWCC_SUCCESS);
   EXPECT_EQ(Query("cap 0x1109"), "Diffusion");
   auto fr = Get(ICAP_FRAMES);
@@ -229,12 +239,16 @@ TEST_F(ScannerTest, SetTakesTheContainerTheApplicationRewroteInPlace) {
   f->Bottom = Fix(1.0);
   EXPECT_EQ(Set(ICAP_FRAMES, fr), TWCC_SUCCESS);
   EXPECT_EQ(Query("cap 0x1114"), "0,0,1,1");
-  EXPECT_EQ(Query("last-set 0x1114"), std::to_string(TWON_ONEVALUE) + " " + [&] {
-    std::string s;
-    char d[3];
-    for (uint8_t c : fr) { std::snprintf(d, sizeof d, "%02X", c); s += d; }
-    return s;
-  }());
+  EXPECT_EQ(
+      Query("last-set 0x1114"), std::to_string(TWON_ONEVALUE) + " " + [&] {
+        std::string s;
+        char d[3];
+        for (uint8_t c : fr) {
+          std::snprintf(d, sizeof d, "%02X", c);
+          s += d;
+        }
+        return s;
+      }());
 }
 
 TEST_F(ScannerTest, ScriptedAnswersComeOnceAndInOrder) {

@@ -26,7 +26,11 @@ TEST_F(ScannerTest, TripletsInTheWrongStateAreSequenceErrors) {
   TW_HANDLE h = nullptr;
   EXPECT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_FAILURE);  // already open
   EXPECT_EQ(Status(), TWCC_MAXCONNECTIONS);
-  struct { TW_UINT32 dg; TW_UINT16 dat, msg; void* data; } inState4[] = {
+  struct {
+    TW_UINT32 dg;
+    TW_UINT16 dat, msg;
+    void* data;
+  } inState4[] = {
       {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui}, {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &p},
       {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &p},       {DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info},
       {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h},        {DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr},
@@ -138,8 +142,17 @@ TEST_F(ScannerTest, InjectedFaultsHitTheNextMatchingTripletOnce) {
 }
 
 TEST_F(ScannerTest, ControlCommandsAreChecked) {
-  const char* bad[] = {"", "bogus", "user maybe", "modal open", "pending 0", "pending x", "fail 1 2 3",
-                       "script-get 0x1118 5 0 ABC", "script-set 0x1118", "report-during-enable yes", "settings forget"};
+  const char* bad[] = {"",
+                       "bogus",
+                       "user maybe",
+                       "modal open",
+                       "pending 0",
+                       "pending x",
+                       "fail 1 2 3",
+                       "script-get 0x1118 5 0 ABC",
+                       "script-set 0x1118",
+                       "report-during-enable yes",
+                       "settings forget"};
   for (const char* c : bad) EXPECT_EQ(VirtualScannerControl(c), -1) << c;
   char small[2];
   EXPECT_EQ(VirtualScannerQuery("cap 0x1005", small, sizeof small), -1);

@@ -39,16 +39,16 @@ TEST_F(ScannerTest, NativeTransferHandsOverThePlatformsImage) {
   FreeHandle(h);
   if (kWindowsBuild) {
     ASSERT_GT(b.size(), 40u + 1024u);
-    EXPECT_EQ(At<uint32_t>(b, 0), 40u);            // BITMAPINFOHEADER
+    EXPECT_EQ(At<uint32_t>(b, 0), 40u);  // BITMAPINFOHEADER
     EXPECT_EQ(At<int32_t>(b, 4), 850);
-    EXPECT_EQ(At<int32_t>(b, 8), 1100);            // bottom-up
+    EXPECT_EQ(At<int32_t>(b, 8), 1100);  // bottom-up
     EXPECT_EQ(At<uint16_t>(b, 14), 8);
     EXPECT_EQ(At<uint32_t>(b, 40 + 4 * 255), 0x00FFFFFFu);  // 256 greys
     EXPECT_EQ(b.size(), 40u + 1024u + 852u * 1100u);
   } else {
     ASSERT_GT(b.size(), 40u);
-    EXPECT_EQ(At<uint16_t>(b, 10), 0x1100);        // 0x0011 big-endian: version opcode
-    EXPECT_EQ(At<uint16_t>(b, 12), 0xFF02);        // version 2
+    EXPECT_EQ(At<uint16_t>(b, 10), 0x1100);  // 0x0011 big-endian: version opcode
+    EXPECT_EQ(At<uint16_t>(b, 12), 0xFF02);  // version 2
   }
 }
 
@@ -87,7 +87,11 @@ TEST_F(ScannerTest, SetupFileXferOffersTiffBmpAndPng) {
 }
 
 TEST_F(ScannerTest, FileTransferWritesEachFormat) {
-  struct { TW_UINT16 format; const char* name; std::vector<uint8_t> magic; } files[] = {
+  struct {
+    TW_UINT16 format;
+    const char* name;
+    std::vector<uint8_t> magic;
+  } files[] = {
       {TWFF_TIFF, "vs_out.tif", {'I', 'I', 42, 0}},
       {TWFF_BMP, "vs_out.bmp", {'B', 'M'}},
       {TWFF_PNG, "vs_out.png", {0x89, 'P', 'N', 'G'}},
@@ -201,6 +205,7 @@ TEST_F(ScannerTest, ACancelledTransferStaysInState7UntilItIsEnded) {
   EXPECT_EQ(State(), 5);
   ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
   ToTransferReady();
-  ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE) << "one transfer only is cancelled";
+  ASSERT_EQ(Call(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &h), TWRC_XFERDONE)
+      << "one transfer only is cancelled";
   FreeHandle(h);
 }

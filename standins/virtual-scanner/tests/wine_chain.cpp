@@ -56,10 +56,12 @@ int main() {
   HMODULE twain = LoadLibraryA("TWAIN_32.DLL");
   Check(twain != nullptr, "TWAIN_32.DLL loads");
   if (!twain) return 1;
-  dsm = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(twain, reinterpret_cast<LPCSTR>(1))));
+  dsm = reinterpret_cast<DSMENTRYPROC>(
+      reinterpret_cast<void*>(GetProcAddress(twain, reinterpret_cast<LPCSTR>(1))));
   Check(dsm != nullptr, "DSM_Entry by ordinal 1");
   if (!dsm) return 1;
-  window = CreateWindowExA(0, "STATIC", "chain", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+  window = CreateWindowExA(0, "STATIC", "chain", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr, nullptr,
+                           nullptr);
 
   app.Version.MajorNum = 1;
   app.ProtocolMajor = 1;
@@ -72,10 +74,12 @@ int main() {
             std::strcmp(first.ProductName, "Virtual Scanner") == 0 && first.ProtocolMinor == 9,
         "the first source listed is the Virtual Scanner");
   // An empty ProductName opens source 0.
-  Check(dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &src) == TWRC_SUCCESS, "MSG_OPENDS of source 0");
+  Check(dsm(&app, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &src) == TWRC_SUCCESS,
+        "MSG_OPENDS of source 0");
 
   HMODULE ds = GetModuleHandleA("sane.ds");
-  auto control = reinterpret_cast<VirtualScannerControlProc>(reinterpret_cast<void*>(GetProcAddress(ds, "VirtualScannerControl")));
+  auto control = reinterpret_cast<VirtualScannerControlProc>(
+      reinterpret_cast<void*>(GetProcAddress(ds, "VirtualScannerControl")));
   Check(control && control("reset") == 0, "control interface reachable");
 
   TW_CAPABILITY cap{ICAP_XRESOLUTION, TWON_DONTCARE16, nullptr};
@@ -85,7 +89,8 @@ int main() {
     auto* e = static_cast<tw::win::TW_ENUMERATION*>(GlobalLock(cap.hContainer));
     TW_FIX32 cur;
     std::memcpy(&cur, e->ItemList + 4 * e->CurrentIndex, 4);
-    Check(e->ItemType == TWTY_FIX32 && e->NumItems == 6 && cur.Whole == 100 && cur.Frac == 0, "XRESOLUTION is 100 of 6");
+    Check(e->ItemType == TWTY_FIX32 && e->NumItems == 6 && cur.Whole == 100 && cur.Frac == 0,
+          "XRESOLUTION is 100 of 6");
     GlobalUnlock(cap.hContainer);
     GlobalFree(cap.hContainer);
   }
@@ -94,7 +99,8 @@ int main() {
   Check(EnableAndWait(false) == MSG_XFERREADY, "MSG_XFERREADY without the interface");
   TW_IMAGEINFO info{};
   Check(ToSource(DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info) == TWRC_SUCCESS && info.ImageWidth == 850 &&
-            info.ImageLength == 1100, "image information 850x1100");
+            info.ImageLength == 1100,
+        "image information 850x1100");
   TW_HANDLE dib = nullptr;
   Check(ToSource(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, &dib) == TWRC_XFERDONE && dib, "native transfer");
   if (dib) {
@@ -104,7 +110,8 @@ int main() {
     GlobalFree(dib);
   }
   TW_PENDINGXFERS pending{};
-  Check(ToSource(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending) == TWRC_SUCCESS && pending.Count == 0, "end of transfer");
+  Check(ToSource(DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending) == TWRC_SUCCESS && pending.Count == 0,
+        "end of transfer");
   TW_USERINTERFACE ui{};
   Check(ToSource(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui) == TWRC_SUCCESS, "MSG_DISABLEDS");
 

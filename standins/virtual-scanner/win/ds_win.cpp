@@ -54,8 +54,10 @@ class WinPlatform : public vs::Platform {
 
   void Wake(void* parent) override {
     HWND w = static_cast<HWND>(parent);
-    if (w && IsWindow(w)) PostMessageA(w, WakeMessage(), 0, 0);
-    else PostThreadMessageA(GetCurrentThreadId(), WakeMessage(), 0, 0);
+    if (w && IsWindow(w))
+      PostMessageA(w, WakeMessage(), 0, 0);
+    else
+      PostThreadMessageA(GetCurrentThreadId(), WakeMessage(), 0, 0);
   }
 
   void ShowUI(void* parent, vs::User user) override {
@@ -67,8 +69,8 @@ class WinPlatform : public vs::Platform {
     if (!window_) return;
     HWND scan = CreateWindowExA(0, "BUTTON", "Scan", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 20, 20, 100, 28,
                                 window_, reinterpret_cast<HMENU>(kScanButton), gInstance, nullptr);
-    HWND cancel = CreateWindowExA(0, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 130, 20, 100, 28,
-                                  window_, reinterpret_cast<HMENU>(kCancelButton), gInstance, nullptr);
+    HWND cancel = CreateWindowExA(0, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 130, 20, 100,
+                                  28, window_, reinterpret_cast<HMENU>(kCancelButton), gInstance, nullptr);
     // The scripted user clicks once the window is up.
     if (user == vs::User::Scan) PostMessageA(scan, BM_CLICK, 0, 0);
     if (user == vs::User::Cancel) PostMessageA(cancel, BM_CLICK, 0, 0);
@@ -115,7 +117,9 @@ class WinPlatform : public vs::Platform {
       HMODULE dsm = LoadLibraryA("TWAIN_32.DLL");
       if (!dsm) return nullptr;
       proc = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(dsm, "DSM_Entry")));
-      if (!proc) proc = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(dsm, reinterpret_cast<LPCSTR>(1))));
+      if (!proc)
+        proc = reinterpret_cast<DSMENTRYPROC>(
+            reinterpret_cast<void*>(GetProcAddress(dsm, reinterpret_cast<LPCSTR>(1))));
     }
     return proc;
   }
@@ -185,9 +189,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-extern "C" TW_UINT16 WINAPI DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+extern "C" TW_UINT16 WINAPI DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
+                                     TW_MEMREF data) {
   return Source().Entry(origin, dg, dat, msg, data);
 }
 
 extern "C" int VirtualScannerControl(const char* command) { return Source().Control(command); }
-extern "C" int VirtualScannerQuery(const char* what, char* out, int size) { return Source().Query(what, out, size); }
+extern "C" int VirtualScannerQuery(const char* what, char* out, int size) {
+  return Source().Query(what, out, size);
+}

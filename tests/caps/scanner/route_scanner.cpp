@@ -5,7 +5,8 @@
 //   script-set CAP RC CC                 the next MSG_SET of CAP returns RC with CC
 //   script-clear                         drops every scripted answer
 // and the query "last-set CAP" ("CONTYPE HEXBYTES", empty when nothing was set).
-// The control and query entries are looked up in the loaded source module. Link with kardivelle_core and the scanner.
+// The control and query entries are looked up in the loaded source module. Link with kardivelle_core and the
+// scanner.
 #include <cstdio>
 #include <string>
 
@@ -49,8 +50,12 @@ class ScannerRoute : public CapRoute {
     if (DoOpenDSM(g) != 0 || DoOpenDS(g) != 0) return false;
 #if KV_WINDOWS_BUILD
     HMODULE source = GetModuleHandleA("sane.ds");
-    control_ = source ? reinterpret_cast<ControlProc>(reinterpret_cast<void*>(GetProcAddress(source, "VirtualScannerControl"))) : nullptr;
-    query_ = source ? reinterpret_cast<QueryProc>(reinterpret_cast<void*>(GetProcAddress(source, "VirtualScannerQuery"))) : nullptr;
+    control_ = source ? reinterpret_cast<ControlProc>(
+                            reinterpret_cast<void*>(GetProcAddress(source, "VirtualScannerControl")))
+                      : nullptr;
+    query_ = source ? reinterpret_cast<QueryProc>(
+                          reinterpret_cast<void*>(GetProcAddress(source, "VirtualScannerQuery")))
+                    : nullptr;
 #else
     // The module the DSM loaded from its folder; dlopen hands back the same one.
     void* source = dlopen(KV_OUT_DIR "/lib/TWAIN Data Sources/VirtualScanner.ds", RTLD_NOW);

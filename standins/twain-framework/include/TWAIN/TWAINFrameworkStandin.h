@@ -40,7 +40,7 @@ struct TWAINFrameworkCall {
   TW_UINT32 DG;
   TW_UINT16 DAT, MSG;
   TW_UINT16 rc;
-  TW_UINT16 cc;      // DSM-level calls: the DSM's condition code after the call; else 0
+  TW_UINT16 cc;  // DSM-level calls: the DSM's condition code after the call; else 0
 };
 int TWAINFramework_CallCount(void);
 const TWAINFrameworkCall* TWAINFramework_Call(int index);  // NULL when out of range

@@ -59,11 +59,11 @@ TEST(EncodeDIB, Rgb24HeaderAndBottomUpBgrRows) {
   EXPECT_EQ(3u, LE32(d, 8));  // positive height: bottom-up
   EXPECT_EQ(1u, LE16(d, 12));
   EXPECT_EQ(24u, LE16(d, 14));
-  EXPECT_EQ(0u, LE32(d, 16));        // BI_RGB
-  EXPECT_EQ(48u, LE32(d, 20));       // biSizeImage
-  EXPECT_EQ(3937u, LE32(d, 24));     // 100 dpi
+  EXPECT_EQ(0u, LE32(d, 16));     // BI_RGB
+  EXPECT_EQ(48u, LE32(d, 20));    // biSizeImage
+  EXPECT_EQ(3937u, LE32(d, 24));  // 100 dpi
   EXPECT_EQ(3937u, LE32(d, 28));
-  EXPECT_EQ(0u, LE32(d, 32));        // no colour table
+  EXPECT_EQ(0u, LE32(d, 32));  // no colour table
   EXPECT_EQ(0u, LE32(d, 36));
   for (int j = 0; j < 3; ++j) {
     const size_t row = 40 + size_t(2 - j) * 16;  // raster row j is DIB row 2 - j
@@ -127,7 +127,10 @@ TEST(EncodeDIB, ResolutionGoesToPelsPerMetre) {
 }
 
 TEST(EncodeBMP, FileHeaderPointsAtThePixels) {
-  struct Case { int bits; uint32_t offset; } cases[] = {{24, 54}, {8, 1078}, {1, 62}};
+  struct Case {
+    int bits;
+    uint32_t offset;
+  } cases[] = {{24, 54}, {8, 1078}, {1, 62}};
   for (const auto& c : cases) {
     const Raster r = Page(c.bits == 24 ? 2 : c.bits == 8 ? 1 : 0, 100, 1.23, 0.5);
     const Bytes b = vscan::EncodeBMP(r);
@@ -214,4 +217,3 @@ TEST(EncodeTIFF, FractionalResolutionIsARational) {
   EXPECT_EQ(150500u, LE32(t, at));
   EXPECT_EQ(1000u, LE32(t, at + 4));
 }
-

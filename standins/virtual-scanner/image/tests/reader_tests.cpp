@@ -130,14 +130,16 @@ TEST_F(ExternalReader, BarCentresAndRampByPixelQuery) {
 }
 
 TEST_F(ExternalReader, IdentifyGivesSizeDepthAndResolution) {
-  struct Case { int type; const char* kind; } cases[] = {
-      {2, "TrueColor"}, {1, "Grayscale"}, {0, "Bilevel"}};
+  struct Case {
+    int type;
+    const char* kind;
+  } cases[] = {{2, "TrueColor"}, {1, "Grayscale"}, {0, "Bilevel"}};
   for (const Format& f : kFormats)
     for (const auto& c : cases) {
       const Raster r = RenderPage(Settings(c.type));
       const std::string path = Write("identify", f, r);
-      const auto run = RunCommand("/usr/bin/identify -units PixelsPerInch -format '%m %wx%h %[type] %x' '" +
-                                  path + "'");
+      const auto run =
+          RunCommand("/usr/bin/identify -units PixelsPerInch -format '%m %wx%h %[type] %x' '" + path + "'");
       ASSERT_EQ(0, run.status) << run.err;
       // ImageMagick reports 72 dpi for every PICT, whatever the picture says.
       const std::string dpi = std::string(f.name) == "pict" ? "72" : "100";
@@ -194,8 +196,7 @@ TEST_F(ExternalReader, PictAtRealisticAndAwkwardSizes) {
 TEST_F(ExternalReader, OddSizesInEveryFormat) {
   for (const Format& f : kFormats)
     for (int bits : {1, 8, 24})
-      for (int w : {1, 7, 9, 33})
-        RoundTrip("odd", f, Noise(w, w == 33 ? 3 : 5, bits));
+      for (int w : {1, 7, 9, 33}) RoundTrip("odd", f, Noise(w, w == 33 ? 3 : 5, bits));
 }
 
 TEST_F(ExternalReader, LargePageSpansManyPngAndTiffPieces) {
@@ -205,18 +206,22 @@ TEST_F(ExternalReader, LargePageSpansManyPngAndTiffPieces) {
 }
 
 TEST_F(ExternalReader, TiffinfoReadsTheTags) {
-  struct Case { int type; const char* bits; const char* samples; const char* photometric; } cases[] = {
-      {2, "Bits/Sample: 8", "Samples/Pixel: 3", "Photometric Interpretation: RGB color"},
-      {1, "Bits/Sample: 8", "Samples/Pixel: 1", "Photometric Interpretation: min-is-black"},
-      {0, "Bits/Sample: 1", "Samples/Pixel: 1", "Photometric Interpretation: min-is-black"}};
+  struct Case {
+    int type;
+    const char* bits;
+    const char* samples;
+    const char* photometric;
+  } cases[] = {{2, "Bits/Sample: 8", "Samples/Pixel: 3", "Photometric Interpretation: RGB color"},
+               {1, "Bits/Sample: 8", "Samples/Pixel: 1", "Photometric Interpretation: min-is-black"},
+               {0, "Bits/Sample: 1", "Samples/Pixel: 1", "Photometric Interpretation: min-is-black"}};
   for (const auto& c : cases) {
     const std::string path = Write("tiffinfo", kFormats[2], RenderPage(Settings(c.type)));
     const auto run = RunCommand("/usr/bin/tiffinfo -s '" + path + "'");
     ASSERT_EQ(0, run.status) << run.err;
     EXPECT_EQ("", run.err);
-    for (const char* want : {"Image Width: 850 Image Length: 1100", "Resolution: 100, 100 pixels/inch",
-                             c.bits, c.samples, c.photometric, "Compression Scheme: None",
-                             "Planar Configuration: single image plane"})
+    for (const char* want :
+         {"Image Width: 850 Image Length: 1100", "Resolution: 100, 100 pixels/inch", c.bits, c.samples,
+          c.photometric, "Compression Scheme: None", "Planar Configuration: single image plane"})
       EXPECT_NE(std::string::npos, run.out.find(want)) << want << "\n" << run.out;
   }
 }

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 
 #include "standins/virtual-scanner/image/page.h"
 #include "standins/virtual-scanner/image/tests/support.h"
@@ -41,9 +41,8 @@ int CountMismatches(const ScanSettings& s, const Raster& r) {
     for (int i = 0; i < r.width; ++i)
       if (!(RasterPixel(r, i, j) == ExpectedPixel(s, i, j))) {
         if (++bad <= 3)
-          ADD_FAILURE() << "pixel (" << i << "," << j << ") is "
-                        << vscan_test::ToString(RasterPixel(r, i, j)) << ", expected "
-                        << vscan_test::ToString(ExpectedPixel(s, i, j));
+          ADD_FAILURE() << "pixel (" << i << "," << j << ") is " << vscan_test::ToString(RasterPixel(r, i, j))
+                        << ", expected " << vscan_test::ToString(ExpectedPixel(s, i, j));
       }
   return bad;
 }
@@ -80,8 +79,8 @@ TEST(RenderPage, SizeIsTheRoundedFrameTimesResolution) {
 
 TEST(RenderPage, FrameWithoutAreaOrBadResolutionGivesEmptyRaster) {
   EXPECT_EQ(0, RenderPage(Frame(2, 2, 2, 3, 100)).width);
-  EXPECT_EQ(0, RenderPage(Frame(3, 2, 2, 3, 100)).width);       // right before left
-  EXPECT_EQ(0, RenderPage(Frame(0, 0, 0.004, 1, 100)).width);   // 0.4 pixel rounds to none
+  EXPECT_EQ(0, RenderPage(Frame(3, 2, 2, 3, 100)).width);      // right before left
+  EXPECT_EQ(0, RenderPage(Frame(0, 0, 0.004, 1, 100)).width);  // 0.4 pixel rounds to none
   EXPECT_TRUE(RenderPage(Frame(0, 0, 1, 1, 0)).rows.empty());
   EXPECT_TRUE(RenderPage(Frame(0, 0, 1, 1, -100)).rows.empty());
   EXPECT_TRUE(RenderPage(Frame(0, 0, 1, 1, std::nan(""))).rows.empty());
@@ -157,7 +156,7 @@ TEST(RenderPage, PixelCentresOnEdgesBelongToTheRightAndLowerSide) {
   r = RenderPage(s);
   ASSERT_EQ(11, r.height);
   EXPECT_EQ(kBarColours[0], RasterPixel(r, 0, 4));
-  EXPECT_EQ((Rgb{15, 15, 15}), RasterPixel(r, 0, 5));  // the ramp at x = 0.5 in
+  EXPECT_EQ((Rgb{15, 15, 15}), RasterPixel(r, 0, 5));     // the ramp at x = 0.5 in
   EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(r, 8, 5));  // 8.5 in: off the page
   EXPECT_EQ((Rgb{225, 225, 225}), RasterPixel(r, 7, 5));  // floor(256 x 7.5 / 8.5)
 }
@@ -173,10 +172,10 @@ TEST(RenderPage, FrameIsOffsetIntoThePage) {
 
 TEST(RenderPage, OutsideThePageIsWhite) {
   const Raster r = RenderPage(Frame(8.0, 10.5, 9.0, 11.5, 100));
-  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(r, 99, 99));     // beyond both edges
-  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(r, 60, 10));     // right of the ramp
-  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(r, 10, 60));     // below the ramp
-  EXPECT_EQ((Rgb{244, 244, 244}), RasterPixel(r, 10, 10));     // floor(256 x 8.105 / 8.5)
+  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(r, 99, 99));  // beyond both edges
+  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(r, 60, 10));  // right of the ramp
+  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(r, 10, 60));  // below the ramp
+  EXPECT_EQ((Rgb{244, 244, 244}), RasterPixel(r, 10, 10));  // floor(256 x 8.105 / 8.5)
   const Raster above = RenderPage(Frame(-0.5, -0.5, 0.5, 0.5, 100));
   EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(above, 10, 10));
   EXPECT_EQ(kBarColours[0], RasterPixel(above, 80, 80));
@@ -287,7 +286,7 @@ TEST(RenderPage, FlavourOneInvertsGreyAndBlackAndWhiteOnly) {
 
   s.pixelType = 0;
   r = RenderPage(s);
-  EXPECT_EQ((Rgb{0, 0, 0}), RasterPixel(r, BarCentreColumn(0, 50), 50));     // white bar
+  EXPECT_EQ((Rgb{0, 0, 0}), RasterPixel(r, BarCentreColumn(0, 50), 50));  // white bar
   EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(r, BarCentreColumn(7, 50), 50));
   EXPECT_EQ(0, CountMismatches(s, r));
   // 425 pixels: the padding bits after the last pixel stay zero when inverted.
@@ -316,8 +315,7 @@ TEST(Performance, FullPageAt300DpiRendersAndEncodesQuickly) {
   const auto start = std::chrono::steady_clock::now();
   const Raster r = RenderPage(s);
   const std::vector<uint8_t> dib = vscan::EncodeDIB(r);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(2550, r.width);
   EXPECT_EQ(3300, r.height);
   EXPECT_EQ(40 + size_t(7652) * 3300, dib.size());

@@ -64,13 +64,9 @@ Rgb RasterPixel(const vscan::Raster& r, int i, int j) {
 }
 
 uint32_t LE16(const std::vector<uint8_t>& b, size_t at) { return b.at(at) | (b.at(at + 1) << 8); }
-uint32_t LE32(const std::vector<uint8_t>& b, size_t at) {
-  return LE16(b, at) | (LE16(b, at + 2) << 16);
-}
+uint32_t LE32(const std::vector<uint8_t>& b, size_t at) { return LE16(b, at) | (LE16(b, at + 2) << 16); }
 uint32_t BE16(const std::vector<uint8_t>& b, size_t at) { return (b.at(at) << 8) | b.at(at + 1); }
-uint32_t BE32(const std::vector<uint8_t>& b, size_t at) {
-  return (BE16(b, at) << 16) | BE16(b, at + 2);
-}
+uint32_t BE32(const std::vector<uint8_t>& b, size_t at) { return (BE16(b, at) << 16) | BE16(b, at + 2); }
 
 std::string ScratchDir() {
   const char* env = std::getenv("KV_IMAGE_SCRATCH");

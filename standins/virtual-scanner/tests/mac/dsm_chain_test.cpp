@@ -34,8 +34,12 @@ class MacChainTest : public ::testing::Test {
     TWAINFramework_Reset();
     CarbonStandin_ResetEvents();
   }
-  TW_UINT16 Dsm(TW_UINT16 dat, TW_UINT16 msg, void* data) { return DSM_Entry(&app, nullptr, DG_CONTROL, dat, msg, data); }
-  TW_UINT16 Src(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) { return DSM_Entry(&app, &src, dg, dat, msg, data); }
+  TW_UINT16 Dsm(TW_UINT16 dat, TW_UINT16 msg, void* data) {
+    return DSM_Entry(&app, nullptr, DG_CONTROL, dat, msg, data);
+  }
+  TW_UINT16 Src(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, void* data) {
+    return DSM_Entry(&app, &src, dg, dat, msg, data);
+  }
 
   void OpenRegistered() {
     TWAINFramework_RegisterSource(DS_Entry);  // the statically linked copy, so the test can script it
