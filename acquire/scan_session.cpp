@@ -94,6 +94,11 @@ void ScanSession::End(int16_t failure) {
 
 void ScanSession::LoopFailed(int16_t code) { End(code); }
 
+void ScanSession::CloseAsked() {
+  closeAsked_ = true;
+  EndWait();
+}
+
 EventFate ScanSession::OnEvent(void* event, AfterTransfer after) {
   // Nothing reaches the source before it is enabled, nor while a transfer runs.
   if (!g_->dsEnabled || *inTransfer_) return EventFate::ToHost;
@@ -108,8 +113,7 @@ EventFate ScanSession::OnEvent(void* event, AfterTransfer after) {
       Transfer(event, after, &fate);
       break;
     case Meaning::Close:
-      closeAsked_ = true;
-      EndWait();
+      CloseAsked();
       break;
     case Meaning::SourcesOwn:
       break;
@@ -122,20 +126,12 @@ EventFate ScanSession::OnEvent(void* event, AfterTransfer after) {
 
 void ScanSession::OnNotice(TW_UINT16 message) {
   Meaning m = MeaningOf(TWRC_DSEVENT, message);
-  if (!g_->dsEnabled) {
-    // Still inside MSG_ENABLEDS: the transfer waits until the enable returned.
-    if (m == Meaning::Transfer) *transferPending_ = 1;
-    if (m == Meaning::Close) {
-      closeAsked_ = true;
-      EndWait();
-    }
-    return;
-  }
-  EventFate ignored;
-  if (m == Meaning::Transfer) Transfer(nullptr, AfterTransfer::Done, &ignored);
-  if (m == Meaning::Close) {
-    closeAsked_ = true;
-    EndWait();
+  if (m == Meaning::Close) CloseAsked();
+  if (m != Meaning::Transfer) return;
+  if (g_->dsEnabled) {
+    TakeImage(AfterTransfer::Done);
+  } else {
+    *transferPending_ = 1;  // still inside MSG_ENABLEDS: taken once the enable returned
   }
 }
 

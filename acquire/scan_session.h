@@ -56,6 +56,7 @@ class ScanSession {
   int16_t Enable(bool* enabled);
   void Transfer(void* event, AfterTransfer after, EventFate* fate);
   void End(int16_t failure);
+  void CloseAsked();  // the source asked to be closed: the wait is over
   void EndWait();
   int16_t Finish();
 

@@ -26,7 +26,7 @@ void Set32(Bytes& b, size_t at, uint32_t v) {
 
 // What a DIB is made of. Pixels come from `index` (1 to 8 bits: a colour-table index) or
 // `colour` (16 to 32 bits).
-struct Spec {
+struct DibLayout {
   std::string name;
   uint32_t headerSize = 40;
   int bits = 24;
@@ -40,7 +40,7 @@ struct Spec {
   bool invertedMono = false;  // 1 bit: entry 0 white, entry 1 black
 };
 
-Rgb TableColour(const Spec& s, uint32_t i) {
+Rgb TableColour(const DibLayout& s, uint32_t i) {
   if (s.bits == 1) {
     uint8_t v = (i == 1) != s.invertedMono ? 255 : 0;
     return {v, v, v};
@@ -48,12 +48,12 @@ Rgb TableColour(const Spec& s, uint32_t i) {
   return {uint8_t(i * 37 + 5), uint8_t(i * 91 + 17), uint8_t(i * 53 + 101)};
 }
 
-uint32_t Index(const Spec& s, int x, int y, uint32_t entries) {
+uint32_t Index(const DibLayout& s, int x, int y, uint32_t entries) {
   return uint32_t((x / 3) * 5 + (y / 2) * 3) % entries;
 }
 
 // 16 bits: each channel at its minimum or maximum (exact however a display widens it).
-Rgb Colour(const Spec& s, int x, int y) {
+Rgb Colour(const DibLayout& s, int x, int y) {
   if (s.bits == 16) {
     uint8_t r = ((x / 4 + y / 3) & 1) ? 255 : 0;
     uint8_t g = (((x / 5) ^ y) & 1) ? 255 : 0;
@@ -76,7 +76,7 @@ uint32_t Width(uint32_t mask) {
 }
 uint32_t Place(uint8_t v, uint32_t mask) { return (uint32_t(v) >> (8 - Width(mask))) << Shift(mask); }
 
-void Masks(const Spec& s, uint32_t out[3]) {
+void Masks(const DibLayout& s, uint32_t out[3]) {
   if (s.compression == 3) {
     std::memcpy(out, s.masks, sizeof s.masks);
   } else if (s.bits == 16) {
@@ -86,7 +86,7 @@ void Masks(const Spec& s, uint32_t out[3]) {
   }
 }
 
-Bytes Row(const Spec& s, int y, uint32_t entries) {
+Bytes Row(const DibLayout& s, int y, uint32_t entries) {
   const size_t stride = ((size_t(s.width) * s.bits + 31) / 32) * 4;
   Bytes row(stride, 0);
   uint32_t m[3];
@@ -109,7 +109,7 @@ Bytes Row(const Spec& s, int y, uint32_t entries) {
 }
 
 // Runs of equal indices, an end of line per row and an end of picture.
-Bytes Rle(const Spec& s, uint32_t entries) {
+Bytes Rle(const DibLayout& s, uint32_t entries) {
   Bytes out;
   for (int j = s.height - 1; j >= 0; --j) {
     for (int x = 0; x < s.width;) {
@@ -126,7 +126,7 @@ Bytes Rle(const Spec& s, uint32_t entries) {
   return out;
 }
 
-Case Build(const Spec& s) {
+Case Build(const DibLayout& s) {
   Case c;
   c.name = s.name;
   c.valid = true;
@@ -207,25 +207,25 @@ std::vector<Case> Corpus(bool large) {
   // Small: a few dozen pixels. Large: 400 rows, and rows long enough for 540,000 bytes.
   const int h = large ? 400 : 7;
   auto w = [&](int bits) { return large ? int(540000LL * 8 / (int64_t(bits) * h)) + 1 : 13; };
-  std::vector<Spec> specs;
+  std::vector<DibLayout> layouts;
   auto add = [&](const std::string& name, uint32_t header, int bits,
-                 const std::function<void(Spec&)>& adjust = {}) {
-    Spec s;
+                 const std::function<void(DibLayout&)>& adjust = {}) {
+    DibLayout s;
     s.name = name;
     s.headerSize = header;
     s.bits = bits;
     s.width = w(bits);
     s.height = h;
     if (adjust) adjust(s);
-    specs.push_back(s);
+    layouts.push_back(s);
   };
   auto masks = [](uint32_t r, uint32_t g, uint32_t b) {
-    return [=](Spec& s) { s.compression = 3, s.masks[0] = r, s.masks[1] = g, s.masks[2] = b; };
+    return [=](DibLayout& s) { s.compression = 3, s.masks[0] = r, s.masks[1] = g, s.masks[2] = b; };
   };
-  auto table = [](uint32_t n) { return [=](Spec& s) { s.clrUsed = s.tableEntries = n; }; };
-  auto topDown = [](Spec& s) { s.topDown = true; };
+  auto table = [](uint32_t n) { return [=](DibLayout& s) { s.clrUsed = s.tableEntries = n; }; };
+  auto topDown = [](DibLayout& s) { s.topDown = true; };
   add("bits1", 40, 1);
-  add("bits1-inverted-table", 40, 1, [](Spec& s) { s.invertedMono = true; });
+  add("bits1-inverted-table", 40, 1, [](DibLayout& s) { s.invertedMono = true; });
   add("bits4", 40, 4);
   add("bits4-short-table", 40, 4, table(11));
   add("bits8", 40, 8);
@@ -235,7 +235,7 @@ std::vector<Case> Corpus(bool large) {
   add("bits16-bitfields-565", 40, 16, masks(0xF800, 0x07E0, 0x001F));
   add("bits24", 40, 24);
   add("bits24-top-down", 40, 24, topDown);
-  add("bits24-size-image-0", 40, 24, [](Spec& s) { s.sizeImageZero = true; });
+  add("bits24-size-image-0", 40, 24, [](DibLayout& s) { s.sizeImageZero = true; });
   add("bits24-table-1000", 40, 24, table(1000));
   add("bits32", 40, 32);
   add("bits32-top-down", 40, 32, topDown);
@@ -249,11 +249,11 @@ std::vector<Case> Corpus(bool large) {
   add("v4-bits16-bitfields-565", 108, 16, masks(0xF800, 0x07E0, 0x001F));
   add("v5-bits8", 124, 8);
   add("v5-bits32-bitfields", 124, 32, masks(0xFF0000, 0xFF00, 0xFF));
-  add("rle8", 40, 8, [](Spec& s) { s.compression = 1; });
-  add("rle4", 40, 4, [](Spec& s) { s.compression = 2; });
+  add("rle8", 40, 8, [](DibLayout& s) { s.compression = 1; });
+  add("rle4", 40, 4, [](DibLayout& s) { s.compression = 2; });
 
   std::vector<Case> out;
-  for (const Spec& one : specs) out.push_back(Build(one));
+  for (const DibLayout& one : layouts) out.push_back(Build(one));
   auto find = [&](const std::string& name) {
     for (const Case& c : out)
       if (c.name == name) return c;

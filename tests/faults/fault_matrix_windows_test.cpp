@@ -95,34 +95,27 @@ const char* const kNative = kNativeName.c_str();
 // The source requests of a scan with the source open. A capability request matches its first
 // occurrence: the pixel flavour read that every scan starts with, and for MSG_SET setting the
 // transfer mechanism (native, or file in a file scan).
-std::vector<Request> NativeScanRequests() {
-  return {{DG_CONTROL, DAT_CAPABILITY, MSG_GET},
-          {DG_CONTROL, DAT_CAPABILITY, MSG_SET},
-          {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS},
-          {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT},
-          {DG_IMAGE, DAT_IMAGEINFO, MSG_GET},
-          {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET},
-          {DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET},
-          {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER},
-          {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET},
-          {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS},
-          {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS}};
+std::vector<Request> ScanRequests(bool file) {
+  std::vector<Request> r = {{DG_CONTROL, DAT_CAPABILITY, MSG_GET},
+                            {DG_CONTROL, DAT_CAPABILITY, MSG_SET},
+                            {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS},
+                            {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT},
+                            {DG_IMAGE, DAT_IMAGEINFO, MSG_GET},
+                            {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET}};
+  if (file) {
+    r.push_back({DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET});
+    r.push_back({DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET});
+  } else {
+    r.push_back({DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET});
+  }
+  r.insert(r.end(), {{DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER},
+                     {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET},
+                     {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS},
+                     {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS}});
+  return r;
 }
-
-std::vector<Request> FileScanRequests() {
-  return {{DG_CONTROL, DAT_CAPABILITY, MSG_GET},
-          {DG_CONTROL, DAT_CAPABILITY, MSG_SET},
-          {DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS},
-          {DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT},
-          {DG_IMAGE, DAT_IMAGEINFO, MSG_GET},
-          {DG_CONTROL, DAT_PENDINGXFERS, MSG_GET},
-          {DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET},
-          {DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET},
-          {DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER},
-          {DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET},
-          {DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS},
-          {DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS}};
-}
+std::vector<Request> NativeScanRequests() { return ScanRequests(false); }
+std::vector<Request> FileScanRequests() { return ScanRequests(true); }
 
 std::vector<Step> Steps() {
   std::string native = std::string("\"") + kNative + "\"";
