@@ -13,14 +13,10 @@ namespace {
 
 // MSG_ENDXFER after a transfer request; `result` is what the transfer gave, and a refused
 // end (TWRC_FAILURE) replaces only a success. A source whose end did not succeed is still
-// inside its transfer, where it refuses to be disabled or closed (and Wine's DSM forgets a
-// source on MSG_CLOSEDS whatever the source answers: it would be left open with nothing able
-// to reach it): the transfer is ended once more, after the condition code of the first
-// refusal was read.
+// inside its transfer: the connection noted it, and the source's close ends it once more.
 int16_t FinishTransfer(TwainGlobals* g, int16_t result) {
-  TW_UINT16 rc = EndTransfer(g);
+  TW_UINT16 rc = DoEndTransfer(g);
   if (rc == TWRC_FAILURE && result == 0) result = xlateErr(g, &g->sourceIdentity, rc);
-  if (rc != TWRC_SUCCESS) EndTransfer(g);
   return result;
 }
 
@@ -28,6 +24,7 @@ int16_t FinishTransfer(TwainGlobals* g, int16_t result) {
 // same way; a failed one leaves it in state 6, where closing the source resets it.
 int16_t NativeTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
   TW_IDENTITY* ds = &g->sourceIdentity;
+  NoteTransferStarted(g);
   TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, imageSlot);
   if (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) {
     // A success without an image is none: no file is written and no field emptied.
@@ -56,6 +53,7 @@ int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot) {
 
   // A failed file transfer is the scan's result; the condition code is fetched before
   // MSG_ENDXFER can replace it.
+  NoteTransferStarted(g);
   rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
   int16_t result = (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) ? 0 : xlateErr(g, ds, rc);
   return FinishTransfer(g, result);

@@ -16,25 +16,22 @@
 #include "twain/result_codes.h"
 
 // A source that an earlier close could not bring back (a refused MSG_ENDXFER leaves it inside
-// its transfer, a refused disable leaves it enabled) would refuse MSG_ENABLEDS: it is ended,
-// disabled and closed first, and the scan opens it again.
+// its transfer, a refused disable leaves it enabled) would refuse MSG_ENABLEDS: it is closed
+// first, and the scan opens it again.
 void ScanSession::CloseSourceLeftEnabled() {
-  if (!g_->dsEnabled) return;
-  EndTransfer(g_);
   // The Mac close stops at the first step that fails; a second round starts where it stopped.
   for (int round = 0; round < 2 && g_->dsEnabled; ++round) DoCloseDS(g_);
 }
 
-// `enabled`: the source took MSG_ENABLEDS. A failure whose condition code is TWCC_SUCCESS
-// translates to 0 but enabled nothing, and nothing must then be waited for.
-int16_t ScanSession::Enable(bool* enabled) {
+// TWRC_CHECKSTATUS: the source could not do all that was asked (its interface, shown or
+// hidden) and is enabled all the same.
+int16_t ScanSession::Enable() {
   TW_USERINTERFACE ui{};
   ui.ShowUI = g_->showUI ? 1 : 0;
   ui.ModalUI = kWindowsBuild ? 0 : 1;
   ui.hParent = window_;
   TW_UINT16 rc = EnableSource(g_, &ui);
-  *enabled = rc == TWRC_SUCCESS;
-  if (!*enabled) return xlateErr(g_, &g_->sourceIdentity, rc);
+  if (rc != TWRC_SUCCESS && rc != TWRC_CHECKSTATUS) return xlateErr(g_, &g_->sourceIdentity, rc);
   g_->dsEnabled = 1;
   modal_ = ui.ModalUI != 0;
   return 0;
@@ -57,16 +54,13 @@ int16_t ScanSession::Run() {
   int16_t r = PrepareSource();
   if (r != 0) return r;
   if constexpr (!kWindowsBuild) {
-    // Without the callback the source's notices would never arrive: no scan is started,
-    // even when the failure translates to 0 (TWCC_SUCCESS).
-    bool registered = false;
-    r = DoRegisterCallback(platform::SourceCallback(), g_, &registered);
-    if (r != 0 || !registered) return r;
+    // Without the callback the source's notices would never arrive: no scan is started.
+    r = DoRegisterCallback(platform::SourceCallback(), g_);
+    if (r != 0) return r;
   }
   platform::StartRouting(*this);
-  bool enabled = false;
-  r = Enable(&enabled);
-  if (r == 0 && enabled) {
+  r = Enable();
+  if (r == 0) {
     if (*transferPending_) TakeImage(AfterTransfer::Done);  // announced during the enable
     platform::WaitForSource(*this);
     r = Finish();

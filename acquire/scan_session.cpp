@@ -6,6 +6,7 @@
 #include "twain/connection.h"
 #include "twain/records.h"
 #include "twain/requests.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -159,6 +160,8 @@ void ScanSession::Transfer(void* event, AfterTransfer after, EventFate* fate) {
   if (m == Meaning::HostsEvent) *fate = EventFate::ToHost;
 }
 
+// A scan that ends without a page answers 5 (cancelled): the user's Cancel, a close request
+// instead of a page, a Mac source silent for five seconds. A failed close then says more.
 int16_t ScanSession::Finish() {
   int16_t closed = DoCloseDS(g_);
   // Windows: a modeless source the user closed takes the manager with it, until the host
@@ -166,7 +169,7 @@ int16_t ScanSession::Finish() {
   if (kWindowsBuild && closeAsked_ && !modal_ && !transferDone_) DoCloseDSM(g_);
   if (transferDone_) return transferResult_;
   if (failed_) return failure_;
-  return closed;
+  return closed != 0 ? closed : kResultCancelled;
 }
 
 ScanSession* RunningScan() { return running; }

@@ -7,6 +7,7 @@
 //   TWRC_DSEVENT with MSG_NULL           the source's own event: keep waiting
 //   TWRC_NOTDSEVENT (or TWRC_SUCCESS)    the host's event: it goes on to the host
 //   any other return code                a failure: translated, it is the scan's result
+//   the wait over without a page         5 (cancelled), unless the close failed
 //
 // The platform only delivers: the events of its loop (OnEvent), the notices its callback
 // receives (DeliverSourceNotice), the failure of its loop (LoopFailed). It waits while
@@ -53,7 +54,7 @@ class ScanSession {
  private:
   void CloseSourceLeftEnabled();
   int16_t PrepareSource();
-  int16_t Enable(bool* enabled);
+  int16_t Enable();
   void Transfer(void* event, AfterTransfer after, EventFate* fate);
   void End(int16_t failure);
   void CloseAsked();  // the source asked to be closed: the wait is over

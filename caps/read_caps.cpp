@@ -208,7 +208,11 @@ int16_t GetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField, int listMod
   cap.ConType = TWON_DONTCARE16;
   cap.hContainer = nullptr;
   TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
-  if (rc != TWRC_SUCCESS) return xlateErr(g, &g->sourceIdentity, rc);
+  if (rc != TWRC_SUCCESS) {
+    // A container handed out with another answer (TWRC_CHECKSTATUS) is still ours to release.
+    if (cap.hContainer) DisposeXPHandle(cap.hContainer);
+    return xlateErr(g, &g->sourceIdentity, rc);
+  }
   if (cap.hContainer == nullptr) return 0;
 
   TW_HANDLE h = cap.hContainer;

@@ -119,8 +119,11 @@ int16_t GetForSet(TwainGlobals* g, TW_CAPABILITY* cap, TW_UINT16 capId) {
   cap->ConType = TWON_DONTCARE16;
   cap->hContainer = nullptr;
   TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_GET, cap);
-  if (rc != TWRC_SUCCESS) return xlateErr(g, &g->sourceIdentity, rc);
-  return 0;
+  if (rc == TWRC_SUCCESS) return 0;
+  // A container handed out with another answer (TWRC_CHECKSTATUS) is still ours to release.
+  if (cap->hContainer) DisposeXPHandle(cap->hContainer);
+  cap->hContainer = nullptr;
+  return xlateErr(g, &g->sourceIdentity, rc);
 }
 
 int16_t SendAndRelease(TwainGlobals* g, TW_CAPABILITY* cap) {

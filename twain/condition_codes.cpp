@@ -1,4 +1,6 @@
 // Folding a TWAIN return code, and after TWRC_FAILURE the condition code, into one result.
+#include <cstdint>
+
 #include "twain/connection.h"
 #include "twain/dsm.h"
 #include "twain/result_codes.h"
@@ -8,7 +10,7 @@ namespace {
 int16_t MapConditionCode(TW_UINT16 cc) {
   switch (cc) {
     case TWCC_SUCCESS:
-      return kResultOk;
+      return kResultFailureUnexplained;
     case TWCC_NODS:
       return kWindowsBuild ? kResultConditionCodeBase + TWCC_NODS : kResultNoSource;
     case TWCC_OPERATIONERROR:
@@ -28,8 +30,14 @@ int16_t MapConditionCode(TW_UINT16 cc) {
     case TWCC_CAPSEQERROR:
       return kResultNotNow;
     default:
-      return static_cast<int16_t>(kResultConditionCodeBase + cc);
+      return cc > INT16_MAX - kResultConditionCodeBase ? kResultConditionCodeOutOfRange
+                                                       : static_cast<int16_t>(kResultConditionCodeBase + cc);
   }
+}
+
+int16_t MapReturnCode(TW_UINT16 rc) {
+  return rc > INT16_MAX - kResultReturnCodeBase ? kResultReturnCodeOutOfRange
+                                                : static_cast<int16_t>(kResultReturnCodeBase + rc);
 }
 
 }  // namespace
@@ -37,9 +45,17 @@ int16_t MapConditionCode(TW_UINT16 cc) {
 int16_t xlateErr(TwainGlobals* g, TW_IDENTITY* dest, TW_UINT16 rc) {
   if (rc == TWRC_SUCCESS) return kResultOk;
   if (rc == TWRC_CANCEL) return kResultCancelled;
-  if (rc != TWRC_FAILURE) return static_cast<int16_t>(kResultReturnCodeBase + rc);
+  if (rc != TWRC_FAILURE) return MapReturnCode(rc);
   TW_STATUS status{};
   TW_UINT16 src = CallDSM(g, dest, DG_CONTROL, DAT_STATUS, MSG_GET, &status);
-  if (src != TWRC_SUCCESS) return static_cast<int16_t>(src);
+  // The status request's own failure is passed on as it came (1 for TWRC_FAILURE), unless
+  // it would read as a negative number.
+  if (src != TWRC_SUCCESS) return src > INT16_MAX ? kResultReturnCodeOutOfRange : static_cast<int16_t>(src);
   return MapConditionCode(status.ConditionCode);
+}
+
+int16_t xlateDsmErr(TwainGlobals* g, TW_UINT16 rc) {
+  int16_t r = xlateErr(g, &g->sourceIdentity, rc);
+  if (r == kResultFailureUnexplained && rc == TWRC_FAILURE) r = xlateErr(g, nullptr, rc);
+  return r;
 }

@@ -1,7 +1,9 @@
 // The TWAIN state of an instance and the operations that move between its states. A flag
-// changes only when the matching DSM request returned TWRC_SUCCESS.
+// changes only when the matching DSM request was carried out (TWRC_SUCCESS, or
+// TWRC_CHECKSTATUS: done, with something changed).
 #include "twain/connection.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -14,6 +16,10 @@
 
 namespace {
 
+// The request was carried out: TWRC_CHECKSTATUS says the source did it with something changed
+// (an interface it could not show, a value of its own choosing), not that it did nothing.
+bool Done(TW_UINT16 rc) { return rc == TWRC_SUCCESS || rc == TWRC_CHECKSTATUS; }
+
 // Sources chosen while another source was open: each applies the next time its record opens
 // a source, so that the open one stays addressed until it is closed.
 std::vector<std::pair<const TwainGlobals*, TW_IDENTITY>>& Choices() {
@@ -24,6 +30,23 @@ std::vector<std::pair<const TwainGlobals*, TW_IDENTITY>>& Choices() {
 void Choose(TwainGlobals* g, const TW_IDENTITY& chosen) {
   g->sourceIdentity = chosen;
   g->sourceSelected = 1;
+}
+
+// Records whose source may still be inside a transfer (TWAIN states 6 and 7): noted before a
+// transfer request, forgotten once MSG_ENDXFER succeeded or the source is closed.
+std::vector<const TwainGlobals*>& TransfersNotEnded() {
+  static std::vector<const TwainGlobals*> records;
+  return records;
+}
+
+bool TransferNotEnded(const TwainGlobals* g) {
+  auto& v = TransfersNotEnded();
+  return std::find(v.begin(), v.end(), g) != v.end();
+}
+
+void ForgetTransfer(const TwainGlobals* g) {
+  auto& v = TransfersNotEnded();
+  v.erase(std::remove(v.begin(), v.end(), g), v.end());
 }
 
 void ApplyChoice(TwainGlobals* g) {
@@ -39,6 +62,7 @@ void ApplyChoice(TwainGlobals* g) {
 }  // namespace
 
 void ForgetSourceChoice(const TwainGlobals* g) {
+  ForgetTransfer(g);
   auto& v = Choices();
   for (auto it = v.begin(); it != v.end(); ++it) {
     if (it->first != g) continue;
@@ -50,7 +74,7 @@ void ForgetSourceChoice(const TwainGlobals* g) {
 int16_t DoOpenDSM(TwainGlobals* g) {
   if (g->dsmOpen) return 0;
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, platform::DsmParentData());
-  if (rc != TWRC_SUCCESS) return xlateErr(g, nullptr, rc);
+  if (!Done(rc)) return xlateErr(g, nullptr, rc);
   g->dsmOpen = 1;
   return 0;
 }
@@ -58,10 +82,11 @@ int16_t DoOpenDSM(TwainGlobals* g) {
 int16_t DoCloseDSM(TwainGlobals* g) {
   if (!g->dsmOpen) return 0;
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, platform::DsmParentData());
-  if (rc != TWRC_SUCCESS) return xlateErr(g, nullptr, rc);
+  if (!Done(rc)) return xlateErr(g, nullptr, rc);
   // A DSM that took the close holds no source for this application any more (Wine's closes
   // a source still open itself).
   g->dsmOpen = g->dsOpen = g->dsEnabled = 0;
+  ForgetTransfer(g);
   return 0;
 }
 
@@ -71,7 +96,7 @@ int16_t DoSelectDataSource(TwainGlobals* g) {
   TW_IDENTITY chosen;
   std::memset(&chosen, 0, sizeof chosen);
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &chosen);
-  if (rc == TWRC_SUCCESS) {
+  if (Done(rc)) {
     if (g->dsOpen) {
       ForgetSourceChoice(g);
       Choices().emplace_back(g, chosen);
@@ -92,8 +117,9 @@ int16_t DoOpenDS(TwainGlobals* g) {
     std::memset(g->sourceIdentity.ProductName, 0, sizeof g->sourceIdentity.ProductName);
   }
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &g->sourceIdentity);
-  if (rc == TWRC_SUCCESS) {
+  if (Done(rc)) {
     g->dsOpen = 1;
+    ForgetTransfer(g);
     return 0;
   }
   int16_t r = xlateErr(g, nullptr, rc);
@@ -116,26 +142,29 @@ bool DsmForgotSource(TwainGlobals* g) {
          dsm.ConditionCode == TWCC_BADDEST;
 }
 
-// The three steps back to state 3: reset pending transfers, disable, close.
+// The steps back to state 3: end a transfer left open, reset pending transfers, disable,
+// close. A refused end leaves the note, so that every later close tries again.
+void EndTransferLeftOpen(TwainGlobals* g) {
+  if (g->dsEnabled && TransferNotEnded(g)) DoEndTransfer(g);
+}
+
 int16_t DropPending(TwainGlobals* g) {
   TW_UINT16 rc = ResetPendingTransfers(g);
-  return rc == TWRC_SUCCESS ? 0 : xlateErr(g, &g->sourceIdentity, rc);
+  return Done(rc) ? 0 : xlateErr(g, &g->sourceIdentity, rc);
 }
 
 int16_t Disable(TwainGlobals* g) {
   TW_UINT16 rc = DisableSource(g);
-  if (rc != TWRC_SUCCESS) return xlateErr(g, &g->sourceIdentity, rc);
+  if (!Done(rc)) return xlateErr(g, &g->sourceIdentity, rc);
   g->dsEnabled = 0;
   return 0;
 }
 
 int16_t CloseSource(TwainGlobals* g) {
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &g->sourceIdentity);
-  if (rc != TWRC_SUCCESS) {
-    int16_t r = xlateErr(g, &g->sourceIdentity, rc);
-    // The DSM may have refused the close itself: when the source knows of no failure, the
-    // DSM's status says what went wrong.
-    if (r == 0 && rc == TWRC_FAILURE) r = xlateErr(g, nullptr, rc);
+  if (!Done(rc)) {
+    // The DSM may have refused the close itself.
+    int16_t r = xlateDsmErr(g, rc);
     if constexpr (kWindowsBuild) {
       // Wine's DSM forgets the source even when the source refused the close: a source the
       // DSM no longer knows (a status request to it fails, and the DSM's own condition says
@@ -149,13 +178,25 @@ int16_t CloseSource(TwainGlobals* g) {
     return r;
   }
   g->dsOpen = 0;
+  ForgetTransfer(g);
   return 0;
 }
 
 }  // namespace
 
+void NoteTransferStarted(const TwainGlobals* g) {
+  if (!TransferNotEnded(g)) TransfersNotEnded().push_back(g);
+}
+
+TW_UINT16 DoEndTransfer(TwainGlobals* g) {
+  TW_UINT16 rc = EndTransfer(g);
+  if (Done(rc)) ForgetTransfer(g);
+  return rc;
+}
+
 int16_t DoCloseDS(TwainGlobals* g) {
   if (!g->dsmBound) return 0;
+  EndTransferLeftOpen(g);
   if constexpr (kWindowsBuild) {
     // Every step is attempted whatever the one before gave; the last one sent decides.
     // Wine's DSM forgets a source on MSG_CLOSEDS even when the source refuses it: a source
@@ -206,13 +247,15 @@ int16_t DoDisconnect(TwainGlobals* g) {
 void DoReset(TwainGlobals* g) {
   bool sourceWasOpen = g->dsOpen != 0;
   DoCloseDS(g);
+  // A source that could not be closed keeps the DSM open: closing it behind the source would
+  // leave the source unreachable, and the DSM refusing every later open.
+  if (g->dsOpen) return;
   DoCloseDSM(g);
   DoOpenDSM(g);
   if (sourceWasOpen) DoOpenDS(g);
 }
 
-int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g, bool* registered) {
-  if (registered) *registered = false;
+int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g) {
   if (!g->dsOpen) {
     int16_t r = DoOpenDS(g);
     if (r != 0) return r;
@@ -222,13 +265,7 @@ int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g, bool* registere
   cb.RefCon = reinterpret_cast<decltype(cb.RefCon)>(g);  // pointer-sized on both 32-bit builds
   cb.Message = 0;
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_CALLBACK, MSG_REGISTER_CALLBACK, &cb);
-  if (rc == TWRC_SUCCESS) {
-    if (registered) *registered = true;
-    return 0;
-  }
-  int16_t r = xlateErr(g, &g->sourceIdentity, rc);
-  // The registration is the DSM's own request: when the source knows of no failure, the
-  // DSM's status says what went wrong.
-  if (r == 0 && rc == TWRC_FAILURE) r = xlateErr(g, nullptr, rc);
-  return r;
+  if (Done(rc)) return 0;
+  // The registration is the DSM's own request.
+  return xlateDsmErr(g, rc);
 }

@@ -7,19 +7,32 @@ int16_t DoOpenDSM(TwainGlobals* g);
 int16_t DoCloseDSM(TwainGlobals* g);
 int16_t DoSelectDataSource(TwainGlobals* g);
 int16_t DoOpenDS(TwainGlobals* g);
+// The one way a source is closed, from whatever state it is in: a transfer not ended is ended
+// (MSG_ENDXFER once more), the pending transfers reset, the source disabled and closed. Run by
+// every path that closes: a scan's end, the next scan, Disconnect, Reset, the record's end.
 int16_t DoCloseDS(TwainGlobals* g);
 int16_t DoConnect(TwainGlobals* g);
 int16_t DoDisconnect(TwainGlobals* g);
 void DoReset(TwainGlobals* g);
 
+// A transfer request is about to be made: until a MSG_ENDXFER succeeds, the source may be
+// inside the transfer (TWAIN states 6 and 7), and DoCloseDS ends it first.
+void NoteTransferStarted(const TwainGlobals* g);
+// DAT_PENDINGXFERS / MSG_ENDXFER; a success ends what NoteTransferStarted noted. Returns the
+// TWAIN return code.
+TW_UINT16 DoEndTransfer(TwainGlobals* g);
+
 // A source chosen while another was open waits for the next open; a record that goes
-// forgets its choice.
+// forgets its choice (and whatever else the connection noted about it).
 void ForgetSourceChoice(const TwainGlobals* g);
 
 // Registers `procedure` as the callback of g's source (opening the source first when it is
-// not open), with g as its RefCon. `registered` (optional) tells whether the DSM took it: a
-// failure whose condition code is TWCC_SUCCESS translates to 0 and registered nothing.
-int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g, bool* registered = nullptr);
+// not open), with g as its RefCon.
+int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g);
 
 // dest: null after a request to the DSM, else the source identity.
 int16_t xlateErr(TwainGlobals* g, TW_IDENTITY* dest, TW_UINT16 rc);
+// For a request the DSM carries out on the source's behalf (MSG_CLOSEDS, the callback's
+// registration): the source's status is asked first, and when the source knows of no failure
+// (TWCC_SUCCESS) the DSM's own status says what went wrong.
+int16_t xlateDsmErr(TwainGlobals* g, TW_UINT16 rc);

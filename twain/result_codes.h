@@ -36,3 +36,9 @@ constexpr int16_t kResultNoSource = 15;
 // 2000 + an unexpected TWAIN return code; 3000 + another condition code.
 constexpr int16_t kResultReturnCodeBase = 2000;
 constexpr int16_t kResultConditionCodeBase = 3000;
+// A failure whose condition code is TWCC_SUCCESS: nothing was done, and nothing says why.
+constexpr int16_t kResultFailureUnexplained = kResultReturnCodeBase + 1;
+// A return code or condition code too large to be added to its base (a source's own codes,
+// from 0x8000): results stay positive.
+constexpr int16_t kResultReturnCodeOutOfRange = 2999;
+constexpr int16_t kResultConditionCodeOutOfRange = 3999;

@@ -104,6 +104,21 @@ constexpr TW_UINT16 TWCC_CAPSEQERROR = 15;
 constexpr TW_UINT16 TWCC_DENIED = 16;
 constexpr TW_UINT16 TWCC_FILEEXISTS = 17;
 constexpr TW_UINT16 TWCC_FILENOTFOUND = 18;
+// TWAIN 2 adds the conditions of document scanners with feeders.
+constexpr TW_UINT16 TWCC_NOTEMPTY = 19;
+constexpr TW_UINT16 TWCC_PAPERJAM = 20;
+constexpr TW_UINT16 TWCC_PAPERDOUBLEFEED = 21;
+constexpr TW_UINT16 TWCC_FILEWRITEERROR = 22;
+constexpr TW_UINT16 TWCC_CHECKDEVICEONLINE = 23;
+constexpr TW_UINT16 TWCC_INTERLOCK = 24;
+constexpr TW_UINT16 TWCC_DAMAGEDCORNER = 25;
+constexpr TW_UINT16 TWCC_FOCUSERROR = 26;
+constexpr TW_UINT16 TWCC_DOCTOOLIGHT = 27;
+constexpr TW_UINT16 TWCC_DOCTOODARK = 28;
+constexpr TW_UINT16 TWCC_NOMEDIA = 29;
+// A source's own condition codes start here (the return codes' custom range too).
+constexpr TW_UINT16 TWCC_CUSTOMBASE = 0x8000;
+constexpr TW_UINT16 TWRC_CUSTOMBASE = 0x8000;
 
 // Container types
 constexpr TW_UINT16 TWON_ARRAY = 3;

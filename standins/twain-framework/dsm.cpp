@@ -53,6 +53,8 @@ std::vector<TWAINFrameworkCall> gLog;
 Injection gNext;
 int gFailK = 0;
 TW_UINT16 gFailKrc = 0, gFailKcc = 0;
+int gAnswerK = 0;  // the k-th call from now is performed, and a success answers gAnswerRc
+TW_UINT16 gAnswerRc = 0;
 bool gFailStatus = false;
 long gSourceMessages = 0, gCallbacks = 0;
 int gDepth = 0;
@@ -326,8 +328,10 @@ extern "C" TW_UINT16 DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT
   size_t entry = gLog.size();
   gLog.push_back({pOrigin->Id, pDest ? pDest->Id : 0, DG, DAT, MSG, 0, 0});
   TW_UINT16 rc;
+  bool answer = gAnswerK > 0 && --gAnswerK == 0;
   if (!Injected(pOrigin, pDest, DG, DAT, MSG, &rc))
     rc = pDest ? ToSource(pOrigin, pDest, DG, DAT, MSG, pData) : ToDSM(pOrigin, DG, DAT, MSG, pData);
+  if (answer && rc == TWRC_SUCCESS) rc = gAnswerRc;
   if (entry < gLog.size()) {
     gLog[entry].rc = rc;
     if (!pDest) {
@@ -368,6 +372,10 @@ void TWAINFramework_FailCall(int k, TW_UINT16 rc, TW_UINT16 cc) {
   gFailKcc = cc;
 }
 void TWAINFramework_FailStatus(bool on) { gFailStatus = on; }
+void TWAINFramework_AnswerCall(int k, TW_UINT16 rc) {
+  gAnswerK = k < 0 ? 0 : k;
+  gAnswerRc = rc;
+}
 
 int TWAINFramework_LoadedSources(void) { return static_cast<int>(gSources.size()); }
 int TWAINFramework_OpenSources(void) {
@@ -406,6 +414,7 @@ void TWAINFramework_Reset(void) {
   gLog.clear();
   gNext = Injection{};
   gFailK = 0;
+  gAnswerK = 0;
   gFailStatus = false;
   gSourceMessages = gCallbacks = 0;
 }

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "entry/entry.h"
 #include "tests/support/fixture.h"
@@ -225,6 +226,117 @@ TEST_F(ScanEndingTest, ARefusedEndOfTransferStillClosesTheSource) {
   EXPECT_FALSE(Exists(kPage));
   ExpectClosed("refused end of transfer");
   ExpectUsable("refused end of transfer");
+}
+
+// A source refuses MSG_ENDXFER twice: the first end of the transfer and the scan's close.
+// The source is left inside its transfer, and every later close ends it once more: after the
+// faults stop, Disconnect, Connect and a scan work. Reset with a source it cannot close
+// leaves the manager open behind it.
+TEST_F(ScanEndingTest, ATransferLeftOpenIsEndedByEveryLaterClose) {
+  for (int i = 0; i < 2; ++i) ASSERT_EQ(0, Scanner("fail 1 5 0x701 1 1"));
+  EXPECT_EQ("3001", Call("Twain.ScanToField($p:picture)"));
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_EQ("3", ScannerQuery("state"));
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ("0", Call("Twain.ScanToField($p:picture)"));
+  EXPECT_EQ("picture 850x1100", host->Variable("p").Display());
+  ExpectClosed("after the refused ends");
+
+  // Three refusals: the scan's two, and Reset's close.
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(0, Scanner("fail 1 5 0x701 1 1"));
+  EXPECT_EQ("3001", Call("Twain.ScanToField($p:picture)"));
+  EXPECT_EQ("(nothing)", Call("Twain.Reset()"));
+  EXPECT_EQ(1, Record()->dsmOpen) << "Reset closed the manager behind a source it could not close";
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_EQ("3", ScannerQuery("state"));
+  ExpectUsable("Reset with a source inside its transfer");
+}
+
+// TWRC_CHECKSTATUS from MSG_ENABLEDS: the source could not honour the interface flag and is
+// enabled all the same. The scan goes on and ends like any other.
+TEST_F(ScanEndingTest, CheckStatusFromTheEnableMeansEnabled) {
+  for (int showUI : {0, 1}) {
+    std::string what = "interface " + std::to_string(showUI);
+    ASSERT_EQ(0, Scanner("answer 1 9 0x502 2"));
+    std::remove(kPage);
+    EXPECT_EQ("0", Call(ScanFile(kPage, showUI))) << what;
+    EXPECT_TRUE(Exists(kPage)) << what;
+    ExpectClosed(what);
+    ExpectUsable(what);
+  }
+}
+
+// No 0 without a page: a scan that ends without one answers 5, whatever ended it.
+TEST_F(ScanEndingTest, AScanEndingWithoutAPageAnswers5) {
+  struct Case {
+    const char* scanner;
+    int showUI;
+  };
+  std::vector<Case> cases = {{"user cancel", 1}, {"closereq-instead", 0}};
+  // The Mac's wait without the interface ends after five quiet seconds.
+  if (!kWindowsBuild) cases.push_back({"notice-delay 6000", 0});
+  for (const Case& c : cases) {
+    ASSERT_EQ(0, Scanner(c.scanner));
+    std::remove(kPage);
+    EXPECT_EQ("5", Call(ScanFile(kPage, c.showUI))) << c.scanner;
+    EXPECT_FALSE(Exists(kPage)) << c.scanner;
+#if !KV_WINDOWS_BUILD
+    // The wake-up that the delayed page had asked for is dropped with the rest of the queue.
+    CarbonStandin_ResetEvents();
+    CarbonStandin_UseVirtualClock(true);
+#endif
+    ASSERT_EQ(0, Scanner(c.scanner));
+    if (kWindowsBuild && c.showUI) {
+      ASSERT_EQ("0", Call("Twain.Connect()"));  // the user's Cancel closed the manager too
+    }
+    EXPECT_EQ("5", Call("Twain.ScanToField($p:picture, " + std::to_string(c.showUI) + ")")) << c.scanner;
+    EXPECT_EQ("picture (none)", host->Variable("p").Display()) << c.scanner;
+    ExpectUsable(c.scanner);
+  }
+}
+
+// A page announced some time after the enable, within the Mac's five seconds, is collected.
+TEST_F(ScanEndingTest, APageAnnouncedLaterIsCollected) {
+  ASSERT_EQ(0, Scanner(kWindowsBuild ? "notice-delay 300" : "notice-delay 4000"));
+  EXPECT_EQ("0", Call(ScanFile(kPage, 0)));
+  EXPECT_TRUE(Exists(kPage));
+  ExpectClosed("a late page");
+}
+
+// A failure is never answered with 0, and every answer is positive: a failure whose
+// condition code is TWCC_SUCCESS answers 2001, a source's own condition code 3999, its own
+// return code 2999; nothing was done, and the next calls work.
+TEST_F(ScanEndingTest, FailuresAnswerPositiveDistinctCodes) {
+  struct Case {
+    const char* fault;
+    std::string call;
+    const char* answer;
+    bool closes = true;  // the call ends with the source closed (a refused enable leaves it open)
+  };
+  const Case cases[] = {
+      {"fail 2 0x101 1 1 0", ScanFile(kPage, 0), "2001"},                        // DAT_IMAGEINFO
+      {"fail 1 9 0x502 1 0", ScanFile(kPage, 0), "2001", false},                 // MSG_ENABLEDS
+      {"fail 2 0x105 1 1 0", "Twain.ScanToFile(\"ending.png\", 0, 7)", "2001"},  // DAT_IMAGEFILEXFER
+      {"fail 2 0x104 1 1 0", "Twain.ScanToField($p:picture)", "2001"},           // DAT_IMAGENATIVEXFER
+      {"fail 2 0x101 1 1 0x8001", ScanFile(kPage, 0), "3999"},
+      {"fail 2 0x101 1 0x8000 0", ScanFile(kPage, 0), "2999"},
+      {"fail 1 1 6 1 0", "Twain.SetSourceCapability(\"XRESOLUTION\", 150)", "2001", false},  // MSG_SET
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(0, Scanner(c.fault));
+    std::remove(kPage);
+    std::remove("ending.png");
+    EXPECT_EQ(c.answer, Call(c.call)) << c.fault;
+    EXPECT_FALSE(Exists(kPage)) << c.fault;
+    EXPECT_FALSE(Exists("ending.png")) << c.fault;
+    if (c.call.find("$p") != std::string::npos) {
+      EXPECT_EQ("picture (none)", host->Variable("p").Display()) << c.fault;
+    }
+    if (c.closes) ExpectClosed(c.fault);
+    ExpectUsable(c.fault);
+    EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $r)")) << c.fault;
+    EXPECT_EQ("100", host->Variable("r").Display()) << c.fault << ": the value was set";
+  }
 }
 
 // ------------------------------------------------------------------ the host, while a scan waits

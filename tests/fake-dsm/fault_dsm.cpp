@@ -39,6 +39,8 @@ FaultDsmEntry RealEntry() {
 
 std::vector<FaultDsmCall> gLog;
 int gFailK = 0;
+int gAnswerK = 0;  // the k-th call from now is passed on, and a success answers gAnswerRc
+TW_UINT16 gAnswerRc = 0;
 TW_UINT16 gFailRc = 0, gFailCc = 0;
 bool gFailStatus = false;
 bool gDsmConditionPending = false;
@@ -139,10 +141,12 @@ extern "C" TW_UINT16 WINAPI DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, 
   size_t entry = gLog.size();
   gLog.push_back({pOrigin->Id, pDest ? pDest->Id : 0, DG, DAT, MSG, 0});
   TW_UINT16 rc;
+  bool answer = gAnswerK > 0 && --gAnswerK == 0;
   if (!Injected(pDest, DG, DAT, &rc) && !(IsStatus(DG, DAT) && InjectedStatus(pDest, pData, &rc))) {
     rc = real(pOrigin, pDest, DG, DAT, MSG, pData);
     Track(pOrigin, DG, DAT, MSG, pData, rc);
   }
+  if (answer && rc == TWRC_SUCCESS) rc = gAnswerRc;
   gLog[entry].rc = rc;
   Trace(pDest, DG, DAT, MSG, pData, rc);
   return rc;
@@ -166,6 +170,10 @@ void WINAPI FaultDsm_FailCall(int k, TW_UINT16 rc, TW_UINT16 cc) {
   }
 }
 void WINAPI FaultDsm_FailStatus(int on) { gFailStatus = on != 0; }
+void WINAPI FaultDsm_AnswerCall(int k, TW_UINT16 rc) {
+  gAnswerK = k < 0 ? 0 : k;
+  gAnswerRc = rc;
+}
 
 int WINAPI FaultDsm_OpenApplications(void) { return static_cast<int>(gOpenApps.size()); }
 int WINAPI FaultDsm_OpenSources(void) { return static_cast<int>(gOpenSources.size()); }
@@ -174,6 +182,7 @@ int WINAPI FaultDsm_OpenSources(void) { return static_cast<int>(gOpenSources.siz
 // forgets the log and any injection.
 void WINAPI FaultDsm_Reset(void) {
   gFailK = 0;
+  gAnswerK = 0;
   gFailStatus = false;
   gDsmConditionPending = false;
   gSourceConditions.clear();

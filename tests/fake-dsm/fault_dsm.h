@@ -19,6 +19,8 @@ typedef TW_UINT16(__stdcall* FaultDsmEntry)(pTW_IDENTITY, pTW_IDENTITY, TW_UINT3
 //   void FaultDsm_ClearLog(void);
 //   void FaultDsm_FailCall(int k, TW_UINT16 rc, TW_UINT16 cc)  the k-th logged call from now
 //       (1 = the next) returns rc without being passed on; 0 cancels, with any pending condition
+//   void FaultDsm_AnswerCall(int k, TW_UINT16 rc)  the k-th logged call from now is passed on,
+//       and answers rc if it succeeded; 0 cancels
 //   void FaultDsm_FailStatus(int on)  while on, every DAT_STATUS fails, its structure untouched
 //   int FaultDsm_OpenApplications(void); int FaultDsm_OpenSources(void)
 //   void FaultDsm_Reset(void)  closes, through Wine's DSM, every source and connection still

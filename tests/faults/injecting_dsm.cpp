@@ -61,6 +61,7 @@ void FailCall(int k, TW_UINT16 rc, TW_UINT16 cc) {
   Control<void(WINAPI*)(int, TW_UINT16, TW_UINT16)>("FaultDsm_FailCall")(k, rc, cc);
 }
 void FailStatus(bool on) { Control<void(WINAPI*)(int)>("FaultDsm_FailStatus")(on ? 1 : 0); }
+void AnswerCall(int k, TW_UINT16 rc) { Control<void(WINAPI*)(int, TW_UINT16)>("FaultDsm_AnswerCall")(k, rc); }
 int OpenApplications() { return Control<int(WINAPI*)()>("FaultDsm_OpenApplications")(); }
 int OpenSources() { return Control<int(WINAPI*)()>("FaultDsm_OpenSources")(); }
 
@@ -87,6 +88,7 @@ std::vector<LoggedRequest> Log() {
 
 void FailCall(int k, TW_UINT16 rc, TW_UINT16 cc) { TWAINFramework_FailCall(k, rc, cc); }
 void FailStatus(bool on) { TWAINFramework_FailStatus(on); }
+void AnswerCall(int k, TW_UINT16 rc) { TWAINFramework_AnswerCall(k, rc); }
 int OpenApplications() { return TWAINFramework_OpenApplications(); }
 int OpenSources() { return TWAINFramework_OpenSources(); }
 void ArrangeSelection(velmar::Host&) { TWAINFramework_SetSelectionUser(0); }

@@ -26,6 +26,8 @@ void ClearLog();
 std::vector<LoggedRequest> Log();
 // The k-th logged request from now (1 = the next) returns rc; the next DAT_STATUS reports cc.
 void FailCall(int k, TW_UINT16 rc, TW_UINT16 cc);
+// The k-th logged request from now is carried out, and answers rc if it succeeded.
+void AnswerCall(int k, TW_UINT16 rc);
 // While on, every DAT_STATUS fails.
 void FailStatus(bool on);
 int OpenApplications();

@@ -33,12 +33,21 @@ TEST_F(ConditionCodeTest, EveryConditionCodeHasItsResult) {
   const struct {
     int cc;
     int16_t result;
-  } rows[] = {{0, 0},     {1, 3001},  {2, 3002},  {3, kWindowsBuild ? 3003 : 15},
+  } rows[] = {{0, 2001},  {1, 3001},  {2, 3002},  {3, kWindowsBuild ? 3003 : 15},
               {4, 3004},  {5, 13},    {6, 9},     {7, 3007},
               {8, 3008},  {9, 3009},  {10, 10},   {11, 14},
               {12, 11},   {13, 9},    {14, 11},   {15, 11},
               {16, 3016}, {17, 3017}, {18, 3018}, {200, 3200}};
   for (const auto& row : rows) EXPECT_EQ(row.result, TranslateSourceFailure(row.cc)) << "condition " << row.cc;
+}
+
+// A document scanner's conditions (TWAIN 2) keep their number; a source's own codes, from
+// 0x8000 up, and any code that would not fit stay positive: 3999.
+TEST_F(ConditionCodeTest, FeederConditionsAndTheSourcesOwnCodesStayPositive) {
+  for (int cc = TWCC_NOTEMPTY; cc <= TWCC_NOMEDIA; ++cc) EXPECT_EQ(3000 + cc, TranslateSourceFailure(cc)) << cc;
+  EXPECT_EQ(32767, TranslateSourceFailure(29767));
+  for (int cc : {29768, 0x7FFF, 0x8000, 0x8001, 0xFFFF})
+    EXPECT_EQ(3999, TranslateSourceFailure(cc)) << "condition " << cc;
 }
 
 TEST_F(ConditionCodeTest, OtherReturnCodesNeedNoStatus) {
@@ -50,6 +59,9 @@ TEST_F(ConditionCodeTest, OtherReturnCodesNeedNoStatus) {
   EXPECT_EQ(2005, xlateErr(g, &g->sourceIdentity, TWRC_NOTDSEVENT));
   EXPECT_EQ(2006, xlateErr(g, &g->sourceIdentity, TWRC_XFERDONE));
   EXPECT_EQ(2009, xlateErr(g, &g->sourceIdentity, TWRC_DATANOTAVAILABLE));
+  EXPECT_EQ(32767, xlateErr(g, &g->sourceIdentity, 30767));
+  for (TW_UINT16 rc : {30768, 0x8000, 0x8001, 0xFFFF})
+    EXPECT_EQ(2999, xlateErr(g, &g->sourceIdentity, rc)) << rc;
   EXPECT_EQ(before, DsmCalls());
 }
 

@@ -37,6 +37,9 @@ void Scanner::ResetControls() {
   noticesByMessage_ = false;
   keepSettings_ = false;
   reportDuringEnable_ = false;
+  closeRequestInstead_ = false;
+  noticeDelayMs_ = 0;
+  answers_.clear();
   pending_ = 1;
   calls_ = 0;
   faults_.clear();
@@ -167,6 +170,21 @@ int Scanner::Control(const char* command) {
   if (verb == "report-during-enable" && w.size() == 2) {
     if (w[1] != "on" && w[1] != "off") return -1;
     reportDuringEnable_ = w[1] == "on";
+    return 0;
+  }
+  if (verb == "answer" && (w.size() == 5 || w.size() == 6) && Numbers(w, 1, w.size() - 1, n)) {
+    long count = w.size() == 6 ? long(n[4]) : 1;
+    if (count < 1) return -1;
+    answers_.push_back(Answer{TW_UINT32(n[0]), TW_UINT16(n[1]), TW_UINT16(n[2]), TW_UINT16(n[3]), count});
+    return 0;
+  }
+  if (verb == "closereq-instead" && w.size() == 1) {
+    closeRequestInstead_ = true;
+    return 0;
+  }
+  if (verb == "notice-delay" && w.size() == 2 && Numbers(w, 1, 1, n)) {
+    if (long(n[0]) < 0 || long(n[0]) > 600000) return -1;
+    noticeDelayMs_ = long(n[0]);
     return 0;
   }
   if (verb == "pending" && w.size() == 2 && Numbers(w, 1, 1, n)) {

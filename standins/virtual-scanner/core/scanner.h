@@ -27,8 +27,12 @@ class Platform {
   virtual void Free(TW_HANDLE h) = 0;
   // DG_CONTROL / DAT_NULL / msg through the DSM, from the source to the application.
   virtual TW_UINT16 Notify(TW_IDENTITY* source, TW_IDENTITY* app, TW_UINT16 msg) = 0;
-  // Arranges for an event of the source's own to reach MSG_PROCESSEVENT soon.
+  // Arranges for an event of the source's own to reach MSG_PROCESSEVENT soon, or (WakeAfter)
+  // once `ms` milliseconds have passed.
   virtual void Wake(void* parent) = 0;
+  virtual void WakeAfter(void* parent, long ms) = 0;
+  // The platform's clock, in seconds (Mac: the event clock; Windows: the tick count).
+  virtual double Now() = 0;
   // Shows the interface (the scripted user then acts as told) or takes it down.
   virtual void ShowUI(void* parent, User user) = 0;
   virtual void HideUI() = 0;
@@ -74,6 +78,12 @@ class Scanner {
   struct ScriptedSet {
     TW_UINT16 rc, cc;
   };
+  // A request carried out as usual, then answered with rc instead of TWRC_SUCCESS.
+  struct Answer {
+    TW_UINT32 dg;
+    TW_UINT16 dat, msg, rc;
+    long count;
+  };
   // What one native transfer hands over; queued, one per transfer.
   struct NativeOrder {
     bool file = false;  // `bytes` instead of the page
@@ -87,6 +97,9 @@ class Scanner {
     cc_ = cc;
     return TWRC_FAILURE;
   }
+  TW_UINT16 Dispatch(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
+  // The answer that replaces a success of this triplet, if one is queued (it is used up).
+  TW_UINT16 Answered(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 rc);
   TW_UINT16 Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id);
   TW_UINT16 Caps(TW_UINT16 msg, TW_CAPABILITY* cap);
   TW_UINT16 UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui);
@@ -106,6 +119,8 @@ class Scanner {
   void ResetControls();
   TW_HANDLE MakeHandle(const Bytes& b);
   int Announced() const;
+  // The notice an enable sends by itself: a page, or the close request asked for instead.
+  TW_UINT16 Page();
 
   Platform* platform_ = nullptr;
   std::function<TW_UINT16(TW_UINT16)> notifyHook_;
@@ -130,6 +145,10 @@ class Scanner {
   bool noticesByMessage_ = false;  // notices handed out as TWMessage instead of through the DSM
   bool keepSettings_ = false;      // MSG_OPENDS keeps the capabilities of the last session
   bool reportDuringEnable_ = false;
+  bool closeRequestInstead_ = false;  // the next enable without the interface asks to be closed
+  long noticeDelayMs_ = 0;            // without the interface, the notice this long after the enable
+  double noticeDue_ = 0;              // the platform's time from which the notice may go
+  std::deque<Answer> answers_;
   int pending_ = 1;
   long calls_ = 0;
   std::deque<Fault> faults_;

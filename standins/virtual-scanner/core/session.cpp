@@ -13,6 +13,23 @@ Scanner& Scanner::Instance() {
 
 TW_UINT16 Scanner::Entry(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
   ++calls_;
+  return Answered(dg, dat, msg, Dispatch(origin, dg, dat, msg, data));
+}
+
+TW_UINT16 Scanner::Answered(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 rc) {
+  if (rc != TWRC_SUCCESS) return rc;
+  for (auto it = answers_.begin(); it != answers_.end(); ++it) {
+    if ((it->dg != 0xFFFF && it->dg != dg) || (it->dat != 0xFFFF && it->dat != dat) ||
+        (it->msg != 0xFFFF && it->msg != msg))
+      continue;
+    TW_UINT16 answer = it->rc;
+    if (--it->count <= 0) answers_.erase(it);
+    return answer;
+  }
+  return rc;
+}
+
+TW_UINT16 Scanner::Dispatch(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if ((it->dg == 0xFFFF || it->dg == dg) && (it->dat == 0xFFFF || it->dat == dat) &&
         (it->msg == 0xFFFF || it->msg == msg)) {
@@ -205,6 +222,13 @@ TW_UINT16 Scanner::Caps(TW_UINT16 msg, TW_CAPABILITY* cap) {
   }
 }
 
+TW_UINT16 Scanner::Page() {
+  // Without the interface the page comes by itself, or (once) a close request instead.
+  TW_UINT16 notice = !showUI_ && closeRequestInstead_ ? MSG_CLOSEDSREQ : MSG_XFERREADY;
+  if (!showUI_) closeRequestInstead_ = false;
+  return notice;
+}
+
 int Scanner::Announced() const {
   int n = pending_;
   int limit = profile_.Number(CAP_XFERCOUNT);
@@ -223,14 +247,21 @@ TW_UINT16 Scanner::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
       if (modal_ == Modal::Clear) ui->ModalUI = 0;
       if (modal_ == Modal::Set) ui->ModalUI = 1;
       notice_ = unsent_ = MSG_NULL;
+      noticeDue_ = 0;
       if (showUI_) platform_->ShowUI(parent_, user_);
       if (reportDuringEnable_) {
-        notice_ = MSG_XFERREADY;
+        notice_ = Page();
         Deliver();
       } else if (!showUI_) {
-        // Reported once MSG_ENABLEDS has returned, when the next event comes through.
-        notice_ = MSG_XFERREADY;
-        platform_->Wake(parent_);
+        // Reported once MSG_ENABLEDS has returned, when the next event comes through (after
+        // the delay, if one was asked for).
+        notice_ = Page();
+        if (noticeDelayMs_ > 0) {
+          noticeDue_ = platform_->Now() + double(noticeDelayMs_) / 1000;
+          platform_->WakeAfter(parent_, noticeDelayMs_);
+        } else {
+          platform_->Wake(parent_);
+        }
       }
       return TWRC_SUCCESS;
     case MSG_DISABLEDS:
@@ -279,7 +310,10 @@ TW_UINT16 Scanner::ProcessEvent(TW_EVENT* ev) {
   bool ours = kind != Platform::Event::Foreign;
   if (kind == Platform::Event::ScanPressed) UserAction(User::Scan);
   if (kind == Platform::Event::CancelPressed) UserAction(User::Cancel);
-  if (notice_ != MSG_NULL) Deliver();
+  // A delayed notice goes with the first event once it is due (a wake-up of an earlier enable
+  // that comes sooner does not count; the clock may lag its timer by a tick).
+  constexpr double kTick = 0.05;
+  if (notice_ != MSG_NULL && platform_->Now() + kTick >= noticeDue_) Deliver();
   if (unsent_ != MSG_NULL) {
     // The DSM would not pass the notice on: hand it over the older way.
     ev->TWMessage = unsent_;

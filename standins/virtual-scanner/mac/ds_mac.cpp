@@ -2,6 +2,7 @@
 // through DSM_Entry, files through the File Manager, and an interface whose scripted user
 // acts through Carbon events of the scanner's own class.
 #include <Carbon/Carbon.h>
+#include <CarbonStandin.h>
 #include <TWAIN/TWAINFramework.h>
 
 #include <cstring>
@@ -61,6 +62,10 @@ class MacPlatform : public vs::Platform {
     return DSM_Entry(source, app, DG_CONTROL, DAT_NULL, msg, nullptr);
   }
   void Wake(void*) override { Post(kWakeKind); }
+  void WakeAfter(void*, long ms) override {
+    CarbonStandin_ScheduleEvent(GetCurrentEventTime() + double(ms) / 1000, kScannerEventClass, kWakeKind);
+  }
+  double Now() override { return GetCurrentEventTime(); }
   // The interface is the scripted user's: it presses its button through an event.
   void ShowUI(void*, vs::User user) override {
     if (user == vs::User::Scan) Post(kScanPressedKind);

@@ -60,6 +60,13 @@ class WinPlatform : public vs::Platform {
       PostThreadMessageA(GetCurrentThreadId(), WakeMessage(), 0, 0);
   }
 
+  // A thread timer: its WM_TIMER comes through the application's loop like any message.
+  void WakeAfter(void*, long ms) override {
+    if (timer_) KillTimer(nullptr, timer_);
+    timer_ = SetTimer(nullptr, 0, UINT(ms), nullptr);
+  }
+  double Now() override { return double(GetTickCount()) / 1000; }
+
   void ShowUI(void* parent, vs::User user) override {
     HideUI();
     Register();
@@ -84,6 +91,11 @@ class WinPlatform : public vs::Platform {
   Event Classify(void* event) override {
     MSG* m = static_cast<MSG*>(event);
     if (m->message == WakeMessage()) return Event::Wake;
+    if (timer_ && m->message == WM_TIMER && !m->hwnd && m->wParam == timer_) {
+      KillTimer(nullptr, timer_);
+      timer_ = 0;
+      return Event::Wake;
+    }
     if (window_ && m->hwnd && (m->hwnd == window_ || IsChild(window_, m->hwnd))) {
       // Messages for the interface are the source's own: it dispatches them itself.
       if (!IsDialogMessageA(window_, m)) {
@@ -147,6 +159,7 @@ class WinPlatform : public vs::Platform {
     done = RegisterClassA(&wc) != 0;
   }
   HWND window_ = nullptr;
+  UINT_PTR timer_ = 0;  // the thread timer of a delayed notice
 };
 
 // Makes the pages after a block's last page inaccessible, where the block has pages of its

@@ -55,6 +55,9 @@ const TW_UINT16 TWAINFramework_Any = 0xFFFF;
 void TWAINFramework_FailNext(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_UINT16 rc, TW_UINT16 cc);
 // The same for the k-th application call from now, whatever it is (1 = the next); 0 cancels.
 void TWAINFramework_FailCall(int k, TW_UINT16 rc, TW_UINT16 cc);
+// The k-th application call from now is performed as usual, and answers rc if it succeeded
+// (TWRC_CHECKSTATUS: done, with something changed); 0 cancels.
+void TWAINFramework_AnswerCall(int k, TW_UINT16 rc);
 // While on, every DAT_STATUS returns TWRC_FAILURE and leaves the structure untouched.
 void TWAINFramework_FailStatus(bool on);
 
