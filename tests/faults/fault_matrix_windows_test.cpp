@@ -322,6 +322,10 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
     bool list = std::getenv("KV_MATRIX_LIST") != nullptr;
     for (const Request& r : step.requests) {
       for (const Fault& f : Faults()) {
+        // Wine's DSM takes a source's MSG_OPENDS only with TWRC_SUCCESS: with any other answer
+        // it reports a failure of its own and forgets the source it opened, which nothing can
+        // reach any more.
+        if (f.afterWork && Is(r, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS)) continue;
         std::string what = std::string(step.name) + ", " + Name(r) + " fails with " + Describe(f);
         if (list) std::fprintf(stderr, "case: %s\n", what.c_str());
         int before = FailureCount();
