@@ -141,6 +141,40 @@ TEST_F(ScannerTest, InjectedFaultsHitTheNextMatchingTripletOnce) {
   EXPECT_EQ(std::stol(Query("calls")), before + 1);
 }
 
+// `answer`: the triplet is carried out, then a success answers the given code, as often as
+// asked; a triplet that failed on its own uses nothing up.
+TEST_F(ScannerTest, AnswersReplaceASuccessAfterTheWork) {
+  ASSERT_EQ(VirtualScannerControl("answer 1 9 0x502 2"), 0);
+  EXPECT_EQ(Enable(false), TWRC_CHECKSTATUS);
+  EXPECT_EQ(State(), 5) << "the enable was carried out";
+  EXPECT_EQ(Status(), TWCC_SUCCESS);
+  ASSERT_EQ(VirtualScannerControl("answer 1 9 0x501 2 2"), 0);
+  TW_USERINTERFACE ui{};
+  EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_CHECKSTATUS);
+  EXPECT_EQ(State(), 4);
+  EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_FAILURE) << "state 4: refused";
+  ASSERT_EQ(Enable(false), TWRC_SUCCESS);
+  EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_CHECKSTATUS) << "the second answer";
+  EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_FAILURE);
+  ASSERT_EQ(Enable(false), TWRC_SUCCESS);
+  EXPECT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS) << "used up";
+}
+
+// Without the interface, the next enable asks to be closed instead of announcing a page.
+TEST_F(ScannerTest, ACloseRequestInsteadOfAPage) {
+  ASSERT_EQ(VirtualScannerControl("closereq-instead"), 0);
+  ASSERT_EQ(Enable(false), TWRC_SUCCESS);
+  Poll();
+  EXPECT_EQ(notices, std::vector<TW_UINT16>{MSG_CLOSEDSREQ});
+  EXPECT_EQ(State(), 5);
+  TW_USERINTERFACE ui{};
+  ASSERT_EQ(Call(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+  notices.clear();
+  ASSERT_EQ(Enable(false), TWRC_SUCCESS);
+  Poll();
+  EXPECT_EQ(notices, std::vector<TW_UINT16>{MSG_XFERREADY}) << "once only";
+}
+
 TEST_F(ScannerTest, ControlCommandsAreChecked) {
   const char* bad[] = {"",
                        "bogus",
@@ -152,7 +186,11 @@ TEST_F(ScannerTest, ControlCommandsAreChecked) {
                        "script-get 0x1118 5 0 ABC",
                        "script-set 0x1118",
                        "report-during-enable yes",
-                       "settings forget"};
+                       "settings forget",
+                       "answer 1 9 0x502",
+                       "answer 1 9 0x502 2 0",
+                       "closereq-instead now",
+                       "notice-delay -5"};
   for (const char* c : bad) EXPECT_EQ(VirtualScannerControl(c), -1) << c;
   char small[2];
   EXPECT_EQ(VirtualScannerQuery("cap 0x1005", small, sizeof small), -1);
