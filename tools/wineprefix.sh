@@ -32,7 +32,7 @@ fi
 if [ -z "$sample" ] || [ ! -f "$sample" ]; then
   # No sample source: an earlier one leaves the prefix, and Wine's own camera source is
   # source 1 again, as in a fresh prefix.
-  builtin="$(ls /usr/lib/i386-linux-gnu/wine/i386-windows/gphoto2.ds /usr/lib/wine/i386-windows/gphoto2.ds 2>/dev/null | head -1)"
+  builtin="$(ls /usr/lib/i386-linux-gnu/wine/i386-windows/gphoto2.ds /usr/lib/wine/i386-windows/gphoto2.ds 2>/dev/null | head -1 || true)"
   if grep -q '"gphoto2.ds"="native"' "$prefix/user.reg" 2>/dev/null; then
     rm -f "$twain/TWAIN_logo.png"
     if [ -n "$builtin" ]; then cp -f "$builtin" "$twain/gphoto2.ds"; else rm -f "$twain/gphoto2.ds"; fi

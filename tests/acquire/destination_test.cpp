@@ -31,7 +31,15 @@ void MakeFolder(const char* name) {
 #endif
 }
 
-std::string Quote(const std::string& s) { return "\"" + s + "\""; }
+// A text argument of a call: the host's parser takes a backslash as an escape.
+std::string Quote(const std::string& s) {
+  std::string q = "\"";
+  for (char c : s) {
+    if (c == '\\' || c == '"') q += '\\';
+    q += c;
+  }
+  return q + "\"";
+}
 
 // Names in the build's own form: a relative Windows path, or a Mac partial path.
 std::string Native(const std::string& folder, const std::string& file) {
