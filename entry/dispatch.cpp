@@ -2,7 +2,6 @@
 // written back into field 200.
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "acquire/collect_image.h"
 #include "acquire/destination.h"
@@ -167,13 +166,10 @@ Outcome RunGetSourceNames(TwainGlobals* g, int16_t paramCount) {
     o.result = kResultBadParameter;
     return o;
   }
-  std::vector<std::string> names;
-  std::string current;
+  std::string names, current;
   o.result = DoGetSourceNames(g, &names, &current);
   if (o.result != 0) return o;
-  std::string lines;
-  for (size_t i = 0; i < names.size(); ++i) lines += (i ? "\r" : "") + names[i];
-  SetFldText(kFieldFirstParam, lines.c_str(), g->hostParams);
+  SetFldText(kFieldFirstParam, names.c_str(), g->hostParams);
   if (paramCount > 1) SetFldText(kFieldFirstParam + 1, current.c_str(), g->hostParams);
   return o;
 }

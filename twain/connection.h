@@ -1,7 +1,6 @@
 // Connection lifecycle, identity and binding, condition-code translation.
 #pragma once
 #include <string>
-#include <vector>
 
 #include "twain/globals.h"
 
@@ -24,10 +23,10 @@ void ChooseSource(TwainGlobals* g, const TW_IDENTITY& chosen);
 // The source g's next open will ask for; null when it asks for the DSM's default.
 const TW_IDENTITY* NextSourceChoice(const TwainGlobals* g);
 
-// The product names of every source the DSM lists, in its order, and the name of the source
-// the next open will use (the chosen one, else the DSM's default; empty when there is no
-// source at all). Opens the DSM if need be.
-int16_t DoGetSourceNames(TwainGlobals* g, std::vector<std::string>* names, std::string* current);
+// The product names of every source the DSM lists, in its order, one a line (lines separated
+// by a carriage return), and the name of the source the next open will use (the chosen one,
+// else the DSM's default; empty when there is no source at all). Opens the DSM if need be.
+int16_t DoGetSourceNames(TwainGlobals* g, std::string* names, std::string* current);
 // Chooses the listed source whose product name is exactly `name`, as ChooseSource does;
 // 15 when there is none (the choice is unchanged). Opens the DSM if need be.
 int16_t DoSelectSource(TwainGlobals* g, const std::string& name);

@@ -1,6 +1,7 @@
 // The sources the DSM knows, by product name: the list (MSG_GETFIRST, MSG_GETNEXT), the
 // source the next open will use, and a choice by name.
 #include <cstring>
+#include <vector>
 
 #include "twain/connection.h"
 #include "twain/dsm.h"
@@ -44,11 +45,12 @@ int16_t ListSources(TwainGlobals* g, std::vector<TW_IDENTITY>* sources) {
 
 }  // namespace
 
-int16_t DoGetSourceNames(TwainGlobals* g, std::vector<std::string>* names, std::string* current) {
+int16_t DoGetSourceNames(TwainGlobals* g, std::string* names, std::string* current) {
   std::vector<TW_IDENTITY> sources;
   int16_t r = ListSources(g, &sources);
   if (r != 0) return r;
-  for (const TW_IDENTITY& id : sources) names->push_back(ProductName(id));
+  names->clear();
+  for (size_t i = 0; i < sources.size(); ++i) *names += (i ? "\r" : "") + ProductName(sources[i]);
   current->clear();
   if (const TW_IDENTITY* chosen = NextSourceChoice(g)) {
     *current = ProductName(*chosen);
