@@ -49,26 +49,42 @@ void ForgetTransfer(const TwainGlobals* g) {
   v.erase(std::remove(v.begin(), v.end(), g), v.end());
 }
 
-void ApplyChoice(TwainGlobals* g) {
+// g's choice that waits for the next open, or end.
+std::vector<std::pair<const TwainGlobals*, TW_IDENTITY>>::iterator WaitingChoice(const TwainGlobals* g) {
   auto& v = Choices();
-  for (auto it = v.begin(); it != v.end(); ++it) {
-    if (it->first != g) continue;
-    Choose(g, it->second);
-    v.erase(it);
-    return;
-  }
+  auto it = v.begin();
+  while (it != v.end() && it->first != g) ++it;
+  return it;
+}
+
+void ApplyChoice(TwainGlobals* g) {
+  auto it = WaitingChoice(g);
+  if (it == Choices().end()) return;
+  Choose(g, it->second);
+  Choices().erase(it);
 }
 
 }  // namespace
 
+void ChooseSource(TwainGlobals* g, const TW_IDENTITY& chosen) {
+  if (g->dsOpen) {
+    ForgetSourceChoice(g);
+    Choices().emplace_back(g, chosen);
+  } else {
+    Choose(g, chosen);
+  }
+}
+
+const TW_IDENTITY* NextSourceChoice(const TwainGlobals* g) {
+  auto it = WaitingChoice(g);
+  if (it != Choices().end()) return &it->second;
+  return g->sourceSelected ? &g->sourceIdentity : nullptr;
+}
+
 void ForgetSourceChoice(const TwainGlobals* g) {
   ForgetTransfer(g);
-  auto& v = Choices();
-  for (auto it = v.begin(); it != v.end(); ++it) {
-    if (it->first != g) continue;
-    v.erase(it);
-    return;
-  }
+  auto it = WaitingChoice(g);
+  if (it != Choices().end()) Choices().erase(it);
 }
 
 int16_t DoOpenDSM(TwainGlobals* g) {
@@ -97,12 +113,7 @@ int16_t DoSelectDataSource(TwainGlobals* g) {
   std::memset(&chosen, 0, sizeof chosen);
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &chosen);
   if (Done(rc)) {
-    if (g->dsOpen) {
-      ForgetSourceChoice(g);
-      Choices().emplace_back(g, chosen);
-    } else {
-      Choose(g, chosen);
-    }
+    ChooseSource(g, chosen);
     return kResultOk;
   }
   if (rc == TWRC_CANCEL) return kResultCancelled;

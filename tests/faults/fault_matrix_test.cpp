@@ -96,7 +96,7 @@ int Translated(const Fault& f) {
 
 // ------------------------------------------------------------------ the functions
 
-enum class Kind { Connect, Select, Capability, ScanNative, ScanFile, ScanField, Reset, Disconnect };
+enum class Kind { Connect, Select, Names, Capability, ScanNative, ScanFile, ScanField, Reset, Disconnect };
 
 struct Step {
   const char* name;
@@ -115,6 +115,9 @@ std::vector<Step> Steps() {
   return {
       {"Connect", Kind::Connect, false, "Twain.Connect()", nullptr, false},
       {"SelectDataSource", Kind::Select, false, "Twain.SelectDataSource()", nullptr, false},
+      {"GetSourceNames", Kind::Names, false, "Twain.GetSourceNames($v, $w)", nullptr, false},
+      {"SelectSource", Kind::Names, false, "Twain.SelectSource(\"Virtual Scanner\")", nullptr, false},
+      {"SelectSource connected", Kind::Names, true, "Twain.SelectSource(\"Virtual Scanner\")", nullptr, false},
       {"GetSourceCapability", Kind::Capability, true, "Twain.GetSourceCapability(\"XRESOLUTION\", $v)", nullptr,
        false},
       {"GetSourceCapRange", Kind::Capability, true, "Twain.GetSourceCapRange(\"PIXELTYPE\", $v)", nullptr,
