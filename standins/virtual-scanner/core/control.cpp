@@ -38,6 +38,7 @@ void Scanner::ResetControls() {
   keepSettings_ = false;
   reportDuringEnable_ = false;
   pending_ = 1;
+  fileFormats_ = kFileFormats;
   calls_ = 0;
   faults_.clear();
   scriptGet_.clear();
@@ -167,6 +168,24 @@ int Scanner::Control(const char* command) {
   if (verb == "report-during-enable" && w.size() == 2) {
     if (w[1] != "on" && w[1] != "off") return -1;
     reportDuringEnable_ = w[1] == "on";
+    return 0;
+  }
+  if (verb == "file-formats" && w.size() == 2) {
+    std::vector<TW_UINT16> formats;
+    if (w[1] != "none") {
+      std::stringstream list(w[1]);
+      std::string code;
+      unsigned long f = 0;
+      while (std::getline(list, code, ',')) {
+        if (!Number(code, &f) || !Profile::CanWrite(TW_UINT16(f))) return -1;
+        for (TW_UINT16 seen : formats)
+          if (seen == f) return -1;
+        formats.push_back(TW_UINT16(f));
+      }
+      if (formats.empty()) return -1;
+    }
+    fileFormats_ = formats;
+    profile_.OfferFileFormats(formats);
     return 0;
   }
   if (verb == "pending" && w.size() == 2 && Numbers(w, 1, 1, n)) {

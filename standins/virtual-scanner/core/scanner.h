@@ -131,6 +131,7 @@ class Scanner {
   bool keepSettings_ = false;      // MSG_OPENDS keeps the capabilities of the last session
   bool reportDuringEnable_ = false;
   int pending_ = 1;
+  std::vector<TW_UINT16> fileFormats_ = kFileFormats;  // offered at every open (`file-formats`)
   long calls_ = 0;
   std::deque<Fault> faults_;
   std::map<TW_UINT16, std::deque<ScriptedGet>> scriptGet_;

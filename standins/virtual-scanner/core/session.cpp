@@ -109,6 +109,7 @@ TW_UINT16 Scanner::Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id)
 
 void Scanner::ResetSession() {
   if (!keepSettings_) profile_.Reset();
+  profile_.OfferFileFormats(fileFormats_);
   notice_ = unsent_ = MSG_NULL;
   remaining_ = 0;
   showUI_ = false;
