@@ -32,8 +32,16 @@ void PackRow(const Image& image, size_t y, bool expandBits, std::vector<uint8_t>
   }
   const int c = l.components;
   row->resize(l.width * c);
-  for (size_t x = 0; x < l.width; ++x)
-    for (int k = 0; k < c; ++k) (*row)[x * c + k] = Sample(l, bytes, x, y, k);
+  const uint8_t* in = bytes + y * l.bytesPerRow;
+  uint8_t* out = row->data();
+  if (l.bitsPerPixel == 8 || l.bitsPerPixel == 24) {
+    std::memcpy(out, in, l.width * c);
+  } else if (l.bitsPerPixel == 32) {
+    for (size_t x = 0; x < l.width; ++x, in += 4, out += 3) std::memcpy(out, in + (l.skipFirst ? 1 : 0), 3);
+  } else {
+    for (size_t x = 0; x < l.width; ++x)
+      for (int k = 0; k < c; ++k) out[x * c + k] = Sample(l, bytes, x, y, k);
+  }
 }
 
 struct FileCloser {
@@ -107,6 +115,7 @@ bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double 
   jpeg_set_defaults(&cinfo);
   int q = static_cast<int>(quality * 100 + 0.5);
   jpeg_set_quality(&cinfo, q < 1 ? 1 : (q > 100 ? 100 : q), TRUE);
+  cinfo.optimize_coding = TRUE;  // Huffman tables made for the image
   cinfo.write_JFIF_header = TRUE;
   cinfo.density_unit = 1;  // dots per inch
   cinfo.X_density = static_cast<UINT16>(xDpi + 0.5);

@@ -181,6 +181,10 @@ bool ReadDirectBits(Reader& r, bool region, Bits* bits) {
       s.Width() <= 0 || s.Height() <= 0 || bits->dst.Width() <= 0 || bits->dst.Height() <= 0) {
     return false;
   }
+  if (s.left == bounds.left && s.top == bounds.top && s.right == bounds.right && s.bottom == bounds.bottom) {
+    bits->rgb.swap(full);
+    return true;
+  }
   bits->rgb.resize(static_cast<size_t>(s.Width()) * s.Height() * 3);
   for (int y = 0; y < s.Height(); ++y) {
     std::memcpy(bits->rgb.data() + static_cast<size_t>(y) * s.Width() * 3,
@@ -295,18 +299,23 @@ OSStatus QDPictDrawToCGContext(CGContextRef ctx, CGRect rect, QDPictRef ref) {
   const double sx = rect.size.width / frame.Width(), sy = rect.size.height / frame.Height();
   return Walk(*pict, [&](const Bits& bits) {
     const Rect16& d = bits.dst;
+    // Nearest source column of each context column (-1: outside the opcode's rectangle).
+    std::vector<int> columns(l.width, -1);
+    for (size_t col = 0; col < l.width; ++col) {
+      const double px = frame.left + (col + 0.5 - rect.origin.x) / sx;
+      if (px >= d.left && px < d.right) columns[col] = static_cast<int>((px - d.left) * bits.src.Width() / d.Width());
+    }
     for (size_t row = 0; row < l.height; ++row) {
       // The row's centre, from CoreGraphics' bottom-up space into the picture's top-down one.
       const double yc = static_cast<double>(l.height - row) - 0.5;
       const double py = frame.top + (rect.origin.y + rect.size.height - yc) / sy;
       if (py < d.top || py >= d.bottom) continue;
       const int sy0 = static_cast<int>((py - d.top) * bits.src.Height() / d.Height());
+      const uint8_t* source = bits.rgb.data() + static_cast<size_t>(sy0) * bits.src.Width() * 3;
       uint8_t* out = c->data + row * l.bytesPerRow;
       for (size_t col = 0; col < l.width; ++col) {
-        const double px = frame.left + (col + 0.5 - rect.origin.x) / sx;
-        if (px < d.left || px >= d.right) continue;
-        const int sx0 = static_cast<int>((px - d.left) * bits.src.Width() / d.Width());
-        const uint8_t* s = bits.rgb.data() + (static_cast<size_t>(sy0) * bits.src.Width() + sx0) * 3;
+        if (columns[col] < 0) continue;
+        const uint8_t* s = source + static_cast<size_t>(columns[col]) * 3;
         if (l.components == 1) {
           out[col] = static_cast<uint8_t>((s[0] * 299 + s[1] * 587 + s[2] * 114 + 500) / 1000);
         } else {
