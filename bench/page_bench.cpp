@@ -1,4 +1,4 @@
-// page_bench: the page writers (acquire/page_writer.h) on a whole letter page at 300 dpi
+// page_bench: the page writers (acquire/image_files.h) on a whole letter page at 300 dpi
 // (2550 x 3300), grey and colour, as the virtual scanner hands it over natively (a packed DIB
 // on Windows, a picture on the Mac). Per format it writes the page --runs times and prints
 // the file's size and the median time of one write:
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "acquire/page_writer.h"
+#include "acquire/image_files.h"
 #include "standins/virtual-scanner/image/page.h"
 
 #if KV_WINDOWS_BUILD

@@ -1,8 +1,8 @@
-// The page writers (acquire/page_writer.h) on the native images the virtual scanner hands
+// The page writers (acquire/image_files.h) on the native images the virtual scanner hands
 // over: every format and pixel type, multi-page TIFF, and the failure paths. What can only be
 // judged by an independent reader (pixels, depth, resolution, compression, page counts) is
-// written to page-files/manifest.txt and checked afterwards with ImageMagick and tiffinfo
-// (tests/acquire/check_page_files.sh): the Windows suite runs under Wine, where they cannot.
+// written to image-files/manifest.txt and checked afterwards with ImageMagick and tiffinfo
+// (tests/acquire/check_image_files.sh): the Windows suite runs under Wine, where they cannot.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "acquire/page_writer.h"
+#include "acquire/image_files.h"
 #include "standins/virtual-scanner/image/page.h"
 #include "tests/support/fixture.h"
 #include "twain/result_codes.h"
@@ -30,7 +30,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kFolder = "page-files";
+const char* const kFolder = "image-files";
 
 // The three test pages: 1-bit, grey at different x and y resolutions, colour across the
 // bars and the ramp. Odd widths, so that rows are padded.
@@ -89,7 +89,7 @@ void FreeImage(void* image) {
 #endif
 }
 
-// The host's form of a name in the folder: "page-files\x.png" or ":page-files:x.png".
+// The host's form of a name in the folder: "image-files\x.png" or ":image-files:x.png".
 std::vector<uint8_t> HostPath(const std::string& leaf) {
   std::string name =
       kWindowsBuild ? std::string(kFolder) + "\\" + leaf : ":" + std::string(kFolder) + ":" + leaf;
@@ -125,7 +125,7 @@ std::string ExpectedCompression(int pixelType) {
   return pixelType == 0 ? "Group4" : "LZW";
 }
 
-class PageWriterTest : public ::testing::Test {
+class ImageFilesTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     fs::remove_all(kFolder);
@@ -175,7 +175,7 @@ class PageWriterTest : public ::testing::Test {
 
 constexpr TW_UINT16 kNativeFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
 
-TEST_F(PageWriterTest, EveryFormatAndPixelTypeKeepsPixelsDepthAndResolution) {
+TEST_F(ImageFilesTest, EveryFormatAndPixelTypeKeepsPixelsDepthAndResolution) {
   const struct {
     TW_UINT16 format;
     const char* ext;
@@ -193,7 +193,7 @@ TEST_F(PageWriterTest, EveryFormatAndPixelTypeKeepsPixelsDepthAndResolution) {
   }
 }
 
-TEST_F(PageWriterTest, ResolutionComesFromTheImageOrElseFromTheFacts) {
+TEST_F(ImageFilesTest, ResolutionComesFromTheImageOrElseFromTheFacts) {
   const vscan::Raster r = Render(2);
   PageFacts facts = FactsOf(r);
   if constexpr (kWindowsBuild) {
@@ -224,7 +224,7 @@ TEST_F(PageWriterTest, ResolutionComesFromTheImageOrElseFromTheFacts) {
   }
 }
 
-TEST_F(PageWriterTest, MultiPageTiffTakesEachPageWithItsOwnDepth) {
+TEST_F(ImageFilesTest, MultiPageTiffTakesEachPageWithItsOwnDepth) {
   int16_t result = -1;
   PageBook* book = OpenPageBook(HostPath("batch.tif").data(), &result);
   ASSERT_NE(book, nullptr);
@@ -246,7 +246,7 @@ TEST_F(PageWriterTest, MultiPageTiffTakesEachPageWithItsOwnDepth) {
 
 // A page that cannot be encoded: 2, nothing written; in a book, the page is left out and the
 // book goes on.
-TEST_F(PageWriterTest, APageThatCannotBeEncodedAnswers2AndLeavesNoFile) {
+TEST_F(ImageFilesTest, APageThatCannotBeEncodedAnswers2AndLeavesNoFile) {
   const vscan::Raster r = Render(1);
   std::vector<uint8_t> broken = kWindowsBuild ? vscan::EncodeDIB(r) : vscan::EncodePICT(r);
   if constexpr (kWindowsBuild) {
@@ -288,7 +288,7 @@ TEST_F(PageWriterTest, APageThatCannotBeEncodedAnswers2AndLeavesNoFile) {
   FreeImage(bad);
 }
 
-TEST_F(PageWriterTest, AFileThatCannotBeCreatedAnswers8) {
+TEST_F(ImageFilesTest, AFileThatCannotBeCreatedAnswers8) {
   const vscan::Raster r = Render(0);
   for (TW_UINT16 format : {TWFF_PNG, TWFF_TIFF, TWFF_JFIF, kNativeFormat})
     EXPECT_EQ(Write(r, format, kWindowsBuild ? "missing\\x.img" : "missing:x.img"), kResultFileError) << format;
@@ -300,7 +300,7 @@ TEST_F(PageWriterTest, AFileThatCannotBeCreatedAnswers8) {
 }
 
 // Windows replaces a file, as its BMP writer always did; the Mac never does.
-TEST_F(PageWriterTest, AnExistingFileIsReplacedOnWindowsAndKeptOnTheMac) {
+TEST_F(ImageFilesTest, AnExistingFileIsReplacedOnWindowsAndKeptOnTheMac) {
   const vscan::Raster r = Render(2);
   std::ofstream(Local("exists.png")) << "someone's file";
   std::ofstream(Local("exists.tif")) << "someone's file";
@@ -327,7 +327,7 @@ TEST_F(PageWriterTest, AnExistingFileIsReplacedOnWindowsAndKeptOnTheMac) {
 #if !KV_WINDOWS_BUILD
 // ImageIO fails to write (a full disk): the file is removed and the answer is 8; a book keeps
 // the pages it had and takes no more.
-TEST_F(PageWriterTest, AFailedWriteRemovesTheFileOrKeepsTheBooksCompletePages) {
+TEST_F(ImageFilesTest, AFailedWriteRemovesTheFileOrKeepsTheBooksCompletePages) {
   const vscan::Raster r = Render(0);
   for (TW_UINT16 format : {TWFF_PNG, TWFF_TIFF, TWFF_JFIF}) {
     ImageIOStandin_FailNthFinalize(1);
@@ -362,7 +362,7 @@ TEST_F(PageWriterTest, AFailedWriteRemovesTheFileOrKeepsTheBooksCompletePages) {
 
 // Each page rewrites the book, reading the pages before from the file one at a time: memory
 // holds one decoded page however long the batch.
-TEST_F(PageWriterTest, ABookHoldsOnePageAtATime) {
+TEST_F(ImageFilesTest, ABookHoldsOnePageAtATime) {
   const vscan::Raster r = Render(2);
   int16_t result = -1;
   PageBook* book = OpenPageBook(HostPath("long.tif").data(), &result);

@@ -1,5 +1,5 @@
 // The part of the page writers that both builds share.
-#include "acquire/page_writer.h"
+#include "acquire/image_files.h"
 
 #include "caps/conversions.h"
 

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "acquire/image_platform.h"
-#include "acquire/page_writer.h"
+#include "acquire/image_files.h"
 #include "platform/windows/bitmaps.h"
 #include "twain/result_codes.h"
 

@@ -1,7 +1,7 @@
 // The files the extension writes itself from a natively transferred page, with each build's
-// own image codecs (Windows: GDI+; Mac: ImageIO, the picture drawn by QuickDraw's PDF-era
-// drawing into a bitmap context). Shared code reaches them only through this port; each
-// build implements it once, in platform/<os>/page_writer.cpp.
+// own image codecs (Windows: GDI+; Mac: ImageIO, the picture drawn into a CoreGraphics
+// bitmap context). Shared code reaches them only through this port; each
+// build implements it once, in platform/<os>/image_files.cpp.
 //
 // The native image is what the source handed over: a Mac picture Handle, a Windows packed DIB
 // (HGLOBAL) or device bitmap (HBITMAP). The writers only read it; it stays the caller's.

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The independent reader of the page writers' files, run after the suite in its working
-# directory: every file of page-files/manifest.txt is read by ImageMagick and compared with
+# directory: every file of image-files/manifest.txt is read by ImageMagick and compared with
 # its reference pixel by pixel (JPEG: a root mean square error of at most 4% of full scale,
 # against the grey or colour of the page), with its bits a pixel, its resolution and its
 # TIFF compression checked; tiffinfo counts the pages of multi-page TIFFs. A palette TIFF (as
@@ -8,7 +8,7 @@
 # (tiff2rgba): Wine stores its colour map as value x 256 (white 0xFF00), which libtiff reads
 # as 255 and ImageMagick as 254.
 set -uo pipefail
-dir=${1:-page-files}
+dir=${1:-image-files}
 manifest="$dir/manifest.txt"
 [ -s "$manifest" ] || { echo "$manifest: missing or empty" >&2; exit 1; }
 jpeg_tolerance=0.04
