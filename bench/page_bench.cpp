@@ -1,14 +1,15 @@
 // page_bench: the page writers (acquire/image_files.h) on a whole letter page at 300 dpi
-// (2550 x 3300), grey and colour, as the virtual scanner hands it over natively (a packed DIB
-// on Windows, a picture on the Mac). Per format it writes the page --runs times and prints
-// the file's size and the median time of one write:
+// (2550 x 3300), in black and white, grey and colour, as the virtual scanner hands it over
+// natively (a packed DIB on Windows, a picture on the Mac). Per format it writes the page
+// --runs times and prints the file's size and the median time of one write:
 //
 //   page_bench [--runs N]
-//   <format> <grey|colour> <bytes> <seconds>
+//   <format> <bw|grey|colour> <bytes> <seconds>
 //
 // The multi-page TIFF line is one page of a five-page book (the book's size, the median time
-// of one page added). The page's pixels are also left as page-grey.pgm and page-colour.ppm,
-// for tools/bench.sh to give ImageMagick the same pixels. Files go to the current directory.
+// of one page added). The page's pixels are also left as page-bw.pbm, page-grey.pgm and
+// page-colour.ppm, for tools/bench.sh to give ImageMagick the same pixels. Files go to the
+// current directory.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -75,14 +76,25 @@ double Median(std::vector<double> v) {
   return v[v.size() / 2];
 }
 
-// The raster's pixels as a PGM or PPM file (top-down rows without padding).
+// The raster's pixels as a PBM, PGM or PPM file (top-down rows without padding; in a PBM
+// 1 is black).
 void WritePnm(const vscan::Raster& r, const std::string& name) {
   FILE* f = std::fopen(name.c_str(), "wb");
   if (!f) return;
-  const int channels = r.bitsPerPixel / 8;
-  std::fprintf(f, "P%d\n%d %d\n255\n", channels == 1 ? 5 : 6, r.width, r.height);
-  for (int y = 0; y < r.height; ++y)
-    std::fwrite(r.rows.data() + size_t(y) * r.stride(), 1, size_t(r.width) * channels, f);
+  if (r.bitsPerPixel == 1) {
+    std::fprintf(f, "P4\n%d %d\n", r.width, r.height);
+    std::vector<uint8_t> row(size_t(r.width + 7) / 8);
+    for (int y = 0; y < r.height; ++y) {
+      for (size_t i = 0; i < row.size(); ++i)
+        row[i] = static_cast<uint8_t>(~r.rows[size_t(y) * r.stride() + i]);
+      std::fwrite(row.data(), 1, row.size(), f);
+    }
+  } else {
+    const int channels = r.bitsPerPixel / 8;
+    std::fprintf(f, "P%d\n%d %d\n255\n", channels == 1 ? 5 : 6, r.width, r.height);
+    for (int y = 0; y < r.height; ++y)
+      std::fwrite(r.rows.data() + size_t(y) * r.stride(), 1, size_t(r.width) * channels, f);
+  }
   std::fclose(f);
 }
 
@@ -102,13 +114,15 @@ int main(int argc, char** argv) {
       {TWFF_TIFF, "tiff", "tif"},
       {kWindowsBuild ? TWFF_BMP : TWFF_PICT, kWindowsBuild ? "bmp" : "pict", kWindowsBuild ? "bmp" : "pict"}};
   int status = 0;
-  for (int pixelType : {1, 2}) {
+  for (int pixelType : {0, 1, 2}) {
     vscan::ScanSettings s;
     s.pixelType = pixelType;
     s.xres = s.yres = 300;
     const vscan::Raster r = vscan::RenderPage(s);
-    const char* type = pixelType == 1 ? "grey" : "colour";
-    WritePnm(r, pixelType == 1 ? "page-grey.pgm" : "page-colour.ppm");
+    const char* const types[] = {"bw", "grey", "colour"};
+    const char* const pnm[] = {"page-bw.pbm", "page-grey.pgm", "page-colour.ppm"};
+    const char* type = types[pixelType];
+    WritePnm(r, pnm[pixelType]);
     PageFacts facts;
     facts.pixelType = static_cast<int16_t>(pixelType);
     facts.width = r.width;

@@ -77,14 +77,16 @@ for build in macos windows; do
   fi
   printf '%-10s %-7s %12s %12s %7s %10s %10s %7s\n' format page bytes "IM bytes" "x IM" "writer s" "IM s" "x IM"
   while read -r format type bytes secs; do
-    page="$scratch/page-$type.pgm"; [ "$type" = colour ] && page="$scratch/page-$type.ppm"
-    pages=("$page")
+    case "$type" in bw) page="$scratch/page-bw.pbm" ;; grey) page="$scratch/page-grey.pgm" ;; *) page="$scratch/page-colour.ppm" ;; esac
+    tiffArgs=("${tiff[@]}")
+    [ "$build" = macos ] && [ "$type" = bw ] && tiffArgs=(-compress Group4)  # ImageIO's choice for 1-bit pages
     case "$format" in
       png) args=("$scratch/im.png") ;;
       jpeg) args=(-quality 85 "$scratch/im.jpg") ;;
-      tiff) args=("${tiff[@]}" "$scratch/im.tif") ;;
-      tiff-book) args=("$page" "$page" "$page" "$page" "${tiff[@]}" "$scratch/im.tif") ;;
-      bmp) args=("bmp3:$scratch/im.bmp"); [ "$type" = grey ] && args=(-type Grayscale "${args[@]}") ;;
+      tiff) args=("${tiffArgs[@]}" "$scratch/im.tif") ;;
+      tiff-book) args=("$page" "$page" "$page" "$page" "${tiffArgs[@]}" "$scratch/im.tif") ;;
+      bmp) args=("bmp3:$scratch/im.bmp"); [ "$type" = grey ] && args=(-type Grayscale "${args[@]}")
+        [ "$type" = bw ] && args=(-type Bilevel "${args[@]}") ;;
       pict) args=("pict:$scratch/im.pict") ;;
       *) continue ;;
     esac
