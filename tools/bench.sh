@@ -55,8 +55,8 @@ seconds() {  # the run time of a command, in seconds
 im_time() {
   local page=$1; shift
   local read write
-  read=$(for _ in 1 2 3; do seconds convert "$page" null:; done | median)
-  write=$(for _ in 1 2 3; do seconds convert "$page" "$@"; done | median)
+  read=$(for _ in 1 2 3 4 5; do seconds convert "$page" null:; done | median)
+  write=$(for _ in 1 2 3 4 5; do seconds convert "$page" "$@"; done | median)
   awk -v w="$write" -v r="$read" 'BEGIN { d = w - r; printf "%.4f", (d < 0.0001 ? 0.0001 : d) }'
 }
 for build in macos windows; do
@@ -81,7 +81,7 @@ for build in macos windows; do
     tiffArgs=("${tiff[@]}")
     [ "$build" = macos ] && [ "$type" = bw ] && tiffArgs=(-compress Group4)  # ImageIO's choice for 1-bit pages
     case "$format" in
-      png) args=("$scratch/im.png") ;;
+      png) args=(-quality 65 "$scratch/im.png") ;;  # zlib level 6, adaptive filters: libpng's defaults
       jpeg) args=(-quality 85 "$scratch/im.jpg") ;;
       tiff) args=("${tiffArgs[@]}" "$scratch/im.tif") ;;
       tiff-book) args=("$page" "$page" "$page" "$page" "${tiffArgs[@]}" "$scratch/im.tif") ;;
