@@ -20,8 +20,8 @@
 #include <cstring>
 #include <new>
 
-#include "acquire/image_platform.h"
 #include "acquire/image_files.h"
+#include "acquire/image_platform.h"
 #include "twain/result_codes.h"
 
 namespace {

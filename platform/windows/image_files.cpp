@@ -20,8 +20,8 @@
 #include <new>
 #include <vector>
 
-#include "acquire/image_platform.h"
 #include "acquire/image_files.h"
+#include "acquire/image_platform.h"
 #include "platform/windows/bitmaps.h"
 #include "twain/result_codes.h"
 

@@ -439,7 +439,8 @@ void CGContextFillRect(CGContextRef context, CGRect rect) {
   if (y0 < 0) y0 = 0;
   if (x1 > static_cast<long>(l.width)) x1 = l.width;
   if (y1 > static_cast<long>(l.height)) y1 = l.height;
-  const uint8_t grey = static_cast<uint8_t>((c->fill[0] * 299 + c->fill[1] * 587 + c->fill[2] * 114 + 500) / 1000);
+  const uint8_t grey =
+      static_cast<uint8_t>((c->fill[0] * 299 + c->fill[1] * 587 + c->fill[2] * 114 + 500) / 1000);
   for (long y = y0; y < y1; ++y) {
     uint8_t* row = c->data + (l.height - 1 - y) * l.bytesPerRow;
     if (l.components == 1) {

@@ -303,7 +303,8 @@ OSStatus QDPictDrawToCGContext(CGContextRef ctx, CGRect rect, QDPictRef ref) {
     std::vector<int> columns(l.width, -1);
     for (size_t col = 0; col < l.width; ++col) {
       const double px = frame.left + (col + 0.5 - rect.origin.x) / sx;
-      if (px >= d.left && px < d.right) columns[col] = static_cast<int>((px - d.left) * bits.src.Width() / d.Width());
+      if (px >= d.left && px < d.right)
+        columns[col] = static_cast<int>((px - d.left) * bits.src.Width() / d.Width());
     }
     for (size_t row = 0; row < l.height; ++row) {
       // The row's centre, from CoreGraphics' bottom-up space into the picture's top-down one.
