@@ -2,6 +2,8 @@
 // written back into field 200.
 #include <cstring>
 
+#include "acquire/collect_image.h"
+#include "acquire/destination.h"
 #include "acquire/image_output.h"
 #include "acquire/scan_driver.h"
 #include "caps/cap_commands.h"
@@ -61,7 +63,43 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, Outcome& o) {
     }
   }
   DisposeNativeImage(g);
-  g->showUI = paramCount > 1 && GetFldInt(kFieldFirstParam + 1, g->hostParams) != 0;
+  g->showUI = paramCount > 1 && GetFldLong(kFieldFirstParam + 1, g->hostParams) != 0;
+  return true;
+}
+
+// The path parameter as the host holds it, read one character beyond what the extension
+// takes, so that a longer path is refused rather than cut.
+struct PathParameter {
+  char text[kMaxDestinationChars + 2] = {};
+  size_t length = 0;
+};
+
+PathParameter ReadPathParameter(TwainGlobals* g) {
+  PathParameter p;
+  GetFldVal(kFieldFirstParam, kValueCText, kMaxDestinationChars + 1, p.text, g->hostParams);
+  p.length = std::strlen(p.text);
+  return p;
+}
+
+// The path as the build's TWAIN structures and writers take it: Mac length-prefixed,
+// Windows NUL-terminated, in the 256 bytes of filePath. The path fits (checked before).
+void StorePath(const PathParameter& p, uint8_t out[258]) {
+  std::memset(out, 0, 258);
+  if constexpr (kWindowsBuild) {
+    std::memcpy(out, p.text, p.length);
+  } else {
+    out[0] = static_cast<uint8_t>(p.length);
+    std::memcpy(out + 1, p.text, p.length);
+  }
+}
+
+// The format code of the third parameter, when it names a TWAIN file format (0 to 9, read
+// at its full width). False when there is none, or any other number: the platform's format.
+bool ReadFormatCode(TwainGlobals* g, int16_t paramCount, TW_UINT16* format) {
+  if (paramCount <= 2) return false;
+  int32_t code = GetFldLong(kFieldFirstParam + 2, g->hostParams);
+  if (code < 0 || code > 9) return false;
+  *format = static_cast<TW_UINT16>(code);
   return true;
 }
 
@@ -72,22 +110,32 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
     return o;
   }
   g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
-  uint8_t path[258];
-  std::memset(path, 0, sizeof path);
-  GetFldVal(kFieldFirstParam, kWindowsBuild ? kValueCText : kValuePascalText, 255, path, g->hostParams);
-  if (path[0] == 0) {
+  PathParameter p = ReadPathParameter(g);
+  if (p.length == 0) {
     o.result = kResultBadParameter;
     return o;
   }
+  if (!g->dsmOpen) {
+    o.result = kResultFailed;
+    return o;
+  }
+  // Nothing is opened or scanned for a page that could not be written.
+  TW_UINT16 format = g->fileFormat;
+  bool formatGiven = ReadFormatCode(g, paramCount, &format);
+  DestinationCheck destination = CheckDestination(p.text, p.length, ExistingFileFor(format));
+  if (destination.result != 0) {
+    o.result = destination.result;
+    return o;
+  }
   if (!PrepareScan(g, paramCount, o)) return o;
-  if (paramCount > 2) {
-    int16_t format = GetFldInt(kFieldFirstParam + 2, g->hostParams);
-    if (format >= 0 && format <= 9) {
-      g->fileFormat = static_cast<TW_UINT16>(format);
-      std::memcpy(g->filePath, path, sizeof g->filePath);
-    }
+  uint8_t path[258];
+  StorePath(p, path);
+  if (formatGiven) {
+    g->fileFormat = format;
+    std::memcpy(g->filePath, path, sizeof g->filePath);
   }
   o.result = DoScan(g, &g->imageHandle);
+  if (o.result != 0 && !IsNativeFormat(g->fileFormat)) RemoveUnfinishedPage(p.text, p.length, destination);
   if (o.result == 0 && g->imageHandle) o.result = WriteImageToFile(g, path);
   return o;
 }

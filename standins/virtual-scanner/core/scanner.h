@@ -105,7 +105,14 @@ class Scanner {
   void ResetSession();
   void ResetControls();
   TW_HANDLE MakeHandle(const Bytes& b);
+  // Images a ready report announces: what the feeder (or `pending`) holds, at most XFERCOUNT.
   int Announced() const;
+  // The count DAT_PENDINGXFERS reports for `left` images: -1 while some are left when the
+  // source does not know how many.
+  TW_UINT16 Reported(int left) const;
+  // Checks before a transfer hands a page over; a jam is its failure. TWRC_SUCCESS: go on.
+  TW_UINT16 FeedPage();
+  vscan::ScanSettings PageSettings() const;
 
   Platform* platform_ = nullptr;
   std::function<TW_UINT16(TW_UINT16)> notifyHook_;
@@ -119,6 +126,9 @@ class Scanner {
   TW_UINT16 notice_ = MSG_NULL;  // waiting to be sent
   TW_UINT16 unsent_ = MSG_NULL;  // the DSM refused it: handed out through TWMessage
   int remaining_ = 0;            // images still pending in states 6 and 7
+  int tray_ = 0;                 // `pages`: sheets left in the feeder since MSG_ENABLEDS
+  int fed_ = 0;                  // pages ended since MSG_ENABLEDS: the next page's mark
+  bool jammed_ = false;          // the page in the scanner jammed: the batch ends with it
   char fileName_[256] = {};
   TW_INT16 vRefNum_ = 0;
 
@@ -132,6 +142,9 @@ class Scanner {
   bool reportDuringEnable_ = false;
   int pending_ = 1;
   std::vector<TW_UINT16> fileFormats_ = kFileFormats;  // offered at every open (`file-formats`)
+  bool feeder_ = false;        // `pages N`: a feeder of pending_ sheets loaded at each enable
+  bool countUnknown_ = false;  // pending counts reported as -1 while images remain
+  int jamAt_ = 0;              // the page (from the enable, 1 first) that jams; 0 none
   long calls_ = 0;
   std::deque<Fault> faults_;
   std::map<TW_UINT16, std::deque<ScriptedGet>> scriptGet_;
