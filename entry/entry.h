@@ -31,4 +31,7 @@ enum FunctionNumber : int16_t {
   kFnGetSourceCapRange = 8,
   kFnConnect = 9,
   kFnSelectDataSource = 10,
+  kFnScanPages = 11,
+  kFnGetSourceNames = 12,
+  kFnSelectSource = 13,
 };
