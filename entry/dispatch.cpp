@@ -2,7 +2,9 @@
 // written back into field 200.
 #include <cstring>
 
+#include "acquire/collect_image.h"
 #include "acquire/image_output.h"
+#include "acquire/page_files.h"
 #include "acquire/scan_driver.h"
 #include "caps/cap_commands.h"
 #include "entry/entry.h"
@@ -45,10 +47,11 @@ Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
   return o;
 }
 
-// What both scan functions do once their parameters passed: the DSM must be open (13), the
-// source is opened if need be (13 when it cannot be), no old image is kept, and the second
-// parameter says whether the source shows its interface. False when the scan cannot start.
-bool PrepareScan(TwainGlobals* g, int16_t paramCount, Outcome& o) {
+// What the scan functions do once their parameters passed: the DSM must be open (13), the
+// source is opened if need be (13 when it cannot be), no old image is kept, and parameter
+// `uiParam` (0-based) says whether the source shows its interface. False when the scan cannot
+// start.
+bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& o) {
   if (!g->dsmOpen) {
     o.result = kResultFailed;
     return false;
@@ -61,8 +64,24 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, Outcome& o) {
     }
   }
   DisposeNativeImage(g);
-  g->showUI = paramCount > 1 && GetFldInt(kFieldFirstParam + 1, g->hostParams) != 0;
+  g->showUI = paramCount > uiParam && GetFldInt(kFieldFirstParam + uiParam, g->hostParams) != 0;
   return true;
+}
+
+// The path of a scan to files (the first parameter), as the build's writers take it. False
+// when it is empty.
+bool ReadScanPath(TwainGlobals* g, HostPath* path) {
+  GetFldVal(kFieldFirstParam, kWindowsBuild ? kValueCText : kValuePascalText, 255, path->bytes, g->hostParams);
+  return path->bytes[0] != 0;
+}
+
+// The file format of a scan to files: parameter `formatParam` (0-based) when it is a code
+// from 0 to 9, else the platform's own.
+void ReadFileFormat(TwainGlobals* g, int16_t paramCount, int16_t formatParam) {
+  g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
+  if (paramCount <= formatParam) return;
+  int16_t format = GetFldInt(kFieldFirstParam + formatParam, g->hostParams);
+  if (format >= 0 && format <= 9) g->fileFormat = static_cast<TW_UINT16>(format);
 }
 
 Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
@@ -71,24 +90,67 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
     o.result = kResultBadParameter;
     return o;
   }
-  g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
-  uint8_t path[258];
-  std::memset(path, 0, sizeof path);
-  GetFldVal(kFieldFirstParam, kWindowsBuild ? kValueCText : kValuePascalText, 255, path, g->hostParams);
-  if (path[0] == 0) {
+  HostPath path;
+  if (!ReadScanPath(g, &path)) {
     o.result = kResultBadParameter;
     return o;
   }
-  if (!PrepareScan(g, paramCount, o)) return o;
-  if (paramCount > 2) {
-    int16_t format = GetFldInt(kFieldFirstParam + 2, g->hostParams);
-    if (format >= 0 && format <= 9) {
-      g->fileFormat = static_cast<TW_UINT16>(format);
-      std::memcpy(g->filePath, path, sizeof g->filePath);
-    }
-  }
+  if (!PrepareScan(g, paramCount, 1, o)) return o;
+  ReadFileFormat(g, paramCount, 2);
+  if (!IsNativeFormat(g->fileFormat)) std::memcpy(g->filePath, path.bytes, sizeof g->filePath);
   o.result = DoScan(g, &g->imageHandle);
-  if (o.result == 0 && g->imageHandle) o.result = WriteImageToFile(g, path);
+  if (o.result == 0 && g->imageHandle) o.result = WriteImageToFile(g, path.bytes);
+  return o;
+}
+
+// The parameters of ScanPages: the path, the variable for the page count, showUI, the
+// format code and the page limit.
+constexpr int16_t kPagesCountParam = 1;
+constexpr int16_t kPagesUIParam = 2;
+constexpr int16_t kPagesFormatParam = 3;
+constexpr int16_t kPagesLimitParam = 4;
+
+// The batch's page limit: absent or 0 for every page. False when it is negative.
+bool ReadPageLimit(TwainGlobals* g, int16_t paramCount, uint32_t* maxPages) {
+  *maxPages = 0;
+  if (paramCount <= kPagesLimitParam) return true;
+  int32_t limit = GetFldLong(kFieldFirstParam + kPagesLimitParam, g->hostParams);
+  if (limit < 0) return false;
+  *maxPages = static_cast<uint32_t>(limit);
+  return true;
+}
+
+// Every page of the source into its own file. batch->written counts the pages written.
+void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Outcome& o) {
+  HostPath path;
+  if (!ReadScanPath(g, &path) || !ReadPageLimit(g, paramCount, &batch->maxPages)) {
+    o.result = kResultBadParameter;
+    return;
+  }
+  if (!PrepareScan(g, paramCount, kPagesUIParam, o)) return;
+  ReadFileFormat(g, paramCount, kPagesFormatParam);
+  uint32_t longest = batch->maxPages != 0 ? batch->maxPages : kLargestCheckedPage;
+  PageFiles files(path, batch->maxPages != 1, longest);
+  batch->writer = &files;
+  o.result = files.Begin(g);
+  if (o.result != 0) return;
+  o.result = DoScanPages(g, batch);
+  int16_t closed = files.End(g, batch->written);
+  if (o.result == 0) o.result = closed;
+}
+
+// The page count goes to its variable whatever the answer, once the call has one.
+Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
+  Outcome o;
+  bool countable = paramCount > kPagesCountParam &&
+                   !IsThisFieldType(kFieldFirstParam + kPagesCountParam, kFieldTypePicture, g->hostParams);
+  PageBatch batch;
+  if (countable) {
+    ScanPagesToFiles(g, paramCount, &batch, o);
+    SetFldNumber(kFieldFirstParam + kPagesCountParam, batch.written, g->hostParams);
+  } else {
+    o.result = kResultBadParameter;
+  }
   return o;
 }
 
@@ -98,7 +160,7 @@ Outcome RunScanToField(TwainGlobals* g, int16_t paramCount) {
     o.result = kResultBadParameter;
     return o;
   }
-  if (!PrepareScan(g, paramCount, o)) return o;
+  if (!PrepareScan(g, paramCount, 1, o)) return o;
   g->fileFormat = TWFF_PICT;  // native transfer
   o.result = DoScan(g, &g->imageHandle);
   if (o.result == 0 && g->imageHandle) o.result = StoreImageInField(g);
@@ -118,6 +180,8 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
       return RunScanToFile(g, paramCount);
     case kFnScanToField:
       return RunScanToField(g, paramCount);
+    case kFnScanPages:
+      return RunScanPages(g, paramCount);
     case kFnSetSourceCapability:
     case kFnGetSourceCapability:
     case kFnGetSourceCapRange:

@@ -31,4 +31,5 @@ enum FunctionNumber : int16_t {
   kFnGetSourceCapRange = 8,
   kFnConnect = 9,
   kFnSelectDataSource = 10,
+  kFnScanPages = 11,
 };
