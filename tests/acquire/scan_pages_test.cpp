@@ -334,7 +334,8 @@ TEST_F(ScanPagesTest, TheNextTransferFollowsAtOnceAndAFullBatchResetsTheRest) {
     if (c->DAT == DAT_IMAGENATIVEXFER) seen.push_back("xfer");
     if (c->DAT == DAT_EVENT && !seen.empty() && seen.back() != "event") seen.push_back("event");
     if (c->DAT == DAT_PENDINGXFERS && c->MSG == MSG_ENDXFER) seen.push_back("end");
-    if (c->DAT == DAT_PENDINGXFERS && c->MSG == MSG_RESET) seen.push_back(c->rc == TWRC_SUCCESS ? "reset" : "reset?");
+    if (c->DAT == DAT_PENDINGXFERS && c->MSG == MSG_RESET)
+      seen.push_back(c->rc == TWRC_SUCCESS ? "reset" : "reset?");
     if (c->DAT == DAT_USERINTERFACE && c->MSG == MSG_DISABLEDS) seen.push_back("disable");
   }
   std::string joined;
