@@ -86,6 +86,7 @@ void ReadFileFormat(TwainGlobals* g, int16_t paramCount, int16_t formatParam) {
 
 Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
+  ReadFileFormat(g, 0, 0);  // the platform's, whatever the checks below find
   if (paramCount < 1) {
     o.result = kResultBadParameter;
     return o;
@@ -122,6 +123,7 @@ bool ReadPageLimit(TwainGlobals* g, int16_t paramCount, uint32_t* maxPages) {
 
 // Every page of the source into its own file. batch->written counts the pages written.
 void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Outcome& o) {
+  ReadFileFormat(g, 0, 0);
   HostPath path;
   if (!ReadScanPath(g, &path) || !ReadPageLimit(g, paramCount, &batch->maxPages)) {
     o.result = kResultBadParameter;

@@ -54,6 +54,8 @@ const Entry kEntries[] = {
      "Parms: (capName,capValues [,cap2Name,cap2Values..])", 51, "Return Code :", 13},
     {9, "Twain.Connect():16543008", "Parms: ()", 9, "Return Code :", 13},
     {10, "Twain.SelectDataSource():16543003", "Parms: ()", 9, "Return Code :", 13},
+    {11, "Twain.ScanPages(filePath,pageCount [,showUI? [,fileFormatCode [,maxPages]]]):16543010",
+     "Parms: (filePath,pageCount [,showUI? [,fileFormatCode [,maxPages]]])", 68, "Return Code :", 13},
 };
 
 class CatalogueTest : public ::testing::Test {
@@ -78,12 +80,13 @@ class CatalogueTest : public ::testing::Test {
   std::unique_ptr<velmar::Host> host;
 };
 
-TEST_F(CatalogueTest, TheHostFindsTheTenFunctionsInOrder) {
+TEST_F(CatalogueTest, TheHostFindsTheFunctionsInOrder) {
   std::vector<std::string> expected;
   for (const Entry& entry : kEntries) expected.push_back(entry.catalogue);
   EXPECT_EQ(expected, host->Catalogue());
   EXPECT_EQ(4, host->FunctionNumber("Twain.ScanToFile"));
   EXPECT_EQ(10, host->FunctionNumber("Twain.SelectDataSource"));
+  EXPECT_EQ(11, host->FunctionNumber("Twain.ScanPages"));
 }
 
 TEST_F(CatalogueTest, EveryFunctionDescribesItsParametersAndReturnValue) {
@@ -102,7 +105,7 @@ TEST_F(CatalogueTest, EveryFunctionDescribesItsParametersAndReturnValue) {
 }
 
 TEST_F(CatalogueTest, AFunctionNumberOutsideTheCatalogueHasNoParameterList) {
-  for (int number : {0, 11, 12, -1}) {
+  for (int number : {0, 12, 13, -1}) {
     SCOPED_TRACE(number);
     velmar::Description parameters = host->Describe(number, kParameters);
     EXPECT_EQ("Parms: ", parameters.text);
