@@ -14,8 +14,6 @@ struct HostPath {
 
 // Page numbers have at least this many digits.
 constexpr int kPageNumberDigits = 4;
-// The largest number a batch without a page limit is checked for before it starts.
-constexpr uint32_t kLargestCheckedPage = 9999;
 
 // The name of page `number`: "-" and the number, at least four digits, go before the last
 // extension of the path's last part ("doc.bmp" gives "doc-0001.bmp"), or at its end when it

@@ -24,9 +24,16 @@ class PageWriter {
   virtual int16_t End(TwainGlobals* g, uint32_t pages) = 0;
 };
 
+// A batch without a page limit stops after this many pages all the same: a source whose
+// pending count never goes down would otherwise feed one batch for good.
+constexpr uint32_t kMostPagesOfABatch = 9999;
+
 // A batch as its scan runs it.
 struct PageBatch {
   PageWriter* writer = nullptr;
   uint32_t maxPages = 0;  // 0: every page the source has
   uint32_t written = 0;   // pages written so far
+
+  // The most pages the batch takes.
+  uint32_t Limit() const { return maxPages != 0 ? maxPages : kMostPagesOfABatch; }
 };

@@ -47,7 +47,7 @@ void ScanSession::TakePages() {
       return;
     }
     ++batch_->written;
-    bool full = batch_->maxPages != 0 && batch_->written >= batch_->maxPages;
+    bool full = batch_->written >= batch_->Limit();
     if (full && left != 0) ResetPendingTransfers(g_);
     if (full || (left == 0 && !ShowsUI())) EndWait();
     if (full || left == 0) return;

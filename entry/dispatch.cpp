@@ -131,8 +131,7 @@ void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Out
   }
   if (!PrepareScan(g, paramCount, kPagesUIParam, o)) return;
   ReadFileFormat(g, paramCount, kPagesFormatParam);
-  uint32_t longest = batch->maxPages != 0 ? batch->maxPages : kLargestCheckedPage;
-  PageFiles files(path, batch->maxPages != 1, longest);
+  PageFiles files(path, batch->maxPages != 1, batch->Limit());
   batch->writer = &files;
   o.result = files.Begin(g);
   if (o.result != 0) return;

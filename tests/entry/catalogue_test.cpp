@@ -173,8 +173,8 @@ TEST_F(CatalogueTest, TheQ7infRecordPointsAtTheFirstCatalogueString) {
 
 TEST_F(CatalogueTest, TheStringTableIsEnglishAndEndsWithTheLibraryEntry) {
   HMODULE library = static_cast<HMODULE>(host->Library());
-  // Strings 16543 to 16553 lie in blocks 1034 and 1035 of 16 strings each.
-  for (int block : {16543 / 16 + 1, 16553 / 16 + 1}) {
+  // Strings 16543 to 16554 lie in blocks 1034 and 1035 of 16 strings each.
+  for (int block : {16543 / 16 + 1, 16554 / 16 + 1}) {
     SCOPED_TRACE(block);
     EXPECT_TRUE(
         FindResourceExA(library, reinterpret_cast<LPCSTR>(RT_STRING), MAKEINTRESOURCEA(block), kEnglishUs));
@@ -184,9 +184,9 @@ TEST_F(CatalogueTest, TheStringTableIsEnglishAndEndsWithTheLibraryEntry) {
     ASSERT_GT(LoadStringA(library, UINT(16542 + entry.number), text, sizeof text), 0);
     EXPECT_STREQ(entry.catalogue, text);
   }
-  ASSERT_GT(LoadStringA(library, 16553, text, sizeof text), 0);
+  ASSERT_GT(LoadStringA(library, 16554, text, sizeof text), 0);
   EXPECT_STREQ("*Kardivelle", text);
-  EXPECT_EQ(0, LoadStringA(library, 16554, text, sizeof text));
+  EXPECT_EQ(0, LoadStringA(library, 16555, text, sizeof text));
   EXPECT_EQ(0, LoadStringA(library, 16542, text, sizeof text));
 }
 #endif

@@ -33,7 +33,7 @@ TEST(Loader, ReadsTheCatalogueFromTheResources) {
   auto host = velmar::Host::Load(KV_FAKE_EXTENSION, &error);
   ASSERT_TRUE(host) << error;
   EXPECT_EQ(host->Catalogue(), Functions());
-  EXPECT_EQ(host->Catalogue().size(), 10u);
+  EXPECT_EQ(host->Catalogue().size(), 11u);
   EXPECT_EQ(host->FunctionNumber("Twain.About"), 1);
   EXPECT_EQ(host->FunctionNumber("Twain.SelectDataSource"), 10);
   host->Construct();
