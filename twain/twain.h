@@ -104,6 +104,7 @@ constexpr TW_UINT16 TWCC_CAPSEQERROR = 15;
 constexpr TW_UINT16 TWCC_DENIED = 16;
 constexpr TW_UINT16 TWCC_FILEEXISTS = 17;
 constexpr TW_UINT16 TWCC_FILENOTFOUND = 18;
+constexpr TW_UINT16 TWCC_PAPERJAM = 20;
 
 // Container types
 constexpr TW_UINT16 TWON_ARRAY = 3;

@@ -38,6 +38,9 @@ void Scanner::ResetControls() {
   keepSettings_ = false;
   reportDuringEnable_ = false;
   pending_ = 1;
+  feeder_ = false;
+  countUnknown_ = false;
+  jamAt_ = 0;
   calls_ = 0;
   faults_.clear();
   scriptGet_.clear();
@@ -171,9 +174,23 @@ int Scanner::Control(const char* command) {
     reportDuringEnable_ = w[1] == "on";
     return 0;
   }
-  if (verb == "pending" && w.size() == 2 && Numbers(w, 1, 1, n)) {
+  if ((verb == "pending" || verb == "pages") && w.size() == 2 && Numbers(w, 1, 1, n)) {
     if (n[0] < 1 || n[0] > 32767) return -1;
     pending_ = int(n[0]);
+    feeder_ = verb == "pages";
+    return 0;
+  }
+  if (verb == "pages-unknown" && (w.size() == 1 || (w.size() == 2 && (w[1] == "on" || w[1] == "off")))) {
+    countUnknown_ = w.size() == 1 || w[1] == "on";
+    return 0;
+  }
+  if (verb == "jam-at" && w.size() == 2) {
+    if (w[1] == "none") {
+      jamAt_ = 0;
+      return 0;
+    }
+    if (!Numbers(w, 1, 1, n) || n[0] < 1 || n[0] > 32767) return -1;
+    jamAt_ = int(n[0]);
     return 0;
   }
   if (verb == "fail" && w.size() == 6 && Numbers(w, 1, 5, n)) {
@@ -225,6 +242,10 @@ int Scanner::Query(const char* what, char* out, int size) {
     answer = std::to_string(calls_);
   else if (w.size() == 1 && w[0] == "pending")
     answer = std::to_string(remaining_);
+  else if (w.size() == 1 && w[0] == "feeder")
+    answer = std::to_string(feeder_ ? tray_ : -1);
+  else if (w.size() == 1 && w[0] == "page")
+    answer = std::to_string(fed_ + 1);
   else if (w.size() == 1 && w[0] == "condition")
     answer = std::to_string(cc_);
   else if (w.size() == 1 && w[0] == "guard-distance")

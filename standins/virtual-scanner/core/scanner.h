@@ -111,7 +111,14 @@ class Scanner {
   void ResetSession();
   void ResetControls();
   TW_HANDLE MakeHandle(const Bytes& b);
+  // Images a ready report announces: what the feeder (or `pending`) holds, at most XFERCOUNT.
   int Announced() const;
+  // The count DAT_PENDINGXFERS reports for `left` images: -1 while some are left when the
+  // source does not know how many.
+  TW_UINT16 Reported(int left) const;
+  // Checks before a transfer hands a page over; a jam is its failure. TWRC_SUCCESS: go on.
+  TW_UINT16 FeedPage();
+  vscan::ScanSettings PageSettings() const;
 
   Platform* platform_ = nullptr;
   std::function<TW_UINT16(TW_UINT16)> notifyHook_;
@@ -125,6 +132,9 @@ class Scanner {
   TW_UINT16 notice_ = MSG_NULL;  // waiting to be sent
   TW_UINT16 unsent_ = MSG_NULL;  // the DSM refused it: handed out through TWMessage
   int remaining_ = 0;            // images still pending in states 6 and 7
+  int tray_ = 0;                 // `pages`: sheets left in the feeder since MSG_ENABLEDS
+  int fed_ = 0;                  // pages ended since MSG_ENABLEDS: the next page's mark
+  bool jammed_ = false;          // the page in the scanner jammed: the batch ends with it
   char fileName_[256] = {};
   TW_INT16 vRefNum_ = 0;
 
@@ -137,6 +147,9 @@ class Scanner {
   bool keepSettings_ = false;      // MSG_OPENDS keeps the capabilities of the last session
   bool reportDuringEnable_ = false;
   int pending_ = 1;
+  bool feeder_ = false;        // `pages N`: a feeder of pending_ sheets loaded at each enable
+  bool countUnknown_ = false;  // pending counts reported as -1 while images remain
+  int jamAt_ = 0;              // the page (from the enable, 1 first) that jams; 0 none
   long calls_ = 0;
   std::deque<Fault> faults_;
   std::map<TW_UINT16, std::deque<ScriptedGet>> scriptGet_;

@@ -1,5 +1,6 @@
 // The source's session: triplet dispatch, TWAIN states, identity, capabilities, the user
 // interface and event processing.
+#include <algorithm>
 #include <cstring>
 
 #include "standins/virtual-scanner/core/scanner.h"
@@ -206,11 +207,13 @@ TW_UINT16 Scanner::Caps(TW_UINT16 msg, TW_CAPABILITY* cap) {
 }
 
 int Scanner::Announced() const {
-  int n = pending_;
+  int n = feeder_ ? tray_ : pending_;
   int limit = profile_.Number(CAP_XFERCOUNT);
   if (limit > 0 && limit < n) n = limit;
   return n;
 }
+
+TW_UINT16 Scanner::Reported(int left) const { return TW_UINT16(countUnknown_ && left > 0 ? -1 : left); }
 
 TW_UINT16 Scanner::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
   switch (msg) {
@@ -223,6 +226,9 @@ TW_UINT16 Scanner::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
       if (modal_ == Modal::Clear) ui->ModalUI = 0;
       if (modal_ == Modal::Set) ui->ModalUI = 1;
       notice_ = unsent_ = MSG_NULL;
+      tray_ = feeder_ ? pending_ : 0;
+      fed_ = 0;
+      jammed_ = false;
       if (showUI_) platform_->ShowUI(parent_, user_);
       if (reportDuringEnable_) {
         notice_ = MSG_XFERREADY;
@@ -251,6 +257,7 @@ bool Scanner::Deliver() {
   notice_ = MSG_NULL;
   if (msg == MSG_XFERREADY) {
     if (state_ != 5) return true;
+    if (feeder_ && tray_ == 0) return true;  // an empty feeder: its interface says so
     state_ = 6;
     remaining_ = Announced();
   }
@@ -298,17 +305,26 @@ TW_UINT16 Scanner::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p) {
   switch (msg) {
     case MSG_GET:
       if (state_ < 4) return Fail(TWCC_SEQERROR);
-      p->Count = TW_UINT16(state_ >= 6 ? remaining_ : 0);
+      p->Count = Reported(state_ >= 6 ? remaining_ : 0);
       return TWRC_SUCCESS;
     case MSG_ENDXFER:
       if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
+      // The page leaves the scanner; after a jam the feeder has stopped, nothing follows.
       if (remaining_ > 0) --remaining_;
+      if (jammed_) remaining_ = 0;
+      if (tray_ > 0) --tray_;
+      ++fed_;
+      jammed_ = false;
       state_ = remaining_ > 0 ? 6 : 5;
-      p->Count = TW_UINT16(remaining_);
+      p->Count = Reported(remaining_);
       if (state_ == 5) TransfersOver();
       return TWRC_SUCCESS;
     case MSG_RESET:
       if (state_ != 6) return Fail(TWCC_SEQERROR);
+      // The pending pages are dropped; a jammed one is taken out.
+      tray_ -= std::min(tray_, remaining_);
+      if (jammed_) ++fed_;
+      jammed_ = false;
       remaining_ = 0;
       state_ = 5;
       p->Count = 0;

@@ -68,6 +68,21 @@ TW_UINT16 Scanner::ImageInfo(TW_IMAGEINFO* info) {
   return TWRC_SUCCESS;
 }
 
+TW_UINT16 Scanner::FeedPage() {
+  if (jamAt_ == fed_ + 1) {
+    jamAt_ = 0;
+    jammed_ = true;
+  }
+  // A jammed page stays jammed until the application ends the transfer.
+  return jammed_ ? Fail(TWCC_PAPERJAM) : TW_UINT16(TWRC_SUCCESS);
+}
+
+vscan::ScanSettings Scanner::PageSettings() const {
+  vscan::ScanSettings s = profile_.Settings();
+  s.mark = fed_ & 0x7FFF;
+  return s;
+}
+
 bool Scanner::CancelTransfer() {
   if (!cancelNext_) return false;
   cancelNext_ = false;
@@ -80,6 +95,7 @@ TW_UINT16 Scanner::NativeXfer(TW_HANDLE* out) {
   if (state_ != 6) return Fail(TWCC_SEQERROR);
   if (profile_.Number(ICAP_XFERMECH) != TWSX_NATIVE) return Fail(TWCC_SEQERROR);
   if (CancelTransfer()) return TWRC_CANCEL;
+  if (TW_UINT16 rc = FeedPage()) return rc;
   NativeOrder order;
   if (!nativeOrders_.empty()) {
     order = std::move(nativeOrders_.front());
@@ -89,7 +105,7 @@ TW_UINT16 Scanner::NativeXfer(TW_HANDLE* out) {
   if (!order.null) {
     Bytes image = order.file ? std::move(order.bytes) : Bytes();
     if (!order.file) {
-      vscan::Raster r = vscan::RenderPage(profile_.Settings());
+      vscan::Raster r = vscan::RenderPage(PageSettings());
       image = kWindowsBuild || order.bitmap ? vscan::EncodeDIB(r) : vscan::EncodePICT(r);
       if (image.empty()) return Fail(TWCC_BUMMER);
     }
@@ -111,8 +127,9 @@ TW_UINT16 Scanner::FileXfer() {
   if (state_ != 6) return Fail(TWCC_SEQERROR);
   if (profile_.Number(ICAP_XFERMECH) != TWSX_FILE) return Fail(TWCC_SEQERROR);
   if (CancelTransfer()) return TWRC_CANCEL;
+  if (TW_UINT16 rc = FeedPage()) return rc;
   TW_UINT16 format = profile_.FileFormat();
-  Bytes file = Encode(vscan::RenderPage(profile_.Settings()), format);
+  Bytes file = Encode(vscan::RenderPage(PageSettings()), format);
   if (file.empty()) return Fail(TWCC_BUMMER);
   TW_UINT16 cc = platform_->WriteFile(fileName_, file, format);
   if (cc != TWCC_SUCCESS) return Fail(cc);

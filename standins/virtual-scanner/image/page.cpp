@@ -32,7 +32,12 @@ constexpr Rgb kBars[8] = {
     {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0},
 };
 
-enum class Region { kBars, kRamp, kOutside };
+// kMarked: a row of the bars that crosses a square of the page's mark.
+enum class Region { kBars, kRamp, kOutside, kMarked };
+
+constexpr double kMarkLeft = 0.25, kMarkRight = 0.5;  // inches, the squares' column
+constexpr double kMarkTop = 0.25, kMarkStep = 0.3125, kMarkSide = 0.25;
+constexpr int kMarkBits = 15;
 
 // Number of pixels across `inches` at `dpi`, rounded to nearest; 0 when there is no area.
 int PixelCount(double inches, double dpi) {
@@ -51,7 +56,8 @@ constexpr double kEdgeNudge = 1e-9;
 Rgb PagePoint(Region region, double x) {
   x += kEdgeNudge;
   if (region == Region::kOutside || !(x >= 0 && x < kPageWidth)) return kWhite;
-  if (region == Region::kBars) {
+  if (region == Region::kMarked && x >= kMarkLeft && x < kMarkRight) return kBars[7];
+  if (region == Region::kBars || region == Region::kMarked) {
     int bar = int(std::floor(x * 8 / kPageWidth));
     bar = std::min(7, std::max(0, bar));
     return kBars[bar];
@@ -79,6 +85,18 @@ int GreyOf(Rgb c) {
   return (299 * c.r + 587 * c.g + 114 * c.b + 500) / 1000;
 }
 
+// The region of a row at y inches (already nudged) on a page carrying `mark`.
+Region RowRegion(double y, int mark) {
+  if (!(y >= 0 && y < kPageHeight)) return Region::kOutside;
+  if (y >= kHalfHeight) return Region::kRamp;
+  const double fromTop = y - kMarkTop;
+  if (fromTop >= 0) {
+    const int bit = int(std::floor(fromTop / kMarkStep));
+    if (bit < kMarkBits && fromTop - bit * kMarkStep < kMarkSide && (mark >> bit & 1)) return Region::kMarked;
+  }
+  return Region::kBars;
+}
+
 }  // namespace
 
 Raster RenderPage(const ScanSettings& s) {
@@ -102,8 +120,8 @@ Raster RenderPage(const ScanSettings& s) {
   BuildAdjustTable(s.brightness, s.contrast, adjust);
 
   // One finished row per region.
-  std::vector<uint8_t> templates[3];
-  for (int reg = 0; reg < 3; ++reg) {
+  std::vector<uint8_t> templates[4];
+  for (int reg = 0; reg < 4; ++reg) {
     std::vector<uint8_t>& row = templates[reg];
     row.assign(stride, 0);
     for (int i = 0; i < width; ++i) {
@@ -130,12 +148,7 @@ Raster RenderPage(const ScanSettings& s) {
   uint8_t* dst = out.rows.data();
   for (int j = 0; j < height; ++j, dst += stride) {
     const double y = s.top + (j + 0.5) / s.yres + kEdgeNudge;
-    Region reg = Region::kOutside;
-    if (y >= 0 && y < kHalfHeight)
-      reg = Region::kBars;
-    else if (y >= kHalfHeight && y < kPageHeight)
-      reg = Region::kRamp;
-    std::memcpy(dst, templates[int(reg)].data(), stride);
+    std::memcpy(dst, templates[int(RowRegion(y, s.mark))].data(), stride);
   }
   return out;
 }

@@ -5,6 +5,11 @@
 // grey = floor(256 x / 8.5) (at most 255) at x inches from the left edge. Outside the page
 // (a frame reaching past its edges) the scanner sees white, as under a white lid.
 //
+// Pages of one batch differ by a mark in the white bar: the number of pages fed before this
+// one, in binary, as black squares 0.25 inch wide at x = 0.25 to 0.5 inch; bit b (0 to 14, the
+// lowest first) is the square from y = 0.25 + 0.3125 b to 0.5 + 0.3125 b inches, drawn when the
+// bit is set. The first page has no square: it is the page as a single scan gives it.
+//
 // Everything here is portable C++17 with no operating-system calls, so that both builds
 // (mingw i686 and g++ -m32) compile the same code.
 #ifndef KV_VSCANNER_IMAGE_PAGE_H
@@ -22,6 +27,7 @@ struct ScanSettings {
   double brightness = 0, contrast = 0;                 // -1000..1000
   double threshold = 128;                              // BW: white where the grey reaches this value
   int pixelFlavor = 0;                                 // 1 inverts the samples of GRAY and BW images
+  int mark = 0;                                        // pages fed before this one: 0 to 32767
 };
 
 struct Raster {

@@ -141,6 +141,34 @@ TEST(RenderPage, EveryPixelMatchesThePageModel) {
   EXPECT_EQ(0, CountMismatches(s, RenderPage(s)));
 }
 
+// Pages of a batch carry the number of pages before them in binary, in the white bar.
+TEST(RenderPage, TheMarkTellsPagesApart) {
+  ScanSettings s;
+  const Raster first = RenderPage(s);
+  s.mark = 5;  // bits 0 and 2
+  const Raster sixth = RenderPage(s);
+  EXPECT_EQ(0, CountMismatches(s, sixth));
+  EXPECT_EQ((Rgb{0, 0, 0}), RasterPixel(sixth, 37, 37));        // bit 0: y 0.25 to 0.5 in
+  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(sixth, 37, 68));  // bit 1 clear
+  EXPECT_EQ((Rgb{0, 0, 0}), RasterPixel(sixth, 25, 100));       // bit 2: y 0.875 to 1.125 in
+  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(sixth, 50, 37));  // right of the column
+  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(sixth, 37, 24));  // above the first square
+  EXPECT_EQ((Rgb{255, 255, 255}), RasterPixel(first, 37, 37));
+  // Only the squares differ: 2 squares of 25 x 25 pixels.
+  int differ = 0;
+  for (int j = 0; j < first.height; ++j)
+    for (int i = 0; i < first.width; ++i) differ += !(RasterPixel(first, i, j) == RasterPixel(sixth, i, j));
+  EXPECT_EQ(2 * 25 * 25, differ);
+  // Every bit, in grey and in black and white, on another frame at another resolution.
+  s = Frame(0.1, 0.2, 1.0, 5.0, 72);
+  s.pixelType = 1;
+  s.mark = 0x7FFF;
+  EXPECT_EQ(0, CountMismatches(s, RenderPage(s)));
+  s.pixelType = 0;
+  s.pixelFlavor = 1;
+  EXPECT_EQ(0, CountMismatches(s, RenderPage(s)));
+}
+
 TEST(RenderPage, PixelCentresOnEdgesBelongToTheRightAndLowerSide) {
   // Column 212 at 100 dpi is centred on x = 2.125 in, where the ramp reaches exactly 64.
   Raster r = RenderPage(ScanSettings());

@@ -20,8 +20,18 @@ namespace {
 
 int Clamp255(double v) { return v < 0 ? 0 : v > 255 ? 255 : int(v); }
 
-Rgb PageColour(double x, double y) {
+// Whether (x, y) lies in a black square of the mark: bit b of `mark` is the square
+// 0.25 <= x < 0.5, 0.25 + 0.3125 b <= y < 0.5 + 0.3125 b.
+bool InMark(double x, double y, int mark) {
+  if (x < 0.25 || x >= 0.5) return false;
+  for (int b = 0; b < 15; ++b)
+    if ((mark >> b & 1) && y >= 0.25 + 0.3125 * b && y < 0.5 + 0.3125 * b) return true;
+  return false;
+}
+
+Rgb PageColour(double x, double y, int mark) {
   if (x < 0 || x >= 8.5 || y < 0 || y >= 11) return {255, 255, 255};
+  if (InMark(x, y, mark)) return {0, 0, 0};
   if (y < 5.5) {
     static const Rgb bars[8] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
                                 {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
@@ -45,7 +55,7 @@ Rgb ExpectedPixel(const vscan::ScanSettings& st, int i, int j) {
   // right or lower side (RenderPage.PixelCentresOnEdges checks those cases by value).
   const double x = st.left + (i + 0.5) / st.xres + 1e-9;
   const double y = st.top + (j + 0.5) / st.yres + 1e-9;
-  Rgb c = PageColour(x, y);
+  Rgb c = PageColour(x, y, st.mark);
   c = {Adjust(c.r, st), Adjust(c.g, st), Adjust(c.b, st)};
   if (st.pixelType == 2) return c;
   const double exact = 0.299 * c.r + 0.587 * c.g + 0.114 * c.b;
