@@ -348,7 +348,7 @@ int main(int argc, char** argv) {
       "Twain.SetSourceCapability(\"PIXELTYPE\", 2, \"XRESOLUTION\", 300, \"YRESOLUTION\", 300)";
   if (pages > 0) {
     // The feeder holds the batch's pages at every enable.
-    if (control(("pending " + std::to_string(pages)).c_str()) != 0)
+    if (control(("pages " + std::to_string(pages)).c_str()) != 0)
       return Die("the feeder cannot hold the pages");
     int r = RunPagesBench(host, call, settings, runs, pages, only);
     host.Destruct();

@@ -101,7 +101,7 @@ class ScanPagesTest : public ExtensionTest {
   }
   void Connect() { ASSERT_EQ("0", Call("Twain.Connect()")); }
   // The feeder holds n pages at each enable.
-  void Feeder(int n) { ASSERT_EQ(0, Scanner("pending " + std::to_string(n))); }
+  void Feeder(int n) { ASSERT_EQ(0, Scanner("pages " + std::to_string(n))); }
   // Runs a ScanPages call: its answer, and the page count it left in $n.
   std::string Pages(const std::string& args, std::string* count) {
     velmar::CallResult r = CallFull("Twain.ScanPages(" + args + ")");
@@ -256,6 +256,37 @@ TEST_F(ScanPagesTest, AFailedFirstTransferAnswersItsCodeWithNoPage) {
   ExpectSourceClosed("jammed");
   EXPECT_EQ("0", Pages(Doc(), &count));
   EXPECT_EQ("3", count);
+}
+
+TEST_F(ScanPagesTest, APaperJamKeepsThePagesBeforeItAndTheNextCallWorks) {
+  Connect();
+  Feeder(5);
+  ASSERT_EQ(0, Scanner("jam-at 3"));
+  std::string count;
+  EXPECT_EQ("3020", Pages(Doc(), &count));  // 3000 + TWCC_PAPERJAM
+  EXPECT_EQ("2", count);
+  ExpectPages("doc", 2);
+  ExpectSourceClosed("jam at page 3");
+  RemovePages("doc", 2);
+  EXPECT_EQ("0", Pages(Doc(), &count));
+  EXPECT_EQ("5", count);
+  ExpectPages("doc", 5);
+}
+
+// A source that reports -1 while pages remain, as the TWAIN Working Group's sample does.
+TEST_F(ScanPagesTest, UnknownPendingCountsTakePagesUntilTheSourceSaysNone) {
+  Connect();
+  Feeder(4);
+  ASSERT_EQ(0, Scanner("pages-unknown"));
+  std::string count;
+  EXPECT_EQ("0", Pages(Doc(), &count));
+  EXPECT_EQ("4", count);
+  ExpectPages("doc", 4);
+  RemovePages("doc", 4);
+  EXPECT_EQ("0", Pages(Doc() + ", 0, 1, 2", &count));
+  EXPECT_EQ("2", count);
+  ExpectPages("doc", 2);
+  ExpectSourceClosed("unknown counts");
 }
 
 TEST_F(ScanPagesTest, AnExistingPageFile) {
