@@ -34,8 +34,9 @@ int16_t AcceptNativeImage(TW_HANDLE* image) {
 int16_t WriteImageToFile(TwainGlobals* g, const uint8_t* path) {
   int16_t r = kNoUsableImage;
   if constexpr (kWindowsBuild) {
+    PageResolution resolution = DibResolution(g->imageHandle);
     g->imageHandle = TakeDeviceBitmap(g->imageHandle);
-    if (g->imageHandle) r = WriteBMPfile(reinterpret_cast<const char*>(path), g->imageHandle);
+    if (g->imageHandle) r = WriteBMPfile(reinterpret_cast<const char*>(path), g->imageHandle, resolution);
   } else {
     r = WritePICTfile(path, g->imageHandle);
   }

@@ -10,17 +10,13 @@
 
 namespace {
 
-constexpr size_t kMaxPathLength = 255;
-// Mac: the File Manager's limit for one part of a name.
-constexpr size_t kMacNamePartLength = 31;
-
 std::string TextOf(const HostPath& path) {
   if constexpr (kWindowsBuild) return std::string(reinterpret_cast<const char*>(path.bytes));
   return std::string(reinterpret_cast<const char*>(path.bytes + 1), path.bytes[0]);
 }
 
 bool Store(const std::string& text, HostPath* path) {
-  if (text.size() > kMaxPathLength) return false;
+  if (text.size() > kMaxDestinationChars) return false;
   *path = HostPath{};
   if constexpr (kWindowsBuild) {
     std::memcpy(path->bytes, text.data(), text.size());
@@ -38,15 +34,6 @@ size_t LastPartStart(const std::string& text) {
   return at == std::string::npos ? 0 : at + 1;
 }
 
-// The page's name as far as its text goes: 8 for a name the platform cannot have.
-int16_t CheckName(const HostPath& page) {
-  if constexpr (!kWindowsBuild) {
-    std::string text = TextOf(page);
-    if (text.size() - LastPartStart(text) > kMacNamePartLength) return kResultFileError;
-  }
-  return 0;
-}
-
 }  // namespace
 
 bool NumberedPageName(const HostPath& path, uint32_t number, HostPath* page) {
@@ -62,27 +49,38 @@ bool NumberedPageName(const HostPath& path, uint32_t number, HostPath* page) {
 PageFiles::PageFiles(const HostPath& path, bool numbered, uint32_t longest)
     : path_(path), numbered_(numbered), longest_(longest) {}
 
-int16_t PageFiles::NamePage(TwainGlobals* g, uint32_t number) {
+int16_t PageFiles::NamePage(TwainGlobals* g, uint32_t number, ExistingFile existing) {
+  check_ = DestinationCheck{};
   if (!numbered_) {
     page_ = path_;
   } else if (!NumberedPageName(path_, number, &page_)) {
-    return kResultFileError;
+    return check_.result = kResultFileError;
   }
-  int16_t r = CheckName(page_);
-  if (r != 0 || IsNativeFormat(g->fileFormat)) return r;
+  std::string text = TextOf(page_);
+  check_ = CheckDestination(text.data(), text.size(), existing);
+  if (check_.result != 0 || IsNativeFormat(g->fileFormat)) return check_.result;
   // The source writes the page itself, under this name.
   static_assert(sizeof g->filePath <= sizeof page_.bytes, "a page's name fills the record's path");
   std::memcpy(g->filePath, page_.bytes, sizeof g->filePath);
   return 0;
 }
 
-// The longest name the batch can reach is checked before anything is scanned, then the
-// first page's.
+// Before anything is scanned: the longest name the batch can reach (as a name: a file of that
+// name is no reason to stop now), then the first page's.
 int16_t PageFiles::Begin(TwainGlobals* g) {
-  int16_t r = NamePage(g, longest_);
-  return r != 0 ? r : NamePage(g, 1);
+  int16_t r = NamePage(g, longest_, ExistingFile::kReplaced);
+  return r != 0 ? r : BeforePage(g, 1);
 }
 
-int16_t PageFiles::BeforePage(TwainGlobals* g, uint32_t number) { return NamePage(g, number); }
+int16_t PageFiles::BeforePage(TwainGlobals* g, uint32_t number) {
+  return NamePage(g, number, ExistingFileFor(g->fileFormat));
+}
 
 int16_t PageFiles::WritePage(TwainGlobals* g, uint32_t) { return WriteImageToFile(g, page_.bytes); }
+
+// The native writer leaves nothing behind itself; a failed file transfer may have.
+void PageFiles::Abandon(TwainGlobals* g, uint32_t) {
+  if (IsNativeFormat(g->fileFormat)) return;
+  std::string text = TextOf(page_);
+  RemoveUnfinishedPage(text.data(), text.size(), check_);
+}

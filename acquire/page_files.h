@@ -1,9 +1,11 @@
 // One file per page: the batch's file name with the page's number in it. Native pages are
 // written by the platform's writer (PICT on the Mac, BMP on Windows); in a file transfer the
-// source writes each page under its name.
+// source writes each page under its name. Every page's name is checked as a single scan's
+// file is (acquire/destination.h) before the page is transferred.
 #pragma once
 #include <cstdint>
 
+#include "acquire/destination.h"
 #include "acquire/page_writer.h"
 
 // A path as the host gives it to a scan: length-prefixed on the Mac, NUL-terminated on
@@ -29,14 +31,17 @@ class PageFiles : public PageWriter {
   int16_t Begin(TwainGlobals* g) override;
   int16_t BeforePage(TwainGlobals* g, uint32_t number) override;
   int16_t WritePage(TwainGlobals* g, uint32_t number) override;
+  void Abandon(TwainGlobals* g, uint32_t number) override;
   int16_t End(TwainGlobals*, uint32_t) override { return 0; }
 
  private:
-  // The name of page `number` into page_, checked: 0 or why it cannot be written.
-  int16_t NamePage(TwainGlobals* g, uint32_t number);
+  // The name of page `number` into page_, checked with `existing` as what an existing file
+  // of that name means: 0 or why the page cannot be written there.
+  int16_t NamePage(TwainGlobals* g, uint32_t number, ExistingFile existing);
 
   HostPath path_;
   HostPath page_;
+  DestinationCheck check_;  // page_'s
   bool numbered_;
   uint32_t longest_;
 };

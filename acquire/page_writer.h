@@ -19,6 +19,8 @@ class PageWriter {
   // After a native transfer of page `number`: writes the page in g->imageHandle and leaves
   // imageHandle null, whatever the result.
   virtual int16_t WritePage(TwainGlobals* g, uint32_t number) = 0;
+  // Page `number` failed (its transfer or its writing): removes what it left behind.
+  virtual void Abandon(TwainGlobals* g, uint32_t number) = 0;
   // After the batch, whatever its end, with the number of pages written: closes what Begin
   // opened. 0, or the failure of that close.
   virtual int16_t End(TwainGlobals* g, uint32_t pages) = 0;

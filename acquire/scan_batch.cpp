@@ -42,6 +42,7 @@ void ScanSession::TakePages() {
     r = CollectImage(g_, imageSlot_, &left);
     if (r == 0 && *imageSlot_) r = batch_->writer->WritePage(g_, number);
     if (r != 0) {
+      batch_->writer->Abandon(g_, number);
       if (left != 0) ResetPendingTransfers(g_);
       End(r);
       return;

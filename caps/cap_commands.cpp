@@ -13,14 +13,18 @@ namespace {
 
 constexpr int16_t kCapNameRead = 31;  // characters of a name parameter that are compared
 
-// The identifier named by name field `field`: a word of the table, or a decimal number.
+// The identifier named by name field `field`: a word of the table, or a decimal number of
+// 1 to 65535 (read at its full width: a larger one names no capability, it is not cut).
 // 0 when neither gives one.
 TW_UINT16 PairCapId(TwainGlobals* g, int16_t field) {
   char name[kCapNameRead + 1];
   std::memset(name, 0, sizeof name);
   GetFldVal(field, kValueCText, kCapNameRead, name, g->hostParams);
   name[kCapNameRead] = 0;
-  if (name[0] >= '0' && name[0] <= '9') return static_cast<TW_UINT16>(GetFldInt(field, g->hostParams));
+  if (name[0] >= '0' && name[0] <= '9') {
+    int32_t id = GetFldLong(field, g->hostParams);
+    return id > 0 && id <= 0xFFFF ? static_cast<TW_UINT16>(id) : 0;
+  }
   return GetCapNum(g, name);
 }
 
@@ -36,6 +40,10 @@ int16_t ForEachPair(TwainGlobals* g, Handle handle) {
     int16_t nameField = static_cast<int16_t>(kFieldFirstParam + 2 * i);
     TW_UINT16 capId = PairCapId(g, nameField);
     if (capId == 0) return kResultUnsupportedCapability;
+    // A value, or a variable to receive one, is a number or a text; a picture is neither.
+    if (IsThisFieldType(static_cast<int16_t>(nameField + 1), kFieldTypePicture, g->hostParams)) {
+      return kResultBadParameter;
+    }
     result = handle(capId, static_cast<int16_t>(nameField + 1));
   }
   return result;

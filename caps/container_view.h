@@ -7,6 +7,12 @@
 
 #include "twain/twain.h"
 
+// The four container types TWAIN defines (TWON_ARRAY to TWON_RANGE).
+constexpr bool IsKnownContainer(TW_UINT16 conType) {
+  return conType == TWON_ARRAY || conType == TWON_ENUMERATION || conType == TWON_ONEVALUE ||
+         conType == TWON_RANGE;
+}
+
 struct ContainerView {
   uint8_t* base = nullptr;
   size_t size = 0;

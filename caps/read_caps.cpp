@@ -17,6 +17,7 @@
 #include "host/host_kit.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -212,10 +213,12 @@ int16_t GetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField, int listMod
   if (cap.hContainer == nullptr) return 0;
 
   TW_HANDLE h = cap.hContainer;
+  // A container of a type TWAIN does not define can be read in no way: nothing is filled.
+  int16_t result = IsKnownContainer(cap.ConType) ? 0 : kResultUnsupportedCapability;
   ContainerView c;
   c.base = static_cast<uint8_t*>(LockXPHandle(h));
   c.size = c.base != nullptr ? GetXPHandleSize(h) : 0;
-  if (c.base != nullptr) {
+  if (c.base != nullptr && result == 0) {
     switch (cap.ConType) {
       case TWON_ONEVALUE:
         ReadOneValue(g, c, valueField, listMode);
@@ -239,5 +242,5 @@ int16_t GetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField, int listMod
   }
   UnlockXPHandle(h);
   DisposeXPHandle(h);
-  return 0;
+  return result;
 }

@@ -15,6 +15,7 @@
 #include "host/host_kit.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -137,6 +138,10 @@ int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
   if (result != 0 || cap.hContainer == nullptr) return result;
   TW_HANDLE h = cap.hContainer;
 
+  if (!IsKnownContainer(cap.ConType)) {  // no item to rewrite: the value cannot be set
+    DisposeXPHandle(h);
+    return kResultUnsupportedCapability;
+  }
   bool send = false;
   switch (cap.ConType) {
     case TWON_ONEVALUE:

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "acquire/collect_image.h"
+#include "acquire/destination.h"
 #include "acquire/image_output.h"
 #include "acquire/page_files.h"
 #include "acquire/scan_driver.h"
@@ -64,43 +65,81 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& 
     }
   }
   DisposeNativeImage(g);
-  g->showUI = paramCount > uiParam && GetFldInt(kFieldFirstParam + uiParam, g->hostParams) != 0;
+  g->showUI = paramCount > uiParam && GetFldLong(kFieldFirstParam + uiParam, g->hostParams) != 0;
   return true;
 }
 
-// The path of a scan to files (the first parameter), as the build's writers take it. False
-// when it is empty.
-bool ReadScanPath(TwainGlobals* g, HostPath* path) {
-  GetFldVal(kFieldFirstParam, kWindowsBuild ? kValueCText : kValuePascalText, 255, path->bytes, g->hostParams);
-  return path->bytes[0] != 0;
+// The path parameter as the host holds it, read one character beyond what the extension
+// takes, so that a longer path is refused rather than cut.
+struct PathParameter {
+  char text[kMaxDestinationChars + 2] = {};
+  size_t length = 0;
+};
+
+PathParameter ReadPathParameter(TwainGlobals* g) {
+  PathParameter p;
+  GetFldVal(kFieldFirstParam, kValueCText, kMaxDestinationChars + 1, p.text, g->hostParams);
+  p.length = std::strlen(p.text);
+  return p;
 }
 
-// The file format of a scan to files: parameter `formatParam` (0-based) when it is a code
-// from 0 to 9, else the platform's own.
-void ReadFileFormat(TwainGlobals* g, int16_t paramCount, int16_t formatParam) {
-  g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
-  if (paramCount <= formatParam) return;
-  int16_t format = GetFldInt(kFieldFirstParam + formatParam, g->hostParams);
-  if (format >= 0 && format <= 9) g->fileFormat = static_cast<TW_UINT16>(format);
+// The path as the build's TWAIN structures and writers take it: Mac length-prefixed,
+// Windows NUL-terminated, in the 256 bytes of filePath. The path fits (checked before).
+void StorePath(const PathParameter& p, uint8_t out[258]) {
+  std::memset(out, 0, 258);
+  if constexpr (kWindowsBuild) {
+    std::memcpy(out, p.text, p.length);
+  } else {
+    out[0] = static_cast<uint8_t>(p.length);
+    std::memcpy(out + 1, p.text, p.length);
+  }
+}
+
+// The format code of parameter `formatParam` (0-based), when it names a TWAIN file format (0
+// to 9, read at its full width). False when there is none, or any other number: the
+// platform's format.
+bool ReadFormatCode(TwainGlobals* g, int16_t paramCount, int16_t formatParam, TW_UINT16* format) {
+  if (paramCount <= formatParam) return false;
+  int32_t code = GetFldLong(kFieldFirstParam + formatParam, g->hostParams);
+  if (code < 0 || code > 9) return false;
+  *format = static_cast<TW_UINT16>(code);
+  return true;
 }
 
 Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
-  ReadFileFormat(g, 0, 0);  // the platform's, whatever the checks below find
   if (paramCount < 1) {
     o.result = kResultBadParameter;
     return o;
   }
-  HostPath path;
-  if (!ReadScanPath(g, &path)) {
+  g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
+  PathParameter p = ReadPathParameter(g);
+  if (p.length == 0) {
     o.result = kResultBadParameter;
     return o;
   }
+  if (!g->dsmOpen) {
+    o.result = kResultFailed;
+    return o;
+  }
+  // Nothing is opened or scanned for a page that could not be written.
+  TW_UINT16 format = g->fileFormat;
+  bool formatGiven = ReadFormatCode(g, paramCount, 2, &format);
+  DestinationCheck destination = CheckDestination(p.text, p.length, ExistingFileFor(format));
+  if (destination.result != 0) {
+    o.result = destination.result;
+    return o;
+  }
   if (!PrepareScan(g, paramCount, 1, o)) return o;
-  ReadFileFormat(g, paramCount, 2);
-  if (!IsNativeFormat(g->fileFormat)) std::memcpy(g->filePath, path.bytes, sizeof g->filePath);
+  uint8_t path[258];
+  StorePath(p, path);
+  if (formatGiven) {
+    g->fileFormat = format;
+    std::memcpy(g->filePath, path, sizeof g->filePath);
+  }
   o.result = DoScan(g, &g->imageHandle);
-  if (o.result == 0 && g->imageHandle) o.result = WriteImageToFile(g, path.bytes);
+  if (o.result != 0 && !IsNativeFormat(g->fileFormat)) RemoveUnfinishedPage(p.text, p.length, destination);
+  if (o.result == 0 && g->imageHandle) o.result = WriteImageToFile(g, path);
   return o;
 }
 
@@ -121,20 +160,30 @@ bool ReadPageLimit(TwainGlobals* g, int16_t paramCount, uint32_t* maxPages) {
   return true;
 }
 
-// Every page of the source into its own file. batch->written counts the pages written.
+// Every page of the source into its own file, checked as ScanToFile checks its file before
+// the source is opened. batch->written counts the pages written.
 void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Outcome& o) {
-  ReadFileFormat(g, 0, 0);
-  HostPath path;
-  if (!ReadScanPath(g, &path) || !ReadPageLimit(g, paramCount, &batch->maxPages)) {
+  g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
+  PathParameter p = ReadPathParameter(g);
+  if (p.length == 0 || !ReadPageLimit(g, paramCount, &batch->maxPages)) {
     o.result = kResultBadParameter;
     return;
   }
-  if (!PrepareScan(g, paramCount, kPagesUIParam, o)) return;
-  ReadFileFormat(g, paramCount, kPagesFormatParam);
+  if (!g->dsmOpen) {
+    o.result = kResultFailed;
+    return;
+  }
+  if (p.length > kMaxDestinationChars) {
+    o.result = kResultFileError;
+    return;
+  }
+  ReadFormatCode(g, paramCount, kPagesFormatParam, &g->fileFormat);
+  HostPath path;
+  StorePath(p, path.bytes);
   PageFiles files(path, batch->maxPages != 1, batch->Limit());
   batch->writer = &files;
   o.result = files.Begin(g);
-  if (o.result != 0) return;
+  if (o.result != 0 || !PrepareScan(g, paramCount, kPagesUIParam, o)) return;
   o.result = DoScanPages(g, batch);
   int16_t closed = files.End(g, batch->written);
   if (o.result == 0) o.result = closed;

@@ -7,7 +7,7 @@
 # loads sources only as sane.ds and gphoto2.ds, so the sample takes gphoto2.ds's place (with
 # a DLL override that prefers this file to Wine's own camera source) and is source 1. The
 # page it scans, TWAIN_logo.png beside it whatever the name says, is our test page
-# (tools/test-page.sh), a 24-bit BMP.
+# (tools/test-page.sh), a 24-bit BMP. Without SAMPLE_DS an earlier sample is taken out again.
 set -euo pipefail
 if [ $# -lt 2 ] || [ $# -gt 3 ]; then echo "usage: $0 PREFIX SANE_DS [SAMPLE_DS]" >&2; exit 2; fi
 prefix=$(realpath -m "$1")
@@ -29,7 +29,17 @@ if ! grep -q '"Managed"="N"' "$prefix/user.reg" 2>/dev/null; then
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   wineserver -w
 fi
-if [ -n "$sample" ] && [ -f "$sample" ]; then
+if [ -z "$sample" ] || [ ! -f "$sample" ]; then
+  # No sample source: an earlier one leaves the prefix, and Wine's own camera source is
+  # source 1 again, as in a fresh prefix.
+  builtin="$(ls /usr/lib/i386-linux-gnu/wine/i386-windows/gphoto2.ds /usr/lib/wine/i386-windows/gphoto2.ds 2>/dev/null | head -1 || true)"
+  if grep -q '"gphoto2.ds"="native"' "$prefix/user.reg" 2>/dev/null; then
+    rm -f "$twain/TWAIN_logo.png"
+    if [ -n "$builtin" ]; then cp -f "$builtin" "$twain/gphoto2.ds"; else rm -f "$twain/gphoto2.ds"; fi
+    wine reg delete 'HKCU\Software\Wine\DllOverrides' /v gphoto2.ds /f >/dev/null 2>&1
+    wineserver -w
+  fi
+elif [ -n "$sample" ] && [ -f "$sample" ]; then
   cp -f "$sample" "$twain/gphoto2.ds"
   bash "$(dirname "$0")/test-page.sh" "$twain/TWAIN_logo.png"
   if ! grep -q '"gphoto2.ds"="native"' "$prefix/user.reg" 2>/dev/null; then

@@ -1,5 +1,6 @@
 // A PICT file: 512 zero bytes of header, then the picture's data, type 'PICT', creator
-// 'ttxt'. An existing file is never replaced.
+// 'ttxt'. An existing file is never replaced, and a file that could not be written whole
+// (a full disk, a failed close) is deleted again: nothing half-written stays behind.
 #include <Carbon/Carbon.h>
 
 #include <cstring>
@@ -18,7 +19,10 @@ int16_t WritePICTfile(const uint8_t* pascalName, void* picture) {
   if (err == dupFNErr) return kResultFileExists;
   if (err != noErr) return kResultFileError;
   SInt16 ref = 0;
-  if (HOpen(0, 0, pascalName, fsWrPerm, &ref) != noErr || ref == 0) return kResultFileError;
+  if (HOpen(0, 0, pascalName, fsWrPerm, &ref) != noErr || ref == 0) {
+    HDelete(0, 0, pascalName);
+    return kResultFileError;
+  }
 
   int16_t result = 0;
   if (SetFPos(ref, fsFromStart, 0) != noErr) result = kResultFileError;
@@ -38,7 +42,7 @@ int16_t WritePICTfile(const uint8_t* pascalName, void* picture) {
     HSetState(h, state);
   }
   if (result == 0 && SetEOF(ref, 2 * kHeaderBlock + size) != noErr) result = kResultFileError;
-  OSErr closed = FSClose(ref);
-  if (result == 0 && closed != noErr) result = closed;
+  if (FSClose(ref) != noErr) result = kResultFileError;
+  if (result != 0) HDelete(0, 0, pascalName);
   return result;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "acquire/image_platform.h"
 #include "platform/windows/dib_check.h"
 
 HWND KvHostWindow();  // platform/windows/dsm_binding.cpp
@@ -17,7 +18,7 @@ int ColorDepthClass(WORD planes, WORD bitsPixel);
 // A LocalAlloc block with the header GetDIBits needs for `bitmap`, or null.
 BITMAPINFO* BuildBitmapInfo(HBITMAP bitmap);
 // Writes the file; 0, 2 or 8.
-int16_t SaveBitmapFile(const char* name, BITMAPINFO* info, HBITMAP bitmap, HDC dc);
+int16_t SaveBitmapFile(const char* name, BITMAPINFO* info, HBITMAP bitmap, HDC dc, PageResolution resolution);
 // The size of the pieces the pixel rows are written in.
 constexpr DWORD kBmpWritePiece = 4096;
 // Test hook: every WriteFile of the BMP writer, with its byte count (null: none).

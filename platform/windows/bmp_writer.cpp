@@ -1,6 +1,6 @@
 // A BMP file from a device bitmap: GetDIBits fills the header and colour table built from
 // the bitmap's description; the pixel rows go out in pieces of 4096 bytes. An existing file
-// is replaced.
+// is replaced; a file that could not be written whole is deleted again.
 #include <cstring>
 
 #include "acquire/image_platform.h"
@@ -51,7 +51,7 @@ BITMAPINFO* BuildBitmapInfo(HBITMAP bitmap) {
   return info;
 }
 
-int16_t SaveBitmapFile(const char* name, BITMAPINFO* info, HBITMAP bitmap, HDC dc) {
+int16_t SaveBitmapFile(const char* name, BITMAPINFO* info, HBITMAP bitmap, HDC dc, PageResolution resolution) {
   BITMAPINFOHEADER& h = info->bmiHeader;
   const DWORD pixelBytes = h.biSizeImage;
   const DWORD tableRoom = (static_cast<DWORD>(LocalSize(info)) - sizeof(BITMAPINFOHEADER)) / 4;
@@ -71,6 +71,9 @@ int16_t SaveBitmapFile(const char* name, BITMAPINFO* info, HBITMAP bitmap, HDC d
     if (h.biClrUsed == 0 && h.biBitCount <= 8) h.biClrUsed = 1u << h.biBitCount;  // a full table
     if (h.biClrUsed > tableRoom) h.biClrUsed = tableRoom;
     if (h.biSizeImage == 0 || h.biSizeImage > pixelBytes) h.biSizeImage = pixelBytes;
+    // The device bitmap has no resolution: the page's own goes into the header.
+    h.biXPelsPerMeter = resolution.xPelsPerMeter > 0 ? resolution.xPelsPerMeter : 0;
+    h.biYPelsPerMeter = resolution.yPelsPerMeter > 0 ? resolution.yPelsPerMeter : 0;
     DWORD tableBytes = 4 * h.biClrUsed;
     BITMAPFILEHEADER fh{};
     fh.bfType = 0x4D42;
@@ -88,16 +91,19 @@ int16_t SaveBitmapFile(const char* name, BITMAPINFO* info, HBITMAP bitmap, HDC d
     }
     if (result == 0 && !WriteAll(file, at, left)) result = kResultFileError;
   }
-  if (file != INVALID_HANDLE_VALUE && !CloseHandle(file) && result == 0) result = kResultFileError;
+  if (file != INVALID_HANDLE_VALUE) {
+    if (!CloseHandle(file)) result = kResultFileError;
+    if (result != 0) DeleteFileA(name);
+  }
   GlobalFree(pixels);
   return result;
 }
 
-int16_t WriteBMPfile(const char* name, void* bitmap) {
+int16_t WriteBMPfile(const char* name, void* bitmap, PageResolution resolution) {
   HWND window = KvHostWindow();
   HDC dc = GetDC(window);
   BITMAPINFO* info = BuildBitmapInfo(static_cast<HBITMAP>(bitmap));
-  int16_t result = info ? SaveBitmapFile(name, info, static_cast<HBITMAP>(bitmap), dc) : 2;
+  int16_t result = info ? SaveBitmapFile(name, info, static_cast<HBITMAP>(bitmap), dc, resolution) : 2;
   if (dc) ReleaseDC(window, dc);
   if (info) LocalFree(info);
   return result;

@@ -138,6 +138,22 @@ void* DIBToDeviceBitmap(void* dib) {
   return bitmap;
 }
 
+PageResolution DibResolution(void* image) {
+  PageResolution r;
+  if (!image || GetObjectType(static_cast<HGDIOBJ>(image)) == OBJ_BITMAP) return r;
+  const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(image));
+  if (!bytes) return r;
+  dib::Layout layout;
+  if (dib::Check(bytes, GlobalSize(image), &layout) == dib::Fault::kNone &&
+      layout.headerSize >= dib::kInfoHeader) {
+    const BITMAPINFOHEADER* h = reinterpret_cast<const BITMAPINFOHEADER*>(bytes);
+    r.xPelsPerMeter = h->biXPelsPerMeter;
+    r.yPelsPerMeter = h->biYPelsPerMeter;
+  }
+  GlobalUnlock(image);
+  return r;
+}
+
 namespace {
 bool IsDeviceBitmap(void* image) { return image && GetObjectType(static_cast<HGDIOBJ>(image)) == OBJ_BITMAP; }
 }  // namespace

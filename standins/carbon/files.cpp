@@ -229,6 +229,20 @@ OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName) {
   return noErr;
 }
 
+OSErr HGetFInfo(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FInfo* fndrInfo) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  std::string path;
+  OSErr err = ToPosix(vRefNum, dirID, fileName, &path);
+  if (err != noErr) return err;
+  if (!fndrInfo) return paramErr;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (!S_ISREG(st.st_mode)) return fnfErr;
+  std::memset(fndrInfo, 0, sizeof *fndrInfo);
+  CarbonStandin_ReadFinderInfo(path.c_str(), &fndrInfo->fdType, &fndrInfo->fdCreator);
+  return noErr;
+}
+
 OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OpenFile* f = Find(refNum);

@@ -1,7 +1,10 @@
 // velmar-host: loads a built extension, reads its catalogue, and runs calls on one instance.
 //   velmar-host [--build B] [--extension PATH] [--select N|cancel]
 //               [--scanner-user scan|cancel|none] [--scanner-control CMD]... [--save-pictures DIR]
-//               [--describe] CALL...
+//               [--describe] [--calls FILE]... CALL...
+// --calls FILE: the calls of FILE, one a line (blank lines skipped), run where the option
+// stands among the other calls; for runs longer than a command line holds (Wine cuts one
+// near 32 K characters).
 // Prints `CALL -> V` per call and `  $name = V` per variable argument. Exit 0 when every
 // call ran; 2 for a call or option that cannot be read, or a scanner command the virtual
 // scanner refused; 1 for an extension (or scanner) that cannot be loaded.
@@ -11,6 +14,7 @@
 // written to DIR/NAME.bmp (Windows) or DIR/NAME.pict (Mac), replacing the last one.
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -21,11 +25,23 @@ namespace {
 const char* const kUsage =
     "usage: velmar-host [--build macos|windows] [--extension PATH] [--select N|cancel]\n"
     "                   [--scanner-user scan|cancel|none] [--scanner-control CMD]... [--save-pictures DIR]\n"
-    "                   [--describe] CALL...\n";
+    "                   [--describe] [--calls FILE]... CALL...\n";
 
 int Fail(int status, const std::string& message) {
   std::fprintf(stderr, "velmar-host: %s\n", message.c_str());
   return status;
+}
+
+// Appends the calls of `path`, one a line; false when the file cannot be read.
+bool ReadCallFile(const std::string& path, std::vector<std::string>* calls) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.find_first_not_of(" \t") != std::string::npos) calls->push_back(line);
+  }
+  return !in.bad();
 }
 
 std::string DefaultExtension(const char* argv0) {
@@ -96,6 +112,9 @@ int main(int argc, char** argv) {
       if (!value(&pictureDir)) return Fail(2, "--save-pictures needs a folder");
     } else if (arg == "--describe") {
       describe = true;
+    } else if (arg == "--calls") {
+      if (!value(&v)) return Fail(2, "--calls needs a file");
+      if (!ReadCallFile(v, &calls)) return Fail(2, "cannot read the calls of " + v);
     } else if (arg.compare(0, 2, "--") == 0) {
       return Fail(2, "unknown option " + arg + "\n" + kUsage);
     } else {

@@ -19,6 +19,11 @@
 namespace kvtest {
 namespace {
 
+bool Exists(const char* path) {
+  std::ifstream in(path);
+  return in.good();
+}
+
 std::vector<unsigned char> ReadBytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -218,20 +223,22 @@ TEST_F(MacScanTest, PictWriterResults) {
   Handle pic = NewHandle(1000);
   std::memset(*pic, 0xAB, 1000);
   std::remove("w.pict");
-  CarbonStandin_FailFileCall(kCarbonStandinFSWrite, 3, ioErr);  // the picture's own write
-  EXPECT_EQ(8, WritePICTfile(name, pic));
-  EXPECT_EQ(0, CarbonStandin_OpenFiles());
-  std::remove("w.pict");
-  CarbonStandin_FailFileCall(kCarbonStandinSetEOF, 1, ioErr);
-  EXPECT_EQ(8, WritePICTfile(name, pic));
-  std::remove("w.pict");
-  CarbonStandin_FailFileCall(kCarbonStandinFSClose, 1, ioErr);
-  EXPECT_EQ(ioErr, WritePICTfile(name, pic));
-  EXPECT_EQ(0, CarbonStandin_OpenFiles());
-  std::remove("w.pict");
-  CarbonStandin_FailFileCall(kCarbonStandinHOpen, 1, fnOpnErr);
-  EXPECT_EQ(8, WritePICTfile(name, pic));
-  std::remove("w.pict");
+  // Every failure after the file was created answers 8 and leaves no file behind (a disk
+  // that is full, a close that fails), so that the next try can create it again.
+  struct Failure {
+    int call;
+    long n;
+    OSErr err;
+  };
+  for (Failure f : {Failure{kCarbonStandinFSWrite, 3, dskFulErr}, Failure{kCarbonStandinFSWrite, 1, ioErr},
+                    Failure{kCarbonStandinSetEOF, 1, dskFulErr}, Failure{kCarbonStandinFSClose, 1, dskFulErr},
+                    Failure{kCarbonStandinHOpen, 1, fnOpnErr}}) {
+    CarbonStandin_FailFileCall(f.call, f.n, f.err);
+    EXPECT_EQ(8, WritePICTfile(name, pic)) << "call " << f.call;
+    EXPECT_EQ(0, CarbonStandin_OpenFiles());
+    EXPECT_FALSE(Exists("w.pict")) << "call " << f.call << " left a partial file";
+    CarbonStandin_FailFileCall(f.call, 0, noErr);
+  }
   EXPECT_EQ(0, WritePICTfile(name, pic));
   b = ReadBytes("w.pict");
   ASSERT_EQ(1512u, b.size());

@@ -304,7 +304,9 @@ TEST_F(ScanPagesTest, AnExistingPageFile) {
     ExpectPages("doc", 3);
   } else {
     // Never replaced: the batch stops before the page is transferred.
+    TWAINFramework_ClearLog();
     EXPECT_EQ("7", Pages(Doc(), &count));
+    EXPECT_EQ(1, TWAINFramework_CountCalls(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET));
     EXPECT_EQ("1", count);
     EXPECT_TRUE(Exists(PageFile("doc", 1)));
     EXPECT_FALSE(Exists(PageFile("doc", 3)));
@@ -316,6 +318,19 @@ TEST_F(ScanPagesTest, AnExistingPageFile) {
     EXPECT_STREQ("kept", kept);
   }
   ExpectSourceClosed("existing page file");
+}
+
+TEST_F(ScanPagesTest, AFolderThatDoesNotExistStopsTheBatchBeforeAnythingIsScanned) {
+  Connect();
+  Feeder(3);
+  const std::string missing = kWindowsBuild ? "no-such-folder\\\\doc" : ":no-such-folder:doc";
+  long before = DsmCalls();
+  std::string count;
+  EXPECT_EQ("8", Pages("\"" + missing + kExt + "\", $n", &count));
+  EXPECT_EQ("8", Pages("\"" + missing + ".png\", $n, 0, 7", &count));  // a file transfer too
+  EXPECT_EQ("0", count);
+  EXPECT_EQ(before, DsmCalls());
+  EXPECT_EQ("8", Pages("\"" + std::string(256, 'a') + "\", $n", &count));
 }
 
 TEST_F(ScanPagesTest, ParametersAndConnection) {

@@ -279,8 +279,9 @@ TEST_F(ScanTest, AnExistingFileIsKeptOnTheMacAndReplacedOnWindows) {
     EXPECT_EQ("7", r);
     std::vector<unsigned char> b = ReadBytes(kNativeName);
     EXPECT_EQ("keep me", std::string(b.begin(), b.end()));
+    EXPECT_EQ(1, Record()->dsOpen) << "refused before the scan: the connected source is left as it was";
   }
-  ExpectSourceClosed("existing file");
+  EXPECT_EQ(0, Record()->dsEnabled);
 }
 
 }  // namespace

@@ -207,6 +207,30 @@ TEST_F(WinScanTest, AScanLeavesNoGdiObjects) {
   EXPECT_EQ(gdi, GdiObjects());
 }
 
+// The device bitmap has no resolution: the BMP takes the page's from the source's DIB (the
+// virtual scanner's carries what was set, in pixels per metre), and a device bitmap handed
+// over by the source gives none.
+TEST_F(WinScanTest, TheBmpKeepsThePagesResolution) {
+  ASSERT_EQ("0", Call("Twain.Connect()"));
+  ASSERT_EQ(
+      "0",
+      Call("Twain.SetSourceCapability(\"XRESOLUTION\", 300, \"YRESOLUTION\", 150, \"FRAMES\", \"0,0,1,1\")"));
+  std::remove("dpi.bmp");
+  ASSERT_EQ("0", Call("Twain.ScanToFile(\"dpi.bmp\")"));
+  std::vector<unsigned char> b = ReadBytes("dpi.bmp");
+  ASSERT_GT(b.size(), 54u);
+  EXPECT_EQ(11811u, U32(b, 14 + 24)) << "300 dpi";
+  EXPECT_EQ(5906u, U32(b, 14 + 28)) << "150 dpi";
+
+  ASSERT_EQ(0, Scanner("native-bitmap"));
+  std::remove("dpi.bmp");
+  ASSERT_EQ("0", Call("Twain.ScanToFile(\"dpi.bmp\")"));
+  b = ReadBytes("dpi.bmp");
+  ASSERT_GT(b.size(), 54u);
+  EXPECT_EQ(0u, U32(b, 14 + 24));
+  EXPECT_EQ(0u, U32(b, 14 + 28));
+}
+
 }  // namespace
 }  // namespace kvtest
 #endif

@@ -104,6 +104,12 @@ void ReadValue(FakeHost& h, int field, int type, int maxLength, void* destinatio
   }
 }
 
+// The fields here hold numbers and texts only: none is a picture field.
+void FieldInfo(HostInfoRecord* record) {
+  record->status = FakeHost::current->Has(record->field) ? 1 : 0;
+  record->fieldType = 0;
+}
+
 #if KV_WINDOWS_BUILD
 int32_t __stdcall Callback(int32_t service, int32_t a1, int32_t a2, int32_t a3, int32_t a4) {
   FakeHost& h = *FakeHost::current;
@@ -119,6 +125,9 @@ int32_t __stdcall Callback(int32_t service, int32_t a1, int32_t a2, int32_t a3, 
     }
     case hostabi::kSvcReadValue:
       ReadValue(h, a1, a2, a3, reinterpret_cast<void*>(static_cast<intptr_t>(a4)));
+      break;
+    case hostabi::kSvcFieldInfo:
+      FieldInfo(reinterpret_cast<HostInfoRecord*>(static_cast<intptr_t>(a1)));
       break;
     default:
       break;
@@ -139,6 +148,7 @@ void Write(int32_t field, int32_t type, const void* data, HostParamBlock*) {
 void Read(int32_t field, int32_t type, int32_t maxLength, void* dest, HostParamBlock*) {
   ReadValue(*FakeHost::current, field, type, maxLength, dest);
 }
+void Info(HostInfoRecord* record, HostParamBlock*) { FieldInfo(record); }
 #endif
 
 }  // namespace
@@ -149,6 +159,7 @@ FakeHost::FakeHost() : block_(new HostParamBlock{}) {
   block_->SetRoutine<hostabi::ReadNumberProc>(hostabi::kReadNumber, &ReadNumber);
   block_->SetRoutine<hostabi::WriteValueProc>(hostabi::kWriteValue, &Write);
   block_->SetRoutine<hostabi::ReadValueProc>(hostabi::kReadValue, &Read);
+  block_->SetRoutine<hostabi::InfoProc>(hostabi::kFieldInfo, &Info);
 #endif
 }
 FakeHost::~FakeHost() {

@@ -98,7 +98,11 @@ std::vector<GetCase> Cases() {
           1, 0, "-1000:1000:0.5"),
       Txt("bool range list is empty", TWON_RANGE, Range(TWTY_BOOL, 0, 1, 1, 0, 0), 1, 0, ""),
       Txt("frame range is empty", TWON_RANGE, Range(TWTY_FRAME, 0, 1, 1, 0, 0), 0, 0, ""),
-      Same("unknown container type", 9, OneValue(TWTY_UINT16, U16(7)), 0, 0),
+      // A container type TWAIN does not define: 9, nothing filled, in both modes.
+      GetCase{"unknown container type", ICAP_BRIGHTNESS, Answer{9, OneValue(TWTY_UINT16, U16(7))}, 0, 0,
+              GetCase::kUnchanged, 0, "", 9},
+      GetCase{"unknown container type, list mode", ICAP_BRIGHTNESS,
+              Answer{0x8000, OneValue(TWTY_UINT16, U16(7))}, 1, 0, GetCase::kUnchanged, 0, "", 9},
       // hostile containers
       Txt("NumItems past the container lists what is there", TWON_ENUMERATION,
           Enumeration(TWTY_UINT16, 1000, 0, 0, e3), 1, 0, "10,20,30"),

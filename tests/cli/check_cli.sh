@@ -138,6 +138,24 @@ for build in macos windows; do
     fail "$build: a refused --scanner-control: exit 2, a message, nothing run" "exit $status, output: $out, stderr: $(cat "$scratch/stderr")"
   fi
 
+  # Thousands of calls from a file, far more than a command line holds under Wine (about
+  # 32 K characters), after a call given on the command line.
+  {
+    for _ in $(seq 3000); do echo 'Twain.GetSourceCapability("XRESOLUTION", $x)'; done
+    printf '\nTwain.About()\r\n'
+  } >"$scratch/calls.txt"
+  run "$build" 'Twain.Connect()' --calls "$scratch/calls.txt"
+  n="$(printf '%s\n' "$out" | grep -cFx 'Twain.GetSourceCapability("XRESOLUTION", $x) -> 0')"
+  last="$(printf '%s\n' "$out" | tail -1)"
+  if [ "$status" -eq 0 ] && [ "$n" = 3000 ] && [ "$last" = 'Twain.About() -> "1.2"' ] &&
+    [ "$(printf '%s\n' "$out" | head -1)" = 'Twain.Connect() -> 0' ]; then
+    pass "$build: --calls runs 3000 calls of a file in order"
+  else
+    fail "$build: --calls runs 3000 calls of a file in order" "exit $status, $n answers of 0, last line: $last, stderr: $(head -3 "$scratch/stderr")"
+  fi
+  run "$build" --calls "$scratch/no-such-file"
+  if [ "$status" -eq 2 ] && [ -z "$out" ]; then pass "$build: --calls with no such file: exit 2"; else fail "$build: --calls with no such file: exit 2" "exit $status"; fi
+
   # A call the host cannot read runs nothing and fails the command.
   run "$build" 'Twain.Connect()' 'Twain.Connect('
   if [ "$status" -ne 0 ] && [ -z "$out" ] && grep -q "cannot parse call 'Twain.Connect('" "$scratch/stderr"; then

@@ -23,6 +23,15 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+std::vector<unsigned char> ReadHead(const std::string& path, size_t n) {
+  std::vector<unsigned char> bytes(n);
+  FILE* f = std::fopen(path.c_str(), "rb");
+  size_t got = f ? std::fread(bytes.data(), 1, n, f) : 0;
+  if (f) std::fclose(f);
+  bytes.resize(got);
+  return bytes;
+}
+
 Argument Text(const std::string& t) {
   Argument a;
   a.kind = Argument::kText;
@@ -58,23 +67,21 @@ class HostileHostTest : public ExtensionTest {
 
 // ------------------------------------------------------------------ texts past their limits
 
-TEST_F(HostileHostTest, APathLongerThan255IsCutTo255) {
+// A path longer than the extension holds is refused before the scan, never cut: the cut
+// name would be a file the program never named, and the next long path would overwrite it.
+TEST_F(HostileHostTest, APathLongerThan255IsRefusedNotCut) {
   Connect();
   const std::string longPath = "hostile" + std::string(293, 'p');
   const std::string cut = longPath.substr(0, 255);
   std::remove(cut.c_str());
-  // Format 0 (TIFF): a file transfer, so the record keeps the path it was given. A Mac name
-  // holds at most 31 characters, so there the source cannot create the file.
-  EXPECT_EQ(kWindowsBuild ? "0" : "13", Raw("Twain.ScanToFile", {Text(longPath), Number(0), Number(0)}));
-  const unsigned char* stored = reinterpret_cast<const unsigned char*>(Record()->filePath);
-  if constexpr (kWindowsBuild) {
-    EXPECT_EQ(0, stored[255]);  // NUL-terminated
-  } else {
-    EXPECT_EQ(255, *stored++);  // length byte
+  uint8_t before[sizeof Record()->filePath];
+  std::memcpy(before, Record()->filePath, sizeof before);
+  for (double format : {0.0, 2.0}) {
+    EXPECT_EQ("8", Raw("Twain.ScanToFile", {Text(longPath), Number(0), Number(format)})) << format;
   }
-  EXPECT_EQ(0, std::memcmp(cut.data(), stored, 255));
-  EXPECT_EQ(kWindowsBuild, Exists(cut)) << "the page goes under the cut path, where the name is allowed";
-  std::remove(cut.c_str());
+  EXPECT_EQ(0, std::memcmp(before, Record()->filePath, sizeof before)) << "the record keeps no cut path";
+  EXPECT_FALSE(Exists(cut));
+  EXPECT_EQ(0, Record()->dsEnabled);
 }
 
 TEST_F(HostileHostTest, LongCapabilityNamesAndValues) {
@@ -137,6 +144,66 @@ TEST_F(HostileHostTest, NumbersWhereTextsAreExpectedAndTextsWhereNumbersAre) {
   EXPECT_EQ("0",
             Raw("Twain.GetSourceCapability", {Text("XRESOLUTION"), Var("r"), Text(std::string(300, 'z'))}));
   EXPECT_EQ(150, host->Variable("r").AsNumber());
+}
+
+// Host numbers keep their width: a format code, a showUI flag or a capability number that
+// only a 16-bit cut would bring into range stays out of it.
+TEST_F(HostileHostTest, NumbersAreNotCutTo16Bits) {
+  Connect();
+  const char* native = kWindowsBuild ? "wide.bmp" : "wide.pict";
+  for (double code : {65543.0, -65529.0, 4294967303.0, 7.0e12}) {  // each 7 (PNG) once cut
+    std::remove(native);
+    EXPECT_EQ("0", Raw("Twain.ScanToFile", {Text(native), Number(0), Number(code)})) << code;
+    EXPECT_EQ(kWindowsBuild ? TWFF_BMP : TWFF_PICT, Record()->fileFormat) << code << " is no format";
+    // The extension's own file (Windows "BM", the Mac's 512 zero bytes), not the source's PNG.
+    std::vector<unsigned char> head = ReadHead(native, 2);
+    EXPECT_EQ(kWindowsBuild ? 'B' : 0, head.empty() ? -1 : head[0]) << code;
+  }
+  std::remove(native);
+  // Any showUI that is not 0 shows the interface, where the user cancels: no page.
+  ASSERT_EQ(0, Scanner("user cancel"));
+  for (double show : {65536.0, 131072.0, -65536.0}) {
+    Raw("Twain.ScanToFile", {Text(native), Number(show)});
+    EXPECT_FALSE(Exists(native)) << "showUI " << show << " scanned without the interface";
+    ASSERT_EQ("0", Call("Twain.Connect()"));
+  }
+  ASSERT_EQ(0, Scanner("user scan"));
+  // 69637 is 0x11005: cut, it would be SUPPORTEDCAPS.
+  for (double cap : {69637.0, 65536.0, 4294971397.0}) {
+    EXPECT_EQ("9", Raw("Twain.GetSourceCapRange", {Number(cap), Var("caps")})) << cap;
+    EXPECT_EQ("9", Raw("Twain.SetSourceCapability", {Number(cap), Number(1)})) << cap;
+  }
+  EXPECT_EQ("", host->Variable("caps").AsText());
+}
+
+// A container type TWAIN does not define cannot be read or rewritten: 9 from every
+// capability function, with nothing filled or set; and the source's next answer counts again.
+TEST_F(HostileHostTest, AnUnknownContainerTypeAnswers9) {
+  Connect();
+  for (const char* call :
+       {"Twain.GetSourceCapability(\"XRESOLUTION\", $v)", "Twain.GetSourceCapRange(\"XRESOLUTION\", $v)",
+        "Twain.SetSourceCapability(\"XRESOLUTION\", 150)"}) {
+    ASSERT_EQ(0, Scanner("script-get 0x1118 9 0 040096000000"));
+    EXPECT_EQ("9", Call(call)) << call;
+    EXPECT_EQ("", host->Variable("v").AsText()) << call;
+  }
+  EXPECT_EQ("100", ScannerQuery("cap 4376")) << "nothing was set";
+  EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $v)"));
+  EXPECT_EQ(100, host->Variable("v").AsNumber());
+}
+
+// A picture is neither a value nor a place for one: 3, and neither the source nor the
+// picture is touched; the pairs before it have taken effect.
+TEST_F(HostileHostTest, APictureWhereAValueIsExpectedAnswers3) {
+  Connect();
+  EXPECT_EQ("3", Call("Twain.SetSourceCapability(\"XRESOLUTION\", $p:picture)"));
+  EXPECT_EQ("100", ScannerQuery("cap 4376"));
+  EXPECT_EQ("3", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $p:picture)"));
+  EXPECT_EQ("3", Call("Twain.GetSourceCapRange(\"PIXELTYPE\", $t, \"XRESOLUTION\", $p:picture)"));
+  EXPECT_EQ("\"0,1,2\"", host->Variable("t").Display());
+  EXPECT_EQ("3", Call("Twain.SetSourceCapability(\"XRESOLUTION\", 150, \"YRESOLUTION\", $p:picture)"));
+  EXPECT_EQ("150", ScannerQuery("cap 4376"));
+  EXPECT_EQ("100", ScannerQuery("cap 4377"));
 }
 
 // ------------------------------------------------------------------ messages out of order

@@ -164,6 +164,24 @@ TEST_F(Files, OpenPermissionsAndDelete) {
   EXPECT_EQ(HDelete(0, 0, P("f")), fnfErr);
 }
 
+// What a program asks before it writes: which names are files, which are free, which can
+// never be created.
+TEST_F(Files, FinderInfoOfExistingFilesOnly) {
+  ASSERT_EQ(mkdir("pages", 0755), 0);
+  ASSERT_EQ(HCreate(0, 0, P(":pages:f"), kTtxt, kPICT), noErr);
+  FInfo info;
+  ASSERT_EQ(HGetFInfo(0, 0, P(":pages:f"), &info), noErr);
+  EXPECT_EQ(info.fdType, kPICT);
+  EXPECT_EQ(info.fdCreator, kTtxt);
+  EXPECT_EQ(HGetFInfo(0, 0, P(":pages:g"), &info), fnfErr);
+  EXPECT_EQ(HGetFInfo(0, 0, P("pages"), &info), fnfErr);  // a directory is no file
+  EXPECT_EQ(HGetFInfo(0, 0, P(":none:f"), &info), dirNFErr);
+  EXPECT_EQ(HGetFInfo(0, 0, P(":pages:f:g"), &info), dirNFErr);
+  EXPECT_EQ(HGetFInfo(0, 0, P("pages:f"), &info), nsvErr);
+  EXPECT_EQ(HGetFInfo(0, 0, P(std::string(32, 'n').c_str()), &info), bdNamErr);
+  EXPECT_EQ(HGetFInfo(0, 0, P(":pages:"), &info), bdNamErr);
+}
+
 TEST_F(Files, InjectedFailures) {
   CarbonStandin_FailFileCall(kCarbonStandinHCreate, 1, ioErr);
   EXPECT_EQ(HCreate(0, 0, P("f"), kTtxt, kPICT), ioErr);

@@ -118,6 +118,22 @@ enum { fsAtMark = 0, fsFromStart = 1, fsFromLEOF = 2, fsFromMark = 3 };
 OSErr HCreate(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, OSType creator, OSType fileType);
 OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permission, SInt16* refNum);
 OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName);
+// The Finder information of an existing file: fnfErr when the name (in a directory that
+// exists) names no file, a directory included; the name errors as above otherwise.
+struct Point {
+  SInt16 v;
+  SInt16 h;
+};
+typedef struct Point Point;
+struct FInfo {
+  OSType fdType;
+  OSType fdCreator;
+  UInt16 fdFlags;
+  Point fdLocation;
+  SInt16 fdFldr;
+};
+typedef struct FInfo FInfo;
+OSErr HGetFInfo(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FInfo* fndrInfo);
 OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr);
 OSErr FSRead(SInt16 refNum, SInt32* count, void* buffPtr);
 OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff);

@@ -1,0 +1,45 @@
+// A page's destination on Windows: the folder of the full path must exist, and the name must
+// be one the file system can hold; an existing directory is no file to write.
+#include <windows.h>
+
+#include <string>
+
+#include "acquire/destination_platform.h"
+
+namespace {
+
+constexpr DWORD kNoAttributes = INVALID_FILE_ATTRIBUTES;
+
+bool IsFolder(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != kNoAttributes && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+namespace platform {
+
+DestinationState ProbeDestination(const char* name, size_t length) {
+  std::string path(name, length);
+  if (path.find('\0') != std::string::npos) return DestinationState::kUnusable;
+  char full[MAX_PATH + 1];
+  DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  if (n == 0 || n >= sizeof full) return DestinationState::kUnusable;
+  std::string fullPath(full, n);
+  size_t slash = fullPath.find_last_of("\\/");
+  if (slash == std::string::npos || slash + 1 == fullPath.size()) return DestinationState::kUnusable;
+  std::string folder = fullPath.substr(0, slash + 1);  // "C:\" stays a root
+  if (!IsFolder(folder)) return DestinationState::kUnusable;
+  DWORD a = GetFileAttributesA(fullPath.c_str());
+  if (a != kNoAttributes)
+    return (a & FILE_ATTRIBUTE_DIRECTORY) ? DestinationState::kUnusable : DestinationState::kFile;
+  DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND ? DestinationState::kAbsent : DestinationState::kUnusable;
+}
+
+void RemoveDestination(const char* name, size_t length) {
+  std::string path(name, length);
+  DeleteFileA(path.c_str());
+}
+
+}  // namespace platform

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# A disk that fills while a page is written, on both builds through tools/velmar-host: a
+# small file system of its own (tmpfs in a private mount namespace, so only this process tree
+# sees it), nearly filled. The extension's own writer and a source's file transfer both fail
+# without leaving a file behind, and the same calls work once there is room.
+# One line per check, then the counts; 77 (skipped, with one line saying why) without root.
+set -uo pipefail
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+builds="${KV_BUILD_DIR:-$repo/build}"
+skip() {
+  echo "skipped: $*"
+  exit 77
+}
+
+if [ -z "${KV_FULL_DISK_NAMESPACE:-}" ]; then
+  [ "$(id -u)" -eq 0 ] || skip "a file system of its own needs root (unshare -m, mount -t tmpfs)"
+  command -v unshare >/dev/null || skip "unshare is not installed"
+  # Wine opens files in its server: one started outside the namespace would not see the
+  # small file system, so the prefix's server is waited for and this run starts its own.
+  WINEPREFIX="$builds/windows/wineprefix" wineserver -w 2>/dev/null
+  KV_FULL_DISK_NAMESPACE=1 exec unshare -m bash "$0" "$@"
+fi
+
+# In the private mount namespace from here on.
+disk="$(mktemp -d)"
+mount -t tmpfs -o size=8m tmpfs "$disk" 2>/dev/null || skip "cannot mount a tmpfs on $disk"
+trap 'cd /; WINEPREFIX="$builds/windows/wineprefix" wineserver -k 2>/dev/null; umount "$disk"; rmdir "$disk"' EXIT
+cd "$disk" || exit 1
+source "$repo/tests/support/checks.sh"
+host="$repo/tools/velmar-host"
+
+for build in macos windows; do
+  if [ "$build" = macos ]; then ext=pict; else ext=bmp; fi
+  rm -f ./*
+  # All but 8 KB taken: too little for the page (BMP or PICT, about 3 MB) or the PNG the
+  # virtual scanner writes at 300 dpi.
+  dd if=/dev/zero of=filler bs=4k 2>/dev/null
+  truncate -s -8k filler
+  out="$("$host" --build "$build" 'Twain.Connect()' 'Twain.SetSourceCapability("XRESOLUTION", 300)' \
+    "Twain.ScanToFile(\"page.$ext\")" 'Twain.ScanToFile("page.png", 0, 7)' 2>&1)"
+  expect "$build: the page does not fit: 8" "Twain.ScanToFile(\"page.$ext\") -> 8"
+  [ ! -e "page.$ext" ] && pass "$build: no half-written page.$ext" || fail "$build: no half-written page.$ext" "$(ls -l)"
+  if printf '%s\n' "$out" | grep -q '^Twain.ScanToFile("page.png", 0, 7) -> [1-9]'; then
+    pass "$build: the file transfer that does not fit fails"
+  else
+    fail "$build: the file transfer that does not fit fails" "$out"
+  fi
+  [ ! -e page.png ] && pass "$build: no half-written page.png" || fail "$build: no half-written page.png" "$(ls -l)"
+  rm -f filler
+  out="$("$host" --build "$build" 'Twain.Connect()' "Twain.ScanToFile(\"page.$ext\")" 'Twain.ScanToFile("page.png", 0, 7)' 2>&1)"
+  expect "$build: with room again, the same calls work" "Twain.ScanToFile(\"page.$ext\") -> 0" \
+    'Twain.ScanToFile("page.png", 0, 7) -> 0'
+done
+summary
