@@ -304,9 +304,13 @@ TEST_F(ScanPagesTest, AnExistingPageFile) {
     ExpectPages("doc", 3);
   } else {
     // Never replaced: the batch stops before the page is transferred.
+#if !KV_WINDOWS_BUILD
     TWAINFramework_ClearLog();
+#endif
     EXPECT_EQ("7", Pages(Doc(), &count));
+#if !KV_WINDOWS_BUILD
     EXPECT_EQ(1, TWAINFramework_CountCalls(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET));
+#endif
     EXPECT_EQ("1", count);
     EXPECT_TRUE(Exists(PageFile("doc", 1)));
     EXPECT_FALSE(Exists(PageFile("doc", 3)));
