@@ -1,6 +1,7 @@
 // Message 1: the preconditions, the worker chosen by the function number, and the number
 // written back into field 200.
 #include <cstring>
+#include <string>
 
 #include "acquire/collect_image.h"
 #include "acquire/destination.h"
@@ -217,6 +218,41 @@ Outcome RunScanToField(TwainGlobals* g, int16_t paramCount) {
   return o;
 }
 
+bool IsPictureParam(TwainGlobals* g, int16_t index) {
+  return IsThisFieldType(static_cast<int16_t>(kFieldFirstParam + index), kFieldTypePicture, g->hostParams);
+}
+
+// The names go into the first parameter, one a line (lines end at a carriage return), and
+// the next open's source into the second; both are left as they were when the call fails.
+Outcome RunGetSourceNames(TwainGlobals* g, int16_t paramCount) {
+  Outcome o;
+  if (paramCount < 1 || IsPictureParam(g, 0) || (paramCount > 1 && IsPictureParam(g, 1))) {
+    o.result = kResultBadParameter;
+    return o;
+  }
+  std::string names, current;
+  o.result = DoGetSourceNames(g, &names, &current);
+  if (o.result != 0) return o;
+  SetFldText(kFieldFirstParam, names.c_str(), g->hostParams);
+  if (paramCount > 1) SetFldText(kFieldFirstParam + 1, current.c_str(), g->hostParams);
+  return o;
+}
+
+// The name is a text; a product name is at most 32 characters, so reading 255 of them
+// tells a longer name from every source's.
+Outcome RunSelectSource(TwainGlobals* g, int16_t paramCount) {
+  Outcome o;
+  if (paramCount < 1 || !IsThisFieldType(kFieldFirstParam, kFieldTypeText, g->hostParams)) {
+    o.result = kResultBadParameter;
+    return o;
+  }
+  char name[256];
+  std::memset(name, 0, sizeof name);
+  GetFldVal(kFieldFirstParam, kValueCText, 255, name, g->hostParams);
+  o.result = DoSelectSource(g, name);
+  return o;
+}
+
 Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
   switch (fn) {
     case kFnAbout:
@@ -240,6 +276,10 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
       return {DoConnect(g), 0, true};
     case kFnSelectDataSource:
       return {DoSelectDataSource(g), 0, true};
+    case kFnGetSourceNames:
+      return RunGetSourceNames(g, paramCount);
+    case kFnSelectSource:
+      return RunSelectSource(g, paramCount);
     default:
       return {0, 0, true};
   }

@@ -32,4 +32,6 @@ enum FunctionNumber : int16_t {
   kFnConnect = 9,
   kFnSelectDataSource = 10,
   kFnScanPages = 11,
+  kFnGetSourceNames = 12,
+  kFnSelectSource = 13,
 };

@@ -26,25 +26,41 @@ void Choose(TwainGlobals* g, const TW_IDENTITY& chosen) {
   g->sourceSelected = 1;
 }
 
-void ApplyChoice(TwainGlobals* g) {
+// g's choice that waits for the next open, or end.
+std::vector<std::pair<const TwainGlobals*, TW_IDENTITY>>::iterator WaitingChoice(const TwainGlobals* g) {
   auto& v = Choices();
-  for (auto it = v.begin(); it != v.end(); ++it) {
-    if (it->first != g) continue;
-    Choose(g, it->second);
-    v.erase(it);
-    return;
-  }
+  auto it = v.begin();
+  while (it != v.end() && it->first != g) ++it;
+  return it;
+}
+
+void ApplyChoice(TwainGlobals* g) {
+  auto it = WaitingChoice(g);
+  if (it == Choices().end()) return;
+  Choose(g, it->second);
+  Choices().erase(it);
 }
 
 }  // namespace
 
-void ForgetSourceChoice(const TwainGlobals* g) {
-  auto& v = Choices();
-  for (auto it = v.begin(); it != v.end(); ++it) {
-    if (it->first != g) continue;
-    v.erase(it);
-    return;
+void ChooseSource(TwainGlobals* g, const TW_IDENTITY& chosen) {
+  if (g->dsOpen) {
+    ForgetSourceChoice(g);
+    Choices().emplace_back(g, chosen);
+  } else {
+    Choose(g, chosen);
   }
+}
+
+const TW_IDENTITY* NextSourceChoice(const TwainGlobals* g) {
+  auto it = WaitingChoice(g);
+  if (it != Choices().end()) return &it->second;
+  return g->sourceSelected ? &g->sourceIdentity : nullptr;
+}
+
+void ForgetSourceChoice(const TwainGlobals* g) {
+  auto it = WaitingChoice(g);
+  if (it != Choices().end()) Choices().erase(it);
 }
 
 int16_t DoOpenDSM(TwainGlobals* g) {
@@ -72,12 +88,7 @@ int16_t DoSelectDataSource(TwainGlobals* g) {
   std::memset(&chosen, 0, sizeof chosen);
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_USERSELECT, &chosen);
   if (rc == TWRC_SUCCESS) {
-    if (g->dsOpen) {
-      ForgetSourceChoice(g);
-      Choices().emplace_back(g, chosen);
-    } else {
-      Choose(g, chosen);
-    }
+    ChooseSource(g, chosen);
     return kResultOk;
   }
   if (rc == TWRC_CANCEL) return kResultCancelled;

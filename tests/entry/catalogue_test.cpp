@@ -56,6 +56,9 @@ const Entry kEntries[] = {
     {10, "Twain.SelectDataSource():16543003", "Parms: ()", 9, "Return Code :", 13},
     {11, "Twain.ScanPages(filePath,pageCount [,showUI? [,fileFormatCode [,maxPages]]]):16543010",
      "Parms: (filePath,pageCount [,showUI? [,fileFormatCode [,maxPages]]])", 68, "Return Code :", 13},
+    {12, "Twain.GetSourceNames(sourceNames [,currentName]):16543011", "Parms: (sourceNames [,currentName])", 35,
+     "Return Code :", 13},
+    {13, "Twain.SelectSource(sourceName):16543012", "Parms: (sourceName)", 19, "Return Code :", 13},
 };
 
 class CatalogueTest : public ::testing::Test {
@@ -80,13 +83,13 @@ class CatalogueTest : public ::testing::Test {
   std::unique_ptr<velmar::Host> host;
 };
 
-TEST_F(CatalogueTest, TheHostFindsTheFunctionsInOrder) {
+TEST_F(CatalogueTest, TheHostFindsTheThirteenFunctionsInOrder) {
   std::vector<std::string> expected;
   for (const Entry& entry : kEntries) expected.push_back(entry.catalogue);
   EXPECT_EQ(expected, host->Catalogue());
   EXPECT_EQ(4, host->FunctionNumber("Twain.ScanToFile"));
   EXPECT_EQ(10, host->FunctionNumber("Twain.SelectDataSource"));
-  EXPECT_EQ(11, host->FunctionNumber("Twain.ScanPages"));
+  EXPECT_EQ(13, host->FunctionNumber("Twain.SelectSource"));
 }
 
 TEST_F(CatalogueTest, EveryFunctionDescribesItsParametersAndReturnValue) {
@@ -105,7 +108,7 @@ TEST_F(CatalogueTest, EveryFunctionDescribesItsParametersAndReturnValue) {
 }
 
 TEST_F(CatalogueTest, AFunctionNumberOutsideTheCatalogueHasNoParameterList) {
-  for (int number : {0, 12, 13, -1}) {
+  for (int number : {0, 14, 15, -1}) {
     SCOPED_TRACE(number);
     velmar::Description parameters = host->Describe(number, kParameters);
     EXPECT_EQ("Parms: ", parameters.text);
@@ -173,8 +176,8 @@ TEST_F(CatalogueTest, TheQ7infRecordPointsAtTheFirstCatalogueString) {
 
 TEST_F(CatalogueTest, TheStringTableIsEnglishAndEndsWithTheLibraryEntry) {
   HMODULE library = static_cast<HMODULE>(host->Library());
-  // Strings 16543 to 16554 lie in blocks 1034 and 1035 of 16 strings each.
-  for (int block : {16543 / 16 + 1, 16554 / 16 + 1}) {
+  // Strings 16543 to 16556 lie in blocks 1034 and 1035 of 16 strings each.
+  for (int block : {16543 / 16 + 1, 16556 / 16 + 1}) {
     SCOPED_TRACE(block);
     EXPECT_TRUE(
         FindResourceExA(library, reinterpret_cast<LPCSTR>(RT_STRING), MAKEINTRESOURCEA(block), kEnglishUs));
@@ -184,9 +187,9 @@ TEST_F(CatalogueTest, TheStringTableIsEnglishAndEndsWithTheLibraryEntry) {
     ASSERT_GT(LoadStringA(library, UINT(16542 + entry.number), text, sizeof text), 0);
     EXPECT_STREQ(entry.catalogue, text);
   }
-  ASSERT_GT(LoadStringA(library, 16554, text, sizeof text), 0);
+  ASSERT_GT(LoadStringA(library, 16556, text, sizeof text), 0);
   EXPECT_STREQ("*Kardivelle", text);
-  EXPECT_EQ(0, LoadStringA(library, 16555, text, sizeof text));
+  EXPECT_EQ(0, LoadStringA(library, 16557, text, sizeof text));
   EXPECT_EQ(0, LoadStringA(library, 16542, text, sizeof text));
 }
 #endif

@@ -7,7 +7,7 @@
 # formats the source cannot write; three pages waiting in its feeder; batches of pages in one
 # call (Twain.ScanPages); a substituted value;
 # a scan with the interface; every capability word read and set once; Reset, Disconnect and
-# Connect in a row with the selection kept.
+# Connect in a row with the selection kept; both sources listed and chosen by name.
 # Every page is compared pixel by pixel with what the source makes of the test page, using
 # ImageMagick. One line per check, then the counts. Exit 0 when all passed, 1 when one failed,
 # 77 (skipped) when the sample source is not installed.
@@ -121,6 +121,38 @@ run_source 1 substituted 'Twain.Connect()' 'Twain.SetSourceCapability("THRESHOLD
   'Twain.GetSourceCapability("THRESHOLD", $t)' 'Twain.Disconnect()'
 expect "THRESHOLD 127.5 answers 2002 and reads back 127" \
   'Twain.SetSourceCapability("THRESHOLD", 127.5) -> 2002' '  $t = 127'
+
+# Sources by name, without the dialog: both listed (the virtual scanner first, the manager's
+# default), and each chosen by its product name is the one the next Connect opens and scans
+# from (XRESOLUTION's values tell them apart: 50 to 600 here, 75 to 600 the scanner); a
+# choice made while the other is open leaves that one addressed until Disconnect; a name
+# that differs in case chooses nothing.
+sample_name='TWAIN2 Software Scanner'
+scanner_r='  $r = "75,100,150,200,300,600"'
+"$host" --build windows 'Twain.GetSourceNames($names, $current)' \
+  "Twain.SelectSource(\"$sample_name\")" 'Twain.GetSourceNames($names, $current)' 'Twain.Connect()' \
+  'Twain.GetSourceCapRange("XRESOLUTION", $r)' 'Twain.SelectSource("Virtual Scanner")' \
+  'Twain.GetSourceCapRange("XRESOLUTION", $r)' "$F" 'Twain.ScanToFile("byname.bmp")' 'Twain.Disconnect()' \
+  'Twain.Connect()' 'Twain.GetSourceCapRange("XRESOLUTION", $r)' 'Twain.ScanToFile("scanner.bmp")' \
+  'Twain.SelectSource("twain2 software scanner")' 'Twain.Disconnect()' 'Twain.Connect()' \
+  'Twain.GetSourceNames($names, $current)' 'Twain.Disconnect()' >names.out 2>names.err
+out="$(cat names.out)"
+names_line="  \$names = \"Virtual Scanner"$'\r'"$sample_name\""
+expect "both sources listed by name, the virtual scanner first and the default" \
+  'Twain.GetSourceNames($names, $current) -> 0' "$names_line" '  $current = "Virtual Scanner"'
+expect "the sample chosen by name: the next open's source, opened, kept while the scanner is chosen" \
+  "Twain.SelectSource(\"$sample_name\") -> 0" "  \$current = \"$sample_name\"" 'Twain.Connect() -> 0' "$r" \
+  'Twain.SelectSource("Virtual Scanner") -> 0' "$r" 'Twain.ScanToFile("byname.bmp") -> 0'
+same_pixels "the page of the source chosen by name" byname.bmp colour.png
+expect "the scanner chosen while the sample was open: opened after Disconnect and scanned from" \
+  'Twain.Disconnect() -> 0' 'Twain.Connect() -> 0' "$scanner_r" 'Twain.ScanToFile("scanner.bmp") -> 0'
+if [ "$(identify -format '%wx%h' scanner.bmp 2>/dev/null)" = 850x1100 ]; then
+  pass "the scanner's page (850 x 1100) from the source chosen by name"
+else
+  fail "the scanner's page (850 x 1100) from the source chosen by name" "$(identify scanner.bmp 2>&1)"
+fi
+expect "a name in other case chooses nothing" 'Twain.SelectSource("twain2 software scanner") -> 15' \
+  'Twain.Connect() -> 0' "$names_line" '  $current = "Virtual Scanner"'
 
 # With its interface asked for, this build of the source (which has none) accepts the enable
 # and then reports nothing: the scan waits until it is killed, having printed what came before.

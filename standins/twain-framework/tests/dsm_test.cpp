@@ -189,6 +189,34 @@ TEST_F(Dsm, DefaultSourceListAndOpeningByName) {
   EXPECT_EQ(TWAINFramework_OpenSources(), 2);
 }
 
+// The list stays at its end (TWRC_ENDOFLIST, condition success) until MSG_GETFIRST starts it
+// again; each application walks it with a cursor of its own.
+TEST_F(Dsm, TheListEndsAndStartsAgainPerApplication) {
+  ASSERT_EQ(Dsm_(DAT_PARENT, MSG_OPENDSM, nullptr), TWRC_SUCCESS);
+  TW_IDENTITY other{};
+  SetName(other.ProductName, "Other App");
+  ASSERT_EQ(DSM_Entry(&other, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, nullptr), TWRC_SUCCESS);
+  TW_IDENTITY id{};
+  ASSERT_EQ(Dsm_(DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_SUCCESS);
+  ASSERT_EQ(Dsm_(DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_SUCCESS);
+  TW_IDENTITY untouched = id;
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(Dsm_(DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_ENDOFLIST);
+    EXPECT_EQ(DsmStatus(), TWCC_SUCCESS);
+    EXPECT_EQ(std::memcmp(&id, &untouched, sizeof id), 0) << "the identity is left alone at the end";
+  }
+  TW_IDENTITY theirs{};
+  ASSERT_EQ(DSM_Entry(&other, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST, &theirs), TWRC_SUCCESS);
+  EXPECT_EQ(NameOf(theirs), "Fake A");
+  ASSERT_EQ(Dsm_(DAT_IDENTITY, MSG_GETFIRST, &id), TWRC_SUCCESS);
+  EXPECT_EQ(NameOf(id), "Fake A");
+  ASSERT_EQ(DSM_Entry(&other, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &theirs), TWRC_SUCCESS);
+  EXPECT_EQ(NameOf(theirs), "Fake B");
+  ASSERT_EQ(Dsm_(DAT_IDENTITY, MSG_GETNEXT, &id), TWRC_SUCCESS);
+  EXPECT_EQ(NameOf(id), "Fake B") << "another application's walk moved this one's";
+  ASSERT_EQ(DSM_Entry(&other, nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, nullptr), TWRC_SUCCESS);
+}
+
 TEST_F(Dsm, NoSourcesAtAll) {
   TWAINFramework_Reset();
   TWAINFramework_SetSourceFolder("");
