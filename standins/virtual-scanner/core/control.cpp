@@ -134,6 +134,8 @@ int Scanner::Control(const char* command) {
       user_ = User::Cancel;
     else if (w[1] == "none")
       user_ = User::None;
+    else if (w[1] == "scan-close")
+      user_ = User::ScanThenClose;
     else
       return -1;
     return 0;

@@ -273,6 +273,10 @@ bool Scanner::Deliver() {
   return true;
 }
 
+void Scanner::TransfersOver() {
+  if (showUI_ && user_ == User::ScanThenClose) platform_->Press(User::Cancel);
+}
+
 void Scanner::UserAction(User action) {
   if (state_ != 5 || !showUI_ || action == User::None) return;
   notice_ = action == User::Scan ? MSG_XFERREADY : MSG_CLOSEDSREQ;
@@ -314,6 +318,7 @@ TW_UINT16 Scanner::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p) {
       jammed_ = false;
       state_ = remaining_ > 0 ? 6 : 5;
       p->Count = Reported(remaining_);
+      if (state_ == 5) TransfersOver();
       return TWRC_SUCCESS;
     case MSG_RESET:
       if (state_ != 6) return Fail(TWCC_SEQERROR);
@@ -324,6 +329,7 @@ TW_UINT16 Scanner::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p) {
       remaining_ = 0;
       state_ = 5;
       p->Count = 0;
+      TransfersOver();
       return TWRC_SUCCESS;
     default:
       return Fail(TWCC_BADPROTOCOL);
