@@ -63,7 +63,7 @@ int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left) {
 
 }  // namespace
 
-int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left) {
+int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, TW_IMAGEINFO* imageInfo) {
   TW_UINT16 ignored = 0;
   if (!left) left = &ignored;
   *left = 0;
@@ -72,6 +72,7 @@ int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left) {
   std::memset(&info, 0, sizeof info);
   TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
   if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
+  if (imageInfo) *imageInfo = info;
   if constexpr (!kWindowsBuild) platform::YieldThreads();
 
   TW_PENDINGXFERS pending{};

@@ -33,6 +33,8 @@ class PageFiles : public PageWriter {
   int16_t WritePage(TwainGlobals* g, uint32_t number) override;
   void Abandon(TwainGlobals* g, uint32_t number) override;
   int16_t End(TwainGlobals*, uint32_t) override { return 0; }
+  // The name of the page being written.
+  const HostPath& PageName() const { return page_; }
 
  private:
   // The name of page `number` into page_, checked with `existing` as what an existing file

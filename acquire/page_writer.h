@@ -35,6 +35,7 @@ struct PageBatch {
   PageWriter* writer = nullptr;
   uint32_t maxPages = 0;  // 0: every page the source has
   uint32_t written = 0;   // pages written so far
+  TW_IMAGEINFO info{};    // what the source said of the page being written (DAT_IMAGEINFO)
 
   // The most pages the batch takes.
   uint32_t Limit() const { return maxPages != 0 ? maxPages : kMostPagesOfABatch; }

@@ -39,7 +39,7 @@ void ScanSession::TakePages() {
       return;
     }
     TW_UINT16 left = 0;
-    r = CollectImage(g_, imageSlot_, &left);
+    r = CollectImage(g_, imageSlot_, &left, &batch_->info);
     if (r == 0 && *imageSlot_) r = batch_->writer->WritePage(g_, number);
     if (r != 0) {
       batch_->writer->Abandon(g_, number);

@@ -5,6 +5,7 @@
 
 #include "acquire/collect_image.h"
 #include "acquire/destination.h"
+#include "acquire/encoded_pages.h"
 #include "acquire/image_output.h"
 #include "acquire/page_files.h"
 #include "acquire/scan_driver.h"
@@ -181,12 +182,24 @@ void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Out
   ReadFormatCode(g, paramCount, kPagesFormatParam, &g->fileFormat);
   HostPath path;
   StorePath(p, path.bytes);
+  // PNG, TIFF, multi-page TIFF, JPEG and the build's own format are written here from native
+  // transfers; the other codes are the source's file transfers.
+  const TW_UINT16 format = g->fileFormat;
+  if (WritesFormatItself(format)) g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
   PageFiles files(path, batch->maxPages != 1, batch->Limit());
-  batch->writer = &files;
-  o.result = files.Begin(g);
+  EncodedPageFiles encoded(path, batch->maxPages != 1, batch->Limit(), format, batch);
+  TiffBookPages book(path, batch);
+  PageWriter* writer = &files;
+  if (format == TWFF_TIFFMULTI) {
+    writer = &book;
+  } else if (WritesFormatItself(format)) {
+    writer = &encoded;
+  }
+  batch->writer = writer;
+  o.result = writer->Begin(g);
   if (o.result != 0 || !PrepareScan(g, paramCount, kPagesUIParam, o)) return;
   o.result = DoScanPages(g, batch);
-  int16_t closed = files.End(g, batch->written);
+  int16_t closed = writer->End(g, batch->written);
   if (o.result == 0) o.result = closed;
 }
 

@@ -204,17 +204,6 @@ class PageBitmap {
 
   GpImage* Image() const { return bitmap_; }
   bool OneBit() const { return oneBit_; }
-  // A copy that owns its pixels, for an image GDI+ keeps after this page is gone.
-  // A copy that owns its pixels, for an image GDI+ keeps after this page is gone (Wine's
-  // clone forgets the resolution: it is set again).
-  GpBitmap* Copy() const {
-    GpImage* copy = nullptr;
-    if (!bitmap_ || gp::GdipCloneImage(bitmap_, &copy) != Gdiplus::Ok) return nullptr;
-    auto* bitmap = static_cast<GpBitmap*>(copy);
-    if (SetResolution(bitmap)) return bitmap;
-    gp::GdipDisposeImage(bitmap);
-    return nullptr;
-  }
 
  private:
   // The image's own resolution; the facts' where it has none, or where they are the same
@@ -396,15 +385,44 @@ int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, con
 
 // ---- multi-page TIFF: the first page is saved with the multi-frame flag, each later one is
 // added with SaveAddImage, and a flush ends the file. GDI+ keeps the first page's image for
-// the file's whole life: the book holds a copy of it (one page, however long the batch).
+// the file's whole life: the book holds a copy of the first DIB with its bitmap (one page,
+// however long the batch; Wine's GdipCloneImage loses the last pixels of 1-bit rows, so the
+// DIB is copied instead of the bitmap). A device bitmap's page is a copy already.
 struct PageBook {
+  ~PageBook() {
+    delete first;  // before the DIB it reads
+    if (firstDib) GlobalFree(firstDib);
+  }
   GdiplusRun gdiplus;
   std::vector<uint8_t> path;  // NUL-terminated
   CLSID encoder{};
-  GpBitmap* first = nullptr;
+  HGLOBAL firstDib = nullptr;
+  PageBitmap* first = nullptr;
   int pages = 0;
   bool broken = false;  // a write failed: no more pages
 };
+
+namespace {
+// A copy of a DIB block that the book keeps; a device bitmap as it is (null when out of memory).
+void* KeptImage(void* image, HGLOBAL* copy) {
+  *copy = nullptr;
+  if (!image || GetObjectType(static_cast<HGDIOBJ>(image)) == OBJ_BITMAP) return image;
+  const SIZE_T size = GlobalSize(image);
+  const void* from = GlobalLock(image);
+  HGLOBAL block = from ? GlobalAlloc(GMEM_MOVEABLE, size) : nullptr;
+  void* to = block ? GlobalLock(block) : nullptr;
+  if (to) {
+    std::memcpy(to, from, size);
+    GlobalUnlock(block);
+  } else if (block) {
+    GlobalFree(block);
+    block = nullptr;
+  }
+  if (from) GlobalUnlock(image);
+  *copy = block;
+  return block;
+}
+}  // namespace
 
 PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
   const char* name = reinterpret_cast<const char*>(path);
@@ -427,26 +445,37 @@ PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
 
 int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
   if (book->broken) return kResultFileError;
-  PageBitmap page(image, facts);
-  if (!page.Image()) return kResultNoMemory;
-  Parameters parameters;
-  FormatParameters(TWFF_TIFFMULTI, page.OneBit(), &parameters);
   if (book->pages == 0) {
-    GpBitmap* first = page.Copy();
-    if (!first) return kResultNoMemory;
+    HGLOBAL copy = nullptr;
+    void* kept = KeptImage(image, &copy);
+    auto* first = kept ? new (std::nothrow) PageBitmap(kept, facts) : nullptr;
+    if (!first || !first->Image()) {
+      delete first;
+      if (copy) GlobalFree(copy);
+      return kResultNoMemory;
+    }
+    Parameters parameters;
+    FormatParameters(TWFF_TIFFMULTI, first->OneBit(), &parameters);
     parameters.Add(Gdiplus::EncoderSaveFlag, Gdiplus::EncoderValueMultiFrame);
     std::vector<WCHAR> name = WidePath(book->path.data());
-    int16_t result = SaveResult(gp::GdipSaveImageToFile(first, name.data(), &book->encoder, parameters.List()));
+    int16_t result =
+        SaveResult(gp::GdipSaveImageToFile(first->Image(), name.data(), &book->encoder, parameters.List()));
     if (result != 0) {
-      gp::GdipDisposeImage(first);
+      delete first;
+      if (copy) GlobalFree(copy);
       RemoveFile(book->path.data());
       book->broken = result == kResultFileError;
       return result;
     }
     book->first = first;
+    book->firstDib = copy;
   } else {
+    PageBitmap page(image, facts);
+    if (!page.Image()) return kResultNoMemory;
+    Parameters parameters;
+    FormatParameters(TWFF_TIFFMULTI, page.OneBit(), &parameters);
     parameters.Add(Gdiplus::EncoderSaveFlag, Gdiplus::EncoderValueFrameDimensionPage);
-    int16_t result = SaveResult(gp::GdipSaveAddImage(book->first, page.Image(), parameters.List()));
+    int16_t result = SaveResult(gp::GdipSaveAddImage(book->first->Image(), page.Image(), parameters.List()));
     if (result != 0) {
       book->broken = result == kResultFileError;
       return result;
@@ -461,9 +490,8 @@ int16_t ClosePageBook(PageBook* book) {
   if (book->first) {
     Parameters flush;
     flush.Add(Gdiplus::EncoderSaveFlag, Gdiplus::EncoderValueFlush);
-    result = SaveResult(gp::GdipSaveAdd(book->first, flush.List()));
+    result = SaveResult(gp::GdipSaveAdd(book->first->Image(), flush.List()));
     if (result != 0) result = kResultFileError;
-    gp::GdipDisposeImage(book->first);
     if (result != 0 && book->pages <= 1) RemoveFile(book->path.data());
   }
   delete book;
