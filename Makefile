@@ -11,7 +11,7 @@ ASAN_DIR := $(BUILD)/macos-asan
 SAMPLE_PACKAGE ?= $(CURDIR)/../shared/third-party/twain-sample-source
 SAMPLE_DIR := $(BUILD)/sample-source
 # The Mac suites and what they load, again with AddressSanitizer and UBSan (-O1: quicker to build).
-ASAN_TARGETS := kv_tests carbon_tests twainframework_tests vscanner_tests host_tests Kardivelle velmar-host
+ASAN_TARGETS := kv_tests carbon_tests imageio_tests twainframework_tests vscanner_tests host_tests Kardivelle velmar-host
 
 .PHONY: all setup build build-macos build-macos-asan build-windows build-sample wineprefix test demo package fuzz bench clean
 

@@ -4,7 +4,11 @@
 
 // fileFormat 1 or 2: native transfer into *imageSlot (which must be empty). Any other code:
 // the source writes filePath in that format and *imageSlot ends null. 0 or a result code.
-int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot);
+// *left (optional): the transfers the source still holds after this one was ended (0 when
+// it was not ended; 0xFFFF when the source does not know how many). *imageInfo (optional):
+// what the source said of the image before its transfer (DAT_IMAGEINFO).
+int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left = nullptr,
+                     TW_IMAGEINFO* imageInfo = nullptr);
 
 // Whether a file format code is carried out as a native transfer.
 constexpr bool IsNativeFormat(TW_UINT16 format) { return format == TWFF_PICT || format == TWFF_BMP; }

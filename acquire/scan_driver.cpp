@@ -45,8 +45,12 @@ int16_t ScanSession::PrepareSource() {
   if (r == 0) r = SyncPixelFlavor(g_);
   if (r != 0) return r;
   r = NegotiateTransferMechanism(g_);
-  if (r != 0) DoCloseDS(g_);
-  return r;
+  if (r != 0) {
+    DoCloseDS(g_);
+    return r;
+  }
+  if (batch_) AnnouncePageLimit();
+  return 0;
 }
 
 int16_t ScanSession::Run() {
@@ -72,6 +76,12 @@ int16_t ScanSession::Run() {
 int16_t DoScan(TwainGlobals* g, TW_HANDLE* imageSlot) {
   if (RunningScan()) return kResultSequenceError;
   ScanSession scan(g, imageSlot);
+  return scan.Run();
+}
+
+int16_t DoScanPages(TwainGlobals* g, PageBatch* batch) {
+  if (RunningScan()) return kResultSequenceError;
+  ScanSession scan(g, &g->imageHandle, batch);
   return scan.Run();
 }
 

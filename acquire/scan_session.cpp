@@ -60,9 +60,10 @@ bool LeftEnabledByAScan(const G* g) {
 
 }  // namespace
 
-ScanSession::ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot)
+ScanSession::ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, PageBatch* batch)
     : g_(g),
       imageSlot_(imageSlot),
+      batch_(batch),
       outer_(running),
       window_(platform::HostWindow()),
       closeRequested_(&g->closeRequested),
@@ -85,7 +86,8 @@ bool ScanSession::WaitOver() const { return *closeRequested_ != 0; }
 void ScanSession::EndWait() { *closeRequested_ = 1; }
 
 void ScanSession::End(int16_t failure) {
-  // The first outcome stands: a page already taken, or an earlier failure.
+  // The first outcome stands: a page already taken, or an earlier failure. In a batch, the
+  // pages written before a failure stay written, and the failure is the answer.
   if (!transferDone_ && !failed_) {
     failed_ = true;
     failure_ = failure;
@@ -142,17 +144,23 @@ void ScanSession::TakeImage(AfterTransfer after) {
 }
 
 // One image per scan: a second ready notice, or one during the transfer, is left to the
-// close (which drops what the source still holds).
+// close (which drops what the source still holds). A batch takes the pages of every ready
+// report until its wait is over.
 void ScanSession::Transfer(void* event, AfterTransfer after, EventFate* fate) {
   *fate = EventFate::Consumed;
-  if (transferDone_ || *inTransfer_) return;
+  if (*inTransfer_ || (batch_ ? WaitOver() : transferDone_)) return;
   *transferPending_ = 0;
   *inTransfer_ = 1;
-  transferResult_ = CollectImage(g_, imageSlot_);
+  if (batch_) {
+    TakePages();
+  } else {
+    transferResult_ = CollectImage(g_, imageSlot_);
+    transferDone_ = true;
+    EndWait();
+  }
   *inTransfer_ = 0;
-  transferDone_ = true;
-  EndWait();
-  if (transferResult_ != 0 || after != AfterTransfer::OfferAgain) return;
+  bool taken = batch_ ? !failed_ : transferResult_ == 0;
+  if (!taken || after != AfterTransfer::OfferAgain) return;
   // The event that announced the page goes to the source once more; the host gets it unless
   // the source takes it. Whatever it answers, the page stands.
   TW_UINT16 message = MSG_NULL;
@@ -166,11 +174,15 @@ int16_t ScanSession::Finish() {
   int16_t closed = DoCloseDS(g_);
   // Windows: a modeless source the user closed takes the manager with it, until the host
   // connects again.
-  if (kWindowsBuild && closeAsked_ && !modal_ && !transferDone_) DoCloseDSM(g_);
+  if (kWindowsBuild && closeAsked_ && !modal_ && !PageTaken()) DoCloseDSM(g_);
   if (transferDone_) return transferResult_;
   if (failed_) return failure_;
+  // A batch that ended without a failure: its pages, or none came (cancelled).
+  if (batch_) return batch_->written > 0 ? kResultOk : kResultCancelled;
   return closed != 0 ? closed : kResultCancelled;
 }
+
+bool ScanSession::PageTaken() const { return transferDone_ || (batch_ && batch_->written > 0); }
 
 ScanSession* RunningScan() { return running; }
 

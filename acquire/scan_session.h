@@ -2,7 +2,8 @@
 // process: calls nested in its wait are turned away). It owns the scan's flags, reset when it
 // starts, and it alone decides what the source's answers mean:
 //
-//   MSG_XFERREADY                        transfer the image (one per scan), then the wait is over
+//   MSG_XFERREADY                        transfer the image (one per scan), then the wait is over;
+//                                        in a batch, the pages one after another (scan_batch.cpp)
 //   MSG_CLOSEDSREQ / MSG_CLOSEDSOK       the source wants to be closed: the wait is over
 //   TWRC_DSEVENT with MSG_NULL           the source's own event: keep waiting
 //   TWRC_NOTDSEVENT (or TWRC_SUCCESS)    the host's event: it goes on to the host
@@ -13,6 +14,7 @@
 // receives (DeliverSourceNotice), the failure of its loop (LoopFailed). It waits while
 // WaitOver() is false. Closing, the order of results and every request are decided here.
 #pragma once
+#include "acquire/page_writer.h"
 #include "twain/globals.h"
 
 // Whether the host gets an event after the source saw it.
@@ -26,7 +28,9 @@ enum class AfterTransfer { Done, OfferAgain };
 class ScanSession {
  public:
   // Starts the scan of g into *imageSlot: resets its flags and makes it the running scan.
-  ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot);
+  // With a batch, the scan takes pages until the source has none left or the batch is full,
+  // and its writer writes each page before the next one is transferred.
+  ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, PageBatch* batch = nullptr);
   ~ScanSession();
   ScanSession(const ScanSession&) = delete;
   ScanSession& operator=(const ScanSession&) = delete;
@@ -56,6 +60,11 @@ class ScanSession {
   int16_t PrepareSource();
   int16_t Enable();
   void Transfer(void* event, AfterTransfer after, EventFate* fate);
+  // A batch: the pages of one ready report, each written before the next one is transferred.
+  void TakePages();
+  // A batch: CAP_XFERCOUNT as the batch's limit, before the source is enabled.
+  void AnnouncePageLimit();
+  bool PageTaken() const;
   void End(int16_t failure);
   void CloseAsked();  // the source asked to be closed: the wait is over
   void EndWait();
@@ -63,6 +72,7 @@ class ScanSession {
 
   TwainGlobals* g_;
   TW_HANDLE* imageSlot_;
+  PageBatch* batch_;
   ScanSession* outer_;
   void* window_;
   bool modal_ = false;

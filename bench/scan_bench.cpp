@@ -4,6 +4,15 @@
 // Windows), then one plain write of the encoded bytes to a file.
 //
 //   scan_bench [--runs N] [--only scan|floor]
+//   scan_bench --pages P [--runs N] [--only batch|single|floor]
+//
+// With --pages: Twain.ScanPages of P pages from the scanner's feeder against P single
+// Twain.ScanToFile scans and against the floor of the same work, per page. The floor of a
+// page is the source's transfer and the extension's writer without the source's open,
+// enable and close: the scanner's render and encoding of the page, its image handle, the
+// build's conversion and file writer on it, and the release (the scan's steps below, each
+// through the routine the extension itself runs). --only runs one of the three, so that the
+// peak memory of a process is that of one kind of run.
 //
 // The extension is linked statically and driven through velmar::Host, exactly as the host
 // drives it; the scanner is the one behind this build's real DSM. Scans and floors alternate,
@@ -15,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -214,10 +224,89 @@ bool RunPhases(PhaseTimes* t) {
   return ok;
 }
 
+// ---------------------------------------------------------------- batches (--pages)
+
+using Call = std::function<void(const std::string&, const char*)>;
+
+const char* const kBatchFile = kWindowsBuild ? "bench-batch.bmp" : "bench-batch.pict";
+
+void RemoveBatchFiles(int pages) {
+  for (int k = 1; k <= pages; ++k) {
+    char name[64];
+    std::snprintf(name, sizeof name, kWindowsBuild ? "bench-batch-%04d.bmp" : "bench-batch-%04d.pict", k);
+    std::remove(name);
+  }
+}
+
+int RunPagesBench(velmar::Host& host, const Call& call, const std::string& settings, int runs, int pages,
+                  const std::string& only) {
+  const bool batch = only.empty() || only == "batch", single = only.empty() || only == "single",
+             floor = only.empty() || only == "floor";
+  const std::string batchCall = std::string("Twain.ScanPages(\"") + kBatchFile + "\", $n)";
+  const std::string singleCall = std::string("Twain.ScanToFile(\"") + kScanFile + "\")";
+  std::printf("scan_bench (%s build): %s of %d pages against %d x %s and the floor, 2550x3300 RGB, %d runs\n",
+              kWindowsBuild ? "Windows" : "Mac", batchCall.c_str(), pages, pages, singleCall.c_str(), runs);
+  std::vector<double> batchTimes, singleTimes, floorTimes;
+  long peakBatch = -1, peakSingle = -1;
+  for (int i = 0; i <= runs; ++i) {  // run 0 warms up and is not counted
+    double b = 0, s = 0, f = 0;
+    if (batch) {
+      RemoveBatchFiles(pages);
+      call(settings, "0");
+      Clock::time_point start = Clock::now();
+      velmar::CallResult r = host.Call(batchCall);
+      b = Seconds(start) / pages;
+      std::string n = r.variables.empty() ? "" : r.variables[0].second.Display();
+      if (!r.ok || r.result.Display() != "0" || n != std::to_string(pages))
+        return Die(batchCall + " -> " + r.result.Display() + ", $n = " + n);
+      peakBatch = std::max(peakBatch, PeakMemoryKiB());
+    }
+    if (single) {
+      for (int k = 0; k < pages; ++k) {
+        std::remove(kScanFile);
+        call(settings, "0");
+        Clock::time_point start = Clock::now();
+        call(singleCall, "0");
+        s += Seconds(start) / pages;
+      }
+      peakSingle = std::max(peakSingle, PeakMemoryKiB());
+    }
+    if (floor) {
+      for (int k = 0; k < pages; ++k) {
+        PhaseTimes t;
+        if (!RunPhases(&t)) return Die("a step of the scan, run on its own, failed");
+        f += (t.source + t.handle + t.convert + t.file + t.release) / pages;
+      }
+    }
+    if (i == 0) continue;
+    batchTimes.push_back(b);
+    singleTimes.push_back(s);
+    floorTimes.push_back(f);
+    std::printf("run %d, per page: batch %.3f s  single scans %.3f s  floor %.3f s\n", i, b, s, f);
+  }
+  if (batch) std::printf("median per page, batch of %d:    %.3f s\n", pages, Median(batchTimes));
+  if (single) std::printf("median per page, %d single scans: %.3f s\n", pages, Median(singleTimes));
+  if (floor) std::printf("median per page, floor:          %.3f s\n", Median(floorTimes));
+  if (batch && floor)
+    std::printf("batch / floor per page: %.2f (aim on the Mac: at most 1.10)\n",
+                Median(batchTimes) / Median(floorTimes));
+  if (batch && single)
+    std::printf("batch / single scans per page: %.2f (aim on Windows: at most 1.00)\n",
+                Median(batchTimes) / Median(singleTimes));
+  if (batch) std::printf("peak memory after the batches: %ld KiB\n", peakBatch);
+  if (single) std::printf("peak memory after the single scans: %ld KiB\n", peakSingle);
+  std::printf("peak memory of the process: %ld KiB (%s)\n", PeakMemoryKiB(),
+              kWindowsBuild ? "PeakWorkingSetSize" : "getrusage ru_maxrss");
+  RemoveBatchFiles(pages);
+  std::remove(kScanFile);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int runs = 7;
+  int pages = 0;
   std::string only;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -225,11 +314,16 @@ int main(int argc, char** argv) {
       runs = std::atoi(argv[++i]);
     } else if (arg == "--only" && i + 1 < argc) {
       only = argv[++i];
+    } else if (arg == "--pages" && i + 1 < argc) {
+      pages = std::atoi(argv[++i]);
     } else {
-      return Die("usage: scan_bench [--runs N] [--only scan|floor]");
+      return Die(
+          "usage: scan_bench [--runs N] [--only scan|floor] | --pages P [--runs N] [--only "
+          "batch|single|floor]");
     }
   }
   if (runs < 1) return Die("--runs needs a positive count");
+  if (pages < 0) return Die("--pages needs a positive count");
   const bool scans = only != "floor", floors = only != "scan";
 
   auto control = reinterpret_cast<int (*)(const char*)>(ScannerSymbol("VirtualScannerControl"));
@@ -252,6 +346,14 @@ int main(int argc, char** argv) {
   // the settings are made again before each scan, outside the timed call.
   const std::string settings =
       "Twain.SetSourceCapability(\"PIXELTYPE\", 2, \"XRESOLUTION\", 300, \"YRESOLUTION\", 300)";
+  if (pages > 0) {
+    // The feeder holds the batch's pages at every enable.
+    if (control(("pages " + std::to_string(pages)).c_str()) != 0)
+      return Die("the feeder cannot hold the pages");
+    int r = RunPagesBench(host, call, settings, runs, pages, only);
+    host.Destruct();
+    return r;
+  }
 
   const std::string scanCall = std::string("Twain.ScanToFile(\"") + kScanFile + "\")";
   std::printf("scan_bench (%s build): %s of 2550x3300 RGB, %d runs\n", kWindowsBuild ? "Windows" : "Mac",

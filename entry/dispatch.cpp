@@ -5,7 +5,9 @@
 
 #include "acquire/collect_image.h"
 #include "acquire/destination.h"
+#include "acquire/encoded_pages.h"
 #include "acquire/image_output.h"
+#include "acquire/page_files.h"
 #include "acquire/scan_driver.h"
 #include "caps/cap_commands.h"
 #include "entry/entry.h"
@@ -48,10 +50,11 @@ Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
   return o;
 }
 
-// What both scan functions do once their parameters passed: the DSM must be open (13), the
-// source is opened if need be (13 when it cannot be), no old image is kept, and the second
-// parameter says whether the source shows its interface. False when the scan cannot start.
-bool PrepareScan(TwainGlobals* g, int16_t paramCount, Outcome& o) {
+// What the scan functions do once their parameters passed: the DSM must be open (13), the
+// source is opened if need be (13 when it cannot be), no old image is kept, and parameter
+// `uiParam` (0-based) says whether the source shows its interface. False when the scan cannot
+// start.
+bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& o) {
   if (!g->dsmOpen) {
     o.result = kResultFailed;
     return false;
@@ -64,7 +67,7 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, Outcome& o) {
     }
   }
   DisposeNativeImage(g);
-  g->showUI = paramCount > 1 && GetFldLong(kFieldFirstParam + 1, g->hostParams) != 0;
+  g->showUI = paramCount > uiParam && GetFldLong(kFieldFirstParam + uiParam, g->hostParams) != 0;
   return true;
 }
 
@@ -94,11 +97,12 @@ void StorePath(const PathParameter& p, uint8_t out[258]) {
   }
 }
 
-// The format code of the third parameter, when it names a TWAIN file format (0 to 9, read
-// at its full width). False when there is none, or any other number: the platform's format.
-bool ReadFormatCode(TwainGlobals* g, int16_t paramCount, TW_UINT16* format) {
-  if (paramCount <= 2) return false;
-  int32_t code = GetFldLong(kFieldFirstParam + 2, g->hostParams);
+// The format code of parameter `formatParam` (0-based), when it names a TWAIN file format (0
+// to 9, read at its full width). False when there is none, or any other number: the
+// platform's format.
+bool ReadFormatCode(TwainGlobals* g, int16_t paramCount, int16_t formatParam, TW_UINT16* format) {
+  if (paramCount <= formatParam) return false;
+  int32_t code = GetFldLong(kFieldFirstParam + formatParam, g->hostParams);
   if (code < 0 || code > 9) return false;
   *format = static_cast<TW_UINT16>(code);
   return true;
@@ -122,13 +126,13 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
   }
   // Nothing is opened or scanned for a page that could not be written.
   TW_UINT16 format = g->fileFormat;
-  bool formatGiven = ReadFormatCode(g, paramCount, &format);
+  bool formatGiven = ReadFormatCode(g, paramCount, 2, &format);
   DestinationCheck destination = CheckDestination(p.text, p.length, ExistingFileFor(format));
   if (destination.result != 0) {
     o.result = destination.result;
     return o;
   }
-  if (!PrepareScan(g, paramCount, o)) return o;
+  if (!PrepareScan(g, paramCount, 1, o)) return o;
   uint8_t path[258];
   StorePath(p, path);
   if (formatGiven) {
@@ -141,13 +145,86 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
   return o;
 }
 
+// The parameters of ScanPages: the path, the variable for the page count, showUI, the
+// format code and the page limit.
+constexpr int16_t kPagesCountParam = 1;
+constexpr int16_t kPagesUIParam = 2;
+constexpr int16_t kPagesFormatParam = 3;
+constexpr int16_t kPagesLimitParam = 4;
+
+// The batch's page limit: absent or 0 for every page. False when it is negative.
+bool ReadPageLimit(TwainGlobals* g, int16_t paramCount, uint32_t* maxPages) {
+  *maxPages = 0;
+  if (paramCount <= kPagesLimitParam) return true;
+  int32_t limit = GetFldLong(kFieldFirstParam + kPagesLimitParam, g->hostParams);
+  if (limit < 0) return false;
+  *maxPages = static_cast<uint32_t>(limit);
+  return true;
+}
+
+// Every page of the source into its own file, checked as ScanToFile checks its file before
+// the source is opened. batch->written counts the pages written.
+void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Outcome& o) {
+  g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
+  PathParameter p = ReadPathParameter(g);
+  if (p.length == 0 || !ReadPageLimit(g, paramCount, &batch->maxPages)) {
+    o.result = kResultBadParameter;
+    return;
+  }
+  if (!g->dsmOpen) {
+    o.result = kResultFailed;
+    return;
+  }
+  if (p.length > kMaxDestinationChars) {
+    o.result = kResultFileError;
+    return;
+  }
+  ReadFormatCode(g, paramCount, kPagesFormatParam, &g->fileFormat);
+  HostPath path;
+  StorePath(p, path.bytes);
+  // PNG, TIFF, multi-page TIFF, JPEG and the build's own format are written here from native
+  // transfers; the other codes are the source's file transfers.
+  const TW_UINT16 format = g->fileFormat;
+  if (WritesFormatItself(format)) g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
+  PageFiles files(path, batch->maxPages != 1, batch->Limit());
+  EncodedPageFiles encoded(path, batch->maxPages != 1, batch->Limit(), format, batch);
+  TiffBookPages book(path, batch);
+  PageWriter* writer = &files;
+  if (format == TWFF_TIFFMULTI) {
+    writer = &book;
+  } else if (WritesFormatItself(format)) {
+    writer = &encoded;
+  }
+  batch->writer = writer;
+  o.result = writer->Begin(g);
+  if (o.result != 0 || !PrepareScan(g, paramCount, kPagesUIParam, o)) return;
+  o.result = DoScanPages(g, batch);
+  int16_t closed = writer->End(g, batch->written);
+  if (o.result == 0) o.result = closed;
+}
+
+// The page count goes to its variable whatever the answer, once the call has one.
+Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
+  Outcome o;
+  bool countable = paramCount > kPagesCountParam &&
+                   !IsThisFieldType(kFieldFirstParam + kPagesCountParam, kFieldTypePicture, g->hostParams);
+  PageBatch batch;
+  if (countable) {
+    ScanPagesToFiles(g, paramCount, &batch, o);
+    SetFldNumber(kFieldFirstParam + kPagesCountParam, batch.written, g->hostParams);
+  } else {
+    o.result = kResultBadParameter;
+  }
+  return o;
+}
+
 Outcome RunScanToField(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
   if (paramCount < 1 || !IsThisFieldType(kFieldFirstParam, kFieldTypePicture, g->hostParams)) {
     o.result = kResultBadParameter;
     return o;
   }
-  if (!PrepareScan(g, paramCount, o)) return o;
+  if (!PrepareScan(g, paramCount, 1, o)) return o;
   g->fileFormat = TWFF_PICT;  // native transfer
   o.result = DoScan(g, &g->imageHandle);
   if (o.result == 0 && g->imageHandle) o.result = StoreImageInField(g);
@@ -202,6 +279,8 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
       return RunScanToFile(g, paramCount);
     case kFnScanToField:
       return RunScanToField(g, paramCount);
+    case kFnScanPages:
+      return RunScanPages(g, paramCount);
     case kFnSetSourceCapability:
     case kFnGetSourceCapability:
     case kFnGetSourceCapRange:
@@ -210,8 +289,6 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
       return {DoConnect(g), 0, true};
     case kFnSelectDataSource:
       return {DoSelectDataSource(g), 0, true};
-    case kFnScanPages:
-      return {kResultFailed, 0, true};
     case kFnGetSourceNames:
       return RunGetSourceNames(g, paramCount);
     case kFnSelectSource:

@@ -3,11 +3,18 @@
 # work done directly, per build (bench/scan_bench.cpp). Runs each build's scan_bench in a
 # scratch folder, checks the last scan's file with ImageMagick, and measures the Mac run's
 # peak memory once more from outside with /usr/bin/time -v.
+# Then Twain.ScanPages of 20 pages against 20 single scans and the floor, per page, and the
+# peak memory of processes that run only batches (of 5 and of 20 pages) or only single scans.
+# Last, the page writers (bench/page_bench.cpp) on a 300 dpi letter page in black and white,
+# grey and colour, per format, beside ImageMagick's `convert` writing the same pixels in the
+# same format with the same settings.
 #   KV_BENCH_RUNS: runs per build (default 7)
+#   KV_BENCH_PAGE_RUNS: runs of the 20-page comparison (default 3)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 repo="$(pwd)"
 runs="${KV_BENCH_RUNS:-7}"
+page_runs="${KV_BENCH_PAGE_RUNS:-3}"
 status=0
 
 for build in macos windows; do
@@ -39,5 +46,94 @@ for build in macos windows; do
   fi
   rm -rf "$scratch"
   echo
+
+  # Batches: per page against single scans and the floor, then the peak memory of one kind of
+  # run per process.
+  mkdir -p "$scratch"
+  echo "== $build build, 20-page batches"
+  for args in "--pages 20 --runs $page_runs" "--pages 5 --runs 1 --only batch" "--pages 20 --runs 1 --only batch" \
+              "--pages 20 --runs 1 --only single"; do
+    if [ "$build" = macos ]; then
+      # shellcheck disable=SC2086
+      (cd "$scratch" && /usr/bin/time -v -o time.txt "$repo/$exe" $args) >"$scratch/out.txt" || status=1
+      grep -E "Maximum resident set size" "$scratch/time.txt" | sed "s/^\s*/\/usr\/bin\/time -v: /; s/\$/ ($args)/" \
+        >>"$scratch/out.txt"
+    else
+      # shellcheck disable=SC2086
+      (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/windows/wineprefix" \
+        "$repo/tools/wine-run.sh" "$repo/$exe" $args 2>&1 | tr -d '\r' | grep -v '^X connection to') \
+        >"$scratch/out.txt" || status=1
+    fi
+    if [ "$args" = "--pages 20 --runs $page_runs" ]; then
+      cat "$scratch/out.txt"
+    else
+      grep -E "peak memory of the process|Maximum resident" "$scratch/out.txt" | sed "s/\$/ [$args]/"
+    fi
+  done
+  rm -rf "$scratch"
+  echo
 done
+# ---- the page writers beside ImageMagick
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+seconds() {  # the run time of a command, in seconds
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1 || return 1
+  end=$(date +%s.%N)
+  awk -v a="$start" -v b="$end" 'BEGIN { print b - a }'
+}
+# ImageMagick's time to write: its median run minus its median run that only reads the page
+# (at least 0.01 s: on a busy machine the difference can vanish in the noise).
+im_time() {
+  local page=$1; shift
+  local read write
+  read=$(for _ in 1 2 3 4 5; do seconds convert "$page" null:; done | median)
+  write=$(for _ in 1 2 3 4 5; do seconds convert "$page" "$@"; done | median)
+  awk -v w="$write" -v r="$read" 'BEGIN { d = w - r; printf "%.4f", (d < 0.01 ? 0.01 : d) }'
+}
+for build in macos windows; do
+  exe="build/$build/bench/page_bench"
+  [ "$build" = windows ] && exe="$exe.exe"
+  [ -f "$exe" ] || { echo "bench: $exe is not built (make build-$build)" >&2; status=1; continue; }
+  scratch="build/$build/bench/pages"
+  rm -rf "$scratch"
+  mkdir -p "$scratch"
+  echo "== page writers, $build build: a 300 dpi letter page (2550 x 3300), median of $runs writes"
+  if [ "$build" = macos ]; then
+    (cd "$scratch" && "$repo/$exe" --runs "$runs" >ours.txt) || status=1
+    tiff=(-compress LZW -define tiff:predictor=1)  # ImageIO's LZW, without a predictor
+  else
+    (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/windows/wineprefix" \
+      "$repo/tools/wine-run.sh" "$repo/$exe" --runs "$runs" 2>&1 | tr -d '\r' | grep -v '^X connection to' >ours.txt) || status=1
+    tiff=(-compress None)  # Wine's GDI+ writes TIFF uncompressed
+  fi
+  printf '%-10s %-7s %12s %12s %7s %10s %10s %7s\n' format page bytes "IM bytes" "x IM" "writer s" "IM s" "x IM"
+  while read -r format type bytes secs; do
+    case "$type" in bw) page="$scratch/page-bw.pbm" ;; grey) page="$scratch/page-grey.pgm" ;; *) page="$scratch/page-colour.ppm" ;; esac
+    tiffArgs=("${tiff[@]}")
+    [ "$build" = macos ] && [ "$type" = bw ] && tiffArgs=(-compress Group4)  # ImageIO's choice for 1-bit pages
+    case "$format" in
+      png) args=(-quality 65 "$scratch/im.png") ;;  # zlib level 6, adaptive filters: libpng's defaults
+      jpeg) args=(-quality 85 "$scratch/im.jpg") ;;
+      tiff) args=("${tiffArgs[@]}" "$scratch/im.tif") ;;
+      tiff-book) args=("$page" "$page" "$page" "$page" "${tiffArgs[@]}" "$scratch/im.tif") ;;
+      bmp) args=("bmp3:$scratch/im.bmp"); [ "$type" = grey ] && args=(-type Palette "${args[@]}")
+        [ "$type" = bw ] && args=(-type Bilevel "${args[@]}") ;;
+      pict) args=("pict:$scratch/im.pict") ;;
+      *) continue ;;
+    esac
+    imt=$(im_time "$page" "${args[@]}")
+    [ "$format" = tiff-book ] && imt=$(awk -v t="$imt" 'BEGIN { printf "%.4f", t / 5 }')
+    out=${args[-1]#*:}
+    imb=$(stat -c %s "$out" 2>/dev/null || echo 0)
+    printf '%-10s %-7s %12s %12s %7.2f %10s %10s %7.2f\n' "$format" "$type" "$bytes" "$imb" \
+      "$(awk -v a="$bytes" -v b="$imb" 'BEGIN { print (b > 0 ? a / b : 0) }')" "$secs" "$imt" \
+      "$(awk -v a="$secs" -v b="$imt" 'BEGIN { print a / b }')"
+    rm -f "$out"
+  done < "$scratch/ours.txt"
+  [ -s "$scratch/ours.txt" ] || { echo "bench: page_bench printed nothing" >&2; status=1; }
+  rm -rf "$scratch"
+  echo
+done
+echo "(tiff-book: one page added to a five-page multi-page TIFF; bytes are the whole book's)"
 exit $status

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 start=$(date +%s)
 status=0
 JOBS=${JOBS:-2}
-ASAN_SUITES='^(extension_macos|carbon_tests|twainframework_tests|vscanner_tests|host_tests)$'
+ASAN_SUITES='^(extension_macos|carbon_tests|imageio_tests|twainframework_tests|vscanner_tests|host_tests)$'
 scratch=$(mktemp -d /tmp/kv-tests.XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
 

@@ -6,7 +6,7 @@ set -euo pipefail
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-multilib xvfb xauth cmake googletest imagemagick libtiff-tools
-      valgrind libc6-dbg:i386 clang-format)
+      valgrind libc6-dbg:i386 clang-format libpng-dev:i386 libjpeg62-turbo-dev:i386 libtiff-dev:i386)
 fuzz_pkgs=(clang libclang-rt-14-dev)
 if [ "${1:-}" = "fuzz" ]; then pkgs+=("${fuzz_pkgs[@]}"); fi
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done

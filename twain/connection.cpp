@@ -199,8 +199,8 @@ void NoteTransferStarted(const TwainGlobals* g) {
   if (!TransferNotEnded(g)) TransfersNotEnded().push_back(g);
 }
 
-TW_UINT16 DoEndTransfer(TwainGlobals* g) {
-  TW_UINT16 rc = EndTransfer(g);
+TW_UINT16 DoEndTransfer(TwainGlobals* g, TW_UINT16* left) {
+  TW_UINT16 rc = EndTransfer(g, left);
   if (Done(rc)) ForgetTransfer(g);
   return rc;
 }

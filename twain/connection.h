@@ -21,8 +21,8 @@ void DoReset(TwainGlobals* g);
 // inside the transfer (TWAIN states 6 and 7), and DoCloseDS ends it first.
 void NoteTransferStarted(const TwainGlobals* g);
 // DAT_PENDINGXFERS / MSG_ENDXFER; a success ends what NoteTransferStarted noted. Returns the
-// TWAIN return code.
-TW_UINT16 DoEndTransfer(TwainGlobals* g);
+// TWAIN return code; `left` (optional) receives the count of transfers still pending.
+TW_UINT16 DoEndTransfer(TwainGlobals* g, TW_UINT16* left = nullptr);
 
 // A source chosen while another was open waits for the next open; a record that goes
 // forgets its choice (and whatever else the connection noted about it).

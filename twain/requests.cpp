@@ -20,9 +20,11 @@ TW_UINT16 DisableSource(TwainGlobals* g) {
   return CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
 }
 
-TW_UINT16 EndTransfer(TwainGlobals* g) {
+TW_UINT16 EndTransfer(TwainGlobals* g, TW_UINT16* left) {
   TW_PENDINGXFERS pending{};
-  return CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
+  if (left) *left = rc == TWRC_SUCCESS ? pending.Count : 0;
+  return rc;
 }
 
 TW_UINT16 ResetPendingTransfers(TwainGlobals* g) {

@@ -9,10 +9,14 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
+#include <vector>
+
+#include <CoreFoundation/CoreFoundation.h>
 
 #include "CarbonStandin.h"
 #include "standins/carbon/internal.h"
@@ -31,6 +35,11 @@ struct OpenFile {
 
 std::recursive_mutex gLock;
 std::map<SInt16, OpenFile> gFiles;
+// Directories that FSMakeFSSpec gave an ID: "" (the current directory) or ending in '/'.
+std::vector<std::string> gDirectories;
+constexpr SInt32 kFirstDirID = 1000;
+// Files that FSpMakeFSRef named.
+std::vector<std::string> gRefs;
 long gFailAt[kCarbonStandinFSClose + 1] = {};
 OSErr gFailErr[kCarbonStandinFSClose + 1] = {};
 
@@ -92,8 +101,11 @@ OSErr ToPosix(SInt16 vRefNum, SInt32 dirID, ConstStr255Param name, std::string* 
   size_t firstColon = mac.find(':');
   if (firstColon != std::string::npos && firstColon != 0) return nsvErr;
   if (vRefNum != 0) return nsvErr;
-  if (dirID != 0) return dirNFErr;
   std::string directory;  // "" or ending in '/'
+  if (dirID != 0) {
+    if (dirID < kFirstDirID || dirID - kFirstDirID >= static_cast<SInt32>(gDirectories.size())) return dirNFErr;
+    directory = gDirectories[dirID - kFirstDirID];
+  }
   std::string part;
   for (size_t i = firstColon == 0 ? 1 : 0; i <= mac.size(); ++i) {
     char c = i < mac.size() ? mac[i] : ':';
@@ -377,6 +389,94 @@ OSErr FSClose(SInt16 refNum) {
   gFiles.erase(refNum);
   if (injected) return err;
   return rc == 0 ? noErr : ioErr;
+}
+
+OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  std::string path;
+  OSErr err = ToPosix(vRefNum, dirID, fileName, &path);
+  if (err != noErr) return err;
+  if (!spec) return paramErr;
+  const size_t slash = path.rfind('/');
+  const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+  SInt32 id = 0;
+  for (size_t i = 0; i < gDirectories.size() && id == 0; ++i)
+    if (gDirectories[i] == directory) id = kFirstDirID + static_cast<SInt32>(i);
+  if (id == 0) {
+    gDirectories.push_back(directory);
+    id = kFirstDirID + static_cast<SInt32>(gDirectories.size() - 1);
+  }
+  spec->vRefNum = 0;
+  spec->parID = id;
+  for (char& c : leaf)
+    if (c == ':') c = '/';  // back to the Mac's character
+  spec->name[0] = static_cast<unsigned char>(leaf.size());
+  std::memcpy(spec->name + 1, leaf.data(), leaf.size());
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 ? noErr : fnfErr;
+}
+
+OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode) {
+  if (!spec) return paramErr;
+  return HCreate(spec->vRefNum, spec->parID, spec->name, creator, fileType);
+}
+
+OSErr FSpDelete(const FSSpec* spec) {
+  if (!spec) return paramErr;
+  return HDelete(spec->vRefNum, spec->parID, spec->name);
+}
+
+OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  if (!source || !dest) return paramErr;
+  std::string a, b;
+  OSErr err = ToPosix(source->vRefNum, source->parID, source->name, &a);
+  if (err == noErr) err = ToPosix(dest->vRefNum, dest->parID, dest->name, &b);
+  if (err != noErr) return err;
+  struct stat st;
+  if (::stat(a.c_str(), &st) != 0 || ::stat(b.c_str(), &st) != 0) return fnfErr;
+  for (auto& f : gFiles)
+    if (f.second.path == a || f.second.path == b) return fBsyErr;
+  const std::string swap = a + ".exchange";
+  if (::rename(a.c_str(), swap.c_str()) != 0) return ErrnoToOSErr(errno);
+  if (::rename(b.c_str(), a.c_str()) != 0) {
+    err = ErrnoToOSErr(errno);
+    ::rename(swap.c_str(), a.c_str());
+    return err;
+  }
+  if (::rename(swap.c_str(), b.c_str()) != 0) return ErrnoToOSErr(errno);
+  return noErr;
+}
+
+OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  if (!source || !newRef) return paramErr;
+  std::string path;
+  OSErr err = ToPosix(source->vRefNum, source->parID, source->name, &path);
+  if (err != noErr) return err;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return fnfErr;
+  char* absolute = ::realpath(path.c_str(), nullptr);
+  if (!absolute) return ioErr;
+  gRefs.push_back(absolute);
+  std::free(absolute);
+  std::memset(newRef, 0, sizeof *newRef);
+  const UInt32 index = static_cast<UInt32>(gRefs.size());  // 1-based: an all-zero FSRef names nothing
+  std::memcpy(newRef->hidden, &index, sizeof index);
+  return noErr;
+}
+
+CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  if (!fsRef) return nullptr;
+  UInt32 index = 0;
+  std::memcpy(&index, fsRef->hidden, sizeof index);
+  if (index == 0 || index > gRefs.size()) return nullptr;
+  CFStringRef path = CFStringCreateWithCString(allocator, gRefs[index - 1].c_str(), kCFStringEncodingUTF8);
+  CFURLRef url = CFURLCreateWithFileSystemPath(allocator, path, kCFURLPOSIXPathStyle, false);
+  CFRelease(path);
+  return url;
 }
 
 int CarbonStandin_ReadFinderInfo(const char* posixPath, OSType* type, OSType* creator) {

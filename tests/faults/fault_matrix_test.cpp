@@ -20,6 +20,7 @@
 #include "tests/faults/injecting_dsm.h"
 #include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"
+#include "twain/connection.h"
 
 #if !KV_WINDOWS_BUILD
 #include <CarbonStandin.h>
@@ -289,7 +290,14 @@ class FaultMatrix : public ExtensionTest {
         EXPECT_TRUE(g->dsOpen) << what << ": 0 without an open source";
         break;
       case Kind::Select:
-        EXPECT_TRUE(g->sourceSelected) << what << ": 0 without a choice";
+        EXPECT_NE(nullptr, NextSourceChoice(g)) << what << ": 0 without a choice";
+        break;
+      case Kind::Names:
+        if (step.call.find("GetSourceNames") != std::string::npos) {
+          EXPECT_NE("", host->Variable("v").Display()) << what << ": 0 without the names";
+        } else {
+          EXPECT_NE(nullptr, NextSourceChoice(g)) << what << ": 0 without a choice";
+        }
         break;
       case Kind::Capability:
         if (step.call.find("SetSource") != std::string::npos) {

@@ -4,7 +4,8 @@
 # our test page (tools/test-page.sh, 400 x 600 pixels at 200 dpi). Through tools/velmar-host,
 # as a user runs it: native scans in black and white, grey and colour, to files and to
 # picture fields; file transfers (TIFF, which the source writes) and the BMP writer (code 2);
-# formats the source cannot write; three pages waiting in its feeder; a substituted value;
+# formats the source cannot write; three pages waiting in its feeder; batches of pages in one
+# call (Twain.ScanPages); a substituted value;
 # a scan with the interface; every capability word read and set once; Reset, Disconnect and
 # Connect in a row with the selection kept; both sources listed and chosen by name.
 # Every page is compared pixel by pixel with what the source makes of the test page, using
@@ -81,6 +82,27 @@ CAP_XFERCOUNT=3 run_source 1 pages \
 expect "three pages waiting: three scans in a row answer 0" \
   'Twain.ScanToFile("p1.bmp") -> 0' 'Twain.ScanToFile("p2.bmp") -> 0' 'Twain.ScanToFile("p3.bmp") -> 0'
 for p in p1 p2 p3; do same_pixels "page $p of three" "$p.bmp" colour.png; done
+
+# Twain.ScanPages: the feeder's pages in one enable. With 40 in the feeder: one page under its
+# name as it stands, three, then every page; TIFF pages written by the source; an existing
+# page file is replaced. With 2: a limit above the feeder. The scan after each batch works.
+printf 'not a picture\n' >forty-0002.bmp
+CAP_XFERCOUNT=40 run_source 1 batches \
+  "$F" 'Twain.ScanPages("one.bmp", $n, 0, 1, 1)' "$F" 'Twain.ScanPages("three.bmp", $n, 0, 1, 3)' \
+  "$F" 'Twain.ScanPages("forty.bmp", $n)' "$F" 'Twain.ScanPages("tiff.tif", $n, 0, 0, 3)' \
+  "$F" 'Twain.ScanToFile("afterpages.bmp")' 'Twain.Disconnect()'
+expect "ScanPages: 1, 3 and 40 pages and 3 TIFF pages answer 0 with their counts" \
+  'Twain.ScanPages("one.bmp", $n, 0, 1, 1) -> 0' '  $n = 1' 'Twain.ScanPages("three.bmp", $n, 0, 1, 3) -> 0' \
+  '  $n = 3' 'Twain.ScanPages("forty.bmp", $n) -> 0' '  $n = 40' 'Twain.ScanPages("tiff.tif", $n, 0, 0, 3) -> 0' \
+  '  $n = 3' 'Twain.ScanToFile("afterpages.bmp") -> 0'
+same_pixels "ScanPages: a batch of one page, under its name" one.bmp colour.png
+same_pixels_pages "ScanPages: 3 of 40" three bmp 3 colour.png
+same_pixels_pages "ScanPages: all 40, the existing page 2 replaced" forty bmp 40 colour.png
+same_pixels_pages "ScanPages: TIFF pages written by the source" tiff tif 3 colour.png
+same_pixels "the scan after the batches" afterpages.bmp colour.png
+CAP_XFERCOUNT=2 run_source 1 limit "$F" 'Twain.ScanPages("more.bmp", $n, 0, 1, 10)' 'Twain.Disconnect()'
+expect "ScanPages: a limit of 10 with 2 in the feeder gives 2" 'Twain.ScanPages("more.bmp", $n, 0, 1, 10) -> 0' '  $n = 2'
+same_pixels_pages "ScanPages: a limit above the feeder" more bmp 2 colour.png
 
 # Reset, Disconnect and Connect in a row. The selection outlives Disconnect: XRESOLUTION's
 # values are the sample's (50 to 600), not the virtual scanner's (75 to 600).

@@ -44,6 +44,18 @@ same_pixels() {
   fi
 }
 
+# same_pixels_pages NAME STEM EXT LAST EXPECTED: the pages STEM-0001.EXT to STEM-LAST.EXT of a
+# batch each have EXPECTED's pixels, and STEM-(LAST+1).EXT was not written.
+same_pixels_pages() {
+  local name="$1" stem="$2" ext="$3" last="$4" expected="$5" k f
+  for k in $(seq 1 "$last"); do
+    f="$(printf '%s-%04d.%s' "$stem" "$k" "$ext")"
+    same_pixels "$name: page $k" "$f" "$expected"
+  done
+  f="$(printf '%s-%04d.%s' "$stem" $((last + 1)) "$ext")"
+  if [ -e "$f" ]; then fail "$name: nothing after page $last" "$f exists"; else pass "$name: nothing after page $last"; fi
+}
+
 # run_source N NAME CALL...: one run of tools/velmar-host's Windows build ($host) with source N
 # selected, picture variables saved in the current folder; the output in NAME.out and $out.
 run_source() {

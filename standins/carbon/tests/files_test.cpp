@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 
+#include <CoreFoundation/CoreFoundation.h>
+
 #include "CarbonStandin.h"
 
 namespace {
@@ -200,6 +202,45 @@ TEST_F(Files, InjectedFailures) {
   EXPECT_EQ(Contents("f"), "abc");
   CarbonStandin_FailFileCall(kCarbonStandinAnyFileCall, 1, permErr);
   EXPECT_EQ(HOpen(0, 0, P("f"), fsRdPerm, &ref), permErr);
+}
+
+}  // namespace
+
+namespace {
+
+// File specifications: a directory ID that the File Manager's other calls take, files
+// exchanged, and a file URL for an existing file only.
+TEST_F(Files, SpecificationsNameFilesInTheirFolderAndExchangeThem) {
+  ASSERT_EQ(mkdir("pages", 0755), 0);
+  FSSpec spec;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a.tif"), &spec), fnfErr);  // not there yet, spec filled in
+  EXPECT_EQ(spec.vRefNum, 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(spec.name + 1), spec.name[0]), "a.tif");
+  FSRef ref;
+  EXPECT_EQ(FSpMakeFSRef(&spec, &ref), fnfErr);
+  ASSERT_EQ(FSpCreate(&spec, kTtxt, kPICT, smSystemScript), noErr);
+  EXPECT_EQ(FSpCreate(&spec, kTtxt, kPICT, smSystemScript), dupFNErr);
+  FSSpec sibling;
+  ASSERT_EQ(FSMakeFSSpec(spec.vRefNum, spec.parID, P("b.tif"), &sibling), fnfErr);
+  EXPECT_EQ(sibling.parID, spec.parID);
+  ASSERT_EQ(HCreate(0, spec.parID, P("b.tif"), kTtxt, kPICT), noErr);
+  std::ofstream("pages/a.tif") << "first";
+  std::ofstream("pages/b.tif") << "second";
+  ASSERT_EQ(FSpExchangeFiles(&spec, &sibling), noErr);
+  EXPECT_EQ(Contents("pages/a.tif"), "second");
+  EXPECT_EQ(Contents("pages/b.tif"), "first");
+  EXPECT_EQ(FSMakeFSSpec(0, 12345, P("x"), &sibling), dirNFErr);
+  EXPECT_EQ(FSMakeFSSpec(0, 0, P(":nowhere:x"), &sibling), dirNFErr);
+
+  ASSERT_EQ(FSpMakeFSRef(&spec, &ref), noErr);
+  CFURLRef url = CFURLCreateFromFSRef(kCFAllocatorDefault, &ref);
+  ASSERT_NE(url, nullptr);
+  UInt8 path[1024];
+  ASSERT_TRUE(CFURLGetFileSystemRepresentation(url, true, path, sizeof path));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(path)), dir_ + "/pages/a.tif");
+  CFRelease(url);
+  EXPECT_EQ(FSpDelete(&spec), noErr);
+  EXPECT_EQ(FSpDelete(&spec), fnfErr);
 }
 
 }  // namespace

@@ -41,6 +41,7 @@ void Scanner::ResetControls() {
   noticeDelayMs_ = 0;
   answers_.clear();
   pending_ = 1;
+  fileFormats_ = kFileFormats;
   feeder_ = false;
   countUnknown_ = false;
   jamAt_ = 0;
@@ -136,6 +137,8 @@ int Scanner::Control(const char* command) {
       user_ = User::Cancel;
     else if (w[1] == "none")
       user_ = User::None;
+    else if (w[1] == "scan-close")
+      user_ = User::ScanThenClose;
     else
       return -1;
     return 0;
@@ -188,6 +191,24 @@ int Scanner::Control(const char* command) {
   if (verb == "notice-delay" && w.size() == 2 && Numbers(w, 1, 1, n)) {
     if (long(n[0]) < 0 || long(n[0]) > 600000) return -1;
     noticeDelayMs_ = long(n[0]);
+    return 0;
+  }
+  if (verb == "file-formats" && w.size() == 2) {
+    std::vector<TW_UINT16> formats;
+    if (w[1] != "none") {
+      std::stringstream list(w[1]);
+      std::string code;
+      unsigned long f = 0;
+      while (std::getline(list, code, ',')) {
+        if (!Number(code, &f) || !Profile::CanWrite(TW_UINT16(f))) return -1;
+        for (TW_UINT16 seen : formats)
+          if (seen == f) return -1;
+        formats.push_back(TW_UINT16(f));
+      }
+      if (formats.empty()) return -1;
+    }
+    fileFormats_ = formats;
+    profile_.OfferFileFormats(formats);
     return 0;
   }
   if ((verb == "pending" || verb == "pages") && w.size() == 2 && Numbers(w, 1, 1, n)) {

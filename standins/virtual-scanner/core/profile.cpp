@@ -264,6 +264,34 @@ int Profile::Number(TW_UINT16 id) const {
   return SignedOf(c->type, c->value.num);
 }
 
+void Profile::OfferFileFormats(const std::vector<TW_UINT16>& formats) {
+  Capability* mech = FindMutable(ICAP_XFERMECH);
+  Capability* c = FindMutable(ICAP_IMAGEFILEFORMAT);
+  if (formats.empty()) {
+    mech->list = Nums({TWSX_NATIVE});
+    mech->cur = mech->def = 0;
+    std::vector<Item>& supported = FindMutable(CAP_SUPPORTEDCAPS)->list;
+    for (size_t i = 0; i < supported.size(); ++i)
+      if (supported[i].num == ICAP_IMAGEFILEFORMAT) supported.erase(supported.begin() + long(i));
+    if (c) caps_.erase(caps_.begin() + (c - caps_.data()));
+    return;
+  }
+  if (!c) return;  // taken away in this session: back at the next open
+  c->list.clear();
+  for (TW_UINT16 f : formats) c->list.push_back(Num(f));
+  c->cur = c->def = 0;
+  for (size_t i = 0; i < formats.size(); ++i)
+    if (formats[i] == TWFF_BMP) c->cur = c->def = uint32_t(i);  // BMP stays the default where offered
+}
+
+bool Profile::FileFormatOffered(TW_UINT16 f) const {
+  const Capability* c = Find(ICAP_IMAGEFILEFORMAT);
+  if (!c) return false;
+  for (const Item& i : c->list)
+    if (i.num == f) return true;
+  return false;
+}
+
 void Profile::SetFileFormat(TW_UINT16 f) {
   Capability* c = FindMutable(ICAP_IMAGEFILEFORMAT);
   for (size_t i = 0; i < c->list.size(); ++i)

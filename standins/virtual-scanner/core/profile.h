@@ -23,6 +23,9 @@ struct Capability {
   uint32_t min = 0, max = 0, step = 0;  // Range
 };
 
+// The file formats the scanner offers unless told otherwise (`file-formats`).
+inline const std::vector<TW_UINT16> kFileFormats = {TWFF_TIFF, TWFF_BMP, TWFF_PNG};
+
 class Profile {
  public:
   Profile() { Reset(); }
@@ -48,7 +51,12 @@ class Profile {
   int Number(TW_UINT16 id) const;  // enumerations and integer one-values
   TW_UINT16 FileFormat() const { return TW_UINT16(Number(ICAP_IMAGEFILEFORMAT)); }
   void SetFileFormat(TW_UINT16 f);
-  static bool FileFormatOffered(TW_UINT16 f) { return f == TWFF_TIFF || f == TWFF_BMP || f == TWFF_PNG; }
+  // The file formats the scanner offers (all of them are ones it can write): none takes file
+  // transfers away altogether (XFERMECH native only, no IMAGEFILEFORMAT).
+  static bool CanWrite(TW_UINT16 f) { return f == TWFF_TIFF || f == TWFF_BMP || f == TWFF_PNG; }
+  void OfferFileFormats(const std::vector<TW_UINT16>& formats);
+  bool FileFormatOffered(TW_UINT16 f) const;
+  bool FileTransfers() const { return Find(ICAP_IMAGEFILEFORMAT) != nullptr; }
 
  private:
   Capability* FindMutable(TW_UINT16 id);

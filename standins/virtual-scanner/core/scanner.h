@@ -13,7 +13,9 @@
 
 namespace vs {
 
-enum class User { None, Scan, Cancel };
+// ScanThenClose: presses Scan, and Cancel (which closes the interface) once the source has
+// no transfers left.
+enum class User { None, Scan, Cancel, ScanThenClose };
 
 // What differs between the Mac and the Windows source.
 class Platform {
@@ -36,6 +38,8 @@ class Platform {
   // Shows the interface (the scripted user then acts as told) or takes it down.
   virtual void ShowUI(void* parent, User user) = 0;
   virtual void HideUI() = 0;
+  // The scripted user presses Scan or Cancel on the interface shown.
+  virtual void Press(User button) = 0;
   // Events of MSG_PROCESSEVENT: what the source makes of them.
   enum class Event { Foreign, Wake, ScanPressed, CancelPressed, Interface };
   virtual Event Classify(void* event) = 0;
@@ -105,6 +109,8 @@ class Scanner {
   TW_UINT16 UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui);
   TW_UINT16 ProcessEvent(TW_EVENT* ev);
   TW_UINT16 PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p);
+  // Back in state 5 after the last transfer: the scripted user may close the interface.
+  void TransfersOver();
   TW_UINT16 SetupFileXfer(TW_UINT16 msg, TW_SETUPFILEXFER* s);
   TW_UINT16 ImageInfo(TW_IMAGEINFO* info);
   TW_UINT16 NativeXfer(TW_HANDLE* out);
@@ -160,6 +166,7 @@ class Scanner {
   double noticeDue_ = 0;              // the platform's time from which the notice may go
   std::deque<Answer> answers_;
   int pending_ = 1;
+  std::vector<TW_UINT16> fileFormats_ = kFileFormats;  // offered at every open (`file-formats`)
   bool feeder_ = false;        // `pages N`: a feeder of pending_ sheets loaded at each enable
   bool countUnknown_ = false;  // pending counts reported as -1 while images remain
   int jamAt_ = 0;              // the page (from the enable, 1 first) that jams; 0 none

@@ -127,6 +127,7 @@ TW_UINT16 Scanner::Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id)
 
 void Scanner::ResetSession() {
   if (!keepSettings_) profile_.Reset();
+  profile_.OfferFileFormats(fileFormats_);
   notice_ = unsent_ = MSG_NULL;
   remaining_ = 0;
   showUI_ = false;
@@ -303,6 +304,10 @@ bool Scanner::Deliver() {
   return true;
 }
 
+void Scanner::TransfersOver() {
+  if (showUI_ && user_ == User::ScanThenClose) platform_->Press(User::Cancel);
+}
+
 void Scanner::UserAction(User action) {
   if (state_ != 5 || !showUI_ || action == User::None) return;
   notice_ = action == User::Scan ? MSG_XFERREADY : MSG_CLOSEDSREQ;
@@ -347,6 +352,7 @@ TW_UINT16 Scanner::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p) {
       jammed_ = false;
       state_ = remaining_ > 0 ? 6 : 5;
       p->Count = Reported(remaining_);
+      if (state_ == 5) TransfersOver();
       return TWRC_SUCCESS;
     case MSG_RESET:
       if (state_ != 6) return Fail(TWCC_SEQERROR);
@@ -357,6 +363,7 @@ TW_UINT16 Scanner::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p) {
       remaining_ = 0;
       state_ = 5;
       p->Count = 0;
+      TransfersOver();
       return TWRC_SUCCESS;
     default:
       return Fail(TWCC_BADPROTOCOL);

@@ -25,6 +25,7 @@ Bytes Encode(const vscan::Raster& r, TW_UINT16 format) {
 
 TW_UINT16 Scanner::SetupFileXfer(TW_UINT16 msg, TW_SETUPFILEXFER* s) {
   if (!s) return Fail(TWCC_BADVALUE);
+  if (!profile_.FileTransfers()) return Fail(TWCC_BADPROTOCOL);  // a scanner without file transfers
   if (state_ < 4 || state_ > 6) return Fail(TWCC_SEQERROR);
   switch (msg) {
     case MSG_GET:
@@ -38,7 +39,7 @@ TW_UINT16 Scanner::SetupFileXfer(TW_UINT16 msg, TW_SETUPFILEXFER* s) {
       s->VRefNum = 0;
       return TWRC_SUCCESS;
     case MSG_SET:
-      if (!Profile::FileFormatOffered(s->Format)) return Fail(TWCC_BADVALUE);
+      if (!profile_.FileFormatOffered(s->Format)) return Fail(TWCC_BADVALUE);
       std::memcpy(fileName_, s->FileName, sizeof fileName_);
       if (!tw::native::kPascalStrings) fileName_[sizeof fileName_ - 1] = 0;
       vRefNum_ = s->VRefNum;

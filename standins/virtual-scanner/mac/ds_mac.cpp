@@ -68,8 +68,11 @@ class MacPlatform : public vs::Platform {
   double Now() override { return GetCurrentEventTime(); }
   // The interface is the scripted user's: it presses its button through an event.
   void ShowUI(void*, vs::User user) override {
-    if (user == vs::User::Scan) Post(kScanPressedKind);
-    if (user == vs::User::Cancel) Post(kCancelPressedKind);
+    if (user == vs::User::ScanThenClose) user = vs::User::Scan;
+    if (user == vs::User::Scan || user == vs::User::Cancel) Press(user);
+  }
+  void Press(vs::User button) override {
+    Post(button == vs::User::Scan ? kScanPressedKind : kCancelPressedKind);
   }
   void HideUI() override {}
 

@@ -86,6 +86,38 @@ TEST_F(ScannerTest, SetupFileXferOffersTiffBmpAndPng) {
   EXPECT_EQ(Query("cap 0x110C"), "7") << "the format and the capability are one setting";
 }
 
+// `file-formats`: a scanner with fewer formats, or with no file transfer at all, from the next
+// open on (and `reset` brings all three back).
+TEST_F(ScannerTest, FileFormatsCanBeNarrowedOrTakenAway) {
+  EXPECT_EQ(VirtualScannerControl("file-formats 4"), -1);  // one it cannot write
+  EXPECT_EQ(VirtualScannerControl("file-formats 7,7"), -1);
+  EXPECT_EQ(VirtualScannerControl("file-formats"), -1);
+  ASSERT_EQ(VirtualScannerControl("file-formats 7,0"), 0);
+  Close();
+  ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+  EXPECT_EQ(Query("cap 0x110C"), "7");
+  EXPECT_EQ(Set16(ICAP_IMAGEFILEFORMAT, TWTY_UINT16, TWFF_BMP), TWCC_BADVALUE);
+  EXPECT_EQ(Set16(ICAP_IMAGEFILEFORMAT, TWTY_UINT16, TWFF_TIFF), TWCC_SUCCESS);
+
+  ASSERT_EQ(VirtualScannerControl("file-formats none"), 0);
+  Close();
+  ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+  TW_UINT16 rc = 0;
+  EXPECT_TRUE(Get(ICAP_IMAGEFILEFORMAT, nullptr, MSG_GET, &rc).empty());
+  EXPECT_EQ(Status(), TWCC_CAPUNSUPPORTED);
+  EXPECT_EQ(Query("cap 0x0103"), "0");  // XFERMECH native, the only one left
+  EXPECT_EQ(Set16(ICAP_XFERMECH, TWTY_UINT16, TWSX_FILE), TWCC_BADVALUE);
+  TW_SETUPFILEXFER s{};
+  EXPECT_EQ(Call(DG_CONTROL, DAT_SETUPFILEXFER, MSG_GET, &s), TWRC_FAILURE);
+  EXPECT_EQ(Status(), TWCC_BADPROTOCOL);
+  EXPECT_EQ(Query("cap 0x1005").find("4364"), std::string::npos) << "SUPPORTEDCAPS without IMAGEFILEFORMAT";
+
+  ASSERT_EQ(VirtualScannerControl("reset"), 0);
+  Close();
+  ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+  EXPECT_EQ(Query("cap 0x110C"), "2");
+}
+
 TEST_F(ScannerTest, FileTransferWritesEachFormat) {
   struct {
     TW_UINT16 format;

@@ -74,13 +74,18 @@ class WinPlatform : public vs::Platform {
                               CW_USEDEFAULT, CW_USEDEFAULT, 260, 110, static_cast<HWND>(parent), nullptr,
                               gInstance, nullptr);
     if (!window_) return;
-    HWND scan = CreateWindowExA(0, "BUTTON", "Scan", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 20, 20, 100, 28,
-                                window_, reinterpret_cast<HMENU>(kScanButton), gInstance, nullptr);
-    HWND cancel = CreateWindowExA(0, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 130, 20, 100,
-                                  28, window_, reinterpret_cast<HMENU>(kCancelButton), gInstance, nullptr);
+    CreateWindowExA(0, "BUTTON", "Scan", WS_CHILD | WS_VISIBLE | BS_DEFPUSHBUTTON, 20, 20, 100, 28, window_,
+                    reinterpret_cast<HMENU>(kScanButton), gInstance, nullptr);
+    CreateWindowExA(0, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 130, 20, 100, 28, window_,
+                    reinterpret_cast<HMENU>(kCancelButton), gInstance, nullptr);
     // The scripted user clicks once the window is up.
-    if (user == vs::User::Scan) PostMessageA(scan, BM_CLICK, 0, 0);
-    if (user == vs::User::Cancel) PostMessageA(cancel, BM_CLICK, 0, 0);
+    if (user == vs::User::ScanThenClose) user = vs::User::Scan;
+    if (user == vs::User::Scan || user == vs::User::Cancel) Press(user);
+  }
+
+  void Press(vs::User button) override {
+    HWND b = window_ ? GetDlgItem(window_, button == vs::User::Scan ? kScanButton : kCancelButton) : nullptr;
+    if (b) PostMessageA(b, BM_CLICK, 0, 0);
   }
 
   void HideUI() override {

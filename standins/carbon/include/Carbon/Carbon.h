@@ -141,6 +141,32 @@ OSErr GetFPos(SInt16 refNum, SInt32* filePos);
 OSErr GetEOF(SInt16 refNum, SInt32* logEOF);
 OSErr SetEOF(SInt16 refNum, SInt32 logEOF);
 OSErr FSClose(SInt16 refNum);
+// File specifications. FSMakeFSSpec resolves a name as HCreate does and gives the file's
+// directory an ID (valid for the process) that every File Manager call here accepts as dirID
+// with vRefNum 0; it answers fnfErr, with the specification filled in, for a file that does
+// not exist yet. An FSRef names an existing file.
+typedef SInt16 ScriptCode;
+enum { smSystemScript = -1 };
+struct FSSpec {
+  SInt16 vRefNum;
+  SInt32 parID;
+  Str63 name;
+};
+typedef struct FSSpec FSSpec;
+struct FSRef {
+  UInt8 hidden[80];
+};
+typedef struct FSRef FSRef;
+OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec);
+OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode scriptTag);
+OSErr FSpDelete(const FSSpec* spec);
+// Swaps the contents of two files (both exist and neither is open: else fnfErr, fBsyErr).
+OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest);
+OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef);
+// The file URL of an existing file (CoreFoundation's; declared here with FSRef).
+typedef const void* CFAllocatorRef;
+typedef const struct __CFURL* CFURLRef;
+CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef);
 
 // ---------------------------------------------------------------- Carbon Event Manager
 typedef struct OpaqueEventRef* EventRef;

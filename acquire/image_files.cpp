@@ -1,0 +1,32 @@
+// The part of the page writers that both builds share.
+#include "acquire/image_files.h"
+
+#include "caps/conversions.h"
+
+PageFacts PageFactsOf(const TW_IMAGEINFO& info) {
+  PageFacts facts;
+  facts.pixelType = info.PixelType;
+  facts.width = info.ImageWidth > 0 ? info.ImageWidth : 0;
+  facts.height = info.ImageLength > 0 ? info.ImageLength : 0;
+  facts.xResolution = FIX32ToFloat(info.XResolution);
+  facts.yResolution = FIX32ToFloat(info.YResolution);
+  if (!(facts.xResolution > 0)) facts.xResolution = 0;
+  if (!(facts.yResolution > 0)) facts.yResolution = 0;
+  return facts;
+}
+
+bool WritesFormatItself(TW_UINT16 format) {
+  switch (format) {
+    case TWFF_PNG:
+    case TWFF_TIFF:
+    case TWFF_TIFFMULTI:
+    case TWFF_JFIF:
+      return true;
+    case TWFF_BMP:
+      return kWindowsBuild;
+    case TWFF_PICT:
+      return !kWindowsBuild;
+    default:
+      return false;
+  }
+}

@@ -1,0 +1,42 @@
+// Where the pages of a batch go. A batch is one scan that takes page after page from the
+// source (acquire/scan_batch.cpp); the writer decides what each page becomes, one call per
+// page, so that every page is written before the next one is transferred and memory holds
+// one page whatever the batch's length. A writer that makes one file of all the pages opens
+// it in Begin and closes it in End.
+#pragma once
+#include <cstdint>
+
+#include "twain/globals.h"
+
+class PageWriter {
+ public:
+  virtual ~PageWriter() = default;
+  // Before the source is enabled: 0, or why the batch cannot start (nothing is scanned).
+  virtual int16_t Begin(TwainGlobals* g) = 0;
+  // Before page `number` (from 1) is transferred: 0 when it can be written. For a file
+  // transfer g->filePath then names the file the source writes.
+  virtual int16_t BeforePage(TwainGlobals* g, uint32_t number) = 0;
+  // After a native transfer of page `number`: writes the page in g->imageHandle and leaves
+  // imageHandle null, whatever the result.
+  virtual int16_t WritePage(TwainGlobals* g, uint32_t number) = 0;
+  // Page `number` failed (its transfer or its writing): removes what it left behind.
+  virtual void Abandon(TwainGlobals* g, uint32_t number) = 0;
+  // After the batch, whatever its end, with the number of pages written: closes what Begin
+  // opened. 0, or the failure of that close.
+  virtual int16_t End(TwainGlobals* g, uint32_t pages) = 0;
+};
+
+// A batch without a page limit stops after this many pages all the same: a source whose
+// pending count never goes down would otherwise feed one batch for good.
+constexpr uint32_t kMostPagesOfABatch = 9999;
+
+// A batch as its scan runs it.
+struct PageBatch {
+  PageWriter* writer = nullptr;
+  uint32_t maxPages = 0;  // 0: every page the source has
+  uint32_t written = 0;   // pages written so far
+  TW_IMAGEINFO info{};    // what the source said of the page being written (DAT_IMAGEINFO)
+
+  // The most pages the batch takes.
+  uint32_t Limit() const { return maxPages != 0 ? maxPages : kMostPagesOfABatch; }
+};

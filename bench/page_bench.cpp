@@ -1,0 +1,169 @@
+// page_bench: the page writers (acquire/image_files.h) on a whole letter page at 300 dpi
+// (2550 x 3300), in black and white, grey and colour, as the virtual scanner hands it over
+// natively (a packed DIB on Windows, a picture on the Mac). Per format it writes the page
+// --runs times and prints the file's size and the median time of one write:
+//
+//   page_bench [--runs N]
+//   <format> <bw|grey|colour> <bytes> <seconds>
+//
+// The multi-page TIFF line is one page of a five-page book (the book's size, the median time
+// of one page added). The page's pixels are also left as page-bw.pbm, page-grey.pgm and
+// page-colour.ppm, for tools/bench.sh to give ImageMagick the same pixels. Files go to the
+// current directory.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "acquire/image_files.h"
+#include "standins/virtual-scanner/image/page.h"
+
+#if KV_WINDOWS_BUILD
+#include <windows.h>
+#else
+#include <Carbon/Carbon.h>
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void* NativeImage(const vscan::Raster& r) {
+#if KV_WINDOWS_BUILD
+  std::vector<uint8_t> dib = vscan::EncodeDIB(r);
+  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, dib.size());
+  std::memcpy(GlobalLock(h), dib.data(), dib.size());
+  GlobalUnlock(h);
+  return h;
+#else
+  std::vector<uint8_t> pict = vscan::EncodePICT(r);
+  Handle h = NewHandle(static_cast<Size>(pict.size()));
+  std::memcpy(*h, pict.data(), pict.size());
+  return h;
+#endif
+}
+
+void FreeImage(void* image) {
+#if KV_WINDOWS_BUILD
+  GlobalFree(image);
+#else
+  DisposeHandle(static_cast<Handle>(image));
+#endif
+}
+
+std::vector<uint8_t> HostPath(const std::string& name) {
+  std::vector<uint8_t> p;
+  if (!kWindowsBuild) p.push_back(static_cast<uint8_t>(name.size()));
+  p.insert(p.end(), name.begin(), name.end());
+  p.push_back(0);
+  return p;
+}
+
+long FileSize(const std::string& name) {
+  FILE* f = std::fopen(name.c_str(), "rb");
+  if (!f) return -1;
+  std::fseek(f, 0, SEEK_END);
+  long n = std::ftell(f);
+  std::fclose(f);
+  return n;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+// The raster's pixels as a PBM, PGM or PPM file (top-down rows without padding; in a PBM
+// 1 is black).
+void WritePnm(const vscan::Raster& r, const std::string& name) {
+  FILE* f = std::fopen(name.c_str(), "wb");
+  if (!f) return;
+  if (r.bitsPerPixel == 1) {
+    std::fprintf(f, "P4\n%d %d\n", r.width, r.height);
+    std::vector<uint8_t> row(size_t(r.width + 7) / 8);
+    for (int y = 0; y < r.height; ++y) {
+      for (size_t i = 0; i < row.size(); ++i)
+        row[i] = static_cast<uint8_t>(~r.rows[size_t(y) * r.stride() + i]);
+      std::fwrite(row.data(), 1, row.size(), f);
+    }
+  } else {
+    const int channels = r.bitsPerPixel / 8;
+    std::fprintf(f, "P%d\n%d %d\n255\n", channels == 1 ? 5 : 6, r.width, r.height);
+    for (int y = 0; y < r.height; ++y)
+      std::fwrite(r.rows.data() + size_t(y) * r.stride(), 1, size_t(r.width) * channels, f);
+  }
+  std::fclose(f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int runs = 5;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::strcmp(argv[i], "--runs") == 0) runs = std::max(1, std::atoi(argv[i + 1]));
+  const struct {
+    TW_UINT16 format;
+    const char* name;
+    const char* ext;
+  } formats[] = {
+      {TWFF_PNG, "png", "png"},
+      {TWFF_JFIF, "jpeg", "jpg"},
+      {TWFF_TIFF, "tiff", "tif"},
+      {kWindowsBuild ? TWFF_BMP : TWFF_PICT, kWindowsBuild ? "bmp" : "pict", kWindowsBuild ? "bmp" : "pict"}};
+  int status = 0;
+  for (int pixelType : {0, 1, 2}) {
+    vscan::ScanSettings s;
+    s.pixelType = pixelType;
+    s.xres = s.yres = 300;
+    const vscan::Raster r = vscan::RenderPage(s);
+    const char* const types[] = {"bw", "grey", "colour"};
+    const char* const pnm[] = {"page-bw.pbm", "page-grey.pgm", "page-colour.ppm"};
+    const char* type = types[pixelType];
+    WritePnm(r, pnm[pixelType]);
+    PageFacts facts;
+    facts.pixelType = static_cast<int16_t>(pixelType);
+    facts.width = r.width;
+    facts.height = r.height;
+    facts.xResolution = facts.yResolution = 300;
+    void* image = NativeImage(r);
+    for (const auto& f : formats) {
+      const std::string name = std::string("bench-") + type + "." + f.ext;
+      std::vector<double> times;
+      int16_t result = 0;
+      for (int i = 0; i < runs && result == 0; ++i) {
+        std::remove(name.c_str());  // the Mac never replaces a file
+        const auto start = Clock::now();
+        result = WritePageFile(image, facts, f.format, HostPath(name).data());
+        times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+      }
+      if (result != 0) {
+        std::fprintf(stderr, "page_bench: %s %s answered %d\n", f.name, type, result);
+        status = 1;
+        continue;
+      }
+      std::printf("%s %s %ld %.4f\n", f.name, type, FileSize(name), Median(times));
+    }
+    // Multi-page TIFF: five pages into one book, the time of each page added.
+    const std::string book = std::string("bench-") + type + "-book.tif";
+    std::remove(book.c_str());
+    int16_t result = 0;
+    PageBook* b = OpenPageBook(HostPath(book).data(), &result);
+    std::vector<double> times;
+    for (int i = 0; b && i < 5 && result == 0; ++i) {
+      const auto start = Clock::now();
+      result = AddBookPage(b, image, facts);
+      times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+    }
+    if (b && ClosePageBook(b) == 0 && result == 0) {
+      std::printf("tiff-book %s %ld %.4f\n", type, FileSize(book), Median(times));
+    } else {
+      std::fprintf(stderr, "page_bench: multi-page TIFF %s answered %d\n", type, result);
+      status = 1;
+    }
+    FreeImage(image);
+  }
+  return status;
+}

@@ -1,0 +1,260 @@
+// The files behind ImageIO's destinations and sources: PNG with libpng, JPEG (JFIF) with
+// libjpeg-turbo, TIFF with libtiff. Grey images of 1 or 8 bits stay grey of that depth (a
+// 1-bit image becomes 8-bit grey in a JPEG); RGB images are written with 8 bits a component,
+// any skipped byte dropped.
+#include <png.h>
+// jpeglib.h needs FILE and size_t first.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <jpeglib.h>
+#include <tiffio.h>
+
+#include "standins/imageio/internal.h"
+
+namespace imageio {
+namespace {
+
+constexpr double kInchesPerMeter = 0.0254;
+
+// One row of the image as the file stores it: packed 1-bit, 8-bit grey, or RGB.
+void PackRow(const Image& image, size_t y, bool expandBits, std::vector<uint8_t>* row) {
+  const PixelLayout& l = image.layout;
+  const uint8_t* bytes = image.Bytes();
+  if (l.bitsPerComponent == 1 && !expandBits) {
+    const size_t n = (l.width + 7) / 8;
+    row->assign(bytes + y * l.bytesPerRow, bytes + y * l.bytesPerRow + n);
+    if (l.width % 8) (*row)[n - 1] &= static_cast<uint8_t>(0xFF00 >> (l.width % 8));
+    return;
+  }
+  const int c = l.components;
+  row->resize(l.width * c);
+  const uint8_t* in = bytes + y * l.bytesPerRow;
+  uint8_t* out = row->data();
+  if (l.bitsPerPixel == 8 || l.bitsPerPixel == 24) {
+    std::memcpy(out, in, l.width * c);
+  } else if (l.bitsPerPixel == 32) {
+    for (size_t x = 0; x < l.width; ++x, in += 4, out += 3) std::memcpy(out, in + (l.skipFirst ? 1 : 0), 3);
+  } else {
+    for (size_t x = 0; x < l.width; ++x)
+      for (int k = 0; k < c; ++k) out[x * c + k] = Sample(l, bytes, x, y, k);
+  }
+}
+
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+
+}  // namespace
+
+bool WritePng(const std::string& path, const Image& image, double xDpi, double yDpi) {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+  if (!file) return false;
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info) {
+    png_destroy_write_struct(&png, nullptr);
+    return false;
+  }
+  std::vector<uint8_t> row;
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  const PixelLayout& l = image.layout;
+  png_init_io(png, file.get());
+  const int colorType = l.components == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB;
+  png_set_IHDR(png, info, static_cast<png_uint_32>(l.width), static_cast<png_uint_32>(l.height),
+               static_cast<int>(l.bitsPerComponent), colorType, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_pHYs(png, info, static_cast<png_uint_32>(xDpi / kInchesPerMeter + 0.5),
+               static_cast<png_uint_32>(yDpi / kInchesPerMeter + 0.5), PNG_RESOLUTION_METER);
+  png_write_info(png, info);
+  for (size_t y = 0; y < l.height; ++y) {
+    PackRow(image, y, false, &row);
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, nullptr);
+  png_destroy_write_struct(&png, &info);
+  FILE* f = file.release();
+  return std::fflush(f) == 0 && !std::ferror(f) && std::fclose(f) == 0;
+}
+
+namespace {
+struct JpegError {
+  jpeg_error_mgr mgr;
+  jmp_buf jump;
+};
+void JpegFail(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1); }
+}  // namespace
+
+bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double yDpi, double quality) {
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+  if (!file) return false;
+  jpeg_compress_struct cinfo;
+  JpegError err;
+  cinfo.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = JpegFail;
+  std::vector<uint8_t> row;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_compress(&cinfo);
+    return false;
+  }
+  jpeg_create_compress(&cinfo);
+  jpeg_stdio_dest(&cinfo, file.get());
+  const PixelLayout& l = image.layout;
+  cinfo.image_width = static_cast<JDIMENSION>(l.width);
+  cinfo.image_height = static_cast<JDIMENSION>(l.height);
+  cinfo.input_components = l.components;
+  cinfo.in_color_space = l.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  int q = static_cast<int>(quality * 100 + 0.5);
+  jpeg_set_quality(&cinfo, q < 1 ? 1 : (q > 100 ? 100 : q), TRUE);
+  cinfo.optimize_coding = TRUE;  // Huffman tables made for the image
+  cinfo.write_JFIF_header = TRUE;
+  cinfo.density_unit = 1;  // dots per inch
+  cinfo.X_density = static_cast<UINT16>(xDpi + 0.5);
+  cinfo.Y_density = static_cast<UINT16>(yDpi + 0.5);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    PackRow(image, cinfo.next_scanline, true, &row);
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  FILE* f = file.release();
+  return std::fflush(f) == 0 && !std::ferror(f) && std::fclose(f) == 0;
+}
+
+namespace {
+void Quiet(const char*, const char*, va_list) {}
+
+// ImageIO's compression for a page: Group 4 only for 1-bit pages; an unknown or unfitting
+// value is written uncompressed.
+uint16_t CompressionFor(int asked, const PixelLayout& l) {
+  switch (asked) {
+    case COMPRESSION_CCITTFAX4:
+      return l.bitsPerComponent == 1 ? COMPRESSION_CCITTFAX4 : COMPRESSION_NONE;
+    case COMPRESSION_LZW:
+    case COMPRESSION_PACKBITS:
+      return static_cast<uint16_t>(asked);
+    default:
+      return COMPRESSION_NONE;
+  }
+}
+}  // namespace
+
+bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed) {
+  TIFFSetWarningHandler(Quiet);
+  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  if (!tif) return false;
+  bool ok = true;
+  std::vector<uint8_t> row;
+  for (size_t i = 0; i < count && ok; ++i) {
+    TiffPage page;
+    if (!feed.Page(i, &page)) {
+      ok = false;
+      break;
+    }
+    const PixelLayout& l = page.image->layout;
+    const uint16_t compression = CompressionFor(page.compression, l);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(l.width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(l.height));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(l.bitsPerComponent));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(l.components));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, l.components == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(page.xDpi));
+    TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(page.yDpi));
+    TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
+    if (count > 1) {
+      TIFFSetField(tif, TIFFTAG_SUBFILETYPE, FILETYPE_PAGE);
+      TIFFSetField(tif, TIFFTAG_PAGENUMBER, static_cast<uint16_t>(i), static_cast<uint16_t>(count));
+    }
+    TIFFSetField(
+        tif, TIFFTAG_ROWSPERSTRIP,
+        compression == COMPRESSION_CCITTFAX4 ? static_cast<uint32_t>(l.height) : TIFFDefaultStripSize(tif, 0));
+    for (size_t y = 0; y < l.height && ok; ++y) {
+      PackRow(*page.image, y, false, &row);
+      ok = TIFFWriteScanline(tif, row.data(), static_cast<uint32_t>(y), 0) == 1;
+    }
+    feed.Done(i);
+    ok = ok && TIFFWriteDirectory(tif) == 1;
+  }
+  TIFFClose(tif);
+  return ok;
+}
+
+size_t TiffPageCount(const std::string& path) {
+  TIFFSetWarningHandler(Quiet);
+  TIFFErrorHandler previous = TIFFSetErrorHandler(Quiet);
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  TIFFSetErrorHandler(previous);
+  if (!tif) return 0;
+  size_t n = 0;
+  do {
+    ++n;
+  } while (TIFFReadDirectory(tif) == 1);
+  TIFFClose(tif);
+  return n;
+}
+
+Image* ReadTiffPage(const std::string& path, size_t index, double* xDpi, double* yDpi, int* compression) {
+  TIFFSetWarningHandler(Quiet);
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (!tif) return nullptr;
+  Image* image = nullptr;
+  uint32_t w = 0, h = 0;
+  uint16_t bps = 1, spp = 1, photometric = PHOTOMETRIC_MINISBLACK, unit = RESUNIT_INCH,
+           planar = PLANARCONFIG_CONTIG;
+  float xr = 72, yr = 72;
+  if (TIFFSetDirectory(tif, static_cast<tdir_t>(index)) == 1 &&
+      TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) == 1) {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bps);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xr);
+    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yr);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
+    uint16_t scheme = COMPRESSION_NONE;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &scheme);
+    if (compression) *compression = scheme;
+    const bool grey = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
+                      spp == 1 && (bps == 1 || bps == 8);
+    const bool rgb = photometric == PHOTOMETRIC_RGB && spp == 3 && bps == 8;
+    if ((grey || rgb) && planar == PLANARCONFIG_CONTIG && w > 0 && h > 0) {
+      image = new Image;
+      PixelLayout& l = image->layout;
+      l.width = w;
+      l.height = h;
+      l.components = spp;
+      l.bitsPerComponent = bps;
+      l.bitsPerPixel = static_cast<size_t>(bps) * spp;
+      l.bytesPerRow = static_cast<size_t>(TIFFScanlineSize(tif));
+      image->pixels.resize(l.bytesPerRow * h);
+      for (uint32_t y = 0; y < h && image; ++y) {
+        if (TIFFReadScanline(tif, image->pixels.data() + y * l.bytesPerRow, y, 0) != 1) {
+          Release(image);
+          image = nullptr;
+        }
+      }
+      if (image && photometric == PHOTOMETRIC_MINISWHITE)
+        for (uint8_t& b : image->pixels) b = static_cast<uint8_t>(~b);
+    }
+  }
+  TIFFClose(tif);
+  const double toInch = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;
+  *xDpi = xr * toInch;
+  *yDpi = yr * toInch;
+  return image;
+}
+
+}  // namespace imageio

@@ -1,0 +1,304 @@
+// ImageIO's image destinations and sources. A destination is created with the number of
+// images it will hold; images are kept (retained, not drawn) until
+// CGImageDestinationFinalize writes the file with libpng, libjpeg-turbo or libtiff. Only a
+// TIFF destination takes more than one image. A source reads a TIFF file's pages, one at a
+// time when asked (this stand-in's sources know TIFF only); a page added from a source keeps
+// its resolution and compression unless the properties given with it say otherwise.
+#include <unistd.h>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ImageIOStandin.h"
+#include "standins/imageio/internal.h"
+
+using namespace imageio;
+
+namespace {
+
+std::mutex gFaultLock;
+long gFailFinalizeAt = 0;
+long gHeld = 0, gPeak = 0;
+
+bool FinalizeFails() {
+  std::lock_guard<std::mutex> g(gFaultLock);
+  return gFailFinalizeAt > 0 && --gFailFinalizeAt == 0;
+}
+
+enum class FileType { kPng, kJpeg, kTiff };
+
+struct Source;
+
+// One image of a destination: an image, or page `index` of a source.
+struct Entry {
+  Image* image = nullptr;
+  Source* source = nullptr;
+  size_t index = 0;
+  CFDictionaryRef properties = nullptr;
+};
+
+struct Destination : Object {
+  Destination() : Object(kDestination) {}
+  ~Destination() override;
+  std::string path;
+  FileType fileType = FileType::kPng;
+  size_t count = 0;
+  std::vector<Entry> entries;
+  CFDictionaryRef properties = nullptr;
+  bool finalized = false;
+};
+
+struct Source : Object {
+  Source() : Object(kSource) {}
+  std::string path;
+  size_t count = 0;
+};
+
+Destination::~Destination() {
+  for (Entry& e : entries) {
+    if (e.image) Release(e.image);
+    if (e.source) Release(e.source);
+    if (e.properties) Release(e.properties);
+  }
+  if (properties) Release(properties);
+}
+
+// A property of the image's own dictionary, else of the destination's.
+bool Property(const Destination& d, const Entry& e, CFStringRef key, double* value) {
+  return NumberIn(e.properties, key, value) || NumberIn(d.properties, key, value);
+}
+
+// The compression asked for; a page from a source keeps its own unless asked otherwise.
+int TiffCompression(const Destination& d, const Entry& e, int sourceCompression) {
+  for (CFDictionaryRef dict : {e.properties, d.properties}) {
+    if (!dict) continue;
+    double v;
+    if (NumberIn(static_cast<CFDictionaryRef>(CFDictionaryGetValue(dict, kCGImagePropertyTIFFDictionary)),
+                 kCGImagePropertyTIFFCompression, &v)) {
+      return static_cast<int>(v);
+    }
+  }
+  return e.source ? sourceCompression : 1;
+}
+
+// Feeds a destination's entries to the TIFF writer, decoding a source's page only while it
+// is written.
+class EntryFeed : public TiffFeed {
+ public:
+  explicit EntryFeed(const Destination& d) : d_(d) {}
+  ~EntryFeed() override { Drop(); }
+  bool Page(size_t i, TiffPage* page) override {
+    const Entry& e = d_.entries[i];
+    double x = 0, y = 0;
+    const Image* image = e.image;
+    int sourceCompression = 1;
+    if (e.source) {
+      decoded_ = ReadTiffPage(e.source->path, e.index, &x, &y, &sourceCompression);
+      if (!decoded_) return false;
+      NotePixelsHeld(static_cast<long>(decoded_->layout.width * decoded_->layout.height));
+      image = decoded_;
+    }
+    double v;
+    if (Property(d_, e, kCGImagePropertyDPIWidth, &v)) x = v;
+    if (Property(d_, e, kCGImagePropertyDPIHeight, &v)) y = v;
+    *page = TiffPage{image, x > 0 ? x : 72, y > 0 ? y : 72, TiffCompression(d_, e, sourceCompression)};
+    return true;
+  }
+  void Done(size_t) override { Drop(); }
+
+ private:
+  void Drop() {
+    if (!decoded_) return;
+    NotePixelsHeld(-static_cast<long>(decoded_->layout.width * decoded_->layout.height));
+    Release(decoded_);
+    decoded_ = nullptr;
+  }
+  const Destination& d_;
+  Image* decoded_ = nullptr;
+};
+
+bool WriteDestination(Destination& d) {
+  if (d.fileType == FileType::kTiff) {
+    EntryFeed feed(d);
+    return WriteTiff(d.path, d.entries.size(), feed);
+  }
+  const Entry& e = d.entries[0];
+  double x = 72, y = 72, quality = 0.75, v;  // unstated: 72 dpi; JPEG quality 0.75
+  if (Property(d, e, kCGImagePropertyDPIWidth, &v) && v > 0) x = v;
+  if (Property(d, e, kCGImagePropertyDPIHeight, &v) && v > 0) y = v;
+  if (Property(d, e, kCGImageDestinationLossyCompressionQuality, &v)) quality = v;
+  return d.fileType == FileType::kPng ? WritePng(d.path, *e.image, x, y)
+                                      : WriteJpeg(d.path, *e.image, x, y, quality);
+}
+
+// A full disk during the write: half of what would have been written stays.
+void CutFileInHalf(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "r+b");
+  if (!f) return;
+  std::fseek(f, 0, SEEK_END);
+  long size = std::ftell(f);
+  std::fclose(f);
+  if (truncate(path.c_str(), size / 2) != 0) std::fprintf(stderr, "ImageIO stand-in: truncate failed\n");
+}
+
+}  // namespace
+
+namespace imageio {
+void NotePixelsHeld(long delta) {
+  std::lock_guard<std::mutex> g(gFaultLock);
+  gHeld += delta;
+  if (gHeld > gPeak) gPeak = gHeld;
+}
+}  // namespace imageio
+
+extern "C" {
+
+const CFStringRef kCGImagePropertyDPIWidth = CFSTR("DPIWidth");
+const CFStringRef kCGImagePropertyDPIHeight = CFSTR("DPIHeight");
+const CFStringRef kCGImagePropertyTIFFDictionary = CFSTR("{TIFF}");
+const CFStringRef kCGImagePropertyTIFFCompression = CFSTR("Compression");
+const CFStringRef kCGImageDestinationLossyCompressionQuality =
+    CFSTR("kCGImageDestinationLossyCompressionQuality");
+
+CFTypeID CGImageDestinationGetTypeID(void) { return kDestination; }
+
+CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef type, size_t count,
+                                                      CFDictionaryRef) {
+  auto* u = As<URL>(url, kURL);
+  const std::string t = TextOf(type);
+  FileType fileType;
+  if (t == "public.png") {
+    fileType = FileType::kPng;
+  } else if (t == "public.jpeg") {
+    fileType = FileType::kJpeg;
+  } else if (t == "public.tiff") {
+    fileType = FileType::kTiff;
+  } else {
+    return nullptr;
+  }
+  if (!u || count == 0) return nullptr;
+  auto* d = new Destination;
+  d->path = u->path;
+  d->fileType = fileType;
+  d->count = count;
+  return reinterpret_cast<CGImageDestinationRef>(static_cast<Object*>(d));
+}
+
+void CGImageDestinationSetProperties(CGImageDestinationRef idst, CFDictionaryRef properties) {
+  auto* d = As<Destination>(idst, kDestination);
+  if (!d || !properties) return;
+  CFRetain(properties);
+  if (d->properties) Release(d->properties);
+  d->properties = properties;
+}
+
+static bool TakesAnother(Destination* d) {
+  if (!d || d->finalized) return false;
+  if (d->entries.size() >= d->count) {
+    std::fprintf(stderr, "CGImageDestinationAddImage: image destination cannot hold more than %zu images\n",
+                 d->count);
+    return false;
+  }
+  return true;
+}
+
+void CGImageDestinationAddImage(CGImageDestinationRef idst, CGImageRef image, CFDictionaryRef properties) {
+  auto* d = As<Destination>(idst, kDestination);
+  auto* i = As<Image>(image, kImage);
+  if (!i || !TakesAnother(d)) return;
+  Entry e;
+  e.image = i;
+  CFRetain(image);
+  if (properties) e.properties = static_cast<CFDictionaryRef>(CFRetain(properties));
+  d->entries.push_back(e);
+}
+
+void CGImageDestinationAddImageFromSource(CGImageDestinationRef idst, CGImageSourceRef isrc, size_t index,
+                                          CFDictionaryRef properties) {
+  auto* d = As<Destination>(idst, kDestination);
+  auto* s = As<Source>(isrc, kSource);
+  if (!s || index >= s->count || !TakesAnother(d)) return;
+  Entry e;
+  e.source = s;
+  e.index = index;
+  CFRetain(isrc);
+  if (properties) e.properties = static_cast<CFDictionaryRef>(CFRetain(properties));
+  d->entries.push_back(e);
+}
+
+Boolean CGImageDestinationFinalize(CGImageDestinationRef idst) {
+  auto* d = As<Destination>(idst, kDestination);
+  if (!d || d->finalized) return false;
+  d->finalized = true;
+  if (d->entries.size() != d->count) {
+    std::fprintf(stderr, "CGImageDestinationFinalize: image destination does not have enough images\n");
+    return false;
+  }
+  if (!WriteDestination(*d)) return false;
+  if (FinalizeFails()) {
+    CutFileInHalf(d->path);
+    return false;
+  }
+  return true;
+}
+
+CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef) {
+  auto* u = As<URL>(url, kURL);
+  if (!u) return nullptr;
+  FILE* f = std::fopen(u->path.c_str(), "rb");
+  if (!f) return nullptr;
+  std::fclose(f);
+  auto* s = new Source;
+  s->path = u->path;
+  s->count = TiffPageCount(u->path);
+  return reinterpret_cast<CGImageSourceRef>(static_cast<Object*>(s));
+}
+
+size_t CGImageSourceGetCount(CGImageSourceRef isrc) {
+  auto* s = As<Source>(isrc, kSource);
+  return s ? s->count : 0;
+}
+
+CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef) {
+  auto* s = As<Source>(isrc, kSource);
+  if (!s || index >= s->count) return nullptr;
+  double x, y;
+  return reinterpret_cast<CGImageRef>(static_cast<Object*>(ReadTiffPage(s->path, index, &x, &y, nullptr)));
+}
+
+CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef) {
+  auto* s = As<Source>(isrc, kSource);
+  if (!s || index >= s->count) return nullptr;
+  double x = 0, y = 0;
+  Image* image = ReadTiffPage(s->path, index, &x, &y, nullptr);
+  if (!image) return nullptr;
+  Release(image);
+  CFNumberRef nx = CFNumberCreate(nullptr, kCFNumberDoubleType, &x);
+  CFNumberRef ny = CFNumberCreate(nullptr, kCFNumberDoubleType, &y);
+  const void* keys[] = {kCGImagePropertyDPIWidth, kCGImagePropertyDPIHeight};
+  const void* values[] = {nx, ny};
+  CFDictionaryRef d = CFDictionaryCreate(nullptr, keys, values, 2, &kCFTypeDictionaryKeyCallBacks,
+                                         &kCFTypeDictionaryValueCallBacks);
+  CFRelease(nx);
+  CFRelease(ny);
+  return d;
+}
+
+void ImageIOStandin_FailNthFinalize(long n) {
+  std::lock_guard<std::mutex> g(gFaultLock);
+  gFailFinalizeAt = n < 0 ? 0 : n;
+}
+long ImageIOStandin_PeakDecodedPixels(void) {
+  std::lock_guard<std::mutex> g(gFaultLock);
+  return gPeak;
+}
+void ImageIOStandin_ResetPeak(void) {
+  std::lock_guard<std::mutex> g(gFaultLock);
+  gPeak = gHeld;
+}
+
+}  // extern "C"

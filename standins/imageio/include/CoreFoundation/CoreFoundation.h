@@ -1,0 +1,109 @@
+// The subset of CoreFoundation that the image export stand-in and its callers use: the base
+// type with its reference count, strings, numbers, dictionaries and file URLs. Names, types
+// and signatures are CoreFoundation's own. Every object is counted while it lives
+// (ImageIOStandin_LiveObjects), so tests can prove that each Create has its CFRelease.
+#pragma once
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef unsigned char Boolean;
+typedef unsigned char UInt8;
+typedef signed int SInt32;
+typedef unsigned int UInt32;
+typedef signed long CFIndex;
+typedef unsigned long CFTypeID;
+typedef unsigned long CFOptionFlags;
+typedef const void* CFTypeRef;
+typedef const void* CFAllocatorRef;
+#ifndef kCFAllocatorDefault
+#define kCFAllocatorDefault ((CFAllocatorRef)0)
+#endif
+typedef const struct __CFString* CFStringRef;
+typedef struct __CFString* CFMutableStringRef;
+typedef const struct __CFNumber* CFNumberRef;
+typedef const struct __CFDictionary* CFDictionaryRef;
+typedef struct __CFDictionary* CFMutableDictionaryRef;
+typedef const struct __CFURL* CFURLRef;
+typedef const struct __CFBoolean* CFBooleanRef;
+
+CFTypeRef CFRetain(CFTypeRef cf);
+// Releasing NULL crashes on a Mac; here it aborts.
+void CFRelease(CFTypeRef cf);
+CFIndex CFGetRetainCount(CFTypeRef cf);
+CFTypeID CFGetTypeID(CFTypeRef cf);
+CFTypeID CFStringGetTypeID(void);
+CFTypeID CFNumberGetTypeID(void);
+CFTypeID CFDictionaryGetTypeID(void);
+CFTypeID CFURLGetTypeID(void);
+Boolean CFEqual(CFTypeRef a, CFTypeRef b);
+
+// ---- strings
+typedef UInt32 CFStringEncoding;
+enum { kCFStringEncodingMacRoman = 0, kCFStringEncodingASCII = 0x0600, kCFStringEncodingUTF8 = 0x08000100 };
+CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char* cStr, CFStringEncoding encoding);
+Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex bufferSize, CFStringEncoding encoding);
+// CFSTR("...") gives a constant string that lives for the whole process.
+CFStringRef __CFStringMakeConstantString(const char* cStr);
+#define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
+
+// ---- numbers
+typedef CFIndex CFNumberType;
+enum {
+  kCFNumberSInt32Type = 3,
+  kCFNumberFloat32Type = 5,
+  kCFNumberFloat64Type = 6,
+  kCFNumberIntType = 9,
+  kCFNumberFloatType = 12,
+  kCFNumberDoubleType = 13
+};
+CFNumberRef CFNumberCreate(CFAllocatorRef alloc, CFNumberType theType, const void* valuePtr);
+// Converts to theType; false when the value does not fit exactly (it is still stored).
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
+extern const CFBooleanRef kCFBooleanTrue;
+extern const CFBooleanRef kCFBooleanFalse;
+
+// ---- dictionaries (keys compared with CFEqual; keys and values retained)
+typedef struct {
+  CFIndex version;
+  const void* retain;
+  const void* release;
+  const void* copyDescription;
+  const void* equal;
+  const void* hash;
+} CFDictionaryKeyCallBacks;
+typedef struct {
+  CFIndex version;
+  const void* retain;
+  const void* release;
+  const void* copyDescription;
+  const void* equal;
+} CFDictionaryValueCallBacks;
+extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
+extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
+CFDictionaryRef CFDictionaryCreate(CFAllocatorRef alloc, const void** keys, const void** values,
+                                   CFIndex numValues, const CFDictionaryKeyCallBacks* keyCallBacks,
+                                   const CFDictionaryValueCallBacks* valueCallBacks);
+CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef alloc, CFIndex capacity,
+                                                 const CFDictionaryKeyCallBacks* keyCallBacks,
+                                                 const CFDictionaryValueCallBacks* valueCallBacks);
+void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const void* value);
+const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key);
+CFIndex CFDictionaryGetCount(CFDictionaryRef dict);
+
+// ---- URLs (file URLs only)
+typedef CFIndex CFURLPathStyle;
+enum { kCFURLPOSIXPathStyle = 0, kCFURLHFSPathStyle = 1 };
+CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef alloc, CFStringRef filePath, CFURLPathStyle pathStyle,
+                                       Boolean isDirectory);
+Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean resolveAgainstBase, UInt8* buffer,
+                                         CFIndex maxBufLen);
+// From the File Manager's reference to an existing file (implemented with the File Manager).
+struct FSRef;
+CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const struct FSRef* fsRef);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,0 +1,130 @@
+// Shared between the stand-in's own files; not part of its interface.
+#pragma once
+#include <ApplicationServices/ApplicationServices.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace imageio {
+
+enum Kind : CFTypeID {
+  kString = 7,
+  kNumber = 22,
+  kBoolean = 21,
+  kDictionary = 18,
+  kURL = 29,
+  kColorSpace = 300,
+  kDataProvider,
+  kContext,
+  kImage,
+  kPict,
+  kDestination,
+  kSource
+};
+
+// Every object of the stand-in: a type and a reference count, registered while it lives.
+struct Object {
+  explicit Object(CFTypeID t);
+  virtual ~Object();
+  Object(const Object&) = delete;
+  Object& operator=(const Object&) = delete;
+  CFTypeID type;
+  long refs = 1;
+  bool constant = false;  // CFSTR strings and the booleans: never freed
+};
+
+// The object behind ref when it is alive and of that type, else null.
+Object* Alive(const void* ref);
+template <class T>
+T* As(const void* ref, CFTypeID type) {
+  Object* o = Alive(ref);
+  return o && o->type == type ? static_cast<T*>(o) : nullptr;
+}
+void Release(const void* ref);  // CFRelease without the NULL abort
+
+struct String : Object {
+  String() : Object(kString) {}
+  std::string text;
+};
+struct Number : Object {
+  Number() : Object(kNumber) {}
+  double value = 0;
+};
+struct Dictionary : Object {
+  Dictionary() : Object(kDictionary) {}
+  ~Dictionary() override;
+  std::vector<std::pair<const void*, const void*>> items;
+};
+struct URL : Object {
+  URL() : Object(kURL) {}
+  std::string path;
+};
+
+// Reads a number (or boolean) value of dict[key]; false when absent or not a number.
+bool NumberIn(CFDictionaryRef dict, CFStringRef key, double* value);
+std::string TextOf(CFStringRef s);  // "" for anything that is no string
+
+struct ColorSpace : Object {
+  ColorSpace() : Object(kColorSpace) {}
+  int components = 0;  // 1 grey, 3 RGB
+};
+struct DataProvider : Object {
+  DataProvider() : Object(kDataProvider) {}
+  ~DataProvider() override;
+  void* info = nullptr;
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  CGDataProviderReleaseDataCallback release = nullptr;
+};
+
+// Pixels as CoreGraphics lays them out: components 1 (grey) or 3 (RGB); bitsPerComponent 1
+// or 8; bitsPerPixel 1, 8, 24 or 32 (32: one byte skipped, first or last).
+struct PixelLayout {
+  size_t width = 0, height = 0, bitsPerComponent = 8, bitsPerPixel = 8, bytesPerRow = 0;
+  int components = 1;
+  bool skipFirst = false;  // 32-bit pixels: the unused byte comes first
+};
+struct Context : Object {
+  Context() : Object(kContext) {}
+  ~Context() override;
+  PixelLayout layout;
+  uint8_t* data = nullptr;
+  bool ownsData = false;
+  uint8_t fill[3] = {0, 0, 0};
+};
+struct Image : Object {
+  Image() : Object(kImage) {}
+  ~Image() override;
+  PixelLayout layout;
+  std::vector<uint8_t> pixels;       // a copy (from a context or a decoded file), or
+  DataProvider* provider = nullptr;  // the provider's bytes, retained
+  const uint8_t* Bytes() const { return provider ? provider->data : pixels.data(); }
+};
+
+// The sample of component c of pixel (x, y), 0..255 (1-bit: 0 or 255).
+uint8_t Sample(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, int c);
+
+// Files.
+bool WritePng(const std::string& path, const Image& image, double xDpi, double yDpi);
+bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double yDpi, double quality);
+struct TiffPage {
+  const Image* image;
+  double xDpi, yDpi;
+  int compression;
+};
+// Writes pages one after another; `next` gives page i (it may decode it now) and `done`
+// drops it again, so that one page at a time is held.
+struct TiffFeed {
+  virtual ~TiffFeed() = default;
+  virtual bool Page(size_t i, TiffPage* page) = 0;
+  virtual void Done(size_t i) = 0;
+};
+bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed);
+// Reads a TIFF's page count, and one page as an image (grey 1 or 8 bits, or RGB 24 bits).
+size_t TiffPageCount(const std::string& path);
+// *compression: the page's TIFF compression (may be null).
+Image* ReadTiffPage(const std::string& path, size_t index, double* xDpi, double* yDpi, int* compression);
+void NotePixelsHeld(long delta);
+
+}  // namespace imageio

@@ -1,0 +1,537 @@
+// CoreFoundation's base, strings, numbers, dictionaries and URLs; CoreGraphics' colour
+// spaces, data providers, bitmap contexts and images.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "ImageIOStandin.h"
+#include "standins/imageio/internal.h"
+
+namespace imageio {
+namespace {
+// Constructed on first use: other files' constants (CFSTR keys) are made during static
+// initialisation, in an order nobody controls.
+std::recursive_mutex& Lock() {
+  static auto* m = new std::recursive_mutex;
+  return *m;
+}
+std::set<const Object*>& LiveSet() {
+  static auto* s = new std::set<const Object*>;
+  return *s;
+}
+long gBadReleases = 0;
+long gConstants = 0;
+}  // namespace
+
+Object::Object(CFTypeID t) : type(t) {
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  LiveSet().insert(this);
+}
+Object::~Object() {
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  LiveSet().erase(this);
+}
+
+Object* Alive(const void* ref) {
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  auto* o = static_cast<const Object*>(ref);
+  return LiveSet().count(o) ? const_cast<Object*>(o) : nullptr;
+}
+
+void Release(const void* ref) {
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  Object* o = Alive(ref);
+  if (!o) {
+    ++gBadReleases;
+    return;
+  }
+  if (o->constant) return;
+  if (--o->refs == 0) delete o;
+}
+
+Dictionary::~Dictionary() {
+  for (auto& kv : items) {
+    Release(kv.first);
+    Release(kv.second);
+  }
+}
+
+DataProvider::~DataProvider() {
+  if (release) release(info, data, size);
+}
+
+Context::~Context() {
+  if (ownsData) std::free(data);
+}
+
+Image::~Image() {
+  if (provider) Release(provider);
+}
+
+bool NumberIn(CFDictionaryRef dict, CFStringRef key, double* value) {
+  const void* v = dict ? CFDictionaryGetValue(dict, key) : nullptr;
+  if (auto* n = As<Number>(v, kNumber)) {
+    *value = n->value;
+    return true;
+  }
+  if (Object* o = Alive(v); o && o->type == kBoolean) {
+    *value = v == kCFBooleanTrue ? 1 : 0;
+    return true;
+  }
+  return false;
+}
+
+std::string TextOf(CFStringRef s) {
+  auto* str = As<String>(s, kString);
+  return str ? str->text : std::string();
+}
+
+uint8_t Sample(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, int c) {
+  const uint8_t* row = bytes + y * l.bytesPerRow;
+  if (l.bitsPerComponent == 1) return (row[x >> 3] & (0x80u >> (x & 7))) ? 255 : 0;
+  if (l.bitsPerPixel == 8) return row[x];
+  if (l.bitsPerPixel == 24) return row[3 * x + c];
+  return row[4 * x + c + (l.skipFirst ? 1 : 0)];
+}
+
+}  // namespace imageio
+
+using namespace imageio;
+
+namespace {
+
+// Constant objects (CFSTR strings, booleans) live for the process and are not counted.
+template <class T>
+T* MakeConstant(T* o) {
+  o->constant = true;
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  ++gConstants;
+  return o;
+}
+
+struct BooleanObject : Object {
+  BooleanObject() : Object(kBoolean) {}
+};
+
+Number* NewNumber(double v) {
+  auto* n = new Number;
+  n->value = v;
+  return n;
+}
+
+// A bitmap layout CoreGraphics supports for contexts (Mac OS X 10.4's table, without alpha
+// formats that would need premultiplied drawing here).
+bool ContextLayout(size_t width, size_t height, size_t bpc, size_t bytesPerRow, ColorSpace* space,
+                   CGBitmapInfo info, PixelLayout* out) {
+  if (!space || width == 0 || height == 0 || bpc != 8) return false;
+  const uint32_t alpha = info & kCGBitmapAlphaInfoMask;
+  PixelLayout l;
+  l.width = width;
+  l.height = height;
+  l.bitsPerComponent = 8;
+  l.components = space->components;
+  if (space->components == 1) {
+    if (alpha != kCGImageAlphaNone) return false;
+    l.bitsPerPixel = 8;
+  } else if (space->components == 3) {
+    if (alpha != kCGImageAlphaNoneSkipLast && alpha != kCGImageAlphaNoneSkipFirst &&
+        alpha != kCGImageAlphaPremultipliedLast && alpha != kCGImageAlphaPremultipliedFirst) {
+      return false;
+    }
+    l.bitsPerPixel = 32;
+    l.skipFirst = alpha == kCGImageAlphaNoneSkipFirst || alpha == kCGImageAlphaPremultipliedFirst;
+  } else {
+    return false;
+  }
+  const size_t minRow = width * l.bitsPerPixel / 8;
+  l.bytesPerRow = bytesPerRow == 0 ? minRow : bytesPerRow;
+  if (l.bytesPerRow < minRow) return false;
+  *out = l;
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+const CFBooleanRef kCFBooleanTrue = reinterpret_cast<CFBooleanRef>(MakeConstant(new BooleanObject));
+const CFBooleanRef kCFBooleanFalse = reinterpret_cast<CFBooleanRef>(MakeConstant(new BooleanObject));
+const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0, nullptr, nullptr, nullptr, nullptr, nullptr};
+const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, nullptr, nullptr, nullptr, nullptr};
+
+CFTypeRef CFRetain(CFTypeRef cf) {
+  if (!cf) std::abort();
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  Object* o = Alive(cf);
+  if (o && !o->constant) ++o->refs;
+  return cf;
+}
+
+void CFRelease(CFTypeRef cf) {
+  if (!cf) std::abort();
+  Release(cf);
+}
+
+CFIndex CFGetRetainCount(CFTypeRef cf) {
+  Object* o = Alive(cf);
+  return o ? (o->constant ? 0x7FFFFFFF : o->refs) : 0;
+}
+
+CFTypeID CFGetTypeID(CFTypeRef cf) {
+  Object* o = Alive(cf);
+  return o ? o->type : 0;
+}
+CFTypeID CFStringGetTypeID(void) { return kString; }
+CFTypeID CFNumberGetTypeID(void) { return kNumber; }
+CFTypeID CFDictionaryGetTypeID(void) { return kDictionary; }
+CFTypeID CFURLGetTypeID(void) { return kURL; }
+
+Boolean CFEqual(CFTypeRef a, CFTypeRef b) {
+  if (a == b) return true;
+  Object* x = Alive(a);
+  Object* y = Alive(b);
+  if (!x || !y || x->type != y->type) return false;
+  if (x->type == kString) return static_cast<String*>(x)->text == static_cast<String*>(y)->text;
+  if (x->type == kNumber) return static_cast<Number*>(x)->value == static_cast<Number*>(y)->value;
+  if (x->type == kURL) return static_cast<URL*>(x)->path == static_cast<URL*>(y)->path;
+  return false;
+}
+
+CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFStringEncoding) {
+  if (!cStr) return nullptr;
+  auto* s = new String;
+  s->text = cStr;
+  return reinterpret_cast<CFStringRef>(s);
+}
+
+Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex bufferSize, CFStringEncoding) {
+  auto* str = As<String>(s, kString);
+  if (!str || !buffer || bufferSize <= 0 || static_cast<CFIndex>(str->text.size()) >= bufferSize) return false;
+  std::memcpy(buffer, str->text.c_str(), str->text.size() + 1);
+  return true;
+}
+
+CFStringRef __CFStringMakeConstantString(const char* cStr) {
+  static std::map<std::string, String*>* table = new std::map<std::string, String*>;
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  String*& s = (*table)[cStr];
+  if (!s) {
+    s = MakeConstant(new String);
+    s->text = cStr;
+  }
+  return reinterpret_cast<CFStringRef>(s);
+}
+
+CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* valuePtr) {
+  if (!valuePtr) return nullptr;
+  double v;
+  switch (theType) {
+    case kCFNumberSInt32Type:
+    case kCFNumberIntType:
+      v = *static_cast<const int32_t*>(valuePtr);
+      break;
+    case kCFNumberFloat32Type:
+    case kCFNumberFloatType:
+      v = *static_cast<const float*>(valuePtr);
+      break;
+    case kCFNumberFloat64Type:
+    case kCFNumberDoubleType:
+      v = *static_cast<const double*>(valuePtr);
+      break;
+    default:
+      return nullptr;
+  }
+  return reinterpret_cast<CFNumberRef>(NewNumber(v));
+}
+
+Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr) {
+  auto* n = As<Number>(number, kNumber);
+  if (!n || !valuePtr) return false;
+  switch (theType) {
+    case kCFNumberSInt32Type:
+    case kCFNumberIntType: {
+      int32_t i = static_cast<int32_t>(n->value);
+      *static_cast<int32_t*>(valuePtr) = i;
+      return i == n->value;
+    }
+    case kCFNumberFloat32Type:
+    case kCFNumberFloatType:
+      *static_cast<float*>(valuePtr) = static_cast<float>(n->value);
+      return true;
+    case kCFNumberFloat64Type:
+    case kCFNumberDoubleType:
+      *static_cast<double*>(valuePtr) = n->value;
+      return true;
+    default:
+      return false;
+  }
+}
+
+CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void** values, CFIndex numValues,
+                                   const CFDictionaryKeyCallBacks* keyCallBacks,
+                                   const CFDictionaryValueCallBacks* valueCallBacks) {
+  CFMutableDictionaryRef d = CFDictionaryCreateMutable(nullptr, numValues, keyCallBacks, valueCallBacks);
+  for (CFIndex i = 0; i < numValues; ++i) CFDictionarySetValue(d, keys[i], values[i]);
+  return d;
+}
+
+CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef, CFIndex, const CFDictionaryKeyCallBacks*,
+                                                 const CFDictionaryValueCallBacks*) {
+  return reinterpret_cast<CFMutableDictionaryRef>(new Dictionary);
+}
+
+void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const void* value) {
+  auto* d = As<Dictionary>(dict, kDictionary);
+  if (!d || !Alive(key) || !Alive(value)) std::abort();  // CF's type callbacks would crash too
+  CFRetain(key);
+  CFRetain(value);
+  for (auto& kv : d->items) {
+    if (CFEqual(kv.first, key)) {
+      Release(kv.first);
+      Release(kv.second);
+      kv = {key, value};
+      return;
+    }
+  }
+  d->items.emplace_back(key, value);
+}
+
+const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key) {
+  auto* d = As<Dictionary>(dict, kDictionary);
+  if (!d) return nullptr;
+  for (auto& kv : d->items)
+    if (CFEqual(kv.first, key)) return kv.second;
+  return nullptr;
+}
+
+CFIndex CFDictionaryGetCount(CFDictionaryRef dict) {
+  auto* d = As<Dictionary>(dict, kDictionary);
+  return d ? static_cast<CFIndex>(d->items.size()) : 0;
+}
+
+CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath, CFURLPathStyle pathStyle,
+                                       Boolean) {
+  auto* s = As<String>(filePath, kString);
+  // No volume has an HFS name here, so only POSIX paths make URLs.
+  if (!s || pathStyle != kCFURLPOSIXPathStyle || s->text.empty()) return nullptr;
+  auto* u = new URL;
+  u->path = s->text;
+  return reinterpret_cast<CFURLRef>(u);
+}
+
+Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean, UInt8* buffer, CFIndex maxBufLen) {
+  auto* u = As<URL>(url, kURL);
+  if (!u || !buffer || static_cast<CFIndex>(u->path.size()) >= maxBufLen) return false;
+  std::memcpy(buffer, u->path.c_str(), u->path.size() + 1);
+  return true;
+}
+
+// ---- CoreGraphics
+
+CGRect CGRectMake(CGFloat x, CGFloat y, CGFloat width, CGFloat height) {
+  CGRect r;
+  r.origin.x = x;
+  r.origin.y = y;
+  r.size.width = width;
+  r.size.height = height;
+  return r;
+}
+
+static CGColorSpaceRef NewSpace(int components) {
+  auto* s = new ColorSpace;
+  s->components = components;
+  return reinterpret_cast<CGColorSpaceRef>(s);
+}
+CGColorSpaceRef CGColorSpaceCreateDeviceGray(void) { return NewSpace(1); }
+CGColorSpaceRef CGColorSpaceCreateDeviceRGB(void) { return NewSpace(3); }
+CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef space) {
+  if (space) CFRetain(space);
+  return space;
+}
+void CGColorSpaceRelease(CGColorSpaceRef space) {
+  if (space) Release(space);
+}
+size_t CGColorSpaceGetNumberOfComponents(CGColorSpaceRef space) {
+  auto* s = As<ColorSpace>(space, kColorSpace);
+  return s ? s->components : 0;
+}
+
+CGDataProviderRef CGDataProviderCreateWithData(void* info, const void* data, size_t size,
+                                               CGDataProviderReleaseDataCallback releaseData) {
+  auto* p = new DataProvider;
+  p->info = info;
+  p->data = static_cast<const uint8_t*>(data);
+  p->size = size;
+  p->release = releaseData;
+  return reinterpret_cast<CGDataProviderRef>(p);
+}
+CGDataProviderRef CGDataProviderRetain(CGDataProviderRef provider) {
+  if (provider) CFRetain(provider);
+  return provider;
+}
+void CGDataProviderRelease(CGDataProviderRef provider) {
+  if (provider) Release(provider);
+}
+
+CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
+                                   size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo bitmapInfo) {
+  PixelLayout l;
+  if (!ContextLayout(width, height, bitsPerComponent, bytesPerRow, As<ColorSpace>(space, kColorSpace),
+                     bitmapInfo, &l)) {
+    std::fprintf(stderr, "CGBitmapContextCreate: unsupported parameter combination\n");
+    return nullptr;
+  }
+  if (bytesPerRow == 0 && data) return nullptr;
+  uint8_t* bytes = static_cast<uint8_t*>(data);
+  bool owns = false;
+  if (!bytes) {
+    bytes = static_cast<uint8_t*>(std::calloc(l.height, l.bytesPerRow));
+    if (!bytes) return nullptr;
+    owns = true;
+  }
+  auto* c = new Context;
+  c->layout = l;
+  c->data = bytes;
+  c->ownsData = owns;
+  return reinterpret_cast<CGContextRef>(c);
+}
+
+void* CGBitmapContextGetData(CGContextRef context) {
+  auto* c = As<Context>(context, kContext);
+  return c ? c->data : nullptr;
+}
+size_t CGBitmapContextGetBytesPerRow(CGContextRef context) {
+  auto* c = As<Context>(context, kContext);
+  return c ? c->layout.bytesPerRow : 0;
+}
+void CGContextRelease(CGContextRef context) {
+  if (context) Release(context);
+}
+
+static uint8_t Unit(CGFloat v) {
+  if (!(v > 0)) return 0;
+  if (v >= 1) return 255;
+  return static_cast<uint8_t>(std::lround(v * 255));
+}
+void CGContextSetGrayFillColor(CGContextRef context, CGFloat gray, CGFloat) {
+  if (auto* c = As<Context>(context, kContext)) c->fill[0] = c->fill[1] = c->fill[2] = Unit(gray);
+}
+void CGContextSetRGBFillColor(CGContextRef context, CGFloat red, CGFloat green, CGFloat blue, CGFloat) {
+  if (auto* c = As<Context>(context, kContext)) {
+    c->fill[0] = Unit(red);
+    c->fill[1] = Unit(green);
+    c->fill[2] = Unit(blue);
+  }
+}
+
+void CGContextFillRect(CGContextRef context, CGRect rect) {
+  auto* c = As<Context>(context, kContext);
+  if (!c) return;
+  const PixelLayout& l = c->layout;
+  // CoreGraphics counts y from the bottom; rows in memory go from the top.
+  long x0 = std::lround(rect.origin.x), x1 = std::lround(rect.origin.x + rect.size.width);
+  long y0 = std::lround(rect.origin.y), y1 = std::lround(rect.origin.y + rect.size.height);
+  if (x0 < 0) x0 = 0;
+  if (y0 < 0) y0 = 0;
+  if (x1 > static_cast<long>(l.width)) x1 = l.width;
+  if (y1 > static_cast<long>(l.height)) y1 = l.height;
+  const uint8_t grey =
+      static_cast<uint8_t>((c->fill[0] * 299 + c->fill[1] * 587 + c->fill[2] * 114 + 500) / 1000);
+  for (long y = y0; y < y1; ++y) {
+    uint8_t* row = c->data + (l.height - 1 - y) * l.bytesPerRow;
+    if (l.components == 1) {
+      if (x1 > x0) std::memset(row + x0, grey, static_cast<size_t>(x1 - x0));
+      continue;
+    }
+    for (long x = x0; x < x1; ++x) {
+      uint8_t* p = row + 4 * x + (l.skipFirst ? 1 : 0);
+      p[0] = c->fill[0];
+      p[1] = c->fill[1];
+      p[2] = c->fill[2];
+    }
+  }
+}
+
+CGImageRef CGBitmapContextCreateImage(CGContextRef context) {
+  auto* c = As<Context>(context, kContext);
+  if (!c) return nullptr;
+  auto* image = new Image;
+  image->layout = c->layout;
+  image->pixels.assign(c->data, c->data + c->layout.height * c->layout.bytesPerRow);
+  return reinterpret_cast<CGImageRef>(image);
+}
+
+CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,
+                         size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo bitmapInfo,
+                         CGDataProviderRef provider, const CGFloat*, Boolean, CGColorRenderingIntent) {
+  auto* s = As<ColorSpace>(space, kColorSpace);
+  auto* p = As<DataProvider>(provider, kDataProvider);
+  if (!s || !p || width == 0 || height == 0) return nullptr;
+  const uint32_t alpha = bitmapInfo & kCGBitmapAlphaInfoMask;
+  PixelLayout l;
+  l.width = width;
+  l.height = height;
+  l.bitsPerComponent = bitsPerComponent;
+  l.bitsPerPixel = bitsPerPixel;
+  l.bytesPerRow = bytesPerRow;
+  l.components = s->components;
+  bool ok;
+  if (s->components == 1) {
+    ok = alpha == kCGImageAlphaNone && (bitsPerComponent == 1 || bitsPerComponent == 8) &&
+         bitsPerPixel == bitsPerComponent;
+  } else {
+    ok = bitsPerComponent == 8 &&
+         ((bitsPerPixel == 24 && alpha == kCGImageAlphaNone) ||
+          (bitsPerPixel == 32 && alpha != kCGImageAlphaNone && alpha != kCGImageAlphaOnly));
+    l.skipFirst = alpha == kCGImageAlphaNoneSkipFirst || alpha == kCGImageAlphaFirst ||
+                  alpha == kCGImageAlphaPremultipliedFirst;
+  }
+  if (!ok || bytesPerRow < (width * bitsPerPixel + 7) / 8 ||
+      p->size < bytesPerRow * (height - 1) + (width * bitsPerPixel + 7) / 8) {
+    return nullptr;
+  }
+  auto* image = new Image;
+  image->layout = l;
+  image->provider = p;
+  CFRetain(p);
+  return reinterpret_cast<CGImageRef>(image);
+}
+
+CGImageRef CGImageRetain(CGImageRef image) {
+  if (image) CFRetain(image);
+  return image;
+}
+void CGImageRelease(CGImageRef image) {
+  if (image) Release(image);
+}
+size_t CGImageGetWidth(CGImageRef image) {
+  auto* i = As<Image>(image, kImage);
+  return i ? i->layout.width : 0;
+}
+size_t CGImageGetHeight(CGImageRef image) {
+  auto* i = As<Image>(image, kImage);
+  return i ? i->layout.height : 0;
+}
+size_t CGImageGetBitsPerComponent(CGImageRef image) {
+  auto* i = As<Image>(image, kImage);
+  return i ? i->layout.bitsPerComponent : 0;
+}
+size_t CGImageGetBitsPerPixel(CGImageRef image) {
+  auto* i = As<Image>(image, kImage);
+  return i ? i->layout.bitsPerPixel : 0;
+}
+
+long ImageIOStandin_LiveObjects(void) {
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  return static_cast<long>(LiveSet().size()) - gConstants;
+}
+long ImageIOStandin_BadReleases(void) {
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  return gBadReleases;
+}
+
+}  // extern "C"
