@@ -306,6 +306,28 @@ bool WriteAll(HANDLE file, const void* data, DWORD size) {
   return WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
+// The bytes GDI+ encoded into `stream` (an HGLOBAL stream) as the file; 0, 2 or 8.
+int16_t WriteEncoded(IStream* stream, const uint8_t* path) {
+  HGLOBAL block = nullptr;
+  STATSTG stat;
+  if (GetHGlobalFromStream(stream, &block) != S_OK || stream->Stat(&stat, STATFLAG_NONAME) != S_OK) {
+    return kResultNoMemory;
+  }
+  const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(block));
+  if (!bytes) return kResultNoMemory;
+  HANDLE file = CreateFileA(reinterpret_cast<const char*>(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  bool ok = file != INVALID_HANDLE_VALUE;
+  for (ULONGLONG at = 0, size = stat.cbSize.QuadPart; ok && at < size;) {
+    const DWORD piece = size - at < kBmpWritePiece ? static_cast<DWORD>(size - at) : kBmpWritePiece;
+    ok = WriteAll(file, bytes + at, piece);
+    at += piece;
+  }
+  if (file != INVALID_HANDLE_VALUE && !CloseHandle(file)) ok = false;
+  GlobalUnlock(block);
+  return ok ? 0 : kResultFileError;
+}
+
 // A BMP file is a file header and the packed DIB: the checked header, table and rows go out
 // as they are (a resolution of 0 is filled in from the facts).
 int16_t WriteDibAsBmp(void* dib, const PageFacts& facts, const char* name) {
@@ -377,8 +399,15 @@ int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, con
   if (!CreatableFile(path)) return kResultFileError;
   Parameters parameters;
   FormatParameters(format, page.OneBit(), &parameters);
-  std::vector<WCHAR> name = WidePath(path);
-  int16_t result = SaveResult(gp::GdipSaveImageToFile(page.Image(), name.data(), &encoder, parameters.List()));
+  // Encoded into memory first, then written here: Wine's TIFF encoder writing to a file that
+  // fills up reports success with half a file, or crashes.
+  IStream* stream = nullptr;
+  int16_t result = kResultNoMemory;
+  if (CreateStreamOnHGlobal(nullptr, TRUE, &stream) == S_OK) {
+    result = SaveResult(gp::GdipSaveImageToStream(page.Image(), stream, &encoder, parameters.List()));
+    if (result == 0) result = WriteEncoded(stream, path);
+    stream->Release();
+  }
   if (result != 0) RemoveFile(path);
   return result;
 }

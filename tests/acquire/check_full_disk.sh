@@ -51,4 +51,22 @@ for build in macos windows; do
   expect "$build: with room again, the same calls work" "Twain.ScanToFile(\"page.$ext\") -> 0" \
     'Twain.ScanToFile("page.png", 0, 7) -> 0'
 done
+
+# Twain.ScanPages with one TIFF a page, which the extension writes (GDI+ under Wine, whose TIFF
+# is uncompressed: about 0.9 MB a grey page at 100 dpi): room for the first page only. The
+# second answers 8 and leaves nothing; the first stays. (Wine's TIFF encoder, writing into a
+# file that fills, reported success with half a file or crashed: the page is encoded in
+# memory and written by the extension.)
+rm -f ./*
+dd if=/dev/zero of=filler bs=4k 2>/dev/null
+truncate -s -1500k filler
+out="$("$host" --build windows --scanner-control 'pages 3' 'Twain.Connect()' 'Twain.SetSourceCapability("PIXELTYPE", 1)' \
+  'Twain.ScanPages("doc.tif", $n, 0, 0)' 2>&1)"
+expect "windows: the second TIFF page does not fit: 8, one page written" 'Twain.ScanPages("doc.tif", $n, 0, 0) -> 8' \
+  '  $n = 1'
+if [ -s doc-0001.tif ] && [ ! -e doc-0002.tif ]; then
+  pass "windows: the first TIFF page kept, no half-written second"
+else
+  fail "windows: the first TIFF page kept, no half-written second" "$(ls -l)"
+fi
 summary
