@@ -1,15 +1,15 @@
 # The extension: its logic as one static library per build (kardivelle_core), which the
 # tests link directly, and the shipped artefact around it (the DLL or the bundle).
 file(GLOB KV_CORE_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/entry/*.cpp ${CMAKE_SOURCE_DIR}/host/*.cpp ${CMAKE_SOURCE_DIR}/twain/*.cpp
-  ${CMAKE_SOURCE_DIR}/caps/*.cpp ${CMAKE_SOURCE_DIR}/acquire/*.cpp
-  ${CMAKE_SOURCE_DIR}/platform/${KV_PLATFORM}/*.cpp)
+  ${CMAKE_SOURCE_DIR}/src/entry/*.cpp ${CMAKE_SOURCE_DIR}/src/host/*.cpp ${CMAKE_SOURCE_DIR}/src/twain/*.cpp
+  ${CMAKE_SOURCE_DIR}/src/caps/*.cpp ${CMAKE_SOURCE_DIR}/src/acquire/*.cpp
+  ${CMAKE_SOURCE_DIR}/src/platform/${KV_PLATFORM}/*.cpp)
 list(FILTER KV_CORE_SOURCES EXCLUDE REGEX ".*/export_[^/]*\\.cpp$")
 add_library(kardivelle_core STATIC ${KV_CORE_SOURCES})
 if(KV_MACOS)
   target_compile_options(kardivelle_core PRIVATE -fvisibility=hidden)
   target_link_libraries(kardivelle_core PUBLIC kv_carbon kv_twainframework kv_imageio)
-  add_library(Kardivelle SHARED ${CMAKE_SOURCE_DIR}/platform/macos/export_main.cpp)
+  add_library(Kardivelle SHARED ${CMAKE_SOURCE_DIR}/src/platform/macos/export_main.cpp)
   target_link_libraries(Kardivelle PRIVATE kardivelle_core)
   add_dependencies(Kardivelle kv_catalogue_rsrc)
   set_target_properties(Kardivelle PROPERTIES PREFIX "" SUFFIX ""
@@ -17,8 +17,8 @@ if(KV_MACOS)
     BUILD_RPATH "\$ORIGIN/../../../lib" INSTALL_RPATH "\$ORIGIN/../../../lib")
 else()
   target_link_libraries(kardivelle_core PUBLIC gdiplus ole32 user32 gdi32 kernel32)
-  add_library(Kardivelle SHARED ${CMAKE_SOURCE_DIR}/platform/windows/export_entry.cpp
-    ${CMAKE_SOURCE_DIR}/platform/windows/Kardivelle.def)
+  add_library(Kardivelle SHARED ${CMAKE_SOURCE_DIR}/src/platform/windows/export_entry.cpp
+    ${CMAKE_SOURCE_DIR}/src/platform/windows/Kardivelle.def)
   target_link_libraries(Kardivelle PRIVATE kardivelle_core)
   if(TARGET kv_catalogue_rc)
     target_link_libraries(Kardivelle PRIVATE kv_catalogue_rc)

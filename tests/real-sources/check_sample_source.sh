@@ -169,7 +169,7 @@ fi
 # Every capability word read, then set to what was read: the answers are the source's own,
 # as listed in sample_capabilities.txt (FRAMES reads "" because the source keeps an
 # enumeration of frames, and "" is no frame to set).
-words="$(sed -n 's/^    {"\([A-Z0-9]*\)", 0x.*/\1/p' "$repo/caps/cap_table.cpp" | head -84)"
+words="$(sed -n 's/^    {"\([A-Z0-9]*\)", 0x.*/\1/p' "$repo/src/caps/cap_table.cpp" | head -84)"
 calls=('Twain.Connect()')
 for w in $words; do
   calls+=("Twain.GetSourceCapability(\"$w\", \$$w)" "Twain.SetSourceCapability(\"$w\", \$$w)")
