@@ -69,4 +69,20 @@ if [ -s doc-0001.tif ] && [ ! -e doc-0002.tif ]; then
 else
   fail "windows: the first TIFF page kept, no half-written second" "$(ls -l)"
 fi
+
+# Windows replaces an older file of a page's name, but only with a page written in full: on a
+# disk without room for a page, the older files stay as they were, and nothing written beside
+# them is left.
+rm -f ./*
+for f in d-0001.bmp d-0001.png e-0001.bmp; do echo kept >"$f"; done
+dd if=/dev/zero of=filler bs=4k 2>/dev/null
+truncate -s -8k filler
+out="$("$host" --build windows --scanner-control 'pages 2' 'Twain.Connect()' 'Twain.ScanPages("d.bmp", $n, 0, 2)' \
+  'Twain.ScanPages("d.png", $n, 0, 7)' 'Twain.ScanPages("e.bmp", $n, 0, 1)' 2>&1)"
+expect "windows: no page fits: 8, no page written" 'Twain.ScanPages("d.bmp", $n, 0, 2) -> 8' '  $n = 0' \
+  'Twain.ScanPages("d.png", $n, 0, 7) -> 8' '  $n = 0' 'Twain.ScanPages("e.bmp", $n, 0, 1) -> 8' '  $n = 0'
+kept=""
+for f in d-0001.bmp d-0001.png e-0001.bmp; do [ "$(cat "$f" 2>/dev/null)" = kept ] || kept+=" $f"; done
+[ -z "$kept" ] && pass "windows: the older files kept" || fail "windows: the older files kept" "changed or gone:$kept"
+if ls ./*.part >/dev/null 2>&1; then fail "windows: nothing left beside them" "$(ls -l)"; else pass "windows: nothing left beside them"; fi
 summary
