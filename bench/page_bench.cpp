@@ -20,47 +20,15 @@
 
 #include "acquire/image_files.h"
 #include "standins/virtual-scanner/image/page.h"
-
-#if KV_WINDOWS_BUILD
-#include <windows.h>
-#else
-#include <Carbon/Carbon.h>
-#endif
+#include "tests/support/test_pages.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-void* NativeImage(const vscan::Raster& r) {
-#if KV_WINDOWS_BUILD
-  std::vector<uint8_t> dib = vscan::EncodeDIB(r);
-  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, dib.size());
-  std::memcpy(GlobalLock(h), dib.data(), dib.size());
-  GlobalUnlock(h);
-  return h;
-#else
-  std::vector<uint8_t> pict = vscan::EncodePICT(r);
-  Handle h = NewHandle(static_cast<Size>(pict.size()));
-  std::memcpy(*h, pict.data(), pict.size());
-  return h;
-#endif
-}
-
-void FreeImage(void* image) {
-#if KV_WINDOWS_BUILD
-  GlobalFree(image);
-#else
-  DisposeHandle(static_cast<Handle>(image));
-#endif
-}
-
-std::vector<uint8_t> HostPath(const std::string& name) {
-  std::vector<uint8_t> p;
-  if (!kWindowsBuild) p.push_back(static_cast<uint8_t>(name.size()));
-  p.insert(p.end(), name.begin(), name.end());
-  p.push_back(0);
-  return p;
-}
+using kvtest::FactsOf;
+using kvtest::FreeImage;
+using kvtest::HostName;
+using kvtest::NativeImage;
 
 long FileSize(const std::string& name) {
   FILE* f = std::fopen(name.c_str(), "rb");
@@ -123,11 +91,7 @@ int main(int argc, char** argv) {
     const char* const pnm[] = {"page-bw.pbm", "page-grey.pgm", "page-colour.ppm"};
     const char* type = types[pixelType];
     WritePnm(r, pnm[pixelType]);
-    PageFacts facts;
-    facts.pixelType = static_cast<int16_t>(pixelType);
-    facts.width = r.width;
-    facts.height = r.height;
-    facts.xResolution = facts.yResolution = 300;
+    const PageFacts facts = FactsOf(r);
     void* image = NativeImage(r);
     for (const auto& f : formats) {
       const std::string name = std::string("bench-") + type + "." + f.ext;
@@ -136,7 +100,7 @@ int main(int argc, char** argv) {
       for (int i = 0; i < runs && result == 0; ++i) {
         std::remove(name.c_str());  // the Mac never replaces a file
         const auto start = Clock::now();
-        result = WritePageFile(image, facts, f.format, HostPath(name).data());
+        result = WritePageFile(image, facts, f.format, HostName(name).data());
         times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
       }
       if (result != 0) {
@@ -150,7 +114,7 @@ int main(int argc, char** argv) {
     const std::string book = std::string("bench-") + type + "-book.tif";
     std::remove(book.c_str());
     int16_t result = 0;
-    PageBook* b = OpenPageBook(HostPath(book).data(), &result);
+    PageBook* b = OpenPageBook(HostName(book).data(), &result);
     std::vector<double> times;
     for (int i = 0; b && i < 5 && result == 0; ++i) {
       const auto start = Clock::now();

@@ -45,7 +45,9 @@ int16_t DoSelectSource(TwainGlobals* g, const std::string& name);
 // not open), with g as its RefCon.
 int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g);
 
-// dest: null after a request to the DSM, else the source identity.
+// The result of a request that answered rc. 0 only for TWRC_SUCCESS: a failure without a
+// reason (TWCC_SUCCESS) is 2001. dest: null after a request to the DSM, else the source
+// identity.
 int16_t xlateErr(TwainGlobals* g, TW_IDENTITY* dest, TW_UINT16 rc);
 // For a request the DSM carries out on the source's behalf (MSG_CLOSEDS, the callback's
 // registration): the source's status is asked first, and when the source knows of no failure

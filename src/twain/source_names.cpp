@@ -18,25 +18,18 @@ std::string ProductName(const TW_IDENTITY& id) {
   return name;
 }
 
-// A failed request of the list answers its translated code; one the DSM gives no reason for
-// (TWRC_FAILURE with TWCC_SUCCESS) answers 2000 + its return code, never 0: the list is not
-// whole.
-int16_t RequestFailed(TwainGlobals* g, TW_UINT16 rc) {
-  int16_t r = xlateErr(g, nullptr, rc);
-  return r != 0 ? r : static_cast<int16_t>(kResultReturnCodeBase + rc);
-}
-
 // Every source the DSM lists, in its order, until TWRC_ENDOFLIST.
 int16_t ListSources(TwainGlobals* g, std::vector<TW_IDENTITY>* sources) {
   int16_t r = DoOpenDSM(g);
   if (r != 0) return r;
   TW_UINT16 msg = MSG_GETFIRST;
+  // A failed request answers its translation, never 0: the list is not whole.
   while (sources->size() < kMostSources) {
     TW_IDENTITY id;
     std::memset(&id, 0, sizeof id);
     TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, msg, &id);
     if (rc == TWRC_ENDOFLIST) break;
-    if (rc != TWRC_SUCCESS) return RequestFailed(g, rc);
+    if (rc != TWRC_SUCCESS) return xlateErr(g, nullptr, rc);
     sources->push_back(id);
     msg = MSG_GETNEXT;
   }
@@ -58,7 +51,7 @@ int16_t DoGetSourceNames(TwainGlobals* g, std::string* names, std::string* curre
     TW_IDENTITY def;
     std::memset(&def, 0, sizeof def);
     TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &def);
-    if (rc != TWRC_SUCCESS) return RequestFailed(g, rc);
+    if (rc != TWRC_SUCCESS) return xlateErr(g, nullptr, rc);
     *current = ProductName(def);
   }
   return kResultOk;

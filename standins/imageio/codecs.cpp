@@ -50,12 +50,18 @@ struct FileCloser {
   }
 };
 
+// The codecs print nothing: ImageIO's callers learn of a failure by its answer (a Finalize
+// that returns false, no image), not on standard error. libpng's error handler must not
+// return; its warnings go nowhere.
+void PngFail(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void PngWarning(png_structp, png_const_charp) {}
+
 }  // namespace
 
 bool WritePng(const std::string& path, const Image& image, double xDpi, double yDpi) {
   std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
   if (!file) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, PngWarning);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) {
     png_destroy_write_struct(&png, nullptr);
@@ -91,6 +97,7 @@ struct JpegError {
   jmp_buf jump;
 };
 void JpegFail(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1); }
+void JpegSilent(j_common_ptr) {}  // warnings and traces
 }  // namespace
 
 bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double yDpi, double quality) {
@@ -100,6 +107,7 @@ bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double 
   JpegError err;
   cinfo.err = jpeg_std_error(&err.mgr);
   err.mgr.error_exit = JpegFail;
+  err.mgr.output_message = JpegSilent;
   std::vector<uint8_t> row;
   if (setjmp(err.jump)) {
     jpeg_destroy_compress(&cinfo);
@@ -133,7 +141,20 @@ bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double 
 }
 
 namespace {
-void Quiet(const char*, const char*, va_list) {}
+// libtiff's errors and warnings for one file: handled (1), so that nothing is printed; the
+// call that failed still answers its failure.
+int TiffQuiet(TIFF*, void*, const char*, const char*, va_list) { return 1; }
+
+TIFF* OpenTiff(const std::string& path, const char* mode) {
+  TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+  if (options) {
+    TIFFOpenOptionsSetErrorHandlerExtR(options, TiffQuiet, nullptr);
+    TIFFOpenOptionsSetWarningHandlerExtR(options, TiffQuiet, nullptr);
+  }
+  TIFF* tif = TIFFOpenExt(path.c_str(), mode, options);
+  TIFFOpenOptionsFree(options);
+  return tif;
+}
 
 // ImageIO's compression for a page: Group 4 only for 1-bit pages; an unknown or unfitting
 // value is written uncompressed.
@@ -151,8 +172,7 @@ uint16_t CompressionFor(int asked, const PixelLayout& l) {
 }  // namespace
 
 bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed) {
-  TIFFSetWarningHandler(Quiet);
-  TIFF* tif = TIFFOpen(path.c_str(), "w");
+  TIFF* tif = OpenTiff(path, "w");
   if (!tif) return false;
   bool ok = true;
   std::vector<uint8_t> row;
@@ -193,10 +213,7 @@ bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed) {
 }
 
 size_t TiffPageCount(const std::string& path) {
-  TIFFSetWarningHandler(Quiet);
-  TIFFErrorHandler previous = TIFFSetErrorHandler(Quiet);
-  TIFF* tif = TIFFOpen(path.c_str(), "r");
-  TIFFSetErrorHandler(previous);
+  TIFF* tif = OpenTiff(path, "r");
   if (!tif) return 0;
   size_t n = 0;
   do {
@@ -207,8 +224,7 @@ size_t TiffPageCount(const std::string& path) {
 }
 
 Image* ReadTiffPage(const std::string& path, size_t index, double* xDpi, double* yDpi, int* compression) {
-  TIFFSetWarningHandler(Quiet);
-  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  TIFF* tif = OpenTiff(path, "r");
   if (!tif) return nullptr;
   Image* image = nullptr;
   uint32_t w = 0, h = 0;

@@ -43,6 +43,17 @@ T* As(const void* ref, CFTypeID type) {
 }
 void Release(const void* ref);  // CFRelease without the NULL abort
 
+// The per-type retain and release functions (CGImageRetain, QDPictRelease, ...): CFRetain and
+// CFRelease that take NULL and do nothing with it.
+template <class Ref>
+Ref RetainUnlessNull(Ref ref) {
+  if (ref) CFRetain(ref);
+  return ref;
+}
+inline void ReleaseUnlessNull(const void* ref) {
+  if (ref) Release(ref);
+}
+
 struct String : Object {
   String() : Object(kString) {}
   std::string text;

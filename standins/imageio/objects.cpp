@@ -348,13 +348,8 @@ static CGColorSpaceRef NewSpace(int components) {
 }
 CGColorSpaceRef CGColorSpaceCreateDeviceGray(void) { return NewSpace(1); }
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB(void) { return NewSpace(3); }
-CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef space) {
-  if (space) CFRetain(space);
-  return space;
-}
-void CGColorSpaceRelease(CGColorSpaceRef space) {
-  if (space) Release(space);
-}
+CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef space) { return RetainUnlessNull(space); }
+void CGColorSpaceRelease(CGColorSpaceRef space) { ReleaseUnlessNull(space); }
 size_t CGColorSpaceGetNumberOfComponents(CGColorSpaceRef space) {
   auto* s = As<ColorSpace>(space, kColorSpace);
   return s ? s->components : 0;
@@ -369,13 +364,8 @@ CGDataProviderRef CGDataProviderCreateWithData(void* info, const void* data, siz
   p->release = releaseData;
   return reinterpret_cast<CGDataProviderRef>(p);
 }
-CGDataProviderRef CGDataProviderRetain(CGDataProviderRef provider) {
-  if (provider) CFRetain(provider);
-  return provider;
-}
-void CGDataProviderRelease(CGDataProviderRef provider) {
-  if (provider) Release(provider);
-}
+CGDataProviderRef CGDataProviderRetain(CGDataProviderRef provider) { return RetainUnlessNull(provider); }
+void CGDataProviderRelease(CGDataProviderRef provider) { ReleaseUnlessNull(provider); }
 
 CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
                                    size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo bitmapInfo) {
@@ -408,9 +398,7 @@ size_t CGBitmapContextGetBytesPerRow(CGContextRef context) {
   auto* c = As<Context>(context, kContext);
   return c ? c->layout.bytesPerRow : 0;
 }
-void CGContextRelease(CGContextRef context) {
-  if (context) Release(context);
-}
+void CGContextRelease(CGContextRef context) { ReleaseUnlessNull(context); }
 
 static uint8_t Unit(CGFloat v) {
   if (!(v > 0)) return 0;
@@ -501,13 +489,8 @@ CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, s
   return reinterpret_cast<CGImageRef>(image);
 }
 
-CGImageRef CGImageRetain(CGImageRef image) {
-  if (image) CFRetain(image);
-  return image;
-}
-void CGImageRelease(CGImageRef image) {
-  if (image) Release(image);
-}
+CGImageRef CGImageRetain(CGImageRef image) { return RetainUnlessNull(image); }
+void CGImageRelease(CGImageRef image) { ReleaseUnlessNull(image); }
 size_t CGImageGetWidth(CGImageRef image) {
   auto* i = As<Image>(image, kImage);
   return i ? i->layout.width : 0;

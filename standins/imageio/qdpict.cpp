@@ -270,13 +270,8 @@ QDPictRef QDPictCreateWithProvider(CGDataProviderRef provider) {
   return reinterpret_cast<QDPictRef>(static_cast<Object*>(pict));
 }
 
-QDPictRef QDPictRetain(QDPictRef pict) {
-  if (pict) CFRetain(pict);
-  return pict;
-}
-void QDPictRelease(QDPictRef pict) {
-  if (pict) Release(pict);
-}
+QDPictRef QDPictRetain(QDPictRef pict) { return RetainUnlessNull(pict); }
+void QDPictRelease(QDPictRef pict) { ReleaseUnlessNull(pict); }
 
 CGRect QDPictGetBounds(QDPictRef ref) {
   auto* pict = As<Pict>(ref, kPict);

@@ -2,12 +2,14 @@
 //   velmar-host [--build B] [--extension PATH] [--select N|cancel]
 //               [--scanner-user scan|cancel|none] [--scanner-control CMD]... [--save-pictures DIR]
 //               [--describe] [--calls FILE]... CALL...
+//   velmar-host --help
 // --calls FILE: the calls of FILE, one a line (blank lines skipped), run where the option
 // stands among the other calls; for runs longer than a command line holds (Wine cuts one
 // near 32 K characters).
 // Prints `CALL -> V` per call and `  $name = V` per variable argument. Exit 0 when every
 // call ran; 2 for a call or option that cannot be read, or a scanner command the virtual
-// scanner refused; 1 for an extension (or scanner) that cannot be loaded.
+// scanner refused; 1 for an extension (or scanner) that cannot be loaded. --help prints the
+// usage on standard output and exits 0.
 // --scanner-user U is --scanner-control "user U". The scanner commands go to the virtual
 // scanner in the order given, once the extension is loaded and before the first call.
 // --save-pictures DIR: after each call, every picture variable that holds a picture is
@@ -25,7 +27,8 @@ namespace {
 const char* const kUsage =
     "usage: velmar-host [--build macos|windows] [--extension PATH] [--select N|cancel]\n"
     "                   [--scanner-user scan|cancel|none] [--scanner-control CMD]... [--save-pictures DIR]\n"
-    "                   [--describe] [--calls FILE]... CALL...\n";
+    "                   [--describe] [--calls FILE]... CALL...\n"
+    "       velmar-host --help\n";
 
 int Fail(int status, const std::string& message) {
   std::fprintf(stderr, "velmar-host: %s\n", message.c_str());
@@ -85,6 +88,10 @@ int main(int argc, char** argv) {
       return true;
     };
     std::string v;
+    if (arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
     if (arg == "--build") {
       if (!value(&v)) return Fail(2, "--build needs a value\n" + std::string(kUsage));
     } else if (arg == "--extension") {

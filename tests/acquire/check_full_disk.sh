@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A disk that fills while a page is written, on both builds through tools/velmar-host: a
 # small file system of its own (tmpfs in a private mount namespace, so only this process tree
-# sees it), nearly filled. The extension's own writer and a source's file transfer both fail
-# without leaving a file behind, and the same calls work once there is room.
+# sees it), nearly filled. The extension's own writers and a source's file transfer fail
+# without leaving a file behind (ImageIO's without printing a word), and the same calls work
+# once there is room.
 # One line per check, then the counts; 77 (skipped, with one line saying why) without root.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -51,6 +52,25 @@ for build in macos windows; do
   expect "$build: with room again, the same calls work" "Twain.ScanToFile(\"page.$ext\") -> 0" \
     'Twain.ScanToFile("page.png", 0, 7) -> 0'
 done
+
+# The Mac build's own files of Twain.ScanPages, written through ImageIO, with 4 KB left: each
+# answers 8 and leaves nothing, and nothing is printed (ImageIO answers a failure; its codecs
+# do not print it).
+rm -f ./*
+dd if=/dev/zero of=filler bs=4k 2>/dev/null
+truncate -s -4k filler
+printed="$(mktemp)"  # outside the small file system
+out="$("$host" --build macos 'Twain.Connect()' 'Twain.ScanPages("doc.png", $n, 0, 7, 1)' \
+  'Twain.ScanPages("doc.tif", $n, 0, 0, 1)' 'Twain.ScanPages("book.tif", $n, 0, 6, 2)' \
+  'Twain.ScanPages("doc.jpg", $n, 0, 4, 1)' 2>"$printed")"
+expect "macos: PNG, TIFF, multi-page TIFF and JPEG that do not fit: 8 each" \
+  'Twain.ScanPages("doc.png", $n, 0, 7, 1) -> 8' 'Twain.ScanPages("doc.tif", $n, 0, 0, 1) -> 8' \
+  'Twain.ScanPages("book.tif", $n, 0, 6, 2) -> 8' 'Twain.ScanPages("doc.jpg", $n, 0, 4, 1) -> 8'
+left="$(ls -A | grep -vx filler)"
+[ -z "$left" ] && pass "macos: no half-written file of ImageIO's" || fail "macos: no half-written file of ImageIO's" "$left"
+[ ! -s "$printed" ] && pass "macos: nothing printed on standard error" ||
+  fail "macos: nothing printed on standard error" "$(cat "$printed")"
+rm -f "$printed"
 
 # Twain.ScanPages with one TIFF a page, which the extension writes (GDI+ under Wine, whose TIFF
 # is uncompressed: about 0.9 MB a grey page at 100 dpi): room for the first page only. The

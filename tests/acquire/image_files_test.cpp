@@ -15,13 +15,10 @@
 #include "acquire/image_files.h"
 #include "standins/virtual-scanner/image/page.h"
 #include "tests/support/fixture.h"
+#include "tests/support/test_pages.h"
 #include "twain/result_codes.h"
 
-#if KV_WINDOWS_BUILD
-#include <windows.h>
-#else
-#include <Carbon/Carbon.h>
-
+#if !KV_WINDOWS_BUILD
 #include "CarbonStandin.h"
 #include "ImageIOStandin.h"
 #endif
@@ -54,50 +51,14 @@ vscan::Raster Render(int pixelType) {
   return vscan::RenderPage(s);
 }
 
-PageFacts FactsOf(const vscan::Raster& r) {
-  PageFacts f;
-  f.pixelType = r.bitsPerPixel == 1 ? TWPT_BW : (r.bitsPerPixel == 8 ? TWPT_GRAY : TWPT_RGB);
-  f.width = r.width;
-  f.height = r.height;
-  f.xResolution = r.xres;
-  f.yResolution = r.yres;
-  return f;
-}
-
-// The image the build's native transfer hands over for r: a packed DIB in global memory, or
-// a picture handle.
-void* NativeImage(const std::vector<uint8_t>& bytes) {
-#if KV_WINDOWS_BUILD
-  HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
-  std::memcpy(GlobalLock(h), bytes.data(), bytes.size());
-  GlobalUnlock(h);
-  return h;
-#else
-  Handle h = NewHandle(static_cast<Size>(bytes.size()));
-  std::memcpy(*h, bytes.data(), bytes.size());
-  return h;
-#endif
-}
-void* NativeImage(const vscan::Raster& r) {
-  return NativeImage(kWindowsBuild ? vscan::EncodeDIB(r) : vscan::EncodePICT(r));
-}
-void FreeImage(void* image) {
-#if KV_WINDOWS_BUILD
-  GlobalFree(image);
-#else
-  DisposeHandle(static_cast<Handle>(image));
-#endif
-}
+using kvtest::FactsOf;
+using kvtest::FreeImage;
+using kvtest::NativeImage;
 
 // The host's form of a name in the folder: "image-files\x.png" or ":image-files:x.png".
 std::vector<uint8_t> HostPath(const std::string& leaf) {
-  std::string name =
-      kWindowsBuild ? std::string(kFolder) + "\\" + leaf : ":" + std::string(kFolder) + ":" + leaf;
-  std::vector<uint8_t> path;
-  if (!kWindowsBuild) path.push_back(static_cast<uint8_t>(name.size()));
-  path.insert(path.end(), name.begin(), name.end());
-  path.push_back(0);
-  return path;
+  return kvtest::HostName(kWindowsBuild ? std::string(kFolder) + "\\" + leaf
+                                        : ":" + std::string(kFolder) + ":" + leaf);
 }
 std::string Local(const std::string& leaf) { return std::string(kFolder) + "/" + leaf; }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End to end through tools/velmar-host, for the Mac build and the Windows build (under Wine):
 # capabilities by name, scans to files, the scanner's own interface cancelled, source
-# selection cancelled and a call the host cannot read. Checks the exact lines printed, and
-# every file with ImageMagick's identify. Prints one line per check and a closing count.
+# selection cancelled, a call the host cannot read, and --help (every option of the usage
+# named in the README). Checks the exact lines printed, and every file with ImageMagick's
+# identify. Prints one line per check and a closing count.
 #
 # Windows calls start Wine and a virtual display each time (2 to 4 s), so the calls of one
 # build are batched into a few invocations.
@@ -33,6 +34,39 @@ image() {
   got="$(identify -format '%m %w %h\n' "$file" 2>&1 | head -1)"
   if [ "$got" = "$want" ]; then pass "$name"; else fail "$name" "identify $file: '$got', expected '$want'"; fi
 }
+
+# options TEXT: the options a usage text names, one a line, sorted.
+options() { printf '%s\n' "$1" | grep -oE -- '--[a-z][a-z-]*' | sort -u; }
+
+# --help prints the usage on standard output and exits 0, from the wrapper (no build needed)
+# and from each build's host. The wrapper's usage names the host's options but the two it
+# sets itself, and the README names every option of the wrapper's usage.
+out="$("$host" --help 2>"$scratch/stderr")"
+status=$?
+usage="$out"
+if [ "$status" -eq 0 ] && [ "${out%%:*}" = usage ] && [ ! -s "$scratch/stderr" ]; then
+  pass "tools/velmar-host --help: the usage on standard output, exit 0"
+else
+  fail "tools/velmar-host --help: the usage on standard output, exit 0" "exit $status, output: $out, stderr: $(cat "$scratch/stderr")"
+fi
+missing=""
+for option in $(options "$usage"); do
+  grep -qE -- "$option([^a-z-]|\$)" "$repo/README.md" || missing+=" $option"
+done
+if [ -n "$usage" ] && [ -z "$missing" ]; then
+  pass "the README names every option of the usage"
+else
+  fail "the README names every option of the usage" "missing:$missing"
+fi
+for build in macos windows; do
+  run "$build" --help
+  own="$(options "$out" | grep -vxE -- '--build|--extension')"
+  if [ "$status" -eq 0 ] && [ "${out%%:*}" = usage ] && [ "$own" = "$(options "$usage" | grep -vx -- --build)" ]; then
+    pass "$build: --help prints the host's usage, exit 0, the wrapper's options"
+  else
+    fail "$build: --help prints the host's usage, exit 0, the wrapper's options" "exit $status, output: $out"
+  fi
+done
 
 profile="XFERCOUNT,SUPPORTEDCAPS,UICONTROLLABLE,INDICATORS,PIXELTYPE,BITDEPTH,UNITS,XRESOLUTION,YRESOLUTION,XNATIVERESOLUTION,YNATIVERESOLUTION,PHYSICALWIDTH,PHYSICALHEIGHT,FRAMES,BRIGHTNESS,CONTRAST,THRESHOLD,PIXELFLAVOR,XFERMECH,IMAGEFILEFORMAT,COMPRESSION,HALFTONES,GAMMA,DUPLEX,4102"
 

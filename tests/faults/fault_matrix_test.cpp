@@ -11,13 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
 #include "platform/platform_ops.h"
 #include "tests/faults/injecting_dsm.h"
+#include "tests/faults/matrix_common.h"
 #include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"
 #include "twain/connection.h"
@@ -31,73 +31,22 @@ namespace {
 
 // ------------------------------------------------------------------ what is injected
 
-struct Fault {
-  TW_UINT16 rc;
-  TW_UINT16 cc;
-  bool statusFails;        // DAT_STATUS, asked after the failure, fails too
-  bool afterWork = false;  // the request is carried out, then answers rc instead of success
-};
-
-// TWRC_FAILURE with every condition code the translation names, two it does not and a
-// source's own, a cancel, a return code a request never gives, a failure whose status cannot
-// be read, and TWRC_CHECKSTATUS after the work was done (the only way a request answers it).
+// The cases every matrix injects, then TWRC_FAILURE with every other condition code the
+// translation names and one more it does not (TWCC_MAXCONNECTIONS), and a failure whose
+// status cannot be read.
 std::vector<Fault> Faults() {
-  std::vector<Fault> f;
-  for (TW_UINT16 cc : {TWCC_SUCCESS, TWCC_BUMMER, TWCC_NODS, TWCC_MAXCONNECTIONS, TWCC_OPERATIONERROR,
-                       TWCC_BADCAP, TWCC_BADVALUE, TWCC_SEQERROR, TWCC_BADDEST, TWCC_CAPUNSUPPORTED,
-                       TWCC_CAPBADOPERATION, TWCC_CAPSEQERROR, static_cast<TW_UINT16>(TWCC_CUSTOMBASE + 1)}) {
-    f.push_back({TWRC_FAILURE, cc, false});
+  std::vector<Fault> f = CommonFaults();
+  for (TW_UINT16 cc : {TWCC_NODS, TWCC_MAXCONNECTIONS, TWCC_OPERATIONERROR, TWCC_BADCAP, TWCC_BADDEST,
+                       TWCC_CAPUNSUPPORTED, TWCC_CAPBADOPERATION, TWCC_CAPSEQERROR}) {
+    f.push_back({TWRC_FAILURE, cc});
   }
-  f.push_back({TWRC_CANCEL, 0, false});
-  f.push_back({TWRC_CHECKSTATUS, 0, false, true});
-  f.push_back({TWRC_DATANOTAVAILABLE, 0, false});
-  f.push_back({TWRC_FAILURE, TWCC_OPERATIONERROR, true});
+  Fault statusFails{TWRC_FAILURE, TWCC_OPERATIONERROR};
+  statusFails.statusFails = true;
+  f.push_back(statusFails);
   return f;
 }
 
-std::string Describe(const Fault& f) {
-  std::ostringstream s;
-  s << "rc " << f.rc;
-  if (f.rc == TWRC_FAILURE) s << " cc " << f.cc;
-  if (f.statusFails) s << " (DAT_STATUS fails)";
-  if (f.afterWork) s << " after the work";
-  return s.str();
-}
-
-// What the translation makes of a failure that is passed up unchanged.
-int Translated(const Fault& f) {
-  if (f.rc == TWRC_CANCEL) return 5;
-  if (f.rc != TWRC_FAILURE) return 2000 + f.rc;
-  if (f.statusFails) return TWRC_FAILURE;
-  switch (f.cc) {
-    case TWCC_SUCCESS:
-      return 2001;
-    case TWCC_NODS:
-      return kWindowsBuild ? 3003 : 15;
-    case TWCC_OPERATIONERROR:
-      return 13;
-    case TWCC_BADCAP:
-      return 9;
-    case TWCC_BADVALUE:
-      return 10;
-    case TWCC_SEQERROR:
-      return 14;
-    case TWCC_BADDEST:
-      return 11;
-    case TWCC_CAPUNSUPPORTED:
-      return 9;
-    case TWCC_CAPBADOPERATION:
-      return 11;
-    case TWCC_CAPSEQERROR:
-      return 11;
-    default:
-      return f.cc >= TWCC_CUSTOMBASE ? 3999 : 3000 + f.cc;
-  }
-}
-
 // ------------------------------------------------------------------ the functions
-
-enum class Kind { Connect, Select, Names, Capability, ScanNative, ScanFile, ScanField, Reset, Disconnect };
 
 struct Step {
   const char* name;
@@ -139,25 +88,6 @@ std::vector<Step> Steps() {
       {"Reset", Kind::Reset, true, "Twain.Reset()", nullptr, false},
       {"Disconnect", Kind::Disconnect, true, "Twain.Disconnect()", nullptr, false},
   };
-}
-
-bool IsScan(Kind k) { return k == Kind::ScanNative || k == Kind::ScanFile || k == Kind::ScanField; }
-
-// One request as the matrix sees it.
-struct Request {
-  TW_UINT32 dg;
-  TW_UINT16 dat, msg;
-  bool toSource;
-};
-
-std::string Name(const Request& r) {
-  std::ostringstream s;
-  s << "DG " << r.dg << " DAT 0x" << std::hex << r.dat << " MSG 0x" << r.msg;
-  return s.str();
-}
-
-bool Is(const Request& r, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg) {
-  return r.dg == dg && r.dat == dat && r.msg == msg;
 }
 
 // The result the failed request gives the call: the translated failure where the path passes
@@ -203,7 +133,7 @@ int Expected(const Step& step, const Request& r, const Fault& f, bool imageTaken
 
 // ------------------------------------------------------------------ the run
 
-class FaultMatrix : public ExtensionTest {
+class FaultMatrix : public MatrixTest {
  protected:
   void SetUp() override {
     std::string why;
@@ -223,23 +153,14 @@ class FaultMatrix : public ExtensionTest {
   // A new instance over a DSM that holds nothing open.
   void Fresh() {
     ClearFaults();
-    EndTransferLeftOpen();
-    if (host) {
-      host->Destruct();
-      host.reset();
-    }
+    DropInstance();
     injecting_dsm::Reset();
 #if !KV_WINDOWS_BUILD
     CarbonStandin_ResetEvents();
     CarbonStandin_UseVirtualClock(true);
 #endif
-    ASSERT_EQ(0, Scanner("reset"));
-    host = std::make_unique<velmar::Host>(Entry(), CatalogueStrings());
-    host->Construct();
-    ASSERT_NE(nullptr, Record());
+    NewInstance();
   }
-
-  void EndTransferLeftOpen() { kvtest::EndTransferLeftOpen(host ? Record() : nullptr); }
 
   void ClearFaults() {
     injecting_dsm::FailCall(0, 0, 0);
@@ -284,6 +205,7 @@ class FaultMatrix : public ExtensionTest {
       EXPECT_GT(std::atoi(got.c_str()), 0) << what << ": " << got;
       return;
     }
+    if (ExpectEffectOfZero(step.kind, step.call, step.file, *host, what)) return;
     TwainGlobals* g = Record();
     switch (step.kind) {
       case Kind::Connect:
@@ -299,27 +221,10 @@ class FaultMatrix : public ExtensionTest {
           EXPECT_NE(nullptr, NextSourceChoice(g)) << what << ": 0 without a choice";
         }
         break;
-      case Kind::Capability:
-        if (step.call.find("SetSource") != std::string::npos) {
-          EXPECT_EQ("150", ScannerQuery("cap 0x1118")) << what << ": 0 without the value set";
-        } else {
-          EXPECT_NE("", host->Variable("v").Display()) << what << ": 0 without a value";
-        }
-        break;
-      case Kind::ScanNative:
-      case Kind::ScanFile: {
-        FILE* f = std::fopen(step.file, "rb");
-        EXPECT_NE(nullptr, f) << what << ": 0 without a page";
-        if (f) std::fclose(f);
-        break;
-      }
-      case Kind::ScanField:
-        EXPECT_NE("picture (none)", host->Variable("p").Display()) << what << ": 0 without a page";
-        break;
       case Kind::Disconnect:
         EXPECT_FALSE(g->dsmOpen) << what << ": 0 with the manager open";
         break;
-      case Kind::Reset:
+      default:
         break;
     }
   }
@@ -370,7 +275,7 @@ std::vector<Request> FaultMatrix::Baseline(const Step& step, std::string* result
   *result = Call(step.call);
   if (step.kind == Kind::Select) injecting_dsm::EndSelection();
   std::vector<Request> rs;
-  for (const LoggedRequest& c : injecting_dsm::Log()) rs.push_back({c.dg, c.dat, c.msg, c.toSource});
+  for (const LoggedRequest& c : injecting_dsm::Log()) rs.push_back({c.dg, c.dat, c.msg});
   return rs;
 }
 
@@ -432,10 +337,7 @@ TEST_P(FaultMatrixByStep, EveryRequestFailsOnceWithEveryCode) {
 
 INSTANTIATE_TEST_SUITE_P(Functions, FaultMatrixByStep, ::testing::Range(0, static_cast<int>(Steps().size())),
                          [](const ::testing::TestParamInfo<int>& info) {
-                           std::string n = Steps()[info.param].name;
-                           for (char& c : n)
-                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return n;
+                           return ParamName(Steps()[info.param].name);
                          });
 
 }  // namespace

@@ -1,10 +1,10 @@
 // The Windows build's fault matrix: every request of every host function that reaches the
-// virtual scanner is made to fail once there (the scanner's "fail" command), with a few
-// return codes. Wine's DSM answers MSG_OPENDSM, MSG_CLOSEDSM and MSG_USERSELECT itself and
-// cannot be told to fail, so those are not injected. For each case: the call's result is
-// the translated failure (exceptions listed in Expected), no image is left behind, the
-// record's flags agree with the scanner's state, no GDI object is left behind, and a clean
-// Connect and native scan in the same instance work afterwards.
+// virtual scanner is made to fail once there (the scanner's "fail" command), with the cases
+// every matrix injects (matrix_common.h). Wine's DSM answers MSG_OPENDSM, MSG_CLOSEDSM and
+// MSG_USERSELECT itself and cannot be told to fail, so those are not injected. For each case:
+// the call's result is the translated failure (exceptions listed in Expected), no image is
+// left behind, the record's flags agree with the scanner's state, no GDI object is left
+// behind, and a clean Connect and native scan in the same instance work afterwards.
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -16,68 +16,12 @@
 #include <windows.h>
 
 #include "platform/platform_ops.h"
+#include "tests/faults/matrix_common.h"
 #include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"
 
 namespace kvtest {
 namespace {
-
-struct Fault {
-  TW_UINT16 rc;
-  TW_UINT16 cc;
-  bool afterWork = false;  // the request is carried out, then answers rc instead of success
-};
-
-std::vector<Fault> Faults() {
-  return {{TWRC_FAILURE, TWCC_BUMMER},
-          {TWRC_FAILURE, TWCC_BADVALUE},
-          {TWRC_FAILURE, TWCC_SEQERROR},
-          {TWRC_FAILURE, TWCC_SUCCESS},
-          {TWRC_FAILURE, static_cast<TW_UINT16>(TWCC_CUSTOMBASE + 1)},
-          {TWRC_CANCEL, 0},
-          {TWRC_DATANOTAVAILABLE, 0},
-          {TWRC_CHECKSTATUS, 0, true}};
-}
-
-std::string Describe(const Fault& f) {
-  std::ostringstream s;
-  s << "rc " << f.rc;
-  if (f.rc == TWRC_FAILURE) s << " cc " << f.cc;
-  if (f.afterWork) s << " after the work";
-  return s.str();
-}
-
-int Translated(const Fault& f) {
-  if (f.rc == TWRC_CANCEL) return 5;
-  if (f.rc != TWRC_FAILURE) return 2000 + f.rc;
-  switch (f.cc) {
-    case TWCC_SUCCESS:
-      return 2001;
-    case TWCC_BADVALUE:
-      return 10;
-    case TWCC_SEQERROR:
-      return 14;
-    default:
-      return f.cc >= TWCC_CUSTOMBASE ? 3999 : 3000 + f.cc;
-  }
-}
-
-struct Request {
-  TW_UINT32 dg;
-  TW_UINT16 dat, msg;
-};
-
-std::string Name(const Request& r) {
-  std::ostringstream s;
-  s << "DG " << r.dg << " DAT 0x" << std::hex << r.dat << " MSG 0x" << r.msg;
-  return s.str();
-}
-
-bool Is(const Request& r, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg) {
-  return r.dg == dg && r.dat == dat && r.msg == msg;
-}
-
-enum class Kind { Connect, Capability, ScanNative, ScanFile, ScanField, Disconnect };
 
 struct Step {
   const char* name;
@@ -88,8 +32,6 @@ struct Step {
   std::vector<Request> requests;  // the source requests the call sends, each failed once
   const char* scanner = nullptr;  // how the source behaves (a control command), if not as by default
 };
-
-bool IsScan(Kind k) { return k == Kind::ScanNative || k == Kind::ScanFile || k == Kind::ScanField; }
 
 // Names of this process's own (other runs of the program may share the directory).
 std::string Unique(const char* base, const char* ext) {
@@ -189,7 +131,7 @@ int Expected(const Step& step, const Request& r, const Fault& f) {
   return t;
 }
 
-class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInterface<int> {
+class WindowsFaultMatrix : public MatrixTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
     ExtensionTest::SetUp();
@@ -202,25 +144,15 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
   }
   void TearDown() override {
     Scanner("reset");
-    EndTransferLeftOpen();
+    EndTransferLeftOpen(host ? Record() : nullptr);
     ExtensionTest::TearDown();
   }
 
   void Fresh() {
     Scanner("reset");
-    EndTransferLeftOpen();
-    if (host) {
-      host->Destruct();
-      host.reset();
-    }
-    ASSERT_EQ(0, Scanner("reset"));
-    host = std::make_unique<velmar::Host>(Entry(), CatalogueStrings());
-    host->Construct();
-    ASSERT_NE(nullptr, Record());
+    DropInstance();
+    NewInstance();
   }
-
-  // The harness's own clean-up: a source left inside a transfer is brought back to state 5.
-  void EndTransferLeftOpen() { kvtest::EndTransferLeftOpen(host ? Record() : nullptr); }
 
   // Wine's DSM forgets a source whose close it passed on, even when the source refused it,
   // and unloads it; this test program holds the scanner loaded itself (its control
@@ -269,30 +201,11 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
       EXPECT_GT(std::atoi(got.c_str()), 0) << what << ": " << got;
       return;
     }
-    switch (step.kind) {
-      case Kind::Connect:
-        EXPECT_TRUE(Record()->dsOpen) << what << ": 0 without an open source";
-        break;
-      case Kind::Capability:
-        if (step.call.find("SetSource") != std::string::npos) {
-          EXPECT_EQ("150", ScannerQuery("cap 0x1118")) << what << ": 0 without the value set";
-        } else {
-          EXPECT_NE("", host->Variable("v").Display()) << what << ": 0 without a value";
-        }
-        break;
-      case Kind::ScanNative:
-      case Kind::ScanFile: {
-        FILE* file = std::fopen(step.file, "rb");
-        EXPECT_NE(nullptr, file) << what << ": 0 without a page";
-        if (file) std::fclose(file);
-        break;
-      }
-      case Kind::ScanField:
-        EXPECT_NE("picture (none)", host->Variable("p").Display()) << what << ": 0 without a page";
-        break;
-      case Kind::Disconnect:
-        EXPECT_EQ("3", ScannerQuery("state")) << what << ": 0 with the source open";
-        break;
+    if (ExpectEffectOfZero(step.kind, step.call, step.file, *host, what)) return;
+    if (step.kind == Kind::Connect) {
+      EXPECT_TRUE(Record()->dsOpen) << what << ": 0 without an open source";
+    } else if (step.kind == Kind::Disconnect) {
+      EXPECT_EQ("3", ScannerQuery("state")) << what << ": 0 with the source open";
     }
   }
 
@@ -321,7 +234,7 @@ class WindowsFaultMatrix : public ExtensionTest, public ::testing::WithParamInte
   void RunStep(const Step& step) {
     bool list = std::getenv("KV_MATRIX_LIST") != nullptr;
     for (const Request& r : step.requests) {
-      for (const Fault& f : Faults()) {
+      for (const Fault& f : CommonFaults()) {
         // Wine's DSM takes a source's MSG_OPENDS only with TWRC_SUCCESS: with any other answer
         // it reports a failure of its own and forgets the source it opened, which nothing can
         // reach any more.
@@ -392,10 +305,7 @@ TEST_P(WindowsFaultMatrix, EverySourceRequestFailsOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Functions, WindowsFaultMatrix, ::testing::Range(0, static_cast<int>(Steps().size())),
                          [](const ::testing::TestParamInfo<int>& info) {
-                           std::string n = Steps()[info.param].name;
-                           for (char& c : n)
-                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
-                           return n;
+                           return ParamName(Steps()[info.param].name);
                          });
 
 }  // namespace

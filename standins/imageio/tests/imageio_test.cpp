@@ -2,9 +2,15 @@
 // as CoreFoundation does, and draws the virtual scanner's pictures pixel for pixel.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ImageIOStandin.h"
@@ -183,7 +189,63 @@ TEST_F(ImageIOTest, PicturesDrawAsTheirPixels) {
   CGDataProviderRelease(p);
 }
 
-// A TIFF destination of two pages, read back through a source page by page.
+// What the code in between writes on standard error, through a pipe (which no file size
+// limit cuts short); past the pipe's capacity it is dropped rather than waited for.
+class StderrCapture {
+ public:
+  StderrCapture() {
+    std::fflush(stderr);
+    if (pipe(fds_) != 0) return;
+    fcntl(fds_[1], F_SETFL, O_NONBLOCK);
+    saved_ = dup(2);
+    dup2(fds_[1], 2);
+    close(fds_[1]);
+  }
+  std::string Take() {
+    if (saved_ < 0) return "(stderr not captured)";
+    std::fflush(stderr);
+    dup2(saved_, 2);
+    close(saved_);
+    saved_ = -1;
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds_[0], buffer, sizeof buffer)) > 0;)
+      text.append(buffer, static_cast<size_t>(n));
+    close(fds_[0]);
+    return text;
+  }
+  ~StderrCapture() {
+    if (saved_ >= 0) Take();
+  }
+
+ private:
+  int fds_[2] = {-1, -1};
+  int saved_ = -1;
+};
+
+// Files of this process may not grow past `bytes` (a disk that fills): a write beyond fails
+// with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    signal_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, signal_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*signal_)(int) = nullptr;
+};
+
+// A TIFF destination of two pages, read back through a source page by page; cut short (a
+// copy that stopped), the pages whose directory is there, and nothing printed.
 TEST_F(ImageIOTest, TiffPagesReadBackThroughASource) {
   const std::string path = std::string(KV_OUT_DIR) + "/imageio-pages.tif";
   CFURLRef url = Url(path);
@@ -207,10 +269,80 @@ TEST_F(ImageIOTest, TiffPagesReadBackThroughASource) {
   EXPECT_EQ(CGImageSourceCreateImageAtIndex(s, 2, nullptr), nullptr);
   CGImageRelease(back);
   CFRelease(s);
+
+  // Each page's strips come before its directory: three quarters of the file hold the first
+  // page and half the second's pixels, a quarter half the first page's pixels.
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  std::fclose(f);
+  for (auto [keep, pages] : {std::pair<long, size_t>{size * 3 / 4, 1}, {size / 4, 0}}) {
+    SCOPED_TRACE(keep);
+    ASSERT_EQ(truncate(path.c_str(), keep), 0);
+    StderrCapture printed;
+    s = CGImageSourceCreateWithURL(url, nullptr);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(CGImageSourceGetCount(s), pages);
+    if (pages > 0) {
+      CGImageRef first = CGImageSourceCreateImageAtIndex(s, 0, nullptr);
+      EXPECT_NE(first, nullptr);
+      CGImageRelease(first);
+    }
+    CFRelease(s);
+    EXPECT_EQ(printed.Take(), "");
+  }
   CGImageRelease(image);
   CGColorSpaceRelease(grey);
   CGDataProviderRelease(p);
   CFRelease(url);
+}
+
+// A disk that fills while ImageIO writes: Finalize answers false, as on the Mac, and the
+// codecs print nothing (the extension, which handles the failure, shows no stray lines).
+// The pixels are noise, so that no format compresses them into the room left.
+TEST_F(ImageIOTest, AWriteThatFailsAnswersFalseAndPrintsNothing) {
+  const size_t width = 300, height = 200;
+  std::vector<uint8_t> noise(width * height * 3);
+  uint32_t seed = 12345;
+  for (uint8_t& b : noise) {
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<uint8_t>(seed >> 24);
+  }
+  CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, noise.data(), noise.size(), nullptr);
+  CGColorSpaceRef rgb = CGColorSpaceCreateDeviceRGB();
+  CGImageRef image =
+      CGImageCreate(width, height, 8, 24, width * 3, rgb, kCGImageAlphaNone, p, nullptr, false, 0);
+  ASSERT_NE(image, nullptr);
+  const std::string path = std::string(KV_OUT_DIR) + "/imageio-full";
+  CFURLRef url = Url(path);
+  for (const char* type : {"public.png", "public.jpeg", "public.tiff"}) {
+    // No room at all, room for the file's start, room for a good part of it (the smallest,
+    // the JPEG, takes some 35 KB).
+    for (rlim_t room : {rlim_t{0}, rlim_t{1000}, rlim_t{20000}}) {
+      SCOPED_TRACE(std::string(type) + ", room for " + std::to_string(room) + " bytes");
+      std::remove(path.c_str());
+      CFStringRef uti = CFStringCreateWithCString(nullptr, type, kCFStringEncodingUTF8);
+      CGImageDestinationRef d = CGImageDestinationCreateWithURL(url, uti, 1, nullptr);
+      CFRelease(uti);
+      ASSERT_NE(d, nullptr);
+      CGImageDestinationAddImage(d, image, nullptr);
+      StderrCapture printed;
+      bool written;
+      {
+        FileSizeLimit limit(room);
+        written = CGImageDestinationFinalize(d);
+      }
+      EXPECT_FALSE(written);
+      EXPECT_EQ(printed.Take(), "");
+      CFRelease(d);
+    }
+  }
+  std::remove(path.c_str());
+  CFRelease(url);
+  CGImageRelease(image);
+  CGColorSpaceRelease(rgb);
+  CGDataProviderRelease(p);
 }
 
 }  // namespace
