@@ -111,12 +111,14 @@ TEST_F(MacChainTest, TheScriptedUserPressesScanOrCancel) {
 // no event of the source's, and the next showing of the interface does not take it.
 TEST_F(MacChainTest, APressLeftQueuedDoesNotReachTheNextShowing) {
   OpenRegistered();
-  ASSERT_EQ(VirtualScannerControl("user none"), 0);
+  ASSERT_EQ(VirtualScannerControl("user cancel"), 0);
   TW_USERINTERFACE ui{};
   ui.ShowUI = 1;
+  // The scripted user presses Cancel as the interface shows; it is taken down before the
+  // press comes through.
   ASSERT_EQ(Src(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
-  ASSERT_EQ(VirtualScannerControl("press cancel"), 0);
   ASSERT_EQ(Src(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+  ASSERT_EQ(VirtualScannerControl("user none"), 0);
   ASSERT_EQ(Src(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
   auto offerNext = [&] {
     EventRef ev = nullptr;
@@ -130,7 +132,9 @@ TEST_F(MacChainTest, APressLeftQueuedDoesNotReachTheNextShowing) {
   EXPECT_EQ(TWRC_NOTDSEVENT, offerNext()) << "the old press";
   EXPECT_TRUE(gMessages.empty());
   // A press on the interface shown now is the source's.
-  ASSERT_EQ(VirtualScannerControl("press cancel"), 0);
+  ASSERT_EQ(Src(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+  ASSERT_EQ(VirtualScannerControl("user cancel"), 0);
+  ASSERT_EQ(Src(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
   EXPECT_EQ(TWRC_DSEVENT, offerNext());
   EXPECT_EQ(gMessages, std::vector<TW_UINT16>{MSG_CLOSEDSREQ});
 }
