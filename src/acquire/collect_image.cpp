@@ -12,33 +12,37 @@
 namespace {
 
 // MSG_ENDXFER after a transfer request; `result` is what the transfer gave, and a refused
-// end (TWRC_FAILURE) replaces only a success. A source whose end did not succeed is still
-// inside its transfer: the connection noted it, and the source's close ends it once more.
-int16_t FinishTransfer(TwainGlobals* g, int16_t result, TW_UINT16* left) {
+// end (TWRC_FAILURE) replaces only a success, unless the caller takes it apart (endRefused).
+// A source whose end did not succeed is still inside its transfer: the connection noted it,
+// and the source's close ends it once more.
+int16_t FinishTransfer(TwainGlobals* g, int16_t result, TW_UINT16* left, int16_t* endRefused) {
   TW_UINT16 rc = DoEndTransfer(g, left);
-  if (rc == TWRC_FAILURE && result == 0) result = xlateErr(g, &g->sourceIdentity, rc);
-  return result;
+  if (rc != TWRC_FAILURE || result != 0) return result;
+  int16_t refused = xlateErr(g, &g->sourceIdentity, rc);
+  if (!endRefused) return refused;
+  *endRefused = refused;
+  return 0;
 }
 
 // A cancelled transfer leaves the source in state 7 like a finished one, and is ended the
 // same way; a failed one leaves it in state 6, where closing the source resets it.
-int16_t NativeTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left) {
+int16_t NativeTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, int16_t* endRefused) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   NoteTransferStarted(g);
   TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET, imageSlot);
   if (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) {
     // A success without an image is none: no file is written and no field emptied.
-    int16_t r = FinishTransfer(g, 0, left);
+    int16_t r = FinishTransfer(g, 0, left, endRefused);
     int16_t accepted = AcceptNativeImage(imageSlot);
     return r != 0 ? r : accepted;
   }
   int16_t r = xlateErr(g, ds, rc);
-  return rc == TWRC_CANCEL ? FinishTransfer(g, r, left) : r;
+  return rc == TWRC_CANCEL ? FinishTransfer(g, r, left, nullptr) : r;
 }
 
 // The mechanism and the format were settled before the source was enabled; the file's name
 // (and the format once more) may still be given now.
-int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left) {
+int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, int16_t* endRefused) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   *imageSlot = nullptr;
 
@@ -56,15 +60,17 @@ int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left) {
   NoteTransferStarted(g);
   rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
   int16_t result = (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) ? 0 : xlateErr(g, ds, rc);
-  return FinishTransfer(g, result, left);
+  return FinishTransfer(g, result, left, endRefused);
 }
 
 }  // namespace
 
-int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, TW_IMAGEINFO* imageInfo) {
+int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, TW_IMAGEINFO* imageInfo,
+                     int16_t* endRefused) {
   TW_UINT16 ignored = 0;
   if (!left) left = &ignored;
   *left = 0;
+  if (endRefused) *endRefused = 0;
   TW_IDENTITY* ds = &g->sourceIdentity;
   TW_IMAGEINFO info;
   std::memset(&info, 0, sizeof info);
@@ -78,5 +84,6 @@ int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, TW_
   if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
   if constexpr (!kWindowsBuild) platform::YieldThreads();
 
-  return IsNativeFormat(g->fileFormat) ? NativeTransfer(g, imageSlot, left) : FileTransfer(g, imageSlot, left);
+  return IsNativeFormat(g->fileFormat) ? NativeTransfer(g, imageSlot, left, endRefused)
+                                       : FileTransfer(g, imageSlot, left, endRefused);
 }

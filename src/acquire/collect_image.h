@@ -6,9 +6,11 @@
 // the source writes filePath in that format and *imageSlot ends null. 0 or a result code.
 // *left (optional): the transfers the source still holds after this one was ended (0 when
 // it was not ended; 0xFFFF when the source does not know how many). *imageInfo (optional):
-// what the source said of the image before its transfer (DAT_IMAGEINFO).
+// what the source said of the image before its transfer (DAT_IMAGEINFO). *endRefused
+// (optional): a refused MSG_ENDXFER after a transfer that delivered its image whole goes here
+// (translated) instead of into the result, so that the image can still be kept; 0 otherwise.
 int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left = nullptr,
-                     TW_IMAGEINFO* imageInfo = nullptr);
+                     TW_IMAGEINFO* imageInfo = nullptr, int16_t* endRefused = nullptr);
 
 // Whether a file format code is carried out as a native transfer.
 constexpr bool IsNativeFormat(TW_UINT16 format) { return format == TWFF_PICT || format == TWFF_BMP; }

@@ -7,7 +7,9 @@
 //
 // Every page is written before the next one is transferred, and no page is transferred that
 // could not be written: a destination that cannot take it, or a page that failed to be
-// written, drops what the source still holds and ends the batch with that failure.
+// written, drops what the source still holds and ends the batch with that failure. A page
+// that arrived whole is written and counted even when the source then refuses to end its
+// transfer; the refusal ends the batch.
 #include "acquire/collect_image.h"
 #include "acquire/scan_session.h"
 #include "caps/write_caps.h"
@@ -39,7 +41,8 @@ void ScanSession::TakePages() {
       return;
     }
     TW_UINT16 left = 0;
-    r = CollectImage(g_, imageSlot_, &left, &batch_->info);
+    int16_t endRefused = 0;
+    r = CollectImage(g_, imageSlot_, &left, &batch_->info, &endRefused);
     if (r == 0 && *imageSlot_) r = batch_->writer->WritePage(g_, number);
     if (r != 0) {
       batch_->writer->Abandon(g_, number);
@@ -48,6 +51,10 @@ void ScanSession::TakePages() {
       return;
     }
     ++batch_->written;
+    if (endRefused != 0) {
+      End(endRefused);  // the page arrived whole and is kept; the source is closed from state 7
+      return;
+    }
     bool full = batch_->written >= batch_->Limit();
     if (full && left != 0) ResetPendingTransfers(g_);
     if (full || (left == 0 && !ShowsUI())) EndWait();

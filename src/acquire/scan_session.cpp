@@ -173,8 +173,8 @@ void ScanSession::Transfer(void* event, AfterTransfer after, EventFate* fate) {
 int16_t ScanSession::Finish() {
   int16_t closed = DoCloseDS(g_);
   // Windows: a modeless source the user closed takes the manager with it, until the host
-  // connects again.
-  if (kWindowsBuild && closeAsked_ && !modal_ && !PageTaken()) DoCloseDSM(g_);
+  // connects again; a batch keeps the manager open however it ended.
+  if (kWindowsBuild && closeAsked_ && !modal_ && !PageTaken() && !batch_) DoCloseDSM(g_);
   if (transferDone_) return transferResult_;
   if (failed_) return failure_;
   // A batch that ended without a failure: its pages, or none came (cancelled).

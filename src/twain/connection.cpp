@@ -49,6 +49,50 @@ void ForgetTransfer(const TwainGlobals* g) {
   v.erase(std::remove(v.begin(), v.end(), g), v.end());
 }
 
+// Records whose source the DSM let go while the source, having refused its close, stayed
+// open (Wine's DSM), with the source's identity: nothing through the DSM reaches it any more,
+// and a new open of it is refused while it is open. Every later close, and the next open,
+// close it first.
+std::vector<std::pair<const TwainGlobals*, TW_IDENTITY>>& SourcesLeftOpen() {
+  static std::vector<std::pair<const TwainGlobals*, TW_IDENTITY>> sources;
+  return sources;
+}
+
+std::vector<std::pair<const TwainGlobals*, TW_IDENTITY>>::iterator SourceLeftOpen(const TwainGlobals* g) {
+  auto& v = SourcesLeftOpen();
+  return std::find_if(v.begin(), v.end(), [g](const auto& e) { return e.first == g; });
+}
+
+void ForgetSourceLeftOpen(const TwainGlobals* g) {
+  auto it = SourceLeftOpen(g);
+  if (it != SourcesLeftOpen().end()) SourcesLeftOpen().erase(it);
+}
+
+// Noted while the DSM is still open: a source opened without a name is the DSM's default,
+// whose name the DSM gives.
+void NoteSourceLeftOpen(TwainGlobals* g) {
+  ForgetSourceLeftOpen(g);
+  TW_IDENTITY source = g->sourceIdentity;
+  TW_IDENTITY fallback{};
+  if (source.ProductName[0] == 0 &&
+      CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &fallback) == TWRC_SUCCESS)
+    std::memcpy(source.ProductName, fallback.ProductName, sizeof source.ProductName);
+  SourcesLeftOpen().emplace_back(g, source);
+}
+
+// The source is asked once more to close, through its own entry as the DSM would ask it.
+// 0 when it closed, or when no loaded source has its name any more.
+int16_t CloseSourceLeftOpen(TwainGlobals* g) {
+  auto it = SourceLeftOpen(g);
+  if (it == SourcesLeftOpen().end()) return 0;
+  TW_IDENTITY source = it->second;
+  DSENTRYPROC entry = platform::LoadedSourceEntry(&g->appIdentity, source);
+  if (entry && !Done(entry(&g->appIdentity, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS, &source)))
+    return kResultStatusUnreadable;  // the DSM cannot be asked about a source it let go
+  ForgetSourceLeftOpen(g);
+  return 0;
+}
+
 // g's choice that waits for the next open, or end.
 std::vector<std::pair<const TwainGlobals*, TW_IDENTITY>>::iterator WaitingChoice(const TwainGlobals* g) {
   auto& v = Choices();
@@ -83,6 +127,7 @@ const TW_IDENTITY* NextSourceChoice(const TwainGlobals* g) {
 
 void ForgetSourceChoice(const TwainGlobals* g) {
   ForgetTransfer(g);
+  ForgetSourceLeftOpen(g);
   auto it = WaitingChoice(g);
   if (it != Choices().end()) Choices().erase(it);
 }
@@ -127,10 +172,13 @@ int16_t DoOpenDS(TwainGlobals* g) {
     g->sourceIdentity.Id = 0;
     std::memset(g->sourceIdentity.ProductName, 0, sizeof g->sourceIdentity.ProductName);
   }
+  // A source left open behind the DSM would refuse the open; one that opens is not left open.
+  CloseSourceLeftOpen(g);
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &g->sourceIdentity);
   if (Done(rc)) {
     g->dsOpen = 1;
     ForgetTransfer(g);
+    ForgetSourceLeftOpen(g);
     return 0;
   }
   int16_t r = xlateErr(g, nullptr, rc);
@@ -184,6 +232,7 @@ int16_t CloseSource(TwainGlobals* g) {
       if (DsmForgotSource(g)) {
         g->dsOpen = 0;
         g->dsEnabled = 0;
+        NoteSourceLeftOpen(g);
       }
     }
     return r;
@@ -200,8 +249,11 @@ void NoteTransferStarted(const TwainGlobals* g) {
 }
 
 TW_UINT16 DoEndTransfer(TwainGlobals* g, TW_UINT16* left) {
-  TW_UINT16 rc = EndTransfer(g, left);
-  if (Done(rc)) ForgetTransfer(g);
+  TW_UINT16 count = 0;
+  TW_UINT16 rc = EndTransfer(g, &count);
+  bool done = Done(rc);
+  if (done) ForgetTransfer(g);
+  if (left) *left = done ? count : 0;
   return rc;
 }
 
@@ -213,6 +265,7 @@ int16_t DoCloseDS(TwainGlobals* g) {
     // Wine's DSM forgets a source on MSG_CLOSEDS even when the source refuses it: a source
     // still enabled is asked once more to disable, and is not closed while it stays enabled
     // (it stays reachable, and the next scan closes it first).
+    if (!g->dsOpen && !g->dsEnabled) return CloseSourceLeftOpen(g);
     int16_t r = 0;
     if (g->dsOpen && g->dsEnabled) r = DropPending(g);
     if (g->dsEnabled) {

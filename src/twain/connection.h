@@ -20,8 +20,9 @@ void DoReset(TwainGlobals* g);
 // A transfer request is about to be made: until a MSG_ENDXFER succeeds, the source may be
 // inside the transfer (TWAIN states 6 and 7), and DoCloseDS ends it first.
 void NoteTransferStarted(const TwainGlobals* g);
-// DAT_PENDINGXFERS / MSG_ENDXFER; a success ends what NoteTransferStarted noted. Returns the
-// TWAIN return code; `left` (optional) receives the count of transfers still pending.
+// DAT_PENDINGXFERS / MSG_ENDXFER; an end that was done (TWRC_SUCCESS or TWRC_CHECKSTATUS)
+// ends what NoteTransferStarted noted. Returns the TWAIN return code; `left` (optional)
+// receives the count of transfers still pending after an end that was done, else 0.
 TW_UINT16 DoEndTransfer(TwainGlobals* g, TW_UINT16* left = nullptr);
 
 // A source chosen while another was open waits for the next open; a record that goes

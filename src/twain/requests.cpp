@@ -23,7 +23,7 @@ TW_UINT16 DisableSource(TwainGlobals* g) {
 TW_UINT16 EndTransfer(TwainGlobals* g, TW_UINT16* left) {
   TW_PENDINGXFERS pending{};
   TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
-  if (left) *left = rc == TWRC_SUCCESS ? pending.Count : 0;
+  if (left) *left = pending.Count;
   return rc;
 }
 

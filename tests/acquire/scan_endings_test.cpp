@@ -478,6 +478,34 @@ TEST_F(ScanEndingTest, ARefusedCloseLeavesTheFlagsTrue) {
   EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $r)"));
 }
 
+// A source refuses its close once, at the end of a batch (under Wine the DSM lets it go all
+// the same): the next scan, a Disconnect or a Reset closes it again, and TWAIN works after.
+TEST_F(ScanEndingTest, ARefusedCloseIsTriedAgainByTheNextCalls) {
+  struct Case {
+    std::vector<std::string> calls;  // after the batch
+    std::vector<std::string> answers;
+  };
+  const Case cases[] = {
+      {{"Twain.ScanPages(\"next.png\", $n, 0, 7)"}, {"0"}},
+      {{"Twain.Disconnect()", "Twain.Connect()"}, {"0", "0"}},
+      {{"Twain.Disconnect()", "Twain.Disconnect()", "Twain.Connect()"}, {"0", "0", "0"}},
+      {{"Twain.Reset()"}, {"(nothing)"}},
+  };
+  for (const Case& c : cases) {
+    const std::string what = c.calls.front();
+    ASSERT_EQ(0, Scanner("pages 2"));
+    ASSERT_EQ(0, Scanner("fail 1 3 0x402 1 1"));  // MSG_CLOSEDS: general failure
+    EXPECT_EQ("0", Call("Twain.ScanPages(\"batch.png\", $n, 0, 7)")) << what;
+    for (size_t i = 0; i < c.calls.size(); ++i) EXPECT_EQ(c.answers[i], Call(c.calls[i])) << what;
+    EXPECT_EQ("0", Call(ScanFile(kSecond, 0))) << what << ": the scan after";
+    EXPECT_TRUE(Exists(kSecond)) << what;
+    ExpectClosed(what);
+    for (const char* name : {"batch-0001.png", "batch-0002.png", "next-0001.png", "next-0002.png", kSecond})
+      std::remove(name);
+    Scanner("reset");
+  }
+}
+
 #if !KV_WINDOWS_BUILD
 // A notice sent after message 2 freed the record (the source refused to be disabled, so the
 // DSM kept its callback): nothing reads the freed record and nothing changes.

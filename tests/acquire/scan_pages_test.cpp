@@ -229,11 +229,87 @@ TEST_F(ScanPagesTest, WithTheInterfaceTheBatchEndsWhenTheUserClosesIt) {
   EXPECT_EQ("5", Pages(Doc() + ", 1", &count));
   EXPECT_EQ("0", count);
   EXPECT_FALSE(Exists(PageFile("doc", 1)));
-  if constexpr (kWindowsBuild) Connect();  // a modeless source's close took the manager
   ASSERT_EQ(0, Scanner("user scan"));
   Feeder(2);
   EXPECT_EQ("0", Pages(Doc(), &count));
   EXPECT_EQ("2", count);
+}
+
+// A batch that ends without a page keeps the source manager open, whatever ended it (the
+// source's close request, the user's Cancel): the next batch needs no Connect.
+TEST_F(ScanPagesTest, ABatchEndingWithoutAPageKeepsTheManagerOpen) {
+  Connect();
+  struct Case {
+    const char* scanner;
+    int showUI;
+  };
+  for (const Case& c : {Case{"closereq-instead", 0}, Case{"user cancel", 1}}) {
+    Feeder(3);
+    ASSERT_EQ(0, Scanner(c.scanner));
+    std::string count;
+    EXPECT_EQ("5", Pages(Doc() + ", " + std::to_string(c.showUI), &count)) << c.scanner;
+    EXPECT_EQ("0", count) << c.scanner;
+    EXPECT_EQ(1, Record()->dsmOpen) << c.scanner;
+    ExpectSourceClosed(c.scanner);
+    ASSERT_EQ(0, Scanner("user scan-close"));
+    EXPECT_EQ("0", Pages(Doc() + ", " + std::to_string(c.showUI), &count)) << c.scanner << ": the next batch";
+    EXPECT_EQ("3", count) << c.scanner;
+    RemovePages("doc", 3);
+  }
+}
+
+// The user's Cancel, pressed as the batch filled up and the source dropped the rest, comes
+// after the batch ended: it is no part of the next batch.
+TEST_F(ScanPagesTest, ACancelPressedAsAFullBatchEndsLeavesTheNextBatchAlone) {
+  Connect();
+  Feeder(3);
+  ASSERT_EQ(0, Scanner("user scan-close"));
+  std::string count;
+  EXPECT_EQ("0", Pages(Doc() + ", 1, 1, 2", &count));
+  EXPECT_EQ("2", count);
+  RemovePages("doc", 2);
+  EXPECT_EQ("0", Pages(Doc() + ", 1", &count));
+  EXPECT_EQ("3", count);
+  ExpectPages("doc", 3);
+  ExpectSourceClosed("the batch after the full one");
+}
+
+// TWRC_CHECKSTATUS from MSG_ENDXFER: the transfer was ended, and the count it returned says
+// what follows.
+TEST_F(ScanPagesTest, AnEndOfTransferAnsweredCheckStatusCountsAsDone) {
+  Connect();
+  Feeder(3);
+  ASSERT_EQ(0, Scanner("answer 1 5 0x701 2 100"));
+  std::string count;
+  EXPECT_EQ("0", Pages(Doc(), &count));
+  EXPECT_EQ("3", count);
+  ExpectPages("doc", 3);
+  ExpectSourceClosed("ends answered with TWRC_CHECKSTATUS");
+}
+
+// A page that arrived whole is written and counted when the source then refuses to end its
+// transfer; the refusal is the answer, the source is closed, and the next batch works.
+TEST_F(ScanPagesTest, APageThatArrivedWholeIsKeptWhenItsEndIsRefused) {
+  Connect();
+  Feeder(3);
+  ASSERT_EQ(0, Scanner("fail 1 5 0x701 1 1"));  // MSG_ENDXFER: general failure
+  std::string count;
+  EXPECT_EQ("3001", Pages(Doc(), &count));
+  EXPECT_EQ("1", count);
+  ExpectPages("doc", 1);
+  if (ReaderAvailable()) {
+    EXPECT_EQ(850, Identify(PageFile("doc", 1)).width);
+  }
+  ExpectSourceClosed("refused end of transfer");
+  RemovePages("doc", 1);
+  EXPECT_EQ("0", Pages(Doc(), &count));
+  EXPECT_EQ("3", count);
+  // A file transfer's page is the source's file: kept the same way.
+  ASSERT_EQ(0, Scanner("fail 1 5 0x701 1 1"));
+  EXPECT_EQ("3001", Pages("\"page.png\", $n, 0, 7", &count));
+  EXPECT_EQ("1", count);
+  ExpectPages("page", 1, ".png");
+  ExpectSourceClosed("refused end of a file transfer");
 }
 
 TEST_F(ScanPagesTest, ACancelledFirstTransferAnswers5AndTheNextCallWorks) {

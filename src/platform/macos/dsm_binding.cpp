@@ -12,6 +12,7 @@ bool BindDSM(TwainGlobals* g) { return g->dsmBound != 0; }
 void UnbindDSM(TwainGlobals*) {}
 bool DsmEntryResolved() { return true; }
 TW_MEMREF DsmParentData() { return nullptr; }
+DSENTRYPROC LoadedSourceEntry(TW_IDENTITY*, const TW_IDENTITY&) { return nullptr; }
 void AllocationBeep() { SysBeep(2); }
 void SetHostWindow(void*) {}
 void* HostWindow() { return nullptr; }

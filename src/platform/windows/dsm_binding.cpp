@@ -2,7 +2,11 @@
 // instances of the Windows build share: the module handle, the host window, the DSM library
 // and its entry.
 #include <windows.h>
+// EnumProcessModules from kernel32 (K32EnumProcessModules), as Windows 7 and Wine have it.
+#define PSAPI_VERSION 2
+#include <psapi.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/platform_ops.h"
@@ -65,6 +69,26 @@ void UnbindDSM(TwainGlobals* g) {
 }
 
 TW_MEMREF DsmParentData() { return &hostWindow; }
+
+// A source is a module whose name ends in ".ds" and that exports DS_Entry; its identity is
+// asked as the DSM asks it, in any state.
+DSENTRYPROC LoadedSourceEntry(TW_IDENTITY* app, const TW_IDENTITY& source) {
+  HMODULE modules[256];
+  DWORD bytes = 0;
+  if (!EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &bytes)) return nullptr;
+  DWORD count = std::min<DWORD>(bytes / sizeof(HMODULE), 256);
+  for (DWORD i = 0; i < count; ++i) {
+    char name[MAX_PATH];
+    DWORD n = GetModuleFileNameA(modules[i], name, sizeof name);
+    if (n < 3 || n >= sizeof name || lstrcmpiA(name + n - 3, ".ds") != 0) continue;
+    auto entry = reinterpret_cast<DSENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(modules[i], "DS_Entry")));
+    if (!entry) continue;
+    TW_IDENTITY id{};
+    if (entry(app, DG_CONTROL, DAT_IDENTITY, MSG_GET, &id) != TWRC_SUCCESS) continue;
+    if (std::strncmp(id.ProductName, source.ProductName, sizeof id.ProductName) == 0) return entry;
+  }
+  return nullptr;
+}
 void AllocationBeep() { Beep(1500, 2); }
 void SetHostWindow(void* window) { hostWindow = static_cast<HWND>(window); }
 void* HostWindow() { return hostWindow; }

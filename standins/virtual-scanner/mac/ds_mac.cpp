@@ -29,13 +29,23 @@ OSType FileType(TW_UINT16 format) {
   }
 }
 
-void Post(UInt32 kind) {
+// A button press names the showing of the interface it was made on.
+constexpr EventParamName kShowingParam = 0x76536877;  // 'vShw'
+
+void Post(UInt32 kind, UInt32 showing = 0) {
   EventRef ev = nullptr;
   if (CreateEvent(kCFAllocatorDefault, kScannerEventClass, kind, GetCurrentEventTime(), kEventAttributeNone,
                   &ev) != noErr)
     return;
+  if (kind != kWakeKind) SetEventParameter(ev, kShowingParam, typeUInt32, sizeof showing, &showing);
   PostEventToQueue(GetMainEventQueue(), ev, kEventPriorityStandard);
   ReleaseEvent(ev);
+}
+
+UInt32 ShowingOf(EventRef ev) {
+  UInt32 showing = 0;
+  GetEventParameter(ev, kShowingParam, typeUInt32, nullptr, sizeof showing, nullptr, &showing);
+  return showing;
 }
 
 class MacPlatform : public vs::Platform {
@@ -66,20 +76,27 @@ class MacPlatform : public vs::Platform {
     CarbonStandin_ScheduleEvent(GetCurrentEventTime() + double(ms) / 1000, kScannerEventClass, kWakeKind);
   }
   double Now() override { return GetCurrentEventTime(); }
-  // The interface is the scripted user's: it presses its button through an event.
+  // The interface is the scripted user's: it presses its button through an event. A press
+  // still queued when its interface is taken down went to a window that is gone: it is no
+  // event of the source's, and no later showing of the interface takes it.
   void ShowUI(void*, vs::User user) override {
+    ++showing_;
+    shown_ = true;
     if (user == vs::User::ScanThenClose) user = vs::User::Scan;
     if (user == vs::User::Scan || user == vs::User::Cancel) Press(user);
   }
   void Press(vs::User button) override {
-    Post(button == vs::User::Scan ? kScanPressedKind : kCancelPressedKind);
+    Post(button == vs::User::Scan ? kScanPressedKind : kCancelPressedKind, shown_ ? showing_ : 0);
   }
-  void HideUI() override {}
+  void HideUI() override { shown_ = false; }
 
   Event Classify(void* event) override {
     EventRef ev = static_cast<EventRef>(event);
     if (GetEventClass(ev) != kScannerEventClass) return Event::Foreign;
-    switch (GetEventKind(ev)) {
+    UInt32 kind = GetEventKind(ev);
+    bool pressed = kind == kScanPressedKind || kind == kCancelPressedKind;
+    if (pressed && (!shown_ || ShowingOf(ev) != showing_)) return Event::Foreign;
+    switch (kind) {
       case kWakeKind:
         return Event::Wake;
       case kScanPressedKind:
@@ -107,6 +124,10 @@ class MacPlatform : public vs::Platform {
     OSErr closed = FSClose(ref);
     return err == noErr && closed == noErr && size_t(count) == data.size() ? TWCC_SUCCESS : TWCC_OPERATIONERROR;
   }
+
+ private:
+  UInt32 showing_ = 0;  // counts the showings of the interface
+  bool shown_ = false;  // the interface is up
 };
 
 vs::Scanner& Source() {

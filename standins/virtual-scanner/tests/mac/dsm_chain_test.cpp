@@ -106,3 +106,35 @@ TEST_F(MacChainTest, TheScriptedUserPressesScanOrCancel) {
   EnableAndPump(true);
   EXPECT_EQ(gMessages, std::vector<TW_UINT16>{MSG_CLOSEDSREQ});
 }
+
+// A press still queued when its interface is taken down went to a window that is gone: it is
+// no event of the source's, and the next showing of the interface does not take it.
+TEST_F(MacChainTest, APressLeftQueuedDoesNotReachTheNextShowing) {
+  OpenRegistered();
+  ASSERT_EQ(VirtualScannerControl("user cancel"), 0);
+  TW_USERINTERFACE ui{};
+  ui.ShowUI = 1;
+  // The scripted user presses Cancel as the interface shows; it is taken down before the
+  // press comes through.
+  ASSERT_EQ(Src(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+  ASSERT_EQ(Src(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+  ASSERT_EQ(VirtualScannerControl("user none"), 0);
+  ASSERT_EQ(Src(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+  auto offerNext = [&] {
+    EventRef ev = nullptr;
+    if (ReceiveNextEvent(0, nullptr, 1.0, true, &ev) != noErr) return TW_UINT16(0xFFFF);
+    TW_EVENT te{};
+    te.pEvent = ev;
+    TW_UINT16 rc = Src(DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &te);
+    ReleaseEvent(ev);
+    return rc;
+  };
+  EXPECT_EQ(TWRC_NOTDSEVENT, offerNext()) << "the old press";
+  EXPECT_TRUE(gMessages.empty());
+  // A press on the interface shown now is the source's.
+  ASSERT_EQ(Src(DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui), TWRC_SUCCESS);
+  ASSERT_EQ(VirtualScannerControl("user cancel"), 0);
+  ASSERT_EQ(Src(DG_CONTROL, DAT_USERINTERFACE, MSG_ENABLEDS, &ui), TWRC_SUCCESS);
+  EXPECT_EQ(TWRC_DSEVENT, offerNext());
+  EXPECT_EQ(gMessages, std::vector<TW_UINT16>{MSG_CLOSEDSREQ});
+}
