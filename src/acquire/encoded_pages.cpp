@@ -29,9 +29,12 @@ int16_t TiffBookPages::WritePage(TwainGlobals* g, uint32_t) {
   return r;
 }
 
+// The batch counts the pages the file holds: after a failure they may be fewer than it took.
 int16_t TiffBookPages::End(TwainGlobals*, uint32_t) {
   if (!book_) return 0;
-  int16_t r = ClosePageBook(book_);
+  int pages = 0;
+  int16_t r = ClosePageBook(book_, &pages);
   book_ = nullptr;
+  if (static_cast<uint32_t>(pages) < batch_->written) batch_->written = static_cast<uint32_t>(pages);
   return r;
 }

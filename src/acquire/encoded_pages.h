@@ -30,7 +30,8 @@ class EncodedPageFiles : public PageWriter {
 // failure keeps the pages added before it; a batch without a page leaves no file.
 class TiffBookPages : public PageWriter {
  public:
-  TiffBookPages(const HostPath& path, const PageBatch* batch) : path_(path), batch_(batch) {}
+  // batch: the running batch, whose count End sets to the pages the file holds.
+  TiffBookPages(const HostPath& path, PageBatch* batch) : path_(path), batch_(batch) {}
   ~TiffBookPages() override;
   TiffBookPages(const TiffBookPages&) = delete;
   TiffBookPages& operator=(const TiffBookPages&) = delete;
@@ -43,6 +44,6 @@ class TiffBookPages : public PageWriter {
 
  private:
   HostPath path_;
-  const PageBatch* batch_;
+  PageBatch* batch_;
   PageBook* book_ = nullptr;
 };

@@ -111,15 +111,14 @@ long LiveObjects() {
 
 const char* TypeName(int pixelType) { return pixelType == 0 ? "bw" : (pixelType == 1 ? "grey" : "colour"); }
 
-// Bits a pixel each format keeps. JPEG holds grey or colour; Wine's GDI+ writes every JPEG
-// in colour.
+// Bits a pixel each format keeps. JPEG holds grey (black and white pages too) or colour.
 int ExpectedBits(TW_UINT16 format, int pixelType) {
   const int own = pixelType == 0 ? 1 : (pixelType == 1 ? 8 : 24);
-  if (format == TWFF_JFIF) return kWindowsBuild ? 24 : (pixelType == 2 ? 24 : 8);
+  if (format == TWFF_JFIF) return pixelType == 2 ? 24 : 8;
   return own;
 }
 
-// TIFF compression as ImageMagick names it: Wine's GDI+ writes TIFF uncompressed.
+// TIFF compression as ImageMagick names it: Wine's WIC writes TIFF uncompressed.
 std::string ExpectedCompression(int pixelType) {
   if (kWindowsBuild) return "None";
   return pixelType == 0 ? "Group4" : "LZW";
@@ -136,8 +135,8 @@ class ImageFilesTest : public ::testing::Test {
       std::ofstream(Local(std::string("ref-") + TypeName(t) + ".bmp"), std::ios::binary)
           .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
     }
-    // GDI+ keeps a few GDI objects from its first start for the life of the process: it
-    // starts once here, before the tests count objects.
+    // The codecs' first start loads what stays loaded for the life of the process: it
+    // happens once here, before the tests count objects.
     vscan::Raster r = Render(2);
     void* image = NativeImage(r);
     WritePageFile(image, FactsOf(r), TWFF_PNG, HostPath("warm-up.png").data());

@@ -327,8 +327,9 @@ int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
   return 0;
 }
 
-int16_t ClosePageBook(PageBook* book) {
+int16_t ClosePageBook(PageBook* book, int* pages) {
   if (book->pages == 0 && !book->broken) FSpDelete(&book->spec);
+  if (pages) *pages = book->pages;
   delete book;
   return 0;
 }
