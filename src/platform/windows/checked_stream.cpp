@@ -11,10 +11,11 @@ bool WriteAll(HANDLE file, const void* data, DWORD size) {
   return WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
-// Whether the test's disk has room for `size` bytes at `at` in a file of `length` bytes.
+// Whether the test's disk has room for `size` bytes at `at` in a file of `length` bytes (a
+// gap between the two is taken too).
 bool TakeRoom(ULONGLONG at, ULONG size, ULONGLONG length) {
   if (gRoom < 0 || at + size <= length) return true;
-  const long long needed = static_cast<long long>(at + size - (at > length ? at : length));
+  const long long needed = static_cast<long long>(at + size - length);
   if (needed > gRoom) {
     gRoom = 0;
     SetLastError(ERROR_DISK_FULL);
@@ -28,16 +29,12 @@ bool TakeRoom(ULONGLONG at, ULONG size, ULONGLONG length) {
 
 void SetStreamRoomForTests(long long bytes) { gRoom = bytes < 0 ? -1 : bytes; }
 
-CheckedFileStream* CheckedFileStream::Create(const char* name) {
-  HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return nullptr;
-  auto* stream = new (std::nothrow) CheckedFileStream(file);
-  if (!stream) {
-    CloseHandle(file);
-    DeleteFileA(name);
-  }
-  return stream;
+CheckedFileStream* CheckedFileStream::New() { return new (std::nothrow) CheckedFileStream(); }
+
+bool CheckedFileStream::Open(const char* name) {
+  file_ = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                      nullptr);
+  return file_ != INVALID_HANDLE_VALUE;
 }
 
 CheckedFileStream::~CheckedFileStream() {
@@ -76,6 +73,7 @@ bool CheckedFileStream::Save(ULONGLONG at, ULONG size) {
   try {
     saved_.push_back(Saved{at, std::vector<BYTE>(count)});
   } catch (const std::bad_alloc&) {
+    noMemory_ = true;
     return false;
   }
   DWORD read = 0;

@@ -21,11 +21,16 @@ void SetStreamRoomForTests(long long bytes);
 
 class CheckedFileStream final : public IStream {
  public:
-  // Creates the file (an existing one is replaced), for writing and reading back: the stream,
-  // or null when the file cannot be created. The caller holds one reference.
-  static CheckedFileStream* Create(const char* name);
+  // A stream without a file, or null when there is no memory for it. The caller holds one
+  // reference.
+  static CheckedFileStream* New();
+  // Creates the file (an existing one is replaced), for writing and reading back: false when
+  // it cannot be created.
+  bool Open(const char* name);
 
   bool Failed() const { return failed_; }
+  // Whether the failure was memory for keeping the bytes a write covered, not the disk.
+  bool OutOfMemory() const { return noMemory_; }
   // Every later write fails: what an encoder still writes while it is released is kept out.
   void StopWrites() { stopped_ = true; }
   void Checkpoint();
@@ -53,7 +58,7 @@ class CheckedFileStream final : public IStream {
   HRESULT STDMETHODCALLTYPE Clone(IStream** out) override;
 
  private:
-  explicit CheckedFileStream(HANDLE file) : file_(file) {}
+  CheckedFileStream() = default;
   ~CheckedFileStream();
   CheckedFileStream(const CheckedFileStream&) = delete;
   CheckedFileStream& operator=(const CheckedFileStream&) = delete;
@@ -69,9 +74,10 @@ class CheckedFileStream final : public IStream {
     ULONGLONG at;
     std::vector<BYTE> bytes;
   };
-  HANDLE file_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
   LONG refs_ = 1;
   bool failed_ = false;
+  bool noMemory_ = false;
   bool stopped_ = false;
   DWORD error_ = 0;  // the first failed write's error
   ULONGLONG checkpoint_ = 0;

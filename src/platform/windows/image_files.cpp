@@ -178,8 +178,12 @@ int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, 
   if (!page.Ok()) return kResultNoMemory;
   Wic wic;
   if (!wic.Factory()) return kResultNoMemory;
-  CheckedFileStream* stream = CheckedFileStream::Create(name);
-  if (!stream) return kResultFileError;
+  CheckedFileStream* stream = CheckedFileStream::New();
+  if (!stream) return kResultNoMemory;
+  if (!stream->Open(name)) {
+    stream->Release();
+    return kResultFileError;
+  }
   HRESULT hr;
   {
     Held<IWICBitmapEncoder> encoder;
@@ -189,9 +193,11 @@ int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, 
     // What the encoder still writes as it goes, after a failure, is kept out of the file.
     stream->StopWrites();
   }
+  const bool noMemory = stream->OutOfMemory();
   const bool written = !stream->Failed() && stream->Close();
   stream->Release();
-  const int16_t result = !written ? kResultFileError : (FAILED(hr) ? kResultNoMemory : kResultOk);
+  const int16_t result =
+      noMemory || (written && FAILED(hr)) ? kResultNoMemory : (written ? kResultOk : kResultFileError);
   if (result != kResultOk) DeleteFileA(name);
   return result;
 }
@@ -319,7 +325,7 @@ int16_t SettleBook(PageBook* book, int16_t failure) {
   stream->StopWrites();
   book->encoder.Reset();
   if (failure != 0 || stream->Failed()) {
-    if (failure == 0) failure = kResultFileError;
+    if (failure == 0) failure = stream->OutOfMemory() ? kResultNoMemory : kResultFileError;
     if (!stream->Rollback()) failure = kResultFileError;
   }
   const int held = PagesIn(book->wic.Factory(), stream);
@@ -338,12 +344,18 @@ int16_t AddPage(PageBook* book, void* image, const PageFacts& facts) {
   PageRows page(image, facts, true);
   if (!page.Ok()) return kResultNoMemory;  // left out; the book goes on
   if (!book->stream) {
-    book->stream = CheckedFileStream::Create(book->name.c_str());
-    if (!book->stream) return book->ended = kResultFileError;
+    book->stream = CheckedFileStream::New();
+    if (!book->stream) return kResultNoMemory;  // the book goes on
+    if (!book->stream->Open(book->name.c_str())) {
+      book->stream->Release();
+      book->stream = nullptr;
+      return book->ended = kResultFileError;
+    }
     if (FAILED(NewEncoder(book->wic.Factory(), TWFF_TIFFMULTI, book->stream, &book->encoder)))
       return SettleBook(book, kResultNoMemory);
   }
   const HRESULT hr = AddFrame(book->encoder.Get(), &page, TWFF_TIFFMULTI, book->stream, true);
+  if (book->stream->OutOfMemory()) return SettleBook(book, kResultNoMemory);
   if (book->stream->Failed()) return SettleBook(book, kResultFileError);
   if (FAILED(hr)) return SettleBook(book, kResultNoMemory);
   ++book->pages;
