@@ -118,14 +118,14 @@ long LiveObjects() {
 
 const char* TypeName(int pixelType) { return pixelType == 0 ? "bw" : (pixelType == 1 ? "grey" : "colour"); }
 
-// The memory the process holds now: Windows, its private bytes; elsewhere, its resident ones.
+// The memory the process holds now: Windows, its committed private bytes; elsewhere, its
+// resident ones.
 long long ProcessBytes() {
 #if KV_WINDOWS_BUILD
-  PROCESS_MEMORY_COUNTERS_EX counters{};
+  PROCESS_MEMORY_COUNTERS counters{};
   counters.cb = sizeof counters;
-  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                       sizeof counters);
-  return static_cast<long long>(counters.PrivateUsage);
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return static_cast<long long>(counters.PagefileUsage);  // Wine leaves PrivateUsage 0
 #else
   long pages = 0, resident = 0;
   std::ifstream("/proc/self/statm") >> pages >> resident;

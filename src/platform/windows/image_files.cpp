@@ -17,6 +17,7 @@
 #include <wincodec.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -33,6 +34,10 @@ namespace {
 
 constexpr double kInchesPerMeter = 0.0254;
 constexpr float kJpegQuality = 0.85f;
+// Rows handed to an encoder at a time. Wine 8.0's TIFF encoder keeps a row of colour for
+// every call that gives it rows (its buffer for swapping red and blue is never freed): a page
+// given in bands costs it a few rows, not a page.
+constexpr UINT kBandRows = 256;
 
 // One reference to a COM object, released with its holder.
 template <class T>
@@ -156,11 +161,20 @@ HRESULT AddFrame(IWICBitmapEncoder* encoder, PageRows* page, TW_UINT16 format, C
   // given them.
   if (!IsEqualGUID(pixels, PixelFormatOf(page->Format()))) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
   const UINT bytes = page->RowBytes();
-  for (UINT y = 0; y < page->Height(); ++y) {
-    hr = frame->WritePixels(1, bytes, bytes, const_cast<BYTE*>(page->Row(y)));
+  const UINT height = page->Height();
+  // Nothing here throws: the file is open.
+  const size_t bandBytes = static_cast<size_t>(bytes) * (height < kBandRows ? height : kBandRows);
+  std::unique_ptr<BYTE[]> band(new (std::nothrow) BYTE[bandBytes]);
+  if (!band) return E_OUTOFMEMORY;
+  for (UINT y = 0; y < height;) {
+    const UINT rows = y == 0 && checkpoint ? 1 : (height - y < kBandRows ? height - y : kBandRows);
+    for (UINT i = 0; i < rows; ++i)
+      std::memcpy(band.get() + static_cast<size_t>(i) * bytes, page->Row(y + i), bytes);
+    hr = frame->WritePixels(rows, bytes, bytes * rows, band.get());
     if (FAILED(hr)) return hr;
     if (stream->Failed()) return STG_E_MEDIUMFULL;
     if (y == 0 && checkpoint) stream->Checkpoint();
+    y += rows;
   }
   return frame->Commit();
 }
