@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs every suite of both builds and prints one closing line with the totals.
 # Besides the two builds' suites: the Mac suites again under AddressSanitizer and UBSan
-# (build/macos-asan, which `make test` builds), and the Mac build's end-to-end host calls under valgrind.
+# (build/macos-asan, which `make test` builds), the Mac build's end-to-end host calls under
+# valgrind, and every fuzz target built (build/fuzz) and run briefly from its seeds
+# (`tools/fuzz.sh brief`: the same executions every time, a few seconds each).
 # The Windows suite fails on any unhandled exception inside Wine (the crash debugger is
 # disabled, so a crash ends the program instead of waiting on a dialog).
 set -uo pipefail
@@ -46,6 +48,9 @@ if (cd "$scratch" && valgrind -q --error-exitcode=1 --leak-check=full --errors-f
 else
   cat "$scratch/valgrind.out"; echo "   valgrind found errors"; status=1
 fi
+
+echo "== fuzz targets, briefly from their seeds (tools/fuzz.sh brief; make fuzz runs them long)"
+KV_FUZZ_TARGETS= bash tools/fuzz.sh brief 2>&1 | sed 's/^/   /' || status=1
 
 echo "== Windows build suites (under Wine)"
 KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \

@@ -27,11 +27,13 @@ class EncodedPageFiles : public PageWriter {
 };
 
 // Every page in one multi-page TIFF under the path as given, each added as it arrives. A
-// failure keeps the pages added before it; a batch without a page leaves no file.
+// failure keeps the pages added before it; a batch without a page leaves no file. The name is
+// checked as a single page's is; an older file of that name is replaced (Windows) only once
+// the book holds a page: the book is written beside it and takes its place when it ends.
 class TiffBookPages : public PageWriter {
  public:
   // batch: the running batch, whose count End sets to the pages the file holds.
-  TiffBookPages(const HostPath& path, PageBatch* batch) : path_(path), batch_(batch) {}
+  TiffBookPages(const HostPath& path, PageBatch* batch) : name_(path, false, 1), batch_(batch) {}
   ~TiffBookPages() override;
   TiffBookPages(const TiffBookPages&) = delete;
   TiffBookPages& operator=(const TiffBookPages&) = delete;
@@ -43,7 +45,7 @@ class TiffBookPages : public PageWriter {
   int16_t End(TwainGlobals* g, uint32_t pages) override;
 
  private:
-  HostPath path_;
+  PageFiles name_;
   PageBatch* batch_;
   PageBook* book_ = nullptr;
 };

@@ -5,10 +5,14 @@
 #include <string>
 
 #include "acquire/collect_image.h"
+#include "acquire/destination_platform.h"
 #include "acquire/image_output.h"
 #include "twain/result_codes.h"
 
 namespace {
+
+// What goes after a page's name for the file written beside an older one.
+constexpr char kBesideSuffix[] = ".part";
 
 std::string TextOf(const HostPath& path) {
   if constexpr (kWindowsBuild) return std::string(reinterpret_cast<const char*>(path.bytes));
@@ -51,6 +55,7 @@ PageFiles::PageFiles(const HostPath& path, bool numbered, uint32_t longest)
 
 int16_t PageFiles::NamePage(TwainGlobals* g, uint32_t number, ExistingFile existing) {
   check_ = DestinationCheck{};
+  replacing_ = false;
   if (!numbered_) {
     page_ = path_;
   } else if (!NumberedPageName(path_, number, &page_)) {
@@ -58,11 +63,33 @@ int16_t PageFiles::NamePage(TwainGlobals* g, uint32_t number, ExistingFile exist
   }
   std::string text = TextOf(page_);
   check_ = CheckDestination(text.data(), text.size(), existing);
-  if (check_.result != 0 || IsNativeFormat(g->fileFormat)) return check_.result;
+  if (check_.result != 0) return check_.result;
+  if (IsNativeFormat(g->fileFormat)) {
+    replacing_ = check_.existed;
+    if (!replacing_) return 0;
+    // The name beside the older file must be one the page can be written under, too.
+    text += kBesideSuffix;
+    if (!Store(text, &beside_)) return kResultFileError;
+    int16_t r = CheckDestination(text.data(), text.size(), ExistingFile::kReplaced).result;
+    if (r == 0) platform::RemoveDestination(text.data(), text.size());  // left by a run that died
+    return r;
+  }
   // The source writes the page itself, under this name.
   static_assert(sizeof g->filePath <= sizeof page_.bytes, "a page's name fills the record's path");
   std::memcpy(g->filePath, page_.bytes, sizeof g->filePath);
   return 0;
+}
+
+int16_t PageFiles::Settle(int16_t result) {
+  if (!replacing_) return result;
+  std::string beside = TextOf(beside_);
+  if (result == 0) {
+    std::string text = TextOf(page_);
+    if (platform::ReplaceDestination(beside.data(), beside.size(), text.data(), text.size())) return 0;
+    result = kResultFileError;
+  }
+  platform::RemoveDestination(beside.data(), beside.size());
+  return result;
 }
 
 // Before anything is scanned: the longest name the batch can reach (as a name: a file of that
@@ -76,7 +103,9 @@ int16_t PageFiles::BeforePage(TwainGlobals* g, uint32_t number) {
   return NamePage(g, number, ExistingFileFor(g->fileFormat));
 }
 
-int16_t PageFiles::WritePage(TwainGlobals* g, uint32_t) { return WriteImageToFile(g, page_.bytes); }
+int16_t PageFiles::WritePage(TwainGlobals* g, uint32_t) {
+  return Settle(WriteImageToFile(g, WriteName().bytes));
+}
 
 // The native writer leaves nothing behind itself; a failed file transfer may have.
 void PageFiles::Abandon(TwainGlobals* g, uint32_t) {

@@ -2,6 +2,11 @@
 // written by the platform's writer (PICT on the Mac, BMP on Windows); in a file transfer the
 // source writes each page under its name. Every page's name is checked as a single scan's
 // file is (acquire/destination.h) before the page is transferred.
+//
+// A file of the page's name that the extension's writer replaces (Windows) is replaced only
+// by a page written in full: the page is written beside it, under the name with ".part"
+// after it, and takes the older file's place once complete; a write that fails leaves the
+// older file as it was.
 #pragma once
 #include <cstdint>
 
@@ -33,8 +38,12 @@ class PageFiles : public PageWriter {
   int16_t WritePage(TwainGlobals* g, uint32_t number) override;
   void Abandon(TwainGlobals* g, uint32_t number) override;
   int16_t End(TwainGlobals*, uint32_t) override { return 0; }
-  // The name of the page being written.
-  const HostPath& PageName() const { return page_; }
+  // The name the page being written goes to: its own, or the one beside an older file.
+  const HostPath& WriteName() const { return replacing_ ? beside_ : page_; }
+  // After the extension's writer wrote to WriteName() with `result`: a complete page takes
+  // the older file's place (8 when it cannot), a failed one leaves nothing of its own.
+  // Answers `result` otherwise.
+  int16_t Settle(int16_t result);
 
  private:
   // The name of page `number` into page_, checked with `existing` as what an existing file
@@ -43,6 +52,8 @@ class PageFiles : public PageWriter {
 
   HostPath path_;
   HostPath page_;
+  HostPath beside_;         // page_ with ".part" after it, while replacing_
+  bool replacing_ = false;  // the extension writes page_ over an older file
   DestinationCheck check_;  // page_'s
   bool numbered_;
   uint32_t longest_;

@@ -1,5 +1,9 @@
 // Message 1: the preconditions, the worker chosen by the function number, and the number
 // written back into field 200.
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -71,6 +75,9 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& 
   return true;
 }
 
+// The TWAIN file formats a scan's fileFormatCode may name: 0 (TIFF) to 9 (EXIF).
+constexpr int32_t kLastFormatCode = TWFF_EXIF;
+
 // The path parameter as the host holds it, read one character beyond what the extension
 // takes, so that a longer path is refused rather than cut.
 struct PathParameter {
@@ -103,7 +110,7 @@ void StorePath(const PathParameter& p, uint8_t out[258]) {
 bool ReadFormatCode(TwainGlobals* g, int16_t paramCount, int16_t formatParam, TW_UINT16* format) {
   if (paramCount <= formatParam) return false;
   int32_t code = GetFldLong(kFieldFirstParam + formatParam, g->hostParams);
-  if (code < 0 || code > 9) return false;
+  if (code < 0 || code > kLastFormatCode) return false;
   *format = static_cast<TW_UINT16>(code);
   return true;
 }
@@ -152,13 +159,50 @@ constexpr int16_t kPagesUIParam = 2;
 constexpr int16_t kPagesFormatParam = 3;
 constexpr int16_t kPagesLimitParam = 4;
 
-// The batch's page limit: absent or 0 for every page. False when it is negative.
+// A parameter that holds a whole number: a number without a fraction, or a text that is
+// nothing but one (blanks around it allowed), as the host reads a text as a number. False
+// for a fraction, another text, a picture. Values beyond 32 bits saturate.
+bool ReadWholeNumber(TwainGlobals* g, int16_t index, int32_t* value) {
+  const int16_t field = static_cast<int16_t>(kFieldFirstParam + index);
+  if (IsThisFieldType(field, kFieldTypePicture, g->hostParams)) return false;
+  HostFloat number = 0;
+  if (IsThisFieldType(field, kFieldTypeText, g->hostParams)) {
+    char text[64] = {};
+    GetFldVal(field, kValueCText, sizeof text - 1, text, g->hostParams);
+    char* end = nullptr;
+    errno = 0;
+    long long parsed = std::strtoll(text, &end, 10);
+    while (end != text && (*end == ' ' || *end == '\t')) ++end;
+    if (end == text || *end != '\0' || errno == ERANGE) return false;
+    number = static_cast<HostFloat>(parsed);
+  } else {
+    GetFldVal(field, kValueNumber, 0, &number, g->hostParams);
+    if (!std::isfinite(number) || std::trunc(number) != number) return false;
+  }
+  *value = number >= INT32_MAX ? INT32_MAX : number <= INT32_MIN ? INT32_MIN : static_cast<int32_t>(number);
+  return true;
+}
+
+// The batch's page limit: absent or 0 for every page. False when it is no whole number of 0
+// or more.
 bool ReadPageLimit(TwainGlobals* g, int16_t paramCount, uint32_t* maxPages) {
   *maxPages = 0;
   if (paramCount <= kPagesLimitParam) return true;
-  int32_t limit = GetFldLong(kFieldFirstParam + kPagesLimitParam, g->hostParams);
-  if (limit < 0) return false;
+  int32_t limit = 0;
+  if (!ReadWholeNumber(g, kPagesLimitParam, &limit) || limit < 0) return false;
   *maxPages = static_cast<uint32_t>(limit);
+  return true;
+}
+
+// The batch's format: absent, the one in g->fileFormat (the build's own); else a whole number naming a TWAIN
+// file format (0 to 9), which the extension writes or asks the source for. False for any other value, which no
+// page could be written in.
+bool ReadPageFormat(TwainGlobals* g, int16_t paramCount, TW_UINT16* format) {
+  *format = g->fileFormat;
+  if (paramCount <= kPagesFormatParam) return true;
+  int32_t code = 0;
+  if (!ReadWholeNumber(g, kPagesFormatParam, &code) || code < 0 || code > kLastFormatCode) return false;
+  *format = static_cast<TW_UINT16>(code);
   return true;
 }
 
@@ -171,6 +215,11 @@ void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Out
     o.result = kResultBadParameter;
     return;
   }
+  TW_UINT16 format = 0;
+  if (!ReadPageFormat(g, paramCount, &format)) {
+    o.result = kResultBadValue;
+    return;
+  }
   if (!g->dsmOpen) {
     o.result = kResultFailed;
     return;
@@ -179,13 +228,11 @@ void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Out
     o.result = kResultFileError;
     return;
   }
-  ReadFormatCode(g, paramCount, kPagesFormatParam, &g->fileFormat);
   HostPath path;
   StorePath(p, path.bytes);
   // PNG, TIFF, multi-page TIFF, JPEG and the build's own format are written here from native
   // transfers; the other codes are the source's file transfers.
-  const TW_UINT16 format = g->fileFormat;
-  if (WritesFormatItself(format)) g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
+  g->fileFormat = WritesFormatItself(format) ? (kWindowsBuild ? TWFF_BMP : TWFF_PICT) : format;
   PageFiles files(path, batch->maxPages != 1, batch->Limit());
   EncodedPageFiles encoded(path, batch->maxPages != 1, batch->Limit(), format, batch);
   TiffBookPages book(path, batch);

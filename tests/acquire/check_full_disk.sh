@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A disk that fills while a page is written, on both builds through tools/velmar-host: a
 # small file system of its own (tmpfs in a private mount namespace, so only this process tree
-# sees it), nearly filled. The extension's own writer and a source's file transfer both fail
-# without leaving a file behind, and the same calls work once there is room.
+# sees it), nearly filled. The extension's own writers and a source's file transfer fail
+# without leaving a file behind (ImageIO's without printing a word), and the same calls work
+# once there is room.
 # One line per check, then the counts; 77 (skipped, with one line saying why) without root.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -52,11 +53,28 @@ for build in macos windows; do
     'Twain.ScanToFile("page.png", 0, 7) -> 0'
 done
 
-# Twain.ScanPages with one TIFF a page, which the extension writes (GDI+ under Wine, whose TIFF
+# The Mac build's own files of Twain.ScanPages, written through ImageIO, with 4 KB left: each
+# answers 8 and leaves nothing, and nothing is printed (ImageIO answers a failure; its codecs
+# do not print it).
+rm -f ./*
+dd if=/dev/zero of=filler bs=4k 2>/dev/null
+truncate -s -4k filler
+printed="$(mktemp)"  # outside the small file system
+out="$("$host" --build macos 'Twain.Connect()' 'Twain.ScanPages("doc.png", $n, 0, 7, 1)' \
+  'Twain.ScanPages("doc.tif", $n, 0, 0, 1)' 'Twain.ScanPages("book.tif", $n, 0, 6, 2)' \
+  'Twain.ScanPages("doc.jpg", $n, 0, 4, 1)' 2>"$printed")"
+expect "macos: PNG, TIFF, multi-page TIFF and JPEG that do not fit: 8 each" \
+  'Twain.ScanPages("doc.png", $n, 0, 7, 1) -> 8' 'Twain.ScanPages("doc.tif", $n, 0, 0, 1) -> 8' \
+  'Twain.ScanPages("book.tif", $n, 0, 6, 2) -> 8' 'Twain.ScanPages("doc.jpg", $n, 0, 4, 1) -> 8'
+left="$(ls -A | grep -vx filler)"
+[ -z "$left" ] && pass "macos: no half-written file of ImageIO's" || fail "macos: no half-written file of ImageIO's" "$left"
+[ ! -s "$printed" ] && pass "macos: nothing printed on standard error" ||
+  fail "macos: nothing printed on standard error" "$(cat "$printed")"
+rm -f "$printed"
+
+# Twain.ScanPages with one TIFF a page, which the extension writes (WIC under Wine, whose TIFF
 # is uncompressed: about 0.9 MB a grey page at 100 dpi): room for the first page only. The
-# second answers 8 and leaves nothing; the first stays. (Wine's TIFF encoder, writing into a
-# file that fills, reported success with half a file or crashed: the page is encoded in
-# memory and written by the extension.)
+# second answers 8 and leaves nothing; the first stays.
 rm -f ./*
 dd if=/dev/zero of=filler bs=4k 2>/dev/null
 truncate -s -1500k filler
@@ -69,4 +87,22 @@ if [ -s doc-0001.tif ] && [ ! -e doc-0002.tif ]; then
 else
   fail "windows: the first TIFF page kept, no half-written second" "$(ls -l)"
 fi
+
+# Windows replaces an older file of a page's name, but only with a page written in full: on a
+# disk without room for a page, the older files stay as they were, and nothing written beside
+# them is left.
+rm -f ./*
+for f in d-0001.bmp d-0001.png e-0001.bmp; do echo kept >"$f"; done
+dd if=/dev/zero of=filler bs=4k 2>/dev/null
+truncate -s -8k filler
+# At 300 dpi: WIC's PNG of the scanner's page at 100 dpi (about 5 KB) would fit.
+out="$("$host" --build windows --scanner-control 'pages 2' 'Twain.Connect()' 'Twain.SetSourceCapability("XRESOLUTION", 300)' \
+  'Twain.ScanPages("d.bmp", $n, 0, 2)' \
+  'Twain.ScanPages("d.png", $n, 0, 7)' 'Twain.ScanPages("e.bmp", $n, 0, 1)' 2>&1)"
+expect "windows: no page fits: 8, no page written" 'Twain.ScanPages("d.bmp", $n, 0, 2) -> 8' '  $n = 0' \
+  'Twain.ScanPages("d.png", $n, 0, 7) -> 8' '  $n = 0' 'Twain.ScanPages("e.bmp", $n, 0, 1) -> 8' '  $n = 0'
+kept=""
+for f in d-0001.bmp d-0001.png e-0001.bmp; do [ "$(cat "$f" 2>/dev/null)" = kept ] || kept+=" $f"; done
+[ -z "$kept" ] && pass "windows: the older files kept" || fail "windows: the older files kept" "changed or gone:$kept"
+if ls ./*.part >/dev/null 2>&1; then fail "windows: nothing left beside them" "$(ls -l)"; else pass "windows: nothing left beside them"; fi
 summary

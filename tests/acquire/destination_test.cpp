@@ -149,9 +149,21 @@ TEST_F(DestinationTest, TheCheckAnswersPerName) {
   EXPECT_EQ(8, CheckDestination("", 0, ExistingFile::kReplaced).result);
   const std::string tooLong = PaddedName(256, "page.img");
   EXPECT_EQ(8, CheckDestination(tooLong.data(), tooLong.size(), ExistingFile::kReplaced).result);
-  // Windows: a folder is no file to write into. (The Mac's File Manager reports a folder
-  // as no file at all; its writer then answers 7.)
-  if constexpr (kWindowsBuild) EXPECT_EQ(8, CheckDestination("d", 1, ExistingFile::kReplaced).result);
+  // A folder is no file to write into, whether a file there would be replaced or refused.
+  for (ExistingFile existing : {ExistingFile::kReplaced, ExistingFile::kRefused}) {
+    c = CheckDestination("d", 1, existing);
+    EXPECT_EQ(8, c.result);
+    EXPECT_FALSE(c.existed);
+  }
+}
+
+// A folder of the page's name: 8 before the scan, for the extension's writer and a file
+// transfer alike.
+TEST_F(DestinationTest, AFolderOfThatNameIsRefusedBeforeTheScan) {
+  Connect();
+  ExpectRefusedUnscanned("Twain.ScanToFile(\"d\")", "8");
+  ExpectRefusedUnscanned("Twain.ScanToFile(\"d\", 0, 7)", "8");
+  ExpectRefusedUnscanned("Twain.ScanPages(\"d\", $n, 0, 1, 1)", "8");
 }
 
 #if !KV_WINDOWS_BUILD

@@ -5,7 +5,11 @@
 // Pixels are compared by tests/cli/check_scan_pages.sh, with ImageMagick, for both builds.
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -348,6 +352,103 @@ TEST_F(ScanPagesTest, ParametersAndConnection) {
   EXPECT_EQ("3", Call("Twain.ScanPages(\"doc.img\", $p:picture)"));
   EXPECT_EQ("0", count);
   EXPECT_FALSE(Exists(PageFile("doc", 1)));
+}
+
+// The format code names a TWAIN file format (0 to 9) as a whole number; any other value is
+// one the batch cannot write its pages in: 10, before anything is scanned.
+TEST_F(ScanPagesTest, AFormatCodeItCannotWriteAnswers10BeforeAnythingIsScanned) {
+  Connect();
+  Feeder(2);
+  long before = DsmCalls();
+  std::string count;
+  for (const char* code : {"10", "-1", "65543", "7.5", "\"png\"", "\"\"", "$p:picture"}) {
+    EXPECT_EQ("10", Pages(Doc() + ", 0, " + code, &count)) << code;
+    EXPECT_EQ("0", count) << code;
+  }
+  EXPECT_EQ(before, DsmCalls());
+  EXPECT_FALSE(Exists(PageFile("doc", 1)));
+  EXPECT_FALSE(Exists(PageFile("doc", 1, ".png")));
+  // A text that holds a whole number is that number, as the host reads it.
+  EXPECT_EQ("0", Pages("\"page.png\", $n, 0, \" 7 \"", &count));
+  EXPECT_EQ("2", count);
+  ExpectPages("page", 2, ".png");
+}
+
+// The page limit is a whole number of 0 or more: anything else answers 3 before anything is
+// scanned, whatever it would come to once cut to a whole number.
+TEST_F(ScanPagesTest, APageLimitThatIsNoWholeNumberOf0OrMoreAnswers3) {
+  Connect();
+  Feeder(3);
+  long before = DsmCalls();
+  std::string count;
+  for (const char* limit : {"-1", "-0.5", "0.5", "2.5", "\"abc\"", "\"2 pages\"", "$p:picture"}) {
+    EXPECT_EQ("3", Pages(Doc() + ", 0, 1, " + limit, &count)) << limit;
+    EXPECT_EQ("0", count) << limit;
+  }
+  EXPECT_EQ(before, DsmCalls());
+  EXPECT_FALSE(Exists(PageFile("doc", 1)));
+  EXPECT_EQ("0", Pages(Doc() + ", 0, 1, \"2\"", &count));
+  EXPECT_EQ("2", count);
+  ExpectPages("doc", 2);
+}
+
+// One check of the name for every format, the multi-page TIFF's included, before the source
+// is asked for anything: a folder, a name a file cannot have, a full path too long to open.
+TEST_F(ScanPagesTest, EveryFormatChecksItsNameBeforeAnythingIsScanned) {
+  Connect();
+  Feeder(2);
+#if KV_WINDOWS_BUILD
+  mkdir("folder.tif");
+#else
+  mkdir("folder.tif", 0755);
+#endif
+  // 254 characters: held by the extension, but with the current folder's path in front over
+  // Windows' 260, and over the Mac's 31 characters a part.
+  std::vector<std::string> names = {"folder.tif", std::string(250, 'a') + ".tif"};
+  if constexpr (kWindowsBuild) names.push_back("NUL");
+  long before = DsmCalls();
+  std::string count;
+  for (const std::string& name : names) {
+    for (int code : {TWFF_TIFFMULTI, TWFF_PNG, TWFF_TIFF, kWindowsBuild ? TWFF_BMP : TWFF_PICT, TWFF_XBM}) {
+      EXPECT_EQ("8", Pages("\"" + name + "\", $n, 0, " + std::to_string(code) + ", 1", &count))
+          << name.substr(0, 12) << " " << code;
+      EXPECT_EQ("0", count);
+    }
+  }
+  EXPECT_EQ(before, DsmCalls());
+  rmdir("folder.tif");
+}
+
+// An older file of a page's name is replaced only by a page written in full (on the Mac it
+// is never replaced: 7 before the scan): a batch that writes nothing leaves it as it was,
+// and nothing written beside it stays.
+TEST_F(ScanPagesTest, AnOlderFileIsReplacedOnlyByAPageWrittenInFull) {
+  Connect();
+  Feeder(2);
+  const std::string book = "keep.tif", page = PageFile("keep", 1, ".png");
+  for (const std::string& f : {book, page}) std::ofstream(f) << "kept";
+  auto content = [](const std::string& f) {
+    std::ifstream in(f, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  std::string count;
+  for (const char* call : {"\"keep.tif\", $n, 0, 6", "\"keep.png\", $n, 0, 7"}) {
+    ASSERT_EQ(0, Scanner("jam-at 1"));
+    EXPECT_EQ(kWindowsBuild ? "3020" : "7", Pages(call, &count)) << call;
+    EXPECT_EQ("0", count);
+  }
+  EXPECT_EQ("kept", content(book));
+  EXPECT_EQ("kept", content(page));
+  if constexpr (kWindowsBuild) {
+    EXPECT_EQ("0", Pages("\"keep.tif\", $n, 0, 6", &count));
+    EXPECT_EQ("2", count);
+    EXPECT_EQ("II", content(book).substr(0, 2));
+    EXPECT_EQ("0", Pages("\"keep.png\", $n, 0, 7", &count));
+    EXPECT_EQ("\x89PNG", content(page).substr(0, 4));
+  }
+  EXPECT_FALSE(Exists(book + ".part"));
+  EXPECT_FALSE(Exists(page + ".part"));
+  for (const std::string& f : {book, page, PageFile("keep", 2, ".png")}) std::remove(f.c_str());
 }
 
 #if !KV_WINDOWS_BUILD

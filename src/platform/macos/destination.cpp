@@ -33,11 +33,14 @@ DestinationState ProbeDestination(const char* name, size_t length) {
   Str255 macName;
   ToStr255(name, length, macName);
   FInfo info;
+  FSSpec spec;
   switch (HGetFInfo(0, 0, macName, &info)) {
     case noErr:
       return DestinationState::kFile;
     case fnfErr:
-      return DestinationState::kAbsent;
+      // No file; something else of that name is a folder.
+      return FSMakeFSSpec(0, 0, macName, &spec) == fnfErr ? DestinationState::kAbsent
+                                                          : DestinationState::kUnusable;
     default:  // dirNFErr, nsvErr, bdNamErr, ...
       return DestinationState::kUnusable;
   }
@@ -48,6 +51,20 @@ void RemoveDestination(const char* name, size_t length) {
   Str255 macName;
   ToStr255(name, length, macName);
   HDelete(0, 0, macName);
+}
+
+// The File Manager exchanges the two files' contents; the old one's, now under `from`, goes.
+bool ReplaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength) {
+  if (fromLength > 255 || toLength > 255) return false;
+  Str255 fromName, toName;
+  ToStr255(from, fromLength, fromName);
+  ToStr255(to, toLength, toName);
+  FSSpec source, target;
+  if (FSMakeFSSpec(0, 0, fromName, &source) != noErr || FSMakeFSSpec(0, 0, toName, &target) != noErr)
+    return false;
+  if (FSpExchangeFiles(&source, &target) != noErr) return false;
+  FSpDelete(&source);
+  return true;
 }
 
 }  // namespace platform

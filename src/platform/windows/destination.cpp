@@ -42,4 +42,9 @@ void RemoveDestination(const char* name, size_t length) {
   DeleteFileA(path.c_str());
 }
 
+bool ReplaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength) {
+  std::string source(from, fromLength), target(to, toLength);
+  return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 }  // namespace platform
