@@ -16,7 +16,7 @@ if(KV_MACOS)
     LIBRARY_OUTPUT_DIRECTORY ${KV_OUT}/Kardivelle.bundle/Contents/MacOS
     BUILD_RPATH "\$ORIGIN/../../../lib" INSTALL_RPATH "\$ORIGIN/../../../lib")
 else()
-  target_link_libraries(kardivelle_core PUBLIC gdiplus ole32 user32 gdi32 kernel32)
+  target_link_libraries(kardivelle_core PUBLIC windowscodecs ole32 uuid user32 gdi32 kernel32)
   add_library(Kardivelle SHARED ${CMAKE_SOURCE_DIR}/src/platform/windows/export_entry.cpp
     ${CMAKE_SOURCE_DIR}/src/platform/windows/Kardivelle.def)
   target_link_libraries(Kardivelle PRIVATE kardivelle_core)

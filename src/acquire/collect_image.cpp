@@ -8,6 +8,7 @@
 #include "twain/connection.h"
 #include "twain/dsm.h"
 #include "twain/requests.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -56,10 +57,14 @@ int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, int
   if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
 
   // A failed file transfer is the scan's result; the condition code is fetched before
-  // MSG_ENDXFER can replace it.
+  // MSG_ENDXFER can replace it. The operation a file transfer carries out is writing the file:
+  // a source that says only that its operation failed (TWCC_OPERATIONERROR, on a full disk
+  // say) could not write the file: 8, not the 13 that sends the user to connect again. A
+  // source that says TWCC_FILEWRITEERROR keeps its own code.
   NoteTransferStarted(g);
   rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET, nullptr);
   int16_t result = (rc == TWRC_XFERDONE || rc == TWRC_SUCCESS) ? 0 : xlateErr(g, ds, rc);
+  if (result == kResultFailed) result = kResultFileError;
   return FinishTransfer(g, result, left, endRefused);
 }
 

@@ -31,13 +31,18 @@ int16_t TiffBookPages::WritePage(TwainGlobals* g, uint32_t) {
   return r;
 }
 
-// The book's file holds its pages once closed (none: there is no file), and only then
-// takes the place of an older file.
+// The batch counts the pages the book's file holds once closed: after a failure they may be
+// fewer than it took. A file with a page takes the place of an older file of its name (none:
+// there is no file, and the older file stays); a page count the file cannot stand under its
+// name is 0.
 int16_t TiffBookPages::End(TwainGlobals*, uint32_t) {
   if (!book_) return 0;
-  const bool pages = PageBookCount(book_) > 0;
-  int16_t r = ClosePageBook(book_);
+  int pages = 0;
+  const int16_t r = ClosePageBook(book_, &pages);
   book_ = nullptr;
-  int16_t placed = name_.Settle(pages ? 0 : kResultFileError);
-  return r != 0 ? r : (pages ? placed : 0);
+  const int16_t placed = name_.Settle(pages > 0 ? kResultOk : kResultFileError);
+  if (pages > 0 && placed != kResultOk) pages = 0;
+  if (static_cast<uint32_t>(pages) < batch_->written) batch_->written = static_cast<uint32_t>(pages);
+  if (r != kResultOk) return r;
+  return pages > 0 ? placed : kResultOk;
 }

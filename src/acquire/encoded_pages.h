@@ -32,7 +32,8 @@ class EncodedPageFiles : public PageWriter {
 // the book holds a page: the book is written beside it and takes its place when it ends.
 class TiffBookPages : public PageWriter {
  public:
-  TiffBookPages(const HostPath& path, const PageBatch* batch) : name_(path, false, 1), batch_(batch) {}
+  // batch: the running batch, whose count End sets to the pages the file holds.
+  TiffBookPages(const HostPath& path, PageBatch* batch) : name_(path, false, 1), batch_(batch) {}
   ~TiffBookPages() override;
   TiffBookPages(const TiffBookPages&) = delete;
   TiffBookPages& operator=(const TiffBookPages&) = delete;
@@ -45,6 +46,6 @@ class TiffBookPages : public PageWriter {
 
  private:
   PageFiles name_;
-  const PageBatch* batch_;
+  PageBatch* batch_;
   PageBook* book_ = nullptr;
 };

@@ -1,5 +1,5 @@
 // The files the extension writes itself from a natively transferred page, with each build's
-// own image codecs (Windows: GDI+; Mac: ImageIO, the picture drawn into a CoreGraphics
+// own image codecs (Windows: WIC; Mac: ImageIO, the picture drawn into a CoreGraphics
 // bitmap context). Shared code reaches them only through this port; each
 // build implements it once, in platform/<os>/image_files.cpp.
 //
@@ -50,7 +50,8 @@ PageBook* OpenPageBook(const uint8_t* path, int16_t* result);
 // takes no more pages).
 int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts);
 // Ends the book and frees it: 0, or 8 when finishing the file failed. A book without a single
-// page leaves no file.
-int16_t ClosePageBook(PageBook* book);
+// page leaves no file. `pages` (unless null) receives the pages the file holds: after a
+// failure, a book may hold fewer than it took (a page whose end could not be written).
+int16_t ClosePageBook(PageBook* book, int* pages = nullptr);
 // Pages in the book's file so far.
 int PageBookCount(const PageBook* book);

@@ -5,6 +5,7 @@
 // (tests/acquire/check_image_files.sh): the Windows suite runs under Wine, where they cannot.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,11 +15,21 @@
 
 #include "acquire/image_files.h"
 #include "standins/virtual-scanner/image/page.h"
+#include "tests/support/failing_new.h"
 #include "tests/support/fixture.h"
 #include "tests/support/test_pages.h"
 #include "twain/result_codes.h"
 
-#if !KV_WINDOWS_BUILD
+#if KV_WINDOWS_BUILD
+#include <windows.h>
+// After windows.h.
+#include <psapi.h>
+#include <wincodec.h>
+
+#include "platform/windows/checked_stream.h"
+#else
+#include <Carbon/Carbon.h>
+
 #include "CarbonStandin.h"
 #include "ImageIOStandin.h"
 #endif
@@ -72,15 +83,79 @@ long LiveObjects() {
 
 const char* TypeName(int pixelType) { return pixelType == 0 ? "bw" : (pixelType == 1 ? "grey" : "colour"); }
 
-// Bits a pixel each format keeps. JPEG holds grey or colour; Wine's GDI+ writes every JPEG
-// in colour.
+// The memory the process holds now: Windows, its committed private bytes; elsewhere, its
+// resident ones.
+long long ProcessBytes() {
+#if KV_WINDOWS_BUILD
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return static_cast<long long>(counters.PagefileUsage);  // Wine leaves PrivateUsage 0
+#else
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return static_cast<long long>(resident) * 4096;
+#endif
+}
+
+#if KV_WINDOWS_BUILD
+// Pixels of page `index` of the file that WIC's own decoder reads differently from r, as
+// blue, green, red and alpha (-1: it cannot read the page, or its size differs).
+long WicPixelsDiffering(const std::string& local, UINT index, const vscan::Raster& r) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  long differing = -1;
+  IWICImagingFactory* factory = nullptr;
+  IWICBitmapDecoder* decoder = nullptr;
+  IWICBitmapFrameDecode* frame = nullptr;
+  IWICFormatConverter* converter = nullptr;
+  const std::wstring wide(local.begin(), local.end());
+  UINT w = 0, h = 0;
+  if (SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                 reinterpret_cast<void**>(&factory))) &&
+      SUCCEEDED(factory->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
+                                                   WICDecodeMetadataCacheOnDemand, &decoder)) &&
+      SUCCEEDED(decoder->GetFrame(index, &frame)) && SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
+      SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat32bppBGRA, WICBitmapDitherTypeNone, nullptr, 0,
+                                      WICBitmapPaletteTypeCustom)) &&
+      SUCCEEDED(converter->GetSize(&w, &h)) && w == static_cast<UINT>(r.width) &&
+      h == static_cast<UINT>(r.height)) {
+    std::vector<BYTE> bgra(static_cast<size_t>(w) * h * 4);
+    if (SUCCEEDED(converter->CopyPixels(nullptr, w * 4, static_cast<UINT>(bgra.size()), bgra.data()))) {
+      differing = 0;
+      for (int y = 0; y < r.height; ++y) {
+        const uint8_t* row = r.rows.data() + static_cast<size_t>(y) * r.stride();
+        for (int x = 0; x < r.width; ++x) {
+          uint8_t rgb[3];
+          if (r.bitsPerPixel == 1) {
+            rgb[0] = rgb[1] = rgb[2] = (row[x >> 3] >> (7 - (x & 7))) & 1 ? 255 : 0;
+          } else if (r.bitsPerPixel == 8) {
+            rgb[0] = rgb[1] = rgb[2] = row[x];
+          } else {
+            std::memcpy(rgb, row + 3 * x, 3);
+          }
+          const BYTE* got = bgra.data() + (static_cast<size_t>(y) * w + x) * 4;
+          if (got[0] != rgb[2] || got[1] != rgb[1] || got[2] != rgb[0]) ++differing;
+        }
+      }
+    }
+  }
+  if (converter) converter->Release();
+  if (frame) frame->Release();
+  if (decoder) decoder->Release();
+  if (factory) factory->Release();
+  if (SUCCEEDED(com)) CoUninitialize();
+  return differing;
+}
+#endif
+
+// Bits a pixel each format keeps. JPEG holds grey (black and white pages too) or colour.
 int ExpectedBits(TW_UINT16 format, int pixelType) {
   const int own = pixelType == 0 ? 1 : (pixelType == 1 ? 8 : 24);
-  if (format == TWFF_JFIF) return kWindowsBuild ? 24 : (pixelType == 2 ? 24 : 8);
+  if (format == TWFF_JFIF) return pixelType == 2 ? 24 : 8;
   return own;
 }
 
-// TIFF compression as ImageMagick names it: Wine's GDI+ writes TIFF uncompressed.
+// TIFF compression as ImageMagick names it: Wine's WIC writes TIFF uncompressed.
 std::string ExpectedCompression(int pixelType) {
   if (kWindowsBuild) return "None";
   return pixelType == 0 ? "Group4" : "LZW";
@@ -97,8 +172,8 @@ class ImageFilesTest : public ::testing::Test {
       std::ofstream(Local(std::string("ref-") + TypeName(t) + ".bmp"), std::ios::binary)
           .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
     }
-    // GDI+ keeps a few GDI objects from its first start for the life of the process: it
-    // starts once here, before the tests count objects.
+    // The codecs' first start loads what stays loaded for the life of the process: it
+    // happens once here, before the tests count objects.
     vscan::Raster r = Render(2);
     void* image = NativeImage(r);
     WritePageFile(image, FactsOf(r), TWFF_PNG, HostPath("warm-up.png").data());
@@ -150,6 +225,12 @@ TEST_F(ImageFilesTest, EveryFormatAndPixelTypeKeepsPixelsDepthAndResolution) {
       const std::string leaf = std::string(TypeName(t)) + "." + f.ext;
       ASSERT_EQ(Write(r, f.format, leaf), 0) << leaf;
       Expect(leaf, t, f.format, r.xres, r.yres);
+#if KV_WINDOWS_BUILD
+      // The platform's own decoder reads the same pixels.
+      if (f.format != TWFF_JFIF) {
+        EXPECT_EQ(WicPixelsDiffering(Local(leaf), 0, r), 0) << leaf;
+      }
+#endif
     }
   }
 }
@@ -197,10 +278,15 @@ TEST_F(ImageFilesTest, MultiPageTiffTakesEachPageWithItsOwnDepth) {
     FreeImage(image);
   }
   EXPECT_EQ(PageBookCount(book), 4);
-  EXPECT_EQ(ClosePageBook(book), 0);
+  int pages = 0;
+  EXPECT_EQ(ClosePageBook(book, &pages), 0);
+  EXPECT_EQ(pages, 4);
   for (int i = 0; i < 4; ++i) {
     const vscan::Raster r = Render(order[i]);
     Expect("batch.tif[" + std::to_string(i) + "]", order[i], TWFF_TIFFMULTI, r.xres, r.yres);
+#if KV_WINDOWS_BUILD
+    EXPECT_EQ(WicPixelsDiffering(Local("batch.tif"), i, r), 0) << i;
+#endif
   }
   ExpectPages("batch.tif", 4);
 }
@@ -284,6 +370,217 @@ TEST_F(ImageFilesTest, AnExistingFileIsReplacedOnWindowsAndKeptOnTheMac) {
     EXPECT_EQ(fs::file_size(Local("exists.tif")), 14u);
   }
 }
+
+// A page 150 dpi wide and high, letter sized: big enough that a page kept per page shows.
+vscan::Raster LetterPage(int pixelType) {
+  vscan::ScanSettings s;
+  s.pixelType = pixelType;
+  s.xres = s.yres = 150;
+  return vscan::RenderPage(s);
+}
+
+// The most memory a batch of `pages` pages holds between its pages, in one format.
+long long BatchPeak(const vscan::Raster& r, TW_UINT16 format, int pages, const std::string& leaf) {
+  const std::vector<uint8_t> path = HostPath(leaf);
+  fs::remove(Local(leaf));  // the Mac never replaces a file
+  void* image = NativeImage(r);
+  long long peak = 0;
+  int16_t result = 0;
+  PageBook* book = format == TWFF_TIFFMULTI ? OpenPageBook(path.data(), &result) : nullptr;
+  for (int i = 0; i < pages; ++i) {
+    if (!book) fs::remove(Local(leaf));
+    EXPECT_EQ(
+        book ? AddBookPage(book, image, FactsOf(r)) : WritePageFile(image, FactsOf(r), format, path.data()), 0)
+        << leaf << " format " << format;
+    peak = std::max(peak, ProcessBytes());
+  }
+  if (book) {
+    EXPECT_EQ(ClosePageBook(book), 0);
+  }
+  FreeImage(image);
+  return peak;
+}
+
+// Memory holds the page being written, however long the batch: a batch of 4N pages peaks
+// within a page and a half of one of N, in every format and pixel type.
+TEST_F(ImageFilesTest, MemoryDoesNotGrowWithTheBatch) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer keeps freed memory in quarantine";
+#endif
+  const TW_UINT16 formats[] = {TWFF_PNG, TWFF_TIFF, TWFF_JFIF, kNativeFormat, TWFF_TIFFMULTI};
+  constexpr int kN = 2;
+  for (int t = 0; t < 3; ++t) {
+    const vscan::Raster r = LetterPage(t);
+    const long long page = static_cast<long long>(r.stride()) * r.height;
+    for (TW_UINT16 format : formats) {
+      const std::string leaf =
+          std::string("memory-") + TypeName(t) + (format == TWFF_TIFFMULTI ? ".tif" : ".img");
+      const long long small = BatchPeak(r, format, kN, leaf);
+      const long long large = BatchPeak(r, format, 4 * kN, leaf);
+      EXPECT_LE(large - small, page * 3 / 2) << TypeName(t) << " format " << format << ": " << small << " then "
+                                             << large << " bytes, a page " << page;
+      fs::remove(Local(leaf));
+    }
+  }
+}
+
+#if KV_WINDOWS_BUILD
+// The n-th allocation of the suite's operator new fails (the extension's C++).
+// (On the Mac the stand-ins' own C++ behind ImageIO and Carbon would fail too, and they let
+// the exception through their C calls, which the real ones never do.)
+void FailAllocationsFrom(long n) { kvtest::FailNthNew(n); }
+// Allocations work again; whether one failed since FailAllocationsFrom.
+bool AllocationsWorkAgain() {
+  const bool failed = kvtest::NewFailed();
+  kvtest::FailNthNew(0);
+  return failed;
+}
+
+// An allocation that fails anywhere in a writer: 2, nothing left behind, and the next call
+// works. Allocations fail from each one the call makes in turn, until the call makes no more.
+TEST_F(ImageFilesTest, AnAllocationThatFailsAnswers2AndTheNextCallWorks) {
+  const vscan::Raster r = Render(2);
+  const PageFacts facts = FactsOf(r);
+  for (TW_UINT16 format : {TWFF_PNG, TWFF_TIFF, TWFF_JFIF, kNativeFormat}) {
+    const std::vector<uint8_t> path = HostPath("no-memory.img");
+    void* image = NativeImage(r);
+    bool finished = false;
+    for (long n = 1; n < 1000 && !finished; ++n) {
+      FailAllocationsFrom(n);
+      const int16_t result = WritePageFile(image, facts, format, path.data());
+      finished = !AllocationsWorkAgain();
+      // A call that got over the failure wrote the page; one that did not answers 2.
+      if (finished || result == 0) {
+        EXPECT_EQ(result, 0) << format << " allocation " << n;
+        EXPECT_TRUE(fs::exists(Local("no-memory.img"))) << format << " allocation " << n;
+      } else {
+        EXPECT_EQ(result, kResultNoMemory) << format << " allocation " << n;
+        EXPECT_FALSE(fs::exists(Local("no-memory.img"))) << format << " allocation " << n;
+      }
+      fs::remove(Local("no-memory.img"));
+    }
+    EXPECT_TRUE(finished) << format;
+    EXPECT_EQ(WritePageFile(image, facts, format, path.data()), 0) << format;
+    FreeImage(image);
+    fs::remove(Local("no-memory.img"));
+  }
+  // A book: whichever call meets the failure answers 2; the book still ends, and its file
+  // holds the pages it counts (fewer than it took when the failure kept a page's end out).
+  const std::vector<uint8_t> path = HostPath("no-memory.tif");
+  void* image = NativeImage(r);
+  bool finished = false;
+  for (long n = 1; n < 1000 && !finished; ++n) {
+    int16_t opened = 0, failure = 0;
+    int added = 0, pages = -1;
+    FailAllocationsFrom(n);
+    PageBook* book = OpenPageBook(path.data(), &opened);
+    if (book) {
+      for (int i = 0; i < 2; ++i) {
+        const int16_t result = AddBookPage(book, image, facts);
+        added += result == 0;
+        if (failure == 0) failure = result;
+      }
+      const int16_t closed = ClosePageBook(book, &pages);
+      if (failure == 0) failure = closed;
+    }
+    finished = !AllocationsWorkAgain();
+    if (!book) {
+      EXPECT_EQ(opened, kResultNoMemory) << n;
+    } else {
+      if (failure == 0) {
+        EXPECT_EQ(pages, 2) << n;
+      } else {
+        EXPECT_EQ(failure, kResultNoMemory) << n;
+      }
+      EXPECT_LE(pages, added) << n;
+      EXPECT_EQ(fs::exists(Local("no-memory.tif")), pages > 0) << n;
+#if KV_WINDOWS_BUILD
+      if (pages > 0) {
+        EXPECT_EQ(WicPixelsDiffering(Local("no-memory.tif"), static_cast<UINT>(pages - 1), r), 0) << n;
+      }
+#endif
+    }
+    fs::remove(Local("no-memory.tif"));
+  }
+  EXPECT_TRUE(finished);
+  FreeImage(image);
+}
+#endif
+
+#if KV_WINDOWS_BUILD
+// A disk that fills while a page is written (the streams' test hook): 8 and no file, at every
+// point of the writing; with room again the same page is written.
+TEST_F(ImageFilesTest, AFullDiskAnswers8AndLeavesNoFile) {
+  for (TW_UINT16 format : {TWFF_PNG, TWFF_TIFF, TWFF_JFIF}) {
+    for (int t = 0; t < 3; ++t) {
+      const vscan::Raster r = Render(t);
+      ASSERT_EQ(Write(r, format, "fits.img"), 0);
+      const long long size = static_cast<long long>(fs::file_size(Local("fits.img")));
+      for (long long room : {0LL, size / 3, size - 1}) {
+        SetStreamRoomForTests(room);
+        EXPECT_EQ(Write(r, format, "full.img"), kResultFileError) << format << " " << t << " room " << room;
+        SetStreamRoomForTests(-1);
+        EXPECT_FALSE(fs::exists(Local("full.img"))) << format << " " << t << " room " << room;
+      }
+    }
+  }
+  fs::remove(Local("fits.img"));
+}
+
+// A book on a disk that fills at any point of its writing: the failure answers 8, and the
+// file holds exactly the pages the book counts (the manifest has them read back), or there
+// is no file. After each, the next book starts afresh.
+TEST_F(ImageFilesTest, ABookOnAFullDiskHoldsExactlyThePagesItCounts) {
+  const int order[] = {2, 0, 1};
+  auto write = [&](const std::string& leaf, int* taken, int* pages) {
+    int16_t result = 0, failure = 0;
+    PageBook* book = OpenPageBook(HostPath(leaf).data(), &result);
+    EXPECT_NE(book, nullptr);
+    if (!book) return failure;
+    *taken = 0;
+    for (int t : order) {
+      void* image = NativeImage(Render(t));
+      const int16_t added = AddBookPage(book, image, FactsOf(Render(t)));
+      FreeImage(image);
+      if (added == 0 && failure == 0) ++*taken;
+      if (added != 0 && failure == 0) failure = added;
+      if (failure != 0) {
+        EXPECT_EQ(added, kResultFileError) << leaf;
+      }
+    }
+    const int16_t closed = ClosePageBook(book, pages);
+    return failure != 0 ? failure : closed;
+  };
+  int taken = 0, pages = 0;
+  ASSERT_EQ(write("whole.tif", &taken, &pages), 0);
+  ASSERT_EQ(pages, 3);
+  const long long size = static_cast<long long>(fs::file_size(Local("whole.tif")));
+  std::vector<long long> rooms;
+  for (int k = 0; k < 24; ++k) rooms.push_back(size * k / 24);
+  for (long long shortBy : {1LL, 8LL, 200LL, 400LL}) rooms.push_back(size - shortBy);
+  for (size_t i = 0; i < rooms.size(); ++i) {
+    const std::string leaf = "full-" + std::to_string(i) + ".tif";
+    SetStreamRoomForTests(rooms[i]);
+    const int16_t result = write(leaf, &taken, &pages);
+    SetStreamRoomForTests(-1);
+    EXPECT_EQ(result, kResultFileError) << leaf << " room " << rooms[i];
+    EXPECT_LE(pages, taken) << leaf;
+    if (pages == 0) {
+      EXPECT_FALSE(fs::exists(Local(leaf))) << leaf;
+      continue;
+    }
+    ExpectPages(leaf, pages);
+    for (int p = 0; p < pages; ++p) {
+      const vscan::Raster r = Render(order[p]);
+      Expect(leaf + "[" + std::to_string(p) + "]", order[p], TWFF_TIFFMULTI, r.xres, r.yres);
+      EXPECT_EQ(WicPixelsDiffering(Local(leaf), p, r), 0) << leaf << " page " << p;
+    }
+  }
+  ASSERT_EQ(write("after.tif", &taken, &pages), 0);
+  EXPECT_EQ(pages, 3);
+  ExpectPages("after.tif", 3);
+}
+#endif
 
 #if !KV_WINDOWS_BUILD
 // ImageIO fails to write (a full disk): the file is removed and the answer is 8; a book keeps

@@ -42,10 +42,10 @@ std::string HostName(const std::string& leaf) {
 }
 std::string Local(const std::string& leaf) { return std::string(kFolder) + "/" + leaf; }
 
-// Bits a pixel each format keeps (JPEG: grey or colour; Wine's GDI+ writes every JPEG in
-// colour), and TIFF compression as ImageMagick names it (Wine's TIFF is uncompressed).
+// Bits a pixel each format keeps (JPEG: grey or colour), and TIFF compression as ImageMagick
+// names it (Wine's TIFF is uncompressed).
 int Bits(int code, int t) {
-  if (code == TWFF_JFIF) return kWindowsBuild || t == 2 ? 24 : 8;
+  if (code == TWFF_JFIF) return t == 2 ? 24 : 8;
   return t == 0 ? 1 : (t == 1 ? 8 : 24);
 }
 std::string Compression(int code, int t) {

@@ -508,7 +508,7 @@ TEST_F(ScanPagesTest, AnOlderFileIsReplacedOnlyByAPageWrittenInFull) {
     return std::string(std::istreambuf_iterator<char>(in), {});
   };
   std::string count;
-  for (const std::string& call : {"\"keep.tif\", $n, 0, 6", "\"keep.png\", $n, 0, 7"}) {
+  for (const char* call : {"\"keep.tif\", $n, 0, 6", "\"keep.png\", $n, 0, 7"}) {
     ASSERT_EQ(0, Scanner("jam-at 1"));
     EXPECT_EQ(kWindowsBuild ? "3020" : "7", Pages(call, &count)) << call;
     EXPECT_EQ("0", count);

@@ -173,8 +173,12 @@ TEST_F(ScanTest, PixelFlavourIsPutBackBeforeTheScan) {
 TEST_F(ScanTest, AFailedFileTransferIsTheResultAndTheNextNativeScanAsksForNative) {
   Connect();
   ASSERT_EQ(0, Scanner("settings keep"));
-  ASSERT_EQ(0, Scanner("fail 2 261 1 1 5"));  // DAT_IMAGEFILEXFER: operation error
-  EXPECT_EQ("13", Call("Twain.ScanToFile(\"scan.png\", 0, 7)"));
+  // DAT_IMAGEFILEXFER: the source's operation, writing the file, failed (8, never the 13 of
+  // a missing connection); a source that names the file's write keeps its condition code.
+  ASSERT_EQ(0, Scanner("fail 2 261 1 1 22"));  // TWCC_FILEWRITEERROR
+  EXPECT_EQ("3022", Call("Twain.ScanToFile(\"scan.png\", 0, 7)"));
+  ASSERT_EQ(0, Scanner("fail 2 261 1 1 5"));  // TWCC_OPERATIONERROR
+  EXPECT_EQ("8", Call("Twain.ScanToFile(\"scan.png\", 0, 7)"));
   ExpectSourceClosed("failed file transfer");
   EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XFERMECH\", $m)"));
   EXPECT_EQ("1", host->Variable("m").Display()) << "the source kept the file mechanism";

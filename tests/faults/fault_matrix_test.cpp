@@ -127,6 +127,8 @@ int Expected(const Step& step, const Request& r, const Fault& f, bool imageTaken
     if (Is(r, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS)) return 13;
     // MSG_ENDXFER: only TWRC_FAILURE counts.
     if (Is(r, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER) && f.rc != TWRC_FAILURE) return 0;
+    // A file transfer's failed operation is the file's write.
+    if (Is(r, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET) && t == 13) return 8;
   }
   return t;
 }

@@ -127,6 +127,8 @@ int Expected(const Step& step, const Request& r, const Fault& f) {
     if (Is(r, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER) && f.rc != TWRC_FAILURE) return 0;
     // Asking for the native mechanism: a refusal is no reason to stop.
     if (step.kind != Kind::ScanFile && Is(r, DG_CONTROL, DAT_CAPABILITY, MSG_SET)) return 0;
+    // A file transfer's failed operation is the file's write.
+    if (Is(r, DG_IMAGE, DAT_IMAGEFILEXFER, MSG_GET) && t == 13) return 8;
   }
   return t;
 }

@@ -22,6 +22,7 @@
 
 #include "acquire/image_files.h"
 #include "acquire/image_platform.h"
+#include "acquire/no_throw.h"
 #include "twain/result_codes.h"
 
 namespace {
@@ -230,9 +231,29 @@ int16_t CreateFile(const FSSpec& spec, OSType fileType) {
   return err == noErr ? 0 : kResultFileError;
 }
 
-}  // namespace
+// A file the call created, removed when the guard goes unless the call keeps it (also when an
+// exception ends the call).
+class CreatedFile {
+ public:
+  explicit CreatedFile(const FSSpec& spec) : spec_(spec) {}
+  ~CreatedFile() {
+    if (kept_) return;
+    try {
+      FSpDelete(&spec_);
+    } catch (...) {
+      // A destructor ends quietly (here while another exception passes).
+    }
+  }
+  CreatedFile(const CreatedFile&) = delete;
+  CreatedFile& operator=(const CreatedFile&) = delete;
+  void Keep() { kept_ = true; }
 
-int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path) {
+ private:
+  FSSpec spec_;
+  bool kept_ = false;
+};
+
+int16_t WriteOnePage(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path) {
   if (format == TWFF_PICT) return WritePICTfile(path, image);
   FileKind kind;
   if (!KindOf(format, &kind) || format == TWFF_TIFFMULTI) return kResultNoMemory;
@@ -241,13 +262,19 @@ int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, con
   if (result != 0) return result;
   PageImage page;
   if (!MakePageImage(image, facts, &page)) return kResultNoMemory;
+  const Ref<CGImageRef, CGImageRelease> held(page.image);
   result = CreateFile(spec, kind.fileType);
-  if (result == 0 && !Export(spec, kind, format, page, nullptr, 0)) {
-    FSpDelete(&spec);
-    result = kResultFileError;
-  }
-  CGImageRelease(page.image);
-  return result;
+  if (result != 0) return result;
+  CreatedFile created(spec);
+  if (!Export(spec, kind, format, page, nullptr, 0)) return kResultFileError;
+  created.Keep();
+  return 0;
+}
+
+}  // namespace
+
+int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path) {
+  return AnswerWithoutThrowing([&] { return WriteOnePage(image, facts, format, path); });
 }
 
 // ---- multi-page TIFF
@@ -280,6 +307,8 @@ bool SiblingSpec(const FSSpec& book, FSSpec* sibling) {
 bool Rewrite(PageBook* book, const PageImage& page) {
   FSSpec next;
   if (!SiblingSpec(book->spec, &next) || CreateFile(next, kTypeTiff) != 0) return false;
+  // The new pages' file on failure; the old book's after the exchange.
+  const CreatedFile removed(next);
   bool written = false;
   {
     Ref<CFURLRef> url(UrlOf(book->spec));
@@ -288,36 +317,35 @@ bool Rewrite(PageBook* book, const PageImage& page) {
     written = source && CGImageSourceGetCount(source.get()) == static_cast<size_t>(book->pages) &&
               Export(next, kind, TWFF_TIFFMULTI, page, source.get(), static_cast<size_t>(book->pages));
   }
-  written = written && FSpExchangeFiles(&next, &book->spec) == noErr;
-  FSpDelete(&next);  // the new pages' file on failure; the old book's after the exchange
-  return written;
+  return written && FSpExchangeFiles(&next, &book->spec) == noErr;
 }
 
 }  // namespace
 
 PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
-  PageBook* book = new (std::nothrow) PageBook;
-  if (!book) {
-    *result = kResultNoMemory;
-    return nullptr;
-  }
-  *result = NewFileSpec(path, &book->spec);
-  if (*result == 0) *result = CreateFile(book->spec, kTypeTiff);
+  PageBook* book = nullptr;
+  *result = AnswerWithoutThrowing([&]() -> int16_t {
+    book = new PageBook;
+    int16_t r = NewFileSpec(path, &book->spec);
+    return r == 0 ? CreateFile(book->spec, kTypeTiff) : r;
+  });
   if (*result != 0) {
     delete book;
-    return nullptr;
+    book = nullptr;
   }
   return book;
 }
 
-int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
+namespace {
+
+int16_t AddPage(PageBook* book, void* image, const PageFacts& facts) {
   if (book->broken) return kResultFileError;
   PageImage page;
   if (!MakePageImage(image, facts, &page)) return kResultNoMemory;
+  const Ref<CGImageRef, CGImageRelease> held(page.image);
   const FileKind kind{CFSTR("public.tiff"), kTypeTiff};
   const bool written =
       book->pages == 0 ? Export(book->spec, kind, TWFF_TIFFMULTI, page, nullptr, 0) : Rewrite(book, page);
-  CGImageRelease(page.image);
   if (!written) {
     book->broken = true;
     if (book->pages == 0) FSpDelete(&book->spec);  // no page was complete
@@ -327,10 +355,20 @@ int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
   return 0;
 }
 
-int16_t ClosePageBook(PageBook* book) {
-  if (book->pages == 0 && !book->broken) FSpDelete(&book->spec);
+}  // namespace
+
+int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
+  return AnswerWithoutThrowing([&] { return AddPage(book, image, facts); });
+}
+
+int16_t ClosePageBook(PageBook* book, int* pages) {
+  const int16_t result = AnswerWithoutThrowing([&]() -> int16_t {
+    if (book->pages == 0 && !book->broken) FSpDelete(&book->spec);
+    return 0;
+  });
+  if (pages) *pages = book->pages;
   delete book;
-  return 0;
+  return result;
 }
 
 int PageBookCount(const PageBook* book) { return book->pages; }

@@ -14,10 +14,10 @@ constexpr OSType kFileType = 0x50494354;  // 'PICT'
 constexpr SInt32 kHeaderBlock = 256;
 }  // namespace
 
-int16_t WritePICTfile(const uint8_t* pascalName, void* picture) {
-  OSErr err = HCreate(0, 0, pascalName, kCreator, kFileType);
-  if (err == dupFNErr) return kResultFileExists;
-  if (err != noErr) return kResultFileError;
+namespace {
+
+// Writes the created file; 0 or 8, the file deleted on failure.
+int16_t WriteCreated(const uint8_t* pascalName, void* picture) {
   SInt16 ref = 0;
   if (HOpen(0, 0, pascalName, fsWrPerm, &ref) != noErr || ref == 0) {
     HDelete(0, 0, pascalName);
@@ -45,4 +45,18 @@ int16_t WritePICTfile(const uint8_t* pascalName, void* picture) {
   if (FSClose(ref) != noErr) result = kResultFileError;
   if (result != 0) HDelete(0, 0, pascalName);
   return result;
+}
+
+}  // namespace
+
+int16_t WritePICTfile(const uint8_t* pascalName, void* picture) {
+  OSErr err = HCreate(0, 0, pascalName, kCreator, kFileType);
+  if (err == dupFNErr) return kResultFileExists;
+  if (err != noErr) return kResultFileError;
+  try {
+    return WriteCreated(pascalName, picture);
+  } catch (...) {
+    HDelete(0, 0, pascalName);  // nothing half-written stays, whatever ended the call
+    throw;
+  }
 }

@@ -1,331 +1,224 @@
-// The Windows page writers: GDI+ encodes PNG, JPEG and TIFF (one page, or every page of a
-// batch through SaveAdd), from the packed DIB after its check, or from the device bitmap a
-// source handed over instead. A BMP file is the checked DIB itself behind a file header.
+// The Windows page writers: WIC (windowscodecs.dll) encodes PNG, JPEG and TIFF, one page a
+// file or every page of a batch as the frames of one TIFF, into a CheckedFileStream over the
+// file. A BMP file is the checked DIB itself behind a file header.
 //
-// A DIB of 1, 4, 8, 16, 24 or 32 bits without compression becomes a GDI+ bitmap over its own
-// rows (bottom-up rows through a negative stride) with its own colour table, so each page
-// keeps its depth: 1-bit pages stay 1 bit, 8-bit grey pages 8 bits. Compressed DIBs and
-// device bitmaps go through the display's conversion and are written as 24-bit colour.
+// Each page goes to its encoder as rows of black and white (1 bit), 8-bit grey or 24-bit
+// colour (page_rows.h), with its resolution on its frame, and with what Windows should make
+// of it: TIFF compressed with CCITT Group 4 (1 bit) or LZW, JPEG at quality 0.85 (grey or
+// colour: a black-and-white page is written grey), PNG with adaptive filters. An option an
+// encoder does not know leaves its default: Wine 8.0's TIFF encoder writes uncompressed and
+// its JPEG encoder at its own quality, whatever they are asked for.
 //
-// Under Wine 8.0, GDI+ writes TIFF uncompressed whatever compression it is asked for, and
-// JPEG at its own quality (it ignores EncoderQuality): the parameters stay what Windows needs.
+// A failed write (a full disk) is found in the stream, whatever the encoder answers: a single
+// page's file is removed, and a book goes back to the last point where its file was complete,
+// then counts its pages by reading the file back with WIC's own decoder.
 #include <windows.h>
-// gdiplus.h needs the types of windows.h.
-#include <gdiplus.h>
+// wincodec.h needs the types of windows.h.
+#include <wincodec.h>
 
-#include <cmath>
-#include <cstddef>
 #include <cstring>
-#include <cwchar>
+#include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "acquire/image_files.h"
 #include "acquire/image_platform.h"
+#include "acquire/no_throw.h"
 #include "platform/windows/bitmaps.h"
+#include "platform/windows/checked_stream.h"
+#include "platform/windows/page_rows.h"
 #include "twain/result_codes.h"
-
-namespace gp = Gdiplus::DllExports;
-using Gdiplus::GpBitmap;
-using Gdiplus::GpImage;
-using Gdiplus::GpStatus;
 
 namespace {
 
 constexpr double kInchesPerMeter = 0.0254;
-constexpr ULONG kJpegQuality = 85;
+constexpr float kJpegQuality = 0.85f;
+// Rows handed to an encoder at a time. Wine 8.0's TIFF encoder keeps a row of colour for
+// every call that gives it rows (its buffer for swapping red and blue is never freed): a page
+// given in bands costs it a few rows, not a page.
+constexpr UINT kBandRows = 256;
 
-// GDI+ for as long as one writer runs (it must not be started from DllMain, so it is started
-// here, where it is used).
-class GdiplusRun {
+// One reference to a COM object, released with its holder.
+template <class T>
+class Held {
  public:
-  GdiplusRun() {
-    Gdiplus::GdiplusStartupInput input;
-    ok_ = Gdiplus::GdiplusStartup(&token_, &input, nullptr) == Gdiplus::Ok;
+  Held() = default;
+  explicit Held(T* p) : p_(p) {}
+  ~Held() { Reset(); }
+  Held(const Held&) = delete;
+  Held& operator=(const Held&) = delete;
+  T* operator->() const { return p_; }
+  T* Get() const { return p_; }
+  T** Out() {
+    Reset();
+    return &p_;
   }
-  ~GdiplusRun() {
-    if (ok_) Gdiplus::GdiplusShutdown(token_);
+  void Reset() {
+    if (p_) p_->Release();
+    p_ = nullptr;
   }
-  GdiplusRun(const GdiplusRun&) = delete;
-  GdiplusRun& operator=(const GdiplusRun&) = delete;
-  bool Ok() const { return ok_; }
 
  private:
-  ULONG_PTR token_ = 0;
-  bool ok_ = false;
+  T* p_ = nullptr;
 };
 
-bool EncoderFor(const WCHAR* mimeType, CLSID* clsid) {
-  UINT count = 0, bytes = 0;
-  if (gp::GdipGetImageEncodersSize(&count, &bytes) != Gdiplus::Ok || bytes == 0) return false;
-  std::vector<BYTE> block(bytes);
-  auto* codecs = reinterpret_cast<Gdiplus::ImageCodecInfo*>(block.data());
-  if (gp::GdipGetImageEncoders(count, bytes, codecs) != Gdiplus::Ok) return false;
-  for (UINT i = 0; i < count; ++i) {
-    if (std::wcscmp(codecs[i].MimeType, mimeType) == 0) {
-      *clsid = codecs[i].Clsid;
-      return true;
+// COM on the host's thread, and WIC's factory, for as long as one writer or one book runs.
+class Wic {
+ public:
+  Wic() {
+    const HRESULT hr = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    uninitialize_ = SUCCEEDED(hr);
+    // A thread already in another apartment model can use WIC all the same.
+    if (SUCCEEDED(hr) || hr == RPC_E_CHANGED_MODE) {
+      CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                       reinterpret_cast<void**>(factory_.Out()));
     }
   }
-  return false;
-}
+  ~Wic() {
+    factory_.Reset();
+    if (uninitialize_) CoUninitialize();
+  }
+  Wic(const Wic&) = delete;
+  Wic& operator=(const Wic&) = delete;
+  IWICImagingFactory* Factory() const { return factory_.Get(); }
 
-const WCHAR* MimeTypeOf(TW_UINT16 format) {
+ private:
+  bool uninitialize_ = false;
+  Held<IWICImagingFactory> factory_;
+};
+
+const GUID* ContainerOf(TW_UINT16 format) {
   switch (format) {
     case TWFF_PNG:
-      return L"image/png";
+      return &GUID_ContainerFormatPng;
     case TWFF_JFIF:
-      return L"image/jpeg";
+      return &GUID_ContainerFormatJpeg;
     case TWFF_TIFF:
     case TWFF_TIFFMULTI:
-      return L"image/tiff";
+      return &GUID_ContainerFormatTiff;
     default:
       return nullptr;
   }
 }
 
-// Encoder parameters of up to two long values: EncoderParameters declares one entry and the
-// others follow it in the same block.
-class Parameters {
- public:
-  Parameters() { std::memset(block_, 0, sizeof block_); }
-  Gdiplus::EncoderParameters* List() { return reinterpret_cast<Gdiplus::EncoderParameters*>(block_); }
-  void Add(const GUID& guid, ULONG value) {
-    const UINT i = List()->Count++;
-    values_[i] = value;
-    auto* entries =
-        reinterpret_cast<Gdiplus::EncoderParameter*>(block_ + offsetof(Gdiplus::EncoderParameters, Parameter));
-    entries[i].Guid = guid;
-    entries[i].NumberOfValues = 1;
-    entries[i].Type = Gdiplus::EncoderParameterValueTypeLong;
-    entries[i].Value = &values_[i];
-  }
-
- private:
-  alignas(Gdiplus::EncoderParameters)
-      BYTE block_[sizeof(Gdiplus::EncoderParameters) + sizeof(Gdiplus::EncoderParameter)];
-  ULONG values_[2];
-};
-
-// What each format asks of its encoder: JPEG's quality; TIFF's compression (CCITT Group 4
-// for a 1-bit page, LZW for the others); for a page of a multi-page TIFF, the save flag.
-void FormatParameters(TW_UINT16 format, bool oneBit, Parameters* p) {
-  if (format == TWFF_JFIF) p->Add(Gdiplus::EncoderQuality, kJpegQuality);
-  if (format == TWFF_TIFF || format == TWFF_TIFFMULTI) {
-    p->Add(Gdiplus::EncoderCompression,
-           oneBit ? Gdiplus::EncoderValueCompressionCCITT4 : Gdiplus::EncoderValueCompressionLZW);
-  }
-}
-
-// A GDI+ status of a save: the file could not be created or written (8), or the page could
-// not be encoded (2).
-int16_t SaveResult(GpStatus status) {
-  switch (status) {
-    case Gdiplus::Ok:
-      return 0;
-    case Gdiplus::Win32Error:
-    case Gdiplus::AccessDenied:
-    case Gdiplus::FileNotFound:
-      return kResultFileError;
+const GUID& PixelFormatOf(RowFormat rows) {
+  switch (rows) {
+    case RowFormat::kBlackWhite:
+      return GUID_WICPixelFormatBlackWhite;
+    case RowFormat::kGrey:
+      return GUID_WICPixelFormat8bppGray;
     default:
-      return kResultNoMemory;
+      return GUID_WICPixelFormat24bppBGR;
   }
 }
 
-// A DIB's resolution in whole pixels a metre holds dots per inch to within 0.013: rounded to
-// hundredths, 3937 is 100 dpi again (Wine's JPEG encoder cuts 99.9998 down to 99).
-double DotsPerInch(LONG pelsPerMeter) {
-  return pelsPerMeter > 0 ? std::round(pelsPerMeter * kInchesPerMeter * 100) / 100 : 0;
+void AskFor(IPropertyBag2* options, const wchar_t* name, const VARIANT& value) {
+  PROPBAG2 property{};
+  property.pstrName = const_cast<LPOLESTR>(name);
+  VARIANT copy = value;
+  // An option the encoder does not know keeps its default.
+  options->Write(1, &property, &copy);
 }
 
-Gdiplus::PixelFormat DirectFormat(const dib::Layout& l) {
-  if (l.compression != dib::kRgb) return 0;
-  switch (l.bitCount) {
-    case 1:
-      return PixelFormat1bppIndexed;
-    case 4:
-      return PixelFormat4bppIndexed;
-    case 8:
-      return PixelFormat8bppIndexed;
-    case 16:
-      return PixelFormat16bppRGB555;
-    case 24:
-      return PixelFormat24bppRGB;
-    case 32:
-      return PixelFormat32bppRGB;
-    default:
-      return 0;
+// What each format should be: JPEG's quality, PNG's filters, TIFF's compression.
+void AskForFormat(IPropertyBag2* options, TW_UINT16 format, RowFormat rows) {
+  if (!options) return;
+  VARIANT value{};
+  if (format == TWFF_JFIF) {
+    value.vt = VT_R4;
+    value.fltVal = kJpegQuality;
+    AskFor(options, L"ImageQuality", value);
+  } else if (format == TWFF_PNG) {
+    value.vt = VT_UI1;
+    value.bVal = WICPngFilterAdaptive;
+    AskFor(options, L"FilterOption", value);
+  } else {
+    value.vt = VT_UI1;
+    value.bVal = rows == RowFormat::kBlackWhite ? WICTiffCompressionCCITT4 : WICTiffCompressionLZW;
+    AskFor(options, L"TiffCompressionMethod", value);
   }
 }
 
-// The colour table of a checked DIB as a GDI+ palette of 2 to the bit count entries (entries
-// the table does not have are black).
-bool SetPalette(GpBitmap* bitmap, const uint8_t* dibBytes, const dib::Layout& l) {
-  const UINT entries = 1u << l.bitCount;
-  std::vector<BYTE> block(sizeof(Gdiplus::ColorPalette) + entries * sizeof(Gdiplus::ARGB));
-  auto* palette = reinterpret_cast<Gdiplus::ColorPalette*>(block.data());
-  palette->Count = entries;
-  bool grey = true;
-  const uint8_t* entry = dibBytes + l.tableOffset;
-  for (UINT i = 0; i < entries; ++i) {
-    uint8_t b = 0, g = 0, r = 0;
-    if (i < l.colorCount) {
-      b = entry[0];
-      g = entry[1];
-      r = entry[2];
-      entry += l.tableEntrySize;
-    }
-    grey = grey && r == g && g == b;
-    palette->Entries[i] = 0xFF000000u | (UINT(r) << 16) | (UINT(g) << 8) | b;
+// The page as one frame of `encoder`. A book's checkpoint follows the frame's first row:
+// Wine's TIFF encoder writes a page's directory when the next page starts (or the file ends),
+// so the file is complete with the pages before this one once its first row is handed over.
+HRESULT AddFrame(IWICBitmapEncoder* encoder, PageRows* page, TW_UINT16 format, CheckedFileStream* stream,
+                 bool checkpoint) {
+  Held<IWICBitmapFrameEncode> frame;
+  Held<IPropertyBag2> options;
+  HRESULT hr = encoder->CreateNewFrame(frame.Out(), options.Out());
+  if (FAILED(hr)) return hr;
+  AskForFormat(options.Get(), format, page->Format());
+  WICPixelFormatGUID pixels = PixelFormatOf(page->Format());
+  if (FAILED(hr = frame->Initialize(options.Get())) ||
+      FAILED(hr = frame->SetSize(page->Width(), page->Height())))
+    return hr;
+  if (page->XDpi() > 0 && page->YDpi() > 0 && FAILED(hr = frame->SetResolution(page->XDpi(), page->YDpi())))
+    return hr;
+  if (FAILED(hr = frame->SetPixelFormat(&pixels))) return hr;
+  // An encoder that would convert the rows (Wine's JPEG makes black and white colour) is not
+  // given them.
+  if (!IsEqualGUID(pixels, PixelFormatOf(page->Format()))) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+  const UINT bytes = page->RowBytes();
+  const UINT height = page->Height();
+  // Nothing here throws: the file is open.
+  const size_t bandBytes = static_cast<size_t>(bytes) * (height < kBandRows ? height : kBandRows);
+  std::unique_ptr<BYTE[]> band(new (std::nothrow) BYTE[bandBytes]);
+  if (!band) return E_OUTOFMEMORY;
+  for (UINT y = 0; y < height;) {
+    const UINT rows = y == 0 && checkpoint ? 1 : (height - y < kBandRows ? height - y : kBandRows);
+    for (UINT i = 0; i < rows; ++i)
+      std::memcpy(band.get() + static_cast<size_t>(i) * bytes, page->Row(y + i), bytes);
+    hr = frame->WritePixels(rows, bytes, bytes * rows, band.get());
+    if (FAILED(hr)) return hr;
+    if (stream->Failed()) return STG_E_MEDIUMFULL;
+    if (y == 0 && checkpoint) stream->Checkpoint();
+    y += rows;
   }
-  palette->Flags = grey ? Gdiplus::PaletteFlagsGrayScale : 0;
-  return gp::GdipSetImagePalette(bitmap, palette) == Gdiplus::Ok;
+  return frame->Commit();
 }
 
-// A page as a GDI+ bitmap: over the DIB's own rows while the page lives (the DIB stays
-// locked), or a 24-bit copy of a device bitmap. Resolution: the DIB's, else the facts'.
-class PageBitmap {
- public:
-  PageBitmap(void* image, const PageFacts& facts) {
-    if (!image) return;
-    if (GetObjectType(static_cast<HGDIOBJ>(image)) == OBJ_BITMAP) {
-      FromDeviceBitmap(static_cast<HBITMAP>(image));
-    } else {
-      FromDib(image);
-    }
-    if (!bitmap_) return;
-    xDpi_ = Resolution(xDpi_, facts.xResolution);
-    yDpi_ = Resolution(yDpi_, facts.yResolution);
-    if (!SetResolution(bitmap_)) Release();
-  }
-  ~PageBitmap() { Release(); }
-  PageBitmap(const PageBitmap&) = delete;
-  PageBitmap& operator=(const PageBitmap&) = delete;
-
-  GpImage* Image() const { return bitmap_; }
-  bool OneBit() const { return oneBit_; }
-
- private:
-  // The image's own resolution; the facts' where it has none, or where they are the same
-  // resolution stated more exactly (a DIB's whole pixels a metre hold 150 dpi as 150.0124).
-  static double Resolution(double own, double facts) {
-    if (!(own > 0) || (facts > 0 && std::fabs(own - facts) <= kInchesPerMeter / 2)) return facts;
-    return own;
-  }
-  bool SetResolution(GpBitmap* bitmap) const {
-    return !(xDpi_ > 0 && yDpi_ > 0) ||
-           gp::GdipBitmapSetResolution(bitmap, static_cast<Gdiplus::REAL>(xDpi_),
-                                       static_cast<Gdiplus::REAL>(yDpi_)) == Gdiplus::Ok;
-  }
-
-  void FromDib(void* dib) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
-    if (!bytes) return;
-    locked_ = dib;
-    dib::Layout l;
-    if (dib::Check(bytes, GlobalSize(dib), &l) != dib::Fault::kNone) return;
-    if (l.headerSize >= dib::kInfoHeader) {
-      const auto* h = reinterpret_cast<const BITMAPINFOHEADER*>(bytes);
-      xDpi_ = DotsPerInch(h->biXPelsPerMeter);
-      yDpi_ = DotsPerInch(h->biYPelsPerMeter);
-    }
-    const Gdiplus::PixelFormat format = DirectFormat(l);
-    if (format == 0) {
-      // What GDI+ cannot take as it is goes through the display's conversion.
-      HBITMAP converted = static_cast<HBITMAP>(DIBToDeviceBitmap(dib));
-      if (converted) FromDeviceBitmap(converted);
-      DeleteDeviceBitmap(converted);
-      return;
-    }
-    BYTE* rows = const_cast<BYTE*>(bytes + l.rowsOffset);
-    INT stride = static_cast<INT>(l.stride);
-    if (!l.topDown) {
-      rows += static_cast<size_t>(l.stride) * (l.height - 1);
-      stride = -stride;
-    }
-    GpBitmap* bitmap = nullptr;
-    if (gp::GdipCreateBitmapFromScan0(static_cast<INT>(l.width), static_cast<INT>(l.height), stride, format,
-                                      rows, &bitmap) != Gdiplus::Ok) {
-      return;
-    }
-    bitmap_ = bitmap;
-    oneBit_ = l.bitCount == 1;
-    if (l.bitCount <= 8 && !SetPalette(bitmap_, bytes, l)) Release();
-  }
-
-  void FromDeviceBitmap(HBITMAP device) {
-    GpBitmap* wrapped = nullptr;
-    if (gp::GdipCreateBitmapFromHBITMAP(device, nullptr, &wrapped) != Gdiplus::Ok) return;
-    UINT w = 0, h = 0;
-    GpBitmap* copy = nullptr;
-    if (gp::GdipGetImageWidth(wrapped, &w) == Gdiplus::Ok &&
-        gp::GdipGetImageHeight(wrapped, &h) == Gdiplus::Ok &&
-        gp::GdipCloneBitmapAreaI(0, 0, static_cast<INT>(w), static_cast<INT>(h), PixelFormat24bppRGB, wrapped,
-                                 &copy) == Gdiplus::Ok) {
-      bitmap_ = copy;
-    }
-    gp::GdipDisposeImage(wrapped);
-  }
-
-  void Release() {
-    if (bitmap_) gp::GdipDisposeImage(bitmap_);
-    bitmap_ = nullptr;
-    if (locked_) GlobalUnlock(locked_);
-    locked_ = nullptr;
-  }
-
-  GpBitmap* bitmap_ = nullptr;
-  void* locked_ = nullptr;
-  bool oneBit_ = false;
-  double xDpi_ = 0, yDpi_ = 0;
-};
-
-// The host's path as GDI+ takes it (the ANSI code page, as CreateFileA reads it).
-std::vector<WCHAR> WidePath(const uint8_t* path) {
-  const char* name = reinterpret_cast<const char*>(path);
-  int n = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
-  std::vector<WCHAR> wide(n > 0 ? n : 1, 0);
-  if (n > 0) MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), n);
-  return wide;
+// An encoder of `format` writing into `stream`.
+HRESULT NewEncoder(IWICImagingFactory* factory, TW_UINT16 format, IStream* stream,
+                   Held<IWICBitmapEncoder>* out) {
+  HRESULT hr = factory->CreateEncoder(*ContainerOf(format), nullptr, out->Out());
+  if (SUCCEEDED(hr)) hr = (*out)->Initialize(stream, WICBitmapEncoderNoCache);
+  return hr;
 }
 
-void RemoveFile(const uint8_t* path) { DeleteFileA(reinterpret_cast<const char*>(path)); }
-
-// Creates (or empties) the file, so that a name that cannot be written answers 8 before GDI+
-// is asked: GDI+ reports a missing folder as a generic failure.
-bool CreatableFile(const uint8_t* path) {
-  HANDLE file = CreateFileA(reinterpret_cast<const char*>(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  CloseHandle(file);
-  return true;
+int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, const char* name) {
+  PageRows page(image, facts, format != TWFF_JFIF);
+  if (!page.Ok()) return kResultNoMemory;
+  Wic wic;
+  if (!wic.Factory()) return kResultNoMemory;
+  CheckedFileStream* stream = CheckedFileStream::New();
+  if (!stream) return kResultNoMemory;
+  if (!stream->Open(name)) {
+    stream->Release();
+    return kResultFileError;
+  }
+  HRESULT hr;
+  {
+    Held<IWICBitmapEncoder> encoder;
+    hr = NewEncoder(wic.Factory(), format, stream, &encoder);
+    if (SUCCEEDED(hr)) hr = AddFrame(encoder.Get(), &page, format, stream, false);
+    if (SUCCEEDED(hr)) hr = encoder->Commit();
+    // What the encoder still writes as it goes, after a failure, is kept out of the file.
+    stream->StopWrites();
+  }
+  const bool noMemory = stream->OutOfMemory();
+  const bool written = !stream->Failed() && stream->Close();
+  stream->Release();
+  const int16_t result =
+      noMemory || (written && FAILED(hr)) ? kResultNoMemory : (written ? kResultOk : kResultFileError);
+  if (result != kResultOk) DeleteFileA(name);
+  return result;
 }
 
 bool WriteAll(HANDLE file, const void* data, DWORD size) {
   DWORD written = 0;
   return WriteFile(file, data, size, &written, nullptr) && written == size;
-}
-
-// The bytes GDI+ encoded into `stream` (an HGLOBAL stream) as the file; 0, 2 or 8.
-int16_t WriteEncoded(IStream* stream, const uint8_t* path) {
-  HGLOBAL block = nullptr;
-  STATSTG stat;
-  if (GetHGlobalFromStream(stream, &block) != S_OK || stream->Stat(&stat, STATFLAG_NONAME) != S_OK) {
-    return kResultNoMemory;
-  }
-  const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(block));
-  if (!bytes) return kResultNoMemory;
-  HANDLE file = CreateFileA(reinterpret_cast<const char*>(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  bool ok = file != INVALID_HANDLE_VALUE;
-  for (ULONGLONG at = 0, size = stat.cbSize.QuadPart; ok && at < size;) {
-    const DWORD piece = size - at < kBmpWritePiece ? static_cast<DWORD>(size - at) : kBmpWritePiece;
-    ok = WriteAll(file, bytes + at, piece);
-    at += piece;
-  }
-  if (file != INVALID_HANDLE_VALUE && !CloseHandle(file)) ok = false;
-  GlobalUnlock(block);
-  return ok ? 0 : kResultFileError;
 }
 
 // A BMP file is a file header and the packed DIB: the checked header, table and rows go out
@@ -387,142 +280,131 @@ int16_t WriteBmp(void* image, const PageFacts& facts, const uint8_t* path) {
 }  // namespace
 
 int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path) {
-  if (!image) return kResultNoMemory;
-  if (format == TWFF_BMP) return WriteBmp(image, facts, path);
-  const WCHAR* mime = MimeTypeOf(format);
-  if (!mime || format == TWFF_TIFFMULTI) return kResultNoMemory;
-  GdiplusRun gdiplus;
-  CLSID encoder;
-  if (!gdiplus.Ok() || !EncoderFor(mime, &encoder)) return kResultNoMemory;
-  PageBitmap page(image, facts);
-  if (!page.Image()) return kResultNoMemory;
-  if (!CreatableFile(path)) return kResultFileError;
-  Parameters parameters;
-  FormatParameters(format, page.OneBit(), &parameters);
-  // Encoded into memory first, then written here: Wine's TIFF encoder writing to a file that
-  // fills up reports success with half a file, or crashes.
-  IStream* stream = nullptr;
-  int16_t result = kResultNoMemory;
-  if (CreateStreamOnHGlobal(nullptr, TRUE, &stream) == S_OK) {
-    result = SaveResult(gp::GdipSaveImageToStream(page.Image(), stream, &encoder, parameters.List()));
-    if (result == 0) result = WriteEncoded(stream, path);
-    stream->Release();
-  }
-  if (result != 0) RemoveFile(path);
-  return result;
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    if (!image) return kResultNoMemory;
+    if (format == TWFF_BMP) return WriteBmp(image, facts, path);
+    if (!ContainerOf(format) || format == TWFF_TIFFMULTI) return kResultNoMemory;
+    return WriteEncodedPage(image, facts, format, reinterpret_cast<const char*>(path));
+  });
 }
 
-// ---- multi-page TIFF: the first page is saved with the multi-frame flag, each later one is
-// added with SaveAddImage, and a flush ends the file. GDI+ keeps the first page's image for
-// the file's whole life: the book holds a copy of the first DIB with its bitmap (one page,
-// however long the batch; Wine's GdipCloneImage loses the last pixels of 1-bit rows, so the
-// DIB is copied instead of the bitmap). A device bitmap's page is a copy already.
+// ---- multi-page TIFF: one TIFF encoder for the whole batch, each page a frame as it
+// arrives; memory holds the page being written, whatever the batch's length. The file is
+// created with the first page (a file of that name stays as it was until then).
 struct PageBook {
   ~PageBook() {
-    delete first;  // before the DIB it reads
-    if (firstDib) GlobalFree(firstDib);
+    encoder.Reset();
+    if (stream) stream->Release();
   }
-  GdiplusRun gdiplus;
-  std::vector<uint8_t> path;  // NUL-terminated
-  CLSID encoder{};
-  HGLOBAL firstDib = nullptr;
-  PageBitmap* first = nullptr;
+  Wic wic;
+  std::string name;
+  CheckedFileStream* stream = nullptr;  // from the first page on
+  Held<IWICBitmapEncoder> encoder;
   int pages = 0;
-  bool broken = false;  // a write failed: no more pages
+  int16_t ended = 0;  // the failure that ended the book, which every later page answers
 };
 
 namespace {
-// A copy of a DIB block that the book keeps; a device bitmap as it is (null when out of memory).
-void* KeptImage(void* image, HGLOBAL* copy) {
-  *copy = nullptr;
-  if (!image || GetObjectType(static_cast<HGDIOBJ>(image)) == OBJ_BITMAP) return image;
-  const SIZE_T size = GlobalSize(image);
-  const void* from = GlobalLock(image);
-  HGLOBAL block = from ? GlobalAlloc(GMEM_MOVEABLE, size) : nullptr;
-  void* to = block ? GlobalLock(block) : nullptr;
-  if (to) {
-    std::memcpy(to, from, size);
-    GlobalUnlock(block);
-  } else if (block) {
-    GlobalFree(block);
-    block = nullptr;
-  }
-  if (from) GlobalUnlock(image);
-  *copy = block;
-  return block;
+
+// Whether a file of that name can be written, without changing one that exists.
+bool Writable(const char* name) {
+  HANDLE file = CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  CloseHandle(file);
+  if (!existed) DeleteFileA(name);
+  return true;
 }
+
+// The pages of the TIFF in `stream`, as WIC's decoder reads them (0: not a TIFF it can read).
+int PagesIn(IWICImagingFactory* factory, IStream* stream) {
+  LARGE_INTEGER start{};
+  Held<IWICBitmapDecoder> decoder;
+  UINT frames = 0;
+  if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)) ||
+      FAILED(factory->CreateDecoder(GUID_ContainerFormatTiff, nullptr, decoder.Out())) ||
+      FAILED(decoder->Initialize(stream, WICDecodeMetadataCacheOnDemand)) ||
+      FAILED(decoder->GetFrameCount(&frames))) {
+    return 0;
+  }
+  return static_cast<int>(frames);
+}
+
+// Ends the book's file: the encoder goes (what it still writes is kept out), a failed book
+// goes back to its last complete state, and the pages are those the file holds, read back.
+// A file without a page is removed. `failure`: 0 after the encoder's own end.
+int16_t SettleBook(PageBook* book, int16_t failure) {
+  CheckedFileStream* stream = book->stream;
+  stream->StopWrites();
+  book->encoder.Reset();
+  if (failure != 0 || stream->Failed()) {
+    if (failure == 0) failure = stream->OutOfMemory() ? kResultNoMemory : kResultFileError;
+    if (!stream->Rollback()) failure = kResultFileError;
+  }
+  const int held = PagesIn(book->wic.Factory(), stream);
+  if (held != book->pages && failure == 0) failure = kResultFileError;
+  book->pages = held;
+  if (!stream->Close() && failure == 0) failure = kResultFileError;
+  stream->Release();
+  book->stream = nullptr;
+  if (held == 0) DeleteFileA(book->name.c_str());
+  book->ended = failure != 0 ? failure : kResultFileError;
+  return failure;
+}
+
+int16_t AddPage(PageBook* book, void* image, const PageFacts& facts) {
+  if (book->ended) return book->ended;
+  PageRows page(image, facts, true);
+  if (!page.Ok()) return kResultNoMemory;  // left out; the book goes on
+  if (!book->stream) {
+    book->stream = CheckedFileStream::New();
+    if (!book->stream) return kResultNoMemory;  // the book goes on
+    if (!book->stream->Open(book->name.c_str())) {
+      book->stream->Release();
+      book->stream = nullptr;
+      return book->ended = kResultFileError;
+    }
+    if (FAILED(NewEncoder(book->wic.Factory(), TWFF_TIFFMULTI, book->stream, &book->encoder)))
+      return SettleBook(book, kResultNoMemory);
+  }
+  const HRESULT hr = AddFrame(book->encoder.Get(), &page, TWFF_TIFFMULTI, book->stream, true);
+  if (book->stream->OutOfMemory()) return SettleBook(book, kResultNoMemory);
+  if (book->stream->Failed()) return SettleBook(book, kResultFileError);
+  if (FAILED(hr)) return SettleBook(book, kResultNoMemory);
+  ++book->pages;
+  return kResultOk;
+}
+
 }  // namespace
 
 PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
-  const char* name = reinterpret_cast<const char*>(path);
-  // The file must be creatable now, as for every other writer; it exists once a page is in.
-  if (!CreatableFile(path)) {
-    *result = kResultFileError;
-    return nullptr;
-  }
-  DeleteFileA(name);
-  auto* book = new (std::nothrow) PageBook;
-  if (!book || !book->gdiplus.Ok() || !EncoderFor(L"image/tiff", &book->encoder)) {
+  PageBook* book = nullptr;
+  *result = AnswerWithoutThrowing([&]() -> int16_t {
+    const char* name = reinterpret_cast<const char*>(path);
+    if (!Writable(name)) return kResultFileError;
+    book = new PageBook;
+    book->name = name;
+    return book->wic.Factory() ? kResultOk : kResultNoMemory;
+  });
+  if (*result != kResultOk) {
     delete book;
-    *result = kResultNoMemory;
-    return nullptr;
+    book = nullptr;
   }
-  book->path.assign(path, path + std::strlen(name) + 1);
-  *result = 0;
   return book;
 }
 
 int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
-  if (book->broken) return kResultFileError;
-  if (book->pages == 0) {
-    HGLOBAL copy = nullptr;
-    void* kept = KeptImage(image, &copy);
-    auto* first = kept ? new (std::nothrow) PageBitmap(kept, facts) : nullptr;
-    if (!first || !first->Image()) {
-      delete first;
-      if (copy) GlobalFree(copy);
-      return kResultNoMemory;
-    }
-    Parameters parameters;
-    FormatParameters(TWFF_TIFFMULTI, first->OneBit(), &parameters);
-    parameters.Add(Gdiplus::EncoderSaveFlag, Gdiplus::EncoderValueMultiFrame);
-    std::vector<WCHAR> name = WidePath(book->path.data());
-    int16_t result =
-        SaveResult(gp::GdipSaveImageToFile(first->Image(), name.data(), &book->encoder, parameters.List()));
-    if (result != 0) {
-      delete first;
-      if (copy) GlobalFree(copy);
-      RemoveFile(book->path.data());
-      book->broken = result == kResultFileError;
-      return result;
-    }
-    book->first = first;
-    book->firstDib = copy;
-  } else {
-    PageBitmap page(image, facts);
-    if (!page.Image()) return kResultNoMemory;
-    Parameters parameters;
-    FormatParameters(TWFF_TIFFMULTI, page.OneBit(), &parameters);
-    parameters.Add(Gdiplus::EncoderSaveFlag, Gdiplus::EncoderValueFrameDimensionPage);
-    int16_t result = SaveResult(gp::GdipSaveAddImage(book->first->Image(), page.Image(), parameters.List()));
-    if (result != 0) {
-      book->broken = result == kResultFileError;
-      return result;
-    }
-  }
-  ++book->pages;
-  return 0;
+  return AnswerWithoutThrowing([&] { return AddPage(book, image, facts); });
 }
 
-int16_t ClosePageBook(PageBook* book) {
-  int16_t result = 0;
-  if (book->first) {
-    Parameters flush;
-    flush.Add(Gdiplus::EncoderSaveFlag, Gdiplus::EncoderValueFlush);
-    result = SaveResult(gp::GdipSaveAdd(book->first->Image(), flush.List()));
-    if (result != 0) result = kResultFileError;
-    if (result != 0 && book->pages <= 1) RemoveFile(book->path.data());
-  }
+int16_t ClosePageBook(PageBook* book, int* pages) {
+  const int16_t result = AnswerWithoutThrowing([&]() -> int16_t {
+    if (!book->stream) return kResultOk;
+    const HRESULT hr = book->encoder->Commit();
+    return SettleBook(book, FAILED(hr) ? kResultFileError : kResultOk);
+  });
+  if (pages) *pages = book->pages;
   delete book;
   return result;
 }

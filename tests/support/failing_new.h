@@ -1,0 +1,13 @@
+// Allocations that fail on demand: the suite's own operator new (every form, for the whole
+// test program, the statically linked extension included) throws std::bad_alloc, or gives
+// null for the nothrow forms, at the n-th allocation after FailNthNew(n).
+#pragma once
+
+namespace kvtest {
+
+// The n-th allocation from now fails; 0: none.
+void FailNthNew(long n);
+// Whether the allocation FailNthNew asked for has failed, since it was asked.
+bool NewFailed();
+
+}  // namespace kvtest
