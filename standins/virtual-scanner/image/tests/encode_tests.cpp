@@ -228,7 +228,7 @@ TEST(JpegComment, GoesAfterTheApplicationSegments) {
   for (const Bytes* part : {&app0, &app1, &rest}) stream.insert(stream.end(), part->begin(), part->end());
   Bytes expected = {0xFF, 0xD8};
   for (const Bytes* part : {&app0, &app1}) expected.insert(expected.end(), part->begin(), part->end());
-  for (uint8_t b : {0xFF, 0xFE, 0x00, 0x04, 'h', 'i'}) expected.push_back(b);
+  for (uint8_t b : Bytes{0xFF, 0xFE, 0x00, 0x04, 'h', 'i'}) expected.push_back(b);
   expected.insert(expected.end(), rest.begin(), rest.end());
   ASSERT_TRUE(vscan::InsertJpegComment(stream, "hi"));
   EXPECT_EQ(stream, expected);
