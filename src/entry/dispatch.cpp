@@ -7,6 +7,7 @@
 #include "acquire/destination.h"
 #include "acquire/encoded_pages.h"
 #include "acquire/image_output.h"
+#include "acquire/options.h"
 #include "acquire/page_files.h"
 #include "acquire/scan_driver.h"
 #include "caps/cap_commands.h"
@@ -293,6 +294,10 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
       return RunGetSourceNames(g, paramCount);
     case kFnSelectSource:
       return RunSelectSource(g, paramCount);
+    case kFnSetOption:
+      return {DoSetOption(g), 0, true};
+    case kFnGetOption:
+      return {DoGetOption(g), 0, true};
     default:
       return {0, 0, true};
   }
