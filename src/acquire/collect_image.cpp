@@ -9,16 +9,29 @@
 #include "twain/dsm.h"
 #include "twain/requests.h"
 
-namespace {
-
-// MSG_ENDXFER after a transfer request; `result` is what the transfer gave, and a refused
-// end (TWRC_FAILURE) replaces only a success. A source whose end did not succeed is still
-// inside its transfer: the connection noted it, and the source's close ends it once more.
+// A refused end (TWRC_FAILURE) replaces only a success. A source whose end did not succeed is
+// still inside its transfer: the connection noted it, and the source's close ends it once more.
 int16_t FinishTransfer(TwainGlobals* g, int16_t result, TW_UINT16* left) {
   TW_UINT16 rc = DoEndTransfer(g, left);
   if (rc == TWRC_FAILURE && result == 0) result = xlateErr(g, &g->sourceIdentity, rc);
   return result;
 }
+
+int16_t AskAboutImage(TwainGlobals* g, TW_IMAGEINFO* info) {
+  TW_IDENTITY* ds = &g->sourceIdentity;
+  std::memset(info, 0, sizeof *info);
+  TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, info);
+  if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
+  if constexpr (!kWindowsBuild) platform::YieldThreads();
+
+  TW_PENDINGXFERS pending{};
+  rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending);
+  if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
+  if constexpr (!kWindowsBuild) platform::YieldThreads();
+  return 0;
+}
+
+namespace {
 
 // A cancelled transfer leaves the source in state 7 like a finished one, and is ended the
 // same way; a failed one leaves it in state 6, where closing the source resets it.
@@ -65,18 +78,9 @@ int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, TW_
   TW_UINT16 ignored = 0;
   if (!left) left = &ignored;
   *left = 0;
-  TW_IDENTITY* ds = &g->sourceIdentity;
   TW_IMAGEINFO info;
-  std::memset(&info, 0, sizeof info);
-  TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
-  if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
+  int16_t r = AskAboutImage(g, &info);
+  if (r != 0) return r;
   if (imageInfo) *imageInfo = info;
-  if constexpr (!kWindowsBuild) platform::YieldThreads();
-
-  TW_PENDINGXFERS pending{};
-  rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending);
-  if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
-  if constexpr (!kWindowsBuild) platform::YieldThreads();
-
   return IsNativeFormat(g->fileFormat) ? NativeTransfer(g, imageSlot, left) : FileTransfer(g, imageSlot, left);
 }

@@ -9,6 +9,7 @@
 // could not be written: a destination that cannot take it, or a page that failed to be
 // written, drops what the source still holds and ends the batch with that failure.
 #include "acquire/collect_image.h"
+#include "acquire/memory_transfer.h"
 #include "acquire/scan_session.h"
 #include "caps/write_caps.h"
 #include "twain/requests.h"
@@ -39,8 +40,12 @@ void ScanSession::TakePages() {
       return;
     }
     TW_UINT16 left = 0;
-    r = CollectImage(g_, imageSlot_, &left, &batch_->info);
-    if (r == 0 && *imageSlot_) r = batch_->writer->WritePage(g_, number);
+    if (batch_->byMemory) {
+      r = CollectPageByMemory(g_, batch_, number, &left);  // written as its strips come
+    } else {
+      r = CollectImage(g_, imageSlot_, &left, &batch_->info);
+      if (r == 0 && *imageSlot_) r = batch_->writer->WritePage(g_, number);
+    }
     if (r != 0) {
       batch_->writer->Abandon(g_, number);
       if (left != 0) ResetPendingTransfers(g_);

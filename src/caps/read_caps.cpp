@@ -248,3 +248,75 @@ int16_t GetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField, int listMod
   DisposeXPHandle(h);
   return result;
 }
+
+namespace {
+
+bool ReadIntegerList(const ContainerView& c, bool isEnum, CapIntegers* out) {
+  ItemList list;
+  bool ok = isEnum ? ReadItemList(c, kOff.enumNumItems, kOff.enumItemList, &list)
+                   : ReadItemList(c, kOff.arrayNumItems, kOff.arrayItemList, &list);
+  if (!ok || !IsInteger(list.type)) return false;
+  for (int32_t i = 0; i < list.count; ++i) {
+    uint32_t raw;
+    if (ReadItem(c, list.first + static_cast<size_t>(i) * list.itemSize, list.type, &raw))
+      out->allowed.push_back(static_cast<int32_t>(ItemNumber(list.type, raw)));
+  }
+  uint32_t index = 0;
+  if (isEnum && !c.Read32(kOff.enumCurrentIndex, &index)) return false;
+  if (index < out->allowed.size()) out->current = out->allowed[index];
+  return true;
+}
+
+bool ReadIntegers(const ContainerView& c, TW_UINT16 conType, CapIntegers* out) {
+  TW_UINT16 type;
+  if (!c.Read16(0, &type)) return false;
+  if (conType == TWON_ENUMERATION || conType == TWON_ARRAY)
+    return ReadIntegerList(c, conType == TWON_ENUMERATION, out);
+  if (!IsInteger(type)) return false;
+  uint32_t raw;
+  if (conType == TWON_ONEVALUE) {
+    if (!ReadItem(c, kOff.oneValueItem, type, &raw)) return false;
+    out->current = static_cast<int32_t>(ItemNumber(type, raw));
+    out->allowed.push_back(out->current);
+    return true;
+  }
+  uint32_t least, most, step;
+  if (!c.Read32(kOff.rangeMin, &least) || !c.Read32(kOff.rangeMax, &most) || !c.Read32(kOff.rangeStep, &step) ||
+      !c.Read32(kOff.rangeCurrent, &raw))
+    return false;
+  out->current = static_cast<int32_t>(raw);
+  const int64_t stride = static_cast<int32_t>(step) > 0 ? static_cast<int32_t>(step) : 1;
+  for (int64_t v = static_cast<int32_t>(least);
+       v <= static_cast<int32_t>(most) && out->allowed.size() < kMostRangeValues; v += stride)
+    out->allowed.push_back(static_cast<int32_t>(v));
+  return true;
+}
+
+}  // namespace
+
+bool CapIntegers::Allows(int32_t value) const {
+  for (int32_t v : allowed)
+    if (v == value) return true;
+  return false;
+}
+
+int16_t GetCapIntegers(TwainGlobals* g, TW_UINT16 capId, CapIntegers* out) {
+  *out = CapIntegers{};
+  TW_CAPABILITY cap{};
+  cap.Cap = capId;
+  cap.ConType = TWON_DONTCARE16;
+  cap.hContainer = nullptr;
+  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
+  if (rc != TWRC_SUCCESS) {
+    if (cap.hContainer) DisposeXPHandle(cap.hContainer);
+    return xlateErr(g, &g->sourceIdentity, rc);
+  }
+  if (cap.hContainer == nullptr) return kResultUnsupportedCapability;
+  ContainerView c;
+  c.base = static_cast<uint8_t*>(LockXPHandle(cap.hContainer));
+  c.size = c.base != nullptr ? GetXPHandleSize(cap.hContainer) : 0;
+  bool read = c.base != nullptr && IsKnownContainer(cap.ConType) && ReadIntegers(c, cap.ConType, out);
+  UnlockXPHandle(cap.hContainer);
+  DisposeXPHandle(cap.hContainer);
+  return read ? kResultOk : kResultUnsupportedCapability;
+}

@@ -2,6 +2,7 @@
 // value, or in list mode the text of every value it allows.
 #pragma once
 #include <cstddef>
+#include <vector>
 
 #include "twain/globals.h"
 
@@ -10,3 +11,15 @@ constexpr size_t kListBufferSize = 2050;
 constexpr size_t kListTextMax = 2047;
 
 int16_t GetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField, int listMode, int useDefault);
+
+// What an integer capability allows and holds, for the extension's own decisions (a scan's
+// transfer mechanism, pixel flavour, compression): the items of an enumeration or array, the
+// one value, or a range's values (at most kMostRangeValues of them).
+struct CapIntegers {
+  std::vector<int32_t> allowed;
+  int32_t current = 0;
+  bool Allows(int32_t value) const;
+};
+constexpr size_t kMostRangeValues = 1024;
+// 0, the translated failure of MSG_GET, or 9 for a container that holds no integers.
+int16_t GetCapIntegers(TwainGlobals* g, TW_UINT16 capId, CapIntegers* out);

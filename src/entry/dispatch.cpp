@@ -197,6 +197,11 @@ void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Out
     writer = &encoded;
   }
   batch->writer = writer;
+  // The pages the extension writes from rows may come by memory transfer, as the options say.
+  if (writer != &files && WritesFormatFromRows(format)) {
+    batch->transfer = OptionValue(g, Option::kTransfer);
+    batch->compressJpeg = format == TWFF_JFIF && OptionValue(g, Option::kCompression) == kCompressionJpeg;
+  }
   o.result = writer->Begin(g);
   if (o.result != 0 || !PrepareScan(g, paramCount, kPagesUIParam, o)) return;
   o.result = DoScanPages(g, batch);
