@@ -56,6 +56,80 @@ void Scanner::ResetControls() {
   nativeOrders_.clear();
   nativeGuard_ = false;
   guardDistance_ = -2;
+  memoryOffered_ = true;
+  profile_.OfferMemory(true);
+  buffersSet_ = false;
+  rowPadding_ = 0;
+  lengthUnknown_ = false;
+  rowsShort_ = 0;
+  memFailAt_ = 0;
+  pixelTypeAt_ = 0;
+}
+
+// The commands of memory transfers (and `pixel-type-at`, which pages of any transfer follow).
+int Scanner::MemoryCommand(const std::vector<std::string>& w) {
+  const std::string& verb = w[0];
+  unsigned long n[3];
+  if (verb == "memory" && w.size() == 2 && (w[1] == "on" || w[1] == "off")) {
+    memoryOffered_ = w[1] == "on";
+    profile_.OfferMemory(memoryOffered_);
+    return 0;
+  }
+  if (verb == "memory-buffers" && w.size() == 4) {
+    TW_UINT32 v[3];
+    for (int i = 0; i < 3; ++i) {
+      if (w[1 + i] == "dontcare") {
+        v[i] = kDontCare32;
+        continue;
+      }
+      if (!Number(w[1 + i], &n[i])) return -1;
+      const long value = long(n[i]);
+      if (value < 0 && !(i == 1 && value == -1)) return -1;  // only MAX may be -1: any size
+      v[i] = TW_UINT32(value);
+    }
+    buffers_ = BufferLimits{v[0], v[1], v[2]};
+    buffersSet_ = true;
+    return 0;
+  }
+  if (verb == "memory-padding" && w.size() == 2 && Numbers(w, 1, 1, n)) {
+    if (long(n[0]) < 0 || long(n[0]) > 65536) return -1;
+    rowPadding_ = TW_UINT32(n[0]);
+    return 0;
+  }
+  if (verb == "memory-length-unknown" &&
+      (w.size() == 1 || (w.size() == 2 && (w[1] == "on" || w[1] == "off")))) {
+    lengthUnknown_ = w.size() == 1 || w[1] == "on";
+    return 0;
+  }
+  if (verb == "memory-rows-short" && w.size() == 2 && Numbers(w, 1, 1, n)) {
+    if (long(n[0]) < 0 || long(n[0]) > 1000000) return -1;
+    rowsShort_ = int(n[0]);
+    return 0;
+  }
+  if (verb == "memory-fail-at" && w.size() == 2 && w[1] == "none") {
+    memFailAt_ = 0;
+    return 0;
+  }
+  if (verb == "memory-fail-at" && w.size() == 4 && Numbers(w, 1, 3, n)) {
+    if (long(n[0]) < 1 || long(n[0]) > 1000000 || (n[1] != TWRC_FAILURE && n[1] != TWRC_CANCEL) ||
+        n[2] > 0xFFFF)
+      return -1;
+    memFailAt_ = int(n[0]);
+    memFailRc_ = TW_UINT16(n[1]);
+    memFailCc_ = TW_UINT16(n[2]);
+    return 0;
+  }
+  if (verb == "pixel-type-at" && w.size() == 2 && w[1] == "none") {
+    pixelTypeAt_ = 0;
+    return 0;
+  }
+  if (verb == "pixel-type-at" && w.size() == 3 && Numbers(w, 1, 2, n)) {
+    if (long(n[0]) < 1 || long(n[0]) > 32767 || n[1] > TWPT_RGB) return -1;
+    pixelTypeAt_ = int(n[0]);
+    pixelTypeAtType_ = int(n[1]);
+    return 0;
+  }
+  return -1;
 }
 
 // The commands that change what native transfers hand over. Each of native-page, -file,
@@ -259,6 +333,7 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   if (verb.compare(0, 7, "native-") == 0) return NativeCommand(w, command);
+  if (verb.compare(0, 6, "memory") == 0 || verb == "pixel-type-at") return MemoryCommand(w);
   if (verb == "script-set" && w.size() == 4 && Numbers(w, 1, 3, n)) {
     scriptSet_[TW_UINT16(n[0])].push_back(ScriptedSet{TW_UINT16(n[1]), TW_UINT16(n[2])});
     return 0;
@@ -285,6 +360,8 @@ int Scanner::Query(const char* what, char* out, int size) {
     answer = std::to_string(fed_ + 1);
   else if (w.size() == 1 && w[0] == "condition")
     answer = std::to_string(cc_);
+  else if (w.size() == 1 && w[0] == "memory-held")
+    answer = std::to_string((strips_.rows ? strips_.rows->heldBytes() : 0) + strips_.jpeg.size());
   else if (w.size() == 1 && w[0] == "guard-distance")
     answer = std::to_string(guardDistance_);
   else if (w.size() == 1 && w[0] == "ui")

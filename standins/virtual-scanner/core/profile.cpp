@@ -1,5 +1,7 @@
 #include "standins/virtual-scanner/core/profile.h"
 
+#include "standins/virtual-scanner/core/memory_xfer.h"
+
 #include <cstdio>
 
 namespace vs {
@@ -85,6 +87,7 @@ constexpr double kPageWidth = 8.5, kPageHeight = 11;
 }  // namespace
 
 void Profile::Reset() {
+  memory_ = true;
   const std::vector<Item> resolutions = {Fix(75), Fix(100), Fix(150), Fix(200), Fix(300), Fix(600)};
   Item page;
   page.frame = Frame(0, 0, kPageWidth, kPageHeight);
@@ -107,9 +110,9 @@ void Profile::Reset() {
       FixRange(ICAP_CONTRAST, -1000, 1000, 0),
       FixRange(ICAP_THRESHOLD, 0, 255, 128),
       Enum(ICAP_PIXELFLAVOR, TWTY_UINT16, Nums({TWPF_CHOCOLATE, TWPF_VANILLA}), 0),
-      Enum(ICAP_XFERMECH, TWTY_UINT16, Nums({TWSX_NATIVE, TWSX_FILE}), 0),
+      Enum(ICAP_XFERMECH, TWTY_UINT16, Nums({TWSX_NATIVE, TWSX_FILE, TWSX_MEMORY}), 0),
       Enum(ICAP_IMAGEFILEFORMAT, TWTY_UINT16, Nums({TWFF_TIFF, TWFF_BMP, TWFF_PNG}), 1),
-      Enum(ICAP_COMPRESSION, TWTY_UINT16, Nums({0}), 0),
+      Enum(ICAP_COMPRESSION, TWTY_UINT16, Nums({kCompressionNone, kCompressionJpeg}), 0),
       Enum(ICAP_HALFTONES, TWTY_STR32, {Str("None"), Str("Dither"), Str("Diffusion")}, 0),
       One(ICAP_GAMMA, TWTY_FIX32, Rule::Gamma, Fix(2.2)),
       One(CAP_DUPLEX, TWTY_UINT16, Rule::ReadOnly, Num(0)),
@@ -264,16 +267,40 @@ int Profile::Number(TW_UINT16 id) const {
   return SignedOf(c->type, c->value.num);
 }
 
+void Profile::Relist(TW_UINT16 id, const std::vector<uint32_t>& values) {
+  Capability* c = FindMutable(id);
+  const uint32_t current = c->list[c->cur].num;
+  c->list.clear();
+  c->cur = c->def = 0;
+  for (uint32_t v : values) {
+    if (v == current) c->cur = uint32_t(c->list.size());
+    c->list.push_back(Num(v));
+  }
+}
+
+void Profile::OfferMechanisms() {
+  std::vector<uint32_t> mechanisms = {TWSX_NATIVE};
+  if (FileTransfers()) mechanisms.push_back(TWSX_FILE);
+  if (memory_) mechanisms.push_back(TWSX_MEMORY);
+  Relist(ICAP_XFERMECH, mechanisms);
+  // Compression is what memory transfers carry; without them the data comes as it is.
+  Relist(ICAP_COMPRESSION, memory_ ? std::vector<uint32_t>{kCompressionNone, kCompressionJpeg}
+                                   : std::vector<uint32_t>{kCompressionNone});
+}
+
+void Profile::OfferMemory(bool memory) {
+  memory_ = memory;
+  OfferMechanisms();
+}
+
 void Profile::OfferFileFormats(const std::vector<TW_UINT16>& formats) {
-  Capability* mech = FindMutable(ICAP_XFERMECH);
   Capability* c = FindMutable(ICAP_IMAGEFILEFORMAT);
   if (formats.empty()) {
-    mech->list = Nums({TWSX_NATIVE});
-    mech->cur = mech->def = 0;
     std::vector<Item>& supported = FindMutable(CAP_SUPPORTEDCAPS)->list;
     for (size_t i = 0; i < supported.size(); ++i)
       if (supported[i].num == ICAP_IMAGEFILEFORMAT) supported.erase(supported.begin() + long(i));
     if (c) caps_.erase(caps_.begin() + (c - caps_.data()));
+    OfferMechanisms();
     return;
   }
   if (!c) return;  // taken away in this session: back at the next open

@@ -52,17 +52,27 @@ class Profile {
   TW_UINT16 FileFormat() const { return TW_UINT16(Number(ICAP_IMAGEFILEFORMAT)); }
   void SetFileFormat(TW_UINT16 f);
   // The file formats the scanner offers (all of them are ones it can write): none takes file
-  // transfers away altogether (XFERMECH native only, no IMAGEFILEFORMAT).
+  // transfers away altogether (no FILE in XFERMECH, no IMAGEFILEFORMAT).
   static bool CanWrite(TW_UINT16 f) { return f == TWFF_TIFF || f == TWFF_BMP || f == TWFF_PNG; }
   void OfferFileFormats(const std::vector<TW_UINT16>& formats);
+  // Memory transfers offered (the default) or not: without them XFERMECH lists no MEMORY and
+  // COMPRESSION offers TWCP_NONE only.
+  void OfferMemory(bool memory);
+  bool MemoryTransfers() const { return memory_; }
   bool FileFormatOffered(TW_UINT16 f) const;
   bool FileTransfers() const { return Find(ICAP_IMAGEFILEFORMAT) != nullptr; }
 
  private:
   Capability* FindMutable(TW_UINT16 id);
+  // Lists these values for an enumeration, keeping its current value where it is still listed
+  // (else the first); the first is the default.
+  void Relist(TW_UINT16 id, const std::vector<uint32_t>& values);
+  // XFERMECH and COMPRESSION for the transfers offered.
+  void OfferMechanisms();
   TW_UINT16 SetExtended(Capability* c, TW_UINT16 conType, const uint8_t* data, size_t size);
   std::vector<Item> BitDepthItems() const;
   std::vector<Capability> caps_;
+  bool memory_ = true;
 };
 
 }  // namespace vs

@@ -5,10 +5,12 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "standins/virtual-scanner/core/memory_xfer.h"
 #include "standins/virtual-scanner/core/profile.h"
 
 namespace vs {
@@ -52,7 +54,19 @@ class Platform {
   virtual TW_HANDLE DeviceBitmap(const Bytes& dib) { return nullptr; }
   // Writes a whole file; returns a condition code.
   virtual TW_UINT16 WriteFile(const char* nameField, const Bytes& data, TW_UINT16 format) = 0;
+  // One JFIF stream from the platform's codec, with a comment segment (COM) carrying `comment`:
+  // rows of 8-bit grey (components 1) or R, G, B (3), asked for top first, one at a time, as
+  // the encoder takes them. Empty when the codec fails.
+  struct JpegSource {
+    int width = 0, height = 0, components = 3;
+    double xres = 100, yres = 100;
+    std::function<const uint8_t*(int row)> row;
+  };
+  virtual Bytes EncodeJpeg(const JpegSource& source, const char* comment) = 0;
 };
+
+// The text of the comment segment of the scanner's JPEG streams.
+constexpr const char kJpegComment[] = "Virtual Scanner";
 
 class Scanner {
  public:
@@ -115,6 +129,9 @@ class Scanner {
   TW_UINT16 ImageInfo(TW_IMAGEINFO* info);
   TW_UINT16 NativeXfer(TW_HANDLE* out);
   TW_UINT16 FileXfer();
+  TW_UINT16 SetupMemXfer(TW_UINT16 msg, TW_SETUPMEMXFER* s);
+  TW_UINT16 MemXfer(TW_IMAGEMEMXFER* x);
+  int MemoryCommand(const std::vector<std::string>& w);
   // A cancel the test asked for: the transfer answers TWRC_CANCEL and stays in state 7.
   bool CancelTransfer();
   int NativeCommand(const std::vector<std::string>& w, const char* command);
@@ -134,6 +151,39 @@ class Scanner {
   vscan::ScanSettings PageSettings() const;
   // The notice an enable sends by itself: a page, or the close request asked for instead.
   TW_UINT16 Page();
+
+  // Memory transfers (core/memory.cpp).
+  struct BufferLimits {
+    TW_UINT32 min, max, preferred;  // kDontCare32: no limit
+  };
+  // What DAT_SETUPMEMXFER answers for the page the next transfer delivers.
+  BufferLimits Limits() const;
+  // The settings that describe the page: the page in the scanner in states 6 and 7.
+  vscan::ScanSettings CurrentPage() const;
+  // Bytes of one row of an uncompressed strip (the padding of `memory-padding` included).
+  TW_UINT32 RowBytes(const vscan::ScanSettings& s) const;
+  // The compression a memory transfer of this page carries: JPEG only for grey and colour.
+  TW_UINT16 PageCompression(const vscan::ScanSettings& s) const;
+  // TWCC_SUCCESS when the buffer of a request is one the source takes.
+  TW_UINT16 CheckBuffer(const TW_MEMORY& m, bool compressed);
+  // Starts the page: its renderer, or its JPEG stream. A condition code.
+  TW_UINT16 StartStrips();
+  // Fills one strip into `to` (Length bytes); true when it was the page's last.
+  bool FillStrip(TW_IMAGEMEMXFER* x, uint8_t* to);
+  bool FillJpegStrip(TW_IMAGEMEMXFER* x, uint8_t* to);
+  // The page in the scanner as a memory transfer streams it.
+  struct Strips {
+    enum class Phase { Idle, Streaming, Done, Cancelled };
+    Phase phase = Phase::Idle;
+    int calls = 0;   // DAT_IMAGEMEMXFER requests of this page that passed the checks
+    int next = 0;    // the next row
+    int height = 0;  // the rows the page really has
+    TW_UINT16 compression = kCompressionNone;
+    std::unique_ptr<vscan::PageRows> rows;
+    Bytes jpeg;       // the whole stream of a JPEG page
+    size_t sent = 0;  // its bytes handed over
+  };
+  void EndStrips() { strips_ = Strips(); }
 
   Platform* platform_ = nullptr;
   std::function<TW_UINT16(TW_UINT16)> notifyHook_;
@@ -179,6 +229,19 @@ class Scanner {
   std::deque<NativeOrder> nativeOrders_;
   bool nativeGuard_ = false;
   long guardDistance_ = -2;  // of the last native block: -2 none yet, -1 not guarded
+
+  // Memory transfers: the page being streamed and what the `memory-*` commands set.
+  Strips strips_;
+  bool memoryOffered_ = true;  // `memory off` takes them away
+  bool buffersSet_ = false;    // `memory-buffers`: DAT_SETUPMEMXFER answers these
+  BufferLimits buffers_{0, 0, 0};
+  TW_UINT32 rowPadding_ = 0;    // bytes every row carries beyond its pixels
+  bool lengthUnknown_ = false;  // DAT_IMAGEINFO says ImageLength -1 until the page is done
+  int rowsShort_ = 0;           // the page ends this many rows before its announced length
+  int memFailAt_ = 0;           // the Kth request of every page answers memFailRc_ (0: none)
+  TW_UINT16 memFailRc_ = 0, memFailCc_ = 0;
+  int pixelTypeAt_ = 0;  // page K of a batch comes in pixelTypeAtType_ (0: none)
+  int pixelTypeAtType_ = 0;
 };
 
 }  // namespace vs

@@ -39,8 +39,12 @@ TW_UINT16 Scanner::Dispatch(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW
       cc_ = f.cc;
       // A cancelled transfer is still a transfer: state 7 until MSG_ENDXFER. A failed one
       // leaves the source where it was.
-      bool transfer = dg == DG_IMAGE && (dat == DAT_IMAGENATIVEXFER || dat == DAT_IMAGEFILEXFER);
-      if (transfer && f.rc == TWRC_CANCEL && state_ == 6) state_ = 7;
+      bool transfer =
+          dg == DG_IMAGE && (dat == DAT_IMAGENATIVEXFER || dat == DAT_IMAGEFILEXFER || dat == DAT_IMAGEMEMXFER);
+      if (transfer && f.rc == TWRC_CANCEL && (state_ == 6 || state_ == 7)) {
+        state_ = 7;
+        strips_.phase = Strips::Phase::Cancelled;
+      }
       return f.rc;
     }
   }
@@ -67,6 +71,8 @@ TW_UINT16 Scanner::Dispatch(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW
         return PendingXfers(msg, static_cast<TW_PENDINGXFERS*>(data));
       case DAT_SETUPFILEXFER:
         return SetupFileXfer(msg, static_cast<TW_SETUPFILEXFER*>(data));
+      case DAT_SETUPMEMXFER:
+        return SetupMemXfer(msg, static_cast<TW_SETUPMEMXFER*>(data));
       default:
         return Fail(TWCC_BADPROTOCOL);
     }
@@ -80,6 +86,8 @@ TW_UINT16 Scanner::Dispatch(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW
         return NativeXfer(static_cast<TW_HANDLE*>(data));
       case DAT_IMAGEFILEXFER:
         return FileXfer();
+      case DAT_IMAGEMEMXFER:
+        return MemXfer(static_cast<TW_IMAGEMEMXFER*>(data));
       default:
         return Fail(TWCC_BADPROTOCOL);
     }
@@ -128,6 +136,8 @@ TW_UINT16 Scanner::Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id)
 void Scanner::ResetSession() {
   if (!keepSettings_) profile_.Reset();
   profile_.OfferFileFormats(fileFormats_);
+  profile_.OfferMemory(memoryOffered_);
+  EndStrips();
   notice_ = unsent_ = MSG_NULL;
   remaining_ = 0;
   showUI_ = false;
@@ -255,6 +265,7 @@ TW_UINT16 Scanner::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
       tray_ = feeder_ ? pending_ : 0;
       fed_ = 0;
       jammed_ = false;
+      EndStrips();
       if (showUI_) platform_->ShowUI(parent_, user_);
       if (reportDuringEnable_) {
         notice_ = Page();
@@ -350,6 +361,7 @@ TW_UINT16 Scanner::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p) {
       if (tray_ > 0) --tray_;
       ++fed_;
       jammed_ = false;
+      EndStrips();
       state_ = remaining_ > 0 ? 6 : 5;
       p->Count = Reported(remaining_);
       if (state_ == 5) TransfersOver();
@@ -360,6 +372,7 @@ TW_UINT16 Scanner::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p) {
       tray_ -= std::min(tray_, remaining_);
       if (jammed_) ++fed_;
       jammed_ = false;
+      EndStrips();
       remaining_ = 0;
       state_ = 5;
       p->Count = 0;

@@ -1,4 +1,5 @@
-// Image transfers: DAT_SETUPFILEXFER, DAT_IMAGEINFO, DAT_IMAGENATIVEXFER, DAT_IMAGEFILEXFER.
+// Image transfers: DAT_SETUPFILEXFER, DAT_IMAGEINFO, DAT_IMAGENATIVEXFER, DAT_IMAGEFILEXFER
+// (memory transfers: memory.cpp).
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -53,19 +54,26 @@ TW_UINT16 Scanner::SetupFileXfer(TW_UINT16 msg, TW_SETUPFILEXFER* s) {
 TW_UINT16 Scanner::ImageInfo(TW_IMAGEINFO* info) {
   if (!info) return Fail(TWCC_BADVALUE);
   if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
-  vscan::ScanSettings s = profile_.Settings();
+  vscan::ScanSettings s = PageSettings();
   std::memset(info, 0, sizeof *info);
   info->XResolution = Fix32Struct(s.xres);
   info->YResolution = Fix32Struct(s.yres);
   info->ImageWidth = TW_INT32(std::lround((s.right - s.left) * s.xres));
   info->ImageLength = TW_INT32(std::lround((s.bottom - s.top) * s.yres));
+  // A memory transfer: a length the scanner does not know before the page is out, and the
+  // rows it really had once it is.
+  bool memory = profile_.Number(ICAP_XFERMECH) == TWSX_MEMORY;
+  if (memory && strips_.phase == Strips::Phase::Done)
+    info->ImageLength = strips_.height;
+  else if (memory && lengthUnknown_)
+    info->ImageLength = -1;
   int depth = s.pixelType == TWPT_BW ? 1 : s.pixelType == TWPT_GRAY ? 8 : 24;
   info->SamplesPerPixel = depth == 24 ? 3 : 1;
   for (int i = 0; i < info->SamplesPerPixel; ++i) info->BitsPerSample[i] = TW_INT16(depth == 1 ? 1 : 8);
   info->BitsPerPixel = TW_INT16(depth);
   info->Planar = 0;
   info->PixelType = TW_INT16(s.pixelType);
-  info->Compression = 0;
+  info->Compression = memory ? PageCompression(s) : kCompressionNone;
   return TWRC_SUCCESS;
 }
 
@@ -81,6 +89,7 @@ TW_UINT16 Scanner::FeedPage() {
 vscan::ScanSettings Scanner::PageSettings() const {
   vscan::ScanSettings s = profile_.Settings();
   s.mark = fed_ & 0x7FFF;
+  if (pixelTypeAt_ == fed_ + 1) s.pixelType = pixelTypeAtType_;
   return s;
 }
 

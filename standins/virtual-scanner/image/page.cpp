@@ -1,8 +1,9 @@
 // Renders the virtual scanner's page.
 //
 // The page only changes from left to right within each half, so one output row is built per
-// half (and one for the white outside the page) and every image row is a copy of one of them;
-// a 2550 x 3300 RGB page is then little more than 25 MB of copying.
+// half (and one for the white outside the page, one for a row crossing the mark) and every
+// image row is a copy of one of them (PageRows); a 2550 x 3300 RGB page is then little more
+// than 25 MB of copying.
 #include "standins/virtual-scanner/image/page.h"
 
 #include <algorithm>
@@ -99,43 +100,38 @@ Region RowRegion(double y, int mark) {
 
 }  // namespace
 
-Raster RenderPage(const ScanSettings& s) {
-  Raster out;
-  if (!(std::isfinite(s.xres) && s.xres > 0 && std::isfinite(s.yres) && s.yres > 0)) return out;
+PageRows::PageRows(const ScanSettings& s) : s_(s) {
+  if (!(std::isfinite(s.xres) && s.xres > 0 && std::isfinite(s.yres) && s.yres > 0)) return;
   if (!(std::isfinite(s.left) && std::isfinite(s.top) && std::isfinite(s.right) && std::isfinite(s.bottom)))
-    return out;
+    return;
   const int width = PixelCount(s.right - s.left, s.xres);
   const int height = PixelCount(s.bottom - s.top, s.yres);
-  if (width == 0 || height == 0) return out;
-
-  out.bitsPerPixel = s.pixelType == 0 ? 1 : s.pixelType == 1 ? 8 : 24;
-  out.width = width;
-  out.height = height;
-  out.xres = s.xres;
-  out.yres = s.yres;
-  const size_t stride = size_t(out.stride());
-  const bool invert = s.pixelFlavor == 1 && out.bitsPerPixel != 24;
+  if (width == 0 || height == 0) return;
+  width_ = width;
+  height_ = height;
+  bitsPerPixel_ = s.pixelType == 0 ? 1 : s.pixelType == 1 ? 8 : 24;
+  stride_ = size_t(((int64_t(width) * bitsPerPixel_ + 31) / 32) * 4);
+  const bool invert = s.pixelFlavor == 1 && bitsPerPixel_ != 24;
 
   uint8_t adjust[256];
   BuildAdjustTable(s.brightness, s.contrast, adjust);
 
   // One finished row per region.
-  std::vector<uint8_t> templates[4];
   for (int reg = 0; reg < 4; ++reg) {
-    std::vector<uint8_t>& row = templates[reg];
-    row.assign(stride, 0);
+    std::vector<uint8_t>& row = templates_[reg];
+    row.assign(stride_, 0);
     for (int i = 0; i < width; ++i) {
       const double x = s.left + (i + 0.5) / s.xres;
       Rgb c = PagePoint(Region(reg), x);
       c = Rgb{adjust[c.r], adjust[c.g], adjust[c.b]};
-      if (out.bitsPerPixel == 24) {
+      if (bitsPerPixel_ == 24) {
         row[3 * size_t(i)] = c.r;
         row[3 * size_t(i) + 1] = c.g;
         row[3 * size_t(i) + 2] = c.b;
         continue;
       }
       const int grey = GreyOf(c);
-      if (out.bitsPerPixel == 8) {
+      if (bitsPerPixel_ == 8) {
         row[size_t(i)] = uint8_t(invert ? 255 - grey : grey);
       } else {
         const bool white = grey >= s.threshold;
@@ -143,13 +139,26 @@ Raster RenderPage(const ScanSettings& s) {
       }
     }
   }
+}
 
-  out.rows.resize(stride * size_t(height));
+const uint8_t* PageRows::Row(int j) const {
+  const double y = s_.top + (j + 0.5) / s_.yres + kEdgeNudge;
+  return templates_[int(RowRegion(y, s_.mark))].data();
+}
+
+Raster RenderPage(const ScanSettings& s) {
+  Raster out;
+  const PageRows page(s);
+  if (page.height() == 0) return out;
+  out.bitsPerPixel = page.bitsPerPixel();
+  out.width = page.width();
+  out.height = page.height();
+  out.xres = s.xres;
+  out.yres = s.yres;
+  const size_t stride = page.stride();
+  out.rows.resize(stride * size_t(out.height));
   uint8_t* dst = out.rows.data();
-  for (int j = 0; j < height; ++j, dst += stride) {
-    const double y = s.top + (j + 0.5) / s.yres + kEdgeNudge;
-    std::memcpy(dst, templates[int(RowRegion(y, s.mark))].data(), stride);
-  }
+  for (int j = 0; j < out.height; ++j, dst += stride) std::memcpy(dst, page.Row(j), stride);
   return out;
 }
 

@@ -15,6 +15,7 @@
 #ifndef KV_VSCANNER_IMAGE_PAGE_H
 #define KV_VSCANNER_IMAGE_PAGE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -46,6 +47,31 @@ struct Raster {
 // resolution that is not a positive finite number, gives an empty raster (0 x 0).
 Raster RenderPage(const ScanSettings&);
 
+// The page row by row, as a device streams it: holds one finished row per kind of row (a few
+// rows' bytes), never the page. Row(j) is row j from the top in the layout of Raster::rows
+// (stride() bytes, the pixels packed, zero bytes up to a multiple of 4). An empty page (no
+// area or no valid resolution) has width() == height() == 0.
+class PageRows {
+ public:
+  explicit PageRows(const ScanSettings&);
+  int width() const { return width_; }
+  int height() const { return height_; }
+  int bitsPerPixel() const { return bitsPerPixel_; }
+  size_t stride() const { return stride_; }
+  // Bytes of a row without the padding to 4 bytes.
+  size_t packedBytes() const { return (size_t(width_) * size_t(bitsPerPixel_) + 7) / 8; }
+  // 0 <= j < height().
+  const uint8_t* Row(int j) const;
+  // What the renderer holds, in bytes.
+  size_t heldBytes() const { return sizeof templates_ / sizeof templates_[0] * stride_; }
+
+ private:
+  ScanSettings s_;
+  int width_ = 0, height_ = 0, bitsPerPixel_ = 24;
+  size_t stride_ = 0;
+  std::vector<uint8_t> templates_[4];  // one per region of the page
+};
+
 // Each encoder returns an empty vector for a raster it cannot represent: no area, a depth
 // other than 1, 8 or 24, or fewer row bytes than height x stride. EncodePICT also refuses a
 // raster wider or taller than 32767 pixels (QuickDraw coordinates are 16-bit).
@@ -66,6 +92,12 @@ std::vector<uint8_t> EncodeBMP(const Raster&);
 std::vector<uint8_t> EncodeTIFF(const Raster&);
 // PNG (grey 1-bit, grey 8-bit or RGB 8-bit), zlib stream of stored deflate blocks, pHYs chunk.
 std::vector<uint8_t> EncodePNG(const Raster&);
+
+// Adds a comment segment (COM) carrying `text` to a JFIF stream, after its SOI and any APPn
+// segments that follow it (for a codec that writes none of its own). False, and the stream
+// unchanged, when it does not start with SOI, a segment runs past its end, or the text is
+// longer than a segment holds.
+bool InsertJpegComment(std::vector<uint8_t>& jfif, const char* text);
 
 }  // namespace vscan
 

@@ -5,7 +5,12 @@
 #include <CarbonStandin.h>
 #include <TWAIN/TWAINFramework.h>
 
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+// jpeglib.h needs FILE and size_t first.
+#include <jpeglib.h>
 
 #include "standins/virtual-scanner/core/scanner.h"
 #include "standins/virtual-scanner/vscanner.h"
@@ -36,6 +41,47 @@ void Post(UInt32 kind) {
     return;
   PostEventToQueue(GetMainEventQueue(), ev, kEventPriorityStandard);
   ReleaseEvent(ev);
+}
+
+struct JpegError {
+  jpeg_error_mgr mgr;
+  jmp_buf jump;
+};
+void JpegFail(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1); }
+
+// libjpeg-turbo, as ImageIO would encode: JFIF with the resolution in dots per inch, quality 85.
+// No object with a destructor lives between setjmp and the calls that may jump.
+bool CompressJpeg(const vs::Platform::JpegSource& src, const char* comment, unsigned char** out,
+                  unsigned long* size) {
+  jpeg_compress_struct cinfo;
+  JpegError err;
+  cinfo.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = JpegFail;
+  if (setjmp(err.jump)) {
+    jpeg_destroy_compress(&cinfo);
+    return false;
+  }
+  jpeg_create_compress(&cinfo);
+  jpeg_mem_dest(&cinfo, out, size);
+  cinfo.image_width = JDIMENSION(src.width);
+  cinfo.image_height = JDIMENSION(src.height);
+  cinfo.input_components = src.components;
+  cinfo.in_color_space = src.components == 1 ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, 85, TRUE);
+  cinfo.write_JFIF_header = TRUE;
+  cinfo.density_unit = 1;
+  cinfo.X_density = UINT16(src.xres + 0.5);
+  cinfo.Y_density = UINT16(src.yres + 0.5);
+  jpeg_start_compress(&cinfo, TRUE);
+  jpeg_write_marker(&cinfo, JPEG_COM, reinterpret_cast<const JOCTET*>(comment), unsigned(std::strlen(comment)));
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row[1] = {const_cast<JSAMPROW>(src.row(int(cinfo.next_scanline)))};
+    jpeg_write_scanlines(&cinfo, row, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  return true;
 }
 
 class MacPlatform : public vs::Platform {
@@ -89,6 +135,15 @@ class MacPlatform : public vs::Platform {
       default:
         return Event::Interface;
     }
+  }
+
+  vs::Bytes EncodeJpeg(const JpegSource& source, const char* comment) override {
+    unsigned char* data = nullptr;
+    unsigned long size = 0;
+    vs::Bytes stream;
+    if (CompressJpeg(source, comment, &data, &size)) stream.assign(data, data + size);
+    std::free(data);
+    return stream;
   }
 
   // The name is the Pascal string of DAT_SETUPFILEXFER, in the default directory. An existing

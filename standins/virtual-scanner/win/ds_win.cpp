@@ -1,8 +1,11 @@
 // The Windows source: DS_Entry for Wine's TWAIN_32.DLL, global memory, notifications
 // through the DSM, and the interface window with its Scan and Cancel buttons.
 #include <windows.h>
+// wincodec.h needs the COM types of windows.h.
+#include <wincodec.h>
 
 #include <cstring>
+#include <vector>
 
 #include "standins/virtual-scanner/core/scanner.h"
 #include "standins/virtual-scanner/vscanner.h"
@@ -14,6 +17,7 @@ const char kWindowClass[] = "VirtualScannerWindow";
 enum { kScanButton = 101, kCancelButton = 102 };
 
 long GuardAfter(uint8_t* data, size_t size);
+vs::Bytes WicJpeg(const vs::Platform::JpegSource& src);
 
 class WinPlatform : public vs::Platform {
  public:
@@ -112,6 +116,13 @@ class WinPlatform : public vs::Platform {
     return Event::Foreign;
   }
 
+  // WIC's JPEG encoder writes no comment of its own: the segment is added to its stream.
+  vs::Bytes EncodeJpeg(const JpegSource& source, const char* comment) override {
+    vs::Bytes stream = WicJpeg(source);
+    if (!stream.empty() && !vscan::InsertJpegComment(stream, comment)) stream.clear();
+    return stream;
+  }
+
   TW_UINT16 WriteFile(const char* nameField, const vs::Bytes& data, TW_UINT16) override {
     char name[257];
     tw::GetString(nameField, 256, name, false);
@@ -191,6 +202,80 @@ long GuardAfter(uint8_t* data, size_t size) {
     return -1;  // someone else's memory follows
   }
   return long(next - end);
+}
+
+// COM for as long as one encoder runs, on whatever terms the thread already has it.
+class ComRun {
+ public:
+  ComRun() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+  ~ComRun() {
+    if (SUCCEEDED(hr_)) CoUninitialize();
+  }
+  ComRun(const ComRun&) = delete;
+  ComRun& operator=(const ComRun&) = delete;
+
+ private:
+  HRESULT hr_;
+};
+
+template <typename T>
+struct ComPtr {
+  T* p = nullptr;
+  ~ComPtr() {
+    if (p) p->Release();
+  }
+  T** operator&() { return &p; }
+  T* operator->() const { return p; }
+};
+
+// WIC's JPEG encoder, fed row by row (grey, or colour turned into its B, G, R order) into a
+// stream on global memory.
+vs::Bytes WicJpeg(const vs::Platform::JpegSource& src) {
+  ComRun com;
+  ComPtr<IWICImagingFactory> factory;
+  ComPtr<IStream> stream;
+  ComPtr<IWICBitmapEncoder> encoder;
+  ComPtr<IWICBitmapFrameEncode> frame;
+  ComPtr<IPropertyBag2> options;
+  if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                              reinterpret_cast<void**>(&factory))) ||
+      FAILED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)) ||
+      FAILED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &encoder)) ||
+      FAILED(encoder->Initialize(stream.p, WICBitmapEncoderNoCache)) ||
+      FAILED(encoder->CreateNewFrame(&frame, &options)) || FAILED(frame->Initialize(options.p)) ||
+      FAILED(frame->SetSize(UINT(src.width), UINT(src.height))) ||
+      FAILED(frame->SetResolution(src.xres, src.yres)))
+    return {};
+  const bool grey = src.components == 1;
+  WICPixelFormatGUID format = grey ? GUID_WICPixelFormat8bppGray : GUID_WICPixelFormat24bppBGR;
+  const WICPixelFormatGUID wanted = format;
+  if (FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, wanted)) return {};
+  const UINT rowBytes = UINT(src.width) * UINT(src.components);
+  std::vector<BYTE> row(rowBytes);
+  for (int j = 0; j < src.height; ++j) {
+    const uint8_t* in = src.row(j);
+    if (grey) {
+      std::memcpy(row.data(), in, rowBytes);
+    } else {
+      for (UINT i = 0; i < rowBytes; i += 3) {
+        row[i] = in[i + 2];
+        row[i + 1] = in[i + 1];
+        row[i + 2] = in[i];
+      }
+    }
+    if (FAILED(frame->WritePixels(1, rowBytes, rowBytes, row.data()))) return {};
+  }
+  if (FAILED(frame->Commit()) || FAILED(encoder->Commit())) return {};
+  HGLOBAL memory = nullptr;
+  STATSTG stat{};
+  if (FAILED(GetHGlobalFromStream(stream.p, &memory)) || FAILED(stream->Stat(&stat, STATFLAG_NONAME)))
+    return {};
+  const size_t size = size_t(stat.cbSize.QuadPart);
+  const BYTE* data = static_cast<const BYTE*>(GlobalLock(memory));
+  if (!data) return {};
+  vs::Bytes out(data, data + size);
+  GlobalUnlock(memory);
+  return out;
 }
 
 vs::Scanner& Source() {

@@ -217,3 +217,30 @@ TEST(EncodeTIFF, FractionalResolutionIsARational) {
   EXPECT_EQ(150500u, LE32(t, at));
   EXPECT_EQ(1000u, LE32(t, at + 4));
 }
+
+// The comment goes behind SOI and the APPn segments (JFIF's APP0 stays first); a stream that
+// is not one, or whose segments run past its end, is left alone.
+TEST(JpegComment, GoesAfterTheApplicationSegments) {
+  const Bytes app0 = {0xFF, 0xE0, 0x00, 0x06, 'J', 'F', 'I', 'F'};
+  const Bytes app1 = {0xFF, 0xE1, 0x00, 0x03, 0x7A};
+  const Bytes rest = {0xFF, 0xDB, 0x00, 0x02, 0xFF, 0xD9};
+  Bytes stream = {0xFF, 0xD8};
+  for (const Bytes* part : {&app0, &app1, &rest}) stream.insert(stream.end(), part->begin(), part->end());
+  Bytes expected = {0xFF, 0xD8};
+  for (const Bytes* part : {&app0, &app1}) expected.insert(expected.end(), part->begin(), part->end());
+  for (uint8_t b : Bytes{0xFF, 0xFE, 0x00, 0x04, 'h', 'i'}) expected.push_back(b);
+  expected.insert(expected.end(), rest.begin(), rest.end());
+  ASSERT_TRUE(vscan::InsertJpegComment(stream, "hi"));
+  EXPECT_EQ(stream, expected);
+
+  Bytes bare = {0xFF, 0xD8, 0xFF, 0xD9};
+  ASSERT_TRUE(vscan::InsertJpegComment(bare, ""));
+  EXPECT_EQ(bare, (Bytes{0xFF, 0xD8, 0xFF, 0xFE, 0x00, 0x02, 0xFF, 0xD9}));
+
+  for (Bytes bad : {Bytes{0x89, 'P', 'N', 'G'}, Bytes{0xFF}, Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x09, 1, 2},
+                    Bytes{0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x01, 1, 2}}) {
+    const Bytes before = bad;
+    EXPECT_FALSE(vscan::InsertJpegComment(bad, "x"));
+    EXPECT_EQ(bad, before);
+  }
+}
