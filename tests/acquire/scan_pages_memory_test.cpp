@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "tests/acquire/image_reader.h"
@@ -20,10 +22,17 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-std::string PageFile(const std::string& stem, int number) {
+std::string PageFile(const std::string& stem, int number, const char* ext = ".png") {
   char digits[16];
-  std::snprintf(digits, sizeof digits, "-%04d.png", number);
-  return stem + digits;
+  std::snprintf(digits, sizeof digits, "-%04d", number);
+  return stem + digits + ext;
+}
+
+// The file's bytes hold the comment the virtual scanner puts in every JPEG stream it sends.
+bool HasScannerComment(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return bytes.find("Virtual Scanner") != std::string::npos;
 }
 
 class ScanPagesMemoryTest : public ExtensionTest {
@@ -40,19 +49,26 @@ class ScanPagesMemoryTest : public ExtensionTest {
   }
   int pixelType_ = 0;
   static void Remove(const std::string& stem) {
-    for (int i = 1; i <= 6; ++i) std::remove(PageFile(stem, i).c_str());
+    for (int i = 1; i <= 6; ++i) {
+      std::remove(PageFile(stem, i).c_str());
+      std::remove(PageFile(stem, i, ".jpg").c_str());
+    }
   }
   void Connect(int pages, int pixelType) {
     ASSERT_EQ(0, Scanner("pages " + std::to_string(pages)));
     ASSERT_EQ("0", Call("Twain.Connect()"));
     pixelType_ = pixelType;
   }
-  void Transfer(const std::string& how) { ASSERT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"" + how + "\")")); }
-  // A batch into stem-000n.png in the pixel type of Connect (the scanner starts every session
-  // from its defaults): the answer, and the page count in *count.
-  std::string Batch(const std::string& stem, std::string* count) {
+  void Transfer(const std::string& how) {
+    ASSERT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"" + how + "\")"));
+  }
+  // A batch into stem-000n.ext (code: the file format) in the pixel type of Connect (the scanner starts every
+  // session from its defaults): the answer, and the page count in *count.
+  std::string Batch(const std::string& stem, std::string* count, int code = 7) {
     EXPECT_EQ("0", Call("Twain.SetSourceCapability(\"PIXELTYPE\", " + std::to_string(pixelType_) + ")"));
-    velmar::CallResult r = CallFull("Twain.ScanPages(\"" + stem + ".png\", $n, 0, 7)");
+    const std::string ext = code == 7 ? ".png" : ".jpg";
+    velmar::CallResult r =
+        CallFull("Twain.ScanPages(\"" + stem + ext + "\", $n, 0, " + std::to_string(code) + ")");
     *count = host->Variable("n").Display();
     return r.result.Display();
   }
@@ -194,6 +210,48 @@ TEST_F(ScanPagesMemoryTest, WithoutMemoryTransfersMemoryAnswers10AndAutoTakesNat
   EXPECT_EQ("0", Batch("mem", &count));
   EXPECT_EQ("2", count);
   ExpectPages("mem", 2);
+}
+
+// COMPRESSION JPEG: grey and colour pages bound for JPEG files are the scanner's own streams,
+// written as they came; black-and-white pages, and pages for other formats, come uncompressed
+// and are encoded by the extension. A JPEG page cancelled or failed in its strips leaves no
+// file (small buffers: the stream comes in several strips).
+TEST_F(ScanPagesMemoryTest, JpegStripsAreWrittenAsTheyCameAndADroppedPageLeavesNoFile) {
+  Connect(2, 2);
+  ASSERT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"MEMORY\", \"COMPRESSION\", \"JPEG\")"));
+  for (int t : {0, 1, 2}) {
+    pixelType_ = t;
+    std::string count;
+    ASSERT_EQ("0", Batch("mem", &count, 4)) << t;
+    EXPECT_EQ("2", count) << t;
+    for (int page = 1; page <= 2; ++page) {
+      const std::string file = PageFile("mem", page, ".jpg");
+      ASSERT_TRUE(Exists(file)) << file;
+      EXPECT_EQ(t != 0, HasScannerComment(file)) << file;
+      if (ReaderAvailable()) EXPECT_EQ(1100, Identify(file).height) << file;
+    }
+    Remove("mem");
+  }
+  std::string count;
+  EXPECT_EQ("0", Batch("mem", &count));  // PNG: uncompressed, encoded by the extension
+  EXPECT_EQ("2", count);
+  EXPECT_FALSE(HasScannerComment(PageFile("mem", 1)));
+  Remove("mem");
+
+  ASSERT_EQ(0, Scanner("memory-buffers 4096 4096 4096"));
+  const char* const faults[][2] = {{"memory-fail-at 3 3 0", "5"}, {"memory-fail-at 3 1 4", "3004"}};
+  for (const auto& f : faults) {
+    const std::string fault = f[0];
+    ASSERT_EQ(0, Scanner(fault));
+    EXPECT_EQ(f[1], Batch("mem", &count, 4)) << fault;
+    EXPECT_EQ("0", count) << fault;
+    EXPECT_FALSE(Exists(PageFile("mem", 1, ".jpg"))) << fault;
+    ExpectSourceClosed(fault);
+  }
+  ASSERT_EQ(0, Scanner("memory-fail-at none"));
+  EXPECT_EQ("0", Batch("mem", &count, 4));
+  EXPECT_EQ("2", count);
+  EXPECT_TRUE(HasScannerComment(PageFile("mem", 2, ".jpg")));
 }
 
 }  // namespace
