@@ -66,6 +66,16 @@ int PageBookCount(const PageBook* book);
 struct RowPage;
 // Colour rows keep blue first where the platform's writers take them so.
 constexpr bool kRowPageBlueFirst = kWindowsBuild;
+// The shapes a RowPage takes: 1, 8 or 24 bits a pixel, 1 to 2^20 pixels wide.
+constexpr bool IsRowPageShape(uint32_t width, uint16_t bitsPerPixel) {
+  return width > 0 && width <= 0x100000 && (bitsPerPixel == 1 || bitsPerPixel == 8 || bitsPerPixel == 24);
+}
+// The rows a RowPage of `capacity` rows grows to so that it holds row y: doubled until it does.
+constexpr uint32_t RowPageGrowth(uint32_t capacity, uint32_t y) {
+  uint32_t rows = capacity > 0 ? capacity : 1;
+  while (rows <= y) rows = rows < 0x40000000 ? rows * 2 : y + 1;
+  return rows;
+}
 // A page `width` pixels wide of 1, 8 or 24 bits a pixel; `expectedRows` (0: not known) is room
 // made at once. Null when there is no memory, or for another depth.
 RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows);

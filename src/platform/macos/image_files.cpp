@@ -410,9 +410,7 @@ bool MakeRowImage(RowPage* page, uint32_t rows, const PageFacts& facts, PageImag
 }  // namespace
 
 RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows) {
-  if (width == 0 || width > 0x100000 || (bitsPerPixel != 1 && bitsPerPixel != 8 && bitsPerPixel != 24))
-    return nullptr;
-  RowPage* page = new (std::nothrow) RowPage;
+  RowPage* page = IsRowPageShape(width, bitsPerPixel) ? new (std::nothrow) RowPage : nullptr;
   if (!page) return nullptr;
   page->width = width;
   page->bits = bitsPerPixel;
@@ -431,11 +429,7 @@ void FreeRowPage(RowPage* page) {
 }
 
 uint8_t* RowPageRow(RowPage* page, uint32_t y) {
-  if (y >= page->capacity) {
-    uint32_t rows = page->capacity;
-    while (rows <= y) rows = rows < 0x40000000 ? rows * 2 : y + 1;
-    if (!Grow(page, rows)) return nullptr;
-  }
+  if (y >= page->capacity && !Grow(page, RowPageGrowth(page->capacity, y))) return nullptr;
   for (; page->made <= y; ++page->made)
     std::memset(page->rows + page->rowBytes * page->made, 0xFF, page->rowBytes);
   return page->rows + page->rowBytes * y;
