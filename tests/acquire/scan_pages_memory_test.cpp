@@ -228,7 +228,9 @@ TEST_F(ScanPagesMemoryTest, JpegStripsAreWrittenAsTheyCameAndADroppedPageLeavesN
       const std::string file = PageFile("mem", page, ".jpg");
       ASSERT_TRUE(Exists(file)) << file;
       EXPECT_EQ(t != 0, HasScannerComment(file)) << file;
-      if (ReaderAvailable()) EXPECT_EQ(1100, Identify(file).height) << file;
+      if (ReaderAvailable()) {
+        EXPECT_EQ(1100, Identify(file).height) << file;
+      }
     }
     Remove("mem");
   }
