@@ -10,12 +10,9 @@
 #include "twain/requests.h"
 #include "twain/result_codes.h"
 
-namespace {
-
-// MSG_ENDXFER after a transfer request; `result` is what the transfer gave, and a refused
-// end (TWRC_FAILURE) replaces only a success, unless the caller takes it apart (endRefused).
-// A source whose end did not succeed is still inside its transfer: the connection noted it,
-// and the source's close ends it once more.
+// A refused end (TWRC_FAILURE) replaces only a success, unless the caller takes it apart
+// (endRefused). A source whose end did not succeed is still inside its transfer: the
+// connection noted it, and the source's close ends it once more.
 int16_t FinishTransfer(TwainGlobals* g, int16_t result, TW_UINT16* left, int16_t* endRefused) {
   TW_UINT16 rc = DoEndTransfer(g, left);
   if (rc != TWRC_FAILURE || result != 0) return result;
@@ -24,6 +21,22 @@ int16_t FinishTransfer(TwainGlobals* g, int16_t result, TW_UINT16* left, int16_t
   *endRefused = refused;
   return 0;
 }
+
+int16_t AskAboutImage(TwainGlobals* g, TW_IMAGEINFO* info) {
+  TW_IDENTITY* ds = &g->sourceIdentity;
+  std::memset(info, 0, sizeof *info);
+  TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, info);
+  if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
+  if constexpr (!kWindowsBuild) platform::YieldThreads();
+
+  TW_PENDINGXFERS pending{};
+  rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending);
+  if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
+  if constexpr (!kWindowsBuild) platform::YieldThreads();
+  return 0;
+}
+
+namespace {
 
 // A cancelled transfer leaves the source in state 7 like a finished one, and is ended the
 // same way; a failed one leaves it in state 6, where closing the source resets it.
@@ -76,19 +89,10 @@ int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, TW_
   if (!left) left = &ignored;
   *left = 0;
   if (endRefused) *endRefused = 0;
-  TW_IDENTITY* ds = &g->sourceIdentity;
   TW_IMAGEINFO info;
-  std::memset(&info, 0, sizeof info);
-  TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEINFO, MSG_GET, &info);
-  if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
+  int16_t r = AskAboutImage(g, &info);
+  if (r != 0) return r;
   if (imageInfo) *imageInfo = info;
-  if constexpr (!kWindowsBuild) platform::YieldThreads();
-
-  TW_PENDINGXFERS pending{};
-  rc = CallDSM(g, ds, DG_CONTROL, DAT_PENDINGXFERS, MSG_GET, &pending);
-  if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
-  if constexpr (!kWindowsBuild) platform::YieldThreads();
-
   return IsNativeFormat(g->fileFormat) ? NativeTransfer(g, imageSlot, left, endRefused)
                                        : FileTransfer(g, imageSlot, left, endRefused);
 }

@@ -12,5 +12,12 @@
 int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left = nullptr,
                      TW_IMAGEINFO* imageInfo = nullptr, int16_t* endRefused = nullptr);
 
+// Before an announced image is transferred: what the source says of it (DAT_IMAGEINFO), and
+// the pending transfers (DAT_PENDINGXFERS / MSG_GET). 0 or the translated failure.
+int16_t AskAboutImage(TwainGlobals* g, TW_IMAGEINFO* info);
+// MSG_ENDXFER after a transfer whose own result is `result`: that result, or the end's
+// failure where the transfer succeeded. *left and *endRefused as for CollectImage.
+int16_t FinishTransfer(TwainGlobals* g, int16_t result, TW_UINT16* left, int16_t* endRefused = nullptr);
+
 // Whether a file format code is carried out as a native transfer.
 constexpr bool IsNativeFormat(TW_UINT16 format) { return format == TWFF_PICT || format == TWFF_BMP; }

@@ -12,6 +12,20 @@ int16_t EncodedPageFiles::WritePage(TwainGlobals* g, uint32_t) {
   return names_.Settle(r);
 }
 
+int16_t EncodedPageFiles::WriteRows(TwainGlobals*, uint32_t, RowPage* page, uint32_t rows) {
+  if (!WritesFormatFromRows(format_)) return kNoRowsWriter;
+  return names_.Settle(
+      WriteRowPageFile(page, rows, PageFactsOf(batch_->info), format_, names_.WriteName().bytes));
+}
+
+ByteFile* EncodedPageFiles::OpenCompressedPage(TwainGlobals*, uint32_t, int16_t* result) {
+  if (format_ != TWFF_JFIF) {
+    *result = kNoRowsWriter;
+    return nullptr;
+  }
+  return CreateByteFile(names_.WriteName().bytes, format_, result);
+}
+
 // A book still open here is one whose batch never got going (its scan could not start).
 TiffBookPages::~TiffBookPages() {
   if (!book_) return;
@@ -29,6 +43,10 @@ int16_t TiffBookPages::WritePage(TwainGlobals* g, uint32_t) {
   int16_t r = AddBookPage(book_, g->imageHandle, PageFactsOf(batch_->info));
   DisposeNativeImage(g);
   return r;
+}
+
+int16_t TiffBookPages::WriteRows(TwainGlobals*, uint32_t, RowPage* page, uint32_t rows) {
+  return AddBookRowPage(book_, page, rows, PageFactsOf(batch_->info));
 }
 
 // The batch counts the pages the book's file holds once closed: after a failure they may be

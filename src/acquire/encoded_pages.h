@@ -16,6 +16,9 @@ class EncodedPageFiles : public PageWriter {
   int16_t Begin(TwainGlobals* g) override { return names_.Begin(g); }
   int16_t BeforePage(TwainGlobals* g, uint32_t number) override { return names_.BeforePage(g, number); }
   int16_t WritePage(TwainGlobals* g, uint32_t number) override;
+  int16_t WriteRows(TwainGlobals* g, uint32_t number, RowPage* page, uint32_t rows) override;
+  ByteFile* OpenCompressedPage(TwainGlobals* g, uint32_t number, int16_t* result) override;
+  int16_t SettleCompressedPage(int16_t result) override { return names_.Settle(result); }
   // The writers remove what they could not finish themselves.
   void Abandon(TwainGlobals*, uint32_t) override {}
   int16_t End(TwainGlobals*, uint32_t) override { return 0; }
@@ -41,6 +44,7 @@ class TiffBookPages : public PageWriter {
   int16_t Begin(TwainGlobals* g) override;
   int16_t BeforePage(TwainGlobals*, uint32_t) override { return 0; }
   int16_t WritePage(TwainGlobals* g, uint32_t number) override;
+  int16_t WriteRows(TwainGlobals* g, uint32_t number, RowPage* page, uint32_t rows) override;
   void Abandon(TwainGlobals*, uint32_t) override {}
   int16_t End(TwainGlobals* g, uint32_t pages) override;
 

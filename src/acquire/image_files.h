@@ -11,6 +11,7 @@
 // existing file is never replaced there; on Windows it is); 8 when the file cannot be created
 // or written. A writer that fails after creating its file removes it.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "twain/twain.h"
@@ -55,3 +56,50 @@ int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts);
 int16_t ClosePageBook(PageBook* book, int* pages = nullptr);
 // Pages in the book's file so far.
 int PageBookCount(const PageBook* book);
+
+// ---- pages that arrive in rows (memory transfers)
+//
+// A RowPage holds a page that a source sends in strips, as rows the platform's writers take
+// without another copy: Windows, a packed top-down DIB (1-bit black and white, 8-bit grey,
+// 24-bit blue-green-red), written through WritePageFile and AddBookPage; Mac, rows of 1-bit
+// grey, 8-bit grey or 24-bit RGB that a CGImage reads. 1-bit rows hold 1 for white. The page
+// grows to the rows that come, whatever length was announced.
+struct RowPage;
+// Colour rows keep blue first where the platform's writers take them so.
+constexpr bool kRowPageBlueFirst = kWindowsBuild;
+// The shapes a RowPage takes: 1, 8 or 24 bits a pixel, 1 to 2^20 pixels wide.
+constexpr bool IsRowPageShape(uint32_t width, uint16_t bitsPerPixel) {
+  return width > 0 && width <= 0x100000 && (bitsPerPixel == 1 || bitsPerPixel == 8 || bitsPerPixel == 24);
+}
+// The rows a RowPage of `capacity` rows grows to so that it holds row y: doubled until it does.
+constexpr uint32_t RowPageGrowth(uint32_t capacity, uint32_t y) {
+  uint32_t rows = capacity > 0 ? capacity : 1;
+  while (rows <= y) rows = rows < 0x40000000 ? rows * 2 : y + 1;
+  return rows;
+}
+// A page `width` pixels wide of 1, 8 or 24 bits a pixel; `expectedRows` (0: not known) is room
+// made at once. Null when there is no memory, or for another depth.
+RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows);
+void FreeRowPage(RowPage* page);
+// Row y (the page grows to hold it, new rows white); null when there is no memory.
+uint8_t* RowPageRow(RowPage* page, uint32_t y);
+// The first `rows` rows of the page as one page file, or as the book's next page; the facts'
+// size is not used (the page's own counts). Answers as WritePageFile and AddBookPage.
+int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
+                         const uint8_t* path);
+int16_t AddBookRowPage(PageBook* book, RowPage* page, uint32_t rows, const PageFacts& facts);
+// Whether pages in `format` can be written from rows (PICT is written from pictures only).
+constexpr bool WritesFormatFromRows(TW_UINT16 format) {
+  return format == TWFF_PNG || format == TWFF_TIFF || format == TWFF_TIFFMULTI || format == TWFF_JFIF ||
+         (kWindowsBuild && format == TWFF_BMP);
+}
+
+// ---- files written as their bytes come (a page the source compressed itself)
+struct ByteFile;
+// Creates the file (Mac: never over an existing one, 7). Null with *result (7 or 8).
+ByteFile* CreateByteFile(const uint8_t* path, TW_UINT16 format, int16_t* result);
+// 0, or 8 when the write failed.
+int16_t AppendByteFile(ByteFile* file, const void* bytes, size_t size);
+// Closes the file, and removes it unless `keep`. 0, or 8 when closing a kept file failed (it
+// is removed then too).
+int16_t CloseByteFile(ByteFile* file, bool keep);

@@ -6,7 +6,11 @@
 #pragma once
 #include <cstdint>
 
+#include "acquire/image_files.h"
 #include "twain/globals.h"
+
+// The answer of a writer that takes no page in rows (as for a page that cannot be encoded).
+constexpr int16_t kNoRowsWriter = 2;
 
 class PageWriter {
  public:
@@ -19,6 +23,18 @@ class PageWriter {
   // After a native transfer of page `number`: writes the page in g->imageHandle and leaves
   // imageHandle null, whatever the result.
   virtual int16_t WritePage(TwainGlobals* g, uint32_t number) = 0;
+  // A page that came by memory transfer, as the first `rows` rows of `page` (which stays the
+  // caller's). Writers whose format is not written from rows answer 2.
+  virtual int16_t WriteRows(TwainGlobals*, uint32_t, RowPage*, uint32_t) { return kNoRowsWriter; }
+  // A page the source compressed as a JPEG stream: the file its bytes go into as they come,
+  // or null with *result set (2 where the writer takes no such page).
+  virtual ByteFile* OpenCompressedPage(TwainGlobals*, uint32_t, int16_t* result) {
+    *result = kNoRowsWriter;
+    return nullptr;
+  }
+  // After that file was closed with `result`: the page's answer once its file stands under
+  // the page's name.
+  virtual int16_t SettleCompressedPage(int16_t result) { return result; }
   // Page `number` failed (its transfer or its writing): removes what it left behind.
   virtual void Abandon(TwainGlobals* g, uint32_t number) = 0;
   // After the batch, whatever its end, with the number of pages written: closes what Begin
@@ -36,6 +52,13 @@ struct PageBatch {
   uint32_t maxPages = 0;  // 0: every page the source has
   uint32_t written = 0;   // pages written so far
   TW_IMAGEINFO info{};    // what the source said of the page being written (DAT_IMAGEINFO)
+  // How the pages come: as the extension's TRANSFER option says (its words), settled to
+  // byMemory once the source was asked; compressJpeg asks for JPEG strips (COMPRESSION JPEG
+  // and a JPEG file).
+  int32_t transfer = 0;
+  bool compressJpeg = false;
+  bool byMemory = false;
+  bool zeroIsWhite = false;  // the source's 1-bit pages are TWPF_VANILLA
 
   // The most pages the batch takes.
   uint32_t Limit() const { return maxPages != 0 ? maxPages : kMostPagesOfABatch; }

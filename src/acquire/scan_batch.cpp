@@ -11,6 +11,7 @@
 // that arrived whole is written and counted even when the source then refuses to end its
 // transfer; the refusal ends the batch.
 #include "acquire/collect_image.h"
+#include "acquire/memory_transfer.h"
 #include "acquire/scan_session.h"
 #include "caps/write_caps.h"
 #include "twain/requests.h"
@@ -42,8 +43,12 @@ void ScanSession::TakePages() {
     }
     TW_UINT16 left = 0;
     int16_t endRefused = 0;
-    r = CollectImage(g_, imageSlot_, &left, &batch_->info, &endRefused);
-    if (r == 0 && *imageSlot_) r = batch_->writer->WritePage(g_, number);
+    if (batch_->byMemory) {
+      r = CollectPageByMemory(g_, batch_, number, &left);  // written as its strips come
+    } else {
+      r = CollectImage(g_, imageSlot_, &left, &batch_->info, &endRefused);
+      if (r == 0 && *imageSlot_) r = batch_->writer->WritePage(g_, number);
+    }
     if (r != 0) {
       batch_->writer->Abandon(g_, number);
       if (left != 0) ResetPendingTransfers(g_);

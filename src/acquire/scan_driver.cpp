@@ -45,6 +45,7 @@ int16_t ScanSession::PrepareSource() {
   if (r == 0) r = SyncPixelFlavor(g_);
   if (r != 0) return r;
   r = NegotiateTransferMechanism(g_);
+  if (r == 0 && batch_) r = SettleBatchTransfer(g_, batch_);
   if (r != 0) {
     DoCloseDS(g_);
     return r;

@@ -17,6 +17,15 @@ TW_MEMREF SourceCallback();
 void StartRouting(ScanSession& scan);
 void EndRouting(ScanSession& scan);
 
+// The buffer a source fills in a memory transfer, `size` bytes that the extension owns:
+// Windows, global memory passed as a pointer (TWMF_APPOWNS | TWMF_POINTER); Mac, a Memory
+// Manager handle (TWMF_APPOWNS | TWMF_HANDLE). False when there is no memory.
+bool NewTransferBuffer(uint32_t size, TW_MEMORY* memory);
+// The buffer's bytes while they are read (the Mac's handle locked), and back.
+const uint8_t* LockTransferBuffer(const TW_MEMORY& memory);
+void UnlockTransferBuffer(const TW_MEMORY& memory);
+void FreeTransferBuffer(TW_MEMORY* memory);
+
 // Delivers events to the scan until scan.WaitOver(): Mac, a Carbon event loop, or null-event
 // polls of a modal source without its interface; Windows, a message loop.
 void WaitForSource(ScanSession& scan);

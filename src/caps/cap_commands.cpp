@@ -6,6 +6,7 @@
 #include "caps/read_caps.h"
 #include "caps/write_caps.h"
 #include "host/host_kit.h"
+#include "host/value_pairs.h"
 #include "twain/connection.h"
 #include "twain/result_codes.h"
 
@@ -31,22 +32,17 @@ TW_UINT16 PairCapId(TwainGlobals* g, int16_t field) {
 // Opens manager and source, then hands each pair to `handle` until one fails.
 template <typename Handle>
 int16_t ForEachPair(TwainGlobals* g, Handle handle) {
-  int16_t pairCount = static_cast<int16_t>(GetFldInt(kFieldParamCount, g->hostParams) >> 1);
   int16_t result = DoOpenDSM(g);
   if (result != 0) return result;
   result = DoOpenDS(g);
   if (result != 0) return result;
-  for (int16_t i = 0; i < pairCount && result == 0; ++i) {
-    int16_t nameField = static_cast<int16_t>(kFieldFirstParam + 2 * i);
+  return ForEachValuePair(g->hostParams, [&](int16_t nameField, int16_t valueField) -> int16_t {
     TW_UINT16 capId = PairCapId(g, nameField);
     if (capId == 0) return kResultUnsupportedCapability;
     // A value, or a variable to receive one, is a number or a text; a picture is neither.
-    if (IsThisFieldType(static_cast<int16_t>(nameField + 1), kFieldTypePicture, g->hostParams)) {
-      return kResultBadParameter;
-    }
-    result = handle(capId, static_cast<int16_t>(nameField + 1));
-  }
-  return result;
+    if (IsThisFieldType(valueField, kFieldTypePicture, g->hostParams)) return kResultBadParameter;
+    return handle(capId, valueField);
+  });
 }
 
 }  // namespace

@@ -203,25 +203,35 @@ void ListRange(TwainGlobals* g, const ContainerView& c, int16_t field) {
 
 }  // namespace
 
+int16_t GetCapContainer(TwainGlobals* g, TW_UINT16 capId, TW_CAPABILITY* cap) {
+  *cap = TW_CAPABILITY{};
+  cap->Cap = capId;
+  cap->ConType = TWON_DONTCARE16;
+  cap->hContainer = nullptr;
+  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_GET, cap);
+  if (rc == TWRC_SUCCESS) return 0;
+  // A container handed out with another answer (TWRC_CHECKSTATUS) is still ours to release.
+  if (cap->hContainer) DisposeXPHandle(cap->hContainer);
+  cap->hContainer = nullptr;
+  return xlateErr(g, &g->sourceIdentity, rc);
+}
+
+ContainerView LockContainer(TW_HANDLE h) {
+  ContainerView c;
+  c.base = static_cast<uint8_t*>(LockXPHandle(h));
+  c.size = c.base != nullptr ? GetXPHandleSize(h) : 0;
+  return c;
+}
+
 int16_t GetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField, int listMode, int useDefault) {
-  TW_CAPABILITY cap{};
-  cap.Cap = capId;
-  cap.ConType = TWON_DONTCARE16;
-  cap.hContainer = nullptr;
-  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_GET, &cap);
-  if (rc != TWRC_SUCCESS) {
-    // A container handed out with another answer (TWRC_CHECKSTATUS) is still ours to release.
-    if (cap.hContainer) DisposeXPHandle(cap.hContainer);
-    return xlateErr(g, &g->sourceIdentity, rc);
-  }
-  if (cap.hContainer == nullptr) return 0;
+  TW_CAPABILITY cap;
+  int16_t got = GetCapContainer(g, capId, &cap);
+  if (got != 0 || cap.hContainer == nullptr) return got;
 
   TW_HANDLE h = cap.hContainer;
   // A container of a type TWAIN does not define can be read in no way: nothing is filled.
   int16_t result = IsKnownContainer(cap.ConType) ? 0 : kResultUnsupportedCapability;
-  ContainerView c;
-  c.base = static_cast<uint8_t*>(LockXPHandle(h));
-  c.size = c.base != nullptr ? GetXPHandleSize(h) : 0;
+  ContainerView c = LockContainer(h);
   if (c.base != nullptr && result == 0) {
     switch (cap.ConType) {
       case TWON_ONEVALUE:
@@ -247,4 +257,68 @@ int16_t GetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField, int listMod
   UnlockXPHandle(h);
   DisposeXPHandle(h);
   return result;
+}
+
+namespace {
+
+bool ReadIntegerList(const ContainerView& c, bool isEnum, CapIntegers* out) {
+  ItemList list;
+  bool ok = isEnum ? ReadItemList(c, kOff.enumNumItems, kOff.enumItemList, &list)
+                   : ReadItemList(c, kOff.arrayNumItems, kOff.arrayItemList, &list);
+  if (!ok || !IsInteger(list.type)) return false;
+  for (int32_t i = 0; i < list.count; ++i) {
+    uint32_t raw;
+    if (ReadItem(c, list.first + static_cast<size_t>(i) * list.itemSize, list.type, &raw))
+      out->allowed.push_back({static_cast<int32_t>(ItemNumber(list.type, raw))});
+  }
+  uint32_t index = 0;
+  if (isEnum && !c.Read32(kOff.enumCurrentIndex, &index)) return false;
+  if (index < out->allowed.size()) out->current = out->allowed[index].number;
+  return true;
+}
+
+bool ReadIntegers(const ContainerView& c, TW_UINT16 conType, CapIntegers* out) {
+  TW_UINT16 type;
+  if (!c.Read16(0, &type)) return false;
+  if (conType == TWON_ENUMERATION || conType == TWON_ARRAY)
+    return ReadIntegerList(c, conType == TWON_ENUMERATION, out);
+  if (!IsInteger(type)) return false;
+  uint32_t raw;
+  if (conType == TWON_ONEVALUE) {
+    if (!ReadItem(c, kOff.oneValueItem, type, &raw)) return false;
+    out->current = static_cast<int32_t>(ItemNumber(type, raw));
+    out->allowed.push_back({out->current});
+    return true;
+  }
+  uint32_t least, most, step;
+  if (!c.Read32(kOff.rangeMin, &least) || !c.Read32(kOff.rangeMax, &most) || !c.Read32(kOff.rangeStep, &step) ||
+      !c.Read32(kOff.rangeCurrent, &raw))
+    return false;
+  out->current = static_cast<int32_t>(raw);
+  const int64_t stride = static_cast<int32_t>(step) > 0 ? static_cast<int32_t>(step) : 1;
+  for (int64_t v = static_cast<int32_t>(least);
+       v <= static_cast<int32_t>(most) && out->allowed.size() < kMostRangeValues; v += stride)
+    out->allowed.push_back({static_cast<int32_t>(v)});
+  return true;
+}
+
+}  // namespace
+
+bool CapIntegers::Allows(int32_t value) const {
+  for (const Item& v : allowed)
+    if (v.number == value) return true;
+  return false;
+}
+
+int16_t GetCapIntegers(TwainGlobals* g, TW_UINT16 capId, CapIntegers* out) {
+  *out = CapIntegers{};
+  TW_CAPABILITY cap;
+  int16_t got = GetCapContainer(g, capId, &cap);
+  if (got != 0) return got;
+  if (cap.hContainer == nullptr) return kResultUnsupportedCapability;
+  ContainerView c = LockContainer(cap.hContainer);
+  bool read = c.base != nullptr && IsKnownContainer(cap.ConType) && ReadIntegers(c, cap.ConType, out);
+  UnlockXPHandle(cap.hContainer);
+  DisposeXPHandle(cap.hContainer);
+  return read ? kResultOk : kResultUnsupportedCapability;
 }

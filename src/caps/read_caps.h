@@ -2,7 +2,9 @@
 // value, or in list mode the text of every value it allows.
 #pragma once
 #include <cstddef>
+#include <vector>
 
+#include "caps/container_view.h"
 #include "twain/globals.h"
 
 // The list text: a 2,050-byte buffer holding at most 2,047 characters.
@@ -10,3 +12,26 @@ constexpr size_t kListBufferSize = 2050;
 constexpr size_t kListTextMax = 2047;
 
 int16_t GetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField, int listMode, int useDefault);
+
+// MSG_GET of the capability: 0 with the container the source handed out (which may be none),
+// or the translated failure with no container left behind.
+int16_t GetCapContainer(TwainGlobals* g, TW_UINT16 capId, TW_CAPABILITY* cap);
+// A container locked for bounded access (an empty view when the handle cannot be locked).
+ContainerView LockContainer(TW_HANDLE h);
+
+// What an integer capability allows and holds, for the extension's own decisions (a scan's
+// transfer mechanism, pixel flavour, compression): the items of an enumeration or array, the
+// one value, or a range's values (at most kMostRangeValues of them).
+struct CapIntegers {
+  // An item: a type of the extension's own, so that the list's code stays hidden inside the
+  // Mac bundle (a std::vector of a plain int would be exported from it).
+  struct Item {
+    int32_t number;
+  };
+  std::vector<Item> allowed;
+  int32_t current = 0;
+  bool Allows(int32_t value) const;
+};
+constexpr size_t kMostRangeValues = 1024;
+// 0, the translated failure of MSG_GET, or 9 for a container that holds no integers.
+int16_t GetCapIntegers(TwainGlobals* g, TW_UINT16 capId, CapIntegers* out);

@@ -12,6 +12,7 @@
 
 #include "caps/container_view.h"
 #include "caps/conversions.h"
+#include "caps/read_caps.h"
 #include "host/host_kit.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
@@ -106,27 +107,6 @@ bool WriteRange(TwainGlobals* g, ContainerView& c, TW_UINT16 type, int16_t field
   return true;
 }
 
-ContainerView Lock(TW_HANDLE h) {
-  ContainerView c;
-  c.base = static_cast<uint8_t*>(LockXPHandle(h));
-  c.size = c.base != nullptr ? GetXPHandleSize(h) : 0;
-  return c;
-}
-
-// MSG_GET of the capability; 0 and a container on success.
-int16_t GetForSet(TwainGlobals* g, TW_CAPABILITY* cap, TW_UINT16 capId) {
-  *cap = TW_CAPABILITY{};
-  cap->Cap = capId;
-  cap->ConType = TWON_DONTCARE16;
-  cap->hContainer = nullptr;
-  TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_GET, cap);
-  if (rc == TWRC_SUCCESS) return 0;
-  // A container handed out with another answer (TWRC_CHECKSTATUS) is still ours to release.
-  if (cap->hContainer) DisposeXPHandle(cap->hContainer);
-  cap->hContainer = nullptr;
-  return xlateErr(g, &g->sourceIdentity, rc);
-}
-
 int16_t SendAndRelease(TwainGlobals* g, TW_CAPABILITY* cap) {
   TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CAPABILITY, MSG_SET, cap);
   DisposeXPHandle(cap->hContainer);
@@ -137,7 +117,7 @@ int16_t SendAndRelease(TwainGlobals* g, TW_CAPABILITY* cap) {
 
 int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
   TW_CAPABILITY cap;
-  int16_t result = GetForSet(g, &cap, capId);
+  int16_t result = GetCapContainer(g, capId, &cap);
   if (result != 0 || cap.hContainer == nullptr) return result;
   TW_HANDLE h = cap.hContainer;
 
@@ -152,7 +132,7 @@ int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
     case TWON_RANGE: {
       bool isRange = cap.ConType == TWON_RANGE;
       cap.ConType = TWON_ONEVALUE;
-      ContainerView c = Lock(h);
+      ContainerView c = LockContainer(h);
       TW_UINT16 type;
       if (c.Read16(0, &type))
         send = isRange ? WriteRange(g, c, type, valueField) : WriteItem(g, c, type, valueField);
@@ -175,7 +155,7 @@ int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
 
 int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
   TW_CAPABILITY cap;
-  int16_t result = GetForSet(g, &cap, capId);
+  int16_t result = GetCapContainer(g, capId, &cap);
   if (result != 0 || cap.hContainer == nullptr) return result;
   TW_HANDLE h = cap.hContainer;
   if (cap.ConType != TWON_ONEVALUE && cap.ConType != TWON_ENUMERATION) {
@@ -183,7 +163,7 @@ int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
     return 0;
   }
   cap.ConType = TWON_ONEVALUE;
-  ContainerView c = Lock(h);
+  ContainerView c = LockContainer(h);
   TW_UINT16 type;
   // Only an integer item is set; anything else would send the enumeration's NumItems.
   bool send =

@@ -11,6 +11,7 @@
 #include "acquire/destination.h"
 #include "acquire/encoded_pages.h"
 #include "acquire/image_output.h"
+#include "acquire/options.h"
 #include "acquire/page_files.h"
 #include "acquire/scan_driver.h"
 #include "caps/cap_commands.h"
@@ -243,6 +244,11 @@ void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Out
     writer = &encoded;
   }
   batch->writer = writer;
+  // The pages the extension writes from rows may come by memory transfer, as the options say.
+  if (writer != &files && WritesFormatFromRows(format)) {
+    batch->transfer = OptionValue(g, Option::kTransfer);
+    batch->compressJpeg = format == TWFF_JFIF && OptionValue(g, Option::kCompression) == kCompressionJpeg;
+  }
   o.result = writer->Begin(g);
   if (o.result != 0 || !PrepareScan(g, paramCount, kPagesUIParam, o)) return;
   o.result = DoScanPages(g, batch);
@@ -340,6 +346,10 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
       return RunGetSourceNames(g, paramCount);
     case kFnSelectSource:
       return RunSelectSource(g, paramCount);
+    case kFnSetOption:
+      return {DoSetOption(g), 0, true};
+    case kFnGetOption:
+      return {DoGetOption(g), 0, true};
     default:
       return {0, 0, true};
   }

@@ -34,4 +34,6 @@ enum FunctionNumber : int16_t {
   kFnScanPages = 11,
   kFnGetSourceNames = 12,
   kFnSelectSource = 13,
+  kFnSetOption = 14,
+  kFnGetOption = 15,
 };

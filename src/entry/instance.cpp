@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "acquire/options.h"
 #include "acquire/scan_session.h"
 #include "caps/cap_table.h"
 #include "entry/entry.h"
@@ -59,6 +60,7 @@ void SetUpMacRecord(G* g, void** slot) {
   g->scanComplete = g->dsOpen = g->dsmOpen = g->sourceSelected = g->dsEnabled = g->dsmBound = 0;
   g->imageHandle = nullptr;  // dropped, not disposed of
   ForgetSourceChoice(g);
+  ForgetOptions(g);
   initCaps(g);
   g->dsmBound = 1;
   g->sourceIdentity.Id = 0;
@@ -156,6 +158,7 @@ void Release(TwainGlobals* g, HostContext ctx) {
     if (GetVelAtom(kAtomName, ctx) == g) DeleteVelAtom(kAtomName, ctx);
   }
   ForgetSourceChoice(g);
+  ForgetOptions(g);
   ForgetRecord(g);
   DisposeXPPointer(g);
 }

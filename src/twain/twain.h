@@ -126,6 +126,7 @@ constexpr TW_UINT16 TWON_ENUMERATION = 4;
 constexpr TW_UINT16 TWON_ONEVALUE = 5;
 constexpr TW_UINT16 TWON_RANGE = 6;
 constexpr TW_UINT16 TWON_DONTCARE16 = 0xFFFF;
+constexpr TW_UINT32 TWON_DONTCARE32 = 0xFFFFFFFF;
 
 // Item types
 constexpr TW_UINT16 TWTY_INT8 = 0;
@@ -162,12 +163,21 @@ constexpr TW_UINT16 TWPT_BW = 0;
 constexpr TW_UINT16 TWPT_GRAY = 1;
 constexpr TW_UINT16 TWPT_RGB = 2;
 constexpr TW_UINT16 TWPT_PALETTE = 3;
+constexpr TW_UINT16 TWCP_NONE = 0;
+constexpr TW_UINT16 TWCP_JPEG = 6;
 constexpr TW_UINT16 TWUN_INCHES = 0;
 constexpr TW_UINT16 TWUN_CENTIMETERS = 1;
 constexpr TW_UINT16 TWUN_PICAS = 2;
 constexpr TW_UINT16 TWUN_POINTS = 3;
 constexpr TW_UINT16 TWUN_TWIPS = 4;
 constexpr TW_UINT16 TWUN_PIXELS = 5;
+
+// TW_MEMORY.Flags: who owns the memory, and whether TheMem is a pointer or a handle
+constexpr TW_UINT32 TWMF_APPOWNS = 0x0001;
+constexpr TW_UINT32 TWMF_DSMOWNS = 0x0002;
+constexpr TW_UINT32 TWMF_DSOWNS = 0x0004;
+constexpr TW_UINT32 TWMF_POINTER = 0x0008;
+constexpr TW_UINT32 TWMF_HANDLE = 0x0010;
 
 // Capability identifiers used outside the capability table itself
 constexpr TW_UINT16 CAP_XFERCOUNT = 0x0001;
@@ -281,6 +291,19 @@ struct TW_CALLBACK {
   TW_UINT32 RefCon;
   TW_INT16 Message;
 };
+struct TW_SETUPMEMXFER {
+  TW_UINT32 MinBufSize, MaxBufSize, Preferred;
+};
+struct TW_MEMORY {
+  TW_UINT32 Flags;
+  TW_UINT32 Length;
+  TW_MEMREF TheMem;
+};
+struct TW_IMAGEMEMXFER {
+  TW_UINT16 Compression;
+  TW_UINT32 BytesPerRow, Columns, Rows, XOffset, YOffset, BytesWritten;
+  TW_MEMORY Memory;
+};
 #pragma pack(pop)
 constexpr bool kPascalStrings = false;
 }  // namespace win
@@ -365,6 +388,20 @@ struct alignas(4) TW_CALLBACK {
   alignas(4) TW_MEMREF RefCon;  // pointer-sized on the Mac
   TW_INT16 Message;
 };
+struct alignas(4) TW_SETUPMEMXFER {
+  TW_UINT32 MinBufSize, MaxBufSize, Preferred;
+};
+struct alignas(4) TW_MEMORY {
+  TW_UINT32 Flags;
+  TW_UINT32 Length;
+  TW_MEMREF TheMem;
+};
+struct alignas(4) TW_IMAGEMEMXFER {
+  TW_UINT16 Compression;
+  alignas(4) TW_UINT32 BytesPerRow;
+  TW_UINT32 Columns, Rows, XOffset, YOffset, BytesWritten;
+  TW_MEMORY Memory;
+};
 constexpr bool kPascalStrings = true;
 }  // namespace mac
 
@@ -414,6 +451,13 @@ constexpr ContainerOffsets kMacContainers{4, 4, 8, 12, 16, 4, 8, 4, 8, 12, 16, 2
 static_assert(sizeof(void*) == 4, "both builds are 32-bit: TWAIN_32.DLL and the host's block need it");
 KV_CHECK_LAYOUT(win, 156, 6, 42, 10, tw::kWinContainers)
 KV_CHECK_LAYOUT(mac, 160, 8, 44, 12, tw::kMacContainers)
+static_assert(sizeof(tw::win::TW_SETUPMEMXFER) == 12 && sizeof(tw::mac::TW_SETUPMEMXFER) == 12,
+              "TW_SETUPMEMXFER");
+static_assert(sizeof(tw::win::TW_MEMORY) == 12 && sizeof(tw::mac::TW_MEMORY) == 12, "TW_MEMORY");
+static_assert(offsetof(tw::win::TW_IMAGEMEMXFER, Memory) == 26 && sizeof(tw::win::TW_IMAGEMEMXFER) == 38,
+              "win");
+static_assert(offsetof(tw::mac::TW_IMAGEMEMXFER, Memory) == 28 && sizeof(tw::mac::TW_IMAGEMEMXFER) == 40,
+              "mac");
 #undef KV_CHECK_LAYOUT
 
 // The layout of the running build: the one namespace alias that follows the build trait.
@@ -437,6 +481,9 @@ typedef tw::native::TW_STATUS TW_STATUS;
 typedef tw::native::TW_SETUPFILEXFER TW_SETUPFILEXFER;
 typedef tw::native::TW_IMAGEINFO TW_IMAGEINFO;
 typedef tw::native::TW_CALLBACK TW_CALLBACK;
+typedef tw::native::TW_SETUPMEMXFER TW_SETUPMEMXFER;
+typedef tw::native::TW_MEMORY TW_MEMORY;
+typedef tw::native::TW_IMAGEMEMXFER TW_IMAGEMEMXFER;
 
 // DSM_Entry and DS_Entry. Windows: stdcall (WINAPI); Mac: the C convention.
 #if KV_WINDOWS_BUILD

@@ -59,6 +59,10 @@ const Entry kEntries[] = {
     {12, "Twain.GetSourceNames(sourceNames [,currentName]):16543011", "Parms: (sourceNames [,currentName])", 35,
      "Return Code :", 13},
     {13, "Twain.SelectSource(sourceName):16543012", "Parms: (sourceName)", 19, "Return Code :", 13},
+    {14, "Twain.SetOption(optionName,optionValue [,option2Name,option2Value..]):16543013",
+     "Parms: (optionName,optionValue [,option2Name,option2Value..])", 61, "Return Code :", 13},
+    {15, "Twain.GetOption(optionName,optionValue [,option2Name,option2Value..]):16543014",
+     "Parms: (optionName,optionValue [,option2Name,option2Value..])", 61, "Return Code :", 13},
 };
 
 class CatalogueTest : public ::testing::Test {
@@ -83,13 +87,14 @@ class CatalogueTest : public ::testing::Test {
   std::unique_ptr<velmar::Host> host;
 };
 
-TEST_F(CatalogueTest, TheHostFindsTheThirteenFunctionsInOrder) {
+TEST_F(CatalogueTest, TheHostFindsTheFifteenFunctionsInOrder) {
   std::vector<std::string> expected;
   for (const Entry& entry : kEntries) expected.push_back(entry.catalogue);
   EXPECT_EQ(expected, host->Catalogue());
   EXPECT_EQ(4, host->FunctionNumber("Twain.ScanToFile"));
   EXPECT_EQ(10, host->FunctionNumber("Twain.SelectDataSource"));
   EXPECT_EQ(13, host->FunctionNumber("Twain.SelectSource"));
+  EXPECT_EQ(15, host->FunctionNumber("Twain.GetOption"));
 }
 
 TEST_F(CatalogueTest, EveryFunctionDescribesItsParametersAndReturnValue) {
@@ -108,7 +113,7 @@ TEST_F(CatalogueTest, EveryFunctionDescribesItsParametersAndReturnValue) {
 }
 
 TEST_F(CatalogueTest, AFunctionNumberOutsideTheCatalogueHasNoParameterList) {
-  for (int number : {0, 14, 15, -1}) {
+  for (int number : {0, 16, 17, -1}) {
     SCOPED_TRACE(number);
     velmar::Description parameters = host->Describe(number, kParameters);
     EXPECT_EQ("Parms: ", parameters.text);
@@ -176,8 +181,8 @@ TEST_F(CatalogueTest, TheQ7infRecordPointsAtTheFirstCatalogueString) {
 
 TEST_F(CatalogueTest, TheStringTableIsEnglishAndEndsWithTheLibraryEntry) {
   HMODULE library = static_cast<HMODULE>(host->Library());
-  // Strings 16543 to 16556 lie in blocks 1034 and 1035 of 16 strings each.
-  for (int block : {16543 / 16 + 1, 16556 / 16 + 1}) {
+  // Strings 16543 to 16558 lie in blocks 1034 and 1035 of 16 strings each.
+  for (int block : {16543 / 16 + 1, 16558 / 16 + 1}) {
     SCOPED_TRACE(block);
     EXPECT_TRUE(
         FindResourceExA(library, reinterpret_cast<LPCSTR>(RT_STRING), MAKEINTRESOURCEA(block), kEnglishUs));
@@ -187,9 +192,9 @@ TEST_F(CatalogueTest, TheStringTableIsEnglishAndEndsWithTheLibraryEntry) {
     ASSERT_GT(LoadStringA(library, UINT(16542 + entry.number), text, sizeof text), 0);
     EXPECT_STREQ(entry.catalogue, text);
   }
-  ASSERT_GT(LoadStringA(library, 16556, text, sizeof text), 0);
+  ASSERT_GT(LoadStringA(library, 16558, text, sizeof text), 0);
   EXPECT_STREQ("*Kardivelle", text);
-  EXPECT_EQ(0, LoadStringA(library, 16557, text, sizeof text));
+  EXPECT_EQ(0, LoadStringA(library, 16559, text, sizeof text));
   EXPECT_EQ(0, LoadStringA(library, 16542, text, sizeof text));
 }
 #endif

@@ -104,6 +104,29 @@ CAP_XFERCOUNT=2 run_source 1 limit "$F" 'Twain.ScanPages("more.bmp", $n, 0, 1, 1
 expect "ScanPages: a limit of 10 with 2 in the feeder gives 2" 'Twain.ScanPages("more.bmp", $n, 0, 1, 10) -> 0' '  $n = 2'
 same_pixels_pages "ScanPages: a limit above the feeder" more bmp 2 colour.png
 
+# The buffered memory transfer (TRANSFER MEMORY), which the source offers: a batch of two
+# pages by memory equals the same batch by native transfer, pixel for pixel, in colour, grey
+# and black and white, into PNG (BMP on the way: code 2 is the DIB the extension assembles).
+CAP_XFERCOUNT=40 run_source 1 memory 'Twain.Connect()' \
+  "$F" 'Twain.ScanPages("ncolour.png", $n, 0, 7, 2)' \
+  "$F" 'Twain.SetSourceCapability("PIXELTYPE", 1)' 'Twain.ScanPages("ngrey.png", $n, 0, 7, 2)' \
+  "$F" 'Twain.SetSourceCapability("PIXELTYPE", 0)' 'Twain.ScanPages("nbw.png", $n, 0, 7, 2)' \
+  'Twain.SetOption("TRANSFER", "MEMORY")' \
+  "$F" 'Twain.ScanPages("mcolour.png", $n, 0, 7, 2)' \
+  "$F" 'Twain.SetSourceCapability("PIXELTYPE", 1)' 'Twain.ScanPages("mgrey.png", $n, 0, 7, 2)' \
+  "$F" 'Twain.SetSourceCapability("PIXELTYPE", 0)' 'Twain.ScanPages("mbw.png", $n, 0, 7, 2)' \
+  "$F" 'Twain.ScanPages("mcolour.bmp", $n, 0, 2, 1)' 'Twain.Disconnect()'
+expect "memory batches answer 0 with their pages" \
+  'Twain.ScanPages("mcolour.png", $n, 0, 7, 2) -> 0' '  $n = 2' 'Twain.ScanPages("mgrey.png", $n, 0, 7, 2) -> 0' \
+  '  $n = 2' 'Twain.ScanPages("mbw.png", $n, 0, 7, 2) -> 0' '  $n = 2' 'Twain.ScanPages("mcolour.bmp", $n, 0, 2, 1) -> 0'
+for kind in colour grey bw; do
+  for page in 0001 0002; do
+    same_pixels "memory transfer equals native: $kind page $page" "m$kind-$page.png" "$kind.png"
+    same_pixels "the native batch: $kind page $page" "n$kind-$page.png" "$kind.png"
+  done
+done
+same_pixels "memory transfer into a BMP (code 2)" mcolour.bmp colour.png
+
 # Reset, Disconnect and Connect in a row. The selection outlives Disconnect: XRESOLUTION's
 # values are the sample's (50 to 600), not the virtual scanner's (75 to 600).
 run_source 1 sequence 'Twain.Connect()' 'Twain.GetSourceCapRange("XRESOLUTION", $r)' 'Twain.Reset()' \

@@ -253,22 +253,37 @@ class CreatedFile {
   bool kept_ = false;
 };
 
+// Where a page file in `format` goes: 0 with its kind and a name that does not exist yet, or
+// 2 (a format written elsewhere), 7 or 8.
+int16_t PrepareFile(TW_UINT16 format, const uint8_t* path, FileKind* kind, FSSpec* spec) {
+  if (!KindOf(format, kind) || format == TWFF_TIFFMULTI) return kResultNoMemory;
+  return NewFileSpec(path, spec);
+}
+
+// Writes the page's image (released here) into the new file `spec`.
+int16_t WriteImageFile(PageImage& page, const FileKind& kind, TW_UINT16 format, const FSSpec& spec) {
+  const Ref<CGImageRef, CGImageRelease> held(page.image);
+  int16_t result = CreateFile(spec, kind.fileType);
+  if (result == 0) {
+    CreatedFile created(spec);
+    if (Export(spec, kind, format, page, nullptr, 0))
+      created.Keep();
+    else
+      result = kResultFileError;
+  }
+  page.image = nullptr;
+  return result;
+}
+
 int16_t WriteOnePage(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path) {
   if (format == TWFF_PICT) return WritePICTfile(path, image);
   FileKind kind;
-  if (!KindOf(format, &kind) || format == TWFF_TIFFMULTI) return kResultNoMemory;
   FSSpec spec;
-  int16_t result = NewFileSpec(path, &spec);
+  int16_t result = PrepareFile(format, path, &kind, &spec);
   if (result != 0) return result;
   PageImage page;
   if (!MakePageImage(image, facts, &page)) return kResultNoMemory;
-  const Ref<CGImageRef, CGImageRelease> held(page.image);
-  result = CreateFile(spec, kind.fileType);
-  if (result != 0) return result;
-  CreatedFile created(spec);
-  if (!Export(spec, kind, format, page, nullptr, 0)) return kResultFileError;
-  created.Keep();
-  return 0;
+  return WriteImageFile(page, kind, format, spec);
 }
 
 }  // namespace
@@ -338,14 +353,16 @@ PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
 
 namespace {
 
-int16_t AddPage(PageBook* book, void* image, const PageFacts& facts) {
-  if (book->broken) return kResultFileError;
-  PageImage page;
-  if (!MakePageImage(image, facts, &page)) return kResultNoMemory;
+// Adds the page's image (released here) to the book.
+int16_t AddImage(PageBook* book, PageImage& page) {
   const Ref<CGImageRef, CGImageRelease> held(page.image);
+  page.image = nullptr;
+  if (book->broken) return kResultFileError;
+  page.image = held.get();
   const FileKind kind{CFSTR("public.tiff"), kTypeTiff};
   const bool written =
       book->pages == 0 ? Export(book->spec, kind, TWFF_TIFFMULTI, page, nullptr, 0) : Rewrite(book, page);
+  page.image = nullptr;
   if (!written) {
     book->broken = true;
     if (book->pages == 0) FSpDelete(&book->spec);  // no page was complete
@@ -358,7 +375,12 @@ int16_t AddPage(PageBook* book, void* image, const PageFacts& facts) {
 }  // namespace
 
 int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
-  return AnswerWithoutThrowing([&] { return AddPage(book, image, facts); });
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    if (book->broken) return kResultFileError;
+    PageImage page;
+    if (!MakePageImage(image, facts, &page)) return kResultNoMemory;
+    return AddImage(book, page);
+  });
 }
 
 int16_t ClosePageBook(PageBook* book, int* pages) {
@@ -372,3 +394,145 @@ int16_t ClosePageBook(PageBook* book, int* pages) {
 }
 
 int PageBookCount(const PageBook* book) { return book->pages; }
+
+// ---- pages that arrive in rows
+
+struct RowPage {
+  uint8_t* rows = nullptr;
+  size_t rowBytes = 0;
+  uint32_t width = 0;
+  uint16_t bits = 0;
+  uint32_t capacity = 0;  // rows there is room for
+  uint32_t made = 0;      // rows made so far
+};
+
+namespace {
+
+constexpr uint32_t kFirstRows = 256;  // room for a page of unknown length, doubled as it grows
+
+bool Grow(RowPage* page, uint32_t rows) {
+  const uint64_t bytes = uint64_t(page->rowBytes) * rows;
+  if (bytes > 0x7FFFFFFF) return false;
+  void* grown = std::realloc(page->rows, static_cast<size_t>(bytes));
+  if (!grown) return false;
+  page->rows = static_cast<uint8_t*>(grown);
+  page->capacity = rows;
+  return true;
+}
+
+// The first `rows` rows as the page's image; the page keeps its rows while the image lives.
+bool MakeRowImage(RowPage* page, uint32_t rows, const PageFacts& facts, PageImage* image) {
+  if (rows == 0 || rows > page->made) return false;
+  const bool colour = page->bits == 24;
+  Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
+  Ref<CGDataProviderRef> provider(
+      CGDataProviderCreateWithData(nullptr, page->rows, page->rowBytes * rows, nullptr));
+  if (!space || !provider) return false;
+  image->depth = page->bits == 1 ? Depth::kOneBit : colour ? Depth::kColour : Depth::kGrey;
+  image->xDpi = facts.xResolution > 0 ? facts.xResolution : 72;
+  image->yDpi = facts.yResolution > 0 ? facts.yResolution : 72;
+  image->image =
+      CGImageCreate(page->width, rows, page->bits == 1 ? 1 : 8, page->bits, page->rowBytes, space.get(),
+                    kCGImageAlphaNone, provider.get(), nullptr, false, kCGRenderingIntentDefault);
+  return image->image != nullptr;
+}
+
+}  // namespace
+
+RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows) {
+  RowPage* page = IsRowPageShape(width, bitsPerPixel) ? new (std::nothrow) RowPage : nullptr;
+  if (!page) return nullptr;
+  page->width = width;
+  page->bits = bitsPerPixel;
+  page->rowBytes = static_cast<size_t>((uint64_t(width) * bitsPerPixel + 7) / 8);
+  if (!Grow(page, expectedRows > 0 ? expectedRows : kFirstRows)) {
+    FreeRowPage(page);
+    return nullptr;
+  }
+  return page;
+}
+
+void FreeRowPage(RowPage* page) {
+  if (!page) return;
+  std::free(page->rows);
+  delete page;
+}
+
+uint8_t* RowPageRow(RowPage* page, uint32_t y) {
+  if (y >= page->capacity && !Grow(page, RowPageGrowth(page->capacity, y))) return nullptr;
+  for (; page->made <= y; ++page->made)
+    std::memset(page->rows + page->rowBytes * page->made, 0xFF, page->rowBytes);
+  return page->rows + page->rowBytes * y;
+}
+
+int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
+                         const uint8_t* path) {
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    FileKind kind;
+    FSSpec spec;
+    int16_t result = PrepareFile(format, path, &kind, &spec);
+    if (result != 0) return result;
+    PageImage image;
+    if (!MakeRowImage(page, rows, facts, &image)) return kResultNoMemory;
+    return WriteImageFile(image, kind, format, spec);
+  });
+}
+
+int16_t AddBookRowPage(PageBook* book, RowPage* page, uint32_t rows, const PageFacts& facts) {
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    if (book->broken) return kResultFileError;
+    PageImage image;
+    if (!MakeRowImage(page, rows, facts, &image)) return kResultNoMemory;
+    return AddImage(book, image);
+  });
+}
+
+// ---- files written as their bytes come
+
+struct ByteFile {
+  FSSpec spec;
+  SInt16 refNum = 0;
+  bool failed = false;
+};
+
+ByteFile* CreateByteFile(const uint8_t* path, TW_UINT16 format, int16_t* result) {
+  FileKind kind;
+  if (!KindOf(format, &kind)) {
+    *result = kResultNoMemory;
+    return nullptr;
+  }
+  ByteFile* f = new (std::nothrow) ByteFile;
+  if (!f) {
+    *result = kResultNoMemory;
+    return nullptr;
+  }
+  *result = NewFileSpec(path, &f->spec);
+  if (*result == 0) *result = CreateFile(f->spec, kind.fileType);
+  if (*result == 0 &&
+      (HOpen(f->spec.vRefNum, f->spec.parID, f->spec.name, fsWrPerm, &f->refNum) != noErr || f->refNum == 0)) {
+    FSpDelete(&f->spec);
+    *result = kResultFileError;
+  }
+  if (*result != 0) {
+    delete f;
+    return nullptr;
+  }
+  return f;
+}
+
+int16_t AppendByteFile(ByteFile* f, const void* bytes, size_t size) {
+  if (!f->failed && size > 0) {
+    SInt32 count = static_cast<SInt32>(size);
+    f->failed = FSWrite(f->refNum, &count, bytes) != noErr || count != static_cast<SInt32>(size);
+  }
+  return f->failed ? kResultFileError : 0;
+}
+
+int16_t CloseByteFile(ByteFile* f, bool keep) {
+  const bool closed = FSClose(f->refNum) == noErr;
+  const bool kept = keep && closed && !f->failed;
+  if (!kept) FSpDelete(&f->spec);
+  const int16_t r = keep && !kept ? kResultFileError : 0;
+  delete f;
+  return r;
+}

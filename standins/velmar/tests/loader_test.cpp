@@ -33,10 +33,12 @@ TEST(Loader, ReadsTheCatalogueFromTheResources) {
   auto host = velmar::Host::Load(KV_FAKE_EXTENSION, &error);
   ASSERT_TRUE(host) << error;
   EXPECT_EQ(host->Catalogue(), Functions());
-  EXPECT_EQ(host->Catalogue().size(), 13u);
+  EXPECT_EQ(host->Catalogue().size(), 15u);
   EXPECT_EQ(host->FunctionNumber("Twain.About"), 1);
   EXPECT_EQ(host->FunctionNumber("Twain.SelectDataSource"), 10);
   EXPECT_EQ(host->FunctionNumber("Twain.SelectSource"), 13);
+  EXPECT_EQ(host->FunctionNumber("Twain.SetOption"), 14);
+  EXPECT_EQ(host->FunctionNumber("Twain.GetOption"), 15);
   host->Construct();
   EXPECT_EQ(host->Call("Twain.About()").result.Display(), "\"1.2\"");
   EXPECT_EQ(host->Call("Twain.SetSourceCapability(4.25)").result.Display(), "8.5");
