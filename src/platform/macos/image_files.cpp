@@ -261,7 +261,7 @@ int16_t PrepareFile(TW_UINT16 format, const uint8_t* path, FileKind* kind, FSSpe
 }
 
 // Writes the page's image (released here) into the new file `spec`.
-int16_t WriteImageFile(PageImage& page, const FileKind& kind, TW_UINT16 format, const FSSpec& spec) {
+int16_t WriteImageFile(const PageImage& page, const FileKind& kind, TW_UINT16 format, const FSSpec& spec) {
   const Ref<CGImageRef, CGImageRelease> held(page.image);
   int16_t result = CreateFile(spec, kind.fileType);
   if (result == 0) {
@@ -271,7 +271,6 @@ int16_t WriteImageFile(PageImage& page, const FileKind& kind, TW_UINT16 format, 
     else
       result = kResultFileError;
   }
-  page.image = nullptr;
   return result;
 }
 
@@ -354,15 +353,12 @@ PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
 namespace {
 
 // Adds the page's image (released here) to the book.
-int16_t AddImage(PageBook* book, PageImage& page) {
+int16_t AddImage(PageBook* book, const PageImage& page) {
   const Ref<CGImageRef, CGImageRelease> held(page.image);
-  page.image = nullptr;
   if (book->broken) return kResultFileError;
-  page.image = held.get();
   const FileKind kind{CFSTR("public.tiff"), kTypeTiff};
   const bool written =
       book->pages == 0 ? Export(book->spec, kind, TWFF_TIFFMULTI, page, nullptr, 0) : Rewrite(book, page);
-  page.image = nullptr;
   if (!written) {
     book->broken = true;
     if (book->pages == 0) FSpDelete(&book->spec);  // no page was complete
