@@ -13,7 +13,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-multilib xvfb xauth cmake googletest imagemagick libtiff-tools
       valgrind libc6-dbg:i386 clang-format libpng-dev:i386 libjpeg62-turbo-dev:i386 libtiff-dev:i386
-      clang libclang-rt-14-dev)
+      clang libclang-rt-14-dev libz-mingw-w64-dev zlib1g-dev:i386 qpdf poppler-utils img2pdf)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 if [ ${#need[@]} -eq 0 ]; then exit 0; fi
 SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
