@@ -4,6 +4,9 @@
 # pixel type, scan, and turn every page into PNG with ImageMagick.
 #   Mac build:     a native scan written as PICT, a file transfer in PNG, a picture field
 #   Windows build: a native scan written as BMP, a file transfer in TIFF, a picture field
+# Then the document workflow on each build: a five-page feeder with a blank sheet third,
+# scanned by memory transfer into one PDF with blank pages left out, and what came out
+# (pdfinfo, pdfimages -list, the page count and the pages discarded).
 # Everything lands in build/demo/ (KV_DEMO_DIR replaces it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -55,8 +58,33 @@ run --build windows 'Twain.About()' 'Twain.Connect()' \
   'Twain.ScanToField($page:picture)' \
   'Twain.Disconnect()'
 
-echo "== Pages"
+# A feeder of five pages, the third a blank sheet, into one PDF by memory transfer.
+document() {
+  local build=$1 name=$2
+  run --build "$build" --scanner-control 'pages 5' --scanner-control 'blank-at 3' 'Twain.Connect()' \
+    'Twain.SetSourceCapability("XRESOLUTION", 150, "YRESOLUTION", 150, "PIXELTYPE", 2)' \
+    'Twain.SetOption("TRANSFER", "MEMORY", "BLANKPAGES", "DISCARD")' \
+    "Twain.ScanPages(\"$name\", \$pages, 0, 10)" \
+    'Twain.GetOption("DISCARDED", $discarded)' \
+    'Twain.Disconnect()'
+}
+
 status=0
+echo "== Documents: five sheets, the third blank, into one PDF"
+document macos "$(macpath "$out/document-mac.pdf")"
+document windows "$out/document-win.pdf"
+for f in "$out"/document-*.pdf; do
+  [ -f "$f" ] || continue
+  echo "\$ pdfinfo $f"
+  pdfinfo "$f" | grep -E '^(Producer|Pages|Page size|PDF version)'
+  echo "\$ pdfimages -list $f"
+  pdfimages -list "$f"
+  qpdf --check "$f" >/dev/null || { echo "  qpdf finds $f damaged" >&2; status=1; }
+  [ "$(pdfinfo "$f" | awk '/^Pages:/ { print $2 }')" = 4 ] || { echo "  $f does not hold the 4 written pages" >&2; status=1; }
+  echo
+done
+
+echo "== Pages"
 for f in "$out"/page-*; do
   [ -f "$f" ] || continue
   name="$(basename "$f")"
@@ -68,7 +96,7 @@ for f in "$out"/page-*; do
     status=1
   fi
 done
-for expected in page-mac.pict page-mac-file.png page-win.bmp page-win-file.tif; do
+for expected in page-mac.pict page-mac-file.png page-win.bmp page-win-file.tif document-mac.pdf document-win.pdf; do
   if [ ! -f "$out/$expected" ]; then
     echo "  $out/$expected is missing" >&2
     status=1
