@@ -23,7 +23,6 @@
 #if KV_WINDOWS_BUILD
 #include <windows.h>
 // After windows.h.
-#include <psapi.h>
 #include <wincodec.h>
 
 #include "platform/windows/checked_stream.h"
@@ -83,20 +82,7 @@ long LiveObjects() {
 
 const char* TypeName(int pixelType) { return pixelType == 0 ? "bw" : (pixelType == 1 ? "grey" : "colour"); }
 
-// The memory the process holds now: Windows, its committed private bytes; elsewhere, its
-// resident ones.
-long long ProcessBytes() {
-#if KV_WINDOWS_BUILD
-  PROCESS_MEMORY_COUNTERS counters{};
-  counters.cb = sizeof counters;
-  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-  return static_cast<long long>(counters.PagefileUsage);  // Wine leaves PrivateUsage 0
-#else
-  long pages = 0, resident = 0;
-  std::ifstream("/proc/self/statm") >> pages >> resident;
-  return static_cast<long long>(resident) * 4096;
-#endif
-}
+using kvtest::ProcessBytes;
 
 #if KV_WINDOWS_BUILD
 // Pixels of page `index` of the file that WIC's own decoder reads differently from r, as

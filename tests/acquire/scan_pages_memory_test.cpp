@@ -17,12 +17,6 @@
 #include "tests/acquire/image_reader.h"
 #include "tests/support/fixture.h"
 
-#if KV_WINDOWS_BUILD
-#include <windows.h>
-// After windows.h.
-#include <psapi.h>
-#endif
-
 namespace kvtest {
 namespace {
 
@@ -42,21 +36,6 @@ bool HasScannerComment(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   return bytes.find("Virtual Scanner") != std::string::npos;
-}
-
-// The memory the process holds now: Windows, its committed private bytes; elsewhere, its
-// resident ones.
-long long ProcessBytes() {
-#if KV_WINDOWS_BUILD
-  PROCESS_MEMORY_COUNTERS counters{};
-  counters.cb = sizeof counters;
-  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-  return static_cast<long long>(counters.PagefileUsage);  // Wine leaves PrivateUsage 0
-#else
-  long pages = 0, resident = 0;
-  std::ifstream("/proc/self/statm") >> pages >> resident;
-  return static_cast<long long>(resident) * 4096;
-#endif
 }
 
 // The most memory the process holds while it lives, looked at every millisecond.
