@@ -427,11 +427,27 @@ void PlaceRasterRow(const vscan::Raster& r, int y, uint8_t* to) {
     for (size_t x = 0; x < bytes; x += 3) std::swap(to[x], to[x + 2]);
 }
 
+// Where the temporary folder is (TMP and TEMP), or nowhere (a missing folder).
+void SetTemporaryFolder(const char* folder) {
+  SetEnvironmentVariableA("TMP", folder);
+  SetEnvironmentVariableA("TEMP", folder);
+}
+
 // A page that comes in rows is written from them whatever their order: taller than the rows
 // memory holds of it at once, its rows first made wrong and 40 too many, then made again from
-// the top, are written as the page's first rows in every format, in a book, and cut short.
+// the top, are written as the page's first rows in every format, in a book, and cut short;
+// also where no spool file can be made for its rows (the page is held in memory then).
 TEST_F(ImageFilesTest, APageOfRowsIsWrittenFromTheRowsAsTheyWereLastPlaced) {
-  for (int t = 0; t < 3; ++t) {
+  char folder[MAX_PATH + 1] = {};
+  ASSERT_GT(GetEnvironmentVariableA("TMP", folder, sizeof folder), 0u);
+  for (int run = 0; run < 6; ++run) {
+    const int t = run % 3;
+    if (run == 3) {
+      SetTemporaryFolder("C:\\no-such-folder");
+      char temporary[MAX_PATH + 1], name[MAX_PATH + 1];
+      ASSERT_GT(GetTempPathA(sizeof temporary, temporary), 0u);
+      ASSERT_EQ(GetTempFileNameA(temporary, "kvr", 0, name), 0u) << "a temporary file can still be made";
+    }
     const vscan::Raster r = LetterPage(t);
     const uint16_t bits = static_cast<uint16_t>(r.bitsPerPixel);
     RowPage* page = NewRowPage(static_cast<uint32_t>(r.width), bits, 0);
@@ -468,6 +484,7 @@ TEST_F(ImageFilesTest, APageOfRowsIsWrittenFromTheRowsAsTheyWereLastPlaced) {
     EXPECT_EQ(WicPixelsDiffering(Local(bookLeaf), 1, Top(r, r.height / 3)), 0) << bookLeaf;
     FreeRowPage(page);
   }
+  SetTemporaryFolder(folder);
 }
 
 // The n-th allocation of the suite's operator new fails (the extension's C++).
