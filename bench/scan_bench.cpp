@@ -5,6 +5,7 @@
 //
 //   scan_bench [--runs N] [--only scan|floor]
 //   scan_bench --pages P [--runs N] [--only batch|single|floor]
+//   scan_bench --transfer native|memory --dpi D [--runs N]
 //
 // With --pages: Twain.ScanPages of P pages from the scanner's feeder against P single
 // Twain.ScanToFile scans and against the floor of the same work, per page. The floor of a
@@ -19,6 +20,10 @@
 // so that both see the same machine. Per run it prints the times; then the medians, their
 // ratio, the phases of the floor, a ScanToField run (the scan without the file), and the
 // process's peak memory. Files are written in the current directory.
+//
+// With --transfer: Twain.ScanPages of one colour letter page at D dpi into a PNG file, with the
+// extension's option TRANSFER set to NATIVE or MEMORY, N times: the time per page and the
+// process's peak memory, which is that of this transfer alone (one kind a process).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -302,12 +307,42 @@ int RunPagesBench(velmar::Host& host, const Call& call, const std::string& setti
   return 0;
 }
 
+// ---------------------------------------------------------------- transfers (--transfer)
+
+int RunTransferBench(velmar::Host& host, const Call& call, const std::string& transfer, int dpi, int runs) {
+  const char* const file = "bench-transfer.png";
+  const std::string word = transfer == "memory" ? "MEMORY" : "NATIVE";
+  call("Twain.SetOption(\"TRANSFER\", \"" + word + "\")", "0");
+  const std::string settings = "Twain.SetSourceCapability(\"PIXELTYPE\", 2, \"XRESOLUTION\", " +
+                               std::to_string(dpi) + ", \"YRESOLUTION\", " + std::to_string(dpi) + ")";
+  const std::string scanCall = std::string("Twain.ScanPages(\"") + file + "\", $n, 0, 7, 1)";
+  const long before = PeakMemoryKiB();
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    std::remove(file);
+    call(settings, "0");
+    Clock::time_point start = Clock::now();
+    velmar::CallResult r = host.Call(scanCall);
+    times.push_back(Seconds(start));
+    std::string n = r.variables.empty() ? "" : r.variables[0].second.Display();
+    if (!r.ok || r.result.Display() != "0" || n != "1")
+      return Die(scanCall + " by " + word + " transfer -> " + r.result.Display() + ", $n = " + n);
+  }
+  std::printf(
+      "transfer %s, %d dpi colour letter page into PNG (%ld bytes): %.3f s a page (median of %d), peak "
+      "memory %ld KiB (%ld KiB before the first scan)\n",
+      word.c_str(), dpi, FileSize(file), Median(times), runs, PeakMemoryKiB(), before);
+  std::remove(file);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int runs = 7;
   int pages = 0;
-  std::string only;
+  int dpi = 300;
+  std::string only, transfer;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--runs" && i + 1 < argc) {
@@ -316,14 +351,20 @@ int main(int argc, char** argv) {
       only = argv[++i];
     } else if (arg == "--pages" && i + 1 < argc) {
       pages = std::atoi(argv[++i]);
+    } else if (arg == "--transfer" && i + 1 < argc) {
+      transfer = argv[++i];
+    } else if (arg == "--dpi" && i + 1 < argc) {
+      dpi = std::atoi(argv[++i]);
     } else {
       return Die(
           "usage: scan_bench [--runs N] [--only scan|floor] | --pages P [--runs N] [--only "
-          "batch|single|floor]");
+          "batch|single|floor] | --transfer native|memory --dpi D [--runs N]");
     }
   }
   if (runs < 1) return Die("--runs needs a positive count");
   if (pages < 0) return Die("--pages needs a positive count");
+  if (!transfer.empty() && transfer != "native" && transfer != "memory")
+    return Die("--transfer takes native or memory");
   const bool scans = only != "floor", floors = only != "scan";
 
   auto control = reinterpret_cast<int (*)(const char*)>(ScannerSymbol("VirtualScannerControl"));
@@ -346,6 +387,11 @@ int main(int argc, char** argv) {
   // the settings are made again before each scan, outside the timed call.
   const std::string settings =
       "Twain.SetSourceCapability(\"PIXELTYPE\", 2, \"XRESOLUTION\", 300, \"YRESOLUTION\", 300)";
+  if (!transfer.empty()) {
+    int r = RunTransferBench(host, call, transfer, dpi, runs);
+    host.Destruct();
+    return r;
+  }
   if (pages > 0) {
     // The feeder holds the batch's pages at every enable.
     if (control(("pages " + std::to_string(pages)).c_str()) != 0)

@@ -5,16 +5,21 @@
 # peak memory once more from outside with /usr/bin/time -v.
 # Then Twain.ScanPages of 20 pages against 20 single scans and the floor, per page, and the
 # peak memory of processes that run only batches (of 5 and of 20 pages) or only single scans.
+# Then Twain.ScanPages of one colour letter page into PNG by native and by memory transfer
+# (the option TRANSFER), at 300 and 600 dpi: time per page and peak memory, each in a process
+# of its own.
 # Last, the page writers (bench/page_bench.cpp) on a 300 dpi letter page in black and white,
 # grey and colour, per format, beside ImageMagick's `convert` writing the same pixels in the
 # same format with the same settings.
 #   KV_BENCH_RUNS: runs per build (default 7)
 #   KV_BENCH_PAGE_RUNS: runs of the 20-page comparison (default 3)
+#   KV_BENCH_TRANSFER_RUNS: pages per transfer and resolution (default 3)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 repo="$(pwd)"
 runs="${KV_BENCH_RUNS:-7}"
 page_runs="${KV_BENCH_PAGE_RUNS:-3}"
+transfer_runs="${KV_BENCH_TRANSFER_RUNS:-3}"
 status=0
 
 for build in macos windows; do
@@ -69,6 +74,46 @@ for build in macos windows; do
     else
       grep -E "peak memory of the process|Maximum resident" "$scratch/out.txt" | sed "s/\$/ [$args]/"
     fi
+  done
+  rm -rf "$scratch"
+  echo
+done
+# ---- memory against native transfer, one process a measure
+for build in macos windows; do
+  exe="build/$build/bench/scan_bench"
+  [ "$build" = windows ] && exe="$exe.exe"
+  [ -f "$exe" ] || continue
+  scratch="build/$build/bench/transfers"
+  rm -rf "$scratch"
+  mkdir -p "$scratch"
+  echo "== $build build: Twain.ScanPages of one colour letter page into PNG, native against memory transfer," \
+    "median of $transfer_runs pages"
+  printf '%-5s %-9s %10s %14s %14s %14s\n' dpi transfer "s a page" "peak KiB" "before KiB" "peak / native"
+  for dpi in 300 600; do
+    native_peak=""
+    for transfer in native memory; do
+      if [ "$build" = macos ] && [ "$transfer" = native ] && [ "$dpi" = 600 ]; then
+        # The Mac's native transfer is a picture, at most 4095 pixels a side: 5100 x 6600 is not one.
+        printf '%-5s %-9s %10s %14s %14s %14s\n' "$dpi" "$transfer" - - - "(no picture)"
+        continue
+      fi
+      if [ "$build" = macos ]; then
+        (cd "$scratch" && "$repo/$exe" --transfer "$transfer" --dpi "$dpi" --runs "$transfer_runs") >"$scratch/out.txt" 2>&1 ||
+          status=1
+      else
+        (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/windows/wineprefix" "$repo/tools/wine-run.sh" \
+          "$repo/$exe" --transfer "$transfer" --dpi "$dpi" --runs "$transfer_runs" 2>&1 | tr -d '\r') >"$scratch/out.txt" ||
+          status=1
+      fi
+      line="$(grep '^transfer ' "$scratch/out.txt")"
+      [ -n "$line" ] || { cat "$scratch/out.txt" >&2; status=1; continue; }
+      secs="$(sed -E 's/.*: ([0-9.]+) s a page.*/\1/' <<<"$line")"
+      peak="$(sed -E 's/.*peak memory ([0-9]+) KiB.*/\1/' <<<"$line")"
+      before="$(sed -E 's/.*\(([0-9]+) KiB before.*/\1/' <<<"$line")"
+      [ "$transfer" = native ] && native_peak=$peak
+      ratio="$(awk -v p="$peak" -v n="$native_peak" 'BEGIN { if (n > 0) printf "%.0f %%", 100 * p / n; else print "-" }')"
+      printf '%-5s %-9s %10s %14s %14s %14s\n' "$dpi" "$transfer" "$secs" "$peak" "$before" "$ratio"
+    done
   done
   rm -rf "$scratch"
   echo

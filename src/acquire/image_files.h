@@ -59,11 +59,12 @@ int PageBookCount(const PageBook* book);
 
 // ---- pages that arrive in rows (memory transfers)
 //
-// A RowPage holds a page that a source sends in strips, as rows the platform's writers take
-// without another copy: Windows, a packed top-down DIB (1-bit black and white, 8-bit grey,
-// 24-bit blue-green-red), written through WritePageFile and AddBookPage; Mac, rows of 1-bit
-// grey, 8-bit grey or 24-bit RGB that a CGImage reads. 1-bit rows hold 1 for white. The page
-// grows to the rows that come, whatever length was announced.
+// A RowPage holds a page that a source sends in strips, as rows the platform's writers take:
+// Windows, the rows of a top-down DIB (1-bit black and white, 8-bit grey, 24-bit
+// blue-green-red), of which only a window is in memory, the rest in a spool file, read back by
+// the writers a window at a time; Mac, rows of 1-bit grey, 8-bit grey or 24-bit RGB that a
+// CGImage reads. 1-bit rows hold 1 for white. The page grows to the rows that come, whatever
+// length was announced.
 struct RowPage;
 // Colour rows keep blue first where the platform's writers take them so.
 constexpr bool kRowPageBlueFirst = kWindowsBuild;
@@ -81,7 +82,8 @@ constexpr uint32_t RowPageGrowth(uint32_t capacity, uint32_t y) {
 // made at once. Null when there is no memory, or for another depth.
 RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows);
 void FreeRowPage(RowPage* page);
-// Row y (the page grows to hold it, new rows white); null when there is no memory.
+// Row y, at most one past the rows made so far (the page grows to hold it, new rows white);
+// valid until the next call. Null when there is no memory or the spool cannot be written.
 uint8_t* RowPageRow(RowPage* page, uint32_t y);
 // The first `rows` rows of the page as one page file, or as the book's next page; the facts'
 // size is not used (the page's own counts). Answers as WritePageFile and AddBookPage.

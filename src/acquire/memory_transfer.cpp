@@ -102,8 +102,10 @@ int16_t TransferStrips(TwainGlobals* g, const TW_MEMORY& buffer, PageBeingMade* 
 
 }  // namespace
 
-int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, TW_UINT16* left) {
+int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, TW_UINT16* left,
+                            int16_t* endRefused) {
   *left = 0;
+  *endRefused = 0;
   TW_IMAGEINFO& info = batch->info;
   int16_t r = AskAboutImage(g, &info);
   if (r != 0) return r;
@@ -137,7 +139,7 @@ int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, 
     return r;  // nothing transferred: the page is still pending, and the close drops it
   }
   NoteTransferStarted(g);
-  r = FinishTransfer(g, TransferStrips(g, buffer, &page), left);
+  r = FinishTransfer(g, TransferStrips(g, buffer, &page), left, endRefused);
   platform::FreeTransferBuffer(&buffer);
   return r != 0 ? r : page.Deliver(g, batch->writer, number);
 }

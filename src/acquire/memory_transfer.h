@@ -12,4 +12,7 @@
 // when it failed; 2 for a strip that reaches outside the page or its buffer, a page of a
 // pixel layout that cannot be written, or no memory; or the writer's failure. A page that
 // fails leaves no file. *left: as CollectImage gives it (0 when the transfer was not ended).
-int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, TW_UINT16* left);
+// A page that arrived whole (TWRC_XFERDONE) whose end the source then refused is written all
+// the same, and the refusal goes to *endRefused (as CollectImage gives it).
+int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, TW_UINT16* left,
+                            int16_t* endRefused);

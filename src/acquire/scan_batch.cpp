@@ -44,7 +44,7 @@ void ScanSession::TakePages() {
     TW_UINT16 left = 0;
     int16_t endRefused = 0;
     if (batch_->byMemory) {
-      r = CollectPageByMemory(g_, batch_, number, &left);  // written as its strips come
+      r = CollectPageByMemory(g_, batch_, number, &left, &endRefused);  // made as its strips come
     } else {
       r = CollectImage(g_, imageSlot_, &left, &batch_->info, &endRefused);
       if (r == 0 && *imageSlot_) r = batch_->writer->WritePage(g_, number);

@@ -23,7 +23,6 @@
 #if KV_WINDOWS_BUILD
 #include <windows.h>
 // After windows.h.
-#include <psapi.h>
 #include <wincodec.h>
 
 #include "platform/windows/checked_stream.h"
@@ -83,20 +82,7 @@ long LiveObjects() {
 
 const char* TypeName(int pixelType) { return pixelType == 0 ? "bw" : (pixelType == 1 ? "grey" : "colour"); }
 
-// The memory the process holds now: Windows, its committed private bytes; elsewhere, its
-// resident ones.
-long long ProcessBytes() {
-#if KV_WINDOWS_BUILD
-  PROCESS_MEMORY_COUNTERS counters{};
-  counters.cb = sizeof counters;
-  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-  return static_cast<long long>(counters.PagefileUsage);  // Wine leaves PrivateUsage 0
-#else
-  long pages = 0, resident = 0;
-  std::ifstream("/proc/self/statm") >> pages >> resident;
-  return static_cast<long long>(resident) * 4096;
-#endif
-}
+using kvtest::ProcessBytes;
 
 #if KV_WINDOWS_BUILD
 // Pixels of page `index` of the file that WIC's own decoder reads differently from r, as
@@ -425,6 +411,82 @@ TEST_F(ImageFilesTest, MemoryDoesNotGrowWithTheBatch) {
 }
 
 #if KV_WINDOWS_BUILD
+// The first `rows` rows of r.
+vscan::Raster Top(vscan::Raster r, int rows) {
+  r.height = rows;
+  r.rows.resize(static_cast<size_t>(r.stride()) * rows);
+  return r;
+}
+
+// Row y of r into a page's row as a memory transfer places it (blue first).
+void PlaceRasterRow(const vscan::Raster& r, int y, uint8_t* to) {
+  const uint8_t* from = r.rows.data() + static_cast<size_t>(y) * r.stride();
+  const size_t bytes = (static_cast<size_t>(r.width) * r.bitsPerPixel + 7) / 8;
+  std::memcpy(to, from, bytes);
+  if (r.bitsPerPixel == 24)
+    for (size_t x = 0; x < bytes; x += 3) std::swap(to[x], to[x + 2]);
+}
+
+// Where the temporary folder is (TMP and TEMP), or nowhere (a missing folder).
+void SetTemporaryFolder(const char* folder) {
+  SetEnvironmentVariableA("TMP", folder);
+  SetEnvironmentVariableA("TEMP", folder);
+}
+
+// A page that comes in rows is written from them whatever their order: taller than the rows
+// memory holds of it at once, its rows first made wrong and 40 too many, then made again from
+// the top, are written as the page's first rows in every format, in a book, and cut short;
+// also where no spool file can be made for its rows (the page is held in memory then).
+TEST_F(ImageFilesTest, APageOfRowsIsWrittenFromTheRowsAsTheyWereLastPlaced) {
+  char folder[MAX_PATH + 1] = {};
+  ASSERT_GT(GetEnvironmentVariableA("TMP", folder, sizeof folder), 0u);
+  for (int run = 0; run < 6; ++run) {
+    const int t = run % 3;
+    if (run == 3) {
+      SetTemporaryFolder("C:\\no-such-folder");
+      char temporary[MAX_PATH + 1], name[MAX_PATH + 1];
+      ASSERT_GT(GetTempPathA(sizeof temporary, temporary), 0u);
+      ASSERT_EQ(GetTempFileNameA(temporary, "kvr", 0, name), 0u) << "a temporary file can still be made";
+    }
+    const vscan::Raster r = LetterPage(t);
+    const uint16_t bits = static_cast<uint16_t>(r.bitsPerPixel);
+    RowPage* page = NewRowPage(static_cast<uint32_t>(r.width), bits, 0);
+    ASSERT_NE(page, nullptr);
+    for (int y = 0; y < r.height + 40; ++y) {
+      uint8_t* row = RowPageRow(page, static_cast<uint32_t>(y));
+      ASSERT_NE(row, nullptr) << y;
+      std::memset(row, 0x5A, (static_cast<size_t>(r.width) * bits + 7) / 8);
+    }
+    EXPECT_EQ(RowPageRow(page, static_cast<uint32_t>(r.height + 42)), nullptr) << "a row skipped";
+    for (int y = 0; y < r.height; ++y) PlaceRasterRow(r, y, RowPageRow(page, static_cast<uint32_t>(y)));
+    const uint32_t rows = static_cast<uint32_t>(r.height);
+    for (TW_UINT16 format : {TWFF_PNG, TWFF_TIFF, TWFF_BMP, TWFF_JFIF}) {
+      const std::string leaf = std::string("rows-") + TypeName(t) + "." + std::to_string(format);
+      ASSERT_EQ(WriteRowPageFile(page, rows, FactsOf(r), format, HostPath(leaf).data()), 0) << leaf;
+      const long differing = WicPixelsDiffering(Local(leaf), 0, r);
+      if (format == TWFF_JFIF) {
+        EXPECT_GE(differing, 0) << leaf << ": the page's size";
+      } else {
+        EXPECT_EQ(differing, 0) << leaf;
+      }
+    }
+    const std::string shortLeaf = std::string("rows-short-") + TypeName(t) + ".png";
+    ASSERT_EQ(WriteRowPageFile(page, rows / 3, FactsOf(r), TWFF_PNG, HostPath(shortLeaf).data()), 0);
+    EXPECT_EQ(WicPixelsDiffering(Local(shortLeaf), 0, Top(r, r.height / 3)), 0) << shortLeaf;
+    int16_t result = -1;
+    const std::string bookLeaf = std::string("rows-") + TypeName(t) + ".tif";
+    PageBook* book = OpenPageBook(HostPath(bookLeaf).data(), &result);
+    ASSERT_NE(book, nullptr);
+    EXPECT_EQ(AddBookRowPage(book, page, rows, FactsOf(r)), 0);
+    EXPECT_EQ(AddBookRowPage(book, page, rows / 3, FactsOf(r)), 0);
+    EXPECT_EQ(ClosePageBook(book), 0);
+    EXPECT_EQ(WicPixelsDiffering(Local(bookLeaf), 0, r), 0) << bookLeaf;
+    EXPECT_EQ(WicPixelsDiffering(Local(bookLeaf), 1, Top(r, r.height / 3)), 0) << bookLeaf;
+    FreeRowPage(page);
+  }
+  SetTemporaryFolder(folder);
+}
+
 // The n-th allocation of the suite's operator new fails (the extension's C++).
 // (On the Mac the stand-ins' own C++ behind ImageIO and Carbon would fail too, and they let
 // the exception through their C calls, which the real ones never do.)

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 
 #include "entry/entry.h"
 #include "kv_catalogue.h"
@@ -9,6 +10,8 @@
 
 #if KV_WINDOWS_BUILD
 #include <windows.h>
+// After windows.h.
+#include <psapi.h>
 #else
 #include <CarbonStandin.h>
 #include <TWAIN/TWAINFrameworkStandin.h>
@@ -81,6 +84,19 @@ long DsmCalls() {
   return std::atol(ScannerQuery("calls").c_str());
 #else
   return TWAINFramework_CallCount();
+#endif
+}
+
+long long ProcessBytes() {
+#if KV_WINDOWS_BUILD
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return static_cast<long long>(counters.PagefileUsage);  // Wine leaves PrivateUsage 0
+#else
+  long pages = 0, resident = 0;
+  std::ifstream("/proc/self/statm") >> pages >> resident;
+  return static_cast<long long>(resident) * 4096;
 #endif
 }
 

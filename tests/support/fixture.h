@@ -32,6 +32,10 @@ long LiveBlocks();
 // index without its generation.
 long GdiObjects();
 
+// The memory the process holds now: Windows, its committed private bytes; elsewhere, its
+// resident ones.
+long long ProcessBytes();
+
 class ExtensionTest : public ::testing::Test {
  protected:
   void SetUp() override;

@@ -455,6 +455,7 @@ void FreeRowPage(RowPage* page) {
 }
 
 uint8_t* RowPageRow(RowPage* page, uint32_t y) {
+  if (y > page->made) return nullptr;  // rows are made in order
   if (y >= page->capacity && !Grow(page, RowPageGrowth(page->capacity, y))) return nullptr;
   for (; page->made <= y; ++page->made)
     std::memset(page->rows + page->rowBytes * page->made, 0xFF, page->rowBytes);

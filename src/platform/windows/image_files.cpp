@@ -143,7 +143,7 @@ void AskForFormat(IPropertyBag2* options, TW_UINT16 format, RowFormat rows) {
 // The page as one frame of `encoder`. A book's checkpoint follows the frame's first row:
 // Wine's TIFF encoder writes a page's directory when the next page starts (or the file ends),
 // so the file is complete with the pages before this one once its first row is handed over.
-HRESULT AddFrame(IWICBitmapEncoder* encoder, PageRows* page, TW_UINT16 format, CheckedFileStream* stream,
+HRESULT AddFrame(IWICBitmapEncoder* encoder, FrameRows* page, TW_UINT16 format, CheckedFileStream* stream,
                  bool checkpoint) {
   Held<IWICBitmapFrameEncode> frame;
   Held<IPropertyBag2> options;
@@ -168,8 +168,11 @@ HRESULT AddFrame(IWICBitmapEncoder* encoder, PageRows* page, TW_UINT16 format, C
   if (!band) return E_OUTOFMEMORY;
   for (UINT y = 0; y < height;) {
     const UINT rows = y == 0 && checkpoint ? 1 : (height - y < kBandRows ? height - y : kBandRows);
-    for (UINT i = 0; i < rows; ++i)
-      std::memcpy(band.get() + static_cast<size_t>(i) * bytes, page->Row(y + i), bytes);
+    for (UINT i = 0; i < rows; ++i) {
+      const BYTE* row = page->Row(y + i);
+      if (!row) return E_OUTOFMEMORY;
+      std::memcpy(band.get() + static_cast<size_t>(i) * bytes, row, bytes);
+    }
     hr = frame->WritePixels(rows, bytes, bytes * rows, band.get());
     if (FAILED(hr)) return hr;
     if (stream->Failed()) return STG_E_MEDIUMFULL;
@@ -177,6 +180,11 @@ HRESULT AddFrame(IWICBitmapEncoder* encoder, PageRows* page, TW_UINT16 format, C
     y += rows;
   }
   return frame->Commit();
+}
+
+bool WriteAll(HANDLE file, const void* data, DWORD size) {
+  DWORD written = 0;
+  return WriteFile(file, data, size, &written, nullptr) && written == size;
 }
 
 // An encoder of `format` writing into `stream`.
@@ -187,9 +195,9 @@ HRESULT NewEncoder(IWICImagingFactory* factory, TW_UINT16 format, IStream* strea
   return hr;
 }
 
-int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, const char* name) {
-  PageRows page(image, facts, format != TWFF_JFIF);
-  if (!page.Ok()) return kResultNoMemory;
+}  // namespace
+
+int16_t WriteFrameFile(FrameRows* page, TW_UINT16 format, const char* name) {
   Wic wic;
   if (!wic.Factory()) return kResultNoMemory;
   CheckedFileStream* stream = CheckedFileStream::New();
@@ -202,7 +210,7 @@ int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, 
   {
     Held<IWICBitmapEncoder> encoder;
     hr = NewEncoder(wic.Factory(), format, stream, &encoder);
-    if (SUCCEEDED(hr)) hr = AddFrame(encoder.Get(), &page, format, stream, false);
+    if (SUCCEEDED(hr)) hr = AddFrame(encoder.Get(), page, format, stream, false);
     if (SUCCEEDED(hr)) hr = encoder->Commit();
     // What the encoder still writes as it goes, after a failure, is kept out of the file.
     stream->StopWrites();
@@ -216,24 +224,9 @@ int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, 
   return result;
 }
 
-bool WriteAll(HANDLE file, const void* data, DWORD size) {
-  DWORD written = 0;
-  return WriteFile(file, data, size, &written, nullptr) && written == size;
-}
-
-// A BMP file is a file header and the packed DIB: the checked header, table and rows go out
-// as they are (a resolution of 0 is filled in from the facts).
-int16_t WriteDibAsBmp(void* dib, const PageFacts& facts, const char* name) {
-  const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
-  if (!bytes) return kResultNoMemory;
-  dib::Layout l;
-  if (dib::Check(bytes, GlobalSize(dib), &l) != dib::Fault::kNone) {
-    GlobalUnlock(dib);
-    return kResultNoMemory;
-  }
-  const DWORD dibBytes = l.rowsOffset + l.rowsSize;
-  std::vector<uint8_t> header(bytes, bytes + l.rowsOffset);
-  if (l.headerSize >= dib::kInfoHeader) {
+int16_t WriteBmpParts(const char* name, std::vector<uint8_t> header, const PageFacts& facts, DWORD rowsSize,
+                      const std::function<const uint8_t*(DWORD at, DWORD* piece)>& rows) {
+  if (header.size() >= dib::kInfoHeader) {
     auto* h = reinterpret_cast<BITMAPINFOHEADER*>(header.data());
     if (h->biXPelsPerMeter <= 0 || h->biYPelsPerMeter <= 0) {
       h->biXPelsPerMeter = static_cast<LONG>(facts.xResolution / kInchesPerMeter + 0.5);
@@ -242,28 +235,50 @@ int16_t WriteDibAsBmp(void* dib, const PageFacts& facts, const char* name) {
   }
   BITMAPFILEHEADER fh{};
   fh.bfType = 0x4D42;
-  fh.bfOffBits = sizeof fh + l.rowsOffset;
-  fh.bfSize = sizeof fh + dibBytes;
-  int16_t result = 0;
+  fh.bfOffBits = static_cast<DWORD>(sizeof fh + header.size());
+  fh.bfSize = fh.bfOffBits + rowsSize;
   HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  if (file == INVALID_HANDLE_VALUE) return kResultFileError;
+  int16_t result = 0;
+  if (!WriteAll(file, &fh, sizeof fh) || !WriteAll(file, header.data(), static_cast<DWORD>(header.size())))
     result = kResultFileError;
-  } else {
-    const uint8_t* at = bytes + l.rowsOffset;
-    DWORD left = l.rowsSize;
-    bool ok =
-        WriteAll(file, &fh, sizeof fh) && WriteAll(file, header.data(), static_cast<DWORD>(header.size()));
-    while (ok && left > 0) {
-      DWORD piece = left < kBmpWritePiece ? left : kBmpWritePiece;
-      ok = WriteAll(file, at, piece);
-      at += piece;
-      left -= piece;
-    }
-    if (!CloseHandle(file)) ok = false;
-    if (!ok) {
+  for (DWORD at = 0; result == 0 && at < rowsSize;) {
+    DWORD piece = 0;
+    const uint8_t* bytes = rows(at, &piece);
+    if (!bytes || piece == 0) {
+      result = kResultNoMemory;
+    } else if (!WriteAll(file, bytes, piece)) {
       result = kResultFileError;
-      DeleteFileA(name);
     }
+    at += piece;
+  }
+  if (!CloseHandle(file) && result == 0) result = kResultFileError;
+  if (result != 0) DeleteFileA(name);
+  return result;
+}
+
+namespace {
+
+int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, const char* name) {
+  PageRows page(image, facts, format != TWFF_JFIF);
+  if (!page.Ok()) return kResultNoMemory;
+  return WriteFrameFile(&page, format, name);
+}
+
+// A BMP file is a file header and the packed DIB: the checked header, table and rows go out
+// as they are (a resolution of 0 is filled in from the facts).
+int16_t WriteDibAsBmp(void* dib, const PageFacts& facts, const char* name) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
+  if (!bytes) return kResultNoMemory;
+  dib::Layout l;
+  int16_t result = kResultNoMemory;
+  if (dib::Check(bytes, GlobalSize(dib), &l) == dib::Fault::kNone) {
+    const uint8_t* rows = bytes + l.rowsOffset;
+    result = WriteBmpParts(name, std::vector<uint8_t>(bytes, bytes + l.rowsOffset), facts, l.rowsSize,
+                           [&](DWORD at, DWORD* piece) {
+                             *piece = l.rowsSize - at < kBmpWritePiece ? l.rowsSize - at : kBmpWritePiece;
+                             return rows + at;
+                           });
   }
   GlobalUnlock(dib);
   return result;
@@ -353,10 +368,8 @@ int16_t SettleBook(PageBook* book, int16_t failure) {
   return failure;
 }
 
-int16_t AddPage(PageBook* book, void* image, const PageFacts& facts) {
+int16_t AddFrameToBook(PageBook* book, FrameRows* page) {
   if (book->ended) return book->ended;
-  PageRows page(image, facts, true);
-  if (!page.Ok()) return kResultNoMemory;  // left out; the book goes on
   if (!book->stream) {
     book->stream = CheckedFileStream::New();
     if (!book->stream) return kResultNoMemory;  // the book goes on
@@ -368,7 +381,7 @@ int16_t AddPage(PageBook* book, void* image, const PageFacts& facts) {
     if (FAILED(NewEncoder(book->wic.Factory(), TWFF_TIFFMULTI, book->stream, &book->encoder)))
       return SettleBook(book, kResultNoMemory);
   }
-  const HRESULT hr = AddFrame(book->encoder.Get(), &page, TWFF_TIFFMULTI, book->stream, true);
+  const HRESULT hr = AddFrame(book->encoder.Get(), page, TWFF_TIFFMULTI, book->stream, true);
   if (book->stream->OutOfMemory()) return SettleBook(book, kResultNoMemory);
   if (book->stream->Failed()) return SettleBook(book, kResultFileError);
   if (FAILED(hr)) return SettleBook(book, kResultNoMemory);
@@ -395,7 +408,16 @@ PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
 }
 
 int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
-  return AnswerWithoutThrowing([&] { return AddPage(book, image, facts); });
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    if (book->ended) return book->ended;
+    PageRows page(image, facts, true);
+    if (!page.Ok()) return kResultNoMemory;  // left out; the book goes on
+    return AddFrameToBook(book, &page);
+  });
+}
+
+int16_t AddBookFrame(PageBook* book, FrameRows* rows) {
+  return AnswerWithoutThrowing([&] { return AddFrameToBook(book, rows); });
 }
 
 int16_t ClosePageBook(PageBook* book, int* pages) {

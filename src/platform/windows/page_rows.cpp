@@ -55,7 +55,7 @@ PageRows::~PageRows() {
   if (locked_) GlobalUnlock(locked_);
 }
 
-UINT PageRows::RowBytes() const {
+UINT FrameRows::RowBytes() const {
   switch (format_) {
     case RowFormat::kBlackWhite:
       return (width_ + 7) / 8;

@@ -14,6 +14,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "acquire/image_files.h"
@@ -21,7 +22,38 @@
 
 enum class RowFormat { kBlackWhite, kGrey, kColour };
 
-class PageRows {
+// A page as the WIC writers take it (image_files.cpp): its shape and resolution, and its rows
+// top first, each RowBytes() bytes without padding, asked for in order.
+class FrameRows {
+ public:
+  virtual ~FrameRows() = default;
+  RowFormat Format() const { return format_; }
+  UINT Width() const { return width_; }
+  UINT Height() const { return height_; }
+  double XDpi() const { return xDpi_; }
+  double YDpi() const { return yDpi_; }
+  UINT RowBytes() const;
+  // Row y; valid until the next call. Null when it cannot be read.
+  virtual const BYTE* Row(UINT y) = 0;
+
+ protected:
+  RowFormat format_ = RowFormat::kColour;
+  UINT width_ = 0, height_ = 0;
+  double xDpi_ = 0, yDpi_ = 0;
+};
+
+// The WIC writers on rows (image_files.cpp): one PNG, TIFF or JPEG file (answers as
+// WritePageFile), or the book's next page (as AddBookPage).
+int16_t WriteFrameFile(FrameRows* rows, TW_UINT16 format, const char* name);
+int16_t AddBookFrame(PageBook* book, FrameRows* rows);
+// A BMP file of `header` (a DIB's header and colour table; a resolution of 0 is filled in
+// from the facts) and `rowsSize` bytes of rows that `rows(at, &piece)` hands over from byte
+// `at` on, `piece` bytes at a time (null: they cannot be read). 0, 2 or 8; nothing left
+// behind on failure.
+int16_t WriteBmpParts(const char* name, std::vector<uint8_t> header, const PageFacts& facts, DWORD rowsSize,
+                      const std::function<const uint8_t*(DWORD at, DWORD* piece)>& rows);
+
+class PageRows : public FrameRows {
  public:
   // oneBit: whether a black-and-white page stays 1 bit (else it becomes grey). The image
   // stays the caller's and must outlive this. May throw std::bad_alloc.
@@ -32,15 +64,7 @@ class PageRows {
 
   // False when the image fails its check or cannot be converted.
   bool Ok() const { return ok_; }
-  RowFormat Format() const { return format_; }
-  UINT Width() const { return width_; }
-  UINT Height() const { return height_; }
-  double XDpi() const { return xDpi_; }
-  double YDpi() const { return yDpi_; }
-  // Bytes of one row as Row gives it (no padding).
-  UINT RowBytes() const;
-  // Row y, the top one first; valid until the next call.
-  const BYTE* Row(UINT y);
+  const BYTE* Row(UINT y) override;
 
  private:
   enum class Source { kOwnRows, kInvertedRows, kTable, kCopy };
@@ -52,10 +76,7 @@ class PageRows {
   void* locked_ = nullptr;
   bool ok_ = false;
   bool oneBit_;
-  RowFormat format_ = RowFormat::kColour;
   Source source_ = Source::kOwnRows;
-  UINT width_ = 0, height_ = 0;
-  double xDpi_ = 0, yDpi_ = 0;
   const BYTE* rows_ = nullptr;  // the first row in memory
   UINT stride_ = 0;             // bytes from one row in memory to the next
   bool topDown_ = true;

@@ -1,49 +1,182 @@
-// Windows: a page that arrives in rows is assembled as a packed top-down DIB in global
-// memory, 1-bit pages with a black-and-white table, 8-bit pages with 256 greys, and handed to
-// the page writers as a source's DIB would be. ByteFiles are plain Win32 files.
+// Windows: a page that arrives in rows never stands whole in memory. Its rows are kept in a
+// window of about a megabyte; rows that leave the window go to a spool file of their own (the
+// temporary folder's, deleted when closed), and come back into it when a strip goes back to
+// them. Once the page has ended, the writers read it back a window at a time: a WIC frame,
+// whose size is fixed before its first row, so gets the page's real height whatever was
+// announced (a page that ends short or runs long, or of unknown length), and a BMP file its
+// header and rows. Without a spool file (none can be made) the window grows to the whole page.
+//
+// Rows are those of a top-down DIB: 1-bit with black then white in the table, 8-bit grey,
+// 24-bit blue-green-red, each padded to 4 bytes. ByteFiles are plain Win32 files.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "acquire/image_files.h"
+#include "acquire/no_throw.h"
+#include "platform/windows/page_rows.h"
 #include "twain/result_codes.h"
 
+namespace {
+
+constexpr uint32_t kWindowBytes = 1u << 20;
+constexpr uint32_t kFirstRows = 256;  // without a spool, for a page of unknown length
+
+}  // namespace
+
 struct RowPage {
-  HGLOBAL dib = nullptr;
+  ~RowPage() {
+    if (spool != INVALID_HANDLE_VALUE) CloseHandle(spool);  // deletes it
+    std::free(window);
+  }
   uint32_t width = 0;
   uint16_t bits = 0;
-  uint32_t stride = 0;      // bytes a row, a multiple of 4
-  uint32_t rowsOffset = 0;  // header and colour table
-  uint32_t capacity = 0;    // rows the block has room for
-  uint32_t rows = 0;        // rows made so far
+  uint32_t stride = 0;  // bytes a row, a multiple of 4
+  uint32_t rows = 0;    // rows made so far (white until a strip fills them)
+  HANDLE spool = INVALID_HANDLE_VALUE;
+  uint8_t* window = nullptr;
+  uint32_t base = 0;      // the window's first row
+  uint32_t capacity = 0;  // rows the window holds
+  bool dirty = false;     // the window holds rows the spool does not
 };
 
 namespace {
 
-constexpr uint32_t kFirstRows = 256;  // room made for a page of unknown length, doubled as it grows
-
 uint32_t TableEntries(uint16_t bits) { return bits == 1 ? 2 : bits == 8 ? 256 : 0; }
 
-bool Grow(RowPage* page, uint32_t rows) {
-  const uint64_t bytes = uint64_t(page->rowsOffset) + uint64_t(page->stride) * rows;
+// A file in the temporary folder that only this page sees and that goes when it is closed.
+HANDLE NewSpool() {
+  char folder[MAX_PATH + 1];
+  char name[MAX_PATH + 1];
+  const DWORD length = GetTempPathA(sizeof folder, folder);
+  if (length == 0 || length > MAX_PATH || GetTempFileNameA(folder, "kvr", 0, name) == 0)
+    return INVALID_HANDLE_VALUE;
+  HANDLE file = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) DeleteFileA(name);
+  return file;
+}
+
+// Rows [from, from + count) of the spool, from or into the window.
+bool SpoolRows(RowPage* page, uint32_t from, uint32_t count, bool write) {
+  if (count == 0) return true;
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(from) * page->stride;
+  if (!SetFilePointerEx(page->spool, at, nullptr, FILE_BEGIN)) return false;
+  const uint64_t total = uint64_t(count) * page->stride;  // at most the window's bytes
+  DWORD done = 0;
+  const DWORD size = static_cast<DWORD>(total);
+  const bool ok = write ? WriteFile(page->spool, page->window, size, &done, nullptr)
+                        : ReadFile(page->spool, page->window, size, &done, nullptr);
+  return ok && done == size;
+}
+
+// The window's rows that were made, to the spool, unless it holds them already.
+bool FlushWindow(RowPage* page) {
+  if (!page->dirty || page->base >= page->rows) return true;
+  const uint32_t end = page->rows - page->base < page->capacity ? page->rows : page->base + page->capacity;
+  if (!SpoolRows(page, page->base, end - page->base, true)) return false;
+  page->dirty = false;
+  return true;
+}
+
+// The window moved to start at row y (at most the rows made), with the rows made after it
+// read back.
+bool MoveWindow(RowPage* page, uint32_t y) {
+  if (!FlushWindow(page)) return false;
+  page->base = y;
+  const uint32_t made = page->rows - y < page->capacity ? page->rows - y : page->capacity;
+  return SpoolRows(page, y, made, false);
+}
+
+// Without a spool: the window is the page, grown to `rows` rows.
+bool GrowWindow(RowPage* page, uint32_t rows) {
+  const uint64_t bytes = uint64_t(page->stride) * rows;
   if (bytes > 0x7FFFFFFF) return false;
-  // A fixed block: its handle is its address, which a reallocation may move.
-  HGLOBAL grown = page->dib ? GlobalReAlloc(page->dib, static_cast<SIZE_T>(bytes), GMEM_MOVEABLE)
-                            : GlobalAlloc(GMEM_FIXED, static_cast<SIZE_T>(bytes));
+  void* grown = std::realloc(page->window, static_cast<size_t>(bytes));
   if (!grown) return false;
-  page->dib = grown;
+  page->window = static_cast<uint8_t*>(grown);
   page->capacity = rows;
   return true;
 }
 
-// The header with the rows made so far (the block's first `rows` rows).
-bool Finish(RowPage* page, uint32_t rows) {
-  if (rows == 0 || rows > page->rows) return false;
-  auto* header = static_cast<BITMAPINFOHEADER*>(page->dib);
+// The window over row y (at most the rows made).
+bool WindowAt(RowPage* page, uint32_t y) {
+  if (y >= page->base && y - page->base < page->capacity) return true;
+  if (page->spool == INVALID_HANDLE_VALUE) return GrowWindow(page, RowPageGrowth(page->capacity, y));
+  return MoveWindow(page, y);
+}
+
+// Row y of the rows made, to be read.
+const uint8_t* ReadRow(RowPage* page, uint32_t y) {
+  if (y >= page->rows || !WindowAt(page, y)) return nullptr;
+  return page->window + size_t(page->stride) * (y - page->base);
+}
+
+// The page read back for a WIC frame: `height` rows of its pixel format, a window at a time.
+// A black-and-white page for JPEG becomes grey.
+class SpooledRows : public FrameRows {
+ public:
+  SpooledRows(RowPage* page, uint32_t height, const PageFacts& facts, bool oneBit) : page_(page) {
+    format_ = page->bits == 1   ? (oneBit ? RowFormat::kBlackWhite : RowFormat::kGrey)
+              : page->bits == 8 ? RowFormat::kGrey
+                                : RowFormat::kColour;
+    width_ = page->width;
+    height_ = height;
+    xDpi_ = facts.xResolution;
+    yDpi_ = facts.yResolution;
+    if (page->bits == 1 && !oneBit) grey_.resize(width_);
+  }
+  const BYTE* Row(UINT y) override {
+    const uint8_t* row = ReadRow(page_, y);
+    if (!row || grey_.empty()) return row;
+    for (UINT x = 0; x < width_; ++x) grey_[x] = (row[x >> 3] >> (7 - (x & 7))) & 1u ? 255 : 0;
+    return grey_.data();
+  }
+
+ private:
+  RowPage* page_;
+  std::vector<BYTE> grey_;
+};
+
+// The DIB header and colour table of the page's first `rows` rows, top-down.
+std::vector<uint8_t> DibHeader(const RowPage* page, uint32_t rows) {
+  const uint32_t entries = TableEntries(page->bits);
+  std::vector<uint8_t> bytes(sizeof(BITMAPINFOHEADER) + entries * sizeof(RGBQUAD));
+  auto* header = reinterpret_cast<BITMAPINFOHEADER*>(bytes.data());
+  header->biSize = sizeof(BITMAPINFOHEADER);
+  header->biWidth = static_cast<LONG>(page->width);
   header->biHeight = -static_cast<LONG>(rows);
+  header->biPlanes = 1;
+  header->biBitCount = page->bits;
+  header->biCompression = BI_RGB;
   header->biSizeImage = page->stride * rows;
-  return true;
+  header->biClrUsed = entries;
+  auto* table = reinterpret_cast<RGBQUAD*>(header + 1);
+  for (uint32_t i = 0; i < entries; ++i) {
+    const BYTE level = static_cast<BYTE>(entries == 2 ? i * 255 : i);
+    table[i] = RGBQUAD{level, level, level, 0};
+  }
+  return bytes;
+}
+
+// The page's rows as a BMP file: a window's worth of whole rows at a time.
+int16_t WriteRowPageBmp(RowPage* page, uint32_t rows, const PageFacts& facts, const char* name) {
+  const uint64_t size = uint64_t(page->stride) * rows;
+  if (size > 0x7FFFFFFF) return kResultNoMemory;
+  return WriteBmpParts(name, DibHeader(page, rows), facts, static_cast<DWORD>(size),
+                       [&](DWORD at, DWORD* piece) -> const uint8_t* {
+                         const uint32_t y = at / page->stride;
+                         const uint8_t* row = ReadRow(page, y);
+                         // The window holds row y and those after it up to its end or the page's.
+                         const uint32_t last =
+                             page->base + page->capacity < rows ? page->base + page->capacity : rows;
+                         *piece = (last - y) * page->stride;
+                         return row;
+                       });
 }
 
 }  // namespace
@@ -54,51 +187,49 @@ RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows
   page->width = width;
   page->bits = bitsPerPixel;
   page->stride = static_cast<uint32_t>(((uint64_t(width) * bitsPerPixel + 31) / 32) * 4);
-  const uint32_t entries = TableEntries(bitsPerPixel);
-  page->rowsOffset = sizeof(BITMAPINFOHEADER) + entries * sizeof(RGBQUAD);
-  if (!Grow(page, expectedRows > 0 ? expectedRows : kFirstRows)) {
+  page->spool = NewSpool();
+  if (page->spool != INVALID_HANDLE_VALUE) {
+    page->capacity = kWindowBytes / page->stride > 0 ? kWindowBytes / page->stride : 1;
+    page->window = static_cast<uint8_t*>(std::malloc(size_t(page->stride) * page->capacity));
+  } else {
+    GrowWindow(page, expectedRows > 0 ? expectedRows : kFirstRows);
+  }
+  if (!page->window) {
     FreeRowPage(page);
     return nullptr;
-  }
-  auto* header = static_cast<BITMAPINFOHEADER*>(page->dib);
-  std::memset(header, 0, page->rowsOffset);
-  header->biSize = sizeof(BITMAPINFOHEADER);
-  header->biWidth = static_cast<LONG>(width);
-  header->biPlanes = 1;
-  header->biBitCount = bitsPerPixel;
-  header->biCompression = BI_RGB;
-  header->biClrUsed = entries;
-  auto* table = reinterpret_cast<RGBQUAD*>(header + 1);
-  for (uint32_t i = 0; i < entries; ++i) {
-    const BYTE level = static_cast<BYTE>(entries == 2 ? i * 255 : i);
-    table[i] = RGBQUAD{level, level, level, 0};
   }
   return page;
 }
 
-void FreeRowPage(RowPage* page) {
-  if (!page) return;
-  if (page->dib) GlobalFree(page->dib);
-  delete page;
-}
+void FreeRowPage(RowPage* page) { delete page; }
 
 uint8_t* RowPageRow(RowPage* page, uint32_t y) {
-  if (y >= page->capacity && !Grow(page, RowPageGrowth(page->capacity, y))) return nullptr;
-  uint8_t* base = static_cast<uint8_t*>(page->dib);
+  // Rows are made in order: a strip starts at a row already reached or at the next one.
+  if (y > page->rows || !WindowAt(page, y)) return nullptr;
+  page->dirty = true;
   for (; page->rows <= y; ++page->rows)
-    std::memset(base + page->rowsOffset + size_t(page->stride) * page->rows, 0xFF, page->stride);
-  return base + page->rowsOffset + size_t(page->stride) * y;
+    std::memset(page->window + size_t(page->stride) * (page->rows - page->base), 0xFF, page->stride);
+  return page->window + size_t(page->stride) * (y - page->base);
 }
 
 int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
                          const uint8_t* path) {
-  if (!Finish(page, rows)) return kResultNoMemory;
-  return WritePageFile(page->dib, facts, format, path);
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    if (rows == 0 || rows > page->rows) return kResultNoMemory;
+    const char* name = reinterpret_cast<const char*>(path);
+    if (format == TWFF_BMP) return WriteRowPageBmp(page, rows, facts, name);
+    if (format != TWFF_PNG && format != TWFF_TIFF && format != TWFF_JFIF) return kResultNoMemory;
+    SpooledRows frame(page, rows, facts, format != TWFF_JFIF);
+    return WriteFrameFile(&frame, format, name);
+  });
 }
 
 int16_t AddBookRowPage(PageBook* book, RowPage* page, uint32_t rows, const PageFacts& facts) {
-  if (!Finish(page, rows)) return kResultNoMemory;
-  return AddBookPage(book, page->dib, facts);
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    if (rows == 0 || rows > page->rows) return kResultNoMemory;
+    SpooledRows frame(page, rows, facts, true);
+    return AddBookFrame(book, &frame);
+  });
 }
 
 // ---- ByteFile

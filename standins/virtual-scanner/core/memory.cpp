@@ -21,8 +21,11 @@ constexpr uint8_t kPaddingByte = 0xA5;
 
 vscan::ScanSettings Scanner::CurrentPage() const { return state_ >= 6 ? PageSettings() : profile_.Settings(); }
 
-TW_UINT32 Scanner::RowBytes(const vscan::ScanSettings& s) const {
-  return TW_UINT32(vscan::PageRows(s).packedBytes()) + rowPadding_;
+TW_UINT32 Scanner::RowBytes() const {
+  // The page that streams knows its rows: its renderer is set up once, not for every strip.
+  const bool streaming = strips_.phase == Strips::Phase::Streaming && strips_.rows;
+  const size_t packed = streaming ? strips_.rows->packedBytes() : vscan::PageRows(CurrentPage()).packedBytes();
+  return TW_UINT32(packed) + rowPadding_;
 }
 
 TW_UINT16 Scanner::PageCompression(const vscan::ScanSettings& s) const {
@@ -33,7 +36,7 @@ TW_UINT16 Scanner::PageCompression(const vscan::ScanSettings& s) const {
 Scanner::BufferLimits Scanner::Limits() const {
   if (buffersSet_) return buffers_;
   // At least one row; at most 1 MiB unless a row is longer; 64 KiB preferred within them.
-  const TW_UINT32 row = RowBytes(CurrentPage());
+  const TW_UINT32 row = RowBytes();
   const TW_UINT32 max = std::max(kDefaultMax, row);
   return BufferLimits{row, max, std::min(max, std::max(kDefaultPreferred, row))};
 }
@@ -59,7 +62,7 @@ TW_UINT16 Scanner::CheckBuffer(const TW_MEMORY& m, bool compressed) {
   if (m.Length == 0 || (l.min != kDontCare32 && m.Length < l.min) || (l.max != kDontCare32 && m.Length > l.max))
     return TWCC_BADVALUE;
   // Uncompressed strips are whole rows: a buffer must hold one.
-  if (!compressed && m.Length < RowBytes(CurrentPage())) return TWCC_BADVALUE;
+  if (!compressed && m.Length < RowBytes()) return TWCC_BADVALUE;
   if (handle && platform_->Size(m.TheMem) < m.Length) return TWCC_BADVALUE;
   return TWCC_SUCCESS;
 }
@@ -94,7 +97,7 @@ TW_UINT16 Scanner::StartStrips() {
 
 bool Scanner::FillStrip(TW_IMAGEMEMXFER* x, uint8_t* to) {
   const vscan::PageRows& rows = *strips_.rows;
-  const TW_UINT32 rowBytes = RowBytes(PageSettings());
+  const TW_UINT32 rowBytes = RowBytes();
   const size_t packed = rows.packedBytes();
   const int count =
       int(std::min<TW_UINT32>(x->Memory.Length / rowBytes, TW_UINT32(strips_.height - strips_.next)));

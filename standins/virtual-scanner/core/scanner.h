@@ -161,7 +161,7 @@ class Scanner {
   // The settings that describe the page: the page in the scanner in states 6 and 7.
   vscan::ScanSettings CurrentPage() const;
   // Bytes of one row of an uncompressed strip (the padding of `memory-padding` included).
-  TW_UINT32 RowBytes(const vscan::ScanSettings& s) const;
+  TW_UINT32 RowBytes() const;
   // The compression a memory transfer of this page carries: JPEG only for grey and colour.
   TW_UINT16 PageCompression(const vscan::ScanSettings& s) const;
   // TWCC_SUCCESS when the buffer of a request is one the source takes.
