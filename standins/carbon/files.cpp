@@ -374,6 +374,17 @@ OSErr SetEOF(SInt16 refNum, SInt32 logEOF) {
   if (Injected(kCarbonStandinSetEOF, &err)) return err;
   if (logEOF < 0) return paramErr;
   if (!f->canWrite) return wrPermErr;
+  // A longer file gets its blocks now (HFS files are never sparse): without room on the
+  // volume nothing changes and the answer is dskFulErr.
+  struct stat st;
+  if (::fstat(f->fd, &st) != 0) return ioErr;
+  if (logEOF > st.st_size) {
+    const int rc = ::posix_fallocate(f->fd, st.st_size, logEOF - st.st_size);
+    if (rc != 0) {
+      if (::ftruncate(f->fd, st.st_size) != 0) return ioErr;
+      return ErrnoToOSErr(rc);
+    }
+  }
   if (::ftruncate(f->fd, logEOF) != 0) return ErrnoToOSErr(errno);
   if (f->mark > logEOF) f->mark = logEOF;
   return noErr;
