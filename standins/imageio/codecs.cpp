@@ -44,6 +44,9 @@ void PackRow(const Image& image, size_t y, bool expandBits, std::vector<uint8_t>
   }
 }
 
+// Bytes PackRow needs for a row of the image at most.
+size_t RowRoom(const Image& image) { return image.layout.width * 3 + 8; }
+
 struct FileCloser {
   void operator()(FILE* f) const {
     if (f) std::fclose(f);
@@ -59,6 +62,8 @@ void PngWarning(png_structp, png_const_charp) {}
 }  // namespace
 
 bool WritePng(const std::string& path, const Image& image, double xDpi, double yDpi) {
+  std::vector<uint8_t> row;
+  row.reserve(RowRoom(image));  // the one allocation, before anything that must be freed
   std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
   if (!file) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, PngWarning);
@@ -67,7 +72,6 @@ bool WritePng(const std::string& path, const Image& image, double xDpi, double y
     png_destroy_write_struct(&png, nullptr);
     return false;
   }
-  std::vector<uint8_t> row;
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
     return false;
@@ -101,6 +105,8 @@ void JpegSilent(j_common_ptr) {}  // warnings and traces
 }  // namespace
 
 bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double yDpi, double quality) {
+  std::vector<uint8_t> row;
+  row.reserve(RowRoom(image));  // the one allocation, before anything that must be freed
   std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
   if (!file) return false;
   jpeg_compress_struct cinfo;
@@ -108,7 +114,6 @@ bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double 
   cinfo.err = jpeg_std_error(&err.mgr);
   err.mgr.error_exit = JpegFail;
   err.mgr.output_message = JpegSilent;
-  std::vector<uint8_t> row;
   if (setjmp(err.jump)) {
     jpeg_destroy_compress(&cinfo);
     return false;
@@ -171,9 +176,8 @@ uint16_t CompressionFor(int asked, const PixelLayout& l) {
 }
 }  // namespace
 
-bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed) {
-  TIFF* tif = OpenTiff(path, "w");
-  if (!tif) return false;
+namespace {
+bool WritePages(TIFF* tif, size_t count, TiffFeed& feed) {
   bool ok = true;
   std::vector<uint8_t> row;
   for (size_t i = 0; i < count && ok; ++i) {
@@ -208,6 +212,20 @@ bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed) {
     feed.Done(i);
     ok = ok && TIFFWriteDirectory(tif) == 1;
   }
+  return ok;
+}
+}  // namespace
+
+// An exception on the way (an allocation that failed) is a failure, the file closed.
+bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed) {
+  TIFF* tif = OpenTiff(path, "w");
+  if (!tif) return false;
+  bool ok = false;
+  try {
+    ok = WritePages(tif, count, feed);
+  } catch (...) {
+    ok = false;
+  }
   TIFFClose(tif);
   return ok;
 }
@@ -223,48 +241,63 @@ size_t TiffPageCount(const std::string& path) {
   return n;
 }
 
+namespace {
+// Page `index` of an open TIFF as an image, or null; its resolution and unit, and its
+// compression (may be null). May throw (an allocation that failed): the image is freed.
+Image* ReadPage(TIFF* tif, size_t index, float* xr, float* yr, uint16_t* unit, int* compression) {
+  uint32_t w = 0, h = 0;
+  uint16_t bps = 1, spp = 1, photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG;
+  if (TIFFSetDirectory(tif, static_cast<tdir_t>(index)) != 1 ||
+      TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) != 1 || TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) != 1)
+    return nullptr;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bps);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  TIFFGetField(tif, TIFFTAG_XRESOLUTION, xr);
+  TIFFGetField(tif, TIFFTAG_YRESOLUTION, yr);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, unit);
+  uint16_t scheme = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &scheme);
+  if (compression) *compression = scheme;
+  const bool grey = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
+                    spp == 1 && (bps == 1 || bps == 8);
+  const bool rgb = photometric == PHOTOMETRIC_RGB && spp == 3 && bps == 8;
+  if (!(grey || rgb) || planar != PLANARCONFIG_CONTIG || w == 0 || h == 0) return nullptr;
+  struct Held {
+    Image* image = new Image;
+    ~Held() {
+      if (image) Release(image);
+    }
+  } held;
+  Image* image = held.image;
+  PixelLayout& l = image->layout;
+  l.width = w;
+  l.height = h;
+  l.components = spp;
+  l.bitsPerComponent = bps;
+  l.bitsPerPixel = static_cast<size_t>(bps) * spp;
+  l.bytesPerRow = static_cast<size_t>(TIFFScanlineSize(tif));
+  image->pixels.resize(l.bytesPerRow * h);
+  for (uint32_t y = 0; y < h; ++y)
+    if (TIFFReadScanline(tif, image->pixels.data() + y * l.bytesPerRow, y, 0) != 1) return nullptr;
+  if (photometric == PHOTOMETRIC_MINISWHITE)
+    for (uint8_t& b : image->pixels) b = static_cast<uint8_t>(~b);
+  held.image = nullptr;
+  return image;
+}
+}  // namespace
+
 Image* ReadTiffPage(const std::string& path, size_t index, double* xDpi, double* yDpi, int* compression) {
   TIFF* tif = OpenTiff(path, "r");
   if (!tif) return nullptr;
   Image* image = nullptr;
-  uint32_t w = 0, h = 0;
-  uint16_t bps = 1, spp = 1, photometric = PHOTOMETRIC_MINISBLACK, unit = RESUNIT_INCH,
-           planar = PLANARCONFIG_CONTIG;
   float xr = 72, yr = 72;
-  if (TIFFSetDirectory(tif, static_cast<tdir_t>(index)) == 1 &&
-      TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) == 1) {
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bps);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xr);
-    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yr);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
-    uint16_t scheme = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &scheme);
-    if (compression) *compression = scheme;
-    const bool grey = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
-                      spp == 1 && (bps == 1 || bps == 8);
-    const bool rgb = photometric == PHOTOMETRIC_RGB && spp == 3 && bps == 8;
-    if ((grey || rgb) && planar == PLANARCONFIG_CONTIG && w > 0 && h > 0) {
-      image = new Image;
-      PixelLayout& l = image->layout;
-      l.width = w;
-      l.height = h;
-      l.components = spp;
-      l.bitsPerComponent = bps;
-      l.bitsPerPixel = static_cast<size_t>(bps) * spp;
-      l.bytesPerRow = static_cast<size_t>(TIFFScanlineSize(tif));
-      image->pixels.resize(l.bytesPerRow * h);
-      for (uint32_t y = 0; y < h && image; ++y) {
-        if (TIFFReadScanline(tif, image->pixels.data() + y * l.bytesPerRow, y, 0) != 1) {
-          Release(image);
-          image = nullptr;
-        }
-      }
-      if (image && photometric == PHOTOMETRIC_MINISWHITE)
-        for (uint8_t& b : image->pixels) b = static_cast<uint8_t>(~b);
-    }
+  uint16_t unit = RESUNIT_INCH;
+  try {
+    image = ReadPage(tif, index, &xr, &yr, &unit, compression);
+  } catch (...) {
+    image = nullptr;  // an allocation that failed: no image
   }
   TIFFClose(tif);
   const double toInch = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;

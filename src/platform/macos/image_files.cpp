@@ -223,12 +223,14 @@ bool Export(const FSSpec& spec, const FileKind& kind, TW_UINT16 format, const Pa
 int16_t NewFileSpec(const uint8_t* path, FSSpec* spec) {
   OSErr err = FSMakeFSSpec(0, 0, path, spec);
   if (err == noErr) return kResultFileExists;
+  if (err == memFullErr) return kResultNoMemory;
   return err == fnfErr ? 0 : kResultFileError;
 }
 
 int16_t CreateFile(const FSSpec& spec, OSType fileType) {
   OSErr err = FSpCreate(&spec, kCreator, fileType, smSystemScript);
   if (err == dupFNErr) return kResultFileExists;
+  if (err == memFullErr) return kResultNoMemory;
   return err == noErr ? 0 : kResultFileError;
 }
 
