@@ -1,7 +1,9 @@
 // The files behind ImageIO's destinations and sources: PNG with libpng, JPEG (JFIF) with
-// libjpeg-turbo, TIFF with libtiff. Grey images of 1 or 8 bits stay grey of that depth (a
-// 1-bit image becomes 8-bit grey in a JPEG); RGB images are written with 8 bits a component,
-// any skipped byte dropped.
+// libjpeg-turbo, TIFF with libtiff (LZW of 8-bit samples with the horizontal differencing
+// predictor, as the real ImageIO writes it: Apple documents no property for it, and TIFFs
+// written through it, by Grab for one, carry predictor 2). Grey images of 1 or 8 bits stay
+// grey of that depth (a 1-bit image becomes 8-bit grey in a JPEG); RGB images are written
+// with 8 bits a component, any skipped byte dropped.
 #include <png.h>
 // jpeglib.h needs FILE and size_t first.
 #include <cstdio>
@@ -195,6 +197,9 @@ bool WritePages(TIFF* tif, size_t count, TiffFeed& feed) {
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, l.components == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    // ImageIO's LZW differences 8-bit samples horizontally first (it has no property for it).
+    if (compression == COMPRESSION_LZW && l.bitsPerComponent == 8)
+      TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(page.xDpi));
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(page.yDpi));
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
