@@ -310,7 +310,8 @@ namespace {
 constexpr OSType kPageFileCreator = 0x4B567067;  // 'KVpg': a page file of a book
 constexpr unsigned char kPartSuffix[] = ".part";
 constexpr int kStemChars = 31 - 5 - 6;  // a name part's 31, ".part", six digits
-// Room the book takes beyond its page files: its tags of page number and kind, a page.
+// Room the book takes beyond its page files: each page's page-number and kind tags, and a
+// margin for the file.
 constexpr long long kRoomPerPage = 64;
 constexpr long long kRoomOverall = 4096;
 
