@@ -75,9 +75,14 @@ rm -f "$printed"
 # file of its own beside the book, and the book's file holds room for all of them until it is
 # written once at the end): 8, the count is the pages the book holds, read back by libtiff and
 # ImageMagick, and no page file is left. The next book on the disk now nearly full does the same.
+# The room left is five times one page's file: two pages and their room fit, three do not.
+rm -f ./*
+"$host" --build macos 'Twain.Connect()' 'Twain.SetSourceCapability("PIXELTYPE", 1)' \
+  'Twain.ScanPages("probe.tif", $n, 0, 6, 1)' >/dev/null 2>&1
+page_kb=$(( ($(stat -c %s probe.tif 2>/dev/null || echo 200000) + 1023) / 1024 ))
 rm -f ./*
 dd if=/dev/zero of=filler bs=4k 2>/dev/null
-truncate -s -1000k filler
+truncate -s "-$((5 * page_kb))k" filler
 out="$("$host" --build macos --scanner-control 'pages 5' 'Twain.Connect()' 'Twain.SetSourceCapability("PIXELTYPE", 1)' \
   'Twain.ScanPages("book.tif", $n, 0, 6)' 'Twain.ScanPages("next.tif", $n, 0, 6)' 'Twain.Disconnect()' 2>&1)"
 for book in book next; do
