@@ -500,7 +500,12 @@ OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef) try {
   if (::stat(path.c_str(), &st) != 0) return fnfErr;
   char* absolute = ::realpath(path.c_str(), nullptr);
   if (!absolute) return ioErr;
-  gRefs.push_back(absolute);
+  try {
+    gRefs.push_back(absolute);
+  } catch (...) {
+    std::free(absolute);
+    throw;
+  }
   std::free(absolute);
   std::memset(newRef, 0, sizeof *newRef);
   const UInt32 index = static_cast<UInt32>(gRefs.size());  // 1-based: an all-zero FSRef names nothing

@@ -248,7 +248,7 @@ size_t TiffPageCount(const std::string& path) {
 
 namespace {
 // Page `index` of an open TIFF as an image, or null; its resolution and unit, and its
-// compression (may be null). May throw (an allocation that failed): the image is freed.
+// compression (may be null). May throw (an allocation that failed), leaving nothing.
 Image* ReadPage(TIFF* tif, size_t index, float* xr, float* yr, uint16_t* unit, int* compression) {
   uint32_t w = 0, h = 0;
   uint16_t bps = 1, spp = 1, photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG;
@@ -269,26 +269,21 @@ Image* ReadPage(TIFF* tif, size_t index, float* xr, float* yr, uint16_t* unit, i
                     spp == 1 && (bps == 1 || bps == 8);
   const bool rgb = photometric == PHOTOMETRIC_RGB && spp == 3 && bps == 8;
   if (!(grey || rgb) || planar != PLANARCONFIG_CONTIG || w == 0 || h == 0) return nullptr;
-  struct Held {
-    Image* image = new Image;
-    ~Held() {
-      if (image) Release(image);
-    }
-  } held;
-  Image* image = held.image;
-  PixelLayout& l = image->layout;
+  PixelLayout l;
   l.width = w;
   l.height = h;
   l.components = spp;
   l.bitsPerComponent = bps;
   l.bitsPerPixel = static_cast<size_t>(bps) * spp;
   l.bytesPerRow = static_cast<size_t>(TIFFScanlineSize(tif));
-  image->pixels.resize(l.bytesPerRow * h);
+  std::vector<uint8_t> pixels(l.bytesPerRow * h);  // before the image exists
   for (uint32_t y = 0; y < h; ++y)
-    if (TIFFReadScanline(tif, image->pixels.data() + y * l.bytesPerRow, y, 0) != 1) return nullptr;
+    if (TIFFReadScanline(tif, pixels.data() + y * l.bytesPerRow, y, 0) != 1) return nullptr;
   if (photometric == PHOTOMETRIC_MINISWHITE)
-    for (uint8_t& b : image->pixels) b = static_cast<uint8_t>(~b);
-  held.image = nullptr;
+    for (uint8_t& b : pixels) b = static_cast<uint8_t>(~b);
+  auto* image = new Image;
+  image->layout = l;
+  image->pixels.swap(pixels);
   return image;
 }
 }  // namespace
