@@ -54,7 +54,7 @@ int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts);
 // page leaves no file. `pages` (unless null) receives the pages the file holds: after a
 // failure, a book may hold fewer than it took (a page whose end could not be written).
 int16_t ClosePageBook(PageBook* book, int* pages = nullptr);
-// Pages in the book's file so far.
+// Pages the book holds so far (on the Mac in files of their own until it closes).
 int PageBookCount(const PageBook* book);
 
 // ---- pages that arrive in rows (memory transfers)

@@ -112,56 +112,71 @@ std::deque<EventRef>::iterator FindMatch(UInt32 n, const EventTypeSpec* list) {
 extern "C" {
 
 OSStatus CreateEvent(CFAllocatorRef, UInt32 inClassID, UInt32 inKind, EventTime inWhen,
-                     EventAttributes inAttributes, EventRef* outEvent) {
+                     EventAttributes inAttributes, EventRef* outEvent) try {
   if (!outEvent) return paramErr;
   std::lock_guard<std::recursive_mutex> g(gLock);
   *outEvent = NewEvent(inClassID, inKind, inWhen == 0 ? Now() : inWhen, inAttributes);
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-EventRef RetainEvent(EventRef inEvent) {
+EventRef RetainEvent(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (Valid(inEvent)) ++inEvent->retainCount;
   return inEvent;
+} catch (...) {
+  return {};
 }
 
-void ReleaseEvent(EventRef inEvent) {
+void ReleaseEvent(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   Release(inEvent);
+} catch (...) {
 }
 
-UInt32 GetEventRetainCount(EventRef inEvent) {
+UInt32 GetEventRetainCount(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return Valid(inEvent) ? inEvent->retainCount : 0;
+} catch (...) {
+  return {};
 }
 
-UInt32 GetEventClass(EventRef inEvent) {
+UInt32 GetEventClass(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return Valid(inEvent) ? inEvent->eventClass : 0;
+} catch (...) {
+  return {};
 }
 
-UInt32 GetEventKind(EventRef inEvent) {
+UInt32 GetEventKind(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return Valid(inEvent) ? inEvent->eventKind : 0;
+} catch (...) {
+  return {};
 }
 
-EventTime GetEventTime(EventRef inEvent) {
+EventTime GetEventTime(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return Valid(inEvent) ? inEvent->when : 0;
+} catch (...) {
+  return {};
 }
 
 OSStatus SetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inType, ByteCount inSize,
-                           const void* inDataPtr) {
+                           const void* inDataPtr) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (!Valid(inEvent) || (inSize && !inDataPtr)) return paramErr;
   const auto* p = static_cast<const unsigned char*>(inDataPtr);
   inEvent->params[inName] = {inType, std::vector<unsigned char>(p, p + inSize)};
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
 OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inDesiredType,
                            EventParamType* outActualType, ByteCount inBufferSize, ByteCount* outActualSize,
-                           void* outData) {
+                           void* outData) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (!Valid(inEvent)) return paramErr;
   auto it = inEvent->params.find(inName);
@@ -172,21 +187,25 @@ OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamTy
   if (outActualSize) *outActualSize = value.second.size();
   if (outData) std::memcpy(outData, value.second.data(), std::min<size_t>(inBufferSize, value.second.size()));
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
 EventQueueRef GetMainEventQueue(void) { return &gMainQueue; }
 EventQueueRef GetCurrentEventQueue(void) { return &gMainQueue; }
 
-OSStatus PostEventToQueue(EventQueueRef inQueue, EventRef inEvent, EventPriority inPriority) {
+OSStatus PostEventToQueue(EventQueueRef inQueue, EventRef inEvent, EventPriority inPriority) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (inQueue != &gMainQueue || !Valid(inEvent)) return paramErr;
   if (inEvent->posted) return eventAlreadyPostedErr;
   ++inEvent->retainCount;
   Enqueue(inEvent, inPriority);
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSStatus FlushEventQueue(EventQueueRef inQueue) {
+OSStatus FlushEventQueue(EventQueueRef inQueue) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (inQueue != &gMainQueue) return paramErr;
   while (!gQueue.empty()) {
@@ -196,17 +215,21 @@ OSStatus FlushEventQueue(EventQueueRef inQueue) {
     Release(e);
   }
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-UInt32 GetNumEventsInQueue(EventQueueRef inQueue) {
+UInt32 GetNumEventsInQueue(EventQueueRef inQueue) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (inQueue != &gMainQueue) return 0;
   PromoteDue();
   return static_cast<UInt32>(gQueue.size());
+} catch (...) {
+  return {};
 }
 
 OSStatus ReceiveNextEvent(UInt32 inNumTypes, const EventTypeSpec* inList, EventTimeout inTimeout,
-                          Boolean inPullEvent, EventRef* outEvent) {
+                          Boolean inPullEvent, EventRef* outEvent) try {
   std::unique_lock<std::recursive_mutex> g(gLock);
   ++gReceiveCalls;
   if (outEvent) *outEvent = nullptr;
@@ -255,11 +278,13 @@ OSStatus ReceiveNextEvent(UInt32 inNumTypes, const EventTypeSpec* inList, EventT
       gPosted.wait_for(g, std::chrono::duration<double>(until - now));
     }
   }
+} catch (...) {
+  return memFullErr;
 }
 
 EventTargetRef GetEventDispatcherTarget(void) { return &gDispatcher; }
 
-OSStatus SendEventToEventTarget(EventRef inEvent, EventTargetRef inTarget) {
+OSStatus SendEventToEventTarget(EventRef inEvent, EventTargetRef inTarget) try {
   std::unique_lock<std::recursive_mutex> g(gLock);
   if (!Valid(inEvent) || inTarget != &gDispatcher) return paramErr;
   ++gDispatched;
@@ -267,11 +292,15 @@ OSStatus SendEventToEventTarget(EventRef inEvent, EventTargetRef inTarget) {
   void* ctx = gHandlerCtx;
   g.unlock();
   return handler ? handler(inEvent, ctx) : eventNotHandledErr;
+} catch (...) {
+  return memFullErr;
 }
 
-EventTime GetCurrentEventTime(void) {
+EventTime GetCurrentEventTime(void) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return Now();
+} catch (...) {
+  return {};
 }
 
 long CarbonStandin_LiveEvents(void) {

@@ -177,7 +177,7 @@ SInt16 AllocateRefNum() {
 
 extern "C" {
 
-OSErr HCreate(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, OSType creator, OSType fileType) {
+OSErr HCreate(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, OSType creator, OSType fileType) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OSErr err;
   if (Injected(kCarbonStandinHCreate, &err)) return err;
@@ -191,9 +191,11 @@ OSErr HCreate(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, OSType cr
     return ioErr;
   }
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permission, SInt16* refNum) {
+OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permission, SInt16* refNum) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (refNum) *refNum = 0;
   OSErr err;
@@ -226,9 +228,11 @@ OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permi
   gFiles[ref] = OpenFile{fd, permission, wantWrite, path, 0};
   *refNum = ref;
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName) {
+OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OSErr err;
   if (Injected(kCarbonStandinHDelete, &err)) return err;
@@ -239,9 +243,11 @@ OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName) {
   if (::unlink(path.c_str()) != 0) return ErrnoToOSErr(errno);
   ::unlink(SidecarOf(path).c_str());
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr HGetFInfo(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FInfo* fndrInfo) {
+OSErr HGetFInfo(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FInfo* fndrInfo) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   std::string path;
   OSErr err = ToPosix(vRefNum, dirID, fileName, &path);
@@ -253,9 +259,11 @@ OSErr HGetFInfo(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FInfo* 
   std::memset(fndrInfo, 0, sizeof *fndrInfo);
   CarbonStandin_ReadFinderInfo(path.c_str(), &fndrInfo->fdType, &fndrInfo->fdCreator);
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr) {
+OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OpenFile* f = Find(refNum);
   if (!f) return rfNumErr;
@@ -284,9 +292,11 @@ OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr) {
   }
   f->mark += done;
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr FSRead(SInt16 refNum, SInt32* count, void* buffPtr) {
+OSErr FSRead(SInt16 refNum, SInt32* count, void* buffPtr) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OpenFile* f = Find(refNum);
   if (!f) return rfNumErr;
@@ -313,9 +323,11 @@ OSErr FSRead(SInt16 refNum, SInt32* count, void* buffPtr) {
   bool shortRead = done < *count;
   *count = done;
   return shortRead ? eofErr : noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr GetEOF(SInt16 refNum, SInt32* logEOF) {
+OSErr GetEOF(SInt16 refNum, SInt32* logEOF) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OpenFile* f = Find(refNum);
   if (!f) return rfNumErr;
@@ -325,9 +337,11 @@ OSErr GetEOF(SInt16 refNum, SInt32* logEOF) {
   if (::fstat(f->fd, &st) != 0) return ioErr;
   if (logEOF) *logEOF = static_cast<SInt32>(st.st_size);
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff) {
+OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OpenFile* f = Find(refNum);
   if (!f) return rfNumErr;
@@ -356,17 +370,21 @@ OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff) {
   }
   f->mark = static_cast<off_t>(pos);
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr GetFPos(SInt16 refNum, SInt32* filePos) {
+OSErr GetFPos(SInt16 refNum, SInt32* filePos) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OpenFile* f = Find(refNum);
   if (!f) return rfNumErr;
   if (filePos) *filePos = static_cast<SInt32>(f->mark);
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr SetEOF(SInt16 refNum, SInt32 logEOF) {
+OSErr SetEOF(SInt16 refNum, SInt32 logEOF) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OpenFile* f = Find(refNum);
   if (!f) return rfNumErr;
@@ -374,12 +392,25 @@ OSErr SetEOF(SInt16 refNum, SInt32 logEOF) {
   if (Injected(kCarbonStandinSetEOF, &err)) return err;
   if (logEOF < 0) return paramErr;
   if (!f->canWrite) return wrPermErr;
+  // A longer file gets its blocks now (HFS files are never sparse): without room on the
+  // volume nothing changes and the answer is dskFulErr.
+  struct stat st;
+  if (::fstat(f->fd, &st) != 0) return ioErr;
+  if (logEOF > st.st_size) {
+    const int rc = ::posix_fallocate(f->fd, st.st_size, logEOF - st.st_size);
+    if (rc != 0) {
+      if (::ftruncate(f->fd, st.st_size) != 0) return ioErr;
+      return ErrnoToOSErr(rc);
+    }
+  }
   if (::ftruncate(f->fd, logEOF) != 0) return ErrnoToOSErr(errno);
   if (f->mark > logEOF) f->mark = logEOF;
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr FSClose(SInt16 refNum) {
+OSErr FSClose(SInt16 refNum) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OpenFile* f = Find(refNum);
   if (!f) return rfNumErr;
@@ -389,9 +420,11 @@ OSErr FSClose(SInt16 refNum) {
   gFiles.erase(refNum);
   if (injected) return err;
   return rc == 0 ? noErr : ioErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec) {
+OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   std::string path;
   OSErr err = ToPosix(vRefNum, dirID, fileName, &path);
@@ -415,19 +448,25 @@ OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSp
   std::memcpy(spec->name + 1, leaf.data(), leaf.size());
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? noErr : fnfErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode) {
+OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode) try {
   if (!spec) return paramErr;
   return HCreate(spec->vRefNum, spec->parID, spec->name, creator, fileType);
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr FSpDelete(const FSSpec* spec) {
+OSErr FSpDelete(const FSSpec* spec) try {
   if (!spec) return paramErr;
   return HDelete(spec->vRefNum, spec->parID, spec->name);
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest) {
+OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (!source || !dest) return paramErr;
   std::string a, b;
@@ -447,9 +486,11 @@ OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest) {
   }
   if (::rename(swap.c_str(), b.c_str()) != 0) return ErrnoToOSErr(errno);
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef) {
+OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (!source || !newRef) return paramErr;
   std::string path;
@@ -459,24 +500,34 @@ OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef) {
   if (::stat(path.c_str(), &st) != 0) return fnfErr;
   char* absolute = ::realpath(path.c_str(), nullptr);
   if (!absolute) return ioErr;
-  gRefs.push_back(absolute);
+  try {
+    gRefs.push_back(absolute);
+  } catch (...) {
+    std::free(absolute);
+    throw;
+  }
   std::free(absolute);
   std::memset(newRef, 0, sizeof *newRef);
   const UInt32 index = static_cast<UInt32>(gRefs.size());  // 1-based: an all-zero FSRef names nothing
   std::memcpy(newRef->hidden, &index, sizeof index);
   return noErr;
+} catch (...) {
+  return memFullErr;
 }
 
-CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef) {
+CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (!fsRef) return nullptr;
   UInt32 index = 0;
   std::memcpy(&index, fsRef->hidden, sizeof index);
   if (index == 0 || index > gRefs.size()) return nullptr;
   CFStringRef path = CFStringCreateWithCString(allocator, gRefs[index - 1].c_str(), kCFStringEncodingUTF8);
+  if (!path) return nullptr;
   CFURLRef url = CFURLCreateWithFileSystemPath(allocator, path, kCFURLPOSIXPathStyle, false);
   CFRelease(path);
   return url;
+} catch (...) {
+  return {};
 }
 
 int CarbonStandin_ReadFinderInfo(const char* posixPath, OSType* type, OSType* creator) {

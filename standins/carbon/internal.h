@@ -1,4 +1,7 @@
 // Shared between the stand-in's own files; not part of its interface.
+// Every C entry point catches what its C++ throws (an allocation that failed) and answers the
+// call's failure instead (null, 0, memFullErr, with MemError memFullErr for the Memory
+// Manager), as the real C APIs never throw.
 #pragma once
 #include <Carbon/Carbon.h>
 

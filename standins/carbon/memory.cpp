@@ -55,7 +55,12 @@ Ptr AllocPtr(Size size, bool clear) {
     gMemError = size < 0 ? paramErr : memFullErr;
     return nullptr;
   }
-  gPointers[p] = size;
+  try {
+    gPointers[p] = size;
+  } catch (...) {
+    std::free(p);
+    throw;
+  }
   gMemError = noErr;
   return p;
 }
@@ -67,8 +72,15 @@ Handle AllocHandle(Size size, bool clear, bool resource) {
     gMemError = size < 0 ? paramErr : memFullErr;
     return nullptr;
   }
-  auto* b = new HandleBlock{data, size, false, resource};
-  gHandles.insert(b);
+  HandleBlock* b = nullptr;
+  try {
+    b = new HandleBlock{data, size, false, resource};
+    gHandles.insert(b);
+  } catch (...) {
+    delete b;
+    std::free(data);
+    throw;
+  }
   if (!resource) ++gCountedHandles;
   gMemError = noErr;
   return &b->master;
@@ -105,10 +117,16 @@ void DisposeResourceHandle(Handle h) {
 
 extern "C" {
 
-Ptr NewPtr(Size byteCount) { return AllocPtr(byteCount, false); }
-Ptr NewPtrClear(Size byteCount) { return AllocPtr(byteCount, true); }
+Ptr NewPtr(Size byteCount) try { return AllocPtr(byteCount, false); } catch (...) {
+  gMemError = memFullErr;
+  return {};
+}
+Ptr NewPtrClear(Size byteCount) try { return AllocPtr(byteCount, true); } catch (...) {
+  gMemError = memFullErr;
+  return {};
+}
 
-void DisposePtr(Ptr p) {
+void DisposePtr(Ptr p) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (!p) {
     gMemError = noErr;
@@ -123,9 +141,11 @@ void DisposePtr(Ptr p) {
   gPointers.erase(it);
   std::free(p);
   gMemError = noErr;
+} catch (...) {
+  gMemError = memFullErr;
 }
 
-Size GetPtrSize(Ptr p) {
+Size GetPtrSize(Ptr p) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   auto it = gPointers.find(p);
   if (it == gPointers.end()) {
@@ -134,9 +154,12 @@ Size GetPtrSize(Ptr p) {
   }
   gMemError = noErr;
   return it->second;
+} catch (...) {
+  gMemError = memFullErr;
+  return {};
 }
 
-void SetPtrSize(Ptr p, Size newSize) {
+void SetPtrSize(Ptr p, Size newSize) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   auto it = gPointers.find(p);
   if (it == gPointers.end()) {
@@ -149,12 +172,20 @@ void SetPtrSize(Ptr p, Size newSize) {
     it->second = newSize;
     gMemError = noErr;
   }
+} catch (...) {
+  gMemError = memFullErr;
 }
 
-Handle NewHandle(Size byteCount) { return AllocHandle(byteCount, false, false); }
-Handle NewHandleClear(Size byteCount) { return AllocHandle(byteCount, true, false); }
+Handle NewHandle(Size byteCount) try { return AllocHandle(byteCount, false, false); } catch (...) {
+  gMemError = memFullErr;
+  return {};
+}
+Handle NewHandleClear(Size byteCount) try { return AllocHandle(byteCount, true, false); } catch (...) {
+  gMemError = memFullErr;
+  return {};
+}
 
-void DisposeHandle(Handle h) {
+void DisposeHandle(Handle h) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (!h) {
     gMemError = nilHandleErr;
@@ -168,37 +199,48 @@ void DisposeHandle(Handle h) {
   }
   FreeHandle(b);
   gMemError = noErr;
+} catch (...) {
+  gMemError = memFullErr;
 }
 
-void HLock(Handle h) {
+void HLock(Handle h) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   HandleBlock* b = BlockOf(h);
   if (b) b->locked = true;
   gMemError = b ? noErr : nilHandleErr;
+} catch (...) {
+  gMemError = memFullErr;
 }
 
-void HUnlock(Handle h) {
+void HUnlock(Handle h) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   HandleBlock* b = BlockOf(h);
   if (b) b->locked = false;
   gMemError = b ? noErr : nilHandleErr;
+} catch (...) {
+  gMemError = memFullErr;
 }
 
-SInt8 HGetState(Handle h) {
+SInt8 HGetState(Handle h) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   HandleBlock* b = BlockOf(h);
   gMemError = b ? noErr : nilHandleErr;
   return static_cast<SInt8>(b && b->locked ? 0x80 : 0);
+} catch (...) {
+  gMemError = memFullErr;
+  return {};
 }
 
-void HSetState(Handle h, SInt8 flags) {
+void HSetState(Handle h, SInt8 flags) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   HandleBlock* b = BlockOf(h);
   if (b) b->locked = (flags & 0x80) != 0;
   gMemError = b ? noErr : nilHandleErr;
+} catch (...) {
+  gMemError = memFullErr;
 }
 
-Size GetHandleSize(Handle h) {
+Size GetHandleSize(Handle h) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   HandleBlock* b = BlockOf(h);
   if (!b) {
@@ -207,9 +249,12 @@ Size GetHandleSize(Handle h) {
   }
   gMemError = noErr;
   return b->size;
+} catch (...) {
+  gMemError = memFullErr;
+  return {};
 }
 
-void SetHandleSize(Handle h, Size newSize) {
+void SetHandleSize(Handle h, Size newSize) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   HandleBlock* b = BlockOf(h);
   if (!b) {
@@ -241,17 +286,22 @@ void SetHandleSize(Handle h, Size newSize) {
   b->master = moved;
   b->size = newSize;
   gMemError = noErr;
+} catch (...) {
+  gMemError = memFullErr;
 }
 
-OSErr PtrToHand(const void* srcPtr, Handle* dstHndl, long size) {
+OSErr PtrToHand(const void* srcPtr, Handle* dstHndl, long size) try {
   Handle h = NewHandle(size);
   *dstHndl = h;
   if (!h) return MemError();
   if (size) std::memcpy(*h, srcPtr, size);
   return noErr;
+} catch (...) {
+  gMemError = memFullErr;
+  return memFullErr;
 }
 
-OSErr HandToHand(Handle* theHndl) {
+OSErr HandToHand(Handle* theHndl) try {
   Size size = GetHandleSize(*theHndl);
   if (MemError() != noErr) return MemError();
   Handle copy = NewHandle(size);
@@ -259,15 +309,24 @@ OSErr HandToHand(Handle* theHndl) {
   if (size) std::memcpy(*copy, **theHndl, size);
   *theHndl = copy;
   return noErr;
+} catch (...) {
+  gMemError = memFullErr;
+  return memFullErr;
 }
 
 OSErr MemError(void) { return gMemError; }
 
-void BlockMove(const void* srcPtr, void* destPtr, Size byteCount) {
+void BlockMove(const void* srcPtr, void* destPtr, Size byteCount) try {
   if (byteCount > 0) std::memmove(destPtr, srcPtr, byteCount);
+} catch (...) {
+  gMemError = memFullErr;
 }
 
-void BlockMoveData(const void* srcPtr, void* destPtr, Size byteCount) { BlockMove(srcPtr, destPtr, byteCount); }
+void BlockMoveData(const void* srcPtr, void* destPtr, Size byteCount) try {
+  BlockMove(srcPtr, destPtr, byteCount);
+} catch (...) {
+  gMemError = memFullErr;
+}
 
 long CarbonStandin_LivePointers(void) {
   std::lock_guard<std::recursive_mutex> g(gLock);

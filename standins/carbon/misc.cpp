@@ -16,9 +16,10 @@ long gYields = 0;
 
 extern "C" {
 
-void SysBeep(SInt16 duration) {
+void SysBeep(SInt16 duration) try {
   ++gBeeps;
   gLastBeep = duration;
+} catch (...) {
 }
 
 int CarbonStandin_BeepCount(void) { return gBeeps; }
@@ -46,7 +47,7 @@ long double x80told(const extended80* x80) {
   return x;
 }
 
-void ldtox80(const long double* x, extended80* x80) {
+void ldtox80(const long double* x, extended80* x80) try {
   unsigned char raw[sizeof(long double)];
   std::memcpy(raw, x, sizeof raw);
   unsigned long long mantissa;
@@ -58,6 +59,7 @@ void ldtox80(const long double* x, extended80* x80) {
     x80->man[i] = static_cast<UInt16>(mantissa & 0xFFFF);
     mantissa >>= 16;
   }
+} catch (...) {
 }
 
 }  // extern "C"

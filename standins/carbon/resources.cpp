@@ -118,7 +118,7 @@ Handle Load(Resource* r) {
 
 extern "C" {
 
-SInt16 OpenResFileAtPath(const char* posixPath) {
+SInt16 OpenResFileAtPath(const char* posixPath) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   FILE* f = posixPath ? std::fopen(posixPath, "rb") : nullptr;
   if (!f) {
@@ -140,9 +140,11 @@ SInt16 OpenResFileAtPath(const char* posixPath) {
   gCurrent = gChain.back().refNum;
   gResError = noErr;
   return gCurrent;
+} catch (...) {
+  return {};
 }
 
-void UseResFile(SInt16 refNum) {
+void UseResFile(SInt16 refNum) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (!FileOf(refNum)) {
     gResError = resFNotFound;
@@ -150,9 +152,10 @@ void UseResFile(SInt16 refNum) {
   }
   gCurrent = refNum;
   gResError = noErr;
+} catch (...) {
 }
 
-void CloseResFile(SInt16 refNum) {
+void CloseResFile(SInt16 refNum) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   for (size_t i = 0; i < gChain.size(); ++i) {
     if (gChain[i].refNum != refNum) continue;
@@ -165,29 +168,38 @@ void CloseResFile(SInt16 refNum) {
     return;
   }
   gResError = resFNotFound;
+} catch (...) {
 }
 
-SInt16 CurResFile(void) {
+SInt16 CurResFile(void) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return gCurrent;
+} catch (...) {
+  return {};
 }
 
-OSErr ResError(void) {
+OSErr ResError(void) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return gResError;
+} catch (...) {
+  return memFullErr;
 }
 
-Handle Get1Resource(ResType theType, ResID theID) {
+Handle Get1Resource(ResType theType, ResID theID) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return Load(Search(theType, theID, true));
+} catch (...) {
+  return {};
 }
 
-Handle GetResource(ResType theType, ResID theID) {
+Handle GetResource(ResType theType, ResID theID) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return Load(Search(theType, theID, false));
+} catch (...) {
+  return {};
 }
 
-void ReleaseResource(Handle theResource) {
+void ReleaseResource(Handle theResource) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   for (auto& f : gChain)
     for (auto& r : f.resources)
@@ -198,9 +210,10 @@ void ReleaseResource(Handle theResource) {
         return;
       }
   gResError = resNotFound;
+} catch (...) {
 }
 
-void GetIndString(Str255 theString, SInt16 strListID, SInt16 index) {
+void GetIndString(Str255 theString, SInt16 strListID, SInt16 index) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   theString[0] = 0;
   Resource* r = Search(0x53545223 /* 'STR#' */, strListID, false);
@@ -221,6 +234,7 @@ void GetIndString(Str255 theString, SInt16 strListID, SInt16 index) {
   if (at + 1 + len > d.size()) len = d.size() - at - 1;  // a truncated list: keep what is there
   theString[0] = static_cast<unsigned char>(len);
   std::memcpy(theString + 1, d.data() + at + 1, len);
+} catch (...) {
 }
 
 }  // extern "C"

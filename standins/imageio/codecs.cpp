@@ -1,7 +1,9 @@
 // The files behind ImageIO's destinations and sources: PNG with libpng, JPEG (JFIF) with
-// libjpeg-turbo, TIFF with libtiff. Grey images of 1 or 8 bits stay grey of that depth (a
-// 1-bit image becomes 8-bit grey in a JPEG); RGB images are written with 8 bits a component,
-// any skipped byte dropped.
+// libjpeg-turbo, TIFF with libtiff (LZW of 8-bit samples with the horizontal differencing
+// predictor, as the real ImageIO writes it: Apple documents no property for it, and TIFFs
+// written through it, by Grab for one, carry predictor 2). Grey images of 1 or 8 bits stay
+// grey of that depth (a 1-bit image becomes 8-bit grey in a JPEG); RGB images are written
+// with 8 bits a component, any skipped byte dropped.
 #include <png.h>
 // jpeglib.h needs FILE and size_t first.
 #include <cstdio>
@@ -44,6 +46,9 @@ void PackRow(const Image& image, size_t y, bool expandBits, std::vector<uint8_t>
   }
 }
 
+// Bytes PackRow needs for a row of the image at most.
+size_t RowRoom(const Image& image) { return image.layout.width * 3 + 8; }
+
 struct FileCloser {
   void operator()(FILE* f) const {
     if (f) std::fclose(f);
@@ -59,6 +64,8 @@ void PngWarning(png_structp, png_const_charp) {}
 }  // namespace
 
 bool WritePng(const std::string& path, const Image& image, double xDpi, double yDpi) {
+  std::vector<uint8_t> row;
+  row.reserve(RowRoom(image));  // the one allocation, before anything that must be freed
   std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
   if (!file) return false;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngFail, PngWarning);
@@ -67,7 +74,6 @@ bool WritePng(const std::string& path, const Image& image, double xDpi, double y
     png_destroy_write_struct(&png, nullptr);
     return false;
   }
-  std::vector<uint8_t> row;
   if (setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
     return false;
@@ -101,6 +107,8 @@ void JpegSilent(j_common_ptr) {}  // warnings and traces
 }  // namespace
 
 bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double yDpi, double quality) {
+  std::vector<uint8_t> row;
+  row.reserve(RowRoom(image));  // the one allocation, before anything that must be freed
   std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
   if (!file) return false;
   jpeg_compress_struct cinfo;
@@ -108,7 +116,6 @@ bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double 
   cinfo.err = jpeg_std_error(&err.mgr);
   err.mgr.error_exit = JpegFail;
   err.mgr.output_message = JpegSilent;
-  std::vector<uint8_t> row;
   if (setjmp(err.jump)) {
     jpeg_destroy_compress(&cinfo);
     return false;
@@ -171,9 +178,8 @@ uint16_t CompressionFor(int asked, const PixelLayout& l) {
 }
 }  // namespace
 
-bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed) {
-  TIFF* tif = OpenTiff(path, "w");
-  if (!tif) return false;
+namespace {
+bool WritePages(TIFF* tif, size_t count, TiffFeed& feed) {
   bool ok = true;
   std::vector<uint8_t> row;
   for (size_t i = 0; i < count && ok; ++i) {
@@ -191,6 +197,9 @@ bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed) {
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, l.components == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
+    // ImageIO's LZW differences 8-bit samples horizontally first (it has no property for it).
+    if (compression == COMPRESSION_LZW && l.bitsPerComponent == 8)
+      TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(page.xDpi));
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(page.yDpi));
     TIFFSetField(tif, TIFFTAG_RESOLUTIONUNIT, RESUNIT_INCH);
@@ -208,6 +217,20 @@ bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed) {
     feed.Done(i);
     ok = ok && TIFFWriteDirectory(tif) == 1;
   }
+  return ok;
+}
+}  // namespace
+
+// An exception on the way (an allocation that failed) is a failure, the file closed.
+bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed) {
+  TIFF* tif = OpenTiff(path, "w");
+  if (!tif) return false;
+  bool ok = false;
+  try {
+    ok = WritePages(tif, count, feed);
+  } catch (...) {
+    ok = false;
+  }
   TIFFClose(tif);
   return ok;
 }
@@ -223,48 +246,58 @@ size_t TiffPageCount(const std::string& path) {
   return n;
 }
 
+namespace {
+// Page `index` of an open TIFF as an image, or null; its resolution and unit, and its
+// compression (may be null). May throw (an allocation that failed), leaving nothing.
+Image* ReadPage(TIFF* tif, size_t index, float* xr, float* yr, uint16_t* unit, int* compression) {
+  uint32_t w = 0, h = 0;
+  uint16_t bps = 1, spp = 1, photometric = PHOTOMETRIC_MINISBLACK, planar = PLANARCONFIG_CONTIG;
+  if (TIFFSetDirectory(tif, static_cast<tdir_t>(index)) != 1 ||
+      TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) != 1 || TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) != 1)
+    return nullptr;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bps);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
+  TIFFGetField(tif, TIFFTAG_XRESOLUTION, xr);
+  TIFFGetField(tif, TIFFTAG_YRESOLUTION, yr);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, unit);
+  uint16_t scheme = COMPRESSION_NONE;
+  TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &scheme);
+  if (compression) *compression = scheme;
+  const bool grey = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
+                    spp == 1 && (bps == 1 || bps == 8);
+  const bool rgb = photometric == PHOTOMETRIC_RGB && spp == 3 && bps == 8;
+  if (!(grey || rgb) || planar != PLANARCONFIG_CONTIG || w == 0 || h == 0) return nullptr;
+  PixelLayout l;
+  l.width = w;
+  l.height = h;
+  l.components = spp;
+  l.bitsPerComponent = bps;
+  l.bitsPerPixel = static_cast<size_t>(bps) * spp;
+  l.bytesPerRow = static_cast<size_t>(TIFFScanlineSize(tif));
+  std::vector<uint8_t> pixels(l.bytesPerRow * h);  // before the image exists
+  for (uint32_t y = 0; y < h; ++y)
+    if (TIFFReadScanline(tif, pixels.data() + y * l.bytesPerRow, y, 0) != 1) return nullptr;
+  if (photometric == PHOTOMETRIC_MINISWHITE)
+    for (uint8_t& b : pixels) b = static_cast<uint8_t>(~b);
+  auto* image = new Image;
+  image->layout = l;
+  image->pixels.swap(pixels);
+  return image;
+}
+}  // namespace
+
 Image* ReadTiffPage(const std::string& path, size_t index, double* xDpi, double* yDpi, int* compression) {
   TIFF* tif = OpenTiff(path, "r");
   if (!tif) return nullptr;
   Image* image = nullptr;
-  uint32_t w = 0, h = 0;
-  uint16_t bps = 1, spp = 1, photometric = PHOTOMETRIC_MINISBLACK, unit = RESUNIT_INCH,
-           planar = PLANARCONFIG_CONTIG;
   float xr = 72, yr = 72;
-  if (TIFFSetDirectory(tif, static_cast<tdir_t>(index)) == 1 &&
-      TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w) == 1 && TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h) == 1) {
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bps);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric);
-    TIFFGetField(tif, TIFFTAG_XRESOLUTION, &xr);
-    TIFFGetField(tif, TIFFTAG_YRESOLUTION, &yr);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_RESOLUTIONUNIT, &unit);
-    uint16_t scheme = COMPRESSION_NONE;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &scheme);
-    if (compression) *compression = scheme;
-    const bool grey = (photometric == PHOTOMETRIC_MINISBLACK || photometric == PHOTOMETRIC_MINISWHITE) &&
-                      spp == 1 && (bps == 1 || bps == 8);
-    const bool rgb = photometric == PHOTOMETRIC_RGB && spp == 3 && bps == 8;
-    if ((grey || rgb) && planar == PLANARCONFIG_CONTIG && w > 0 && h > 0) {
-      image = new Image;
-      PixelLayout& l = image->layout;
-      l.width = w;
-      l.height = h;
-      l.components = spp;
-      l.bitsPerComponent = bps;
-      l.bitsPerPixel = static_cast<size_t>(bps) * spp;
-      l.bytesPerRow = static_cast<size_t>(TIFFScanlineSize(tif));
-      image->pixels.resize(l.bytesPerRow * h);
-      for (uint32_t y = 0; y < h && image; ++y) {
-        if (TIFFReadScanline(tif, image->pixels.data() + y * l.bytesPerRow, y, 0) != 1) {
-          Release(image);
-          image = nullptr;
-        }
-      }
-      if (image && photometric == PHOTOMETRIC_MINISWHITE)
-        for (uint8_t& b : image->pixels) b = static_cast<uint8_t>(~b);
-    }
+  uint16_t unit = RESUNIT_INCH;
+  try {
+    image = ReadPage(tif, index, &xr, &yr, &unit, compression);
+  } catch (...) {
+    image = nullptr;  // an allocation that failed: no image
   }
   TIFFClose(tif);
   const double toInch = unit == RESUNIT_CENTIMETER ? 2.54 : 1.0;

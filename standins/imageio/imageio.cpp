@@ -167,7 +167,7 @@ const CFStringRef kCGImageDestinationLossyCompressionQuality =
 CFTypeID CGImageDestinationGetTypeID(void) { return kDestination; }
 
 CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef type, size_t count,
-                                                      CFDictionaryRef) {
+                                                      CFDictionaryRef) try {
   auto* u = As<URL>(url, kURL);
   const std::string t = TextOf(type);
   FileType fileType;
@@ -181,19 +181,23 @@ CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef 
     return nullptr;
   }
   if (!u || count == 0) return nullptr;
+  std::string path(u->path);
   auto* d = new Destination;
-  d->path = u->path;
+  d->path.swap(path);
   d->fileType = fileType;
   d->count = count;
   return reinterpret_cast<CGImageDestinationRef>(static_cast<Object*>(d));
+} catch (...) {
+  return {};
 }
 
-void CGImageDestinationSetProperties(CGImageDestinationRef idst, CFDictionaryRef properties) {
+void CGImageDestinationSetProperties(CGImageDestinationRef idst, CFDictionaryRef properties) try {
   auto* d = As<Destination>(idst, kDestination);
   if (!d || !properties) return;
   CFRetain(properties);
   if (d->properties) Release(d->properties);
   d->properties = properties;
+} catch (...) {
 }
 
 static bool TakesAnother(Destination* d) {
@@ -206,31 +210,35 @@ static bool TakesAnother(Destination* d) {
   return true;
 }
 
-void CGImageDestinationAddImage(CGImageDestinationRef idst, CGImageRef image, CFDictionaryRef properties) {
+void CGImageDestinationAddImage(CGImageDestinationRef idst, CGImageRef image, CFDictionaryRef properties) try {
   auto* d = As<Destination>(idst, kDestination);
   auto* i = As<Image>(image, kImage);
   if (!i || !TakesAnother(d)) return;
+  d->entries.reserve(d->entries.size() + 1);  // the one allocation, before anything is retained
   Entry e;
   e.image = i;
   CFRetain(image);
   if (properties) e.properties = static_cast<CFDictionaryRef>(CFRetain(properties));
   d->entries.push_back(e);
+} catch (...) {
 }
 
 void CGImageDestinationAddImageFromSource(CGImageDestinationRef idst, CGImageSourceRef isrc, size_t index,
-                                          CFDictionaryRef properties) {
+                                          CFDictionaryRef properties) try {
   auto* d = As<Destination>(idst, kDestination);
   auto* s = As<Source>(isrc, kSource);
   if (!s || index >= s->count || !TakesAnother(d)) return;
+  d->entries.reserve(d->entries.size() + 1);
   Entry e;
   e.source = s;
   e.index = index;
   CFRetain(isrc);
   if (properties) e.properties = static_cast<CFDictionaryRef>(CFRetain(properties));
   d->entries.push_back(e);
+} catch (...) {
 }
 
-Boolean CGImageDestinationFinalize(CGImageDestinationRef idst) {
+Boolean CGImageDestinationFinalize(CGImageDestinationRef idst) try {
   auto* d = As<Destination>(idst, kDestination);
   if (!d || d->finalized) return false;
   d->finalized = true;
@@ -244,33 +252,43 @@ Boolean CGImageDestinationFinalize(CGImageDestinationRef idst) {
     return false;
   }
   return true;
+} catch (...) {
+  return {};
 }
 
-CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef) {
+CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef) try {
   auto* u = As<URL>(url, kURL);
   if (!u) return nullptr;
   FILE* f = std::fopen(u->path.c_str(), "rb");
   if (!f) return nullptr;
   std::fclose(f);
+  std::string path(u->path);
+  const size_t count = TiffPageCount(path);
   auto* s = new Source;
-  s->path = u->path;
-  s->count = TiffPageCount(u->path);
+  s->path.swap(path);
+  s->count = count;
   return reinterpret_cast<CGImageSourceRef>(static_cast<Object*>(s));
+} catch (...) {
+  return {};
 }
 
-size_t CGImageSourceGetCount(CGImageSourceRef isrc) {
+size_t CGImageSourceGetCount(CGImageSourceRef isrc) try {
   auto* s = As<Source>(isrc, kSource);
   return s ? s->count : 0;
+} catch (...) {
+  return {};
 }
 
-CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef) {
+CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef) try {
   auto* s = As<Source>(isrc, kSource);
   if (!s || index >= s->count) return nullptr;
   double x, y;
   return reinterpret_cast<CGImageRef>(static_cast<Object*>(ReadTiffPage(s->path, index, &x, &y, nullptr)));
+} catch (...) {
+  return {};
 }
 
-CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef) {
+CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef) try {
   auto* s = As<Source>(isrc, kSource);
   if (!s || index >= s->count) return nullptr;
   double x = 0, y = 0;
@@ -279,6 +297,11 @@ CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, size_t
   Release(image);
   CFNumberRef nx = CFNumberCreate(nullptr, kCFNumberDoubleType, &x);
   CFNumberRef ny = CFNumberCreate(nullptr, kCFNumberDoubleType, &y);
+  if (!nx || !ny) {
+    ReleaseUnlessNull(nx);
+    ReleaseUnlessNull(ny);
+    return nullptr;
+  }
   const void* keys[] = {kCGImagePropertyDPIWidth, kCGImagePropertyDPIHeight};
   const void* values[] = {nx, ny};
   CFDictionaryRef d = CFDictionaryCreate(nullptr, keys, values, 2, &kCFTypeDictionaryKeyCallBacks,
@@ -286,6 +309,8 @@ CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, size_t
   CFRelease(nx);
   CFRelease(ny);
   return d;
+} catch (...) {
+  return {};
 }
 
 void ImageIOStandin_FailNthFinalize(long n) {

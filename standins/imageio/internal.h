@@ -1,4 +1,6 @@
 // Shared between the stand-in's own files; not part of its interface.
+// Every C entry point catches what its C++ throws (an allocation that failed) and answers the
+// call's failure instead (null, false, 0, memFullErr), as the real C APIs never throw.
 #pragma once
 #include <ApplicationServices/ApplicationServices.h>
 

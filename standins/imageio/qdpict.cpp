@@ -15,6 +15,7 @@ namespace {
 
 constexpr OSStatus kUnimpErr = -4;
 constexpr OSStatus kParamErr = -50;
+constexpr OSStatus kMemFullErr = -108;
 
 struct Rect16 {
   int top = 0, left = 0, bottom = 0, right = 0;
@@ -243,7 +244,7 @@ OSStatus Walk(const Pict& pict, Draw draw) {
 
 extern "C" {
 
-QDPictRef QDPictCreateWithProvider(CGDataProviderRef provider) {
+QDPictRef QDPictCreateWithProvider(CGDataProviderRef provider) try {
   auto* p = As<DataProvider>(provider, kDataProvider);
   size_t start;
   if (!p || !p->data || !FindStart(p->data, p->size, &start)) return nullptr;
@@ -268,24 +269,32 @@ QDPictRef QDPictCreateWithProvider(CGDataProviderRef provider) {
     return nullptr;
   }
   return reinterpret_cast<QDPictRef>(static_cast<Object*>(pict));
+} catch (...) {
+  return {};
 }
 
-QDPictRef QDPictRetain(QDPictRef pict) { return RetainUnlessNull(pict); }
-void QDPictRelease(QDPictRef pict) { ReleaseUnlessNull(pict); }
+QDPictRef QDPictRetain(QDPictRef pict) try { return RetainUnlessNull(pict); } catch (...) {
+  return {};
+}
+void QDPictRelease(QDPictRef pict) try { ReleaseUnlessNull(pict); } catch (...) {
+}
 
-CGRect QDPictGetBounds(QDPictRef ref) {
+CGRect QDPictGetBounds(QDPictRef ref) try {
   auto* pict = As<Pict>(ref, kPict);
   if (!pict) return CGRectMake(0, 0, 0, 0);
   return CGRectMake(pict->frame.left, pict->frame.top, pict->frame.Width(), pict->frame.Height());
+} catch (...) {
+  return {};
 }
 
-void QDPictGetResolution(QDPictRef ref, CGFloat* xRes, CGFloat* yRes) {
+void QDPictGetResolution(QDPictRef ref, CGFloat* xRes, CGFloat* yRes) try {
   auto* pict = As<Pict>(ref, kPict);
   if (xRes) *xRes = pict ? static_cast<CGFloat>(pict->xRes) : 0;
   if (yRes) *yRes = pict ? static_cast<CGFloat>(pict->yRes) : 0;
+} catch (...) {
 }
 
-OSStatus QDPictDrawToCGContext(CGContextRef ctx, CGRect rect, QDPictRef ref) {
+OSStatus QDPictDrawToCGContext(CGContextRef ctx, CGRect rect, QDPictRef ref) try {
   auto* c = As<Context>(ctx, kContext);
   auto* pict = As<Pict>(ref, kPict);
   if (!c || !pict || !(rect.size.width > 0) || !(rect.size.height > 0)) return kParamErr;
@@ -323,6 +332,8 @@ OSStatus QDPictDrawToCGContext(CGContextRef ctx, CGRect rect, QDPictRef ref) {
       }
     }
   });
+} catch (...) {
+  return kMemFullErr;
 }
 
 }  // extern "C"

@@ -71,6 +71,39 @@ left="$(ls -A | grep -vx filler)"
   fail "macos: nothing printed on standard error" "$(cat "$printed")"
 rm -f "$printed"
 
+# A Mac multi-page TIFF on a disk with room for some of its pages (each page is written to a
+# file of its own beside the book, and the book's file holds room for all of them until it is
+# written once at the end): 8, the count is the pages the book holds, read back by libtiff and
+# ImageMagick, and no page file is left. The next book on the disk now nearly full does the same.
+# The room left is five times one page's file: two pages and their room fit, three do not.
+rm -f ./*
+"$host" --build macos 'Twain.Connect()' 'Twain.SetSourceCapability("PIXELTYPE", 1)' \
+  'Twain.ScanPages("probe.tif", $n, 0, 6, 1)' >/dev/null 2>&1
+page_kb=$(( ($(stat -c %s probe.tif 2>/dev/null || echo 200000) + 1023) / 1024 ))
+rm -f ./*
+dd if=/dev/zero of=filler bs=4k 2>/dev/null
+truncate -s "-$((5 * page_kb))k" filler
+out="$("$host" --build macos --scanner-control 'pages 5' 'Twain.Connect()' 'Twain.SetSourceCapability("PIXELTYPE", 1)' \
+  'Twain.ScanPages("book.tif", $n, 0, 6)' 'Twain.ScanPages("next.tif", $n, 0, 6)' 'Twain.Disconnect()' 2>&1)"
+for book in book next; do
+  counted="$(printf '%s\n' "$out" | awk -v call="Twain.ScanPages(\"$book.tif\"" 'index($0, call) == 1 { getline; print $3; exit }')"
+  expect "macos: $book.tif fills the disk: 8" "Twain.ScanPages(\"$book.tif\", \$n, 0, 6) -> 8"
+  if [ "$counted" = 0 ]; then
+    [ ! -e "$book.tif" ] && pass "macos: no file for $book.tif without a page" || fail "macos: no file for $book.tif without a page" "$(ls -l)"
+    continue
+  fi
+  held="$(tiffinfo "$book.tif" 2>/dev/null | grep -c '^TIFF Directory')"
+  read_back="$(identify "$book.tif" 2>/dev/null | wc -l)"
+  if [ -n "$counted" ] && [ "$counted" -lt 5 ] && [ "$held" = "$counted" ] && [ "$read_back" = "$counted" ] &&
+     tiffinfo -D "$book.tif" >/dev/null 2>&1; then
+    pass "macos: $book.tif holds exactly the $counted pages it counts"
+  else
+    fail "macos: $book.tif holds exactly the pages it counts" "counted '$counted', libtiff $held, ImageMagick $read_back"$'\n'"$out"
+  fi
+done
+expect "macos: the host still there" 'Twain.Disconnect() -> 0'
+if ls ./*.part* >/dev/null 2>&1; then fail "macos: no page file left beside the books" "$(ls -l)"; else pass "macos: no page file left beside the books"; fi
+
 # Twain.ScanPages with one TIFF a page, which the extension writes (WIC under Wine, whose TIFF
 # is uncompressed: about 0.9 MB a grey page at 100 dpi): room for the first page only. The
 # second answers 8 and leaves nothing; the first stays.

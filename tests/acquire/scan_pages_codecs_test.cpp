@@ -140,6 +140,22 @@ TEST_F(ScanPagesCodecsTest, MultiPageTiffFromAScannerWithoutFileTransfers) {
   EXPECT_EQ("0", n);
 }
 
+// A jam at page 3 of 5 in a multi-page TIFF: the jam's code, the book holds the two pages
+// before it and counts them, and nothing is left beside it.
+TEST_F(ScanPagesCodecsTest, AJamInAMultiPageTiffKeepsThePagesBefore) {
+  ASSERT_EQ(0, Scanner("pages 5"));
+  ASSERT_EQ(0, Scanner("jam-at 3"));
+  Connect();
+  Settings(1);
+  std::string n;
+  EXPECT_EQ("3020", Pages("jam.tif", TWFF_TIFFMULTI, &n));
+  EXPECT_EQ("2", n);
+  for (int i = 0; i < 2; ++i) Expect("jam.tif[" + std::to_string(i) + "]", TWFF_TIFFMULTI, 1, i);
+  ExpectPages("jam.tif", 2);
+  for (const auto& entry : fs::directory_iterator(kFolder))
+    EXPECT_EQ(entry.path().filename().string().find(".part"), std::string::npos) << entry.path();
+}
+
 // A page that cannot be encoded answers 2 with the pages before it kept; in a multi-page TIFF
 // the file keeps them.
 TEST_F(ScanPagesCodecsTest, APageThatCannotBeEncodedEndsTheBatchWithThePagesBefore) {

@@ -4,18 +4,24 @@
 // packed into a 1-bit grey image. PICT is written as it always was (pict_writer.cpp).
 //
 // A multi-page TIFF: ImageIO fixes an image count when a destination is made and writes the
-// file when it is finalized, so each page after the first writes the whole book again into
-// a new file beside it (the pages before come from the old file through an image source, one
-// at a time; then this page), and the new file takes the old one's place with
-// FSpExchangeFiles. Between pages the file is always a complete TIFF of the pages so far,
-// and memory holds one page whatever the length of the batch (the time to add a page grows
-// with the pages before it).
+// file when it is finalized, so a book cannot grow in place. Each page is written as it
+// arrives into a one-page TIFF of its own beside the book ("NAME.part0001", ...), and the
+// book's file, created empty when the book opens, is given room for every page so far
+// (SetEOF allocates it): a page that does not leave that room is not taken. When the book
+// closes, the room is released and ImageIO writes the book once from the page files
+// (CGImageDestinationAddImageFromSource, one page decoded at a time), then the page files go.
+// Time grows with the pages, memory holds one page.
+//
+// The book's file is created when the book opens and is its mark: page files of its name
+// found then can only be left over from a book that died (its process ended before it
+// closed), and are removed as the book meets them.
 //
 // Files are never replaced: a name that exists answers 7, as for PICT files.
 #include <ApplicationServices/ApplicationServices.h>
 #include <Carbon/Carbon.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -202,18 +208,13 @@ CFURLRef UrlOf(const FSSpec& spec) {
   return CFURLCreateFromFSRef(nullptr, &ref);
 }
 
-// Writes `page` into the existing file `spec`, after the first `earlier` pages of the TIFF
-// at `from` (none: null). True when ImageIO finalized the file.
-bool Export(const FSSpec& spec, const FileKind& kind, TW_UINT16 format, const PageImage& page,
-            CGImageSourceRef from, size_t earlier) {
+// Writes `page` into the existing file `spec`. True when ImageIO finalized the file.
+bool Export(const FSSpec& spec, const FileKind& kind, TW_UINT16 format, const PageImage& page) {
   Ref<CFURLRef> url(UrlOf(spec));
   if (!url) return false;
-  Ref<CGImageDestinationRef> destination(
-      CGImageDestinationCreateWithURL(url.get(), kind.uti, earlier + 1, nullptr));
+  Ref<CGImageDestinationRef> destination(CGImageDestinationCreateWithURL(url.get(), kind.uti, 1, nullptr));
   Ref<CFDictionaryRef> props(ImageProperties(page, format));
   if (!destination || !props) return false;
-  for (size_t i = 0; i < earlier; ++i)
-    CGImageDestinationAddImageFromSource(destination.get(), from, i, nullptr);
   CGImageDestinationAddImage(destination.get(), page.image, props.get());
   return CGImageDestinationFinalize(destination.get());
 }
@@ -222,12 +223,14 @@ bool Export(const FSSpec& spec, const FileKind& kind, TW_UINT16 format, const Pa
 int16_t NewFileSpec(const uint8_t* path, FSSpec* spec) {
   OSErr err = FSMakeFSSpec(0, 0, path, spec);
   if (err == noErr) return kResultFileExists;
+  if (err == memFullErr) return kResultNoMemory;
   return err == fnfErr ? 0 : kResultFileError;
 }
 
 int16_t CreateFile(const FSSpec& spec, OSType fileType) {
   OSErr err = FSpCreate(&spec, kCreator, fileType, smSystemScript);
   if (err == dupFNErr) return kResultFileExists;
+  if (err == memFullErr) return kResultNoMemory;
   return err == noErr ? 0 : kResultFileError;
 }
 
@@ -266,7 +269,7 @@ int16_t WriteImageFile(const PageImage& page, const FileKind& kind, TW_UINT16 fo
   int16_t result = CreateFile(spec, kind.fileType);
   if (result == 0) {
     CreatedFile created(spec);
-    if (Export(spec, kind, format, page, nullptr, 0))
+    if (Export(spec, kind, format, page))
       created.Keep();
     else
       result = kResultFileError;
@@ -294,44 +297,139 @@ int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, con
 // ---- multi-page TIFF
 
 struct PageBook {
-  FSSpec spec;
-  int pages = 0;
+  FSSpec spec;         // the book's file
+  Str63 stem = {};     // what its page files' names start with
+  int pages = 0;       // pages in page files
+  long long room = 0;  // bytes the page files take, held in the book's file
   bool broken = false;
+  bool removed = false;  // the book's file is gone (its first page failed)
 };
 
 namespace {
 
-// A file beside the book's, free now, named after it.
-bool SiblingSpec(const FSSpec& book, FSSpec* sibling) {
-  Str255 name;
-  const int keep = book.name[0] < 24 ? book.name[0] : 24;
-  for (char digit = '0'; digit <= '9'; ++digit) {
-    std::memcpy(name + 1, book.name + 1, keep);
-    std::memcpy(name + 1 + keep, ".part", 5);
-    name[1 + keep + 5] = static_cast<unsigned char>(digit);
-    name[0] = static_cast<unsigned char>(keep + 6);
-    OSErr err = FSMakeFSSpec(book.vRefNum, book.parID, name, sibling);
-    if (err == fnfErr) return true;
-    if (err != noErr) return false;
+constexpr OSType kPageFileCreator = 0x4B567067;  // 'KVpg': a page file of a book
+constexpr unsigned char kPartSuffix[] = ".part";
+constexpr int kStemChars = 31 - 5 - 6;  // a name part's 31, ".part", six digits
+// Room the book takes beyond its page files: each page's page-number and kind tags, and a
+// margin for the file.
+constexpr long long kRoomPerPage = 64;
+constexpr long long kRoomOverall = 4096;
+
+// The page files' names start with the book's name, or, for a long one, with its start, '~'
+// and eight hexadecimal digits of a hash of the whole name.
+void MakeStem(const FSSpec& book, Str63 stem) {
+  const int length = book.name[0];
+  if (length <= kStemChars) {
+    std::memcpy(stem, book.name, static_cast<size_t>(length) + 1);
+    return;
   }
-  return false;
+  uint32_t hash = 2166136261u;  // FNV-1a
+  for (int i = 1; i <= length; ++i) hash = (hash ^ book.name[i]) * 16777619u;
+  const int keep = kStemChars - 9;
+  std::memcpy(stem + 1, book.name + 1, static_cast<size_t>(keep));
+  std::snprintf(reinterpret_cast<char*>(stem + 1 + keep), 10, "~%08X", static_cast<unsigned>(hash));
+  stem[0] = static_cast<unsigned char>(kStemChars);
 }
 
-// The book with one more page, written beside it and exchanged with it.
-bool Rewrite(PageBook* book, const PageImage& page) {
-  FSSpec next;
-  if (!SiblingSpec(book->spec, &next) || CreateFile(next, kTypeTiff) != 0) return false;
-  // The new pages' file on failure; the old book's after the exchange.
-  const CreatedFile removed(next);
-  bool written = false;
-  {
-    Ref<CFURLRef> url(UrlOf(book->spec));
-    Ref<CGImageSourceRef> source(url ? CGImageSourceCreateWithURL(url.get(), nullptr) : nullptr);
-    FileKind kind{CFSTR("public.tiff"), kTypeTiff};
-    written = source && CGImageSourceGetCount(source.get()) == static_cast<size_t>(book->pages) &&
-              Export(next, kind, TWFF_TIFFMULTI, page, source.get(), static_cast<size_t>(book->pages));
+// Page `number`'s file: noErr when it exists, fnfErr when not (the specification made),
+// another error when it cannot be named.
+OSErr PageFileSpec(const PageBook& book, int number, FSSpec* spec) {
+  if (number < 1 || number > 999999) return bdNamErr;
+  Str255 name;
+  const int stem = book.stem[0];
+  std::memcpy(name + 1, book.stem + 1, static_cast<size_t>(stem));
+  std::memcpy(name + 1 + stem, kPartSuffix, 5);
+  const int digits = std::snprintf(reinterpret_cast<char*>(name + 1 + stem + 5), 8, "%04d", number);
+  name[0] = static_cast<unsigned char>(stem + 5 + digits);
+  return FSMakeFSSpec(book.spec.vRefNum, book.spec.parID, name, spec);
+}
+
+bool IsPageFile(const FSSpec& spec) {
+  FInfo info;
+  return HGetFInfo(spec.vRefNum, spec.parID, spec.name, &info) == noErr && info.fdCreator == kPageFileCreator;
+}
+
+// Removes page files from `number` on: the book's own up to its count, then any left over by
+// a book of the same name that died, as far as they go.
+void RemovePageFiles(const PageBook& book, int number) {
+  FSSpec spec;
+  int n = number;
+  for (; n <= book.pages; ++n)
+    if (PageFileSpec(book, n, &spec) == noErr) FSpDelete(&spec);
+  for (; PageFileSpec(book, n, &spec) == noErr && IsPageFile(spec); ++n) FSpDelete(&spec);
+}
+
+// A new file for page `number`, in place of one left over: 0 or 8.
+int16_t CreatePageFile(const PageBook& book, int number, FSSpec* spec) {
+  OSErr err = PageFileSpec(book, number, spec);
+  if (err == noErr && IsPageFile(*spec) && FSpDelete(spec) == noErr) err = fnfErr;
+  if (err != fnfErr) return kResultFileError;  // also someone's own file of that name
+  return FSpCreate(spec, kPageFileCreator, kTypeTiff, smSystemScript) == noErr ? 0 : kResultFileError;
+}
+
+// The bytes of an existing file, or -1.
+long long FileBytes(const FSSpec& spec) {
+  SInt16 ref = 0;
+  if (HOpen(spec.vRefNum, spec.parID, spec.name, fsRdPerm, &ref) != noErr) return -1;
+  SInt32 bytes = -1;
+  const bool known = GetEOF(ref, &bytes) == noErr;
+  FSClose(ref);
+  return known ? bytes : -1;
+}
+
+// Gives the book's file `bytes` of room (0: none): false when the volume has too little.
+bool HoldRoom(const PageBook& book, long long bytes) {
+  if (bytes > 0x7FFFFFFF) return false;
+  SInt16 ref = 0;
+  if (HOpen(book.spec.vRefNum, book.spec.parID, book.spec.name, fsWrPerm, &ref) != noErr) return false;
+  const bool held = SetEOF(ref, static_cast<SInt32>(bytes)) == noErr;
+  return FSClose(ref) == noErr && held;
+}
+
+long long RoomFor(long long pageBytes, int pages) { return pageBytes + kRoomPerPage * pages + kRoomOverall; }
+
+// Writes the book's file from its first `pages` page files. True when ImageIO finalized it.
+bool WriteBook(const PageBook& book, int pages) {
+  Ref<CFURLRef> url(UrlOf(book.spec));
+  Ref<CGImageDestinationRef> destination(url ? CGImageDestinationCreateWithURL(url.get(), CFSTR("public.tiff"),
+                                                                               static_cast<size_t>(pages),
+                                                                               nullptr)
+                                             : nullptr);
+  if (!destination) return false;
+  for (int n = 1; n <= pages; ++n) {
+    FSSpec spec;
+    if (PageFileSpec(book, n, &spec) != noErr) return false;
+    Ref<CFURLRef> pageUrl(UrlOf(spec));
+    Ref<CGImageSourceRef> source(pageUrl ? CGImageSourceCreateWithURL(pageUrl.get(), nullptr) : nullptr);
+    if (!source || CGImageSourceGetCount(source.get()) != 1) return false;
+    // The page keeps its resolution and compression: the source's properties go with it.
+    CGImageDestinationAddImageFromSource(destination.get(), source.get(), 0, nullptr);
   }
-  return written && FSpExchangeFiles(&next, &book->spec) == noErr;
+  return CGImageDestinationFinalize(destination.get());
+}
+
+// Writes the book from its page files and removes them: the pages its file holds. Should the
+// room held have gone to someone else, the book is written again with fewer pages (the files
+// of those left out removed to make room); with none, the book's file is removed.
+int AssembleBook(PageBook* book) {
+  HoldRoom(*book, 0);  // ImageIO's writing starts from an empty file in any case
+  int pages = book->pages;
+  while (pages > 0 && !WriteBook(*book, pages)) {
+    pages = pages == book->pages ? pages - 1 : pages / 2;
+    RemovePageFiles(*book, pages + 1);
+  }
+  RemovePageFiles(*book, 1);
+  if (pages == 0) FSpDelete(&book->spec);
+  return pages;
+}
+
+// A book whose first page could not be written leaves nothing: its file goes last, since
+// until then no other book of its name can start.
+void RemoveBookWithoutPages(PageBook* book) {
+  if (book->pages > 0 || book->removed) return;
+  RemovePageFiles(*book, 1);
+  FSpDelete(&book->spec);
+  book->removed = true;
 }
 
 }  // namespace
@@ -341,7 +439,9 @@ PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
   *result = AnswerWithoutThrowing([&]() -> int16_t {
     book = new PageBook;
     int16_t r = NewFileSpec(path, &book->spec);
-    return r == 0 ? CreateFile(book->spec, kTypeTiff) : r;
+    if (r == 0) r = CreateFile(book->spec, kTypeTiff);
+    if (r == 0) MakeStem(book->spec, book->stem);
+    return r;
   });
   if (*result != 0) {
     delete book;
@@ -352,20 +452,28 @@ PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
 
 namespace {
 
-// Adds the page's image (released here) to the book.
+// Writes the page's image (released here) into its page file, and holds room for it in the
+// book's file.
 int16_t AddImage(PageBook* book, const PageImage& page) {
   const Ref<CGImageRef, CGImageRelease> held(page.image);
   if (book->broken) return kResultFileError;
-  const FileKind kind{CFSTR("public.tiff"), kTypeTiff};
-  const bool written =
-      book->pages == 0 ? Export(book->spec, kind, TWFF_TIFFMULTI, page, nullptr, 0) : Rewrite(book, page);
-  if (!written) {
-    book->broken = true;
-    if (book->pages == 0) FSpDelete(&book->spec);  // no page was complete
-    return kResultFileError;
+  FSSpec spec;
+  int16_t result = CreatePageFile(*book, book->pages + 1, &spec);
+  if (result == 0) {
+    CreatedFile created(spec);
+    const FileKind kind{CFSTR("public.tiff"), kTypeTiff};
+    const long long bytes = Export(spec, kind, TWFF_TIFFMULTI, page) ? FileBytes(spec) : -1;
+    if (bytes >= 0 && HoldRoom(*book, RoomFor(book->room + bytes, book->pages + 1))) {
+      created.Keep();
+      book->room += bytes;
+      ++book->pages;
+      return 0;
+    }
+    result = kResultFileError;
   }
-  ++book->pages;
-  return 0;
+  book->broken = true;
+  RemoveBookWithoutPages(book);
+  return result;
 }
 
 }  // namespace
@@ -380,11 +488,16 @@ int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
 }
 
 int16_t ClosePageBook(PageBook* book, int* pages) {
+  int held = 0;
   const int16_t result = AnswerWithoutThrowing([&]() -> int16_t {
-    if (book->pages == 0 && !book->broken) FSpDelete(&book->spec);
-    return 0;
+    if (book->pages == 0) {
+      RemoveBookWithoutPages(book);
+      return 0;
+    }
+    held = AssembleBook(book);
+    return held < book->pages ? kResultFileError : 0;
   });
-  if (pages) *pages = book->pages;
+  if (pages) *pages = held;
   delete book;
   return result;
 }

@@ -86,6 +86,24 @@ TEST_F(Files, WriteSeekTruncateAndReadBack) {
   EXPECT_EQ(Contents("f"), std::string(512, '\0') + "Je");
 }
 
+// A longer end of file takes its blocks at once (an HFS file has no holes): the room is the
+// file's, so a volume that fills later cannot take it back.
+TEST_F(Files, ALongerEndOfFileAllocatesItsRoom) {
+  ASSERT_EQ(HCreate(0, 0, P("f"), kTtxt, kPICT), noErr);
+  SInt16 ref;
+  ASSERT_EQ(HOpen(0, 0, P("f"), fsWrPerm, &ref), noErr);
+  constexpr SInt32 kSize = 4 << 20;
+  ASSERT_EQ(SetEOF(ref, kSize), noErr);
+  struct stat st;
+  ASSERT_EQ(stat("f", &st), 0);
+  EXPECT_EQ(st.st_size, kSize);
+  EXPECT_GE(static_cast<long long>(st.st_blocks) * 512, kSize);
+  ASSERT_EQ(SetEOF(ref, 0), noErr);  // all of it released
+  ASSERT_EQ(stat("f", &st), 0);
+  EXPECT_EQ(st.st_blocks, 0);
+  FSClose(ref);
+}
+
 TEST_F(Files, PositionsOutsideTheFile) {
   ASSERT_EQ(HCreate(0, 0, P("f"), kTtxt, kPICT), noErr);
   SInt16 ref;

@@ -298,6 +298,58 @@ TEST_F(ImageIOTest, TiffPagesReadBackThroughASource) {
   CFRelease(url);
 }
 
+// ImageIO's LZW TIFF carries the horizontal differencing predictor on 8-bit samples (grey and
+// colour; it has no property to ask for one): libtiff says so, and the pixels read back.
+TEST_F(ImageIOTest, LzwTiffOfEightBitSamplesCarriesThePredictor) {
+  for (int t : {0, 1, 2}) {
+    SCOPED_TRACE(t);
+    const std::string path = std::string(KV_OUT_DIR) + "/imageio-lzw.tif";
+    CFURLRef url = Url(path);
+    const vscan::Raster r = Page(t);
+    CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, r.rows.data(), r.rows.size(), nullptr);
+    CGColorSpaceRef space = t == 2 ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray();
+    const size_t bits = t == 0 ? 1 : 8;
+    CGImageRef image = CGImageCreate(r.width, r.height, bits, r.bitsPerPixel, r.stride(), space,
+                                     kCGImageAlphaNone, p, nullptr, false, 0);
+    ASSERT_NE(image, nullptr);
+    const int lzw = 5;
+    CFNumberRef compression = CFNumberCreate(nullptr, kCFNumberIntType, &lzw);
+    const void* tiffKeys[] = {kCGImagePropertyTIFFCompression};
+    const void* tiffValues[] = {compression};
+    CFDictionaryRef tiff = CFDictionaryCreate(nullptr, tiffKeys, tiffValues, 1, &kCFTypeDictionaryKeyCallBacks,
+                                              &kCFTypeDictionaryValueCallBacks);
+    const void* keys[] = {kCGImagePropertyTIFFDictionary};
+    const void* values[] = {tiff};
+    CFDictionaryRef props = CFDictionaryCreate(nullptr, keys, values, 1, &kCFTypeDictionaryKeyCallBacks,
+                                               &kCFTypeDictionaryValueCallBacks);
+    CGImageDestinationRef d = CGImageDestinationCreateWithURL(url, CFSTR("public.tiff"), 1, nullptr);
+    CGImageDestinationAddImage(d, image, props);
+    ASSERT_TRUE(CGImageDestinationFinalize(d));
+    CFRelease(d);
+    FILE* info = popen(("tiffinfo '" + path + "' 2>&1").c_str(), "r");
+    ASSERT_NE(info, nullptr);
+    std::string text;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, info)) text += buffer;
+    pclose(info);
+    EXPECT_NE(text.find("LZW"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Predictor: horizontal differencing") != std::string::npos, t != 0) << text;
+    CGImageSourceRef s = CGImageSourceCreateWithURL(url, nullptr);
+    CGImageRef back = s ? CGImageSourceCreateImageAtIndex(s, 0, nullptr) : nullptr;
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(CGImageGetBitsPerPixel(back), static_cast<size_t>(r.bitsPerPixel));
+    CGImageRelease(back);
+    CFRelease(s);
+    CFRelease(props);
+    CFRelease(tiff);
+    CFRelease(compression);
+    CGImageRelease(image);
+    CGColorSpaceRelease(space);
+    CGDataProviderRelease(p);
+    CFRelease(url);
+  }
+}
+
 // A disk that fills while ImageIO writes: Finalize answers false, as on the Mac, and the
 // codecs print nothing (the extension, which handles the failure, shows no stray lines).
 // The pixels are noise, so that no format compresses them into the room left.

@@ -139,6 +139,8 @@ OSErr FSRead(SInt16 refNum, SInt32* count, void* buffPtr);
 OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff);
 OSErr GetFPos(SInt16 refNum, SInt32* filePos);
 OSErr GetEOF(SInt16 refNum, SInt32* logEOF);
+// SetEOF past the end allocates the room at once: dskFulErr, the file unchanged, when the volume
+// has too little.
 OSErr SetEOF(SInt16 refNum, SInt32 logEOF);
 OSErr FSClose(SInt16 refNum);
 // File specifications. FSMakeFSSpec resolves a name as HCreate does and gives the file's
