@@ -19,9 +19,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "acquire/image_files.h"
 #include "acquire/image_platform.h"
+#include "acquire/jpeg_encoder.h"
 #include "acquire/no_throw.h"
 #include "twain/result_codes.h"
 
@@ -31,7 +33,7 @@ constexpr OSType kCreator = 0x70727677;   // 'prvw'
 constexpr OSType kTypePng = 0x504E4766;   // 'PNGf'
 constexpr OSType kTypeJpeg = 0x4A504547;  // 'JPEG'
 constexpr OSType kTypeTiff = 0x54494646;  // 'TIFF'
-constexpr double kJpegQuality = 0.85;
+constexpr OSType kTypePdf = 0x50444620;   // 'PDF '
 // ImageIO's TIFF compression values.
 constexpr int kTiffLzw = 5;
 constexpr int kTiffGroup4 = 4;
@@ -95,6 +97,7 @@ struct PageImage {
   CGImageRef image = nullptr;
   Depth depth = Depth::kColour;
   double xDpi = 72, yDpi = 72;
+  int jpegQuality = kDefaultJpegQuality;  // 1 to 100
 };
 
 void FreeBits(void*, const void* data, size_t) { std::free(const_cast<void*>(data)); }
@@ -182,8 +185,9 @@ CFDictionaryRef ImageProperties(const PageImage& page, TW_UINT16 format) {
   };
   put(props, kCGImagePropertyDPIWidth, kCFNumberDoubleType, &page.xDpi);
   put(props, kCGImagePropertyDPIHeight, kCFNumberDoubleType, &page.yDpi);
+  const double quality = page.jpegQuality / 100.0;
   if (format == TWFF_JFIF)
-    put(props, kCGImageDestinationLossyCompressionQuality, kCFNumberDoubleType, &kJpegQuality);
+    put(props, kCGImageDestinationLossyCompressionQuality, kCFNumberDoubleType, &quality);
   if (format == TWFF_TIFF || format == TWFF_TIFFMULTI) {
     Ref<CFMutableDictionaryRef> tiff(CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks,
                                                                &kCFTypeDictionaryValueCallBacks));
@@ -274,7 +278,8 @@ int16_t WriteImageFile(const PageImage& page, const FileKind& kind, TW_UINT16 fo
   return result;
 }
 
-int16_t WriteOnePage(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path) {
+int16_t WriteOnePage(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path,
+                     int jpegQuality) {
   if (format == TWFF_PICT) return WritePICTfile(path, image);
   FileKind kind;
   FSSpec spec;
@@ -282,13 +287,15 @@ int16_t WriteOnePage(void* image, const PageFacts& facts, TW_UINT16 format, cons
   if (result != 0) return result;
   PageImage page;
   if (!MakePageImage(image, facts, &page)) return kResultNoMemory;
+  page.jpegQuality = jpegQuality;
   return WriteImageFile(page, kind, format, spec);
 }
 
 }  // namespace
 
-int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path) {
-  return AnswerWithoutThrowing([&] { return WriteOnePage(image, facts, format, path); });
+int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path,
+                      int jpegQuality) {
+  return AnswerWithoutThrowing([&] { return WriteOnePage(image, facts, format, path, jpegQuality); });
 }
 
 // ---- multi-page TIFF
@@ -462,7 +469,7 @@ uint8_t* RowPageRow(RowPage* page, uint32_t y) {
 }
 
 int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
-                         const uint8_t* path) {
+                         const uint8_t* path, int jpegQuality) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     FileKind kind;
     FSSpec spec;
@@ -470,6 +477,7 @@ int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, T
     if (result != 0) return result;
     PageImage image;
     if (!MakeRowImage(page, rows, facts, &image)) return kResultNoMemory;
+    image.jpegQuality = jpegQuality;
     return WriteImageFile(image, kind, format, spec);
   });
 }
@@ -492,8 +500,8 @@ struct ByteFile {
 };
 
 ByteFile* CreateByteFile(const uint8_t* path, TW_UINT16 format, int16_t* result) {
-  FileKind kind;
-  if (!KindOf(format, &kind)) {
+  FileKind kind{nullptr, kTypePdf};
+  if (format != TWFF_PDF && !KindOf(format, &kind)) {
     *result = kResultNoMemory;
     return nullptr;
   }
@@ -524,6 +532,13 @@ int16_t AppendByteFile(ByteFile* f, const void* bytes, size_t size) {
   return f->failed ? kResultFileError : 0;
 }
 
+int16_t CutByteFile(ByteFile* f, uint64_t length) {
+  const bool cut = length <= 0x7FFFFFFF && SetEOF(f->refNum, static_cast<SInt32>(length)) == noErr &&
+                   SetFPos(f->refNum, fsFromStart, static_cast<SInt32>(length)) == noErr;
+  f->failed = !cut;
+  return cut ? 0 : kResultFileError;
+}
+
 int16_t CloseByteFile(ByteFile* f, bool keep) {
   const bool closed = FSClose(f->refNum) == noErr;
   const bool kept = keep && closed && !f->failed;
@@ -531,4 +546,52 @@ int16_t CloseByteFile(ByteFile* f, bool keep) {
   const int16_t r = keep && !kept ? kResultFileError : 0;
   delete f;
   return r;
+}
+
+// ---- JPEG into memory (the pages of a PDF): the rows as one CGImage (memory holds the
+// page once), written by an ImageIO destination into a CFData.
+namespace {
+
+bool CopyRows(PagePixels& page, std::vector<uint8_t>* rows) {
+  const size_t bytes = page.RowBytes();
+  rows->resize(bytes * page.Height());
+  for (uint32_t y = 0; y < page.Height(); ++y) {
+    const uint8_t* row = page.Row(y);
+    if (!row) return false;
+    std::memcpy(rows->data() + bytes * y, row, bytes);
+  }
+  return true;
+}
+
+}  // namespace
+
+int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg) {
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    if (page.Format() == PixelFormat::kBlackWhite) return kResultNoMemory;
+    std::vector<uint8_t> rows;
+    if (!CopyRows(page, &rows)) return kResultNoMemory;
+    const bool colour = page.Format() == PixelFormat::kRgb;
+    Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
+    Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, rows.data(), rows.size(), nullptr));
+    if (!space || !provider) return kResultNoMemory;
+    PageImage image;
+    image.depth = colour ? Depth::kColour : Depth::kGrey;
+    image.jpegQuality = quality;
+    image.xDpi = page.XDpi() > 0 ? page.XDpi() : 72;
+    image.yDpi = page.YDpi() > 0 ? page.YDpi() : 72;
+    image.image = CGImageCreate(page.Width(), page.Height(), 8, colour ? 24 : 8, page.RowBytes(), space.get(),
+                                kCGImageAlphaNone, provider.get(), nullptr, false, kCGRenderingIntentDefault);
+    const Ref<CGImageRef, CGImageRelease> held(image.image);
+    Ref<CFMutableDataRef> data(CFDataCreateMutable(nullptr, 0));
+    if (!image.image || !data) return kResultNoMemory;
+    Ref<CGImageDestinationRef> destination(
+        CGImageDestinationCreateWithData(data.get(), CFSTR("public.jpeg"), 1, nullptr));
+    Ref<CFDictionaryRef> props(ImageProperties(image, TWFF_JFIF));
+    if (!destination || !props) return kResultNoMemory;
+    CGImageDestinationAddImage(destination.get(), image.image, props.get());
+    if (!CGImageDestinationFinalize(destination.get())) return kResultNoMemory;
+    const UInt8* bytes = CFDataGetBytePtr(data.get());
+    jpeg->assign(bytes, bytes + CFDataGetLength(data.get()));
+    return jpeg->empty() ? kResultNoMemory : kResultOk;
+  });
 }

@@ -91,9 +91,9 @@ uint8_t* RowPageRow(RowPage* page, uint32_t y) {
 }
 
 int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
-                         const uint8_t* path) {
+                         const uint8_t* path, int jpegQuality) {
   if (!Finish(page, rows)) return kResultNoMemory;
-  return WritePageFile(page->dib, facts, format, path);
+  return WritePageFile(page->dib, facts, format, path, jpegQuality);
 }
 
 int16_t AddBookRowPage(PageBook* book, RowPage* page, uint32_t rows, const PageFacts& facts) {
@@ -136,6 +136,14 @@ int16_t AppendByteFile(ByteFile* f, const void* bytes, size_t size) {
     size -= chunk;
   }
   return f->failed ? kResultFileError : 0;
+}
+
+int16_t CutByteFile(ByteFile* f, uint64_t length) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(length);
+  const bool cut = SetFilePointerEx(f->file, at, nullptr, FILE_BEGIN) && SetEndOfFile(f->file);
+  f->failed = !cut;
+  return cut ? 0 : kResultFileError;
 }
 
 int16_t CloseByteFile(ByteFile* f, bool keep) {
