@@ -13,6 +13,8 @@
 // are written by Close. After each complete page the file's length is kept: a page that fails
 // while it is written is cut off again, and the pages before it still make a document.
 #pragma once
+#include <zlib.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -63,6 +65,25 @@ class PdfDocument {
   };
   // The image's dictionary entries and how its data is written.
   struct ImageObject;
+  // zlib's compression of an image's rows into the file as it goes.
+  class Deflater {
+   public:
+    explicit Deflater(PdfDocument* doc);
+    ~Deflater();
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+    bool Ready() const { return ready_; }
+    // More bytes (`last`: the end of the stream); false when zlib fails.
+    bool Take(const uint8_t* bytes, size_t size, bool last);
+    uint64_t Written() const { return written_; }
+
+   private:
+    PdfDocument* doc_;
+    z_stream z_{};
+    bool ready_ = false;
+    std::vector<uint8_t> out_;
+    uint64_t written_ = 0;
+  };
 
   int16_t StartFile();
   int16_t AddImagePage(const ImageObject& image, double xDpi, double yDpi);

@@ -50,26 +50,7 @@ vscan::Raster Chart(int pixelType, double xDpi, double yDpi, double right = 4.25
   return vscan::RenderPage(s);
 }
 
-// A raster as the rows of a page; rows from `failAt` on cannot be made.
-class RasterPixels : public PagePixels {
- public:
-  explicit RasterPixels(const vscan::Raster& r, uint32_t failAt = UINT32_MAX) : r_(r), failAt_(failAt) {}
-  PixelFormat Format() const override {
-    return r_.bitsPerPixel == 1 ? PixelFormat::kBlackWhite
-                                : (r_.bitsPerPixel == 8 ? PixelFormat::kGrey : PixelFormat::kRgb);
-  }
-  uint32_t Width() const override { return static_cast<uint32_t>(r_.width); }
-  uint32_t Height() const override { return static_cast<uint32_t>(r_.height); }
-  double XDpi() const override { return r_.xres; }
-  double YDpi() const override { return r_.yres; }
-  const uint8_t* Row(uint32_t y) override {
-    return y >= failAt_ ? nullptr : r_.rows.data() + static_cast<size_t>(r_.stride()) * y;
-  }
-
- private:
-  const vscan::Raster& r_;
-  uint32_t failAt_;
-};
+using kvtest::RasterPixels;
 
 // Points of `pixels` at `dpi`, as the writer gives them (to the hundredth).
 std::string Points(int pixels, double dpi) {
