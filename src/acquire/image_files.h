@@ -88,6 +88,13 @@ RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows
 void FreeRowPage(RowPage* page);
 // Row y (the page grows to hold it, new rows white); null when there is no memory.
 uint8_t* RowPageRow(RowPage* page, uint32_t y);
+// What a page holds: its width, its bits a pixel, and the rows made so far.
+struct RowPageSize {
+  uint32_t width = 0;
+  uint16_t bitsPerPixel = 0;
+  uint32_t rows = 0;
+};
+RowPageSize RowPageSizeOf(const RowPage* page);
 // The first `rows` rows of the page as one page file, or as the book's next page; the facts'
 // size is not used (the page's own counts). Answers as WritePageFile and AddBookPage.
 int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,

@@ -1,7 +1,8 @@
 // A page's pixels as rows, whatever way it arrived: for what reads a page rather than hands
 // it to a codec (the PDF writer's lossless images, the blank-page decision). Each build makes
 // them, once, in platform/<os>/page_pixels.cpp, from its native image (a Windows packed DIB or
-// device bitmap, a Mac picture) or from a page that came in strips (RowPage).
+// device bitmap, a Mac picture); a page that came in strips (RowPage) is read the same way in
+// both (acquire/page_pixels.cpp).
 //
 // Rows come top first, without padding, in one of three formats:
 //   kBlackWhite: 1 bit a pixel, the leftmost pixel in the high bit, 0 black and 1 white;
@@ -30,9 +31,12 @@ class PagePixels {
 
   uint32_t RowBytes() const {
     switch (Format()) {
-      case PixelFormat::kBlackWhite: return (Width() + 7) / 8;
-      case PixelFormat::kGrey: return Width();
-      case PixelFormat::kRgb: return Width() * 3;
+      case PixelFormat::kBlackWhite:
+        return (Width() + 7) / 8;
+      case PixelFormat::kGrey:
+        return Width();
+      case PixelFormat::kRgb:
+        return Width() * 3;
     }
     return 0;
   }
@@ -46,3 +50,6 @@ std::unique_ptr<PagePixels> NativePagePixels(void* image, const PageFacts& facts
 // The first `rows` rows of a page that came in strips (it stays the caller's).
 std::unique_ptr<PagePixels> RowPagePixels(RowPage* page, uint32_t rows, const PageFacts& facts,
                                           int16_t* result);
+
+// `width` pixels of blue, green and red as red, green and blue (`from` and `to` may be one).
+void SwapRedBlue(const uint8_t* from, uint32_t width, uint8_t* to);

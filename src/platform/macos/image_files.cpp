@@ -25,6 +25,7 @@
 #include "acquire/image_platform.h"
 #include "acquire/jpeg_encoder.h"
 #include "acquire/no_throw.h"
+#include "platform/macos/page_picture.h"
 #include "twain/result_codes.h"
 
 namespace {
@@ -37,29 +38,6 @@ constexpr OSType kTypePdf = 0x50444620;   // 'PDF '
 // ImageIO's TIFF compression values.
 constexpr int kTiffLzw = 5;
 constexpr int kTiffGroup4 = 4;
-
-template <class T>
-void ReleaseCF(T ref) {
-  CFRelease(ref);
-}
-
-// A CoreFoundation or CoreGraphics reference released when it goes (a QDPict, which is no
-// CoreFoundation type, with QDPictRelease).
-template <class T, void (*Release)(T) = ReleaseCF<T>>
-class Ref {
- public:
-  explicit Ref(T ref = nullptr) : ref_(ref) {}
-  ~Ref() {
-    if (ref_) Release(ref_);
-  }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  T get() const { return ref_; }
-  explicit operator bool() const { return ref_ != nullptr; }
-
- private:
-  T ref_;
-};
 
 struct FileKind {
   CFStringRef uti;
@@ -85,14 +63,6 @@ bool KindOf(TW_UINT16 format, FileKind* kind) {
 
 // ---- the page as a CGImage
 
-enum class Depth { kOneBit, kGrey, kColour };
-
-Depth DepthOf(const PageFacts& facts) {
-  if (facts.pixelType == TWPT_BW) return Depth::kOneBit;
-  if (facts.pixelType == TWPT_GRAY) return Depth::kGrey;
-  return Depth::kColour;
-}
-
 struct PageImage {
   CGImageRef image = nullptr;
   Depth depth = Depth::kColour;
@@ -112,12 +82,7 @@ CGImageRef PackOneBit(CGContextRef grey, size_t width, size_t height) {
     std::free(bits);
     return nullptr;
   }
-  for (size_t y = 0; y < height; ++y) {
-    const uint8_t* in = pixels + y * rowBytes;
-    uint8_t* out = bits + y * packedRow;
-    for (size_t x = 0; x < width; ++x)
-      if (in[x] >= 128) out[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
-  }
+  for (size_t y = 0; y < height; ++y) PackGreyRow(pixels + y * rowBytes, width, bits + y * packedRow);
   Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, bits, height * packedRow, FreeBits));
   if (!provider) {
     std::free(bits);
@@ -128,50 +93,16 @@ CGImageRef PackOneBit(CGContextRef grey, size_t width, size_t height) {
                        false, kCGRenderingIntentDefault);
 }
 
-// Draws the picture on white in a context of the page's depth and size.
-CGImageRef DrawPicture(QDPictRef pict, Depth depth, size_t width, size_t height) {
-  const bool colour = depth == Depth::kColour;
-  Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
-  Ref<CGContextRef> context(CGBitmapContextCreate(nullptr, width, height, 8, 0, space.get(),
-                                                  colour ? kCGImageAlphaNoneSkipLast : kCGImageAlphaNone));
-  if (!context) return nullptr;
-  const CGRect rect = CGRectMake(0, 0, static_cast<CGFloat>(width), static_cast<CGFloat>(height));
-  CGContextSetGrayFillColor(context.get(), 1, 1);
-  CGContextFillRect(context.get(), rect);
-  if (QDPictDrawToCGContext(context.get(), rect, pict) != noErr) return nullptr;
-  return depth == Depth::kOneBit ? PackOneBit(context.get(), width, height)
-                                 : CGBitmapContextCreateImage(context.get());
-}
-
 // The page's image, or false when the picture cannot become one.
 bool MakePageImage(void* picture, const PageFacts& facts, PageImage* page) {
-  Handle h = static_cast<Handle>(picture);
-  if (!h || !*h) return false;
-  const SInt8 state = HGetState(h);
-  HLock(h);
-  bool made = false;
-  {
-    Ref<CGDataProviderRef> provider(
-        CGDataProviderCreateWithData(nullptr, *h, static_cast<size_t>(GetHandleSize(h)), nullptr));
-    Ref<QDPictRef, QDPictRelease> pict(provider ? QDPictCreateWithProvider(provider.get()) : nullptr);
-    if (pict) {
-      const CGRect bounds = QDPictGetBounds(pict.get());
-      CGFloat xRes = 72, yRes = 72;
-      QDPictGetResolution(pict.get(), &xRes, &yRes);
-      const long width = facts.width > 0 ? facts.width : std::lround(bounds.size.width);
-      const long height = facts.height > 0 ? facts.height : std::lround(bounds.size.height);
-      page->depth = DepthOf(facts);
-      page->xDpi = facts.xResolution > 0 ? facts.xResolution : xRes;
-      page->yDpi = facts.yResolution > 0 ? facts.yResolution : yRes;
-      if (width > 0 && height > 0) {
-        page->image =
-            DrawPicture(pict.get(), page->depth, static_cast<size_t>(width), static_cast<size_t>(height));
-        made = page->image != nullptr;
-      }
-    }
-  }
-  HSetState(h, state);
-  return made;
+  DrawnPage drawn;
+  if (!DrawPagePicture(picture, facts, &drawn)) return false;
+  page->depth = drawn.depth;
+  page->xDpi = drawn.xDpi;
+  page->yDpi = drawn.yDpi;
+  page->image = drawn.depth == Depth::kOneBit ? PackOneBit(drawn.context.get(), drawn.width, drawn.height)
+                                              : CGBitmapContextCreateImage(drawn.context.get());
+  return page->image != nullptr;
 }
 
 // The properties of one image: its resolution, JPEG's quality, TIFF's compression.
@@ -467,6 +398,8 @@ uint8_t* RowPageRow(RowPage* page, uint32_t y) {
     std::memset(page->rows + page->rowBytes * page->made, 0xFF, page->rowBytes);
   return page->rows + page->rowBytes * y;
 }
+
+RowPageSize RowPageSizeOf(const RowPage* page) { return RowPageSize{page->width, page->bits, page->made}; }
 
 int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
                          const uint8_t* path, int jpegQuality) {

@@ -90,6 +90,8 @@ uint8_t* RowPageRow(RowPage* page, uint32_t y) {
   return base + page->rowsOffset + size_t(page->stride) * y;
 }
 
+RowPageSize RowPageSizeOf(const RowPage* page) { return RowPageSize{page->width, page->bits, page->rows}; }
+
 int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
                          const uint8_t* path, int jpegQuality) {
   if (!Finish(page, rows)) return kResultNoMemory;
