@@ -161,6 +161,7 @@ TEST_F(ScanPagesPdfTest, JpegStripsGoInAsTheyCame) {
     for (int page = 1; page <= 2; ++page) ExpectPage(file, page, t, page - 1, "jpeg");
 
     Options("MEMORY", "LOSSLESS", "JPEG");
+    Settings(t);
     const std::string lossless = std::string("strips-lossless-") + TypeName(t) + ".pdf";
     ASSERT_EQ("0", Pdf(lossless, &n));
     EXPECT_EQ(std::string::npos, Bytes(lossless).find("Virtual Scanner")) << lossless;
@@ -187,11 +188,11 @@ TEST_F(ScanPagesPdfTest, AJamACancelOrAFailureInTheMiddleKeepsThePagesBefore) {
   // Memory strips: page 2 of colour comes in dozens of strips; the fifth strip of every page
   // is struck, and black-and-white page 1 has only two.
   Options("MEMORY", "LOSSLESS");
-  Settings(0);
   ASSERT_EQ(0, Scanner("pixel-type-at 2 2"));
   const char* const faults[][3] = {{"memory-fail-at 5 3 0", "5", "cancel.pdf"},
                                    {"memory-fail-at 5 1 4", "3004", "failure.pdf"}};
   for (const auto& f : faults) {
+    Settings(0);  // the scanner starts each session from its defaults
     ASSERT_EQ(0, Scanner(f[0]));
     std::string n;
     EXPECT_EQ(f[1], Pdf(f[2], &n)) << f[0];
@@ -215,6 +216,7 @@ TEST_F(ScanPagesPdfTest, WithoutAPageThereIsNoFileAndAnOlderOneStays) {
   Manifest("absent nothing.pdf");
 
   std::ofstream(Local("older.pdf")) << "older";
+  Settings(1);
   ASSERT_EQ(0, Scanner("jam-at 1"));
   EXPECT_EQ(kWindowsBuild ? "3020" : "7", Pdf("older.pdf", &n));
   EXPECT_EQ("0", n);
@@ -222,6 +224,7 @@ TEST_F(ScanPagesPdfTest, WithoutAPageThereIsNoFileAndAnOlderOneStays) {
   ASSERT_EQ(0, Scanner("jam-at none"));
   if (kWindowsBuild) {
     // Replaced once the new document holds a page.
+    Settings(1);
     ASSERT_EQ("0", Pdf("older.pdf", &n));
     EXPECT_EQ("2", n);
     ExpectPdf("older.pdf", 2);
@@ -235,11 +238,12 @@ TEST_F(ScanPagesPdfTest, WithoutAPageThereIsNoFileAndAnOlderOneStays) {
 TEST_F(ScanPagesPdfTest, JpegQualityReachesJpegFilesAndPdfPages) {
   Connect(1);
   Options("NATIVE", "JPEG");
-  Settings(2);
   std::string n;
   for (const char* quality : {"20", "95"}) {
     ASSERT_EQ("0", Call(std::string("Twain.SetOption(\"JPEGQUALITY\", ") + quality + ")"));
+    Settings(2);
     ASSERT_EQ("0", Pdf(std::string("quality-") + quality + ".pdf", &n));
+    Settings(2);
     ASSERT_EQ("0", Call("Twain.ScanPages(\"" + HostName(std::string("quality-") + quality + ".jpg") +
                         "\", $n, 0, 4, 1)"));
   }
