@@ -145,21 +145,24 @@ if ls ./*.part >/dev/null 2>&1; then fail "windows: nothing left beside the book
 # into a PDF that qpdf passes, holding exactly the pages counted. Then a disk full from the
 # start: 8, no page, no file, and an older file of the name kept as it was.
 for build in macos windows; do
-  rm -f ./*
-  dd if=/dev/zero of=filler bs=4k 2>/dev/null
-  truncate -s -40k filler
-  out="$("$host" --build "$build" --scanner-control 'pages 5' 'Twain.Connect()' \
-    'Twain.SetOption("PDFIMAGES", "LOSSLESS")' 'Twain.SetSourceCapability("PIXELTYPE", 1, "XRESOLUTION", 300, "YRESOLUTION", 300)' \
-    'Twain.ScanPages("doc.pdf", $n, 0, 10)' 2>&1)"
-  counted="$(printf '%s\n' "$out" | awk '/^Twain.ScanPages\("doc.pdf"/ { getline; print $3; exit }')"
-  expect "$build: a PDF that fills the disk: 8" 'Twain.ScanPages("doc.pdf", $n, 0, 10) -> 8'
-  held="$(pdfinfo doc.pdf 2>/dev/null | awk '/^Pages:/ { print $2 }')"
-  if [ -n "$counted" ] && [ "$counted" -ge 1 ] && [ "$counted" -lt 5 ] && [ "$held" = "$counted" ] &&
-     qpdf --check doc.pdf >/dev/null 2>&1; then
-    pass "$build: the PDF holds exactly the $counted pages it counts, and qpdf passes it"
-  else
-    fail "$build: the PDF holds exactly the pages it counts" "counted '$counted', pdfinfo '$held'"$'\n'"$out"$'\n'"$(qpdf --check doc.pdf 2>&1 | tail -3)"
-  fi
+  for transfer in NATIVE MEMORY; do
+    rm -f ./*
+    dd if=/dev/zero of=filler bs=4k 2>/dev/null
+    truncate -s -40k filler
+    out="$("$host" --build "$build" --scanner-control 'pages 5' 'Twain.Connect()' \
+      "Twain.SetOption(\"PDFIMAGES\", \"LOSSLESS\", \"TRANSFER\", \"$transfer\")" \
+      'Twain.SetSourceCapability("PIXELTYPE", 1, "XRESOLUTION", 300, "YRESOLUTION", 300)' \
+      'Twain.ScanPages("doc.pdf", $n, 0, 10)' 2>&1)"
+    counted="$(printf '%s\n' "$out" | awk '/^Twain.ScanPages\("doc.pdf"/ { getline; print $3; exit }')"
+    expect "$build, $transfer: a PDF that fills the disk: 8" 'Twain.ScanPages("doc.pdf", $n, 0, 10) -> 8'
+    held="$(pdfinfo doc.pdf 2>/dev/null | awk '/^Pages:/ { print $2 }')"
+    if [ -n "$counted" ] && [ "$counted" -ge 1 ] && [ "$counted" -lt 5 ] && [ "$held" = "$counted" ] &&
+       qpdf --check doc.pdf >/dev/null 2>&1; then
+      pass "$build, $transfer: the PDF holds exactly the $counted pages it counts, and qpdf passes it"
+    else
+      fail "$build, $transfer: the PDF holds exactly the pages it counts" "counted '$counted', pdfinfo '$held'"$'\n'"$out"$'\n'"$(qpdf --check doc.pdf 2>&1 | tail -3)"
+    fi
+  done
   rm -f ./*
   [ "$build" = windows ] && echo kept >keep.pdf
   dd if=/dev/zero of=filler bs=4k 2>/dev/null
