@@ -62,7 +62,8 @@ struct PdfDocument::ImageObject {
 
 PdfDocument::PdfDocument(const uint8_t* path, const PdfSettings& settings) : settings_(settings) {
   const size_t bytes = kWindowsBuild ? std::strlen(reinterpret_cast<const char*>(path)) + 1 : path[0] + 1u;
-  path_.assign(path, path + bytes);
+  pathBytes_ = bytes < sizeof path_ ? bytes : sizeof path_;
+  std::memcpy(path_, path, pathBytes_);
 }
 
 PdfDocument::~PdfDocument() {
@@ -89,7 +90,7 @@ void PdfDocument::BeginObject(uint32_t number) {
 
 int16_t PdfDocument::StartFile() {
   int16_t r = 0;
-  file_ = CreateByteFile(path_.data(), TWFF_PDF, &r);
+  file_ = CreateByteFile(path_, TWFF_PDF, &r);
   if (!file_) return ended_ = r;
   offsets_.assign(kInfo, 0);
   Put(kHeader, sizeof kHeader - 1);
@@ -255,7 +256,7 @@ bool PdfDocument::WriteEnd() {
   // The file's identifier: checksums of its name, its time and its length, four ways seeded.
   std::string id;
   for (uint32_t seed = 1; seed <= 4; ++seed) {
-    uLong sum = crc32(seed, path_.data(), static_cast<uInt>(path_.size()));
+    uLong sum = crc32(seed, path_, static_cast<uInt>(pathBytes_));
     sum = crc32(sum, reinterpret_cast<const Bytef*>(date), static_cast<uInt>(std::strlen(date)));
     const std::string length = Number(length_);
     id += Hex(static_cast<uint32_t>(
@@ -276,9 +277,12 @@ bool PdfDocument::WriteEnd() {
 int16_t PdfDocument::Close(int* pages) {
   *pages = 0;
   if (!file_) return kResultOk;
-  const bool keep = !pages_.empty() && AnswerWithoutThrowing([&] { return WriteEnd() ? 0 : 1; }) == 0;
+  const int16_t ended = pages_.empty()
+                            ? kResultOk
+                            : AnswerWithoutThrowing([&] { return WriteEnd() ? kResultOk : kResultFileError; });
+  const bool keep = !pages_.empty() && ended == kResultOk;
   const int16_t closed = CloseByteFile(file_, keep);
   file_ = nullptr;
   if (keep && closed == 0) *pages = Pages();
-  return keep ? closed : (pages_.empty() ? kResultOk : kResultFileError);
+  return ended != kResultOk ? ended : closed;
 }

@@ -40,8 +40,8 @@ struct JpegPageFacts {
 
 class PdfDocument {
  public:
-  // path: as the writers take it (acquire/image_files.h). The file is created with the first
-  // page; a document without a page leaves none.
+  // path: as the writers take it (acquire/image_files.h), at most 255 characters. The file is
+  // created with the first page; a document without a page leaves none.
   PdfDocument(const uint8_t* path, const PdfSettings& settings);
   ~PdfDocument();  // a document that was not closed leaves no file
   PdfDocument(const PdfDocument&) = delete;
@@ -52,8 +52,8 @@ class PdfDocument {
   // then takes no more pages and keeps those before.
   int16_t AddPage(PagePixels& page);
   int16_t AddJpegPage(const uint8_t* jpeg, size_t size, const JpegPageFacts& facts);
-  // Ends the file: 0, or 8 when it could not be ended (the file is removed then). *pages:
-  // the pages the file holds (0: there is no file).
+  // Ends the file: 0, or 8 when it could not be ended (2: no memory to end it); the file is
+  // removed then. *pages: the pages the file holds (0: there is no file).
   int16_t Close(int* pages);
   int Pages() const { return static_cast<int>(pages_.size()); }
 
@@ -96,7 +96,8 @@ class PdfDocument {
   int16_t Undo(int16_t result);
   bool WriteEnd();
 
-  std::vector<uint8_t> path_;
+  uint8_t path_[258] = {};  // as the writers take it
+  size_t pathBytes_ = 0;
   PdfSettings settings_;
   struct ByteFile* file_ = nullptr;
   uint64_t length_ = 0;

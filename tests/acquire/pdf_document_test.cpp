@@ -19,7 +19,9 @@
 #include "tests/support/test_pages.h"
 #include "twain/result_codes.h"
 
-#if !KV_WINDOWS_BUILD
+#if KV_WINDOWS_BUILD
+#include "tests/support/failing_new.h"
+#else
 #include <Carbon/Carbon.h>
 
 #include "CarbonStandin.h"
@@ -267,6 +269,48 @@ TEST_F(PdfDocumentTest, JpegQualityChangesTheStream) {
   ASSERT_EQ(0, EncodeJpeg(pixels, 20, &low));
   ASSERT_EQ(0, EncodeJpeg(pixels, 95, &high));
   EXPECT_LT(low.size() + low.size() / 2, high.size());
+}
+#endif
+
+#if KV_WINDOWS_BUILD
+// An allocation that fails anywhere (the extension's C++; on the Mac the stand-ins' own C++
+// would fail too, which the real frameworks never let through): the call that meets it
+// answers 2, the document goes on, and what it closes holds exactly the pages it took.
+// Allocations fail from each one the document makes in turn, until it makes no more.
+TEST_F(PdfDocumentTest, AnAllocationThatFailsAnswers2AndTheDocumentHoldsThePagesItTook) {
+  const vscan::Raster grey = Chart(1, 100, 100);
+  const vscan::Raster colour = Chart(2, 100, 100);
+  const std::vector<uint8_t> path = HostPath("no-memory.pdf");
+  for (bool lossless : {true, false}) {
+    PdfSettings settings;
+    settings.lossless = lossless;
+    bool finished = false;
+    for (long n = 1; n < 2000 && !finished; ++n) {
+      int taken = 0, pages = -1;
+      int16_t closed = 0;
+      kvtest::FailNthNew(n);
+      {
+        PdfDocument doc(path.data(), settings);
+        for (const vscan::Raster* r : {&grey, &colour}) {
+          RasterPixels pixels(*r);
+          const int16_t result = doc.AddPage(pixels);
+          EXPECT_TRUE(result == 0 || result == kResultNoMemory) << n << ": " << result;
+          taken += result == 0;
+        }
+        closed = doc.Close(&pages);
+      }
+      finished = !kvtest::NewFailed();
+      kvtest::FailNthNew(0);
+      EXPECT_TRUE(closed == 0 || closed == kResultNoMemory) << n << ": " << closed;
+      EXPECT_EQ(closed == 0 ? taken : 0, pages) << n;
+      EXPECT_EQ(pages > 0, fs::exists(Local("no-memory.pdf"))) << n;
+      if (finished) {
+        EXPECT_EQ(2, pages) << lossless;
+      }
+      fs::remove(Local("no-memory.pdf"));
+    }
+    EXPECT_TRUE(finished) << lossless;
+  }
 }
 #endif
 

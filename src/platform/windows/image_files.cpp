@@ -476,10 +476,12 @@ int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg) {
     HGLOBAL memory = nullptr;
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream.Get(), &memory)))
       return kResultNoMemory;
+    jpeg->resize(static_cast<size_t>(stat.cbSize.QuadPart));  // before the lock: it may throw
+    if (jpeg->empty()) return kResultNoMemory;
     const auto* bytes = static_cast<const uint8_t*>(GlobalLock(memory));
     if (!bytes) return kResultNoMemory;
-    jpeg->assign(bytes, bytes + stat.cbSize.QuadPart);
+    std::memcpy(jpeg->data(), bytes, jpeg->size());
     GlobalUnlock(memory);
-    return jpeg->empty() ? kResultNoMemory : kResultOk;
+    return kResultOk;
   });
 }
