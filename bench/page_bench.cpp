@@ -108,7 +108,7 @@ double EncodingSeconds(const vscan::Raster& r, bool lossless, int runs) {
       }
       deflateEnd(&z);
     } else {
-      std::vector<uint8_t> jpeg;
+      ByteRun jpeg;
       EncodeJpeg(pixels, kDefaultJpegQuality, &jpeg);
     }
     times.push_back(std::chrono::duration<double>(Clock::now() - start).count());

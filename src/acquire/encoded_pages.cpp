@@ -1,5 +1,7 @@
 #include "acquire/encoded_pages.h"
 
+#include <utility>
+
 #include "acquire/image_output.h"
 #include "acquire/no_throw.h"
 
@@ -121,23 +123,19 @@ int16_t PdfPages::WriteRows(TwainGlobals*, uint32_t, RowPage* page, uint32_t row
 }
 
 int16_t PdfPages::Gathered::Append(const void* more, size_t size) {
-  return AnswerWithoutThrowing([&] {
-    const auto* at = static_cast<const uint8_t*>(more);
-    bytes.insert(bytes.end(), at, at + size);
-    return kResultOk;
-  });
+  return bytes.Append(more, size) ? kResultOk : kResultNoMemory;
 }
 
 PageBytes* PdfPages::OpenCompressedPage(TwainGlobals*, uint32_t, int16_t* result) {
-  compressed_.bytes.clear();
+  compressed_.bytes.Free();
   *result = kResultOk;
   return &compressed_;
 }
 
 // The page's size and kind are what the source said of it before its transfer.
 int16_t PdfPages::EndCompressedPage(int16_t result) {
-  std::vector<uint8_t> bytes;
-  bytes.swap(compressed_.bytes);  // the page's memory goes with it
+  ByteRun bytes;
+  std::swap(bytes, compressed_.bytes);  // the page's memory goes with it
   if (result != kResultOk) return result;
   const TW_IMAGEINFO& info = batch_->info;
   if (info.ImageWidth <= 0 || info.ImageLength <= 0 ||
@@ -150,7 +148,7 @@ int16_t PdfPages::EndCompressedPage(int16_t result) {
   jpeg.components = info.PixelType == TWPT_GRAY ? 1 : 3;
   jpeg.xDpi = facts.xResolution;
   jpeg.yDpi = facts.yResolution;
-  return document_->AddJpegPage(bytes.data(), bytes.size(), jpeg);
+  return document_->AddJpegPage(bytes.Data(), bytes.Size(), jpeg);
 }
 
 int16_t PdfPages::End(TwainGlobals*, uint32_t) {

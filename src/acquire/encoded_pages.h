@@ -4,8 +4,7 @@
 // named and checked as PageFiles names and checks them, or every page in one multi-page TIFF
 // or one PDF.
 #pragma once
-#include <vector>
-
+#include "acquire/byte_run.h"
 #include "acquire/image_files.h"
 #include "acquire/page_files.h"
 #include "acquire/pdf_document.h"
@@ -100,7 +99,7 @@ class PdfPages : public PageWriter {
   class Gathered : public PageBytes {
    public:
     int16_t Append(const void* bytes, size_t size) override;
-    std::vector<uint8_t> bytes;
+    ByteRun bytes;
   };
   int16_t AddPixels(std::unique_ptr<PagePixels> pixels, int16_t made);
 

@@ -3,11 +3,10 @@
 // Each build implements it once, in platform/<os>/image_files.cpp.
 #pragma once
 #include <cstdint>
-#include <vector>
-
+#include "acquire/byte_run.h"
 #include "acquire/page_pixels.h"
 
 // A grey or colour page as one JFIF stream at `quality` (1 to 100: as much of the encoder's
 // range), grey pages as one component, colour as three, the page's resolution in its header.
 // 0, or 2 (no memory, a black-and-white page, the encoder refuses); *jpeg holds the stream.
-int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg);
+int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg);

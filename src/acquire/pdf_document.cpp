@@ -5,6 +5,7 @@
 #include <ctime>
 #include <memory>
 
+#include "acquire/byte_run.h"
 #include "acquire/image_files.h"
 #include "acquire/jpeg_encoder.h"
 #include "acquire/no_throw.h"
@@ -23,7 +24,11 @@ constexpr size_t kFlateOut = 64 * 1024;
 // A page of unknown resolution: a pixel a point.
 constexpr double kPointsPerInch = 72;
 
-std::string Number(uint64_t n) { return std::to_string(n); }
+std::string Number(uint64_t n) {
+  char digits[24];
+  std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(n));
+  return digits;
+}
 
 // A length in points to the hundredth, without trailing zeros ("612", "792.5").
 std::string Points(uint32_t pixels, double dpi) {
@@ -71,7 +76,7 @@ PdfDocument::~PdfDocument() {
 }
 
 uint32_t PdfDocument::NewObject() {
-  offsets_.push_back(0);
+  offsets_.push_back(ObjectAt{0});
   return static_cast<uint32_t>(offsets_.size());
 }
 
@@ -84,7 +89,7 @@ void PdfDocument::Put(const void* bytes, size_t size) {
 void PdfDocument::Put(const std::string& text) { Put(text.data(), text.size()); }
 
 void PdfDocument::BeginObject(uint32_t number) {
-  offsets_[number - 1] = length_;
+  offsets_[number - 1].offset = length_;
   Put(Number(number) + " 0 obj\n");
 }
 
@@ -92,7 +97,7 @@ int16_t PdfDocument::StartFile() {
   int16_t r = 0;
   file_ = CreateByteFile(path_, TWFF_PDF, &r);
   if (!file_) return ended_ = r;
-  offsets_.assign(kInfo, 0);
+  offsets_.assign(kInfo, ObjectAt{0});
   Put(kHeader, sizeof kHeader - 1);
   mark_ = Mark{length_, offsets_.size(), 0};
   return ended_ = failed_;  // a file without its header takes no page (Close removes it)
@@ -104,8 +109,8 @@ int16_t PdfDocument::StartFile() {
 // PNG files do: a scanned page changes little from row to row, and zlib finds that in the
 // differences. Black-and-white rows go as they are.
 int16_t PdfDocument::WriteImage(const ImageObject& image, uint32_t number) {
-  std::string dict = "<< /Type /XObject /Subtype /Image /Width " + Number(image.width) + " /Height " +
-                     Number(image.height) + " /ColorSpace " +
+  std::string dict = std::string("<< /Type /XObject /Subtype /Image /Width ") + Number(image.width) +
+                     " /Height " + Number(image.height) + " /ColorSpace " +
                      (image.components == 1 ? "/DeviceGray" : "/DeviceRGB") + " /BitsPerComponent " +
                      Number(image.bits);
   BeginObject(number);
@@ -117,21 +122,28 @@ int16_t PdfDocument::WriteImage(const ImageObject& image, uint32_t number) {
   }
   const bool up = image.bits == 8;
   if (up)
-    dict += " /DecodeParms << /Predictor 12 /Colors " + Number(image.components) +
+    dict += std::string(" /DecodeParms << /Predictor 12 /Colors ") + Number(image.components) +
             " /BitsPerComponent 8 /Columns " + Number(image.width) + " >>";
   const uint32_t lengthObject = NewObject();
   Put(dict + " /Filter /FlateDecode /Length " + Number(lengthObject) + " 0 R >>\nstream\n");
   Deflater z(this);
   if (!z.Ready()) return kResultNoMemory;
   const uint32_t rowBytes = image.pixels->RowBytes();
-  std::vector<uint8_t> above(up ? rowBytes : 0, 0), filtered(up ? rowBytes + 1 : 0, 2);
+  ByteRun above, filtered;  // the row above, and the row as it goes to zlib
+  if (up && (!above.Resize(rowBytes) || !filtered.Resize(rowBytes + 1))) return kResultNoMemory;
+  if (up) {
+    std::memset(above.Data(), 0, rowBytes);
+    filtered.Data()[0] = 2;  // PNG's Up
+  }
   for (uint32_t y = 0; y < image.height && failed_ == 0; ++y) {
     const uint8_t* row = image.pixels->Row(y);
     if (!row) return kResultNoMemory;
     if (up) {
-      for (uint32_t i = 0; i < rowBytes; ++i) filtered[i + 1] = static_cast<uint8_t>(row[i] - above[i]);
-      std::memcpy(above.data(), row, rowBytes);
-      row = filtered.data();
+      uint8_t* out = filtered.Data() + 1;
+      const uint8_t* over = above.Data();
+      for (uint32_t i = 0; i < rowBytes; ++i) out[i] = static_cast<uint8_t>(row[i] - over[i]);
+      std::memcpy(above.Data(), row, rowBytes);
+      row = filtered.Data();
     }
     if (!z.Take(row, up ? rowBytes + 1 : rowBytes, false)) return kResultNoMemory;
   }
@@ -142,8 +154,8 @@ int16_t PdfDocument::WriteImage(const ImageObject& image, uint32_t number) {
   return failed_;
 }
 
-PdfDocument::Deflater::Deflater(PdfDocument* doc) : doc_(doc), out_(kFlateOut) {
-  ready_ = deflateInit(&z_, Z_BEST_COMPRESSION) == Z_OK;
+PdfDocument::Deflater::Deflater(PdfDocument* doc) : doc_(doc) {
+  ready_ = out_.Resize(kFlateOut) && deflateInit(&z_, Z_BEST_COMPRESSION) == Z_OK;
 }
 
 PdfDocument::Deflater::~Deflater() {
@@ -155,12 +167,12 @@ bool PdfDocument::Deflater::Take(const uint8_t* bytes, size_t size, bool last) {
   z_.avail_in = static_cast<uInt>(size);
   int r;
   do {
-    z_.next_out = out_.data();
-    z_.avail_out = static_cast<uInt>(out_.size());
+    z_.next_out = out_.Data();
+    z_.avail_out = static_cast<uInt>(out_.Size());
     r = deflate(&z_, last ? Z_FINISH : Z_NO_FLUSH);
     if (r == Z_STREAM_ERROR) return false;
-    const size_t made = out_.size() - z_.avail_out;
-    doc_->Put(out_.data(), made);
+    const size_t made = out_.Size() - z_.avail_out;
+    doc_->Put(out_.Data(), made);
     written_ += made;
   } while (z_.avail_out == 0 || (last && r != Z_STREAM_END));
   return true;
@@ -176,16 +188,16 @@ int16_t PdfDocument::AddImagePage(const ImageObject& image, double xDpi, double 
     int16_t written = WriteImage(image, imageObject);
     if (written != 0) return written;
     const std::string w = Points(image.width, xDpi), h = Points(image.height, yDpi);
-    const std::string draw = "q " + w + " 0 0 " + h + " 0 0 cm /Im1 Do Q\n";
+    const std::string draw = std::string("q ") + w + " 0 0 " + h + " 0 0 cm /Im1 Do Q\n";
     const uint32_t content = NewObject();
     BeginObject(content);
-    Put("<< /Length " + Number(draw.size()) + " >>\nstream\n" + draw + "endstream\nendobj\n");
+    Put(std::string("<< /Length ") + Number(draw.size()) + " >>\nstream\n" + draw + "endstream\nendobj\n");
     const uint32_t page = NewObject();
     BeginObject(page);
-    Put("<< /Type /Page /Parent " + Number(kPageTree) + " 0 R /MediaBox [0 0 " + w + " " + h +
+    Put(std::string("<< /Type /Page /Parent ") + Number(kPageTree) + " 0 R /MediaBox [0 0 " + w + " " + h +
         "] /Resources << /XObject << /Im1 " + Number(imageObject) + " 0 R >> >> /Contents " + Number(content) +
         " 0 R >>\nendobj\n");
-    pages_.push_back(page);
+    pages_.push_back(PageObject{page});
     return failed_;
   });
   if (r != 0) return Undo(r);
@@ -211,15 +223,15 @@ int16_t PdfDocument::AddPage(PagePixels& page) {
     const PixelFormat format = page.Format();
     image.components = format == PixelFormat::kRgb ? 3 : 1;
     image.bits = format == PixelFormat::kBlackWhite ? 1 : 8;
-    std::vector<uint8_t> jpeg;
+    ByteRun jpeg;
     if (format == PixelFormat::kBlackWhite || settings_.lossless) {
       image.pixels = &page;
     } else {
       if (ended_ != 0) return ended_;
       const int16_t r = EncodeJpeg(page, settings_.jpegQuality, &jpeg);
       if (r != 0) return r;
-      image.jpeg = jpeg.data();
-      image.jpegSize = jpeg.size();
+      image.jpeg = jpeg.Data();
+      image.jpegSize = jpeg.Size();
     }
     return AddImagePage(image, page.XDpi(), page.YDpi());
   });
@@ -240,11 +252,14 @@ int16_t PdfDocument::AddJpegPage(const uint8_t* jpeg, size_t size, const JpegPag
 // trailer. True when all of it was written.
 bool PdfDocument::WriteEnd() {
   std::string kids;
-  for (uint32_t page : pages_) kids += (kids.empty() ? "" : " ") + Number(page) + " 0 R";
+  for (const PageObject& page : pages_) {
+    if (!kids.empty()) kids += ' ';
+    kids += Number(page.number) + " 0 R";
+  }
   BeginObject(kPageTree);
-  Put("<< /Type /Pages /Kids [" + kids + "] /Count " + Number(pages_.size()) + " >>\nendobj\n");
+  Put(std::string("<< /Type /Pages /Kids [") + kids + "] /Count " + Number(pages_.size()) + " >>\nendobj\n");
   BeginObject(kCatalog);
-  Put("<< /Type /Catalog /Pages " + Number(kPageTree) + " 0 R >>\nendobj\n");
+  Put(std::string("<< /Type /Catalog /Pages ") + Number(kPageTree) + " 0 R >>\nendobj\n");
   const std::time_t now = std::time(nullptr);
   const std::tm* utc = std::gmtime(&now);
   char date[64] = "D:19700101000000Z";
@@ -263,14 +278,15 @@ bool PdfDocument::WriteEnd() {
         crc32(sum, reinterpret_cast<const Bytef*>(length.data()), static_cast<uInt>(length.size()))));
   }
   const uint64_t table = length_;
-  Put("xref\n0 " + Number(offsets_.size() + 1) + "\n0000000000 65535 f\r\n");
-  for (uint64_t offset : offsets_) {
+  Put(std::string("xref\n0 ") + Number(offsets_.size() + 1) + "\n0000000000 65535 f\r\n");
+  for (const ObjectAt& object : offsets_) {
     char entry[24];
-    std::snprintf(entry, sizeof entry, "%010llu 00000 n\r\n", static_cast<unsigned long long>(offset));
+    std::snprintf(entry, sizeof entry, "%010llu 00000 n\r\n", static_cast<unsigned long long>(object.offset));
     Put(entry, 20);
   }
-  Put("trailer\n<< /Size " + Number(offsets_.size() + 1) + " /Root " + Number(kCatalog) + " 0 R /Info " +
-      Number(kInfo) + " 0 R /ID [<" + id + "> <" + id + ">] >>\nstartxref\n" + Number(table) + "\n%%EOF\n");
+  Put(std::string("trailer\n<< /Size ") + Number(offsets_.size() + 1) + " /Root " + Number(kCatalog) +
+      " 0 R /Info " + Number(kInfo) + " 0 R /ID [<" + id + "> <" + id + ">] >>\nstartxref\n" + Number(table) +
+      "\n%%EOF\n");
   return failed_ == 0;
 }
 

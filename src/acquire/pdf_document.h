@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "acquire/byte_run.h"
 #include "acquire/page_pixels.h"
 
 // How the grey and colour pages are encoded.
@@ -81,7 +82,7 @@ class PdfDocument {
     PdfDocument* doc_;
     z_stream z_{};
     bool ready_ = false;
-    std::vector<uint8_t> out_;
+    ByteRun out_;
     uint64_t written_ = 0;
   };
 
@@ -101,9 +102,16 @@ class PdfDocument {
   PdfSettings settings_;
   struct ByteFile* file_ = nullptr;
   uint64_t length_ = 0;
-  int16_t failed_ = 0;             // the write that failed (8), until the file is cut back
-  int16_t ended_ = 0;              // why the document takes no more pages
-  std::vector<uint64_t> offsets_;  // of objects 1, 2, ...
-  std::vector<uint32_t> pages_;    // the page objects
+  int16_t failed_ = 0;  // the write that failed (8), until the file is cut back
+  int16_t ended_ = 0;   // why the document takes no more pages
+  // (Types of the extension's own: see acquire/byte_run.h.)
+  struct ObjectAt {
+    uint64_t offset;
+  };
+  struct PageObject {
+    uint32_t number;
+  };
+  std::vector<ObjectAt> offsets_;  // of objects 1, 2, ...
+  std::vector<PageObject> pages_;
   Mark mark_{0, 0, 0};
 };

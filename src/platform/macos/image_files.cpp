@@ -19,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "acquire/image_files.h"
 #include "acquire/image_platform.h"
@@ -485,27 +484,27 @@ int16_t CloseByteFile(ByteFile* f, bool keep) {
 // page once), written by an ImageIO destination into a CFData.
 namespace {
 
-bool CopyRows(PagePixels& page, std::vector<uint8_t>* rows) {
+bool CopyRows(PagePixels& page, ByteRun* rows) {
   const size_t bytes = page.RowBytes();
-  rows->resize(bytes * page.Height());
+  if (!rows->Resize(bytes * page.Height())) return false;
   for (uint32_t y = 0; y < page.Height(); ++y) {
     const uint8_t* row = page.Row(y);
     if (!row) return false;
-    std::memcpy(rows->data() + bytes * y, row, bytes);
+    std::memcpy(rows->Data() + bytes * y, row, bytes);
   }
   return true;
 }
 
 }  // namespace
 
-int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg) {
+int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     if (page.Format() == PixelFormat::kBlackWhite) return kResultNoMemory;
-    std::vector<uint8_t> rows;
+    ByteRun rows;
     if (!CopyRows(page, &rows)) return kResultNoMemory;
     const bool colour = page.Format() == PixelFormat::kRgb;
     Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
-    Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, rows.data(), rows.size(), nullptr));
+    Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, rows.Data(), rows.Size(), nullptr));
     if (!space || !provider) return kResultNoMemory;
     PageImage image;
     image.depth = colour ? Depth::kColour : Depth::kGrey;
@@ -524,7 +523,9 @@ int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg) {
     CGImageDestinationAddImage(destination.get(), image.image, props.get());
     if (!CGImageDestinationFinalize(destination.get())) return kResultNoMemory;
     const UInt8* bytes = CFDataGetBytePtr(data.get());
-    jpeg->assign(bytes, bytes + CFDataGetLength(data.get()));
-    return jpeg->empty() ? kResultNoMemory : kResultOk;
+    const CFIndex length = CFDataGetLength(data.get());
+    if (!bytes || length <= 0 || !jpeg->Resize(0) || !jpeg->Append(bytes, static_cast<size_t>(length)))
+      return kResultNoMemory;
+    return kResultOk;
   });
 }

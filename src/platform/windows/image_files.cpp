@@ -465,7 +465,7 @@ HRESULT EncodeJpegFrame(IWICImagingFactory* factory, PagePixels& page, int quali
 
 }  // namespace
 
-int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg) {
+int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     if (page.Format() == PixelFormat::kBlackWhite) return kResultNoMemory;
     Wic wic;
@@ -476,11 +476,11 @@ int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg) {
     HGLOBAL memory = nullptr;
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream.Get(), &memory)))
       return kResultNoMemory;
-    jpeg->resize(static_cast<size_t>(stat.cbSize.QuadPart));  // before the lock: it may throw
-    if (jpeg->empty()) return kResultNoMemory;
+    if (stat.cbSize.QuadPart == 0 || !jpeg->Resize(static_cast<size_t>(stat.cbSize.QuadPart)))
+      return kResultNoMemory;
     const auto* bytes = static_cast<const uint8_t*>(GlobalLock(memory));
     if (!bytes) return kResultNoMemory;
-    std::memcpy(jpeg->data(), bytes, jpeg->size());
+    std::memcpy(jpeg->Data(), bytes, jpeg->Size());
     GlobalUnlock(memory);
     return kResultOk;
   });
