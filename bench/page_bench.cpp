@@ -7,8 +7,16 @@
 //   <format> <bw|grey|colour> <bytes> <seconds>
 //
 // The multi-page TIFF line is a five-page book (the book's size, and its time from opening to
-// closing divided by five: the time of a page in it). The page's pixels are also left as page-bw.pbm,
-// page-grey.pgm and page-colour.ppm, for tools/bench.sh to give ImageMagick the same pixels. Files go to the
+// closing divided by five: the time of a page in it). The PDF lines are five-page documents,
+// JPEG (pdf-jpeg: grey and colour pages JPEG at quality 85, black and white Flate) and
+// lossless (pdf-flate): the bytes a page (the file's size / 5) and the median time of one page
+// added, then the median time of the page's own encoding alone (JPEG: the platform's encoder
+// into memory; Flate: zlib over the rows into memory):
+//
+//   <pdf-jpeg|pdf-flate> <bw|grey|colour> <bytes a page> <seconds> <encoding seconds>
+//
+// The page's pixels are also left as page-bw.pbm, page-grey.pgm and page-colour.ppm, for
+// tools/bench.sh to give ImageMagick the same pixels. Files go to the
 // current directory.
 #include <algorithm>
 #include <chrono>
@@ -18,7 +26,11 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "acquire/image_files.h"
+#include "acquire/jpeg_encoder.h"
+#include "acquire/pdf_document.h"
 #include "standins/virtual-scanner/image/page.h"
 #include "tests/support/test_pages.h"
 
@@ -64,6 +76,66 @@ void WritePnm(const vscan::Raster& r, const std::string& name) {
       std::fwrite(r.rows.data() + size_t(y) * r.stride(), 1, size_t(r.width) * channels, f);
   }
   std::fclose(f);
+}
+
+constexpr int kPdfPages = 5;
+
+// The page's own encoding, alone: the median seconds of one, into memory.
+double EncodingSeconds(const vscan::Raster& r, bool lossless, int runs) {
+  kvtest::RasterPixels pixels(r);
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    if (lossless || r.bitsPerPixel == 1) {
+      // As the PDF writer compresses: zlib at its best, grey and colour rows as PNG Up rows.
+      const bool up = r.bitsPerPixel != 1;
+      const uint32_t rowBytes = pixels.RowBytes();
+      z_stream z{};
+      deflateInit(&z, Z_BEST_COMPRESSION);
+      std::vector<uint8_t> out(deflateBound(&z, (rowBytes + 1) * pixels.Height()));
+      std::vector<uint8_t> above(rowBytes, 0), filtered(rowBytes + 1, 2);
+      z.next_out = out.data();
+      z.avail_out = static_cast<uInt>(out.size());
+      for (uint32_t y = 0; y < pixels.Height(); ++y) {
+        const uint8_t* row = pixels.Row(y);
+        if (up) {
+          for (uint32_t k = 0; k < rowBytes; ++k) filtered[k + 1] = static_cast<uint8_t>(row[k] - above[k]);
+          std::memcpy(above.data(), row, rowBytes);
+          row = filtered.data();
+        }
+        z.next_in = const_cast<Bytef*>(row);
+        z.avail_in = up ? rowBytes + 1 : rowBytes;
+        deflate(&z, y + 1 == pixels.Height() ? Z_FINISH : Z_NO_FLUSH);
+      }
+      deflateEnd(&z);
+    } else {
+      ByteRun jpeg;
+      EncodeJpeg(pixels, kDefaultJpegQuality, &jpeg);
+    }
+    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  return Median(times);
+}
+
+// Five pages into one PDF: false when a page or the end failed.
+bool BenchPdf(const vscan::Raster& r, const char* type, bool lossless, int runs) {
+  const std::string name = std::string("bench-") + type + (lossless ? "-flate" : "-jpeg") + ".pdf";
+  std::remove(name.c_str());
+  PdfSettings settings;
+  settings.lossless = lossless;
+  PdfDocument doc(HostName(name).data(), settings);
+  std::vector<double> times;
+  for (int i = 0; i < kPdfPages; ++i) {
+    kvtest::RasterPixels pixels(r);
+    const auto start = Clock::now();
+    if (doc.AddPage(pixels) != 0) return false;
+    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  int pages = 0;
+  if (doc.Close(&pages) != 0 || pages != kPdfPages) return false;
+  std::printf("%s %s %ld %.4f %.4f\n", lossless ? "pdf-flate" : "pdf-jpeg", type, FileSize(name) / kPdfPages,
+              Median(times), EncodingSeconds(r, lossless, runs));
+  return true;
 }
 
 }  // namespace
@@ -130,6 +202,12 @@ int main(int argc, char** argv) {
       status = 1;
     }
     FreeImage(image);
+    for (bool lossless : {false, true}) {
+      if (!BenchPdf(r, type, lossless, runs)) {
+        std::fprintf(stderr, "page_bench: PDF %s failed\n", type);
+        status = 1;
+      }
+    }
   }
   return status;
 }

@@ -6,6 +6,17 @@ file(GLOB KV_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/src/platform/${KV_PLATFORM}/*.cpp)
 list(FILTER KV_CORE_SOURCES EXCLUDE REGEX ".*/export_[^/]*\\.cpp$")
 add_library(kardivelle_core STATIC ${KV_CORE_SOURCES})
+# zlib compresses a PDF's lossless images: the Mac system's libz (here Debian's i386 zlib
+# stands for it), on Windows Debian's mingw zlib linked in statically.
+if(KV_MACOS)
+  find_library(KV_ZLIB z PATHS /usr/lib/i386-linux-gnu NO_DEFAULT_PATH)
+else()
+  find_library(KV_ZLIB libz.a)
+endif()
+if(NOT KV_ZLIB)
+  message(FATAL_ERROR "zlib for the ${KV_PLATFORM} build is missing: run tools/setup.sh")
+endif()
+target_link_libraries(kardivelle_core PUBLIC ${KV_ZLIB})
 if(KV_MACOS)
   target_compile_options(kardivelle_core PRIVATE -fvisibility=hidden)
   target_link_libraries(kardivelle_core PUBLIC kv_carbon kv_twainframework kv_imageio)

@@ -12,7 +12,8 @@
 # grey and colour, per format, beside the best ImageMagick's `convert` makes of the same
 # pixels in that format: Group 4 for black-and-white TIFF, LZW with the horizontal predictor
 # for grey and colour TIFF, PNG at its defaults, JPEG at quality 85 (the same references for
-# both builds).
+# both builds); and five-page PDFs of that page beside img2pdf's from the same pixels (as PNG,
+# and as JPEG at quality 85), with the time of a page added against the page's encoding alone.
 #   KV_BENCH_RUNS: runs per build (default 7)
 #   KV_BENCH_PAGE_RUNS: runs of the 20-page comparison (default 3)
 #   KV_BENCH_TRANSFER_RUNS: pages per transfer and resolution (default 3)
@@ -177,10 +178,28 @@ for build in macos windows; do
     rm -f "$out"
   done < "$scratch/ours.txt"
   [ -s "$scratch/ours.txt" ] || { echo "bench: page_bench printed nothing" >&2; status=1; }
+  echo
+  echo "== PDF, $build build: five pages of that page, bytes a page beside img2pdf's five pages of the same pixels"
+  printf '%-10s %-7s %12s %14s %9s %10s %11s %7s\n' pdf page "bytes/page" "img2pdf/page" "x img2pdf" "page s" "encoding s" "x enc"
+  while read -r format type bytes secs enc; do
+    case "$format" in pdf-jpeg | pdf-flate) ;; *) continue ;; esac
+    case "$type" in bw) page="$scratch/page-bw.pbm" ;; grey) page="$scratch/page-grey.pgm" ;; *) page="$scratch/page-colour.ppm" ;; esac
+    # img2pdf embeds a JPEG as it is and a PNG's compressed rows as they are.
+    if [ "$format" = pdf-jpeg ] && [ "$type" != bw ]; then src="$scratch/i2p.jpg"; convert "$page" -quality 85 "$src"
+    else src="$scratch/i2p.png"; convert "$page" "$src"; fi
+    img2pdf "$src" "$src" "$src" "$src" "$src" -o "$scratch/i2p.pdf" 2>/dev/null || { echo "bench: img2pdf failed" >&2; status=1; continue; }
+    i2p=$(( $(stat -c %s "$scratch/i2p.pdf") / 5 ))
+    printf '%-10s %-7s %12s %14s %9.2f %10s %11s %7.2f\n' "$format" "$type" "$bytes" "$i2p" \
+      "$(awk -v a="$bytes" -v b="$i2p" 'BEGIN { print a / b }')" "$secs" "$enc" \
+      "$(awk -v a="$secs" -v b="$enc" 'BEGIN { print (b > 0 ? a / b : 0) }')"
+    rm -f "$src" "$scratch/i2p.pdf"
+  done < "$scratch/ours.txt"
   rm -rf "$scratch"
   echo
 done
 echo "(tiff-book: a five-page multi-page TIFF, its bytes the whole book's, its time a fifth of the book's;"
 echo " IM: ImageMagick's convert of the same pixels: Group 4 / LZW with -define tiff:predictor=2 for TIFF,"
 echo " PNG at its defaults, JPEG at -quality 85)"
+echo "(pdf-jpeg: grey and colour pages JPEG at quality 85, black and white Flate; pdf-flate: PDFIMAGES LOSSLESS;"
+echo " page s: a page added to the PDF; encoding s: the page's JPEG or zlib encoding alone, into memory)"
 exit $status

@@ -37,9 +37,10 @@ if (cd "$scratch" && valgrind -q --error-exitcode=1 --leak-check=full --errors-f
      'Twain.GetSourceCapability("XRESOLUTION", $x, "FRAMES", $f, "PIXELTYPE", $p)' \
      'Twain.GetSourceCapRange("SUPPORTEDCAPS", $caps, "XRESOLUTION", $r, "PIXELTYPE", $pt)' \
      'Twain.SetSourceCapability("XRESOLUTION", 150, "PIXELTYPE", 2, "FRAMES", "0,0,4.25,5.5")' \
-     'Twain.ScanToFile("page.pict")' 'Twain.ScanToFile("page.tif", 0, 0)' \
+     'Twain.ScanToFile("page.pict")' 'Twain.ScanToFile("page.tif", 0, 0)' 'Twain.ScanPages("doc.pdf", $n, 0, 10)' \
      'Twain.ScanToField($pic:picture)' 'Twain.Reset()' 'Twain.Disconnect()' >valgrind.out 2>&1); then
   if grep -q ' -> [1-9]' "$scratch/valgrind.out" || [ ! -s "$scratch/page.pict" ] || [ ! -s "$scratch/page.tif" ] ||
+     [ ! -s "$scratch/doc.pdf" ] ||
      ! grep -q '\$pic = picture [0-9]' "$scratch/valgrind.out"; then
     cat "$scratch/valgrind.out"; echo "   a call failed"; status=1
   else

@@ -21,6 +21,7 @@ bool WritesFormatItself(TW_UINT16 format) {
     case TWFF_TIFF:
     case TWFF_TIFFMULTI:
     case TWFF_JFIF:
+    case TWFF_PDF:
       return true;
     case TWFF_BMP:
       return kWindowsBuild;

@@ -32,14 +32,19 @@ struct PageFacts {
 PageFacts PageFactsOf(const TW_IMAGEINFO& info);
 
 // Whether the extension writes `format` itself from a native transfer in a batch: PNG, TIFF,
-// multi-page TIFF, JPEG, and the build's own format (BMP on Windows, PICT on the Mac).
+// multi-page TIFF, JPEG, PDF, and the build's own format (BMP on Windows, PICT on the Mac).
 bool WritesFormatItself(TW_UINT16 format);
 
 // `path` as the host gave it: Mac, a length-prefixed Mac file name; Windows, NUL-terminated.
 
-// One page as TWFF_PNG, TWFF_TIFF, TWFF_JFIF (quality 85; a black-and-white page becomes
+// The JPEG files and pages the extension writes are at this quality (1 to 100) unless the
+// option JPEGQUALITY says otherwise.
+constexpr int kDefaultJpegQuality = 85;
+
+// One page as TWFF_PNG, TWFF_TIFF, TWFF_JFIF (at jpegQuality; a black-and-white page becomes
 // grey), TWFF_BMP (Windows) or TWFF_PICT (Mac). Any other format answers 2.
-int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path);
+int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path,
+                      int jpegQuality = kDefaultJpegQuality);
 
 // A multi-page TIFF that grows page by page, each page added as it arrives. A failure keeps
 // the pages added before it.
@@ -85,23 +90,34 @@ void FreeRowPage(RowPage* page);
 // Row y, at most one past the rows made so far (the page grows to hold it, new rows white);
 // valid until the next call. Null when there is no memory or the spool cannot be written.
 uint8_t* RowPageRow(RowPage* page, uint32_t y);
+// What a page holds: its width, its bits a pixel, and the rows made so far.
+struct RowPageSize {
+  uint32_t width = 0;
+  uint16_t bitsPerPixel = 0;
+  uint32_t rows = 0;
+};
+RowPageSize RowPageSizeOf(const RowPage* page);
 // The first `rows` rows of the page as one page file, or as the book's next page; the facts'
 // size is not used (the page's own counts). Answers as WritePageFile and AddBookPage.
 int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
-                         const uint8_t* path);
+                         const uint8_t* path, int jpegQuality = kDefaultJpegQuality);
 int16_t AddBookRowPage(PageBook* book, RowPage* page, uint32_t rows, const PageFacts& facts);
 // Whether pages in `format` can be written from rows (PICT is written from pictures only).
 constexpr bool WritesFormatFromRows(TW_UINT16 format) {
   return format == TWFF_PNG || format == TWFF_TIFF || format == TWFF_TIFFMULTI || format == TWFF_JFIF ||
-         (kWindowsBuild && format == TWFF_BMP);
+         format == TWFF_PDF || (kWindowsBuild && format == TWFF_BMP);
 }
 
 // ---- files written as their bytes come (a page the source compressed itself)
 struct ByteFile;
-// Creates the file (Mac: never over an existing one, 7). Null with *result (7 or 8).
+// Creates the file for `format` (TWFF_JFIF, TWFF_PDF; Mac: never over an existing one, 7).
+// Null with *result (7 or 8).
 ByteFile* CreateByteFile(const uint8_t* path, TW_UINT16 format, int16_t* result);
-// 0, or 8 when the write failed.
+// 0, or 8 when the write failed (and every later write fails until the file is cut).
 int16_t AppendByteFile(ByteFile* file, const void* bytes, size_t size);
+// Cuts the file back to its first `length` bytes, where the next write goes; a write that
+// failed before is forgotten. 0, or 8.
+int16_t CutByteFile(ByteFile* file, uint64_t length);
 // Closes the file, and removes it unless `keep`. 0, or 8 when closing a kept file failed (it
 // is removed then too).
 int16_t CloseByteFile(ByteFile* file, bool keep);

@@ -27,51 +27,48 @@ class RowPageCanvas : public RowCanvas {
   RowPage* page_;
 };
 
-// Where the strips of one page go: rows, or the bytes of a compressed page's file.
+// Where the strips of one page go: rows, or the bytes of a compressed page.
 class PageBeingMade {
  public:
-  PageBeingMade(const StripPageShape& shape, RowPage* rows, ByteFile* file)
-      : shape_(shape), rows_(rows), canvas_(rows), file_(file) {}
+  PageBeingMade(const StripPageShape& shape, RowPage* rows, PageWriter* writer, PageBytes* bytes)
+      : shape_(shape), rows_(rows), canvas_(rows), writer_(writer), bytes_(bytes) {}
   ~PageBeingMade() {
     FreeRowPage(rows_);
-    if (file_) CloseByteFile(file_, false);
+    if (bytes_) writer_->EndCompressedPage(kResultNoMemory);  // the page did not end well
   }
   PageBeingMade(const PageBeingMade&) = delete;
   PageBeingMade& operator=(const PageBeingMade&) = delete;
 
   // One strip as the source filled it: 0, or 2 (8 for a file that cannot be written).
   int16_t Take(const TW_IMAGEMEMXFER& strip, const uint8_t* buffer, uint32_t bufferSize) {
-    if (file_) {
+    if (bytes_) {
       if (strip.BytesWritten > bufferSize) return kResultNoMemory;
-      bytes_ += strip.BytesWritten;
-      return AppendByteFile(file_, buffer, strip.BytesWritten);
+      taken_ += strip.BytesWritten;
+      return bytes_->Append(buffer, strip.BytesWritten);
     }
     return PlaceStrip(strip, buffer, bufferSize, shape_, &canvas_, &height_) == StripFit::kPlaced
                ? kResultOk
                : kResultNoMemory;
   }
 
-  // The page, once its transfer ended well: written by the writer, or its file kept.
-  int16_t Deliver(TwainGlobals* g, PageWriter* writer, uint32_t number) {
-    if (file_) {
-      ByteFile* file = file_;
-      file_ = nullptr;
-      const int16_t r = CloseByteFile(file, bytes_ > 0) != 0 ? kResultFileError
-                        : bytes_ > 0                         ? kResultOk
-                                                             : kResultNoMemory;
-      return writer->SettleCompressedPage(r);
+  // The page, once its transfer ended well: written by the writer, or its bytes kept.
+  int16_t Deliver(TwainGlobals* g, uint32_t number) {
+    if (bytes_) {
+      bytes_ = nullptr;
+      return writer_->EndCompressedPage(taken_ > 0 ? kResultOk : kResultNoMemory);
     }
     if (height_ == 0) return kResultNoMemory;  // a transfer without a row is no page
-    return writer->WriteRows(g, number, rows_, height_);
+    return writer_->WriteRows(g, number, rows_, height_);
   }
 
  private:
   StripPageShape shape_;
   RowPage* rows_;
   RowPageCanvas canvas_;
-  ByteFile* file_;
+  PageWriter* writer_;
+  PageBytes* bytes_;
   uint32_t height_ = 0;
-  uint64_t bytes_ = 0;
+  uint64_t taken_ = 0;
 };
 
 // The request of one strip: every field a don't-care value, so that what the source leaves
@@ -121,16 +118,16 @@ int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, 
   shape.blueFirst = kRowPageBlueFirst;
   const bool compressed = info.Compression == TWCP_JPEG;
   RowPage* rows = nullptr;
-  ByteFile* file = nullptr;
+  PageBytes* bytes = nullptr;
   if (compressed) {
-    file = batch->writer->OpenCompressedPage(g, number, &r);
+    bytes = batch->writer->OpenCompressedPage(g, number, &r);
   } else if (info.Compression != TWCP_NONE) {
     r = kResultNoMemory;  // a compression the extension cannot take
   } else {
     rows = NewRowPage(shape.width, shape.bitsPerPixel, info.ImageLength > 0 ? info.ImageLength : 0);
     if (!rows) r = kResultNoMemory;
   }
-  PageBeingMade page(shape, rows, file);
+  PageBeingMade page(shape, rows, batch->writer, bytes);
   TW_MEMORY buffer{};
   const uint32_t size = ChooseBufferSize(setup, compressed ? 0 : static_cast<uint32_t>(ShapeRowBytes(shape)));
   if (r == 0 && (size == 0 || !platform::NewTransferBuffer(size, &buffer))) r = kResultNoMemory;
@@ -141,5 +138,5 @@ int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, 
   NoteTransferStarted(g);
   r = FinishTransfer(g, TransferStrips(g, buffer, &page), left, endRefused);
   platform::FreeTransferBuffer(&buffer);
-  return r != 0 ? r : page.Deliver(g, batch->writer, number);
+  return r != 0 ? r : page.Deliver(g, number);
 }

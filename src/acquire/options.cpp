@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "acquire/image_files.h"
 #include "host/host_kit.h"
 #include "host/value_pairs.h"
 #include "twain/result_codes.h"
@@ -13,10 +14,14 @@ namespace {
 
 constexpr const char* kTransferWords[] = {"NATIVE", "MEMORY", "AUTO", nullptr};
 constexpr const char* kCompressionWords[] = {"NONE", "JPEG", nullptr};
+constexpr const char* kPdfImagesWords[] = {"JPEG", "LOSSLESS", nullptr};
 
 constexpr OptionRow kOptionRows[] = {
     {"TRANSFER", kTransferWords, 0, 0, kTransferNative, false},
     {"COMPRESSION", kCompressionWords, 0, 0, kCompressionNone, false},
+    // The files Twain.ScanPages encodes itself.
+    {"JPEGQUALITY", nullptr, 1, 100, kDefaultJpegQuality, false},
+    {"PDFIMAGES", kPdfImagesWords, 0, 0, kPdfImagesJpeg, false},
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 

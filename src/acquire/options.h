@@ -16,12 +16,16 @@
 enum class Option : uint8_t {
   kTransfer,     // how Twain.ScanPages transfers its pages
   kCompression,  // what a memory transfer asks the source to compress
+  // The files Twain.ScanPages encodes itself.
+  kJpegQuality,  // of JPEG files and of a PDF's JPEG pages, 1 to 100
+  kPdfImages,    // how a PDF's grey and colour pages are compressed
 };
-constexpr int kOptionCount = 2;
+constexpr int kOptionCount = 4;
 
 // The words of the word options, as their rows list them.
 enum TransferWord : int32_t { kTransferNative, kTransferMemory, kTransferAuto };
 enum CompressionWord : int32_t { kCompressionNone, kCompressionJpeg };
+enum PdfImagesWord : int32_t { kPdfImagesJpeg, kPdfImagesLossless };
 
 // One option: its name, and either its words (a word option; null for a number option) or
 // the range of its numbers, its default (a word's place in the list, or a number) and

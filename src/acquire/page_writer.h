@@ -4,6 +4,7 @@
 // one page whatever the batch's length. A writer that makes one file of all the pages opens
 // it in Begin and closes it in End.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "acquire/image_files.h"
@@ -11,6 +12,14 @@
 
 // The answer of a writer that takes no page in rows (as for a page that cannot be encoded).
 constexpr int16_t kNoRowsWriter = 2;
+
+// Where the bytes of a page that the source compressed itself go as they come.
+class PageBytes {
+ public:
+  virtual ~PageBytes() = default;
+  // 0, or why they cannot be kept (8: the file cannot be written; 2: no memory).
+  virtual int16_t Append(const void* bytes, size_t size) = 0;
+};
 
 class PageWriter {
  public:
@@ -26,15 +35,15 @@ class PageWriter {
   // A page that came by memory transfer, as the first `rows` rows of `page` (which stays the
   // caller's). Writers whose format is not written from rows answer 2.
   virtual int16_t WriteRows(TwainGlobals*, uint32_t, RowPage*, uint32_t) { return kNoRowsWriter; }
-  // A page the source compressed as a JPEG stream: the file its bytes go into as they come,
-  // or null with *result set (2 where the writer takes no such page).
-  virtual ByteFile* OpenCompressedPage(TwainGlobals*, uint32_t, int16_t* result) {
+  // A page the source compressed as a JPEG stream: where its bytes go as they come, or null
+  // with *result set (2 where the writer takes no such page).
+  virtual PageBytes* OpenCompressedPage(TwainGlobals*, uint32_t, int16_t* result) {
     *result = kNoRowsWriter;
     return nullptr;
   }
-  // After that file was closed with `result`: the page's answer once its file stands under
-  // the page's name.
-  virtual int16_t SettleCompressedPage(int16_t result) { return result; }
+  // The end of that page: `result` 0 when it came whole (its bytes are kept), else why it
+  // failed (what it left is removed). The page's answer.
+  virtual int16_t EndCompressedPage(int16_t result) { return result; }
   // Page `number` failed (its transfer or its writing): removes what it left behind.
   virtual void Abandon(TwainGlobals* g, uint32_t number) = 0;
   // After the batch, whatever its end, with the number of pages written: closes what Begin

@@ -196,13 +196,14 @@ bool ReadPageLimit(TwainGlobals* g, int16_t paramCount, uint32_t* maxPages) {
 }
 
 // The batch's format: absent, the one in g->fileFormat (the build's own); else a whole number naming a TWAIN
-// file format (0 to 9), which the extension writes or asks the source for. False for any other value, which no
-// page could be written in.
+// file format (0 to 9), which the extension writes or asks the source for, or PDF (10), which the extension
+// writes. False for any other value, which no page could be written in.
 bool ReadPageFormat(TwainGlobals* g, int16_t paramCount, TW_UINT16* format) {
   *format = g->fileFormat;
   if (paramCount <= kPagesFormatParam) return true;
   int32_t code = 0;
-  if (!ReadWholeNumber(g, kPagesFormatParam, &code) || code < 0 || code > kLastFormatCode) return false;
+  if (!ReadWholeNumber(g, kPagesFormatParam, &code) || code < 0 || (code > kLastFormatCode && code != TWFF_PDF))
+    return false;
   *format = static_cast<TW_UINT16>(code);
   return true;
 }
@@ -231,23 +232,32 @@ void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Out
   }
   HostPath path;
   StorePath(p, path.bytes);
-  // PNG, TIFF, multi-page TIFF, JPEG and the build's own format are written here from native
-  // transfers; the other codes are the source's file transfers.
+  // PNG, TIFF, multi-page TIFF, JPEG, PDF and the build's own format are written here from
+  // native or memory transfers; the other codes are the source's file transfers.
   g->fileFormat = WritesFormatItself(format) ? (kWindowsBuild ? TWFF_BMP : TWFF_PICT) : format;
+  const int jpegQuality = OptionValue(g, Option::kJpegQuality);
+  PdfSettings pdf;
+  pdf.jpegQuality = jpegQuality;
+  pdf.lossless = OptionValue(g, Option::kPdfImages) == kPdfImagesLossless;
   PageFiles files(path, batch->maxPages != 1, batch->Limit());
-  EncodedPageFiles encoded(path, batch->maxPages != 1, batch->Limit(), format, batch);
+  EncodedPageFiles encoded(path, batch->maxPages != 1, batch->Limit(), format, batch, jpegQuality);
   TiffBookPages book(path, batch);
+  PdfPages document(path, batch, pdf);
   PageWriter* writer = &files;
   if (format == TWFF_TIFFMULTI) {
     writer = &book;
+  } else if (format == TWFF_PDF) {
+    writer = &document;
   } else if (WritesFormatItself(format)) {
     writer = &encoded;
   }
   batch->writer = writer;
-  // The pages the extension writes from rows may come by memory transfer, as the options say.
+  // The pages the extension writes from rows may come by memory transfer, as the options say;
+  // JPEG strips, asked for with COMPRESSION JPEG, go into JPEG files and a PDF of JPEG pages.
   if (writer != &files && WritesFormatFromRows(format)) {
     batch->transfer = OptionValue(g, Option::kTransfer);
-    batch->compressJpeg = format == TWFF_JFIF && OptionValue(g, Option::kCompression) == kCompressionJpeg;
+    const bool jpegPages = format == TWFF_JFIF || (format == TWFF_PDF && !pdf.lossless);
+    batch->compressJpeg = jpegPages && OptionValue(g, Option::kCompression) == kCompressionJpeg;
   }
   o.result = writer->Begin(g);
   if (o.result != 0 || !PrepareScan(g, paramCount, kPagesUIParam, o)) return;

@@ -157,6 +157,7 @@ constexpr TW_UINT16 TWFF_TIFFMULTI = 6;
 constexpr TW_UINT16 TWFF_PNG = 7;
 constexpr TW_UINT16 TWFF_SPIFF = 8;
 constexpr TW_UINT16 TWFF_EXIF = 9;
+constexpr TW_UINT16 TWFF_PDF = 10;
 constexpr TW_UINT16 TWPF_CHOCOLATE = 0;
 constexpr TW_UINT16 TWPF_VANILLA = 1;
 constexpr TW_UINT16 TWPT_BW = 0;

@@ -45,6 +45,7 @@ struct Destination : Object {
   Destination() : Object(kDestination) {}
   ~Destination() override;
   std::string path;
+  Data* data = nullptr;  // a destination into memory: retained, filled by Finalize
   FileType fileType = FileType::kPng;
   size_t count = 0;
   std::vector<Entry> entries;
@@ -65,6 +66,7 @@ Destination::~Destination() {
     if (e.properties) Release(e.properties);
   }
   if (properties) Release(properties);
+  if (data) Release(data);
 }
 
 // A property of the image's own dictionary, else of the destination's.
@@ -166,9 +168,12 @@ const CFStringRef kCGImageDestinationLossyCompressionQuality =
 
 CFTypeID CGImageDestinationGetTypeID(void) { return kDestination; }
 
-CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef type, size_t count,
-                                                      CFDictionaryRef) try {
-  auto* u = As<URL>(url, kURL);
+}  // extern "C"
+
+namespace {
+
+// A destination of a type this stand-in writes, for `count` images; null for another type.
+Destination* NewDestination(CFStringRef type, size_t count) {
   const std::string t = TextOf(type);
   FileType fileType;
   if (t == "public.png") {
@@ -180,12 +185,57 @@ CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef 
   } else {
     return nullptr;
   }
-  if (!u || count == 0) return nullptr;
-  std::string path(u->path);
+  if (count == 0) return nullptr;
   auto* d = new Destination;
-  d->path.swap(path);
   d->fileType = fileType;
   d->count = count;
+  return d;
+}
+
+// A destination into memory is written through a file of its own, read back into the data.
+bool WriteIntoData(Destination& d) {
+  char name[] = "/tmp/imageio-data-XXXXXX";
+  const int fd = mkstemp(name);
+  if (fd < 0) return false;
+  close(fd);
+  d.path = name;
+  bool written = WriteDestination(d);
+  FILE* f = written ? std::fopen(name, "rb") : nullptr;
+  if (f) {
+    uint8_t piece[65536];
+    size_t n;
+    while ((n = std::fread(piece, 1, sizeof piece, f)) > 0)
+      d.data->bytes.insert(d.data->bytes.end(), piece, piece + n);
+    written = !std::ferror(f);
+    std::fclose(f);
+  }
+  unlink(name);
+  return written;
+}
+
+}  // namespace
+
+extern "C" {
+
+CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef type, size_t count,
+                                                      CFDictionaryRef) try {
+  auto* u = As<URL>(url, kURL);
+  Destination* d = u ? NewDestination(type, count) : nullptr;
+  if (!d) return nullptr;
+  d->path = u->path;
+  return reinterpret_cast<CGImageDestinationRef>(static_cast<Object*>(d));
+} catch (...) {
+  return {};
+}
+
+// The image file's bytes are appended to the data when the destination is finalized.
+CGImageDestinationRef CGImageDestinationCreateWithData(CFMutableDataRef data, CFStringRef type, size_t count,
+                                                       CFDictionaryRef) try {
+  auto* bytes = As<Data>(data, kData);
+  Destination* d = bytes ? NewDestination(type, count) : nullptr;
+  if (!d) return nullptr;
+  CFRetain(data);
+  d->data = bytes;
   return reinterpret_cast<CGImageDestinationRef>(static_cast<Object*>(d));
 } catch (...) {
   return {};
@@ -246,6 +296,7 @@ Boolean CGImageDestinationFinalize(CGImageDestinationRef idst) try {
     std::fprintf(stderr, "CGImageDestinationFinalize: image destination does not have enough images\n");
     return false;
   }
+  if (d->data) return WriteIntoData(*d);
   if (!WriteDestination(*d)) return false;
   if (FinalizeFails()) {
     CutFileInHalf(d->path);

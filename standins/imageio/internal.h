@@ -16,6 +16,7 @@ enum Kind : CFTypeID {
   kBoolean = 21,
   kDictionary = 18,
   kURL = 29,
+  kData = 20,
   kColorSpace = 300,
   kDataProvider,
   kContext,
@@ -68,6 +69,11 @@ struct Dictionary : Object {
   Dictionary() : Object(kDictionary) {}
   ~Dictionary() override;
   std::vector<std::pair<const void*, const void*>> items;
+};
+struct Data : Object {
+  Data() : Object(kData) {}
+  std::vector<uint8_t> bytes;
+  CFIndex capacity = 0;  // 0: without a limit
 };
 struct URL : Object {
   URL() : Object(kURL) {}

@@ -196,6 +196,7 @@ CFTypeID CFStringGetTypeID(void) { return kString; }
 CFTypeID CFNumberGetTypeID(void) { return kNumber; }
 CFTypeID CFDictionaryGetTypeID(void) { return kDictionary; }
 CFTypeID CFURLGetTypeID(void) { return kURL; }
+CFTypeID CFDataGetTypeID(void) { return kData; }
 
 Boolean CFEqual(CFTypeRef a, CFTypeRef b) try {
   if (a == b) return true;
@@ -351,6 +352,31 @@ CFIndex CFDictionaryGetCount(CFDictionaryRef dict) try {
   return d ? static_cast<CFIndex>(d->items.size()) : 0;
 } catch (...) {
   return {};
+}
+
+CFMutableDataRef CFDataCreateMutable(CFAllocatorRef, CFIndex capacity) {
+  if (capacity < 0) return nullptr;
+  auto* d = new Data;
+  d->capacity = capacity;
+  return reinterpret_cast<CFMutableDataRef>(static_cast<Object*>(d));
+}
+
+CFIndex CFDataGetLength(CFDataRef theData) {
+  auto* d = As<Data>(theData, kData);
+  return d ? static_cast<CFIndex>(d->bytes.size()) : 0;
+}
+
+const UInt8* CFDataGetBytePtr(CFDataRef theData) {
+  auto* d = As<Data>(theData, kData);
+  return d && !d->bytes.empty() ? d->bytes.data() : nullptr;
+}
+
+// Beyond the capacity is an error on a Mac (an exception in the framework): here it aborts.
+void CFDataAppendBytes(CFMutableDataRef theData, const UInt8* bytes, CFIndex length) {
+  auto* d = As<Data>(theData, kData);
+  if (!d || length < 0 || (d->capacity > 0 && static_cast<CFIndex>(d->bytes.size()) + length > d->capacity))
+    std::abort();
+  d->bytes.insert(d->bytes.end(), bytes, bytes + length);
 }
 
 CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath, CFURLPathStyle pathStyle,

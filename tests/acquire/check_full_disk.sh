@@ -192,4 +192,46 @@ expect "windows: a book on a disk full from the start: 8, no page, twice" 'Twain
   '  $n = 0' 'Twain.ScanPages("keep.tif", $n, 0, 6) -> 8' '  $n = 0'
 [ "$(cat keep.tif 2>/dev/null)" = kept ] && pass "windows: the older book kept" || fail "windows: the older book kept" "$(ls -l)"
 if ls ./*.part >/dev/null 2>&1; then fail "windows: nothing left beside the book" "$(ls -l)"; else pass "windows: nothing left beside the book"; fi
+
+# A PDF on both builds on a disk with room for some of its pages (lossless grey at 300 dpi,
+# about 14 KB a page): 8, the page that did not fit is cut off and the pages before are closed
+# into a PDF that qpdf passes, holding exactly the pages counted. Then a disk full from the
+# start: 8, no page, no file, and an older file of the name kept as it was.
+for build in macos windows; do
+  for transfer in NATIVE MEMORY; do
+    rm -f ./*
+    dd if=/dev/zero of=filler bs=4k 2>/dev/null
+    truncate -s -40k filler
+    out="$("$host" --build "$build" --scanner-control 'pages 5' 'Twain.Connect()' \
+      "Twain.SetOption(\"PDFIMAGES\", \"LOSSLESS\", \"TRANSFER\", \"$transfer\")" \
+      'Twain.SetSourceCapability("PIXELTYPE", 1, "XRESOLUTION", 300, "YRESOLUTION", 300)' \
+      'Twain.ScanPages("doc.pdf", $n, 0, 10)' 2>&1)"
+    counted="$(printf '%s\n' "$out" | awk '/^Twain.ScanPages\("doc.pdf"/ { getline; print $3; exit }')"
+    expect "$build, $transfer: a PDF that fills the disk: 8" 'Twain.ScanPages("doc.pdf", $n, 0, 10) -> 8'
+    held="$(pdfinfo doc.pdf 2>/dev/null | awk '/^Pages:/ { print $2 }')"
+    if [ -n "$counted" ] && [ "$counted" -ge 1 ] && [ "$counted" -lt 5 ] && [ "$held" = "$counted" ] &&
+       qpdf --check doc.pdf >/dev/null 2>&1; then
+      pass "$build, $transfer: the PDF holds exactly the $counted pages it counts, and qpdf passes it"
+    else
+      fail "$build, $transfer: the PDF holds exactly the pages it counts" "counted '$counted', pdfinfo '$held'"$'\n'"$out"$'\n'"$(qpdf --check doc.pdf 2>&1 | tail -3)"
+    fi
+  done
+  rm -f ./*
+  [ "$build" = windows ] && echo kept >keep.pdf
+  dd if=/dev/zero of=filler bs=4k 2>/dev/null
+  truncate -s -4k filler
+  out="$("$host" --build "$build" --scanner-control 'pages 3' 'Twain.Connect()' 'Twain.ScanPages("none.pdf", $n, 0, 10)' \
+    'Twain.ScanPages("keep.pdf", $n, 0, 10)' 2>&1)"
+  if [ "$build" = windows ]; then
+    expect "$build: a PDF on a disk full from the start: 8, no page" 'Twain.ScanPages("none.pdf", $n, 0, 10) -> 8' '  $n = 0' \
+      'Twain.ScanPages("keep.pdf", $n, 0, 10) -> 8' '  $n = 0'
+  else
+    expect "$build: a PDF on a disk full from the start: 8, no page" 'Twain.ScanPages("none.pdf", $n, 0, 10) -> 8' '  $n = 0'
+  fi
+  [ ! -e none.pdf ] && pass "$build: no file for the PDF without a page" || fail "$build: no file for the PDF without a page" "$(ls -l)"
+  if [ "$build" = windows ]; then
+    [ "$(cat keep.pdf 2>/dev/null)" = kept ] && pass "windows: the older PDF kept" || fail "windows: the older PDF kept" "$(ls -l)"
+    if ls ./*.part >/dev/null 2>&1; then fail "windows: nothing left beside the PDF" "$(ls -l)"; else pass "windows: nothing left beside the PDF"; fi
+  fi
+done
 summary

@@ -430,14 +430,14 @@ TEST_F(ScanPagesTest, ParametersAndConnection) {
   EXPECT_FALSE(Exists(PageFile("doc", 1)));
 }
 
-// The format code names a TWAIN file format (0 to 9) as a whole number; any other value is
-// one the batch cannot write its pages in: 10, before anything is scanned.
+// The format code names a TWAIN file format (0 to 9, or 10: PDF) as a whole number; any other
+// value is one the batch cannot write its pages in: 10, before anything is scanned.
 TEST_F(ScanPagesTest, AFormatCodeItCannotWriteAnswers10BeforeAnythingIsScanned) {
   Connect();
   Feeder(2);
   long before = DsmCalls();
   std::string count;
-  for (const char* code : {"10", "-1", "65543", "7.5", "\"png\"", "\"\"", "$p:picture"}) {
+  for (const char* code : {"11", "-1", "65543", "7.5", "\"png\"", "\"\"", "$p:picture"}) {
     EXPECT_EQ("10", Pages(Doc() + ", 0, " + code, &count)) << code;
     EXPECT_EQ("0", count) << code;
   }

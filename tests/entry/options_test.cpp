@@ -103,6 +103,24 @@ TEST_F(OptionsTest, MissingParametersAndPictures) {
   EXPECT_EQ("0 \"AUTO\"/\"JPEG\"", Options());
 }
 
+// The options of the files Twain.ScanPages encodes: a quality of 1 to 100, whole; two words.
+TEST_F(OptionsTest, JpegQualityAndPdfImages) {
+  velmar::CallResult r = CallFull("Twain.GetOption(\"JPEGQUALITY\", $q, \"PDFIMAGES\", $i)");
+  EXPECT_EQ("0", r.result.Display());
+  EXPECT_EQ("85", host->Variable("q").Display());
+  EXPECT_EQ("\"JPEG\"", host->Variable("i").Display());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"JPEGQUALITY\", 1, \"PDFIMAGES\", \"LOSSLESS\")"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"JPEGQUALITY\", 100)"));
+  for (const char* refused : {"0", "101", "50.5", "-1", "\"HIGH\""})
+    EXPECT_EQ("10", Call(std::string("Twain.SetOption(\"JPEGQUALITY\", ") + refused + ")")) << refused;
+  for (const char* refused : {"\"lossless\"", "\"FLATE\"", "1"})
+    EXPECT_EQ("10", Call(std::string("Twain.SetOption(\"PDFIMAGES\", ") + refused + ")")) << refused;
+  r = CallFull("Twain.GetOption(\"JPEGQUALITY\", $q, \"PDFIMAGES\", $i)");
+  EXPECT_EQ("100", host->Variable("q").Display());
+  EXPECT_EQ("\"LOSSLESS\"", host->Variable("i").Display());
+  EXPECT_EQ("0 \"NATIVE\"/\"NONE\"", Options());  // the others as they were
+}
+
 // A number option (as the table's rows for numbers describe one): whole numbers within its
 // range only.
 TEST(OptionRowTest, NumbersAndWords) {

@@ -5,7 +5,7 @@
 # as a user runs it: native scans in black and white, grey and colour, to files and to
 # picture fields; file transfers (TIFF, which the source writes) and the BMP writer (code 2);
 # formats the source cannot write; three pages waiting in its feeder; batches of pages in one
-# call (Twain.ScanPages); a substituted value;
+# call (Twain.ScanPages), into files and into one PDF; a substituted value;
 # a scan with the interface; every capability word read and set once; Reset, Disconnect and
 # Connect in a row with the selection kept; both sources listed and chosen by name.
 # Every page is compared pixel by pixel with what the source makes of the test page, using
@@ -126,6 +126,38 @@ for kind in colour grey bw; do
   done
 done
 same_pixels "memory transfer into a BMP (code 2)" mcolour.bmp colour.png
+
+# Into one PDF (code 10), by native and by memory transfer: lossless pages in colour, grey and
+# black and white, each image extracted again (pdfimages) with the source's pixels; a JPEG
+# page; every file passes qpdf --check, has its pages, and pages of the page's size (400 x
+# 600 pixels at 200 dpi: 144 x 216 points).
+CAP_XFERCOUNT=40 run_source 1 pdf 'Twain.Connect()' 'Twain.SetOption("PDFIMAGES", "LOSSLESS")' \
+  "$F" 'Twain.ScanPages("ncolour.pdf", $n, 0, 10, 2)' \
+  "$F" 'Twain.SetSourceCapability("PIXELTYPE", 1)' 'Twain.ScanPages("ngrey.pdf", $n, 0, 10, 2)' \
+  "$F" 'Twain.SetSourceCapability("PIXELTYPE", 0)' 'Twain.ScanPages("nbw.pdf", $n, 0, 10, 2)' \
+  'Twain.SetOption("TRANSFER", "MEMORY")' \
+  "$F" 'Twain.ScanPages("mcolour.pdf", $n, 0, 10, 2)' \
+  "$F" 'Twain.SetSourceCapability("PIXELTYPE", 1)' 'Twain.ScanPages("mgrey.pdf", $n, 0, 10, 2)' \
+  "$F" 'Twain.SetSourceCapability("PIXELTYPE", 0)' 'Twain.ScanPages("mbw.pdf", $n, 0, 10, 2)' \
+  'Twain.SetOption("PDFIMAGES", "JPEG")' "$F" 'Twain.ScanPages("jpeg.pdf", $n, 0, 10, 1)' 'Twain.Disconnect()'
+for f in ncolour ngrey nbw mcolour mgrey mbw; do
+  expect "PDF $f.pdf: two pages" "Twain.ScanPages(\"$f.pdf\", \$n, 0, 10, 2) -> 0" '  $n = 2'
+done
+expect "PDF with a JPEG page" 'Twain.ScanPages("jpeg.pdf", $n, 0, 10, 1) -> 0' '  $n = 1'
+for f in ncolour ngrey nbw mcolour mgrey mbw jpeg; do
+  if qpdf --check "$f.pdf" >/dev/null 2>&1; then pass "qpdf --check $f.pdf"; else fail "qpdf --check $f.pdf" "$(qpdf --check "$f.pdf" 2>&1 | tail -3)"; fi
+  size="$(pdfinfo "$f.pdf" 2>/dev/null | sed -n 's/^Page size: *\(.*\) pts.*/\1/p')"
+  [ "$size" = "144 x 216" ] && pass "$f.pdf: 144 x 216 points" || fail "$f.pdf: 144 x 216 points" "pdfinfo: $size"
+done
+for kind in colour grey bw; do
+  for how in n m; do
+    rm -f img-*
+    pdfimages -png "$how$kind.pdf" img
+    for i in 000 001; do same_pixels "PDF $how$kind.pdf: image $i" "img-$i.png" "$kind.png"; done
+  done
+done
+enc="$(pdfimages -list jpeg.pdf 2>/dev/null | awk 'NR == 3 { print $9, $13, $14 }')"
+[ "$enc" = "jpeg 200 200" ] && pass "jpeg.pdf: a JPEG image at 200 dpi" || fail "jpeg.pdf: a JPEG image at 200 dpi" "pdfimages -list: $enc"
 
 # Reset, Disconnect and Connect in a row. The selection outlives Disconnect: XRESOLUTION's
 # values are the sample's (50 to 600), not the virtual scanner's (75 to 600).

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "acquire/image_files.h"
+#include "acquire/page_pixels.h"
 #include "standins/virtual-scanner/image/page.h"
 
 namespace kvtest {
@@ -24,5 +25,27 @@ PageFacts FactsOf(const vscan::Raster& r);
 // A file name as the host passes it: a C string on Windows, a Pascal string (its length
 // first, NUL-terminated as well) on the Mac.
 std::vector<uint8_t> HostName(const std::string& name);
+
+// A raster's rows as a page's pixels (acquire/page_pixels.h), for the writers that read a page
+// as rows; rows from `failAt` on cannot be made. The raster must outlive it.
+class RasterPixels : public PagePixels {
+ public:
+  explicit RasterPixels(const vscan::Raster& r, uint32_t failAt = UINT32_MAX) : r_(r), failAt_(failAt) {}
+  PixelFormat Format() const override {
+    return r_.bitsPerPixel == 1 ? PixelFormat::kBlackWhite
+                                : (r_.bitsPerPixel == 8 ? PixelFormat::kGrey : PixelFormat::kRgb);
+  }
+  uint32_t Width() const override { return static_cast<uint32_t>(r_.width); }
+  uint32_t Height() const override { return static_cast<uint32_t>(r_.height); }
+  double XDpi() const override { return r_.xres; }
+  double YDpi() const override { return r_.yres; }
+  const uint8_t* Row(uint32_t y) override {
+    return y >= failAt_ ? nullptr : r_.rows.data() + static_cast<size_t>(r_.stride()) * y;
+  }
+
+ private:
+  const vscan::Raster& r_;
+  uint32_t failAt_;
+};
 
 }  // namespace kvtest

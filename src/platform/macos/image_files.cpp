@@ -28,7 +28,9 @@
 
 #include "acquire/image_files.h"
 #include "acquire/image_platform.h"
+#include "acquire/jpeg_encoder.h"
 #include "acquire/no_throw.h"
+#include "platform/macos/page_picture.h"
 #include "twain/result_codes.h"
 
 namespace {
@@ -37,33 +39,10 @@ constexpr OSType kCreator = 0x70727677;   // 'prvw'
 constexpr OSType kTypePng = 0x504E4766;   // 'PNGf'
 constexpr OSType kTypeJpeg = 0x4A504547;  // 'JPEG'
 constexpr OSType kTypeTiff = 0x54494646;  // 'TIFF'
-constexpr double kJpegQuality = 0.85;
+constexpr OSType kTypePdf = 0x50444620;   // 'PDF '
 // ImageIO's TIFF compression values.
 constexpr int kTiffLzw = 5;
 constexpr int kTiffGroup4 = 4;
-
-template <class T>
-void ReleaseCF(T ref) {
-  CFRelease(ref);
-}
-
-// A CoreFoundation or CoreGraphics reference released when it goes (a QDPict, which is no
-// CoreFoundation type, with QDPictRelease).
-template <class T, void (*Release)(T) = ReleaseCF<T>>
-class Ref {
- public:
-  explicit Ref(T ref = nullptr) : ref_(ref) {}
-  ~Ref() {
-    if (ref_) Release(ref_);
-  }
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  T get() const { return ref_; }
-  explicit operator bool() const { return ref_ != nullptr; }
-
- private:
-  T ref_;
-};
 
 struct FileKind {
   CFStringRef uti;
@@ -89,18 +68,11 @@ bool KindOf(TW_UINT16 format, FileKind* kind) {
 
 // ---- the page as a CGImage
 
-enum class Depth { kOneBit, kGrey, kColour };
-
-Depth DepthOf(const PageFacts& facts) {
-  if (facts.pixelType == TWPT_BW) return Depth::kOneBit;
-  if (facts.pixelType == TWPT_GRAY) return Depth::kGrey;
-  return Depth::kColour;
-}
-
 struct PageImage {
   CGImageRef image = nullptr;
   Depth depth = Depth::kColour;
   double xDpi = 72, yDpi = 72;
+  int jpegQuality = kDefaultJpegQuality;  // 1 to 100
 };
 
 void FreeBits(void*, const void* data, size_t) { std::free(const_cast<void*>(data)); }
@@ -115,12 +87,7 @@ CGImageRef PackOneBit(CGContextRef grey, size_t width, size_t height) {
     std::free(bits);
     return nullptr;
   }
-  for (size_t y = 0; y < height; ++y) {
-    const uint8_t* in = pixels + y * rowBytes;
-    uint8_t* out = bits + y * packedRow;
-    for (size_t x = 0; x < width; ++x)
-      if (in[x] >= 128) out[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
-  }
+  for (size_t y = 0; y < height; ++y) PackGreyRow(pixels + y * rowBytes, width, bits + y * packedRow);
   Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, bits, height * packedRow, FreeBits));
   if (!provider) {
     std::free(bits);
@@ -131,50 +98,16 @@ CGImageRef PackOneBit(CGContextRef grey, size_t width, size_t height) {
                        false, kCGRenderingIntentDefault);
 }
 
-// Draws the picture on white in a context of the page's depth and size.
-CGImageRef DrawPicture(QDPictRef pict, Depth depth, size_t width, size_t height) {
-  const bool colour = depth == Depth::kColour;
-  Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
-  Ref<CGContextRef> context(CGBitmapContextCreate(nullptr, width, height, 8, 0, space.get(),
-                                                  colour ? kCGImageAlphaNoneSkipLast : kCGImageAlphaNone));
-  if (!context) return nullptr;
-  const CGRect rect = CGRectMake(0, 0, static_cast<CGFloat>(width), static_cast<CGFloat>(height));
-  CGContextSetGrayFillColor(context.get(), 1, 1);
-  CGContextFillRect(context.get(), rect);
-  if (QDPictDrawToCGContext(context.get(), rect, pict) != noErr) return nullptr;
-  return depth == Depth::kOneBit ? PackOneBit(context.get(), width, height)
-                                 : CGBitmapContextCreateImage(context.get());
-}
-
 // The page's image, or false when the picture cannot become one.
 bool MakePageImage(void* picture, const PageFacts& facts, PageImage* page) {
-  Handle h = static_cast<Handle>(picture);
-  if (!h || !*h) return false;
-  const SInt8 state = HGetState(h);
-  HLock(h);
-  bool made = false;
-  {
-    Ref<CGDataProviderRef> provider(
-        CGDataProviderCreateWithData(nullptr, *h, static_cast<size_t>(GetHandleSize(h)), nullptr));
-    Ref<QDPictRef, QDPictRelease> pict(provider ? QDPictCreateWithProvider(provider.get()) : nullptr);
-    if (pict) {
-      const CGRect bounds = QDPictGetBounds(pict.get());
-      CGFloat xRes = 72, yRes = 72;
-      QDPictGetResolution(pict.get(), &xRes, &yRes);
-      const long width = facts.width > 0 ? facts.width : std::lround(bounds.size.width);
-      const long height = facts.height > 0 ? facts.height : std::lround(bounds.size.height);
-      page->depth = DepthOf(facts);
-      page->xDpi = facts.xResolution > 0 ? facts.xResolution : xRes;
-      page->yDpi = facts.yResolution > 0 ? facts.yResolution : yRes;
-      if (width > 0 && height > 0) {
-        page->image =
-            DrawPicture(pict.get(), page->depth, static_cast<size_t>(width), static_cast<size_t>(height));
-        made = page->image != nullptr;
-      }
-    }
-  }
-  HSetState(h, state);
-  return made;
+  DrawnPage drawn;
+  if (!DrawPagePicture(picture, facts, &drawn)) return false;
+  page->depth = drawn.depth;
+  page->xDpi = drawn.xDpi;
+  page->yDpi = drawn.yDpi;
+  page->image = drawn.depth == Depth::kOneBit ? PackOneBit(drawn.context.get(), drawn.width, drawn.height)
+                                              : CGBitmapContextCreateImage(drawn.context.get());
+  return page->image != nullptr;
 }
 
 // The properties of one image: its resolution, JPEG's quality, TIFF's compression.
@@ -188,8 +121,9 @@ CFDictionaryRef ImageProperties(const PageImage& page, TW_UINT16 format) {
   };
   put(props, kCGImagePropertyDPIWidth, kCFNumberDoubleType, &page.xDpi);
   put(props, kCGImagePropertyDPIHeight, kCFNumberDoubleType, &page.yDpi);
+  const double quality = page.jpegQuality / 100.0;
   if (format == TWFF_JFIF)
-    put(props, kCGImageDestinationLossyCompressionQuality, kCFNumberDoubleType, &kJpegQuality);
+    put(props, kCGImageDestinationLossyCompressionQuality, kCFNumberDoubleType, &quality);
   if (format == TWFF_TIFF || format == TWFF_TIFFMULTI) {
     Ref<CFMutableDictionaryRef> tiff(CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks,
                                                                &kCFTypeDictionaryValueCallBacks));
@@ -277,7 +211,8 @@ int16_t WriteImageFile(const PageImage& page, const FileKind& kind, TW_UINT16 fo
   return result;
 }
 
-int16_t WriteOnePage(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path) {
+int16_t WriteOnePage(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path,
+                     int jpegQuality) {
   if (format == TWFF_PICT) return WritePICTfile(path, image);
   FileKind kind;
   FSSpec spec;
@@ -285,13 +220,15 @@ int16_t WriteOnePage(void* image, const PageFacts& facts, TW_UINT16 format, cons
   if (result != 0) return result;
   PageImage page;
   if (!MakePageImage(image, facts, &page)) return kResultNoMemory;
+  page.jpegQuality = jpegQuality;
   return WriteImageFile(page, kind, format, spec);
 }
 
 }  // namespace
 
-int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path) {
-  return AnswerWithoutThrowing([&] { return WriteOnePage(image, facts, format, path); });
+int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path,
+                      int jpegQuality) {
+  return AnswerWithoutThrowing([&] { return WriteOnePage(image, facts, format, path, jpegQuality); });
 }
 
 // ---- multi-page TIFF
@@ -575,8 +512,10 @@ uint8_t* RowPageRow(RowPage* page, uint32_t y) {
   return page->rows + page->rowBytes * y;
 }
 
+RowPageSize RowPageSizeOf(const RowPage* page) { return RowPageSize{page->width, page->bits, page->made}; }
+
 int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
-                         const uint8_t* path) {
+                         const uint8_t* path, int jpegQuality) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     FileKind kind;
     FSSpec spec;
@@ -584,6 +523,7 @@ int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, T
     if (result != 0) return result;
     PageImage image;
     if (!MakeRowImage(page, rows, facts, &image)) return kResultNoMemory;
+    image.jpegQuality = jpegQuality;
     return WriteImageFile(image, kind, format, spec);
   });
 }
@@ -606,8 +546,8 @@ struct ByteFile {
 };
 
 ByteFile* CreateByteFile(const uint8_t* path, TW_UINT16 format, int16_t* result) {
-  FileKind kind;
-  if (!KindOf(format, &kind)) {
+  FileKind kind{nullptr, kTypePdf};
+  if (format != TWFF_PDF && !KindOf(format, &kind)) {
     *result = kResultNoMemory;
     return nullptr;
   }
@@ -638,6 +578,13 @@ int16_t AppendByteFile(ByteFile* f, const void* bytes, size_t size) {
   return f->failed ? kResultFileError : 0;
 }
 
+int16_t CutByteFile(ByteFile* f, uint64_t length) {
+  const bool cut = length <= 0x7FFFFFFF && SetEOF(f->refNum, static_cast<SInt32>(length)) == noErr &&
+                   SetFPos(f->refNum, fsFromStart, static_cast<SInt32>(length)) == noErr;
+  f->failed = !cut;
+  return cut ? 0 : kResultFileError;
+}
+
 int16_t CloseByteFile(ByteFile* f, bool keep) {
   const bool closed = FSClose(f->refNum) == noErr;
   const bool kept = keep && closed && !f->failed;
@@ -645,4 +592,54 @@ int16_t CloseByteFile(ByteFile* f, bool keep) {
   const int16_t r = keep && !kept ? kResultFileError : 0;
   delete f;
   return r;
+}
+
+// ---- JPEG into memory (the pages of a PDF): the rows as one CGImage (memory holds the
+// page once), written by an ImageIO destination into a CFData.
+namespace {
+
+bool CopyRows(PagePixels& page, ByteRun* rows) {
+  const size_t bytes = page.RowBytes();
+  if (!rows->Resize(bytes * page.Height())) return false;
+  for (uint32_t y = 0; y < page.Height(); ++y) {
+    const uint8_t* row = page.Row(y);
+    if (!row) return false;
+    std::memcpy(rows->Data() + bytes * y, row, bytes);
+  }
+  return true;
+}
+
+}  // namespace
+
+int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    if (page.Format() == PixelFormat::kBlackWhite) return kResultNoMemory;
+    ByteRun rows;
+    if (!CopyRows(page, &rows)) return kResultNoMemory;
+    const bool colour = page.Format() == PixelFormat::kRgb;
+    Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
+    Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, rows.Data(), rows.Size(), nullptr));
+    if (!space || !provider) return kResultNoMemory;
+    PageImage image;
+    image.depth = colour ? Depth::kColour : Depth::kGrey;
+    image.jpegQuality = quality;
+    image.xDpi = page.XDpi() > 0 ? page.XDpi() : 72;
+    image.yDpi = page.YDpi() > 0 ? page.YDpi() : 72;
+    image.image = CGImageCreate(page.Width(), page.Height(), 8, colour ? 24 : 8, page.RowBytes(), space.get(),
+                                kCGImageAlphaNone, provider.get(), nullptr, false, kCGRenderingIntentDefault);
+    const Ref<CGImageRef, CGImageRelease> held(image.image);
+    Ref<CFMutableDataRef> data(CFDataCreateMutable(nullptr, 0));
+    if (!image.image || !data) return kResultNoMemory;
+    Ref<CGImageDestinationRef> destination(
+        CGImageDestinationCreateWithData(data.get(), CFSTR("public.jpeg"), 1, nullptr));
+    Ref<CFDictionaryRef> props(ImageProperties(image, TWFF_JFIF));
+    if (!destination || !props) return kResultNoMemory;
+    CGImageDestinationAddImage(destination.get(), image.image, props.get());
+    if (!CGImageDestinationFinalize(destination.get())) return kResultNoMemory;
+    const UInt8* bytes = CFDataGetBytePtr(data.get());
+    const CFIndex length = CFDataGetLength(data.get());
+    if (!bytes || length <= 0 || !jpeg->Resize(0) || !jpeg->Append(bytes, static_cast<size_t>(length)))
+      return kResultNoMemory;
+    return kResultOk;
+  });
 }

@@ -4,8 +4,9 @@
 //
 // Each page goes to its encoder as rows of black and white (1 bit), 8-bit grey or 24-bit
 // colour (page_rows.h), with its resolution on its frame, and with what Windows should make
-// of it: TIFF compressed with CCITT Group 4 (1 bit) or LZW, JPEG at quality 0.85 (grey or
-// colour: a black-and-white page is written grey), PNG with adaptive filters. An option an
+// of it: TIFF compressed with CCITT Group 4 (1 bit) or LZW, JPEG at the quality asked for (85
+// unless JPEGQUALITY says otherwise; grey or colour: a black-and-white page is written grey),
+// PNG with adaptive filters. An option an
 // encoder does not know leaves its default: Wine 8.0's TIFF encoder writes uncompressed and
 // its JPEG encoder at its own quality, whatever they are asked for.
 //
@@ -20,10 +21,12 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "acquire/image_files.h"
 #include "acquire/image_platform.h"
+#include "acquire/jpeg_encoder.h"
 #include "acquire/no_throw.h"
 #include "platform/windows/bitmaps.h"
 #include "platform/windows/checked_stream.h"
@@ -33,7 +36,6 @@
 namespace {
 
 constexpr double kInchesPerMeter = 0.0254;
-constexpr float kJpegQuality = 0.85f;
 // Rows handed to an encoder at a time. Wine 8.0's TIFF encoder keeps a row of colour for
 // every call that gives it rows (its buffer for swapping red and blue is never freed): a page
 // given in bands costs it a few rows, not a page.
@@ -121,14 +123,20 @@ void AskFor(IPropertyBag2* options, const wchar_t* name, const VARIANT& value) {
   options->Write(1, &property, &copy);
 }
 
+// JPEG's quality, 1 to 100, as WIC's 0 to 1.
+void AskForQuality(IPropertyBag2* options, int jpegQuality) {
+  VARIANT value{};
+  value.vt = VT_R4;
+  value.fltVal = static_cast<float>(jpegQuality) / 100.0f;
+  AskFor(options, L"ImageQuality", value);
+}
+
 // What each format should be: JPEG's quality, PNG's filters, TIFF's compression.
-void AskForFormat(IPropertyBag2* options, TW_UINT16 format, RowFormat rows) {
+void AskForFormat(IPropertyBag2* options, TW_UINT16 format, RowFormat rows, int jpegQuality) {
   if (!options) return;
   VARIANT value{};
   if (format == TWFF_JFIF) {
-    value.vt = VT_R4;
-    value.fltVal = kJpegQuality;
-    AskFor(options, L"ImageQuality", value);
+    AskForQuality(options, jpegQuality);
   } else if (format == TWFF_PNG) {
     value.vt = VT_UI1;
     value.bVal = WICPngFilterAdaptive;
@@ -144,12 +152,12 @@ void AskForFormat(IPropertyBag2* options, TW_UINT16 format, RowFormat rows) {
 // Wine's TIFF encoder writes a page's directory when the next page starts (or the file ends),
 // so the file is complete with the pages before this one once its first row is handed over.
 HRESULT AddFrame(IWICBitmapEncoder* encoder, FrameRows* page, TW_UINT16 format, CheckedFileStream* stream,
-                 bool checkpoint) {
+                 bool checkpoint, int jpegQuality = kDefaultJpegQuality) {
   Held<IWICBitmapFrameEncode> frame;
   Held<IPropertyBag2> options;
   HRESULT hr = encoder->CreateNewFrame(frame.Out(), options.Out());
   if (FAILED(hr)) return hr;
-  AskForFormat(options.Get(), format, page->Format());
+  AskForFormat(options.Get(), format, page->Format(), jpegQuality);
   WICPixelFormatGUID pixels = PixelFormatOf(page->Format());
   if (FAILED(hr = frame->Initialize(options.Get())) ||
       FAILED(hr = frame->SetSize(page->Width(), page->Height())))
@@ -197,7 +205,7 @@ HRESULT NewEncoder(IWICImagingFactory* factory, TW_UINT16 format, IStream* strea
 
 }  // namespace
 
-int16_t WriteFrameFile(FrameRows* page, TW_UINT16 format, const char* name) {
+int16_t WriteFrameFile(FrameRows* page, TW_UINT16 format, const char* name, int jpegQuality) {
   Wic wic;
   if (!wic.Factory()) return kResultNoMemory;
   CheckedFileStream* stream = CheckedFileStream::New();
@@ -210,7 +218,7 @@ int16_t WriteFrameFile(FrameRows* page, TW_UINT16 format, const char* name) {
   {
     Held<IWICBitmapEncoder> encoder;
     hr = NewEncoder(wic.Factory(), format, stream, &encoder);
-    if (SUCCEEDED(hr)) hr = AddFrame(encoder.Get(), page, format, stream, false);
+    if (SUCCEEDED(hr)) hr = AddFrame(encoder.Get(), page, format, stream, false, jpegQuality);
     if (SUCCEEDED(hr)) hr = encoder->Commit();
     // What the encoder still writes as it goes, after a failure, is kept out of the file.
     stream->StopWrites();
@@ -259,10 +267,11 @@ int16_t WriteBmpParts(const char* name, std::vector<uint8_t> header, const PageF
 
 namespace {
 
-int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, const char* name) {
+int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, const char* name,
+                         int jpegQuality) {
   PageRows page(image, facts, format != TWFF_JFIF);
   if (!page.Ok()) return kResultNoMemory;
-  return WriteFrameFile(&page, format, name);
+  return WriteFrameFile(&page, format, name, jpegQuality);
 }
 
 // A BMP file is a file header and the packed DIB: the checked header, table and rows go out
@@ -294,12 +303,13 @@ int16_t WriteBmp(void* image, const PageFacts& facts, const uint8_t* path) {
 
 }  // namespace
 
-int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path) {
+int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path,
+                      int jpegQuality) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     if (!image) return kResultNoMemory;
     if (format == TWFF_BMP) return WriteBmp(image, facts, path);
     if (!ContainerOf(format) || format == TWFF_TIFFMULTI) return kResultNoMemory;
-    return WriteEncodedPage(image, facts, format, reinterpret_cast<const char*>(path));
+    return WriteEncodedPage(image, facts, format, reinterpret_cast<const char*>(path), jpegQuality);
   });
 }
 
@@ -432,3 +442,69 @@ int16_t ClosePageBook(PageBook* book, int* pages) {
 }
 
 int PageBookCount(const PageBook* book) { return book->pages; }
+
+// ---- JPEG into memory (the pages of a PDF): WIC's encoder into a stream on global memory,
+// the rows handed over in bands as grey or blue-green-red.
+namespace {
+
+HRESULT EncodeJpegFrame(IWICImagingFactory* factory, PagePixels& page, int quality, IStream* stream) {
+  Held<IWICBitmapEncoder> encoder;
+  Held<IWICBitmapFrameEncode> frame;
+  Held<IPropertyBag2> options;
+  HRESULT hr = factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.Out());
+  if (SUCCEEDED(hr)) hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+  if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(frame.Out(), options.Out());
+  if (FAILED(hr)) return hr;
+  if (options.Get()) AskForQuality(options.Get(), quality);
+  const bool grey = page.Format() == PixelFormat::kGrey;
+  const WICPixelFormatGUID wanted = grey ? GUID_WICPixelFormat8bppGray : GUID_WICPixelFormat24bppBGR;
+  WICPixelFormatGUID pixels = wanted;
+  if (FAILED(hr = frame->Initialize(options.Get())) || FAILED(hr = frame->SetSize(page.Width(), page.Height())))
+    return hr;
+  if (page.XDpi() > 0 && page.YDpi() > 0 && FAILED(hr = frame->SetResolution(page.XDpi(), page.YDpi())))
+    return hr;
+  if (FAILED(hr = frame->SetPixelFormat(&pixels))) return hr;
+  if (!IsEqualGUID(pixels, wanted)) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+  const UINT bytes = page.RowBytes();
+  const UINT height = page.Height();
+  std::unique_ptr<BYTE[]> band(new (std::nothrow) BYTE[static_cast<size_t>(bytes) * kBandRows]);
+  if (!band) return E_OUTOFMEMORY;
+  for (UINT y = 0; y < height;) {
+    const UINT rows = height - y < kBandRows ? height - y : kBandRows;
+    for (UINT i = 0; i < rows; ++i) {
+      const uint8_t* row = page.Row(y + i);
+      if (!row) return E_OUTOFMEMORY;
+      BYTE* out = band.get() + static_cast<size_t>(i) * bytes;
+      std::memcpy(out, row, bytes);
+      if (!grey)
+        for (UINT x = 0; x + 2 < bytes; x += 3) std::swap(out[x], out[x + 2]);
+    }
+    if (FAILED(hr = frame->WritePixels(rows, bytes, bytes * rows, band.get()))) return hr;
+    y += rows;
+  }
+  if (FAILED(hr = frame->Commit())) return hr;
+  return encoder->Commit();
+}
+
+}  // namespace
+
+int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    if (page.Format() == PixelFormat::kBlackWhite) return kResultNoMemory;
+    Wic wic;
+    Held<IStream> stream;
+    if (!wic.Factory() || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Out()))) return kResultNoMemory;
+    if (FAILED(EncodeJpegFrame(wic.Factory(), page, quality, stream.Get()))) return kResultNoMemory;
+    STATSTG stat{};
+    HGLOBAL memory = nullptr;
+    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream.Get(), &memory)))
+      return kResultNoMemory;
+    if (stat.cbSize.QuadPart == 0 || !jpeg->Resize(static_cast<size_t>(stat.cbSize.QuadPart)))
+      return kResultNoMemory;
+    const auto* bytes = static_cast<const uint8_t*>(GlobalLock(memory));
+    if (!bytes) return kResultNoMemory;
+    std::memcpy(jpeg->Data(), bytes, jpeg->Size());
+    GlobalUnlock(memory);
+    return kResultOk;
+  });
+}

@@ -212,15 +212,17 @@ uint8_t* RowPageRow(RowPage* page, uint32_t y) {
   return page->window + size_t(page->stride) * (y - page->base);
 }
 
+RowPageSize RowPageSizeOf(const RowPage* page) { return RowPageSize{page->width, page->bits, page->rows}; }
+
 int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
-                         const uint8_t* path) {
+                         const uint8_t* path, int jpegQuality) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     if (rows == 0 || rows > page->rows) return kResultNoMemory;
     const char* name = reinterpret_cast<const char*>(path);
     if (format == TWFF_BMP) return WriteRowPageBmp(page, rows, facts, name);
     if (format != TWFF_PNG && format != TWFF_TIFF && format != TWFF_JFIF) return kResultNoMemory;
     SpooledRows frame(page, rows, facts, format != TWFF_JFIF);
-    return WriteFrameFile(&frame, format, name);
+    return WriteFrameFile(&frame, format, name, jpegQuality);
   });
 }
 
@@ -267,6 +269,14 @@ int16_t AppendByteFile(ByteFile* f, const void* bytes, size_t size) {
     size -= chunk;
   }
   return f->failed ? kResultFileError : 0;
+}
+
+int16_t CutByteFile(ByteFile* f, uint64_t length) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(length);
+  const bool cut = SetFilePointerEx(f->file, at, nullptr, FILE_BEGIN) && SetEndOfFile(f->file);
+  f->failed = !cut;
+  return cut ? 0 : kResultFileError;
 }
 
 int16_t CloseByteFile(ByteFile* f, bool keep) {

@@ -130,6 +130,31 @@ TEST_F(ImageIOTest, DestinationsKeepToTheirCountAndType) {
 
 // The scanner's picture, with and without the file's 512-byte header, drawn into RGB and
 // grey contexts: the raster's own pixels.
+// A destination into a CFData appends the file's bytes to it when finalized, and only then.
+TEST_F(ImageIOTest, ADestinationIntoDataFillsItWhenFinalized) {
+  CFMutableDataRef data = CFDataCreateMutable(nullptr, 0);
+  EXPECT_EQ(CGImageDestinationCreateWithData(data, CFSTR("com.adobe.pdf"), 1, nullptr), nullptr);
+  EXPECT_EQ(CGImageDestinationCreateWithData(nullptr, CFSTR("public.jpeg"), 1, nullptr), nullptr);
+  CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
+  CGContextRef c = CGBitmapContextCreate(nullptr, 16, 8, 8, 0, grey, kCGImageAlphaNone);
+  CGImageRef image = CGBitmapContextCreateImage(c);
+  CGImageDestinationRef d = CGImageDestinationCreateWithData(data, CFSTR("public.jpeg"), 1, nullptr);
+  ASSERT_NE(d, nullptr);
+  CGImageDestinationAddImage(d, image, nullptr);
+  EXPECT_EQ(CFDataGetLength(data), 0);
+  EXPECT_TRUE(CGImageDestinationFinalize(d));
+  ASSERT_GT(CFDataGetLength(data), 4);
+  const UInt8* bytes = CFDataGetBytePtr(data);
+  EXPECT_EQ(bytes[0], 0xFF);
+  EXPECT_EQ(bytes[1], 0xD8);  // a JPEG stream's start
+  CFRelease(d);
+  EXPECT_EQ(CFGetRetainCount(data), 1);  // the destination held it while it lived
+  CFRelease(data);
+  CGImageRelease(image);
+  CGContextRelease(c);
+  CGColorSpaceRelease(grey);
+}
+
 TEST_F(ImageIOTest, PicturesDrawAsTheirPixels) {
   const vscan::Raster r = Page(2);
   std::vector<uint8_t> pict = vscan::EncodePICT(r);

@@ -121,6 +121,8 @@ extern const CFStringRef kCGImageDestinationLossyCompressionQuality;  // 0.0 ...
 CFTypeID CGImageDestinationGetTypeID(void);
 CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef type, size_t count,
                                                       CFDictionaryRef options);
+CGImageDestinationRef CGImageDestinationCreateWithData(CFMutableDataRef data, CFStringRef type, size_t count,
+                                                       CFDictionaryRef options);
 void CGImageDestinationSetProperties(CGImageDestinationRef idst, CFDictionaryRef properties);
 void CGImageDestinationAddImage(CGImageDestinationRef idst, CGImageRef image, CFDictionaryRef properties);
 void CGImageDestinationAddImageFromSource(CGImageDestinationRef idst, CGImageSourceRef isrc, size_t index,

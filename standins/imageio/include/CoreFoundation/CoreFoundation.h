@@ -1,5 +1,5 @@
 // The subset of CoreFoundation that the image export stand-in and its callers use: the base
-// type with its reference count, strings, numbers, dictionaries and file URLs. Names, types
+// type with its reference count, strings, numbers, dictionaries, data and file URLs. Names, types
 // and signatures are CoreFoundation's own. Every object is counted while it lives
 // (ImageIOStandin_LiveObjects), so tests can prove that each Create has its CFRelease.
 #pragma once
@@ -28,6 +28,8 @@ typedef const struct __CFDictionary* CFDictionaryRef;
 typedef struct __CFDictionary* CFMutableDictionaryRef;
 typedef const struct __CFURL* CFURLRef;
 typedef const struct __CFBoolean* CFBooleanRef;
+typedef const struct __CFData* CFDataRef;
+typedef struct __CFData* CFMutableDataRef;
 
 CFTypeRef CFRetain(CFTypeRef cf);
 // Releasing NULL crashes on a Mac; here it aborts.
@@ -38,6 +40,7 @@ CFTypeID CFStringGetTypeID(void);
 CFTypeID CFNumberGetTypeID(void);
 CFTypeID CFDictionaryGetTypeID(void);
 CFTypeID CFURLGetTypeID(void);
+CFTypeID CFDataGetTypeID(void);
 Boolean CFEqual(CFTypeRef a, CFTypeRef b);
 
 // ---- strings
@@ -92,6 +95,12 @@ CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef alloc, CFIndex c
 void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const void* value);
 const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key);
 CFIndex CFDictionaryGetCount(CFDictionaryRef dict);
+
+// ---- data (bytes; a mutable data object grows up to its capacity, 0: without a limit)
+CFMutableDataRef CFDataCreateMutable(CFAllocatorRef allocator, CFIndex capacity);
+CFIndex CFDataGetLength(CFDataRef theData);
+const UInt8* CFDataGetBytePtr(CFDataRef theData);
+void CFDataAppendBytes(CFMutableDataRef theData, const UInt8* bytes, CFIndex length);
 
 // ---- URLs (file URLs only)
 typedef CFIndex CFURLPathStyle;

@@ -1,0 +1,68 @@
+#include "platform/macos/page_picture.h"
+
+#include <Carbon/Carbon.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Grey from which a pixel of a black-and-white page is white.
+constexpr uint8_t kWhiteFrom = 128;
+
+bool Draw(QDPictRef pict, DrawnPage* page) {
+  const bool colour = page->depth == Depth::kColour;
+  Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
+  page->context.reset(CGBitmapContextCreate(nullptr, page->width, page->height, 8, 0, space.get(),
+                                            colour ? kCGImageAlphaNoneSkipLast : kCGImageAlphaNone));
+  if (!page->context) return false;
+  CGContextRef context = page->context.get();
+  const CGRect rect = CGRectMake(0, 0, static_cast<CGFloat>(page->width), static_cast<CGFloat>(page->height));
+  CGContextSetGrayFillColor(context, 1, 1);
+  CGContextFillRect(context, rect);
+  return QDPictDrawToCGContext(context, rect, pict) == noErr;
+}
+
+}  // namespace
+
+Depth DepthOf(const PageFacts& facts) {
+  if (facts.pixelType == TWPT_BW) return Depth::kOneBit;
+  if (facts.pixelType == TWPT_GRAY) return Depth::kGrey;
+  return Depth::kColour;
+}
+
+bool DrawPagePicture(void* picture, const PageFacts& facts, DrawnPage* page) {
+  Handle h = static_cast<Handle>(picture);
+  if (!h || !*h) return false;
+  const SInt8 state = HGetState(h);
+  HLock(h);
+  bool drawn = false;
+  {
+    Ref<CGDataProviderRef> provider(
+        CGDataProviderCreateWithData(nullptr, *h, static_cast<size_t>(GetHandleSize(h)), nullptr));
+    Ref<QDPictRef, QDPictRelease> pict(provider ? QDPictCreateWithProvider(provider.get()) : nullptr);
+    if (pict) {
+      const CGRect bounds = QDPictGetBounds(pict.get());
+      CGFloat xRes = 72, yRes = 72;
+      QDPictGetResolution(pict.get(), &xRes, &yRes);
+      const long width = facts.width > 0 ? facts.width : std::lround(bounds.size.width);
+      const long height = facts.height > 0 ? facts.height : std::lround(bounds.size.height);
+      page->depth = DepthOf(facts);
+      page->xDpi = facts.xResolution > 0 ? facts.xResolution : xRes;
+      page->yDpi = facts.yResolution > 0 ? facts.yResolution : yRes;
+      if (width > 0 && height > 0) {
+        page->width = static_cast<size_t>(width);
+        page->height = static_cast<size_t>(height);
+        drawn = Draw(pict.get(), page);
+      }
+    }
+  }
+  HSetState(h, state);
+  return drawn;
+}
+
+void PackGreyRow(const uint8_t* grey, size_t width, uint8_t* bits) {
+  std::memset(bits, 0, (width + 7) / 8);
+  for (size_t x = 0; x < width; ++x)
+    if (grey[x] >= kWhiteFrom) bits[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
+}
