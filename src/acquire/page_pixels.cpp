@@ -47,6 +47,11 @@ class StripPagePixels : public PagePixels {
 
 }  // namespace
 
+HeldPagePixels::HeldPagePixels(PixelFormat format, uint32_t width, uint32_t height, double xDpi, double yDpi)
+    : format_(format), width_(width), height_(height), xDpi_(xDpi), yDpi_(yDpi) {
+  pixels_.resize(size_t(RowBytes()) * height);
+}
+
 void SwapRedBlue(const uint8_t* from, uint32_t width, uint8_t* to) {
   for (uint32_t x = 0; x < width; ++x, from += 3, to += 3) {
     const uint8_t blue = from[0];

@@ -249,6 +249,11 @@ void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Out
     batch->transfer = OptionValue(g, Option::kTransfer);
     batch->compressJpeg = format == TWFF_JFIF && OptionValue(g, Option::kCompression) == kCompressionJpeg;
   }
+  // Blank pages are judged where the extension writes the pages itself.
+  if (writer != &files && OptionValue(g, Option::kBlankPages) == kBlankPagesDiscard) {
+    batch->leaveOutBlank = true;
+    batch->blankInk = OptionValue(g, Option::kBlankInk);
+  }
   o.result = writer->Begin(g);
   if (o.result != 0 || !PrepareScan(g, paramCount, kPagesUIParam, o)) return;
   o.result = DoScanPages(g, batch);
@@ -268,6 +273,7 @@ Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   } else {
     o.result = kResultBadParameter;
   }
+  StoreOptionValue(g, Option::kDiscarded, static_cast<int32_t>(batch.leftOut));
   return o;
 }
 

@@ -79,3 +79,10 @@ std::unique_ptr<PagePixels> NativePagePixels(void* image, const PageFacts& facts
     return nullptr;
   }
 }
+
+// ImageIO here reads TIFF only (CGImageSourceCreateWithURL): a JPEG stream is not decoded,
+// and a page that came as one is not judged.
+std::unique_ptr<PagePixels> JpegPagePixels(const uint8_t*, size_t, int16_t* result) {
+  *result = kResultNoMemory;
+  return nullptr;
+}
