@@ -7,7 +7,7 @@
 //   <format> <bw|grey|colour> <bytes> <seconds>
 //
 // The multi-page TIFF line is one page of a five-page book (the book's size, the median time
-// of one page added). The page's pixels are also left as page-bw.pbm, page-grey.pgm and
+// of one page added). The "blank" lines are the blank-page decision's time (BenchBlankDecision). The page's pixels are also left as page-bw.pbm, page-grey.pgm and
 // page-colour.ppm, for tools/bench.sh to give ImageMagick the same pixels. Files go to the
 // current directory.
 #include <algorithm>
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "acquire/blank_pages.h"
 #include "acquire/image_files.h"
 #include "standins/virtual-scanner/image/page.h"
 #include "tests/support/test_pages.h"
@@ -64,6 +65,63 @@ void WritePnm(const vscan::Raster& r, const std::string& name) {
       std::fwrite(r.rows.data() + size_t(y) * r.stride(), 1, size_t(r.width) * channels, f);
   }
   std::fclose(f);
+}
+
+template <class Work>
+double MedianTime(int runs, Work work) {
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    work();
+    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  return Median(times);
+}
+
+// The blank-page decision on the chart (not blank: read until its ink passes the limit) and on
+// a blank sheet of that type (read whole): from the native image (as a native transfer judges
+// a page) and from the page in rows (as a memory transfer does), beside the time to write
+// that page as PNG:
+//   blank <bw|grey|colour> <chart|blank> <native s> <rows s> <png s>
+int BenchBlankDecision(int pixelType, const char* type, int runs) {
+  int status = 0;
+  for (int sheet : {0, 1}) {
+    vscan::ScanSettings s;
+    s.pixelType = pixelType;
+    s.xres = s.yres = 300;
+    s.sheet = sheet;
+    const vscan::Raster r = vscan::RenderPage(s);
+    const PageFacts facts = FactsOf(r);
+    void* image = NativeImage(r);
+    RowPage* rows = NewRowPage(uint32_t(r.width), uint16_t(r.bitsPerPixel), uint32_t(r.height));
+    const size_t bytes = (size_t(r.width) * r.bitsPerPixel + 7) / 8;
+    for (int y = 0; rows && y < r.height; ++y) {
+      uint8_t* row = RowPageRow(rows, uint32_t(y));
+      std::memcpy(row, r.rows.data() + size_t(r.stride()) * y, bytes);
+      if (kRowPageBlueFirst && r.bitsPerPixel == 24)
+        for (int x = 0; x < r.width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+    }
+    bool nativeBlank = sheet == 0, rowsBlank = sheet == 0;
+    const double native = MedianTime(runs, [&] { nativeBlank = IsBlankNativePage(image, facts, 1500); });
+    const double fromRows =
+        MedianTime(runs, [&] { rowsBlank = rows && IsBlankRowPage(rows, uint32_t(r.height), facts, 1500); });
+    const std::string name = std::string("bench-blank-") + type + ".png";
+    int16_t result = 0;
+    const double png = MedianTime(runs, [&] {
+      std::remove(name.c_str());
+      result |= WritePageFile(image, facts, TWFF_PNG, HostName(name).data());
+    });
+    std::remove(name.c_str());
+    if (result != 0 || nativeBlank != (sheet != 0) || rowsBlank != (sheet != 0)) {
+      std::fprintf(stderr, "page_bench: blank decision on %s %s: write %d, judged blank %d/%d\n", type,
+                   sheet ? "blank" : "chart", result, nativeBlank, rowsBlank);
+      status = 1;
+    }
+    std::printf("blank %s %s %.4f %.4f %.4f\n", type, sheet ? "blank" : "chart", native, fromRows, png);
+    FreeRowPage(rows);
+    FreeImage(image);
+  }
+  return status;
 }
 
 }  // namespace
@@ -128,6 +186,7 @@ int main(int argc, char** argv) {
       status = 1;
     }
     FreeImage(image);
+    status |= BenchBlankDecision(pixelType, type, runs);
   }
   return status;
 }

@@ -7,7 +7,8 @@
 # peak memory of processes that run only batches (of 5 and of 20 pages) or only single scans.
 # Last, the page writers (bench/page_bench.cpp) on a 300 dpi letter page in black and white,
 # grey and colour, per format, beside ImageMagick's `convert` writing the same pixels in the
-# same format with the same settings.
+# same format with the same settings; and the blank-page decision's time on the same page
+# against the time to write it as PNG.
 #   KV_BENCH_RUNS: runs per build (default 7)
 #   KV_BENCH_PAGE_RUNS: runs of the 20-page comparison (default 3)
 set -uo pipefail
@@ -132,8 +133,18 @@ for build in macos windows; do
     rm -f "$out"
   done < "$scratch/ours.txt"
   [ -s "$scratch/ours.txt" ] || { echo "bench: page_bench printed nothing" >&2; status=1; }
+  echo
+  echo "blank-page decision (BLANKINK 0.15), $build build, against writing the same page as PNG:"
+  printf '%-7s %-6s %10s %7s %10s %7s %10s\n' page kind "native s" "x PNG" "rows s" "x PNG" "PNG s"
+  grep '^blank ' "$scratch/ours.txt" | while read -r _ type kind native rows png; do
+    printf '%-7s %-6s %10s %6.1f%% %10s %6.1f%% %10s\n' "$type" "$kind" "$native" \
+      "$(awk -v a="$native" -v b="$png" 'BEGIN { print 100 * a / b }')" "$rows" \
+      "$(awk -v a="$rows" -v b="$png" 'BEGIN { print 100 * a / b }')" "$png"
+  done
   rm -rf "$scratch"
   echo
 done
 echo "(tiff-book: one page added to a five-page multi-page TIFF; bytes are the whole book's)"
+echo "(blank-page decision: chart, the chart read until its ink passes the limit; blank, a blank sheet read whole;"
+echo " native, from the native image as a native transfer judges it; rows, from the page's rows as a memory transfer does)"
 exit $status

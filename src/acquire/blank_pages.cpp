@@ -1,5 +1,6 @@
 #include "acquire/blank_pages.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -22,8 +23,12 @@ bool IsBlank(const BlankReading& reading, int32_t inkLimit) {
   return reading.ink * 100 * uint64_t(kBlankInkUnits) <= uint64_t(inkLimit) * reading.looked;
 }
 
-BlankMeter::BlankMeter(PixelFormat format, uint32_t width)
+BlankMeter::BlankMeter(PixelFormat format, uint32_t width, uint32_t height)
     : format_(format), width_(width), margin_(Margin(width)) {
+  if (height > 2 * Margin(height)) {
+    firstRow_ = Margin(height);
+    endRow_ = height - Margin(height);
+  }
   for (auto& row : dark_) row.assign(size_t(width) + 2, 0);
   clear_.assign(size_t(width) + 2, 0);
 }
@@ -56,18 +61,24 @@ void BlankMeter::MarkDark(const uint8_t* row, uint8_t* dark) {
 
 void BlankMeter::CountInk(const uint8_t* above, const uint8_t* row, const uint8_t* below) {
   uint32_t ink = 0;
-  for (uint32_t x = margin_ + 1; x + margin_ <= width_; ++x) {  // x: a place in the padded rows
-    if (!row[x]) continue;
+  // x: a place in the padded rows, from one dark pixel inside the margins to the next.
+  const uint8_t* end = row + width_ + 1 - margin_;
+  for (const uint8_t* at = row + margin_ + 1; at < end; ++at) {
+    at = static_cast<const uint8_t*>(std::memchr(at, 1, static_cast<size_t>(end - at)));
+    if (!at) break;
+    const size_t x = static_cast<size_t>(at - row);
     const int neighbours = above[x - 1] + above[x] + above[x + 1] + row[x - 1] + row[x + 1] + below[x - 1] +
                            below[x] + below[x + 1];
     ink += neighbours >= kInkNeighbours;
   }
+  const uint32_t y = static_cast<uint32_t>(inkByRow_.size());
+  if (y >= firstRow_ && y < endRow_) inkSoFar_ += ink;
   inkByRow_.push_back(ink);
 }
 
 void BlankMeter::JudgeRow(uint32_t y, const uint8_t* below) {
   const int slot = static_cast<int>(y % 3);
-  if (darkInside_[slot] == 0) {
+  if (!darkInside_[slot]) {
     inkByRow_.push_back(0);
     return;
   }
@@ -79,9 +90,7 @@ void BlankMeter::AddRow(const uint8_t* row) {
   const int slot = static_cast<int>(rows_ % 3);
   uint8_t* dark = dark_[slot].data();
   MarkDark(row, dark);
-  uint32_t inside = 0;
-  for (uint32_t x = margin_ + 1; x + margin_ <= width_; ++x) inside += dark[x];
-  darkInside_[slot] = inside;
+  darkInside_[slot] = width_ > 2 * margin_ && std::memchr(dark + 1 + margin_, 1, width_ - 2 * margin_) != nullptr;
   if (rows_ >= 1) JudgeRow(rows_ - 1, dark);
   ++rows_;
 }
@@ -107,13 +116,29 @@ bool MeasurePage(PagePixels& pixels, BlankReading* reading) {
   return true;
 }
 
+bool IsBlankPage(PagePixels& pixels, int32_t inkLimit) {
+  const uint32_t width = pixels.Width(), height = pixels.Height();
+  BlankMeter meter(pixels.Format(), width, height);
+  // The most ink the page may hold, in pixels (the reading's limit with the looked-at pixels
+  // the page's size gives).
+  const uint64_t looked = uint64_t(width - std::min(width, 2 * Margin(width))) *
+                          (height - std::min(height, 2 * Margin(height)));
+  const uint64_t most = looked * uint64_t(std::max(inkLimit, 0)) / (100 * uint64_t(kBlankInkUnits));
+  for (uint32_t y = 0; y < height; ++y) {
+    const uint8_t* row = pixels.Row(y);
+    if (!row) return false;
+    meter.AddRow(row);
+    if (meter.InkSoFar() > most) return false;
+  }
+  return IsBlank(meter.Finish(), inkLimit);
+}
+
 namespace {
 
 bool Judge(std::unique_ptr<PagePixels> pixels, int32_t inkLimit) {
   if (!pixels) return false;
   try {
-    BlankReading reading;
-    return MeasurePage(*pixels, &reading) && IsBlank(reading, inkLimit);
+    return IsBlankPage(*pixels, inkLimit);
   } catch (const std::bad_alloc&) {
     return false;
   }

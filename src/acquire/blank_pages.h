@@ -26,13 +26,17 @@ bool IsBlank(const BlankReading& reading, int32_t inkLimit);
 
 class BlankMeter {
  public:
-  // Rows of `width` pixels in `format`. May throw std::bad_alloc.
-  BlankMeter(PixelFormat format, uint32_t width);
+  // Rows of `width` pixels in `format`; `height` the rows that will come, where known (0:
+  // not known). May throw std::bad_alloc.
+  BlankMeter(PixelFormat format, uint32_t width, uint32_t height = 0);
 
   // The next row, as PagePixels gives it (RowBytes of the format).
   void AddRow(const uint8_t* row);
   // After the last row: what the page held.
   BlankReading Finish();
+  // With the height known: the ink found so far inside the margins (the rows judged so far),
+  // which only grows: a page with more than its limit is not blank, whatever rows follow.
+  uint64_t InkSoFar() const { return inkSoFar_; }
 
  private:
   void MarkDark(const uint8_t* row, uint8_t* dark);
@@ -48,13 +52,18 @@ class BlankMeter {
   // before, the row being judged, the row after; rotating.
   std::vector<uint8_t> dark_[3];
   std::vector<uint8_t> clear_;          // beyond the page's first and last rows
-  uint32_t darkInside_[3] = {0, 0, 0};  // dark pixels of each between the margins
+  bool darkInside_[3] = {false, false, false};  // whether each has dark pixels between the margins
   uint32_t rows_ = 0;
   std::vector<uint32_t> inkByRow_;
+  uint32_t firstRow_ = 0, endRow_ = 0;  // with the height known, the rows inside the margins
+  uint64_t inkSoFar_ = 0;
 };
 
 // Measures the whole page. False when a row could not be had (the page is then not judged).
 bool MeasurePage(PagePixels& pixels, BlankReading* reading);
+// Whether the page is blank with `inkLimit`, reading its rows only until its ink passes the
+// limit. False also when a row could not be had.
+bool IsBlankPage(PagePixels& pixels, int32_t inkLimit);
 
 // Whether a page is blank with `inkLimit`; a page that cannot be read (no memory, a broken
 // image) is not.

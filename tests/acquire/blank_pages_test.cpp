@@ -135,6 +135,24 @@ TEST(BlankPages, LimitIsAPercentOfThePixelsLookedAt) {
   EXPECT_EQ(Read(tiny).looked, 0u);
 }
 
+// Read until the ink passes the limit, the page gets the same verdict as when measured whole:
+// 197 x 146 pixels looked at hold at most 43 of ink at 0.15 %.
+TEST(BlankPages, PageReadUntilItsInkPassesTheLimitGetsTheSameVerdict) {
+  DrawnPixels page(PixelFormat::kGrey, 203, 150);
+  for (uint32_t i = 0; i < 10; ++i) page.Block(10 + 10 * i, 20, 2, 2);  // 40
+  for (uint32_t i = 0; i < 3; ++i) page.Block(10 + 10 * i, 140, 3, 1);  // 3, in the last rows looked at
+  EXPECT_EQ(Read(page).ink, 43u);
+  EXPECT_TRUE(IsBlank(Read(page), 1500));
+  EXPECT_TRUE(IsBlankPage(page, 1500));
+  page.Block(100, 140, 3, 1);
+  EXPECT_FALSE(IsBlank(Read(page), 1500));
+  EXPECT_FALSE(IsBlankPage(page, 1500));
+  // Ink in the bottom margin is never counted, however much of it there is.
+  DrawnPixels margin(PixelFormat::kGrey, 203, 150);
+  margin.Block(0, 148, 203, 2);
+  EXPECT_TRUE(IsBlankPage(margin, 0));
+}
+
 TEST(BlankPages, OneRowPageHasNothingAboveOrBelow) {
   DrawnPixels page(PixelFormat::kGrey, 300, 1);
   page.Block(100, 0, 50, 1);

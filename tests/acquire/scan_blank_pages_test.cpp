@@ -116,10 +116,27 @@ TEST_P(ScanBlankPagesTest, BlankSheetIsNotAddedToABook) {
   }
 }
 
+// Grey and colour pages the source compressed as JPEG go to their files as they come; a blank
+// one is decoded to be judged, and its file removed.
+class ScanBlankJpegTest : public ScanBlankPagesTest {};
+
+TEST_P(ScanBlankJpegTest, BlankSheetSentAsJpegIsDecodedAndLeftOut) {
+  if (!kWindowsBuild) GTEST_SKIP() << "the ImageIO stand-in decodes no JPEG stream";
+  ASSERT_EQ(0, Scanner("blank-at 2"));
+  ASSERT_EQ(0, Scanner("nearly-blank-at 3"));
+  Connect(3);
+  ASSERT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\", \"COMPRESSION\", \"JPEG\")"));
+  EXPECT_EQ("0 2/1", Batch("blank.jpg", 4));
+  ExpectFiles(2, ".jpg");
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryPixelTypeAndTransfer, ScanBlankPagesTest,
                          ::testing::Values(Case{0, "NATIVE"}, Case{1, "NATIVE"}, Case{2, "NATIVE"},
                                            Case{0, "MEMORY"}, Case{1, "MEMORY"}, Case{2, "MEMORY"}),
                          CaseName);
+
+INSTANTIATE_TEST_SUITE_P(GreyAndColour, ScanBlankJpegTest,
+                         ::testing::Values(Case{1, "MEMORY"}, Case{2, "MEMORY"}), CaseName);
 
 class ScanBlankRulesTest : public ScanBlankPagesTest {};
 
