@@ -7,9 +7,9 @@
 //   <format> <bw|grey|colour> <bytes> <seconds>
 //
 // The multi-page TIFF line is one page of a five-page book (the book's size, the median time
-// of one page added). The "blank" lines are the blank-page decision's time (BenchBlankDecision). The page's pixels are also left as page-bw.pbm, page-grey.pgm and
-// page-colour.ppm, for tools/bench.sh to give ImageMagick the same pixels. Files go to the
-// current directory.
+// of one page added). The "blank" lines are the blank-page decision's time (BenchBlankDecision). The page's
+// pixels are also left as page-bw.pbm, page-grey.pgm and page-colour.ppm, for tools/bench.sh to give
+// ImageMagick the same pixels. Files go to the current directory.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>

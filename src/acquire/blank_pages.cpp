@@ -29,47 +29,65 @@ BlankMeter::BlankMeter(PixelFormat format, uint32_t width, uint32_t height)
     firstRow_ = Margin(height);
     endRow_ = height - Margin(height);
   }
-  for (auto& row : dark_) row.assign(size_t(width) + 2, 0);
-  clear_.assign(size_t(width) + 2, 0);
+  const size_t bytes = (size_t(width) + 7) / 8;
+  for (auto& row : dark_) row.assign(bytes, 0);
+  clear_.assign(bytes, 0);
 }
 
+namespace {
+
+bool Dark(const uint8_t* dark, uint32_t x) { return (dark[x >> 3] >> (7 - (x & 7))) & 1u; }
+
+// Eight pixels' darkness as one byte, the first in the high bit.
+template <class IsDark>
+void PackDarkness(uint32_t width, uint8_t* dark, IsDark isDark) {
+  for (uint32_t x = 0; x < width; x += 8) {
+    const uint32_t n = std::min<uint32_t>(8, width - x);
+    unsigned bits = 0;
+    for (uint32_t i = 0; i < n; ++i) bits |= unsigned(isDark(x + i)) << (7 - i);
+    dark[x >> 3] = static_cast<uint8_t>(bits);
+  }
+}
+
+}  // namespace
+
+// Darkness a bit a pixel, 1 dark, the first pixel in the high bit of the first byte (bits
+// past the width are never read).
 void BlankMeter::MarkDark(const uint8_t* row, uint8_t* dark) {
-  uint8_t* at = dark + 1;
   switch (format_) {
     case PixelFormat::kBlackWhite:
-      for (uint32_t x = 0; x < width_; x += 8) {
-        const uint8_t bits = row[x >> 3];
-        const uint32_t n = width_ - x < 8 ? width_ - x : 8;
-        if (bits == 0xFF) {
-          std::memset(at + x, 0, n);
-          continue;
-        }
-        for (uint32_t i = 0; i < n; ++i) at[x + i] = ((bits >> (7 - i)) & 1u) ^ 1u;
-      }
+      for (size_t i = 0; i < (size_t(width_) + 7) / 8; ++i) dark[i] = static_cast<uint8_t>(~row[i]);
       break;
     case PixelFormat::kGrey:
-      for (uint32_t x = 0; x < width_; ++x) at[x] = row[x] < kInkBelow;
+      PackDarkness(width_, dark, [row](uint32_t x) { return row[x] < kInkBelow; });
       break;
     case PixelFormat::kRgb:
       // round(0.299 R + 0.587 G + 0.114 B) < 179 in whole numbers: the sum in thousandths
       // with a half added stays below 179000.
-      for (uint32_t x = 0; x < width_; ++x, row += 3)
-        at[x] = 299u * row[0] + 587u * row[1] + 114u * row[2] + 500u < kInkBelow * 1000u;
+      PackDarkness(width_, dark, [row](uint32_t x) {
+        const uint8_t* p = row + 3 * size_t(x);
+        return 299u * p[0] + 587u * p[1] + 114u * p[2] + 500u < kInkBelow * 1000u;
+      });
       break;
   }
 }
 
+// The ink of one row between the margins. The margins are at least one pixel wide, so every
+// pixel judged has its neighbours on the row.
 void BlankMeter::CountInk(const uint8_t* above, const uint8_t* row, const uint8_t* below) {
   uint32_t ink = 0;
-  // x: a place in the padded rows, from one dark pixel inside the margins to the next.
-  const uint8_t* end = row + width_ + 1 - margin_;
-  for (const uint8_t* at = row + margin_ + 1; at < end; ++at) {
-    at = static_cast<const uint8_t*>(std::memchr(at, 1, static_cast<size_t>(end - at)));
-    if (!at) break;
-    const size_t x = static_cast<size_t>(at - row);
-    const int neighbours = above[x - 1] + above[x] + above[x + 1] + row[x - 1] + row[x + 1] + below[x - 1] +
-                           below[x] + below[x + 1];
-    ink += neighbours >= kInkNeighbours;
+  const uint32_t first = margin_, end = width_ > margin_ ? width_ - margin_ : 0;
+  for (uint32_t byte = first >> 3; first < end && byte <= (end - 1) >> 3; ++byte) {
+    unsigned bits = row[byte];
+    while (bits != 0) {
+      const unsigned high = 31u - static_cast<unsigned>(__builtin_clz(bits));  // the leftmost dark pixel
+      bits &= ~(1u << high);
+      const uint32_t x = (byte << 3) + (7 - high);
+      if (x < first || x >= end) continue;
+      const int neighbours = Dark(above, x - 1) + Dark(above, x) + Dark(above, x + 1) + Dark(row, x - 1) +
+                             Dark(row, x + 1) + Dark(below, x - 1) + Dark(below, x) + Dark(below, x + 1);
+      ink += neighbours >= kInkNeighbours;
+    }
   }
   const uint32_t y = static_cast<uint32_t>(inkByRow_.size());
   if (y >= firstRow_ && y < endRow_) inkSoFar_ += ink;
@@ -77,20 +95,13 @@ void BlankMeter::CountInk(const uint8_t* above, const uint8_t* row, const uint8_
 }
 
 void BlankMeter::JudgeRow(uint32_t y, const uint8_t* below) {
-  const int slot = static_cast<int>(y % 3);
-  if (!darkInside_[slot]) {
-    inkByRow_.push_back(0);
-    return;
-  }
   const uint8_t* above = y >= 1 ? dark_[(y - 1) % 3].data() : clear_.data();
-  CountInk(above, dark_[slot].data(), below);
+  CountInk(above, dark_[y % 3].data(), below);
 }
 
 void BlankMeter::AddRow(const uint8_t* row) {
-  const int slot = static_cast<int>(rows_ % 3);
-  uint8_t* dark = dark_[slot].data();
+  uint8_t* dark = dark_[rows_ % 3].data();
   MarkDark(row, dark);
-  darkInside_[slot] = width_ > 2 * margin_ && std::memchr(dark + 1 + margin_, 1, width_ - 2 * margin_) != nullptr;
   if (rows_ >= 1) JudgeRow(rows_ - 1, dark);
   ++rows_;
 }
@@ -121,8 +132,8 @@ bool IsBlankPage(PagePixels& pixels, int32_t inkLimit) {
   BlankMeter meter(pixels.Format(), width, height);
   // The most ink the page may hold, in pixels (the reading's limit with the looked-at pixels
   // the page's size gives).
-  const uint64_t looked = uint64_t(width - std::min(width, 2 * Margin(width))) *
-                          (height - std::min(height, 2 * Margin(height)));
+  const uint64_t looked =
+      uint64_t(width - std::min(width, 2 * Margin(width))) * (height - std::min(height, 2 * Margin(height)));
   const uint64_t most = looked * uint64_t(std::max(inkLimit, 0)) / (100 * uint64_t(kBlankInkUnits));
   for (uint32_t y = 0; y < height; ++y) {
     const uint8_t* row = pixels.Row(y);

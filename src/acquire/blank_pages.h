@@ -48,11 +48,10 @@ class BlankMeter {
   PixelFormat format_;
   uint32_t width_;
   uint32_t margin_;  // pixels left and right not looked at
-  // Three rows of darkness (1 dark, 0 not), each with a clear pixel either side: the rows
-  // before, the row being judged, the row after; rotating.
+  // Three rows of darkness, a bit a pixel (1 dark): the row before, the row being judged,
+  // the row after; rotating.
   std::vector<uint8_t> dark_[3];
-  std::vector<uint8_t> clear_;          // beyond the page's first and last rows
-  bool darkInside_[3] = {false, false, false};  // whether each has dark pixels between the margins
+  std::vector<uint8_t> clear_;  // beyond the page's first and last rows
   uint32_t rows_ = 0;
   std::vector<uint32_t> inkByRow_;
   uint32_t firstRow_ = 0, endRow_ = 0;  // with the height known, the rows inside the margins
