@@ -52,9 +52,11 @@ struct Destination : Object {
   bool finalized = false;
 };
 
+// A file's images (its path), or a JPEG stream's image in memory (its bytes).
 struct Source : Object {
   Source() : Object(kSource) {}
   std::string path;
+  std::vector<uint8_t> jpeg;
   size_t count = 0;
 };
 
@@ -258,6 +260,18 @@ CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef) {
   return reinterpret_cast<CGImageSourceRef>(static_cast<Object*>(s));
 }
 
+CGImageSourceRef CGImageSourceCreateWithData(CFDataRef data, CFDictionaryRef) {
+  auto* d = As<Data>(data, kData);
+  if (!d) return nullptr;
+  auto* s = new Source;
+  const std::vector<uint8_t>& b = d->bytes;
+  if (b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF) {
+    s->jpeg = b;
+    s->count = 1;
+  }
+  return reinterpret_cast<CGImageSourceRef>(static_cast<Object*>(s));
+}
+
 size_t CGImageSourceGetCount(CGImageSourceRef isrc) {
   auto* s = As<Source>(isrc, kSource);
   return s ? s->count : 0;
@@ -267,14 +281,15 @@ CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, 
   auto* s = As<Source>(isrc, kSource);
   if (!s || index >= s->count) return nullptr;
   double x, y;
-  return reinterpret_cast<CGImageRef>(static_cast<Object*>(ReadTiffPage(s->path, index, &x, &y, nullptr)));
+  Image* image = s->jpeg.empty() ? ReadTiffPage(s->path, index, &x, &y, nullptr) : ReadJpeg(s->jpeg, &x, &y);
+  return reinterpret_cast<CGImageRef>(static_cast<Object*>(image));
 }
 
 CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef) {
   auto* s = As<Source>(isrc, kSource);
   if (!s || index >= s->count) return nullptr;
   double x = 0, y = 0;
-  Image* image = ReadTiffPage(s->path, index, &x, &y, nullptr);
+  Image* image = s->jpeg.empty() ? ReadTiffPage(s->path, index, &x, &y, nullptr) : ReadJpeg(s->jpeg, &x, &y);
   if (!image) return nullptr;
   Release(image);
   CFNumberRef nx = CFNumberCreate(nullptr, kCFNumberDoubleType, &x);

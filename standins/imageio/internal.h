@@ -14,6 +14,7 @@ enum Kind : CFTypeID {
   kBoolean = 21,
   kDictionary = 18,
   kURL = 29,
+  kData = 20,
   kColorSpace = 300,
   kDataProvider,
   kContext,
@@ -66,6 +67,10 @@ struct Dictionary : Object {
   Dictionary() : Object(kDictionary) {}
   ~Dictionary() override;
   std::vector<std::pair<const void*, const void*>> items;
+};
+struct Data : Object {
+  Data() : Object(kData) {}
+  std::vector<uint8_t> bytes;
 };
 struct URL : Object {
   URL() : Object(kURL) {}
@@ -136,6 +141,9 @@ bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed);
 size_t TiffPageCount(const std::string& path);
 // *compression: the page's TIFF compression (may be null).
 Image* ReadTiffPage(const std::string& path, size_t index, double* xDpi, double* yDpi, int* compression);
+// A JPEG stream's image (grey 8 bits or RGB 24 bits) and its density in dots per inch (72
+// when it gives none); null for bytes that are no JPEG stream.
+Image* ReadJpeg(const std::vector<uint8_t>& bytes, double* xDpi, double* yDpi);
 void NotePixelsHeld(long delta);
 
 }  // namespace imageio

@@ -189,6 +189,24 @@ CFTypeID CFStringGetTypeID(void) { return kString; }
 CFTypeID CFNumberGetTypeID(void) { return kNumber; }
 CFTypeID CFDictionaryGetTypeID(void) { return kDictionary; }
 CFTypeID CFURLGetTypeID(void) { return kURL; }
+CFTypeID CFDataGetTypeID(void) { return kData; }
+
+CFDataRef CFDataCreate(CFAllocatorRef, const UInt8* bytes, CFIndex length) {
+  if (length < 0 || (!bytes && length > 0)) return nullptr;
+  auto* d = new Data;
+  d->bytes.assign(bytes, bytes + length);
+  return reinterpret_cast<CFDataRef>(static_cast<Object*>(d));
+}
+
+CFIndex CFDataGetLength(CFDataRef data) {
+  auto* d = As<Data>(data, kData);
+  return d ? static_cast<CFIndex>(d->bytes.size()) : 0;
+}
+
+const UInt8* CFDataGetBytePtr(CFDataRef data) {
+  auto* d = As<Data>(data, kData);
+  return d ? d->bytes.data() : nullptr;
+}
 
 Boolean CFEqual(CFTypeRef a, CFTypeRef b) {
   if (a == b) return true;
@@ -451,6 +469,38 @@ CGImageRef CGBitmapContextCreateImage(CGContextRef context) {
   image->layout = c->layout;
   image->pixels.assign(c->data, c->data + c->layout.height * c->layout.bytesPerRow);
   return reinterpret_cast<CGImageRef>(image);
+}
+
+void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef ref) {
+  auto* c = As<Context>(context, kContext);
+  auto* image = As<Image>(ref, kImage);
+  if (!c || !image || !(rect.size.width > 0) || !(rect.size.height > 0)) return;
+  const PixelLayout& l = c->layout;
+  const PixelLayout& from = image->layout;
+  const uint8_t* bytes = image->Bytes();
+  for (size_t row = 0; row < l.height; ++row) {
+    // The row's centre, from CoreGraphics' bottom-up space into the image's top-down rows.
+    const double yc = static_cast<double>(l.height - row) - 0.5;
+    const double v = (rect.origin.y + rect.size.height - yc) / rect.size.height;
+    if (v < 0 || v >= 1) continue;
+    const size_t sy = static_cast<size_t>(v * from.height);
+    uint8_t* out = c->data + row * l.bytesPerRow;
+    for (size_t col = 0; col < l.width; ++col) {
+      const double u = (col + 0.5 - rect.origin.x) / rect.size.width;
+      if (u < 0 || u >= 1) continue;
+      const size_t sx = static_cast<size_t>(u * from.width);
+      uint8_t rgb[3];
+      for (int k = 0; k < 3; ++k) rgb[k] = Sample(from, bytes, sx, sy, from.components == 1 ? 0 : k);
+      if (l.components == 1) {
+        out[col] = static_cast<uint8_t>((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000);
+      } else {
+        uint8_t* p = out + 4 * col + (l.skipFirst ? 1 : 0);
+        p[0] = rgb[0];
+        p[1] = rgb[1];
+        p[2] = rgb[2];
+      }
+    }
+  }
 }
 
 CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,

@@ -1,5 +1,6 @@
 // Mac: a native page's pixels are read from the picture drawn as the page writers draw it
-// (page_picture.h); a black-and-white page is packed from its grey as its files are.
+// (page_picture.h); a black-and-white page is packed from its grey as its files are. A JPEG
+// stream is decoded by ImageIO and its image drawn the same way.
 #include "acquire/page_pixels.h"
 
 #include <new>
@@ -10,16 +11,18 @@
 
 namespace {
 
+// The pixels of a page drawn into a context.
 class PicturePixels : public PagePixels {
  public:
   PicturePixels() = default;
-  bool Draw(void* picture, const PageFacts& facts) {
-    if (!DrawPagePicture(picture, facts, &page_)) return false;
-    pixels_ = static_cast<const uint8_t*>(CGBitmapContextGetData(page_.context.get()));
-    stride_ = CGBitmapContextGetBytesPerRow(page_.context.get());
-    if (!pixels_) return false;
-    if (page_.depth != Depth::kGrey) row_.resize(RowBytes());
-    return true;
+  bool Draw(void* picture, const PageFacts& facts) { return DrawPagePicture(picture, facts, &page_) && Take(); }
+  bool Draw(CGImageRef image) {
+    page_.width = CGImageGetWidth(image);
+    page_.height = CGImageGetHeight(image);
+    page_.depth = CGImageGetBitsPerPixel(image) == 8 ? Depth::kGrey : Depth::kColour;
+    if (page_.width == 0 || page_.height == 0 || !NewPageContext(&page_)) return false;
+    CGContextDrawImage(page_.context.get(), PageRect(page_), image);
+    return Take();
   }
 
   PixelFormat Format() const override {
@@ -60,6 +63,15 @@ class PicturePixels : public PagePixels {
   }
 
  private:
+  // The drawn page's pixels.
+  bool Take() {
+    pixels_ = static_cast<const uint8_t*>(CGBitmapContextGetData(page_.context.get()));
+    stride_ = CGBitmapContextGetBytesPerRow(page_.context.get());
+    if (!pixels_) return false;
+    if (page_.depth != Depth::kGrey) row_.resize(RowBytes());
+    return true;
+  }
+
   DrawnPage page_;
   const uint8_t* pixels_ = nullptr;
   size_t stride_ = 0;
@@ -80,9 +92,20 @@ std::unique_ptr<PagePixels> NativePagePixels(void* image, const PageFacts& facts
   }
 }
 
-// ImageIO here reads TIFF only (CGImageSourceCreateWithURL): a JPEG stream is not decoded,
-// and a page that came as one is not judged.
-std::unique_ptr<PagePixels> JpegPagePixels(const uint8_t*, size_t, int16_t* result) {
+// ImageIO decodes the stream; the image is drawn into a context to be read.
+std::unique_ptr<PagePixels> JpegPagePixels(const uint8_t* bytes, size_t size, int16_t* result) {
   *result = kResultNoMemory;
-  return nullptr;
+  if (!bytes || size == 0 || size > 0x7FFFFFFF) return nullptr;
+  try {
+    Ref<CFDataRef> data(CFDataCreate(nullptr, bytes, static_cast<CFIndex>(size)));
+    Ref<CGImageSourceRef> source(data ? CGImageSourceCreateWithData(data.get(), nullptr) : nullptr);
+    if (!source || CGImageSourceGetCount(source.get()) < 1) return nullptr;
+    Ref<CGImageRef, CGImageRelease> image(CGImageSourceCreateImageAtIndex(source.get(), 0, nullptr));
+    auto pixels = std::make_unique<PicturePixels>();
+    if (!image || !pixels->Draw(image.get())) return nullptr;
+    *result = kResultOk;
+    return pixels;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
 }

@@ -28,6 +28,7 @@ typedef const struct __CFDictionary* CFDictionaryRef;
 typedef struct __CFDictionary* CFMutableDictionaryRef;
 typedef const struct __CFURL* CFURLRef;
 typedef const struct __CFBoolean* CFBooleanRef;
+typedef const struct __CFData* CFDataRef;
 
 CFTypeRef CFRetain(CFTypeRef cf);
 // Releasing NULL crashes on a Mac; here it aborts.
@@ -38,6 +39,7 @@ CFTypeID CFStringGetTypeID(void);
 CFTypeID CFNumberGetTypeID(void);
 CFTypeID CFDictionaryGetTypeID(void);
 CFTypeID CFURLGetTypeID(void);
+CFTypeID CFDataGetTypeID(void);
 Boolean CFEqual(CFTypeRef a, CFTypeRef b);
 
 // ---- strings
@@ -48,6 +50,11 @@ Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex bufferSize, CFSt
 // CFSTR("...") gives a constant string that lives for the whole process.
 CFStringRef __CFStringMakeConstantString(const char* cStr);
 #define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
+
+// ---- data: a copy of the bytes. NULL for a negative length, or NULL bytes with a length.
+CFDataRef CFDataCreate(CFAllocatorRef allocator, const UInt8* bytes, CFIndex length);
+CFIndex CFDataGetLength(CFDataRef data);
+const UInt8* CFDataGetBytePtr(CFDataRef data);
 
 // ---- numbers
 typedef CFIndex CFNumberType;
