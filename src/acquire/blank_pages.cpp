@@ -30,8 +30,8 @@ BlankMeter::BlankMeter(PixelFormat format, uint32_t width, uint32_t height)
     endRow_ = height - Margin(height);
   }
   const size_t bytes = (size_t(width) + 7) / 8;
-  for (auto& row : dark_) row.assign(bytes, 0);
-  clear_.assign(bytes, 0);
+  for (auto& row : dark_) row = std::make_unique<uint8_t[]>(bytes);  // clear
+  clear_ = std::make_unique<uint8_t[]>(bytes);
 }
 
 namespace {
@@ -91,27 +91,27 @@ void BlankMeter::CountInk(const uint8_t* above, const uint8_t* row, const uint8_
   }
   const uint32_t y = static_cast<uint32_t>(inkByRow_.size());
   if (y >= firstRow_ && y < endRow_) inkSoFar_ += ink;
-  inkByRow_.push_back(ink);
+  inkByRow_.push_back(RowInk{ink});
 }
 
 void BlankMeter::JudgeRow(uint32_t y, const uint8_t* below) {
-  const uint8_t* above = y >= 1 ? dark_[(y - 1) % 3].data() : clear_.data();
-  CountInk(above, dark_[y % 3].data(), below);
+  const uint8_t* above = y >= 1 ? dark_[(y - 1) % 3].get() : clear_.get();
+  CountInk(above, dark_[y % 3].get(), below);
 }
 
 void BlankMeter::AddRow(const uint8_t* row) {
-  uint8_t* dark = dark_[rows_ % 3].data();
+  uint8_t* dark = dark_[rows_ % 3].get();
   MarkDark(row, dark);
   if (rows_ >= 1) JudgeRow(rows_ - 1, dark);
   ++rows_;
 }
 
 BlankReading BlankMeter::Finish() {
-  if (rows_ >= 1) JudgeRow(rows_ - 1, clear_.data());
+  if (rows_ >= 1) JudgeRow(rows_ - 1, clear_.get());
   BlankReading reading;
   const uint32_t top = Margin(rows_);
   if (rows_ <= 2 * top || width_ <= 2 * margin_) return reading;
-  for (uint32_t y = top; y < rows_ - top; ++y) reading.ink += inkByRow_[y];
+  for (uint32_t y = top; y < rows_ - top; ++y) reading.ink += inkByRow_[y].ink;
   reading.looked = uint64_t(rows_ - 2 * top) * (width_ - 2 * margin_);
   return reading;
 }

@@ -10,6 +10,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "acquire/page_pixels.h"
@@ -50,10 +51,15 @@ class BlankMeter {
   uint32_t margin_;  // pixels left and right not looked at
   // Three rows of darkness, a bit a pixel (1 dark): the row before, the row being judged,
   // the row after; rotating.
-  std::vector<uint8_t> dark_[3];
-  std::vector<uint8_t> clear_;  // beyond the page's first and last rows
+  std::unique_ptr<uint8_t[]> dark_[3];
+  std::unique_ptr<uint8_t[]> clear_;  // beyond the page's first and last rows
   uint32_t rows_ = 0;
-  std::vector<uint32_t> inkByRow_;
+  // The ink of each row judged (a type of the extension's own: the bundle exports no
+  // instance of a standard template).
+  struct RowInk {
+    uint32_t ink;
+  };
+  std::vector<RowInk> inkByRow_;
   uint32_t firstRow_ = 0, endRow_ = 0;  // with the height known, the rows inside the margins
   uint64_t inkSoFar_ = 0;
 };

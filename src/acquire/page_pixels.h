@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "acquire/image_files.h"
 
@@ -63,15 +62,16 @@ class HeldPagePixels : public PagePixels {
   uint32_t Height() const override { return height_; }
   double XDpi() const override { return xDpi_; }
   double YDpi() const override { return yDpi_; }
-  const uint8_t* Row(uint32_t y) override { return pixels_.data() + size_t(RowBytes()) * y; }
-  uint8_t* Pixels() { return pixels_.data(); }
-  size_t Size() const { return pixels_.size(); }
+  const uint8_t* Row(uint32_t y) override { return pixels_.get() + size_t(RowBytes()) * y; }
+  uint8_t* Pixels() { return pixels_.get(); }
+  size_t Size() const { return size_; }
 
  private:
   PixelFormat format_;
   uint32_t width_, height_;
   double xDpi_, yDpi_;
-  std::vector<uint8_t> pixels_;
+  size_t size_;
+  std::unique_ptr<uint8_t[]> pixels_;
 };
 
 // A JPEG stream (a page a source compressed), decoded by the platform's decoder (Windows:

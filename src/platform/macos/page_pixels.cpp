@@ -3,8 +3,8 @@
 // stream is decoded by ImageIO and its image drawn the same way.
 #include "acquire/page_pixels.h"
 
+#include <memory>
 #include <new>
-#include <vector>
 
 #include "platform/macos/page_picture.h"
 #include "twain/result_codes.h"
@@ -47,19 +47,19 @@ class PicturePixels : public PagePixels {
       case Depth::kGrey:
         return drawn;
       case Depth::kOneBit:
-        PackGreyRow(drawn, page_.width, row_.data());
-        return row_.data();
+        PackGreyRow(drawn, page_.width, row_.get());
+        return row_.get();
       case Depth::kColour:
         break;
     }
     // Red, green, blue and a skipped byte.
-    uint8_t* to = row_.data();
+    uint8_t* to = row_.get();
     for (size_t x = 0; x < page_.width; ++x, drawn += 4, to += 3) {
       to[0] = drawn[0];
       to[1] = drawn[1];
       to[2] = drawn[2];
     }
-    return row_.data();
+    return row_.get();
   }
 
  private:
@@ -68,14 +68,14 @@ class PicturePixels : public PagePixels {
     pixels_ = static_cast<const uint8_t*>(CGBitmapContextGetData(page_.context.get()));
     stride_ = CGBitmapContextGetBytesPerRow(page_.context.get());
     if (!pixels_) return false;
-    if (page_.depth != Depth::kGrey) row_.resize(RowBytes());
+    if (page_.depth != Depth::kGrey) row_ = std::make_unique<uint8_t[]>(RowBytes());
     return true;
   }
 
   DrawnPage page_;
   const uint8_t* pixels_ = nullptr;
   size_t stride_ = 0;
-  std::vector<uint8_t> row_;
+  std::unique_ptr<uint8_t[]> row_;  // a row made from the drawn one
 };
 
 }  // namespace
