@@ -135,7 +135,7 @@ for build in macos windows; do
   [ -s "$scratch/ours.txt" ] || { echo "bench: page_bench printed nothing" >&2; status=1; }
   echo
   echo "blank-page decision (BLANKINK 0.15), $build build, against writing the same page as PNG:"
-  printf '%-7s %-6s %10s %7s %10s %7s %10s\n' page kind "native s" "x PNG" "rows s" "x PNG" "PNG s"
+  printf '%-7s %-6s %10s %7s %10s %7s %10s\n' page kind "native s" "of PNG" "rows s" "of PNG" "PNG s"
   grep '^blank ' "$scratch/ours.txt" | while read -r _ type kind native rows png; do
     printf '%-7s %-6s %10s %6.1f%% %10s %6.1f%% %10s\n' "$type" "$kind" "$native" \
       "$(awk -v a="$native" -v b="$png" 'BEGIN { print 100 * a / b }')" "$rows" \
