@@ -120,6 +120,9 @@ struct Image : Object {
 
 // The sample of component c of pixel (x, y), 0..255 (1-bit: 0 or 255).
 uint8_t Sample(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, int c);
+// Stores an RGB colour as pixel `col` of a context's row: grey by luminance (0.299 R + 0.587
+// G + 0.114 B, rounded), or the three components beside the skipped byte.
+void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* rgb);
 
 // Files.
 bool WritePng(const std::string& path, const Image& image, double xDpi, double yDpi);

@@ -90,6 +90,17 @@ std::string TextOf(CFStringRef s) {
   return str ? str->text : std::string();
 }
 
+void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* rgb) {
+  if (l.components == 1) {
+    row[col] = static_cast<uint8_t>((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000);
+    return;
+  }
+  uint8_t* p = row + 4 * col + (l.skipFirst ? 1 : 0);
+  p[0] = rgb[0];
+  p[1] = rgb[1];
+  p[2] = rgb[2];
+}
+
 uint8_t Sample(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, int c) {
   const uint8_t* row = bytes + y * l.bytesPerRow;
   if (l.bitsPerComponent == 1) return (row[x >> 3] & (0x80u >> (x & 7))) ? 255 : 0;
@@ -491,14 +502,7 @@ void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef ref) {
       const size_t sx = static_cast<size_t>(u * from.width);
       uint8_t rgb[3];
       for (int k = 0; k < 3; ++k) rgb[k] = Sample(from, bytes, sx, sy, from.components == 1 ? 0 : k);
-      if (l.components == 1) {
-        out[col] = static_cast<uint8_t>((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000);
-      } else {
-        uint8_t* p = out + 4 * col + (l.skipFirst ? 1 : 0);
-        p[0] = rgb[0];
-        p[1] = rgb[1];
-        p[2] = rgb[2];
-      }
+      StorePixel(l, out, col, rgb);
     }
   }
 }
