@@ -15,9 +15,9 @@
 //
 //   <pdf-jpeg|pdf-flate> <bw|grey|colour> <bytes a page> <seconds> <encoding seconds>
 //
-// The page's pixels are also left as page-bw.pbm, page-grey.pgm and page-colour.ppm, for
-// tools/bench.sh to give ImageMagick the same pixels. Files go to the
-// current directory.
+// The "blank" lines are the blank-page decision's time (BenchBlankDecision). The page's
+// pixels are also left as page-bw.pbm, page-grey.pgm and page-colour.ppm, for tools/bench.sh
+// to give ImageMagick the same pixels. Files go to the current directory.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -28,6 +28,7 @@
 
 #include <zlib.h>
 
+#include "acquire/blank_pages.h"
 #include "acquire/image_files.h"
 #include "acquire/jpeg_encoder.h"
 #include "acquire/pdf_document.h"
@@ -117,6 +118,17 @@ double EncodingSeconds(const vscan::Raster& r, bool lossless, int runs) {
   return Median(times);
 }
 
+template <class Work>
+double MedianTime(int runs, Work work) {
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    work();
+    times.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  return Median(times);
+}
+
 // Five pages into one PDF: false when a page or the end failed.
 bool BenchPdf(const vscan::Raster& r, const char* type, bool lossless, int runs) {
   const std::string name = std::string("bench-") + type + (lossless ? "-flate" : "-jpeg") + ".pdf";
@@ -136,6 +148,52 @@ bool BenchPdf(const vscan::Raster& r, const char* type, bool lossless, int runs)
   std::printf("%s %s %ld %.4f %.4f\n", lossless ? "pdf-flate" : "pdf-jpeg", type, FileSize(name) / kPdfPages,
               Median(times), EncodingSeconds(r, lossless, runs));
   return true;
+}
+
+// The blank-page decision on the chart (not blank: read until its ink passes the limit) and on
+// a blank sheet of that type (read whole): from the native image (as a native transfer judges
+// a page) and from the page in rows (as a memory transfer does), beside the time to write
+// that page as PNG:
+//   blank <bw|grey|colour> <chart|blank> <native s> <rows s> <png s>
+int BenchBlankDecision(int pixelType, const char* type, int runs) {
+  int status = 0;
+  for (int sheet : {0, 1}) {
+    vscan::ScanSettings s;
+    s.pixelType = pixelType;
+    s.xres = s.yres = 300;
+    s.sheet = sheet;
+    const vscan::Raster r = vscan::RenderPage(s);
+    const PageFacts facts = FactsOf(r);
+    void* image = NativeImage(r);
+    RowPage* rows = NewRowPage(uint32_t(r.width), uint16_t(r.bitsPerPixel), uint32_t(r.height));
+    const size_t bytes = (size_t(r.width) * r.bitsPerPixel + 7) / 8;
+    for (int y = 0; rows && y < r.height; ++y) {
+      uint8_t* row = RowPageRow(rows, uint32_t(y));
+      std::memcpy(row, r.rows.data() + size_t(r.stride()) * y, bytes);
+      if (kRowPageBlueFirst && r.bitsPerPixel == 24)
+        for (int x = 0; x < r.width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+    }
+    bool nativeBlank = sheet == 0, rowsBlank = sheet == 0;
+    const double native = MedianTime(runs, [&] { nativeBlank = IsBlankNativePage(image, facts, 1500); });
+    const double fromRows =
+        MedianTime(runs, [&] { rowsBlank = rows && IsBlankRowPage(rows, uint32_t(r.height), facts, 1500); });
+    const std::string name = std::string("bench-blank-") + type + ".png";
+    int16_t result = 0;
+    const double png = MedianTime(runs, [&] {
+      std::remove(name.c_str());
+      result |= WritePageFile(image, facts, TWFF_PNG, HostName(name).data());
+    });
+    std::remove(name.c_str());
+    if (result != 0 || nativeBlank != (sheet != 0) || rowsBlank != (sheet != 0)) {
+      std::fprintf(stderr, "page_bench: blank decision on %s %s: write %d, judged blank %d/%d\n", type,
+                   sheet ? "blank" : "chart", result, nativeBlank, rowsBlank);
+      status = 1;
+    }
+    std::printf("blank %s %s %.4f %.4f %.4f\n", type, sheet ? "blank" : "chart", native, fromRows, png);
+    FreeRowPage(rows);
+    FreeImage(image);
+  }
+  return status;
 }
 
 }  // namespace
@@ -208,6 +266,7 @@ int main(int argc, char** argv) {
         status = 1;
       }
     }
+    status |= BenchBlankDecision(pixelType, type, runs);
   }
   return status;
 }

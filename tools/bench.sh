@@ -13,7 +13,8 @@
 # pixels in that format: Group 4 for black-and-white TIFF, LZW with the horizontal predictor
 # for grey and colour TIFF, PNG at its defaults, JPEG at quality 85 (the same references for
 # both builds); and five-page PDFs of that page beside img2pdf's from the same pixels (as PNG,
-# and as JPEG at quality 85), with the time of a page added against the page's encoding alone.
+# and as JPEG at quality 85), with the time of a page added against the page's encoding alone;
+# and the blank-page decision's time on the same page against the time to write it as PNG.
 #   KV_BENCH_RUNS: runs per build (default 7)
 #   KV_BENCH_PAGE_RUNS: runs of the 20-page comparison (default 3)
 #   KV_BENCH_TRANSFER_RUNS: pages per transfer and resolution (default 3)
@@ -194,6 +195,14 @@ for build in macos windows; do
       "$(awk -v a="$secs" -v b="$enc" 'BEGIN { print (b > 0 ? a / b : 0) }')"
     rm -f "$src" "$scratch/i2p.pdf"
   done < "$scratch/ours.txt"
+  echo
+  echo "blank-page decision (BLANKINK 0.15), $build build, against writing the same page as PNG:"
+  printf '%-7s %-6s %10s %7s %10s %7s %10s\n' page kind "native s" "of PNG" "rows s" "of PNG" "PNG s"
+  grep '^blank ' "$scratch/ours.txt" | while read -r _ type kind native rows png; do
+    printf '%-7s %-6s %10s %6.1f%% %10s %6.1f%% %10s\n' "$type" "$kind" "$native" \
+      "$(awk -v a="$native" -v b="$png" 'BEGIN { print 100 * a / b }')" "$rows" \
+      "$(awk -v a="$rows" -v b="$png" 'BEGIN { print 100 * a / b }')" "$png"
+  done
   rm -rf "$scratch"
   echo
 done
@@ -202,4 +211,6 @@ echo " IM: ImageMagick's convert of the same pixels: Group 4 / LZW with -define 
 echo " PNG at its defaults, JPEG at -quality 85)"
 echo "(pdf-jpeg: grey and colour pages JPEG at quality 85, black and white Flate; pdf-flate: PDFIMAGES LOSSLESS;"
 echo " page s: a page added to the PDF; encoding s: the page's JPEG or zlib encoding alone, into memory)"
+echo "(blank-page decision: chart, the chart read until its ink passes the limit; blank, a blank sheet read whole;"
+echo " native, from the native image as a native transfer judges it; rows, from the page's rows as a memory transfer does)"
 exit $status

@@ -1,5 +1,9 @@
 #include "acquire/memory_transfer.h"
 
+#include <new>
+#include <vector>
+
+#include "acquire/blank_pages.h"
 #include "acquire/collect_image.h"
 #include "acquire/scan_platform.h"
 #include "acquire/strips.h"
@@ -30,8 +34,10 @@ class RowPageCanvas : public RowCanvas {
 // Where the strips of one page go: rows, or the bytes of a compressed page.
 class PageBeingMade {
  public:
-  PageBeingMade(const StripPageShape& shape, RowPage* rows, PageWriter* writer, PageBytes* bytes)
-      : shape_(shape), rows_(rows), canvas_(rows), writer_(writer), bytes_(bytes) {}
+  // judged: the page is judged blank or not before it is written (a compressed page's bytes
+  // are kept for that as they go to the writer).
+  PageBeingMade(const StripPageShape& shape, RowPage* rows, PageWriter* writer, PageBytes* bytes, bool judged)
+      : shape_(shape), rows_(rows), canvas_(rows), writer_(writer), bytes_(bytes), keepBytes_(judged && bytes) {}
   ~PageBeingMade() {
     FreeRowPage(rows_);
     if (bytes_) writer_->EndCompressedPage(kResultNoMemory);  // the page did not end well
@@ -44,6 +50,7 @@ class PageBeingMade {
     if (bytes_) {
       if (strip.BytesWritten > bufferSize) return kResultNoMemory;
       taken_ += strip.BytesWritten;
+      KeepBytes(buffer, strip.BytesWritten);
       return bytes_->Append(buffer, strip.BytesWritten);
     }
     return PlaceStrip(strip, buffer, bufferSize, shape_, &canvas_, &height_) == StripFit::kPlaced
@@ -51,13 +58,23 @@ class PageBeingMade {
                : kResultNoMemory;
   }
 
-  // The page, once its transfer ended well: written by the writer, or its bytes kept.
-  int16_t Deliver(TwainGlobals* g, uint32_t number) {
+  // The page, once its transfer ended well: written by the writer, or its bytes kept; or, a
+  // blank page where the batch leaves them out, neither (what it left dropped).
+  int16_t Deliver(TwainGlobals* g, PageBatch* batch, uint32_t number) {
     if (bytes_) {
       bytes_ = nullptr;
+      if (taken_ > 0 && keepBytes_ && IsBlankJpegPage(kept_.data(), kept_.size(), batch->blankInk)) {
+        writer_->EndCompressedPage(kResultNoMemory);  // not kept: the page is left out
+        batch->pageLeftOut = true;
+        return kResultOk;
+      }
       return writer_->EndCompressedPage(taken_ > 0 ? kResultOk : kResultNoMemory);
     }
     if (height_ == 0) return kResultNoMemory;  // a transfer without a row is no page
+    if (batch->leaveOutBlank && IsBlankRowPage(rows_, height_, PageFactsOf(batch->info), batch->blankInk)) {
+      batch->pageLeftOut = true;
+      return kResultOk;
+    }
     return writer_->WriteRows(g, number, rows_, height_);
   }
 
@@ -69,6 +86,20 @@ class PageBeingMade {
   PageBytes* bytes_;
   uint32_t height_ = 0;
   uint64_t taken_ = 0;
+  // A compressed page's bytes, while they are kept to judge it; a page whose bytes find no
+  // memory is not judged (it is written).
+  bool keepBytes_;
+  std::vector<uint8_t> kept_;
+
+  void KeepBytes(const uint8_t* bytes, uint32_t size) {
+    if (!keepBytes_) return;
+    try {
+      kept_.insert(kept_.end(), bytes, bytes + size);
+    } catch (const std::bad_alloc&) {
+      keepBytes_ = false;
+      std::vector<uint8_t>().swap(kept_);
+    }
+  }
 };
 
 // The request of one strip: every field a don't-care value, so that what the source leaves
@@ -127,7 +158,7 @@ int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, 
     rows = NewRowPage(shape.width, shape.bitsPerPixel, info.ImageLength > 0 ? info.ImageLength : 0);
     if (!rows) r = kResultNoMemory;
   }
-  PageBeingMade page(shape, rows, batch->writer, bytes);
+  PageBeingMade page(shape, rows, batch->writer, bytes, batch->leaveOutBlank);
   TW_MEMORY buffer{};
   const uint32_t size = ChooseBufferSize(setup, compressed ? 0 : static_cast<uint32_t>(ShapeRowBytes(shape)));
   if (r == 0 && (size == 0 || !platform::NewTransferBuffer(size, &buffer))) r = kResultNoMemory;
@@ -138,5 +169,5 @@ int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, 
   NoteTransferStarted(g);
   r = FinishTransfer(g, TransferStrips(g, buffer, &page), left, endRefused);
   platform::FreeTransferBuffer(&buffer);
-  return r != 0 ? r : page.Deliver(g, number);
+  return r != 0 ? r : page.Deliver(g, batch, number);
 }

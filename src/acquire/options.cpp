@@ -1,6 +1,8 @@
 #include "acquire/options.h"
 
 #include <array>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -15,6 +17,7 @@ namespace {
 constexpr const char* kTransferWords[] = {"NATIVE", "MEMORY", "AUTO", nullptr};
 constexpr const char* kCompressionWords[] = {"NONE", "JPEG", nullptr};
 constexpr const char* kPdfImagesWords[] = {"JPEG", "LOSSLESS", nullptr};
+constexpr const char* kBlankPagesWords[] = {"KEEP", "DISCARD", nullptr};
 
 constexpr OptionRow kOptionRows[] = {
     {"TRANSFER", kTransferWords, 0, 0, kTransferNative, false},
@@ -22,6 +25,10 @@ constexpr OptionRow kOptionRows[] = {
     // The files Twain.ScanPages encodes itself.
     {"JPEGQUALITY", nullptr, 1, 100, kDefaultJpegQuality, false},
     {"PDFIMAGES", kPdfImagesWords, 0, 0, kPdfImagesJpeg, false},
+    // blank pages
+    {"BLANKPAGES", kBlankPagesWords, 0, 0, kBlankPagesKeep, false},
+    {"BLANKINK", nullptr, 0, 100 * kBlankInkUnits, 1500, false, kBlankInkUnits},
+    {"DISCARDED", nullptr, 0, INT32_MAX, 0, true},
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 
@@ -88,7 +95,7 @@ int16_t SetFromField(TwainGlobals* g, const OptionRow& row, int16_t valueField) 
     HostFloat number = 0;
     GetFldVal(valueField, kValueNumber, 0, &number, g->hostParams);
     if (!OptionTakesNumber(row, number)) return kResultBadValue;
-    value = static_cast<int32_t>(number);
+    value = OptionUnits(row, number);
   }
   ValuesOf(g)[Place(&row)] = value;
   return kResultOk;
@@ -99,7 +106,7 @@ void GetIntoField(TwainGlobals* g, const OptionRow& row, int16_t valueField) {
   if (row.words) {
     SetFldText(valueField, row.words[value], g->hostParams);
   } else {
-    SetFldNumber(valueField, value, g->hostParams);
+    SetFldNumber(valueField, static_cast<HostFloat>(value) / row.scale, g->hostParams);
   }
 }
 
@@ -123,8 +130,12 @@ int32_t OptionWordIndex(const OptionRow& row, const char* text) {
 }
 
 bool OptionTakesNumber(const OptionRow& row, HostFloat value) {
-  return value >= row.least && value <= row.most &&
-         value == static_cast<HostFloat>(static_cast<int32_t>(value));
+  if (!(value * row.scale >= row.least && value * row.scale <= row.most)) return false;
+  return row.scale > 1 || value == static_cast<HostFloat>(static_cast<int32_t>(value));
+}
+
+int32_t OptionUnits(const OptionRow& row, HostFloat value) {
+  return static_cast<int32_t>(std::lround(value * row.scale));
 }
 
 int32_t OptionValue(const TwainGlobals* g, Option option) {

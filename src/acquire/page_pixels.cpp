@@ -3,7 +3,6 @@
 #include "acquire/page_pixels.h"
 
 #include <new>
-#include <vector>
 
 #include "twain/result_codes.h"
 
@@ -17,7 +16,7 @@ class StripPagePixels : public PagePixels {
         rows_(rows),
         xDpi_(facts.xResolution),
         yDpi_(facts.yResolution) {
-    if (kRowPageBlueFirst && size_.bitsPerPixel == 24) rgb_.resize(RowBytes());
+    if (kRowPageBlueFirst && size_.bitsPerPixel == 24) rgb_ = std::make_unique<uint8_t[]>(RowBytes());
   }
 
   PixelFormat Format() const override {
@@ -32,9 +31,9 @@ class StripPagePixels : public PagePixels {
 
   const uint8_t* Row(uint32_t y) override {
     const uint8_t* row = RowPageRow(page_, y);
-    if (!row || rgb_.empty()) return row;
-    SwapRedBlue(row, size_.width, rgb_.data());
-    return rgb_.data();
+    if (!row || !rgb_) return row;
+    SwapRedBlue(row, size_.width, rgb_.get());
+    return rgb_.get();
   }
 
  private:
@@ -42,10 +41,16 @@ class StripPagePixels : public PagePixels {
   RowPageSize size_;
   uint32_t rows_;
   double xDpi_, yDpi_;
-  std::vector<uint8_t> rgb_;  // a colour row, red first
+  std::unique_ptr<uint8_t[]> rgb_;  // a colour row, red first
 };
 
 }  // namespace
+
+HeldPagePixels::HeldPagePixels(PixelFormat format, uint32_t width, uint32_t height, double xDpi, double yDpi)
+    : format_(format), width_(width), height_(height), xDpi_(xDpi), yDpi_(yDpi) {
+  size_ = size_t(RowBytes()) * height;
+  pixels_ = std::make_unique<uint8_t[]>(size_);
+}
 
 void SwapRedBlue(const uint8_t* from, uint32_t width, uint8_t* to) {
   for (uint32_t x = 0; x < width; ++x, from += 3, to += 3) {

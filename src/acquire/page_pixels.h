@@ -9,6 +9,7 @@
 //   kGrey:       8 bits a pixel, 0 black and 255 white;
 //   kRgb:        24 bits a pixel, red, green, blue.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -50,6 +51,33 @@ std::unique_ptr<PagePixels> NativePagePixels(void* image, const PageFacts& facts
 // The first `rows` rows of a page that came in strips (it stays the caller's).
 std::unique_ptr<PagePixels> RowPagePixels(RowPage* page, uint32_t rows, const PageFacts& facts,
                                           int16_t* result);
+
+// A page's pixels held whole, as a decoder gives them: Height() rows of RowBytes() bytes, one
+// after another. The constructor may throw std::bad_alloc.
+class HeldPagePixels : public PagePixels {
+ public:
+  HeldPagePixels(PixelFormat format, uint32_t width, uint32_t height, double xDpi, double yDpi);
+  PixelFormat Format() const override { return format_; }
+  uint32_t Width() const override { return width_; }
+  uint32_t Height() const override { return height_; }
+  double XDpi() const override { return xDpi_; }
+  double YDpi() const override { return yDpi_; }
+  const uint8_t* Row(uint32_t y) override { return pixels_.get() + size_t(RowBytes()) * y; }
+  uint8_t* Pixels() { return pixels_.get(); }
+  size_t Size() const { return size_; }
+
+ private:
+  PixelFormat format_;
+  uint32_t width_, height_;
+  double xDpi_, yDpi_;
+  size_t size_;
+  std::unique_ptr<uint8_t[]> pixels_;
+};
+
+// A JPEG stream (a page a source compressed), decoded by the platform's decoder (Windows:
+// WIC; Mac: ImageIO): grey or colour as the stream is. Null with *result set (2: the stream
+// cannot be decoded or there is no memory).
+std::unique_ptr<PagePixels> JpegPagePixels(const uint8_t* bytes, size_t size, int16_t* result);
 
 // `width` pixels of blue, green and red as red, green and blue (`from` and `to` may be one).
 void SwapRedBlue(const uint8_t* from, uint32_t width, uint8_t* to);

@@ -68,7 +68,16 @@ struct PageBatch {
   bool compressJpeg = false;
   bool byMemory = false;
   bool zeroIsWhite = false;  // the source's 1-bit pages are TWPF_VANILLA
+  // Blank pages (acquire/blank_pages.h): with leaveOutBlank, a page whose ink is at most
+  // blankInk (the BLANKINK option's units) is judged before it is written, and a blank one is
+  // neither written nor counted in `written` but in `leftOut`; pageLeftOut says it of the
+  // page just taken.
+  bool leaveOutBlank = false;
+  int32_t blankInk = 0;
+  uint32_t leftOut = 0;
+  bool pageLeftOut = false;
 
-  // The most pages the batch takes.
+  // The most pages the batch takes (the sheets the source hands over, blank ones included).
   uint32_t Limit() const { return maxPages != 0 ? maxPages : kMostPagesOfABatch; }
+  uint32_t Taken() const { return written + leftOut; }
 };

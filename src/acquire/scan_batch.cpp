@@ -9,8 +9,11 @@
 // could not be written: a destination that cannot take it, or a page that failed to be
 // written, drops what the source still holds and ends the batch with that failure. A page
 // that arrived whole is written and counted even when the source then refuses to end its
-// transfer; the refusal ends the batch.
+// transfer; the refusal ends the batch. A blank page left out (acquire/blank_pages.h) is
+// taken like any other but not written: the next page takes its number.
+#include "acquire/blank_pages.h"
 #include "acquire/collect_image.h"
+#include "acquire/image_output.h"
 #include "acquire/memory_transfer.h"
 #include "acquire/scan_session.h"
 #include "caps/write_caps.h"
@@ -32,6 +35,17 @@ void ScanSession::AnnouncePageLimit() {
   SetCapInt(g_, CAP_XFERCOUNT, all ? kEveryPage : static_cast<int32_t>(limit));
 }
 
+// A natively transferred page: written, or, when it is blank and blank pages are left out,
+// released unwritten.
+int16_t ScanSession::WriteOrLeaveOut(uint32_t number) {
+  if (batch_->leaveOutBlank && IsBlankNativePage(*imageSlot_, PageFactsOf(batch_->info), batch_->blankInk)) {
+    DisposeNativeImage(g_);
+    batch_->pageLeftOut = true;
+    return kResultOk;
+  }
+  return batch_->writer->WritePage(g_, number);
+}
+
 void ScanSession::TakePages() {
   for (;;) {
     uint32_t number = batch_->written + 1;
@@ -43,11 +57,12 @@ void ScanSession::TakePages() {
     }
     TW_UINT16 left = 0;
     int16_t endRefused = 0;
+    batch_->pageLeftOut = false;
     if (batch_->byMemory) {
       r = CollectPageByMemory(g_, batch_, number, &left, &endRefused);  // made as its strips come
     } else {
       r = CollectImage(g_, imageSlot_, &left, &batch_->info, &endRefused);
-      if (r == 0 && *imageSlot_) r = batch_->writer->WritePage(g_, number);
+      if (r == 0 && *imageSlot_) r = WriteOrLeaveOut(number);
     }
     if (r != 0) {
       batch_->writer->Abandon(g_, number);
@@ -55,12 +70,12 @@ void ScanSession::TakePages() {
       End(r);
       return;
     }
-    ++batch_->written;
+    ++(batch_->pageLeftOut ? batch_->leftOut : batch_->written);
     if (endRefused != 0) {
       End(endRefused);  // the page arrived whole and is kept; the source is closed from state 7
       return;
     }
-    bool full = batch_->written >= batch_->Limit();
+    bool full = batch_->Taken() >= batch_->Limit();
     if (full && left != 0) ResetPendingTransfers(g_);
     if (full || (left == 0 && !ShowsUI())) EndWait();
     if (full || left == 0) return;

@@ -62,6 +62,7 @@ class ScanSession {
   void Transfer(void* event, AfterTransfer after, EventFate* fate);
   // A batch: the pages of one ready report, each written before the next one is transferred.
   void TakePages();
+  int16_t WriteOrLeaveOut(uint32_t number);
   // A batch: CAP_XFERCOUNT as the batch's limit, before the source is enabled.
   void AnnouncePageLimit();
   bool PageTaken() const;

@@ -259,6 +259,11 @@ void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Out
     const bool jpegPages = format == TWFF_JFIF || (format == TWFF_PDF && !pdf.lossless);
     batch->compressJpeg = jpegPages && OptionValue(g, Option::kCompression) == kCompressionJpeg;
   }
+  // Blank pages are judged where the extension writes the pages itself.
+  if (writer != &files && OptionValue(g, Option::kBlankPages) == kBlankPagesDiscard) {
+    batch->leaveOutBlank = true;
+    batch->blankInk = OptionValue(g, Option::kBlankInk);
+  }
   o.result = writer->Begin(g);
   if (o.result != 0 || !PrepareScan(g, paramCount, kPagesUIParam, o)) return;
   o.result = DoScanPages(g, batch);
@@ -278,6 +283,7 @@ Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   } else {
     o.result = kResultBadParameter;
   }
+  StoreOptionValue(g, Option::kDiscarded, static_cast<int32_t>(batch.leftOut));
   return o;
 }
 

@@ -147,6 +147,46 @@ bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double 
   return std::fflush(f) == 0 && !std::ferror(f) && std::fclose(f) == 0;
 }
 
+Image* ReadJpeg(const std::vector<uint8_t>& bytes, double* xDpi, double* yDpi) {
+  jpeg_decompress_struct cinfo;
+  JpegError err;
+  cinfo.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = JpegFail;
+  err.mgr.output_message = JpegSilent;
+  Image* volatile image = nullptr;  // read after a longjmp
+  if (setjmp(err.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    if (image) Release(image);
+    return nullptr;
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  const bool grey = cinfo.jpeg_color_space == JCS_GRAYSCALE;
+  cinfo.out_color_space = grey ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_start_decompress(&cinfo);
+  image = new Image;
+  Image* made = image;
+  PixelLayout& l = made->layout;
+  l.width = cinfo.output_width;
+  l.height = cinfo.output_height;
+  l.components = grey ? 1 : 3;
+  l.bitsPerComponent = 8;
+  l.bitsPerPixel = grey ? 8 : 24;
+  l.bytesPerRow = l.width * l.components;
+  made->pixels.resize(l.bytesPerRow * l.height);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW rows[1] = {made->pixels.data() + size_t(cinfo.output_scanline) * l.bytesPerRow};
+    jpeg_read_scanlines(&cinfo, rows, 1);
+  }
+  const bool inches = cinfo.saw_JFIF_marker && cinfo.density_unit == 1 && cinfo.X_density && cinfo.Y_density;
+  *xDpi = inches ? cinfo.X_density : 72;
+  *yDpi = inches ? cinfo.Y_density : 72;
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return made;
+}
+
 namespace {
 // libtiff's errors and warnings for one file: handled (1), so that nothing is printed; the
 // call that failed still answers its failure.

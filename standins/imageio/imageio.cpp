@@ -53,9 +53,11 @@ struct Destination : Object {
   bool finalized = false;
 };
 
+// A file's images (its path), or a JPEG stream's image in memory (its bytes).
 struct Source : Object {
   Source() : Object(kSource) {}
   std::string path;
+  std::vector<uint8_t> jpeg;
   size_t count = 0;
 };
 
@@ -323,6 +325,21 @@ CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef) try {
   return {};
 }
 
+CGImageSourceRef CGImageSourceCreateWithData(CFDataRef data, CFDictionaryRef) try {
+  auto* d = As<Data>(data, kData);
+  if (!d) return nullptr;
+  std::vector<uint8_t> jpeg;
+  const std::vector<uint8_t>& b = d->bytes;
+  const bool isJpeg = b.size() >= 3 && b[0] == 0xFF && b[1] == 0xD8 && b[2] == 0xFF;
+  if (isJpeg) jpeg = b;
+  auto* s = new Source;
+  s->jpeg.swap(jpeg);
+  s->count = isJpeg ? 1 : 0;
+  return reinterpret_cast<CGImageSourceRef>(static_cast<Object*>(s));
+} catch (...) {
+  return {};
+}
+
 size_t CGImageSourceGetCount(CGImageSourceRef isrc) try {
   auto* s = As<Source>(isrc, kSource);
   return s ? s->count : 0;
@@ -334,7 +351,8 @@ CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, 
   auto* s = As<Source>(isrc, kSource);
   if (!s || index >= s->count) return nullptr;
   double x, y;
-  return reinterpret_cast<CGImageRef>(static_cast<Object*>(ReadTiffPage(s->path, index, &x, &y, nullptr)));
+  Image* image = s->jpeg.empty() ? ReadTiffPage(s->path, index, &x, &y, nullptr) : ReadJpeg(s->jpeg, &x, &y);
+  return reinterpret_cast<CGImageRef>(static_cast<Object*>(image));
 } catch (...) {
   return {};
 }
@@ -343,7 +361,7 @@ CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, size_t
   auto* s = As<Source>(isrc, kSource);
   if (!s || index >= s->count) return nullptr;
   double x = 0, y = 0;
-  Image* image = ReadTiffPage(s->path, index, &x, &y, nullptr);
+  Image* image = s->jpeg.empty() ? ReadTiffPage(s->path, index, &x, &y, nullptr) : ReadJpeg(s->jpeg, &x, &y);
   if (!image) return nullptr;
   Release(image);
   CFNumberRef nx = CFNumberCreate(nullptr, kCFNumberDoubleType, &x);

@@ -123,6 +123,9 @@ struct Image : Object {
 
 // The sample of component c of pixel (x, y), 0..255 (1-bit: 0 or 255).
 uint8_t Sample(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, int c);
+// Stores an RGB colour as pixel `col` of a context's row: grey by luminance (0.299 R + 0.587
+// G + 0.114 B, rounded), or the three components beside the skipped byte.
+void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* rgb);
 
 // Files.
 bool WritePng(const std::string& path, const Image& image, double xDpi, double yDpi);
@@ -144,6 +147,9 @@ bool WriteTiff(const std::string& path, size_t count, TiffFeed& feed);
 size_t TiffPageCount(const std::string& path);
 // *compression: the page's TIFF compression (may be null).
 Image* ReadTiffPage(const std::string& path, size_t index, double* xDpi, double* yDpi, int* compression);
+// A JPEG stream's image (grey 8 bits or RGB 24 bits) and its density in dots per inch (72
+// when it gives none); null for bytes that are no JPEG stream.
+Image* ReadJpeg(const std::vector<uint8_t>& bytes, double* xDpi, double* yDpi);
 void NotePixelsHeld(long delta);
 
 }  // namespace imageio

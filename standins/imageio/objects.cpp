@@ -90,6 +90,17 @@ std::string TextOf(CFStringRef s) {
   return str ? str->text : std::string();
 }
 
+void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* rgb) {
+  if (l.components == 1) {
+    row[col] = static_cast<uint8_t>((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000);
+    return;
+  }
+  uint8_t* p = row + 4 * col + (l.skipFirst ? 1 : 0);
+  p[0] = rgb[0];
+  p[1] = rgb[1];
+  p[2] = rgb[2];
+}
+
 uint8_t Sample(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, int c) {
   const uint8_t* row = bytes + y * l.bytesPerRow;
   if (l.bitsPerComponent == 1) return (row[x >> 3] & (0x80u >> (x & 7))) ? 255 : 0;
@@ -197,6 +208,15 @@ CFTypeID CFNumberGetTypeID(void) { return kNumber; }
 CFTypeID CFDictionaryGetTypeID(void) { return kDictionary; }
 CFTypeID CFURLGetTypeID(void) { return kURL; }
 CFTypeID CFDataGetTypeID(void) { return kData; }
+
+CFDataRef CFDataCreate(CFAllocatorRef, const UInt8* bytes, CFIndex length) try {
+  if (length < 0 || (!bytes && length > 0)) return nullptr;
+  auto* d = new Data;
+  d->bytes.assign(bytes, bytes + length);
+  return reinterpret_cast<CFDataRef>(static_cast<Object*>(d));
+} catch (...) {
+  return {};
+}
 
 Boolean CFEqual(CFTypeRef a, CFTypeRef b) try {
   if (a == b) return true;
@@ -559,6 +579,31 @@ CGImageRef CGBitmapContextCreateImage(CGContextRef context) try {
   return reinterpret_cast<CGImageRef>(image);
 } catch (...) {
   return {};
+}
+
+void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef ref) {
+  auto* c = As<Context>(context, kContext);
+  auto* image = As<Image>(ref, kImage);
+  if (!c || !image || !(rect.size.width > 0) || !(rect.size.height > 0)) return;
+  const PixelLayout& l = c->layout;
+  const PixelLayout& from = image->layout;
+  const uint8_t* bytes = image->Bytes();
+  for (size_t row = 0; row < l.height; ++row) {
+    // The row's centre, from CoreGraphics' bottom-up space into the image's top-down rows.
+    const double yc = static_cast<double>(l.height - row) - 0.5;
+    const double v = (rect.origin.y + rect.size.height - yc) / rect.size.height;
+    if (v < 0 || v >= 1) continue;
+    const size_t sy = static_cast<size_t>(v * from.height);
+    uint8_t* out = c->data + row * l.bytesPerRow;
+    for (size_t col = 0; col < l.width; ++col) {
+      const double u = (col + 0.5 - rect.origin.x) / rect.size.width;
+      if (u < 0 || u >= 1) continue;
+      const size_t sx = static_cast<size_t>(u * from.width);
+      uint8_t rgb[3];
+      for (int k = 0; k < 3; ++k) rgb[k] = Sample(from, bytes, sx, sy, from.components == 1 ? 0 : k);
+      StorePixel(l, out, col, rgb);
+    }
+  }
 }
 
 CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,

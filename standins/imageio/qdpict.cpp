@@ -320,15 +320,7 @@ OSStatus QDPictDrawToCGContext(CGContextRef ctx, CGRect rect, QDPictRef ref) try
       uint8_t* out = c->data + row * l.bytesPerRow;
       for (size_t col = 0; col < l.width; ++col) {
         if (columns[col] < 0) continue;
-        const uint8_t* s = source + static_cast<size_t>(columns[col]) * 3;
-        if (l.components == 1) {
-          out[col] = static_cast<uint8_t>((s[0] * 299 + s[1] * 587 + s[2] * 114 + 500) / 1000);
-        } else {
-          uint8_t* p = out + 4 * col + (l.skipFirst ? 1 : 0);
-          p[0] = s[0];
-          p[1] = s[1];
-          p[2] = s[2];
-        }
+        StorePixel(l, out, col, source + static_cast<size_t>(columns[col]) * 3);
       }
     }
   });

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -131,6 +133,46 @@ INSTANTIATE_TEST_SUITE_P(EveryPixelType, PagePixelsByType, ::testing::Values(0, 
                                               : info.param == 1 ? "Grey"
                                                                 : "Colour");
                          });
+
+// A JPEG stream (as a source sends one) decoded by the platform's decoder: grey stays grey,
+// colour comes red first, each pixel within JPEG's error of the page.
+TEST(PagePixels, JpegStreamDecodesToThePagesPixels) {
+  for (int pixelType : {1, 2}) {
+    SCOPED_TRACE(pixelType);
+    const vscan::Raster r = Chart(pixelType);
+    void* image = kvtest::NativeImage(r);
+    const std::string name = "page-pixels.jpg";
+    std::remove(name.c_str());
+    ASSERT_EQ(WritePageFile(image, kvtest::FactsOf(r), TWFF_JFIF, kvtest::HostName(name).data()), kResultOk);
+    kvtest::FreeImage(image);
+    std::vector<uint8_t> bytes;
+    FILE* f = std::fopen(name.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    for (int c; (c = std::fgetc(f)) != EOF;) bytes.push_back(uint8_t(c));
+    std::fclose(f);
+    std::remove(name.c_str());
+    int16_t result = -1;
+    auto pixels = JpegPagePixels(bytes.data(), bytes.size(), &result);
+    ASSERT_EQ(result, kResultOk);
+    ASSERT_TRUE(pixels);
+    EXPECT_EQ(pixels->Format(), FormatOf(r.bitsPerPixel));
+    ASSERT_EQ(pixels->Width(), uint32_t(r.width));
+    ASSERT_EQ(pixels->Height(), uint32_t(r.height));
+    long far = 0;
+    const int channels = r.bitsPerPixel / 8;
+    for (int y = 0; y < r.height; ++y) {
+      const uint8_t* row = pixels->Row(uint32_t(y));
+      const uint8_t* want = r.rows.data() + size_t(r.stride()) * y;
+      for (int i = 0; i < r.width * channels; ++i) far += std::abs(int(row[i]) - int(want[i])) > 48;
+    }
+    EXPECT_LT(far, long(r.width) * r.height * channels / 100);  // the bars' edges ring
+    // Bytes that are no JPEG stream, or a stream cut short.
+    EXPECT_FALSE(JpegPagePixels(bytes.data(), 100, &result));
+    EXPECT_EQ(result, kResultNoMemory);
+    const uint8_t junk[] = {1, 2, 3, 4};
+    EXPECT_FALSE(JpegPagePixels(junk, sizeof junk, &result));
+  }
+}
 
 TEST(PagePixels, ImageThatIsNoPageAnswersTwo) {
   const std::vector<uint8_t> junk(64, 0x5A);

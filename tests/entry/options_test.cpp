@@ -14,6 +14,13 @@ class OptionsTest : public ExtensionTest {
     EXPECT_TRUE(r.ok) << r.error;
     return r.result.Display() + " " + host->Variable("t").Display() + "/" + host->Variable("c").Display();
   }
+  // The blank-page options: "BLANKPAGES/BLANKINK/DISCARDED".
+  std::string BlankOptions() {
+    velmar::CallResult r = CallFull("Twain.GetOption(\"BLANKPAGES\", $b, \"BLANKINK\", $i, \"DISCARDED\", $d)");
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.result.Display() + " " + host->Variable("b").Display() + "/" + host->Variable("i").Display() +
+           "/" + host->Variable("d").Display();
+  }
 };
 
 TEST_F(OptionsTest, StartAtTheirDefaultsAndNeedNoConnection) {
@@ -121,6 +128,38 @@ TEST_F(OptionsTest, JpegQualityAndPdfImages) {
   EXPECT_EQ("0 \"NATIVE\"/\"NONE\"", Options());  // the others as they were
 }
 
+// ---- blank pages
+
+TEST_F(OptionsTest, BlankPagesKeepByDefaultAndTakeDiscard) {
+  EXPECT_EQ("0 \"KEEP\"/0.15/0", BlankOptions());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\")"));
+  EXPECT_EQ("0 \"DISCARD\"/0.15/0", BlankOptions());
+  EXPECT_EQ("10", Call("Twain.SetOption(\"BLANKPAGES\", \"discard\")"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"BLANKPAGES\", 1)"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"KEEP\")"));
+  EXPECT_EQ("0 \"KEEP\"/0.15/0", BlankOptions());
+}
+
+// A percent of the page with decimals, from 0 to 100 (a millionth of the page apart).
+TEST_F(OptionsTest, BlankInkIsAPercentWithDecimals) {
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKINK\", 0.5)"));
+  EXPECT_EQ("0 \"KEEP\"/0.5/0", BlankOptions());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKINK\", 0.0125)"));
+  EXPECT_EQ("0 \"KEEP\"/0.0125/0", BlankOptions());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKINK\", 0)"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKINK\", 100)"));
+  EXPECT_EQ("0 \"KEEP\"/100/0", BlankOptions());
+  EXPECT_EQ("10", Call("Twain.SetOption(\"BLANKINK\", 100.01)"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"BLANKINK\", -0.01)"));
+  EXPECT_EQ("0 \"KEEP\"/100/0", BlankOptions());
+}
+
+TEST_F(OptionsTest, DiscardedIsReadOnly) {
+  EXPECT_EQ("11", Call("Twain.SetOption(\"DISCARDED\", 0)"));
+  EXPECT_EQ("11", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\", \"DISCARDED\", 3)"));
+  EXPECT_EQ("0 \"DISCARD\"/0.15/0", BlankOptions());
+}
+
 // A number option (as the table's rows for numbers describe one): whole numbers within its
 // range only.
 TEST(OptionRowTest, NumbersAndWords) {
@@ -140,6 +179,17 @@ TEST(OptionRowTest, NumbersAndWords) {
   HostFloat nan = 0;
   nan = nan / nan;
   EXPECT_FALSE(OptionTakesNumber(numberRow, nan));
+}
+
+// A number option kept in parts of a unit takes real numbers, rounded to the nearest part.
+TEST(OptionRowTest, ScaledNumbers) {
+  const OptionRow row{"R", nullptr, 0, 100 * 10000, 1500, false, 10000};
+  EXPECT_TRUE(OptionTakesNumber(row, 0.15));
+  EXPECT_EQ(1500, OptionUnits(row, 0.15));
+  EXPECT_EQ(1, OptionUnits(row, 0.00014));
+  EXPECT_EQ(1000000, OptionUnits(row, 100));
+  EXPECT_FALSE(OptionTakesNumber(row, 100.00001));
+  EXPECT_FALSE(OptionTakesNumber(row, -0.00001));
 }
 
 }  // namespace

@@ -10,20 +10,18 @@ namespace {
 // Grey from which a pixel of a black-and-white page is white.
 constexpr uint8_t kWhiteFrom = 128;
 
-bool Draw(QDPictRef pict, DrawnPage* page) {
+}  // namespace
+
+bool NewPageContext(DrawnPage* page) {
   const bool colour = page->depth == Depth::kColour;
   Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
   page->context.reset(CGBitmapContextCreate(nullptr, page->width, page->height, 8, 0, space.get(),
                                             colour ? kCGImageAlphaNoneSkipLast : kCGImageAlphaNone));
   if (!page->context) return false;
-  CGContextRef context = page->context.get();
-  const CGRect rect = CGRectMake(0, 0, static_cast<CGFloat>(page->width), static_cast<CGFloat>(page->height));
-  CGContextSetGrayFillColor(context, 1, 1);
-  CGContextFillRect(context, rect);
-  return QDPictDrawToCGContext(context, rect, pict) == noErr;
+  CGContextSetGrayFillColor(page->context.get(), 1, 1);
+  CGContextFillRect(page->context.get(), PageRect(*page));
+  return true;
 }
-
-}  // namespace
 
 Depth DepthOf(const PageFacts& facts) {
   if (facts.pixelType == TWPT_BW) return Depth::kOneBit;
@@ -53,7 +51,8 @@ bool DrawPagePicture(void* picture, const PageFacts& facts, DrawnPage* page) {
       if (width > 0 && height > 0) {
         page->width = static_cast<size_t>(width);
         page->height = static_cast<size_t>(height);
-        drawn = Draw(pict.get(), page);
+        drawn = NewPageContext(page) &&
+                QDPictDrawToCGContext(page->context.get(), PageRect(*page), pict.get()) == noErr;
       }
     }
   }

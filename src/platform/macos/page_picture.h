@@ -50,6 +50,13 @@ struct DrawnPage {
   double xDpi = 72, yDpi = 72;
 };
 
+// The page's whole rectangle, as CoreGraphics counts.
+inline CGRect PageRect(const DrawnPage& page) {
+  return CGRectMake(0, 0, static_cast<CGFloat>(page.width), static_cast<CGFloat>(page.height));
+}
+// A context of the page's depth and size (set before), white. False when there is none.
+bool NewPageContext(DrawnPage* page);
+
 // Draws the picture at the page's size in pixels and depth (the facts', or the picture's
 // frame and resolution where the facts have none). False when the picture cannot be drawn.
 bool DrawPagePicture(void* picture, const PageFacts& facts, DrawnPage* page);

@@ -375,6 +375,96 @@ TEST_F(ImageIOTest, LzwTiffOfEightBitSamplesCarriesThePredictor) {
   }
 }
 
+// A JPEG stream in memory (CFData) reads back through a source, and its image draws into a
+// context of either space; bytes that are no JPEG stream make a source of no image.
+TEST_F(ImageIOTest, JpegStreamInMemoryReadsBackAndDraws) {
+  const std::string path = std::string(KV_OUT_DIR) + "/imageio-stream.jpg";
+  CFURLRef url = Url(path);
+  const vscan::Raster r = Page(2);
+  CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, r.rows.data(), r.rows.size(), nullptr);
+  CGColorSpaceRef rgb = CGColorSpaceCreateDeviceRGB();
+  CGImageRef image =
+      CGImageCreate(r.width, r.height, 8, 24, r.stride(), rgb, kCGImageAlphaNone, p, nullptr, false, 0);
+  CGImageDestinationRef d = CGImageDestinationCreateWithURL(url, CFSTR("public.jpeg"), 1, nullptr);
+  const double dpi = 50;
+  CFNumberRef n = CFNumberCreate(nullptr, kCFNumberDoubleType, &dpi);
+  const void* keys[] = {kCGImagePropertyDPIWidth, kCGImagePropertyDPIHeight};
+  const void* values[] = {n, n};
+  CFDictionaryRef props = CFDictionaryCreate(nullptr, keys, values, 2, &kCFTypeDictionaryKeyCallBacks,
+                                             &kCFTypeDictionaryValueCallBacks);
+  CGImageDestinationAddImage(d, image, props);
+  ASSERT_TRUE(CGImageDestinationFinalize(d));
+  CFRelease(d);
+  CFRelease(props);
+  CFRelease(n);
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<uint8_t> bytes(1 << 20);
+  bytes.resize(std::fread(bytes.data(), 1, bytes.size(), f));
+  std::fclose(f);
+
+  CFDataRef data = CFDataCreate(nullptr, bytes.data(), static_cast<CFIndex>(bytes.size()));
+  ASSERT_EQ(CFDataGetLength(data), static_cast<CFIndex>(bytes.size()));
+  EXPECT_NE(CFDataGetBytePtr(data), bytes.data());  // a copy
+  CGImageSourceRef s = CGImageSourceCreateWithData(data, nullptr);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(CGImageSourceGetCount(s), 1u);
+  CFDictionaryRef read = CGImageSourceCopyPropertiesAtIndex(s, 0, nullptr);
+  double x = 0;
+  CFNumberGetValue(static_cast<CFNumberRef>(CFDictionaryGetValue(read, kCGImagePropertyDPIWidth)),
+                   kCFNumberDoubleType, &x);
+  EXPECT_EQ(x, 50);
+  CFRelease(read);
+  CGImageRef back = CGImageSourceCreateImageAtIndex(s, 0, nullptr);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(CGImageGetWidth(back), size_t(r.width));
+  EXPECT_EQ(CGImageGetHeight(back), size_t(r.height));
+  EXPECT_EQ(CGImageGetBitsPerPixel(back), 24u);
+  // Drawn at its size: the bars' colours, within JPEG's error, in RGB and in grey.
+  CGContextRef colour = CGBitmapContextCreate(nullptr, r.width, r.height, 8, 0, rgb, kCGImageAlphaNoneSkipLast);
+  CGColorSpaceRef greySpace = CGColorSpaceCreateDeviceGray();
+  CGContextRef grey = CGBitmapContextCreate(nullptr, r.width, r.height, 8, 0, greySpace, kCGImageAlphaNone);
+  const CGRect all = CGRectMake(0, 0, r.width, r.height);
+  CGContextDrawImage(colour, all, back);
+  CGContextDrawImage(grey, all, back);
+  const uint8_t* c = static_cast<const uint8_t*>(CGBitmapContextGetData(colour));
+  const uint8_t* g = static_cast<const uint8_t*>(CGBitmapContextGetData(grey));
+  const size_t row = 10, col = 25;  // the yellow bar, top half (frame from x = 1 inch, y = 4)
+  const uint8_t* raster = r.rows.data() + size_t(r.stride()) * row + 3 * col;
+  const uint8_t* drawn = c + CGBitmapContextGetBytesPerRow(colour) * row + 4 * col;
+  for (int k = 0; k < 3; ++k) EXPECT_NEAR(drawn[k], raster[k], 8) << k;
+  EXPECT_NEAR(g[CGBitmapContextGetBytesPerRow(grey) * row + col],
+              (299 * raster[0] + 587 * raster[1] + 114 * raster[2]) / 1000, 8);
+  CGContextRelease(grey);
+  CGContextRelease(colour);
+  CGColorSpaceRelease(greySpace);
+  CGImageRelease(back);
+  CFRelease(s);
+  CFRelease(data);
+
+  // Not a JPEG stream, or a stream cut short.
+  const uint8_t junk[] = {0x89, 'P', 'N', 'G'};
+  data = CFDataCreate(nullptr, junk, sizeof junk);
+  s = CGImageSourceCreateWithData(data, nullptr);
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(CGImageSourceGetCount(s), 0u);
+  EXPECT_EQ(CGImageSourceCreateImageAtIndex(s, 0, nullptr), nullptr);
+  CFRelease(s);
+  CFRelease(data);
+  data = CFDataCreate(nullptr, bytes.data(), 200);
+  s = CGImageSourceCreateWithData(data, nullptr);
+  EXPECT_EQ(CGImageSourceGetCount(s), 1u);
+  EXPECT_EQ(CGImageSourceCreateImageAtIndex(s, 0, nullptr), nullptr);
+  CFRelease(s);
+  CFRelease(data);
+  EXPECT_EQ(CFDataCreate(nullptr, nullptr, 4), nullptr);
+
+  CGImageRelease(image);
+  CGColorSpaceRelease(rgb);
+  CGDataProviderRelease(p);
+  CFRelease(url);
+}
+
 // A disk that fills while ImageIO writes: Finalize answers false, as on the Mac, and the
 // codecs print nothing (the extension, which handles the failure, shows no stray lines).
 // The pixels are noise, so that no format compresses them into the room left.

@@ -64,6 +64,7 @@ void Scanner::ResetControls() {
   rowsShort_ = 0;
   memFailAt_ = 0;
   pixelTypeAt_ = 0;
+  blankAt_ = nearlyBlankAt_ = 0;
 }
 
 // The commands of memory transfers (and `pixel-type-at`, which pages of any transfer follow).
@@ -295,13 +296,15 @@ int Scanner::Control(const char* command) {
     countUnknown_ = w.size() == 1 || w[1] == "on";
     return 0;
   }
-  if (verb == "jam-at" && w.size() == 2) {
+  // A page of the enable (1 to 32767) that something happens to, or none.
+  if ((verb == "jam-at" || verb == "blank-at" || verb == "nearly-blank-at") && w.size() == 2) {
+    int& at = verb == "jam-at" ? jamAt_ : verb == "blank-at" ? blankAt_ : nearlyBlankAt_;
     if (w[1] == "none") {
-      jamAt_ = 0;
+      at = 0;
       return 0;
     }
     if (!Numbers(w, 1, 1, n) || n[0] < 1 || n[0] > 32767) return -1;
-    jamAt_ = int(n[0]);
+    at = int(n[0]);
     return 0;
   }
   if (verb == "fail" && w.size() == 6 && Numbers(w, 1, 5, n)) {

@@ -242,6 +242,8 @@ class Scanner {
   TW_UINT16 memFailRc_ = 0, memFailCc_ = 0;
   int pixelTypeAt_ = 0;  // page K of a batch comes in pixelTypeAtType_ (0: none)
   int pixelTypeAtType_ = 0;
+  int blankAt_ = 0;        // page K of a batch is a blank sheet (0: none)
+  int nearlyBlankAt_ = 0;  // page K of a batch is a nearly blank sheet (0: none)
 };
 
 }  // namespace vs

@@ -90,6 +90,8 @@ vscan::ScanSettings Scanner::PageSettings() const {
   vscan::ScanSettings s = profile_.Settings();
   s.mark = fed_ & 0x7FFF;
   if (pixelTypeAt_ == fed_ + 1) s.pixelType = pixelTypeAtType_;
+  if (blankAt_ == fed_ + 1) s.sheet = 1;
+  if (nearlyBlankAt_ == fed_ + 1) s.sheet = 2;
   return s;
 }
 

@@ -98,7 +98,72 @@ Region RowRegion(double y, int mark) {
   return Region::kBars;
 }
 
+// ---- the blank and nearly blank sheets
+
+constexpr Rgb kPaper{244, 240, 230};
+constexpr Rgb kSpeck{60, 60, 60};
+constexpr Rgb kShadow{40, 40, 40};
+constexpr Rgb kInk{0, 0, 0};
+constexpr unsigned kSpeckOneIn = 500;              // of the pixels whose column and row are even
+constexpr double kLineLeft = 1.0, kLineTop = 1.5;  // inches
+constexpr double kLetterPitch = 0.14, kLetterWidth = 0.1, kLetterHeight = 0.2, kStroke = 0.04;
+constexpr int kLetters = 22;
+
+bool Speck(int i, int j) {
+  if ((i | j) & 1) return false;
+  uint32_t h = uint32_t(i) * 0x9E3779B1u + uint32_t(j) * 0x85EBCA77u;
+  h ^= h >> 15;
+  h *= 0x2C1B3C6Du;
+  h ^= h >> 12;
+  return h % kSpeckOneIn == 0;
+}
+
+// Whether the heading's letters cover the page point (x, y) (inches).
+bool Heading(double x, double y) {
+  const double dx = x - kLineLeft, dy = y - kLineTop;
+  if (dx < 0 || dy < 0 || dy >= kLetterHeight || dx >= kLetters * kLetterPitch) return false;
+  const double inLetter = dx - std::floor(dx / kLetterPitch) * kLetterPitch;
+  if (inLetter >= kLetterWidth) return false;
+  return inLetter < kStroke || dy < kStroke || dy >= kLetterHeight - kStroke;
+}
+
+Rgb SheetPoint(const ScanSettings& s, int width, int i, int j) {
+  if (400 * int64_t(i) < 3 * int64_t(width)) return kShadow;
+  if (Speck(i, j)) return kSpeck;
+  const double x = s.left + (i + 0.5) / s.xres + kEdgeNudge;
+  const double y = s.top + (j + 0.5) / s.yres + kEdgeNudge;
+  if (s.sheet == 2 && Heading(x, y)) return kInk;
+  return kPaper;
+}
+
 }  // namespace
+
+void PageRows::PutPixel(std::vector<uint8_t>& row, int i, uint8_t r, uint8_t g, uint8_t b) const {
+  const Rgb c{adjust_[r], adjust_[g], adjust_[b]};
+  if (bitsPerPixel_ == 24) {
+    row[3 * size_t(i)] = c.r;
+    row[3 * size_t(i) + 1] = c.g;
+    row[3 * size_t(i) + 2] = c.b;
+    return;
+  }
+  const bool invert = s_.pixelFlavor == 1;
+  const int grey = GreyOf(c);
+  if (bitsPerPixel_ == 8) {
+    row[size_t(i)] = uint8_t(invert ? 255 - grey : grey);
+  } else {
+    const bool white = grey >= s_.threshold;
+    if (white != invert) row[size_t(i) >> 3] |= uint8_t(0x80u >> (i & 7));
+  }
+}
+
+const uint8_t* PageRows::SheetRow(int j) const {
+  sheetRow_.assign(stride_, 0);
+  for (int i = 0; i < width_; ++i) {
+    const Rgb c = SheetPoint(s_, width_, i, j);
+    PutPixel(sheetRow_, i, c.r, c.g, c.b);
+  }
+  return sheetRow_.data();
+}
 
 PageRows::PageRows(const ScanSettings& s) : s_(s) {
   if (!(std::isfinite(s.xres) && s.xres > 0 && std::isfinite(s.yres) && s.yres > 0)) return;
@@ -111,10 +176,8 @@ PageRows::PageRows(const ScanSettings& s) : s_(s) {
   height_ = height;
   bitsPerPixel_ = s.pixelType == 0 ? 1 : s.pixelType == 1 ? 8 : 24;
   stride_ = size_t(((int64_t(width) * bitsPerPixel_ + 31) / 32) * 4);
-  const bool invert = s.pixelFlavor == 1 && bitsPerPixel_ != 24;
-
-  uint8_t adjust[256];
-  BuildAdjustTable(s.brightness, s.contrast, adjust);
+  BuildAdjustTable(s.brightness, s.contrast, adjust_);
+  if (s.sheet != 0) return;  // made row by row
 
   // One finished row per region.
   for (int reg = 0; reg < 4; ++reg) {
@@ -122,26 +185,14 @@ PageRows::PageRows(const ScanSettings& s) : s_(s) {
     row.assign(stride_, 0);
     for (int i = 0; i < width; ++i) {
       const double x = s.left + (i + 0.5) / s.xres;
-      Rgb c = PagePoint(Region(reg), x);
-      c = Rgb{adjust[c.r], adjust[c.g], adjust[c.b]};
-      if (bitsPerPixel_ == 24) {
-        row[3 * size_t(i)] = c.r;
-        row[3 * size_t(i) + 1] = c.g;
-        row[3 * size_t(i) + 2] = c.b;
-        continue;
-      }
-      const int grey = GreyOf(c);
-      if (bitsPerPixel_ == 8) {
-        row[size_t(i)] = uint8_t(invert ? 255 - grey : grey);
-      } else {
-        const bool white = grey >= s.threshold;
-        if (white != invert) row[size_t(i) >> 3] |= uint8_t(0x80u >> (i & 7));
-      }
+      const Rgb c = PagePoint(Region(reg), x);
+      PutPixel(row, i, c.r, c.g, c.b);
     }
   }
 }
 
 const uint8_t* PageRows::Row(int j) const {
+  if (s_.sheet != 0) return SheetRow(j);
   const double y = s_.top + (j + 0.5) / s_.yres + kEdgeNudge;
   return templates_[int(RowRegion(y, s_.mark))].data();
 }

@@ -29,7 +29,19 @@ struct ScanSettings {
   double threshold = 128;                              // BW: white where the grey reaches this value
   int pixelFlavor = 0;                                 // 1 inverts the samples of GRAY and BW images
   int mark = 0;                                        // pages fed before this one: 0 to 32767
+  int sheet = 0;  // 0 the chart; 1 a blank sheet; 2 a nearly blank sheet (see below)
 };
+
+// A blank sheet (sheet 1) as a scanner sees one, in place of the chart: paper of RGB (244,
+// 240, 230) (grey 240); specks of grey 60, single pixels of the image that never touch
+// each other, over about 0.05 % of it (a pixel whose column and row are both even is a speck
+// when a hash of the two is 0 modulo 500); and the shadow of the sheet's edge, grey 40, along
+// the left border of the image, over its first columns i with 400 i < 3 width (within 0.75 %
+// of it). A nearly blank sheet (sheet 2) is the same with one short line of a heading on it,
+// black: 22 letters, each a bar 0.04 inch wide and 0.2 inch high with bars of 0.04 inch
+// along its top and bottom over 0.1 inch, 0.14 inch apart, from x = 1 and y = 1.5 inches of
+// the page (about 0.3 % of a whole page). Brightness, contrast, the pixel type, its
+// threshold and PIXELFLAVOR apply as to the chart; the mark does not.
 
 struct Raster {
   int width = 0, height = 0, bitsPerPixel = 24;  // 1, 8 or 24
@@ -70,6 +82,11 @@ class PageRows {
   int width_ = 0, height_ = 0, bitsPerPixel_ = 24;
   size_t stride_ = 0;
   std::vector<uint8_t> templates_[4];  // one per region of the page
+  // A sheet's rows are made one at a time, as Row asks for them.
+  uint8_t adjust_[256] = {};
+  mutable std::vector<uint8_t> sheetRow_;
+  void PutPixel(std::vector<uint8_t>& row, int i, uint8_t r, uint8_t g, uint8_t b) const;
+  const uint8_t* SheetRow(int j) const;
 };
 
 // Each encoder returns an empty vector for a raster it cannot represent: no area, a depth

@@ -82,6 +82,10 @@ void CGContextSetRGBFillColor(CGContextRef context, CGFloat red, CGFloat green, 
 void CGContextFillRect(CGContextRef context, CGRect rect);
 // An image of the context's pixels as they are now (a copy).
 CGImageRef CGBitmapContextCreateImage(CGContextRef context);
+// Draws the image scaled into rect (origin at the bottom left, as CoreGraphics counts), each
+// pixel of the context the image's nearest; grey from colour by luminance (0.299 R + 0.587 G
+// + 0.114 B), colour from grey by repeating it.
+void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef image);
 // bitsPerComponent 1 or 8 with a grey space and no alpha; 8 with RGB (24 bits, or 32 with
 // an alpha or skip byte). decode and shouldInterpolate are taken and not used.
 CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,
@@ -129,6 +133,10 @@ void CGImageDestinationAddImageFromSource(CGImageDestinationRef idst, CGImageSou
                                           CFDictionaryRef properties);
 Boolean CGImageDestinationFinalize(CGImageDestinationRef idst);
 CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef options);
+// A source of the bytes of a file in memory. This stand-in reads a JPEG stream there (one
+// image: grey, or RGB 24 bits; its JFIF density in dots per inch as its resolution, 72
+// without one); other bytes make a source of no image, as a stream ImageIO cannot read does.
+CGImageSourceRef CGImageSourceCreateWithData(CFDataRef data, CFDictionaryRef options);
 size_t CGImageSourceGetCount(CGImageSourceRef isrc);
 CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef options);
 CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, size_t index,

@@ -52,6 +52,9 @@ Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex bufferSize, CFSt
 CFStringRef __CFStringMakeConstantString(const char* cStr);
 #define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
 
+// ---- data: a copy of the bytes. NULL for a negative length, or NULL bytes with a length.
+CFDataRef CFDataCreate(CFAllocatorRef allocator, const UInt8* bytes, CFIndex length);
+
 // ---- numbers
 typedef CFIndex CFNumberType;
 enum {

@@ -351,3 +351,80 @@ TEST(Performance, FullPageAt300DpiRendersAndEncodesQuickly) {
   std::printf("2550x3300 RGB render + DIB: %.3f s\n", seconds);
   EXPECT_LT(seconds, 1.0);
 }
+
+// ---- blank and nearly blank sheets
+
+namespace {
+
+struct SheetCount {
+  long paper = 0, specks = 0, shadow = 0, ink = 0, other = 0;
+  bool specksIsolated = true;
+};
+
+// The pixels of a 300 dpi letter sheet by kind.
+SheetCount CountSheet(int sheet) {
+  ScanSettings s;
+  s.xres = s.yres = 300;
+  s.sheet = sheet;
+  s.mark = 5;  // no mark on a sheet
+  const Raster r = RenderPage(s);
+  SheetCount c;
+  const int shadowColumns = (3 * r.width + 399) / 400;  // 400 i < 3 width
+  for (int j = 0; j < r.height; ++j) {
+    for (int i = 0; i < r.width; ++i) {
+      const Rgb p = RasterPixel(r, i, j);
+      if (p == Rgb{244, 240, 230}) {
+        ++c.paper;
+      } else if (p == Rgb{60, 60, 60}) {
+        ++c.specks;
+        for (int dj = -1; dj <= 1; ++dj)
+          for (int di = -1; di <= 1; ++di)
+            if ((di || dj) && i + di >= 0 && i + di < r.width && j + dj >= 0 && j + dj < r.height &&
+                RasterPixel(r, i + di, j + dj) == Rgb{60, 60, 60})
+              c.specksIsolated = false;
+      } else if (p == Rgb{40, 40, 40} && i < shadowColumns) {
+        ++c.shadow;
+      } else if (p == Rgb{0, 0, 0}) {
+        ++c.ink;
+      } else {
+        ++c.other;
+      }
+    }
+  }
+  EXPECT_EQ(c.shadow, long(shadowColumns) * r.height);
+  EXPECT_LT(shadowColumns, r.width / 100);  // inside 1 % of the border
+  return c;
+}
+
+}  // namespace
+
+TEST(RenderSheet, BlankSheetIsPaperWithIsolatedSpecksAndAnEdgeShadow) {
+  const SheetCount c = CountSheet(1);
+  const double pixels = 2550.0 * 3300.0;
+  EXPECT_EQ(c.other, 0);
+  EXPECT_EQ(c.ink, 0);
+  EXPECT_TRUE(c.specksIsolated);
+  EXPECT_NEAR(c.specks / pixels, 0.0005, 0.0001);
+}
+
+TEST(RenderSheet, NearlyBlankSheetCarriesAboutThreeTenthsOfAPercentOfInk) {
+  const SheetCount c = CountSheet(2);
+  const double pixels = 2550.0 * 3300.0;
+  EXPECT_EQ(c.other, 0);
+  EXPECT_NEAR(c.ink / pixels, 0.003, 0.0005);
+}
+
+TEST(RenderSheet, SheetTakesThePixelTypeAndFlavour) {
+  ScanSettings s;
+  s.sheet = 1;
+  s.pixelType = 1;
+  const Raster grey = RenderPage(s);
+  EXPECT_EQ(grey.rows[size_t(grey.stride()) * 501 + 501], 240);  // paper: no speck on an odd row
+  s.pixelType = 0;
+  const Raster bw = RenderPage(s);
+  EXPECT_EQ(bw.rows[0] & 0x80, 0);                                  // the shadow is black
+  EXPECT_EQ(bw.rows[size_t(bw.stride()) * 501 + 62] & 0x40, 0x40);  // pixel 497: paper is white
+  s.pixelFlavor = 1;
+  const Raster inverted = RenderPage(s);
+  EXPECT_EQ(inverted.rows[0] & 0x80, 0x80);
+}
