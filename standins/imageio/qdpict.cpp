@@ -4,6 +4,7 @@
 // unpacked, 2: three bytes a pixel, 4: component planes with PackBits). The count before a
 // packed row is a word when rowBytes is above 250, a byte otherwise, as QuickDraw reads it.
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -271,12 +272,22 @@ QDPictRef QDPictCreateWithProvider(CGDataProviderRef provider) {
 }
 
 QDPictRef QDPictRetain(QDPictRef pict) { return RetainUnlessNull(pict); }
-void QDPictRelease(QDPictRef pict) { ReleaseUnlessNull(pict); }
+// A QDPict is released as CFRelease releases: NULL is a fault of the caller.
+void QDPictRelease(QDPictRef pict) {
+  if (!pict) std::abort();
+  ReleaseUnlessNull(pict);
+}
 
+// The picture's frame at 72 dpi (QDPictToCGContext.h: "the bounds are in 72 dpi"): a frame of
+// 300 pixels at 300 dpi is 72 units wide, one inch. Inside Macintosh: Imaging With QuickDraw,
+// OpenCPicParams: scale by destination resolution / source resolution.
 CGRect QDPictGetBounds(QDPictRef ref) {
   auto* pict = As<Pict>(ref, kPict);
   if (!pict) return CGRectMake(0, 0, 0, 0);
-  return CGRectMake(pict->frame.left, pict->frame.top, pict->frame.Width(), pict->frame.Height());
+  const double sx = 72 / pict->xRes, sy = 72 / pict->yRes;
+  return CGRectMake(static_cast<CGFloat>(pict->frame.left * sx), static_cast<CGFloat>(pict->frame.top * sy),
+                    static_cast<CGFloat>(pict->frame.Width() * sx),
+                    static_cast<CGFloat>(pict->frame.Height() * sy));
 }
 
 void QDPictGetResolution(QDPictRef ref, CGFloat* xRes, CGFloat* yRes) {

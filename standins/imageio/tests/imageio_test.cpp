@@ -139,9 +139,9 @@ TEST_F(ImageIOTest, PicturesDrawAsTheirPixels) {
     CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, data->data(), data->size(), nullptr);
     QDPictRef q = QDPictCreateWithProvider(p);
     ASSERT_NE(q, nullptr);
-    CGRect b = QDPictGetBounds(q);
-    EXPECT_EQ(b.size.width, r.width);
-    EXPECT_EQ(b.size.height, r.height);
+    CGRect b = QDPictGetBounds(q);  // at 72 dpi: the 50 dpi raster's size x 72 / 50
+    EXPECT_NEAR(b.size.width, r.width * 72.0 / 50, 1e-3);
+    EXPECT_NEAR(b.size.height, r.height * 72.0 / 50, 1e-3);
     CGFloat x = 0, y = 0;
     QDPictGetResolution(q, &x, &y);
     EXPECT_EQ(x, 50);
@@ -187,6 +187,38 @@ TEST_F(ImageIOTest, PicturesDrawAsTheirPixels) {
   CGColorSpaceRelease(grey);
   QDPictRelease(q);
   CGDataProviderRelease(p);
+}
+
+// QDPictToCGContext.h: QDPictGetBounds answers the picture's frame at 72 dpi, so a picture
+// of other resolutions is as large in units as it is in inches; Inside Macintosh: Imaging With
+// QuickDraw, OpenCPicParams: the frame scales by destination / source resolution. Its pixels
+// are the bounds x resolution / 72. QDPictRelease, like CFRelease, takes no NULL.
+TEST_F(ImageIOTest, PictureBoundsAreAt72DpiAndANullPictureIsNotReleased) {
+  vscan::ScanSettings s;
+  s.pixelType = 2;
+  s.xres = 300;
+  s.yres = 150;
+  s.right = 2;
+  s.bottom = 1;
+  const vscan::Raster r = vscan::RenderPage(s);
+  ASSERT_EQ(r.width, 600);
+  ASSERT_EQ(r.height, 150);
+  std::vector<uint8_t> pict = vscan::EncodePICT(r);
+  CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, pict.data(), pict.size(), nullptr);
+  QDPictRef q = QDPictCreateWithProvider(p);
+  ASSERT_NE(q, nullptr);
+  const CGRect b = QDPictGetBounds(q);
+  EXPECT_EQ(b.origin.x, 0);
+  EXPECT_EQ(b.origin.y, 0);
+  EXPECT_NEAR(b.size.width, 144, 1e-3);  // two inches
+  EXPECT_NEAR(b.size.height, 72, 1e-3);  // one inch
+  CGFloat x = 0, y = 0;
+  QDPictGetResolution(q, &x, &y);
+  EXPECT_NEAR(b.size.width * x / 72, r.width, 1e-3);
+  EXPECT_NEAR(b.size.height * y / 72, r.height, 1e-3);
+  QDPictRelease(q);
+  CGDataProviderRelease(p);
+  EXPECT_DEATH(QDPictRelease(nullptr), "");
 }
 
 // What the code in between writes on standard error, through a pipe (which no file size
