@@ -42,6 +42,7 @@ constexpr SInt32 kFirstDirID = 1000;
 std::vector<std::string> gRefs;
 long gFailAt[kCarbonStandinFSClose + 1] = {};
 OSErr gFailErr[kCarbonStandinFSClose + 1] = {};
+long gStrayCloses = 0;
 
 // True when this call of `which` has been chosen to fail; *err receives the error.
 bool Injected(int which, OSErr* err) {
@@ -166,12 +167,31 @@ bool OpenForWriting(const std::string& path) {
 }  // namespace
 
 namespace carbon {
+// A file reference number is the offset of the path's file control block in the FCB table
+// (Technote 1184: 94 bytes a block after a 2-byte header), and opening takes the first free
+// block: a number that was closed is the next file's (Technote 1089, "One Close is Always
+// Enough"). tmfoErr when all 348 are in use.
+namespace {
+constexpr SInt16 kFirstRefNum = 2, kFcbLength = 94, kMaxPaths = 348;
+std::mutex gRefLock;
+std::vector<bool> gRefInUse(kMaxPaths, false);
+}  // namespace
+
 SInt16 AllocateRefNum() {
-  static SInt16 next = 100;
-  static std::mutex m;
-  std::lock_guard<std::mutex> g(m);
-  if (next >= 32000) next = 100;
-  return next++;
+  std::lock_guard<std::mutex> g(gRefLock);
+  for (SInt16 i = 0; i < kMaxPaths; ++i) {
+    if (gRefInUse[i]) continue;
+    gRefInUse[i] = true;
+    return static_cast<SInt16>(kFirstRefNum + i * kFcbLength);
+  }
+  return 0;
+}
+
+void FreeRefNum(SInt16 refNum) {
+  std::lock_guard<std::mutex> g(gRefLock);
+  const int i = (refNum - kFirstRefNum) / kFcbLength;
+  if (refNum >= kFirstRefNum && (refNum - kFirstRefNum) % kFcbLength == 0 && i < kMaxPaths)
+    gRefInUse[i] = false;
 }
 }  // namespace carbon
 
@@ -223,6 +243,10 @@ OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permi
   if (fd < 0) fd = ::open(path.c_str(), O_RDONLY);
   if (fd < 0) return ErrnoToOSErr(errno);
   SInt16 ref = carbon::AllocateRefNum();
+  if (ref == 0) {
+    ::close(fd);
+    return tmfoErr;
+  }
   gFiles[ref] = OpenFile{fd, permission, wantWrite, path, 0};
   *refNum = ref;
   return noErr;
@@ -382,11 +406,15 @@ OSErr SetEOF(SInt16 refNum, SInt32 logEOF) {
 OSErr FSClose(SInt16 refNum) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OpenFile* f = Find(refNum);
-  if (!f) return rfNumErr;
+  if (!f) {
+    ++gStrayCloses;
+    return rfNumErr;
+  }
   OSErr err = noErr;
   bool injected = Injected(kCarbonStandinFSClose, &err);
   int rc = ::close(f->fd);
   gFiles.erase(refNum);
+  carbon::FreeRefNum(refNum);
   if (injected) return err;
   return rc == 0 ? noErr : ioErr;
 }
@@ -497,6 +525,11 @@ int CarbonStandin_ReadFinderInfo(const char* posixPath, OSType* type, OSType* cr
 long CarbonStandin_OpenFiles(void) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return static_cast<long>(gFiles.size());
+}
+
+long CarbonStandin_StrayCloses(void) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  return gStrayCloses;
 }
 
 void CarbonStandin_FailFileCall(int which, long n, OSErr err) {

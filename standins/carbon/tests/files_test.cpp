@@ -184,6 +184,31 @@ TEST_F(Files, FinderInfoOfExistingFilesOnly) {
   EXPECT_EQ(HGetFInfo(0, 0, P(":pages:"), &info), bdNamErr);
 }
 
+// Opening takes the first free file control block, so a closed file's number is the next
+// file's: a second close of it closes that file (Inside Macintosh: Files, FSClose: "Make sure
+// that you do not call FSClose with a file reference number of a file that has already been
+// closed"; Technote 1089, "One Close is Always Enough"). The stand-in counts closes of
+// numbers no file has.
+TEST_F(Files, AClosedNumberIsTheNextFilesSoASecondCloseClosesIt) {
+  ASSERT_EQ(HCreate(0, 0, P("a"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(HCreate(0, 0, P("b"), kTtxt, kPICT), noErr);
+  const long stray = CarbonStandin_StrayCloses();
+  SInt16 a, b, other;
+  ASSERT_EQ(HOpen(0, 0, P("a"), fsRdPerm, &a), noErr);
+  ASSERT_EQ(HOpen(0, 0, P("a"), fsRdPerm, &other), noErr);
+  EXPECT_NE(other, a);
+  ASSERT_EQ(FSClose(a), noErr);
+  ASSERT_EQ(HOpen(0, 0, P("b"), fsWrPerm, &b), noErr);
+  EXPECT_EQ(b, a);               // a's block, free again
+  EXPECT_EQ(FSClose(a), noErr);  // meant for a, closes b
+  SInt32 n = 1;
+  EXPECT_EQ(FSWrite(b, &n, "x"), rfNumErr);
+  EXPECT_EQ(CarbonStandin_StrayCloses(), stray);
+  EXPECT_EQ(FSClose(b), rfNumErr);
+  EXPECT_EQ(CarbonStandin_StrayCloses(), stray + 1);
+  EXPECT_EQ(FSClose(other), noErr);
+}
+
 TEST_F(Files, InjectedFailures) {
   CarbonStandin_FailFileCall(kCarbonStandinHCreate, 1, ioErr);
   EXPECT_EQ(HCreate(0, 0, P("f"), kTtxt, kPICT), ioErr);
