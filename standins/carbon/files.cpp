@@ -35,7 +35,8 @@ struct OpenFile {
 
 std::recursive_mutex gLock;
 std::map<SInt16, OpenFile> gFiles;
-// Directories that FSMakeFSSpec gave an ID: "" (the current directory) or ending in '/'.
+// Directories that FSMakeFSSpec gave an ID, absolute and ending in '/': an ID names its
+// directory, wherever the working directory goes afterwards.
 std::vector<std::string> gDirectories;
 constexpr SInt32 kFirstDirID = 1000;
 // Files that FSpMakeFSRef named.
@@ -153,6 +154,14 @@ bool WriteFinderInfo(const std::string& path, OSType type, OSType creator) {
   return std::fclose(f) == 0 && ok;
 }
 
+// Whether the open path is the file `path` names now (one file under two spellings, "f" and
+// a directory ID's absolute form, is one file).
+bool IsFile(const OpenFile& f, const std::string& path) {
+  struct stat a, b;
+  return ::fstat(f.fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
 OpenFile* Find(SInt16 refNum) {
   auto it = gFiles.find(refNum);
   return it == gFiles.end() ? nullptr : &it->second;
@@ -160,7 +169,7 @@ OpenFile* Find(SInt16 refNum) {
 
 bool OpenForWriting(const std::string& path) {
   for (auto& f : gFiles)
-    if (f.second.canWrite && f.second.path == path) return true;
+    if (f.second.canWrite && IsFile(f.second, path)) return true;
   return false;
 }
 
@@ -259,7 +268,7 @@ OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName) {
   std::string path;
   if ((err = ToPosix(vRefNum, dirID, fileName, &path)) != noErr) return err;
   for (auto& f : gFiles)
-    if (f.second.path == path) return fBsyErr;
+    if (IsFile(f.second, path)) return fBsyErr;
   if (::unlink(path.c_str()) != 0) return ErrnoToOSErr(errno);
   ::unlink(SidecarOf(path).c_str());
   return noErr;
@@ -419,14 +428,20 @@ OSErr FSClose(SInt16 refNum) {
   return rc == 0 ? noErr : ioErr;
 }
 
+// After any result other than noErr or fnfErr every field of the specification is 0 (Inside
+// Macintosh: Files, PBMakeFSSpec); after fnfErr it is valid for a file about to be created.
 OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec) {
   std::lock_guard<std::recursive_mutex> g(gLock);
+  if (!spec) return paramErr;
+  std::memset(spec, 0, sizeof *spec);
   std::string path;
   OSErr err = ToPosix(vRefNum, dirID, fileName, &path);
   if (err != noErr) return err;
-  if (!spec) return paramErr;
   const size_t slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  char* absolute = ::realpath(slash == std::string::npos ? "." : path.substr(0, slash + 1).c_str(), nullptr);
+  if (!absolute) return dirNFErr;
+  const std::string directory = std::string(absolute) + (std::strcmp(absolute, "/") == 0 ? "" : "/");
+  std::free(absolute);
   std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   SInt32 id = 0;
   for (size_t i = 0; i < gDirectories.size() && id == 0; ++i)
@@ -465,7 +480,7 @@ OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest) {
   struct stat st;
   if (::stat(a.c_str(), &st) != 0 || ::stat(b.c_str(), &st) != 0) return fnfErr;
   for (auto& f : gFiles)
-    if (f.second.path == a || f.second.path == b) return fBsyErr;
+    if (IsFile(f.second, a) || IsFile(f.second, b)) return fBsyErr;
   const std::string swap = a + ".exchange";
   if (::rename(a.c_str(), swap.c_str()) != 0) return ErrnoToOSErr(errno);
   if (::rename(b.c_str(), a.c_str()) != 0) {
@@ -501,6 +516,9 @@ CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef) {
   UInt32 index = 0;
   std::memcpy(&index, fsRef->hidden, sizeof index);
   if (index == 0 || index > gRefs.size()) return nullptr;
+  // An FSRef names a file that exists: once it is deleted the reference names nothing.
+  struct stat st;
+  if (::stat(gRefs[index - 1].c_str(), &st) != 0) return nullptr;
   CFStringRef path = CFStringCreateWithCString(allocator, gRefs[index - 1].c_str(), kCFStringEncodingUTF8);
   CFURLRef url = CFURLCreateWithFileSystemPath(allocator, path, kCFURLPOSIXPathStyle, false);
   CFRelease(path);
