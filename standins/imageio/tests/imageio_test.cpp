@@ -99,6 +99,87 @@ TEST_F(ImageIOTest, ReferencesAreCountedAndAStrayReleaseIsSeen) {
   CFRelease(d);
 }
 
+// CFDictionary.h: the callbacks decide how keys and values are held. NULL callbacks (or a
+// NULL field) retain nothing and compare keys by pointer; the CFType callbacks retain and
+// compare with CFEqual; a value set for an existing key replaces the value and keeps the
+// key. CFDictionaryCreate makes an immutable dictionary, and "if this parameter is not a
+// valid mutable CFDictionary, the behavior is undefined": CF halts. NULL where a dictionary
+// belongs halts too, and so does CFStringCreateWithCString(NULL), whose length CF takes with
+// strlen.
+struct Counted {
+  static int retains, releases, equals;
+  static const void* Retain(CFAllocatorRef, const void* v) { return ++retains, v; }
+  static void Release(CFAllocatorRef, const void*) { ++releases; }
+  static Boolean Equal(const void* a, const void* b) {
+    return ++equals, std::strcmp(static_cast<const char*>(a), static_cast<const char*>(b)) == 0;
+  }
+};
+int Counted::retains, Counted::releases, Counted::equals;
+
+TEST_F(ImageIOTest, DictionariesHonourTheirCallbacksAndHaltOnMisuse) {
+  double one = 1, two = 2;
+  CFNumberRef n1 = CFNumberCreate(nullptr, kCFNumberDoubleType, &one);
+  CFNumberRef n2 = CFNumberCreate(nullptr, kCFNumberDoubleType, &two);
+  char a1[] = "a", a2[] = "a";
+
+  // No callbacks: nothing retained, keys by pointer.
+  CFMutableDictionaryRef plain = CFDictionaryCreateMutable(nullptr, 0, nullptr, nullptr);
+  CFDictionarySetValue(plain, a1, n1);
+  CFDictionarySetValue(plain, a2, n2);
+  EXPECT_EQ(CFDictionaryGetCount(plain), 2);
+  EXPECT_EQ(CFDictionaryGetValue(plain, a1), n1);
+  EXPECT_EQ(CFGetRetainCount(n1), 1);
+  CFRelease(plain);
+  EXPECT_EQ(CFGetRetainCount(n1), 1);
+
+  // The caller's callbacks: its equality, and a retain and release for every value held.
+  const CFDictionaryKeyCallBacks keys = {0,       Counted::Retain, Counted::Release,
+                                         nullptr, Counted::Equal,  nullptr};
+  const CFDictionaryValueCallBacks values = {0, Counted::Retain, Counted::Release, nullptr, nullptr};
+  CFMutableDictionaryRef own = CFDictionaryCreateMutable(nullptr, 0, &keys, &values);
+  CFDictionarySetValue(own, a1, "first");
+  CFDictionarySetValue(own, a2, "second");  // the same key: a1 stays, the value is replaced
+  EXPECT_EQ(CFDictionaryGetCount(own), 1);
+  EXPECT_STREQ(static_cast<const char*>(CFDictionaryGetValue(own, a2)), "second");
+  EXPECT_GE(Counted::equals, 1);
+  EXPECT_EQ(Counted::retains, 3);   // key a1, "first", "second"
+  EXPECT_EQ(Counted::releases, 1);  // "first"
+  CFRelease(own);
+  EXPECT_EQ(Counted::releases, 3);
+
+  // The CFType callbacks: equal strings are one key; the first key object stays.
+  CFStringRef k1 = CFStringCreateWithCString(nullptr, "k", kCFStringEncodingUTF8);
+  CFStringRef k2 = CFStringCreateWithCString(nullptr, "k", kCFStringEncodingUTF8);
+  CFMutableDictionaryRef typed =
+      CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+  CFDictionarySetValue(typed, k1, n1);
+  CFDictionarySetValue(typed, k2, n2);
+  EXPECT_EQ(CFDictionaryGetCount(typed), 1);
+  EXPECT_EQ(CFDictionaryGetValue(typed, k1), n2);
+  EXPECT_EQ(CFGetRetainCount(k1), 2);
+  EXPECT_EQ(CFGetRetainCount(k2), 1);
+  EXPECT_EQ(CFGetRetainCount(n1), 1);
+  EXPECT_EQ(CFGetRetainCount(n2), 2);
+  CFRelease(typed);
+
+  const void* k[] = {k1};
+  const void* v[] = {n1};
+  CFDictionaryRef fixed =
+      CFDictionaryCreate(nullptr, k, v, 1, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+  EXPECT_DEATH(CFDictionarySetValue(const_cast<CFMutableDictionaryRef>(fixed), k2, n2), "");
+  EXPECT_EQ(CFDictionaryGetValue(fixed, k2), n1);
+  EXPECT_DEATH(CFDictionaryGetValue(nullptr, k1), "");
+  EXPECT_DEATH(CFDictionaryGetCount(nullptr), "");
+  EXPECT_DEATH(CFDictionarySetValue(nullptr, k1, n1), "");
+  EXPECT_DEATH(CFDictionaryGetValue(reinterpret_cast<CFDictionaryRef>(k1), k1), "");  // a string
+  EXPECT_DEATH(CFStringCreateWithCString(nullptr, nullptr, kCFStringEncodingUTF8), "");
+  CFRelease(fixed);
+  CFRelease(k1);
+  CFRelease(k2);
+  CFRelease(n1);
+  CFRelease(n2);
+}
+
 TEST_F(ImageIOTest, DestinationsKeepToTheirCountAndType) {
   const std::string path = std::string(KV_OUT_DIR) + "/imageio-count.png";
   CFURLRef url = Url(path);
