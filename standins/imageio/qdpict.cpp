@@ -278,7 +278,7 @@ void QDPictRelease(QDPictRef pict) {
   ReleaseUnlessNull(pict);
 }
 
-// The picture's frame at 72 dpi (QDPictToCGContext.h: "the bounds are in 72 dpi"): a frame of
+// The picture's frame at 72 dpi, as QDPictToCGContext.h documents QDPictGetBounds: a frame of
 // 300 pixels at 300 dpi is 72 units wide, one inch. Inside Macintosh: Imaging With QuickDraw,
 // OpenCPicParams: scale by destination resolution / source resolution.
 CGRect QDPictGetBounds(QDPictRef ref) {
