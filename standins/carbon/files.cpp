@@ -35,13 +35,15 @@ struct OpenFile {
 
 std::recursive_mutex gLock;
 std::map<SInt16, OpenFile> gFiles;
-// Directories that FSMakeFSSpec gave an ID: "" (the current directory) or ending in '/'.
+// Directories that FSMakeFSSpec gave an ID, absolute and ending in '/': an ID names its
+// directory, wherever the working directory goes afterwards.
 std::vector<std::string> gDirectories;
 constexpr SInt32 kFirstDirID = 1000;
 // Files that FSpMakeFSRef named.
 std::vector<std::string> gRefs;
 long gFailAt[kCarbonStandinFSClose + 1] = {};
 OSErr gFailErr[kCarbonStandinFSClose + 1] = {};
+long gStrayCloses = 0;
 
 // True when this call of `which` has been chosen to fail; *err receives the error.
 bool Injected(int which, OSErr* err) {
@@ -152,6 +154,14 @@ bool WriteFinderInfo(const std::string& path, OSType type, OSType creator) {
   return std::fclose(f) == 0 && ok;
 }
 
+// Whether the open path is the file `path` names now (one file under two spellings, "f" and
+// a directory ID's absolute form, is one file).
+bool IsFile(const OpenFile& f, const std::string& path) {
+  struct stat a, b;
+  return ::fstat(f.fd, &a) == 0 && ::stat(path.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
 OpenFile* Find(SInt16 refNum) {
   auto it = gFiles.find(refNum);
   return it == gFiles.end() ? nullptr : &it->second;
@@ -159,19 +169,38 @@ OpenFile* Find(SInt16 refNum) {
 
 bool OpenForWriting(const std::string& path) {
   for (auto& f : gFiles)
-    if (f.second.canWrite && f.second.path == path) return true;
+    if (f.second.canWrite && IsFile(f.second, path)) return true;
   return false;
 }
 
 }  // namespace
 
 namespace carbon {
+// A file reference number is the offset of the path's file control block in the FCB table
+// (Technote 1184: 94 bytes a block after a 2-byte header), and opening takes the first free
+// block: a number that was closed is the next file's (Technote 1089, "One Close is Always
+// Enough"). tmfoErr when all 348 are in use.
+namespace {
+constexpr SInt16 kFirstRefNum = 2, kFcbLength = 94, kMaxPaths = 348;
+std::mutex gRefLock;
+std::vector<bool> gRefInUse(kMaxPaths, false);
+}  // namespace
+
 SInt16 AllocateRefNum() {
-  static SInt16 next = 100;
-  static std::mutex m;
-  std::lock_guard<std::mutex> g(m);
-  if (next >= 32000) next = 100;
-  return next++;
+  std::lock_guard<std::mutex> g(gRefLock);
+  for (SInt16 i = 0; i < kMaxPaths; ++i) {
+    if (gRefInUse[i]) continue;
+    gRefInUse[i] = true;
+    return static_cast<SInt16>(kFirstRefNum + i * kFcbLength);
+  }
+  return 0;
+}
+
+void FreeRefNum(SInt16 refNum) {
+  std::lock_guard<std::mutex> g(gRefLock);
+  const int i = (refNum - kFirstRefNum) / kFcbLength;
+  if (refNum >= kFirstRefNum && (refNum - kFirstRefNum) % kFcbLength == 0 && i < kMaxPaths)
+    gRefInUse[i] = false;
 }
 }  // namespace carbon
 
@@ -225,6 +254,10 @@ OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permi
   if (fd < 0) fd = ::open(path.c_str(), O_RDONLY);
   if (fd < 0) return ErrnoToOSErr(errno);
   SInt16 ref = carbon::AllocateRefNum();
+  if (ref == 0) {
+    ::close(fd);
+    return tmfoErr;
+  }
   gFiles[ref] = OpenFile{fd, permission, wantWrite, path, 0};
   *refNum = ref;
   return noErr;
@@ -239,7 +272,7 @@ OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName) try {
   std::string path;
   if ((err = ToPosix(vRefNum, dirID, fileName, &path)) != noErr) return err;
   for (auto& f : gFiles)
-    if (f.second.path == path) return fBsyErr;
+    if (IsFile(f.second, path)) return fBsyErr;
   if (::unlink(path.c_str()) != 0) return ErrnoToOSErr(errno);
   ::unlink(SidecarOf(path).c_str());
   return noErr;
@@ -413,25 +446,35 @@ OSErr SetEOF(SInt16 refNum, SInt32 logEOF) try {
 OSErr FSClose(SInt16 refNum) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   OpenFile* f = Find(refNum);
-  if (!f) return rfNumErr;
+  if (!f) {
+    ++gStrayCloses;
+    return rfNumErr;
+  }
   OSErr err = noErr;
   bool injected = Injected(kCarbonStandinFSClose, &err);
   int rc = ::close(f->fd);
   gFiles.erase(refNum);
+  carbon::FreeRefNum(refNum);
   if (injected) return err;
   return rc == 0 ? noErr : ioErr;
 } catch (...) {
   return memFullErr;
 }
 
+// After any result other than noErr or fnfErr every field of the specification is 0 (Inside
+// Macintosh: Files, PBMakeFSSpec); after fnfErr it is valid for a file about to be created.
 OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
+  if (!spec) return paramErr;
+  std::memset(spec, 0, sizeof *spec);
   std::string path;
   OSErr err = ToPosix(vRefNum, dirID, fileName, &path);
   if (err != noErr) return err;
-  if (!spec) return paramErr;
   const size_t slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  char* absolute = ::realpath(slash == std::string::npos ? "." : path.substr(0, slash + 1).c_str(), nullptr);
+  if (!absolute) return dirNFErr;
+  const std::string directory = std::string(absolute) + (std::strcmp(absolute, "/") == 0 ? "" : "/");
+  std::free(absolute);
   std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   SInt32 id = 0;
   for (size_t i = 0; i < gDirectories.size() && id == 0; ++i)
@@ -476,7 +519,7 @@ OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest) try {
   struct stat st;
   if (::stat(a.c_str(), &st) != 0 || ::stat(b.c_str(), &st) != 0) return fnfErr;
   for (auto& f : gFiles)
-    if (f.second.path == a || f.second.path == b) return fBsyErr;
+    if (IsFile(f.second, a) || IsFile(f.second, b)) return fBsyErr;
   const std::string swap = a + ".exchange";
   if (::rename(a.c_str(), swap.c_str()) != 0) return ErrnoToOSErr(errno);
   if (::rename(b.c_str(), a.c_str()) != 0) {
@@ -521,6 +564,9 @@ CFURLRef CFURLCreateFromFSRef(CFAllocatorRef allocator, const FSRef* fsRef) try 
   UInt32 index = 0;
   std::memcpy(&index, fsRef->hidden, sizeof index);
   if (index == 0 || index > gRefs.size()) return nullptr;
+  // An FSRef names a file that exists: once it is deleted the reference names nothing.
+  struct stat st;
+  if (::stat(gRefs[index - 1].c_str(), &st) != 0) return nullptr;
   CFStringRef path = CFStringCreateWithCString(allocator, gRefs[index - 1].c_str(), kCFStringEncodingUTF8);
   if (!path) return nullptr;
   CFURLRef url = CFURLCreateWithFileSystemPath(allocator, path, kCFURLPOSIXPathStyle, false);
@@ -548,6 +594,11 @@ int CarbonStandin_ReadFinderInfo(const char* posixPath, OSType* type, OSType* cr
 long CarbonStandin_OpenFiles(void) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return static_cast<long>(gFiles.size());
+}
+
+long CarbonStandin_StrayCloses(void) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  return gStrayCloses;
 }
 
 void CarbonStandin_FailFileCall(int which, long n, OSErr err) {

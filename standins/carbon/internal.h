@@ -11,6 +11,8 @@ void SetMemError(OSErr err);
 // DisposeHandle refuses it (ReleaseResource frees it).
 Handle NewResourceHandle(const void* data, Size size);
 void DisposeResourceHandle(Handle h);
-// File reference numbers shared by the File Manager and the Resource Manager.
+// File reference numbers shared by the File Manager and the Resource Manager: the lowest
+// free one (0 when none is), free again once its file is closed.
 SInt16 AllocateRefNum();
+void FreeRefNum(SInt16 refNum);
 }  // namespace carbon

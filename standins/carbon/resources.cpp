@@ -136,6 +136,10 @@ SInt16 OpenResFileAtPath(const char* posixPath) try {
     return -1;
   }
   file.refNum = carbon::AllocateRefNum();
+  if (file.refNum == 0) {
+    gResError = tmfoErr;
+    return -1;
+  }
   gChain.push_back(std::move(file));
   gCurrent = gChain.back().refNum;
   gResError = noErr;
@@ -162,6 +166,7 @@ void CloseResFile(SInt16 refNum) try {
     for (auto& r : gChain[i].resources)
       if (r.loaded) carbon::DisposeResourceHandle(r.loaded);
     gChain.erase(gChain.begin() + i);
+    carbon::FreeRefNum(refNum);
     // The current file, if closed, becomes the newest one left.
     if (gCurrent == refNum) gCurrent = gChain.empty() ? -1 : gChain.back().refNum;
     gResError = noErr;

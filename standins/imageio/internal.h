@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace imageio {
@@ -68,7 +69,17 @@ struct Number : Object {
 struct Dictionary : Object {
   Dictionary() : Object(kDictionary) {}
   ~Dictionary() override;
+  CFDictionaryKeyCallBacks keys = {};  // all NULL: unretained, compared by pointer
+  CFDictionaryValueCallBacks values = {};
+  bool isMutable = true;
   std::vector<std::pair<const void*, const void*>> items;
+  // The entry whose key equals `key` under the key callbacks (the same pointer, or equal
+  // hashes and equal), or NULL.
+  std::pair<const void*, const void*>* Slot(const void* key);
+  const void* Find(const void* key) {
+    auto* s = Slot(key);
+    return s ? s->second : nullptr;
+  }
 };
 struct Data : Object {
   Data() : Object(kData) {}

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -55,9 +56,18 @@ void Release(const void* ref) {
 
 Dictionary::~Dictionary() {
   for (auto& kv : items) {
-    Release(kv.first);
-    Release(kv.second);
+    if (keys.release) keys.release(nullptr, kv.first);
+    if (values.release) values.release(nullptr, kv.second);
   }
+}
+
+std::pair<const void*, const void*>* Dictionary::Slot(const void* key) {
+  for (auto& kv : items) {
+    if (kv.first == key) return &kv;
+    if (keys.hash && keys.hash(kv.first) != keys.hash(key)) continue;
+    if (keys.equal && keys.equal(kv.first, key)) return &kv;
+  }
+  return nullptr;
 }
 
 DataProvider::~DataProvider() {
@@ -73,7 +83,8 @@ Image::~Image() {
 }
 
 bool NumberIn(CFDictionaryRef dict, CFStringRef key, double* value) {
-  const void* v = dict ? CFDictionaryGetValue(dict, key) : nullptr;
+  auto* d = As<Dictionary>(dict, kDictionary);
+  const void* v = d ? d->Find(key) : nullptr;
   if (auto* n = As<Number>(v, kNumber)) {
     *value = n->value;
     return true;
@@ -171,8 +182,38 @@ extern "C" {
 
 const CFBooleanRef kCFBooleanTrue = reinterpret_cast<CFBooleanRef>(MakeConstant(new BooleanObject));
 const CFBooleanRef kCFBooleanFalse = reinterpret_cast<CFBooleanRef>(MakeConstant(new BooleanObject));
-const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0, nullptr, nullptr, nullptr, nullptr, nullptr};
-const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, nullptr, nullptr, nullptr, nullptr};
+}  // extern "C"
+
+namespace {
+// The CFType callbacks: what is no live CF object crashes CF's retain, as it does here.
+const void* TypeRetain(CFAllocatorRef, const void* value) {
+  if (!Alive(value)) std::abort();
+  return CFRetain(value);
+}
+void TypeRelease(CFAllocatorRef, const void* value) { CFRelease(value); }
+Boolean TypeEqual(const void* a, const void* b) { return CFEqual(a, b); }
+CFHashCode TypeHash(const void* value) {
+  Object* o = Alive(value);
+  if (o && o->type == kString) return std::hash<std::string>()(static_cast<String*>(o)->text);
+  if (o && o->type == kNumber) return std::hash<double>()(static_cast<Number*>(o)->value);
+  if (o && o->type == kURL) return std::hash<std::string>()(static_cast<URL*>(o)->path);
+  return reinterpret_cast<CFHashCode>(value);
+}
+
+// CF halts on NULL or an object of another type where a dictionary belongs.
+Dictionary* DictionaryOrHalt(const void* ref) {
+  auto* d = As<Dictionary>(ref, kDictionary);
+  if (!d) std::abort();
+  return d;
+}
+}  // namespace
+
+extern "C" {
+
+const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {0,       TypeRetain, TypeRelease,
+                                                                nullptr, TypeEqual,  TypeHash};
+const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, TypeRetain, TypeRelease, nullptr,
+                                                                    TypeEqual};
 
 CFTypeRef CFRetain(CFTypeRef cf) try {
   if (!cf) std::abort();
@@ -231,8 +272,9 @@ Boolean CFEqual(CFTypeRef a, CFTypeRef b) try {
   return {};
 }
 
+// CF takes the C string's length first: NULL crashes there.
 CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFStringEncoding) try {
-  if (!cStr) return nullptr;
+  if (!cStr) std::abort();
   std::string text(cStr);  // before the string exists: nothing to free should it throw
   auto* s = new String;
   s->text.swap(text);
@@ -317,6 +359,7 @@ Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePt
 CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void** values, CFIndex numValues,
                                    const CFDictionaryKeyCallBacks* keyCallBacks,
                                    const CFDictionaryValueCallBacks* valueCallBacks) try {
+  if (numValues < 0 || (numValues > 0 && (!keys || !values))) std::abort();
   CFMutableDictionaryRef d = CFDictionaryCreateMutable(nullptr, numValues, keyCallBacks, valueCallBacks);
   auto* made = As<Dictionary>(d, kDictionary);
   if (!made) return nullptr;
@@ -327,51 +370,46 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void
     return nullptr;
   }
   for (CFIndex i = 0; i < numValues; ++i) CFDictionarySetValue(d, keys[i], values[i]);
+  DictionaryOrHalt(d)->isMutable = false;
   return d;
 } catch (...) {
   return {};
 }
 
-CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef, CFIndex, const CFDictionaryKeyCallBacks*,
-                                                 const CFDictionaryValueCallBacks*) try {
-  return reinterpret_cast<CFMutableDictionaryRef>(new Dictionary);
+CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef, CFIndex capacity,
+                                                 const CFDictionaryKeyCallBacks* keyCallBacks,
+                                                 const CFDictionaryValueCallBacks* valueCallBacks) try {
+  if (capacity < 0) std::abort();
+  auto* d = new Dictionary;
+  if (keyCallBacks) d->keys = *keyCallBacks;
+  if (valueCallBacks) d->values = *valueCallBacks;
+  return reinterpret_cast<CFMutableDictionaryRef>(d);
 } catch (...) {
   return {};
 }
 
 void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const void* value) try {
-  auto* d = As<Dictionary>(dict, kDictionary);
-  if (!d || !Alive(key) || !Alive(value)) std::abort();  // CF's type callbacks would crash too
-  d->items.reserve(d->items.size() + 1);                 // the one allocation, before anything is retained
-  CFRetain(key);
-  CFRetain(value);
-  for (auto& kv : d->items) {
-    if (CFEqual(kv.first, key)) {
-      Release(kv.first);
-      Release(kv.second);
-      kv = {key, value};
-      return;
-    }
+  Dictionary* d = DictionaryOrHalt(dict);
+  if (!d->isMutable) std::abort();  // CF: immutable collection given to a mutating function
+  if (auto* kv = d->Slot(key)) {
+    if (d->values.retain) value = d->values.retain(nullptr, value);
+    if (d->values.release) d->values.release(nullptr, kv->second);
+    kv->second = value;
+    return;
   }
+  d->items.reserve(d->items.size() + 1);  // the one allocation, before anything is retained
+  if (d->keys.retain) key = d->keys.retain(nullptr, key);
+  if (d->values.retain) value = d->values.retain(nullptr, value);
   d->items.emplace_back(key, value);
 } catch (...) {
 }
 
-const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key) try {
-  auto* d = As<Dictionary>(dict, kDictionary);
-  if (!d) return nullptr;
-  for (auto& kv : d->items)
-    if (CFEqual(kv.first, key)) return kv.second;
-  return nullptr;
-} catch (...) {
-  return {};
+const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key) {
+  return DictionaryOrHalt(dict)->Find(key);
 }
 
-CFIndex CFDictionaryGetCount(CFDictionaryRef dict) try {
-  auto* d = As<Dictionary>(dict, kDictionary);
-  return d ? static_cast<CFIndex>(d->items.size()) : 0;
-} catch (...) {
-  return {};
+CFIndex CFDictionaryGetCount(CFDictionaryRef dict) {
+  return static_cast<CFIndex>(DictionaryOrHalt(dict)->items.size());
 }
 
 CFMutableDataRef CFDataCreateMutable(CFAllocatorRef, CFIndex capacity) {

@@ -4,6 +4,7 @@
 // unpacked, 2: three bytes a pixel, 4: component planes with PackBits). The count before a
 // packed row is a word when rowBytes is above 250, a byte otherwise, as QuickDraw reads it.
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -276,13 +277,23 @@ QDPictRef QDPictCreateWithProvider(CGDataProviderRef provider) try {
 QDPictRef QDPictRetain(QDPictRef pict) try { return RetainUnlessNull(pict); } catch (...) {
   return {};
 }
-void QDPictRelease(QDPictRef pict) try { ReleaseUnlessNull(pict); } catch (...) {
+// A QDPict is released as CFRelease releases: NULL is a fault of the caller.
+void QDPictRelease(QDPictRef pict) try {
+  if (!pict) std::abort();
+  ReleaseUnlessNull(pict);
+} catch (...) {
 }
 
+// The picture's frame at 72 dpi, as QDPictToCGContext.h documents QDPictGetBounds: a frame of
+// 300 pixels at 300 dpi is 72 units wide, one inch. Inside Macintosh: Imaging With QuickDraw,
+// OpenCPicParams: scale by destination resolution / source resolution.
 CGRect QDPictGetBounds(QDPictRef ref) try {
   auto* pict = As<Pict>(ref, kPict);
   if (!pict) return CGRectMake(0, 0, 0, 0);
-  return CGRectMake(pict->frame.left, pict->frame.top, pict->frame.Width(), pict->frame.Height());
+  const double sx = 72 / pict->xRes, sy = 72 / pict->yRes;
+  return CGRectMake(static_cast<CGFloat>(pict->frame.left * sx), static_cast<CGFloat>(pict->frame.top * sy),
+                    static_cast<CGFloat>(pict->frame.Width() * sx),
+                    static_cast<CGFloat>(pict->frame.Height() * sy));
 } catch (...) {
   return {};
 }

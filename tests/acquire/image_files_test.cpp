@@ -17,6 +17,7 @@
 
 #include "acquire/image_files.h"
 #include "standins/virtual-scanner/image/page.h"
+#include "tests/acquire/image_reader.h"
 #include "tests/support/failing_new.h"
 #include "tests/support/fixture.h"
 #include "tests/support/test_pages.h"
@@ -813,6 +814,27 @@ TEST_F(ImageFilesTest, PageFilesLeftByADeadBookNeverBreakTheNext) {
   std::ifstream kept(Local("mine.tif.part0002"));
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "someone's file");
   fs::remove(Local("mine.tif.part0002"));
+}
+
+// A source that gives no image size: the picture's own. QDPictGetBounds answers at 72 dpi, so a
+// 300 by 150 dpi picture of two inches by one is 600 by 150 pixels, not 144 by 72.
+TEST_F(ImageFilesTest, APictureWithoutASizeFromTheSourceKeepsItsPixelsAtHighResolution) {
+  if (!kvtest::ReaderAvailable()) GTEST_SKIP() << "no independent reader";
+  vscan::ScanSettings s;
+  s.pixelType = 2;
+  s.xres = 300;
+  s.yres = 150;
+  s.right = 2;
+  s.bottom = 1;
+  const vscan::Raster r = vscan::RenderPage(s);
+  PageFacts facts = FactsOf(r);
+  facts.width = facts.height = 0;
+  facts.xResolution = facts.yResolution = 0;
+  ASSERT_EQ(Write(r, TWFF_PNG, "no-size.png", &facts), 0);
+  const kvtest::ImageFacts f = kvtest::Identify(Local("no-size.png"));
+  ASSERT_TRUE(f.read);
+  EXPECT_EQ(f.width, 600);
+  EXPECT_EQ(f.height, 150);
 }
 #endif
 

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 
 #include "entry/entry.h"
 #include "kv_catalogue.h"
@@ -55,6 +56,30 @@ static void* ScannerSymbol(const char* name) {
 }
 long LiveBlocks() { return CarbonStandin_LivePointers() + CarbonStandin_LiveHandles(); }
 long GdiObjects() { return 0; }
+
+// Every test, once over: the extension closes each file once. A second FSClose of a number
+// is rfNumErr here only because nothing took the number in between; on a Mac it may close
+// another file (Inside Macintosh: Files, FSClose).
+static std::string gSecondCloses;  // the tests that closed a file twice
+
+class SecondCloses : public ::testing::EmptyTestEventListener {
+  void OnTestStart(const ::testing::TestInfo&) override { before_ = CarbonStandin_StrayCloses(); }
+  void OnTestEnd(const ::testing::TestInfo& test) override {
+    if (CarbonStandin_StrayCloses() != before_)
+      gSecondCloses += std::string(" ") + test.test_suite_name() + "." + test.name();
+  }
+  long before_ = 0;
+};
+
+class NoSecondCloses : public ::testing::Environment {
+  void TearDown() override { EXPECT_EQ(gSecondCloses, "") << "closed a file that was already closed"; }
+};
+
+static const bool kOneCloseAFile = [] {
+  ::testing::UnitTest::GetInstance()->listeners().Append(new SecondCloses);
+  ::testing::AddGlobalTestEnvironment(new NoSecondCloses);
+  return true;
+}();
 #endif
 
 velmar::ExtensionEntry Entry() { return &EntryPoint; }

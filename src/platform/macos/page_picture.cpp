@@ -43,8 +43,9 @@ bool DrawPagePicture(void* picture, const PageFacts& facts, DrawnPage* page) {
       const CGRect bounds = QDPictGetBounds(pict.get());
       CGFloat xRes = 72, yRes = 72;
       QDPictGetResolution(pict.get(), &xRes, &yRes);
-      const long width = facts.width > 0 ? facts.width : std::lround(bounds.size.width);
-      const long height = facts.height > 0 ? facts.height : std::lround(bounds.size.height);
+      // The bounds are at 72 dpi: the picture's pixels are its inches at its own resolution.
+      const long width = facts.width > 0 ? facts.width : std::lround(bounds.size.width * xRes / 72);
+      const long height = facts.height > 0 ? facts.height : std::lround(bounds.size.height * yRes / 72);
       page->depth = DepthOf(facts);
       page->xDpi = facts.xResolution > 0 ? facts.xResolution : xRes;
       page->yDpi = facts.yResolution > 0 ? facts.yResolution : yRes;

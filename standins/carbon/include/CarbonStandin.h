@@ -34,6 +34,9 @@ long CarbonStandin_YieldCount(void);
 // Returns 0 on success, -1 when the file has none.
 int CarbonStandin_ReadFinderInfo(const char* posixPath, OSType* type, OSType* creator);
 long CarbonStandin_OpenFiles(void);  // File Manager paths currently open
+// FSClose of a number that no open file has (rfNumErr): a second close, which on a Mac may
+// close whatever file took the number since.
+long CarbonStandin_StrayCloses(void);
 enum CarbonStandinFileCall {
   kCarbonStandinAnyFileCall = 0,
   kCarbonStandinHCreate,

@@ -202,6 +202,31 @@ TEST_F(Files, FinderInfoOfExistingFilesOnly) {
   EXPECT_EQ(HGetFInfo(0, 0, P(":pages:"), &info), bdNamErr);
 }
 
+// Opening takes the first free file control block, so a closed file's number is the next
+// file's: a second close of it closes that file (Inside Macintosh: Files, FSClose: "Make sure
+// that you do not call FSClose with a file reference number of a file that has already been
+// closed"; Technote 1089, "One Close is Always Enough"). The stand-in counts closes of
+// numbers no file has.
+TEST_F(Files, AClosedNumberIsTheNextFilesSoASecondCloseClosesIt) {
+  ASSERT_EQ(HCreate(0, 0, P("a"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(HCreate(0, 0, P("b"), kTtxt, kPICT), noErr);
+  const long stray = CarbonStandin_StrayCloses();
+  SInt16 a, b, other;
+  ASSERT_EQ(HOpen(0, 0, P("a"), fsRdPerm, &a), noErr);
+  ASSERT_EQ(HOpen(0, 0, P("a"), fsRdPerm, &other), noErr);
+  EXPECT_NE(other, a);
+  ASSERT_EQ(FSClose(a), noErr);
+  ASSERT_EQ(HOpen(0, 0, P("b"), fsWrPerm, &b), noErr);
+  EXPECT_EQ(b, a);               // a's block, free again
+  EXPECT_EQ(FSClose(a), noErr);  // meant for a, closes b
+  SInt32 n = 1;
+  EXPECT_EQ(FSWrite(b, &n, "x"), rfNumErr);
+  EXPECT_EQ(CarbonStandin_StrayCloses(), stray);
+  EXPECT_EQ(FSClose(b), rfNumErr);
+  EXPECT_EQ(CarbonStandin_StrayCloses(), stray + 1);
+  EXPECT_EQ(FSClose(other), noErr);
+}
+
 TEST_F(Files, InjectedFailures) {
   CarbonStandin_FailFileCall(kCarbonStandinHCreate, 1, ioErr);
   EXPECT_EQ(HCreate(0, 0, P("f"), kTtxt, kPICT), ioErr);
@@ -259,6 +284,49 @@ TEST_F(Files, SpecificationsNameFilesInTheirFolderAndExchangeThem) {
   CFRelease(url);
   EXPECT_EQ(FSpDelete(&spec), noErr);
   EXPECT_EQ(FSpDelete(&spec), fnfErr);
+}
+
+// Inside Macintosh: Files, FSMakeFSSpec / PBMakeFSSpec: after fnfErr the specification is
+// valid for the file about to be created; after any result other than noErr or fnfErr all its
+// fields are set to 0. A directory ID is the directory's own number on its volume, not a
+// place relative to the working directory. An FSRef holds what is needed to find an object
+// (File Manager Reference, FSRef): once the file is deleted there is nothing to find, and
+// CFURLCreateFromFSRef answers NULL.
+TEST_F(Files, SpecificationsAreZeroedOnErrorsAndIdsOutliveTheWorkingDirectory) {
+  ASSERT_EQ(mkdir("pages", 0755), 0);
+  ASSERT_EQ(mkdir("elsewhere", 0755), 0);
+  FSSpec spec;
+  for (const char* bad : {":nowhere:x", "Volume:x", ":pages:"}) {
+    std::memset(&spec, 0xA5, sizeof spec);
+    EXPECT_NE(FSMakeFSSpec(0, 0, P(bad), &spec), fnfErr) << bad;
+    const unsigned char zero[sizeof spec] = {};
+    EXPECT_EQ(std::memcmp(&spec, zero, sizeof spec), 0) << bad;
+  }
+  std::memset(&spec, 0xA5, sizeof spec);
+  EXPECT_EQ(FSMakeFSSpec(0, 12345, P("x"), &spec), dirNFErr);
+  EXPECT_EQ(spec.parID, 0);
+  EXPECT_EQ(spec.name[0], 0);
+
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a"), &spec), fnfErr);
+  ASSERT_EQ(chdir("elsewhere"), 0);
+  const OSErr created = FSpCreate(&spec, kTtxt, kPICT, smSystemScript);
+  FSSpec again;
+  const OSErr found = FSMakeFSSpec(0, spec.parID, P("a"), &again);
+  ASSERT_EQ(chdir(".."), 0);
+  EXPECT_EQ(created, noErr);
+  EXPECT_EQ(found, noErr);
+  EXPECT_EQ(again.parID, spec.parID);
+  struct stat st;
+  EXPECT_EQ(::stat("pages/a", &st), 0);
+  EXPECT_NE(::stat("elsewhere/pages", &st), 0);
+
+  FSRef ref;
+  ASSERT_EQ(FSpMakeFSRef(&spec, &ref), noErr);
+  CFURLRef url = CFURLCreateFromFSRef(kCFAllocatorDefault, &ref);
+  ASSERT_NE(url, nullptr);
+  CFRelease(url);
+  ASSERT_EQ(FSpDelete(&spec), noErr);
+  EXPECT_EQ(CFURLCreateFromFSRef(kCFAllocatorDefault, &ref), nullptr);
 }
 
 }  // namespace

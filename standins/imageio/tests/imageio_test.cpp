@@ -99,6 +99,87 @@ TEST_F(ImageIOTest, ReferencesAreCountedAndAStrayReleaseIsSeen) {
   CFRelease(d);
 }
 
+// CFDictionary.h: the callbacks decide how keys and values are held. NULL callbacks (or a
+// NULL field) retain nothing and compare keys by pointer; the CFType callbacks retain and
+// compare with CFEqual; a value set for an existing key replaces the value and keeps the
+// key. CFDictionaryCreate makes an immutable dictionary, and "if this parameter is not a
+// valid mutable CFDictionary, the behavior is undefined": CF halts. NULL where a dictionary
+// belongs halts too, and so does CFStringCreateWithCString(NULL), whose length CF takes with
+// strlen.
+struct Counted {
+  static int retains, releases, equals;
+  static const void* Retain(CFAllocatorRef, const void* v) { return ++retains, v; }
+  static void Release(CFAllocatorRef, const void*) { ++releases; }
+  static Boolean Equal(const void* a, const void* b) {
+    return ++equals, std::strcmp(static_cast<const char*>(a), static_cast<const char*>(b)) == 0;
+  }
+};
+int Counted::retains, Counted::releases, Counted::equals;
+
+TEST_F(ImageIOTest, DictionariesHonourTheirCallbacksAndHaltOnMisuse) {
+  double one = 1, two = 2;
+  CFNumberRef n1 = CFNumberCreate(nullptr, kCFNumberDoubleType, &one);
+  CFNumberRef n2 = CFNumberCreate(nullptr, kCFNumberDoubleType, &two);
+  char a1[] = "a", a2[] = "a";
+
+  // No callbacks: nothing retained, keys by pointer.
+  CFMutableDictionaryRef plain = CFDictionaryCreateMutable(nullptr, 0, nullptr, nullptr);
+  CFDictionarySetValue(plain, a1, n1);
+  CFDictionarySetValue(plain, a2, n2);
+  EXPECT_EQ(CFDictionaryGetCount(plain), 2);
+  EXPECT_EQ(CFDictionaryGetValue(plain, a1), n1);
+  EXPECT_EQ(CFGetRetainCount(n1), 1);
+  CFRelease(plain);
+  EXPECT_EQ(CFGetRetainCount(n1), 1);
+
+  // The caller's callbacks: its equality, and a retain and release for every value held.
+  const CFDictionaryKeyCallBacks keys = {0,       Counted::Retain, Counted::Release,
+                                         nullptr, Counted::Equal,  nullptr};
+  const CFDictionaryValueCallBacks values = {0, Counted::Retain, Counted::Release, nullptr, nullptr};
+  CFMutableDictionaryRef own = CFDictionaryCreateMutable(nullptr, 0, &keys, &values);
+  CFDictionarySetValue(own, a1, "first");
+  CFDictionarySetValue(own, a2, "second");  // the same key: a1 stays, the value is replaced
+  EXPECT_EQ(CFDictionaryGetCount(own), 1);
+  EXPECT_STREQ(static_cast<const char*>(CFDictionaryGetValue(own, a2)), "second");
+  EXPECT_GE(Counted::equals, 1);
+  EXPECT_EQ(Counted::retains, 3);   // key a1, "first", "second"
+  EXPECT_EQ(Counted::releases, 1);  // "first"
+  CFRelease(own);
+  EXPECT_EQ(Counted::releases, 3);
+
+  // The CFType callbacks: equal strings are one key; the first key object stays.
+  CFStringRef k1 = CFStringCreateWithCString(nullptr, "k", kCFStringEncodingUTF8);
+  CFStringRef k2 = CFStringCreateWithCString(nullptr, "k", kCFStringEncodingUTF8);
+  CFMutableDictionaryRef typed =
+      CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+  CFDictionarySetValue(typed, k1, n1);
+  CFDictionarySetValue(typed, k2, n2);
+  EXPECT_EQ(CFDictionaryGetCount(typed), 1);
+  EXPECT_EQ(CFDictionaryGetValue(typed, k1), n2);
+  EXPECT_EQ(CFGetRetainCount(k1), 2);
+  EXPECT_EQ(CFGetRetainCount(k2), 1);
+  EXPECT_EQ(CFGetRetainCount(n1), 1);
+  EXPECT_EQ(CFGetRetainCount(n2), 2);
+  CFRelease(typed);
+
+  const void* k[] = {k1};
+  const void* v[] = {n1};
+  CFDictionaryRef fixed =
+      CFDictionaryCreate(nullptr, k, v, 1, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+  EXPECT_DEATH(CFDictionarySetValue(const_cast<CFMutableDictionaryRef>(fixed), k2, n2), "");
+  EXPECT_EQ(CFDictionaryGetValue(fixed, k2), n1);
+  EXPECT_DEATH(CFDictionaryGetValue(nullptr, k1), "");
+  EXPECT_DEATH(CFDictionaryGetCount(nullptr), "");
+  EXPECT_DEATH(CFDictionarySetValue(nullptr, k1, n1), "");
+  EXPECT_DEATH(CFDictionaryGetValue(reinterpret_cast<CFDictionaryRef>(k1), k1), "");  // a string
+  EXPECT_DEATH(CFStringCreateWithCString(nullptr, nullptr, kCFStringEncodingUTF8), "");
+  CFRelease(fixed);
+  CFRelease(k1);
+  CFRelease(k2);
+  CFRelease(n1);
+  CFRelease(n2);
+}
+
 TEST_F(ImageIOTest, DestinationsKeepToTheirCountAndType) {
   const std::string path = std::string(KV_OUT_DIR) + "/imageio-count.png";
   CFURLRef url = Url(path);
@@ -164,9 +245,9 @@ TEST_F(ImageIOTest, PicturesDrawAsTheirPixels) {
     CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, data->data(), data->size(), nullptr);
     QDPictRef q = QDPictCreateWithProvider(p);
     ASSERT_NE(q, nullptr);
-    CGRect b = QDPictGetBounds(q);
-    EXPECT_EQ(b.size.width, r.width);
-    EXPECT_EQ(b.size.height, r.height);
+    CGRect b = QDPictGetBounds(q);  // at 72 dpi: the 50 dpi raster's size x 72 / 50
+    EXPECT_NEAR(b.size.width, r.width * 72.0 / 50, 1e-3);
+    EXPECT_NEAR(b.size.height, r.height * 72.0 / 50, 1e-3);
     CGFloat x = 0, y = 0;
     QDPictGetResolution(q, &x, &y);
     EXPECT_EQ(x, 50);
@@ -212,6 +293,38 @@ TEST_F(ImageIOTest, PicturesDrawAsTheirPixels) {
   CGColorSpaceRelease(grey);
   QDPictRelease(q);
   CGDataProviderRelease(p);
+}
+
+// QDPictToCGContext.h: QDPictGetBounds answers the picture's frame at 72 dpi, so a picture
+// of other resolutions is as large in units as it is in inches; Inside Macintosh: Imaging With
+// QuickDraw, OpenCPicParams: the frame scales by destination / source resolution. Its pixels
+// are the bounds x resolution / 72. QDPictRelease, like CFRelease, takes no NULL.
+TEST_F(ImageIOTest, PictureBoundsAreAt72DpiAndANullPictureIsNotReleased) {
+  vscan::ScanSettings s;
+  s.pixelType = 2;
+  s.xres = 300;
+  s.yres = 150;
+  s.right = 2;
+  s.bottom = 1;
+  const vscan::Raster r = vscan::RenderPage(s);
+  ASSERT_EQ(r.width, 600);
+  ASSERT_EQ(r.height, 150);
+  std::vector<uint8_t> pict = vscan::EncodePICT(r);
+  CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, pict.data(), pict.size(), nullptr);
+  QDPictRef q = QDPictCreateWithProvider(p);
+  ASSERT_NE(q, nullptr);
+  const CGRect b = QDPictGetBounds(q);
+  EXPECT_EQ(b.origin.x, 0);
+  EXPECT_EQ(b.origin.y, 0);
+  EXPECT_NEAR(b.size.width, 144, 1e-3);  // two inches
+  EXPECT_NEAR(b.size.height, 72, 1e-3);  // one inch
+  CGFloat x = 0, y = 0;
+  QDPictGetResolution(q, &x, &y);
+  EXPECT_NEAR(b.size.width * x / 72, r.width, 1e-3);
+  EXPECT_NEAR(b.size.height * y / 72, r.height, 1e-3);
+  QDPictRelease(q);
+  CGDataProviderRelease(p);
+  EXPECT_DEATH(QDPictRelease(nullptr), "");
 }
 
 // What the code in between writes on standard error, through a pipe (which no file size

@@ -103,9 +103,9 @@ size_t CGImageGetBitsPerPixel(CGImageRef image);
 // PICT data with or without the 512-byte file header. NULL for data that is no picture.
 QDPictRef QDPictCreateWithProvider(CGDataProviderRef provider);
 QDPictRef QDPictRetain(QDPictRef pict);
-void QDPictRelease(QDPictRef pict);  // NULL is fine
-// The picture's frame (in its own coordinates), and the resolution of its header (72 for a
-// picture that gives none).
+void QDPictRelease(QDPictRef pict);  // not NULL
+// The picture's frame at 72 dpi (its pixels x 72 / resolution), and the resolution of its
+// header (72 for a picture that gives none).
 CGRect QDPictGetBounds(QDPictRef pict);
 void QDPictGetResolution(QDPictRef pict, CGFloat* xRes, CGFloat* yRes);
 // Draws the picture scaled into rect (origin at the bottom left, as CoreGraphics counts).

@@ -71,21 +71,31 @@ Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePt
 extern const CFBooleanRef kCFBooleanTrue;
 extern const CFBooleanRef kCFBooleanFalse;
 
-// ---- dictionaries (keys compared with CFEqual; keys and values retained)
+// ---- dictionaries, as CFDictionary.h declares them. The callbacks decide: NULL callbacks
+// (or a NULL field) keep keys and values unretained and compare them by pointer; the CFType
+// callbacks retain them, compare them with CFEqual and hash them. A dictionary made by
+// CFDictionaryCreate is immutable: CFDictionarySetValue on it halts, as CF does, and so do
+// the calls below when given NULL or an object that is no dictionary.
+typedef unsigned long CFHashCode;
+typedef const void* (*CFDictionaryRetainCallBack)(CFAllocatorRef allocator, const void* value);
+typedef void (*CFDictionaryReleaseCallBack)(CFAllocatorRef allocator, const void* value);
+typedef CFStringRef (*CFDictionaryCopyDescriptionCallBack)(const void* value);
+typedef Boolean (*CFDictionaryEqualCallBack)(const void* value1, const void* value2);
+typedef CFHashCode (*CFDictionaryHashCallBack)(const void* value);
 typedef struct {
   CFIndex version;
-  const void* retain;
-  const void* release;
-  const void* copyDescription;
-  const void* equal;
-  const void* hash;
+  CFDictionaryRetainCallBack retain;
+  CFDictionaryReleaseCallBack release;
+  CFDictionaryCopyDescriptionCallBack copyDescription;
+  CFDictionaryEqualCallBack equal;
+  CFDictionaryHashCallBack hash;
 } CFDictionaryKeyCallBacks;
 typedef struct {
   CFIndex version;
-  const void* retain;
-  const void* release;
-  const void* copyDescription;
-  const void* equal;
+  CFDictionaryRetainCallBack retain;
+  CFDictionaryReleaseCallBack release;
+  CFDictionaryCopyDescriptionCallBack copyDescription;
+  CFDictionaryEqualCallBack equal;
 } CFDictionaryValueCallBacks;
 extern const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks;
 extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
@@ -95,6 +105,8 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef alloc, const void** keys, cons
 CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef alloc, CFIndex capacity,
                                                  const CFDictionaryKeyCallBacks* keyCallBacks,
                                                  const CFDictionaryValueCallBacks* valueCallBacks);
+// An existing key keeps its key object and takes the new value (retained before the old
+// one is released).
 void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const void* value);
 const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key);
 CFIndex CFDictionaryGetCount(CFDictionaryRef dict);
