@@ -222,9 +222,11 @@ extern "C" {
 CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef type, size_t count,
                                                       CFDictionaryRef) try {
   auto* u = As<URL>(url, kURL);
-  Destination* d = u ? NewDestination(type, count) : nullptr;
+  if (!u) return nullptr;
+  std::string path(u->path);  // before the destination exists: nothing to free should it throw
+  Destination* d = NewDestination(type, count);
   if (!d) return nullptr;
-  d->path = u->path;
+  d->path.swap(path);
   return reinterpret_cast<CGImageDestinationRef>(static_cast<Object*>(d));
 } catch (...) {
   return {};
