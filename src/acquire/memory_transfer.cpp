@@ -37,7 +37,12 @@ class PageBeingMade {
   // judged: the page is judged blank or not before it is written (a compressed page's bytes
   // are kept for that as they go to the writer).
   PageBeingMade(const StripPageShape& shape, RowPage* rows, PageWriter* writer, PageBytes* bytes, bool judged)
-      : shape_(shape), rows_(rows), canvas_(rows), writer_(writer), bytes_(bytes), keepBytes_(judged && bytes) {}
+      : shape_(shape),
+        rows_(rows),
+        canvas_(rows),
+        writer_(writer),
+        bytes_(bytes),
+        keepBytes_(judged && bytes) {}
   ~PageBeingMade() {
     FreeRowPage(rows_);
     if (bytes_) writer_->EndCompressedPage(kResultNoMemory);  // the page did not end well

@@ -44,7 +44,8 @@ class FrameRows {
 
 // The WIC writers on rows (image_files.cpp): one PNG, TIFF or JPEG file (answers as
 // WritePageFile), or the book's next page (as AddBookPage).
-int16_t WriteFrameFile(FrameRows* rows, TW_UINT16 format, const char* name, int jpegQuality = kDefaultJpegQuality);
+int16_t WriteFrameFile(FrameRows* rows, TW_UINT16 format, const char* name,
+                       int jpegQuality = kDefaultJpegQuality);
 int16_t AddBookFrame(PageBook* book, FrameRows* rows);
 // A BMP file of `header` (a DIB's header and colour table; a resolution of 0 is filled in
 // from the facts) and `rowsSize` bytes of rows that `rows(at, &piece)` hands over from byte
