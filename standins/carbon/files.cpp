@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -471,10 +472,12 @@ OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSp
   OSErr err = ToPosix(vRefNum, dirID, fileName, &path);
   if (err != noErr) return err;
   const size_t slash = path.rfind('/');
-  char* absolute = ::realpath(slash == std::string::npos ? "." : path.substr(0, slash + 1).c_str(), nullptr);
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  // realpath's answer is freed however the rest goes (an allocation that fails throws).
+  std::unique_ptr<char, void (*)(void*)> absolute(::realpath(folder.c_str(), nullptr), std::free);
   if (!absolute) return dirNFErr;
-  const std::string directory = std::string(absolute) + (std::strcmp(absolute, "/") == 0 ? "" : "/");
-  std::free(absolute);
+  const std::string directory =
+      std::string(absolute.get()) + (std::strcmp(absolute.get(), "/") == 0 ? "" : "/");
   std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
   SInt32 id = 0;
   for (size_t i = 0; i < gDirectories.size() && id == 0; ++i)
