@@ -83,6 +83,9 @@ constexpr uint32_t RowPageGrowth(uint32_t capacity, uint32_t y) {
   while (rows <= y) rows = rows < 0x40000000 ? rows * 2 : y + 1;
   return rows;
 }
+// The row buffer *buffer, of *capacity rows of `rowBytes`, reallocated to hold `rows` rows;
+// false (the buffer as it was) when there is no memory or it would pass 2 GB.
+bool GrowRowBuffer(uint8_t** buffer, uint32_t* capacity, size_t rowBytes, uint32_t rows);
 // A page `width` pixels wide of 1, 8 or 24 bits a pixel; `expectedRows` (0: not known) is room
 // made at once. Null when there is no memory, or for another depth.
 RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows);

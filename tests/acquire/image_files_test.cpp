@@ -839,3 +839,22 @@ TEST_F(ImageFilesTest, APictureWithoutASizeFromTheSourceKeepsItsPixelsAtHighReso
 #endif
 
 }  // namespace
+
+// A row buffer keeps its rows as it grows, and one that would pass 2 GB is refused with the
+// buffer and its capacity as they were (a page of 3 MB rows stops short of 683 rows).
+TEST(RowBuffer, GrowsKeepingItsRowsAndRefusesToPass2GB) {
+  uint8_t* rows = nullptr;
+  uint32_t capacity = 0;
+  ASSERT_TRUE(GrowRowBuffer(&rows, &capacity, 5, 2));
+  EXPECT_EQ(capacity, 2u);
+  std::memcpy(rows, "abcdefghij", 10);
+  ASSERT_TRUE(GrowRowBuffer(&rows, &capacity, 5, 64));
+  EXPECT_EQ(capacity, 64u);
+  EXPECT_EQ(std::memcmp(rows, "abcdefghij", 10), 0);
+  const uint8_t* before = rows;
+  const size_t wide = size_t(3) << 20;
+  EXPECT_FALSE(GrowRowBuffer(&rows, &capacity, wide, 683));
+  EXPECT_EQ(rows, before);
+  EXPECT_EQ(capacity, 64u);
+  std::free(rows);
+}

@@ -456,16 +456,6 @@ namespace {
 
 constexpr uint32_t kFirstRows = 256;  // room for a page of unknown length, doubled as it grows
 
-bool Grow(RowPage* page, uint32_t rows) {
-  const uint64_t bytes = uint64_t(page->rowBytes) * rows;
-  if (bytes > 0x7FFFFFFF) return false;
-  void* grown = std::realloc(page->rows, static_cast<size_t>(bytes));
-  if (!grown) return false;
-  page->rows = static_cast<uint8_t*>(grown);
-  page->capacity = rows;
-  return true;
-}
-
 // The first `rows` rows as the page's image; the page keeps its rows while the image lives.
 bool MakeRowImage(RowPage* page, uint32_t rows, const PageFacts& facts, PageImage* image) {
   if (rows == 0 || rows > page->made) return false;
@@ -491,7 +481,7 @@ RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows
   page->width = width;
   page->bits = bitsPerPixel;
   page->rowBytes = static_cast<size_t>((uint64_t(width) * bitsPerPixel + 7) / 8);
-  if (!Grow(page, expectedRows > 0 ? expectedRows : kFirstRows)) {
+  if (!GrowRowBuffer(&page->rows, &page->capacity, page->rowBytes, expectedRows > 0 ? expectedRows : kFirstRows)) {
     FreeRowPage(page);
     return nullptr;
   }
@@ -506,7 +496,7 @@ void FreeRowPage(RowPage* page) {
 
 uint8_t* RowPageRow(RowPage* page, uint32_t y) {
   if (y > page->made) return nullptr;  // rows are made in order
-  if (y >= page->capacity && !Grow(page, RowPageGrowth(page->capacity, y))) return nullptr;
+  if (y >= page->capacity && !GrowRowBuffer(&page->rows, &page->capacity, page->rowBytes, RowPageGrowth(page->capacity, y))) return nullptr;
   for (; page->made <= y; ++page->made)
     std::memset(page->rows + page->rowBytes * page->made, 0xFF, page->rowBytes);
   return page->rows + page->rowBytes * y;

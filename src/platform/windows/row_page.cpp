@@ -92,21 +92,10 @@ bool MoveWindow(RowPage* page, uint32_t y) {
   return SpoolRows(page, y, made, false);
 }
 
-// Without a spool: the window is the page, grown to `rows` rows.
-bool GrowWindow(RowPage* page, uint32_t rows) {
-  const uint64_t bytes = uint64_t(page->stride) * rows;
-  if (bytes > 0x7FFFFFFF) return false;
-  void* grown = std::realloc(page->window, static_cast<size_t>(bytes));
-  if (!grown) return false;
-  page->window = static_cast<uint8_t*>(grown);
-  page->capacity = rows;
-  return true;
-}
-
 // The window over row y (at most the rows made).
 bool WindowAt(RowPage* page, uint32_t y) {
   if (y >= page->base && y - page->base < page->capacity) return true;
-  if (page->spool == INVALID_HANDLE_VALUE) return GrowWindow(page, RowPageGrowth(page->capacity, y));
+  if (page->spool == INVALID_HANDLE_VALUE) return GrowRowBuffer(&page->window, &page->capacity, page->stride, RowPageGrowth(page->capacity, y));
   return MoveWindow(page, y);
 }
 
@@ -192,7 +181,7 @@ RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows
     page->capacity = kWindowBytes / page->stride > 0 ? kWindowBytes / page->stride : 1;
     page->window = static_cast<uint8_t*>(std::malloc(size_t(page->stride) * page->capacity));
   } else {
-    GrowWindow(page, expectedRows > 0 ? expectedRows : kFirstRows);
+    GrowRowBuffer(&page->window, &page->capacity, page->stride, expectedRows > 0 ? expectedRows : kFirstRows);
   }
   if (!page->window) {
     FreeRowPage(page);
