@@ -481,7 +481,8 @@ RowPage* NewRowPage(uint32_t width, uint16_t bitsPerPixel, uint32_t expectedRows
   page->width = width;
   page->bits = bitsPerPixel;
   page->rowBytes = static_cast<size_t>((uint64_t(width) * bitsPerPixel + 7) / 8);
-  if (!GrowRowBuffer(&page->rows, &page->capacity, page->rowBytes, expectedRows > 0 ? expectedRows : kFirstRows)) {
+  if (!GrowRowBuffer(&page->rows, &page->capacity, page->rowBytes,
+                     expectedRows > 0 ? expectedRows : kFirstRows)) {
     FreeRowPage(page);
     return nullptr;
   }
@@ -496,7 +497,9 @@ void FreeRowPage(RowPage* page) {
 
 uint8_t* RowPageRow(RowPage* page, uint32_t y) {
   if (y > page->made) return nullptr;  // rows are made in order
-  if (y >= page->capacity && !GrowRowBuffer(&page->rows, &page->capacity, page->rowBytes, RowPageGrowth(page->capacity, y))) return nullptr;
+  if (y >= page->capacity &&
+      !GrowRowBuffer(&page->rows, &page->capacity, page->rowBytes, RowPageGrowth(page->capacity, y)))
+    return nullptr;
   for (; page->made <= y; ++page->made)
     std::memset(page->rows + page->rowBytes * page->made, 0xFF, page->rowBytes);
   return page->rows + page->rowBytes * y;

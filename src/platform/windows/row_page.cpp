@@ -95,7 +95,8 @@ bool MoveWindow(RowPage* page, uint32_t y) {
 // The window over row y (at most the rows made).
 bool WindowAt(RowPage* page, uint32_t y) {
   if (y >= page->base && y - page->base < page->capacity) return true;
-  if (page->spool == INVALID_HANDLE_VALUE) return GrowRowBuffer(&page->window, &page->capacity, page->stride, RowPageGrowth(page->capacity, y));
+  if (page->spool == INVALID_HANDLE_VALUE)
+    return GrowRowBuffer(&page->window, &page->capacity, page->stride, RowPageGrowth(page->capacity, y));
   return MoveWindow(page, y);
 }
 
