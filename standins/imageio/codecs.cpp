@@ -1,15 +1,17 @@
 // The files behind ImageIO's destinations and sources: PNG with libpng, JPEG (JFIF) with
 // libjpeg-turbo, TIFF with libtiff (LZW of 8-bit samples with the horizontal differencing
 // predictor, as the real ImageIO writes it: Apple documents no property for it, and TIFFs
-// written through it, by Grab for one, carry predictor 2). Grey images of 1 or 8 bits stay
-// grey of that depth (a 1-bit image becomes 8-bit grey in a JPEG); RGB images are written
-// with 8 bits a component, any skipped byte dropped.
+// written through it, by Grab for one, carry predictor 2), BMP here (uncompressed; no i386
+// library for it is installed). Grey images of 1 or 8 bits stay grey of that depth (a 1-bit
+// image becomes 8-bit grey in a JPEG); RGB images are written with 8 bits a component, any
+// skipped byte dropped.
 #include <png.h>
 // jpeglib.h needs FILE and size_t first.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -93,6 +95,70 @@ bool WritePng(const std::string& path, const Image& image, double xDpi, double y
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
+  FILE* f = file.release();
+  return std::fflush(f) == 0 && !std::ferror(f) && std::fclose(f) == 0;
+}
+
+namespace {
+// Little-endian fields of a BMP's headers.
+void Put16(std::vector<uint8_t>* out, uint32_t v) {
+  out->push_back(static_cast<uint8_t>(v));
+  out->push_back(static_cast<uint8_t>(v >> 8));
+}
+void Put32(std::vector<uint8_t>* out, uint32_t v) {
+  Put16(out, v & 0xFFFF);
+  Put16(out, v >> 16);
+}
+
+// BITMAPFILEHEADER, BITMAPINFOHEADER (uncompressed, rows from the bottom up) and the
+// palette of a 1- or 8-bit grey page (black to white); 0 when the file would pass 4 GB.
+uint32_t BmpHeaders(const PixelLayout& l, uint32_t bitCount, uint32_t rowBytes, double xDpi, double yDpi,
+                    std::vector<uint8_t>* out) {
+  const uint32_t colours = bitCount == 24 ? 0 : 1u << bitCount;
+  const uint32_t offset = 14 + 40 + colours * 4;
+  const uint64_t size = offset + static_cast<uint64_t>(rowBytes) * l.height;
+  if (size > UINT32_MAX || l.width > INT32_MAX || l.height > INT32_MAX) return 0;
+  out->push_back('B');
+  out->push_back('M');
+  Put32(out, static_cast<uint32_t>(size));
+  Put32(out, 0);
+  Put32(out, offset);
+  Put32(out, 40);
+  Put32(out, static_cast<uint32_t>(l.width));
+  Put32(out, static_cast<uint32_t>(l.height));
+  Put16(out, 1);
+  Put16(out, bitCount);
+  Put32(out, 0);  // BI_RGB
+  Put32(out, static_cast<uint32_t>(size - offset));
+  Put32(out, static_cast<uint32_t>(xDpi / kInchesPerMeter + 0.5));
+  Put32(out, static_cast<uint32_t>(yDpi / kInchesPerMeter + 0.5));
+  Put32(out, colours);
+  Put32(out, 0);
+  for (uint32_t i = 0; i < colours; ++i) {
+    const auto grey = static_cast<uint8_t>(i * 255 / (colours - 1));
+    out->insert(out->end(), {grey, grey, grey, 0});
+  }
+  return offset;
+}
+}  // namespace
+
+bool WriteBmp(const std::string& path, const Image& image, double xDpi, double yDpi) {
+  const PixelLayout& l = image.layout;
+  const uint32_t bitCount = l.components == 3 ? 24 : static_cast<uint32_t>(l.bitsPerComponent);
+  const uint32_t rowBytes = static_cast<uint32_t>((l.width * bitCount + 31) / 32 * 4);
+  std::vector<uint8_t> head, row;
+  row.reserve(RowRoom(image) + 4);  // the allocations, before the file exists
+  head.reserve(14 + 40 + 256 * 4);
+  if (BmpHeaders(l, bitCount, rowBytes, xDpi, yDpi, &head) == 0) return false;
+  std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "wb"));
+  if (!file || std::fwrite(head.data(), 1, head.size(), file.get()) != head.size()) return false;
+  for (size_t y = l.height; y-- > 0;) {
+    PackRow(image, y, false, &row);
+    if (bitCount == 24)
+      for (size_t x = 0; x < l.width; ++x) std::swap(row[x * 3], row[x * 3 + 2]);  // BGR
+    row.resize(rowBytes, 0);
+    if (std::fwrite(row.data(), 1, rowBytes, file.get()) != rowBytes) return false;
+  }
   FILE* f = file.release();
   return std::fflush(f) == 0 && !std::ferror(f) && std::fclose(f) == 0;
 }
@@ -203,17 +269,20 @@ TIFF* OpenTiff(const std::string& path, const char* mode) {
   return tif;
 }
 
-// ImageIO's compression for a page: Group 4 only for 1-bit pages; an unknown or unfitting
-// value is written uncompressed.
+// The compressions ImageIO writes for a page: none (1), LZW (5) and PackBits (32773), the
+// values Apple's ImageApp sample gives a TIFF destination, and CCITT Group 4 (4) on a 1-bit
+// page, as developers report it writing. 0 for any other value, or Group 4 on a deeper page:
+// ImageIO invents no other compression, and the page is not written.
 uint16_t CompressionFor(int asked, const PixelLayout& l) {
   switch (asked) {
     case COMPRESSION_CCITTFAX4:
-      return l.bitsPerComponent == 1 ? COMPRESSION_CCITTFAX4 : COMPRESSION_NONE;
+      return l.bitsPerComponent == 1 ? COMPRESSION_CCITTFAX4 : 0;
+    case COMPRESSION_NONE:
     case COMPRESSION_LZW:
     case COMPRESSION_PACKBITS:
       return static_cast<uint16_t>(asked);
     default:
-      return COMPRESSION_NONE;
+      return 0;
   }
 }
 }  // namespace
@@ -230,6 +299,11 @@ bool WritePages(TIFF* tif, size_t count, TiffFeed& feed) {
     }
     const PixelLayout& l = page.image->layout;
     const uint16_t compression = CompressionFor(page.compression, l);
+    if (compression == 0) {
+      feed.Done(i);
+      ok = false;
+      break;
+    }
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(l.width));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(l.height));
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(l.bitsPerComponent));

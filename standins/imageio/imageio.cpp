@@ -1,7 +1,8 @@
 // ImageIO's image destinations and sources. A destination is created with the number of
 // images it will hold; images are kept (retained, not drawn) until
-// CGImageDestinationFinalize writes the file with libpng, libjpeg-turbo or libtiff. Only a
-// TIFF destination takes more than one image. A source reads a TIFF file's pages, one at a
+// CGImageDestinationFinalize writes the file with libpng, libjpeg-turbo, libtiff or the BMP
+// writer of codecs.cpp. Only a TIFF destination is made for more than one image: PNG, JPEG
+// and BMP files hold one. A source reads a TIFF file's pages, one at a
 // time when asked (this stand-in's sources know TIFF only); a page added from a source keeps
 // its resolution and compression unless the properties given with it say otherwise.
 #include <unistd.h>
@@ -29,7 +30,7 @@ bool FinalizeFails() {
   return gFailFinalizeAt > 0 && --gFailFinalizeAt == 0;
 }
 
-enum class FileType { kPng, kJpeg, kTiff };
+enum class FileType { kPng, kJpeg, kTiff, kBmp };
 
 struct Source;
 
@@ -135,8 +136,14 @@ bool WriteDestination(Destination& d) {
   if (Property(d, e, kCGImagePropertyDPIWidth, &v) && v > 0) x = v;
   if (Property(d, e, kCGImagePropertyDPIHeight, &v) && v > 0) y = v;
   if (Property(d, e, kCGImageDestinationLossyCompressionQuality, &v)) quality = v;
-  return d.fileType == FileType::kPng ? WritePng(d.path, *e.image, x, y)
-                                      : WriteJpeg(d.path, *e.image, x, y, quality);
+  switch (d.fileType) {
+    case FileType::kPng:
+      return WritePng(d.path, *e.image, x, y);
+    case FileType::kBmp:
+      return WriteBmp(d.path, *e.image, x, y);
+    default:
+      return WriteJpeg(d.path, *e.image, x, y, quality);
+  }
 }
 
 // A full disk during the write: half of what would have been written stays.
@@ -167,6 +174,10 @@ const CFStringRef kCGImagePropertyTIFFDictionary = CFSTR("{TIFF}");
 const CFStringRef kCGImagePropertyTIFFCompression = CFSTR("Compression");
 const CFStringRef kCGImageDestinationLossyCompressionQuality =
     CFSTR("kCGImageDestinationLossyCompressionQuality");
+const CFStringRef kUTTypePNG = CFSTR("public.png");
+const CFStringRef kUTTypeJPEG = CFSTR("public.jpeg");
+const CFStringRef kUTTypeTIFF = CFSTR("public.tiff");
+const CFStringRef kUTTypeBMP = CFSTR("com.microsoft.bmp");
 
 CFTypeID CGImageDestinationGetTypeID(void) { return kDestination; }
 
@@ -174,7 +185,8 @@ CFTypeID CGImageDestinationGetTypeID(void) { return kDestination; }
 
 namespace {
 
-// A destination of a type this stand-in writes, for `count` images; null for another type.
+// A destination of a type this stand-in writes, for `count` images; null for another type,
+// and for more images than a file of the type holds (one, but for TIFF).
 Destination* NewDestination(CFStringRef type, size_t count) {
   const std::string t = TextOf(type);
   FileType fileType;
@@ -184,10 +196,12 @@ Destination* NewDestination(CFStringRef type, size_t count) {
     fileType = FileType::kJpeg;
   } else if (t == "public.tiff") {
     fileType = FileType::kTiff;
+  } else if (t == "com.microsoft.bmp") {
+    fileType = FileType::kBmp;
   } else {
     return nullptr;
   }
-  if (count == 0) return nullptr;
+  if (count == 0 || (count > 1 && fileType != FileType::kTiff)) return nullptr;
   auto* d = new Destination;
   d->fileType = fileType;
   d->count = count;

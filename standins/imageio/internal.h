@@ -91,7 +91,8 @@ struct URL : Object {
   std::string path;
 };
 
-// Reads a number (or boolean) value of dict[key]; false when absent or not a number.
+// Reads the value of dict[key] when it is a CFNumber; false when absent or anything else (a
+// CFBoolean too: the properties ImageIO reads as numbers are CFNumbers).
 bool NumberIn(CFDictionaryRef dict, CFStringRef key, double* value);
 std::string TextOf(CFStringRef s);  // "" for anything that is no string
 
@@ -141,6 +142,7 @@ void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* r
 // Files.
 bool WritePng(const std::string& path, const Image& image, double xDpi, double yDpi);
 bool WriteJpeg(const std::string& path, const Image& image, double xDpi, double yDpi, double quality);
+bool WriteBmp(const std::string& path, const Image& image, double xDpi, double yDpi);
 struct TiffPage {
   const Image* image;
   double xDpi, yDpi;

@@ -89,10 +89,6 @@ bool NumberIn(CFDictionaryRef dict, CFStringRef key, double* value) {
     *value = n->value;
     return true;
   }
-  if (Object* o = Alive(v); o && o->type == kBoolean) {
-    *value = v == kCFBooleanTrue ? 1 : 0;
-    return true;
-  }
   return false;
 }
 

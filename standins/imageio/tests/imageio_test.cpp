@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,13 @@
 #include "standins/virtual-scanner/image/page.h"
 
 namespace {
+
+CFURLRef UrlOf(const std::string& path) {
+  CFStringRef s = CFStringCreateWithCString(nullptr, path.c_str(), kCFStringEncodingUTF8);
+  CFURLRef url = CFURLCreateWithFileSystemPath(nullptr, s, kCFURLPOSIXPathStyle, false);
+  CFRelease(s);
+  return url;
+}
 
 class ImageIOTest : public ::testing::Test {
  protected:
@@ -28,12 +36,7 @@ class ImageIOTest : public ::testing::Test {
     EXPECT_EQ(ImageIOStandin_LiveObjects(), live_) << "objects left alive";
     EXPECT_EQ(ImageIOStandin_BadReleases(), bad_);
   }
-  static CFURLRef Url(const std::string& path) {
-    CFStringRef s = CFStringCreateWithCString(nullptr, path.c_str(), kCFStringEncodingUTF8);
-    CFURLRef url = CFURLCreateWithFileSystemPath(nullptr, s, kCFURLPOSIXPathStyle, false);
-    CFRelease(s);
-    return url;
-  }
+  static CFURLRef Url(const std::string& path) { return UrlOf(path); }
   long live_ = 0, bad_ = 0;
 };
 
@@ -180,24 +183,34 @@ TEST_F(ImageIOTest, DictionariesHonourTheirCallbacksAndHaltOnMisuse) {
   CFRelease(n2);
 }
 
+// CGImageDestination.h: `count` is the number of images the file will contain. A PNG, JPEG
+// or BMP file contains one, so a destination of those for two images is NULL, as is one of a
+// type ImageIO does not write. The Image I/O Programming Guide lists com.microsoft.bmp
+// (kUTTypeBMP) among the types CGImageDestinationCopyTypeIdentifiers answers.
 TEST_F(ImageIOTest, DestinationsKeepToTheirCountAndType) {
-  const std::string path = std::string(KV_OUT_DIR) + "/imageio-count.png";
+  const std::string path = std::string(KV_OUT_DIR) + "/imageio-count.tif";
   CFURLRef url = Url(path);
-  EXPECT_EQ(CGImageDestinationCreateWithURL(url, CFSTR("com.microsoft.bmp"), 1, nullptr), nullptr);
-  EXPECT_EQ(CGImageDestinationCreateWithURL(url, CFSTR("public.png"), 0, nullptr), nullptr);
+  EXPECT_EQ(CGImageDestinationCreateWithURL(url, CFSTR("public.plain-text"), 1, nullptr), nullptr);
+  EXPECT_EQ(CGImageDestinationCreateWithURL(url, kUTTypeTIFF, 0, nullptr), nullptr);
+  for (CFStringRef single : {kUTTypePNG, kUTTypeJPEG, kUTTypeBMP}) {
+    EXPECT_EQ(CGImageDestinationCreateWithURL(url, single, 2, nullptr), nullptr);
+    CGImageDestinationRef one = CGImageDestinationCreateWithURL(url, single, 1, nullptr);
+    EXPECT_NE(one, nullptr);
+    if (one) CFRelease(one);
+  }
 
   CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
   CGContextRef c = CGBitmapContextCreate(nullptr, 8, 8, 8, 0, grey, kCGImageAlphaNone);
   CGImageRef image = CGBitmapContextCreateImage(c);
   // Fewer images than announced: nothing is written.
   std::remove(path.c_str());
-  CGImageDestinationRef d = CGImageDestinationCreateWithURL(url, CFSTR("public.png"), 2, nullptr);
+  CGImageDestinationRef d = CGImageDestinationCreateWithURL(url, kUTTypeTIFF, 2, nullptr);
   CGImageDestinationAddImage(d, image, nullptr);
   EXPECT_FALSE(CGImageDestinationFinalize(d));
   EXPECT_EQ(std::fopen(path.c_str(), "rb"), nullptr);
   CFRelease(d);
   // More than announced: the extra one is ignored; a second Finalize fails.
-  d = CGImageDestinationCreateWithURL(url, CFSTR("public.png"), 1, nullptr);
+  d = CGImageDestinationCreateWithURL(url, kUTTypePNG, 1, nullptr);
   CGImageDestinationAddImage(d, image, nullptr);
   CGImageDestinationAddImage(d, image, nullptr);
   EXPECT_TRUE(CGImageDestinationFinalize(d));
@@ -325,6 +338,52 @@ TEST_F(ImageIOTest, PictureBoundsAreAt72DpiAndANullPictureIsNotReleased) {
   QDPictRelease(q);
   CGDataProviderRelease(p);
   EXPECT_DEATH(QDPictRelease(nullptr), "");
+}
+
+// What a shell command prints on standard output (a tool that reads a file back).
+std::string Output(const std::string& command) {
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return "";
+  std::string text;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, p)) > 0;) text.append(buffer, n);
+  pclose(p);
+  return text;
+}
+
+// An immutable dictionary of CFType keys and values.
+CFDictionaryRef Dictionary(std::initializer_list<std::pair<CFStringRef, CFTypeRef>> items) {
+  std::vector<const void*> keys, values;
+  for (const auto& [k, v] : items) {
+    keys.push_back(k);
+    values.push_back(v);
+  }
+  return CFDictionaryCreate(nullptr, keys.data(), values.data(), static_cast<CFIndex>(keys.size()),
+                            &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+}
+
+// An image of the virtual scanner's page of the pixel type (0 black and white, 1 grey, 2
+// colour), over its raster (which must outlive it).
+CGImageRef PageImage(const vscan::Raster& r, int pixelType) {
+  CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, r.rows.data(), r.rows.size(), nullptr);
+  CGColorSpaceRef space = pixelType == 2 ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray();
+  CGImageRef image = CGImageCreate(r.width, r.height, pixelType == 0 ? 1 : 8, r.bitsPerPixel, r.stride(), space,
+                                   kCGImageAlphaNone, p, nullptr, false, 0);
+  CGColorSpaceRelease(space);
+  CGDataProviderRelease(p);
+  return image;
+}
+
+// Writes one image through a destination of `type` at `path`: Finalize's answer.
+bool WriteImage(const std::string& path, CFStringRef type, CGImageRef image, CFDictionaryRef props) {
+  CFURLRef url = UrlOf(path);
+  CGImageDestinationRef d = CGImageDestinationCreateWithURL(url, type, 1, nullptr);
+  CFRelease(url);
+  if (!d) return false;
+  CGImageDestinationAddImage(d, image, props);
+  const bool written = CGImageDestinationFinalize(d);
+  CFRelease(d);
+  return written;
 }
 
 // What the code in between writes on standard error, through a pipe (which no file size
@@ -464,12 +523,7 @@ TEST_F(ImageIOTest, LzwTiffOfEightBitSamplesCarriesThePredictor) {
     CGImageDestinationAddImage(d, image, props);
     ASSERT_TRUE(CGImageDestinationFinalize(d));
     CFRelease(d);
-    FILE* info = popen(("tiffinfo '" + path + "' 2>&1").c_str(), "r");
-    ASSERT_NE(info, nullptr);
-    std::string text;
-    char buffer[256];
-    while (std::fgets(buffer, sizeof buffer, info)) text += buffer;
-    pclose(info);
+    const std::string text = Output("tiffinfo '" + path + "' 2>&1");
     EXPECT_NE(text.find("LZW"), std::string::npos) << text;
     EXPECT_EQ(text.find("Predictor: horizontal differencing") != std::string::npos, t != 0) << text;
     CGImageSourceRef s = CGImageSourceCreateWithURL(url, nullptr);
@@ -626,3 +680,108 @@ TEST_F(ImageIOTest, AWriteThatFailsAnswersFalseAndPrintsNothing) {
 }
 
 }  // namespace
+
+// Apple's ImageApp sample (ImageDoc.m) sets kCGImagePropertyTIFFDictionary >
+// kCGImagePropertyTIFFCompression "to specify the compression type to use when writing to a
+// tiff image destination. 1=no compression, 5=LZW, 32773=PackBits", and developers' code
+// writes CCITT Group 4 through it (4) from 1-bit images. Nothing documents another value, nor
+// Group 4 of an 8-bit image (AppKit's NSTIFFCompressionCCITTFAX4 is "1 bps only"): such a
+// page is not written, Finalize answers false, rather than a file of a compression nobody
+// asked for. A compression that is no CFNumber (CGImageProperties.h's values are CFNumbers) is
+// no compression asked: the page is written uncompressed.
+TEST_F(ImageIOTest, TiffIsWrittenOnlyInTheCompressionsImageIOWrites) {
+  const std::string path = std::string(KV_OUT_DIR) + "/imageio-compression.tif";
+  struct Case {
+    int pixelType;
+    int compression;      // -1: kCFBooleanTrue
+    const char* written;  // tiffinfo's name of the compression, or null: Finalize is false
+  };
+  const Case cases[] = {
+      {0, 1, "None"},  {0, 4, "CCITT Group 4"}, {0, 5, "LZW"},   {0, 32773, "PackBits"}, {1, 32773, "PackBits"},
+      {2, 1, "None"},  {1, 4, nullptr},         {2, 4, nullptr}, {0, 3, nullptr},        {1, 7, nullptr},
+      {1, 8, nullptr}, {0, 2, nullptr},         {1, -1, "None"}};
+  const vscan::Raster rasters[] = {Page(0), Page(1), Page(2)};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.pixelType) + " " + std::to_string(c.compression));
+    CGImageRef image = PageImage(rasters[c.pixelType], c.pixelType);
+    ASSERT_NE(image, nullptr);
+    CFNumberRef number = CFNumberCreate(nullptr, kCFNumberIntType, &c.compression);
+    CFDictionaryRef tiff = Dictionary({{kCGImagePropertyTIFFCompression,
+                                        c.compression < 0 ? static_cast<CFTypeRef>(kCFBooleanTrue) : number}});
+    CFDictionaryRef props = Dictionary({{kCGImagePropertyTIFFDictionary, tiff}});
+    std::remove(path.c_str());
+    EXPECT_EQ(WriteImage(path, kUTTypeTIFF, image, props), c.written != nullptr);
+    if (c.written) {
+      const std::string info = Output("tiffinfo '" + path + "' 2>&1");
+      EXPECT_NE(info.find(std::string("Compression Scheme: ") + c.written + "\n"), std::string::npos) << info;
+    }
+    CFRelease(props);
+    CFRelease(tiff);
+    CFRelease(number);
+    CGImageRelease(image);
+  }
+}
+
+// CGImageProperties.h: kCGImagePropertyDPIWidth and kCGImagePropertyDPIHeight, "if present,
+// the value of these keys is a CFNumberRef". A CFBoolean there is no resolution: the image is
+// written at 72 dpi that way, and at the number's resolution the other.
+TEST_F(ImageIOTest, AResolutionIsReadOnlyFromANumber) {
+  const std::string path = std::string(KV_OUT_DIR) + "/imageio-dpi.tif";
+  const vscan::Raster r = Page(1);
+  CGImageRef image = PageImage(r, 1);
+  const double dpi = 200;
+  CFNumberRef number = CFNumberCreate(nullptr, kCFNumberDoubleType, &dpi);
+  CFDictionaryRef props =
+      Dictionary({{kCGImagePropertyDPIWidth, kCFBooleanTrue}, {kCGImagePropertyDPIHeight, number}});
+  ASSERT_TRUE(WriteImage(path, kUTTypeTIFF, image, props));
+  CFURLRef url = Url(path);
+  CGImageSourceRef s = CGImageSourceCreateWithURL(url, nullptr);
+  CFDictionaryRef read = s ? CGImageSourceCopyPropertiesAtIndex(s, 0, nullptr) : nullptr;
+  ASSERT_NE(read, nullptr);
+  double x = 0, y = 0;
+  CFNumberGetValue(static_cast<CFNumberRef>(CFDictionaryGetValue(read, kCGImagePropertyDPIWidth)),
+                   kCFNumberDoubleType, &x);
+  CFNumberGetValue(static_cast<CFNumberRef>(CFDictionaryGetValue(read, kCGImagePropertyDPIHeight)),
+                   kCFNumberDoubleType, &y);
+  EXPECT_EQ(x, 72);
+  EXPECT_EQ(y, 200);
+  CFRelease(read);
+  CFRelease(s);
+  CFRelease(url);
+  CFRelease(props);
+  CFRelease(number);
+  CGImageRelease(image);
+}
+
+// A BMP destination (com.microsoft.bmp, kUTTypeBMP: a type the Image I/O Programming Guide
+// lists) writes a file ImageMagick reads as the same pixels the PNG destination writes, of the
+// page's depth (1-bit, 8-bit grey, 24-bit colour) and at its resolution.
+TEST_F(ImageIOTest, BmpFilesReadBackAsThePixelsWritten) {
+  const std::string bmp = std::string(KV_OUT_DIR) + "/imageio-page.bmp";
+  const std::string png = std::string(KV_OUT_DIR) + "/imageio-page.png";
+  const int depths[] = {1, 8, 24};
+  for (int t : {0, 1, 2}) {
+    SCOPED_TRACE(t);
+    const vscan::Raster r = Page(t);
+    CGImageRef image = PageImage(r, t);
+    const double dpi = 150;
+    CFNumberRef number = CFNumberCreate(nullptr, kCFNumberDoubleType, &dpi);
+    CFDictionaryRef props =
+        Dictionary({{kCGImagePropertyDPIWidth, number}, {kCGImagePropertyDPIHeight, number}});
+    ASSERT_TRUE(WriteImage(bmp, kUTTypeBMP, image, props));
+    ASSERT_TRUE(WriteImage(png, kUTTypePNG, image, props));
+    const std::string pixels = t == 2 ? " -depth 8 rgb:-" : " -depth 8 gray:-";
+    const std::string fromBmp = Output("convert '" + bmp + "'" + pixels);
+    EXPECT_EQ(fromBmp.size(), static_cast<size_t>(r.width) * r.height * (t == 2 ? 3 : 1));
+    EXPECT_TRUE(fromBmp == Output("convert '" + png + "'" + pixels)) << "the pixels differ";
+    EXPECT_EQ(
+        Output("identify -units PixelsPerInch -format '%[fx:round(resolution.x)] %[fx:round(resolution.y)]' '" +
+               bmp + "'"),
+        "150 150");
+    const std::string header = Output("od -An -tu2 -j28 -N2 '" + bmp + "'");  // biBitCount
+    EXPECT_EQ(std::stoi(header), depths[t]);
+    CFRelease(props);
+    CFRelease(number);
+    CGImageRelease(image);
+  }
+}

@@ -5,10 +5,12 @@
 //
 // What the real frameworks refuse, this refuses the same way: a bitmap context of a layout
 // CoreGraphics does not support (1-bit grey, RGB without an alpha or skip byte, rows too
-// short, ...) is NULL; a destination of an unknown type is NULL; an image added beyond the
-// count given at creation is ignored; CGImageDestinationFinalize is false when fewer images
-// were added than announced or when the file cannot be written (a partial file may remain).
-// Files are written with Debian's libpng, libjpeg-turbo and libtiff.
+// short, ...) is NULL; a destination of an unknown type, or of more images than a file of its
+// type holds (one, but for TIFF), is NULL; an image added beyond the count given at creation
+// is ignored; CGImageDestinationFinalize is false when fewer images were added than announced,
+// when a TIFF compression is asked that ImageIO does not write, or when the file cannot be
+// written (a partial file may remain). Files are written with Debian's libpng, libjpeg-turbo
+// and libtiff, BMP by the stand-in itself.
 #pragma once
 #include <CoreFoundation/CoreFoundation.h>
 #include <stdint.h>
@@ -115,13 +117,22 @@ void QDPictGetResolution(QDPictRef pict, CGFloat* xRes, CGFloat* yRes);
 OSStatus QDPictDrawToCGContext(CGContextRef ctx, CGRect rect, QDPictRef pict);
 
 // ---- ImageIO
+// The properties' values are CFNumbers (CGImageProperties.h); a value of another type (a
+// CFBoolean, say) is not read, as if the property were absent. Without a resolution: 72 dpi.
 extern const CFStringRef kCGImagePropertyDPIWidth;
 extern const CFStringRef kCGImagePropertyDPIHeight;
 extern const CFStringRef kCGImagePropertyTIFFDictionary;
-extern const CFStringRef
-    kCGImagePropertyTIFFCompression;  // 1 none, 4 CCITT Group 4 (1-bit), 5 LZW, 32773 PackBits
+// Written: 1 none, 5 LZW, 32773 PackBits, and 4 CCITT Group 4 on 1-bit images; any other
+// value (or 4 on a deeper image) makes CGImageDestinationFinalize false. Without it: none,
+// or an image from a source keeps its own.
+extern const CFStringRef kCGImagePropertyTIFFCompression;
 extern const CFStringRef kCGImageDestinationLossyCompressionQuality;  // 0.0 ... 1.0
-// Type identifiers: "public.png", "public.jpeg", "public.tiff".
+// Type identifiers (LaunchServices' UTCoreTypes.h, Mac OS X 10.4) of the destinations this
+// stand-in writes: "public.png", "public.jpeg", "public.tiff", "com.microsoft.bmp".
+extern const CFStringRef kUTTypePNG;
+extern const CFStringRef kUTTypeJPEG;
+extern const CFStringRef kUTTypeTIFF;
+extern const CFStringRef kUTTypeBMP;
 CFTypeID CGImageDestinationGetTypeID(void);
 CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef type, size_t count,
                                                       CFDictionaryRef options);
