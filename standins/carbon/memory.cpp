@@ -34,9 +34,10 @@ long gCountedHandles = 0;
 // that a stale Handle or Ptr may still name: such a name is then known as disposed.
 constexpr size_t kQuarantinedHandles = 65536;
 constexpr Size kQuarantinedBytes = 16 << 20;
-std::deque<HandleBlock*> gDisposedHandles;
-std::unordered_set<const void*> gDisposed;  // both kinds
-std::deque<std::pair<Ptr, Size>> gDisposedPointers;
+// On the heap and never destroyed, so that what they hold stays reachable at exit.
+std::deque<HandleBlock*>& gDisposedHandles = *new std::deque<HandleBlock*>;
+std::unordered_set<const void*>& gDisposed = *new std::unordered_set<const void*>;  // both kinds
+std::deque<std::pair<Ptr, Size>>& gDisposedPointers = *new std::deque<std::pair<Ptr, Size>>;
 Size gDisposedBytes = 0;
 long gFailAfter = -1;  // successful allocations left before all fail; -1 never
 long gFailNth = 0;     // the n-th allocation from now fails; 0 never
