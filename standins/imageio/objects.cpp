@@ -272,10 +272,7 @@ const CFBooleanRef kCFBooleanFalse = reinterpret_cast<CFBooleanRef>(MakeConstant
 
 namespace {
 // The CFType callbacks: what is no live CF object crashes CF's retain, as it does here.
-const void* TypeRetain(CFAllocatorRef, const void* value) {
-  if (!Alive(value)) std::abort();
-  return CFRetain(value);
-}
+const void* TypeRetain(CFAllocatorRef, const void* value) { return CFRetain(value); }
 void TypeRelease(CFAllocatorRef, const void* value) { CFRelease(value); }
 Boolean TypeEqual(const void* a, const void* b) { return CFEqual(a, b); }
 CFHashCode TypeHash(const void* value) {

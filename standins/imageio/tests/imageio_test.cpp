@@ -102,6 +102,11 @@ TEST_F(ImageIOTest, ReferencesAreCountedAndAReleaseTooManyHalts) {
   EXPECT_EQ(CFGetRetainCount(n), 1);
   CFRelease(d);
   EXPECT_DEATH(CFNumberGetValue(n, kCFNumberDoubleType, &one), "CFNumberGetValue\\(\\): .* freed object");
+  // A dictionary of CF types retains what it is given: a freed value halts there.
+  CFMutableDictionaryRef m =
+      CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+  EXPECT_DEATH(CFDictionarySetValue(m, kCGImagePropertyDPIWidth, n), "CFRetain\\(\\): .* freed object");
+  CFRelease(m);
 }
 
 // The heap hands a freed block to the next allocation of its size at once; were it to do so
