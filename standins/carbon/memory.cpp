@@ -1,9 +1,13 @@
 // Memory Manager: nonrelocatable blocks (Ptr) and relocatable ones (Handle), with a real
 // master pointer so that a handle's data may move when it grows. Every live block is
-// registered, so that disposing of something that is not a live block is caught and counted
-// instead of corrupting the heap, and tests can count what is left.
+// registered, so that tests can count what is left, and so that a block that is not live
+// where one belongs halts the process with a line naming the call (see Misuse): on a Mac a
+// second DisposeHandle or DisposePtr gives the block to the heap twice, and a disposed
+// handle's master pointer is free memory, so each is a corrupted heap or a crash there.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
@@ -24,7 +28,17 @@ std::recursive_mutex gLock;
 std::unordered_map<Ptr, Size> gPointers;
 std::unordered_set<HandleBlock*> gHandles;
 long gCountedHandles = 0;
-long gBadDisposals = 0;
+
+// Disposed blocks are kept from the heap for a while (the last 65536 master pointers, and
+// nonrelocatable blocks up to 16 MB in all), so that no new block takes the address of one
+// that a stale Handle or Ptr may still name: such a name is then known as disposed.
+constexpr size_t kQuarantinedHandles = 65536;
+constexpr Size kQuarantinedBytes = 16 << 20;
+// On the heap and never destroyed, so that what they hold stays reachable at exit.
+std::deque<HandleBlock*>& gDisposedHandles = *new std::deque<HandleBlock*>;
+std::unordered_set<const void*>& gDisposed = *new std::unordered_set<const void*>;  // both kinds
+std::deque<std::pair<Ptr, Size>>& gDisposedPointers = *new std::deque<std::pair<Ptr, Size>>;
+Size gDisposedBytes = 0;
 long gFailAfter = -1;  // successful allocations left before all fail; -1 never
 long gFailNth = 0;     // the n-th allocation from now fails; 0 never
 thread_local OSErr gMemError = noErr;
@@ -43,9 +57,76 @@ void* RawAlloc(Size size, bool clear) {
   return p;
 }
 
+// A Handle or Ptr where a live block belongs: the process ends, with the call and the fault.
+[[noreturn]] void Misuse(const char* call, const void* block, const char* what) {
+  std::fprintf(stderr, "*** %s(): %p %s ***\n", call, block,
+               gDisposed.count(block) ? "was disposed of already" : what);
+  std::abort();
+}
+
 HandleBlock* BlockOf(Handle h) {
   auto* b = reinterpret_cast<HandleBlock*>(h);
   return gHandles.count(b) ? b : nullptr;
+}
+
+// The block of a handle given to `call`: null for NULL (the call answers nilHandleErr, as
+// Inside Macintosh: Memory documents); a disposed handle or an address that never was a
+// handle halts.
+HandleBlock* LiveBlock(Handle h, const char* call) {
+  if (!h) return nullptr;
+  HandleBlock* b = BlockOf(h);
+  if (!b) Misuse(call, h, "is not a handle");
+  return b;
+}
+
+// A nonrelocatable block given to `call`: its entry, or the end for NULL; anything else that
+// is not a live block halts.
+std::unordered_map<Ptr, Size>::iterator LivePointer(Ptr p, const char* call) {
+  auto it = gPointers.find(p);
+  if (p && it == gPointers.end()) Misuse(call, p, "is not a block from NewPtr");
+  return it;
+}
+
+// Keeps what was disposed of from the heap; the oldest goes back when there is too much.
+// Should there be no memory to note it, it goes back at once (reuse undetected, no leak).
+template <class T, class Free>
+void Quarantine(std::deque<T>& fifo, T entry, const void* address, Free free) {
+  try {
+    gDisposed.insert(address);
+    try {
+      fifo.push_back(entry);
+    } catch (...) {
+      gDisposed.erase(address);
+      throw;
+    }
+  } catch (...) {
+    free(entry);
+  }
+}
+
+void QuarantineHandle(HandleBlock* b) {
+  auto free = [](HandleBlock* old) { delete old; };
+  Quarantine(gDisposedHandles, b, b, free);
+  if (gDisposedHandles.size() > kQuarantinedHandles) {
+    HandleBlock* old = gDisposedHandles.front();
+    gDisposedHandles.pop_front();
+    gDisposed.erase(old);
+    free(old);
+  }
+}
+
+void QuarantinePointer(Ptr p, Size size) {
+  auto free = [](std::pair<Ptr, Size> old) { std::free(old.first); };
+  if (size > kQuarantinedBytes) return free({p, size});
+  Quarantine(gDisposedPointers, {p, size}, p, free);
+  if (gDisposed.count(p)) gDisposedBytes += size;
+  while (gDisposedBytes > kQuarantinedBytes) {
+    auto old = gDisposedPointers.front();
+    gDisposedPointers.pop_front();
+    gDisposed.erase(old.first);
+    gDisposedBytes -= old.second;
+    free(old);
+  }
 }
 
 Ptr AllocPtr(Size size, bool clear) {
@@ -90,7 +171,8 @@ void FreeHandle(HandleBlock* b) {
   gHandles.erase(b);
   if (!b->resource) --gCountedHandles;
   std::free(b->master);
-  delete b;
+  b->master = nullptr;
+  QuarantineHandle(b);
 }
 
 }  // namespace
@@ -132,14 +214,10 @@ void DisposePtr(Ptr p) try {
     gMemError = noErr;
     return;
   }
-  auto it = gPointers.find(p);
-  if (it == gPointers.end()) {
-    ++gBadDisposals;
-    gMemError = memWZErr;
-    return;
-  }
+  auto it = LivePointer(p, "DisposePtr");
+  const Size size = it->second;
   gPointers.erase(it);
-  std::free(p);
+  QuarantinePointer(p, size);
   gMemError = noErr;
 } catch (...) {
   gMemError = memFullErr;
@@ -147,7 +225,7 @@ void DisposePtr(Ptr p) try {
 
 Size GetPtrSize(Ptr p) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  auto it = gPointers.find(p);
+  auto it = LivePointer(p, "GetPtrSize");
   if (it == gPointers.end()) {
     gMemError = memWZErr;
     return 0;
@@ -161,7 +239,7 @@ Size GetPtrSize(Ptr p) try {
 
 void SetPtrSize(Ptr p, Size newSize) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  auto it = gPointers.find(p);
+  auto it = LivePointer(p, "SetPtrSize");
   if (it == gPointers.end()) {
     gMemError = memWZErr;
   } else if (newSize < 0) {
@@ -191,12 +269,10 @@ void DisposeHandle(Handle h) try {
     gMemError = nilHandleErr;
     return;
   }
-  HandleBlock* b = BlockOf(h);
-  if (!b || b->resource) {
-    ++gBadDisposals;
-    gMemError = memWZErr;
-    return;
-  }
+  HandleBlock* b = LiveBlock(h, "DisposeHandle");
+  // Inside Macintosh: More Macintosh Toolbox: a resource is released with ReleaseResource,
+  // never DisposeHandle, which would leave the resource map naming freed memory.
+  if (b->resource) Misuse("DisposeHandle", h, "is a resource (ReleaseResource releases it)");
   FreeHandle(b);
   gMemError = noErr;
 } catch (...) {
@@ -205,7 +281,7 @@ void DisposeHandle(Handle h) try {
 
 void HLock(Handle h) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  HandleBlock* b = BlockOf(h);
+  HandleBlock* b = LiveBlock(h, "HLock");
   if (b) b->locked = true;
   gMemError = b ? noErr : nilHandleErr;
 } catch (...) {
@@ -214,7 +290,7 @@ void HLock(Handle h) try {
 
 void HUnlock(Handle h) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  HandleBlock* b = BlockOf(h);
+  HandleBlock* b = LiveBlock(h, "HUnlock");
   if (b) b->locked = false;
   gMemError = b ? noErr : nilHandleErr;
 } catch (...) {
@@ -223,7 +299,7 @@ void HUnlock(Handle h) try {
 
 SInt8 HGetState(Handle h) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  HandleBlock* b = BlockOf(h);
+  HandleBlock* b = LiveBlock(h, "HGetState");
   gMemError = b ? noErr : nilHandleErr;
   return static_cast<SInt8>(b && b->locked ? 0x80 : 0);
 } catch (...) {
@@ -233,7 +309,7 @@ SInt8 HGetState(Handle h) try {
 
 void HSetState(Handle h, SInt8 flags) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  HandleBlock* b = BlockOf(h);
+  HandleBlock* b = LiveBlock(h, "HSetState");
   if (b) b->locked = (flags & 0x80) != 0;
   gMemError = b ? noErr : nilHandleErr;
 } catch (...) {
@@ -242,7 +318,7 @@ void HSetState(Handle h, SInt8 flags) try {
 
 Size GetHandleSize(Handle h) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  HandleBlock* b = BlockOf(h);
+  HandleBlock* b = LiveBlock(h, "GetHandleSize");
   if (!b) {
     gMemError = nilHandleErr;
     return 0;
@@ -256,7 +332,7 @@ Size GetHandleSize(Handle h) try {
 
 void SetHandleSize(Handle h, Size newSize) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  HandleBlock* b = BlockOf(h);
+  HandleBlock* b = LiveBlock(h, "SetHandleSize");
   if (!b) {
     gMemError = nilHandleErr;
     return;
@@ -337,8 +413,6 @@ long CarbonStandin_LiveHandles(void) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return gCountedHandles;
 }
-
-long CarbonStandin_BadDisposals(void) { return gBadDisposals; }
 
 void CarbonStandin_FailAllocationsAfter(long n) {
   std::lock_guard<std::recursive_mutex> g(gLock);

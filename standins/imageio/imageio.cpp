@@ -234,8 +234,10 @@ bool WriteIntoData(Destination& d) {
 extern "C" {
 
 CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef type, size_t count,
-                                                      CFDictionaryRef) try {
-  auto* u = As<URL>(url, kURL);
+                                                      CFDictionaryRef options) try {
+  auto* u = Checked<URL>(url, kURL, __func__);
+  Checked(type, kString, __func__);
+  Checked(options, kDictionary, __func__);
   if (!u) return nullptr;
   std::string path(u->path);  // before the destination exists: nothing to free should it throw
   Destination* d = NewDestination(type, count);
@@ -248,8 +250,10 @@ CGImageDestinationRef CGImageDestinationCreateWithURL(CFURLRef url, CFStringRef 
 
 // The image file's bytes are appended to the data when the destination is finalized.
 CGImageDestinationRef CGImageDestinationCreateWithData(CFMutableDataRef data, CFStringRef type, size_t count,
-                                                       CFDictionaryRef) try {
-  auto* bytes = As<Data>(data, kData);
+                                                       CFDictionaryRef options) try {
+  auto* bytes = Checked<Data>(data, kData, __func__);
+  Checked(type, kString, __func__);
+  Checked(options, kDictionary, __func__);
   Destination* d = bytes ? NewDestination(type, count) : nullptr;
   if (!d) return nullptr;
   CFRetain(data);
@@ -260,7 +264,8 @@ CGImageDestinationRef CGImageDestinationCreateWithData(CFMutableDataRef data, CF
 }
 
 void CGImageDestinationSetProperties(CGImageDestinationRef idst, CFDictionaryRef properties) try {
-  auto* d = As<Destination>(idst, kDestination);
+  auto* d = Checked<Destination>(idst, kDestination, __func__);
+  Checked(properties, kDictionary, __func__);
   if (!d || !properties) return;
   CFRetain(properties);
   if (d->properties) Release(d->properties);
@@ -279,8 +284,9 @@ static bool TakesAnother(Destination* d) {
 }
 
 void CGImageDestinationAddImage(CGImageDestinationRef idst, CGImageRef image, CFDictionaryRef properties) try {
-  auto* d = As<Destination>(idst, kDestination);
-  auto* i = As<Image>(image, kImage);
+  auto* d = Checked<Destination>(idst, kDestination, __func__);
+  auto* i = Checked<Image>(image, kImage, __func__);
+  Checked(properties, kDictionary, __func__);
   if (!i || !TakesAnother(d)) return;
   d->entries.reserve(d->entries.size() + 1);  // the one allocation, before anything is retained
   Entry e;
@@ -293,8 +299,9 @@ void CGImageDestinationAddImage(CGImageDestinationRef idst, CGImageRef image, CF
 
 void CGImageDestinationAddImageFromSource(CGImageDestinationRef idst, CGImageSourceRef isrc, size_t index,
                                           CFDictionaryRef properties) try {
-  auto* d = As<Destination>(idst, kDestination);
-  auto* s = As<Source>(isrc, kSource);
+  auto* d = Checked<Destination>(idst, kDestination, __func__);
+  auto* s = Checked<Source>(isrc, kSource, __func__);
+  Checked(properties, kDictionary, __func__);
   if (!s || index >= s->count || !TakesAnother(d)) return;
   d->entries.reserve(d->entries.size() + 1);
   Entry e;
@@ -307,7 +314,7 @@ void CGImageDestinationAddImageFromSource(CGImageDestinationRef idst, CGImageSou
 }
 
 Boolean CGImageDestinationFinalize(CGImageDestinationRef idst) try {
-  auto* d = As<Destination>(idst, kDestination);
+  auto* d = Checked<Destination>(idst, kDestination, __func__);
   if (!d || d->finalized) return false;
   d->finalized = true;
   if (d->entries.size() != d->count) {
@@ -325,8 +332,9 @@ Boolean CGImageDestinationFinalize(CGImageDestinationRef idst) try {
   return {};
 }
 
-CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef) try {
-  auto* u = As<URL>(url, kURL);
+CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef options) try {
+  auto* u = Checked<URL>(url, kURL, __func__);
+  Checked(options, kDictionary, __func__);
   if (!u) return nullptr;
   FILE* f = std::fopen(u->path.c_str(), "rb");
   if (!f) return nullptr;
@@ -341,8 +349,9 @@ CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef) try {
   return {};
 }
 
-CGImageSourceRef CGImageSourceCreateWithData(CFDataRef data, CFDictionaryRef) try {
-  auto* d = As<Data>(data, kData);
+CGImageSourceRef CGImageSourceCreateWithData(CFDataRef data, CFDictionaryRef options) try {
+  auto* d = Checked<Data>(data, kData, __func__);
+  Checked(options, kDictionary, __func__);
   if (!d) return nullptr;
   std::vector<uint8_t> jpeg;
   const std::vector<uint8_t>& b = d->bytes;
@@ -357,14 +366,15 @@ CGImageSourceRef CGImageSourceCreateWithData(CFDataRef data, CFDictionaryRef) tr
 }
 
 size_t CGImageSourceGetCount(CGImageSourceRef isrc) try {
-  auto* s = As<Source>(isrc, kSource);
+  auto* s = Checked<Source>(isrc, kSource, __func__);
   return s ? s->count : 0;
 } catch (...) {
   return {};
 }
 
-CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef) try {
-  auto* s = As<Source>(isrc, kSource);
+CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef options) try {
+  auto* s = Checked<Source>(isrc, kSource, __func__);
+  Checked(options, kDictionary, __func__);
   if (!s || index >= s->count) return nullptr;
   double x, y;
   Image* image = s->jpeg.empty() ? ReadTiffPage(s->path, index, &x, &y, nullptr) : ReadJpeg(s->jpeg, &x, &y);
@@ -373,8 +383,10 @@ CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, 
   return {};
 }
 
-CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef) try {
-  auto* s = As<Source>(isrc, kSource);
+CFDictionaryRef CGImageSourceCopyPropertiesAtIndex(CGImageSourceRef isrc, size_t index,
+                                                   CFDictionaryRef options) try {
+  auto* s = Checked<Source>(isrc, kSource, __func__);
+  Checked(options, kDictionary, __func__);
   if (!s || index >= s->count) return nullptr;
   double x = 0, y = 0;
   Image* image = s->jpeg.empty() ? ReadTiffPage(s->path, index, &x, &y, nullptr) : ReadJpeg(s->jpeg, &x, &y);

@@ -28,34 +28,59 @@ enum Kind : CFTypeID {
 };
 
 // Every object of the stand-in: a type and a reference count, registered while it lives.
+// A freed object's memory is not handed back at once but kept in a quarantine of the last
+// 65536 objects freed, so that no new object takes its address while a stale reference to
+// it may still be about: such a reference is then known as freed.
 struct Object {
   explicit Object(CFTypeID t);
   virtual ~Object();
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
+  static void* operator new(size_t size);
+  static void operator delete(void* p) noexcept;
   CFTypeID type;
   long refs = 1;
   bool constant = false;  // CFSTR strings and the booleans: never freed
 };
 
-// The object behind ref when it is alive and of that type, else null.
+// The object behind ref when it is alive and of that type, else null: a question about a
+// value (what a dictionary holds), never a check of what a caller passed.
 Object* Alive(const void* ref);
 template <class T>
 T* As(const void* ref, CFTypeID type) {
   Object* o = Alive(ref);
   return o && o->type == type ? static_cast<T*>(o) : nullptr;
 }
-void Release(const void* ref);  // CFRelease without the NULL abort
+
+// The object a caller passed to `call` where one of `type` belongs (0: any type). NULL gives
+// null, for the call to answer as the framework does; anything else that is not a live object
+// of that type halts the process with a line naming the call and the fault: an object freed
+// already (a release too many, or a use after the last release), an address that never was an
+// object, an object of another type. Apple's frameworks read such an object as the type they
+// expect, so on a Mac these are crashes or worse (see objects.cpp).
+Object* Checked(const void* ref, CFTypeID type, const char* call);
+template <class T>
+T* Checked(const void* ref, CFTypeID type, const char* call) {
+  return static_cast<T*>(Checked(ref, type, call));
+}
+// The same for CoreFoundation's own functions, which take no NULL either.
+Object* CheckedCF(const void* ref, CFTypeID type, const char* call);
+template <class T>
+T* CheckedCF(const void* ref, CFTypeID type, const char* call) {
+  return static_cast<T*>(CheckedCF(ref, type, call));
+}
+// CFRelease without the NULL halt; what is not a live object halts as in Checked.
+void Release(const void* ref, const char* call = "CFRelease");
 
 // The per-type retain and release functions (CGImageRetain, QDPictRelease, ...): CFRetain and
-// CFRelease that take NULL and do nothing with it.
+// CFRelease that take NULL and do nothing with it, and halt on an object of another type.
 template <class Ref>
-Ref RetainUnlessNull(Ref ref) {
-  if (ref) CFRetain(ref);
+Ref RetainUnlessNull(Ref ref, CFTypeID type, const char* call) {
+  if (Checked(ref, type, call)) CFRetain(ref);
   return ref;
 }
-inline void ReleaseUnlessNull(const void* ref) {
-  if (ref) Release(ref);
+inline void ReleaseUnlessNull(const void* ref, CFTypeID type = 0, const char* call = "CFRelease") {
+  if (Checked(ref, type, call)) Release(ref, call);
 }
 
 struct String : Object {

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 
 #include "ImageIOStandin.h"
@@ -24,8 +26,55 @@ std::set<const Object*>& LiveSet() {
   static auto* s = new std::set<const Object*>;
   return *s;
 }
-long gBadReleases = 0;
 long gConstants = 0;
+
+// The memory of the objects freed last, oldest first, and the same addresses to look up.
+constexpr size_t kQuarantined = 65536;
+std::deque<void*>& Quarantine() {
+  static auto* q = new std::deque<void*>;
+  return *q;
+}
+std::set<const void*>& FreedSet() {
+  static auto* s = new std::set<const void*>;
+  return *s;
+}
+
+const char* KindName(CFTypeID type) {
+  static const std::map<CFTypeID, const char*> names = {{kString, "CFString"},
+                                                        {kNumber, "CFNumber"},
+                                                        {kBoolean, "CFBoolean"},
+                                                        {kDictionary, "CFDictionary"},
+                                                        {kURL, "CFURL"},
+                                                        {kData, "CFData"},
+                                                        {kColorSpace, "CGColorSpace"},
+                                                        {kDataProvider, "CGDataProvider"},
+                                                        {kContext, "CGContext"},
+                                                        {kImage, "CGImage"},
+                                                        {kPict, "QDPict"},
+                                                        {kDestination, "CGImageDestination"},
+                                                        {kSource, "CGImageSource"}};
+  auto it = names.find(type);
+  return it != names.end() ? it->second : "CF object";
+}
+
+// What a call was given instead of a live object of the type it takes: the process ends, as
+// it does on a Mac (where it may as well go on with a corrupted heap).
+[[noreturn]] void Halt(const char* call, const void* ref, CFTypeID type) {
+  const Object* o = Alive(ref);
+  if (!ref) {
+    std::fprintf(stderr, "*** %s() called with NULL ***\n", call);
+  } else if (o) {
+    std::fprintf(stderr, "*** %s(): %p is a %s, not a %s ***\n", call, ref, KindName(o->type), KindName(type));
+  } else if (FreedSet().count(ref)) {
+    std::fprintf(
+        stderr,
+        "*** %s(): %p is a freed object (released once too often, or used after its last release) ***\n", call,
+        ref);
+  } else {
+    std::fprintf(stderr, "*** %s(): %p is not a CF object ***\n", call, ref);
+  }
+  std::abort();
+}
 }  // namespace
 
 Object::Object(CFTypeID t) : type(t) {
@@ -37,19 +86,56 @@ Object::~Object() {
   LiveSet().erase(this);
 }
 
+void* Object::operator new(size_t size) { return ::operator new(size); }
+
+// Into the quarantine; the oldest block there goes back to the heap. Should there be no
+// memory to note the block, it goes back at once (undetected reuse, never a leak).
+void Object::operator delete(void* p) noexcept {
+  if (!p) return;
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  try {
+    FreedSet().insert(p);
+    try {
+      Quarantine().push_back(p);
+    } catch (...) {
+      FreedSet().erase(p);
+      throw;
+    }
+  } catch (...) {
+    ::operator delete(p);
+    return;
+  }
+  if (Quarantine().size() > kQuarantined) {
+    void* oldest = Quarantine().front();
+    Quarantine().pop_front();
+    FreedSet().erase(oldest);
+    ::operator delete(oldest);
+  }
+}
+
 Object* Alive(const void* ref) {
   std::lock_guard<std::recursive_mutex> g(Lock());
   auto* o = static_cast<const Object*>(ref);
   return LiveSet().count(o) ? const_cast<Object*>(o) : nullptr;
 }
 
-void Release(const void* ref) {
+Object* Checked(const void* ref, CFTypeID type, const char* call) {
+  if (!ref) return nullptr;
   std::lock_guard<std::recursive_mutex> g(Lock());
   Object* o = Alive(ref);
-  if (!o) {
-    ++gBadReleases;
-    return;
-  }
+  if (!o || (type != 0 && o->type != type)) Halt(call, ref, type);
+  return o;
+}
+
+Object* CheckedCF(const void* ref, CFTypeID type, const char* call) {
+  if (!ref) Halt(call, ref, type);
+  return Checked(ref, type, call);
+}
+
+void Release(const void* ref, const char* call) {
+  std::lock_guard<std::recursive_mutex> g(Lock());
+  Object* o = Alive(ref);
+  if (!o) Halt(call, ref, 0);
   if (o->constant) return;
   if (--o->refs == 0) delete o;
 }
@@ -182,14 +268,11 @@ const CFBooleanRef kCFBooleanFalse = reinterpret_cast<CFBooleanRef>(MakeConstant
 
 namespace {
 // The CFType callbacks: what is no live CF object crashes CF's retain, as it does here.
-const void* TypeRetain(CFAllocatorRef, const void* value) {
-  if (!Alive(value)) std::abort();
-  return CFRetain(value);
-}
+const void* TypeRetain(CFAllocatorRef, const void* value) { return CFRetain(value); }
 void TypeRelease(CFAllocatorRef, const void* value) { CFRelease(value); }
 Boolean TypeEqual(const void* a, const void* b) { return CFEqual(a, b); }
 CFHashCode TypeHash(const void* value) {
-  Object* o = Alive(value);
+  Object* o = CheckedCF(value, 0, "CFHash");
   if (o && o->type == kString) return std::hash<std::string>()(static_cast<String*>(o)->text);
   if (o && o->type == kNumber) return std::hash<double>()(static_cast<Number*>(o)->value);
   if (o && o->type == kURL) return std::hash<std::string>()(static_cast<URL*>(o)->path);
@@ -197,10 +280,8 @@ CFHashCode TypeHash(const void* value) {
 }
 
 // CF halts on NULL or an object of another type where a dictionary belongs.
-Dictionary* DictionaryOrHalt(const void* ref) {
-  auto* d = As<Dictionary>(ref, kDictionary);
-  if (!d) std::abort();
-  return d;
+Dictionary* DictionaryOrHalt(const void* ref, const char* call) {
+  return CheckedCF<Dictionary>(ref, kDictionary, call);
 }
 }  // namespace
 
@@ -212,32 +293,27 @@ const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = {0, TypeRetai
                                                                     TypeEqual};
 
 CFTypeRef CFRetain(CFTypeRef cf) try {
-  if (!cf) std::abort();
   std::lock_guard<std::recursive_mutex> g(Lock());
-  Object* o = Alive(cf);
-  if (o && !o->constant) ++o->refs;
+  Object* o = CheckedCF(cf, 0, __func__);
+  if (!o->constant) ++o->refs;
   return cf;
 } catch (...) {
   return {};
 }
 
 void CFRelease(CFTypeRef cf) try {
-  if (!cf) std::abort();
-  Release(cf);
+  Release(cf, __func__);  // NULL halts there, as CFRuntime.c halts on it
 } catch (...) {
 }
 
 CFIndex CFGetRetainCount(CFTypeRef cf) try {
-  Object* o = Alive(cf);
-  return o ? (o->constant ? 0x7FFFFFFF : o->refs) : 0;
+  Object* o = CheckedCF(cf, 0, __func__);
+  return o->constant ? 0x7FFFFFFF : o->refs;
 } catch (...) {
   return {};
 }
 
-CFTypeID CFGetTypeID(CFTypeRef cf) try {
-  Object* o = Alive(cf);
-  return o ? o->type : 0;
-} catch (...) {
+CFTypeID CFGetTypeID(CFTypeRef cf) try { return CheckedCF(cf, 0, __func__)->type; } catch (...) {
   return {};
 }
 CFTypeID CFStringGetTypeID(void) { return kString; }
@@ -256,10 +332,10 @@ CFDataRef CFDataCreate(CFAllocatorRef, const UInt8* bytes, CFIndex length) try {
 }
 
 Boolean CFEqual(CFTypeRef a, CFTypeRef b) try {
+  Object* x = CheckedCF(a, 0, __func__);
+  Object* y = CheckedCF(b, 0, __func__);
   if (a == b) return true;
-  Object* x = Alive(a);
-  Object* y = Alive(b);
-  if (!x || !y || x->type != y->type) return false;
+  if (x->type != y->type) return false;
   if (x->type == kString) return static_cast<String*>(x)->text == static_cast<String*>(y)->text;
   if (x->type == kNumber) return static_cast<Number*>(x)->value == static_cast<Number*>(y)->value;
   if (x->type == kURL) return static_cast<URL*>(x)->path == static_cast<URL*>(y)->path;
@@ -280,8 +356,8 @@ CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFString
 }
 
 Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex bufferSize, CFStringEncoding) try {
-  auto* str = As<String>(s, kString);
-  if (!str || !buffer || bufferSize <= 0 || static_cast<CFIndex>(str->text.size()) >= bufferSize) return false;
+  auto* str = CheckedCF<String>(s, kString, __func__);
+  if (!buffer || bufferSize <= 0 || static_cast<CFIndex>(str->text.size()) >= bufferSize) return false;
   std::memcpy(buffer, str->text.c_str(), str->text.size() + 1);
   return true;
 } catch (...) {
@@ -328,8 +404,8 @@ CFNumberRef CFNumberCreate(CFAllocatorRef, CFNumberType theType, const void* val
 }
 
 Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr) try {
-  auto* n = As<Number>(number, kNumber);
-  if (!n || !valuePtr) return false;
+  auto* n = CheckedCF<Number>(number, kNumber, __func__);
+  if (!valuePtr) return false;
   switch (theType) {
     case kCFNumberSInt32Type:
     case kCFNumberIntType: {
@@ -366,7 +442,7 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef, const void** keys, const void
     return nullptr;
   }
   for (CFIndex i = 0; i < numValues; ++i) CFDictionarySetValue(d, keys[i], values[i]);
-  DictionaryOrHalt(d)->isMutable = false;
+  DictionaryOrHalt(d, __func__)->isMutable = false;
   return d;
 } catch (...) {
   return {};
@@ -385,7 +461,7 @@ CFMutableDictionaryRef CFDictionaryCreateMutable(CFAllocatorRef, CFIndex capacit
 }
 
 void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const void* value) try {
-  Dictionary* d = DictionaryOrHalt(dict);
+  Dictionary* d = DictionaryOrHalt(dict, __func__);
   if (!d->isMutable) std::abort();  // CF: immutable collection given to a mutating function
   if (auto* kv = d->Slot(key)) {
     if (d->values.retain) value = d->values.retain(nullptr, value);
@@ -401,11 +477,11 @@ void CFDictionarySetValue(CFMutableDictionaryRef dict, const void* key, const vo
 }
 
 const void* CFDictionaryGetValue(CFDictionaryRef dict, const void* key) {
-  return DictionaryOrHalt(dict)->Find(key);
+  return DictionaryOrHalt(dict, __func__)->Find(key);
 }
 
 CFIndex CFDictionaryGetCount(CFDictionaryRef dict) {
-  return static_cast<CFIndex>(DictionaryOrHalt(dict)->items.size());
+  return static_cast<CFIndex>(DictionaryOrHalt(dict, __func__)->items.size());
 }
 
 CFMutableDataRef CFDataCreateMutable(CFAllocatorRef, CFIndex capacity) {
@@ -416,26 +492,25 @@ CFMutableDataRef CFDataCreateMutable(CFAllocatorRef, CFIndex capacity) {
 }
 
 CFIndex CFDataGetLength(CFDataRef theData) {
-  auto* d = As<Data>(theData, kData);
-  return d ? static_cast<CFIndex>(d->bytes.size()) : 0;
+  return static_cast<CFIndex>(CheckedCF<Data>(theData, kData, __func__)->bytes.size());
 }
 
 const UInt8* CFDataGetBytePtr(CFDataRef theData) {
-  auto* d = As<Data>(theData, kData);
-  return d && !d->bytes.empty() ? d->bytes.data() : nullptr;
+  auto* d = CheckedCF<Data>(theData, kData, __func__);
+  return !d->bytes.empty() ? d->bytes.data() : nullptr;
 }
 
 // Beyond the capacity is an error on a Mac (an exception in the framework): here it aborts.
 void CFDataAppendBytes(CFMutableDataRef theData, const UInt8* bytes, CFIndex length) {
-  auto* d = As<Data>(theData, kData);
-  if (!d || length < 0 || (d->capacity > 0 && static_cast<CFIndex>(d->bytes.size()) + length > d->capacity))
+  auto* d = CheckedCF<Data>(theData, kData, __func__);
+  if (length < 0 || (d->capacity > 0 && static_cast<CFIndex>(d->bytes.size()) + length > d->capacity))
     std::abort();
   d->bytes.insert(d->bytes.end(), bytes, bytes + length);
 }
 
 CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath, CFURLPathStyle pathStyle,
                                        Boolean) try {
-  auto* s = As<String>(filePath, kString);
+  auto* s = CheckedCF<String>(filePath, kString, __func__);
   // No volume has an HFS name here, so only POSIX paths make URLs.
   if (!s || pathStyle != kCFURLPOSIXPathStyle || s->text.empty()) return nullptr;
   std::string path(s->text);
@@ -446,8 +521,9 @@ CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath, CFU
   return {};
 }
 
+// CFURL.c answers false for a NULL URL.
 Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean, UInt8* buffer, CFIndex maxBufLen) try {
-  auto* u = As<URL>(url, kURL);
+  auto* u = Checked<URL>(url, kURL, __func__);
   if (!u || !buffer || static_cast<CFIndex>(u->path.size()) >= maxBufLen) return false;
   std::memcpy(buffer, u->path.c_str(), u->path.size() + 1);
   return true;
@@ -479,13 +555,17 @@ CGColorSpaceRef CGColorSpaceCreateDeviceGray(void) try { return NewSpace(1); } c
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB(void) try { return NewSpace(3); } catch (...) {
   return {};
 }
-CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef space) try { return RetainUnlessNull(space); } catch (...) {
+CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef space) try {
+  return RetainUnlessNull(space, kColorSpace, __func__);
+} catch (...) {
   return {};
 }
-void CGColorSpaceRelease(CGColorSpaceRef space) try { ReleaseUnlessNull(space); } catch (...) {
+void CGColorSpaceRelease(CGColorSpaceRef space) try {
+  ReleaseUnlessNull(space, kColorSpace, __func__);
+} catch (...) {
 }
 size_t CGColorSpaceGetNumberOfComponents(CGColorSpaceRef space) try {
-  auto* s = As<ColorSpace>(space, kColorSpace);
+  auto* s = Checked<ColorSpace>(space, kColorSpace, __func__);
   return s ? s->components : 0;
 } catch (...) {
   return {};
@@ -503,15 +583,18 @@ CGDataProviderRef CGDataProviderCreateWithData(void* info, const void* data, siz
   return {};
 }
 CGDataProviderRef CGDataProviderRetain(CGDataProviderRef provider) try {
-  return RetainUnlessNull(provider);
+  return RetainUnlessNull(provider, kDataProvider, __func__);
 } catch (...) {
   return {};
 }
-void CGDataProviderRelease(CGDataProviderRef provider) try { ReleaseUnlessNull(provider); } catch (...) {
+void CGDataProviderRelease(CGDataProviderRef provider) try {
+  ReleaseUnlessNull(provider, kDataProvider, __func__);
+} catch (...) {
 }
 
 CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
                                    size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo bitmapInfo) try {
+  Checked(space, kColorSpace, __func__);
   PixelLayout l;
   if (!ContextLayout(width, height, bitsPerComponent, bytesPerRow, As<ColorSpace>(space, kColorSpace),
                      bitmapInfo, &l)) {
@@ -542,18 +625,20 @@ CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size
 }
 
 void* CGBitmapContextGetData(CGContextRef context) try {
-  auto* c = As<Context>(context, kContext);
+  auto* c = Checked<Context>(context, kContext, __func__);
   return c ? c->data : nullptr;
 } catch (...) {
   return {};
 }
 size_t CGBitmapContextGetBytesPerRow(CGContextRef context) try {
-  auto* c = As<Context>(context, kContext);
+  auto* c = Checked<Context>(context, kContext, __func__);
   return c ? c->layout.bytesPerRow : 0;
 } catch (...) {
   return {};
 }
-void CGContextRelease(CGContextRef context) try { ReleaseUnlessNull(context); } catch (...) {
+void CGContextRelease(CGContextRef context) try {
+  ReleaseUnlessNull(context, kContext, __func__);
+} catch (...) {
 }
 
 static uint8_t Unit(CGFloat v) {
@@ -562,11 +647,12 @@ static uint8_t Unit(CGFloat v) {
   return static_cast<uint8_t>(std::lround(v * 255));
 }
 void CGContextSetGrayFillColor(CGContextRef context, CGFloat gray, CGFloat) try {
-  if (auto* c = As<Context>(context, kContext)) c->fill[0] = c->fill[1] = c->fill[2] = Unit(gray);
+  if (auto* c = Checked<Context>(context, kContext, __func__))
+    c->fill[0] = c->fill[1] = c->fill[2] = Unit(gray);
 } catch (...) {
 }
 void CGContextSetRGBFillColor(CGContextRef context, CGFloat red, CGFloat green, CGFloat blue, CGFloat) try {
-  if (auto* c = As<Context>(context, kContext)) {
+  if (auto* c = Checked<Context>(context, kContext, __func__)) {
     c->fill[0] = Unit(red);
     c->fill[1] = Unit(green);
     c->fill[2] = Unit(blue);
@@ -575,7 +661,7 @@ void CGContextSetRGBFillColor(CGContextRef context, CGFloat red, CGFloat green, 
 }
 
 void CGContextFillRect(CGContextRef context, CGRect rect) try {
-  auto* c = As<Context>(context, kContext);
+  auto* c = Checked<Context>(context, kContext, __func__);
   if (!c) return;
   const PixelLayout& l = c->layout;
   // CoreGraphics counts y from the bottom; rows in memory go from the top.
@@ -604,7 +690,7 @@ void CGContextFillRect(CGContextRef context, CGRect rect) try {
 }
 
 CGImageRef CGBitmapContextCreateImage(CGContextRef context) try {
-  auto* c = As<Context>(context, kContext);
+  auto* c = Checked<Context>(context, kContext, __func__);
   if (!c) return nullptr;
   std::vector<uint8_t> pixels(c->data, c->data + c->layout.height * c->layout.bytesPerRow);
   auto* image = new Image;
@@ -616,8 +702,8 @@ CGImageRef CGBitmapContextCreateImage(CGContextRef context) try {
 }
 
 void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef ref) {
-  auto* c = As<Context>(context, kContext);
-  auto* image = As<Image>(ref, kImage);
+  auto* c = Checked<Context>(context, kContext, __func__);
+  auto* image = Checked<Image>(ref, kImage, __func__);
   if (!c || !image || !(rect.size.width > 0) || !(rect.size.height > 0)) return;
   const PixelLayout& l = c->layout;
   const PixelLayout& from = image->layout;
@@ -643,8 +729,8 @@ void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef ref) {
 CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,
                          size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo bitmapInfo,
                          CGDataProviderRef provider, const CGFloat*, Boolean, CGColorRenderingIntent) try {
-  auto* s = As<ColorSpace>(space, kColorSpace);
-  auto* p = As<DataProvider>(provider, kDataProvider);
+  auto* s = Checked<ColorSpace>(space, kColorSpace, __func__);
+  auto* p = Checked<DataProvider>(provider, kDataProvider, __func__);
   if (!s || !p || width == 0 || height == 0) return nullptr;
   const uint32_t alpha = bitmapInfo & kCGBitmapAlphaInfoMask;
   PixelLayout l;
@@ -678,31 +764,33 @@ CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, s
   return {};
 }
 
-CGImageRef CGImageRetain(CGImageRef image) try { return RetainUnlessNull(image); } catch (...) {
+CGImageRef CGImageRetain(CGImageRef image) try {
+  return RetainUnlessNull(image, kImage, __func__);
+} catch (...) {
   return {};
 }
-void CGImageRelease(CGImageRef image) try { ReleaseUnlessNull(image); } catch (...) {
+void CGImageRelease(CGImageRef image) try { ReleaseUnlessNull(image, kImage, __func__); } catch (...) {
 }
 size_t CGImageGetWidth(CGImageRef image) try {
-  auto* i = As<Image>(image, kImage);
+  auto* i = Checked<Image>(image, kImage, __func__);
   return i ? i->layout.width : 0;
 } catch (...) {
   return {};
 }
 size_t CGImageGetHeight(CGImageRef image) try {
-  auto* i = As<Image>(image, kImage);
+  auto* i = Checked<Image>(image, kImage, __func__);
   return i ? i->layout.height : 0;
 } catch (...) {
   return {};
 }
 size_t CGImageGetBitsPerComponent(CGImageRef image) try {
-  auto* i = As<Image>(image, kImage);
+  auto* i = Checked<Image>(image, kImage, __func__);
   return i ? i->layout.bitsPerComponent : 0;
 } catch (...) {
   return {};
 }
 size_t CGImageGetBitsPerPixel(CGImageRef image) try {
-  auto* i = As<Image>(image, kImage);
+  auto* i = Checked<Image>(image, kImage, __func__);
   return i ? i->layout.bitsPerPixel : 0;
 } catch (...) {
   return {};
@@ -711,10 +799,6 @@ size_t CGImageGetBitsPerPixel(CGImageRef image) try {
 long ImageIOStandin_LiveObjects(void) {
   std::lock_guard<std::recursive_mutex> g(Lock());
   return static_cast<long>(LiveSet().size()) - gConstants;
-}
-long ImageIOStandin_BadReleases(void) {
-  std::lock_guard<std::recursive_mutex> g(Lock());
-  return gBadReleases;
 }
 
 }  // extern "C"

@@ -246,7 +246,7 @@ OSStatus Walk(const Pict& pict, Draw draw) {
 extern "C" {
 
 QDPictRef QDPictCreateWithProvider(CGDataProviderRef provider) try {
-  auto* p = As<DataProvider>(provider, kDataProvider);
+  auto* p = Checked<DataProvider>(provider, kDataProvider, __func__);
   size_t start;
   if (!p || !p->data || !FindStart(p->data, p->size, &start)) return nullptr;
   auto* pict = new Pict;
@@ -274,13 +274,13 @@ QDPictRef QDPictCreateWithProvider(CGDataProviderRef provider) try {
   return {};
 }
 
-QDPictRef QDPictRetain(QDPictRef pict) try { return RetainUnlessNull(pict); } catch (...) {
+QDPictRef QDPictRetain(QDPictRef pict) try { return RetainUnlessNull(pict, kPict, __func__); } catch (...) {
   return {};
 }
 // A QDPict is released as CFRelease releases: NULL is a fault of the caller.
 void QDPictRelease(QDPictRef pict) try {
   if (!pict) std::abort();
-  ReleaseUnlessNull(pict);
+  ReleaseUnlessNull(pict, kPict, __func__);
 } catch (...) {
 }
 
@@ -288,7 +288,7 @@ void QDPictRelease(QDPictRef pict) try {
 // 300 pixels at 300 dpi is 72 units wide, one inch. Inside Macintosh: Imaging With QuickDraw,
 // OpenCPicParams: scale by destination resolution / source resolution.
 CGRect QDPictGetBounds(QDPictRef ref) try {
-  auto* pict = As<Pict>(ref, kPict);
+  auto* pict = Checked<Pict>(ref, kPict, __func__);
   if (!pict) return CGRectMake(0, 0, 0, 0);
   const double sx = 72 / pict->xRes, sy = 72 / pict->yRes;
   return CGRectMake(static_cast<CGFloat>(pict->frame.left * sx), static_cast<CGFloat>(pict->frame.top * sy),
@@ -299,15 +299,15 @@ CGRect QDPictGetBounds(QDPictRef ref) try {
 }
 
 void QDPictGetResolution(QDPictRef ref, CGFloat* xRes, CGFloat* yRes) try {
-  auto* pict = As<Pict>(ref, kPict);
+  auto* pict = Checked<Pict>(ref, kPict, __func__);
   if (xRes) *xRes = pict ? static_cast<CGFloat>(pict->xRes) : 0;
   if (yRes) *yRes = pict ? static_cast<CGFloat>(pict->yRes) : 0;
 } catch (...) {
 }
 
 OSStatus QDPictDrawToCGContext(CGContextRef ctx, CGRect rect, QDPictRef ref) try {
-  auto* c = As<Context>(ctx, kContext);
-  auto* pict = As<Pict>(ref, kPict);
+  auto* c = Checked<Context>(ctx, kContext, __func__);
+  auto* pict = Checked<Pict>(ref, kPict, __func__);
   if (!c || !pict || !(rect.size.width > 0) || !(rect.size.height > 0)) return kParamErr;
   const PixelLayout& l = c->layout;
   const Rect16 frame = pict->frame;

@@ -14,9 +14,10 @@ extern "C" {
 // ---------------------------------------------------------------- memory
 long CarbonStandin_LivePointers(void);
 long CarbonStandin_LiveHandles(void);  // resource handles are the Resource Manager's, not counted
-// DisposePtr/DisposeHandle of something that is not a live block (double dispose, a stray
-// pointer, a resource handle): nothing is freed, MemError gives memWZErr, and this counts it.
-long CarbonStandin_BadDisposals(void);
+// A Memory Manager call given something that is not a live block where one belongs (a
+// second DisposeHandle or DisposePtr, a disposed handle to GetHandleSize or HLock, a stray
+// pointer, a resource handle to DisposeHandle) is not counted: it ends the process with a
+// line on standard error naming the call. NULL is answered as the Memory Manager answers it.
 // After n more successful allocations (NewPtr*, NewHandle*, growing SetHandleSize,
 // PtrToHand, HandToHand) every allocation fails with memFullErr. -1: never (the default).
 void CarbonStandin_FailAllocationsAfter(long n);

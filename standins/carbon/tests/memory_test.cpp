@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "CarbonStandin.h"
 
@@ -32,19 +34,51 @@ TEST(Memory, ZeroLengthBlocksAreRealBlocks) {
   DisposeHandle(h);
 }
 
-TEST(Memory, DoubleAndStrayDisposalsAreCaughtNotFreed) {
-  long bad = CarbonStandin_BadDisposals();
+// On a Mac a second DisposeHandle or DisposePtr hands the block to the heap twice, and a
+// disposed handle's master pointer is free memory that the next allocation may take: a
+// corrupted heap or a crash, sooner or later. Here each halts at once, naming the call.
+// NULL is what Inside Macintosh: Memory documents: DisposeHandle and GetHandleSize answer
+// nilHandleErr, DisposePtr(NULL) does nothing.
+TEST(Memory, DoubleAndStrayDisposalsAndDisposedHandlesHalt) {
   Handle h = NewHandle(8);
+  Ptr p = NewPtr(8);
   DisposeHandle(h);
-  DisposeHandle(h);
-  EXPECT_EQ(MemError(), memWZErr);
+  DisposePtr(p);
+  EXPECT_DEATH(DisposeHandle(h), "DisposeHandle\\(\\): 0x[0-9a-f]+ was disposed of already");
+  EXPECT_DEATH(GetHandleSize(h), "GetHandleSize\\(\\): .* was disposed of already");
+  EXPECT_DEATH(HLock(h), "HLock\\(\\): .* was disposed of already");
+  EXPECT_DEATH(SetHandleSize(h, 4), "SetHandleSize\\(\\): .* was disposed of already");
+  EXPECT_DEATH(DisposePtr(p), "DisposePtr\\(\\): .* was disposed of already");
+  EXPECT_DEATH(GetPtrSize(p), "GetPtrSize\\(\\): .* was disposed of already");
   char local[4];
-  DisposePtr(local);
-  EXPECT_EQ(CarbonStandin_BadDisposals(), bad + 2);
+  EXPECT_DEATH(DisposePtr(local), "DisposePtr\\(\\): .* is not a block from NewPtr");
+  EXPECT_DEATH(DisposeHandle(reinterpret_cast<Handle>(local)), "DisposeHandle\\(\\): .* is not a handle");
   DisposeHandle(nullptr);
   EXPECT_EQ(MemError(), nilHandleErr);
   EXPECT_EQ(GetHandleSize(nullptr), 0);
   EXPECT_EQ(MemError(), nilHandleErr);
+  DisposePtr(nullptr);
+  EXPECT_EQ(MemError(), noErr);
+}
+
+// The heap gives a freed block of the same size to the next allocation at once; a disposed
+// block kept from it is what lets a stale Handle or Ptr be told from a new block.
+TEST(Memory, ADisposedBlocksAddressIsNotTakenByTheBlocksMadeAfterIt) {
+  Handle h = NewHandle(8);
+  Ptr p = NewPtr(8);
+  DisposeHandle(h);
+  DisposePtr(p);
+  std::vector<Handle> handles;
+  std::vector<Ptr> pointers;
+  for (int i = 0; i < 1000; ++i) {
+    handles.push_back(NewHandle(8));
+    pointers.push_back(NewPtr(8));
+  }
+  EXPECT_EQ(std::count(handles.begin(), handles.end(), h), 0);
+  EXPECT_EQ(std::count(pointers.begin(), pointers.end(), p), 0);
+  EXPECT_DEATH(HUnlock(h), "was disposed of already");
+  for (Handle each : handles) DisposeHandle(each);
+  for (Ptr each : pointers) DisposePtr(each);
 }
 
 TEST(Memory, GrowingAnUnlockedHandleMovesItsDataAndKeepsIt) {

@@ -160,9 +160,7 @@ TEST_F(Resources, HandlesAreSharedReleasedAndNotCountedAsLeaks) {
   EXPECT_EQ(std::memcmp(*h, "abc", 3), 0);
   EXPECT_EQ(GetResource(kTEXT, 5), h);
   EXPECT_EQ(CarbonStandin_LiveHandles(), handles);
-  long bad = CarbonStandin_BadDisposals();
-  DisposeHandle(h);  // not the caller's to dispose
-  EXPECT_EQ(CarbonStandin_BadDisposals(), bad + 1);
+  EXPECT_DEATH(DisposeHandle(h), "DisposeHandle\\(\\): .* is a resource");  // not the caller's to dispose
   ReleaseResource(h);
   EXPECT_EQ(Get1Resource(kTEXT, 6), nullptr);
   EXPECT_EQ(ResError(), resNotFound);

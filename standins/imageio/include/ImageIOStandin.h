@@ -6,10 +6,10 @@
 extern "C" {
 #endif
 
-// CoreFoundation and CoreGraphics objects alive (constant strings excepted).
+// CoreFoundation and CoreGraphics objects alive (constant strings excepted). A release too
+// many, a use of a freed object and an object of the wrong type are not counted: they end
+// the process with a line on standard error naming the call.
 long ImageIOStandin_LiveObjects(void);
-// CFRelease of an object that is no longer alive: ignored, and counted here.
-long ImageIOStandin_BadReleases(void);
 // The n-th CGImageDestinationFinalize from now (1 = the next) fails as a full disk does: it
 // writes part of the file and returns false. 0 cancels.
 void ImageIOStandin_FailNthFinalize(long n);

@@ -28,16 +28,10 @@ CFURLRef UrlOf(const std::string& path) {
 
 class ImageIOTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    live_ = ImageIOStandin_LiveObjects();
-    bad_ = ImageIOStandin_BadReleases();
-  }
-  void TearDown() override {
-    EXPECT_EQ(ImageIOStandin_LiveObjects(), live_) << "objects left alive";
-    EXPECT_EQ(ImageIOStandin_BadReleases(), bad_);
-  }
+  void SetUp() override { live_ = ImageIOStandin_LiveObjects(); }
+  void TearDown() override { EXPECT_EQ(ImageIOStandin_LiveObjects(), live_) << "objects left alive"; }
   static CFURLRef Url(const std::string& path) { return UrlOf(path); }
-  long live_ = 0, bad_ = 0;
+  long live_ = 0;
 };
 
 vscan::Raster Page(int pixelType) {
@@ -79,17 +73,27 @@ TEST_F(ImageIOTest, BitmapContextsTakeOnlyTheLayoutsCoreGraphicsSupports) {
   CGColorSpaceRelease(rgb);
 }
 
-TEST_F(ImageIOTest, ReferencesAreCountedAndAStrayReleaseIsSeen) {
+// CFRuntime.c gives an object's memory back when its count reaches zero; what a later
+// CFRetain, CFRelease or any other call then reads there is undefined (a crash, or the
+// count of whichever object took the address). The stand-in halts on each such call,
+// naming it, and keeps freed objects' addresses from new objects so that it can tell.
+TEST_F(ImageIOTest, ReferencesAreCountedAndAReleaseTooManyHalts) {
   CFStringRef s = CFStringCreateWithCString(nullptr, "x", kCFStringEncodingUTF8);
   EXPECT_EQ(CFGetRetainCount(s), 1);
   CFRetain(s);
   EXPECT_EQ(CFGetRetainCount(s), 2);
   CFRelease(s);
   CFRelease(s);
-  EXPECT_EQ(ImageIOStandin_BadReleases(), bad_);
-  CFRelease(s);  // gone already
-  EXPECT_EQ(ImageIOStandin_BadReleases(), bad_ + 1);
-  bad_ = ImageIOStandin_BadReleases();
+  EXPECT_DEATH(CFRelease(s), "CFRelease\\(\\): 0x[0-9a-f]+ is a freed object");
+  EXPECT_DEATH(CFRetain(s), "CFRetain\\(\\): .* freed object");
+  EXPECT_DEATH(CFGetRetainCount(s), "CFGetRetainCount\\(\\): .* freed object");
+  EXPECT_DEATH(CFGetTypeID(s), "CFGetTypeID\\(\\): .* freed object");
+  char buffer[8];
+  EXPECT_DEATH(CFStringGetCString(s, buffer, sizeof buffer, kCFStringEncodingUTF8), "freed object");
+  // An address that never was an object.
+  EXPECT_DEATH(CFRelease(buffer), "CFRelease\\(\\): 0x[0-9a-f]+ is not a CF object");
+  EXPECT_DEATH(CFRelease(nullptr), "CFRelease\\(\\) called with NULL");
+  EXPECT_DEATH(CFGetTypeID(nullptr), "called with NULL");
   // A dictionary keeps what it holds alive.
   double one = 1;
   CFNumberRef n = CFNumberCreate(nullptr, kCFNumberDoubleType, &one);
@@ -100,6 +104,88 @@ TEST_F(ImageIOTest, ReferencesAreCountedAndAStrayReleaseIsSeen) {
   CFRelease(n);
   EXPECT_EQ(CFGetRetainCount(n), 1);
   CFRelease(d);
+  EXPECT_DEATH(CFNumberGetValue(n, kCFNumberDoubleType, &one), "CFNumberGetValue\\(\\): .* freed object");
+  // A dictionary of CF types retains what it is given: a freed value halts there.
+  CFMutableDictionaryRef m =
+      CFDictionaryCreateMutable(nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+  EXPECT_DEATH(CFDictionarySetValue(m, kCGImagePropertyDPIWidth, n), "CFRetain\\(\\): .* freed object");
+  CFRelease(m);
+}
+
+// The heap hands a freed block to the next allocation of its size at once; were it to do so
+// here, a stale reference would be taken for the new object and its misuse go unseen.
+TEST_F(ImageIOTest, AFreedObjectsAddressIsNotTakenByTheObjectsMadeAfterIt) {
+  CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
+  CGContextRef freed = CGBitmapContextCreate(nullptr, 4, 4, 8, 0, grey, kCGImageAlphaNone);
+  CGContextRelease(freed);
+  std::vector<CGContextRef> made;
+  for (int i = 0; i < 1000; ++i)
+    made.push_back(CGBitmapContextCreate(nullptr, 4, 4, 8, 0, grey, kCGImageAlphaNone));
+  size_t reused = 0;
+  for (CGContextRef c : made) reused += c == freed;
+  EXPECT_EQ(reused, 0u);
+  EXPECT_DEATH(CGContextRelease(freed), "CGContextRelease\\(\\): .* freed object");
+  EXPECT_DEATH(CGContextFillRect(freed, CGRectMake(0, 0, 1, 1)), "CGContextFillRect\\(\\): .* freed object");
+  for (CGContextRef c : made) CGContextRelease(c);
+  CGColorSpaceRelease(grey);
+}
+
+// CoreFoundation's functions read what they are given as their own type: CFInternal.h's
+// __CFGenericValidateType ("pointer %p is not a %s") checks it only in Apple's debug builds,
+// and CFDictionary.h and the others call anything else undefined. The stand-in halts. The
+// same for CoreGraphics, ImageIO and QDPict, which read their objects' fields the same way
+// (a context that CGContextFillRect finds not to be one it only logs, but no correct caller
+// gives one). NULL is where they differ: CF halts (CFRuntime.c: "CFGetTypeID() called with
+// NULL"), CG answers nothing ("CGImageRelease: If image is NULL, this function does nothing";
+// CGContextFillRect logs "invalid context 0x0" and returns), ImageIO answers failure.
+TEST_F(ImageIOTest, AnObjectOfAnotherTypeHaltsAndNullIsTakenAsEachFrameworkTakesIt) {
+  CFMutableDataRef data = CFDataCreateMutable(nullptr, 0);
+  CFStringRef s = CFStringCreateWithCString(nullptr, "x", kCFStringEncodingUTF8);
+  CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
+  CGContextRef c = CGBitmapContextCreate(nullptr, 4, 4, 8, 0, grey, kCGImageAlphaNone);
+  CGImageRef image = CGBitmapContextCreateImage(c);
+  CGImageDestinationRef d = CGImageDestinationCreateWithData(data, CFSTR("public.png"), 1, nullptr);
+  ASSERT_NE(d, nullptr);
+  double v = 0;
+  char buffer[4];
+  EXPECT_DEATH(CFDictionaryGetValue(reinterpret_cast<CFDictionaryRef>(s), s),
+               "is a CFString, not a CFDictionary");
+  EXPECT_DEATH(CFNumberGetValue(reinterpret_cast<CFNumberRef>(data), kCFNumberDoubleType, &v),
+               "CFNumberGetValue\\(\\): .* is a CFData, not a CFNumber");
+  EXPECT_DEATH(CFStringGetCString(reinterpret_cast<CFStringRef>(image), buffer, 4, kCFStringEncodingUTF8),
+               "is a CGImage, not a CFString");
+  EXPECT_DEATH(CFDataGetLength(nullptr), "CFDataGetLength\\(\\) called with NULL");
+  EXPECT_DEATH(CGImageDestinationAddImage(d, reinterpret_cast<CGImageRef>(c), nullptr),
+               "CGImageDestinationAddImage\\(\\): .* is a CGContext, not a CGImage");
+  EXPECT_DEATH(CGImageDestinationAddImage(d, image, reinterpret_cast<CFDictionaryRef>(s)),
+               "is a CFString, not a CFDictionary");
+  EXPECT_DEATH(CGImageDestinationFinalize(reinterpret_cast<CGImageDestinationRef>(data)),
+               "is a CFData, not a CGImageDestination");
+  EXPECT_DEATH(CGImageRelease(reinterpret_cast<CGImageRef>(grey)),
+               "CGImageRelease\\(\\): .* is a CGColorSpace");
+  EXPECT_DEATH(CGContextFillRect(reinterpret_cast<CGContextRef>(image), CGRectMake(0, 0, 1, 1)),
+               "is a CGImage, not a CGContext");
+  EXPECT_DEATH(QDPictGetBounds(reinterpret_cast<QDPictRef>(image)), "is a CGImage, not a QDPict");
+  // NULL.
+  CGImageRelease(nullptr);
+  CGContextRelease(nullptr);
+  CGColorSpaceRelease(nullptr);
+  CGContextFillRect(nullptr, CGRectMake(0, 0, 1, 1));
+  EXPECT_EQ(CGImageGetWidth(nullptr), 0u);
+  CGImageDestinationAddImage(d, nullptr, nullptr);
+  EXPECT_FALSE(CGImageDestinationFinalize(nullptr));
+  EXPECT_FALSE(CGImageDestinationFinalize(d));  // the NULL image was not taken
+  // A freed image given to a destination.
+  CGImageRelease(image);
+  CGImageDestinationRef another = CGImageDestinationCreateWithData(data, CFSTR("public.png"), 1, nullptr);
+  EXPECT_DEATH(CGImageDestinationAddImage(another, image, nullptr),
+               "CGImageDestinationAddImage\\(\\): .* freed object");
+  CFRelease(another);
+  CFRelease(d);
+  CGContextRelease(c);
+  CGColorSpaceRelease(grey);
+  CFRelease(s);
+  CFRelease(data);
 }
 
 // CFDictionary.h: the callbacks decide how keys and values are held. NULL callbacks (or a
@@ -338,6 +424,8 @@ TEST_F(ImageIOTest, PictureBoundsAreAt72DpiAndANullPictureIsNotReleased) {
   QDPictRelease(q);
   CGDataProviderRelease(p);
   EXPECT_DEATH(QDPictRelease(nullptr), "");
+  EXPECT_DEATH(QDPictRelease(q), "QDPictRelease\\(\\): .* freed object");
+  EXPECT_DEATH(QDPictDrawToCGContext(nullptr, b, q), "QDPictDrawToCGContext\\(\\): .* freed object");
 }
 
 // What a shell command prints on standard output (a tool that reads a file back).
