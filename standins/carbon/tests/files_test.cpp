@@ -30,6 +30,9 @@ struct P {
 
 constexpr OSType kPICT = 0x50494354, kTtxt = 0x74747874;
 
+// parID sits at offset 2 (68k alignment): read it as a value, never bound to a reference.
+SInt32 ParID(const FSSpec& spec) { return spec.parID; }
+
 class Files : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -268,9 +271,9 @@ TEST_F(Files, SpecificationsNameFilesInTheirFolderAndExchangeThem) {
   ASSERT_EQ(FSpCreate(&spec, kTtxt, kPICT, smSystemScript), noErr);
   EXPECT_EQ(FSpCreate(&spec, kTtxt, kPICT, smSystemScript), dupFNErr);
   FSSpec sibling;
-  ASSERT_EQ(FSMakeFSSpec(spec.vRefNum, spec.parID, P("b.tif"), &sibling), fnfErr);
-  EXPECT_EQ(sibling.parID, spec.parID);
-  ASSERT_EQ(HCreate(0, spec.parID, P("b.tif"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(FSMakeFSSpec(spec.vRefNum, ParID(spec), P("b.tif"), &sibling), fnfErr);
+  EXPECT_EQ(ParID(sibling), ParID(spec));
+  ASSERT_EQ(HCreate(0, ParID(spec), P("b.tif"), kTtxt, kPICT), noErr);
   std::ofstream("pages/a.tif") << "first";
   std::ofstream("pages/b.tif") << "second";
   ASSERT_EQ(FSpExchangeFiles(&spec, &sibling), noErr);
@@ -308,7 +311,7 @@ TEST_F(Files, SpecificationsAreZeroedOnErrorsAndIdsOutliveTheWorkingDirectory) {
   }
   std::memset(&spec, 0xA5, sizeof spec);
   EXPECT_EQ(FSMakeFSSpec(0, 12345, P("x"), &spec), dirNFErr);
-  EXPECT_EQ(spec.parID, 0);
+  EXPECT_EQ(ParID(spec), 0);
   EXPECT_EQ(spec.name[0], 0);
 
   ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a"), &spec), fnfErr);
@@ -319,7 +322,7 @@ TEST_F(Files, SpecificationsAreZeroedOnErrorsAndIdsOutliveTheWorkingDirectory) {
   ASSERT_EQ(chdir(".."), 0);
   EXPECT_EQ(created, noErr);
   EXPECT_EQ(found, noErr);
-  EXPECT_EQ(again.parID, spec.parID);
+  EXPECT_EQ(ParID(again), ParID(spec));
   struct stat st;
   EXPECT_EQ(::stat("pages/a", &st), 0);
   EXPECT_NE(::stat("elsewhere/pages", &st), 0);
@@ -373,27 +376,27 @@ TEST_F(Files, AnEmptyNameSpecifiesTheDirectoryItself) {
   ASSERT_EQ(mkdir("pages", 0755), 0);
   FSSpec inside, folder, cwd;
   ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a"), &inside), fnfErr);
-  ASSERT_EQ(FSMakeFSSpec(0, inside.parID, P(""), &folder), noErr);
+  ASSERT_EQ(FSMakeFSSpec(0, ParID(inside), P(""), &folder), noErr);
   EXPECT_EQ(NameOf(folder), "pages");
-  EXPECT_NE(folder.parID, inside.parID);
+  EXPECT_NE(ParID(folder), ParID(inside));
   ASSERT_EQ(FSMakeFSSpec(0, 0, P(""), &cwd), noErr);  // the default directory
   EXPECT_EQ(NameOf(cwd), dir_.substr(dir_.rfind('/') + 1));
   FSSpec again;
-  ASSERT_EQ(FSMakeFSSpec(0, cwd.parID, P(NameOf(cwd).c_str()), &again), noErr);  // found again by name
-  EXPECT_EQ(again.parID, cwd.parID);
+  ASSERT_EQ(FSMakeFSSpec(0, ParID(cwd), P(NameOf(cwd).c_str()), &again), noErr);  // found again by name
+  EXPECT_EQ(ParID(again), ParID(cwd));
   ASSERT_EQ(FSMakeFSSpec(0, 0, P("x"), &again), fnfErr);
-  EXPECT_EQ(again.parID, folder.parID);  // the folder's parent is the default directory
+  EXPECT_EQ(ParID(again), ParID(folder));  // the folder's parent is the default directory
   FSSpec sameFolder;
-  ASSERT_EQ(FSMakeFSSpec(0, folder.parID, P("pages"), &sameFolder), noErr);  // the folder by name
-  EXPECT_EQ(sameFolder.parID, folder.parID);
+  ASSERT_EQ(FSMakeFSSpec(0, ParID(folder), P("pages"), &sameFolder), noErr);  // the folder by name
+  EXPECT_EQ(ParID(sameFolder), ParID(folder));
   EXPECT_EQ(NameOf(sameFolder), "pages");
 
   std::memset(&again, 0xA5, sizeof again);
   EXPECT_EQ(FSMakeFSSpec(0, 12345, P(""), &again), dirNFErr);
-  EXPECT_EQ(again.parID, 0);
+  EXPECT_EQ(ParID(again), 0);
   EXPECT_EQ(FSMakeFSSpec(1, 0, P(""), &again), nsvErr);
   ASSERT_EQ(rmdir("pages"), 0);
-  EXPECT_EQ(FSMakeFSSpec(0, inside.parID, P(""), &again), dirNFErr);  // the directory is gone
+  EXPECT_EQ(FSMakeFSSpec(0, ParID(inside), P(""), &again), dirNFErr);  // the directory is gone
 }
 
 // Inside Macintosh: Files, FSpDelete: "If the specified target is a directory, it must be
@@ -550,7 +553,7 @@ TEST_F(Files, AVolumeThatCannotExchangeSaysSoAndRefusesWithParamErr) {
   EXPECT_FALSE(info.vMExtendedAttributes & (1 << bSupportsFSExchangeObjects));
   EXPECT_FALSE(info.vMAttrib & (1 << bHasFileIDs));
   EXPECT_EQ(short1, noErr);
-  EXPECT_EQ(version1.vMVolumeGrade, static_cast<SInt32>(0xA5A5A5A5));
+  EXPECT_EQ(SInt32{version1.vMVolumeGrade}, static_cast<SInt32>(0xA5A5A5A5));
   EXPECT_EQ(exchanged, paramErr);
   EXPECT_EQ(Contents("a"), "a");
   EXPECT_EQ(Contents("b"), "b");
