@@ -15,6 +15,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <CoreFoundation/CoreFoundation.h>
@@ -42,6 +43,9 @@ std::vector<std::string> gDirectories;
 constexpr SInt32 kFirstDirID = 1000;
 // Files that FSpMakeFSRef named.
 std::vector<std::string> gRefs;
+// Whether the volume exchanges files; a test (or KV_CARBON_NO_EXCHANGE=1 in the environment)
+// makes it one that does not. -1: not decided yet.
+int gExchangeSupported = -1;
 long gFailAt[kCarbonStandinFSClose + 1] = {};
 OSErr gFailErr[kCarbonStandinFSClose + 1] = {};
 long gStrayCloses = 0;
@@ -55,6 +59,14 @@ bool Injected(int which, OSErr* err) {
     }
   }
   return false;
+}
+
+bool ExchangeSupported() {
+  if (gExchangeSupported < 0) {
+    const char* off = std::getenv("KV_CARBON_NO_EXCHANGE");
+    gExchangeSupported = off && off[0] && std::strcmp(off, "0") != 0 ? 0 : 1;
+  }
+  return gExchangeSupported == 1;
 }
 
 OSErr ErrnoToOSErr(int e) {
@@ -205,6 +217,59 @@ void FreeRefNum(SInt16 refNum) {
 }
 }  // namespace carbon
 
+namespace {
+
+// The ID of a directory (absolute, ending in '/'), given it the first time it is asked for.
+SInt32 DirectoryID(const std::string& directory) {
+  for (size_t i = 0; i < gDirectories.size(); ++i)
+    if (gDirectories[i] == directory) return kFirstDirID + static_cast<SInt32>(i);
+  gDirectories.push_back(directory);
+  return kFirstDirID + static_cast<SInt32>(gDirectories.size() - 1);
+}
+
+// The specification of `leaf` (a POSIX name) in `folder` ("", or ending in '/', as ToPosix
+// leaves it): dirNFErr when the folder is gone.
+OSErr FillSpec(const std::string& folder, std::string leaf, FSSpec* spec) {
+  // realpath's answer is freed however the rest goes (an allocation that fails throws).
+  std::unique_ptr<char, void (*)(void*)> absolute(::realpath(folder.empty() ? "." : folder.c_str(), nullptr),
+                                                  std::free);
+  if (!absolute) return dirNFErr;
+  const std::string directory =
+      std::string(absolute.get()) + (std::strcmp(absolute.get(), "/") == 0 ? "" : "/");
+  for (char& c : leaf)
+    if (c == ':') c = '/';  // back to the Mac's character
+  spec->vRefNum = 0;
+  spec->parID = DirectoryID(directory);
+  spec->name[0] = static_cast<unsigned char>(leaf.size());
+  std::memcpy(spec->name + 1, leaf.data(), leaf.size());
+  return noErr;
+}
+
+// The specification of the directory that vRefNum and dirID name: its parent's ID and its own
+// name (the root's parent is fsRtParID, and the root has no name here, the volume having none).
+OSErr DirectorySpec(SInt16 vRefNum, SInt32 dirID, FSSpec* spec) {
+  if (vRefNum != 0) return nsvErr;
+  std::string directory = ".";
+  if (dirID != 0) {
+    if (dirID < kFirstDirID || dirID - kFirstDirID >= static_cast<SInt32>(gDirectories.size())) return dirNFErr;
+    directory = gDirectories[dirID - kFirstDirID];
+  }
+  std::unique_ptr<char, void (*)(void*)> absolute(::realpath(directory.c_str(), nullptr), std::free);
+  if (!absolute) return dirNFErr;
+  const std::string path(absolute.get());
+  if (path == "/") {
+    spec->vRefNum = 0;
+    spec->parID = fsRtParID;
+    spec->name[0] = 0;
+    return noErr;
+  }
+  const size_t slash = path.rfind('/');
+  if (path.size() - slash - 1 > kMaxNamePart) return bdNamErr;  // no Mac name reaches it
+  return FillSpec(path.substr(0, slash + 1), path.substr(slash + 1), spec);
+}
+
+}  // namespace
+
 extern "C" {
 
 OSErr HCreate(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, OSType creator, OSType fileType) try {
@@ -272,6 +337,12 @@ OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName) try {
   if (Injected(kCarbonStandinHDelete, &err)) return err;
   std::string path;
   if ((err = ToPosix(vRefNum, dirID, fileName, &path)) != noErr) return err;
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  if (S_ISDIR(st.st_mode)) {  // an empty one only
+    if (::rmdir(path.c_str()) == 0) return noErr;
+    return errno == ENOTEMPTY || errno == EEXIST ? static_cast<OSErr>(fBsyErr) : ErrnoToOSErr(errno);
+  }
   for (auto& f : gFiles)
     if (IsFile(f.second, path)) return fBsyErr;
   if (::unlink(path.c_str()) != 0) return ErrnoToOSErr(errno);
@@ -468,33 +539,21 @@ OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSp
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (!spec) return paramErr;
   std::memset(spec, 0, sizeof *spec);
-  std::string path;
-  OSErr err = ToPosix(vRefNum, dirID, fileName, &path);
-  if (err != noErr) return err;
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-  // realpath's answer is freed however the rest goes (an allocation that fails throws).
-  std::unique_ptr<char, void (*)(void*)> absolute(::realpath(folder.c_str(), nullptr), std::free);
-  if (!absolute) return dirNFErr;
-  const std::string directory =
-      std::string(absolute.get()) + (std::strcmp(absolute.get(), "/") == 0 ? "" : "/");
-  std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-  SInt32 id = 0;
-  for (size_t i = 0; i < gDirectories.size() && id == 0; ++i)
-    if (gDirectories[i] == directory) id = kFirstDirID + static_cast<SInt32>(i);
-  if (id == 0) {
-    gDirectories.push_back(directory);
-    id = kFirstDirID + static_cast<SInt32>(gDirectories.size() - 1);
+  OSErr err;
+  if (fileName && fileName[0] == 0) {
+    if ((err = DirectorySpec(vRefNum, dirID, spec)) != noErr) std::memset(spec, 0, sizeof *spec);
+    return err;
   }
-  spec->vRefNum = 0;
-  spec->parID = id;
-  for (char& c : leaf)
-    if (c == ':') c = '/';  // back to the Mac's character
-  spec->name[0] = static_cast<unsigned char>(leaf.size());
-  std::memcpy(spec->name + 1, leaf.data(), leaf.size());
+  std::string path;
+  if ((err = ToPosix(vRefNum, dirID, fileName, &path)) != noErr) return err;
+  const size_t slash = path.rfind('/');
+  err = slash == std::string::npos ? FillSpec("", path, spec)
+                                   : FillSpec(path.substr(0, slash + 1), path.substr(slash + 1), spec);
+  if (err != noErr) return err;
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? noErr : fnfErr;
 } catch (...) {
+  if (spec) std::memset(spec, 0, sizeof *spec);
   return memFullErr;
 }
 
@@ -512,6 +571,10 @@ OSErr FSpDelete(const FSSpec* spec) try {
   return memFullErr;
 }
 
+// As exchangedata(2) does on Mac OS X: the files' data change places in one step (the
+// inodes change names), open paths follow the data, and what belongs to the name rather than
+// to the data goes back: the FinderInfo (type and creator) and the permissions. The
+// modification dates go with the data.
 OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (!source || !dest) return paramErr;
@@ -519,19 +582,57 @@ OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest) try {
   OSErr err = ToPosix(source->vRefNum, source->parID, source->name, &a);
   if (err == noErr) err = ToPosix(dest->vRefNum, dest->parID, dest->name, &b);
   if (err != noErr) return err;
-  struct stat st;
-  if (::stat(a.c_str(), &st) != 0 || ::stat(b.c_str(), &st) != 0) return fnfErr;
-  for (auto& f : gFiles)
-    if (IsFile(f.second, a) || IsFile(f.second, b)) return fBsyErr;
-  const std::string swap = a + ".exchange";
-  if (::rename(a.c_str(), swap.c_str()) != 0) return ErrnoToOSErr(errno);
-  if (::rename(b.c_str(), a.c_str()) != 0) {
-    err = ErrnoToOSErr(errno);
-    ::rename(swap.c_str(), a.c_str());
-    return err;
+  struct stat sa, sb;
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return ErrnoToOSErr(errno);
+  if (!S_ISREG(sa.st_mode) || !S_ISREG(sb.st_mode)) return notAFileErr;
+  if (sa.st_dev != sb.st_dev) return diffVolErr;
+  if (!ExchangeSupported()) return paramErr;
+  // Writing both is asked for; a file that no one may write counts as locked even for root.
+  if ((sa.st_mode & 0222) == 0 || (sb.st_mode & 0222) == 0) return permErr;
+  if (::access(a.c_str(), W_OK) != 0 || ::access(b.c_str(), W_OK) != 0) return ErrnoToOSErr(errno);
+  unsigned char infoA[32], infoB[32];
+  const ssize_t hasA = getxattr(a.c_str(), kFinderInfoAttr, infoA, sizeof infoA);
+  const ssize_t hasB = getxattr(b.c_str(), kFinderInfoAttr, infoB, sizeof infoB);
+  if (::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE) != 0)
+    return errno == EINVAL || errno == ENOSYS ? static_cast<OSErr>(paramErr) : ErrnoToOSErr(errno);
+  // Each name takes back its own; a sidecar FinderInfo never moved.
+  bool restored = ::chmod(a.c_str(), sa.st_mode & 07777) == 0 && ::chmod(b.c_str(), sb.st_mode & 07777) == 0;
+  for (const auto& [path, info, has] : {std::make_tuple(&a, infoA, hasA), std::make_tuple(&b, infoB, hasB)}) {
+    if (has == static_cast<ssize_t>(sizeof infoA))
+      restored = setxattr(path->c_str(), kFinderInfoAttr, info, sizeof infoA, 0) == 0 && restored;
+    else
+      removexattr(path->c_str(), kFinderInfoAttr);
   }
-  if (::rename(swap.c_str(), b.c_str()) != 0) return ErrnoToOSErr(errno);
-  return noErr;
+  return restored ? noErr : ioErr;
+} catch (...) {
+  return memFullErr;
+}
+
+// The volume (the default one; vRefNum 0) and what it can do.
+OSErr PBHGetVolParmsSync(HParmBlkPtr paramBlock) try {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  if (!paramBlock) return paramErr;
+  HIOParam& io = paramBlock->ioParam;
+  OSErr err = noErr;
+  const unsigned char* name = io.ioNamePtr;
+  if (name && name[0] > 0 && name[1] != ':' && std::memchr(name + 1, ':', name[0]))
+    err = nsvErr;  // a full name starts with a volume's: none is mounted under one here
+  else if (io.ioVRefNum != 0)
+    err = nsvErr;
+  else if (!io.ioBuffer || io.ioReqCount < 0)
+    err = paramErr;
+  if (err == noErr) {
+    GetVolParmsInfoBuffer info = {};
+    info.vMVersion = 3;
+    const bool exchanges = ExchangeSupported();
+    info.vMAttrib = exchanges ? 1 << bHasFileIDs : 0;
+    info.vMExtendedAttributes = exchanges ? 1 << bSupportsFSExchangeObjects : 0;
+    const SInt32 count = io.ioReqCount < static_cast<SInt32>(sizeof info) ? io.ioReqCount : sizeof info;
+    std::memcpy(io.ioBuffer, &info, static_cast<size_t>(count));
+    io.ioActCount = count;
+  }
+  io.ioResult = err;
+  return err;
 } catch (...) {
   return memFullErr;
 }
@@ -602,6 +703,11 @@ long CarbonStandin_OpenFiles(void) {
 long CarbonStandin_StrayCloses(void) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   return gStrayCloses;
+}
+
+void CarbonStandin_SetExchangeSupported(bool supported) {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  gExchangeSupported = supported ? 1 : 0;
 }
 
 void CarbonStandin_FailFileCall(int which, long n, OSErr err) {

@@ -15,6 +15,7 @@
 #include "tests/support/fixture.h"
 
 #if !KV_WINDOWS_BUILD
+#include "CarbonStandin.h"
 #include "ImageIOStandin.h"
 #endif
 
@@ -201,6 +202,49 @@ TEST_F(ScanPagesCodecsTest, AWriteThatFailsRemovesItsFileAndKeepsThePagesBefore)
     }
   }
   ImageIOStandin_FailNthFinalize(0);
+}
+
+// Many volumes cannot exchange two files' data (FAT and exFAT media, APFS, many server
+// volumes: FSpExchangeFiles answers paramErr there). On such a volume every writer still
+// gives every page, by native and by memory transfer: numbered files in each format, a
+// multi-page TIFF and a PDF document.
+TEST_F(ScanPagesCodecsTest, OnAVolumeThatCannotExchangeFilesEveryWriterGivesEveryPage) {
+  struct ExchangeOff {
+    ExchangeOff() { CarbonStandin_SetExchangeSupported(false); }
+    ~ExchangeOff() { CarbonStandin_SetExchangeSupported(true); }
+  } off;
+  ASSERT_EQ(0, Scanner("pages 3"));
+  Connect();
+  const struct {
+    int code;
+    const char* ext;
+  } codes[] = {{TWFF_PNG, "png"}, {TWFF_TIFF, "tif"}, {TWFF_JFIF, "jpg"}, {TWFF_PICT, "pict"}};
+  for (const char* transfer : {"NATIVE", "MEMORY"}) {
+    ASSERT_EQ("0", Call(std::string("Twain.SetOption(\"TRANSFER\", \"") + transfer + "\")"));
+    for (int t = 0; t < 3; ++t) {
+      const std::string stem = std::string("fat-") + transfer + "-" + TypeName(t);
+      std::string n;
+      for (const auto& c : codes) {
+        Settings(t);  // each batch opens the source afresh
+        ASSERT_EQ("0", Pages(stem + "." + c.ext, c.code, &n)) << stem << " " << c.code;
+        EXPECT_EQ("3", n) << stem << " " << c.code;
+        for (int page = 1; page <= 3; ++page) {
+          const std::string file = stem + "-000" + std::to_string(page) + "." + c.ext;
+          EXPECT_TRUE(fs::exists(Local(file))) << file;
+          Expect(file, c.code, t, page - 1);
+        }
+      }
+      Settings(t);
+      ASSERT_EQ("0", Pages(stem + ".tif", TWFF_TIFFMULTI, &n)) << stem;
+      EXPECT_EQ("3", n) << stem;
+      for (int i = 0; i < 3; ++i) Expect(stem + ".tif[" + std::to_string(i) + "]", TWFF_TIFFMULTI, t, i);
+      ExpectPages(stem + ".tif", 3);
+      Settings(t);
+      ASSERT_EQ("0", Pages(stem + ".pdf", TWFF_PDF, &n)) << stem;
+      EXPECT_EQ("3", n) << stem;
+      EXPECT_TRUE(fs::exists(Local(stem + ".pdf"))) << stem;
+    }
+  }
 }
 #endif
 

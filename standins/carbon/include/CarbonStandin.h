@@ -54,6 +54,11 @@ enum CarbonStandinFileCall {
 // that a failed FSClose still releases the path, as an interrupted close does. An FSWrite
 // or FSRead that fails transfers nothing and sets *count to 0. n = 0 cancels.
 void CarbonStandin_FailFileCall(int which, long n, OSErr err);
+// Whether the volume exchanges files. When it does not (as FAT, exFAT, APFS and many server
+// volumes do not), FSpExchangeFiles answers paramErr and PBHGetVolParmsSync reports neither
+// bHasFileIDs nor bSupportsFSExchangeObjects. It does unless KV_CARBON_NO_EXCHANGE is set (to
+// anything but "0") in the environment, which lets a whole program run on such a volume.
+void CarbonStandin_SetExchangeSupported(bool supported);
 
 // ---------------------------------------------------------------- events
 long CarbonStandin_LiveEvents(void);

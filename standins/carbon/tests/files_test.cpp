@@ -1,8 +1,12 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/xattr.h>
+
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -25,6 +29,9 @@ struct P {
 };
 
 constexpr OSType kPICT = 0x50494354, kTtxt = 0x74747874;
+
+// parID sits at offset 2 (68k alignment): read it as a value, never bound to a reference.
+SInt32 ParID(const FSSpec& spec) { return spec.parID; }
 
 class Files : public ::testing::Test {
  protected:
@@ -264,9 +271,9 @@ TEST_F(Files, SpecificationsNameFilesInTheirFolderAndExchangeThem) {
   ASSERT_EQ(FSpCreate(&spec, kTtxt, kPICT, smSystemScript), noErr);
   EXPECT_EQ(FSpCreate(&spec, kTtxt, kPICT, smSystemScript), dupFNErr);
   FSSpec sibling;
-  ASSERT_EQ(FSMakeFSSpec(spec.vRefNum, spec.parID, P("b.tif"), &sibling), fnfErr);
-  EXPECT_EQ(sibling.parID, spec.parID);
-  ASSERT_EQ(HCreate(0, spec.parID, P("b.tif"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(FSMakeFSSpec(spec.vRefNum, ParID(spec), P("b.tif"), &sibling), fnfErr);
+  EXPECT_EQ(ParID(sibling), ParID(spec));
+  ASSERT_EQ(HCreate(0, ParID(spec), P("b.tif"), kTtxt, kPICT), noErr);
   std::ofstream("pages/a.tif") << "first";
   std::ofstream("pages/b.tif") << "second";
   ASSERT_EQ(FSpExchangeFiles(&spec, &sibling), noErr);
@@ -304,7 +311,7 @@ TEST_F(Files, SpecificationsAreZeroedOnErrorsAndIdsOutliveTheWorkingDirectory) {
   }
   std::memset(&spec, 0xA5, sizeof spec);
   EXPECT_EQ(FSMakeFSSpec(0, 12345, P("x"), &spec), dirNFErr);
-  EXPECT_EQ(spec.parID, 0);
+  EXPECT_EQ(ParID(spec), 0);
   EXPECT_EQ(spec.name[0], 0);
 
   ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a"), &spec), fnfErr);
@@ -315,7 +322,7 @@ TEST_F(Files, SpecificationsAreZeroedOnErrorsAndIdsOutliveTheWorkingDirectory) {
   ASSERT_EQ(chdir(".."), 0);
   EXPECT_EQ(created, noErr);
   EXPECT_EQ(found, noErr);
-  EXPECT_EQ(again.parID, spec.parID);
+  EXPECT_EQ(ParID(again), ParID(spec));
   struct stat st;
   EXPECT_EQ(::stat("pages/a", &st), 0);
   EXPECT_NE(::stat("elsewhere/pages", &st), 0);
@@ -327,6 +334,229 @@ TEST_F(Files, SpecificationsAreZeroedOnErrorsAndIdsOutliveTheWorkingDirectory) {
   CFRelease(url);
   ASSERT_EQ(FSpDelete(&spec), noErr);
   EXPECT_EQ(CFURLCreateFromFSRef(kCFAllocatorDefault, &ref), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// Files.h declares FSSpec under "#pragma options align=mac68k": a short, then the long at
+// offset 2, then the Str63; 70 bytes. Code that hands an FSSpec to Apple's File Manager, or
+// keeps one in a file, sees this layout. The parameter block and volume information of
+// PBHGetVolParms are laid out the same way.
+static_assert(sizeof(FSSpec) == 70, "FSSpec as Files.h lays it out");
+static_assert(offsetof(FSSpec, parID) == 2, "parID right after vRefNum");
+static_assert(offsetof(FSSpec, name) == 6, "the name after parID");
+static_assert(offsetof(HIOParam, ioNamePtr) == 18 && offsetof(HIOParam, ioBuffer) == 32 &&
+                  offsetof(HIOParam, ioReqCount) == 36 && offsetof(HIOParam, ioActCount) == 40 &&
+                  sizeof(HIOParam) == 50,
+              "HIOParam as Files.h lays it out");
+static_assert(offsetof(GetVolParmsInfoBuffer, vMAttrib) == 2 &&
+                  offsetof(GetVolParmsInfoBuffer, vMExtendedAttributes) == 20,
+              "GetVolParmsInfoBuffer as Files.h lays it out");
+
+TEST_F(Files, SpecificationsInAnArrayKeepTheirLayout) {
+  FSSpec specs[2];
+  EXPECT_EQ(reinterpret_cast<char*>(&specs[1]) - reinterpret_cast<char*>(&specs[0]), 70);
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("a"), &specs[1]), fnfErr);
+  ASSERT_EQ(FSpCreate(&specs[1], kTtxt, kPICT, smSystemScript), noErr);  // parID at an odd-word offset
+  struct stat st;
+  EXPECT_EQ(::stat("a", &st), 0);
+}
+
+std::string NameOf(const FSSpec& spec) {
+  return std::string(reinterpret_cast<const char*>(spec.name + 1), spec.name[0]);
+}
+
+// Inside Macintosh: Files, FSMakeFSSpec: "If the fileName parameter contains an empty string,
+// FSMakeFSSpec creates an FSSpec record for a directory specified by either the dirID or
+// vRefNum parameter": the directory's parent ID and its own name, so that the directory can
+// be named to FSpDelete and its ID found again from its specification.
+TEST_F(Files, AnEmptyNameSpecifiesTheDirectoryItself) {
+  ASSERT_EQ(mkdir("pages", 0755), 0);
+  FSSpec inside, folder, cwd;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a"), &inside), fnfErr);
+  ASSERT_EQ(FSMakeFSSpec(0, ParID(inside), P(""), &folder), noErr);
+  EXPECT_EQ(NameOf(folder), "pages");
+  EXPECT_NE(ParID(folder), ParID(inside));
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(""), &cwd), noErr);  // the default directory
+  EXPECT_EQ(NameOf(cwd), dir_.substr(dir_.rfind('/') + 1));
+  FSSpec again;
+  ASSERT_EQ(FSMakeFSSpec(0, ParID(cwd), P(NameOf(cwd).c_str()), &again), noErr);  // found again by name
+  EXPECT_EQ(ParID(again), ParID(cwd));
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("x"), &again), fnfErr);
+  EXPECT_EQ(ParID(again), ParID(folder));  // the folder's parent is the default directory
+  FSSpec sameFolder;
+  ASSERT_EQ(FSMakeFSSpec(0, ParID(folder), P("pages"), &sameFolder), noErr);  // the folder by name
+  EXPECT_EQ(ParID(sameFolder), ParID(folder));
+  EXPECT_EQ(NameOf(sameFolder), "pages");
+
+  std::memset(&again, 0xA5, sizeof again);
+  EXPECT_EQ(FSMakeFSSpec(0, 12345, P(""), &again), dirNFErr);
+  EXPECT_EQ(ParID(again), 0);
+  EXPECT_EQ(FSMakeFSSpec(1, 0, P(""), &again), nsvErr);
+  ASSERT_EQ(rmdir("pages"), 0);
+  EXPECT_EQ(FSMakeFSSpec(0, ParID(inside), P(""), &again), dirNFErr);  // the directory is gone
+}
+
+// Inside Macintosh: Files, FSpDelete: "If the specified target is a directory, it must be
+// empty"; a directory with something in it gives fBsyErr ("File is busy; directory is not
+// empty"). Files.h: HDelete likewise.
+TEST_F(Files, DeleteRemovesAnEmptyDirectoryAndRefusesAFullOne) {
+  ASSERT_EQ(mkdir("full", 0755), 0);
+  ASSERT_EQ(mkdir("empty", 0755), 0);
+  ASSERT_EQ(HCreate(0, 0, P(":full:f"), kTtxt, kPICT), noErr);
+  FSSpec full, empty;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("full"), &full), noErr);
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("empty"), &empty), noErr);
+  EXPECT_EQ(FSpDelete(&full), fBsyErr);
+  EXPECT_EQ(FSpDelete(&empty), noErr);
+  struct stat st;
+  EXPECT_NE(::stat("empty", &st), 0);
+  EXPECT_EQ(::stat("full/f", &st), 0);
+  EXPECT_EQ(HDelete(0, 0, P(":full:f")), noErr);
+  EXPECT_EQ(HDelete(0, 0, P("full")), noErr);
+  EXPECT_NE(::stat("full", &st), 0);
+  EXPECT_EQ(FSpDelete(&empty), fnfErr);
+}
+
+// Inside Macintosh: Files, FSpExchangeFiles: it "changes the fields in the catalog entries that
+// record the location of the data and the modification dates. It swaps both the data forks
+// and the resource forks" and "works on both open and closed files. If either file is open,
+// FSpExchangeFiles updates any file control blocks associated with the file"; exchangedata(2):
+// "Open file descriptors follow the swapped data ... In general, the file attributes
+// (metadata) are not exchanged", the modification time excepted. So each name keeps its type
+// and creator, the data takes its modification date along, and an open path still reads the
+// data it had.
+TEST_F(Files, ExchangingSwapsDataAndModificationDatesButNotTypesAndCreators) {
+  ASSERT_EQ(HCreate(0, 0, P("old"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(HCreate(0, 0, P("new"), 'KVpg', 'TIFF'), noErr);
+  std::ofstream("old") << "old data";
+  std::ofstream("new") << "new data";
+  const struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, "old", times, 0), 0);
+  struct stat before;
+  ASSERT_EQ(::stat("new", &before), 0);
+  SInt16 reader;
+  ASSERT_EQ(HOpen(0, 0, P("old"), fsRdPerm, &reader), noErr);
+  FSSpec a, b;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("new"), &a), noErr);
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("old"), &b), noErr);
+  ASSERT_EQ(FSpExchangeFiles(&a, &b), noErr);
+  EXPECT_EQ(Contents("old"), "new data");
+  EXPECT_EQ(Contents("new"), "old data");
+  OSType type = 0, creator = 0;
+  ASSERT_EQ(CarbonStandin_ReadFinderInfo("old", &type, &creator), 0);
+  EXPECT_EQ(type, kPICT);
+  EXPECT_EQ(creator, kTtxt);
+  ASSERT_EQ(CarbonStandin_ReadFinderInfo("new", &type, &creator), 0);
+  EXPECT_EQ(type, OSType('TIFF'));
+  EXPECT_EQ(creator, OSType('KVpg'));
+  struct stat st;
+  ASSERT_EQ(::stat("new", &st), 0);
+  EXPECT_EQ(st.st_mtime, 1000000000);
+  ASSERT_EQ(::stat("old", &st), 0);
+  EXPECT_EQ(st.st_mtime, before.st_mtime);
+  char got[9] = {};
+  SInt32 n = 8;
+  EXPECT_EQ(FSRead(reader, &n, got), noErr);  // opened as "old", reads the old data, now "new"'s
+  EXPECT_STREQ(got, "old data");
+  EXPECT_EQ(FSClose(reader), noErr);
+  std::ofstream("old.exchange") << "someone's";  // nothing of a name of its own is touched
+  ASSERT_EQ(FSpExchangeFiles(&a, &b), noErr);
+  EXPECT_EQ(Contents("old"), "old data");
+  EXPECT_EQ(Contents("old.exchange"), "someone's");
+}
+
+// Inside Macintosh: Files, PBExchangeFiles result codes: fnfErr, notAFileErr ("Specified file
+// is a directory"), diffVolErr ("Files on different volumes"); "Exchanging the contents of two
+// files requires essentially the same access permissions as opening both files for writing".
+// Nothing changes when it fails.
+TEST_F(Files, ExchangingRefusesWhatItCannotSwap) {
+  ASSERT_EQ(mkdir("folder", 0755), 0);
+  ASSERT_EQ(HCreate(0, 0, P("a"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(HCreate(0, 0, P("b"), kTtxt, kPICT), noErr);
+  std::ofstream("a") << "a";
+  std::ofstream("b") << "b";
+  FSSpec a, b, folder, none;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("a"), &a), noErr);
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("b"), &b), noErr);
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("folder"), &folder), noErr);
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("none"), &none), fnfErr);
+  EXPECT_EQ(FSpExchangeFiles(&a, &none), fnfErr);
+  EXPECT_EQ(FSpExchangeFiles(&folder, &a), notAFileErr);
+  EXPECT_EQ(FSpExchangeFiles(&a, &folder), notAFileErr);
+  ASSERT_EQ(chmod("b", 0444), 0);
+  EXPECT_EQ(FSpExchangeFiles(&a, &b), permErr);
+  ASSERT_EQ(chmod("b", 0644), 0);
+  if (::access("/dev/shm", W_OK) == 0) {  // another file system: another volume
+    struct stat here, there;
+    ASSERT_EQ(::stat(".", &here), 0);
+    ASSERT_EQ(::stat("/dev/shm", &there), 0);
+    if (here.st_dev != there.st_dev) {
+      const std::string elsewhere = "/dev/shm/kv-carbon-exchange-" + std::to_string(getpid());
+      ASSERT_EQ(mkdir(elsewhere.c_str(), 0755), 0);
+      ASSERT_EQ(symlink(elsewhere.c_str(), "shm"), 0);
+      std::ofstream(elsewhere + "/c") << "c";
+      FSSpec c;
+      ASSERT_EQ(FSMakeFSSpec(0, 0, P(":shm:c"), &c), noErr);
+      EXPECT_EQ(FSpExchangeFiles(&a, &c), diffVolErr);
+      std::remove((elsewhere + "/c").c_str());
+      rmdir(elsewhere.c_str());
+    }
+  }
+  EXPECT_EQ(Contents("a"), "a");
+  EXPECT_EQ(Contents("b"), "b");
+}
+
+// A volume without exchanging: FSpExchangeFiles answers paramErr and changes nothing, and
+// PBHGetVolParms says so before anyone tries (Files.h, GetVolParmsInfoBuffer:
+// bSupportsFSExchangeObjects in vMExtendedAttributes, bHasFileIDs in vMAttrib, which MoreFiles
+// reads as "FSpExchangeFiles works here").
+TEST_F(Files, AVolumeThatCannotExchangeSaysSoAndRefusesWithParamErr) {
+  ASSERT_EQ(HCreate(0, 0, P("a"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(HCreate(0, 0, P("b"), kTtxt, kPICT), noErr);
+  std::ofstream("a") << "a";
+  std::ofstream("b") << "b";
+  FSSpec a, b;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("a"), &a), noErr);
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("b"), &b), noErr);
+  auto volume = [](SInt16 vRefNum, GetVolParmsInfoBuffer* info, SInt32 size = sizeof(GetVolParmsInfoBuffer)) {
+    HParamBlockRec pb = {};
+    pb.ioParam.ioVRefNum = vRefNum;
+    pb.ioParam.ioBuffer = reinterpret_cast<Ptr>(info);
+    pb.ioParam.ioReqCount = size;
+    pb.ioParam.ioActCount = -1;
+    const OSErr err = PBHGetVolParmsSync(&pb);
+    EXPECT_EQ(pb.ioParam.ioResult, err);
+    if (err == noErr) {
+      EXPECT_EQ(pb.ioParam.ioActCount, size);
+    }
+    return err;
+  };
+  GetVolParmsInfoBuffer info = {};
+  ASSERT_EQ(volume(0, &info), noErr);
+  EXPECT_GE(info.vMVersion, 3);
+  EXPECT_TRUE(info.vMExtendedAttributes & (1 << bSupportsFSExchangeObjects));
+  EXPECT_TRUE(info.vMAttrib & (1 << bHasFileIDs));
+  EXPECT_EQ(volume(5, &info), nsvErr);
+
+  CarbonStandin_SetExchangeSupported(false);
+  info = {};
+  const OSErr asked = volume(0, &info);
+  GetVolParmsInfoBuffer version1;
+  std::memset(&version1, 0xA5, sizeof version1);
+  const OSErr short1 = volume(0, &version1, 14);  // room for version 1 only: nothing past it
+  const OSErr exchanged = FSpExchangeFiles(&a, &b);
+  CarbonStandin_SetExchangeSupported(true);
+  EXPECT_EQ(asked, noErr);
+  EXPECT_FALSE(info.vMExtendedAttributes & (1 << bSupportsFSExchangeObjects));
+  EXPECT_FALSE(info.vMAttrib & (1 << bHasFileIDs));
+  EXPECT_EQ(short1, noErr);
+  EXPECT_EQ(SInt32{version1.vMVolumeGrade}, static_cast<SInt32>(0xA5A5A5A5));
+  EXPECT_EQ(exchanged, paramErr);
+  EXPECT_EQ(Contents("a"), "a");
+  EXPECT_EQ(Contents("b"), "b");
 }
 
 }  // namespace

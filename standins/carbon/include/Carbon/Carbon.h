@@ -71,6 +71,8 @@ enum {
   resNotFound = -192,
   resFNotFound = -193,
   mapReadErr = -199,
+  notAFileErr = -1302,
+  diffVolErr = -1303,
   errAECoercionFail = -1700,
   eventAlreadyPostedErr = -9860,
   eventTargetBusyErr = -9861,
@@ -146,14 +148,20 @@ OSErr FSClose(SInt16 refNum);
 // File specifications. FSMakeFSSpec resolves a name as HCreate does and gives the file's
 // directory an ID (valid for the process) that every File Manager call here accepts as dirID
 // with vRefNum 0; it answers fnfErr, with the specification filled in, for a file that does
-// not exist yet. An FSRef names an existing file.
+// not exist yet. An empty name gives the specification of the directory that vRefNum and
+// dirID name (its parent's ID and its own name). An FSRef names an existing file.
 typedef SInt16 ScriptCode;
 enum { smSystemScript = -1 };
+enum { fsRtParID = 1, fsRtDirID = 2 };
+typedef Str63 StrFileName;
+// Files.h declares FSSpec under "#pragma options align=mac68k": 70 bytes, parID at offset 2.
+#pragma pack(push, 2)
 struct FSSpec {
   SInt16 vRefNum;
   SInt32 parID;
-  Str63 name;
+  StrFileName name;
 };
+#pragma pack(pop)
 typedef struct FSSpec FSSpec;
 struct FSRef {
   UInt8 hidden[80];
@@ -161,10 +169,66 @@ struct FSRef {
 typedef struct FSRef FSRef;
 OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec);
 OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode scriptTag);
+// Deletes a file that no path has open, or an empty directory (fBsyErr otherwise); HDelete
+// likewise.
 OSErr FSpDelete(const FSSpec* spec);
-// Swaps the contents of two files (both exist and neither is open: else fnfErr, fBsyErr).
+// Swaps the data (and the modification dates) of two files on one volume; each name keeps its
+// type, creator and permissions, and open paths follow the data. fnfErr, notAFileErr for a
+// directory, diffVolErr, permErr for a file that cannot be written (one without any write
+// permission counts as locked); paramErr on a volume that does not exchange files
+// (PBHGetVolParmsSync: no bSupportsFSExchangeObjects).
 OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest);
 OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef);
+// What a volume can do. PBHGetVolParmsSync fills ioBuffer with up to ioReqCount bytes of a
+// version 3 GetVolParmsInfoBuffer (the count in ioActCount, the result also in ioResult); the
+// volume is ioVRefNum (0: the default one) unless ioNamePtr holds a full name (nsvErr here).
+// Of the attributes, this volume has file IDs and exchanges files (bHasFileIDs in vMAttrib,
+// bSupportsFSExchangeObjects in vMExtendedAttributes) unless a test has made it one that
+// cannot (CarbonStandin_SetExchangeSupported), as FAT, APFS and many server volumes are.
+// Structures as Files.h declares them, under 68k alignment; of HParamBlockRec, its ioParam.
+typedef struct QElem* QElemPtr;
+typedef union ParamBlockRec* ParmBlkPtr;
+typedef void (*IOCompletionUPP)(ParmBlkPtr paramBlock);
+#pragma pack(push, 2)
+struct HIOParam {
+  QElemPtr qLink;
+  SInt16 qType;
+  SInt16 ioTrap;
+  Ptr ioCmdAddr;
+  IOCompletionUPP ioCompletion;
+  volatile OSErr ioResult;
+  StringPtr ioNamePtr;
+  SInt16 ioVRefNum;
+  SInt16 ioRefNum;
+  SInt8 ioVersNum;
+  SInt8 ioPermssn;
+  Ptr ioMisc;
+  Ptr ioBuffer;
+  SInt32 ioReqCount;
+  SInt32 ioActCount;
+  SInt16 ioPosMode;
+  SInt32 ioPosOffset;
+};
+typedef struct HIOParam HIOParam;
+union HParamBlockRec {
+  HIOParam ioParam;
+};
+typedef union HParamBlockRec HParamBlockRec;
+typedef HParamBlockRec* HParmBlkPtr;
+struct GetVolParmsInfoBuffer {
+  SInt16 vMVersion;
+  SInt32 vMAttrib;
+  Handle vMLocalHand;
+  SInt32 vMServerAdr;
+  SInt32 vMVolumeGrade;  // version 2 on
+  SInt16 vMForeignPrivID;
+  SInt32 vMExtendedAttributes;  // version 3 on
+};
+#pragma pack(pop)
+typedef struct GetVolParmsInfoBuffer GetVolParmsInfoBuffer;
+enum { bHasFileIDs = 6 };                 // a vMAttrib bit
+enum { bSupportsFSExchangeObjects = 3 };  // a vMExtendedAttributes bit
+OSErr PBHGetVolParmsSync(HParmBlkPtr paramBlock);
 // The file URL of an existing file (CoreFoundation's; declared here with FSRef).
 typedef const void* CFAllocatorRef;
 typedef const struct __CFURL* CFURLRef;
