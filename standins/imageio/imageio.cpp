@@ -292,7 +292,7 @@ void CGImageDestinationAddImageFromSource(CGImageDestinationRef idst, CGImageSou
 } catch (...) {
 }
 
-Boolean CGImageDestinationFinalize(CGImageDestinationRef idst) try {
+bool CGImageDestinationFinalize(CGImageDestinationRef idst) try {
   auto* d = As<Destination>(idst, kDestination);
   if (!d || d->finalized) return false;
   d->finalized = true;
