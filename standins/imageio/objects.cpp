@@ -185,13 +185,17 @@ uint8_t Sample(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, i
 
 void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* rgb, uint8_t alpha) {
   const size_t pixel = col * l.bitsPerPixel;
-  if (l.components == 1) {
-    const unsigned grey = (rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000;
-    StoreLevel(l, row, pixel + ColourBit(l), grey / 255.0);
-  } else {
-    for (int c = 0; c < 3; ++c)
-      StoreLevel(l, row, pixel + ColourBit(l) + c * l.bitsPerComponent, rgb[c] / 255.0);
+  uint8_t colour[3] = {rgb[0], rgb[1], rgb[2]};
+  if (l.components == 1)
+    colour[0] = static_cast<uint8_t>((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000);
+  if (l.bitsPerComponent == 8 && !l.floats && !l.wordBytes) {  // whole bytes, in order
+    uint8_t* p = row + pixel / 8;
+    std::memcpy(p + ColourBit(l) / 8, colour, static_cast<size_t>(l.components));
+    if (l.HasAlpha()) p[AlphaBit(l) / 8] = alpha;
+    return;
   }
+  for (int c = 0; c < l.components; ++c)
+    StoreLevel(l, row, pixel + ColourBit(l) + c * l.bitsPerComponent, colour[c] / 255.0);
   if (l.HasAlpha()) StoreLevel(l, row, pixel + AlphaBit(l), alpha / 255.0);
 }
 
