@@ -190,7 +190,7 @@ void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* r
     colour[0] = static_cast<uint8_t>((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000);
   if (l.bitsPerComponent == 8 && !l.floats && !l.wordBytes) {  // whole bytes, in order
     uint8_t* p = row + pixel / 8;
-    std::memcpy(p + ColourBit(l) / 8, colour, static_cast<size_t>(l.components));
+    for (int c = 0; c < l.components; ++c) p[ColourBit(l) / 8 + c] = colour[c];
     if (l.HasAlpha()) p[AlphaBit(l) / 8] = alpha;
     return;
   }
