@@ -2,9 +2,9 @@
 // libjpeg-turbo, TIFF with libtiff (LZW of 8-bit samples with the horizontal differencing
 // predictor, as the real ImageIO writes it: Apple documents no property for it, and TIFFs
 // written through it, by Grab for one, carry predictor 2), BMP here (uncompressed; no i386
-// library for it is installed). Grey images of 1 or 8 bits stay grey of that depth (a 1-bit
-// image becomes 8-bit grey in a JPEG); RGB images are written with 8 bits a component, any
-// skipped byte dropped.
+// library for it is installed). 1-bit grey images stay 1-bit (a 1-bit image becomes 8-bit grey
+// in a JPEG); other images are written with 8 bits a grey or RGB component, decoded, any
+// skipped bits dropped and any alpha laid over white.
 #include <png.h>
 // jpeglib.h needs FILE and size_t first.
 #include <cstdio>
@@ -28,19 +28,25 @@ constexpr double kInchesPerMeter = 0.0254;
 void PackRow(const Image& image, size_t y, bool expandBits, std::vector<uint8_t>* row) {
   const PixelLayout& l = image.layout;
   const uint8_t* bytes = image.Bytes();
-  if (l.bitsPerComponent == 1 && !expandBits) {
+  if (FileBits(l) == 1 && !expandBits) {
     const size_t n = (l.width + 7) / 8;
-    row->assign(bytes + y * l.bytesPerRow, bytes + y * l.bytesPerRow + n);
-    if (l.width % 8) (*row)[n - 1] &= static_cast<uint8_t>(0xFF00 >> (l.width % 8));
+    if (l.Plain()) {
+      row->assign(bytes + y * l.bytesPerRow, bytes + y * l.bytesPerRow + n);
+      if (l.width % 8) (*row)[n - 1] &= static_cast<uint8_t>(0xFF00 >> (l.width % 8));
+      return;
+    }
+    row->assign(n, 0);
+    for (size_t x = 0; x < l.width; ++x)
+      if (Sample(l, bytes, x, y, 0) >= 128) (*row)[x >> 3] |= static_cast<uint8_t>(0x80u >> (x & 7));
     return;
   }
   const int c = l.components;
   row->resize(l.width * c);
   const uint8_t* in = bytes + y * l.bytesPerRow;
   uint8_t* out = row->data();
-  if (l.bitsPerPixel == 8 || l.bitsPerPixel == 24) {
+  if (l.Plain() && (l.bitsPerPixel == 8 || l.bitsPerPixel == 24)) {
     std::memcpy(out, in, l.width * c);
-  } else if (l.bitsPerPixel == 32) {
+  } else if (l.Plain() && l.bitsPerPixel == 32) {
     for (size_t x = 0; x < l.width; ++x, in += 4, out += 3) std::memcpy(out, in + (l.skipFirst ? 1 : 0), 3);
   } else {
     for (size_t x = 0; x < l.width; ++x)
@@ -84,8 +90,8 @@ bool WritePng(const std::string& path, const Image& image, double xDpi, double y
   png_init_io(png, file.get());
   const int colorType = l.components == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB;
   png_set_IHDR(png, info, static_cast<png_uint_32>(l.width), static_cast<png_uint_32>(l.height),
-               static_cast<int>(l.bitsPerComponent), colorType, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+               static_cast<int>(FileBits(l)), colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
   png_set_pHYs(png, info, static_cast<png_uint_32>(xDpi / kInchesPerMeter + 0.5),
                static_cast<png_uint_32>(yDpi / kInchesPerMeter + 0.5), PNG_RESOLUTION_METER);
   png_write_info(png, info);
@@ -276,7 +282,7 @@ TIFF* OpenTiff(const std::string& path, const char* mode) {
 uint16_t CompressionFor(int asked, const PixelLayout& l) {
   switch (asked) {
     case COMPRESSION_CCITTFAX4:
-      return l.bitsPerComponent == 1 ? COMPRESSION_CCITTFAX4 : 0;
+      return FileBits(l) == 1 ? COMPRESSION_CCITTFAX4 : 0;
     case COMPRESSION_NONE:
     case COMPRESSION_LZW:
     case COMPRESSION_PACKBITS:
@@ -306,13 +312,13 @@ bool WritePages(TIFF* tif, size_t count, TiffFeed& feed) {
     }
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(l.width));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(l.height));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(l.bitsPerComponent));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, static_cast<uint16_t>(FileBits(l)));
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, static_cast<uint16_t>(l.components));
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, l.components == 1 ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, compression);
     // ImageIO's LZW differences 8-bit samples horizontally first (it has no property for it).
-    if (compression == COMPRESSION_LZW && l.bitsPerComponent == 8)
+    if (compression == COMPRESSION_LZW && FileBits(l) == 8)
       TIFFSetField(tif, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     TIFFSetField(tif, TIFFTAG_XRESOLUTION, static_cast<float>(page.xDpi));
     TIFFSetField(tif, TIFFTAG_YRESOLUTION, static_cast<float>(page.yDpi));

@@ -313,7 +313,7 @@ void CGImageDestinationAddImageFromSource(CGImageDestinationRef idst, CGImageSou
 } catch (...) {
 }
 
-Boolean CGImageDestinationFinalize(CGImageDestinationRef idst) try {
+bool CGImageDestinationFinalize(CGImageDestinationRef idst) try {
   auto* d = Checked<Destination>(idst, kDestination, __func__);
   if (!d || d->finalized) return false;
   d->finalized = true;

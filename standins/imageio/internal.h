@@ -134,20 +134,41 @@ struct DataProvider : Object {
   CGDataProviderReleaseDataCallback release = nullptr;
 };
 
-// Pixels as CoreGraphics lays them out: components 1 (grey) or 3 (RGB); bitsPerComponent 1
-// or 8; bitsPerPixel 1, 8, 24 or 32 (32: one byte skipped, first or last).
+// Pixels as CoreGraphics lays them out: `components` colour components (1 grey, 3 RGB) of
+// bitsPerComponent bits (1, 2, 4, 5, 8, 16 or 32; 32 also as floats), and an alpha or
+// skipped bits, first or last in the pixel; the pixel's (or the component's) 16- or 32-bit
+// words big-endian, or little-endian when wordBytes is 2 or 4.
 struct PixelLayout {
   size_t width = 0, height = 0, bitsPerComponent = 8, bitsPerPixel = 8, bytesPerRow = 0;
   int components = 1;
-  bool skipFirst = false;  // 32-bit pixels: the unused byte comes first
+  bool skipFirst = false;  // the alpha or skipped bits come first
+  CGImageAlphaInfo alpha = kCGImageAlphaNone;
+  bool floats = false;
+  size_t wordBytes = 0;
+  bool decoded = false;  // decode[2c], decode[2c + 1]: what component c's 0 and 1 mean
+  float decode[6] = {};
+  // True when the pixels' bytes are the file's: 1-bit grey, 8-bit grey, 8-bit RGB (24 or 32
+  // bits with a skipped byte), nothing to decode, no alpha, no byte swapping.
+  bool Plain() const {
+    return (bitsPerComponent == 8 || (bitsPerComponent == 1 && components == 1)) && !floats && !wordBytes &&
+           !decoded &&
+           (alpha == kCGImageAlphaNone || alpha == kCGImageAlphaNoneSkipFirst ||
+            alpha == kCGImageAlphaNoneSkipLast);
+  }
+  bool HasAlpha() const {
+    return alpha != kCGImageAlphaNone && alpha != kCGImageAlphaNoneSkipFirst &&
+           alpha != kCGImageAlphaNoneSkipLast;
+  }
+  bool Premultiplied() const {
+    return alpha == kCGImageAlphaPremultipliedFirst || alpha == kCGImageAlphaPremultipliedLast;
+  }
 };
 struct Context : Object {
   Context() : Object(kContext) {}
-  ~Context() override;
   PixelLayout layout;
-  uint8_t* data = nullptr;
-  bool ownsData = false;
+  uint8_t* data = nullptr;  // the caller's
   uint8_t fill[3] = {0, 0, 0};
+  uint8_t fillAlpha = 255;
 };
 struct Image : Object {
   Image() : Object(kImage) {}
@@ -158,11 +179,21 @@ struct Image : Object {
   const uint8_t* Bytes() const { return provider ? provider->data : pixels.data(); }
 };
 
-// The sample of component c of pixel (x, y), 0..255 (1-bit: 0 or 255).
+// Pixel (x, y) as drawing sees it: red, green and blue (grey repeated) from 0 to 1, decoded,
+// premultiplied by the alpha when the layout's are; the alpha (1 without one).
+void ReadPixel(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, double rgb[3], double* alpha);
+// The sample of colour component c of pixel (x, y) as it shows over white, 0..255 (1-bit:
+// 0 or 255): what ImageIO writes into a file without alpha.
 uint8_t Sample(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, int c);
-// Stores an RGB colour as pixel `col` of a context's row: grey by luminance (0.299 R + 0.587
-// G + 0.114 B, rounded), or the three components beside the skipped byte.
-void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* rgb);
+// Stores a colour (0..255, premultiplied by `alpha`) as pixel `col` of a context's row: grey
+// by luminance (0.299 R + 0.587 G + 0.114 B, rounded), or the three components in the
+// layout's bits; the alpha where the layout keeps one. Skipped bits are left as they are.
+void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* rgb, uint8_t alpha = 255);
+// The bits a file keeps of each sample of the image (ImageIO writes 1-bit grey as it is,
+// everything else with 8 bits a component).
+inline size_t FileBits(const PixelLayout& l) {
+  return l.bitsPerComponent == 1 && l.components == 1 && !l.HasAlpha() ? 1 : 8;
+}
 
 // Files.
 bool WritePng(const std::string& path, const Image& image, double xDpi, double yDpi);

@@ -1,5 +1,6 @@
 // CoreFoundation's base, strings, numbers, dictionaries and URLs; CoreGraphics' colour
 // spaces, data providers, bitmap contexts and images.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -160,10 +161,6 @@ DataProvider::~DataProvider() {
   if (release) release(info, data, size);
 }
 
-Context::~Context() {
-  if (ownsData) std::free(data);
-}
-
 Image::~Image() {
   if (provider) Release(provider);
 }
@@ -183,23 +180,105 @@ std::string TextOf(CFStringRef s) {
   return str ? str->text : std::string();
 }
 
-void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* rgb) {
-  if (l.components == 1) {
-    row[col] = static_cast<uint8_t>((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000);
+namespace {
+// Byte i of a row as it lies in memory: the row's words of l.wordBytes are little-endian.
+size_t ByteAt(const PixelLayout& l, size_t i) { return l.wordBytes ? i ^ (l.wordBytes - 1) : i; }
+
+// The `count` bits (at most 32) from bit `bit` of a row, the first the highest.
+uint32_t GetBits(const PixelLayout& l, const uint8_t* row, size_t bit, size_t count) {
+  if (count == 8 && bit % 8 == 0) return row[ByteAt(l, bit / 8)];
+  uint64_t v = 0;
+  for (size_t done = 0; done < count;) {
+    const size_t at = bit + done, within = at % 8, take = std::min<size_t>(8 - within, count - done);
+    v = (v << take) | ((row[ByteAt(l, at / 8)] >> (8 - within - take)) & ((1u << take) - 1));
+    done += take;
+  }
+  return static_cast<uint32_t>(v);
+}
+void PutBits(const PixelLayout& l, uint8_t* row, size_t bit, size_t count, uint32_t value) {
+  if (count == 8 && bit % 8 == 0) {
+    row[ByteAt(l, bit / 8)] = static_cast<uint8_t>(value);
     return;
   }
-  uint8_t* p = row + 4 * col + (l.skipFirst ? 1 : 0);
-  p[0] = rgb[0];
-  p[1] = rgb[1];
-  p[2] = rgb[2];
+  for (size_t done = 0; done < count;) {
+    const size_t at = bit + done, within = at % 8, take = std::min<size_t>(8 - within, count - done);
+    const unsigned shift = static_cast<unsigned>(8 - within - take), mask = ((1u << take) - 1) << shift;
+    const unsigned part = (value >> (count - done - take)) & ((1u << take) - 1);
+    uint8_t& b = row[ByteAt(l, at / 8)];
+    b = static_cast<uint8_t>((b & ~mask) | (part << shift));
+    done += take;
+  }
+}
+
+// Where a pixel's colour and alpha bits start within it.
+size_t ColourBit(const PixelLayout& l) {
+  return l.skipFirst ? l.bitsPerPixel - l.components * l.bitsPerComponent : 0;
+}
+size_t AlphaBit(const PixelLayout& l) { return l.skipFirst ? 0 : l.components * l.bitsPerComponent; }
+
+// A component's level from 0 to 1 (floats clamped).
+double Level(const PixelLayout& l, const uint8_t* row, size_t bit) {
+  const uint32_t raw = GetBits(l, row, bit, l.bitsPerComponent);
+  if (l.floats) {
+    float f;
+    std::memcpy(&f, &raw, sizeof f);
+    return f > 0 ? (f < 1 ? f : 1) : 0;
+  }
+  return raw / static_cast<double>((uint64_t{1} << l.bitsPerComponent) - 1);
+}
+void StoreLevel(const PixelLayout& l, uint8_t* row, size_t bit, double level) {
+  uint32_t raw;
+  if (l.floats) {
+    const float f = static_cast<float>(level);
+    std::memcpy(&raw, &f, sizeof raw);
+  } else {
+    raw = static_cast<uint32_t>(
+        std::llround(level * static_cast<double>((uint64_t{1} << l.bitsPerComponent) - 1)));
+  }
+  PutBits(l, row, bit, l.bitsPerComponent, raw);
+}
+uint8_t Byte(double level) { return static_cast<uint8_t>(std::lround(level * 255)); }
+}  // namespace
+
+void ReadPixel(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, double rgb[3], double* alpha) {
+  const uint8_t* row = bytes + y * l.bytesPerRow;
+  const size_t pixel = x * l.bitsPerPixel;
+  for (int c = 0; c < l.components; ++c) {
+    double v = Level(l, row, pixel + ColourBit(l) + c * l.bitsPerComponent);
+    if (l.decoded) {
+      v = l.decode[2 * c] + v * (l.decode[2 * c + 1] - l.decode[2 * c]);
+      v = v > 0 ? (v < 1 ? v : 1) : 0;
+    }
+    rgb[c] = v;
+  }
+  if (l.components == 1) rgb[1] = rgb[2] = rgb[0];
+  *alpha = l.HasAlpha() ? Level(l, row, pixel + AlphaBit(l)) : 1;
 }
 
 uint8_t Sample(const PixelLayout& l, const uint8_t* bytes, size_t x, size_t y, int c) {
-  const uint8_t* row = bytes + y * l.bytesPerRow;
-  if (l.bitsPerComponent == 1) return (row[x >> 3] & (0x80u >> (x & 7))) ? 255 : 0;
-  if (l.bitsPerPixel == 8) return row[x];
-  if (l.bitsPerPixel == 24) return row[3 * x + c];
-  return row[4 * x + c + (l.skipFirst ? 1 : 0)];
+  if (l.Plain() && l.bitsPerComponent == 8)
+    return bytes[y * l.bytesPerRow + x * l.bitsPerPixel / 8 + c + (l.skipFirst ? 1 : 0)];
+  double rgb[3], alpha;
+  ReadPixel(l, bytes, x, y, rgb, &alpha);
+  // Over white: what the alpha leaves uncovered is white.
+  const double v = (l.Premultiplied() || !l.HasAlpha() ? rgb[c] : rgb[c] * alpha) + (1 - alpha);
+  return Byte(v > 1 ? 1 : v);
+}
+
+void StorePixel(const PixelLayout& l, uint8_t* row, size_t col, const uint8_t* rgb, uint8_t alpha) {
+  const size_t pixel = col * l.bitsPerPixel;
+  uint8_t colour[3] = {rgb[0], rgb[1], rgb[2]};
+  if (l.components == 1)
+    colour[0] = static_cast<uint8_t>((rgb[0] * 299 + rgb[1] * 587 + rgb[2] * 114 + 500) / 1000);
+  if (l.bitsPerComponent == 8 && !l.floats && !l.wordBytes) {  // whole bytes, in order
+    uint8_t* p = row + pixel / 8;
+    for (int c = 0; c < l.components; ++c) p[ColourBit(l) / 8 + c] = colour[c];
+    if (l.HasAlpha()) p[AlphaBit(l) / 8] = alpha;
+    return;
+  }
+  for (int c = 0; c < l.components; ++c)
+    StoreLevel(l, row, pixel + ColourBit(l) + c * l.bitsPerComponent, colour[c] / 255.0);
+  if (l.HasAlpha()) StoreLevel(l, row, pixel + AlphaBit(l), alpha / 255.0);
 }
 
 }  // namespace imageio
@@ -227,35 +306,112 @@ Number* NewNumber(double v) {
   return n;
 }
 
-// A bitmap layout CoreGraphics supports for contexts (Mac OS X 10.4's table, without alpha
-// formats that would need premultiplied drawing here).
+// The bits a pixel of the layout takes, for a byte order: 16-bit orders fit 16-bit pixels
+// or components, 32-bit orders 32-bit pixels or components. Other combinations are refused
+// (CoreGraphics: "invalid image byte order info").
+bool ByteOrderFits(CGBitmapInfo info, size_t bitsPerComponent, size_t bitsPerPixel, size_t* wordBytes) {
+  switch (info & kCGBitmapByteOrderMask) {
+    case kCGBitmapByteOrderDefault:
+      *wordBytes = 0;
+      return true;
+    case kCGBitmapByteOrder16Big:
+    case kCGBitmapByteOrder16Little:
+      *wordBytes = (info & kCGBitmapByteOrderMask) == kCGBitmapByteOrder16Little ? 2 : 0;
+      return bitsPerPixel == 16 || bitsPerComponent == 16;
+    case kCGBitmapByteOrder32Big:
+    case kCGBitmapByteOrder32Little:
+      *wordBytes = (info & kCGBitmapByteOrderMask) == kCGBitmapByteOrder32Little ? 4 : 0;
+      return bitsPerPixel == 32 || bitsPerComponent == 32;
+    default:
+      return false;
+  }
+}
+
+// A bitmap layout CoreGraphics 10.4 supports for contexts of these spaces (the Quartz 2D
+// Programming Guide's "Supported Pixel Formats", as of Tiger; CGBitmapContext.h of 10.4:
+// "bitsPerComponent ... currently must be 5, 8 or 32"). bytesPerRow must hold the row's
+// pixels; Apple asks no more of it (a row of any length from there is drawn).
 bool ContextLayout(size_t width, size_t height, size_t bpc, size_t bytesPerRow, ColorSpace* space,
                    CGBitmapInfo info, PixelLayout* out) {
-  if (!space || width == 0 || height == 0 || bpc != 8) return false;
-  const uint32_t alpha = info & kCGBitmapAlphaInfoMask;
+  if (!space || width == 0 || height == 0) return false;
+  if (info & ~(kCGBitmapAlphaInfoMask | kCGBitmapFloatComponents | kCGBitmapByteOrderMask)) return false;
+  const auto alpha = static_cast<CGImageAlphaInfo>(info & kCGBitmapAlphaInfoMask);
+  const bool floats = (info & kCGBitmapFloatComponents) != 0;
+  size_t bpp = 0;
+  if (space->components == 1) {
+    if (alpha == kCGImageAlphaNone && bpc == (floats ? 32u : 8u)) bpp = bpc;
+  } else if (space->components == 3) {
+    if (!floats && bpc == 5 && alpha == kCGImageAlphaNoneSkipFirst) bpp = 16;
+    if (!floats && bpc == 8 &&
+        (alpha == kCGImageAlphaNoneSkipLast || alpha == kCGImageAlphaNoneSkipFirst ||
+         alpha == kCGImageAlphaPremultipliedLast || alpha == kCGImageAlphaPremultipliedFirst)) {
+      bpp = 32;
+    }
+    if (floats && bpc == 32 && (alpha == kCGImageAlphaNoneSkipLast || alpha == kCGImageAlphaPremultipliedLast))
+      bpp = 128;
+  }
   PixelLayout l;
+  if (bpp == 0 || !ByteOrderFits(info, bpc, bpp, &l.wordBytes)) return false;
   l.width = width;
   l.height = height;
-  l.bitsPerComponent = 8;
+  l.bitsPerComponent = bpc;
+  l.bitsPerPixel = bpp;
   l.components = space->components;
-  if (space->components == 1) {
-    if (alpha != kCGImageAlphaNone) return false;
-    l.bitsPerPixel = 8;
-  } else if (space->components == 3) {
-    if (alpha != kCGImageAlphaNoneSkipLast && alpha != kCGImageAlphaNoneSkipFirst &&
-        alpha != kCGImageAlphaPremultipliedLast && alpha != kCGImageAlphaPremultipliedFirst) {
-      return false;
-    }
-    l.bitsPerPixel = 32;
-    l.skipFirst = alpha == kCGImageAlphaNoneSkipFirst || alpha == kCGImageAlphaPremultipliedFirst;
-  } else {
-    return false;
-  }
-  const size_t minRow = width * l.bitsPerPixel / 8;
-  l.bytesPerRow = bytesPerRow == 0 ? minRow : bytesPerRow;
-  if (l.bytesPerRow < minRow) return false;
+  l.alpha = alpha;
+  l.floats = floats;
+  l.skipFirst = alpha == kCGImageAlphaNoneSkipFirst || alpha == kCGImageAlphaPremultipliedFirst;
+  l.bytesPerRow = bytesPerRow;
+  if (bytesPerRow < width * bpp / 8) return false;
   *out = l;
   return true;
+}
+
+// The bitmap an image's arguments describe, as CGImageCreate checks them: a component size
+// of CGImage.h's list, bits enough for the components and the alpha (exactly, without a
+// skip), rows long enough, float components of 32 bits.
+bool ImageLayout(size_t width, size_t height, size_t bpc, size_t bpp, size_t bytesPerRow, int components,
+                 CGBitmapInfo info, const float* decode, PixelLayout* out) {
+  if (width == 0 || height == 0) return false;
+  if (bpc != 1 && bpc != 2 && bpc != 4 && bpc != 5 && bpc != 8 && bpc != 16 && bpc != 32) return false;
+  if (info & ~(kCGBitmapAlphaInfoMask | kCGBitmapFloatComponents | kCGBitmapByteOrderMask)) return false;
+  PixelLayout l;
+  l.alpha = static_cast<CGImageAlphaInfo>(info & kCGBitmapAlphaInfoMask);
+  l.floats = (info & kCGBitmapFloatComponents) != 0;
+  if (l.alpha > kCGImageAlphaNoneSkipFirst || (l.floats && bpc != 32)) return false;  // AlphaOnly: no colour
+  const size_t colour = components * bpc;
+  const bool skip = l.alpha == kCGImageAlphaNoneSkipFirst || l.alpha == kCGImageAlphaNoneSkipLast;
+  if (skip ? bpp <= colour : bpp != colour + (l.HasAlpha() ? bpc : 0)) return false;
+  if (!ByteOrderFits(info, bpc, bpp, &l.wordBytes)) return false;
+  if (bytesPerRow < (width * bpp + 7) / 8) return false;
+  l.width = width;
+  l.height = height;
+  l.bitsPerComponent = bpc;
+  l.bitsPerPixel = bpp;
+  l.bytesPerRow = bytesPerRow;
+  l.components = components;
+  l.skipFirst = l.alpha == kCGImageAlphaNoneSkipFirst || l.alpha == kCGImageAlphaFirst ||
+                l.alpha == kCGImageAlphaPremultipliedFirst;
+  if (decode) {
+    l.decoded = true;
+    std::copy(decode, decode + 2 * components, l.decode);
+  }
+  *out = l;
+  return true;
+}
+
+// Paints a colour (0..255, premultiplied by alpha) over pixel `col` of a context's row.
+void Paint(const PixelLayout& l, uint8_t* data, size_t row, size_t col, const uint8_t* rgb, uint8_t alpha) {
+  uint8_t* line = data + row * l.bytesPerRow;
+  if (alpha == 255) {
+    StorePixel(l, line, col, rgb);
+    return;
+  }
+  double below[3], belowAlpha;
+  ReadPixel(l, data, col, row, below, &belowAlpha);
+  const double uncovered = 1 - alpha / 255.0;
+  uint8_t mixed[3];
+  for (int k = 0; k < 3; ++k) mixed[k] = Byte(std::min(1.0, (rgb[k] + 255 * below[k] * uncovered) / 255));
+  StorePixel(l, line, col, mixed, Byte(std::min(1.0, alpha / 255.0 + belowAlpha * uncovered)));
 }
 
 }  // namespace
@@ -533,7 +689,7 @@ Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean, UInt8* buffer, C
 
 // ---- CoreGraphics
 
-CGRect CGRectMake(CGFloat x, CGFloat y, CGFloat width, CGFloat height) try {
+CGRect CGRectMake(float x, float y, float width, float height) try {
   CGRect r;
   r.origin.x = x;
   r.origin.y = y;
@@ -593,32 +749,24 @@ void CGDataProviderRelease(CGDataProviderRef provider) try {
 }
 
 CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size_t bitsPerComponent,
-                                   size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo bitmapInfo) try {
-  Checked(space, kColorSpace, __func__);
+                                   size_t bytesPerRow, CGColorSpaceRef colorspace,
+                                   CGBitmapInfo bitmapInfo) try {
+  auto* space = Checked<ColorSpace>(colorspace, kColorSpace, __func__);
   PixelLayout l;
-  if (!ContextLayout(width, height, bitsPerComponent, bytesPerRow, As<ColorSpace>(space, kColorSpace),
+  if (!ContextLayout(width, height, bitsPerComponent, bytesPerRow, space,
                      bitmapInfo, &l)) {
     std::fprintf(stderr, "CGBitmapContextCreate: unsupported parameter combination\n");
     return nullptr;
   }
-  if (bytesPerRow == 0 && data) return nullptr;
-  uint8_t* bytes = static_cast<uint8_t*>(data);
-  bool owns = false;
-  if (!bytes) {
-    bytes = static_cast<uint8_t*>(std::calloc(l.height, l.bytesPerRow));
-    if (!bytes) return nullptr;
-    owns = true;
+  // Before Mac OS X 10.6 the caller gives the memory: "data points a block of memory at least
+  // bytesPerRow * height bytes" (CGBitmapContext.h, 10.4).
+  if (!data) {
+    std::fprintf(stderr, "CGBitmapContextCreate: invalid data: NULL\n");
+    return nullptr;
   }
-  Context* c = nullptr;
-  try {
-    c = new Context;
-  } catch (...) {
-    if (owns) std::free(bytes);
-    throw;
-  }
+  auto* c = new Context;
   c->layout = l;
-  c->data = bytes;
-  c->ownsData = owns;
+  c->data = static_cast<uint8_t*>(data);
   return reinterpret_cast<CGContextRef>(c);
 } catch (...) {
   return {};
@@ -641,22 +789,24 @@ void CGContextRelease(CGContextRef context) try {
 } catch (...) {
 }
 
-static uint8_t Unit(CGFloat v) {
+static uint8_t Unit(float v) {
   if (!(v > 0)) return 0;
   if (v >= 1) return 255;
   return static_cast<uint8_t>(std::lround(v * 255));
 }
-void CGContextSetGrayFillColor(CGContextRef context, CGFloat gray, CGFloat) try {
-  if (auto* c = Checked<Context>(context, kContext, __func__))
-    c->fill[0] = c->fill[1] = c->fill[2] = Unit(gray);
+static void SetFill(Context* c, float red, float green, float blue, float alpha) {
+  c->fillAlpha = Unit(alpha);
+  // Kept premultiplied, as it is painted.
+  c->fill[0] = Unit(red * c->fillAlpha / 255.0f);
+  c->fill[1] = Unit(green * c->fillAlpha / 255.0f);
+  c->fill[2] = Unit(blue * c->fillAlpha / 255.0f);
+}
+void CGContextSetGrayFillColor(CGContextRef c, float gray, float alpha) try {
+  if (auto* context = Checked<Context>(c, kContext, __func__)) SetFill(context, gray, gray, gray, alpha);
 } catch (...) {
 }
-void CGContextSetRGBFillColor(CGContextRef context, CGFloat red, CGFloat green, CGFloat blue, CGFloat) try {
-  if (auto* c = Checked<Context>(context, kContext, __func__)) {
-    c->fill[0] = Unit(red);
-    c->fill[1] = Unit(green);
-    c->fill[2] = Unit(blue);
-  }
+void CGContextSetRGBFillColor(CGContextRef c, float red, float green, float blue, float alpha) try {
+  if (auto* context = Checked<Context>(c, kContext, __func__)) SetFill(context, red, green, blue, alpha);
 } catch (...) {
 }
 
@@ -671,20 +821,15 @@ void CGContextFillRect(CGContextRef context, CGRect rect) try {
   if (y0 < 0) y0 = 0;
   if (x1 > static_cast<long>(l.width)) x1 = l.width;
   if (y1 > static_cast<long>(l.height)) y1 = l.height;
-  const uint8_t grey =
-      static_cast<uint8_t>((c->fill[0] * 299 + c->fill[1] * 587 + c->fill[2] * 114 + 500) / 1000);
   for (long y = y0; y < y1; ++y) {
-    uint8_t* row = c->data + (l.height - 1 - y) * l.bytesPerRow;
-    if (l.components == 1) {
-      if (x1 > x0) std::memset(row + x0, grey, static_cast<size_t>(x1 - x0));
+    const size_t row = l.height - 1 - static_cast<size_t>(y);
+    if (l.components == 1 && l.Plain() && c->fillAlpha == 255) {  // 8-bit grey: one run
+      const uint8_t grey =
+          static_cast<uint8_t>((c->fill[0] * 299 + c->fill[1] * 587 + c->fill[2] * 114 + 500) / 1000);
+      if (x1 > x0) std::memset(c->data + row * l.bytesPerRow + x0, grey, static_cast<size_t>(x1 - x0));
       continue;
     }
-    for (long x = x0; x < x1; ++x) {
-      uint8_t* p = row + 4 * x + (l.skipFirst ? 1 : 0);
-      p[0] = c->fill[0];
-      p[1] = c->fill[1];
-      p[2] = c->fill[2];
-    }
+    for (long x = x0; x < x1; ++x) Paint(l, c->data, row, static_cast<size_t>(x), c->fill, c->fillAlpha);
   }
 } catch (...) {
 }
@@ -714,44 +859,30 @@ void CGContextDrawImage(CGContextRef context, CGRect rect, CGImageRef ref) {
     const double v = (rect.origin.y + rect.size.height - yc) / rect.size.height;
     if (v < 0 || v >= 1) continue;
     const size_t sy = static_cast<size_t>(v * from.height);
-    uint8_t* out = c->data + row * l.bytesPerRow;
     for (size_t col = 0; col < l.width; ++col) {
       const double u = (col + 0.5 - rect.origin.x) / rect.size.width;
       if (u < 0 || u >= 1) continue;
       const size_t sx = static_cast<size_t>(u * from.width);
-      uint8_t rgb[3];
-      for (int k = 0; k < 3; ++k) rgb[k] = Sample(from, bytes, sx, sy, from.components == 1 ? 0 : k);
-      StorePixel(l, out, col, rgb);
+      double rgb[3], alpha;
+      ReadPixel(from, bytes, sx, sy, rgb, &alpha);
+      // Painted premultiplied: a colour that is not yet is multiplied here.
+      const double times = from.HasAlpha() && !from.Premultiplied() ? alpha : 1;
+      uint8_t colour[3];
+      for (int k = 0; k < 3; ++k) colour[k] = static_cast<uint8_t>(std::lround(255 * rgb[k] * times));
+      Paint(l, c->data, row, col, colour, static_cast<uint8_t>(std::lround(255 * alpha)));
     }
   }
 }
 
 CGImageRef CGImageCreate(size_t width, size_t height, size_t bitsPerComponent, size_t bitsPerPixel,
-                         size_t bytesPerRow, CGColorSpaceRef space, CGBitmapInfo bitmapInfo,
-                         CGDataProviderRef provider, const CGFloat*, Boolean, CGColorRenderingIntent) try {
-  auto* s = Checked<ColorSpace>(space, kColorSpace, __func__);
+                         size_t bytesPerRow, CGColorSpaceRef colorspace, CGBitmapInfo bitmapInfo,
+                         CGDataProviderRef provider, const float decode[], bool, CGColorRenderingIntent) try {
+  auto* s = Checked<ColorSpace>(colorspace, kColorSpace, __func__);
   auto* p = Checked<DataProvider>(provider, kDataProvider, __func__);
-  if (!s || !p || width == 0 || height == 0) return nullptr;
-  const uint32_t alpha = bitmapInfo & kCGBitmapAlphaInfoMask;
   PixelLayout l;
-  l.width = width;
-  l.height = height;
-  l.bitsPerComponent = bitsPerComponent;
-  l.bitsPerPixel = bitsPerPixel;
-  l.bytesPerRow = bytesPerRow;
-  l.components = s->components;
-  bool ok;
-  if (s->components == 1) {
-    ok = alpha == kCGImageAlphaNone && (bitsPerComponent == 1 || bitsPerComponent == 8) &&
-         bitsPerPixel == bitsPerComponent;
-  } else {
-    ok = bitsPerComponent == 8 &&
-         ((bitsPerPixel == 24 && alpha == kCGImageAlphaNone) ||
-          (bitsPerPixel == 32 && alpha != kCGImageAlphaNone && alpha != kCGImageAlphaOnly));
-    l.skipFirst = alpha == kCGImageAlphaNoneSkipFirst || alpha == kCGImageAlphaFirst ||
-                  alpha == kCGImageAlphaPremultipliedFirst;
-  }
-  if (!ok || bytesPerRow < (width * bitsPerPixel + 7) / 8 ||
+  if (!s || !p ||
+      !ImageLayout(width, height, bitsPerComponent, bitsPerPixel, bytesPerRow, s->components, bitmapInfo,
+                   decode, &l) ||
       p->size < bytesPerRow * (height - 1) + (width * bitsPerPixel + 7) / 8) {
     return nullptr;
   }

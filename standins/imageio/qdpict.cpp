@@ -291,17 +291,17 @@ CGRect QDPictGetBounds(QDPictRef ref) try {
   auto* pict = Checked<Pict>(ref, kPict, __func__);
   if (!pict) return CGRectMake(0, 0, 0, 0);
   const double sx = 72 / pict->xRes, sy = 72 / pict->yRes;
-  return CGRectMake(static_cast<CGFloat>(pict->frame.left * sx), static_cast<CGFloat>(pict->frame.top * sy),
-                    static_cast<CGFloat>(pict->frame.Width() * sx),
-                    static_cast<CGFloat>(pict->frame.Height() * sy));
+  return CGRectMake(static_cast<float>(pict->frame.left * sx), static_cast<float>(pict->frame.top * sy),
+                    static_cast<float>(pict->frame.Width() * sx),
+                    static_cast<float>(pict->frame.Height() * sy));
 } catch (...) {
   return {};
 }
 
-void QDPictGetResolution(QDPictRef ref, CGFloat* xRes, CGFloat* yRes) try {
+void QDPictGetResolution(QDPictRef ref, float* xRes, float* yRes) try {
   auto* pict = Checked<Pict>(ref, kPict, __func__);
-  if (xRes) *xRes = pict ? static_cast<CGFloat>(pict->xRes) : 0;
-  if (yRes) *yRes = pict ? static_cast<CGFloat>(pict->yRes) : 0;
+  if (xRes) *xRes = pict ? static_cast<float>(pict->xRes) : 0;
+  if (yRes) *yRes = pict ? static_cast<float>(pict->yRes) : 0;
 } catch (...) {
 }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -14,8 +15,16 @@ constexpr uint8_t kWhiteFrom = 128;
 
 bool NewPageContext(DrawnPage* page) {
   const bool colour = page->depth == Depth::kColour;
+  const size_t pixelBytes = colour ? 4 : 1;
+  page->context.reset(nullptr);
+  page->pixels.reset();
+  if (page->width == 0 || page->height == 0 || page->width > SIZE_MAX / pixelBytes / page->height) return false;
+  const size_t rowBytes = page->width * pixelBytes;
+  page->pixels.reset(new (std::nothrow) uint8_t[rowBytes * page->height]);
+  if (!page->pixels) return false;
   Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
-  page->context.reset(CGBitmapContextCreate(nullptr, page->width, page->height, 8, 0, space.get(),
+  page->context.reset(CGBitmapContextCreate(page->pixels.get(), page->width, page->height, 8, rowBytes,
+                                            space.get(),
                                             colour ? kCGImageAlphaNoneSkipLast : kCGImageAlphaNone));
   if (!page->context) return false;
   CGContextSetGrayFillColor(page->context.get(), 1, 1);
@@ -41,7 +50,7 @@ bool DrawPagePicture(void* picture, const PageFacts& facts, DrawnPage* page) {
     Ref<QDPictRef, QDPictRelease> pict(provider ? QDPictCreateWithProvider(provider.get()) : nullptr);
     if (pict) {
       const CGRect bounds = QDPictGetBounds(pict.get());
-      CGFloat xRes = 72, yRes = 72;
+      float xRes = 72, yRes = 72;
       QDPictGetResolution(pict.get(), &xRes, &yRes);
       // The bounds are at 72 dpi: the picture's pixels are its inches at its own resolution.
       const long width = facts.width > 0 ? facts.width : std::lround(bounds.size.width * xRes / 72);

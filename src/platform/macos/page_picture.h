@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "acquire/image_files.h"
 
@@ -42,8 +43,10 @@ enum class Depth { kOneBit, kGrey, kColour };
 Depth DepthOf(const PageFacts& facts);
 
 // The picture drawn on white: a grey context (8 bits a pixel) for a black-and-white or grey
-// page, RGB with a skipped fourth byte for colour; rows top first.
+// page, RGB with a skipped fourth byte for colour; rows top first. The context draws into
+// `pixels` (CoreGraphics before 10.6 takes no context without its memory), which outlives it.
 struct DrawnPage {
+  std::unique_ptr<uint8_t[]> pixels;
   Ref<CGContextRef> context;
   Depth depth = Depth::kColour;
   size_t width = 0, height = 0;
@@ -52,9 +55,10 @@ struct DrawnPage {
 
 // The page's whole rectangle, as CoreGraphics counts.
 inline CGRect PageRect(const DrawnPage& page) {
-  return CGRectMake(0, 0, static_cast<CGFloat>(page.width), static_cast<CGFloat>(page.height));
+  return CGRectMake(0, 0, static_cast<float>(page.width), static_cast<float>(page.height));
 }
-// A context of the page's depth and size (set before), white. False when there is none.
+// A context of the page's depth and size (set before), white, over memory of its own. False
+// when there is none (a page too large for memory among them).
 bool NewPageContext(DrawnPage* page);
 
 // Draws the picture at the page's size in pixels and depth (the facts', or the picture's

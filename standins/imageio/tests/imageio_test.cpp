@@ -11,6 +11,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -45,30 +46,285 @@ vscan::Raster Page(int pixelType) {
   return vscan::RenderPage(s);
 }
 
+// An 8-bit bitmap context over `memory` (CoreGraphics before 10.6 takes no context without
+// its memory): grey 8 bits a pixel, RGB 32.
+CGContextRef NewContext(std::vector<uint8_t>* memory, size_t width, size_t height, CGColorSpaceRef space,
+                        CGBitmapInfo info) {
+  const size_t row = width * (CGColorSpaceGetNumberOfComponents(space) == 1 ? 1 : 4);
+  memory->assign(row * height, 0);
+  return CGBitmapContextCreate(memory->data(), width, height, 8, row, space, info);
+}
+
 TEST_F(ImageIOTest, BitmapContextsTakeOnlyTheLayoutsCoreGraphicsSupports) {
   CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
   CGColorSpaceRef rgb = CGColorSpaceCreateDeviceRGB();
-  CGContextRef ok1 = CGBitmapContextCreate(nullptr, 10, 10, 8, 0, grey, kCGImageAlphaNone);
-  CGContextRef ok2 = CGBitmapContextCreate(nullptr, 10, 10, 8, 40, rgb, kCGImageAlphaNoneSkipLast);
+  std::vector<uint8_t> m(10 * 40 + 8);
+  CGContextRef ok1 = CGBitmapContextCreate(m.data(), 10, 10, 8, 10, grey, kCGImageAlphaNone);
+  CGContextRef ok2 = CGBitmapContextCreate(m.data(), 10, 10, 8, 40, rgb, kCGImageAlphaNoneSkipLast);
   EXPECT_NE(ok1, nullptr);
   EXPECT_NE(ok2, nullptr);
-  EXPECT_EQ(CGBitmapContextCreate(nullptr, 10, 10, 1, 0, grey, kCGImageAlphaNone), nullptr);  // no 1-bit grey
-  EXPECT_EQ(CGBitmapContextCreate(nullptr, 10, 10, 8, 0, rgb, kCGImageAlphaNone), nullptr);   // no 24-bit RGB
-  EXPECT_EQ(CGBitmapContextCreate(nullptr, 10, 10, 8, 30, rgb, kCGImageAlphaNoneSkipLast), nullptr);
-  EXPECT_EQ(CGBitmapContextCreate(nullptr, 10, 10, 8, 0, grey, kCGImageAlphaPremultipliedLast), nullptr);
+  EXPECT_EQ(CGBitmapContextCreate(m.data(), 10, 10, 1, 2, grey, kCGImageAlphaNone), nullptr);  // no 1-bit grey
+  EXPECT_EQ(CGBitmapContextCreate(m.data(), 10, 10, 8, 40, rgb, kCGImageAlphaNone), nullptr);  // no 24-bit RGB
+  EXPECT_EQ(CGBitmapContextCreate(m.data(), 10, 10, 8, 30, rgb, kCGImageAlphaNoneSkipLast), nullptr);
+  EXPECT_EQ(CGBitmapContextCreate(m.data(), 10, 10, 8, 10, grey, kCGImageAlphaPremultipliedLast), nullptr);
   // A 1-bit grey image is an image, not a context.
   std::vector<uint8_t> bits(2 * 10, 0xFF);
   CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, bits.data(), bits.size(), nullptr);
-  CGImageRef oneBit = CGImageCreate(10, 10, 1, 1, 2, grey, kCGImageAlphaNone, p, nullptr, false, 0);
+  CGImageRef oneBit =
+      CGImageCreate(10, 10, 1, 1, 2, grey, kCGImageAlphaNone, p, nullptr, false, kCGRenderingIntentDefault);
   EXPECT_NE(oneBit, nullptr);
-  EXPECT_EQ(CGImageCreate(10, 10, 1, 1, 1, grey, kCGImageAlphaNone, p, nullptr, false, 0),
-            nullptr);  // rows too short
-  EXPECT_EQ(CGImageCreate(10, 11, 1, 1, 2, grey, kCGImageAlphaNone, p, nullptr, false, 0),
-            nullptr);  // data too short
+  EXPECT_EQ(
+      CGImageCreate(10, 10, 1, 1, 1, grey, kCGImageAlphaNone, p, nullptr, false, kCGRenderingIntentDefault),
+      nullptr);  // rows too short
+  EXPECT_EQ(
+      CGImageCreate(10, 11, 1, 1, 2, grey, kCGImageAlphaNone, p, nullptr, false, kCGRenderingIntentDefault),
+      nullptr);  // data too short
   CGImageRelease(oneBit);
   CGDataProviderRelease(p);
   CGContextRelease(ok1);
   CGContextRelease(ok2);
+  CGColorSpaceRelease(grey);
+  CGColorSpaceRelease(rgb);
+}
+
+// The declarations of the Mac OS X 10.4u SDK, the oldest the bundle is built for: no
+// CGFloat (10.5), float geometry and colours; CGImage.h's CGImageCreate takes
+// `const float decode[], bool shouldInterpolate` and an enum intent; CGImageDestination.h's
+// CGImageDestinationFinalize answers bool; QDPictToCGContext.h's QDPictGetResolution gives
+// floats.
+static_assert(
+    std::is_same<decltype(&CGImageCreate),
+                 CGImageRef (*)(size_t, size_t, size_t, size_t, size_t, CGColorSpaceRef, CGBitmapInfo,
+                                CGDataProviderRef, const float*, bool, CGColorRenderingIntent)>::value);
+static_assert(std::is_same<decltype(&CGImageDestinationFinalize), bool (*)(CGImageDestinationRef)>::value);
+static_assert(std::is_same<decltype(&QDPictGetResolution), void (*)(QDPictRef, float*, float*)>::value);
+static_assert(std::is_same<decltype(&CGContextSetRGBFillColor),
+                           void (*)(CGContextRef, float, float, float, float)>::value);
+static_assert(std::is_same<decltype(CGPoint::x), float>::value);
+
+// One pixel's bytes of a 1 x 1 context of the layout after a fill, or {} when there is no
+// such context. The memory starts as 0 (transparent, where the layout has an alpha).
+std::vector<uint8_t> Filled(CGColorSpaceRef space, size_t bpc, size_t pixelBytes, CGBitmapInfo info, float red,
+                            float green, float blue, float alpha = 1) {
+  std::vector<uint8_t> m(pixelBytes, 0);
+  CGContextRef c = CGBitmapContextCreate(m.data(), 1, 1, bpc, pixelBytes, space, info);
+  if (!c) return {};
+  CGContextSetRGBFillColor(c, red, green, blue, alpha);
+  CGContextFillRect(c, CGRectMake(0, 0, 1, 1));
+  CGContextRelease(c);
+  return m;
+}
+
+// The Quartz 2D Programming Guide's "Supported Pixel Formats" as of Mac OS X 10.4 for grey
+// and RGB (CGBitmapContext.h of 10.4: "bitsPerComponent ... currently must be 5, 8 or 32"):
+// grey 8 bits; RGB 5 bits in 16 (NoneSkipFirst); RGB 8 in 32 (NoneSkipFirst/Last,
+// PremultipliedFirst/Last); 32-bit float grey (None) and RGB in 128 (NoneSkipLast,
+// PremultipliedLast). 16-bit components came with 10.5. CGImage.h: the byte order flags say
+// how a pixel's 16- or 32-bit words lie in memory (Default: big-endian); a premultiplied
+// context keeps the alpha.
+TEST_F(ImageIOTest, BitmapContextsLayTheirPixelsOutAsTiger) {
+  CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
+  CGColorSpaceRef rgb = CGColorSpaceCreateDeviceRGB();
+  using Bytes = std::vector<uint8_t>;
+  EXPECT_EQ(Filled(rgb, 8, 4, kCGImageAlphaNoneSkipFirst, 1, 0, 0), (Bytes{0, 0xFF, 0, 0}));
+  EXPECT_EQ(Filled(rgb, 8, 4, kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Little, 1, 0, 0),
+            (Bytes{0, 0, 0xFF, 0}));  // BGRX
+  EXPECT_EQ(Filled(rgb, 8, 4, kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder32Big, 0, 0, 1),
+            (Bytes{0, 0, 0xFF, 0}));
+  EXPECT_EQ(Filled(rgb, 8, 4, kCGImageAlphaPremultipliedLast, 1, 1, 1), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+  // Half a red over nothing: alpha and red (premultiplied) a half.
+  EXPECT_EQ(Filled(rgb, 8, 4, kCGImageAlphaPremultipliedFirst, 1, 0, 0, 0.5f), (Bytes{0x80, 0x80, 0, 0}));
+  // 5 bits a component: x RRRRR GGGGG BBBBB.
+  EXPECT_EQ(Filled(rgb, 5, 2, kCGImageAlphaNoneSkipFirst, 1, 0, 0), (Bytes{0x7C, 0x00}));
+  EXPECT_EQ(Filled(rgb, 5, 2, kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder16Little, 0, 0, 1),
+            (Bytes{0x1F, 0x00}));
+  // Floats: white grey (1.0, 0x3F800000), and RGB with its alpha.
+  EXPECT_EQ(Filled(grey, 32, 4, kCGImageAlphaNone | kCGBitmapFloatComponents, 1, 1, 1),
+            (Bytes{0x3F, 0x80, 0, 0}));
+  EXPECT_EQ(
+      Filled(grey, 32, 4, kCGImageAlphaNone | kCGBitmapFloatComponents | kCGBitmapByteOrder32Little, 1, 1, 1),
+      (Bytes{0, 0, 0x80, 0x3F}));
+  const Bytes f = Filled(rgb, 32, 16, kCGImageAlphaPremultipliedLast | kCGBitmapFloatComponents, 0, 1, 0);
+  EXPECT_EQ(f, (Bytes{0, 0, 0, 0, 0x3F, 0x80, 0, 0, 0, 0, 0, 0, 0x3F, 0x80, 0, 0}));
+  EXPECT_FALSE(Filled(rgb, 32, 16, kCGImageAlphaNoneSkipLast | kCGBitmapFloatComponents, 0, 1, 0).empty());
+
+  // What 10.4 has no context for: 16-bit components, integer 32-bit ones, floats of another
+  // size or layout, 24-bit RGB, alpha with grey, byte orders that do not fit the pixel, bits
+  // CGImage.h does not define.
+  EXPECT_TRUE(Filled(grey, 16, 2, kCGImageAlphaNone, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(rgb, 16, 8, kCGImageAlphaPremultipliedLast, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(grey, 32, 4, kCGImageAlphaNone, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(grey, 8, 1, kCGImageAlphaNone | kCGBitmapFloatComponents, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(rgb, 32, 16, kCGImageAlphaNoneSkipFirst | kCGBitmapFloatComponents, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(rgb, 8, 3, kCGImageAlphaNone, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(rgb, 5, 2, kCGImageAlphaNoneSkipLast, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(grey, 8, 2, kCGImageAlphaPremultipliedLast, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(grey, 8, 1, kCGImageAlphaNone | kCGBitmapByteOrder32Little, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(rgb, 8, 4, kCGImageAlphaNoneSkipLast | kCGBitmapByteOrder16Little, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(rgb, 5, 2, kCGImageAlphaNoneSkipFirst | kCGBitmapByteOrder32Big, 1, 1, 1).empty());
+  EXPECT_TRUE(Filled(rgb, 8, 4, kCGImageAlphaNoneSkipLast | (1u << 9), 1, 1, 1).empty());
+  CGColorSpaceRelease(grey);
+  CGColorSpaceRelease(rgb);
+}
+
+// A 4 x 1 image of the bytes as the layout describes them (the bytes must outlive it).
+CGImageRef ImageOf(const std::vector<uint8_t>& bytes, size_t bpc, size_t bpp, CGColorSpaceRef space,
+                   CGBitmapInfo info, const float* decode = nullptr) {
+  CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, bytes.data(), bytes.size(), nullptr);
+  CGImageRef image =
+      CGImageCreate(4, 1, bpc, bpp, bytes.size(), space, info, p, decode, false, kCGRenderingIntentDefault);
+  CGDataProviderRelease(p);  // the image holds it
+  return image;
+}
+
+// The image drawn over white into a 4 x 1 context of the space: its bytes (RGB: three a pixel).
+std::vector<uint8_t> DrawnOverWhite(CGImageRef image, CGColorSpaceRef space) {
+  const bool colour = CGColorSpaceGetNumberOfComponents(space) == 3;
+  std::vector<uint8_t> m(colour ? 16 : 4);
+  CGContextRef c = CGBitmapContextCreate(m.data(), 4, 1, 8, m.size(), space,
+                                         colour ? kCGImageAlphaNoneSkipLast : kCGImageAlphaNone);
+  CGContextSetGrayFillColor(c, 1, 1);
+  CGContextFillRect(c, CGRectMake(0, 0, 4, 1));
+  CGContextDrawImage(c, CGRectMake(0, 0, 4, 1), image);
+  CGContextRelease(c);
+  if (!colour) return m;
+  std::vector<uint8_t> rgb;
+  for (size_t i = 0; i < 4; ++i) rgb.insert(rgb.end(), m.begin() + 4 * i, m.begin() + 4 * i + 3);
+  return rgb;
+}
+
+// The image written as a TIFF through a destination and read back through a source.
+CGImageRef ThroughTiff(CGImageRef image) {
+  const std::string path = std::string(KV_OUT_DIR) + "/imageio-depths.tif";
+  CFStringRef s = CFStringCreateWithCString(nullptr, path.c_str(), kCFStringEncodingUTF8);
+  CFURLRef url = CFURLCreateWithFileSystemPath(nullptr, s, kCFURLPOSIXPathStyle, false);
+  CFRelease(s);
+  CGImageDestinationRef d = CGImageDestinationCreateWithURL(url, CFSTR("public.tiff"), 1, nullptr);
+  CGImageDestinationAddImage(d, image, nullptr);
+  const bool written = CGImageDestinationFinalize(d);
+  CFRelease(d);
+  CGImageSourceRef source = written ? CGImageSourceCreateWithURL(url, nullptr) : nullptr;
+  CGImageRef back = source ? CGImageSourceCreateImageAtIndex(source, 0, nullptr) : nullptr;
+  if (source) CFRelease(source);
+  CFRelease(url);
+  return back;
+}
+
+// CGImage.h / CGImageCreate's reference: components of 1, 2, 4, 5, 8, 16 or 32 bits (32 also
+// as floats, kCGBitmapFloatComponents), the byte order flags for 16- and 32-bit words, a
+// decode array of a low and a high value for each colour component that its samples map
+// to, and an alpha (premultiplied or not) that covers what the image is drawn over. Each
+// draws as its levels, and ImageIO writes it (alpha over white, the Background colour
+// CGImageDestination.h names for a file without alpha; 1-bit as 1-bit, the others at 8).
+TEST_F(ImageIOTest, ImagesOfEveryComponentSizeDecodeAndAlphaDrawAndWrite) {
+  CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
+  CGColorSpaceRef rgb = CGColorSpaceCreateDeviceRGB();
+  using Bytes = std::vector<uint8_t>;
+  const float invert[] = {1, 0};
+  struct Case {
+    const char* name;
+    Bytes bytes;
+    size_t bpc, bpp;
+    CGBitmapInfo info;
+    const float* decode;
+    Bytes drawn;
+  };
+  const Case greys[] = {
+      {"1-bit, inverted", {0xA0}, 1, 1, kCGImageAlphaNone, invert, {0, 255, 0, 255}},
+      {"2-bit", {0x1B}, 2, 2, kCGImageAlphaNone, nullptr, {0, 85, 170, 255}},
+      {"4-bit", {0x0F, 0x8A}, 4, 4, kCGImageAlphaNone, nullptr, {0, 255, 136, 170}},
+      {"16-bit",
+       {0, 0, 0xFF, 0xFF, 0x80, 0x80, 0x40, 0},
+       16,
+       16,
+       kCGImageAlphaNone,
+       nullptr,
+       {0, 255, 128, 64}},
+      {"16-bit little-endian",
+       {0, 0, 0xFF, 0xFF, 0x80, 0x80, 0, 0x40},
+       16,
+       16,
+       kCGImageAlphaNone | kCGBitmapByteOrder16Little,
+       nullptr,
+       {0, 255, 128, 64}},
+      {"32-bit float",
+       {0, 0, 0, 0, 0x3F, 0x80, 0, 0, 0x3F, 0, 0, 0, 0x40, 0, 0, 0},  // 0, 1, 0.5, 2 (as 1)
+       32,
+       32,
+       kCGImageAlphaNone | kCGBitmapFloatComponents,
+       nullptr,
+       {0, 255, 128, 255}},
+      {"8-bit, alpha last",
+       {0, 255, 0, 0, 0, 128, 255, 255},
+       8,
+       16,
+       kCGImageAlphaLast,
+       nullptr,
+       {0, 255, 127, 255}},
+  };
+  for (const Case& t : greys) {
+    SCOPED_TRACE(t.name);
+    CGImageRef image = ImageOf(t.bytes, t.bpc, t.bpp, grey, t.info, t.decode);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(DrawnOverWhite(image, grey), t.drawn);
+    CGImageRef back = ThroughTiff(image);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(CGImageGetBitsPerComponent(back), t.bpc == 1 ? 1u : 8u);
+    EXPECT_EQ(DrawnOverWhite(back, grey), t.drawn);
+    CGImageRelease(back);
+    CGImageRelease(image);
+  }
+  // RGB: 5 bits in 16 (red, green, blue, white); 8 bits with half a red, straight and
+  // premultiplied, over white: red stays, green and blue half.
+  const Case colours[] = {
+      {"5-bit",
+       {0x7C, 0x00, 0x03, 0xE0, 0x00, 0x1F, 0x7F, 0xFF},
+       5,
+       16,
+       kCGImageAlphaNoneSkipFirst,
+       nullptr,
+       {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255}},
+      {"alpha last",
+       {255, 0, 0, 128, 255, 0, 0, 128, 255, 0, 0, 0, 255, 0, 0, 255},
+       8,
+       32,
+       kCGImageAlphaLast,
+       nullptr,
+       {255, 127, 127, 255, 127, 127, 255, 255, 255, 255, 0, 0}},
+      {"premultiplied first, 32-bit little-endian",
+       {0, 0, 128, 128, 0, 0, 128, 128, 0, 0, 0, 0, 0, 0, 255, 255},
+       8,
+       32,
+       kCGImageAlphaPremultipliedFirst | kCGBitmapByteOrder32Little,
+       nullptr,
+       {255, 127, 127, 255, 127, 127, 255, 255, 255, 255, 0, 0}},
+  };
+  for (const Case& t : colours) {
+    SCOPED_TRACE(t.name);
+    CGImageRef image = ImageOf(t.bytes, t.bpc, t.bpp, rgb, t.info, t.decode);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(DrawnOverWhite(image, rgb), t.drawn);
+    CGImageRef back = ThroughTiff(image);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(DrawnOverWhite(back, rgb), t.drawn);
+    CGImageRelease(back);
+    CGImageRelease(image);
+  }
+  // What CGImageCreate refuses: a component size outside its list, bits a pixel that do not
+  // hold the components and alpha (or, without alpha, more than they need), float components
+  // of another size, an alpha without colour, a byte order wider than the pixel.
+  const Bytes room(64, 0);
+  EXPECT_EQ(ImageOf(room, 3, 3, grey, kCGImageAlphaNone), nullptr);
+  EXPECT_EQ(ImageOf(room, 8, 16, grey, kCGImageAlphaNone), nullptr);
+  EXPECT_EQ(ImageOf(room, 8, 32, rgb, kCGImageAlphaNone), nullptr);
+  EXPECT_EQ(ImageOf(room, 8, 24, rgb, kCGImageAlphaPremultipliedLast), nullptr);
+  EXPECT_EQ(ImageOf(room, 8, 24, rgb, kCGImageAlphaNoneSkipLast), nullptr);
+  EXPECT_EQ(ImageOf(room, 16, 16, grey, kCGImageAlphaNone | kCGBitmapFloatComponents), nullptr);
+  EXPECT_EQ(ImageOf(room, 8, 8, grey, kCGImageAlphaOnly), nullptr);
+  EXPECT_EQ(ImageOf(room, 8, 24, rgb, kCGImageAlphaNone | kCGBitmapByteOrder32Little), nullptr);
+  CGImageRef fits = ImageOf(room, 8, 24, rgb, kCGImageAlphaNone);
+  EXPECT_NE(fits, nullptr);
+  CGImageRelease(fits);
   CGColorSpaceRelease(grey);
   CGColorSpaceRelease(rgb);
 }
@@ -286,7 +542,8 @@ TEST_F(ImageIOTest, DestinationsKeepToTheirCountAndType) {
   }
 
   CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
-  CGContextRef c = CGBitmapContextCreate(nullptr, 8, 8, 8, 0, grey, kCGImageAlphaNone);
+  std::vector<uint8_t> memory;
+  CGContextRef c = NewContext(&memory, 8, 8, grey, kCGImageAlphaNone);
   CGImageRef image = CGBitmapContextCreateImage(c);
   // Fewer images than announced: nothing is written.
   std::remove(path.c_str());
@@ -316,7 +573,8 @@ TEST_F(ImageIOTest, ADestinationIntoDataFillsItWhenFinalized) {
   EXPECT_EQ(CGImageDestinationCreateWithData(data, CFSTR("com.adobe.pdf"), 1, nullptr), nullptr);
   EXPECT_EQ(CGImageDestinationCreateWithData(nullptr, CFSTR("public.jpeg"), 1, nullptr), nullptr);
   CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
-  CGContextRef c = CGBitmapContextCreate(nullptr, 16, 8, 8, 0, grey, kCGImageAlphaNone);
+  std::vector<uint8_t> memory;
+  CGContextRef c = NewContext(&memory, 16, 8, grey, kCGImageAlphaNone);
   CGImageRef image = CGBitmapContextCreateImage(c);
   CGImageDestinationRef d = CGImageDestinationCreateWithData(data, CFSTR("public.jpeg"), 1, nullptr);
   ASSERT_NE(d, nullptr);
@@ -347,13 +605,14 @@ TEST_F(ImageIOTest, PicturesDrawAsTheirPixels) {
     CGRect b = QDPictGetBounds(q);  // at 72 dpi: the 50 dpi raster's size x 72 / 50
     EXPECT_NEAR(b.size.width, r.width * 72.0 / 50, 1e-3);
     EXPECT_NEAR(b.size.height, r.height * 72.0 / 50, 1e-3);
-    CGFloat x = 0, y = 0;
+    float x = 0, y = 0;
     QDPictGetResolution(q, &x, &y);
     EXPECT_EQ(x, 50);
     for (bool colour : {true, false}) {
       CGColorSpaceRef space = colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray();
-      CGContextRef c = CGBitmapContextCreate(nullptr, r.width, r.height, 8, 0, space,
-                                             colour ? kCGImageAlphaNoneSkipFirst : kCGImageAlphaNone);
+      std::vector<uint8_t> memory;
+      CGContextRef c = NewContext(&memory, r.width, r.height, space,
+                                  colour ? kCGImageAlphaNoneSkipFirst : kCGImageAlphaNone);
       ASSERT_EQ(QDPictDrawToCGContext(c, CGRectMake(0, 0, r.width, r.height), q), 0);
       const uint8_t* px = static_cast<const uint8_t*>(CGBitmapContextGetData(c));
       const size_t row = CGBitmapContextGetBytesPerRow(c);
@@ -386,7 +645,8 @@ TEST_F(ImageIOTest, PicturesDrawAsTheirPixels) {
   p = CGDataProviderCreateWithData(nullptr, line.data(), line.size(), nullptr);
   QDPictRef q = QDPictCreateWithProvider(p);
   CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
-  CGContextRef c = CGBitmapContextCreate(nullptr, r.width, r.height, 8, 0, grey, kCGImageAlphaNone);
+  std::vector<uint8_t> memory;
+  CGContextRef c = NewContext(&memory, r.width, r.height, grey, kCGImageAlphaNone);
   EXPECT_EQ(QDPictDrawToCGContext(c, CGRectMake(0, 0, r.width, r.height), q), -4);
   CGContextRelease(c);
   CGColorSpaceRelease(grey);
@@ -417,7 +677,7 @@ TEST_F(ImageIOTest, PictureBoundsAreAt72DpiAndANullPictureIsNotReleased) {
   EXPECT_EQ(b.origin.y, 0);
   EXPECT_NEAR(b.size.width, 144, 1e-3);  // two inches
   EXPECT_NEAR(b.size.height, 72, 1e-3);  // one inch
-  CGFloat x = 0, y = 0;
+  float x = 0, y = 0;
   QDPictGetResolution(q, &x, &y);
   EXPECT_NEAR(b.size.width * x / 72, r.width, 1e-3);
   EXPECT_NEAR(b.size.height * y / 72, r.height, 1e-3);
@@ -529,6 +789,32 @@ class FileSizeLimit {
   void (*signal_)(int) = nullptr;
 };
 
+// CGBitmapContext.h of 10.4 (and 10.5): `data` points to at least bytesPerRow x height
+// bytes, and bytesPerRow is at least the row's pixels; NULL data (and with it bytesPerRow 0)
+// arrived with 10.6. Apple asks nothing more of bytesPerRow: a row that is no multiple of
+// the pixel's size is drawn where it lies.
+TEST_F(ImageIOTest, BitmapContextsTakeTheCallersMemoryAndRowsOfAnyLengthFromThePixels) {
+  CGColorSpaceRef rgb = CGColorSpaceCreateDeviceRGB();
+  StderrCapture printed;
+  EXPECT_EQ(CGBitmapContextCreate(nullptr, 3, 2, 8, 12, rgb, kCGImageAlphaNoneSkipLast), nullptr);
+  EXPECT_EQ(CGBitmapContextCreate(nullptr, 3, 2, 8, 0, rgb, kCGImageAlphaNoneSkipLast), nullptr);
+  std::vector<uint8_t> m(2 * 13, 0xEE);
+  EXPECT_EQ(CGBitmapContextCreate(m.data(), 3, 2, 8, 0, rgb, kCGImageAlphaNoneSkipLast), nullptr);
+  EXPECT_EQ(CGBitmapContextCreate(m.data(), 3, 2, 8, 11, rgb, kCGImageAlphaNoneSkipLast), nullptr);
+  EXPECT_NE(printed.Take().find("CGBitmapContextCreate"), std::string::npos);  // a console message
+  CGContextRef c = CGBitmapContextCreate(m.data(), 3, 2, 8, 13, rgb, kCGImageAlphaNoneSkipLast);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(CGBitmapContextGetData(c), m.data());
+  CGContextSetRGBFillColor(c, 1, 0, 0, 1);
+  CGContextFillRect(c, CGRectMake(2, 0, 1, 1));  // the bottom row's last pixel: bytes 21..24
+  std::vector<uint8_t> want(2 * 13, 0xEE);
+  want[21] = 0xFF;
+  want[22] = want[23] = 0;
+  EXPECT_EQ(m, want);
+  CGContextRelease(c);
+  CGColorSpaceRelease(rgb);
+}
+
 // A TIFF destination of two pages, read back through a source page by page; cut short (a
 // copy that stopped), the pages whose directory is there, and nothing printed.
 TEST_F(ImageIOTest, TiffPagesReadBackThroughASource) {
@@ -537,8 +823,8 @@ TEST_F(ImageIOTest, TiffPagesReadBackThroughASource) {
   const vscan::Raster r = Page(1);
   CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, r.rows.data(), r.rows.size(), nullptr);
   CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
-  CGImageRef image =
-      CGImageCreate(r.width, r.height, 8, 8, r.stride(), grey, kCGImageAlphaNone, p, nullptr, false, 0);
+  CGImageRef image = CGImageCreate(r.width, r.height, 8, 8, r.stride(), grey, kCGImageAlphaNone, p, nullptr,
+                                   false, kCGRenderingIntentDefault);
   CGImageDestinationRef d = CGImageDestinationCreateWithURL(url, CFSTR("public.tiff"), 2, nullptr);
   CGImageDestinationAddImage(d, image, nullptr);
   CGImageDestinationAddImage(d, image, nullptr);
@@ -595,7 +881,7 @@ TEST_F(ImageIOTest, LzwTiffOfEightBitSamplesCarriesThePredictor) {
     CGColorSpaceRef space = t == 2 ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray();
     const size_t bits = t == 0 ? 1 : 8;
     CGImageRef image = CGImageCreate(r.width, r.height, bits, r.bitsPerPixel, r.stride(), space,
-                                     kCGImageAlphaNone, p, nullptr, false, 0);
+                                     kCGImageAlphaNone, p, nullptr, false, kCGRenderingIntentDefault);
     ASSERT_NE(image, nullptr);
     const int lzw = 5;
     CFNumberRef compression = CFNumberCreate(nullptr, kCFNumberIntType, &lzw);
@@ -638,8 +924,8 @@ TEST_F(ImageIOTest, JpegStreamInMemoryReadsBackAndDraws) {
   const vscan::Raster r = Page(2);
   CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, r.rows.data(), r.rows.size(), nullptr);
   CGColorSpaceRef rgb = CGColorSpaceCreateDeviceRGB();
-  CGImageRef image =
-      CGImageCreate(r.width, r.height, 8, 24, r.stride(), rgb, kCGImageAlphaNone, p, nullptr, false, 0);
+  CGImageRef image = CGImageCreate(r.width, r.height, 8, 24, r.stride(), rgb, kCGImageAlphaNone, p, nullptr,
+                                   false, kCGRenderingIntentDefault);
   CGImageDestinationRef d = CGImageDestinationCreateWithURL(url, CFSTR("public.jpeg"), 1, nullptr);
   const double dpi = 50;
   CFNumberRef n = CFNumberCreate(nullptr, kCFNumberDoubleType, &dpi);
@@ -676,9 +962,10 @@ TEST_F(ImageIOTest, JpegStreamInMemoryReadsBackAndDraws) {
   EXPECT_EQ(CGImageGetHeight(back), size_t(r.height));
   EXPECT_EQ(CGImageGetBitsPerPixel(back), 24u);
   // Drawn at its size: the bars' colours, within JPEG's error, in RGB and in grey.
-  CGContextRef colour = CGBitmapContextCreate(nullptr, r.width, r.height, 8, 0, rgb, kCGImageAlphaNoneSkipLast);
+  std::vector<uint8_t> colourMemory, greyMemory;
+  CGContextRef colour = NewContext(&colourMemory, r.width, r.height, rgb, kCGImageAlphaNoneSkipLast);
   CGColorSpaceRef greySpace = CGColorSpaceCreateDeviceGray();
-  CGContextRef grey = CGBitmapContextCreate(nullptr, r.width, r.height, 8, 0, greySpace, kCGImageAlphaNone);
+  CGContextRef grey = NewContext(&greyMemory, r.width, r.height, greySpace, kCGImageAlphaNone);
   const CGRect all = CGRectMake(0, 0, r.width, r.height);
   CGContextDrawImage(colour, all, back);
   CGContextDrawImage(grey, all, back);
@@ -733,8 +1020,8 @@ TEST_F(ImageIOTest, AWriteThatFailsAnswersFalseAndPrintsNothing) {
   }
   CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, noise.data(), noise.size(), nullptr);
   CGColorSpaceRef rgb = CGColorSpaceCreateDeviceRGB();
-  CGImageRef image =
-      CGImageCreate(width, height, 8, 24, width * 3, rgb, kCGImageAlphaNone, p, nullptr, false, 0);
+  CGImageRef image = CGImageCreate(width, height, 8, 24, width * 3, rgb, kCGImageAlphaNone, p, nullptr, false,
+                                   kCGRenderingIntentDefault);
   ASSERT_NE(image, nullptr);
   const std::string path = std::string(KV_OUT_DIR) + "/imageio-full";
   CFURLRef url = Url(path);
