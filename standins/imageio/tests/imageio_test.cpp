@@ -372,11 +372,12 @@ TEST_F(ImageIOTest, ReferencesAreCountedAndAReleaseTooManyHalts) {
 // here, a stale reference would be taken for the new object and its misuse go unseen.
 TEST_F(ImageIOTest, AFreedObjectsAddressIsNotTakenByTheObjectsMadeAfterIt) {
   CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
-  CGContextRef freed = CGBitmapContextCreate(nullptr, 4, 4, 8, 0, grey, kCGImageAlphaNone);
+  uint8_t pixels[16];
+  CGContextRef freed = CGBitmapContextCreate(pixels, 4, 4, 8, 4, grey, kCGImageAlphaNone);
   CGContextRelease(freed);
   std::vector<CGContextRef> made;
   for (int i = 0; i < 1000; ++i)
-    made.push_back(CGBitmapContextCreate(nullptr, 4, 4, 8, 0, grey, kCGImageAlphaNone));
+    made.push_back(CGBitmapContextCreate(pixels, 4, 4, 8, 4, grey, kCGImageAlphaNone));
   size_t reused = 0;
   for (CGContextRef c : made) reused += c == freed;
   EXPECT_EQ(reused, 0u);
@@ -398,7 +399,8 @@ TEST_F(ImageIOTest, AnObjectOfAnotherTypeHaltsAndNullIsTakenAsEachFrameworkTakes
   CFMutableDataRef data = CFDataCreateMutable(nullptr, 0);
   CFStringRef s = CFStringCreateWithCString(nullptr, "x", kCFStringEncodingUTF8);
   CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
-  CGContextRef c = CGBitmapContextCreate(nullptr, 4, 4, 8, 0, grey, kCGImageAlphaNone);
+  uint8_t pixels[16] = {};
+  CGContextRef c = CGBitmapContextCreate(pixels, 4, 4, 8, 4, grey, kCGImageAlphaNone);
   CGImageRef image = CGBitmapContextCreateImage(c);
   CGImageDestinationRef d = CGImageDestinationCreateWithData(data, CFSTR("public.png"), 1, nullptr);
   ASSERT_NE(d, nullptr);
@@ -716,7 +718,7 @@ CGImageRef PageImage(const vscan::Raster& r, int pixelType) {
   CGDataProviderRef p = CGDataProviderCreateWithData(nullptr, r.rows.data(), r.rows.size(), nullptr);
   CGColorSpaceRef space = pixelType == 2 ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray();
   CGImageRef image = CGImageCreate(r.width, r.height, pixelType == 0 ? 1 : 8, r.bitsPerPixel, r.stride(), space,
-                                   kCGImageAlphaNone, p, nullptr, false, 0);
+                                   kCGImageAlphaNone, p, nullptr, false, kCGRenderingIntentDefault);
   CGColorSpaceRelease(space);
   CGDataProviderRelease(p);
   return image;
