@@ -50,7 +50,6 @@ OSStatus (*gHandler)(EventRef, void*) = nullptr;
 void* gHandlerCtx = nullptr;
 long gDispatched = 0;
 long gReceiveCalls = 0;
-long gBadReleases = 0;
 
 const auto kStart = std::chrono::steady_clock::now();
 
@@ -60,7 +59,34 @@ double RealNow() {
 }
 double Now() { return gVirtual ? gVirtualNow : RealNow(); }
 
-bool Valid(EventRef e) { return e && gLive.count(e); }
+// Released events are kept from the heap for a while (the last 4096), so that no new event
+// takes the address of one that a stale EventRef may still name: such a name is then known
+// as released.
+constexpr size_t kQuarantinedEvents = 4096;
+std::deque<EventRef>& gReleased = *new std::deque<EventRef>;
+std::unordered_set<EventRef>& gReleasedSet = *new std::unordered_set<EventRef>;
+
+// An EventRef given to `call` that is not a live event ends the process, naming the call and
+// the fault: on a Mac a released event is freed memory. NULL is no event (false).
+bool Valid(EventRef e, const char* call) {
+  if (!e) return false;
+  if (gLive.count(e)) return true;
+  std::fprintf(stderr, "*** %s(): %p %s ***\n", call, static_cast<void*>(e),
+               gReleasedSet.count(e) ? "was released already" : "is not an event");
+  std::abort();
+}
+
+void Quarantine(EventRef e) {
+  e->params.clear();
+  gReleased.push_back(e);
+  gReleasedSet.insert(e);
+  if (gReleased.size() > kQuarantinedEvents) {
+    EventRef old = gReleased.front();
+    gReleased.pop_front();
+    gReleasedSet.erase(old);
+    delete old;
+  }
+}
 
 EventRef NewEvent(UInt32 cls, UInt32 kind, EventTime when, EventAttributes attrs) {
   auto* e = new OpaqueEventRef{1, cls, kind, when, attrs, false, kEventPriorityStandard, {}};
@@ -68,14 +94,11 @@ EventRef NewEvent(UInt32 cls, UInt32 kind, EventTime when, EventAttributes attrs
   return e;
 }
 
-void Release(EventRef e) {
-  if (!Valid(e)) {
-    ++gBadReleases;
-    return;
-  }
+void Release(EventRef e, const char* call) {
+  if (!Valid(e, call)) return;
   if (--e->retainCount == 0) {
     gLive.erase(e);
-    delete e;
+    Quarantine(e);
   }
 }
 
@@ -123,7 +146,7 @@ OSStatus CreateEvent(CFAllocatorRef, UInt32 inClassID, UInt32 inKind, EventTime 
 
 EventRef RetainEvent(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  if (Valid(inEvent)) ++inEvent->retainCount;
+  if (Valid(inEvent, __func__)) ++inEvent->retainCount;
   return inEvent;
 } catch (...) {
   return {};
@@ -131,34 +154,34 @@ EventRef RetainEvent(EventRef inEvent) try {
 
 void ReleaseEvent(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  Release(inEvent);
+  Release(inEvent, __func__);
 } catch (...) {
 }
 
 UInt32 GetEventRetainCount(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  return Valid(inEvent) ? inEvent->retainCount : 0;
+  return Valid(inEvent, __func__) ? inEvent->retainCount : 0;
 } catch (...) {
   return {};
 }
 
 UInt32 GetEventClass(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  return Valid(inEvent) ? inEvent->eventClass : 0;
+  return Valid(inEvent, __func__) ? inEvent->eventClass : 0;
 } catch (...) {
   return {};
 }
 
 UInt32 GetEventKind(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  return Valid(inEvent) ? inEvent->eventKind : 0;
+  return Valid(inEvent, __func__) ? inEvent->eventKind : 0;
 } catch (...) {
   return {};
 }
 
 EventTime GetEventTime(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  return Valid(inEvent) ? inEvent->when : 0;
+  return Valid(inEvent, __func__) ? inEvent->when : 0;
 } catch (...) {
   return {};
 }
@@ -166,7 +189,7 @@ EventTime GetEventTime(EventRef inEvent) try {
 OSStatus SetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inType, ByteCount inSize,
                            const void* inDataPtr) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  if (!Valid(inEvent) || (inSize && !inDataPtr)) return paramErr;
+  if (!Valid(inEvent, __func__) || (inSize && !inDataPtr)) return paramErr;
   const auto* p = static_cast<const unsigned char*>(inDataPtr);
   inEvent->params[inName] = {inType, std::vector<unsigned char>(p, p + inSize)};
   return noErr;
@@ -178,7 +201,7 @@ OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamTy
                            EventParamType* outActualType, ByteCount inBufferSize, ByteCount* outActualSize,
                            void* outData) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  if (!Valid(inEvent)) return paramErr;
+  if (!Valid(inEvent, __func__)) return paramErr;
   auto it = inEvent->params.find(inName);
   if (it == inEvent->params.end()) return eventParameterNotFoundErr;
   const auto& value = it->second;
@@ -196,7 +219,7 @@ EventQueueRef GetCurrentEventQueue(void) { return &gMainQueue; }
 
 OSStatus PostEventToQueue(EventQueueRef inQueue, EventRef inEvent, EventPriority inPriority) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  if (inQueue != &gMainQueue || !Valid(inEvent)) return paramErr;
+  if (inQueue != &gMainQueue || !Valid(inEvent, __func__)) return paramErr;
   if (inEvent->posted) return eventAlreadyPostedErr;
   ++inEvent->retainCount;
   Enqueue(inEvent, inPriority);
@@ -212,7 +235,7 @@ OSStatus FlushEventQueue(EventQueueRef inQueue) try {
     EventRef e = gQueue.front();
     gQueue.pop_front();
     e->posted = false;
-    Release(e);
+    Release(e, __func__);
   }
   return noErr;
 } catch (...) {
@@ -286,7 +309,7 @@ EventTargetRef GetEventDispatcherTarget(void) { return &gDispatcher; }
 
 OSStatus SendEventToEventTarget(EventRef inEvent, EventTargetRef inTarget) try {
   std::unique_lock<std::recursive_mutex> g(gLock);
-  if (!Valid(inEvent) || inTarget != &gDispatcher) return paramErr;
+  if (!Valid(inEvent, __func__) || inTarget != &gDispatcher) return paramErr;
   ++gDispatched;
   OSStatus (*handler)(EventRef, void*) = gHandler;
   void* ctx = gHandlerCtx;
@@ -308,7 +331,6 @@ long CarbonStandin_LiveEvents(void) {
   return static_cast<long>(gLive.size());
 }
 
-long CarbonStandin_BadEventReleases(void) { return gBadReleases; }
 
 void CarbonStandin_UseVirtualClock(bool on) {
   std::lock_guard<std::recursive_mutex> g(gLock);
@@ -352,7 +374,7 @@ void CarbonStandin_ResetEvents(void) {
   gIdleHook = nullptr;
   gHandler = nullptr;
   gVirtual = false;
-  gDispatched = gReceiveCalls = gBadReleases = 0;
+  gDispatched = gReceiveCalls = 0;
 }
 
 }  // extern "C"

@@ -62,8 +62,6 @@ void CarbonStandin_SetExchangeSupported(bool supported);
 
 // ---------------------------------------------------------------- events
 long CarbonStandin_LiveEvents(void);
-// ReleaseEvent of an event that is no longer alive: ignored, and counted here.
-long CarbonStandin_BadEventReleases(void);
 // With the virtual clock on, a ReceiveNextEvent that finds nothing advances the clock to the
 // next scheduled event or to its deadline, whichever is first, and never sleeps.
 // Switching it on starts virtual time at the current real time.

@@ -52,9 +52,24 @@ TEST_F(Events, ReferenceCountsAndParameters) {
   EXPECT_EQ(CarbonStandin_LiveEvents(), live_ + 1);
   ReleaseEvent(e);
   EXPECT_EQ(CarbonStandin_LiveEvents(), live_);
-  long bad = CarbonStandin_BadEventReleases();
+}
+
+// A released event is freed memory on a Mac: releasing it again, retaining it or reading it
+// crashes there, and halts here with the call and the fault. The address stays known as
+// released while new events are made, and a pointer that never was an event halts too.
+TEST_F(Events, AReleasedEventUsedAgainHalts) {
+  EventRef e = Make(7);
   ReleaseEvent(e);
-  EXPECT_EQ(CarbonStandin_BadEventReleases(), bad + 1);
+  EventRef later[8];
+  for (EventRef& l : later) l = Make(8);
+  for (EventRef l : later) EXPECT_NE(l, e);
+  EXPECT_DEATH(ReleaseEvent(e), "ReleaseEvent\\(\\): 0x[0-9a-f]+ was released already");
+  EXPECT_DEATH(RetainEvent(e), "RetainEvent\\(\\): .* was released already");
+  EXPECT_DEATH(GetEventClass(e), "GetEventClass\\(\\): .* was released already");
+  EXPECT_DEATH(PostEventToQueue(GetMainEventQueue(), e, kEventPriorityStandard), "was released already");
+  static int notAnEvent;
+  EXPECT_DEATH(ReleaseEvent(reinterpret_cast<EventRef>(&notAnEvent)), "ReleaseEvent\\(\\): .* is not an event");
+  for (EventRef l : later) ReleaseEvent(l);
 }
 
 TEST_F(Events, QueueOrderPriorityAndPulling) {
