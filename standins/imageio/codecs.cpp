@@ -150,7 +150,7 @@ uint32_t BmpHeaders(const PixelLayout& l, uint32_t bitCount, uint32_t rowBytes, 
 
 bool WriteBmp(const std::string& path, const Image& image, double xDpi, double yDpi) {
   const PixelLayout& l = image.layout;
-  const uint32_t bitCount = l.components == 3 ? 24 : static_cast<uint32_t>(l.bitsPerComponent);
+  const uint32_t bitCount = l.components == 3 ? 24 : static_cast<uint32_t>(FileBits(l));
   const uint32_t rowBytes = static_cast<uint32_t>((l.width * bitCount + 31) / 32 * 4);
   std::vector<uint8_t> head, row;
   row.reserve(RowRoom(image) + 4);  // the allocations, before the file exists

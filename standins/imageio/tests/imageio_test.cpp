@@ -1161,4 +1161,23 @@ TEST_F(ImageIOTest, BmpFilesReadBackAsThePixelsWritten) {
     CFRelease(number);
     CGImageRelease(image);
   }
+  // Grey of 2, 4 and 16 bits a sample is written with 8, as in the other files.
+  CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
+  const struct {
+    size_t bpc;
+    std::vector<uint8_t> bytes;
+  } cases[] = {{2, {0x1B}}, {4, {0x0F, 0x5A}}, {16, {0, 0, 0x55, 0x55, 0xAA, 0xAA, 0xFF, 0xFF}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bpc);
+    CGImageRef image = ImageOf(c.bytes, c.bpc, c.bpc, grey, kCGImageAlphaNone);
+    ASSERT_NE(image, nullptr);
+    ASSERT_TRUE(WriteImage(bmp, kUTTypeBMP, image, nullptr));
+    ASSERT_TRUE(WriteImage(png, kUTTypePNG, image, nullptr));
+    const std::string fromBmp = Output("convert '" + bmp + "' -depth 8 gray:-");
+    EXPECT_EQ(fromBmp.size(), 4u);
+    EXPECT_TRUE(fromBmp == Output("convert '" + png + "' -depth 8 gray:-")) << "the pixels differ";
+    EXPECT_EQ(std::stoi(Output("od -An -tu2 -j28 -N2 '" + bmp + "'")), 8);
+    CGImageRelease(image);
+  }
+  CGColorSpaceRelease(grey);
 }
