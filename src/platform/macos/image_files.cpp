@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "acquire/image_files.h"
 #include "acquire/image_platform.h"
@@ -240,6 +241,8 @@ struct PageBook {
   long long room = 0;  // bytes the page files take, held in the book's file
   bool broken = false;
   bool removed = false;  // the book's file is gone (its first page failed)
+  // Each page's depth and resolution (no image), asked again when the book is written.
+  std::vector<PageImage> pageSettings;
 };
 
 namespace {
@@ -339,8 +342,12 @@ bool WriteBook(const PageBook& book, int pages) {
     Ref<CFURLRef> pageUrl(UrlOf(spec));
     Ref<CGImageSourceRef> source(pageUrl ? CGImageSourceCreateWithURL(pageUrl.get(), nullptr) : nullptr);
     if (!source || CGImageSourceGetCount(source.get()) != 1) return false;
-    // The page keeps its resolution and compression: the source's properties go with it.
-    CGImageDestinationAddImageFromSource(destination.get(), source.get(), 0, nullptr);
+    // The page's resolution and compression are asked again rather than left to go with the
+    // source's properties: what ImageIO keeps of a source when it encodes anew is not
+    // documented.
+    Ref<CFDictionaryRef> props(ImageProperties(book.pageSettings[static_cast<size_t>(n - 1)], TWFF_TIFFMULTI));
+    if (!props) return false;
+    CGImageDestinationAddImageFromSource(destination.get(), source.get(), 0, props.get());
   }
   return CGImageDestinationFinalize(destination.get());
 }
@@ -399,6 +406,9 @@ int16_t AddImage(PageBook* book, const PageImage& page) {
   if (result == 0) {
     CreatedFile created(spec);
     const FileKind kind{CFSTR("public.tiff"), kTypeTiff};
+    PageImage settings = page;
+    settings.image = nullptr;
+    book->pageSettings.push_back(settings);  // first: should it fail, no file is kept
     const long long bytes = Export(spec, kind, TWFF_TIFFMULTI, page) ? FileBytes(spec) : -1;
     if (bytes >= 0 && HoldRoom(*book, RoomFor(book->room + bytes, book->pages + 1))) {
       created.Keep();
@@ -406,6 +416,7 @@ int16_t AddImage(PageBook* book, const PageImage& page) {
       ++book->pages;
       return 0;
     }
+    book->pageSettings.pop_back();
     result = kResultFileError;
   }
   book->broken = true;
