@@ -15,6 +15,7 @@
 #include <psapi.h>
 #else
 #include <CarbonStandin.h>
+#include <ImageIOStandin.h>
 #include <TWAIN/TWAINFrameworkStandin.h>
 #include <dlfcn.h>
 #endif
@@ -62,17 +63,29 @@ long GdiObjects() { return 0; }
 // another file (Inside Macintosh: Files, FSClose).
 static std::string gSecondCloses;  // the tests that closed a file twice
 
+// Every test, once over, has also released every CoreFoundation and CoreGraphics object it
+// made (what lives on between tests, such as constants, is the same before and after).
+static std::string gObjectsLeft;  // the tests that left objects alive
+
 class SecondCloses : public ::testing::EmptyTestEventListener {
-  void OnTestStart(const ::testing::TestInfo&) override { before_ = CarbonStandin_StrayCloses(); }
+  void OnTestStart(const ::testing::TestInfo&) override {
+    before_ = CarbonStandin_StrayCloses();
+    objects_ = ImageIOStandin_LiveObjects();
+  }
   void OnTestEnd(const ::testing::TestInfo& test) override {
-    if (CarbonStandin_StrayCloses() != before_)
-      gSecondCloses += std::string(" ") + test.test_suite_name() + "." + test.name();
+    const std::string name = std::string(" ") + test.test_suite_name() + "." + test.name();
+    if (CarbonStandin_StrayCloses() != before_) gSecondCloses += name;
+    if (ImageIOStandin_LiveObjects() != objects_) gObjectsLeft += name;
   }
   long before_ = 0;
+  long objects_ = 0;
 };
 
 class NoSecondCloses : public ::testing::Environment {
-  void TearDown() override { EXPECT_EQ(gSecondCloses, "") << "closed a file that was already closed"; }
+  void TearDown() override {
+    EXPECT_EQ(gSecondCloses, "") << "closed a file that was already closed";
+    EXPECT_EQ(gObjectsLeft, "") << "left CoreFoundation or CoreGraphics objects alive";
+  }
 };
 
 static const bool kOneCloseAFile = [] {
