@@ -331,7 +331,6 @@ long CarbonStandin_LiveEvents(void) {
   return static_cast<long>(gLive.size());
 }
 
-
 void CarbonStandin_UseVirtualClock(bool on) {
   std::lock_guard<std::recursive_mutex> g(gLock);
   if (on && !gVirtual) gVirtualNow = RealNow();

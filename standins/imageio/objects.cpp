@@ -753,8 +753,7 @@ CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height, size
                                    CGBitmapInfo bitmapInfo) try {
   auto* space = Checked<ColorSpace>(colorspace, kColorSpace, __func__);
   PixelLayout l;
-  if (!ContextLayout(width, height, bitsPerComponent, bytesPerRow, space,
-                     bitmapInfo, &l)) {
+  if (!ContextLayout(width, height, bitsPerComponent, bytesPerRow, space, bitmapInfo, &l)) {
     std::fprintf(stderr, "CGBitmapContextCreate: unsupported parameter combination\n");
     return nullptr;
   }

@@ -54,6 +54,9 @@ void RemoveDestination(const char* name, size_t length) {
 }
 
 // The File Manager exchanges the two files' contents; the old one's, now under `from`, goes.
+// A volume that cannot exchange files (FAT, APFS, many server volumes) answers paramErr, and
+// both files stay as they were. The Mac build never replaces an existing file (it refuses
+// one before the scan), so no page comes here today.
 bool ReplaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength) {
   if (fromLength > 255 || toLength > 255) return false;
   Str255 fromName, toName;

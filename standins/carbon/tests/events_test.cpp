@@ -54,6 +54,7 @@ TEST_F(Events, ReferenceCountsAndParameters) {
   EXPECT_EQ(CarbonStandin_LiveEvents(), live_);
 }
 
+// CarbonEvents.h, ReleaseEvent: "If the retain count reaches zero, the event is destroyed."
 // A released event is freed memory on a Mac: releasing it again, retaining it or reading it
 // crashes there, and halts here with the call and the fault. The address stays known as
 // released while new events are made, and a pointer that never was an event halts too.

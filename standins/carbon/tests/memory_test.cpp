@@ -36,7 +36,9 @@ TEST(Memory, ZeroLengthBlocksAreRealBlocks) {
 
 // On a Mac a second DisposeHandle or DisposePtr hands the block to the heap twice, and a
 // disposed handle's master pointer is free memory that the next allocation may take: a
-// corrupted heap or a crash, sooner or later. Here each halts at once, naming the call.
+// corrupted heap or a crash, sooner or later (Inside Macintosh: Memory, DisposeHandle: once
+// the block is released, every handle to it is invalid and must not be used). Here each halts
+// at once, naming the call.
 // NULL is what Inside Macintosh: Memory documents: DisposeHandle and GetHandleSize answer
 // nilHandleErr, DisposePtr(NULL) does nothing.
 TEST(Memory, DoubleAndStrayDisposalsAndDisposedHandlesHalt) {
