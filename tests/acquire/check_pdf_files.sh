@@ -41,7 +41,7 @@ while read -r what file a b c d e f g h; do
       [ "$n" = "$a" ] || fail "$file: ${n:-no} pages, not $a"
       producer=$(pdfinfo "$path" 2>/dev/null | sed -n 's/^Producer: *//p')
       [ "$producer" = "Kardivelle 1.2" ] || fail "$file: producer '$producer'"
-      pdfinfo "$path" 2>/dev/null | grep -q '^CreationDate: ' || fail "$file: no creation date" ;;
+      grep -q '^CreationDate: ' <<<"$(pdfinfo "$path" 2>/dev/null)" || fail "$file: no creation date" ;;
     page)
       size=$(pdfinfo -f "$a" -l "$a" "$path" 2>/dev/null | sed -n "s/^Page *$a size: *\([0-9.]*\) x \([0-9.]*\) pts.*/\1 \2/p")
       awk -v s="$size" -v w="$b" -v h="$c" 'BEGIN { split(s, v, " "); d1 = v[1] - w; d2 = v[2] - h

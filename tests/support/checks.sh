@@ -17,7 +17,9 @@ expect() {
   shift
   local rest="$out" line
   for line in "$@"; do
-    if ! printf '%s\n' "$rest" | grep -Fxq -- "$line"; then
+    # Not through a pipe: grep -q leaves at its first match, and under pipefail a printf
+    # still writing would then fail the pipeline (SIGPIPE) although the line was there.
+    if ! grep -Fxq -- "$line" <<<"$rest"; then
       fail "$name" "missing, or out of order: $line"$'\n'"output was:"$'\n'"$out"
       return
     fi
