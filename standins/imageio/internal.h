@@ -109,7 +109,8 @@ struct Dictionary : Object {
 struct Data : Object {
   Data() : Object(kData) {}
   std::vector<uint8_t> bytes;
-  CFIndex capacity = 0;  // 0: without a limit
+  CFIndex capacity = 0;    // 0: without a limit
+  bool isMutable = false;  // made by CFDataCreateMutable
 };
 struct URL : Object {
   URL() : Object(kURL) {}

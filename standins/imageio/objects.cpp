@@ -640,11 +640,14 @@ CFIndex CFDictionaryGetCount(CFDictionaryRef dict) {
   return static_cast<CFIndex>(DictionaryOrHalt(dict, __func__)->items.size());
 }
 
-CFMutableDataRef CFDataCreateMutable(CFAllocatorRef, CFIndex capacity) {
+CFMutableDataRef CFDataCreateMutable(CFAllocatorRef, CFIndex capacity) try {
   if (capacity < 0) return nullptr;
   auto* d = new Data;
   d->capacity = capacity;
+  d->isMutable = true;
   return reinterpret_cast<CFMutableDataRef>(static_cast<Object*>(d));
+} catch (...) {
+  return {};
 }
 
 CFIndex CFDataGetLength(CFDataRef theData) {
@@ -657,8 +660,14 @@ const UInt8* CFDataGetBytePtr(CFDataRef theData) {
 }
 
 // Beyond the capacity is an error on a Mac (an exception in the framework): here it aborts.
+// So does data that CFDataCreate made: CFData.h calls anything but a mutable CFData
+// undefined, and CF's own checks halt on it.
 void CFDataAppendBytes(CFMutableDataRef theData, const UInt8* bytes, CFIndex length) {
   auto* d = CheckedCF<Data>(theData, kData, __func__);
+  if (!d->isMutable) {
+    std::fprintf(stderr, "*** %s(): %p is an immutable CFData ***\n", __func__, static_cast<const void*>(d));
+    std::abort();
+  }
   if (length < 0 || (d->capacity > 0 && static_cast<CFIndex>(d->bytes.size()) + length > d->capacity))
     std::abort();
   d->bytes.insert(d->bytes.end(), bytes, bytes + length);

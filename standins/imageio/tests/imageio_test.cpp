@@ -446,6 +446,21 @@ TEST_F(ImageIOTest, AnObjectOfAnotherTypeHaltsAndNullIsTakenAsEachFrameworkTakes
   CFRelease(data);
 }
 
+// CFData.h, CFDataAppendBytes: "theData: A CFMutableData object. If you pass an immutable
+// CFData object, the behavior is undefined." CF halts on it, as on a dictionary.
+TEST_F(ImageIOTest, BytesAreAppendedOnlyToMutableData) {
+  const UInt8 bytes[] = {1, 2, 3};
+  CFMutableDataRef mutableData = CFDataCreateMutable(nullptr, 0);
+  CFDataAppendBytes(mutableData, bytes, 3);
+  EXPECT_EQ(CFDataGetLength(mutableData), 3);
+  CFDataRef fixed = CFDataCreate(nullptr, bytes, 3);
+  EXPECT_DEATH(CFDataAppendBytes(reinterpret_cast<CFMutableDataRef>(const_cast<__CFData*>(fixed)), bytes, 1),
+               "CFDataAppendBytes\\(\\): .* is an immutable CFData");
+  EXPECT_EQ(CFDataGetLength(fixed), 3);
+  CFRelease(fixed);
+  CFRelease(mutableData);
+}
+
 // CFDictionary.h: the callbacks decide how keys and values are held. NULL callbacks (or a
 // NULL field) retain nothing and compare keys by pointer; the CFType callbacks retain and
 // compare with CFEqual; a value set for an existing key replaces the value and keeps the
@@ -572,7 +587,7 @@ TEST_F(ImageIOTest, DestinationsKeepToTheirCountAndType) {
 // A destination into a CFData appends the file's bytes to it when finalized, and only then.
 TEST_F(ImageIOTest, ADestinationIntoDataFillsItWhenFinalized) {
   CFMutableDataRef data = CFDataCreateMutable(nullptr, 0);
-  EXPECT_EQ(CGImageDestinationCreateWithData(data, CFSTR("com.adobe.pdf"), 1, nullptr), nullptr);
+  EXPECT_EQ(CGImageDestinationCreateWithData(data, CFSTR("public.plain-text"), 1, nullptr), nullptr);
   EXPECT_EQ(CGImageDestinationCreateWithData(nullptr, CFSTR("public.jpeg"), 1, nullptr), nullptr);
   CGColorSpaceRef grey = CGColorSpaceCreateDeviceGray();
   std::vector<uint8_t> memory;
