@@ -227,7 +227,7 @@ SInt32 DirectoryID(const std::string& directory) {
   return kFirstDirID + static_cast<SInt32>(gDirectories.size() - 1);
 }
 
-// The specification of `leaf` (a POSIX name) in `folder` ("", or ending in '/', as ToPosix
+// The FSSpec of `leaf` (a POSIX name) in `folder` ("", or ending in '/', as ToPosix
 // leaves it): dirNFErr when the folder is gone.
 OSErr FillSpec(const std::string& folder, std::string leaf, FSSpec* spec) {
   // realpath's answer is freed however the rest goes (an allocation that fails throws).
@@ -245,7 +245,7 @@ OSErr FillSpec(const std::string& folder, std::string leaf, FSSpec* spec) {
   return noErr;
 }
 
-// The specification of the directory that vRefNum and dirID name: its parent's ID and its own
+// The FSSpec of the directory that vRefNum and dirID name: its parent's ID and its own
 // name (the root's parent is fsRtParID, and the root has no name here, the volume having none).
 OSErr DirectorySpec(SInt16 vRefNum, SInt32 dirID, FSSpec* spec) {
   if (vRefNum != 0) return nsvErr;
@@ -533,7 +533,7 @@ OSErr FSClose(SInt16 refNum) try {
   return memFullErr;
 }
 
-// After any result other than noErr or fnfErr every field of the specification is 0 (Inside
+// After any result other than noErr or fnfErr every field of the FSSpec is 0 (Inside
 // Macintosh: Files, PBMakeFSSpec); after fnfErr it is valid for a file about to be created.
 OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec) try {
   std::lock_guard<std::recursive_mutex> g(gLock);

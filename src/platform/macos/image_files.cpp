@@ -271,7 +271,7 @@ void MakeStem(const FSSpec& book, Str63 stem) {
   stem[0] = static_cast<unsigned char>(kStemChars);
 }
 
-// Page `number`'s file: noErr when it exists, fnfErr when not (the specification made),
+// Page `number`'s file: noErr when it exists, fnfErr when not (the FSSpec made),
 // another error when it cannot be named.
 OSErr PageFileSpec(const PageBook& book, int number, FSSpec* spec) {
   if (number < 1 || number > 999999) return bdNamErr;

@@ -258,9 +258,9 @@ TEST_F(Files, InjectedFailures) {
 
 namespace {
 
-// File specifications: a directory ID that the File Manager's other calls take, files
+// FSSpecs: a directory ID that the File Manager's other calls take, files
 // exchanged, and a file URL for an existing file only.
-TEST_F(Files, SpecificationsNameFilesInTheirFolderAndExchangeThem) {
+TEST_F(Files, FSSpecsNameFilesInTheirFolderAndExchangeThem) {
   ASSERT_EQ(mkdir("pages", 0755), 0);
   FSSpec spec;
   ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a.tif"), &spec), fnfErr);  // not there yet, spec filled in
@@ -293,13 +293,13 @@ TEST_F(Files, SpecificationsNameFilesInTheirFolderAndExchangeThem) {
   EXPECT_EQ(FSpDelete(&spec), fnfErr);
 }
 
-// Inside Macintosh: Files, FSMakeFSSpec / PBMakeFSSpec: after fnfErr the specification is
+// Inside Macintosh: Files, FSMakeFSSpec / PBMakeFSSpec: after fnfErr the FSSpec is
 // valid for the file about to be created; after any result other than noErr or fnfErr all its
 // fields are set to 0. A directory ID is the directory's own number on its volume, not a
 // place relative to the working directory. An FSRef holds what is needed to find an object
 // (File Manager Reference, FSRef): once the file is deleted there is nothing to find, and
 // CFURLCreateFromFSRef answers NULL.
-TEST_F(Files, SpecificationsAreZeroedOnErrorsAndIdsOutliveTheWorkingDirectory) {
+TEST_F(Files, FSSpecsAreZeroedOnErrorsAndIdsOutliveTheWorkingDirectory) {
   ASSERT_EQ(mkdir("pages", 0755), 0);
   ASSERT_EQ(mkdir("elsewhere", 0755), 0);
   FSSpec spec;
@@ -355,7 +355,7 @@ static_assert(offsetof(GetVolParmsInfoBuffer, vMAttrib) == 2 &&
                   offsetof(GetVolParmsInfoBuffer, vMExtendedAttributes) == 20,
               "GetVolParmsInfoBuffer as Files.h lays it out");
 
-TEST_F(Files, SpecificationsInAnArrayKeepTheirLayout) {
+TEST_F(Files, FSSpecsInAnArrayKeepTheirLayout) {
   FSSpec specs[2];
   EXPECT_EQ(reinterpret_cast<char*>(&specs[1]) - reinterpret_cast<char*>(&specs[0]), 70);
   ASSERT_EQ(FSMakeFSSpec(0, 0, P("a"), &specs[1]), fnfErr);
@@ -371,7 +371,7 @@ std::string NameOf(const FSSpec& spec) {
 // Inside Macintosh: Files, FSMakeFSSpec: "If the fileName parameter contains an empty string,
 // FSMakeFSSpec creates an FSSpec record for a directory specified by either the dirID or
 // vRefNum parameter": the directory's parent ID and its own name, so that the directory can
-// be named to FSpDelete and its ID found again from its specification.
+// be named to FSpDelete and its ID found again from its FSSpec.
 TEST_F(Files, AnEmptyNameSpecifiesTheDirectoryItself) {
   ASSERT_EQ(mkdir("pages", 0755), 0);
   FSSpec inside, folder, cwd;

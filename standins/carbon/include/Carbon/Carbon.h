@@ -145,10 +145,10 @@ OSErr GetEOF(SInt16 refNum, SInt32* logEOF);
 // has too little.
 OSErr SetEOF(SInt16 refNum, SInt32 logEOF);
 OSErr FSClose(SInt16 refNum);
-// File specifications. FSMakeFSSpec resolves a name as HCreate does and gives the file's
+// FSSpecs. FSMakeFSSpec resolves a name as HCreate does and gives the file's
 // directory an ID (valid for the process) that every File Manager call here accepts as dirID
-// with vRefNum 0; it answers fnfErr, with the specification filled in, for a file that does
-// not exist yet. An empty name gives the specification of the directory that vRefNum and
+// with vRefNum 0; it answers fnfErr, with the FSSpec filled in, for a file that does
+// not exist yet. An empty name gives the FSSpec of the directory that vRefNum and
 // dirID name (its parent's ID and its own name). An FSRef names an existing file.
 typedef SInt16 ScriptCode;
 enum { smSystemScript = -1 };
