@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "CarbonStandin.h"
+#include "standins/freed_blocks.h"
 
 struct OpaqueEventRef {
   UInt32 retainCount;
@@ -59,12 +61,10 @@ double RealNow() {
 }
 double Now() { return gVirtual ? gVirtualNow : RealNow(); }
 
-// Released events are kept from the heap for a while (the last 4096), so that no new event
-// takes the address of one that a stale EventRef may still name: such a name is then known
-// as released.
-constexpr size_t kQuarantinedEvents = 4096;
-std::deque<EventRef>& gReleased = *new std::deque<EventRef>;
-std::unordered_set<EventRef>& gReleasedSet = *new std::unordered_set<EventRef>;
+// Released events are kept from the heap for a while (the last 4096), so that a stale
+// EventRef is known as released.
+standins::FreedBlocks& gReleased =
+    *new standins::FreedBlocks(4096, SIZE_MAX, [](void* e) { delete static_cast<EventRef>(e); });
 
 // An EventRef given to `call` that is not a live event ends the process, naming the call and
 // the fault: on a Mac a released event is freed memory. NULL is no event (false).
@@ -72,20 +72,8 @@ bool Valid(EventRef e, const char* call) {
   if (!e) return false;
   if (gLive.count(e)) return true;
   std::fprintf(stderr, "*** %s(): %p %s ***\n", call, static_cast<void*>(e),
-               gReleasedSet.count(e) ? "was released already" : "is not an event");
+               gReleased.Holds(e) ? "was released already" : "is not an event");
   std::abort();
-}
-
-void Quarantine(EventRef e) {
-  e->params.clear();
-  gReleased.push_back(e);
-  gReleasedSet.insert(e);
-  if (gReleased.size() > kQuarantinedEvents) {
-    EventRef old = gReleased.front();
-    gReleased.pop_front();
-    gReleasedSet.erase(old);
-    delete old;
-  }
 }
 
 EventRef NewEvent(UInt32 cls, UInt32 kind, EventTime when, EventAttributes attrs) {
@@ -98,7 +86,8 @@ void Release(EventRef e, const char* call) {
   if (!Valid(e, call)) return;
   if (--e->retainCount == 0) {
     gLive.erase(e);
-    Quarantine(e);
+    e->params.clear();
+    gReleased.Keep(e);
   }
 }
 

@@ -4,16 +4,17 @@
 // where one belongs halts the process with a line naming the call (see Misuse): on a Mac a
 // second DisposeHandle or DisposePtr gives the block to the heap twice, and a disposed
 // handle's master pointer is free memory, so each is a corrupted heap or a crash there.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <mutex>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "CarbonStandin.h"
 #include "standins/carbon/internal.h"
+#include "standins/freed_blocks.h"
 
 namespace {
 
@@ -30,15 +31,11 @@ std::unordered_set<HandleBlock*> gHandles;
 long gCountedHandles = 0;
 
 // Disposed blocks are kept from the heap for a while (the last 65536 master pointers, and
-// nonrelocatable blocks up to 16 MB in all), so that no new block takes the address of one
-// that a stale Handle or Ptr may still name: such a name is then known as disposed.
-constexpr size_t kQuarantinedHandles = 65536;
-constexpr Size kQuarantinedBytes = 16 << 20;
-// On the heap and never destroyed, so that what they hold stays reachable at exit.
-std::deque<HandleBlock*>& gDisposedHandles = *new std::deque<HandleBlock*>;
-std::unordered_set<const void*>& gDisposed = *new std::unordered_set<const void*>;  // both kinds
-std::deque<std::pair<Ptr, Size>>& gDisposedPointers = *new std::deque<std::pair<Ptr, Size>>;
-Size gDisposedBytes = 0;
+// nonrelocatable blocks up to 16 MB in all), so that a stale Handle or Ptr is known as
+// disposed.
+standins::FreedBlocks& gDisposedHandles =
+    *new standins::FreedBlocks(65536, SIZE_MAX, [](void* b) { delete static_cast<HandleBlock*>(b); });
+standins::FreedBlocks& gDisposedPointers = *new standins::FreedBlocks(SIZE_MAX, 16 << 20, std::free);
 long gFailAfter = -1;  // successful allocations left before all fail; -1 never
 long gFailNth = 0;     // the n-th allocation from now fails; 0 never
 thread_local OSErr gMemError = noErr;
@@ -59,8 +56,9 @@ void* RawAlloc(Size size, bool clear) {
 
 // A Handle or Ptr where a live block belongs: the process ends, with the call and the fault.
 [[noreturn]] void Misuse(const char* call, const void* block, const char* what) {
-  std::fprintf(stderr, "*** %s(): %p %s ***\n", call, block,
-               gDisposed.count(block) ? "was disposed of already" : what);
+  std::fprintf(
+      stderr, "*** %s(): %p %s ***\n", call, block,
+      gDisposedHandles.Holds(block) || gDisposedPointers.Holds(block) ? "was disposed of already" : what);
   std::abort();
 }
 
@@ -85,48 +83,6 @@ std::unordered_map<Ptr, Size>::iterator LivePointer(Ptr p, const char* call) {
   auto it = gPointers.find(p);
   if (p && it == gPointers.end()) Misuse(call, p, "is not a block from NewPtr");
   return it;
-}
-
-// Keeps what was disposed of from the heap; the oldest goes back when there is too much.
-// Should there be no memory to note it, it goes back at once (reuse undetected, no leak).
-template <class T, class Free>
-void Quarantine(std::deque<T>& fifo, T entry, const void* address, Free free) {
-  try {
-    gDisposed.insert(address);
-    try {
-      fifo.push_back(entry);
-    } catch (...) {
-      gDisposed.erase(address);
-      throw;
-    }
-  } catch (...) {
-    free(entry);
-  }
-}
-
-void QuarantineHandle(HandleBlock* b) {
-  auto free = [](HandleBlock* old) { delete old; };
-  Quarantine(gDisposedHandles, b, b, free);
-  if (gDisposedHandles.size() > kQuarantinedHandles) {
-    HandleBlock* old = gDisposedHandles.front();
-    gDisposedHandles.pop_front();
-    gDisposed.erase(old);
-    free(old);
-  }
-}
-
-void QuarantinePointer(Ptr p, Size size) {
-  auto free = [](std::pair<Ptr, Size> old) { std::free(old.first); };
-  if (size > kQuarantinedBytes) return free({p, size});
-  Quarantine(gDisposedPointers, {p, size}, p, free);
-  if (gDisposed.count(p)) gDisposedBytes += size;
-  while (gDisposedBytes > kQuarantinedBytes) {
-    auto old = gDisposedPointers.front();
-    gDisposedPointers.pop_front();
-    gDisposed.erase(old.first);
-    gDisposedBytes -= old.second;
-    free(old);
-  }
 }
 
 Ptr AllocPtr(Size size, bool clear) {
@@ -172,7 +128,7 @@ void FreeHandle(HandleBlock* b) {
   if (!b->resource) --gCountedHandles;
   std::free(b->master);
   b->master = nullptr;
-  QuarantineHandle(b);
+  gDisposedHandles.Keep(b);
 }
 
 }  // namespace
@@ -217,7 +173,7 @@ void DisposePtr(Ptr p) try {
   auto it = LivePointer(p, "DisposePtr");
   const Size size = it->second;
   gPointers.erase(it);
-  QuarantinePointer(p, size);
+  gDisposedPointers.Keep(p, static_cast<size_t>(size));
   gMemError = noErr;
 } catch (...) {
   gMemError = memFullErr;

@@ -2,10 +2,10 @@
 // spaces, data providers, bitmap contexts and images.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -13,6 +13,7 @@
 #include <set>
 
 #include "ImageIOStandin.h"
+#include "standins/freed_blocks.h"
 #include "standins/imageio/internal.h"
 
 namespace imageio {
@@ -29,15 +30,11 @@ std::set<const Object*>& LiveSet() {
 }
 long gConstants = 0;
 
-// The memory of the objects freed last, oldest first, and the same addresses to look up.
-constexpr size_t kQuarantined = 65536;
-std::deque<void*>& Quarantine() {
-  static auto* q = new std::deque<void*>;
-  return *q;
-}
-std::set<const void*>& FreedSet() {
-  static auto* s = new std::set<const void*>;
-  return *s;
+// The memory of the objects freed last (65536), kept from the heap so that a stale reference
+// is known as freed.
+standins::FreedBlocks& Freed() {
+  static auto* freed = new standins::FreedBlocks(65536, SIZE_MAX, [](void* p) { ::operator delete(p); });
+  return *freed;
 }
 
 const char* KindName(CFTypeID type) {
@@ -66,7 +63,7 @@ const char* KindName(CFTypeID type) {
     std::fprintf(stderr, "*** %s() called with NULL ***\n", call);
   } else if (o) {
     std::fprintf(stderr, "*** %s(): %p is a %s, not a %s ***\n", call, ref, KindName(o->type), KindName(type));
-  } else if (FreedSet().count(ref)) {
+  } else if (Freed().Holds(ref)) {
     std::fprintf(
         stderr,
         "*** %s(): %p is a freed object (released once too often, or used after its last release) ***\n", call,
@@ -89,29 +86,11 @@ Object::~Object() {
 
 void* Object::operator new(size_t size) { return ::operator new(size); }
 
-// Into the quarantine; the oldest block there goes back to the heap. Should there be no
-// memory to note the block, it goes back at once (undetected reuse, never a leak).
+// Kept from the heap for a while (see Freed).
 void Object::operator delete(void* p) noexcept {
   if (!p) return;
   std::lock_guard<std::recursive_mutex> g(Lock());
-  try {
-    FreedSet().insert(p);
-    try {
-      Quarantine().push_back(p);
-    } catch (...) {
-      FreedSet().erase(p);
-      throw;
-    }
-  } catch (...) {
-    ::operator delete(p);
-    return;
-  }
-  if (Quarantine().size() > kQuarantined) {
-    void* oldest = Quarantine().front();
-    Quarantine().pop_front();
-    FreedSet().erase(oldest);
-    ::operator delete(oldest);
-  }
+  Freed().Keep(p);
 }
 
 Object* Alive(const void* ref) {
