@@ -82,8 +82,18 @@ EventRef NewEvent(UInt32 cls, UInt32 kind, EventTime when, EventAttributes attrs
   return e;
 }
 
+// Retaining or releasing NULL is a fault of the caller's count, like CFRetain(NULL): it halts.
+EventRef Counted(EventRef e, const char* call) {
+  if (!e) {
+    std::fprintf(stderr, "*** %s() called with NULL ***\n", call);
+    std::abort();
+  }
+  Valid(e, call);
+  return e;
+}
+
 void Release(EventRef e, const char* call) {
-  if (!Valid(e, call)) return;
+  Counted(e, call);
   if (--e->retainCount == 0) {
     gLive.erase(e);
     e->params.clear();
@@ -135,7 +145,7 @@ OSStatus CreateEvent(CFAllocatorRef, UInt32 inClassID, UInt32 inKind, EventTime 
 
 EventRef RetainEvent(EventRef inEvent) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  if (Valid(inEvent, __func__)) ++inEvent->retainCount;
+  ++Counted(inEvent, __func__)->retainCount;
   return inEvent;
 } catch (...) {
   return {};

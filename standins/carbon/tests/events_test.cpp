@@ -57,7 +57,8 @@ TEST_F(Events, ReferenceCountsAndParameters) {
 // CarbonEvents.h, ReleaseEvent: "If the retain count reaches zero, the event is destroyed."
 // A released event is freed memory on a Mac: releasing it again, retaining it or reading it
 // crashes there, and halts here with the call and the fault. The address stays known as
-// released while new events are made, and a pointer that never was an event halts too.
+// released while new events are made, and a pointer that never was an event, or NULL to be
+// retained or released, halts too.
 TEST_F(Events, AReleasedEventUsedAgainHalts) {
   EventRef e = Make(7);
   ReleaseEvent(e);
@@ -70,6 +71,8 @@ TEST_F(Events, AReleasedEventUsedAgainHalts) {
   EXPECT_DEATH(PostEventToQueue(GetMainEventQueue(), e, kEventPriorityStandard), "was released already");
   static int notAnEvent;
   EXPECT_DEATH(ReleaseEvent(reinterpret_cast<EventRef>(&notAnEvent)), "ReleaseEvent\\(\\): .* is not an event");
+  EXPECT_DEATH(ReleaseEvent(nullptr), "ReleaseEvent\\(\\) called with NULL");
+  EXPECT_DEATH(RetainEvent(nullptr), "RetainEvent\\(\\) called with NULL");
   for (EventRef l : later) ReleaseEvent(l);
 }
 
