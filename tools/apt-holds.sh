@@ -120,12 +120,13 @@ function commit(    ctx, key, n, pv, i, name) {
   }
   pkg = ver = arch = ma = dep = pre = prov = stat = ""
 }
-# A dependency atom ("name:qual (op version)") as met from context ctx: "A" or "I" for the
-# real package, by the Multi-Arch rules above.
+# A dependency atom ("name:qual (op version)") without its version and restrictions.
 function atomname(atom) {
   sub(/[ \t]*[\(\[<].*/, "", atom); gsub(/[ \t]/, "", atom)
   return atom
 }
+# The architecture whose package meets the atom for a dependent on ctx ("A" or "I"), by the
+# Multi-Arch rules above.
 function realctx(ctx, atom,    name, qual, i) {
   name = atomname(atom); qual = ""
   if ((i = index(name, ":")) > 0) { qual = substr(name, i + 1); name = substr(name, 1, i - 1) }
@@ -138,13 +139,14 @@ function realctx(ctx, atom,    name, qual, i) {
   return "A"
 }
 function bare(atom,    i) { atom = atomname(atom); if ((i = index(atom, ":")) > 0) atom = substr(atom, 1, i - 1); return atom }
-# Every package that can meet the atom: the real one and the providers of a virtual one.
+# Every package that can meet the atom: the real one, and the providers of a virtual one on the
+# architecture of the dependent (and, for an i386 dependent, the Multi-Arch: foreign ones of amd64).
 function targets(ctx, atom,    name, tctx, out, n, p, i) {
   name = bare(atom); tctx = realctx(ctx, atom); out = ""
   if ((tctx, name) in known) out = tctx SUBSEP name
-  n = split(provs[tctx, name], p, " ")
-  for (i = 1; i <= n; i++) out = out " " tctx SUBSEP p[i]
-  if (ctx == "I" && tctx == "I") {
+  n = split(provs[ctx, name], p, " ")
+  for (i = 1; i <= n; i++) out = out " " ctx SUBSEP p[i]
+  if (ctx == "I") {
     n = split(provs["A", name], p, " ")
     for (i = 1; i <= n; i++) if (mode["A", p[i]] == "foreign") out = out " " "A" SUBSEP p[i]
   }
@@ -214,7 +216,7 @@ END {
   }
 
   # Exact ties, until they agree: a package whose candidate requires another exactly at a
-  # version that is not the other one`s candidate. If the other is held, the package itself
+  # version that is not the candidate of the other. If the other is held, the package itself
   # goes to its newest version that requires the held one; otherwise the other is pinned at
   # the version required (when its architecture has it).
   for (round = 0; round < 50; round++) {
