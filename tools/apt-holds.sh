@@ -254,6 +254,6 @@ if [ $pins -eq 0 ]; then
 else
   # "name:any": a plain name would hold the amd64 package only.
   while read -r p v; do
-    [ -n "$p" ] && printf 'Package: %s:any\nPin: version %s\nPin-Priority: 1001\n\n' "$p" "$v"
+    if [ -n "$p" ]; then printf 'Package: %s:any\nPin: version %s\nPin-Priority: 1001\n\n' "$p" "$v"; fi
   done <<<"$holds"
 fi
