@@ -39,7 +39,7 @@ export DEBIAN_FRONTEND=noninteractive
 log=$(mktemp /tmp/kv-setup.XXXXXX)
 eval "$(apt-config "${apt_opts[@]}" shell prefdir Dir::Etc::PreferencesParts/d status Dir::State::status/f)"
 pref=${prefdir%/}/kardivelle-setup.pref
-trap '$SUDO rm -f "$pref"; rm -f "$log"' EXIT
+trap '$SUDO rm -f "$pref"; rm -f "$log" "$log.pref"' EXIT
 
 # The indexes: a few tries, then on with what arrived.
 for try in 1 2 3; do
@@ -72,8 +72,9 @@ indexes() {
 hold_common_versions() {
   local pkg installed ver
   local -A down=()
-  "$(dirname "$0")/apt-holds.sh" --pins --status "$status" <(indexes amd64) <(indexes i386) "${need[@]}" |
-    $SUDO tee "$pref" >/dev/null
+  "$(dirname "$0")/apt-holds.sh" --pins --status "$status" <(indexes amd64) <(indexes i386) "${need[@]}" >"$log.pref" ||
+    return 1
+  $SUDO cp "$log.pref" "$pref"
   # "package installed-version held-version" for each held package installed on either side.
   while read -r pkg installed ver; do
     if dpkg --compare-versions "$installed" gt "$ver"; then down[$pkg]=1; fi
@@ -91,7 +92,11 @@ install_needed() {
 if install_needed; then exit 0; fi
 half=$(half_suites)
 if [ -n "$half" ]; then
-  read -r held downgraded < <(hold_common_versions)
+  if ! counts=$(hold_common_versions); then
+    echo "setup: $(tr '\n' ';' <<<"$half" | sed 's/;$//'): the mirror is half synced, and tools/apt-holds.sh failed" >&2
+    exit 1
+  fi
+  read -r held downgraded <<<"$counts"
   echo "setup: $(tr '\n' ';' <<<"$half" | sed 's/;$//'): the mirror is half synced, so $held packages are held at the version both architectures list for this install ($downgraded of them downgraded)"
   if install_needed --allow-downgrades; then exit 0; fi
 fi
