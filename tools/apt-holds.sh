@@ -27,7 +27,9 @@
 #    than the newest: apt only installs candidates and never reaches for an older version on
 #    its own, so the tie is pinned too (libc6-dev:i386 held at the version i386 has, and
 #    libc-dev-bin, amd64 only, at the same version; or an amd64 package depending exactly on
-#    a held library at the version of the library that the hold keeps).
+#    a held library at the version of the library that the hold keeps). Other version bounds
+#    (>=, <<) are not followed: security updates seldom move them, and apt names any that a
+#    hold breaks.
 set -euo pipefail
 
 usage() { echo "usage: $0 [--pins] [--status FILE] AMD64_INDEX I386_INDEX PACKAGE..." >&2; exit 2; }
