@@ -5,15 +5,10 @@ PREFIX  := $(CURDIR)/$(BUILD)/windows/wineprefix
 MAC_DIR := $(BUILD)/macos
 WIN_DIR := $(BUILD)/windows
 ASAN_DIR := $(BUILD)/macos-asan
-# The TWAIN Working Group's sample source, built into $(SAMPLE_DIR) and installed into the
-# Windows build's prefix as source 1 (tools/wineprefix.sh); without the package, the suite
-# that scans with it is skipped.
-SAMPLE_PACKAGE ?= $(CURDIR)/../shared/third-party/twain-sample-source
-SAMPLE_DIR := $(BUILD)/sample-source
 # The Mac suites and what they load, again with AddressSanitizer and UBSan (-O1: quicker to build).
 ASAN_TARGETS := kv_tests carbon_tests imageio_tests twainframework_tests vscanner_tests host_tests Kardivelle velmar-host
 
-.PHONY: all setup build build-macos build-macos-asan build-windows build-sample wineprefix test demo package fuzz bench clean
+.PHONY: all setup build build-macos build-macos-asan build-windows wineprefix test demo package fuzz bench clean
 
 all: build
 
@@ -36,11 +31,8 @@ build-windows:
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake >/dev/null
 	@cmake --build $(WIN_DIR) -j $(JOBS)
 
-build-sample:
-	@bash tools/build-sample.sh $(SAMPLE_PACKAGE) $(SAMPLE_DIR)
-
-wineprefix: build-windows build-sample
-	@bash tools/wineprefix.sh $(PREFIX) $(WIN_DIR)/sane.ds $(SAMPLE_DIR)/TWAINDS_Sample01.ds
+wineprefix: build-windows
+	@bash tools/wineprefix.sh $(PREFIX) $(WIN_DIR)/sane.ds
 
 test: build build-macos-asan
 	@bash tools/run-tests.sh
