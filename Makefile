@@ -5,47 +5,59 @@ PREFIX  := $(CURDIR)/$(BUILD)/windows/wineprefix
 MAC_DIR := $(BUILD)/macos
 WIN_DIR := $(BUILD)/windows
 ASAN_DIR := $(BUILD)/macos-asan
-# The TWAIN Working Group's sample source, built into $(SAMPLE_DIR) and installed into the
-# Windows build's prefix as source 1 (tools/wineprefix.sh); without the package, the suite
-# that scans with it is skipped.
-SAMPLE_PACKAGE ?= $(CURDIR)/../shared/third-party/twain-sample-source
-SAMPLE_DIR := $(BUILD)/sample-source
+# What tools/demo.sh runs, per build: the extension (the Mac bundle with its catalogue
+# resource file and the stand-in libraries it loads; the DLL with its resources), the host
+# stand-in and the virtual scanner. The suites, benches and the rest come with `make build`.
+MAC_DEMO_TARGETS := Kardivelle velmar-host kv_vscanner_mac
+WIN_DEMO_TARGETS := Kardivelle velmar-host kv_vscanner_win
 # The Mac suites and what they load, again with AddressSanitizer and UBSan (-O1: quicker to build).
 ASAN_TARGETS := kv_tests carbon_tests imageio_tests twainframework_tests vscanner_tests host_tests Kardivelle velmar-host
 
-.PHONY: all setup build build-macos build-macos-asan build-windows build-sample wineprefix test demo package fuzz bench clean
+.PHONY: all setup configure-macos configure-windows build build-macos build-macos-asan build-windows \
+	demo-macos demo-windows wineprefix test demo package fuzz bench clean
 
 all: build
 
 setup:
 	@bash tools/setup.sh
 
-build: setup build-macos build-windows wineprefix
-
-build-macos:
+configure-macos: setup
 	@cmake -S . -B $(MAC_DIR) -DKV_PLATFORM=macos -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+configure-windows: setup
+	@cmake -S . -B $(WIN_DIR) -DKV_PLATFORM=windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake >/dev/null
+
+# Everything of both builds: every suite, the benches, what `make package` ships.
+build: build-macos build-windows wineprefix
+
+build-macos: configure-macos
 	@cmake --build $(MAC_DIR) -j $(JOBS)
+
+build-windows: configure-windows
+	@cmake --build $(WIN_DIR) -j $(JOBS)
+
+# Only what the demo runs.
+demo-macos: configure-macos
+	@cmake --build $(MAC_DIR) -j $(JOBS) --target $(MAC_DEMO_TARGETS)
+
+demo-windows: configure-windows
+	@cmake --build $(WIN_DIR) -j $(JOBS) --target $(WIN_DEMO_TARGETS)
 
 build-macos-asan: build-macos
 	@cmake -S . -B $(ASAN_DIR) -DKV_PLATFORM=macos -DKV_SANITIZE=ON -DCMAKE_BUILD_TYPE=None \
 	  "-DCMAKE_CXX_FLAGS=-O1 -g1" "-DCMAKE_C_FLAGS=-O1 -g1" >/dev/null
 	@cmake --build $(ASAN_DIR) -j $(JOBS) --target $(ASAN_TARGETS)
 
-build-windows:
-	@cmake -S . -B $(WIN_DIR) -DKV_PLATFORM=windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake >/dev/null
-	@cmake --build $(WIN_DIR) -j $(JOBS)
-
-build-sample:
-	@bash tools/build-sample.sh $(SAMPLE_PACKAGE) $(SAMPLE_DIR)
-
-wineprefix: build-windows build-sample
-	@bash tools/wineprefix.sh $(PREFIX) $(WIN_DIR)/sane.ds $(SAMPLE_DIR)/TWAINDS_Sample01.ds
+# The prefix needs only the virtual scanner (demo-windows builds it; after build-windows it
+# is up to date).
+wineprefix: demo-windows
+	@bash tools/wineprefix.sh $(PREFIX) $(WIN_DIR)/sane.ds
 
 test: build build-macos-asan
 	@bash tools/run-tests.sh
 
-demo: build
+demo: demo-macos demo-windows wineprefix
 	@bash tools/demo.sh
 
 package: build

@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# The Windows build against Wine's own camera source, gphoto2.ds, in a scratch Wine prefix of
-# its own (build/camera/prefix, a copy of the build's prefix with Wine's camera source back
-# as source 1 and its dialog skipped). The camera is a folder with a DCIM folder holding a
-# JPEG of our test page: bind-mounted onto itself in a private mount namespace, libgphoto2
-# offers it as a "Mass Storage Camera" that only this process tree sees. Connect, capability
-# words, a native page to a BMP and to a picture field (both compared pixel by pixel with the
-# picture as ImageMagick decodes it), a file format the camera cannot write, and a scan
-# without the interface. One line per check, then the counts. Exit 0 when all passed, 1 when
-# one failed, 77 (skipped, with one line saying why) when this machine cannot run it.
+# The Windows build against a source nobody on this project wrote: Wine's own camera source,
+# gphoto2.ds, source 1 of the build's Wine prefix (tools/wineprefix.sh), here in a scratch
+# copy of that prefix (build/camera/prefix) with its dialog skipped. The camera is a folder
+# with a DCIM folder holding three JPEG pictures: bind-mounted onto itself in a private mount
+# namespace, libgphoto2 offers it as a "Mass Storage Camera" that only this process tree sees.
+# The pictures differ in content and shape (our test page, the page turned a quarter to 600 x
+# 400, the page in negative), so that a page that comes from the wrong picture, or a picture
+# turned or cut, shows.
+# Checked, through tools/velmar-host as a user runs it: the build's prefix lists the camera
+# source, with no camera attached too; the camera listed beside the virtual scanner and
+# chosen by name; what it offers (capabilities read as ranges and as current values, values
+# it refuses); native pages to a BMP and a picture field; batches by Twain.ScanPages into
+# numbered files, into one multi-page TIFF and into one PDF, and what the transfer options
+# make of a camera that lists one mechanism; what it cannot do (file formats, a scan without
+# its interface). Every page is compared pixel by pixel with ImageMagick's reading of the
+# picture it came from; every TIFF and PDF is read again by tiffinfo, pdfinfo, pdfimages and
+# qpdf. One line per check, then the counts. Exit 0 when all passed, 1 when one failed, 77
+# (skipped, with one line saying why) when this machine cannot run it.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 builds="${KV_BUILD_DIR:-$repo/build}"
@@ -22,34 +31,61 @@ if [ -z "${KV_CAMERA_NAMESPACE:-}" ]; then
   builtin="$(ls /usr/lib/i386-linux-gnu/wine/i386-windows/gphoto2.ds /usr/lib/wine/i386-windows/gphoto2.ds 2>/dev/null | head -1)"
   [ -n "$builtin" ] || skip "Wine's camera source gphoto2.ds is not installed"
   [ -f "$builds/windows/wineprefix/system.reg" ] || skip "no Wine prefix in $builds/windows (make build)"
+  # The build's prefix holds Wine's camera source as it ships, preferred by nothing else (the
+  # scratch copy below is then that prefix with only the dialog skipped), and lists it as
+  # source 1. With no camera attached it is "GPhoto2 Camera", which cannot be opened (13).
+  twain="$builds/windows/wineprefix/drive_c/windows/twain_32"
+  name="the build's Wine prefix has Wine's own gphoto2.ds, and no override for it"
+  if ! cmp -s "$builtin" "$twain/gphoto2.ds" ||
+     grep -q '"gphoto2.ds"=' "$builds/windows/wineprefix/user.reg" 2>/dev/null; then
+    printf 'FAIL %s\n0 passed, 1 failed\n' "$name"
+    exit 1
+  fi
+  echo "ok   $name"
+  away="$(mktemp -d)"
+  listing="$(cd "$away" && "$repo/tools/velmar-host" --build windows 'Twain.GetSourceNames($names)' \
+    'Twain.SelectSource("GPhoto2 Camera")' 'Twain.Connect()' 'Twain.Disconnect()' 2>/dev/null)"
+  rm -rf "$away"
+  expected="Twain.GetSourceNames(\$names) -> 0
+  \$names = \"Virtual Scanner"$'\r'"GPhoto2 Camera\"
+Twain.SelectSource(\"GPhoto2 Camera\") -> 0
+Twain.Connect() -> 13
+Twain.Disconnect() -> 0"
+  name="no camera attached: the build's prefix lists \"GPhoto2 Camera\" as source 1, which cannot be opened"
+  if [ "$listing" != "$expected" ]; then
+    printf 'FAIL %s\n%s\n1 passed, 1 failed\n' "$name" "$(sed 's/^/     | /' <<<"$listing")"
+    exit 1
+  fi
+  echo "ok   $name"
   [ "$(id -u)" -eq 0 ] || skip "the camera's private bind mount needs root, and this runs as $(id -un)"
   unshare -m true 2>/dev/null || skip "no private mount namespace here (unshare -m fails)"
-  # The scratch prefix, made once: a copy of the build's (1.3 GB, a few seconds), where
-  # gphoto2.ds is Wine's again and shows no dialog.
+  # The scratch prefix, made once: a copy of the build's (1.3 GB, a few seconds) where the
+  # camera shows no dialog. The virtual scanner is the build's latest.
   prefix="$camera/prefix"
   if [ ! -f "$camera/prefix.done" ]; then
     rm -rf "$prefix"
     mkdir -p "$camera"
     cp -a "$builds/windows/wineprefix" "$prefix" || skip "cannot copy the Wine prefix to $prefix"
-    rm -f "$prefix/drive_c/windows/twain_32/TWAIN_logo.png"
-    cp -f "$builtin" "$prefix/drive_c/windows/twain_32/gphoto2.ds"
     (export WINEPREFIX="$prefix" WINEDEBUG=-all
-     wine reg delete 'HKCU\Software\Wine\DllOverrides' /v gphoto2.ds /f >/dev/null 2>&1
      wine reg add 'HKCU\Software\Wine\Gphoto2' /v SkipUI /t REG_DWORD /d 1 /f >/dev/null 2>&1
      wineserver -w)
     touch "$camera/prefix.done"
   fi
-  cp -f "$builds/windows/wineprefix/drive_c/windows/twain_32/sane.ds" "$prefix/drive_c/windows/twain_32/sane.ds"
+  cp -f "$twain/sane.ds" "$prefix/drive_c/windows/twain_32/sane.ds"
+  cp -f "$twain/gphoto2.ds" "$prefix/drive_c/windows/twain_32/gphoto2.ds"
   # The build as velmar-host finds it (KV_BUILD_DIR), with the scratch prefix.
   mkdir -p "$camera/kv/windows"
   ln -sfn "$builds/windows/velmar-host.exe" "$camera/kv/windows/velmar-host.exe"
   ln -sfn "$builds/windows/Kardivelle.dll" "$camera/kv/windows/Kardivelle.dll"
   ln -sfn "$prefix" "$camera/kv/windows/wineprefix"
-  # The camera's memory card: one picture, our test page as a JPEG.
+  # The camera's memory card: three pictures of our test page.
   rm -rf "$card"
   mkdir -p "$card/DCIM/100KARDV"
   page="$(mktemp --suffix=.bmp)"
-  bash "$repo/tools/test-page.sh" "$page" && convert "$page" -quality 95 "$card/DCIM/100KARDV/KV000001.JPG"
+  bash "$repo/tools/test-page.sh" "$page" &&
+    convert "$page" -quality 95 "$card/DCIM/100KARDV/KV000001.JPG" &&
+    convert "$page" -rotate 90 -quality 95 "$card/DCIM/100KARDV/KV000002.JPG" &&
+    convert "$page" -negate -quality 95 "$card/DCIM/100KARDV/KV000003.JPG"
   rm -f "$page"
   KV_CAMERA_NAMESPACE=1 exec unshare -m bash "$0" "$@"
 fi
@@ -63,28 +99,137 @@ trap 'rm -rf "$scratch"; WINEPREFIX="$camera/prefix" wineserver -k 2>/dev/null' 
 cd "$scratch" || exit 1
 
 source "$repo/tests/support/checks.sh"
+passed=2  # the build's prefix, checked before the namespace
 
-convert "$card/DCIM/100KARDV/KV000001.JPG" -type TrueColor -depth 8 photo.png
+# The pictures as ImageMagick decodes them, 8-bit RGB.
+for k in 1 2 3; do
+  convert "$card/DCIM/100KARDV/KV00000$k.JPG" -type TrueColor -depth 8 "photo$k.png"
+done
+camera_name='Mass Storage Camera'
 
-# The camera delivers only with its interface asked for (SkipUI then skips the dialog); it
-# offers 24-bit colour and native transfers only.
-run_source 1 camera 'Twain.Connect()' 'Twain.GetSourceCapRange("PIXELTYPE", $p)' \
-  'Twain.GetSourceCapability("XFERMECH", $m)' 'Twain.GetSourceCapRange("IMAGEFILEFORMAT", $f)' \
+# Each page of a batch is the picture it came from: the camera hands over its pictures in
+# card order, one per transfer.
+batch_pages() {  # NAME STEM EXT: STEM-0001.EXT to STEM-0003.EXT, and no STEM-0004.EXT
+  local name="$1" stem="$2" ext="$3" k
+  for k in 1 2 3; do same_pixels "$name: page $k" "$(printf '%s-%04d.%s' "$stem" "$k" "$ext")" "photo$k.png"; done
+  [ -e "$stem-0004.$ext" ] && fail "$name: nothing after page 3" "$stem-0004.$ext exists" || pass "$name: nothing after page 3"
+}
+
+# TIFF: tiffinfo reads every directory; each page is the picture it came from.
+tiff_book() {  # NAME FILE
+  local name="$1" file="$2" k dirs
+  rm -f book-page*.png
+  dirs="$(tiffinfo "$file" 2>/dev/null | grep -c '^TIFF Directory')"
+  [ "$dirs" = 3 ] && pass "$name: tiffinfo reads 3 pages" || fail "$name: tiffinfo reads 3 pages" "$(tiffinfo "$file" 2>&1 | head -20)"
+  for k in 1 2 3; do
+    convert "$file[$((k - 1))]" -type TrueColor -depth 8 "book-page$k.png" 2>/dev/null
+    same_pixels "$name: page $k" "book-page$k.png" "photo$k.png"
+  done
+}
+
+# PDF: qpdf --check, pdfinfo's page count, and the images as stored (pdfimages -png), each
+# the picture it came from.
+pdf_book() {  # NAME FILE
+  local name="$1" file="$2" k pages
+  if qpdf --check "$file" >/dev/null 2>&1; then pass "$name: qpdf --check"; else fail "$name: qpdf --check" "$(qpdf --check "$file" 2>&1 | tail -3)"; fi
+  pages="$(pdfinfo "$file" 2>/dev/null | awk '/^Pages:/ { print $2 }')"
+  [ "$pages" = 3 ] && pass "$name: pdfinfo reads 3 pages" || fail "$name: pdfinfo reads 3 pages" "pdfinfo: $pages"
+  rm -f img-*
+  pdfimages -png "$file" img
+  for k in 1 2 3; do same_pixels "$name: image $k" "img-00$((k - 1)).png" "photo$k.png"; done
+}
+
+# The camera listed beside the virtual scanner (the manager's default), chosen by its name
+# without the dialog, and scanned from; the choice outlives Disconnect.
+"$host" --build windows 'Twain.GetSourceNames($names, $current)' "Twain.SelectSource(\"$camera_name\")" \
+  'Twain.GetSourceNames($names, $current)' 'Twain.Connect()' 'Twain.ScanToFile("byname.bmp", 1)' \
+  'Twain.Disconnect()' 'Twain.Connect()' 'Twain.ScanToFile("again.bmp", 1)' 'Twain.Disconnect()' \
+  >names.out 2>names.err
+out="$(cat names.out)"
+names_line="  \$names = \"Virtual Scanner"$'\r'"$camera_name\""
+expect "the camera is source 1, after the virtual scanner (the default)" \
+  'Twain.GetSourceNames($names, $current) -> 0' "$names_line" '  $current = "Virtual Scanner"'
+expect "the camera chosen by name is the next open's source, also after Disconnect" \
+  "Twain.SelectSource(\"$camera_name\") -> 0" "  \$current = \"$camera_name\"" 'Twain.Connect() -> 0' \
+  'Twain.ScanToFile("byname.bmp", 1) -> 0' 'Twain.Disconnect() -> 0' 'Twain.Connect() -> 0' \
+  'Twain.ScanToFile("again.bmp", 1) -> 0'
+# Without the camera listed, source 1 is no camera (or none), and a scan with the interface
+# asked for could wait for good: nothing more to check.
+if ! grep -Fxq -- "$names_line" <<<"$out"; then
+  fail "the camera was found; the rest of the suite needs it" "$(cat names.err)"
+  summary
+  exit 1
+fi
+same_pixels "the camera's picture, the camera chosen by name" byname.bmp photo1.png
+same_pixels "the camera's picture after Disconnect and Connect" again.bmp photo1.png
+
+# What the camera offers: it answers every capability it has with its current value alone,
+# so a range is that one value: colour (2), 24 bits, memory transfers (2, its mechanism when
+# first opened), pixels as units (5), chocolate (0). It keeps no list of its capabilities
+# (SUPPORTEDCAPS answers 9), nor resolutions or file formats. It takes a value it has in
+# state 4 and refuses another bit depth. A native page in a BMP and in a picture field; no
+# file formats; without its interface it chooses no picture (14), and the next scan works.
+run_source 1 camera 'Twain.Connect()' \
+  'Twain.GetSourceCapRange("PIXELTYPE", $p, "BITDEPTH", $b, "XFERMECH", $m, "UNITS", $u, "PIXELFLAVOR", $f)' \
+  'Twain.GetSourceCapability("PIXELTYPE", $p, "BITDEPTH", $b, "XFERMECH", $m, "UNITS", $u, "PIXELFLAVOR", $f)' \
+  'Twain.GetSourceCapRange("SUPPORTEDCAPS", $caps)' 'Twain.GetSourceCapRange("XRESOLUTION", $r)' \
+  'Twain.GetSourceCapRange("IMAGEFILEFORMAT", $i)' \
+  'Twain.SetSourceCapability("PIXELTYPE", 2)' 'Twain.SetSourceCapability("BITDEPTH", 8)' \
   'Twain.ScanToFile("photo.bmp", 1)' 'Twain.ScanToField($field:picture, 1)' \
-  'Twain.ScanToFile("photo.tif", 1, 0)' 'Twain.ScanToFile("quiet.bmp", 0)' \
-  'Twain.ScanToFile("again.bmp", 1)' 'Twain.Disconnect()'
-expect "Connect and the camera's capabilities" 'Twain.SelectDataSource() -> 0' 'Twain.Connect() -> 0' \
-  'Twain.GetSourceCapRange("PIXELTYPE", $p) -> 0' '  $p = 2' \
-  'Twain.GetSourceCapRange("IMAGEFILEFORMAT", $f) -> 9'
+  'Twain.ScanToFile("photo.tif", 1, 0)' 'Twain.ScanToFile("photo.png", 1, 7)' 'Twain.ScanToFile("quiet.bmp", 0)' \
+  'Twain.ScanToFile("after.bmp", 1)' 'Twain.Disconnect()'
+expect "capabilities the camera offers, as ranges" \
+  'Twain.GetSourceCapRange("PIXELTYPE", $p, "BITDEPTH", $b, "XFERMECH", $m, "UNITS", $u, "PIXELFLAVOR", $f) -> 0' \
+  '  $p = 2' '  $b = 24' '  $m = 2' '  $u = 5' '  $f = 0'
+expect "capabilities the camera offers, as current values" \
+  'Twain.GetSourceCapability("PIXELTYPE", $p, "BITDEPTH", $b, "XFERMECH", $m, "UNITS", $u, "PIXELFLAVOR", $f) -> 0' \
+  '  $p = 2' '  $b = 24' '  $m = 2' '  $u = 5' '  $f = 0'
+expect "what the camera does not keep answers 9" 'Twain.GetSourceCapRange("SUPPORTEDCAPS", $caps) -> 9' \
+  'Twain.GetSourceCapRange("XRESOLUTION", $r) -> 9' 'Twain.GetSourceCapRange("IMAGEFILEFORMAT", $i) -> 9'
+expect "colour is set; 8 bits are refused (10)" 'Twain.SetSourceCapability("PIXELTYPE", 2) -> 0' \
+  'Twain.SetSourceCapability("BITDEPTH", 8) -> 10'
 expect "native scans to a BMP and to a picture field answer 0" \
   'Twain.ScanToFile("photo.bmp", 1) -> 0' 'Twain.ScanToField($field:picture, 1) -> 0' '  $field = picture 400x600'
-same_pixels "the camera's picture in a BMP" photo.bmp photo.png
-same_pixels "the camera's picture in a picture field" field.bmp photo.png
-expect "TIFF (code 0): the camera has no file formats (9), and nothing is written" \
-  'Twain.ScanToFile("photo.tif", 1, 0) -> 9'
-[ ! -e photo.tif ] && pass "no photo.tif" || fail "no photo.tif"
+same_pixels "the camera's picture in a BMP" photo.bmp photo1.png
+same_pixels "the camera's picture in a picture field" field.bmp photo1.png
+expect "file transfers (TIFF 0, PNG 7): the camera has no file formats (9)" \
+  'Twain.ScanToFile("photo.tif", 1, 0) -> 9' 'Twain.ScanToFile("photo.png", 1, 7) -> 9'
+[ ! -e photo.tif ] && [ ! -e photo.png ] && pass "no file for a file transfer" || fail "no file for a file transfer"
 expect "without its interface the camera chooses no picture (14), and the next scan works" \
-  'Twain.ScanToFile("quiet.bmp", 0) -> 14' 'Twain.ScanToFile("again.bmp", 1) -> 0' 'Twain.Disconnect() -> 0'
-same_pixels "the camera's picture again" again.bmp photo.png
+  'Twain.ScanToFile("quiet.bmp", 0) -> 14' 'Twain.ScanToFile("after.bmp", 1) -> 0' 'Twain.Disconnect() -> 0'
+[ ! -e quiet.bmp ] && pass "no quiet.bmp" || fail "no quiet.bmp"
+same_pixels "the scan after the one without the interface" after.bmp photo1.png
+
+# Batches. The camera's count of pending transfers never reaches 0: once its three pictures
+# are out it refuses the next transfer (14), and a batch without maxPages ends there, its
+# pages kept and counted. With maxPages 3 the batch ends at the limit (0). By native transfer
+# into BMP (code 2) and PNG (7) files, a multi-page TIFF (6) and a PDF (10) with lossless
+# images.
+# The camera has a memory transfer, but answers XFERMECH with its current mechanism alone
+# (memory when opened), and the extension asks for native before it looks for memory: the
+# camera then lists native only, so TRANSFER MEMORY answers 10 before anything is scanned,
+# and TRANSFER AUTO takes the pages by native transfer.
+run_source 1 batches 'Twain.Connect()' 'Twain.SetOption("PDFIMAGES", "LOSSLESS")' \
+  'Twain.ScanPages("nbatch.bmp", $n, 1, 2)' 'Twain.ScanPages("nbatch.png", $n, 1, 7, 3)' \
+  'Twain.ScanPages("nbook.tif", $n, 1, 6, 3)' 'Twain.ScanPages("nbook.pdf", $n, 1, 10, 3)' \
+  'Twain.ScanToFile("nafter.bmp", 1)' \
+  'Twain.SetOption("TRANSFER", "MEMORY")' 'Twain.ScanPages("mbatch.png", $n, 1, 7, 3)' \
+  'Twain.SetOption("TRANSFER", "AUTO")' 'Twain.ScanPages("abatch.png", $n, 1, 7, 3)' 'Twain.Disconnect()'
+expect "a batch without maxPages: the three pictures, then the camera refuses a fourth (14)" \
+  'Twain.ScanPages("nbatch.bmp", $n, 1, 2) -> 14' '  $n = 3'
+for call in 'ScanPages("nbatch.png", $n, 1, 7, 3)' 'ScanPages("nbook.tif", $n, 1, 6, 3)' \
+            'ScanPages("nbook.pdf", $n, 1, 10, 3)'; do
+  expect "Twain.$call: 3 pages" "Twain.$call -> 0" '  $n = 3'
+done
+batch_pages "native batch into BMP files" nbatch bmp
+batch_pages "native batch into PNG files" nbatch png
+tiff_book "native batch into a multi-page TIFF" nbook.tif
+pdf_book "native batch into a PDF" nbook.pdf
+expect "a single scan after the batches" 'Twain.ScanToFile("nafter.bmp", 1) -> 0'
+same_pixels "the single scan after the batches" nafter.bmp photo1.png
+expect "TRANSFER MEMORY: 10, no page; TRANSFER AUTO: 3 pages" \
+  'Twain.ScanPages("mbatch.png", $n, 1, 7, 3) -> 10' '  $n = 0' 'Twain.ScanPages("abatch.png", $n, 1, 7, 3) -> 0' '  $n = 3'
+[ ! -e mbatch-0001.png ] && pass "no page for the refused memory batch" || fail "no page for the refused memory batch"
+batch_pages "TRANSFER AUTO batch into PNG files" abatch png
 
 summary
