@@ -7,17 +7,18 @@
 #include <cstring>
 #include <string>
 
-#include "acquire/collect_image.h"
-#include "acquire/destination.h"
-#include "acquire/encoded_pages.h"
-#include "acquire/image_output.h"
-#include "acquire/options.h"
-#include "acquire/page_files.h"
-#include "acquire/scan_driver.h"
+#include "transfer/collect_image.h"
+#include "pages/destination.h"
+#include "pages/encoded_pages.h"
+#include "pages/page_delivery.h"
+#include "options/options.h"
+#include "pages/page_files.h"
+#include "scan/scan.h"
 #include "caps/cap_commands.h"
 #include "entry/entry.h"
 #include "host/host_kit.h"
-#include "platform/platform_ops.h"
+#include "host/host_platform.h"
+#include "twain/dsm_platform.h"
 #include "twain/connection.h"
 #include "twain/result_codes.h"
 

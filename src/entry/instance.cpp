@@ -14,12 +14,13 @@
 #include <cstring>
 #include <vector>
 
-#include "acquire/options.h"
-#include "acquire/scan_session.h"
+#include "options/options.h"
+#include "scan/scan_session.h"
 #include "caps/cap_table.h"
 #include "entry/entry.h"
 #include "host/host_kit.h"
-#include "platform/platform_ops.h"
+#include "entry/entry_platform.h"
+#include "twain/dsm_platform.h"
 #include "twain/connection.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform_ops.h"
+#include "twain/dsm_platform.h"
 #include "twain/dsm.h"
 #include "twain/records.h"
 #include "twain/requests.h"

@@ -1,12 +1,12 @@
-// The blank-page decision (acquire/blank_pages.h) on pages drawn pixel by pixel: what is
+// The blank-page decision (image/blank_meter.h) on pages drawn pixel by pixel: what is
 // ink, what is a speck, where the margins lie, and where the limit falls.
-#include "acquire/blank_pages.h"
+#include "image/blank_meter.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "acquire/options.h"
+#include "options/options.h"
 
 namespace {
 

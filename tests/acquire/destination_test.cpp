@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "acquire/destination.h"
-#include "platform/platform.h"
+#include "pages/destination.h"
+#include "traits/build_traits.h"
 #if !KV_WINDOWS_BUILD
 #include <CarbonStandin.h>
 #endif

@@ -1,6 +1,6 @@
 // The Windows conversion over the whole DIB corpus: every valid kind becomes a bitmap with its
 // own pixels, every lying one is refused without a bitmap, and no GDI object stays behind.
-#include "platform/platform.h"
+#include "traits/build_traits.h"
 #if KV_WINDOWS_BUILD
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "acquire/image_platform.h"
+#include "image/image_platform.h"
 #include "tests/dib-corpus/dib_kinds.h"
 #include "tests/support/fixture.h"
 

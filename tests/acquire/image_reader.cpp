@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/platform.h"
+#include "traits/build_traits.h"
 
 namespace kvtest {
 namespace {

@@ -1,6 +1,6 @@
 // What only the Mac build does: the event loop on the stand-in's virtual clock, the source
 // callback, the PICT writer, and a host call that arrives while a scan waits.
-#include "platform/platform.h"
+#include "traits/build_traits.h"
 #if !KV_WINDOWS_BUILD
 #include <CarbonStandin.h>
 #include <TWAIN/TWAINFrameworkStandin.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "acquire/image_platform.h"
+#include "image/image_platform.h"
 #include "platform/macos/source_callback.h"
 #include "tests/acquire/image_reader.h"
 #include "tests/support/fixture.h"

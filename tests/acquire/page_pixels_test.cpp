@@ -1,8 +1,8 @@
-// A page's pixels (acquire/page_pixels.h) in each of their formats, from the build's native
+// A page's pixels (image/page_pixels.h) in each of their formats, from the build's native
 // image of the virtual scanner's chart and from a page assembled in strips: the same pixels
 // as the raster the chart was rendered to, top row first, 1-bit rows 0 for black, colour red
 // first.
-#include "acquire/page_pixels.h"
+#include "image/page_pixels.h"
 
 #include <gtest/gtest.h>
 

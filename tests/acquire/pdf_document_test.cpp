@@ -1,4 +1,4 @@
-// The PDF writer (acquire/pdf_document.h) over pages given as rows: every pixel type, lossless
+// The PDF writer (image/pdf_document.h) over pages given as rows: every pixel type, lossless
 // and JPEG, pages of different sizes, kinds and resolutions in one document, a page that is a
 // JPEG stream already, a page that fails half-way, a write that fails, and documents without
 // a page. What only an independent reader can judge (the file's structure, page sizes, each
@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "acquire/jpeg_encoder.h"
-#include "acquire/pdf_document.h"
+#include "image/jpeg_encoder.h"
+#include "image/pdf_document.h"
 #include "standins/virtual-scanner/image/page.h"
 #include "tests/support/test_pages.h"
 #include "twain/result_codes.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "acquire/page_files.h"
+#include "pages/page_files.h"
 #include "tests/acquire/image_reader.h"
 #include "tests/support/fixture.h"
 

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "acquire/strips.h"
+#include "transfer/strips.h"
 
 namespace {
 

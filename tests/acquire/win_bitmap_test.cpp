@@ -1,6 +1,6 @@
 // What only the Windows build does: the BITMAPINFO built for GetDIBits, the DIB palettes,
 // the BMP file's layout and its 4096-byte pieces, and the GDI and global memory a scan uses.
-#include "platform/platform.h"
+#include "traits/build_traits.h"
 #if KV_WINDOWS_BUILD
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 #include <fstream>
 #include <vector>
 
-#include "acquire/image_platform.h"
+#include "image/image_platform.h"
 #include "platform/windows/bitmaps.h"
 #include "tests/support/fixture.h"
 

@@ -1,6 +1,6 @@
 // Twain.SetOption and Twain.GetOption: the extension's own settings, kept per instance
 // without a connection, handled pair by pair as the capability commands are.
-#include "acquire/options.h"
+#include "options/options.h"
 #include "tests/support/fixture.h"
 
 namespace kvtest {

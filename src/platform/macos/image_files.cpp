@@ -27,10 +27,10 @@
 #include <new>
 #include <vector>
 
-#include "acquire/image_files.h"
-#include "acquire/image_platform.h"
-#include "acquire/jpeg_encoder.h"
-#include "acquire/no_throw.h"
+#include "image/image_files.h"
+#include "image/image_platform.h"
+#include "image/jpeg_encoder.h"
+#include "image/no_throw.h"
 #include "platform/macos/page_picture.h"
 #include "twain/result_codes.h"
 

@@ -1,7 +1,7 @@
 // Mac: a native page's pixels are read from the picture drawn as the page writers draw it
 // (page_picture.h); a black-and-white page is packed from its grey as its files are. A JPEG
 // stream is decoded by ImageIO and its image drawn the same way.
-#include "acquire/page_pixels.h"
+#include "image/page_pixels.h"
 
 #include <memory>
 #include <new>

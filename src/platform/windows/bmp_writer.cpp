@@ -3,7 +3,7 @@
 // is replaced; a file that could not be written whole is deleted again.
 #include <cstring>
 
-#include "acquire/image_platform.h"
+#include "image/image_platform.h"
 #include "platform/windows/bitmaps.h"
 #include "twain/result_codes.h"
 

@@ -24,10 +24,10 @@
 #include <utility>
 #include <vector>
 
-#include "acquire/image_files.h"
-#include "acquire/image_platform.h"
-#include "acquire/jpeg_encoder.h"
-#include "acquire/no_throw.h"
+#include "image/image_files.h"
+#include "image/image_platform.h"
+#include "image/jpeg_encoder.h"
+#include "image/no_throw.h"
 #include "platform/windows/bitmaps.h"
 #include "platform/windows/checked_stream.h"
 #include "platform/windows/page_rows.h"

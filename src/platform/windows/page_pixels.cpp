@@ -1,7 +1,7 @@
 // Windows: a native page's pixels are the rows the page writers read (page_rows.h), a
 // black-and-white page kept at 1 bit; colour comes blue first there and is turned to red
 // first here.
-#include "acquire/page_pixels.h"
+#include "image/page_pixels.h"
 
 #include <new>
 #include <vector>

@@ -15,8 +15,8 @@
 #include <new>
 #include <vector>
 
-#include "acquire/image_files.h"
-#include "acquire/no_throw.h"
+#include "image/image_files.h"
+#include "image/no_throw.h"
 #include "platform/windows/page_rows.h"
 #include "twain/result_codes.h"
 
