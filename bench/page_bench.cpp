@@ -29,8 +29,7 @@
 #include <zlib.h>
 
 #include "image/blank_meter.h"
-#include "image/image_files.h"
-#include "image/jpeg_encoder.h"
+#include "image/image_platform.h"
 #include "image/pdf_document.h"
 #include "standins/virtual-scanner/image/page.h"
 #include "tests/support/test_pages.h"

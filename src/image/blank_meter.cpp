@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-#include "options/options.h"
 
 namespace {
 

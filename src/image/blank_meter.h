@@ -15,6 +15,10 @@
 
 #include "image/page_pixels.h"
 
+// The ink of a blank page is a percent with four decimals (the BLANKINK option), kept as a
+// whole number of these parts (0.15 % is 1500).
+constexpr int32_t kBlankInkUnits = 10000;
+
 // What a measured page held.
 struct BlankReading {
   uint64_t ink = 0;     // dark pixels inside the margins that are not specks

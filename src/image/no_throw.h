@@ -12,6 +12,6 @@ int16_t AnswerWithoutThrowing(Call&& call) noexcept {
   try {
     return call();
   } catch (...) {
-    return kResultNoMemory;
+    return kResultUnusablePage;
   }
 }

@@ -1,9 +1,6 @@
-// The part of the page writers that both builds share.
-#include "image/image_files.h"
+#include "image/page_facts.h"
 
 #include "caps/conversions.h"
-
-#include <cstdlib>
 
 PageFacts PageFactsOf(const TW_IMAGEINFO& info) {
   PageFacts facts;
@@ -15,31 +12,4 @@ PageFacts PageFactsOf(const TW_IMAGEINFO& info) {
   if (!(facts.xResolution > 0)) facts.xResolution = 0;
   if (!(facts.yResolution > 0)) facts.yResolution = 0;
   return facts;
-}
-
-bool GrowRowBuffer(uint8_t** buffer, uint32_t* capacity, size_t rowBytes, uint32_t rows) {
-  const uint64_t bytes = uint64_t(rowBytes) * rows;
-  if (bytes > 0x7FFFFFFF) return false;
-  void* grown = std::realloc(*buffer, static_cast<size_t>(bytes));
-  if (!grown) return false;
-  *buffer = static_cast<uint8_t*>(grown);
-  *capacity = rows;
-  return true;
-}
-
-bool WritesFormatItself(TW_UINT16 format) {
-  switch (format) {
-    case TWFF_PNG:
-    case TWFF_TIFF:
-    case TWFF_TIFFMULTI:
-    case TWFF_JFIF:
-    case TWFF_PDF:
-      return true;
-    case TWFF_BMP:
-      return kWindowsBuild;
-    case TWFF_PICT:
-      return !kWindowsBuild;
-    default:
-      return false;
-  }
 }

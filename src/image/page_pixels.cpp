@@ -63,7 +63,7 @@ void SwapRedBlue(const uint8_t* from, uint32_t width, uint8_t* to) {
 
 std::unique_ptr<PagePixels> RowPagePixels(RowPage* page, uint32_t rows, const PageFacts& facts,
                                           int16_t* result) {
-  *result = kResultNoMemory;
+  *result = kResultUnusablePage;
   if (!page || rows == 0 || rows > RowPageSizeOf(page).rows) return nullptr;
   try {
     auto pixels = std::make_unique<StripPagePixels>(page, rows, facts);

@@ -13,7 +13,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "image/image_files.h"
+#include "image/page_facts.h"
+#include "image/row_page.h"
 
 enum class PixelFormat : uint8_t { kBlackWhite, kGrey, kRgb };
 

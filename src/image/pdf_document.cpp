@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "image/byte_run.h"
-#include "image/image_files.h"
-#include "image/jpeg_encoder.h"
+#include "image/byte_file.h"
+#include "image/image_platform.h"
 #include "image/no_throw.h"
 #include "twain/result_codes.h"
 
@@ -127,17 +127,17 @@ int16_t PdfDocument::WriteImage(const ImageObject& image, uint32_t number) {
   const uint32_t lengthObject = NewObject();
   Put(dict + " /Filter /FlateDecode /Length " + Number(lengthObject) + " 0 R >>\nstream\n");
   Deflater z(this);
-  if (!z.Ready()) return kResultNoMemory;
+  if (!z.Ready()) return kResultUnusablePage;
   const uint32_t rowBytes = image.pixels->RowBytes();
   ByteRun above, filtered;  // the row above, and the row as it goes to zlib
-  if (up && (!above.Resize(rowBytes) || !filtered.Resize(rowBytes + 1))) return kResultNoMemory;
+  if (up && (!above.Resize(rowBytes) || !filtered.Resize(rowBytes + 1))) return kResultUnusablePage;
   if (up) {
     std::memset(above.Data(), 0, rowBytes);
     filtered.Data()[0] = 2;  // PNG's Up
   }
   for (uint32_t y = 0; y < image.height && failed_ == 0; ++y) {
     const uint8_t* row = image.pixels->Row(y);
-    if (!row) return kResultNoMemory;
+    if (!row) return kResultUnusablePage;
     if (up) {
       uint8_t* out = filtered.Data() + 1;
       const uint8_t* over = above.Data();
@@ -145,9 +145,9 @@ int16_t PdfDocument::WriteImage(const ImageObject& image, uint32_t number) {
       std::memcpy(above.Data(), row, rowBytes);
       row = filtered.Data();
     }
-    if (!z.Take(row, up ? rowBytes + 1 : rowBytes, false)) return kResultNoMemory;
+    if (!z.Take(row, up ? rowBytes + 1 : rowBytes, false)) return kResultUnusablePage;
   }
-  if (!z.Take(nullptr, 0, true)) return kResultNoMemory;
+  if (!z.Take(nullptr, 0, true)) return kResultUnusablePage;
   Put("\nendstream\nendobj\n");
   BeginObject(lengthObject);
   Put(Number(z.Written()) + "\nendobj\n");
@@ -181,7 +181,7 @@ bool PdfDocument::Deflater::Take(const uint8_t* bytes, size_t size, bool last) {
 // The image, the content that draws it over the whole page, and the page.
 int16_t PdfDocument::AddImagePage(const ImageObject& image, double xDpi, double yDpi) {
   if (ended_ != 0) return ended_;
-  if (image.width == 0 || image.height == 0) return kResultNoMemory;
+  if (image.width == 0 || image.height == 0) return kResultUnusablePage;
   if (!file_ && StartFile() != 0) return ended_;
   const int16_t r = AnswerWithoutThrowing([&]() -> int16_t {
     const uint32_t imageObject = NewObject();
@@ -238,7 +238,7 @@ int16_t PdfDocument::AddPage(PagePixels& page) {
 }
 
 int16_t PdfDocument::AddJpegPage(const uint8_t* jpeg, size_t size, const JpegPageFacts& facts) {
-  if (size == 0 || (facts.components != 1 && facts.components != 3)) return kResultNoMemory;
+  if (size == 0 || (facts.components != 1 && facts.components != 3)) return kResultUnusablePage;
   ImageObject image;
   image.width = facts.width;
   image.height = facts.height;

@@ -1,6 +1,6 @@
 // One PDF file that grows a page at a time, written by the extension itself for both builds:
-// the platform only gives the file (ByteFile, image/image_files.h) and the JPEG encoder
-// (acquire/page_encoders.h); zlib compresses the lossless images.
+// the platform only gives the file (ByteFile, image/byte_file.h) and the JPEG encoder
+// (image/image_platform.h); zlib compresses the lossless images.
 //
 // Each page is one image filling a page of its own size (its pixels at its resolution: a
 // 300 dpi letter page is 612 x 792 points). Black and white: 1 bit DeviceGray, Flate. Grey
@@ -41,7 +41,7 @@ struct JpegPageFacts {
 
 class PdfDocument {
  public:
-  // path: as the writers take it (image/image_files.h), at most 255 characters. The file is
+  // path: as the writers take it (image/image_platform.h), at most 255 characters. The file is
   // created with the first page; a document without a page leaves none.
   PdfDocument(const uint8_t* path, const PdfSettings& settings);
   ~PdfDocument();  // a document that was not closed leaves no file

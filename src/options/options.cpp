@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "image/image_files.h"
+#include "image/image_platform.h"
 #include "host/host_kit.h"
 #include "host/value_pairs.h"
 #include "twain/result_codes.h"

@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 
+#include "image/blank_meter.h"
 #include "twain/globals.h"
 
 // The options, in the table's order.
@@ -19,7 +20,7 @@ enum class Option : uint8_t {
   // The files Twain.ScanPages encodes itself.
   kJpegQuality,  // of JPEG files and of a PDF's JPEG pages, 1 to 100
   kPdfImages,    // how a PDF's grey and colour pages are compressed
-  // ---- blank pages (image/blank_meter.h)
+  // ---- blank pages (pages/blank_pages.h, image/blank_meter.h)
   kBlankPages,  // whether Twain.ScanPages keeps or leaves out blank pages
   kBlankInk,    // the most ink a blank page holds, in kBlankInkUnits of its pixels
   kDiscarded,   // read only: the pages the last Twain.ScanPages left out as blank
@@ -31,9 +32,6 @@ enum TransferWord : int32_t { kTransferNative, kTransferMemory, kTransferAuto };
 enum CompressionWord : int32_t { kCompressionNone, kCompressionJpeg };
 enum PdfImagesWord : int32_t { kPdfImagesJpeg, kPdfImagesLossless };
 enum BlankPagesWord : int32_t { kBlankPagesKeep, kBlankPagesDiscard };
-// BLANKINK is a percent with four decimals, kept as a whole number of these parts (0.15 %
-// is 1500).
-constexpr int32_t kBlankInkUnits = 10000;
 
 // One option: its name, and either its words (a word option; null for a number option) or
 // the range of its numbers, its default (a word's place in the list, or a number) and

@@ -1,8 +1,6 @@
 #include "pages/destination.h"
 
-#include "transfer/collect_image.h"
 #include "pages/destination_platform.h"
-#include "traits/build_traits.h"
 #include "twain/result_codes.h"
 
 DestinationCheck CheckDestination(const char* name, size_t length, ExistingFile existing) {
@@ -28,9 +26,4 @@ DestinationCheck CheckDestination(const char* name, size_t length, ExistingFile 
 void RemoveUnfinishedPage(const char* name, size_t length, const DestinationCheck& before) {
   if (before.existed || before.result != 0) return;
   platform::RemoveDestination(name, length);
-}
-
-ExistingFile ExistingFileFor(uint16_t fileFormat) {
-  if (!IsNativeFormat(fileFormat)) return ExistingFile::kReplaced;
-  return kWindowsBuild ? ExistingFile::kReplaced : ExistingFile::kRefused;
 }

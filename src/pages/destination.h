@@ -27,6 +27,3 @@ DestinationCheck CheckDestination(const char* name, size_t length, ExistingFile 
 // After a scan that failed to write `name`: removes the file when the check found none
 // before the scan (a file the failed transfer left behind), and leaves an older one alone.
 void RemoveUnfinishedPage(const char* name, size_t length, const DestinationCheck& before);
-
-// Whoever writes a page of this format (TWFF_*) does this with an existing file.
-ExistingFile ExistingFileFor(uint16_t fileFormat);

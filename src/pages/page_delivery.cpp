@@ -26,13 +26,13 @@ int16_t AcceptNativeImage(TW_HANDLE* image) {
   if (usable) return 0;
   DisposeXPHandle(*image);
   *image = nullptr;
-  return kNoUsableImage;
+  return kResultUnusablePage;
 }
 
 // No bitmap, no file and no picture: the field keeps what it held and the call says why.
 // Windows: the image in imageHandle is replaced by its device bitmap (null when there is none).
 int16_t WriteImageToFile(TwainGlobals* g, const uint8_t* path) {
-  int16_t r = kNoUsableImage;
+  int16_t r = kResultUnusablePage;
   if constexpr (kWindowsBuild) {
     PageResolution resolution = DibResolution(g->imageHandle);
     g->imageHandle = TakeDeviceBitmap(g->imageHandle);
@@ -47,7 +47,7 @@ int16_t WriteImageToFile(TwainGlobals* g, const uint8_t* path) {
 int16_t StoreImageInField(TwainGlobals* g) {
   if constexpr (kWindowsBuild) {
     g->imageHandle = TakeDeviceBitmap(g->imageHandle);
-    if (!g->imageHandle) return kNoUsableImage;
+    if (!g->imageHandle) return kResultUnusablePage;
   }
   SetFldVal(kFieldFirstParam, kValuePicture, &g->imageHandle, g->hostParams);
   DisposeNativeImage(g);

@@ -5,11 +5,8 @@
 #include "twain/globals.h"
 #include "twain/result_codes.h"
 
-// The answer when a transfer gave nothing that can become a picture.
-constexpr int16_t kNoUsableImage = kResultNoMemory;
-
 // Right after a native transfer that reported success: 0 when *image can be delivered; else
-// kNoUsableImage, with the image released and *image null (no handle; on the Mac a handle
+// kResultUnusablePage, with the image released and *image null (no handle; on the Mac a handle
 // shorter than a picture's header).
 int16_t AcceptNativeImage(TW_HANDLE* image);
 

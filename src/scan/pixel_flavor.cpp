@@ -7,6 +7,7 @@
 #include "caps/write_caps.h"
 #include "host/host_kit.h"
 #include "twain/connection.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ int16_t SyncPixelFlavor(TwainGlobals* g) {
   HostContext ctx = g->hostParams;
   int16_t scratch = GetFldRef("#1", ctx);
   SavedField saved;
-  if (!Save(scratch, ctx, &saved)) return 2;
+  if (!Save(scratch, ctx, &saved)) return kResultUnusablePage;  // no memory to keep the field
 
   r = GetCap(g, ICAP_PIXELFLAVOR, scratch, 0, 0);
   if (r == 0) {

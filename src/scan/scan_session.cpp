@@ -60,9 +60,10 @@ bool LeftEnabledByAScan(const G* g) {
 
 }  // namespace
 
-ScanSession::ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, PageBatch* batch)
+ScanSession::ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, const PageRoute& route, const BatchSettings* batch)
     : g_(g),
       imageSlot_(imageSlot),
+      route_(route),
       batch_(batch),
       outer_(running),
       window_(platform::HostWindow()),
@@ -72,6 +73,7 @@ ScanSession::ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, PageBatch* batch
   *closeRequested_ = 0;
   *transferPending_ = 0;
   *inTransfer_ = 0;
+  g->fileFormat = route.format;
   MarkScanComplete(g_, 0);
   running = this;
 }
@@ -154,7 +156,7 @@ void ScanSession::Transfer(void* event, AfterTransfer after, EventFate* fate) {
   if (batch_) {
     TakePages();
   } else {
-    transferResult_ = CollectImage(g_, imageSlot_);
+    transferResult_ = CollectImage(g_, route_, imageSlot_);
     transferDone_ = true;
     EndWait();
   }
@@ -178,11 +180,11 @@ int16_t ScanSession::Finish() {
   if (transferDone_) return transferResult_;
   if (failed_) return failure_;
   // A batch that ended without a failure: its pages, or none came (cancelled).
-  if (batch_) return batch_->written > 0 ? kResultOk : kResultCancelled;
+  if (batch_) return taken_ > 0 ? kResultOk : kResultCancelled;
   return closed != 0 ? closed : kResultCancelled;
 }
 
-bool ScanSession::PageTaken() const { return transferDone_ || (batch_ && batch_->written > 0); }
+bool ScanSession::PageTaken() const { return transferDone_ || taken_ > 0; }
 
 ScanSession* RunningScan() { return running; }
 

@@ -3,7 +3,8 @@
 // starts, and it alone decides what the source's answers mean:
 //
 //   MSG_XFERREADY                        transfer the image (one per scan), then the wait is over;
-//                                        in a batch, the pages one after another (scan_batch.cpp)
+//                                        in a batch, the pages one after another
+//                                        (scan_session_batch.cpp)
 //   MSG_CLOSEDSREQ / MSG_CLOSEDSOK       the source wants to be closed: the wait is over
 //   TWRC_DSEVENT with MSG_NULL           the source's own event: keep waiting
 //   TWRC_NOTDSEVENT (or TWRC_SUCCESS)    the host's event: it goes on to the host
@@ -14,7 +15,9 @@
 // receives (DeliverSourceNotice), the failure of its loop (LoopFailed). It waits while
 // WaitOver() is false. Closing, the order of results and every request are decided here.
 #pragma once
-#include "pages/page_writer.h"
+#include "pages/page_route.h"
+#include "scan/page_batch.h"
+#include "transfer/memory_transfer.h"
 #include "twain/globals.h"
 
 // Whether the host gets an event after the source saw it.
@@ -27,16 +30,19 @@ enum class AfterTransfer { Done, OfferAgain };
 
 class ScanSession {
  public:
-  // Starts the scan of g into *imageSlot: resets its flags and makes it the running scan.
-  // With a batch, the scan takes pages until the source has none left or the batch is full,
-  // and its writer writes each page before the next one is transferred.
-  ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, PageBatch* batch = nullptr);
+  // Starts the scan of g into *imageSlot, its pages coming as `route` says: resets its flags
+  // and makes it the running scan. With a batch, the scan takes pages until the source has
+  // none left or the batch is full, and its writer writes each page before the next one is
+  // transferred.
+  ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, const PageRoute& route, const BatchSettings* batch = nullptr);
   ~ScanSession();
   ScanSession(const ScanSession&) = delete;
   ScanSession& operator=(const ScanSession&) = delete;
 
   // The whole scan: open, pixel flavour, route, enable, wait, close. 0 or a result code.
   int16_t Run();
+  // A batch: the pages taken from the source and handed to its writer without a failure.
+  uint32_t PagesTaken() const { return taken_; }
 
   TwainGlobals* Record() const { return g_; }
   bool ShowsUI() const { return g_->showUI != 0; }
@@ -62,7 +68,6 @@ class ScanSession {
   void Transfer(void* event, AfterTransfer after, EventFate* fate);
   // A batch: the pages of one ready report, each written before the next one is transferred.
   void TakePages();
-  int16_t WriteOrLeaveOut(uint32_t number);
   // A batch: CAP_XFERCOUNT as the batch's limit, before the source is enabled.
   void AnnouncePageLimit();
   bool PageTaken() const;
@@ -73,7 +78,11 @@ class ScanSession {
 
   TwainGlobals* g_;
   TW_HANDLE* imageSlot_;
-  PageBatch* batch_;
+  PageRoute route_;             // settled with the source before it is enabled
+  const BatchSettings* batch_;  // null: one page
+  StripTerms strips_;           // a memory batch: what the source said of its pixels
+  uint32_t taken_ = 0;          // a batch: the pages taken so far
+  TW_IMAGEINFO info_{};         // a batch: what the source said of the page being taken
   ScanSession* outer_;
   void* window_;
   bool modal_ = false;

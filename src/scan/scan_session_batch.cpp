@@ -9,13 +9,11 @@
 // could not be written: a destination that cannot take it, or a page that failed to be
 // written, drops what the source still holds and ends the batch with that failure. A page
 // that arrived whole is written and counted even when the source then refuses to end its
-// transfer; the refusal ends the batch. A blank page left out (image/blank_meter.h) is
-// taken like any other but not written: the next page takes its number.
-#include "image/blank_meter.h"
-#include "transfer/collect_image.h"
-#include "pages/page_delivery.h"
-#include "transfer/memory_transfer.h"
+// transfer; the refusal ends the batch. What a page becomes (left out as blank included) is
+// the batch's writer's to decide.
 #include "scan/scan_session.h"
+#include "transfer/collect_image.h"
+#include "transfer/memory_transfer.h"
 #include "caps/write_caps.h"
 #include "twain/requests.h"
 
@@ -35,21 +33,11 @@ void ScanSession::AnnouncePageLimit() {
   SetCapInt(g_, CAP_XFERCOUNT, all ? kEveryPage : static_cast<int32_t>(limit));
 }
 
-// A natively transferred page: written, or, when it is blank and blank pages are left out,
-// released unwritten.
-int16_t ScanSession::WriteOrLeaveOut(uint32_t number) {
-  if (batch_->leaveOutBlank && IsBlankNativePage(*imageSlot_, PageFactsOf(batch_->info), batch_->blankInk)) {
-    DisposeNativeImage(g_);
-    batch_->pageLeftOut = true;
-    return kResultOk;
-  }
-  return batch_->writer->WritePage(g_, number);
-}
-
 void ScanSession::TakePages() {
   for (;;) {
-    uint32_t number = batch_->written + 1;
-    int16_t r = batch_->writer->BeforePage(g_, number);
+    uint32_t number = taken_ + 1;
+    PageWriter* writer = batch_->writer;
+    int16_t r = writer->BeforePage(g_, number);
     if (r != 0) {
       ResetPendingTransfers(g_);  // state 6: nothing of this page was transferred
       End(r);
@@ -57,25 +45,24 @@ void ScanSession::TakePages() {
     }
     TW_UINT16 left = 0;
     int16_t endRefused = 0;
-    batch_->pageLeftOut = false;
-    if (batch_->byMemory) {
-      r = CollectPageByMemory(g_, batch_, number, &left, &endRefused);  // made as its strips come
+    if (route_.transfer == PageTransfer::kMemory) {
+      r = CollectPageByMemory(g_, writer, strips_, number, &info_, &left, &endRefused);  // made as its strips come
     } else {
-      r = CollectImage(g_, imageSlot_, &left, &batch_->info, &endRefused);
-      if (r == 0 && *imageSlot_) r = WriteOrLeaveOut(number);
+      r = CollectImage(g_, route_, imageSlot_, &left, &info_, &endRefused);
+      if (r == 0 && *imageSlot_) r = writer->WritePage(g_, number, info_);
     }
     if (r != 0) {
-      batch_->writer->Abandon(g_, number);
+      writer->Abandon(g_, number);
       if (left != 0) ResetPendingTransfers(g_);
       End(r);
       return;
     }
-    ++(batch_->pageLeftOut ? batch_->leftOut : batch_->written);
+    ++taken_;
     if (endRefused != 0) {
       End(endRefused);  // the page arrived whole and is kept; the source is closed from state 7
       return;
     }
-    bool full = batch_->Taken() >= batch_->Limit();
+    bool full = taken_ >= batch_->Limit();
     if (full && left != 0) ResetPendingTransfers(g_);
     if (full || (left == 0 && !ShowsUI())) EndWait();
     if (full || left == 0) return;

@@ -44,8 +44,8 @@ int16_t ScanSession::PrepareSource() {
   if (r == 0) r = DoOpenDS(g_);
   if (r == 0) r = SyncPixelFlavor(g_);
   if (r != 0) return r;
-  r = NegotiateTransferMechanism(g_);
-  if (r == 0 && batch_) r = SettleBatchTransfer(g_, batch_);
+  r = NegotiateTransferMechanism(g_, route_);
+  if (r == 0 && batch_) r = SettleBatchTransfer(g_, *batch_, &route_, &strips_);
   if (r != 0) {
     DoCloseDS(g_);
     return r;
@@ -74,16 +74,19 @@ int16_t ScanSession::Run() {
   return r;
 }
 
-int16_t DoScan(TwainGlobals* g, TW_HANDLE* imageSlot) {
+int16_t DoScan(TwainGlobals* g, const PageRoute& route, TW_HANDLE* imageSlot) {
   if (RunningScan()) return kResultSequenceError;
-  ScanSession scan(g, imageSlot);
+  ScanSession scan(g, imageSlot, route);
   return scan.Run();
 }
 
-int16_t DoScanPages(TwainGlobals* g, PageBatch* batch) {
+int16_t DoScanPages(TwainGlobals* g, const PageRoute& route, const BatchSettings& batch, uint32_t* taken) {
+  *taken = 0;
   if (RunningScan()) return kResultSequenceError;
-  ScanSession scan(g, &g->imageHandle, batch);
-  return scan.Run();
+  ScanSession scan(g, &g->imageHandle, route, &batch);
+  int16_t r = scan.Run();
+  *taken = scan.PagesTaken();
+  return r;
 }
 
 bool ScanRunning() { return RunningScan() != nullptr; }

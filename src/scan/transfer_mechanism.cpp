@@ -1,19 +1,18 @@
 #include "scan/transfer_mechanism.h"
 
-#include "transfer/collect_image.h"
 #include "options/options.h"
 #include "caps/read_caps.h"
 #include "caps/write_caps.h"
 #include "twain/result_codes.h"
 
-int16_t NegotiateTransferMechanism(TwainGlobals* g) {
+int16_t NegotiateTransferMechanism(TwainGlobals* g, const PageRoute& route) {
   // Some sources keep a file mechanism from an earlier session: native is asked for too.
-  if (IsNativeFormat(g->fileFormat)) {
+  if (route.transfer != PageTransfer::kFile) {
     SetCapInt(g, ICAP_XFERMECH, TWSX_NATIVE);
     return 0;
   }
   int16_t r = SetCapInt(g, ICAP_XFERMECH, TWSX_FILE);
-  if (r == 0) r = SetCapInt(g, ICAP_IMAGEFILEFORMAT, g->fileFormat);
+  if (r == 0) r = SetCapInt(g, ICAP_IMAGEFILEFORMAT, route.format);
   return r;
 }
 
@@ -29,17 +28,16 @@ void AskForJpegStrips(TwainGlobals* g) {
 
 }  // namespace
 
-int16_t SettleBatchTransfer(TwainGlobals* g, PageBatch* batch) {
-  batch->byMemory = false;
-  if (batch->transfer == kTransferNative) return 0;
+int16_t SettleBatchTransfer(TwainGlobals* g, const BatchSettings& batch, PageRoute* route, StripTerms* terms) {
+  if (!route->TakesRows() || batch.transfer == kTransferNative) return 0;
   CapIntegers mechanisms;
   const bool offered = GetCapIntegers(g, ICAP_XFERMECH, &mechanisms) == 0 && mechanisms.Allows(TWSX_MEMORY);
-  if (!offered) return batch->transfer == kTransferMemory ? kResultBadValue : 0;
+  if (!offered) return batch.transfer == kTransferMemory ? kResultBadValue : 0;
   int16_t r = SetCapInt(g, ICAP_XFERMECH, TWSX_MEMORY);
   if (r != 0) return r;
-  batch->byMemory = true;
+  route->transfer = PageTransfer::kMemory;
   CapIntegers flavor;
-  batch->zeroIsWhite = GetCapIntegers(g, ICAP_PIXELFLAVOR, &flavor) == 0 && flavor.current == TWPF_VANILLA;
-  if (batch->compressJpeg) AskForJpegStrips(g);
+  terms->zeroIsWhite = GetCapIntegers(g, ICAP_PIXELFLAVOR, &flavor) == 0 && flavor.current == TWPF_VANILLA;
+  if (batch.compressJpeg) AskForJpegStrips(g);
   return 0;
 }

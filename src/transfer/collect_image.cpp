@@ -56,7 +56,8 @@ int16_t NativeTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, i
 
 // The mechanism and the format were settled before the source was enabled; the file's name
 // (and the format once more) may still be given now.
-int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, int16_t* endRefused) {
+int16_t FileTransfer(TwainGlobals* g, TW_UINT16 format, TW_HANDLE* imageSlot, TW_UINT16* left,
+                     int16_t* endRefused) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   *imageSlot = nullptr;
 
@@ -64,7 +65,7 @@ int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, int
   std::memset(&setup, 0, sizeof setup);
   static_assert(sizeof setup.FileName == sizeof g->filePath, "the path is copied whole");
   std::memcpy(setup.FileName, g->filePath, sizeof setup.FileName);
-  setup.Format = g->fileFormat;
+  setup.Format = format;
   setup.VRefNum = kWindowsBuild ? static_cast<TW_INT16>(TWON_DONTCARE16) : 0;
   TW_UINT16 rc = CallDSM(g, ds, DG_CONTROL, DAT_SETUPFILEXFER, MSG_SET, &setup);
   if (rc != TWRC_SUCCESS) return xlateErr(g, ds, rc);
@@ -83,8 +84,8 @@ int16_t FileTransfer(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, int
 
 }  // namespace
 
-int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, TW_IMAGEINFO* imageInfo,
-                     int16_t* endRefused) {
+int16_t CollectImage(TwainGlobals* g, const PageRoute& route, TW_HANDLE* imageSlot, TW_UINT16* left,
+                     TW_IMAGEINFO* imageInfo, int16_t* endRefused) {
   TW_UINT16 ignored = 0;
   if (!left) left = &ignored;
   *left = 0;
@@ -93,6 +94,6 @@ int16_t CollectImage(TwainGlobals* g, TW_HANDLE* imageSlot, TW_UINT16* left, TW_
   int16_t r = AskAboutImage(g, &info);
   if (r != 0) return r;
   if (imageInfo) *imageInfo = info;
-  return IsNativeFormat(g->fileFormat) ? NativeTransfer(g, imageSlot, left, endRefused)
-                                       : FileTransfer(g, imageSlot, left, endRefused);
+  return route.Native() ? NativeTransfer(g, imageSlot, left, endRefused)
+                        : FileTransfer(g, route.format, imageSlot, left, endRefused);
 }

@@ -1,9 +1,5 @@
 #include "transfer/memory_transfer.h"
 
-#include <new>
-#include <vector>
-
-#include "image/blank_meter.h"
 #include "transfer/collect_image.h"
 #include "transfer/transfer_platform.h"
 #include "transfer/strips.h"
@@ -34,18 +30,11 @@ class RowPageCanvas : public RowCanvas {
 // Where the strips of one page go: rows, or the bytes of a compressed page.
 class PageBeingMade {
  public:
-  // judged: the page is judged blank or not before it is written (a compressed page's bytes
-  // are kept for that as they go to the writer).
-  PageBeingMade(const StripPageShape& shape, RowPage* rows, PageWriter* writer, PageBytes* bytes, bool judged)
-      : shape_(shape),
-        rows_(rows),
-        canvas_(rows),
-        writer_(writer),
-        bytes_(bytes),
-        keepBytes_(judged && bytes) {}
+  PageBeingMade(const StripPageShape& shape, RowPage* rows, PageWriter* writer, PageBytes* bytes)
+      : shape_(shape), rows_(rows), canvas_(rows), writer_(writer), bytes_(bytes) {}
   ~PageBeingMade() {
     FreeRowPage(rows_);
-    if (bytes_) writer_->EndCompressedPage(kResultNoMemory);  // the page did not end well
+    if (bytes_) writer_->EndCompressedPage(kResultUnusablePage);  // the page did not end well
   }
   PageBeingMade(const PageBeingMade&) = delete;
   PageBeingMade& operator=(const PageBeingMade&) = delete;
@@ -53,34 +42,23 @@ class PageBeingMade {
   // One strip as the source filled it: 0, or 2 (8 for a file that cannot be written).
   int16_t Take(const TW_IMAGEMEMXFER& strip, const uint8_t* buffer, uint32_t bufferSize) {
     if (bytes_) {
-      if (strip.BytesWritten > bufferSize) return kResultNoMemory;
+      if (strip.BytesWritten > bufferSize) return kResultUnusablePage;
       taken_ += strip.BytesWritten;
-      KeepBytes(buffer, strip.BytesWritten);
       return bytes_->Append(buffer, strip.BytesWritten);
     }
     return PlaceStrip(strip, buffer, bufferSize, shape_, &canvas_, &height_) == StripFit::kPlaced
                ? kResultOk
-               : kResultNoMemory;
+               : kResultUnusablePage;
   }
 
-  // The page, once its transfer ended well: written by the writer, or its bytes kept; or, a
-  // blank page where the batch leaves them out, neither (what it left dropped).
-  int16_t Deliver(TwainGlobals* g, PageBatch* batch, uint32_t number) {
+  // The page, once its transfer ended well, to the writer: its rows, or the end of its bytes.
+  int16_t Deliver(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info) {
     if (bytes_) {
       bytes_ = nullptr;
-      if (taken_ > 0 && keepBytes_ && IsBlankJpegPage(kept_.data(), kept_.size(), batch->blankInk)) {
-        writer_->EndCompressedPage(kResultNoMemory);  // not kept: the page is left out
-        batch->pageLeftOut = true;
-        return kResultOk;
-      }
-      return writer_->EndCompressedPage(taken_ > 0 ? kResultOk : kResultNoMemory);
+      return writer_->EndCompressedPage(taken_ > 0 ? kResultOk : kResultUnusablePage);
     }
-    if (height_ == 0) return kResultNoMemory;  // a transfer without a row is no page
-    if (batch->leaveOutBlank && IsBlankRowPage(rows_, height_, PageFactsOf(batch->info), batch->blankInk)) {
-      batch->pageLeftOut = true;
-      return kResultOk;
-    }
-    return writer_->WriteRows(g, number, rows_, height_);
+    if (height_ == 0) return kResultUnusablePage;  // a transfer without a row is no page
+    return writer_->WriteRows(g, number, info, rows_, height_);
   }
 
  private:
@@ -91,20 +69,6 @@ class PageBeingMade {
   PageBytes* bytes_;
   uint32_t height_ = 0;
   uint64_t taken_ = 0;
-  // A compressed page's bytes, while they are kept to judge it; a page whose bytes find no
-  // memory is not judged (it is written).
-  bool keepBytes_;
-  std::vector<uint8_t> kept_;
-
-  void KeepBytes(const uint8_t* bytes, uint32_t size) {
-    if (!keepBytes_) return;
-    try {
-      kept_.insert(kept_.end(), bytes, bytes + size);
-    } catch (const std::bad_alloc&) {
-      keepBytes_ = false;
-      std::vector<uint8_t>().swap(kept_);
-    }
-  }
 };
 
 // The request of one strip: every field a don't-care value, so that what the source leaves
@@ -126,7 +90,7 @@ int16_t TransferStrips(TwainGlobals* g, const TW_MEMORY& buffer, PageBeingMade* 
     TW_UINT16 rc = CallDSM(g, ds, DG_IMAGE, DAT_IMAGEMEMXFER, MSG_GET, &strip);
     if (rc != TWRC_SUCCESS && rc != TWRC_XFERDONE) return xlateErr(g, ds, rc);
     const uint8_t* bytes = platform::LockTransferBuffer(buffer);
-    int16_t r = bytes ? page->Take(strip, bytes, buffer.Length) : kResultNoMemory;
+    int16_t r = bytes ? page->Take(strip, bytes, buffer.Length) : kResultUnusablePage;
     platform::UnlockTransferBuffer(buffer);
     if (r != 0 || rc == TWRC_XFERDONE) return r;
     if constexpr (!kWindowsBuild) platform::YieldThreads();
@@ -135,11 +99,11 @@ int16_t TransferStrips(TwainGlobals* g, const TW_MEMORY& buffer, PageBeingMade* 
 
 }  // namespace
 
-int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, TW_UINT16* left,
-                            int16_t* endRefused) {
+int16_t CollectPageByMemory(TwainGlobals* g, PageWriter* writer, const StripTerms& terms, uint32_t number,
+                            TW_IMAGEINFO* imageInfo, TW_UINT16* left, int16_t* endRefused) {
   *left = 0;
   *endRefused = 0;
-  TW_IMAGEINFO& info = batch->info;
+  TW_IMAGEINFO& info = *imageInfo;
   int16_t r = AskAboutImage(g, &info);
   if (r != 0) return r;
   TW_SETUPMEMXFER setup{};
@@ -150,23 +114,23 @@ int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, 
   StripPageShape shape;
   shape.width = info.ImageWidth > 0 ? static_cast<uint32_t>(info.ImageWidth) : 0;
   shape.bitsPerPixel = RowBits(info);
-  shape.zeroIsWhite = batch->zeroIsWhite;
+  shape.zeroIsWhite = terms.zeroIsWhite;
   shape.blueFirst = kRowPageBlueFirst;
   const bool compressed = info.Compression == TWCP_JPEG;
   RowPage* rows = nullptr;
   PageBytes* bytes = nullptr;
   if (compressed) {
-    bytes = batch->writer->OpenCompressedPage(g, number, &r);
+    bytes = writer->OpenCompressedPage(g, number, info, &r);
   } else if (info.Compression != TWCP_NONE) {
-    r = kResultNoMemory;  // a compression the extension cannot take
+    r = kResultUnusablePage;  // a compression the extension cannot take
   } else {
     rows = NewRowPage(shape.width, shape.bitsPerPixel, info.ImageLength > 0 ? info.ImageLength : 0);
-    if (!rows) r = kResultNoMemory;
+    if (!rows) r = kResultUnusablePage;
   }
-  PageBeingMade page(shape, rows, batch->writer, bytes, batch->leaveOutBlank);
+  PageBeingMade page(shape, rows, writer, bytes);
   TW_MEMORY buffer{};
   const uint32_t size = ChooseBufferSize(setup, compressed ? 0 : static_cast<uint32_t>(ShapeRowBytes(shape)));
-  if (r == 0 && (size == 0 || !platform::NewTransferBuffer(size, &buffer))) r = kResultNoMemory;
+  if (r == 0 && (size == 0 || !platform::NewTransferBuffer(size, &buffer))) r = kResultUnusablePage;
   if (r != 0) {
     platform::FreeTransferBuffer(&buffer);
     return r;  // nothing transferred: the page is still pending, and the close drops it
@@ -174,5 +138,5 @@ int16_t CollectPageByMemory(TwainGlobals* g, PageBatch* batch, uint32_t number, 
   NoteTransferStarted(g);
   r = FinishTransfer(g, TransferStrips(g, buffer, &page), left, endRefused);
   platform::FreeTransferBuffer(&buffer);
-  return r != 0 ? r : page.Deliver(g, batch, number);
+  return r != 0 ? r : page.Deliver(g, number, info);
 }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image_files.h"
+#include "image/image_platform.h"
 #include "standins/virtual-scanner/image/page.h"
 #include "tests/acquire/image_reader.h"
 #include "tests/support/failing_new.h"
@@ -293,13 +293,13 @@ TEST_F(ImageFilesTest, APageThatCannotBeEncodedAnswers2AndLeavesNoFile) {
   // (A PICT file holds the picture as the source delivered it, as it always did.)
   for (TW_UINT16 format : {TWFF_PNG, TWFF_TIFF, TWFF_JFIF, kWindowsBuild ? TWFF_BMP : TWFF_PNG}) {
     void* image = NativeImage(broken);
-    EXPECT_EQ(WritePageFile(image, FactsOf(r), format, HostPath("broken.img").data()), kResultNoMemory)
+    EXPECT_EQ(WritePageFile(image, FactsOf(r), format, HostPath("broken.img").data()), kResultUnusablePage)
         << format;
     FreeImage(image);
     EXPECT_FALSE(fs::exists(Local("broken.img"))) << format;
   }
-  EXPECT_EQ(WritePageFile(nullptr, FactsOf(r), TWFF_PNG, HostPath("none.png").data()), kResultNoMemory);
-  EXPECT_EQ(WritePageFile(nullptr, FactsOf(r), TWFF_SPIFF, HostPath("none.spf").data()), kResultNoMemory);
+  EXPECT_EQ(WritePageFile(nullptr, FactsOf(r), TWFF_PNG, HostPath("none.png").data()), kResultUnusablePage);
+  EXPECT_EQ(WritePageFile(nullptr, FactsOf(r), TWFF_SPIFF, HostPath("none.spf").data()), kResultUnusablePage);
   EXPECT_FALSE(fs::exists(Local("none.png")));
 
   int16_t result = -1;
@@ -308,7 +308,7 @@ TEST_F(ImageFilesTest, APageThatCannotBeEncodedAnswers2AndLeavesNoFile) {
   void* good = NativeImage(r);
   void* bad = NativeImage(broken);
   EXPECT_EQ(AddBookPage(book, good, FactsOf(r)), 0);
-  EXPECT_EQ(AddBookPage(book, bad, FactsOf(r)), kResultNoMemory);
+  EXPECT_EQ(AddBookPage(book, bad, FactsOf(r)), kResultUnusablePage);
   EXPECT_EQ(AddBookPage(book, good, FactsOf(r)), 0);
   EXPECT_EQ(PageBookCount(book), 2);
   EXPECT_EQ(ClosePageBook(book), 0);
@@ -317,7 +317,7 @@ TEST_F(ImageFilesTest, APageThatCannotBeEncodedAnswers2AndLeavesNoFile) {
   // A book whose only page failed leaves no file.
   book = OpenPageBook(HostPath("empty.tif").data(), &result);
   ASSERT_NE(book, nullptr);
-  EXPECT_EQ(AddBookPage(book, bad, FactsOf(r)), kResultNoMemory);
+  EXPECT_EQ(AddBookPage(book, bad, FactsOf(r)), kResultUnusablePage);
   EXPECT_EQ(ClosePageBook(book), 0);
   EXPECT_FALSE(fs::exists(Local("empty.tif")));
   FreeImage(good);
@@ -505,7 +505,7 @@ bool AllocationsWorkAgain() {
 // The answer of a call whose allocation failed: 2; on the Mac also 8 where it failed inside
 // ImageIO, which answers a failed write (false, no image) without saying why.
 bool FailedForMemory(int16_t result) {
-  return result == kResultNoMemory || (!kWindowsBuild && result == kResultFileError);
+  return result == kResultUnusablePage || (!kWindowsBuild && result == kResultFileError);
 }
 
 // An allocation that fails anywhere in a writer: 2, nothing left behind, and the next call
@@ -561,7 +561,7 @@ TEST_F(ImageFilesTest, AnAllocationThatFailsAnswers2AndTheNextCallWorks) {
     finished = !AllocationsWorkAgain();
     EXPECT_EQ(LiveObjects(), baseline) << "book, allocation " << n;
     if (!book) {
-      EXPECT_EQ(opened, kResultNoMemory) << n;
+      EXPECT_EQ(opened, kResultUnusablePage) << n;
     } else {
       if (failure == 0) {
         EXPECT_EQ(pages, 2) << n;

@@ -119,9 +119,9 @@ TEST_P(PagePixelsByType, PageInStripsGivesItsRowsInThePortsOrder) {
   EXPECT_EQ(firstRows->Height(), 3u);
   // More rows than the page holds, or none, are no page.
   EXPECT_FALSE(RowPagePixels(page, uint32_t(r.height) + 1, facts, &result));
-  EXPECT_EQ(result, kResultNoMemory);
+  EXPECT_EQ(result, kResultUnusablePage);
   EXPECT_FALSE(RowPagePixels(page, 0, facts, &result));
-  EXPECT_EQ(result, kResultNoMemory);
+  EXPECT_EQ(result, kResultUnusablePage);
   pixels.reset();
   firstRows.reset();
   FreeRowPage(page);
@@ -168,7 +168,7 @@ TEST(PagePixels, JpegStreamDecodesToThePagesPixels) {
     EXPECT_LT(far, long(r.width) * r.height * channels / 100);  // the bars' edges ring
     // Bytes that are no JPEG stream, or a stream cut short.
     EXPECT_FALSE(JpegPagePixels(bytes.data(), 100, &result));
-    EXPECT_EQ(result, kResultNoMemory);
+    EXPECT_EQ(result, kResultUnusablePage);
     const uint8_t junk[] = {1, 2, 3, 4};
     EXPECT_FALSE(JpegPagePixels(junk, sizeof junk, &result));
   }
@@ -179,7 +179,7 @@ TEST(PagePixels, ImageThatIsNoPageAnswersTwo) {
   void* image = kvtest::NativeImage(junk);
   int16_t result = -1;
   EXPECT_FALSE(NativePagePixels(image, PageFacts{}, &result));
-  EXPECT_EQ(result, kResultNoMemory);
+  EXPECT_EQ(result, kResultUnusablePage);
   kvtest::FreeImage(image);
 }
 

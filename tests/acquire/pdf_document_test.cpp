@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "image/jpeg_encoder.h"
+#include "image/image_platform.h"
 #include "image/pdf_document.h"
 #include "standins/virtual-scanner/image/page.h"
 #include "tests/support/test_pages.h"
@@ -148,10 +148,10 @@ TEST_F(PdfDocumentTest, AJpegPageGoesInAsItCame) {
   // Nothing to go in, or a kind no JPEG page has: the document goes on without it.
   JpegPageFacts facts;
   facts.width = facts.height = 10;
-  EXPECT_EQ(kResultNoMemory, doc.AddJpegPage(nullptr, 0, facts));
+  EXPECT_EQ(kResultUnusablePage, doc.AddJpegPage(nullptr, 0, facts));
   facts.components = 4;
   const uint8_t byte = 0;
-  EXPECT_EQ(kResultNoMemory, doc.AddJpegPage(&byte, 1, facts));
+  EXPECT_EQ(kResultUnusablePage, doc.AddJpegPage(&byte, 1, facts));
   int pages = 0;
   ASSERT_EQ(0, doc.Close(&pages));
   EXPECT_EQ(2, pages);
@@ -170,7 +170,7 @@ TEST_F(PdfDocumentTest, APageThatFailsHalfWayIsCutOffAndTheDocumentGoesOn) {
     PdfDocument doc(HostPath(file).data(), settings);
     RasterPixels first(bw), broken(grey, static_cast<uint32_t>(grey.height) / 2), last(grey);
     ASSERT_EQ(0, doc.AddPage(first));
-    EXPECT_EQ(kResultNoMemory, doc.AddPage(broken)) << file;
+    EXPECT_EQ(kResultUnusablePage, doc.AddPage(broken)) << file;
     EXPECT_EQ(1, doc.Pages());
     ASSERT_EQ(0, doc.AddPage(last));
     int pages = 0;
@@ -196,7 +196,7 @@ TEST_F(PdfDocumentTest, WithoutAPageThereIsNoFile) {
     lossless.lossless = true;
     PdfDocument doc(HostPath("failed.pdf").data(), lossless);
     RasterPixels broken(grey, 10);
-    EXPECT_EQ(kResultNoMemory, doc.AddPage(broken));
+    EXPECT_EQ(kResultUnusablePage, doc.AddPage(broken));
     ASSERT_EQ(0, doc.Close(&pages));
     EXPECT_EQ(0, pages);
   }
@@ -294,14 +294,14 @@ TEST_F(PdfDocumentTest, AnAllocationThatFailsAnswers2AndTheDocumentHoldsThePages
         for (const vscan::Raster* r : {&grey, &colour}) {
           RasterPixels pixels(*r);
           const int16_t result = doc.AddPage(pixels);
-          EXPECT_TRUE(result == 0 || result == kResultNoMemory) << n << ": " << result;
+          EXPECT_TRUE(result == 0 || result == kResultUnusablePage) << n << ": " << result;
           taken += result == 0;
         }
         closed = doc.Close(&pages);
       }
       finished = !kvtest::NewFailed();
       kvtest::FailNthNew(0);
-      EXPECT_TRUE(closed == 0 || closed == kResultNoMemory) << n << ": " << closed;
+      EXPECT_TRUE(closed == 0 || closed == kResultUnusablePage) << n << ": " << closed;
       EXPECT_EQ(closed == 0 ? taken : 0, pages) << n;
       EXPECT_EQ(pages > 0, fs::exists(Local("no-memory.pdf"))) << n;
       if (finished) {
@@ -319,7 +319,7 @@ TEST_F(PdfDocumentTest, TheJpegEncoderRefusesBlackAndWhite) {
   const vscan::Raster bw = Chart(0, 100, 100);
   RasterPixels pixels(bw);
   ByteRun jpeg;
-  EXPECT_EQ(kResultNoMemory, EncodeJpeg(pixels, 85, &jpeg));
+  EXPECT_EQ(kResultUnusablePage, EncodeJpeg(pixels, 85, &jpeg));
 }
 
 }  // namespace

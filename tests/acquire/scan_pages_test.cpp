@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "pages/page_files.h"
+#include "pages/page_names.h"
 #include "tests/acquire/image_reader.h"
 #include "tests/support/fixture.h"
 

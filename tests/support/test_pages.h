@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image_files.h"
+#include "image/image_platform.h"
 #include "image/page_pixels.h"
 #include "standins/virtual-scanner/image/page.h"
 

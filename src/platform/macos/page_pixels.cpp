@@ -81,7 +81,7 @@ class PicturePixels : public PagePixels {
 }  // namespace
 
 std::unique_ptr<PagePixels> NativePagePixels(void* image, const PageFacts& facts, int16_t* result) {
-  *result = kResultNoMemory;
+  *result = kResultUnusablePage;
   try {
     auto pixels = std::make_unique<PicturePixels>();
     if (!pixels->Draw(image, facts)) return nullptr;
@@ -94,7 +94,7 @@ std::unique_ptr<PagePixels> NativePagePixels(void* image, const PageFacts& facts
 
 // ImageIO decodes the stream; the image is drawn into a context to be read.
 std::unique_ptr<PagePixels> JpegPagePixels(const uint8_t* bytes, size_t size, int16_t* result) {
-  *result = kResultNoMemory;
+  *result = kResultUnusablePage;
   if (!bytes || size == 0 || size > 0x7FFFFFFF) return nullptr;
   try {
     Ref<CFDataRef> data(CFDataCreate(nullptr, bytes, static_cast<CFIndex>(size)));

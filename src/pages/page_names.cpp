@@ -1,12 +1,11 @@
-#include "pages/page_files.h"
+#include "pages/page_names.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "transfer/collect_image.h"
 #include "pages/destination_platform.h"
-#include "pages/page_delivery.h"
+#include "traits/build_traits.h"
 #include "twain/result_codes.h"
 
 namespace {
@@ -50,10 +49,10 @@ bool NumberedPageName(const HostPath& path, uint32_t number, HostPath* page) {
   return Store(text, page);
 }
 
-PageFiles::PageFiles(const HostPath& path, bool numbered, uint32_t longest)
-    : path_(path), numbered_(numbered), longest_(longest) {}
+PageName::PageName(const HostPath& path, bool numbered, uint32_t longest, bool sourceWrites)
+    : path_(path), numbered_(numbered), longest_(longest), sourceWrites_(sourceWrites) {}
 
-int16_t PageFiles::NamePage(TwainGlobals* g, uint32_t number, ExistingFile existing) {
+int16_t PageName::Name(uint32_t number, ExistingFile existing) {
   check_ = DestinationCheck{};
   replacing_ = false;
   if (!numbered_) {
@@ -63,24 +62,18 @@ int16_t PageFiles::NamePage(TwainGlobals* g, uint32_t number, ExistingFile exist
   }
   std::string text = TextOf(page_);
   check_ = CheckDestination(text.data(), text.size(), existing);
-  if (check_.result != 0) return check_.result;
-  if (IsNativeFormat(g->fileFormat)) {
-    replacing_ = check_.existed;
-    if (!replacing_) return 0;
-    // The name beside the older file must be one the page can be written under, too.
-    text += kBesideSuffix;
-    if (!Store(text, &beside_)) return kResultFileError;
-    int16_t r = CheckDestination(text.data(), text.size(), ExistingFile::kReplaced).result;
-    if (r == 0) platform::RemoveDestination(text.data(), text.size());  // left by a run that died
-    return r;
-  }
-  // The source writes the page itself, under this name.
-  static_assert(sizeof g->filePath <= sizeof page_.bytes, "a page's name fills the record's path");
-  std::memcpy(g->filePath, page_.bytes, sizeof g->filePath);
-  return 0;
+  if (check_.result != 0 || sourceWrites_) return check_.result;
+  replacing_ = check_.existed;
+  if (!replacing_) return 0;
+  // The name beside the older file must be one the page can be written under, too.
+  text += kBesideSuffix;
+  if (!Store(text, &beside_)) return kResultFileError;
+  int16_t r = CheckDestination(text.data(), text.size(), ExistingFile::kReplaced).result;
+  if (r == 0) platform::RemoveDestination(text.data(), text.size());  // left by a run that died
+  return r;
 }
 
-int16_t PageFiles::Settle(int16_t result) {
+int16_t PageName::Settle(int16_t result) {
   if (!replacing_) return result;
   std::string beside = TextOf(beside_);
   if (result == 0) {
@@ -92,24 +85,12 @@ int16_t PageFiles::Settle(int16_t result) {
   return result;
 }
 
-// Before anything is scanned: the longest name the batch can reach (as a name: a file of that
-// name is no reason to stop now), then the first page's.
-int16_t PageFiles::Begin(TwainGlobals* g) {
-  int16_t r = NamePage(g, longest_, ExistingFile::kReplaced);
-  return r != 0 ? r : BeforePage(g, 1);
+int16_t PageName::Begin(ExistingFile existing) {
+  int16_t r = Name(longest_, ExistingFile::kReplaced);
+  return r != 0 ? r : Name(1, existing);
 }
 
-int16_t PageFiles::BeforePage(TwainGlobals* g, uint32_t number) {
-  return NamePage(g, number, ExistingFileFor(g->fileFormat));
-}
-
-int16_t PageFiles::WritePage(TwainGlobals* g, uint32_t) {
-  return Settle(WriteImageToFile(g, WriteName().bytes));
-}
-
-// The native writer leaves nothing behind itself; a failed file transfer may have.
-void PageFiles::Abandon(TwainGlobals* g, uint32_t) {
-  if (IsNativeFormat(g->fileFormat)) return;
+void PageName::RemoveUnfinished() {
   std::string text = TextOf(page_);
   RemoveUnfinishedPage(text.data(), text.size(), check_);
 }
