@@ -123,6 +123,7 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
     o.result = kResultBadParameter;
     return o;
   }
+  RecordRoute(g, SinglePageRoute(false, 0));
   PathParameter p = ReadPathParameter(g);
   if (p.length == 0) {
     o.result = kResultBadParameter;
@@ -144,7 +145,10 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
   if (!PrepareScan(g, paramCount, 1, o)) return o;
   uint8_t path[258];
   StorePath(p, path);
-  if (formatGiven) std::memcpy(g->filePath, path, sizeof g->filePath);
+  if (formatGiven) {
+    RecordRoute(g, route);
+    std::memcpy(g->filePath, path, sizeof g->filePath);
+  }
   o.result = DoScan(g, route, &g->imageHandle);
   if (o.result != 0 && route.transfer == PageTransfer::kFile) RemoveUnfinishedPage(p.text, p.length, destination);
   if (o.result == 0 && g->imageHandle) o.result = WriteImageToFile(g, path);
@@ -214,6 +218,7 @@ Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   uint32_t written = 0, leftOut = 0;
   const bool countable = paramCount > kPagesCountParam &&
                          !IsThisFieldType(kFieldFirstParam + kPagesCountParam, kFieldTypePicture, g->hostParams);
+  if (countable) RecordRoute(g, BatchRoute(kOwnFormat));
   PathParameter p = ReadPathParameter(g);
   uint32_t maxPages = 0;
   TW_UINT16 format = 0;
@@ -246,6 +251,7 @@ Outcome RunScanToField(TwainGlobals* g, int16_t paramCount) {
     return o;
   }
   if (!PrepareScan(g, paramCount, 1, o)) return o;
+  RecordRoute(g, FieldRoute());
   o.result = DoScan(g, FieldRoute(), &g->imageHandle);
   if (o.result == 0 && g->imageHandle) o.result = StoreImageInField(g);
   return o;

@@ -20,14 +20,19 @@ bool EncodesItself(TW_UINT16 format) {
 
 }  // namespace
 
-PageRoute FieldRoute() { return PageRoute{}; }
+void RecordRoute(TwainGlobals* g, const PageRoute& route) { g->fileFormat = route.encoded ? kOwnFormat : route.format; }
+
+PageRoute FieldRoute() {
+  PageRoute route;
+  route.format = TWFF_PICT;
+  return route;
+}
 
 PageRoute SinglePageRoute(bool formatGiven, TW_UINT16 format) {
   PageRoute route;
-  if (formatGiven && !IsNativeCode(format)) {
-    route.format = format;
-    route.transfer = PageTransfer::kFile;
-  }
+  if (!formatGiven) return route;
+  route.format = format;
+  if (!IsNativeCode(format)) route.transfer = PageTransfer::kFile;
   return route;
 }
 
@@ -36,9 +41,9 @@ PageRoute BatchRoute(TW_UINT16 format) {
   if (EncodesItself(format)) {
     route.format = format;
     route.encoded = true;
-  } else if (!IsNativeCode(format)) {
+  } else {
     route.format = format;
-    route.transfer = PageTransfer::kFile;
+    if (!IsNativeCode(format)) route.transfer = PageTransfer::kFile;
   }
   return route;
 }

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "pages/destination.h"
-#include "twain/twain.h"
+#include "twain/globals.h"
 
 // The build's own format: what a native page becomes when no other is asked for.
 constexpr TW_UINT16 kOwnFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
@@ -20,7 +20,9 @@ enum class PageTransfer : uint8_t {
 };
 
 struct PageRoute {
-  TW_UINT16 format = kOwnFormat;  // the format of the page's file (TWFF_*)
+  // The format of the page's file (TWFF_*); for a native page not encoded by the extension,
+  // the native code asked for (1 or 2), written in the build's own format all the same.
+  TW_UINT16 format = kOwnFormat;
   PageTransfer transfer = PageTransfer::kNative;
   // The extension encodes `format` with the platform's codecs (a batch's PNG, TIFF, multi-page
   // TIFF, JPEG, PDF and the build's own format); false: the build's own writer of a native
@@ -42,10 +44,17 @@ struct PageRoute {
   }
 };
 
-// A picture field: the native image, as it came.
+// The code the record's fileFormat holds for the route: the format asked of the source, or
+// the native code asked for; the build's own where the extension encodes the files itself.
+// Twain.ScanToFile and Twain.ScanPages record the route of their default (the build's own)
+// before their checks, and their own route once the checks passed.
+void RecordRoute(TwainGlobals* g, const PageRoute& route);
+
+// A picture field: the native image (recorded as TWFF_PICT, the native transfer, on both builds).
 PageRoute FieldRoute();
-// Twain.ScanToFile: without a format code, or with 1 (PICT) or 2 (BMP), the native image in
-// the build's own format; any other code, the source's file transfer in that format.
+// Twain.ScanToFile: without a format code the native image in the build's own format; with 1
+// (PICT) or 2 (BMP) the native image too, written in the build's own format; any other code,
+// the source's file transfer in that format.
 PageRoute SinglePageRoute(bool formatGiven, TW_UINT16 format);
 // Twain.ScanPages: the formats the extension encodes itself (PNG, TIFF, multi-page TIFF, JPEG,
 // PDF, the build's own) from native pages (memory, where settled with the source), the other

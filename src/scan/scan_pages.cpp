@@ -27,6 +27,7 @@ ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 
       book_(path, route_),
       document_(path, route_, PdfSettingsOf(g)),
       blank_(FilesWriter(), OptionValue(g, Option::kBlankInk)) {
+  RecordRoute(g, route_);
   batch_.maxPages = maxPages;
   batch_.writer = FilesWriter();
   // The pages the extension writes from rows may come by memory transfer, as the options say;

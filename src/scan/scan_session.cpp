@@ -73,7 +73,6 @@ ScanSession::ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, const PageRoute&
   *closeRequested_ = 0;
   *transferPending_ = 0;
   *inTransfer_ = 0;
-  g->fileFormat = route.format;
   MarkScanComplete(g_, 0);
   running = this;
 }
