@@ -1,6 +1,6 @@
 // Construction and destruction of the instance record.
 //
-// Every record this process made and has not freed is in the live list (twain/records.h),
+// Every record this process made and has not freed is in the live list (record/records.h),
 // so that a slot is checked before its record is touched: a slot left pointing at a freed
 // record (the Mac's shared record after another instance destroyed it) or at garbage behaves
 // as an empty slot.

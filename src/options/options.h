@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "image/blank_meter.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // The options, in the table's order.
 enum class Option : uint8_t {

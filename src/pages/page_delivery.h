@@ -2,7 +2,7 @@
 // platform's own format (PICT on the Mac, BMP on Windows), or hand it to a picture field.
 // Both leave imageHandle null.
 #pragma once
-#include "twain/globals.h"
+#include "record/globals.h"
 #include "twain/result_codes.h"
 
 // Right after a native transfer that reported success: 0 when *image can be delivered; else

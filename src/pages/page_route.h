@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "pages/destination.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // The build's own format: what a native page becomes when no other is asked for.
 constexpr TW_UINT16 kOwnFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;

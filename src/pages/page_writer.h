@@ -9,7 +9,7 @@
 #include <cstdint>
 
 #include "image/row_page.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 #include "twain/result_codes.h"
 
 // Where the bytes of a page that the source compressed itself go as they come.

@@ -3,7 +3,7 @@
 #pragma once
 #include "pages/page_route.h"
 #include "scan/page_batch.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // 0 or a result code; 14 when another scan is running (calls nested in a scan's wait).
 int16_t DoScan(TwainGlobals* g, const PageRoute& route, TW_HANDLE* imageSlot);

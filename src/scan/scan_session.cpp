@@ -4,7 +4,7 @@
 #include "transfer/collect_image.h"
 #include "host/host_platform.h"
 #include "twain/connection.h"
-#include "twain/records.h"
+#include "record/records.h"
 #include "twain/requests.h"
 #include "twain/result_codes.h"
 

@@ -18,7 +18,7 @@
 #include "pages/page_route.h"
 #include "scan/page_batch.h"
 #include "transfer/memory_transfer.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // Whether the host gets an event after the source saw it.
 enum class EventFate { ToHost, Consumed };

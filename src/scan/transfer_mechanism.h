@@ -5,7 +5,7 @@
 #include "pages/page_route.h"
 #include "scan/page_batch.h"
 #include "transfer/memory_transfer.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // A native route: ICAP_XFERMECH native, a refusal ignored (native is every source's default,
 // and some have no such capability to set). A file route: ICAP_XFERMECH file and

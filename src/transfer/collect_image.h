@@ -1,7 +1,7 @@
 // Transfers the one image a source announced with MSG_XFERREADY and ends that transfer.
 #pragma once
 #include "pages/page_route.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // A native route: native transfer into *imageSlot (which must be empty). A file route: the
 // source writes filePath in the route's format and *imageSlot ends null. 0 or a result code.

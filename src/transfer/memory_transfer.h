@@ -4,7 +4,7 @@
 // source compressed), so that the page never passes through a native image.
 #pragma once
 #include "pages/page_writer.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // What the source said of its pages' pixels, settled before it was enabled.
 struct StripTerms {

@@ -10,7 +10,7 @@
 
 #include "twain/dsm_platform.h"
 #include "twain/dsm.h"
-#include "twain/records.h"
+#include "record/records.h"
 #include "twain/requests.h"
 #include "twain/result_codes.h"
 

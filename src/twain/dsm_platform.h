@@ -2,7 +2,7 @@
 // call, binding (Windows loads TWAIN_32.DLL at run time; the Mac links the framework), and the
 // data of MSG_OPENDSM / MSG_CLOSEDSM.
 #pragma once
-#include "twain/globals.h"
+#include "record/globals.h"
 
 namespace platform {
 

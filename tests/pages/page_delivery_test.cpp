@@ -8,12 +8,12 @@
 #include <fstream>
 #include <string>
 
-#include "tests/acquire/image_reader.h"
+#include "tests/support/image_reader.h"
 #include "tests/support/fixture.h"
 #if KV_WINDOWS_BUILD
 #include <windows.h>
 
-#include "tests/dib-corpus/dib_kinds.h"
+#include "tests/platform/windows/dib-corpus/dib_kinds.h"
 #endif
 
 namespace kvtest {

@@ -1,4 +1,4 @@
-#include "tests/dib-corpus/dib_kinds.h"
+#include "tests/platform/windows/dib-corpus/dib_kinds.h"
 
 #include <cstring>
 #include <functional>

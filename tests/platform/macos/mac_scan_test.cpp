@@ -13,7 +13,7 @@
 
 #include "image/image_platform.h"
 #include "platform/macos/source_callback.h"
-#include "tests/acquire/image_reader.h"
+#include "tests/support/image_reader.h"
 #include "tests/support/fixture.h"
 
 namespace kvtest {

@@ -2,7 +2,7 @@
 // native and memory transfer, JPEG and lossless, pages of different kinds in one document,
 // JPEG strips that go in as they came, a jam, a cancel and a failure in the middle, a batch
 // without a page, and the options that shape the file. The files are read back after the
-// suite with qpdf and poppler's tools (tests/acquire/check_pdf_files.sh, folder scan-pdf),
+// suite with qpdf and poppler's tools (tests/image/check_pdf_files.sh, folder scan-pdf),
 // against the pages the scanner renders.
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // any other pointer that claims to be a record is checked here before anything is read
 // through it: a pointer to a freed record or to garbage leads nowhere.
 #pragma once
-#include "twain/globals.h"
+#include "record/globals.h"
 
 void RememberRecord(TwainGlobals* g);
 void ForgetRecord(TwainGlobals* g);

@@ -4,7 +4,7 @@
 // a page. What only an independent reader can judge (the file's structure, page sizes, each
 // image's encoding, depth and resolution, its pixels against the page) goes to
 // pdf-files/manifest.txt and is checked after the suite with qpdf and poppler's tools
-// (tests/acquire/check_pdf_files.sh): the Windows suite runs under Wine, where they cannot.
+// (tests/image/check_pdf_files.sh): the Windows suite runs under Wine, where they cannot.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -213,7 +213,7 @@ TEST_F(PdfDocumentTest, WithoutAPageThereIsNoFile) {
 #if !KV_WINDOWS_BUILD
 // The File Manager fails a write as a full disk does: the page being written is cut off and
 // the pages before are closed into a document; when the end cannot be written either, there
-// is no file. (Windows: the suite of a full disk, tests/acquire/check_full_disk.sh.)
+// is no file. (Windows: the suite of a full disk, tests/pages/check_full_disk.sh.)
 TEST_F(PdfDocumentTest, AFullDiskKeepsThePagesBeforeWhenTheyCanBeClosed) {
   const vscan::Raster grey = Chart(1, 100, 100);
   PdfSettings lossless;

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "tests/dib-corpus/dib_kinds.h"
+#include "tests/platform/windows/dib-corpus/dib_kinds.h"
 
 namespace {
 bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "image/image_platform.h"
-#include "tests/dib-corpus/dib_kinds.h"
+#include "tests/platform/windows/dib-corpus/dib_kinds.h"
 #include "tests/support/fixture.h"
 
 namespace kvtest {

@@ -1,4 +1,4 @@
-#include "tests/acquire/image_reader.h"
+#include "tests/support/image_reader.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "twain/records.h"
+#include "record/records.h"
 
 #include <algorithm>
 #include <vector>

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/acquire/image_reader.h"
+#include "tests/support/image_reader.h"
 #include "tests/support/fixture.h"
 
 namespace kvtest {

@@ -2,7 +2,7 @@
 // over: every format and pixel type, multi-page TIFF, and the failure paths. What can only be
 // judged by an independent reader (pixels, depth, resolution, compression, page counts) is
 // written to image-files/manifest.txt and checked afterwards with ImageMagick and tiffinfo
-// (tests/acquire/check_image_files.sh): the Windows suite runs under Wine, where they cannot.
+// (tests/image/check_image_files.sh): the Windows suite runs under Wine, where they cannot.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +17,7 @@
 
 #include "image/image_platform.h"
 #include "standins/virtual-scanner/image/page.h"
-#include "tests/acquire/image_reader.h"
+#include "tests/support/image_reader.h"
 #include "tests/support/failing_new.h"
 #include "tests/support/fixture.h"
 #include "tests/support/test_pages.h"

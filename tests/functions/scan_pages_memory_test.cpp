@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/acquire/image_reader.h"
+#include "tests/support/image_reader.h"
 #include "tests/support/fixture.h"
 
 namespace kvtest {

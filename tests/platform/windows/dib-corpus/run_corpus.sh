@@ -11,7 +11,7 @@
 # the page answer 0.
 # Prints one table row per case and exits 1 on any difference.
 set -uo pipefail
-repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../.." && pwd)"
 builds="${KV_BUILD_DIR:-$repo/build}"
 work="${KV_CORPUS_DIR:-$builds/dib-corpus}"
 host="$repo/tools/velmar-host"

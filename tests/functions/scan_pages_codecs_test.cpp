@@ -2,7 +2,7 @@
 // code and pixel type in batches from the virtual scanner's feeder, a multi-page TIFF, a
 // scanner without file transfers, and the failures (a page that cannot be encoded, a write
 // that fails). The files are read back after the suite with ImageMagick and tiffinfo
-// (tests/acquire/check_image_files.sh, folder scan-codecs), against the pages the scanner
+// (tests/image/check_image_files.sh, folder scan-codecs), against the pages the scanner
 // renders, marks included.
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "platform/windows/dib_check.h"
-#include "tests/dib-corpus/dib_kinds.h"
+#include "tests/platform/windows/dib-corpus/dib_kinds.h"
 
 namespace {
 

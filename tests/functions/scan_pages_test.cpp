@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "pages/page_names.h"
-#include "tests/acquire/image_reader.h"
+#include "tests/support/image_reader.h"
 #include "tests/support/fixture.h"
 
 #if !KV_WINDOWS_BUILD
