@@ -6,20 +6,17 @@ set -uo pipefail
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../src" && pwd)"
 layers=(traits host record twain caps image options pages transfer scan entry platform)
 abi=("host/host_abi.h" "twain/twain.h")
-level() {
-  local i
-  for i in "${!layers[@]}"; do [ "${layers[$i]}" = "$1" ] && { echo "$i"; return; }; done
-  echo -1
-}
+declare -A level=()
+for i in "${!layers[@]}"; do level[${layers[$i]}]=$i; done
 status=0 checked=0
 while IFS= read -r file; do
   rel="${file#"$src"/}"
   from="${rel%%/*}"
   [ "$from" = resources ] && continue
-  mine=$(level "$from")
+  mine=${level[$from]:--1}
   while IFS= read -r inc; do
     to="${inc%%/*}"
-    theirs=$(level "$to")
+    theirs=${level[$to]:--1}
     [ "$theirs" -ge 0 ] || continue  # not one of ours (tests/, a system header)
     checked=$((checked + 1))
     [ "$from" = platform ] && continue
