@@ -33,10 +33,10 @@
 #include <string>
 #include <vector>
 
-#include "acquire/image_platform.h"
+#include "image/image_platform.h"
 #include "entry/entry.h"
 #include "kv_catalogue.h"
-#include "platform/platform_ops.h"
+#include "twain/dsm_platform.h"
 #include "standins/velmar/velmar_host.h"
 #include "standins/virtual-scanner/image/page.h"
 
@@ -160,7 +160,7 @@ bool RunFloor(FloorTimes* t) {
 }
 
 // The scan's own steps, one at a time, each through the routine the extension itself runs
-// (the converter and file writer of acquire/image_platform.h), on the image the scanner
+// (the converter and file writer of image/image_platform.h), on the image the scanner
 // hands over. Shows where the scan spends what the floor does not.
 struct PhaseTimes {
   double source = 0, handle = 0, convert = 0, file = 0, release = 0;

@@ -1,8 +1,10 @@
 # The extension: its logic as one static library per build (kardivelle_core), which the
 # tests link directly, and the shipped artefact around it (the DLL or the bundle).
 file(GLOB KV_CORE_SOURCES CONFIGURE_DEPENDS
-  ${CMAKE_SOURCE_DIR}/src/entry/*.cpp ${CMAKE_SOURCE_DIR}/src/host/*.cpp ${CMAKE_SOURCE_DIR}/src/twain/*.cpp
-  ${CMAKE_SOURCE_DIR}/src/caps/*.cpp ${CMAKE_SOURCE_DIR}/src/acquire/*.cpp
+  ${CMAKE_SOURCE_DIR}/src/entry/*.cpp ${CMAKE_SOURCE_DIR}/src/host/*.cpp ${CMAKE_SOURCE_DIR}/src/record/*.cpp
+  ${CMAKE_SOURCE_DIR}/src/twain/*.cpp
+  ${CMAKE_SOURCE_DIR}/src/caps/*.cpp ${CMAKE_SOURCE_DIR}/src/image/*.cpp ${CMAKE_SOURCE_DIR}/src/transfer/*.cpp
+  ${CMAKE_SOURCE_DIR}/src/pages/*.cpp ${CMAKE_SOURCE_DIR}/src/scan/*.cpp ${CMAKE_SOURCE_DIR}/src/options/*.cpp
   ${CMAKE_SOURCE_DIR}/src/platform/${KV_PLATFORM}/*.cpp)
 list(FILTER KV_CORE_SOURCES EXCLUDE REGEX ".*/export_[^/]*\\.cpp$")
 add_library(kardivelle_core STATIC ${KV_CORE_SOURCES})

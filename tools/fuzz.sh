@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ (clang, i386 like the Mac build, with AddressSanitizer
 # and UBSan) in build/fuzz and runs each for a fixed number of executions, seeded from
-# fuzz/corpus/<target>/ (dib_check: the DIB corpus of tests/dib-corpus, made by
+# fuzz/corpus/<target>/ (dib_check: the DIB corpus of tests/platform/windows/dib-corpus, made by
 # make_dib_corpus). Prints each target's executions per second. Exit 1 when a target found
 # something (its oracle failed, a sanitizer reported, or it crashed or hung).
 #

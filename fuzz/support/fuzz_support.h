@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "standins/velmar/velmar_host.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 
 namespace kvfuzz {
 

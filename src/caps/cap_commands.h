@@ -1,7 +1,7 @@
 // The name/value-pair commands: Twain.GetSourceCapability, Twain.GetSourceCapRange and
 // Twain.SetSourceCapability.
 #pragma once
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // listMode 0: current values; 1: every allowed value. SUPPORTEDCAPS turns list mode on for
 // itself and every later pair of the call.

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstddef>
 
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // Fills g->capTable in table order.
 void initCaps(TwainGlobals* g);

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstddef>
 
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // Bytes of one item of a TWTY type inside a list; 0 for TWTY_FRAME and unknown types.
 size_t GetItemSize(TW_UINT16 itemType);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "caps/container_view.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // The list text: a 2,050-byte buffer holding at most 2,047 characters.
 constexpr size_t kListBufferSize = 2050;

@@ -1,7 +1,7 @@
 // Setting a capability of the open source: the container of MSG_GET is rewritten in place
 // into one TW_ONEVALUE and sent back with MSG_SET.
 #pragma once
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // The new value comes from host field `valueField`, converted to the source's item type.
 int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField);

@@ -4,7 +4,7 @@
 
 #include "entry/entry.h"
 #include "host/host_kit.h"
-#include "platform/platform_ops.h"
+#include "entry/entry_platform.h"
 
 namespace {
 

@@ -7,17 +7,18 @@
 #include <cstring>
 #include <string>
 
-#include "acquire/collect_image.h"
-#include "acquire/destination.h"
-#include "acquire/encoded_pages.h"
-#include "acquire/image_output.h"
-#include "acquire/options.h"
-#include "acquire/page_files.h"
-#include "acquire/scan_driver.h"
 #include "caps/cap_commands.h"
+#include "options/options.h"
+#include "pages/destination.h"
+#include "pages/page_delivery.h"
+#include "pages/page_names.h"
+#include "pages/page_route.h"
+#include "scan/scan.h"
+#include "scan/scan_pages.h"
 #include "entry/entry.h"
 #include "host/host_kit.h"
-#include "platform/platform_ops.h"
+#include "host/host_platform.h"
+#include "twain/dsm_platform.h"
 #include "twain/connection.h"
 #include "twain/result_codes.h"
 
@@ -122,7 +123,7 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
     o.result = kResultBadParameter;
     return o;
   }
-  g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
+  RecordRoute(g, SinglePageRoute(false, 0));
   PathParameter p = ReadPathParameter(g);
   if (p.length == 0) {
     o.result = kResultBadParameter;
@@ -133,9 +134,10 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
     return o;
   }
   // Nothing is opened or scanned for a page that could not be written.
-  TW_UINT16 format = g->fileFormat;
+  TW_UINT16 format = kOwnFormat;
   bool formatGiven = ReadFormatCode(g, paramCount, 2, &format);
-  DestinationCheck destination = CheckDestination(p.text, p.length, ExistingFileFor(format));
+  const PageRoute route = SinglePageRoute(formatGiven, format);
+  DestinationCheck destination = CheckDestination(p.text, p.length, route.Existing());
   if (destination.result != 0) {
     o.result = destination.result;
     return o;
@@ -144,11 +146,11 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
   uint8_t path[258];
   StorePath(p, path);
   if (formatGiven) {
-    g->fileFormat = format;
+    RecordRoute(g, route);
     std::memcpy(g->filePath, path, sizeof g->filePath);
   }
-  o.result = DoScan(g, &g->imageHandle);
-  if (o.result != 0 && !IsNativeFormat(g->fileFormat)) RemoveUnfinishedPage(p.text, p.length, destination);
+  o.result = DoScan(g, route, &g->imageHandle);
+  if (o.result != 0 && route.transfer == PageTransfer::kFile) RemoveUnfinishedPage(p.text, p.length, destination);
   if (o.result == 0 && g->imageHandle) o.result = WriteImageToFile(g, path);
   return o;
 }
@@ -195,11 +197,11 @@ bool ReadPageLimit(TwainGlobals* g, int16_t paramCount, uint32_t* maxPages) {
   return true;
 }
 
-// The batch's format: absent, the one in g->fileFormat (the build's own); else a whole number naming a TWAIN
-// file format (0 to 9), which the extension writes or asks the source for, or PDF (10), which the extension
-// writes. False for any other value, which no page could be written in.
+// The batch's format: absent, the build's own; else a whole number naming a TWAIN file format
+// (0 to 9), which the extension writes or asks the source for, or PDF (10), which the
+// extension writes. False for any other value, which no page could be written in.
 bool ReadPageFormat(TwainGlobals* g, int16_t paramCount, TW_UINT16* format) {
-  *format = g->fileFormat;
+  *format = kOwnFormat;
   if (paramCount <= kPagesFormatParam) return true;
   int32_t code = 0;
   if (!ReadWholeNumber(g, kPagesFormatParam, &code) || code < 0 || (code > kLastFormatCode && code != TWFF_PDF))
@@ -208,82 +210,37 @@ bool ReadPageFormat(TwainGlobals* g, int16_t paramCount, TW_UINT16* format) {
   return true;
 }
 
-// Every page of the source into its own file, checked as ScanToFile checks its file before
-// the source is opened. batch->written counts the pages written.
-void ScanPagesToFiles(TwainGlobals* g, int16_t paramCount, PageBatch* batch, Outcome& o) {
-  g->fileFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
-  PathParameter p = ReadPathParameter(g);
-  if (p.length == 0 || !ReadPageLimit(g, paramCount, &batch->maxPages)) {
-    o.result = kResultBadParameter;
-    return;
-  }
-  TW_UINT16 format = 0;
-  if (!ReadPageFormat(g, paramCount, &format)) {
-    o.result = kResultBadValue;
-    return;
-  }
-  if (!g->dsmOpen) {
-    o.result = kResultFailed;
-    return;
-  }
-  if (p.length > kMaxDestinationChars) {
-    o.result = kResultFileError;
-    return;
-  }
-  HostPath path;
-  StorePath(p, path.bytes);
-  // PNG, TIFF, multi-page TIFF, JPEG, PDF and the build's own format are written here from
-  // native or memory transfers; the other codes are the source's file transfers.
-  g->fileFormat = WritesFormatItself(format) ? (kWindowsBuild ? TWFF_BMP : TWFF_PICT) : format;
-  const int jpegQuality = OptionValue(g, Option::kJpegQuality);
-  PdfSettings pdf;
-  pdf.jpegQuality = jpegQuality;
-  pdf.lossless = OptionValue(g, Option::kPdfImages) == kPdfImagesLossless;
-  PageFiles files(path, batch->maxPages != 1, batch->Limit());
-  EncodedPageFiles encoded(path, batch->maxPages != 1, batch->Limit(), format, batch, jpegQuality);
-  TiffBookPages book(path, batch);
-  PdfPages document(path, batch, pdf);
-  PageWriter* writer = &files;
-  if (format == TWFF_TIFFMULTI) {
-    writer = &book;
-  } else if (format == TWFF_PDF) {
-    writer = &document;
-  } else if (WritesFormatItself(format)) {
-    writer = &encoded;
-  }
-  batch->writer = writer;
-  // The pages the extension writes from rows may come by memory transfer, as the options say;
-  // JPEG strips, asked for with COMPRESSION JPEG, go into JPEG files and a PDF of JPEG pages.
-  if (writer != &files && WritesFormatFromRows(format)) {
-    batch->transfer = OptionValue(g, Option::kTransfer);
-    const bool jpegPages = format == TWFF_JFIF || (format == TWFF_PDF && !pdf.lossless);
-    batch->compressJpeg = jpegPages && OptionValue(g, Option::kCompression) == kCompressionJpeg;
-  }
-  // Blank pages are judged where the extension writes the pages itself.
-  if (writer != &files && OptionValue(g, Option::kBlankPages) == kBlankPagesDiscard) {
-    batch->leaveOutBlank = true;
-    batch->blankInk = OptionValue(g, Option::kBlankInk);
-  }
-  o.result = writer->Begin(g);
-  if (o.result != 0 || !PrepareScan(g, paramCount, kPagesUIParam, o)) return;
-  o.result = DoScanPages(g, batch);
-  int16_t closed = writer->End(g, batch->written);
-  if (o.result == 0) o.result = closed;
-}
-
-// The page count goes to its variable whatever the answer, once the call has one.
+// The page count goes to its variable whatever the answer, once the call has one; DISCARDED
+// says the pages the batch left out as blank. The batch's files are checked, as ScanToFile
+// checks its file, before the source is opened.
 Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
-  bool countable = paramCount > kPagesCountParam &&
-                   !IsThisFieldType(kFieldFirstParam + kPagesCountParam, kFieldTypePicture, g->hostParams);
-  PageBatch batch;
-  if (countable) {
-    ScanPagesToFiles(g, paramCount, &batch, o);
-    SetFldNumber(kFieldFirstParam + kPagesCountParam, batch.written, g->hostParams);
-  } else {
+  uint32_t written = 0, leftOut = 0;
+  const bool countable = paramCount > kPagesCountParam &&
+                         !IsThisFieldType(kFieldFirstParam + kPagesCountParam, kFieldTypePicture, g->hostParams);
+  if (countable) RecordRoute(g, BatchRoute(kOwnFormat));
+  PathParameter p = ReadPathParameter(g);
+  uint32_t maxPages = 0;
+  TW_UINT16 format = 0;
+  if (!countable || p.length == 0 || !ReadPageLimit(g, paramCount, &maxPages)) {
     o.result = kResultBadParameter;
+  } else if (!ReadPageFormat(g, paramCount, &format)) {
+    o.result = kResultBadValue;
+  } else if (!g->dsmOpen) {
+    o.result = kResultFailed;
+  } else if (p.length > kMaxDestinationChars) {
+    o.result = kResultFileError;
+  } else {
+    HostPath path;
+    StorePath(p, path.bytes);
+    ScanPagesFiles files(g, path, format, maxPages);
+    o.result = files.Begin(g);
+    if (o.result == 0 && PrepareScan(g, paramCount, kPagesUIParam, o)) o.result = files.Scan(g);
+    written = files.Written();
+    leftOut = files.LeftOut();
   }
-  StoreOptionValue(g, Option::kDiscarded, static_cast<int32_t>(batch.leftOut));
+  if (countable) SetFldNumber(kFieldFirstParam + kPagesCountParam, written, g->hostParams);
+  StoreOptionValue(g, Option::kDiscarded, static_cast<int32_t>(leftOut));
   return o;
 }
 
@@ -294,8 +251,8 @@ Outcome RunScanToField(TwainGlobals* g, int16_t paramCount) {
     return o;
   }
   if (!PrepareScan(g, paramCount, 1, o)) return o;
-  g->fileFormat = TWFF_PICT;  // native transfer
-  o.result = DoScan(g, &g->imageHandle);
+  RecordRoute(g, FieldRoute());
+  o.result = DoScan(g, FieldRoute(), &g->imageHandle);
   if (o.result == 0 && g->imageHandle) o.result = StoreImageInField(g);
   return o;
 }

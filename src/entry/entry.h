@@ -1,7 +1,7 @@
 // The extension's entry: the routing of the host's messages and the work of each one.
 #pragma once
-#include "twain/globals.h"
-#include "twain/records.h"
+#include "record/globals.h"
+#include "record/records.h"
 
 // Routes one message of the host. `slot` is the host's instance slot; `window` the host
 // window the Windows host passes with it (the Mac has none).

@@ -1,6 +1,6 @@
 // Construction and destruction of the instance record.
 //
-// Every record this process made and has not freed is in the live list (twain/records.h),
+// Every record this process made and has not freed is in the live list (record/records.h),
 // so that a slot is checked before its record is touched: a slot left pointing at a freed
 // record (the Mac's shared record after another instance destroyed it) or at garbage behaves
 // as an empty slot.
@@ -14,12 +14,13 @@
 #include <cstring>
 #include <vector>
 
-#include "acquire/options.h"
-#include "acquire/scan_session.h"
+#include "options/options.h"
+#include "scan/scan_session.h"
 #include "caps/cap_table.h"
 #include "entry/entry.h"
 #include "host/host_kit.h"
-#include "platform/platform_ops.h"
+#include "entry/entry_platform.h"
+#include "twain/dsm_platform.h"
 #include "twain/connection.h"
 
 namespace {

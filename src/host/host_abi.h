@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "traits/build_traits.h"
 
 #if KV_WINDOWS_BUILD
 #define KV_HOST_CALL __stdcall

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/platform_ops.h"
+#include "host/host_platform.h"
 
 namespace {
 

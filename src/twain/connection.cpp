@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/platform_ops.h"
+#include "twain/dsm_platform.h"
 #include "twain/dsm.h"
-#include "twain/records.h"
+#include "record/records.h"
 #include "twain/requests.h"
 #include "twain/result_codes.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "twain/globals.h"
+#include "record/globals.h"
 
 int16_t DoInitAppIdentity(TwainGlobals* g);
 int16_t DoOpenDSM(TwainGlobals* g);

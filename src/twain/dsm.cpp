@@ -1,6 +1,6 @@
 #include "twain/dsm.h"
 
-#include "platform/platform_ops.h"
+#include "twain/dsm_platform.h"
 
 TW_UINT16 CallDSM(TwainGlobals* g, TW_IDENTITY* dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                   TW_MEMREF data) {

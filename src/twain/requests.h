@@ -1,7 +1,7 @@
 // The requests a scan makes of its source, each built in one place. They return the TWAIN
 // return code; what it means is decided by their callers (the scan's owner, the connection).
 #pragma once
-#include "twain/globals.h"
+#include "record/globals.h"
 
 // DAT_EVENT / MSG_PROCESSEVENT: offers one platform event (null: a poll) to the source.
 // *message receives the TWMessage the source (or the DSM) put into the answer.

@@ -7,8 +7,10 @@
 constexpr int16_t kResultOk = 0;
 // The source failed and its status request failed too (that request's own return code).
 constexpr int16_t kResultStatusUnreadable = 1;
-// No memory for the page, or the bitmap could not be described.
-constexpr int16_t kResultNoMemory = 2;
+// The page cannot be made or used: no memory for it (writer or picture), an image the
+// source handed over that fails its check or cannot become a picture, a page in a form the
+// writer cannot take.
+constexpr int16_t kResultUnusablePage = 2;
 // A required parameter is missing or of the wrong kind.
 constexpr int16_t kResultBadParameter = 3;
 // TWAIN is not available.

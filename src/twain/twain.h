@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "platform/platform.h"
+#include "traits/build_traits.h"
 
 typedef int8_t TW_INT8;
 typedef int16_t TW_INT16;

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "twain/globals.h"
+#include "record/globals.h"
 
 namespace capstest {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
-#include "platform/platform_ops.h"
+#include "traits/build_traits.h"
+#include "twain/dsm_platform.h"
 #include "tests/faults/injecting_dsm.h"
 #include "tests/faults/matrix_common.h"
 #include "tests/faults/matrix_report.h"

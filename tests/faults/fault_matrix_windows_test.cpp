@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "traits/build_traits.h"
 #if KV_WINDOWS_BUILD
 #include <windows.h>
 
-#include "platform/platform_ops.h"
+#include "twain/dsm_platform.h"
 #include "tests/faults/matrix_common.h"
 #include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"

@@ -5,7 +5,7 @@
 #include <memory>
 #include <sstream>
 
-#include "platform/platform.h"
+#include "traits/build_traits.h"
 #include "tests/faults/matrix_report.h"
 
 namespace kvtest {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "platform/platform_ops.h"
+#include "twain/dsm_platform.h"
 #include "tests/support/fixture.h"
 
 namespace kvtest {

@@ -7,7 +7,7 @@
 
 #include "entry/entry.h"
 #include "kv_catalogue.h"
-#include "platform/platform_ops.h"
+#include "host/host_platform.h"
 
 #if KV_WINDOWS_BUILD
 #include <windows.h>

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "standins/velmar/velmar_host.h"
-#include "twain/globals.h"
+#include "record/globals.h"
 
 namespace kvtest {
 

@@ -1,4 +1,4 @@
-// Test pages for the page writers (acquire/image_files.h), shared by their suite and by
+// Test pages for the page writers (image/image_files.h), shared by their suite and by
 // bench/page_bench: the virtual scanner's chart as the build's native transfer hands it over,
 // what a scan knows of it, and file names in the host's form.
 #pragma once
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "acquire/image_files.h"
-#include "acquire/page_pixels.h"
+#include "image/image_platform.h"
+#include "image/page_pixels.h"
 #include "standins/virtual-scanner/image/page.h"
 
 namespace kvtest {
@@ -26,7 +26,7 @@ PageFacts FactsOf(const vscan::Raster& r);
 // first, NUL-terminated as well) on the Mac.
 std::vector<uint8_t> HostName(const std::string& name);
 
-// A raster's rows as a page's pixels (acquire/page_pixels.h), for the writers that read a page
+// A raster's rows as a page's pixels (image/page_pixels.h), for the writers that read a page
 // as rows; rows from `failAt` on cannot be made. The raster must outlive it.
 class RasterPixels : public PagePixels {
  public:

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "acquire/destination_platform.h"
+#include "pages/destination_platform.h"
 
 namespace {
 

@@ -3,7 +3,9 @@
 #include <Carbon/Carbon.h>
 #include <TWAIN/TWAINFramework.h>
 
-#include "platform/platform_ops.h"
+#include "entry/entry_platform.h"
+#include "host/host_platform.h"
+#include "twain/dsm_platform.h"
 
 namespace platform {
 

@@ -2,7 +2,7 @@
 // 80-bit extended values and are converted with x80told / ldtox80.
 #include <Carbon/Carbon.h>
 
-#include "platform/platform_ops.h"
+#include "host/host_platform.h"
 
 namespace platform {
 using namespace hostabi;

@@ -27,10 +27,8 @@
 #include <new>
 #include <vector>
 
-#include "acquire/image_files.h"
-#include "acquire/image_platform.h"
-#include "acquire/jpeg_encoder.h"
-#include "acquire/no_throw.h"
+#include "image/image_platform.h"
+#include "image/no_throw.h"
 #include "platform/macos/page_picture.h"
 #include "twain/result_codes.h"
 
@@ -158,14 +156,14 @@ bool Export(const FSSpec& spec, const FileKind& kind, TW_UINT16 format, const Pa
 int16_t NewFileSpec(const uint8_t* path, FSSpec* spec) {
   OSErr err = FSMakeFSSpec(0, 0, path, spec);
   if (err == noErr) return kResultFileExists;
-  if (err == memFullErr) return kResultNoMemory;
+  if (err == memFullErr) return kResultUnusablePage;
   return err == fnfErr ? 0 : kResultFileError;
 }
 
 int16_t CreateFile(const FSSpec& spec, OSType fileType) {
   OSErr err = FSpCreate(&spec, kCreator, fileType, smSystemScript);
   if (err == dupFNErr) return kResultFileExists;
-  if (err == memFullErr) return kResultNoMemory;
+  if (err == memFullErr) return kResultUnusablePage;
   return err == noErr ? 0 : kResultFileError;
 }
 
@@ -194,7 +192,7 @@ class CreatedFile {
 // Where a page file in `format` goes: 0 with its kind and a name that does not exist yet, or
 // 2 (a format written elsewhere), 7 or 8.
 int16_t PrepareFile(TW_UINT16 format, const uint8_t* path, FileKind* kind, FSSpec* spec) {
-  if (!KindOf(format, kind) || format == TWFF_TIFFMULTI) return kResultNoMemory;
+  if (!KindOf(format, kind) || format == TWFF_TIFFMULTI) return kResultUnusablePage;
   return NewFileSpec(path, spec);
 }
 
@@ -220,7 +218,7 @@ int16_t WriteOnePage(void* image, const PageFacts& facts, TW_UINT16 format, cons
   int16_t result = PrepareFile(format, path, &kind, &spec);
   if (result != 0) return result;
   PageImage page;
-  if (!MakePageImage(image, facts, &page)) return kResultNoMemory;
+  if (!MakePageImage(image, facts, &page)) return kResultUnusablePage;
   page.jpegQuality = jpegQuality;
   return WriteImageFile(page, kind, format, spec);
 }
@@ -430,7 +428,7 @@ int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     if (book->broken) return kResultFileError;
     PageImage page;
-    if (!MakePageImage(image, facts, &page)) return kResultNoMemory;
+    if (!MakePageImage(image, facts, &page)) return kResultUnusablePage;
     return AddImage(book, page);
   });
 }
@@ -526,7 +524,7 @@ int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, T
     int16_t result = PrepareFile(format, path, &kind, &spec);
     if (result != 0) return result;
     PageImage image;
-    if (!MakeRowImage(page, rows, facts, &image)) return kResultNoMemory;
+    if (!MakeRowImage(page, rows, facts, &image)) return kResultUnusablePage;
     image.jpegQuality = jpegQuality;
     return WriteImageFile(image, kind, format, spec);
   });
@@ -536,7 +534,7 @@ int16_t AddBookRowPage(PageBook* book, RowPage* page, uint32_t rows, const PageF
   return AnswerWithoutThrowing([&]() -> int16_t {
     if (book->broken) return kResultFileError;
     PageImage image;
-    if (!MakeRowImage(page, rows, facts, &image)) return kResultNoMemory;
+    if (!MakeRowImage(page, rows, facts, &image)) return kResultUnusablePage;
     return AddImage(book, image);
   });
 }
@@ -552,12 +550,12 @@ struct ByteFile {
 ByteFile* CreateByteFile(const uint8_t* path, TW_UINT16 format, int16_t* result) {
   FileKind kind{nullptr, kTypePdf};
   if (format != TWFF_PDF && !KindOf(format, &kind)) {
-    *result = kResultNoMemory;
+    *result = kResultUnusablePage;
     return nullptr;
   }
   ByteFile* f = new (std::nothrow) ByteFile;
   if (!f) {
-    *result = kResultNoMemory;
+    *result = kResultUnusablePage;
     return nullptr;
   }
   *result = NewFileSpec(path, &f->spec);
@@ -617,13 +615,13 @@ bool CopyRows(PagePixels& page, ByteRun* rows) {
 
 int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
   return AnswerWithoutThrowing([&]() -> int16_t {
-    if (page.Format() == PixelFormat::kBlackWhite) return kResultNoMemory;
+    if (page.Format() == PixelFormat::kBlackWhite) return kResultUnusablePage;
     ByteRun rows;
-    if (!CopyRows(page, &rows)) return kResultNoMemory;
+    if (!CopyRows(page, &rows)) return kResultUnusablePage;
     const bool colour = page.Format() == PixelFormat::kRgb;
     Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
     Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, rows.Data(), rows.Size(), nullptr));
-    if (!space || !provider) return kResultNoMemory;
+    if (!space || !provider) return kResultUnusablePage;
     PageImage image;
     image.depth = colour ? Depth::kColour : Depth::kGrey;
     image.jpegQuality = quality;
@@ -633,17 +631,17 @@ int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
                                 kCGImageAlphaNone, provider.get(), nullptr, false, kCGRenderingIntentDefault);
     const Ref<CGImageRef, CGImageRelease> held(image.image);
     Ref<CFMutableDataRef> data(CFDataCreateMutable(nullptr, 0));
-    if (!image.image || !data) return kResultNoMemory;
+    if (!image.image || !data) return kResultUnusablePage;
     Ref<CGImageDestinationRef> destination(
         CGImageDestinationCreateWithData(data.get(), CFSTR("public.jpeg"), 1, nullptr));
     Ref<CFDictionaryRef> props(ImageProperties(image, TWFF_JFIF));
-    if (!destination || !props) return kResultNoMemory;
+    if (!destination || !props) return kResultUnusablePage;
     CGImageDestinationAddImage(destination.get(), image.image, props.get());
-    if (!CGImageDestinationFinalize(destination.get())) return kResultNoMemory;
+    if (!CGImageDestinationFinalize(destination.get())) return kResultUnusablePage;
     const UInt8* bytes = CFDataGetBytePtr(data.get());
     const CFIndex length = CFDataGetLength(data.get());
     if (!bytes || length <= 0 || !jpeg->Resize(0) || !jpeg->Append(bytes, static_cast<size_t>(length)))
-      return kResultNoMemory;
+      return kResultUnusablePage;
     return kResultOk;
   });
 }

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "acquire/image_files.h"
+#include "image/image_platform.h"
 
 template <class T>
 void ReleaseCF(T ref) {

@@ -1,7 +1,7 @@
 // Mac: a native page's pixels are read from the picture drawn as the page writers draw it
 // (page_picture.h); a black-and-white page is packed from its grey as its files are. A JPEG
 // stream is decoded by ImageIO and its image drawn the same way.
-#include "acquire/page_pixels.h"
+#include "image/page_pixels.h"
 
 #include <memory>
 #include <new>
@@ -81,7 +81,7 @@ class PicturePixels : public PagePixels {
 }  // namespace
 
 std::unique_ptr<PagePixels> NativePagePixels(void* image, const PageFacts& facts, int16_t* result) {
-  *result = kResultNoMemory;
+  *result = kResultUnusablePage;
   try {
     auto pixels = std::make_unique<PicturePixels>();
     if (!pixels->Draw(image, facts)) return nullptr;
@@ -94,7 +94,7 @@ std::unique_ptr<PagePixels> NativePagePixels(void* image, const PageFacts& facts
 
 // ImageIO decodes the stream; the image is drawn into a context to be read.
 std::unique_ptr<PagePixels> JpegPagePixels(const uint8_t* bytes, size_t size, int16_t* result) {
-  *result = kResultNoMemory;
+  *result = kResultUnusablePage;
   if (!bytes || size == 0 || size > 0x7FFFFFFF) return nullptr;
   try {
     Ref<CFDataRef> data(CFDataCreate(nullptr, bytes, static_cast<CFIndex>(size)));

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "acquire/image_platform.h"
+#include "image/image_platform.h"
 #include "twain/result_codes.h"
 
 namespace {

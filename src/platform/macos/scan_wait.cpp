@@ -4,7 +4,7 @@
 // TWAIN_callback.
 #include <Carbon/Carbon.h>
 
-#include "acquire/scan_platform.h"
+#include "scan/scan_platform.h"
 
 namespace {
 
@@ -41,8 +41,6 @@ void RunEventLoop(ScanSession& scan) {
 }  // namespace
 
 namespace platform {
-
-void YieldThreads() { YieldToAnyThread(); }
 
 void WaitForSource(ScanSession& scan) {
   if (scan.Modal() && !scan.ShowsUI()) {

@@ -1,9 +1,11 @@
 // The buffer of a memory transfer: a Memory Manager handle, locked only while it is read.
 #include <Carbon/Carbon.h>
 
-#include "acquire/scan_platform.h"
+#include "transfer/transfer_platform.h"
 
 namespace platform {
+
+void YieldThreads() { YieldToAnyThread(); }
 
 bool NewTransferBuffer(uint32_t size, TW_MEMORY* memory) {
   memory->TheMem = NewHandle(static_cast<Size>(size));

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "acquire/image_platform.h"
+#include "image/image_platform.h"
 #include "platform/windows/dib_check.h"
 
 HWND KvHostWindow();  // platform/windows/dsm_binding.cpp

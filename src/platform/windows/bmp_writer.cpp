@@ -3,7 +3,7 @@
 // is replaced; a file that could not be written whole is deleted again.
 #include <cstring>
 
-#include "acquire/image_platform.h"
+#include "image/image_platform.h"
 #include "platform/windows/bitmaps.h"
 #include "twain/result_codes.h"
 
@@ -56,7 +56,7 @@ int16_t SaveBitmapFile(const char* name, BITMAPINFO* info, HBITMAP bitmap, HDC d
   const DWORD pixelBytes = h.biSizeImage;
   const DWORD tableRoom = (static_cast<DWORD>(LocalSize(info)) - sizeof(BITMAPINFOHEADER)) / 4;
   HGLOBAL pixels = GlobalAlloc(GMEM_FIXED, pixelBytes);
-  if (!pixels) return kResultNoMemory;
+  if (!pixels) return kResultUnusablePage;
   int16_t result = 0;
   HANDLE file = INVALID_HANDLE_VALUE;
   if (GetDIBits(dc, bitmap, 0, static_cast<UINT>(h.biHeight), pixels, info, DIB_RGB_COLORS) == 0) {

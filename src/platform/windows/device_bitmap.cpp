@@ -4,7 +4,7 @@
 // image's size. A source that hands over a device bitmap itself gives it as it is.
 #include <cstring>
 
-#include "acquire/image_platform.h"
+#include "image/image_platform.h"
 #include "platform/windows/bitmaps.h"
 
 namespace {

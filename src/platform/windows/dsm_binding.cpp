@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/platform_ops.h"
+#include "entry/entry_platform.h"
+#include "host/host_platform.h"
+#include "twain/dsm_platform.h"
 
 namespace {
 HMODULE moduleHandle = nullptr;

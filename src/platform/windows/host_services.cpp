@@ -1,5 +1,5 @@
 // Host services through the hostCallback. Numbers cross it as 8-byte doubles unchanged.
-#include "platform/platform_ops.h"
+#include "host/host_platform.h"
 
 namespace platform {
 using namespace hostabi;

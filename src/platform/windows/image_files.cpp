@@ -24,10 +24,8 @@
 #include <utility>
 #include <vector>
 
-#include "acquire/image_files.h"
-#include "acquire/image_platform.h"
-#include "acquire/jpeg_encoder.h"
-#include "acquire/no_throw.h"
+#include "image/image_platform.h"
+#include "image/no_throw.h"
 #include "platform/windows/bitmaps.h"
 #include "platform/windows/checked_stream.h"
 #include "platform/windows/page_rows.h"
@@ -159,9 +157,9 @@ HRESULT NewEncoder(IWICImagingFactory* factory, TW_UINT16 format, IStream* strea
 
 int16_t WriteFrameFile(FrameRows* page, TW_UINT16 format, const char* name, int jpegQuality) {
   Wic wic;
-  if (!wic.Factory()) return kResultNoMemory;
+  if (!wic.Factory()) return kResultUnusablePage;
   CheckedFileStream* stream = CheckedFileStream::New();
-  if (!stream) return kResultNoMemory;
+  if (!stream) return kResultUnusablePage;
   if (!stream->Open(name)) {
     stream->Release();
     return kResultFileError;
@@ -179,7 +177,7 @@ int16_t WriteFrameFile(FrameRows* page, TW_UINT16 format, const char* name, int 
   const bool written = !stream->Failed() && stream->Close();
   stream->Release();
   const int16_t result =
-      noMemory || (written && FAILED(hr)) ? kResultNoMemory : (written ? kResultOk : kResultFileError);
+      noMemory || (written && FAILED(hr)) ? kResultUnusablePage : (written ? kResultOk : kResultFileError);
   if (result != kResultOk) DeleteFileA(name);
   return result;
 }
@@ -206,7 +204,7 @@ int16_t WriteBmpParts(const char* name, std::vector<uint8_t> header, const PageF
     DWORD piece = 0;
     const uint8_t* bytes = rows(at, &piece);
     if (!bytes || piece == 0) {
-      result = kResultNoMemory;
+      result = kResultUnusablePage;
     } else if (!WriteAll(file, bytes, piece)) {
       result = kResultFileError;
     }
@@ -222,7 +220,7 @@ namespace {
 int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, const char* name,
                          int jpegQuality) {
   PageRows page(image, facts, format != TWFF_JFIF);
-  if (!page.Ok()) return kResultNoMemory;
+  if (!page.Ok()) return kResultUnusablePage;
   return WriteFrameFile(&page, format, name, jpegQuality);
 }
 
@@ -230,9 +228,9 @@ int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, 
 // as they are (a resolution of 0 is filled in from the facts).
 int16_t WriteDibAsBmp(void* dib, const PageFacts& facts, const char* name) {
   const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
-  if (!bytes) return kResultNoMemory;
+  if (!bytes) return kResultUnusablePage;
   dib::Layout l;
-  int16_t result = kResultNoMemory;
+  int16_t result = kResultUnusablePage;
   if (dib::Check(bytes, GlobalSize(dib), &l) == dib::Fault::kNone) {
     const uint8_t* rows = bytes + l.rowsOffset;
     result = WriteBmpParts(name, std::vector<uint8_t>(bytes, bytes + l.rowsOffset), facts, l.rowsSize,
@@ -258,9 +256,9 @@ int16_t WriteBmp(void* image, const PageFacts& facts, const uint8_t* path) {
 int16_t WritePageFile(void* image, const PageFacts& facts, TW_UINT16 format, const uint8_t* path,
                       int jpegQuality) {
   return AnswerWithoutThrowing([&]() -> int16_t {
-    if (!image) return kResultNoMemory;
+    if (!image) return kResultUnusablePage;
     if (format == TWFF_BMP) return WriteBmp(image, facts, path);
-    if (!ContainerOf(format) || format == TWFF_TIFFMULTI) return kResultNoMemory;
+    if (!ContainerOf(format) || format == TWFF_TIFFMULTI) return kResultUnusablePage;
     return WriteEncodedPage(image, facts, format, reinterpret_cast<const char*>(path), jpegQuality);
   });
 }
@@ -316,7 +314,7 @@ int16_t SettleBook(PageBook* book, int16_t failure) {
   stream->StopWrites();
   book->encoder.Reset();
   if (failure != 0 || stream->Failed()) {
-    if (failure == 0) failure = stream->OutOfMemory() ? kResultNoMemory : kResultFileError;
+    if (failure == 0) failure = stream->OutOfMemory() ? kResultUnusablePage : kResultFileError;
     if (!stream->Rollback()) failure = kResultFileError;
   }
   const int held = PagesIn(book->wic.Factory(), stream);
@@ -334,19 +332,19 @@ int16_t AddFrameToBook(PageBook* book, FrameRows* page) {
   if (book->ended) return book->ended;
   if (!book->stream) {
     book->stream = CheckedFileStream::New();
-    if (!book->stream) return kResultNoMemory;  // the book goes on
+    if (!book->stream) return kResultUnusablePage;  // the book goes on
     if (!book->stream->Open(book->name.c_str())) {
       book->stream->Release();
       book->stream = nullptr;
       return book->ended = kResultFileError;
     }
     if (FAILED(NewEncoder(book->wic.Factory(), TWFF_TIFFMULTI, book->stream, &book->encoder)))
-      return SettleBook(book, kResultNoMemory);
+      return SettleBook(book, kResultUnusablePage);
   }
   const HRESULT hr = AddFrame(book->encoder.Get(), page, TWFF_TIFFMULTI, book->stream, true);
-  if (book->stream->OutOfMemory()) return SettleBook(book, kResultNoMemory);
+  if (book->stream->OutOfMemory()) return SettleBook(book, kResultUnusablePage);
   if (book->stream->Failed()) return SettleBook(book, kResultFileError);
-  if (FAILED(hr)) return SettleBook(book, kResultNoMemory);
+  if (FAILED(hr)) return SettleBook(book, kResultUnusablePage);
   ++book->pages;
   return kResultOk;
 }
@@ -360,7 +358,7 @@ PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
     if (!Writable(name)) return kResultFileError;
     book = new PageBook;
     book->name = name;
-    return book->wic.Factory() ? kResultOk : kResultNoMemory;
+    return book->wic.Factory() ? kResultOk : kResultUnusablePage;
   });
   if (*result != kResultOk) {
     delete book;
@@ -373,7 +371,7 @@ int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     if (book->ended) return book->ended;
     PageRows page(image, facts, true);
-    if (!page.Ok()) return kResultNoMemory;  // left out; the book goes on
+    if (!page.Ok()) return kResultUnusablePage;  // left out; the book goes on
     return AddFrameToBook(book, &page);
   });
 }
@@ -442,19 +440,19 @@ HRESULT EncodeJpegFrame(IWICImagingFactory* factory, PagePixels& page, int quali
 
 int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
   return AnswerWithoutThrowing([&]() -> int16_t {
-    if (page.Format() == PixelFormat::kBlackWhite) return kResultNoMemory;
+    if (page.Format() == PixelFormat::kBlackWhite) return kResultUnusablePage;
     Wic wic;
     Held<IStream> stream;
-    if (!wic.Factory() || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Out()))) return kResultNoMemory;
-    if (FAILED(EncodeJpegFrame(wic.Factory(), page, quality, stream.Get()))) return kResultNoMemory;
+    if (!wic.Factory() || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Out()))) return kResultUnusablePage;
+    if (FAILED(EncodeJpegFrame(wic.Factory(), page, quality, stream.Get()))) return kResultUnusablePage;
     STATSTG stat{};
     HGLOBAL memory = nullptr;
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream.Get(), &memory)))
-      return kResultNoMemory;
+      return kResultUnusablePage;
     if (stat.cbSize.QuadPart == 0 || !jpeg->Resize(static_cast<size_t>(stat.cbSize.QuadPart)))
-      return kResultNoMemory;
+      return kResultUnusablePage;
     const auto* bytes = static_cast<const uint8_t*>(GlobalLock(memory));
-    if (!bytes) return kResultNoMemory;
+    if (!bytes) return kResultUnusablePage;
     std::memcpy(jpeg->Data(), bytes, jpeg->Size());
     GlobalUnlock(memory);
     return kResultOk;

@@ -1,7 +1,7 @@
 // Windows: a native page's pixels are the rows the page writers read (page_rows.h), a
 // black-and-white page kept at 1 bit; colour comes blue first there and is turned to red
 // first here.
-#include "acquire/page_pixels.h"
+#include "image/page_pixels.h"
 
 #include <new>
 #include <vector>
@@ -50,7 +50,7 @@ class DibPixels : public PagePixels {
 }  // namespace
 
 std::unique_ptr<PagePixels> NativePagePixels(void* image, const PageFacts& facts, int16_t* result) {
-  *result = kResultNoMemory;
+  *result = kResultUnusablePage;
   try {
     auto pixels = std::make_unique<DibPixels>(image, facts);
     if (!pixels->Ok()) return nullptr;
@@ -119,7 +119,7 @@ std::unique_ptr<PagePixels> DecodeJpeg(const uint8_t* bytes, size_t size) {
 }  // namespace
 
 std::unique_ptr<PagePixels> JpegPagePixels(const uint8_t* bytes, size_t size, int16_t* result) {
-  *result = kResultNoMemory;
+  *result = kResultUnusablePage;
   if (!bytes || size == 0 || size > 0x7FFFFFFF) return nullptr;
   try {
     auto pixels = DecodeJpeg(bytes, size);

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "acquire/image_platform.h"
+#include "image/image_platform.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <functional>
 #include <vector>
 
-#include "acquire/image_files.h"
+#include "image/image_platform.h"
 #include "platform/windows/dib_check.h"
 
 enum class RowFormat { kBlackWhite, kGrey, kColour };

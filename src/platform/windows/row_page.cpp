@@ -15,8 +15,8 @@
 #include <new>
 #include <vector>
 
-#include "acquire/image_files.h"
-#include "acquire/no_throw.h"
+#include "image/image_platform.h"
+#include "image/no_throw.h"
 #include "platform/windows/page_rows.h"
 #include "twain/result_codes.h"
 
@@ -156,7 +156,7 @@ std::vector<uint8_t> DibHeader(const RowPage* page, uint32_t rows) {
 // The page's rows as a BMP file: a window's worth of whole rows at a time.
 int16_t WriteRowPageBmp(RowPage* page, uint32_t rows, const PageFacts& facts, const char* name) {
   const uint64_t size = uint64_t(page->stride) * rows;
-  if (size > 0x7FFFFFFF) return kResultNoMemory;
+  if (size > 0x7FFFFFFF) return kResultUnusablePage;
   return WriteBmpParts(name, DibHeader(page, rows), facts, static_cast<DWORD>(size),
                        [&](DWORD at, DWORD* piece) -> const uint8_t* {
                          const uint32_t y = at / page->stride;
@@ -207,10 +207,10 @@ RowPageSize RowPageSizeOf(const RowPage* page) { return RowPageSize{page->width,
 int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, TW_UINT16 format,
                          const uint8_t* path, int jpegQuality) {
   return AnswerWithoutThrowing([&]() -> int16_t {
-    if (rows == 0 || rows > page->rows) return kResultNoMemory;
+    if (rows == 0 || rows > page->rows) return kResultUnusablePage;
     const char* name = reinterpret_cast<const char*>(path);
     if (format == TWFF_BMP) return WriteRowPageBmp(page, rows, facts, name);
-    if (format != TWFF_PNG && format != TWFF_TIFF && format != TWFF_JFIF) return kResultNoMemory;
+    if (format != TWFF_PNG && format != TWFF_TIFF && format != TWFF_JFIF) return kResultUnusablePage;
     SpooledRows frame(page, rows, facts, format != TWFF_JFIF);
     return WriteFrameFile(&frame, format, name, jpegQuality);
   });
@@ -218,7 +218,7 @@ int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, T
 
 int16_t AddBookRowPage(PageBook* book, RowPage* page, uint32_t rows, const PageFacts& facts) {
   return AnswerWithoutThrowing([&]() -> int16_t {
-    if (rows == 0 || rows > page->rows) return kResultNoMemory;
+    if (rows == 0 || rows > page->rows) return kResultUnusablePage;
     SpooledRows frame(page, rows, facts, true);
     return AddBookFrame(book, &frame);
   });
@@ -235,7 +235,7 @@ struct ByteFile {
 ByteFile* CreateByteFile(const uint8_t* path, TW_UINT16, int16_t* result) {
   ByteFile* f = new (std::nothrow) ByteFile;
   if (!f) {
-    *result = kResultNoMemory;
+    *result = kResultUnusablePage;
     return nullptr;
   }
   std::strncpy(f->name, reinterpret_cast<const char*>(path), sizeof f->name - 1);

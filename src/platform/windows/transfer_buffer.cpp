@@ -1,9 +1,12 @@
 // The buffer of a memory transfer: fixed global memory, passed as a pointer.
 #include <windows.h>
 
-#include "acquire/scan_platform.h"
+#include "transfer/transfer_platform.h"
 
 namespace platform {
+
+// The host's threads are the system's own: nothing to yield to.
+void YieldThreads() {}
 
 bool NewTransferBuffer(uint32_t size, TW_MEMORY* memory) {
   memory->TheMem = GlobalAlloc(GMEM_FIXED, size);

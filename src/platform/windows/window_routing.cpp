@@ -1,7 +1,7 @@
 // While a Windows scan runs, the procedure of the window it started with is ours: a message
 // for that window goes to the scan (and so to the enabled source) first, whichever loop
 // dispatched it, and on to the window's own procedure unless the source took it.
-#include "acquire/scan_platform.h"
+#include "scan/scan_platform.h"
 #include "platform/windows/bitmaps.h"
 
 namespace {
@@ -23,7 +23,6 @@ LRESULT CALLBACK ScanWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 namespace platform {
 
-void YieldThreads() {}
 TW_MEMREF SourceCallback() { return nullptr; }
 
 // The window's own procedure is kept in the record while the window is ours.

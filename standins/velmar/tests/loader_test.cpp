@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/platform.h"
+#include "traits/build_traits.h"
 #if !KV_WINDOWS_BUILD
 #include <sys/wait.h>
 #endif

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/platform.h"
+#include "traits/build_traits.h"
 
 #if KV_WINDOWS_BUILD
 #include <windows.h>

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "host/host_kit.h"
-#include "platform/platform_ops.h"
+#include "twain/dsm_platform.h"
 #include "tests/caps/cap_fixture.h"
 #include "twain/connection.h"
 

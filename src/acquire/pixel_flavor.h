@@ -1,6 +1,0 @@
-// Puts the source's ICAP_PIXELFLAVOR back to its default before a scan, so that a picture
-// always comes out with 0 meaning black.
-#pragma once
-#include "twain/globals.h"
-
-int16_t SyncPixelFlavor(TwainGlobals* g);

@@ -1,0 +1,304 @@
+#include "image/pdf_document.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+
+#include "image/byte_run.h"
+#include "image/byte_file.h"
+#include "image/image_platform.h"
+#include "image/no_throw.h"
+#include "twain/result_codes.h"
+
+namespace {
+
+// Objects 1 to 3, written last.
+constexpr uint32_t kCatalog = 1;
+constexpr uint32_t kPageTree = 2;
+constexpr uint32_t kInfo = 3;
+constexpr char kHeader[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+constexpr char kProducer[] = "Kardivelle 1.2";
+// Compressed bytes gathered before they go to the file.
+constexpr size_t kFlateOut = 64 * 1024;
+// A page of unknown resolution: a pixel a point.
+constexpr double kPointsPerInch = 72;
+
+std::string Number(uint64_t n) {
+  char digits[24];
+  std::snprintf(digits, sizeof digits, "%llu", static_cast<unsigned long long>(n));
+  return digits;
+}
+
+// A length in points to the hundredth, without trailing zeros ("612", "792.5").
+std::string Points(uint32_t pixels, double dpi) {
+  const double points = dpi > 0 ? pixels * kPointsPerInch / dpi : pixels;
+  const uint64_t hundredths = static_cast<uint64_t>(points * 100 + 0.5);
+  std::string text = Number(hundredths / 100);
+  const unsigned fraction = static_cast<unsigned>(hundredths % 100);
+  if (fraction != 0) {
+    char digits[4];
+    std::snprintf(digits, sizeof digits, "%02u", fraction);
+    text += '.';
+    text += digits[0];
+    if (digits[1] != '0') text += digits[1];
+  }
+  return text;
+}
+
+std::string Hex(uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(value));
+  return text;
+}
+
+}  // namespace
+
+// An image XObject: JPEG bytes as they are, or pixels compressed here with zlib.
+struct PdfDocument::ImageObject {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int components = 1;
+  int bits = 8;
+  const uint8_t* jpeg = nullptr;
+  size_t jpegSize = 0;
+  PagePixels* pixels = nullptr;
+};
+
+PdfDocument::PdfDocument(const uint8_t* path, const PdfSettings& settings) : settings_(settings) {
+  const size_t bytes = kWindowsBuild ? std::strlen(reinterpret_cast<const char*>(path)) + 1 : path[0] + 1u;
+  pathBytes_ = bytes < sizeof path_ ? bytes : sizeof path_;
+  std::memcpy(path_, path, pathBytes_);
+}
+
+PdfDocument::~PdfDocument() {
+  if (file_) CloseByteFile(file_, false);
+}
+
+uint32_t PdfDocument::NewObject() {
+  offsets_.push_back(ObjectAt{0});
+  return static_cast<uint32_t>(offsets_.size());
+}
+
+void PdfDocument::Put(const void* bytes, size_t size) {
+  if (failed_ != 0 || size == 0) return;
+  failed_ = AppendByteFile(file_, bytes, size);
+  length_ += size;
+}
+
+void PdfDocument::Put(const std::string& text) { Put(text.data(), text.size()); }
+
+void PdfDocument::BeginObject(uint32_t number) {
+  offsets_[number - 1].offset = length_;
+  Put(Number(number) + " 0 obj\n");
+}
+
+int16_t PdfDocument::StartFile() {
+  int16_t r = 0;
+  file_ = CreateByteFile(path_, TWFF_PDF, &r);
+  if (!file_) return ended_ = r;
+  offsets_.assign(kInfo, ObjectAt{0});
+  Put(kHeader, sizeof kHeader - 1);
+  mark_ = Mark{length_, offsets_.size(), 0};
+  return ended_ = failed_;  // a file without its header takes no page (Close removes it)
+}
+
+// Flate: the rows through zlib, a piece of compressed bytes at a time; the stream's length
+// follows in an object of its own. Grey and colour rows go as PNG "Up" rows (a filter byte,
+// then each byte less the one above it: the predictor FlateDecode undoes, /Predictor 12), as
+// PNG files do: a scanned page changes little from row to row, and zlib finds that in the
+// differences. Black-and-white rows go as they are.
+int16_t PdfDocument::WriteImage(const ImageObject& image, uint32_t number) {
+  std::string dict = std::string("<< /Type /XObject /Subtype /Image /Width ") + Number(image.width) +
+                     " /Height " + Number(image.height) + " /ColorSpace " +
+                     (image.components == 1 ? "/DeviceGray" : "/DeviceRGB") + " /BitsPerComponent " +
+                     Number(image.bits);
+  BeginObject(number);
+  if (image.jpeg) {
+    Put(dict + " /Filter /DCTDecode /Length " + Number(image.jpegSize) + " >>\nstream\n");
+    Put(image.jpeg, image.jpegSize);
+    Put("\nendstream\nendobj\n");
+    return failed_;
+  }
+  const bool up = image.bits == 8;
+  if (up)
+    dict += std::string(" /DecodeParms << /Predictor 12 /Colors ") + Number(image.components) +
+            " /BitsPerComponent 8 /Columns " + Number(image.width) + " >>";
+  const uint32_t lengthObject = NewObject();
+  Put(dict + " /Filter /FlateDecode /Length " + Number(lengthObject) + " 0 R >>\nstream\n");
+  Deflater z(this);
+  if (!z.Ready()) return kResultUnusablePage;
+  const uint32_t rowBytes = image.pixels->RowBytes();
+  ByteRun above, filtered;  // the row above, and the row as it goes to zlib
+  if (up && (!above.Resize(rowBytes) || !filtered.Resize(rowBytes + 1))) return kResultUnusablePage;
+  if (up) {
+    std::memset(above.Data(), 0, rowBytes);
+    filtered.Data()[0] = 2;  // PNG's Up
+  }
+  for (uint32_t y = 0; y < image.height && failed_ == 0; ++y) {
+    const uint8_t* row = image.pixels->Row(y);
+    if (!row) return kResultUnusablePage;
+    if (up) {
+      uint8_t* out = filtered.Data() + 1;
+      const uint8_t* over = above.Data();
+      for (uint32_t i = 0; i < rowBytes; ++i) out[i] = static_cast<uint8_t>(row[i] - over[i]);
+      std::memcpy(above.Data(), row, rowBytes);
+      row = filtered.Data();
+    }
+    if (!z.Take(row, up ? rowBytes + 1 : rowBytes, false)) return kResultUnusablePage;
+  }
+  if (!z.Take(nullptr, 0, true)) return kResultUnusablePage;
+  Put("\nendstream\nendobj\n");
+  BeginObject(lengthObject);
+  Put(Number(z.Written()) + "\nendobj\n");
+  return failed_;
+}
+
+PdfDocument::Deflater::Deflater(PdfDocument* doc) : doc_(doc) {
+  ready_ = out_.Resize(kFlateOut) && deflateInit(&z_, Z_BEST_COMPRESSION) == Z_OK;
+}
+
+PdfDocument::Deflater::~Deflater() {
+  if (ready_) deflateEnd(&z_);
+}
+
+bool PdfDocument::Deflater::Take(const uint8_t* bytes, size_t size, bool last) {
+  z_.next_in = const_cast<Bytef*>(bytes);
+  z_.avail_in = static_cast<uInt>(size);
+  int r;
+  do {
+    z_.next_out = out_.Data();
+    z_.avail_out = static_cast<uInt>(out_.Size());
+    r = deflate(&z_, last ? Z_FINISH : Z_NO_FLUSH);
+    if (r == Z_STREAM_ERROR) return false;
+    const size_t made = out_.Size() - z_.avail_out;
+    doc_->Put(out_.Data(), made);
+    written_ += made;
+  } while (z_.avail_out == 0 || (last && r != Z_STREAM_END));
+  return true;
+}
+
+// The image, the content that draws it over the whole page, and the page.
+int16_t PdfDocument::AddImagePage(const ImageObject& image, double xDpi, double yDpi) {
+  if (ended_ != 0) return ended_;
+  if (image.width == 0 || image.height == 0) return kResultUnusablePage;
+  if (!file_ && StartFile() != 0) return ended_;
+  const int16_t r = AnswerWithoutThrowing([&]() -> int16_t {
+    const uint32_t imageObject = NewObject();
+    int16_t written = WriteImage(image, imageObject);
+    if (written != 0) return written;
+    const std::string w = Points(image.width, xDpi), h = Points(image.height, yDpi);
+    const std::string draw = std::string("q ") + w + " 0 0 " + h + " 0 0 cm /Im1 Do Q\n";
+    const uint32_t content = NewObject();
+    BeginObject(content);
+    Put(std::string("<< /Length ") + Number(draw.size()) + " >>\nstream\n" + draw + "endstream\nendobj\n");
+    const uint32_t page = NewObject();
+    BeginObject(page);
+    Put(std::string("<< /Type /Page /Parent ") + Number(kPageTree) + " 0 R /MediaBox [0 0 " + w + " " + h +
+        "] /Resources << /XObject << /Im1 " + Number(imageObject) + " 0 R >> >> /Contents " + Number(content) +
+        " 0 R >>\nendobj\n");
+    pages_.push_back(PageObject{page});
+    return failed_;
+  });
+  if (r != 0) return Undo(r);
+  mark_ = Mark{length_, offsets_.size(), pages_.size()};
+  return kResultOk;
+}
+
+int16_t PdfDocument::Undo(int16_t result) {
+  offsets_.resize(mark_.objects);
+  pages_.resize(mark_.pages);
+  if (CutByteFile(file_, mark_.length) != 0) result = kResultFileError;
+  failed_ = 0;
+  length_ = mark_.length;
+  if (result == kResultFileError) ended_ = result;  // a full disk, or a file that cannot be cut
+  return result;
+}
+
+int16_t PdfDocument::AddPage(PagePixels& page) {
+  return AnswerWithoutThrowing([&]() -> int16_t {
+    ImageObject image;
+    image.width = page.Width();
+    image.height = page.Height();
+    const PixelFormat format = page.Format();
+    image.components = format == PixelFormat::kRgb ? 3 : 1;
+    image.bits = format == PixelFormat::kBlackWhite ? 1 : 8;
+    ByteRun jpeg;
+    if (format == PixelFormat::kBlackWhite || settings_.lossless) {
+      image.pixels = &page;
+    } else {
+      if (ended_ != 0) return ended_;
+      const int16_t r = EncodeJpeg(page, settings_.jpegQuality, &jpeg);
+      if (r != 0) return r;
+      image.jpeg = jpeg.Data();
+      image.jpegSize = jpeg.Size();
+    }
+    return AddImagePage(image, page.XDpi(), page.YDpi());
+  });
+}
+
+int16_t PdfDocument::AddJpegPage(const uint8_t* jpeg, size_t size, const JpegPageFacts& facts) {
+  if (size == 0 || (facts.components != 1 && facts.components != 3)) return kResultUnusablePage;
+  ImageObject image;
+  image.width = facts.width;
+  image.height = facts.height;
+  image.components = facts.components;
+  image.jpeg = jpeg;
+  image.jpegSize = size;
+  return AddImagePage(image, facts.xDpi, facts.yDpi);
+}
+
+// The page tree, the catalogue, the document information, the cross-reference table and the
+// trailer. True when all of it was written.
+bool PdfDocument::WriteEnd() {
+  std::string kids;
+  for (const PageObject& page : pages_) {
+    if (!kids.empty()) kids += ' ';
+    kids += Number(page.number) + " 0 R";
+  }
+  BeginObject(kPageTree);
+  Put(std::string("<< /Type /Pages /Kids [") + kids + "] /Count " + Number(pages_.size()) + " >>\nendobj\n");
+  BeginObject(kCatalog);
+  Put(std::string("<< /Type /Catalog /Pages ") + Number(kPageTree) + " 0 R >>\nendobj\n");
+  const std::time_t now = std::time(nullptr);
+  const std::tm* utc = std::gmtime(&now);
+  char date[64] = "D:19700101000000Z";
+  if (utc)
+    std::snprintf(date, sizeof date, "D:%04d%02d%02d%02d%02d%02dZ", utc->tm_year + 1900, utc->tm_mon + 1,
+                  utc->tm_mday, utc->tm_hour, utc->tm_min, utc->tm_sec);
+  BeginObject(kInfo);
+  Put(std::string("<< /Producer (") + kProducer + ") /CreationDate (" + date + ") >>\nendobj\n");
+  // The file's identifier: checksums of its name, its time and its length, four ways seeded.
+  std::string id;
+  for (uint32_t seed = 1; seed <= 4; ++seed) {
+    uLong sum = crc32(seed, path_, static_cast<uInt>(pathBytes_));
+    sum = crc32(sum, reinterpret_cast<const Bytef*>(date), static_cast<uInt>(std::strlen(date)));
+    const std::string length = Number(length_);
+    id += Hex(static_cast<uint32_t>(
+        crc32(sum, reinterpret_cast<const Bytef*>(length.data()), static_cast<uInt>(length.size()))));
+  }
+  const uint64_t table = length_;
+  Put(std::string("xref\n0 ") + Number(offsets_.size() + 1) + "\n0000000000 65535 f\r\n");
+  for (const ObjectAt& object : offsets_) {
+    char entry[24];
+    std::snprintf(entry, sizeof entry, "%010llu 00000 n\r\n", static_cast<unsigned long long>(object.offset));
+    Put(entry, 20);
+  }
+  Put(std::string("trailer\n<< /Size ") + Number(offsets_.size() + 1) + " /Root " + Number(kCatalog) +
+      " 0 R /Info " + Number(kInfo) + " 0 R /ID [<" + id + "> <" + id + ">] >>\nstartxref\n" + Number(table) +
+      "\n%%EOF\n");
+  return failed_ == 0;
+}
+
+int16_t PdfDocument::Close(int* pages) {
+  *pages = 0;
+  if (!file_) return kResultOk;
+  const int16_t ended = pages_.empty()
+                            ? kResultOk
+                            : AnswerWithoutThrowing([&] { return WriteEnd() ? kResultOk : kResultFileError; });
+  const bool keep = !pages_.empty() && ended == kResultOk;
+  const int16_t closed = CloseByteFile(file_, keep);
+  file_ = nullptr;
+  if (keep && closed == 0) *pages = Pages();
+  return ended != kResultOk ? ended : closed;
+}

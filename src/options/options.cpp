@@ -1,0 +1,171 @@
+#include "options/options.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "image/image_platform.h"
+#include "host/host_kit.h"
+#include "host/value_pairs.h"
+#include "twain/result_codes.h"
+
+namespace {
+
+constexpr const char* kTransferWords[] = {"NATIVE", "MEMORY", "AUTO", nullptr};
+constexpr const char* kCompressionWords[] = {"NONE", "JPEG", nullptr};
+constexpr const char* kPdfImagesWords[] = {"JPEG", "LOSSLESS", nullptr};
+constexpr const char* kBlankPagesWords[] = {"KEEP", "DISCARD", nullptr};
+
+constexpr OptionRow kOptionRows[] = {
+    {"TRANSFER", kTransferWords, 0, 0, kTransferNative, false},
+    {"COMPRESSION", kCompressionWords, 0, 0, kCompressionNone, false},
+    // The files Twain.ScanPages encodes itself.
+    {"JPEGQUALITY", nullptr, 1, 100, kDefaultJpegQuality, false},
+    {"PDFIMAGES", kPdfImagesWords, 0, 0, kPdfImagesJpeg, false},
+    // blank pages
+    {"BLANKPAGES", kBlankPagesWords, 0, 0, kBlankPagesKeep, false},
+    {"BLANKINK", nullptr, 0, 100 * kBlankInkUnits, 1500, false, kBlankInkUnits},
+    {"DISCARDED", nullptr, 0, INT32_MAX, 0, true},
+};
+static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
+
+// Characters of a name or a word that are read: more than any option's name or word has, so
+// that a longer text is none of them.
+constexpr int16_t kTextRead = 31;
+
+typedef std::array<int32_t, kOptionCount> Values;
+
+std::vector<std::pair<const TwainGlobals*, Values>>& Store() {
+  static std::vector<std::pair<const TwainGlobals*, Values>> store;
+  return store;
+}
+
+Values Defaults() {
+  Values v{};
+  for (int i = 0; i < kOptionCount; ++i) v[i] = kOptionRows[i].initial;
+  return v;
+}
+
+Values& ValuesOf(const TwainGlobals* g) {
+  for (auto& entry : Store())
+    if (entry.first == g) return entry.second;
+  Store().emplace_back(g, Defaults());
+  return Store().back().second;
+}
+
+const OptionRow* RowNamed(const char* name) {
+  for (const OptionRow& row : kOptionRows)
+    if (std::strcmp(row.name, name) == 0) return &row;
+  return nullptr;
+}
+
+int Place(const OptionRow* row) { return static_cast<int>(row - kOptionRows); }
+
+void ReadText(TwainGlobals* g, int16_t field, char (&text)[kTextRead + 1]) {
+  std::memset(text, 0, sizeof text);
+  GetFldVal(field, kValueCText, kTextRead, text, g->hostParams);
+  text[kTextRead] = 0;
+}
+
+// The option a pair names, or why the pair fails: 3 for a picture in either field, 9 for a
+// name that is no option.
+int16_t PairOption(TwainGlobals* g, int16_t nameField, int16_t valueField, const OptionRow** row) {
+  if (IsThisFieldType(nameField, kFieldTypePicture, g->hostParams) ||
+      IsThisFieldType(valueField, kFieldTypePicture, g->hostParams)) {
+    return kResultBadParameter;
+  }
+  char name[kTextRead + 1];
+  ReadText(g, nameField, name);
+  *row = RowNamed(name);
+  return *row ? kResultOk : kResultUnsupportedCapability;
+}
+
+int16_t SetFromField(TwainGlobals* g, const OptionRow& row, int16_t valueField) {
+  if (row.readOnly) return kResultNotNow;
+  int32_t value;
+  if (row.words) {
+    char word[kTextRead + 1];
+    ReadText(g, valueField, word);
+    value = OptionWordIndex(row, word);
+    if (value < 0) return kResultBadValue;
+  } else {
+    HostFloat number = 0;
+    GetFldVal(valueField, kValueNumber, 0, &number, g->hostParams);
+    if (!OptionTakesNumber(row, number)) return kResultBadValue;
+    value = OptionUnits(row, number);
+  }
+  ValuesOf(g)[Place(&row)] = value;
+  return kResultOk;
+}
+
+void GetIntoField(TwainGlobals* g, const OptionRow& row, int16_t valueField) {
+  const int32_t value = ValuesOf(g)[Place(&row)];
+  if (row.words) {
+    SetFldText(valueField, row.words[value], g->hostParams);
+  } else {
+    SetFldNumber(valueField, static_cast<HostFloat>(value) / row.scale, g->hostParams);
+  }
+}
+
+// The pairs of a call; a call without its first parameter answers 3.
+template <typename Handle>
+int16_t ForEachOptionPair(TwainGlobals* g, Handle handle) {
+  if (GetFldInt(kFieldParamCount, g->hostParams) < 1) return kResultBadParameter;
+  return ForEachValuePair(g->hostParams, [&](int16_t nameField, int16_t valueField) -> int16_t {
+    const OptionRow* row = nullptr;
+    int16_t r = PairOption(g, nameField, valueField, &row);
+    return r != 0 ? r : handle(*row, valueField);
+  });
+}
+
+}  // namespace
+
+int32_t OptionWordIndex(const OptionRow& row, const char* text) {
+  for (int32_t i = 0; row.words && row.words[i]; ++i)
+    if (std::strcmp(row.words[i], text) == 0) return i;
+  return -1;
+}
+
+bool OptionTakesNumber(const OptionRow& row, HostFloat value) {
+  if (!(value * row.scale >= row.least && value * row.scale <= row.most)) return false;
+  return row.scale > 1 || value == static_cast<HostFloat>(static_cast<int32_t>(value));
+}
+
+int32_t OptionUnits(const OptionRow& row, HostFloat value) {
+  return static_cast<int32_t>(std::lround(value * row.scale));
+}
+
+int32_t OptionValue(const TwainGlobals* g, Option option) {
+  for (const auto& entry : Store())
+    if (entry.first == g) return entry.second[static_cast<int>(option)];
+  return kOptionRows[static_cast<int>(option)].initial;
+}
+
+void StoreOptionValue(const TwainGlobals* g, Option option, int32_t value) {
+  ValuesOf(g)[static_cast<int>(option)] = value;
+}
+
+void ForgetOptions(const TwainGlobals* g) {
+  auto& store = Store();
+  for (auto it = store.begin(); it != store.end(); ++it) {
+    if (it->first == g) {
+      store.erase(it);
+      return;
+    }
+  }
+}
+
+int16_t DoSetOption(TwainGlobals* g) {
+  return ForEachOptionPair(
+      g, [&](const OptionRow& row, int16_t valueField) { return SetFromField(g, row, valueField); });
+}
+
+int16_t DoGetOption(TwainGlobals* g) {
+  return ForEachOptionPair(g, [&](const OptionRow& row, int16_t valueField) -> int16_t {
+    GetIntoField(g, row, valueField);
+    return kResultOk;
+  });
+}

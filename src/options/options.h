@@ -1,0 +1,69 @@
+// The extension's options: settings of the extension itself, not of a source, set with
+// Twain.SetOption and read with Twain.GetOption. They belong to the instance record, need no
+// connection, hold from the call that sets them until another sets them or the host unloads
+// the extension (across Twain.Disconnect and Twain.Connect), and start at their defaults.
+//
+// Each option is one row of the table in options.cpp and one name here: a word option takes
+// one of its words (exact, upper case), a number option a whole number in its range; a
+// read-only option is one the extension sets itself (what a scan did), and Twain.SetOption
+// answers 11 for it.
+#pragma once
+#include <cstdint>
+
+#include "image/blank_meter.h"
+#include "record/globals.h"
+
+// The options, in the table's order.
+enum class Option : uint8_t {
+  kTransfer,     // how Twain.ScanPages transfers its pages
+  kCompression,  // what a memory transfer asks the source to compress
+  // The files Twain.ScanPages encodes itself.
+  kJpegQuality,  // of JPEG files and of a PDF's JPEG pages, 1 to 100
+  kPdfImages,    // how a PDF's grey and colour pages are compressed
+  // ---- blank pages (pages/blank_pages.h, image/blank_meter.h)
+  kBlankPages,  // whether Twain.ScanPages keeps or leaves out blank pages
+  kBlankInk,    // the most ink a blank page holds, in kBlankInkUnits of its pixels
+  kDiscarded,   // read only: the pages the last Twain.ScanPages left out as blank
+};
+constexpr int kOptionCount = 7;
+
+// The words of the word options, as their rows list them.
+enum TransferWord : int32_t { kTransferNative, kTransferMemory, kTransferAuto };
+enum CompressionWord : int32_t { kCompressionNone, kCompressionJpeg };
+enum PdfImagesWord : int32_t { kPdfImagesJpeg, kPdfImagesLossless };
+enum BlankPagesWord : int32_t { kBlankPagesKeep, kBlankPagesDiscard };
+
+// One option: its name, and either its words (a word option; null for a number option) or
+// the range of its numbers, its default (a word's place in the list, or a number) and
+// whether the host may set it. A number option keeps its number times `scale`: with a scale
+// above 1 it takes a real number (rounded to 1/scale), else a whole one; its range and
+// default are in those units.
+struct OptionRow {
+  const char* name;
+  const char* const* words;  // ends with null
+  int32_t least;
+  int32_t most;
+  int32_t initial;
+  bool readOnly;
+  int32_t scale = 1;
+};
+
+// The option's value for g: a word option's word as its place in the list, or the number.
+int32_t OptionValue(const TwainGlobals* g, Option option);
+// Sets a value the extension decides itself (a read-only option), or any option's value.
+void StoreOptionValue(const TwainGlobals* g, Option option, int32_t value);
+// Every option of g back to its default (a new record, or the record's end).
+void ForgetOptions(const TwainGlobals* g);
+
+// How a row takes what the host passes: a word's place in the row's list, or -1 when the
+// text is none of them; whether a number is one the row takes.
+int32_t OptionWordIndex(const OptionRow& row, const char* text);
+bool OptionTakesNumber(const OptionRow& row, HostFloat value);
+// The number the row keeps for `value` (one it takes).
+int32_t OptionUnits(const OptionRow& row, HostFloat value);
+
+// Twain.SetOption and Twain.GetOption: the pairs in order, the first failing pair ending the
+// call. 0; 3 for a missing first parameter or a picture; 9 for a name that is no option; 10
+// for a value the option does not take; 11 for setting a read-only option.
+int16_t DoSetOption(TwainGlobals* g);
+int16_t DoGetOption(TwainGlobals* g);

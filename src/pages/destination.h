@@ -1,0 +1,29 @@
+// Where a page will be written, checked before the source is opened for the scan, so that a
+// page is never scanned (and, with a feeder, never taken) for a file that cannot be written.
+// One check for every page name: a single page of Twain.ScanToFile, each page of a batch.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// The longest name the extension holds (TW_STR255, and the Mac's length-prefixed names).
+// A longer name is refused, never cut.
+constexpr size_t kMaxDestinationChars = 255;
+
+// Whoever writes the page does this with a file of that name: the Mac's own writer never
+// replaces one (7); the Windows writer and every source in a file transfer replace it.
+enum class ExistingFile { kReplaced, kRefused };
+
+struct DestinationCheck {
+  int16_t result = 0;    // 0: the page can be written there; 7 the file exists (kRefused); 8
+  bool existed = false;  // a file of that name was there before the scan
+};
+
+// name: the page's name as the host gave it, `length` characters (no length byte, no NUL
+// needed; Mac: a Mac name, plain or colon-separated; Windows: a Windows path). Answers 8 for
+// an empty name, one longer than kMaxDestinationChars, a missing folder or volume, a Mac
+// name part over 31 characters, or a name the file system cannot take. Touches no file.
+DestinationCheck CheckDestination(const char* name, size_t length, ExistingFile existing);
+
+// After a scan that failed to write `name`: removes the file when the check found none
+// before the scan (a file the failed transfer left behind), and leaves an older one alone.
+void RemoveUnfinishedPage(const char* name, size_t length, const DestinationCheck& before);

@@ -1,0 +1,59 @@
+#include "scan/scan_pages.h"
+
+#include "options/options.h"
+#include "scan/scan.h"
+#include "twain/result_codes.h"
+
+namespace {
+
+PdfSettings PdfSettingsOf(const TwainGlobals* g) {
+  PdfSettings pdf;
+  pdf.jpegQuality = OptionValue(g, Option::kJpegQuality);
+  pdf.lossless = OptionValue(g, Option::kPdfImages) == kPdfImagesLossless;
+  return pdf;
+}
+
+// A batch of at most one page takes the name as it stands.
+bool Numbered(uint32_t maxPages) { return maxPages != 1; }
+
+uint32_t Longest(uint32_t maxPages) { return BatchSettings{nullptr, maxPages}.Limit(); }
+
+}  // namespace
+
+ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 format, uint32_t maxPages)
+    : route_(BatchRoute(format)),
+      plain_(path, Numbered(maxPages), Longest(maxPages), route_),
+      encoded_(path, Numbered(maxPages), Longest(maxPages), route_, OptionValue(g, Option::kJpegQuality)),
+      book_(path, route_),
+      document_(path, route_, PdfSettingsOf(g)),
+      blank_(FilesWriter(), OptionValue(g, Option::kBlankInk)) {
+  RecordRoute(g, route_);
+  batch_.maxPages = maxPages;
+  batch_.writer = FilesWriter();
+  // The pages the extension writes from rows may come by memory transfer, as the options say;
+  // JPEG strips, asked for with COMPRESSION JPEG, go into JPEG files and a PDF of JPEG pages.
+  if (route_.TakesRows()) {
+    batch_.transfer = OptionValue(g, Option::kTransfer);
+    const bool jpegPages = format == TWFF_JFIF || (format == TWFF_PDF && !PdfSettingsOf(g).lossless);
+    batch_.compressJpeg = jpegPages && OptionValue(g, Option::kCompression) == kCompressionJpeg;
+  }
+  // Blank pages are judged where the extension encodes the pages itself.
+  if (route_.encoded && OptionValue(g, Option::kBlankPages) == kBlankPagesDiscard) batch_.writer = &blank_;
+}
+
+PageWriter* ScanPagesFiles::FilesWriter() {
+  if (route_.format == TWFF_TIFFMULTI) return &book_;
+  if (route_.format == TWFF_PDF) return &document_;
+  if (route_.encoded) return &encoded_;
+  return &plain_;
+}
+
+int16_t ScanPagesFiles::Scan(TwainGlobals* g) {
+  uint32_t taken = 0;
+  int16_t r = DoScanPages(g, route_, batch_, &taken);
+  // Every page that came was blank: no page came that is kept.
+  if (r == kResultOk && taken > 0 && taken == blank_.LeftOut()) r = kResultCancelled;
+  written_ = taken;
+  const int16_t closed = batch_.writer->End(g, &written_);
+  return r != kResultOk ? r : closed;
+}

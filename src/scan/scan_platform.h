@@ -1,0 +1,21 @@
+// What a scan asks of the platform (Carbon or Win32), implemented in platform/macos/ and
+// platform/windows/. The platform only delivers: the events of its loop and the notices of
+// its callback go to the scan's session, which decides what they mean.
+#pragma once
+#include "scan/scan_session.h"
+
+namespace platform {
+
+// Mac: the procedure the DSM calls with the source's notices (TWAIN_callback); Windows: null.
+TW_MEMREF SourceCallback();
+
+// Windows: the host window's procedure is the scan's while it runs, so that the window's
+// messages reach the source; the saved procedure is put back at the end. Mac: nothing.
+void StartRouting(ScanSession& scan);
+void EndRouting(ScanSession& scan);
+
+// Delivers events to the scan until scan.WaitOver(): Mac, a Carbon event loop, or null-event
+// polls of a modal source without its interface; Windows, a message loop.
+void WaitForSource(ScanSession& scan);
+
+}  // namespace platform

@@ -1,0 +1,70 @@
+// A batch: the same scan taking pages while the source has more. After each page the source
+// says, in its answer to MSG_ENDXFER, how many transfers it still holds: another (any count
+// but 0, also the -1 of a source that does not know) means the next transfer follows at once,
+// in state 6 and without a new ready report, unless the batch is full, when MSG_RESET drops
+// the rest. 0 ends the batch; with the interface shown the source went back to state 5, where
+// its user may scan again, and the batch ends when the user closes the interface.
+//
+// Every page is written before the next one is transferred, and no page is transferred that
+// could not be written: a destination that cannot take it, or a page that failed to be
+// written, drops what the source still holds and ends the batch with that failure. A page
+// that arrived whole is written and counted even when the source then refuses to end its
+// transfer; the refusal ends the batch. What a page becomes (left out as blank included) is
+// the batch's writer's to decide.
+#include "scan/scan_session.h"
+#include "transfer/collect_image.h"
+#include "transfer/memory_transfer.h"
+#include "caps/write_caps.h"
+#include "twain/requests.h"
+
+namespace {
+
+// CAP_XFERCOUNT is a 16-bit count; -1 asks for every page.
+constexpr uint32_t kLargestTransferCount = 32767;
+constexpr int32_t kEveryPage = -1;
+
+}  // namespace
+
+// The source learns the limit before it is enabled. A source that refuses it is stopped after
+// the limit all the same.
+void ScanSession::AnnouncePageLimit() {
+  uint32_t limit = batch_->maxPages;
+  bool all = limit == 0 || limit > kLargestTransferCount;
+  SetCapInt(g_, CAP_XFERCOUNT, all ? kEveryPage : static_cast<int32_t>(limit));
+}
+
+void ScanSession::TakePages() {
+  for (;;) {
+    uint32_t number = taken_ + 1;
+    PageWriter* writer = batch_->writer;
+    int16_t r = writer->BeforePage(g_, number);
+    if (r != 0) {
+      ResetPendingTransfers(g_);  // state 6: nothing of this page was transferred
+      End(r);
+      return;
+    }
+    TW_UINT16 left = 0;
+    int16_t endRefused = 0;
+    if (route_.transfer == PageTransfer::kMemory) {
+      r = CollectPageByMemory(g_, writer, strips_, number, &info_, &left, &endRefused);  // made as its strips come
+    } else {
+      r = CollectImage(g_, route_, imageSlot_, &left, &info_, &endRefused);
+      if (r == 0 && *imageSlot_) r = writer->WritePage(g_, number, info_);
+    }
+    if (r != 0) {
+      writer->Abandon(g_, number);
+      if (left != 0) ResetPendingTransfers(g_);
+      End(r);
+      return;
+    }
+    ++taken_;
+    if (endRefused != 0) {
+      End(endRefused);  // the page arrived whole and is kept; the source is closed from state 7
+      return;
+    }
+    bool full = taken_ >= batch_->Limit();
+    if (full && left != 0) ResetPendingTransfers(g_);
+    if (full || (left == 0 && !ShowsUI())) EndWait();
+    if (full || left == 0) return;
+  }
+}

@@ -1,0 +1,43 @@
+#include "scan/transfer_mechanism.h"
+
+#include "options/options.h"
+#include "caps/read_caps.h"
+#include "caps/write_caps.h"
+#include "twain/result_codes.h"
+
+int16_t NegotiateTransferMechanism(TwainGlobals* g, const PageRoute& route) {
+  // Some sources keep a file mechanism from an earlier session: native is asked for too.
+  if (route.transfer != PageTransfer::kFile) {
+    SetCapInt(g, ICAP_XFERMECH, TWSX_NATIVE);
+    return 0;
+  }
+  int16_t r = SetCapInt(g, ICAP_XFERMECH, TWSX_FILE);
+  if (r == 0) r = SetCapInt(g, ICAP_IMAGEFILEFORMAT, route.format);
+  return r;
+}
+
+namespace {
+
+// The source's JPEG strips, where it has them and the pages are grey or colour.
+void AskForJpegStrips(TwainGlobals* g) {
+  CapIntegers type, compression;
+  if (GetCapIntegers(g, ICAP_PIXELTYPE, &type) != 0 || type.current == TWPT_BW) return;
+  if (GetCapIntegers(g, ICAP_COMPRESSION, &compression) != 0 || !compression.Allows(TWCP_JPEG)) return;
+  SetCapInt(g, ICAP_COMPRESSION, TWCP_JPEG);
+}
+
+}  // namespace
+
+int16_t SettleBatchTransfer(TwainGlobals* g, const BatchSettings& batch, PageRoute* route, StripTerms* terms) {
+  if (!route->TakesRows() || batch.transfer == kTransferNative) return 0;
+  CapIntegers mechanisms;
+  const bool offered = GetCapIntegers(g, ICAP_XFERMECH, &mechanisms) == 0 && mechanisms.Allows(TWSX_MEMORY);
+  if (!offered) return batch.transfer == kTransferMemory ? kResultBadValue : 0;
+  int16_t r = SetCapInt(g, ICAP_XFERMECH, TWSX_MEMORY);
+  if (r != 0) return r;
+  route->transfer = PageTransfer::kMemory;
+  CapIntegers flavor;
+  terms->zeroIsWhite = GetCapIntegers(g, ICAP_PIXELFLAVOR, &flavor) == 0 && flavor.current == TWPF_VANILLA;
+  if (batch.compressJpeg) AskForJpegStrips(g);
+  return 0;
+}

@@ -1,0 +1,196 @@
+// Twain.SetOption and Twain.GetOption: the extension's own settings, kept per instance
+// without a connection, handled pair by pair as the capability commands are.
+#include "options/options.h"
+#include "tests/support/fixture.h"
+
+namespace kvtest {
+namespace {
+
+class OptionsTest : public ExtensionTest {
+ protected:
+  // The options' values as GetOption gives them: "TRANSFER/COMPRESSION".
+  std::string Options() {
+    velmar::CallResult r = CallFull("Twain.GetOption(\"TRANSFER\", $t, \"COMPRESSION\", $c)");
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.result.Display() + " " + host->Variable("t").Display() + "/" + host->Variable("c").Display();
+  }
+  // The blank-page options: "BLANKPAGES/BLANKINK/DISCARDED".
+  std::string BlankOptions() {
+    velmar::CallResult r = CallFull("Twain.GetOption(\"BLANKPAGES\", $b, \"BLANKINK\", $i, \"DISCARDED\", $d)");
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.result.Display() + " " + host->Variable("b").Display() + "/" + host->Variable("i").Display() +
+           "/" + host->Variable("d").Display();
+  }
+};
+
+TEST_F(OptionsTest, StartAtTheirDefaultsAndNeedNoConnection) {
+  long before = DsmCalls();
+  EXPECT_EQ("0 \"NATIVE\"/\"NONE\"", Options());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"MEMORY\", \"COMPRESSION\", \"JPEG\")"));
+  EXPECT_EQ("0 \"MEMORY\"/\"JPEG\"", Options());
+  EXPECT_EQ(before, DsmCalls());
+  EXPECT_FALSE(Record()->dsmOpen);
+}
+
+TEST_F(OptionsTest, HoldAcrossDisconnectAndConnectUntilTheExtensionIsUnloaded) {
+  EXPECT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"AUTO\")"));
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ("0 \"AUTO\"/\"NONE\"", Options());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"NATIVE\")"));
+  EXPECT_EQ("0 \"NATIVE\"/\"NONE\"", Options());
+
+  // Unloaded and loaded again: the defaults, whichever record the new load gets (the Mac
+  // takes the registered record over only while it lives; a fresh one otherwise).
+  EXPECT_EQ("0", Call("Twain.SetOption(\"COMPRESSION\", \"JPEG\")"));
+  host->Destruct();
+  host->Construct();
+  ASSERT_NE(nullptr, Record());
+  EXPECT_EQ("0 \"NATIVE\"/\"NONE\"", Options());
+}
+
+// Windows gives every instance a record of its own; the Mac's instances share the registered
+// record, which each message 0 sets up afresh, options included.
+TEST_F(OptionsTest, BelongToTheirInstanceRecord) {
+  EXPECT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"MEMORY\")"));
+  int other = host->AddInstance();
+  host->UseInstance(other);
+  host->Construct();
+  ASSERT_NE(nullptr, Record());
+  EXPECT_EQ("0 \"NATIVE\"/\"NONE\"", Options());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"COMPRESSION\", \"JPEG\")"));
+  host->UseInstance(0);
+  EXPECT_EQ(kWindowsBuild ? "0 \"MEMORY\"/\"NONE\"" : "0 \"NATIVE\"/\"JPEG\"", Options());
+  host->UseInstance(other);
+  if constexpr (kWindowsBuild) {
+    host->Destruct();
+  } else {
+    host->Slot() = nullptr;  // the shared record stays instance 0's
+  }
+  host->UseInstance(0);
+}
+
+TEST_F(OptionsTest, TheFirstFailingPairEndsTheCall) {
+  EXPECT_EQ("9", Call("Twain.SetOption(\"TRANSFER\", \"MEMORY\", \"QUALITY\", 5, \"COMPRESSION\", \"JPEG\")"));
+  EXPECT_EQ("0 \"MEMORY\"/\"NONE\"", Options());
+  EXPECT_EQ("10",
+            Call("Twain.SetOption(\"COMPRESSION\", \"JPEG\", \"TRANSFER\", \"FILE\", \"TRANSFER\", \"AUTO\")"));
+  EXPECT_EQ("0 \"MEMORY\"/\"JPEG\"", Options());
+  // A get fills the variables before the failing pair and leaves the one after it alone.
+  velmar::CallResult r = CallFull("Twain.GetOption(\"TRANSFER\", $a, \"NONE\", $b, \"COMPRESSION\", $z)");
+  EXPECT_EQ("9", r.result.Display());
+  EXPECT_EQ("\"MEMORY\"", host->Variable("a").Display());
+  EXPECT_EQ("\"\"", host->Variable("z").Display());  // as the call found it
+}
+
+TEST_F(OptionsTest, NamesAndWordsAreExactAndUpperCase) {
+  EXPECT_EQ("9", Call("Twain.SetOption(\"transfer\", \"MEMORY\")"));
+  EXPECT_EQ("9", Call("Twain.SetOption(\"TRANSFER \", \"MEMORY\")"));
+  EXPECT_EQ("9", Call("Twain.GetOption(\"XFERMECH\", $v)"));
+  EXPECT_EQ("9", Call("Twain.SetOption(\"\", \"MEMORY\")"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"TRANSFER\", \"memory\")"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"TRANSFER\", \"MEMORY \")"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"TRANSFER\", \"MEMORYX\")"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"TRANSFER\", 1)"));  // words, not their numbers
+  EXPECT_EQ("10", Call("Twain.SetOption(\"COMPRESSION\", \"\")"));
+  EXPECT_EQ("0 \"NATIVE\"/\"NONE\"", Options());
+}
+
+TEST_F(OptionsTest, MissingParametersAndPictures) {
+  EXPECT_EQ("3", Call("Twain.SetOption()"));
+  EXPECT_EQ("3", Call("Twain.GetOption()"));
+  // A name without a value is ignored, at the end of a call as for a call of one parameter.
+  EXPECT_EQ("0", Call("Twain.SetOption(\"TRANSFER\")"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"AUTO\", \"COMPRESSION\")"));
+  EXPECT_EQ("0 \"AUTO\"/\"NONE\"", Options());
+  EXPECT_EQ("3", Call("Twain.SetOption(\"TRANSFER\", $p:picture)"));
+  EXPECT_EQ("3", Call("Twain.GetOption(\"TRANSFER\", $p:picture)"));
+  EXPECT_EQ("3", Call("Twain.SetOption(\"COMPRESSION\", \"JPEG\", $p:picture, \"NATIVE\")"));
+  EXPECT_EQ("0 \"AUTO\"/\"JPEG\"", Options());
+}
+
+// The options of the files Twain.ScanPages encodes: a quality of 1 to 100, whole; two words.
+TEST_F(OptionsTest, JpegQualityAndPdfImages) {
+  velmar::CallResult r = CallFull("Twain.GetOption(\"JPEGQUALITY\", $q, \"PDFIMAGES\", $i)");
+  EXPECT_EQ("0", r.result.Display());
+  EXPECT_EQ("85", host->Variable("q").Display());
+  EXPECT_EQ("\"JPEG\"", host->Variable("i").Display());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"JPEGQUALITY\", 1, \"PDFIMAGES\", \"LOSSLESS\")"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"JPEGQUALITY\", 100)"));
+  for (const char* refused : {"0", "101", "50.5", "-1", "\"HIGH\""})
+    EXPECT_EQ("10", Call(std::string("Twain.SetOption(\"JPEGQUALITY\", ") + refused + ")")) << refused;
+  for (const char* refused : {"\"lossless\"", "\"FLATE\"", "1"})
+    EXPECT_EQ("10", Call(std::string("Twain.SetOption(\"PDFIMAGES\", ") + refused + ")")) << refused;
+  r = CallFull("Twain.GetOption(\"JPEGQUALITY\", $q, \"PDFIMAGES\", $i)");
+  EXPECT_EQ("100", host->Variable("q").Display());
+  EXPECT_EQ("\"LOSSLESS\"", host->Variable("i").Display());
+  EXPECT_EQ("0 \"NATIVE\"/\"NONE\"", Options());  // the others as they were
+}
+
+// ---- blank pages
+
+TEST_F(OptionsTest, BlankPagesKeepByDefaultAndTakeDiscard) {
+  EXPECT_EQ("0 \"KEEP\"/0.15/0", BlankOptions());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\")"));
+  EXPECT_EQ("0 \"DISCARD\"/0.15/0", BlankOptions());
+  EXPECT_EQ("10", Call("Twain.SetOption(\"BLANKPAGES\", \"discard\")"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"BLANKPAGES\", 1)"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"KEEP\")"));
+  EXPECT_EQ("0 \"KEEP\"/0.15/0", BlankOptions());
+}
+
+// A percent of the page with decimals, from 0 to 100 (a millionth of the page apart).
+TEST_F(OptionsTest, BlankInkIsAPercentWithDecimals) {
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKINK\", 0.5)"));
+  EXPECT_EQ("0 \"KEEP\"/0.5/0", BlankOptions());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKINK\", 0.0125)"));
+  EXPECT_EQ("0 \"KEEP\"/0.0125/0", BlankOptions());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKINK\", 0)"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"BLANKINK\", 100)"));
+  EXPECT_EQ("0 \"KEEP\"/100/0", BlankOptions());
+  EXPECT_EQ("10", Call("Twain.SetOption(\"BLANKINK\", 100.01)"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"BLANKINK\", -0.01)"));
+  EXPECT_EQ("0 \"KEEP\"/100/0", BlankOptions());
+}
+
+TEST_F(OptionsTest, DiscardedIsReadOnly) {
+  EXPECT_EQ("11", Call("Twain.SetOption(\"DISCARDED\", 0)"));
+  EXPECT_EQ("11", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\", \"DISCARDED\", 3)"));
+  EXPECT_EQ("0 \"DISCARD\"/0.15/0", BlankOptions());
+}
+
+// A number option (as the table's rows for numbers describe one): whole numbers within its
+// range only.
+TEST(OptionRowTest, NumbersAndWords) {
+  const char* const words[] = {"ONE", "TWO", nullptr};
+  const OptionRow wordRow{"W", words, 0, 0, 0, false};
+  EXPECT_EQ(1, OptionWordIndex(wordRow, "TWO"));
+  EXPECT_EQ(-1, OptionWordIndex(wordRow, "two"));
+  EXPECT_EQ(-1, OptionWordIndex(wordRow, "TW"));
+  const OptionRow numberRow{"N", nullptr, 1, 100, 85, false};
+  EXPECT_EQ(-1, OptionWordIndex(numberRow, "1"));
+  EXPECT_TRUE(OptionTakesNumber(numberRow, 1));
+  EXPECT_TRUE(OptionTakesNumber(numberRow, 100));
+  EXPECT_FALSE(OptionTakesNumber(numberRow, 0));
+  EXPECT_FALSE(OptionTakesNumber(numberRow, 101));
+  EXPECT_FALSE(OptionTakesNumber(numberRow, 50.5));
+  EXPECT_FALSE(OptionTakesNumber(numberRow, 1e12));
+  HostFloat nan = 0;
+  nan = nan / nan;
+  EXPECT_FALSE(OptionTakesNumber(numberRow, nan));
+}
+
+// A number option kept in parts of a unit takes real numbers, rounded to the nearest part.
+TEST(OptionRowTest, ScaledNumbers) {
+  const OptionRow row{"R", nullptr, 0, 100 * 10000, 1500, false, 10000};
+  EXPECT_TRUE(OptionTakesNumber(row, 0.15));
+  EXPECT_EQ(1500, OptionUnits(row, 0.15));
+  EXPECT_EQ(1, OptionUnits(row, 0.00014));
+  EXPECT_EQ(1000000, OptionUnits(row, 100));
+  EXPECT_FALSE(OptionTakesNumber(row, 100.00001));
+  EXPECT_FALSE(OptionTakesNumber(row, -0.00001));
+}
+
+}  // namespace
+}  // namespace kvtest
