@@ -109,7 +109,7 @@ double EncodingSeconds(const vscan::Raster& r, bool lossless, int runs) {
       }
       deflateEnd(&z);
     } else {
-      ByteRun jpeg;
+      std::vector<uint8_t> jpeg;
       EncodeJpeg(pixels, kDefaultJpegQuality, &jpeg);
     }
     times.push_back(std::chrono::duration<double>(Clock::now() - start).count());

@@ -3,6 +3,7 @@
 #include <ApplicationServices/ApplicationServices.h>
 
 #include <cstring>
+#include <vector>
 
 #include "image/image_platform.h"
 #include "image/no_throw.h"
@@ -11,27 +12,29 @@
 
 namespace {
 
-bool CopyRows(PagePixels& page, ByteRun* rows) {
+// The page's rows, one after the other; false when a row cannot be had. May throw
+// std::bad_alloc.
+bool CopyRows(PagePixels& page, std::vector<uint8_t>* rows) {
   const size_t bytes = page.RowBytes();
-  if (!rows->Resize(bytes * page.Height())) return false;
+  rows->resize(bytes * page.Height());
   for (uint32_t y = 0; y < page.Height(); ++y) {
     const uint8_t* row = page.Row(y);
     if (!row) return false;
-    std::memcpy(rows->Data() + bytes * y, row, bytes);
+    std::memcpy(rows->data() + bytes * y, row, bytes);
   }
   return true;
 }
 
 }  // namespace
 
-int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
+int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     if (page.Format() == PixelFormat::kBlackWhite) return kResultUnusablePage;
-    ByteRun rows;
+    std::vector<uint8_t> rows;
     if (!CopyRows(page, &rows)) return kResultUnusablePage;
     const bool colour = page.Format() == PixelFormat::kRgb;
     Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
-    Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, rows.Data(), rows.Size(), nullptr));
+    Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, rows.data(), rows.size(), nullptr));
     if (!space || !provider) return kResultUnusablePage;
     PageImage image;
     image.depth = colour ? Depth::kColour : Depth::kGrey;
@@ -51,8 +54,8 @@ int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
     if (!CGImageDestinationFinalize(destination.get())) return kResultUnusablePage;
     const UInt8* bytes = CFDataGetBytePtr(data.get());
     const CFIndex length = CFDataGetLength(data.get());
-    if (!bytes || length <= 0 || !jpeg->Resize(0) || !jpeg->Append(bytes, static_cast<size_t>(length)))
-      return kResultUnusablePage;
+    if (!bytes || length <= 0) return kResultUnusablePage;
+    jpeg->assign(bytes, bytes + length);
     return kResultOk;
   });
 }

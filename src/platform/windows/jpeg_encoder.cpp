@@ -8,6 +8,7 @@
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "image/image_platform.h"
 #include "image/no_throw.h"
@@ -58,7 +59,7 @@ HRESULT EncodeJpegFrame(IWICImagingFactory* factory, PagePixels& page, int quali
 
 }  // namespace
 
-int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
+int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     if (page.Format() == PixelFormat::kBlackWhite) return kResultUnusablePage;
     Wic wic;
@@ -69,11 +70,11 @@ int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg) {
     HGLOBAL memory = nullptr;
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream.Get(), &memory)))
       return kResultUnusablePage;
-    if (stat.cbSize.QuadPart == 0 || !jpeg->Resize(static_cast<size_t>(stat.cbSize.QuadPart)))
-      return kResultUnusablePage;
+    if (stat.cbSize.QuadPart == 0) return kResultUnusablePage;
+    jpeg->resize(static_cast<size_t>(stat.cbSize.QuadPart));
     const auto* bytes = static_cast<const uint8_t*>(GlobalLock(memory));
     if (!bytes) return kResultUnusablePage;
-    std::memcpy(jpeg->Data(), bytes, jpeg->Size());
+    std::memcpy(jpeg->data(), bytes, jpeg->size());
     GlobalUnlock(memory);
     return kResultOk;
   });
