@@ -7,7 +7,6 @@
 
 #include "entry/entry_platform.h"
 #include "host/host_platform.h"
-#include "platform/windows/bitmaps.h"
 #include "platform/windows/module_values.h"
 
 namespace module_values {

@@ -10,3 +10,7 @@ namespace module_values {
 extern HMODULE moduleHandle;
 extern HWND hostWindow;
 }  // namespace module_values
+
+// The host window, whose device context the bitmap code draws with (device_bitmap.cpp,
+// bmp_writer.cpp).
+HWND KvHostWindow();
