@@ -1,4 +1,4 @@
-// page_bench: the page writers (image/image_files.h) on a whole letter page at 300 dpi
+// page_bench: the page writers (image/image_platform.h) on a whole letter page at 300 dpi
 // (2550 x 3300), in black and white, grey and colour, as the virtual scanner hands it over
 // natively (a packed DIB on Windows, a picture on the Mac). Per format it writes the page
 // --runs times and prints the file's size and the median time of one write:
@@ -109,7 +109,7 @@ double EncodingSeconds(const vscan::Raster& r, bool lossless, int runs) {
       }
       deflateEnd(&z);
     } else {
-      ByteRun jpeg;
+      std::vector<uint8_t> jpeg;
       EncodeJpeg(pixels, kDefaultJpegQuality, &jpeg);
     }
     times.push_back(std::chrono::duration<double>(Clock::now() - start).count());

@@ -20,12 +20,20 @@ if(NOT KV_ZLIB)
 endif()
 target_link_libraries(kardivelle_core PUBLIC ${KV_ZLIB})
 if(KV_MACOS)
-  target_compile_options(kardivelle_core PRIVATE -fvisibility=hidden)
+  # The bundle exports what its export list names, and nothing else, whatever the build type:
+  # the extension's code is compiled hidden, inline functions too (without inlining, a Debug
+  # build would leave the standard library's template instances out of line and visible), and
+  # the bundle is linked with the list (a version script, the ELF form of an exported-symbols
+  # list).
+  set(KV_BUNDLE_EXPORTS ${CMAKE_SOURCE_DIR}/src/platform/macos/Kardivelle.exports)
+  target_compile_options(kardivelle_core PRIVATE -fvisibility=hidden -fvisibility-inlines-hidden)
   target_link_libraries(kardivelle_core PUBLIC kv_carbon kv_twainframework kv_imageio)
   add_library(Kardivelle SHARED ${CMAKE_SOURCE_DIR}/src/platform/macos/export_main.cpp)
+  target_compile_options(Kardivelle PRIVATE -fvisibility=hidden -fvisibility-inlines-hidden)
+  target_link_options(Kardivelle PRIVATE -Wl,--version-script=${KV_BUNDLE_EXPORTS})
   target_link_libraries(Kardivelle PRIVATE kardivelle_core)
   add_dependencies(Kardivelle kv_catalogue_rsrc)
-  set_target_properties(Kardivelle PROPERTIES PREFIX "" SUFFIX ""
+  set_target_properties(Kardivelle PROPERTIES PREFIX "" SUFFIX "" LINK_DEPENDS ${KV_BUNDLE_EXPORTS}
     LIBRARY_OUTPUT_DIRECTORY ${KV_OUT}/Kardivelle.bundle/Contents/MacOS
     BUILD_RPATH "\$ORIGIN/../../../lib" INSTALL_RPATH "\$ORIGIN/../../../lib")
 else()

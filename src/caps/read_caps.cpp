@@ -269,11 +269,11 @@ bool ReadIntegerList(const ContainerView& c, bool isEnum, CapIntegers* out) {
   for (int32_t i = 0; i < list.count; ++i) {
     uint32_t raw;
     if (ReadItem(c, list.first + static_cast<size_t>(i) * list.itemSize, list.type, &raw))
-      out->allowed.push_back({static_cast<int32_t>(ItemNumber(list.type, raw))});
+      out->allowed.push_back(static_cast<int32_t>(ItemNumber(list.type, raw)));
   }
   uint32_t index = 0;
   if (isEnum && !c.Read32(kOff.enumCurrentIndex, &index)) return false;
-  if (index < out->allowed.size()) out->current = out->allowed[index].number;
+  if (index < out->allowed.size()) out->current = out->allowed[index];
   return true;
 }
 
@@ -287,7 +287,7 @@ bool ReadIntegers(const ContainerView& c, TW_UINT16 conType, CapIntegers* out) {
   if (conType == TWON_ONEVALUE) {
     if (!ReadItem(c, kOff.oneValueItem, type, &raw)) return false;
     out->current = static_cast<int32_t>(ItemNumber(type, raw));
-    out->allowed.push_back({out->current});
+    out->allowed.push_back(out->current);
     return true;
   }
   uint32_t least, most, step;
@@ -298,15 +298,15 @@ bool ReadIntegers(const ContainerView& c, TW_UINT16 conType, CapIntegers* out) {
   const int64_t stride = static_cast<int32_t>(step) > 0 ? static_cast<int32_t>(step) : 1;
   for (int64_t v = static_cast<int32_t>(least);
        v <= static_cast<int32_t>(most) && out->allowed.size() < kMostRangeValues; v += stride)
-    out->allowed.push_back({static_cast<int32_t>(v)});
+    out->allowed.push_back(static_cast<int32_t>(v));
   return true;
 }
 
 }  // namespace
 
 bool CapIntegers::Allows(int32_t value) const {
-  for (const Item& v : allowed)
-    if (v.number == value) return true;
+  for (const int32_t v : allowed)
+    if (v == value) return true;
   return false;
 }
 

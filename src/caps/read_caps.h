@@ -23,12 +23,7 @@ ContainerView LockContainer(TW_HANDLE h);
 // transfer mechanism, pixel flavour, compression): the items of an enumeration or array, the
 // one value, or a range's values (at most kMostRangeValues of them).
 struct CapIntegers {
-  // An item: a type of the extension's own, so that the list's code stays hidden inside the
-  // Mac bundle (a std::vector of a plain int would be exported from it).
-  struct Item {
-    int32_t number;
-  };
-  std::vector<Item> allowed;
+  std::vector<int32_t> allowed;
   int32_t current = 0;
   bool Allows(int32_t value) const;
 };

@@ -3,7 +3,8 @@
 // last (normally the record's hostParams).
 //
 // The Mac bundle exports these routines under their C names beside `main`, as a host's
-// extension kit does; the Windows DLL exports only its entry.
+// extension kit does (its export list, platform/macos/Kardivelle.exports, names them); the
+// Windows DLL exports only its entry.
 #pragma once
 #include <cstdint>
 

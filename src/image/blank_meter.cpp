@@ -90,7 +90,7 @@ void BlankMeter::CountInk(const uint8_t* above, const uint8_t* row, const uint8_
   }
   const uint32_t y = static_cast<uint32_t>(inkByRow_.size());
   if (y >= firstRow_ && y < endRow_) inkSoFar_ += ink;
-  inkByRow_.push_back(RowInk{ink});
+  inkByRow_.push_back(ink);
 }
 
 void BlankMeter::JudgeRow(uint32_t y, const uint8_t* below) {
@@ -110,7 +110,7 @@ BlankReading BlankMeter::Finish() {
   BlankReading reading;
   const uint32_t top = Margin(rows_);
   if (rows_ <= 2 * top || width_ <= 2 * margin_) return reading;
-  for (uint32_t y = top; y < rows_ - top; ++y) reading.ink += inkByRow_[y].ink;
+  for (uint32_t y = top; y < rows_ - top; ++y) reading.ink += inkByRow_[y];
   reading.looked = uint64_t(rows_ - 2 * top) * (width_ - 2 * margin_);
   return reading;
 }

@@ -58,12 +58,7 @@ class BlankMeter {
   std::unique_ptr<uint8_t[]> dark_[3];
   std::unique_ptr<uint8_t[]> clear_;  // beyond the page's first and last rows
   uint32_t rows_ = 0;
-  // The ink of each row judged (a type of the extension's own: the bundle exports no
-  // instance of a standard template).
-  struct RowInk {
-    uint32_t ink;
-  };
-  std::vector<RowInk> inkByRow_;
+  std::vector<uint32_t> inkByRow_;  // the ink of each row judged
   uint32_t firstRow_ = 0, endRow_ = 0;  // with the height known, the rows inside the margins
   uint64_t inkSoFar_ = 0;
 };

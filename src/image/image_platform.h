@@ -14,8 +14,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
-#include "image/byte_run.h"
 #include "image/page_facts.h"
 #include "image/page_pixels.h"
 #include "image/row_page.h"
@@ -53,7 +53,7 @@ int16_t AddBookRowPage(PageBook* book, RowPage* page, uint32_t rows, const PageF
 // A grey or colour page as one JFIF stream at `quality` (1 to 100: as much of the encoder's
 // range), grey pages as one component, colour as three, the page's resolution in its header.
 // 0, or 2 (no memory, a black-and-white page, the encoder refuses); *jpeg holds the stream.
-int16_t EncodeJpeg(PagePixels& page, int quality, ByteRun* jpeg);
+int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg);
 
 // ---- the native image's own format and its conversions
 

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <vector>
 
-#include "image/byte_run.h"
 #include "image/byte_file.h"
 #include "image/image_platform.h"
 #include "image/no_throw.h"
@@ -76,7 +76,7 @@ PdfDocument::~PdfDocument() {
 }
 
 uint32_t PdfDocument::NewObject() {
-  offsets_.push_back(ObjectAt{0});
+  offsets_.push_back(0);
   return static_cast<uint32_t>(offsets_.size());
 }
 
@@ -89,7 +89,7 @@ void PdfDocument::Put(const void* bytes, size_t size) {
 void PdfDocument::Put(const std::string& text) { Put(text.data(), text.size()); }
 
 void PdfDocument::BeginObject(uint32_t number) {
-  offsets_[number - 1].offset = length_;
+  offsets_[number - 1] = length_;
   Put(Number(number) + " 0 obj\n");
 }
 
@@ -97,7 +97,7 @@ int16_t PdfDocument::StartFile() {
   int16_t r = 0;
   file_ = CreateByteFile(path_, TWFF_PDF, &r);
   if (!file_) return ended_ = r;
-  offsets_.assign(kInfo, ObjectAt{0});
+  offsets_.assign(kInfo, 0);
   Put(kHeader, sizeof kHeader - 1);
   mark_ = Mark{length_, offsets_.size(), 0};
   return ended_ = failed_;  // a file without its header takes no page (Close removes it)
@@ -129,21 +129,21 @@ int16_t PdfDocument::WriteImage(const ImageObject& image, uint32_t number) {
   Deflater z(this);
   if (!z.Ready()) return kResultUnusablePage;
   const uint32_t rowBytes = image.pixels->RowBytes();
-  ByteRun above, filtered;  // the row above, and the row as it goes to zlib
-  if (up && (!above.Resize(rowBytes) || !filtered.Resize(rowBytes + 1))) return kResultUnusablePage;
+  std::vector<uint8_t> above, filtered;  // the row above (zeros at first), the row as it goes to zlib
   if (up) {
-    std::memset(above.Data(), 0, rowBytes);
-    filtered.Data()[0] = 2;  // PNG's Up
+    above.assign(rowBytes, 0);
+    filtered.resize(rowBytes + 1);
+    filtered[0] = 2;  // PNG's Up
   }
   for (uint32_t y = 0; y < image.height && failed_ == 0; ++y) {
     const uint8_t* row = image.pixels->Row(y);
     if (!row) return kResultUnusablePage;
     if (up) {
-      uint8_t* out = filtered.Data() + 1;
-      const uint8_t* over = above.Data();
+      uint8_t* out = filtered.data() + 1;
+      const uint8_t* over = above.data();
       for (uint32_t i = 0; i < rowBytes; ++i) out[i] = static_cast<uint8_t>(row[i] - over[i]);
-      std::memcpy(above.Data(), row, rowBytes);
-      row = filtered.Data();
+      std::memcpy(above.data(), row, rowBytes);
+      row = filtered.data();
     }
     if (!z.Take(row, up ? rowBytes + 1 : rowBytes, false)) return kResultUnusablePage;
   }
@@ -154,8 +154,8 @@ int16_t PdfDocument::WriteImage(const ImageObject& image, uint32_t number) {
   return failed_;
 }
 
-PdfDocument::Deflater::Deflater(PdfDocument* doc) : doc_(doc) {
-  ready_ = out_.Resize(kFlateOut) && deflateInit(&z_, Z_BEST_COMPRESSION) == Z_OK;
+PdfDocument::Deflater::Deflater(PdfDocument* doc) : doc_(doc), out_(kFlateOut) {
+  ready_ = deflateInit(&z_, Z_BEST_COMPRESSION) == Z_OK;
 }
 
 PdfDocument::Deflater::~Deflater() {
@@ -167,12 +167,12 @@ bool PdfDocument::Deflater::Take(const uint8_t* bytes, size_t size, bool last) {
   z_.avail_in = static_cast<uInt>(size);
   int r;
   do {
-    z_.next_out = out_.Data();
-    z_.avail_out = static_cast<uInt>(out_.Size());
+    z_.next_out = out_.data();
+    z_.avail_out = static_cast<uInt>(out_.size());
     r = deflate(&z_, last ? Z_FINISH : Z_NO_FLUSH);
     if (r == Z_STREAM_ERROR) return false;
-    const size_t made = out_.Size() - z_.avail_out;
-    doc_->Put(out_.Data(), made);
+    const size_t made = out_.size() - z_.avail_out;
+    doc_->Put(out_.data(), made);
     written_ += made;
   } while (z_.avail_out == 0 || (last && r != Z_STREAM_END));
   return true;
@@ -197,7 +197,7 @@ int16_t PdfDocument::AddImagePage(const ImageObject& image, double xDpi, double 
     Put(std::string("<< /Type /Page /Parent ") + Number(kPageTree) + " 0 R /MediaBox [0 0 " + w + " " + h +
         "] /Resources << /XObject << /Im1 " + Number(imageObject) + " 0 R >> >> /Contents " + Number(content) +
         " 0 R >>\nendobj\n");
-    pages_.push_back(PageObject{page});
+    pages_.push_back(page);
     return failed_;
   });
   if (r != 0) return Undo(r);
@@ -223,15 +223,15 @@ int16_t PdfDocument::AddPage(PagePixels& page) {
     const PixelFormat format = page.Format();
     image.components = format == PixelFormat::kRgb ? 3 : 1;
     image.bits = format == PixelFormat::kBlackWhite ? 1 : 8;
-    ByteRun jpeg;
+    std::vector<uint8_t> jpeg;
     if (format == PixelFormat::kBlackWhite || settings_.lossless) {
       image.pixels = &page;
     } else {
       if (ended_ != 0) return ended_;
       const int16_t r = EncodeJpeg(page, settings_.jpegQuality, &jpeg);
       if (r != 0) return r;
-      image.jpeg = jpeg.Data();
-      image.jpegSize = jpeg.Size();
+      image.jpeg = jpeg.data();
+      image.jpegSize = jpeg.size();
     }
     return AddImagePage(image, page.XDpi(), page.YDpi());
   });
@@ -252,9 +252,9 @@ int16_t PdfDocument::AddJpegPage(const uint8_t* jpeg, size_t size, const JpegPag
 // trailer. True when all of it was written.
 bool PdfDocument::WriteEnd() {
   std::string kids;
-  for (const PageObject& page : pages_) {
+  for (const uint32_t page : pages_) {
     if (!kids.empty()) kids += ' ';
-    kids += Number(page.number) + " 0 R";
+    kids += Number(page) + " 0 R";
   }
   BeginObject(kPageTree);
   Put(std::string("<< /Type /Pages /Kids [") + kids + "] /Count " + Number(pages_.size()) + " >>\nendobj\n");
@@ -279,9 +279,9 @@ bool PdfDocument::WriteEnd() {
   }
   const uint64_t table = length_;
   Put(std::string("xref\n0 ") + Number(offsets_.size() + 1) + "\n0000000000 65535 f\r\n");
-  for (const ObjectAt& object : offsets_) {
+  for (const uint64_t offset : offsets_) {
     char entry[24];
-    std::snprintf(entry, sizeof entry, "%010llu 00000 n\r\n", static_cast<unsigned long long>(object.offset));
+    std::snprintf(entry, sizeof entry, "%010llu 00000 n\r\n", static_cast<unsigned long long>(offset));
     Put(entry, 20);
   }
   Put(std::string("trailer\n<< /Size ") + Number(offsets_.size() + 1) + " /Root " + Number(kCatalog) +

@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "image/byte_run.h"
 #include "image/page_pixels.h"
 
 // How the grey and colour pages are encoded.
@@ -69,6 +68,7 @@ class PdfDocument {
   // zlib's compression of an image's rows into the file as it goes.
   class Deflater {
    public:
+    // May throw std::bad_alloc.
     explicit Deflater(PdfDocument* doc);
     ~Deflater();
     Deflater(const Deflater&) = delete;
@@ -82,7 +82,7 @@ class PdfDocument {
     PdfDocument* doc_;
     z_stream z_{};
     bool ready_ = false;
-    ByteRun out_;
+    std::vector<uint8_t> out_;
     uint64_t written_ = 0;
   };
 
@@ -104,14 +104,7 @@ class PdfDocument {
   uint64_t length_ = 0;
   int16_t failed_ = 0;  // the write that failed (8), until the file is cut back
   int16_t ended_ = 0;   // why the document takes no more pages
-  // (Types of the extension's own: see image/byte_run.h.)
-  struct ObjectAt {
-    uint64_t offset;
-  };
-  struct PageObject {
-    uint32_t number;
-  };
-  std::vector<ObjectAt> offsets_;  // of objects 1, 2, ...
-  std::vector<PageObject> pages_;
+  std::vector<uint64_t> offsets_;  // where objects 1, 2, ... start in the file
+  std::vector<uint32_t> pages_;    // the page objects' numbers
   Mark mark_{0, 0, 0};
 };

@@ -1,7 +1,9 @@
 #include "pages/batch_writers.h"
 
 #include <cstring>
+#include <new>
 #include <utility>
+#include <vector>
 
 #include "pages/page_delivery.h"
 #include "image/no_throw.h"
@@ -150,11 +152,18 @@ int16_t PdfPages::WriteRows(TwainGlobals*, uint32_t, const TW_IMAGEINFO& info, R
 }
 
 int16_t PdfPages::Gathered::Append(const void* more, size_t size) {
-  return bytes.Append(more, size) ? kResultOk : kResultUnusablePage;
+  if (size > bytes.max_size() - bytes.size()) return kResultUnusablePage;
+  const uint8_t* from = static_cast<const uint8_t*>(more);
+  try {
+    bytes.insert(bytes.end(), from, from + size);
+  } catch (const std::bad_alloc&) {
+    return kResultUnusablePage;
+  }
+  return kResultOk;
 }
 
 PageBytes* PdfPages::OpenCompressedPage(TwainGlobals*, uint32_t, const TW_IMAGEINFO& info, int16_t* result) {
-  compressed_.bytes.Free();
+  std::vector<uint8_t>().swap(compressed_.bytes);  // empty, its memory freed
   compressedInfo_ = info;
   *result = kResultOk;
   return &compressed_;
@@ -162,8 +171,8 @@ PageBytes* PdfPages::OpenCompressedPage(TwainGlobals*, uint32_t, const TW_IMAGEI
 
 // The page's size and kind are what the source said of it before its transfer.
 int16_t PdfPages::EndCompressedPage(int16_t result) {
-  ByteRun bytes;
-  std::swap(bytes, compressed_.bytes);  // the page's memory goes with it
+  std::vector<uint8_t> bytes;
+  bytes.swap(compressed_.bytes);  // the page's memory goes with it
   if (result != kResultOk) return result;
   const TW_IMAGEINFO& info = compressedInfo_;
   if (info.ImageWidth <= 0 || info.ImageLength <= 0 ||
@@ -176,7 +185,7 @@ int16_t PdfPages::EndCompressedPage(int16_t result) {
   jpeg.components = info.PixelType == TWPT_GRAY ? 1 : 3;
   jpeg.xDpi = facts.xResolution;
   jpeg.yDpi = facts.yResolution;
-  return document_->AddJpegPage(bytes.Data(), bytes.Size(), jpeg);
+  return document_->AddJpegPage(bytes.data(), bytes.size(), jpeg);
 }
 
 int16_t PdfPages::End(TwainGlobals*, uint32_t* taken) {

@@ -9,9 +9,9 @@
 // Each page's name is named and checked by a PageName (pages/page_names.h).
 #pragma once
 #include <memory>
+#include <vector>
 
 #include "image/byte_file.h"
-#include "image/byte_run.h"
 #include "image/image_platform.h"
 #include "image/pdf_document.h"
 #include "pages/page_names.h"
@@ -134,8 +134,9 @@ class PdfPages : public PageWriter {
   // A compressed page's bytes, gathered until it ends.
   class Gathered : public PageBytes {
    public:
+    // 0, or 2 when there is no memory for more (the bytes stay as they were).
     int16_t Append(const void* bytes, size_t size) override;
-    ByteRun bytes;
+    std::vector<uint8_t> bytes;
   };
   int16_t AddPixels(std::unique_ptr<PagePixels> pixels, int16_t made);
 

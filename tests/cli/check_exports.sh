@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
 # What each built artefact exports, as the tools of its platform list it: the DLL exactly one
 # name, `Kardivelle` (no decorated `Kardivelle@24` beside it); the bundle `main` and the host
-# kit routines, and nothing else.
+# kit routines, and nothing else, whatever the build type. Two bundles are checked: the
+# RelWithDebInfo one of build/macos, and a Debug one, where nothing is inlined and the
+# standard library's template instances stay out of line: only the build (hidden visibility
+# and the bundle's export list) keeps them in. The Debug bundle is the Kardivelle target alone
+# of build/macos-debug, configured here the first time and brought up to date on every run.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 dll="$repo/build/windows/Kardivelle.dll"
-bundle="$repo/build/macos/Kardivelle.bundle/Contents/MacOS/Kardivelle"
+debug="$repo/build/macos-debug"
 status=0
 
 check() {  # NAME GOT WANT
@@ -21,9 +25,24 @@ check() {  # NAME GOT WANT
 got="$(objdump -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/\[/ && NR > 1 { print $NF }')"
 check "Kardivelle.dll exports only Kardivelle" "$got" "Kardivelle"
 
+log="$(mktemp)"
+trap 'rm -f "$log"' EXIT
+if { [ -f "$debug/CMakeCache.txt" ] ||
+     cmake -S "$repo" -B "$debug" -DKV_PLATFORM=macos -DCMAKE_BUILD_TYPE=Debug >"$log" 2>&1; } &&
+   cmake --build "$debug" -j "${JOBS:-2}" --target Kardivelle >>"$log" 2>&1; then
+  echo "ok   the Debug bundle is built (build/macos-debug)"
+else
+  echo "FAIL the Debug bundle could not be built (build/macos-debug)"
+  tail -n 20 "$log" | sed 's/^/     | /'
+  status=1
+fi
+
 kit="DeleteVelAtom DisposeXPHandle DisposeXPPointer ExtensionInfo GetDesignPtr GetFldInfo GetFldInt GetFldLong
 GetFldRef GetFldVal GetPackageId GetVelAtom GetXPHandleSize IsThisFieldType LockXPHandle NewXPPointer SetFldNumber
 SetFldText SetFldVal SetVelAtom UnlockXPHandle main"
-got="$(nm -D --defined-only "$bundle" | awk '{ print $3 }' | sort)"
-check "the bundle exports main and the host kit routines" "$got" "$(printf '%s\n' $kit | sort)"
+for tree in macos:RelWithDebInfo macos-debug:Debug; do
+  bundle="$repo/build/${tree%%:*}/Kardivelle.bundle/Contents/MacOS/Kardivelle"
+  got="$(nm -D --defined-only "$bundle" | awk '{ print $3 }' | sort)"
+  check "the ${tree#*:} bundle exports main and the host kit routines" "$got" "$(printf '%s\n' $kit | sort)"
+done
 exit $status

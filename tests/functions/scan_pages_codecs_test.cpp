@@ -1,4 +1,4 @@
-// Twain.ScanPages with the formats the extension writes itself (image/image_files.h): every
+// Twain.ScanPages with the formats the extension writes itself (image/image_platform.h): every
 // code and pixel type in batches from the virtual scanner's feeder, a multi-page TIFF, a
 // scanner without file transfers, and the failures (a page that cannot be encoded, a write
 // that fails). The files are read back after the suite with ImageMagick and tiffinfo

@@ -1,4 +1,4 @@
-// The page writers (image/image_files.h) on the native images the virtual scanner hands
+// The page writers (image/image_platform.h) on the native images the virtual scanner hands
 // over: every format and pixel type, multi-page TIFF, and the failure paths. What can only be
 // judged by an independent reader (pixels, depth, resolution, compression, page counts) is
 // written to image-files/manifest.txt and checked afterwards with ImageMagick and tiffinfo

@@ -131,17 +131,17 @@ TEST_F(PdfDocumentTest, AJpegPageGoesInAsItCame) {
   int n = 0;
   for (const vscan::Raster* r : {&grey, &colour}) {
     RasterPixels pixels(*r);
-    ByteRun jpeg;
+    std::vector<uint8_t> jpeg;
     ASSERT_EQ(0, EncodeJpeg(pixels, 85, &jpeg));
     const std::string stream = "stream-" + std::to_string(++n) + ".jpg";
     std::ofstream(Local(stream), std::ios::binary)
-        .write(reinterpret_cast<const char*>(jpeg.Data()), static_cast<std::streamsize>(jpeg.Size()));
+        .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
     JpegPageFacts facts;
     facts.width = static_cast<uint32_t>(r->width);
     facts.height = static_cast<uint32_t>(r->height);
     facts.components = r->bitsPerPixel == 8 ? 1 : 3;
     facts.xDpi = facts.yDpi = 100;
-    ASSERT_EQ(0, doc.AddJpegPage(jpeg.Data(), jpeg.Size(), facts));
+    ASSERT_EQ(0, doc.AddJpegPage(jpeg.data(), jpeg.size(), facts));
     ExpectPage("as-it-came.pdf", n, *r, r->bitsPerPixel == 8 ? "grey-100" : "colour-100", "jpeg");
     Manifest("stream as-it-came.pdf " + std::to_string(n) + " " + stream);
   }
@@ -265,10 +265,10 @@ TEST_F(PdfDocumentTest, AnExistingFileIsNotReplacedOnTheMac) {
 TEST_F(PdfDocumentTest, JpegQualityChangesTheStream) {
   const vscan::Raster colour = Chart(2, 100, 100);
   RasterPixels pixels(colour);
-  ByteRun low, high;
+  std::vector<uint8_t> low, high;
   ASSERT_EQ(0, EncodeJpeg(pixels, 20, &low));
   ASSERT_EQ(0, EncodeJpeg(pixels, 95, &high));
-  EXPECT_LT(low.Size() + low.Size() / 2, high.Size());
+  EXPECT_LT(low.size() + low.size() / 2, high.size());
 }
 #endif
 
@@ -318,7 +318,7 @@ TEST_F(PdfDocumentTest, AnAllocationThatFailsAnswers2AndTheDocumentHoldsThePages
 TEST_F(PdfDocumentTest, TheJpegEncoderRefusesBlackAndWhite) {
   const vscan::Raster bw = Chart(0, 100, 100);
   RasterPixels pixels(bw);
-  ByteRun jpeg;
+  std::vector<uint8_t> jpeg;
   EXPECT_EQ(kResultUnusablePage, EncodeJpeg(pixels, 85, &jpeg));
 }
 

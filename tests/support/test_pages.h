@@ -1,4 +1,4 @@
-// Test pages for the page writers (image/image_files.h), shared by their suite and by
+// Test pages for the page writers (image/image_platform.h), shared by their suite and by
 // bench/page_bench: the virtual scanner's chart as the build's native transfer hands it over,
 // what a scan knows of it, and file names in the host's form.
 #pragma once

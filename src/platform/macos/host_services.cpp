@@ -1,7 +1,10 @@
 // Host services through the routines of the HostParamBlock. Numbers cross the block as
-// 80-bit extended values and are converted with x80told / ldtox80.
+// 80-bit extended values and are converted with x80told / ldtox80. Besides them, what the
+// entry asks of the Mac: the system beep and the catalogue's 'STR#' resource. The Mac has no
+// process-wide window.
 #include <Carbon/Carbon.h>
 
+#include "entry/entry_platform.h"
 #include "host/host_platform.h"
 
 namespace platform {
@@ -46,5 +49,14 @@ void HostInstanceData(HostInfoRecord* record, HostContext pb) {
 int16_t HostFunctionNumber(HostContext pb) { return pb->Routine<FunctionNumberProc>(kFunctionNumber)(pb); }
 
 void* HostDesignRecord(HostContext pb) { return pb->Routine<DesignRecordProc>(kDesignRecord)(pb); }
+
+void AllocationBeep() { SysBeep(2); }
+void SetHostWindow(void*) {}
+void* HostWindow() { return nullptr; }
+
+void GetCatalogueEntry(int16_t n, unsigned char out[256]) {
+  out[0] = 0;
+  GetIndString(out, 16543, n);
+}
 
 }  // namespace platform

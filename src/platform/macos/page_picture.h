@@ -1,5 +1,5 @@
 // A native Mac page (a picture Handle) drawn into a CoreGraphics bitmap context: what the
-// page writers encode (image_files.cpp) and what the page's pixels are read from
+// page writers encode (page_image.cpp) and what the page's pixels are read from
 // (page_pixels.cpp). CoreGraphics has no 1-bit contexts: a black-and-white page is drawn in
 // grey, and its 1 bit comes from PackGreyRow.
 #pragma once

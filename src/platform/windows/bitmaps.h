@@ -7,8 +7,7 @@
 
 #include "image/image_platform.h"
 #include "platform/windows/dib_check.h"
-
-HWND KvHostWindow();  // platform/windows/dsm_binding.cpp
+#include "platform/windows/module_values.h"
 
 // The logical palette of a checked DIB with a 40-byte header (its colour table, or 3-3-2 for
 // 24 bits without one), or null.

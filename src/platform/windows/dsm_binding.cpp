@@ -1,6 +1,6 @@
 // Binding Wine's or Windows' TWAIN_32.DLL at run time, and the process-wide values that all
-// instances of the Windows build share: the module handle, the host window, the DSM library
-// and its entry.
+// instances of the Windows build share: the DSM library and its entry here, the module handle
+// and the host window (module_values.h), all set afresh when the module is loaded.
 #include <windows.h>
 // EnumProcessModules from kernel32 (K32EnumProcessModules), as Windows 7 and Wine have it.
 #define PSAPI_VERSION 2
@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <cstring>
 
-#include "entry/entry_platform.h"
-#include "host/host_platform.h"
+#include "platform/windows/module_values.h"
 #include "twain/dsm_platform.h"
 
+using module_values::hostWindow;
+using module_values::moduleHandle;
+
 namespace {
-HMODULE moduleHandle = nullptr;
-HWND hostWindow = nullptr;
 HMODULE dsmLibrary = nullptr;
 DSMENTRYPROC dsmEntry = nullptr;
 }  // namespace
@@ -91,20 +91,5 @@ DSENTRYPROC LoadedSourceEntry(TW_IDENTITY* app, const TW_IDENTITY& source) {
   }
   return nullptr;
 }
-void AllocationBeep() { Beep(1500, 2); }
-void SetHostWindow(void* window) { hostWindow = static_cast<HWND>(window); }
-void* HostWindow() { return hostWindow; }
-
-void GetCatalogueEntry(int16_t n, unsigned char out[256]) {
-  char text[256];
-  int len = LoadStringA(moduleHandle, 16542 + n, text, 255);
-  if (len < 0) len = 0;
-  if (len > 255) len = 255;
-  std::memmove(out + 1, text, len);
-  out[0] = static_cast<unsigned char>(len);
-  if (len < 255) out[len + 1] = 0;
-}
 
 }  // namespace platform
-
-HWND KvHostWindow() { return hostWindow; }

@@ -1,5 +1,21 @@
 // Host services through the hostCallback. Numbers cross it as 8-byte doubles unchanged.
+// Besides them, what the entry asks of Windows: the beep and the catalogue's string table in
+// the module's resources; and the host window of the call being carried out.
+#include <windows.h>
+
+#include <cstring>
+
+#include "entry/entry_platform.h"
 #include "host/host_platform.h"
+#include "platform/windows/module_values.h"
+
+namespace module_values {
+HMODULE moduleHandle = nullptr;
+HWND hostWindow = nullptr;
+}  // namespace module_values
+
+using module_values::hostWindow;
+using module_values::moduleHandle;
 
 namespace platform {
 using namespace hostabi;
@@ -38,4 +54,20 @@ void* HostDesignRecord(HostContext cb) {
   return record;
 }
 
+void AllocationBeep() { Beep(1500, 2); }
+void SetHostWindow(void* window) { hostWindow = static_cast<HWND>(window); }
+void* HostWindow() { return hostWindow; }
+
+void GetCatalogueEntry(int16_t n, unsigned char out[256]) {
+  char text[256];
+  int len = LoadStringA(moduleHandle, 16542 + n, text, 255);
+  if (len < 0) len = 0;
+  if (len > 255) len = 255;
+  std::memmove(out + 1, text, len);
+  out[0] = static_cast<unsigned char>(len);
+  if (len < 255) out[len + 1] = 0;
+}
+
 }  // namespace platform
+
+HWND KvHostWindow() { return hostWindow; }

@@ -22,7 +22,7 @@
 
 enum class RowFormat { kBlackWhite, kGrey, kColour };
 
-// A page as the WIC writers take it (image_files.cpp): its shape and resolution, and its rows
+// A page as the WIC writers take it (wic_frame.h): its shape and resolution, and its rows
 // top first, each RowBytes() bytes without padding, asked for in order.
 class FrameRows {
  public:
@@ -42,12 +42,12 @@ class FrameRows {
   double xDpi_ = 0, yDpi_ = 0;
 };
 
-// The WIC writers on rows (image_files.cpp): one PNG, TIFF or JPEG file (answers as
-// WritePageFile), or the book's next page (as AddBookPage).
+// The WIC writers on rows: one PNG, TIFF or JPEG file (page_file.cpp; answers as
+// WritePageFile), or the book's next page (page_book.cpp; as AddBookPage).
 int16_t WriteFrameFile(FrameRows* rows, TW_UINT16 format, const char* name,
                        int jpegQuality = kDefaultJpegQuality);
 int16_t AddBookFrame(PageBook* book, FrameRows* rows);
-// A BMP file of `header` (a DIB's header and colour table; a resolution of 0 is filled in
+// A BMP file (page_file.cpp) of `header` (a DIB's header and colour table; a resolution of 0 is filled in
 // from the facts) and `rowsSize` bytes of rows that `rows(at, &piece)` hands over from byte
 // `at` on, `piece` bytes at a time (null: they cannot be read). 0, 2 or 8; nothing left
 // behind on failure.

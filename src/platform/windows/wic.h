@@ -1,5 +1,5 @@
 // COM references and WIC's factory, for the Windows code that encodes or decodes images with
-// WIC (image_files.cpp, page_pixels.cpp).
+// WIC (wic_frame.cpp, page_file.cpp, page_book.cpp, jpeg_encoder.cpp, page_pixels.cpp).
 #pragma once
 #include <windows.h>
 // wincodec.h needs the types of windows.h.

@@ -1,0 +1,34 @@
+#include "platform/macos/created_file.h"
+
+#include "twain/result_codes.h"
+
+bool KindOf(TW_UINT16 format, FileKind* kind) {
+  switch (format) {
+    case TWFF_PNG:
+      *kind = {CFSTR("public.png"), kTypePng};
+      return true;
+    case TWFF_JFIF:
+      *kind = {CFSTR("public.jpeg"), kTypeJpeg};
+      return true;
+    case TWFF_TIFF:
+    case TWFF_TIFFMULTI:
+      *kind = {CFSTR("public.tiff"), kTypeTiff};
+      return true;
+    default:
+      return false;
+  }
+}
+
+int16_t NewFileSpec(const uint8_t* path, FSSpec* spec) {
+  OSErr err = FSMakeFSSpec(0, 0, path, spec);
+  if (err == noErr) return kResultFileExists;
+  if (err == memFullErr) return kResultUnusablePage;
+  return err == fnfErr ? 0 : kResultFileError;
+}
+
+int16_t CreateFile(const FSSpec& spec, OSType fileType) {
+  OSErr err = FSpCreate(&spec, kCreator, fileType, smSystemScript);
+  if (err == dupFNErr) return kResultFileExists;
+  if (err == memFullErr) return kResultUnusablePage;
+  return err == noErr ? 0 : kResultFileError;
+}
