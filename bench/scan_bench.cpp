@@ -33,12 +33,12 @@
 #include <string>
 #include <vector>
 
-#include "image/image_platform.h"
 #include "entry/entry.h"
+#include "image/image_platform.h"
 #include "kv_catalogue.h"
-#include "twain/dsm_platform.h"
 #include "standins/velmar/velmar_host.h"
 #include "standins/virtual-scanner/image/page.h"
+#include "twain/dsm_platform.h"
 
 #if KV_WINDOWS_BUILD
 #include <windows.h>

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "standins/velmar/velmar_host.h"
 #include "record/globals.h"
+#include "standins/velmar/velmar_host.h"
 
 namespace kvfuzz {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "entry/entry.h"
-#include "host/host_kit.h"
 #include "entry/entry_platform.h"
+#include "host/host_kit.h"
 
 namespace {
 

@@ -8,6 +8,9 @@
 #include <string>
 
 #include "caps/cap_commands.h"
+#include "entry/entry.h"
+#include "host/host_kit.h"
+#include "host/host_platform.h"
 #include "options/options.h"
 #include "pages/destination.h"
 #include "pages/page_delivery.h"
@@ -15,11 +18,8 @@
 #include "pages/page_route.h"
 #include "scan/scan.h"
 #include "scan/scan_pages.h"
-#include "entry/entry.h"
-#include "host/host_kit.h"
-#include "host/host_platform.h"
-#include "twain/dsm_platform.h"
 #include "twain/connection.h"
+#include "twain/dsm_platform.h"
 #include "twain/result_codes.h"
 
 namespace {
@@ -150,7 +150,8 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
     std::memcpy(g->filePath, path, sizeof g->filePath);
   }
   o.result = DoScan(g, route, &g->imageHandle);
-  if (o.result != 0 && route.transfer == PageTransfer::kFile) RemoveUnfinishedPage(p.text, p.length, destination);
+  if (o.result != 0 && route.transfer == PageTransfer::kFile)
+    RemoveUnfinishedPage(p.text, p.length, destination);
   if (o.result == 0 && g->imageHandle) o.result = WriteImageToFile(g, path);
   return o;
 }
@@ -216,8 +217,8 @@ bool ReadPageFormat(TwainGlobals* g, int16_t paramCount, TW_UINT16* format) {
 Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
   uint32_t written = 0, leftOut = 0;
-  const bool countable = paramCount > kPagesCountParam &&
-                         !IsThisFieldType(kFieldFirstParam + kPagesCountParam, kFieldTypePicture, g->hostParams);
+  const bool countable = paramCount > kPagesCountParam && !IsThisFieldType(kFieldFirstParam + kPagesCountParam,
+                                                                           kFieldTypePicture, g->hostParams);
   if (countable) RecordRoute(g, BatchRoute(kOwnFormat));
   PathParameter p = ReadPathParameter(g);
   uint32_t maxPages = 0;

@@ -14,14 +14,14 @@
 #include <cstring>
 #include <vector>
 
-#include "options/options.h"
-#include "scan/scan_session.h"
 #include "caps/cap_table.h"
 #include "entry/entry.h"
-#include "host/host_kit.h"
 #include "entry/entry_platform.h"
-#include "twain/dsm_platform.h"
+#include "host/host_kit.h"
+#include "options/options.h"
+#include "scan/scan_session.h"
 #include "twain/connection.h"
+#include "twain/dsm_platform.h"
 
 namespace {
 

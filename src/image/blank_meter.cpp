@@ -4,7 +4,6 @@
 #include <cstring>
 #include <new>
 
-
 namespace {
 
 // Luminance (0.299 R + 0.587 G + 0.114 B, rounded) below this is dark.

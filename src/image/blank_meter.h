@@ -58,7 +58,7 @@ class BlankMeter {
   std::unique_ptr<uint8_t[]> dark_[3];
   std::unique_ptr<uint8_t[]> clear_;  // beyond the page's first and last rows
   uint32_t rows_ = 0;
-  std::vector<uint32_t> inkByRow_;  // the ink of each row judged
+  std::vector<uint32_t> inkByRow_;      // the ink of each row judged
   uint32_t firstRow_ = 0, endRow_ = 0;  // with the height known, the rows inside the margins
   uint64_t inkSoFar_ = 0;
 };

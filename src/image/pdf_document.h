@@ -102,8 +102,8 @@ class PdfDocument {
   PdfSettings settings_;
   struct ByteFile* file_ = nullptr;
   uint64_t length_ = 0;
-  int16_t failed_ = 0;  // the write that failed (8), until the file is cut back
-  int16_t ended_ = 0;   // why the document takes no more pages
+  int16_t failed_ = 0;             // the write that failed (8), until the file is cut back
+  int16_t ended_ = 0;              // why the document takes no more pages
   std::vector<uint64_t> offsets_;  // where objects 1, 2, ... start in the file
   std::vector<uint32_t> pages_;    // the page objects' numbers
   Mark mark_{0, 0, 0};

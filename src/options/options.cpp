@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
-#include "image/image_platform.h"
 #include "host/host_kit.h"
 #include "host/value_pairs.h"
+#include "image/image_platform.h"
 #include "twain/result_codes.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <utility>
 #include <vector>
 
-#include "pages/page_delivery.h"
 #include "image/no_throw.h"
+#include "pages/page_delivery.h"
 
 namespace {
 
@@ -49,12 +49,13 @@ void PlainPageFiles::Abandon(TwainGlobals*, uint32_t) {
   if (route_.transfer == PageTransfer::kFile) names_.RemoveUnfinished();
 }
 
-EncodedPageFiles::EncodedPageFiles(const HostPath& path, bool numbered, uint32_t longest, const PageRoute& route,
-                                   int jpegQuality)
+EncodedPageFiles::EncodedPageFiles(const HostPath& path, bool numbered, uint32_t longest,
+                                   const PageRoute& route, int jpegQuality)
     : names_(path, numbered, longest, false), route_(route), jpegQuality_(jpegQuality) {}
 
 int16_t EncodedPageFiles::WritePage(TwainGlobals* g, uint32_t, const TW_IMAGEINFO& info) {
-  int16_t r = WritePageFile(g->imageHandle, PageFactsOf(info), route_.format, names_.WriteName().bytes, jpegQuality_);
+  int16_t r =
+      WritePageFile(g->imageHandle, PageFactsOf(info), route_.format, names_.WriteName().bytes, jpegQuality_);
   DisposeNativeImage(g);
   return names_.Settle(r);
 }

@@ -51,7 +51,8 @@ class FilePageBytes : public PageBytes {
 class EncodedPageFiles : public PageWriter {
  public:
   // jpegQuality: of JPEG files, 1 to 100.
-  EncodedPageFiles(const HostPath& path, bool numbered, uint32_t longest, const PageRoute& route, int jpegQuality);
+  EncodedPageFiles(const HostPath& path, bool numbered, uint32_t longest, const PageRoute& route,
+                   int jpegQuality);
   ~EncodedPageFiles() override { EndCompressedPage(kResultUnusablePage); }
   EncodedPageFiles(const EncodedPageFiles&) = delete;
   EncodedPageFiles& operator=(const EncodedPageFiles&) = delete;

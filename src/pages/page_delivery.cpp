@@ -3,8 +3,8 @@
 // a device bitmap from the source taken as it is).
 #include "pages/page_delivery.h"
 
-#include "image/image_platform.h"
 #include "host/host_kit.h"
+#include "image/image_platform.h"
 
 namespace {
 // A picture starts with its size word and its frame: anything shorter is no picture.

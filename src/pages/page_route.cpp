@@ -20,7 +20,9 @@ bool EncodesItself(TW_UINT16 format) {
 
 }  // namespace
 
-void RecordRoute(TwainGlobals* g, const PageRoute& route) { g->fileFormat = route.encoded ? kOwnFormat : route.format; }
+void RecordRoute(TwainGlobals* g, const PageRoute& route) {
+  g->fileFormat = route.encoded ? kOwnFormat : route.format;
+}
 
 PageRoute FieldRoute() {
   PageRoute route;

@@ -2,8 +2,8 @@
 // close. The image (if the transfer was native) is left in *imageSlot.
 #pragma once
 #include "pages/page_route.h"
-#include "scan/page_batch.h"
 #include "record/globals.h"
+#include "scan/page_batch.h"
 
 // 0 or a result code; 14 when another scan is running (calls nested in a scan's wait).
 int16_t DoScan(TwainGlobals* g, const PageRoute& route, TW_HANDLE* imageSlot);

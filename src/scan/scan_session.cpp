@@ -1,10 +1,10 @@
 // What the source's answers mean during a scan, decided once for both builds.
 #include "scan/scan_session.h"
 
-#include "transfer/collect_image.h"
 #include "host/host_platform.h"
-#include "twain/connection.h"
 #include "record/records.h"
+#include "transfer/collect_image.h"
+#include "twain/connection.h"
 #include "twain/requests.h"
 #include "twain/result_codes.h"
 
@@ -60,7 +60,8 @@ bool LeftEnabledByAScan(const G* g) {
 
 }  // namespace
 
-ScanSession::ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, const PageRoute& route, const BatchSettings* batch)
+ScanSession::ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, const PageRoute& route,
+                         const BatchSettings* batch)
     : g_(g),
       imageSlot_(imageSlot),
       route_(route),

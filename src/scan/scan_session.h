@@ -16,9 +16,9 @@
 // WaitOver() is false. Closing, the order of results and every request are decided here.
 #pragma once
 #include "pages/page_route.h"
+#include "record/globals.h"
 #include "scan/page_batch.h"
 #include "transfer/memory_transfer.h"
-#include "record/globals.h"
 
 // Whether the host gets an event after the source saw it.
 enum class EventFate { ToHost, Consumed };
@@ -34,7 +34,8 @@ class ScanSession {
   // and makes it the running scan. With a batch, the scan takes pages until the source has
   // none left or the batch is full, and its writer writes each page before the next one is
   // transferred.
-  ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, const PageRoute& route, const BatchSettings* batch = nullptr);
+  ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, const PageRoute& route,
+              const BatchSettings* batch = nullptr);
   ~ScanSession();
   ScanSession(const ScanSession&) = delete;
   ScanSession& operator=(const ScanSession&) = delete;

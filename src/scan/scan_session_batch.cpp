@@ -11,10 +11,10 @@
 // that arrived whole is written and counted even when the source then refuses to end its
 // transfer; the refusal ends the batch. What a page becomes (left out as blank included) is
 // the batch's writer's to decide.
+#include "caps/write_caps.h"
 #include "scan/scan_session.h"
 #include "transfer/collect_image.h"
 #include "transfer/memory_transfer.h"
-#include "caps/write_caps.h"
 #include "twain/requests.h"
 
 namespace {
@@ -46,7 +46,8 @@ void ScanSession::TakePages() {
     TW_UINT16 left = 0;
     int16_t endRefused = 0;
     if (route_.transfer == PageTransfer::kMemory) {
-      r = CollectPageByMemory(g_, writer, strips_, number, &info_, &left, &endRefused);  // made as its strips come
+      r = CollectPageByMemory(g_, writer, strips_, number, &info_, &left,
+                              &endRefused);  // made as its strips come
     } else {
       r = CollectImage(g_, route_, imageSlot_, &left, &info_, &endRefused);
       if (r == 0 && *imageSlot_) r = writer->WritePage(g_, number, info_);

@@ -1,8 +1,8 @@
 #include "scan/transfer_mechanism.h"
 
-#include "options/options.h"
 #include "caps/read_caps.h"
 #include "caps/write_caps.h"
+#include "options/options.h"
 #include "twain/result_codes.h"
 
 int16_t NegotiateTransferMechanism(TwainGlobals* g, const PageRoute& route) {

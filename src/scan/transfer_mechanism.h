@@ -3,9 +3,9 @@
 // negotiated otherwise), so this is settled while the source is open and not yet enabled.
 #pragma once
 #include "pages/page_route.h"
+#include "record/globals.h"
 #include "scan/page_batch.h"
 #include "transfer/memory_transfer.h"
-#include "record/globals.h"
 
 // A native route: ICAP_XFERMECH native, a refusal ignored (native is every source's default,
 // and some have no such capability to set). A file route: ICAP_XFERMECH file and

@@ -1,8 +1,8 @@
 #include "transfer/memory_transfer.h"
 
 #include "transfer/collect_image.h"
-#include "transfer/transfer_platform.h"
 #include "transfer/strips.h"
+#include "transfer/transfer_platform.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
 #include "twain/result_codes.h"

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "twain/dsm_platform.h"
-#include "twain/dsm.h"
 #include "record/records.h"
+#include "twain/dsm.h"
+#include "twain/dsm_platform.h"
 #include "twain/requests.h"
 #include "twain/result_codes.h"
 

@@ -14,13 +14,13 @@
 #include <string>
 #include <vector>
 
-#include "traits/build_traits.h"
-#include "twain/dsm_platform.h"
 #include "tests/faults/injecting_dsm.h"
 #include "tests/faults/matrix_common.h"
 #include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"
+#include "traits/build_traits.h"
 #include "twain/connection.h"
+#include "twain/dsm_platform.h"
 
 #if !KV_WINDOWS_BUILD
 #include <CarbonStandin.h>

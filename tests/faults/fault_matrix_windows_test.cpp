@@ -15,10 +15,10 @@
 #if KV_WINDOWS_BUILD
 #include <windows.h>
 
-#include "twain/dsm_platform.h"
 #include "tests/faults/matrix_common.h"
 #include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"
+#include "twain/dsm_platform.h"
 
 namespace kvtest {
 namespace {

@@ -5,8 +5,8 @@
 #include <memory>
 #include <sstream>
 
-#include "traits/build_traits.h"
 #include "tests/faults/matrix_report.h"
+#include "traits/build_traits.h"
 
 namespace kvtest {
 

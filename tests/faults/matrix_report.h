@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "twain/dsm_platform.h"
 #include "tests/support/fixture.h"
+#include "twain/dsm_platform.h"
 
 namespace kvtest {
 

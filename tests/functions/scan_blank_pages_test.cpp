@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/support/image_reader.h"
 #include "tests/support/fixture.h"
+#include "tests/support/image_reader.h"
 
 namespace kvtest {
 namespace {

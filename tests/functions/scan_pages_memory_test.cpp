@@ -14,8 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "tests/support/image_reader.h"
 #include "tests/support/fixture.h"
+#include "tests/support/image_reader.h"
 
 namespace kvtest {
 namespace {

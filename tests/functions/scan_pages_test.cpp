@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "pages/page_names.h"
-#include "tests/support/image_reader.h"
 #include "tests/support/fixture.h"
+#include "tests/support/image_reader.h"
 
 #if !KV_WINDOWS_BUILD
 #include <TWAIN/TWAINFrameworkStandin.h>

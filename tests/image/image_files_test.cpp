@@ -17,9 +17,9 @@
 
 #include "image/image_platform.h"
 #include "standins/virtual-scanner/image/page.h"
-#include "tests/support/image_reader.h"
 #include "tests/support/failing_new.h"
 #include "tests/support/fixture.h"
+#include "tests/support/image_reader.h"
 #include "tests/support/test_pages.h"
 #include "twain/result_codes.h"
 

@@ -8,8 +8,8 @@
 #include <fstream>
 #include <string>
 
-#include "tests/support/image_reader.h"
 #include "tests/support/fixture.h"
+#include "tests/support/image_reader.h"
 #if KV_WINDOWS_BUILD
 #include <windows.h>
 

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "entry/entry.h"
-#include "kv_catalogue.h"
 #include "host/host_platform.h"
+#include "kv_catalogue.h"
 
 #if KV_WINDOWS_BUILD
 #include <windows.h>

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "standins/velmar/velmar_host.h"
 #include "record/globals.h"
+#include "standins/velmar/velmar_host.h"
 
 namespace kvtest {
 

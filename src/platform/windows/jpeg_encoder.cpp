@@ -64,7 +64,8 @@ int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg) {
     if (page.Format() == PixelFormat::kBlackWhite) return kResultUnusablePage;
     Wic wic;
     Held<IStream> stream;
-    if (!wic.Factory() || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Out()))) return kResultUnusablePage;
+    if (!wic.Factory() || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.Out())))
+      return kResultUnusablePage;
     if (FAILED(EncodeJpegFrame(wic.Factory(), page, quality, stream.Get()))) return kResultUnusablePage;
     STATSTG stat{};
     HGLOBAL memory = nullptr;

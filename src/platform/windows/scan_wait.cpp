@@ -4,8 +4,8 @@
 // waited for alike: a modal source's notices, too, come as answers to the events it is
 // given. The loop ends when the scan's wait is over, on WM_QUIT (posted again for the host's
 // own loop) and when GetMessageA fails.
-#include "scan/scan_platform.h"
 #include "platform/windows/bitmaps.h"
+#include "scan/scan_platform.h"
 #include "twain/result_codes.h"
 
 namespace platform {

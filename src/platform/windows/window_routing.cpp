@@ -1,8 +1,8 @@
 // While a Windows scan runs, the procedure of the window it started with is ours: a message
 // for that window goes to the scan (and so to the enabled source) first, whichever loop
 // dispatched it, and on to the window's own procedure unless the source took it.
-#include "scan/scan_platform.h"
 #include "platform/windows/bitmaps.h"
+#include "scan/scan_platform.h"
 
 namespace {
 

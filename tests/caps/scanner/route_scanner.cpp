@@ -11,9 +11,9 @@
 #include <string>
 
 #include "host/host_kit.h"
-#include "twain/dsm_platform.h"
 #include "tests/caps/cap_fixture.h"
 #include "twain/connection.h"
+#include "twain/dsm_platform.h"
 
 #if KV_WINDOWS_BUILD
 #include <windows.h>

@@ -13,8 +13,8 @@
 
 #include "image/image_platform.h"
 #include "platform/macos/source_callback.h"
-#include "tests/support/image_reader.h"
 #include "tests/support/fixture.h"
+#include "tests/support/image_reader.h"
 
 namespace kvtest {
 namespace {
