@@ -24,6 +24,33 @@
 # the indexes are taken as they are (no update), every package of the list is asked for, and
 # the install is only simulated (apt-get -s).
 set -euo pipefail
+
+# Both builds and their suites are 32-bit i386 programs. A kernel built without IA-32
+# emulation cannot start them (exec answers ENOEXEC): there they run through QEMU's user-mode
+# emulator, registered for i386 ELF files (Debian's qemu-user-static ships no i386 entry for an
+# amd64 host, where it is normally not needed). Checked after the packages are in, with the
+# i386 loader that libc6:i386 brings.
+i386_runs() {
+  [ -x /lib/ld-linux.so.2 ] || return 1
+  /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+ensure_i386_runs() {
+  [ -e /lib/ld-linux.so.2 ] || return 0  # nothing i386 installed yet
+  i386_runs && return 0
+  local sudo=""; [ "$(id -u)" -eq 0 ] || sudo=sudo
+  dpkg-query -W -f='${Status}' qemu-user-static 2>/dev/null | grep -q 'install ok installed' ||
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends qemu-user-static >/dev/null
+  [ -e /proc/sys/fs/binfmt_misc/register ] || $sudo mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+  [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] ||
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' |
+    $sudo tee /proc/sys/fs/binfmt_misc/register >/dev/null
+  if i386_runs; then
+    echo "setup: this kernel cannot run i386 programs; they run through qemu-i386-static (registered for i386 ELF files)"
+  else
+    echo "setup: this kernel cannot run i386 programs, and qemu-i386-static could not be registered for them" >&2
+    return 1
+  fi
+}
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-multilib xvfb xauth cmake googletest imagemagick libtiff-tools
@@ -32,7 +59,7 @@ pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-multilib xvfb xauth cmake g
 read -ra apt_opts <<<"${KV_SETUP_APT_OPTS:-}"
 simulate=(); [ ${#apt_opts[@]} -eq 0 ] || simulate=(-s)
 for p in "${pkgs[@]}"; do [ ${#simulate[@]} -eq 0 ] && have "$p" || need+=("$p"); done
-if [ ${#need[@]} -eq 0 ]; then exit 0; fi
+if [ ${#need[@]} -eq 0 ]; then ensure_i386_runs; exit $?; fi
 SUDO=""; [ "$(id -u)" -eq 0 ] || SUDO=sudo
 if ! dpkg --print-foreign-architectures | grep -qx i386; then $SUDO dpkg --add-architecture i386; fi
 export DEBIAN_FRONTEND=noninteractive
@@ -89,7 +116,7 @@ install_needed() {
   $SUDO apt-get "${apt_opts[@]}" install "${simulate[@]}" -y -qq --no-install-recommends "$@" "${need[@]}" >"$log" 2>&1
 }
 
-if install_needed; then exit 0; fi
+if install_needed; then ensure_i386_runs; exit $?; fi
 half=$(half_suites)
 if [ -n "$half" ]; then
   if ! counts=$(hold_common_versions); then
@@ -98,7 +125,7 @@ if [ -n "$half" ]; then
   fi
   read -r held downgraded <<<"$counts"
   echo "setup: $(tr '\n' ';' <<<"$half" | sed 's/;$//'): the mirror is half synced, so $held packages are held at the version both architectures list for this install ($downgraded of them downgraded)"
-  if install_needed --allow-downgrades; then exit 0; fi
+  if install_needed --allow-downgrades; then ensure_i386_runs; exit $?; fi
 fi
 missing=$(grep -m1 -E '^E: |Depends:' "$log" || tail -n1 "$log")
 echo "setup: cannot install ${need[*]}: ${missing## } (run 'sudo apt-get update' when the mirror is whole and try again)" >&2
