@@ -353,7 +353,7 @@ TEST_F(ScanPagesTest, APaperJamKeepsThePagesBeforeItAndTheNextCallWorks) {
   ExpectPages("doc", 5);
 }
 
-// A source that reports -1 while pages remain, as the TWAIN Working Group's sample does.
+// A source that reports -1 while pages remain (a count it does not know), 0 after the last.
 TEST_F(ScanPagesTest, UnknownPendingCountsTakePagesUntilTheSourceSaysNone) {
   Connect();
   Feeder(4);

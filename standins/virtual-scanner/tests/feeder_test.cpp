@@ -112,7 +112,7 @@ TEST_F(FeederTest, TheTransferCountLimitsTheBatch) {
   }
 }
 
-// Like the TWAIN Working Group's sample source: -1 while pages remain, 0 after the last.
+// A source that does not know its count: -1 while pages remain, 0 after the last.
 TEST_F(FeederTest, AnUnknownCountIsMinusOneUntilTheLastPage) {
   ASSERT_EQ(VirtualScannerControl("pages 3"), 0);
   ASSERT_EQ(VirtualScannerControl("pages-unknown"), 0);
