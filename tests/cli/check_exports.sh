@@ -5,7 +5,7 @@
 # RelWithDebInfo one of build/macos, and a Debug one, where nothing is inlined and the
 # standard library's template instances stay out of line: only the build (hidden visibility
 # and the bundle's export list) keeps them in. The Debug bundle is the Kardivelle target alone
-# of build/macos-debug, configured here the first time and brought up to date on every run.
+# of build/macos-debug, configured and brought up to date here on every run.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 dll="$repo/build/windows/Kardivelle.dll"
@@ -27,8 +27,7 @@ check "Kardivelle.dll exports only Kardivelle" "$got" "Kardivelle"
 
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT
-if { [ -f "$debug/CMakeCache.txt" ] ||
-     cmake -S "$repo" -B "$debug" -DKV_PLATFORM=macos -DCMAKE_BUILD_TYPE=Debug >"$log" 2>&1; } &&
+if cmake -S "$repo" -B "$debug" -DKV_PLATFORM=macos -DCMAKE_BUILD_TYPE=Debug >"$log" 2>&1 &&
    cmake --build "$debug" -j "${JOBS:-2}" --target Kardivelle >>"$log" 2>&1; then
   echo "ok   the Debug bundle is built (build/macos-debug)"
 else
