@@ -80,7 +80,7 @@ class EncodedPageFiles : public PageWriter {
 // failure keeps the pages added before it; a batch without a page leaves no file. The name is
 // checked as a single page's is; an older file of that name is replaced (Windows) only once
 // the book holds a page: the book is written beside it and takes its place when it ends.
-class TiffBookPages : public PageWriter {
+class TiffBookPages : public UncompressedPageWriter {
  public:
   explicit TiffBookPages(const HostPath& path, const PageRoute& route)
       : name_(path, false, 1, false), route_(route) {}
@@ -93,11 +93,6 @@ class TiffBookPages : public PageWriter {
   int16_t WritePage(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info) override;
   int16_t WriteRows(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info, RowPage* page,
                     uint32_t rows) override;
-  PageBytes* OpenCompressedPage(TwainGlobals*, uint32_t, const TW_IMAGEINFO&, int16_t* result) override {
-    *result = kResultUnusablePage;
-    return nullptr;
-  }
-  int16_t EndCompressedPage(int16_t result) override { return result; }
   void Abandon(TwainGlobals*, uint32_t) override {}
   int16_t End(TwainGlobals* g, uint32_t* pages) override;
 

@@ -52,16 +52,21 @@ class PageWriter {
   virtual int16_t End(TwainGlobals* g, uint32_t* pages) = 0;
 };
 
-// A writer that takes neither rows nor compressed pages (its format is written from native
-// pages or by the source).
-class NativePageWriter : public PageWriter {
+// A writer that takes no page the source compressed itself.
+class UncompressedPageWriter : public PageWriter {
  public:
-  int16_t WriteRows(TwainGlobals*, uint32_t, const TW_IMAGEINFO&, RowPage*, uint32_t) override {
-    return kResultUnusablePage;
-  }
   PageBytes* OpenCompressedPage(TwainGlobals*, uint32_t, const TW_IMAGEINFO&, int16_t* result) override {
     *result = kResultUnusablePage;
     return nullptr;
   }
   int16_t EndCompressedPage(int16_t result) override { return result; }
+};
+
+// A writer that takes neither rows nor compressed pages (its format is written from native
+// pages or by the source).
+class NativePageWriter : public UncompressedPageWriter {
+ public:
+  int16_t WriteRows(TwainGlobals*, uint32_t, const TW_IMAGEINFO&, RowPage*, uint32_t) override {
+    return kResultUnusablePage;
+  }
 };
