@@ -14,7 +14,8 @@ WIN_DEMO_TARGETS := Kardivelle velmar-host kv_vscanner_win
 ASAN_TARGETS := kv_tests carbon_tests imageio_tests twainframework_tests vscanner_tests host_tests Kardivelle velmar-host
 
 .PHONY: all setup configure-macos configure-windows build build-macos build-macos-asan build-windows \
-	demo-macos demo-windows wineprefix test demo package fuzz bench clean
+	demo-macos demo-windows wineprefix test demo package fuzz bench clean \
+	configure-windows64 build-windows64 demo-windows64 wineprefix64
 
 all: build
 
@@ -29,7 +30,7 @@ configure-windows: setup
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake >/dev/null
 
 # Everything of both builds: every suite, the benches, what `make package` ships.
-build: build-macos build-windows wineprefix
+build: build-macos build-windows wineprefix build-windows64 wineprefix64
 
 build-macos: configure-macos
 	@cmake --build $(MAC_DIR) -j $(JOBS)
@@ -54,10 +55,29 @@ build-macos-asan: build-macos
 wineprefix: demo-windows
 	@bash tools/wineprefix.sh $(PREFIX) $(WIN_DIR)/sane.ds
 
+# ---- The 64-bit Windows build: the same source with the x86-64 toolchain, its own tree and
+# its own 64-bit Wine prefix (WINEARCH win64), where the virtual scanner is a 64-bit source.
+WIN64_DIR := $(BUILD)/windows64
+PREFIX64  := $(CURDIR)/$(BUILD)/windows64/wineprefix
+
+configure-windows64: setup
+	@cmake -S . -B $(WIN64_DIR) -DKV_PLATFORM=windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake >/dev/null
+
+build-windows64: configure-windows64
+	@cmake --build $(WIN64_DIR) -j $(JOBS)
+
+demo-windows64: configure-windows64
+	@cmake --build $(WIN64_DIR) -j $(JOBS) --target $(WIN_DEMO_TARGETS)
+
+wineprefix64: demo-windows64
+	@bash tools/wineprefix.sh $(PREFIX64) $(WIN64_DIR)/sane.ds
+# ---- end of the 64-bit Windows build
+
 test: build build-macos-asan
 	@bash tools/run-tests.sh
 
-demo: demo-macos demo-windows wineprefix
+demo: demo-macos demo-windows wineprefix demo-windows64 wineprefix64
 	@bash tools/demo.sh
 
 package: build

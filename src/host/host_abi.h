@@ -6,12 +6,15 @@
 // Calling conventions, decided here:
 //  - Mac entry `main`: C convention, void main(int16_t message, void** slot, HostParamBlock*).
 //    The routines in the block use the C convention too.
-//  - Windows entry `Kardivelle`: stdcall (WINAPI) with six 32-bit arguments, exported
-//    undecorated: void Kardivelle(int32_t message, void** slot, HWND window, int32_t,
-//    int32_t, HostCallback callback).
-//  - Windows hostCallback: stdcall, int32_t callback(int32_t service, int32_t a1,
-//    int32_t a2, int32_t a3, int32_t a4). Unused arguments are 0. Service 28 returns the
-//    field number; every other service's result is 0 and is not looked at.
+//  - Windows entry `Kardivelle`: stdcall (WINAPI) with six arguments, exported undecorated:
+//    void Kardivelle(int32_t message, void** slot, HWND window, int32_t, int32_t,
+//    HostCallback callback). In the 64-bit DLL the slot, the window and the callback are
+//    8 bytes wide and the convention is x86-64's one.
+//  - Windows hostCallback: stdcall, intptr_t callback(int32_t service, intptr_t a1,
+//    intptr_t a2, intptr_t a3, intptr_t a4): pointer-sized arguments and result, so that an
+//    address travels whole (32 bits in the 32-bit DLL, as it always was). Unused arguments
+//    are 0. Service 28 returns the field number; every other service's result is 0 and is
+//    not looked at.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -97,7 +100,8 @@ struct HostParamBlock {
 };
 
 // ------------------------------------------------------------------ Windows hostCallback
-typedef int32_t(KV_HOST_CALL* HostCallback)(int32_t service, int32_t a1, int32_t a2, int32_t a3, int32_t a4);
+typedef intptr_t(KV_HOST_CALL* HostCallback)(int32_t service, intptr_t a1, intptr_t a2, intptr_t a3,
+                                             intptr_t a4);
 namespace hostabi {
 constexpr int32_t kSvcFieldByName = 28;     // (pascal name) -> field number
 constexpr int32_t kSvcReadNumber = 29;      // (field, double* result)
@@ -117,10 +121,11 @@ typedef HostParamBlock* HostContext;
 
 // ------------------------------------------------------------------ HostInfoRecord
 // Byte offsets: 0 name (length-prefixed, 256 bytes), 256 field number, 258 field type,
-// 262 request, 272 atom value, status at 308 (Mac) or 332 (Windows).
+// 262 request, 272 atom value (pointer-sized), status at 308 (Mac), 332 (32-bit Windows) or
+// 336 (64-bit Windows: the value takes 8 bytes and the status moves with it).
 namespace hostabi {
 constexpr size_t kInfoStatusMac = 308;
-constexpr size_t kInfoStatusWin = 332;
+constexpr size_t kInfoStatusWin = kPointerBytes == 8 ? 336 : 332;
 constexpr size_t kInfoStatus = kWindowsBuild ? kInfoStatusWin : kInfoStatusMac;
 }  // namespace hostabi
 struct HostInfoRecord {
@@ -131,7 +136,7 @@ struct HostInfoRecord {
   int16_t request;
   uint8_t pad1[8];
   void* value;
-  uint8_t pad2[hostabi::kInfoStatus - 276];
+  uint8_t pad2[hostabi::kInfoStatus - 272 - sizeof(void*)];
   int16_t status;
   uint8_t pad3[2];
 };

@@ -326,7 +326,11 @@ int16_t DoRegisterCallback(TW_MEMREF procedure, TwainGlobals* g) {
   }
   TW_CALLBACK cb{};
   cb.CallBackProc = procedure;
-  cb.RefCon = reinterpret_cast<decltype(cb.RefCon)>(g);  // pointer-sized on both 32-bit builds
+  // The RefCon leads the callback back to the record. 64-bit Windows keeps it 32 bits wide,
+  // too narrow for an address: there it stays 0 (the Windows builds take the source's
+  // notices through the window and never register).
+  uintptr_t record = sizeof(cb.RefCon) >= kPointerBytes ? reinterpret_cast<uintptr_t>(g) : 0;
+  cb.RefCon = (decltype(cb.RefCon))record;  // an integer or a pointer, as the layout has it
   cb.Message = 0;
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_CALLBACK, MSG_REGISTER_CALLBACK, &cb);
   if (Done(rc)) return 0;

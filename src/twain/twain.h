@@ -20,6 +20,7 @@ typedef uint32_t TW_UINT32;
 typedef uint16_t TW_BOOL;
 typedef void* TW_MEMREF;
 typedef void* TW_HANDLE;  // Mac: a Handle (char**); Windows: an HGLOBAL
+typedef uintptr_t TW_UINTPTR;
 typedef char TW_STR32[34];
 typedef char TW_STR64[66];
 typedef char TW_STR128[130];
@@ -207,6 +208,18 @@ constexpr TW_UINT16 ICAP_PIXELFLAVOR = 0x111F;
 constexpr TW_UINT16 ICAP_THRESHOLD = 0x1123;
 constexpr TW_UINT16 ICAP_BITDEPTH = 0x112B;
 
+// DSM_Entry, DS_Entry and the memory functions of a TWAIN 2 manager.
+// Windows: stdcall (WINAPI; the one convention of x86-64); Mac: the C convention.
+#if KV_WINDOWS_BUILD
+#define TW_CALLINGSTYLE __stdcall
+#else
+#define TW_CALLINGSTYLE
+#endif
+typedef TW_HANDLE(TW_CALLINGSTYLE* DSM_MEMALLOCATE)(TW_UINT32 size);
+typedef void(TW_CALLINGSTYLE* DSM_MEMFREE)(TW_HANDLE handle);
+typedef TW_MEMREF(TW_CALLINGSTYLE* DSM_MEMLOCK)(TW_HANDLE handle);
+typedef void(TW_CALLINGSTYLE* DSM_MEMUNLOCK)(TW_HANDLE handle);
+
 struct TW_FIX32 {
   TW_INT16 Whole;
   TW_UINT16 Frac;
@@ -289,7 +302,7 @@ struct TW_IMAGEINFO {
 };
 struct TW_CALLBACK {
   TW_MEMREF CallBackProc;
-  TW_UINT32 RefCon;
+  TW_UINT32 RefCon;  // 32 bits in both widths
   TW_INT16 Message;
 };
 struct TW_SETUPMEMXFER {
@@ -304,6 +317,21 @@ struct TW_IMAGEMEMXFER {
   TW_UINT16 Compression;
   TW_UINT32 BytesPerRow, Columns, Rows, XOffset, YOffset, BytesWritten;
   TW_MEMORY Memory;
+};
+struct TW_INFO {
+  TW_UINT16 InfoID;
+  TW_UINT16 ItemType;
+  TW_UINT16 NumItems;
+  TW_UINT16 ReturnCode;  // also CondCode
+  TW_UINTPTR Item;
+};
+struct TW_ENTRYPOINT {
+  TW_UINT32 Size;
+  TW_UINT16(TW_CALLINGSTYLE* DSM_Entry)(TW_IDENTITY*, TW_IDENTITY*, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
+  DSM_MEMALLOCATE DSM_MemAllocate;
+  DSM_MEMFREE DSM_MemFree;
+  DSM_MEMLOCK DSM_MemLock;
+  DSM_MEMUNLOCK DSM_MemUnlock;
 };
 #pragma pack(pop)
 constexpr bool kPascalStrings = false;
@@ -403,6 +431,21 @@ struct alignas(4) TW_IMAGEMEMXFER {
   TW_UINT32 Columns, Rows, XOffset, YOffset, BytesWritten;
   TW_MEMORY Memory;
 };
+struct alignas(4) TW_INFO {
+  TW_UINT16 InfoID;
+  TW_UINT16 ItemType;
+  TW_UINT16 NumItems;
+  TW_UINT16 ReturnCode;  // also CondCode
+  TW_UINTPTR Item;
+};
+struct alignas(4) TW_ENTRYPOINT {
+  TW_UINT32 Size;
+  TW_UINT16(TW_CALLINGSTYLE* DSM_Entry)(TW_IDENTITY*, TW_IDENTITY*, TW_UINT32, TW_UINT16, TW_UINT16, TW_MEMREF);
+  DSM_MEMALLOCATE DSM_MemAllocate;
+  DSM_MEMFREE DSM_MemFree;
+  DSM_MEMLOCK DSM_MemLock;
+  DSM_MEMUNLOCK DSM_MemUnlock;
+};
 constexpr bool kPascalStrings = true;
 }  // namespace mac
 
@@ -418,14 +461,24 @@ struct ContainerOffsets {
 constexpr ContainerOffsets kWinContainers{2, 2, 6, 10, 14, 2, 6, 2, 6, 10, 14, 18, 22};
 constexpr ContainerOffsets kMacContainers{4, 4, 8, 12, 16, 4, 8, 4, 8, 12, 16, 20, 24};
 
+// The sizes and offsets that hold an address: what TWAIN's own header gives each layout at
+// each width. The Windows layout keeps its 2-byte packing at both widths; the Mac build is
+// 32-bit only.
+struct PointerLayout {
+  size_t capability, userInterface, event, callbackMessage, callback, memory, imageMemXfer, info, entryPoint;
+};
+constexpr PointerLayout kWin32Layout{8, 8, 6, 8, 10, 12, 38, 12, 24};
+constexpr PointerLayout kWin64Layout{12, 12, 10, 12, 14, 16, 42, 16, 44};
+constexpr PointerLayout kMac32Layout{8, 8, 8, 8, 12, 12, 40, 12, 24};
+constexpr PointerLayout kWinLayout = kPointerBytes == 8 ? kWin64Layout : kWin32Layout;
+
 }  // namespace tw
 
 // Sizes and container offsets of both layouts, checked at compile time.
-#define KV_CHECK_LAYOUT(ns, idSize, evSize, pxSize, cbSize, o)                                             \
+#define KV_CHECK_LAYOUT(ns, idSize, pendingSize, pxSize, o)                                                \
   static_assert(sizeof(tw::ns::TW_VERSION) == 42, #ns " TW_VERSION");                                      \
   static_assert(sizeof(tw::ns::TW_IDENTITY) == idSize, #ns " TW_IDENTITY");                                \
   static_assert(offsetof(tw::ns::TW_IDENTITY, ProductName) == idSize - 34 - (idSize == 160 ? 2 : 0), #ns); \
-  static_assert(sizeof(tw::ns::TW_CAPABILITY) == 8, #ns " TW_CAPABILITY");                                 \
   static_assert(offsetof(tw::ns::TW_ONEVALUE, Item) == o.oneValueItem, #ns);                               \
   static_assert(offsetof(tw::ns::TW_ENUMERATION, NumItems) == o.enumNumItems, #ns);                        \
   static_assert(offsetof(tw::ns::TW_ENUMERATION, CurrentIndex) == o.enumCurrentIndex, #ns);                \
@@ -439,27 +492,33 @@ constexpr ContainerOffsets kMacContainers{4, 4, 8, 12, 16, 4, 8, 4, 8, 12, 16, 2
   static_assert(offsetof(tw::ns::TW_RANGE, DefaultValue) == o.rangeDefault, #ns);                          \
   static_assert(offsetof(tw::ns::TW_RANGE, CurrentValue) == o.rangeCurrent, #ns);                          \
   static_assert(sizeof(tw::ns::TW_RANGE) == o.rangeSize, #ns " TW_RANGE");                                 \
-  static_assert(sizeof(tw::ns::TW_USERINTERFACE) == 8, #ns " TW_USERINTERFACE");                           \
-  static_assert(sizeof(tw::ns::TW_EVENT) == evSize, #ns " TW_EVENT");                                      \
-  static_assert(sizeof(tw::ns::TW_PENDINGXFERS) == evSize, #ns " TW_PENDINGXFERS");                        \
+  static_assert(sizeof(tw::ns::TW_PENDINGXFERS) == pendingSize, #ns " TW_PENDINGXFERS");                   \
   static_assert(sizeof(tw::ns::TW_STATUS) == 4, #ns " TW_STATUS");                                         \
   static_assert(offsetof(tw::ns::TW_SETUPFILEXFER, Format) == 256, #ns);                                   \
   static_assert(sizeof(tw::ns::TW_SETUPFILEXFER) == 260, #ns " TW_SETUPFILEXFER");                         \
   static_assert(offsetof(tw::ns::TW_IMAGEINFO, Compression) == 40, #ns);                                   \
   static_assert(sizeof(tw::ns::TW_IMAGEINFO) == pxSize, #ns " TW_IMAGEINFO");                              \
-  static_assert(offsetof(tw::ns::TW_CALLBACK, Message) == 8, #ns);                                         \
-  static_assert(sizeof(tw::ns::TW_CALLBACK) == cbSize, #ns " TW_CALLBACK");
-static_assert(sizeof(void*) == 4, "both builds are 32-bit: TWAIN_32.DLL and the host's block need it");
-KV_CHECK_LAYOUT(win, 156, 6, 42, 10, tw::kWinContainers)
-KV_CHECK_LAYOUT(mac, 160, 8, 44, 12, tw::kMacContainers)
-static_assert(sizeof(tw::win::TW_SETUPMEMXFER) == 12 && sizeof(tw::mac::TW_SETUPMEMXFER) == 12,
-              "TW_SETUPMEMXFER");
-static_assert(sizeof(tw::win::TW_MEMORY) == 12 && sizeof(tw::mac::TW_MEMORY) == 12, "TW_MEMORY");
-static_assert(offsetof(tw::win::TW_IMAGEMEMXFER, Memory) == 26 && sizeof(tw::win::TW_IMAGEMEMXFER) == 38,
-              "win");
-static_assert(offsetof(tw::mac::TW_IMAGEMEMXFER, Memory) == 28 && sizeof(tw::mac::TW_IMAGEMEMXFER) == 40,
-              "mac");
+  static_assert(sizeof(tw::ns::TW_SETUPMEMXFER) == 12, #ns " TW_SETUPMEMXFER");
+KV_CHECK_LAYOUT(win, 156, 6, 42, tw::kWinContainers)
+KV_CHECK_LAYOUT(mac, 160, 8, 44, tw::kMacContainers)
 #undef KV_CHECK_LAYOUT
+
+// The same for the structures that hold an address (`enabled` false: not this width's layout).
+#define KV_CHECK_POINTER_LAYOUT(ns, enabled, l)                                                              \
+  static_assert(!(enabled) || sizeof(tw::ns::TW_CAPABILITY) == l.capability, #ns " TW_CAPABILITY");          \
+  static_assert(!(enabled) || sizeof(tw::ns::TW_USERINTERFACE) == l.userInterface, #ns " TW_USERINTERFACE"); \
+  static_assert(!(enabled) || sizeof(tw::ns::TW_EVENT) == l.event, #ns " TW_EVENT");                         \
+  static_assert(!(enabled) || offsetof(tw::ns::TW_CALLBACK, Message) == l.callbackMessage, #ns);             \
+  static_assert(!(enabled) || sizeof(tw::ns::TW_CALLBACK) == l.callback, #ns " TW_CALLBACK");                \
+  static_assert(!(enabled) || sizeof(tw::ns::TW_MEMORY) == l.memory, #ns " TW_MEMORY");                      \
+  static_assert(!(enabled) || sizeof(tw::ns::TW_IMAGEMEMXFER) == l.imageMemXfer, #ns " TW_IMAGEMEMXFER");    \
+  static_assert(!(enabled) || offsetof(tw::ns::TW_IMAGEMEMXFER, Memory) == l.imageMemXfer - l.memory, #ns);  \
+  static_assert(!(enabled) || offsetof(tw::ns::TW_INFO, Item) == 8, #ns);                                    \
+  static_assert(!(enabled) || sizeof(tw::ns::TW_INFO) == l.info, #ns " TW_INFO");                            \
+  static_assert(!(enabled) || sizeof(tw::ns::TW_ENTRYPOINT) == l.entryPoint, #ns " TW_ENTRYPOINT");
+KV_CHECK_POINTER_LAYOUT(win, true, tw::kWinLayout)
+KV_CHECK_POINTER_LAYOUT(mac, kPointerBytes == 4, tw::kMac32Layout)
+#undef KV_CHECK_POINTER_LAYOUT
 
 // The layout of the running build: the one namespace alias that follows the build trait.
 namespace tw {
@@ -485,13 +544,9 @@ typedef tw::native::TW_CALLBACK TW_CALLBACK;
 typedef tw::native::TW_SETUPMEMXFER TW_SETUPMEMXFER;
 typedef tw::native::TW_MEMORY TW_MEMORY;
 typedef tw::native::TW_IMAGEMEMXFER TW_IMAGEMEMXFER;
+typedef tw::native::TW_INFO TW_INFO;
+typedef tw::native::TW_ENTRYPOINT TW_ENTRYPOINT;
 
-// DSM_Entry and DS_Entry. Windows: stdcall (WINAPI); Mac: the C convention.
-#if KV_WINDOWS_BUILD
-#define TW_CALLINGSTYLE __stdcall
-#else
-#define TW_CALLINGSTYLE
-#endif
 typedef TW_UINT16(TW_CALLINGSTYLE* DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG,
                                                  TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData);
 typedef TW_UINT16(TW_CALLINGSTYLE* DSENTRYPROC)(pTW_IDENTITY pOrigin, TW_UINT32 DG, TW_UINT16 DAT,

@@ -21,10 +21,11 @@ namespace {
 // The callback carries no context, so it serves the host whose entry call is running.
 Host* g_currentHost = nullptr;
 
-int32_t __stdcall HostCallbackProc(int32_t service, int32_t a1, int32_t a2, int32_t a3, int32_t a4) {
+// Its arguments and result are pointer-sized: an address travels whole in both widths.
+intptr_t __stdcall HostCallbackProc(int32_t service, intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4) {
   Host* host = g_currentHost;
   if (!host) return 0;
-  auto pointer = [](int32_t v) { return reinterpret_cast<void*>(static_cast<intptr_t>(v)); };
+  auto pointer = [](intptr_t v) { return reinterpret_cast<void*>(v); };
   switch (service) {
     case hostabi::kSvcFieldByName:
       return host->SvcFieldByName(static_cast<const unsigned char*>(pointer(a1)));
@@ -35,7 +36,7 @@ int32_t __stdcall HostCallbackProc(int32_t service, int32_t a1, int32_t a2, int3
       host->SvcWriteValue(int16_t(a1), int16_t(a2), pointer(a3));
       break;
     case hostabi::kSvcReadValue:
-      host->SvcReadValue(int16_t(a1), int16_t(a2), a3, pointer(a4));
+      host->SvcReadValue(int16_t(a1), int16_t(a2), int32_t(a3), pointer(a4));
       break;
     case hostabi::kSvcFieldInfo:
       host->SvcFieldInfo(static_cast<HostInfoRecord*>(pointer(a1)));

@@ -111,23 +111,23 @@ void FieldInfo(HostInfoRecord* record) {
 }
 
 #if KV_WINDOWS_BUILD
-int32_t __stdcall Callback(int32_t service, int32_t a1, int32_t a2, int32_t a3, int32_t a4) {
+intptr_t __stdcall Callback(int32_t service, intptr_t a1, intptr_t a2, intptr_t a3, intptr_t a4) {
   FakeHost& h = *FakeHost::current;
   switch (service) {
     case hostabi::kSvcReadNumber:
       ++h.readNumberCalls;
-      *reinterpret_cast<double*>(static_cast<intptr_t>(a2)) = static_cast<double>(h.Number(a1));
+      *reinterpret_cast<double*>(a2) = static_cast<double>(h.Number(int(a1)));
       break;
     case hostabi::kSvcWriteValue: {
-      const void* data = reinterpret_cast<const void*>(static_cast<intptr_t>(a3));
-      WriteValue(h, a1, a2, data, a2 == kValueNumber ? *static_cast<const double*>(data) : 0);
+      const void* data = reinterpret_cast<const void*>(a3);
+      WriteValue(h, int(a1), int(a2), data, a2 == kValueNumber ? *static_cast<const double*>(data) : 0);
       break;
     }
     case hostabi::kSvcReadValue:
-      ReadValue(h, a1, a2, a3, reinterpret_cast<void*>(static_cast<intptr_t>(a4)));
+      ReadValue(h, int(a1), int(a2), int(a3), reinterpret_cast<void*>(a4));
       break;
     case hostabi::kSvcFieldInfo:
-      FieldInfo(reinterpret_cast<HostInfoRecord*>(static_cast<intptr_t>(a1)));
+      FieldInfo(reinterpret_cast<HostInfoRecord*>(a1));
       break;
     default:
       break;

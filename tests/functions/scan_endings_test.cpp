@@ -50,7 +50,7 @@ class DuringScan {
     message_ = RegisterWindowMessageA("Kardivelle test: run inside the scan");
     current_ = this;
     hostProc_ =
-        reinterpret_cast<WNDPROC>(SetWindowLongA(window_, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
+        reinterpret_cast<WNDPROC>(SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&Proc)));
     PostMessageA(window_, message_, 0, 0);
 #else
     (void)host;
@@ -62,7 +62,7 @@ class DuringScan {
   }
   ~DuringScan() {
 #if KV_WINDOWS_BUILD
-    SetWindowLongA(window_, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(hostProc_));
+    SetWindowLongPtrA(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(hostProc_));
     current_ = nullptr;
 #else
     CarbonStandin_SetDispatcherHandler(nullptr, nullptr);

@@ -1,6 +1,6 @@
-// Binding Wine's or Windows' TWAIN_32.DLL at run time, and the process-wide values that all
-// instances of the Windows build share: the DSM library and its entry here, the module handle
-// and the host window (module_values.h), all set afresh when the module is loaded.
+// Binding the TWAIN manager at run time (TWAIN_32.DLL; TWAINDSM.DLL first in a 64-bit process), and the
+// process-wide values that all instances of the Windows build share: the DSM library and its entry here, the
+// module handle and the host window (module_values.h), all set afresh when the module is loaded.
 #include <windows.h>
 // EnumProcessModules from kernel32 (K32EnumProcessModules), as Windows 7 and Wine have it.
 #define PSAPI_VERSION 2
@@ -37,18 +37,34 @@ namespace platform {
 DSMENTRYPROC DsmEntry() { return dsmEntry; }
 bool DsmEntryResolved() { return dsmEntry != nullptr; }
 
+// The library that holds the manager. A 64-bit process has no TWAIN_32.DLL on Windows: its
+// manager is TWAINDSM.DLL in the system folder, taken first; where there is none, the
+// Windows folder's TWAIN_32.DLL, as a 32-bit process takes it (Wine ships a 64-bit one). A
+// folder name longer than 159 characters, or a file that is not there, gives no library.
+static HMODULE LoadManager() {
+  char path[160 + 16];
+  OFSTRUCT of;
+  if constexpr (kPointerBytes == 8) {
+    UINT n = GetSystemDirectoryA(path, 160);
+    if (n != 0 && n < 160) {
+      if (path[n - 1] != '\\') path[n++] = '\\';
+      std::strcpy(path + n, "TWAINDSM.DLL");
+      if (OpenFile(path, &of, OF_EXIST) != HFILE_ERROR) return LoadLibraryA(path);
+    }
+  }
+  UINT n = GetWindowsDirectoryA(path, 160);
+  if (n == 0 || n >= 160) return nullptr;
+  if (path[n - 1] != '\\') path[n++] = '\\';
+  std::strcpy(path + n, "TWAIN_32.DLL");
+  if (OpenFile(path, &of, OF_EXIST) == HFILE_ERROR) return nullptr;
+  return LoadLibraryA("TWAIN_32.DLL");
+}
+
 bool BindDSM(TwainGlobals* g) {
   // An instance still marked bound after another instance unloaded the library binds again.
   if (g->dsmBound && dsmEntry) return true;
   g->dsmBound = 0;
-  char path[160 + 16];
-  UINT n = GetWindowsDirectoryA(path, 160);
-  if (n == 0 || n >= 160) return false;
-  if (path[n - 1] != '\\') path[n++] = '\\';
-  std::strcpy(path + n, "TWAIN_32.DLL");
-  OFSTRUCT of;
-  if (OpenFile(path, &of, OF_EXIST) == HFILE_ERROR) return false;
-  HMODULE lib = LoadLibraryA("TWAIN_32.DLL");
+  HMODULE lib = LoadManager();
   if (reinterpret_cast<uintptr_t>(lib) < 32) return false;
   DSMENTRYPROC entry =
       reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(lib, reinterpret_cast<LPCSTR>(1))));

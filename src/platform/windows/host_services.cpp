@@ -20,7 +20,8 @@ using module_values::moduleHandle;
 namespace platform {
 using namespace hostabi;
 
-static int32_t Arg(const void* p) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(p)); }
+// An address travels as one pointer-sized argument.
+static intptr_t Arg(const void* p) { return reinterpret_cast<intptr_t>(p); }
 
 int16_t HostFieldByName(const unsigned char* pascalName, HostContext cb) {
   return static_cast<int16_t>(cb(kSvcFieldByName, Arg(pascalName), 0, 0, 0));

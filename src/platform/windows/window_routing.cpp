@@ -30,14 +30,15 @@ void StartRouting(ScanSession& scan) {
   HWND window = static_cast<HWND>(scan.Window());
   scan.Record()->previousWndProc = nullptr;
   if (!window) return;
-  LONG_PTR own = SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(&ScanWindowProc));
+  LONG_PTR own = SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ScanWindowProc));
   scan.Record()->previousWndProc = reinterpret_cast<void*>(own);
 }
 
 void EndRouting(ScanSession& scan) {
   HWND window = static_cast<HWND>(scan.Window());
   void* own = scan.Record()->previousWndProc;
-  if (window && own && IsWindow(window)) SetWindowLongA(window, GWL_WNDPROC, reinterpret_cast<LONG_PTR>(own));
+  if (window && own && IsWindow(window))
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(own));
   scan.Record()->previousWndProc = nullptr;
 }
 

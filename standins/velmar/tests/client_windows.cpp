@@ -18,7 +18,7 @@ void __stdcall EntryProc(int32_t message, void** slot, void* window, int32_t, in
   Dispatch(int16_t(message), slot, window, callback);
 }
 
-int32_t A(const void* p) { return static_cast<int32_t>(reinterpret_cast<intptr_t>(p)); }
+intptr_t A(const void* p) { return reinterpret_cast<intptr_t>(p); }
 }  // namespace
 
 void SetHandler(Handler handler) { TheHandler() = std::move(handler); }
