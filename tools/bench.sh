@@ -26,9 +26,9 @@ page_runs="${KV_BENCH_PAGE_RUNS:-3}"
 transfer_runs="${KV_BENCH_TRANSFER_RUNS:-3}"
 status=0
 
-for build in macos windows; do
+for build in macos windows windows64; do
   exe="build/$build/bench/scan_bench"
-  [ "$build" = windows ] && exe="$exe.exe"
+  [ "$build" != macos ] && exe="$exe.exe"
   if [ ! -f "$exe" ]; then
     echo "bench: $exe is not built (make build-$build)" >&2
     status=1
@@ -43,7 +43,7 @@ for build in macos windows; do
     file="$scratch/bench-scan.pict"
     [ -f "$scratch/time.txt" ] && grep -E "Maximum resident set size" "$scratch/time.txt" | sed 's/^\s*/\/usr\/bin\/time -v: /'
   else
-    (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/windows/wineprefix" \
+    (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/$build/wineprefix" \
       "$repo/tools/wine-run.sh" "$repo/$exe" --runs "$runs" 2>&1 | tr -d '\r' | grep -v '^X connection to') || status=1
     file="$scratch/bench-scan.bmp"
   fi
@@ -69,7 +69,7 @@ for build in macos windows; do
         >>"$scratch/out.txt"
     else
       # shellcheck disable=SC2086
-      (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/windows/wineprefix" \
+      (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/$build/wineprefix" \
         "$repo/tools/wine-run.sh" "$repo/$exe" $args 2>&1 | tr -d '\r' | grep -v '^X connection to') \
         >"$scratch/out.txt" || status=1
     fi
@@ -83,9 +83,9 @@ for build in macos windows; do
   echo
 done
 # ---- memory against native transfer, one process a measure
-for build in macos windows; do
+for build in macos windows windows64; do
   exe="build/$build/bench/scan_bench"
-  [ "$build" = windows ] && exe="$exe.exe"
+  [ "$build" != macos ] && exe="$exe.exe"
   [ -f "$exe" ] || continue
   scratch="build/$build/bench/transfers"
   rm -rf "$scratch"
@@ -105,7 +105,7 @@ for build in macos windows; do
         (cd "$scratch" && "$repo/$exe" --transfer "$transfer" --dpi "$dpi" --runs "$transfer_runs") >"$scratch/out.txt" 2>&1 ||
           status=1
       else
-        (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/windows/wineprefix" "$repo/tools/wine-run.sh" \
+        (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/$build/wineprefix" "$repo/tools/wine-run.sh" \
           "$repo/$exe" --transfer "$transfer" --dpi "$dpi" --runs "$transfer_runs" 2>&1 | tr -d '\r') >"$scratch/out.txt" ||
           status=1
       fi
@@ -140,9 +140,9 @@ im_time() {
   write=$(for _ in 1 2 3 4 5; do seconds convert "$page" "$@"; done | median)
   awk -v w="$write" -v r="$read" 'BEGIN { d = w - r; printf "%.4f", (d < 0.01 ? 0.01 : d) }'
 }
-for build in macos windows; do
+for build in macos windows windows64; do
   exe="build/$build/bench/page_bench"
-  [ "$build" = windows ] && exe="$exe.exe"
+  [ "$build" != macos ] && exe="$exe.exe"
   [ -f "$exe" ] || { echo "bench: $exe is not built (make build-$build)" >&2; status=1; continue; }
   scratch="build/$build/bench/pages"
   rm -rf "$scratch"
@@ -151,7 +151,7 @@ for build in macos windows; do
   if [ "$build" = macos ]; then
     (cd "$scratch" && "$repo/$exe" --runs "$runs" >ours.txt) || status=1
   else
-    (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/windows/wineprefix" \
+    (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/$build/wineprefix" \
       "$repo/tools/wine-run.sh" "$repo/$exe" --runs "$runs" 2>&1 | tr -d '\r' | grep -v '^X connection to' >ours.txt) || status=1
   fi
   printf '%-10s %-7s %12s %12s %7s %10s %10s %7s\n' format page bytes "IM bytes" "x IM" "writer s" "IM s" "x IM"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # `make package`, after both builds: dist/ with what a host programmer receives.
-#   dist/windows/Kardivelle.dll   and dist/windows/README.md
+#   dist/windows/Kardivelle.dll   and dist/windows/README.md     (32-bit hosts)
+#   dist/windows64/Kardivelle.dll and dist/windows64/README.md   (64-bit hosts)
 #   dist/macos/Kardivelle.bundle/ and dist/macos/README.md
 # Each README.md is the host programmer's part of the repository README: from "What
 # Kardivelle is" up to the section on trying it with the command-line host.
@@ -8,9 +9,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 dist=dist
 dll=build/windows/Kardivelle.dll
+dll64=build/windows64/Kardivelle.dll
 bundle=build/macos/Kardivelle.bundle
 
-for need in "$dll" "$bundle/Contents/MacOS/Kardivelle" "$bundle/Contents/Resources/Kardivelle.rsrc"; do
+for need in "$dll" "$dll64" "$bundle/Contents/MacOS/Kardivelle" "$bundle/Contents/Resources/Kardivelle.rsrc"; do
   if [ ! -e "$need" ]; then
     echo "package: $need is not built (make build)" >&2
     exit 1
@@ -24,12 +26,14 @@ reference() {
 }
 
 rm -rf "$dist"
-mkdir -p "$dist/windows" "$dist/macos"
+mkdir -p "$dist/windows" "$dist/windows64" "$dist/macos"
 cp "$dll" "$dist/windows/"
+cp "$dll64" "$dist/windows64/"
 cp -R "$bundle" "$dist/macos/"
 reference Windows > "$dist/windows/README.md"
+reference "64-bit Windows" > "$dist/windows64/README.md"
 reference macOS > "$dist/macos/README.md"
-for part in "$dist/windows/README.md" "$dist/macos/README.md"; do
+for part in "$dist/windows/README.md" "$dist/windows64/README.md" "$dist/macos/README.md"; do
   grep -q '^## Function reference$' "$part" && grep -q '^## Result codes$' "$part" || {
     echo "package: $part lacks the function reference" >&2
     exit 1

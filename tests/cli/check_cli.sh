@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# End to end through tools/velmar-host, for the Mac build and the Windows build (under Wine):
+# End to end through tools/velmar-host, for the Mac build and a Windows build (under Wine;
+# which ones: $checked_builds of tests/support/checks.sh):
 # capabilities by name, scans to files, the scanner's own interface cancelled, source
 # selection cancelled, a call the host cannot read, and --help (every option of the usage
 # named in the README). Checks the exact lines printed, and every file with ImageMagick's
@@ -58,7 +59,7 @@ if [ -n "$usage" ] && [ -z "$missing" ]; then
 else
   fail "the README names every option of the usage" "missing:$missing"
 fi
-for build in macos windows; do
+for build in $checked_builds; do
   run "$build" --help
   own="$(options "$out" | grep -vxE -- '--build|--extension')"
   if [ "$status" -eq 0 ] && [ "${out%%:*}" = usage ] && [ "$own" = "$(options "$usage" | grep -vx -- --build)" ]; then
@@ -70,7 +71,7 @@ done
 
 profile="XFERCOUNT,SUPPORTEDCAPS,UICONTROLLABLE,INDICATORS,PIXELTYPE,BITDEPTH,UNITS,XRESOLUTION,YRESOLUTION,XNATIVERESOLUTION,YNATIVERESOLUTION,PHYSICALWIDTH,PHYSICALHEIGHT,FRAMES,BRIGHTNESS,CONTRAST,THRESHOLD,PIXELFLAVOR,XFERMECH,IMAGEFILEFORMAT,COMPRESSION,HALFTONES,GAMMA,DUPLEX,4102"
 
-for build in macos windows; do
+for build in $checked_builds; do
   if [ "$build" = macos ]; then ext=pict; else ext=bmp; fi
   rm -f "$scratch"/*.pict "$scratch"/*.bmp "$scratch"/*.png
 
@@ -88,10 +89,10 @@ for build in macos windows; do
     '  $x = 300'
 
   # The scan examples: a native BMP on Windows; on the Mac a PNG that the scanner writes.
-  if [ "$build" = windows ]; then
-    run windows 'Twain.Connect()' 'Twain.ScanToFile("page.bmp")'
-    expect "windows: ScanToFile(\"page.bmp\") gives 0" 'Twain.Connect() -> 0' 'Twain.ScanToFile("page.bmp") -> 0'
-    image "windows: page.bmp is an 850x1100 BMP" page.bmp "BMP3 850 1100"
+  if [ "$build" != macos ]; then
+    run "$build" 'Twain.Connect()' 'Twain.ScanToFile("page.bmp")'
+    expect "$build: ScanToFile(\"page.bmp\") gives 0" 'Twain.Connect() -> 0' 'Twain.ScanToFile("page.bmp") -> 0'
+    image "$build: page.bmp is an 850x1100 BMP" page.bmp "BMP3 850 1100"
   else
     run macos 'Twain.Connect()' 'Twain.ScanToFile("page.pict", 0, 7)'
     expect "macos: ScanToFile(\"page.pict\", 0, 7) gives 0" 'Twain.Connect() -> 0' 'Twain.ScanToFile("page.pict", 0, 7) -> 0'
@@ -123,8 +124,8 @@ for build in macos windows; do
     expect "macos: an existing file gives 7" "Twain.ScanToFile(\"exists.pict\") -> 7"
     if cmp -s before exists.pict; then pass "macos: the existing file is left as it was"; else fail "macos: the existing file is left as it was"; fi
   else
-    expect "windows: an existing file is replaced (0)" "Twain.ScanToFile(\"exists.bmp\") -> 0"
-    image "windows: the replaced file is an 850x1100 BMP" exists.bmp "BMP3 850 1100"
+    expect "$build: an existing file is replaced (0)" "Twain.ScanToFile(\"exists.bmp\") -> 0"
+    image "$build: the replaced file is an 850x1100 BMP" exists.bmp "BMP3 850 1100"
   fi
   out="$batch"
   expect "$build: SUPPORTEDCAPS lists the profile in order, 4102 last" \
@@ -201,14 +202,14 @@ done
 
 # A run that is killed while a scan waits (nobody presses a button in the scanner's window)
 # has already passed on every line printed before it, into a file as much as to a terminal.
-timeout 15 "$host" --build windows --scanner-user none 'Twain.Connect()' 'Twain.About()' \
+timeout 15 "$host" --build "$win_build" --scanner-user none 'Twain.Connect()' 'Twain.About()' \
   'Twain.ScanToFile("hang.bmp", 1)' >"$scratch/killed.out" 2>/dev/null
 status=$?
 out="$(cat "$scratch/killed.out")"
 if [ "$status" -eq 124 ]; then
-  expect "windows: a killed run has passed on the lines before the wait" 'Twain.Connect() -> 0' 'Twain.About() -> "1.2"'
+  expect "$win_build: a killed run has passed on the lines before the wait" 'Twain.Connect() -> 0' 'Twain.About() -> "1.2"'
 else
-  fail "windows: the run waiting in the scanner's window is killed" "exit $status, output: $out"
+  fail "$win_build: the run waiting in the scanner's window is killed" "exit $status, output: $out"
 fi
 
 summary

@@ -9,6 +9,9 @@
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 dll="$repo/build/windows/Kardivelle.dll"
+# KV_BUILDS=windows64 (the 64-bit tree's suites): the 64-bit DLL alone, an x86-64 PE32+.
+wide=0
+[ "${KV_BUILDS:-}" = windows64 ] && wide=1 dll="$repo/build/windows64/Kardivelle.dll"
 debug="$repo/build/macos-debug"
 status=0
 
@@ -24,6 +27,11 @@ check() {  # NAME GOT WANT
 
 got="$(objdump -p "$dll" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/\[/ && NR > 1 { print $NF }')"
 check "Kardivelle.dll exports only Kardivelle" "$got" "Kardivelle"
+if [ $wide -eq 1 ]; then
+  got="$(objdump -f "$dll" | sed -n 's/^.*file format \([^ ]*\)$/\1/p; s/^architecture: \([^,]*\),.*/\1/p' | paste -sd' ')"
+  check "the 64-bit Kardivelle.dll is a PE32+ x86-64 DLL" "$got" "pei-x86-64 i386:x86-64"
+  exit $status
+fi
 
 log="$(mktemp)"
 trap 'rm -f "$log"' EXIT

@@ -55,7 +55,7 @@ marked_pages() {
   if [ -e "$k" ]; then fail "$name: nothing after page $last" "$k exists"; else pass "$name: nothing after page $last"; fi
 }
 
-for build in macos windows; do
+for build in $checked_builds; do
   if [ "$build" = macos ]; then ext=pict; else ext=bmp; fi
   rm -f "$scratch"/*.pict "$scratch"/*.bmp "$scratch"/*.png
 

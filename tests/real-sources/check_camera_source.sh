@@ -20,7 +20,10 @@
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 builds="${KV_BUILD_DIR:-$repo/build}"
-camera="$builds/camera"
+# The 32-bit build with Wine's 32-bit camera source (twain_32), or with KV_BUILDS=windows64 the
+# 64-bit build with Wine's 64-bit one (twain_64), each in a scratch copy of its own prefix.
+win=windows folder=twain_32 arch=i386 camera="$builds/camera"
+[ "${KV_BUILDS:-}" = windows64 ] && win=windows64 folder=twain_64 arch=x86_64 camera="$builds/camera64"
 card="$camera/card"
 skip() {
   echo "skipped: $*"
@@ -28,22 +31,22 @@ skip() {
 }
 
 if [ -z "${KV_CAMERA_NAMESPACE:-}" ]; then
-  builtin="$(ls /usr/lib/i386-linux-gnu/wine/i386-windows/gphoto2.ds /usr/lib/wine/i386-windows/gphoto2.ds 2>/dev/null | head -1)"
+  builtin="$(ls /usr/lib/$arch-linux-gnu/wine/$arch-windows/gphoto2.ds /usr/lib/wine/$arch-windows/gphoto2.ds 2>/dev/null | head -1)"
   [ -n "$builtin" ] || skip "Wine's camera source gphoto2.ds is not installed"
-  [ -f "$builds/windows/wineprefix/system.reg" ] || skip "no Wine prefix in $builds/windows (make build)"
+  [ -f "$builds/$win/wineprefix/system.reg" ] || skip "no Wine prefix in $builds/$win (make build)"
   # The build's prefix holds Wine's camera source as it ships, preferred by nothing else (the
   # scratch copy below is then that prefix with only the dialog skipped), and lists it as
   # source 1. With no camera attached it is "GPhoto2 Camera", which cannot be opened (13).
-  twain="$builds/windows/wineprefix/drive_c/windows/twain_32"
+  twain="$builds/$win/wineprefix/drive_c/windows/$folder"
   name="the build's Wine prefix has Wine's own gphoto2.ds, and no override for it"
   if ! cmp -s "$builtin" "$twain/gphoto2.ds" ||
-     grep -q '"gphoto2.ds"=' "$builds/windows/wineprefix/user.reg" 2>/dev/null; then
+     grep -q '"gphoto2.ds"=' "$builds/$win/wineprefix/user.reg" 2>/dev/null; then
     printf 'FAIL %s\n0 passed, 1 failed\n' "$name"
     exit 1
   fi
   echo "ok   $name"
   away="$(mktemp -d)"
-  listing="$(cd "$away" && "$repo/tools/velmar-host" --build windows 'Twain.GetSourceNames($names)' \
+  listing="$(cd "$away" && "$repo/tools/velmar-host" --build "$win" 'Twain.GetSourceNames($names)' \
     'Twain.SelectSource("GPhoto2 Camera")' 'Twain.Connect()' 'Twain.Disconnect()' 2>/dev/null)"
   rm -rf "$away"
   expected="Twain.GetSourceNames(\$names) -> 0
@@ -65,19 +68,19 @@ Twain.Disconnect() -> 0"
   if [ ! -f "$camera/prefix.done" ]; then
     rm -rf "$prefix"
     mkdir -p "$camera"
-    cp -a "$builds/windows/wineprefix" "$prefix" || skip "cannot copy the Wine prefix to $prefix"
+    cp -a "$builds/$win/wineprefix" "$prefix" || skip "cannot copy the Wine prefix to $prefix"
     (export WINEPREFIX="$prefix" WINEDEBUG=-all
-     wine reg add 'HKCU\Software\Wine\Gphoto2' /v SkipUI /t REG_DWORD /d 1 /f >/dev/null 2>&1
+     "$(bash "$repo/tools/wine-loader.sh" "$prefix")" reg add 'HKCU\Software\Wine\Gphoto2' /v SkipUI /t REG_DWORD /d 1 /f >/dev/null 2>&1
      wineserver -w)
     touch "$camera/prefix.done"
   fi
-  cp -f "$twain/sane.ds" "$prefix/drive_c/windows/twain_32/sane.ds"
-  cp -f "$twain/gphoto2.ds" "$prefix/drive_c/windows/twain_32/gphoto2.ds"
+  cp -f "$twain/sane.ds" "$prefix/drive_c/windows/$folder/sane.ds"
+  cp -f "$twain/gphoto2.ds" "$prefix/drive_c/windows/$folder/gphoto2.ds"
   # The build as velmar-host finds it (KV_BUILD_DIR), with the scratch prefix.
-  mkdir -p "$camera/kv/windows"
-  ln -sfn "$builds/windows/velmar-host.exe" "$camera/kv/windows/velmar-host.exe"
-  ln -sfn "$builds/windows/Kardivelle.dll" "$camera/kv/windows/Kardivelle.dll"
-  ln -sfn "$prefix" "$camera/kv/windows/wineprefix"
+  mkdir -p "$camera/kv/$win"
+  ln -sfn "$builds/$win/velmar-host.exe" "$camera/kv/$win/velmar-host.exe"
+  ln -sfn "$builds/$win/Kardivelle.dll" "$camera/kv/$win/Kardivelle.dll"
+  ln -sfn "$prefix" "$camera/kv/$win/wineprefix"
   # The camera's memory card: three pictures of our test page.
   rm -rf "$card"
   mkdir -p "$card/DCIM/100KARDV"
@@ -141,7 +144,7 @@ pdf_book() {  # NAME FILE
 
 # The camera listed beside the virtual scanner (the manager's default), chosen by its name
 # without the dialog, and scanned from; the choice outlives Disconnect.
-"$host" --build windows 'Twain.GetSourceNames($names, $current)' "Twain.SelectSource(\"$camera_name\")" \
+"$host" --build "$win" 'Twain.GetSourceNames($names, $current)' "Twain.SelectSource(\"$camera_name\")" \
   'Twain.GetSourceNames($names, $current)' 'Twain.Connect()' 'Twain.ScanToFile("byname.bmp", 1)' \
   'Twain.Disconnect()' 'Twain.Connect()' 'Twain.ScanToFile("again.bmp", 1)' 'Twain.Disconnect()' \
   >names.out 2>names.err

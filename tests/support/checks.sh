@@ -3,6 +3,13 @@
 passed=0
 failed=0
 compared=0
+# The builds checked: the Mac build and the 32-bit Windows build, or what KV_BUILDS names (the
+# 64-bit tree's suites set it to windows64: its Windows checks alone, the Mac build's being run
+# once already); $win_build is the Windows build among them (empty when there is none).
+checked_builds="${KV_BUILDS:-macos windows}"
+win_build=""
+for b in $checked_builds; do [ "$b" = macos ] || win_build="$b"; done
+checks_mac() { [[ " $checked_builds " == *" macos "* ]]; }
 
 pass() { passed=$((passed + 1)); echo "ok   $1"; }
 fail() {
@@ -63,7 +70,7 @@ same_pixels_pages() {
 run_source() {
   local source="$1" name="$2" status
   shift 2
-  "$host" --build windows --select "$source" --save-pictures "$PWD" 'Twain.SelectDataSource()' "$@" \
+  "$host" --build "$win_build" --select "$source" --save-pictures "$PWD" 'Twain.SelectDataSource()' "$@" \
     >"$name.out" 2>"$name.err"
   status=$?
   out="$(cat "$name.out")"

@@ -1,5 +1,6 @@
-// Binding TWAIN_32.DLL on Windows: loaded at the first call, unloaded by Disconnect and loaded
-// again; without the file, or without its entry at ordinal 1, every call answers 4.
+// Binding TWAIN_32.DLL on Windows (in a 64-bit process TWAINDSM.DLL first): loaded at the first
+// call, unloaded by Disconnect and loaded again; without the file, or without its entry at
+// ordinal 1, every call answers 4.
 #include <cstdlib>
 
 #include "tests/support/fixture.h"
@@ -68,6 +69,41 @@ TEST_F(DsmBindingTest, WithoutTheDsmFileEveryCallAnswers4) {
   ASSERT_TRUE(MoveFileA(aside.c_str(), dsm.c_str()));
   EXPECT_EQ("0", Call("Twain.Connect()"));  // the attempt is repeated at the next call
   EXPECT_EQ("0", Call("Twain.Disconnect()"));
+}
+
+// A 64-bit process takes TWAINDSM.DLL from the system folder where there is one, and
+// TWAIN_32.DLL where there is none. The TWAINDSM.DLL here passes every call on to Wine's manager
+// (the fault matrix's manager, with its copy of Wine's beside it).
+TEST_F(DsmBindingTest, A64BitProcessTakesTwaindsmFromTheSystemFolderFirst) {
+  if (FakeDsmRun()) GTEST_SKIP();
+  if constexpr (kPointerBytes != 8) {
+    GTEST_SKIP() << "a 32-bit process binds TWAIN_32.DLL alone";
+  }
+  char dir[MAX_PATH];
+  UINT n = GetSystemDirectoryA(dir, MAX_PATH);
+  ASSERT_TRUE(n > 0 && n < MAX_PATH);
+  std::string manager = std::string(dir) + "\\twaindsm.dll", wine = std::string(dir) + "\\winedsm.dll";
+  // Run from the tree's folder, where the fault matrix's copies are.
+  ASSERT_TRUE(CopyFileA("fault-dsm\\twain_32.dll", manager.c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA("fault-dsm\\winedsm.dll", wine.c_str(), FALSE));
+  struct Removed {
+    std::string a, b;
+    ~Removed() {
+      DeleteFileA(a.c_str());
+      DeleteFileA(b.c_str());
+    }
+  } removed{manager, wine};
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_NE(nullptr, GetModuleHandleA("twaindsm.dll"));
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"twaindsm.bmp\")"));
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_EQ(nullptr, GetModuleHandleA("twaindsm.dll"));
+  ASSERT_TRUE(DeleteFileA(manager.c_str()));
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ(nullptr, GetModuleHandleA("twaindsm.dll"));
+  EXPECT_TRUE(DsmLoaded());
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  DeleteFileA("twaindsm.bmp");
 }
 
 // Run with the library above TWAIN_32.DLL beside the program and KV_FAKE_DSM set.
