@@ -89,7 +89,9 @@ void EndSelection() {
 }
 
 ControlAnswer ScannerControl(const std::string&, const std::string& command, std::string* error) {
-  const char* const kModule = "C:\\windows\\twain_32\\sane.ds";
+  // The sources of a 64-bit process are in twain_64, those of a 32-bit one in twain_32.
+  const char* const kModule =
+      sizeof(void*) == 8 ? "C:\\windows\\twain_64\\sane.ds" : "C:\\windows\\twain_32\\sane.ds";
   HMODULE scanner = LoadLibraryA(kModule);
   if (!scanner) {
     *error = std::string("cannot load the virtual scanner ") + kModule;
