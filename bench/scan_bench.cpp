@@ -68,8 +68,8 @@ void __stdcall EntryPoint(int32_t message, void** slot, void* window, int32_t, i
   RouteMessage(static_cast<int16_t>(message), slot, cb, window);
 }
 void* ScannerSymbol(const char* name) {
-  static HMODULE module = LoadLibraryA(sizeof(void*) == 8 ? "C:\\windows\\twain_64\\sane.ds"
-                                                           : "C:\\windows\\twain_32\\sane.ds");
+  static HMODULE module =
+      LoadLibraryA(sizeof(void*) == 8 ? "C:\\windows\\twain_64\\sane.ds" : "C:\\windows\\twain_32\\sane.ds");
   return module ? reinterpret_cast<void*>(GetProcAddress(module, name)) : nullptr;
 }
 // Peak working set of this process, in KiB.

@@ -30,8 +30,8 @@ static void __stdcall EntryPoint(int32_t message, void** slot, void* window, int
 
 static void* ScannerModule() {
   // Where the build's prefix holds the scanner: the sources of a 64-bit process are in twain_64.
-  static HMODULE module = LoadLibraryA(kPointerBytes == 8 ? "C:\\windows\\twain_64\\sane.ds"
-                                                          : "C:\\windows\\twain_32\\sane.ds");
+  static HMODULE module =
+      LoadLibraryA(kPointerBytes == 8 ? "C:\\windows\\twain_64\\sane.ds" : "C:\\windows\\twain_32\\sane.ds");
   return reinterpret_cast<void*>(module);
 }
 static void* ScannerSymbol(const char* name) {

@@ -72,8 +72,8 @@ TEST_F(DsmBindingTest, WithoutTheDsmFileEveryCallAnswers4) {
 }
 
 // A 64-bit process takes TWAINDSM.DLL from the system folder where there is one, and
-// TWAIN_32.DLL where there is none. The TWAINDSM.DLL here passes every call on to Wine's manager
-// (the fault matrix's manager, with its copy of Wine's beside it).
+// TWAIN_32.DLL only where there is none: a TWAINDSM.DLL that is no manager (the library without
+// ordinal 1) answers 4 to every call, and is let go; without it, TWAIN_32.DLL serves.
 TEST_F(DsmBindingTest, A64BitProcessTakesTwaindsmFromTheSystemFolderFirst) {
   if (FakeDsmRun()) GTEST_SKIP();
   if constexpr (kPointerBytes != 8) {
@@ -82,28 +82,22 @@ TEST_F(DsmBindingTest, A64BitProcessTakesTwaindsmFromTheSystemFolderFirst) {
   char dir[MAX_PATH];
   UINT n = GetSystemDirectoryA(dir, MAX_PATH);
   ASSERT_TRUE(n > 0 && n < MAX_PATH);
-  std::string manager = std::string(dir) + "\\twaindsm.dll", wine = std::string(dir) + "\\winedsm.dll";
-  // Run from the tree's folder, where the fault matrix's copies are.
-  ASSERT_TRUE(CopyFileA("fault-dsm\\twain_32.dll", manager.c_str(), FALSE));
-  ASSERT_TRUE(CopyFileA("fault-dsm\\winedsm.dll", wine.c_str(), FALSE));
+  std::string manager = std::string(dir) + "\\twaindsm.dll";
+  // Run from the tree's folder, where the library without ordinal 1 is built.
+  ASSERT_TRUE(CopyFileA("fake-dsm\\twain_32.dll", manager.c_str(), FALSE));
   struct Removed {
-    std::string a, b;
-    ~Removed() {
-      DeleteFileA(a.c_str());
-      DeleteFileA(b.c_str());
-    }
-  } removed{manager, wine};
-  EXPECT_EQ("0", Call("Twain.Connect()"));
-  EXPECT_NE(nullptr, GetModuleHandleA("twaindsm.dll"));
-  EXPECT_EQ("0", Call("Twain.ScanToFile(\"twaindsm.bmp\")"));
-  EXPECT_EQ("0", Call("Twain.Disconnect()"));
-  EXPECT_EQ(nullptr, GetModuleHandleA("twaindsm.dll"));
+    std::string path;
+    ~Removed() { DeleteFileA(path.c_str()); }
+  } removed{manager};
+  EXPECT_EQ("4", Call("Twain.About()"));
+  EXPECT_EQ("4", Call("Twain.Connect()"));
+  EXPECT_FALSE(Record()->dsmBound);
+  EXPECT_EQ(nullptr, GetModuleHandleA("twaindsm.dll")) << "a library that is no manager is let go";
+  EXPECT_FALSE(DsmLoaded());
   ASSERT_TRUE(DeleteFileA(manager.c_str()));
   EXPECT_EQ("0", Call("Twain.Connect()"));
-  EXPECT_EQ(nullptr, GetModuleHandleA("twaindsm.dll"));
   EXPECT_TRUE(DsmLoaded());
   EXPECT_EQ("0", Call("Twain.Disconnect()"));
-  DeleteFileA("twaindsm.bmp");
 }
 
 // Run with the library above TWAIN_32.DLL beside the program and KV_FAKE_DSM set.

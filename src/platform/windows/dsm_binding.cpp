@@ -1,6 +1,7 @@
-// Binding the TWAIN manager at run time (TWAIN_32.DLL; TWAINDSM.DLL first in a 64-bit process), and the
-// process-wide values that all instances of the Windows build share: the DSM library and its entry here, the
-// module handle and the host window (module_values.h), all set afresh when the module is loaded.
+// Binding the TWAIN manager at run time (TWAIN_32.DLL; TWAINDSM.DLL first in a 64-bit
+// process), and the process-wide values that all instances of the Windows build share: the DSM
+// library and its entry here, the module handle and the host window (module_values.h), all
+// set afresh when the module is loaded.
 #include <windows.h>
 // EnumProcessModules from kernel32 (K32EnumProcessModules), as Windows 7 and Wine have it.
 #define PSAPI_VERSION 2
