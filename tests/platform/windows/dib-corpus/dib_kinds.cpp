@@ -203,10 +203,12 @@ Case Lie(const Case& base, const std::string& name, const std::string& fault,
 
 }  // namespace
 
-std::vector<Case> Corpus(bool large) {
-  // Small: a few dozen pixels. Large: 400 rows, and rows long enough for 540,000 bytes.
+std::vector<Case> Corpus(bool large, size_t pointerBytes) {
+  // Small: a few dozen pixels. Large: 400 rows, and rows long enough for 540,000 bytes
+  // (1,080,000 for a 64-bit process).
   const int h = large ? 400 : 7;
-  auto w = [&](int bits) { return large ? int(540000LL * 8 / (int64_t(bits) * h)) + 1 : 13; };
+  const int64_t bytes = pointerBytes == 8 ? 1080000 : 540000;
+  auto w = [&](int bits) { return large ? int(bytes * 8 / (int64_t(bits) * h)) + 1 : 13; };
   std::vector<DibLayout> layouts;
   auto add = [&](const std::string& name, uint32_t header, int bits,
                  const std::function<void(DibLayout&)>& adjust = {}) {

@@ -20,9 +20,10 @@ struct Case {
 };
 
 // large: every valid picture (and the lying ones made from them, but those cut shorter) is
-// bigger than 520,161 bytes, the size from which Wine's heap gives a block pages of its own, so
-// that a guard can follow it.
-std::vector<Case> Corpus(bool large);
+// bigger than the size from which Wine's heap gives a block pages of its own, so that a guard
+// can follow it: 520,161 bytes in a process whose addresses are `pointerBytes` 4 wide, a
+// little over 1 MB where they are 8 wide (the heap's blocks align to twice an address).
+std::vector<Case> Corpus(bool large, size_t pointerBytes = sizeof(void*));
 
 // The reference picture as a binary PPM (P6).
 std::vector<uint8_t> Ppm(const Case& c);

@@ -1,6 +1,7 @@
 // Writes the DIB corpus: NAME.dib (the block's bytes), NAME.ppm (the picture a valid one must
 // show) and index.txt, one line per DIB: "NAME valid" or "NAME lie FAULT".
-//   make_dib_corpus OUTDIR [small|large]   (large: the blocks a guard can follow; default)
+//   make_dib_corpus OUTDIR [small|large|large64]   (large: the blocks a guard can follow in a
+//   32-bit process, the default; large64: in a 64-bit one)
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -16,15 +17,16 @@ bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3 ||
-      (argc == 3 && std::string(argv[2]) != "small" && std::string(argv[2]) != "large")) {
-    std::fprintf(stderr, "usage: make_dib_corpus OUTDIR [small|large]\n");
+  const std::string kind = argc == 3 ? argv[2] : "large";
+  if (argc < 2 || argc > 3 || (kind != "small" && kind != "large" && kind != "large64")) {
+    std::fprintf(stderr, "usage: make_dib_corpus OUTDIR [small|large|large64]\n");
     return 2;
   }
   const std::string dir = argv[1];
-  const bool large = argc < 3 || std::string(argv[2]) == "large";
+  const bool large = kind != "small";
+  const size_t pointerBytes = kind == "large64" ? 8 : 4;
   std::ofstream index(dir + "/index.txt");
-  for (const dibkinds::Case& c : dibkinds::Corpus(large)) {
+  for (const dibkinds::Case& c : dibkinds::Corpus(large, pointerBytes)) {
     if (!Write(dir + "/" + c.name + ".dib", c.bytes) ||
         (c.valid && !Write(dir + "/" + c.name + ".ppm", dibkinds::Ppm(c)))) {
       std::fprintf(stderr, "make_dib_corpus: cannot write into %s\n", dir.c_str());
