@@ -35,7 +35,7 @@ if [ ! -f "$prefix/system.reg" ] || [ ! -d "$prefix/drive_c/windows/$folder" ]; 
   fi
   wineserver -w
 fi
-wine=$(bash "$here/wine-loader.sh" "$prefix")
+wine=$(bash "$here/wine-loader.sh" "$ds")
 twain="$prefix/drive_c/windows/$folder"
 mkdir -p "$twain"
 cp -f "$ds" "$twain/sane.ds"

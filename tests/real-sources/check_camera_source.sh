@@ -70,7 +70,7 @@ Twain.Disconnect() -> 0"
     mkdir -p "$camera"
     cp -a "$builds/$win/wineprefix" "$prefix" || skip "cannot copy the Wine prefix to $prefix"
     (export WINEPREFIX="$prefix" WINEDEBUG=-all
-     "$(bash "$repo/tools/wine-loader.sh" "$prefix")" reg add 'HKCU\Software\Wine\Gphoto2' /v SkipUI /t REG_DWORD /d 1 /f >/dev/null 2>&1
+     "$(bash "$repo/tools/wine-loader.sh" "$twain/sane.ds")" reg add 'HKCU\Software\Wine\Gphoto2' /v SkipUI /t REG_DWORD /d 1 /f >/dev/null 2>&1
      wineserver -w)
     touch "$camera/prefix.done"
   fi
