@@ -18,8 +18,17 @@ trap 'rm -rf "$scratch"' EXIT
 echo "== macOS build suites"
 ctest --test-dir build/macos --output-on-failure -j "$JOBS" || status=1
 
+# i386 programs under QEMU's emulator (tools/i386-mode.sh): no AddressSanitizer, no valgrind.
+emulated=""
+[ "$(bash tools/i386-mode.sh)" = emulated ] &&
+  emulated="i386 programs run emulated on this machine (qemu-i386: its kernel has no IA-32 emulation)"
+skipped=()
+
 echo "== macOS build suites under AddressSanitizer and UBSan (build/macos-asan, make build-macos-asan)"
-if [ -x build/macos-asan/tests/kv_tests ]; then
+if [ -n "$emulated" ]; then
+  skipped+=("the Mac suites under AddressSanitizer and UBSan: $emulated, where AddressSanitizer cannot start")
+  echo "   skipped: ${skipped[-1]}"
+elif [ -x build/macos-asan/tests/kv_tests ]; then
   ASAN_OPTIONS=halt_on_error=1:detect_stack_use_after_return=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build/macos-asan --output-on-failure -j "$JOBS" -R "$ASAN_SUITES" || status=1
 else
@@ -31,7 +40,10 @@ echo "== macOS end-to-end host calls under valgrind"
 # Inside the scratch directory: the Mac build takes a path as its own, colon-separated kind,
 # so the pages are plain names in the current directory.
 repo=$PWD
-if (cd "$scratch" && valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
+if [ -n "$emulated" ]; then
+  skipped+=("the Mac host calls under valgrind: $emulated, where valgrind's x86 core cannot run")
+  echo "   skipped: ${skipped[-1]}"
+elif (cd "$scratch" && valgrind -q --error-exitcode=1 --leak-check=full --errors-for-leak-kinds=definite \
      --show-leak-kinds=definite "$repo/build/macos/velmar-host" --extension "$repo/build/macos/Kardivelle.bundle" \
      'Twain.About()' 'Twain.Connect()' \
      'Twain.GetSourceCapability("XRESOLUTION", $x, "FRAMES", $f, "PIXELTYPE", $p)' \
@@ -51,7 +63,12 @@ else
 fi
 
 echo "== fuzz targets, briefly from their seeds (tools/fuzz.sh brief; make fuzz runs them long)"
-KV_FUZZ_TARGETS= bash tools/fuzz.sh brief 2>&1 | sed 's/^/   /' || status=1
+if [ -n "$emulated" ]; then
+  skipped+=("the fuzz targets (i386, with AddressSanitizer): $emulated, where AddressSanitizer cannot start")
+  echo "   skipped: ${skipped[-1]}"
+else
+  KV_FUZZ_TARGETS= bash tools/fuzz.sh brief 2>&1 | sed 's/^/   /' || status=1
+fi
 
 echo "== Windows build suites (under Wine)"
 KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \
@@ -64,5 +81,9 @@ if grep -E 'wine: Unhandled|err:seh' build/windows/Testing/Temporary/LastTest.lo
   status=1
 fi
 wineserver -k 2>/dev/null || true
+if [ ${#skipped[@]} -gt 0 ]; then
+  echo "== not run on this machine"
+  printf '   %s\n' "${skipped[@]}"
+fi
 echo "== wall time: $(( $(date +%s) - start )) s"
 exit $status
