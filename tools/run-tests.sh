@@ -77,14 +77,28 @@ else
 fi
 
 echo "== Windows build suites (under Wine)"
-KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \
-  xvfb-run -a ctest --test-dir build/windows --output-on-failure --timeout "$timeout" || status=1
-# A suite that this machine cannot run says why in one line and counts as skipped.
-grep -h '^skipped: ' build/windows/Testing/Temporary/LastTest.log | sed 's/^/   /'
-# Every program's output, passed or not, including programs that a test starts itself.
-if grep -E 'wine: Unhandled|err:seh' build/windows/Testing/Temporary/LastTest.log; then
-  echo "   unhandled exception under Wine"
-  status=1
+if [ -n "$emulated" ]; then
+  # Wine's 32-bit side under qemu-i386 gets no trap number with a fault (it logs "Got unexpected
+  # trap -1"): every fault becomes an illegal instruction, and an exception's unwinding can end
+  # the program. The suites test exactly those paths (the guard page of the DIB corpus, faulting
+  # sources, the host kept alive), so they cannot give a true answer here; the demo's calls,
+  # checked by independent readers, show that the build runs.
+  skipped+=("the Windows (32-bit) suites: $emulated, where Wine's structured exceptions do not work (\"Got unexpected trap -1\")")
+  echo "   skipped: ${skipped[-1]}"
+  echo "== Windows build: the demo's calls instead (tools/demo.sh)"
+  KV_DEMO_DIR="$scratch/demo" xvfb-run -a bash tools/demo.sh >"$scratch/demo.out" 2>&1 ||
+    { cat "$scratch/demo.out"; echo "   the demo failed"; status=1; }
+  grep -E '^\$pages = |^\$discarded = |could not|missing|damaged' "$scratch/demo.out" | sed 's/^/   /'
+else
+  KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \
+    xvfb-run -a ctest --test-dir build/windows --output-on-failure --timeout "$timeout" || status=1
+  # A suite that this machine cannot run says why in one line and counts as skipped.
+  grep -h '^skipped: ' build/windows/Testing/Temporary/LastTest.log | sed 's/^/   /'
+  # Every program's output, passed or not, including programs that a test starts itself.
+  if grep -E 'wine: Unhandled|err:seh' build/windows/Testing/Temporary/LastTest.log; then
+    echo "   unhandled exception under Wine"
+    status=1
+  fi
 fi
 wineserver -k 2>/dev/null || true
 if [ ${#skipped[@]} -gt 0 ]; then
