@@ -88,7 +88,7 @@ if [ -n "$emulated" ]; then
   echo "== Windows build: the demo's calls instead (tools/demo.sh)"
   KV_DEMO_DIR="$scratch/demo" xvfb-run -a bash tools/demo.sh >"$scratch/demo.out" 2>&1 ||
     { cat "$scratch/demo.out"; echo "   the demo failed"; status=1; }
-  grep -E '^\$pages = |^\$discarded = |could not|missing|damaged' "$scratch/demo.out" | sed 's/^/   /'
+  grep -E '\$pages = |\$discarded = |^Pages:|win.* bytes|could not|missing|damaged' "$scratch/demo.out" | sed 's/^ */   /'
 else
   KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \
     xvfb-run -a ctest --test-dir build/windows --output-on-failure --timeout "$timeout" || status=1
