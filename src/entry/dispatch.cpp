@@ -1,9 +1,7 @@
 // Message 1: the preconditions, the worker chosen by the function number, and the number
 // written back into field 200.
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -11,6 +9,7 @@
 #include "entry/entry.h"
 #include "host/host_kit.h"
 #include "host/host_platform.h"
+#include "host/number_fields.h"
 #include "options/options.h"
 #include "pages/destination.h"
 #include "pages/page_delivery.h"
@@ -164,25 +163,13 @@ constexpr int16_t kPagesFormatParam = 3;
 constexpr int16_t kPagesLimitParam = 4;
 
 // A parameter that holds a whole number: a number without a fraction, or a text that is
-// nothing but one (blanks around it allowed), as the host reads a text as a number. False
-// for a fraction, another text, a picture. Values beyond 32 bits saturate.
+// wholly one (host/number_fields.h), read the same way: "7" and "7.0" are 7. False for a
+// fraction, another text, a picture. Values beyond 32 bits saturate, texts and numbers alike.
 bool ReadWholeNumber(TwainGlobals* g, int16_t index, int32_t* value) {
   const int16_t field = static_cast<int16_t>(kFieldFirstParam + index);
-  if (IsThisFieldType(field, kFieldTypePicture, g->hostParams)) return false;
   HostFloat number = 0;
-  if (IsThisFieldType(field, kFieldTypeText, g->hostParams)) {
-    char text[64] = {};
-    GetFldVal(field, kValueCText, sizeof text - 1, text, g->hostParams);
-    char* end = nullptr;
-    errno = 0;
-    long long parsed = std::strtoll(text, &end, 10);
-    while (end != text && (*end == ' ' || *end == '\t')) ++end;
-    if (end == text || *end != '\0' || errno == ERANGE) return false;
-    number = static_cast<HostFloat>(parsed);
-  } else {
-    GetFldVal(field, kValueNumber, 0, &number, g->hostParams);
-    if (!std::isfinite(number) || std::trunc(number) != number) return false;
-  }
+  if (!GetFldStrictNumber(field, g->hostParams, &number)) return false;
+  if (!std::isfinite(number) || std::trunc(number) != number) return false;
   *value = number >= INT32_MAX ? INT32_MAX : number <= INT32_MIN ? INT32_MIN : static_cast<int32_t>(number);
   return true;
 }

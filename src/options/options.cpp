@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/host_kit.h"
+#include "host/number_fields.h"
 #include "host/value_pairs.h"
 #include "image/image_platform.h"
 #include "twain/result_codes.h"
@@ -93,8 +94,8 @@ int16_t SetFromField(TwainGlobals* g, const OptionRow& row, int16_t valueField) 
     if (value < 0) return kResultBadValue;
   } else {
     HostFloat number = 0;
-    GetFldVal(valueField, kValueNumber, 0, &number, g->hostParams);
-    if (!OptionTakesNumber(row, number)) return kResultBadValue;
+    if (!GetFldStrictNumber(valueField, g->hostParams, &number) || !OptionTakesNumber(row, number))
+      return kResultBadValue;
     value = OptionUnits(row, number);
   }
   ValuesOf(g)[Place(&row)] = value;
