@@ -40,13 +40,21 @@ Outcome RunReset(TwainGlobals* g) {
   return {0, 0, false};
 }
 
+// A source that cannot be opened answers why (a scanner switched off: 3023), as Connect does;
+// nothing is asked of a source that is not open.
 Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
   Outcome o;
   if (!g->dsmOpen) {
     o.result = kResultFailed;
     return o;
   }
-  if (!g->dsOpen) o.openResult = DoOpenDS(g);
+  if (!g->dsOpen) {
+    o.openResult = DoOpenDS(g);
+    if (o.openResult != 0) {
+      o.result = o.openResult;
+      return o;
+    }
+  }
   if (fn == kFnSetSourceCapability) {
     o.result = DoSetSourceCap(g);
   } else {
@@ -56,9 +64,9 @@ Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
 }
 
 // What the scan functions do once their parameters passed: the DSM must be open (13), the
-// source is opened if need be (13 when it cannot be), no old image is kept, and parameter
-// `uiParam` (0-based) says whether the source shows its interface. False when the scan cannot
-// start.
+// source is opened if need be (when it cannot be, the open's answer, as Connect gives it), no
+// old image is kept, and parameter `uiParam` (0-based) says whether the source shows its
+// interface. False when the scan cannot start.
 bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& o) {
   if (!g->dsmOpen) {
     o.result = kResultFailed;
@@ -67,7 +75,7 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& 
   if (!g->dsOpen) {
     o.openResult = DoOpenDS(g);
     if (o.openResult != 0) {
-      o.result = kResultFailed;
+      o.result = o.openResult;
       return false;
     }
   }

@@ -68,6 +68,31 @@ TEST_F(DispatchTest, ResetWithTheDsmOpenWritesNothing) {
   EXPECT_EQ("(nothing)", Call("Twain.Reset()"));
 }
 
+// A scanner that is switched off refuses MSG_OPENDS with TWCC_CHECKDEVICEONLINE. Every call
+// that needs it open answers that (3023), on both builds, rather than 13 ("connect first"):
+// Connect, a choice by name and the scans and capability calls after it. Once it is on,
+// the same calls work.
+TEST_F(DispatchTest, ASourceThatCannotBeOpenedAnswersWhy) {
+  const char* const calls[] = {
+      "Twain.GetSourceCapability(\"XRESOLUTION\", $v)", "Twain.SetSourceCapability(\"XRESOLUTION\", 150)",
+      "Twain.ScanToFile(\"off.img\")", "Twain.ScanToField($p:picture)", "Twain.ScanPages(\"off.img\", $n)"};
+  for (size_t i = 0; i <= sizeof calls / sizeof calls[0]; ++i) ASSERT_EQ(0, Scanner("fail 1 3 0x401 1 23"));
+  EXPECT_EQ("3023", Call("Twain.Connect()"));
+  EXPECT_TRUE(Record()->dsmOpen) << "the source manager stays open";
+  EXPECT_EQ("0", Call("Twain.SelectSource(\"Virtual Scanner\")"));
+  for (const char* call : calls) {
+    EXPECT_EQ("3023", Call(call)) << call;
+    EXPECT_FALSE(Record()->dsOpen) << call;
+  }
+  EXPECT_EQ("", host->Variable("v").text) << "nothing read";
+  EXPECT_EQ("0", host->Variable("n").Display());
+  EXPECT_EQ("picture (none)", host->Variable("p").Display());
+  EXPECT_EQ(nullptr, std::fopen("off.img", "rb"));
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $v)"));
+  EXPECT_EQ("100", host->Variable("v").Display());
+}
+
 // A capability's number is taken from a text only when the text is wholly a number: "abc"
 // and "" answer 10 and set nothing, where the host would read them as 0.
 TEST_F(DispatchTest, ANumericCapabilityTakesATextOnlyWhenItIsWhollyANumber) {
