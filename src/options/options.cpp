@@ -30,6 +30,8 @@ constexpr OptionRow kOptionRows[] = {
     {"BLANKPAGES", kBlankPagesWords, 0, 0, kBlankPagesKeep, false},
     {"BLANKINK", nullptr, 0, 100 * kBlankInkUnits, 1500, false, kBlankInkUnits},
     {"DISCARDED", nullptr, 0, INT32_MAX, 0, true},
+    // the scan's wait
+    {"READYWAIT", nullptr, 1, 600, 5, false},
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 
