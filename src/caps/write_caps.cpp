@@ -5,6 +5,8 @@
 //  - an integer, FIX32 or frame whose Item slot runs past the end, or a range too short for
 //    its CurrentValue, is not sent: the result is 0, as for the shapes that are never set;
 //  - SetCapInt sends nothing for an item type that is not an integer (result 0).
+// A number item (integer, yes/no, FIX32) given a text that is not wholly a number answers 10
+// and sends nothing.
 #include "caps/write_caps.h"
 
 #include <cmath>
@@ -14,6 +16,7 @@
 #include "caps/conversions.h"
 #include "caps/read_caps.h"
 #include "host/host_kit.h"
+#include "host/number_fields.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
 #include "twain/result_codes.h"
@@ -23,6 +26,12 @@ namespace {
 const tw::ContainerOffsets& kOff = tw::kContainers;
 
 bool IsIntegerOrBool(TW_UINT16 t) { return t <= TWTY_UINT32 || t == TWTY_BOOL; }
+bool IsNumberType(TW_UINT16 t) { return IsIntegerOrBool(t) || t == TWTY_FIX32; }
+
+bool HoldsNumber(TwainGlobals* g, int16_t field) {
+  HostFloat ignored = 0;
+  return GetFldStrictNumber(field, g->hostParams, &ignored);
+}
 
 // Characters that a string item of this type may take from the host: 31, 63, 127 or 255.
 int16_t StringLimit(TW_UINT16 t) {
@@ -134,8 +143,15 @@ int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
       cap.ConType = TWON_ONEVALUE;
       ContainerView c = LockContainer(h);
       TW_UINT16 type;
-      if (c.Read16(0, &type))
-        send = isRange ? WriteRange(g, c, type, valueField) : WriteItem(g, c, type, valueField);
+      if (c.Read16(0, &type)) {
+        // A number is set only from a number (or a text that is wholly one): nothing goes out
+        // for any other text.
+        if (IsNumberType(type) && !HoldsNumber(g, valueField)) {
+          result = kResultBadValue;
+        } else {
+          send = isRange ? WriteRange(g, c, type, valueField) : WriteItem(g, c, type, valueField);
+        }
+      }
       UnlockXPHandle(h);
       break;
     }
@@ -148,7 +164,7 @@ int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
   }
   if (!send) {
     DisposeXPHandle(h);
-    return 0;
+    return result;
   }
   return SendAndRelease(g, &cap);
 }

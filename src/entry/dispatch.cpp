@@ -1,9 +1,7 @@
 // Message 1: the preconditions, the worker chosen by the function number, and the number
 // written back into field 200.
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -11,6 +9,7 @@
 #include "entry/entry.h"
 #include "host/host_kit.h"
 #include "host/host_platform.h"
+#include "host/number_fields.h"
 #include "options/options.h"
 #include "pages/destination.h"
 #include "pages/page_delivery.h"
@@ -41,13 +40,21 @@ Outcome RunReset(TwainGlobals* g) {
   return {0, 0, false};
 }
 
+// A source that cannot be opened answers why (a scanner switched off: 3023), as Connect does;
+// nothing is asked of a source that is not open.
 Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
   Outcome o;
   if (!g->dsmOpen) {
     o.result = kResultFailed;
     return o;
   }
-  if (!g->dsOpen) o.openResult = DoOpenDS(g);
+  if (!g->dsOpen) {
+    o.openResult = DoOpenDS(g);
+    if (o.openResult != 0) {
+      o.result = o.openResult;
+      return o;
+    }
+  }
   if (fn == kFnSetSourceCapability) {
     o.result = DoSetSourceCap(g);
   } else {
@@ -57,9 +64,9 @@ Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
 }
 
 // What the scan functions do once their parameters passed: the DSM must be open (13), the
-// source is opened if need be (13 when it cannot be), no old image is kept, and parameter
-// `uiParam` (0-based) says whether the source shows its interface. False when the scan cannot
-// start.
+// source is opened if need be (when it cannot be, the open's answer, as Connect gives it), no
+// old image is kept, and parameter `uiParam` (0-based) says whether the source shows its
+// interface. False when the scan cannot start.
 bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& o) {
   if (!g->dsmOpen) {
     o.result = kResultFailed;
@@ -68,7 +75,7 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& 
   if (!g->dsOpen) {
     o.openResult = DoOpenDS(g);
     if (o.openResult != 0) {
-      o.result = kResultFailed;
+      o.result = o.openResult;
       return false;
     }
   }
@@ -164,25 +171,13 @@ constexpr int16_t kPagesFormatParam = 3;
 constexpr int16_t kPagesLimitParam = 4;
 
 // A parameter that holds a whole number: a number without a fraction, or a text that is
-// nothing but one (blanks around it allowed), as the host reads a text as a number. False
-// for a fraction, another text, a picture. Values beyond 32 bits saturate.
+// wholly one (host/number_fields.h), read the same way: "7" and "7.0" are 7. False for a
+// fraction, another text, a picture. Values beyond 32 bits saturate, texts and numbers alike.
 bool ReadWholeNumber(TwainGlobals* g, int16_t index, int32_t* value) {
   const int16_t field = static_cast<int16_t>(kFieldFirstParam + index);
-  if (IsThisFieldType(field, kFieldTypePicture, g->hostParams)) return false;
   HostFloat number = 0;
-  if (IsThisFieldType(field, kFieldTypeText, g->hostParams)) {
-    char text[64] = {};
-    GetFldVal(field, kValueCText, sizeof text - 1, text, g->hostParams);
-    char* end = nullptr;
-    errno = 0;
-    long long parsed = std::strtoll(text, &end, 10);
-    while (end != text && (*end == ' ' || *end == '\t')) ++end;
-    if (end == text || *end != '\0' || errno == ERANGE) return false;
-    number = static_cast<HostFloat>(parsed);
-  } else {
-    GetFldVal(field, kValueNumber, 0, &number, g->hostParams);
-    if (!std::isfinite(number) || std::trunc(number) != number) return false;
-  }
+  if (!GetFldStrictNumber(field, g->hostParams, &number)) return false;
+  if (!std::isfinite(number) || std::trunc(number) != number) return false;
   *value = number >= INT32_MAX ? INT32_MAX : number <= INT32_MIN ? INT32_MIN : static_cast<int32_t>(number);
   return true;
 }

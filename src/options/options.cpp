@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/host_kit.h"
+#include "host/number_fields.h"
 #include "host/value_pairs.h"
 #include "image/image_platform.h"
 #include "twain/result_codes.h"
@@ -29,6 +30,8 @@ constexpr OptionRow kOptionRows[] = {
     {"BLANKPAGES", kBlankPagesWords, 0, 0, kBlankPagesKeep, false},
     {"BLANKINK", nullptr, 0, 100 * kBlankInkUnits, 1500, false, kBlankInkUnits},
     {"DISCARDED", nullptr, 0, INT32_MAX, 0, true},
+    // the scan's wait
+    {"READYWAIT", nullptr, 1, 600, 5, false},
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 
@@ -93,8 +96,8 @@ int16_t SetFromField(TwainGlobals* g, const OptionRow& row, int16_t valueField) 
     if (value < 0) return kResultBadValue;
   } else {
     HostFloat number = 0;
-    GetFldVal(valueField, kValueNumber, 0, &number, g->hostParams);
-    if (!OptionTakesNumber(row, number)) return kResultBadValue;
+    if (!GetFldStrictNumber(valueField, g->hostParams, &number) || !OptionTakesNumber(row, number))
+      return kResultBadValue;
     value = OptionUnits(row, number);
   }
   ValuesOf(g)[Place(&row)] = value;

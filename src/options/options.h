@@ -24,8 +24,10 @@ enum class Option : uint8_t {
   kBlankPages,  // whether Twain.ScanPages keeps or leaves out blank pages
   kBlankInk,    // the most ink a blank page holds, in kBlankInkUnits of its pixels
   kDiscarded,   // read only: the pages the last Twain.ScanPages left out as blank
+  // ---- the scan's wait
+  kReadyWait,  // Mac, without the source's interface: seconds a silent source is waited for
 };
-constexpr int kOptionCount = 7;
+constexpr int kOptionCount = 8;
 
 // The words of the word options, as their rows list them.
 enum TransferWord : int32_t { kTransferNative, kTransferMemory, kTransferAuto };

@@ -49,6 +49,9 @@ class ScanSession {
   bool ShowsUI() const { return g_->showUI != 0; }
   // The source runs modally (it left ModalUI set after MSG_ENABLEDS).
   bool Modal() const { return modal_; }
+  // Mac, without the source's interface: how long the wait goes on without any event before
+  // the source counts as having delivered nothing (the option READYWAIT).
+  double QuietSeconds() const;
   // Windows: the host window the scan started with (its parent and its routing), whatever
   // window later calls pass; null on the Mac.
   void* Window() const { return window_; }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -113,6 +114,26 @@ TEST_F(DestinationTest, APathLongerThanTheExtensionHoldsIsRefusedNotCut) {
     ExpectRefusedUnscanned("Twain.ScanToFile(" + Quote(tooLong) + ", 0, 7)", "8");
   }
   EXPECT_FALSE(Exists(cutFile)) << cutFile;
+}
+
+// Windows' file functions take a full path of at most 259 characters (MAX_PATH, 260, counts
+// the closing NUL): a name whose full path has 259 is written, one of 260 is refused before the
+// scan, as a file transfer's.
+TEST_F(DestinationTest, WindowsAFullPathOf260CharactersIsRefusedBeforeTheScan) {
+  if (!kWindowsBuild) GTEST_SKIP() << "Windows' limit";
+  char folder[1024] = {};
+  ASSERT_NE(nullptr, getcwd(folder, sizeof folder));
+  const std::string base = std::string(folder) + (folder[std::strlen(folder) - 1] == '\\' ? "" : "\\");
+  auto named = [&](size_t full) { return std::string(full - base.size() - 4, 'w') + ".img"; };
+  ASSERT_LT(named(260).size(), 256u) << base;
+  Connect();
+  EXPECT_EQ("0", Call("Twain.ScanToFile(" + Quote(named(259)) + ")"));
+  EXPECT_TRUE(Exists(named(259)));
+  std::remove(named(259).c_str());
+  ExpectRefusedUnscanned("Twain.ScanToFile(" + Quote(named(260)) + ")", "8");
+  ExpectRefusedUnscanned("Twain.ScanToFile(" + Quote(named(260)) + ", 0, 7)", "8");
+  ExpectRefusedUnscanned("Twain.ScanPages(" + Quote(named(260)) + ", $n, 0, 7, 1)", "8");
+  EXPECT_FALSE(Exists(named(260)));
 }
 
 // The Mac's own writer never replaces a file: the scan answers 7 before the page is scanned.

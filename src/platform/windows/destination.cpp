@@ -22,7 +22,10 @@ namespace platform {
 DestinationState ProbeDestination(const char* name, size_t length) {
   std::string path(name, length);
   if (path.find('\0') != std::string::npos) return DestinationState::kUnusable;
-  char full[MAX_PATH + 1];
+  // Windows' file functions take a full path of at most MAX_PATH characters with its NUL:
+  // 259 characters. A longer one (the name's own, or the current folder's with it) is no name
+  // a file can have.
+  char full[MAX_PATH];
   DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
   if (n == 0 || n >= sizeof full) return DestinationState::kUnusable;
   std::string fullPath(full, n);

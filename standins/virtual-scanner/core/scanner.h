@@ -240,10 +240,9 @@ class Scanner {
   int rowsShort_ = 0;           // the page ends this many rows before its announced length
   int memFailAt_ = 0;           // the Kth request of every page answers memFailRc_ (0: none)
   TW_UINT16 memFailRc_ = 0, memFailCc_ = 0;
-  int pixelTypeAt_ = 0;  // page K of a batch comes in pixelTypeAtType_ (0: none)
-  int pixelTypeAtType_ = 0;
-  int blankAt_ = 0;        // page K of a batch is a blank sheet (0: none)
-  int nearlyBlankAt_ = 0;  // page K of a batch is a nearly blank sheet (0: none)
+  static constexpr int kBlankSheet = 1, kNearlyBlankSheet = 2;  // vscan::ScanSettings::sheet
+  std::map<int, int> pixelTypeAt_;  // page K of a batch -> the pixel type it comes in
+  std::map<int, int> sheetAt_;      // page K of a batch -> kBlankSheet or kNearlyBlankSheet
 };
 
 }  // namespace vs
