@@ -3,7 +3,7 @@
 # both builds through tools/velmar-host: every file under a final name is whole (a PDF with its
 # trailer, a page that reads back), what was being written is only under its temporary name,
 # and the next batch of that name works and leaves nothing beside its files.
-# One line per check, then the counts.
+# One line per check, then the counts. KV_BUILDS (default "macos windows") names the builds to run.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 builds="${KV_BUILD_DIR:-$repo/build}"
@@ -36,7 +36,7 @@ kill_when() {
 }
 
 colour=('Twain.Connect()' 'Twain.SetSourceCapability("XRESOLUTION", 300, "YRESOLUTION", 300)')
-for build in macos windows; do
+for build in ${KV_BUILDS:-macos windows}; do
   rm -rf ./*
   # A PDF killed after some of its pages: no doc.pdf without its end.
   kill_when "$build" 'doc.pdf*' 200000 --scanner-control 'pages 20' "${colour[@]}" \
