@@ -11,6 +11,7 @@
 #include "host/number_fields.h"
 #include "host/value_pairs.h"
 #include "image/image_platform.h"
+#include "traits/build_traits.h"
 #include "twain/result_codes.h"
 
 namespace {
@@ -19,6 +20,8 @@ constexpr const char* kTransferWords[] = {"NATIVE", "MEMORY", "AUTO", nullptr};
 constexpr const char* kCompressionWords[] = {"NONE", "JPEG", nullptr};
 constexpr const char* kPdfImagesWords[] = {"JPEG", "LOSSLESS", nullptr};
 constexpr const char* kBlankPagesWords[] = {"KEEP", "DISCARD", nullptr};
+constexpr const char* kWriterWords[] = {"SOURCE", "EXTENSION", nullptr};
+constexpr const char* kExistingWords[] = {"REPLACE", "REFUSE", nullptr};
 
 constexpr OptionRow kOptionRows[] = {
     {"TRANSFER", kTransferWords, 0, 0, kTransferNative, false},
@@ -29,6 +32,9 @@ constexpr OptionRow kOptionRows[] = {
     // blank pages
     {"BLANKPAGES", kBlankPagesWords, 0, 0, kBlankPagesKeep, false},
     {"BLANKINK", nullptr, 0, 100 * kBlankInkUnits, 1500, false, kBlankInkUnits},
+    // files: Windows has always replaced an existing file, the Mac refused one
+    {"WRITER", kWriterWords, 0, 0, kWriterSource, false},
+    {"EXISTING", kExistingWords, 0, 0, kWindowsBuild ? kExistingReplace : kExistingRefuse, false},
     {"DISCARDED", nullptr, 0, INT32_MAX, 0, true},
     // the scan's wait
     {"READYWAIT", nullptr, 1, 600, 5, false},

@@ -27,31 +27,33 @@ int16_t SettleOneFile(PageName* name, uint32_t* taken, int pages, int16_t closed
 int16_t PlainPageFiles::Named(TwainGlobals* g, int16_t result) {
   if (result == 0 && route_.transfer == PageTransfer::kFile) {
     static_assert(sizeof g->filePath <= sizeof(HostPath{}.bytes), "a page's name fills the record's path");
-    std::memcpy(g->filePath, names_.PageNameOf().bytes, sizeof g->filePath);
+    std::memcpy(g->filePath, names_.WriteName().bytes, sizeof g->filePath);
   }
   return result;
 }
 
-int16_t PlainPageFiles::Begin(TwainGlobals* g) { return Named(g, names_.Begin(route_.Existing())); }
+int16_t PlainPageFiles::Begin(TwainGlobals* g) { return Named(g, names_.Begin()); }
 
-int16_t PlainPageFiles::BeforePage(TwainGlobals* g, uint32_t number) {
-  return Named(g, names_.Name(number, route_.Existing()));
-}
+int16_t PlainPageFiles::BeforePage(TwainGlobals* g, uint32_t number) { return Named(g, names_.Name(number)); }
 
-// A file transfer's page is the source's file already.
+// A file transfer's page is the source's file already, under the temporary name.
 int16_t PlainPageFiles::WritePage(TwainGlobals* g, uint32_t, const TW_IMAGEINFO&) {
-  if (!g->imageHandle) return kResultOk;
+  if (route_.transfer == PageTransfer::kFile) return names_.Settle(kResultOk);
+  if (!g->imageHandle) return names_.Settle(kResultUnusablePage);
   return names_.Settle(WriteImageToFile(g, names_.WriteName().bytes));
 }
 
-// The native writer leaves nothing behind itself; a failed file transfer may have.
-void PlainPageFiles::Abandon(TwainGlobals*, uint32_t) {
-  if (route_.transfer == PageTransfer::kFile) names_.RemoveUnfinished();
+// What a failed page (a file transfer's included) left under its temporary name goes.
+void PlainPageFiles::Abandon(TwainGlobals*, uint32_t) { names_.Settle(kResultFileError); }
+
+int16_t PlainPageFiles::End(TwainGlobals*, uint32_t*) {
+  names_.EndSeries();
+  return 0;
 }
 
 EncodedPageFiles::EncodedPageFiles(const HostPath& path, bool numbered, uint32_t longest,
                                    const PageRoute& route, int jpegQuality)
-    : names_(path, numbered, longest, false), route_(route), jpegQuality_(jpegQuality) {}
+    : names_(path, numbered, longest, route.existing), route_(route), jpegQuality_(jpegQuality) {}
 
 int16_t EncodedPageFiles::WritePage(TwainGlobals* g, uint32_t, const TW_IMAGEINFO& info) {
   int16_t r =
@@ -92,7 +94,7 @@ TiffBookPages::~TiffBookPages() {
 }
 
 int16_t TiffBookPages::Begin(TwainGlobals*) {
-  int16_t r = name_.Begin(route_.Existing());
+  int16_t r = name_.Begin();
   if (r == 0) book_ = OpenPageBook(name_.WriteName().bytes, &r);
   return r;
 }
@@ -124,7 +126,7 @@ PdfPages::~PdfPages() {
 }
 
 int16_t PdfPages::Begin(TwainGlobals*) {
-  int16_t r = name_.Begin(route_.Existing());
+  int16_t r = name_.Begin();
   if (r != 0) return r;
   return AnswerWithoutThrowing([&] {
     document_ = new PdfDocument(name_.WriteName().bytes, settings_);

@@ -21,7 +21,7 @@ uint32_t Longest(uint32_t maxPages) { return BatchSettings{nullptr, maxPages}.Li
 }  // namespace
 
 ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 format, uint32_t maxPages)
-    : route_(BatchRoute(format)),
+    : route_(BatchRoute(format, ExistingFiles(g))),
       plain_(path, Numbered(maxPages), Longest(maxPages), route_),
       encoded_(path, Numbered(maxPages), Longest(maxPages), route_, OptionValue(g, Option::kJpegQuality)),
       book_(path, route_),

@@ -32,6 +32,17 @@ TEST_F(OptionsTest, StartAtTheirDefaultsAndNeedNoConnection) {
   EXPECT_FALSE(Record()->dsmOpen);
 }
 
+// The file options start as each build has always behaved: the source writes the formats of
+// Twain.ScanToFile's file transfers, Windows replaces an existing file and the Mac refuses it.
+TEST_F(OptionsTest, TheFileOptionsStartAsEachBuildHasBehaved) {
+  velmar::CallResult r = CallFull("Twain.GetOption(\"WRITER\", $w, \"EXISTING\", $e)");
+  EXPECT_EQ("0", r.result.Display());
+  EXPECT_EQ("\"SOURCE\"", host->Variable("w").Display());
+  EXPECT_EQ(kWindowsBuild ? "\"REPLACE\"" : "\"REFUSE\"", host->Variable("e").Display());
+  EXPECT_EQ("10", Call("Twain.SetOption(\"WRITER\", \"PLATFORM\")"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"EXISTING\", \"KEEP\")"));
+}
+
 TEST_F(OptionsTest, HoldAcrossDisconnectAndConnectUntilTheExtensionIsUnloaded) {
   EXPECT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"AUTO\")"));
   EXPECT_EQ("0", Call("Twain.Connect()"));

@@ -234,4 +234,32 @@ for build in macos windows; do
     if ls ./*.part >/dev/null 2>&1; then fail "windows: nothing left beside the PDF" "$(ls -l)"; else pass "windows: nothing left beside the PDF"; fi
   fi
 done
+# A disk that leaves room for a PDF's last page but not for its end (a 400 KB file system with a
+# 4 KB filler, lossless colour pages at 300 dpi by memory transfer; on Windows with an older
+# doc.pdf of 4 KB too): 8, the last page gives way to the end, and the pages before it are a PDF
+# holding exactly the pages counted; an older file stays until the new one takes its name.
+small="$disk/small"
+mkdir -p "$small"
+if mount -t tmpfs -o size=400k tmpfs "$small" 2>/dev/null; then
+  for build in macos windows; do
+    rm -f "$small"/*
+    head -c 4096 /dev/zero >"$small/filler"
+    [ "$build" = windows ] && head -c 4096 /dev/zero >"$small/doc.pdf"
+    out="$(cd "$small" && "$host" --build "$build" --scanner-control 'pages 20' 'Twain.Connect()' \
+      'Twain.SetOption("PDFIMAGES", "LOSSLESS", "TRANSFER", "MEMORY", "EXISTING", "REPLACE")' \
+      'Twain.SetSourceCapability("XRESOLUTION", 300, "YRESOLUTION", 300)' 'Twain.ScanPages("doc.pdf", $n, 0, 10)' 2>&1)"
+    counted="$(printf '%s\n' "$out" | awk '/^Twain.ScanPages\("doc.pdf"/ { getline; print $3; exit }')"
+    expect "$build: a PDF whose end does not fit after its last page: 8" 'Twain.ScanPages("doc.pdf", $n, 0, 10) -> 8'
+    held="$(pdfinfo "$small/doc.pdf" 2>/dev/null | awk '/^Pages:/ { print $2 }')"
+    if [ -n "$counted" ] && [ "$counted" -ge 1 ] && [ "$held" = "$counted" ] && qpdf --check "$small/doc.pdf" >/dev/null 2>&1 &&
+       ! ls "$small"/*.part >/dev/null 2>&1; then
+      pass "$build: the pages before the last are a PDF of the $counted pages counted"
+    else
+      fail "$build: the pages before the last are a PDF of the pages counted" "counted '$counted', pdfinfo '$held'"$'\n'"$out"$'\n'"$(ls -l "$small")"
+    fi
+  done
+  umount "$small"
+else
+  fail "a 400 KB file system" "cannot mount a tmpfs on $small"
+fi
 summary
