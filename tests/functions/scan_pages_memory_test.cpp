@@ -203,6 +203,20 @@ TEST_F(ScanPagesMemoryTest, StripsAreReadByWhatTheySayWhateverTheSourceAnnounces
   }
 }
 
+// A source that takes one size of buffer, one row of an odd length (150 dpi colour letter:
+// 1275 pixels, 3825 bytes), is given exactly that: the page comes a row a strip.
+TEST_F(ScanPagesMemoryTest, ABufferOfOneOddRowIsTheSizeTheSourceTakes) {
+  Connect(1, 2);
+  ASSERT_EQ("0", Call("Twain.SetSourceCapability(\"XRESOLUTION\", 150, \"YRESOLUTION\", 150)"));
+  ASSERT_EQ(0, Scanner("settings keep"));
+  NativeBatch(1);
+  ASSERT_EQ(0, Scanner("memory-buffers 3825 3825 3825"));
+  std::string count;
+  EXPECT_EQ("0", Batch("mem", &count));
+  EXPECT_EQ("1", count);
+  ExpectSamePage(1, 1650);
+}
+
 // A page that ends before the length it announced comes out with the rows that came.
 TEST_F(ScanPagesMemoryTest, APageShorterThanAnnouncedKeepsTheRowsThatCame) {
   Connect(2, 1);
