@@ -10,58 +10,42 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// A segment: marker, length, body.
-void Segment(Bytes* b, uint8_t marker, const Bytes& body) {
-  const size_t length = body.size() + 2;
-  b->insert(b->end(), {0xFF, marker, uint8_t(length >> 8), uint8_t(length)});
-  b->insert(b->end(), body.begin(), body.end());
-}
-
-Bytes Frame(uint16_t height, uint16_t width, uint8_t components) {
-  Bytes body = {8, uint8_t(height >> 8), uint8_t(height), uint8_t(width >> 8), uint8_t(width), components};
-  for (uint8_t c = 0; c < components; ++c) body.insert(body.end(), {uint8_t(c + 1), 0x11, 0});
-  return body;
-}
-
-bool Read(const Bytes& b, JpegFrame* f) { return ReadJpegFrame(b.data(), b.size(), f); }
-
-TEST(JpegFrameTest, TheFrameBehindWhateverSegmentsComeFirst) {
+// SOI, then segments of `marker`, length and body; a frame's body holds its height and width.
+Bytes Stream(std::initializer_list<std::pair<uint8_t, Bytes>> segments) {
   Bytes b = {0xFF, 0xD8};
-  Segment(&b, 0xE0, {'J', 'F', 'I', 'F', 0, 1, 1, 1, 0, 75, 0, 75, 0, 0});
-  Segment(&b, 0xFE, {'V', 'S'});
-  Segment(&b, 0xC4, {0, 1, 2, 3});  // DHT shares the range of frame markers
-  b.insert(b.end(), {0xFF, 0xFF});  // fill bytes before the next marker
-  Segment(&b, 0xC2, Frame(1550, 1275, 3));
+  for (const auto& s : segments) {
+    const size_t length = s.second.size() + 2;
+    b.insert(b.end(), {0xFF, s.first, uint8_t(length >> 8), uint8_t(length)});
+    b.insert(b.end(), s.second.begin(), s.second.end());
+  }
+  return b;
+}
+const Bytes kFrame = {8, 0x06, 0x0E, 0x04, 0xFB, 3, 1, 0x11, 0, 2, 0x11, 0, 3, 0x11, 0};  // 1550 x 1275
+
+TEST(JpegFrameTest, TheFrameBehindWhateverComesFirstElseNone) {
+  // DHT (C4) lies in the range of frame markers and is none; fill bytes may precede a marker.
+  Bytes b = Stream({{0xE0, {'J', 'F', 'I', 'F', 0}}, {0xC4, {0, 1, 2}}});
+  b.insert(b.end(), {0xFF, 0xFF});
+  const Bytes tail = Stream({{0xC2, kFrame}});
+  b.insert(b.end(), tail.begin() + 2, tail.end());
   JpegFrame f;
-  ASSERT_TRUE(Read(b, &f));
+  ASSERT_TRUE(ReadJpegFrame(b.data(), b.size(), &f));
   EXPECT_EQ(1275u, f.width);
   EXPECT_EQ(1550u, f.height);
   EXPECT_EQ(3, f.components);
 
-  Bytes grey = {0xFF, 0xD8};
-  Segment(&grey, 0xC0, Frame(0, 640, 1));  // height given by a DNL marker after the scan
-  ASSERT_TRUE(Read(grey, &f));
+  Bytes later = kFrame;  // the height comes after the scan (DNL): 0
+  later[1] = later[2] = 0;
+  const Bytes dnl = Stream({{0xC0, later}});
+  ASSERT_TRUE(ReadJpegFrame(dnl.data(), dnl.size(), &f));
   EXPECT_EQ(0u, f.height);
-  EXPECT_EQ(1, f.components);
-}
 
-TEST(JpegFrameTest, NoFrameWhereTheStreamGivesNone) {
-  JpegFrame f;
-  Bytes scanFirst = {0xFF, 0xD8};
-  Segment(&scanFirst, 0xDA, {1, 1, 0, 0, 63, 0});
-  Segment(&scanFirst, 0xC0, Frame(10, 10, 1));
-  EXPECT_FALSE(Read(scanFirst, &f));
-  Bytes noImage = {0xFF, 0xD9, 0xFF, 0xC0};
-  EXPECT_FALSE(Read(noImage, &f));
-  Bytes cut = {0xFF, 0xD8};
-  Segment(&cut, 0xC0, Frame(10, 10, 3));
-  cut.resize(cut.size() - 6);  // the segment says more than the stream holds
-  EXPECT_FALSE(Read(cut, &f));
-  Bytes shortSegment = {0xFF, 0xD8, 0xFF, 0xC0, 0x00, 0x05, 8, 0, 10};
-  EXPECT_FALSE(Read(shortSegment, &f));
-  Bytes garbage = {0xFF, 0xD8, 0x12, 0x34, 0xFF, 0xC0};
-  EXPECT_FALSE(Read(garbage, &f));
-  EXPECT_FALSE(Read(Bytes{0xFF, 0xD8}, &f));
+  Bytes cut = Stream({{0xC0, kFrame}});
+  cut.resize(cut.size() - 4);
+  const Bytes scanFirst = Stream({{0xDA, {1, 1, 0, 0, 63, 0}}, {0xC0, kFrame}});
+  const Bytes noStart = Bytes{0xFF, 0xD9, 0xFF, 0xC0, 0, 8};
+  for (const Bytes& none : {cut, scanFirst, noStart, Bytes{0xFF, 0xD8, 0x12}})
+    EXPECT_FALSE(ReadJpegFrame(none.data(), none.size(), &f));
 }
 
 }  // namespace
