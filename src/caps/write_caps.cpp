@@ -169,14 +169,19 @@ int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
   return SendAndRelease(g, &cap);
 }
 
-int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
+namespace {
+
+// The container MSG_GET gave, rewritten as one integer item and sent; `unsent` when it holds
+// no integer item to rewrite, or is of another type than those `arrays` allows.
+int16_t SendOneInteger(TwainGlobals* g, TW_UINT16 capId, int32_t value, bool arrays, int16_t unsent) {
   TW_CAPABILITY cap;
   int16_t result = GetCapContainer(g, capId, &cap);
-  if (result != 0 || cap.hContainer == nullptr) return result;
+  if (result != 0 || cap.hContainer == nullptr) return result != 0 ? result : unsent;
   TW_HANDLE h = cap.hContainer;
-  if (cap.ConType != TWON_ONEVALUE && cap.ConType != TWON_ENUMERATION) {
+  if (cap.ConType != TWON_ONEVALUE && cap.ConType != TWON_ENUMERATION &&
+      !(arrays && cap.ConType == TWON_ARRAY)) {
     DisposeXPHandle(h);
-    return 0;
+    return unsent;
   }
   cap.ConType = TWON_ONEVALUE;
   ContainerView c = LockContainer(h);
@@ -187,7 +192,17 @@ int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
   UnlockXPHandle(h);
   if (!send) {
     DisposeXPHandle(h);
-    return 0;
+    return unsent;
   }
   return SendAndRelease(g, &cap);
+}
+
+}  // namespace
+
+int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
+  return SendOneInteger(g, capId, value, false, kResultOk);
+}
+
+int16_t SetCapArrayToOne(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
+  return SendOneInteger(g, capId, value, true, kResultUnsupportedCapability);
 }

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "image/jpeg_frame.h"
 #include "image/no_throw.h"
 #include "pages/page_delivery.h"
 
@@ -172,20 +173,26 @@ PageBytes* PdfPages::OpenCompressedPage(TwainGlobals*, uint32_t, const TW_IMAGEI
   return &compressed_;
 }
 
-// The page's size and kind are what the source said of it before its transfer.
+// The page's size and kind are what its stream says (a page that ended short, or came with
+// ImageLength -1, is the rows that came); its resolution what the source said of it. A stream
+// that gives its height only after its scan (DNL) takes the length the source announced.
 int16_t PdfPages::EndCompressedPage(int16_t result) {
   std::vector<uint8_t> bytes;
   bytes.swap(compressed_.bytes);  // the page's memory goes with it
   if (result != kResultOk) return result;
   const TW_IMAGEINFO& info = compressedInfo_;
-  if (info.ImageWidth <= 0 || info.ImageLength <= 0 ||
-      (info.PixelType != TWPT_GRAY && info.PixelType != TWPT_RGB))
+  JpegFrame frame;
+  if (!ReadJpegFrame(bytes.data(), bytes.size(), &frame) || (frame.components != 1 && frame.components != 3))
     return kResultUnusablePage;
+  if (frame.height == 0) {
+    if (info.ImageLength <= 0) return kResultUnusablePage;
+    frame.height = static_cast<uint32_t>(info.ImageLength);
+  }
   const PageFacts facts = PageFactsOf(info);
   JpegPageFacts jpeg;
-  jpeg.width = static_cast<uint32_t>(info.ImageWidth);
-  jpeg.height = static_cast<uint32_t>(info.ImageLength);
-  jpeg.components = info.PixelType == TWPT_GRAY ? 1 : 3;
+  jpeg.width = frame.width;
+  jpeg.height = frame.height;
+  jpeg.components = frame.components;
   jpeg.xDpi = facts.xResolution;
   jpeg.yDpi = facts.yResolution;
   return document_->AddJpegPage(bytes.data(), bytes.size(), jpeg);

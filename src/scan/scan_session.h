@@ -72,6 +72,7 @@ class ScanSession {
   void Transfer(void* event, AfterTransfer after, EventFate* fate);
   // A batch: the pages of one ready report, each written before the next one is transferred.
   void TakePages();
+  int16_t TakeLargePageByMemory(PageWriter* writer, uint32_t number, TW_UINT16* left, int16_t* endRefused);
   // A batch: CAP_XFERCOUNT as the batch's limit, before the source is enabled.
   void AnnouncePageLimit();
   bool PageTaken() const;
@@ -84,7 +85,7 @@ class ScanSession {
   TW_HANDLE* imageSlot_;
   PageRoute route_;             // settled with the source before it is enabled
   const BatchSettings* batch_;  // null: one page
-  StripTerms strips_;           // a memory batch: what the source said of its pixels
+  StripTerms strips_;           // a batch that may take memory: what the source said of its pixels
   uint32_t taken_ = 0;          // a batch: the pages taken so far
   TW_IMAGEINFO info_{};         // a batch: what the source said of the page being taken
   ScanSession* outer_;

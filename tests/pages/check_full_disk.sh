@@ -140,6 +140,37 @@ for build in macos windows; do
   fi
 done
 
+# Windows, a page by memory transfer whose rows pass the spool's window (colour at 100 dpi:
+# 2.8 MB of rows, the window a megabyte) while the temporary folder is full (the prefix's
+# Temp folder, a small file system of its own, filled): its rows come back into memory and
+# the pages are written all the same, the same pixels as by native transfer, and nothing is
+# left in the temporary folder.
+rm -f ./*
+temp="$(sed -n 's/^"TMP"="C:\\\\\(.*\)"$/\1/p' "$builds/windows/wineprefix/user.reg" | head -1 | sed 's/\\\\/\//g')"
+temp="$builds/windows/wineprefix/drive_c/${temp:-users/$(id -un)/Temp}"
+mkdir -p "$temp"
+full_temp="$(mktemp -d)"
+if mount -t tmpfs -o size=1m tmpfs "$full_temp" && mount --bind "$full_temp" "$temp"; then
+  dd if=/dev/zero of="$temp/filler" bs=4k 2>/dev/null
+  out="$("$host" --build windows --scanner-control 'pages 2' 'Twain.Connect()' 'Twain.SetSourceCapability("PIXELTYPE", 2)' \
+    'Twain.ScanPages("nat.png", $n, 0, 7)' 'Twain.SetOption("TRANSFER", "MEMORY")' \
+    'Twain.SetSourceCapability("PIXELTYPE", 2)' 'Twain.ScanPages("spool.png", $n, 0, 7)' 2>&1)"
+  expect "windows: temporary folder full, memory pages written from memory: 0, 2 pages" \
+    'Twain.ScanPages("nat.png", $n, 0, 7) -> 0' '  $n = 2' 'Twain.ScanPages("spool.png", $n, 0, 7) -> 0' '  $n = 2'
+  for k in 1 2; do
+    convert "nat-000$k.png" -alpha off -type TrueColor -depth 8 "nat$k.ppm" 2>/dev/null
+    same_pixels "windows: temporary folder full, memory page $k as the native one" "spool-000$k.png" "nat$k.ppm"
+  done
+  left="$(ls -A "$temp" | grep -vx filler)"
+  [ -z "$left" ] && pass "windows: nothing left in the full temporary folder" ||
+    fail "windows: nothing left in the full temporary folder" "$left"
+  umount "$temp"
+  umount "$full_temp"
+else
+  fail "windows: a full temporary folder" "cannot mount a tmpfs over $temp"
+fi
+rmdir "$full_temp"
+
 # Windows replaces an older file of a page's name, but only with a page written in full: on a
 # disk without room for a page, the older files stay as they were, and nothing written beside
 # them is left.

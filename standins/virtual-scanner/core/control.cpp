@@ -58,6 +58,7 @@ void Scanner::ResetControls() {
   guardDistance_ = -2;
   memoryOffered_ = true;
   profile_.OfferMemory(true);
+  currentOnly_ = false;
   buffersSet_ = false;
   rowPadding_ = 0;
   lengthUnknown_ = false;
@@ -246,6 +247,11 @@ int Scanner::Control(const char* command) {
   if (verb == "settings" && w.size() == 2) {
     if (w[1] != "keep" && w[1] != "reset") return -1;
     keepSettings_ = w[1] == "keep";
+    return 0;
+  }
+  if (verb == "lists" && w.size() == 2) {
+    if (w[1] != "current" && w[1] != "all") return -1;
+    currentOnly_ = w[1] == "current";
     return 0;
   }
   if (verb == "report-during-enable" && w.size() == 2) {

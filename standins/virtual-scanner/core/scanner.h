@@ -210,6 +210,7 @@ class Scanner {
   bool cancelNext_ = false;        // the next image transfer is cancelled by the source
   bool noticesByMessage_ = false;  // notices handed out as TWMessage instead of through the DSM
   bool keepSettings_ = false;      // MSG_OPENDS keeps the capabilities of the last session
+  bool currentOnly_ = false;       // MSG_GET answers the current value alone (`lists current`)
   bool reportDuringEnable_ = false;
   bool closeRequestInstead_ = false;  // the next enable without the interface asks to be closed
   long noticeDelayMs_ = 0;            // without the interface, the notice this long after the enable
