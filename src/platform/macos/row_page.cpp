@@ -44,3 +44,5 @@ uint8_t* RowPageRow(RowPage* page, uint32_t y) {
 }
 
 RowPageSize RowPageSizeOf(const RowPage* page) { return RowPageSize{page->width, page->bits, page->made}; }
+
+const uint8_t* RowPageBlock(const RowPage* page) { return page->rows; }

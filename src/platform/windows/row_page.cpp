@@ -114,3 +114,6 @@ uint8_t* RowPageRow(RowPage* page, uint32_t y) {
 }
 
 RowPageSize RowPageSizeOf(const RowPage* page) { return RowPageSize{page->width, page->bits, page->rows}; }
+
+// A window of the rows is in memory, the rest in the spool file.
+const uint8_t* RowPageBlock(const RowPage*) { return nullptr; }
