@@ -49,7 +49,7 @@ void ScanSession::TakePages() {
       r = CollectPageByMemory(g_, writer, strips_, number, &info_, &left,
                               &endRefused);  // made as its strips come
     } else {
-      r = CollectImage(g_, route_, imageSlot_, &left, &info_, &endRefused);
+      r = CollectImage(g_, route_, imageSlot_, &left, &info_, &endRefused, writer, number);
       if (r == 0 && *imageSlot_) r = writer->WritePage(g_, number, info_);
     }
     if (r != 0) {

@@ -35,6 +35,9 @@ constexpr int16_t kResultFailed = 13;
 constexpr int16_t kResultSequenceError = 14;
 // Mac: there is no data source.
 constexpr int16_t kResultNoSource = 15;
+// A multi-page file would pass the most bytes its format can address (4 GiB): the page was
+// not taken, the pages before it are kept.
+constexpr int16_t kResultFileTooLarge = 17;
 // 2000 + an unexpected TWAIN return code; 3000 + another condition code.
 constexpr int16_t kResultReturnCodeBase = 2000;
 constexpr int16_t kResultConditionCodeBase = 3000;
