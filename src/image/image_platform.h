@@ -8,9 +8,10 @@
 // (HGLOBAL) or device bitmap (HBITMAP). The writers only read it; it stays the caller's.
 //
 // Answers: 0; 2 when the page cannot be encoded (an image that fails its check, no memory for
-// the pixels, a depth the codec refuses); 7 on the Mac when a file of that name exists (an
-// existing file is never replaced there; on Windows it is); 8 when the file cannot be created
-// or written. A writer that fails after creating its file removes it.
+// the pixels, a depth the codec refuses); 7 on the Mac when a file of that name exists (the
+// File Manager never writes over one; on Windows it is replaced); 8 when the file cannot be
+// created or written. A writer that fails after creating its file removes it. The scans give
+// every writer a temporary name beside the file's own (pages/page_names.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -42,6 +43,12 @@ int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts);
 int16_t ClosePageBook(PageBook* book, int* pages = nullptr);
 // Pages the book holds so far (on the Mac in files of their own until it closes).
 int PageBookCount(const PageBook* book);
+// Before a page is transferred: 0 when the book can take a page the source describes so (its
+// size and pixel type), 17 when the page would take the file past the most bytes it can hold
+// (Windows: a TIFF's 32-bit offsets, 4 GiB, counting the page's rows uncompressed; Mac: the
+// book's file holds its pages' room, whose length is a signed 32-bit count). A book that
+// cannot say (a page of unknown length) answers 0: its page meets the limit as it is written.
+int16_t BookTakesPage(const PageBook* book, const PageFacts& facts);
 
 // The first `rows` rows of the page as one page file, or as the book's next page; the facts'
 // size is not used (the page's own counts). Answers as WritePageFile and AddBookPage.

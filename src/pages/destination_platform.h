@@ -2,6 +2,9 @@
 // File Manager; platform/windows: Win32), as the shared check in pages/destination.cpp asks.
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -16,8 +19,16 @@ enum class DestinationState {
 DestinationState ProbeDestination(const char* name, size_t length);
 // Deletes the file of that name, if there is one.
 void RemoveDestination(const char* name, size_t length);
-// The file `from` takes the place of the file `to` (both exist, in one folder): true when it
-// did; false leaves both as they were.
-bool ReplaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength);
+// The whole file `from` takes the name `to` (in one folder): 0; 7 when a file of that name
+// exists and `replace` is false (it stays as it was); 8 when it cannot (what was under `to`
+// stays as it was). A file of that name is replaced only when `replace`.
+int16_t PlaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength, bool replace);
+
+// The members of a numbered series on disk: the numbers n from `first` to `last` for which a
+// file named `head`, n in decimal (at least `digits` digits, no other leading zeros) and
+// `tail` exists (head holds the folder), in increasing order. Windows reads the folder once;
+// the Mac asks the File Manager for each name.
+std::vector<uint32_t> SeriesMembers(const std::string& head, const std::string& tail, int digits,
+                                    uint32_t first, uint32_t last);
 
 }  // namespace platform

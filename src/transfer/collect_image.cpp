@@ -22,6 +22,11 @@ int16_t FinishTransfer(TwainGlobals* g, int16_t result, TW_UINT16* left, int16_t
   return 0;
 }
 
+bool FitsNativeTransfer(const TW_IMAGEINFO& info) {
+  if constexpr (kWindowsBuild) return true;
+  return info.ImageWidth <= kWidestPicture && info.ImageLength <= kTallestPicture;
+}
+
 int16_t AskAboutImage(TwainGlobals* g, TW_IMAGEINFO* info) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   std::memset(info, 0, sizeof *info);
@@ -85,15 +90,17 @@ int16_t FileTransfer(TwainGlobals* g, TW_UINT16 format, TW_HANDLE* imageSlot, TW
 }  // namespace
 
 int16_t CollectImage(TwainGlobals* g, const PageRoute& route, TW_HANDLE* imageSlot, TW_UINT16* left,
-                     TW_IMAGEINFO* imageInfo, int16_t* endRefused) {
+                     TW_IMAGEINFO* imageInfo, int16_t* endRefused, PageWriter* writer, uint32_t number) {
   TW_UINT16 ignored = 0;
   if (!left) left = &ignored;
   *left = 0;
   if (endRefused) *endRefused = 0;
   TW_IMAGEINFO info;
   int16_t r = AskAboutImage(g, &info);
-  if (r != 0) return r;
+  if (r == 0 && writer) r = writer->TakesPage(g, number, info);
+  if (r != 0) return r;  // nothing transferred: the page is still pending, and the close drops it
   if (imageInfo) *imageInfo = info;
-  return route.Native() ? NativeTransfer(g, imageSlot, left, endRefused)
-                        : FileTransfer(g, route.format, imageSlot, left, endRefused);
+  if (!route.Native()) return FileTransfer(g, route.format, imageSlot, left, endRefused);
+  if (!FitsNativeTransfer(info)) return kResultPageTooLarge;
+  return NativeTransfer(g, imageSlot, left, endRefused);
 }

@@ -46,8 +46,8 @@ std::vector<std::string> gRefs;
 // Whether the volume exchanges files; a test (or KV_CARBON_NO_EXCHANGE=1 in the environment)
 // makes it one that does not. -1: not decided yet.
 int gExchangeSupported = -1;
-long gFailAt[kCarbonStandinFSClose + 1] = {};
-OSErr gFailErr[kCarbonStandinFSClose + 1] = {};
+long gFailAt[kCarbonStandinHRename + 1] = {};
+OSErr gFailErr[kCarbonStandinHRename + 1] = {};
 long gStrayCloses = 0;
 
 // True when this call of `which` has been chosen to fail; *err receives the error.
@@ -352,6 +352,39 @@ OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName) try {
   return memFullErr;
 }
 
+OSErr HRename(SInt16 vRefNum, SInt32 dirID, ConstStr255Param oldName, ConstStr255Param newName) try {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OSErr err;
+  if (Injected(kCarbonStandinHRename, &err)) return err;
+  std::string from;
+  if ((err = ToPosix(vRefNum, dirID, oldName, &from)) != noErr) return err;
+  if (!newName || newName[0] == 0 || newName[0] > kMaxNamePart ||
+      std::memchr(newName + 1, ':', newName[0]) != nullptr)
+    return bdNamErr;
+  struct stat st;
+  if (::lstat(from.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  std::string leaf(reinterpret_cast<const char*>(newName + 1), newName[0]);
+  for (char& c : leaf)
+    if (c == '/') c = ':';  // the POSIX name of a Mac '/'
+  const size_t slash = from.rfind('/');
+  const std::string to = (slash == std::string::npos ? "" : from.substr(0, slash + 1)) + leaf;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return ErrnoToOSErr(errno);
+    // A file system without RENAME_NOREPLACE: a second name, then the first one goes.
+    if (S_ISDIR(st.st_mode)) return ErrnoToOSErr(errno);
+    if (::link(from.c_str(), to.c_str()) != 0) return ErrnoToOSErr(errno);
+    ::unlink(from.c_str());
+  }
+  // The Finder information kept beside the file (where there are no extended attributes)
+  // follows it.
+  if (::rename(SidecarOf(from).c_str(), SidecarOf(to).c_str()) != 0 && errno != ENOENT) return ioErr;
+  for (auto& f : gFiles)
+    if (f.second.path == from) f.second.path = to;
+  return noErr;
+} catch (...) {
+  return memFullErr;
+}
+
 OSErr HGetFInfo(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FInfo* fndrInfo) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
   std::string path;
@@ -571,6 +604,13 @@ OSErr FSpDelete(const FSSpec* spec) try {
   return memFullErr;
 }
 
+OSErr FSpRename(const FSSpec* spec, ConstStr255Param newName) try {
+  if (!spec) return paramErr;
+  return HRename(spec->vRefNum, spec->parID, spec->name, newName);
+} catch (...) {
+  return memFullErr;
+}
+
 // As exchangedata(2) does on Mac OS X: the files' data change places in one step (the
 // inodes change names), open paths follow the data, and what belongs to the name rather than
 // to the data goes back: the FinderInfo (type and creator) and the permissions. The
@@ -712,7 +752,7 @@ void CarbonStandin_SetExchangeSupported(bool supported) {
 
 void CarbonStandin_FailFileCall(int which, long n, OSErr err) {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  if (which < 0 || which > kCarbonStandinFSClose) return;
+  if (which < 0 || which > kCarbonStandinHRename) return;
   gFailAt[which] = n < 0 ? 0 : n;
   gFailErr[which] = err;
 }

@@ -122,9 +122,6 @@ int Expected(const Step& step, const Request& r, const Fault& f, bool imageTaken
   // A failed status request passes on its own return code.
   if (Is(r, DG_CONTROL, DAT_STATUS, MSG_GET)) return f.rc;
   if (IsScan(step.kind)) {
-    // Opening the source for the scan fails the call with 13, whatever the reason (the
-    // dispatcher's answer), unless the open answered 3 or -1.
-    if (Is(r, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS)) return 13;
     // MSG_ENDXFER: only TWRC_FAILURE counts.
     if (Is(r, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER) && f.rc != TWRC_FAILURE) return 0;
     // A file transfer's failed operation is the file's write.

@@ -2,9 +2,11 @@
 // the default directory, or full from a volume), each part at most 31 characters.
 #include <Carbon/Carbon.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "pages/destination_platform.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -53,21 +55,50 @@ void RemoveDestination(const char* name, size_t length) {
   HDelete(0, 0, macName);
 }
 
-// The File Manager exchanges the two files' contents; the old one's, now under `from`, goes.
-// A volume that cannot exchange files (FAT, APFS, many server volumes) answers paramErr, and
-// both files stay as they were. The Mac build never replaces an existing file (it refuses
-// one before the scan), so no page comes here today.
-bool ReplaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength) {
-  if (fromLength > 255 || toLength > 255) return false;
-  Str255 fromName, toName;
+// A rename never replaces on the Mac (dupFNErr). To replace, the File Manager exchanges the
+// two files' contents (the older name keeps its type and creator, as a safe save does) and
+// the older contents, now under `from`, go; a volume that cannot exchange files (FAT, APFS,
+// many server volumes: paramErr) has the older file deleted, then the new one renamed.
+int16_t PlaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength, bool replace) {
+  if (fromLength > 255 || toLength > 255) return kResultFileError;
+  Str255 fromName, toName, leaf;
   ToStr255(from, fromLength, fromName);
   ToStr255(to, toLength, toName);
+  size_t start = toLength;
+  while (start > 0 && to[start - 1] != ':') --start;
+  ToStr255(to + start, toLength - start, leaf);
   FSSpec source, target;
-  if (FSMakeFSSpec(0, 0, fromName, &source) != noErr || FSMakeFSSpec(0, 0, toName, &target) != noErr)
-    return false;
-  if (FSpExchangeFiles(&source, &target) != noErr) return false;
-  FSpDelete(&source);
-  return true;
+  if (FSMakeFSSpec(0, 0, fromName, &source) != noErr) return kResultFileError;
+  const OSErr renamed = FSpRename(&source, leaf);
+  if (renamed == noErr) return kResultOk;
+  if (renamed != dupFNErr) return kResultFileError;
+  if (!replace) return kResultFileExists;
+  if (FSMakeFSSpec(0, 0, toName, &target) != noErr) return kResultFileError;
+  const OSErr exchanged = FSpExchangeFiles(&source, &target);
+  if (exchanged == noErr) {
+    FSpDelete(&source);
+    return kResultOk;
+  }
+  if (exchanged != paramErr || FSpDelete(&target) != noErr) return kResultFileError;
+  return FSpRename(&source, leaf) == noErr ? kResultOk : kResultFileError;
+}
+
+// The File Manager of these systems lists a folder only by index (PBGetCatInfo), in catalog
+// order: each name is asked for instead.
+std::vector<uint32_t> SeriesMembers(const std::string& head, const std::string& tail, int digits,
+                                    uint32_t first, uint32_t last) {
+  std::vector<uint32_t> members;
+  for (uint32_t n = first; n <= last && n >= first; ++n) {
+    char number[16];
+    std::snprintf(number, sizeof number, "%0*u", digits, static_cast<unsigned>(n));
+    const std::string name = head + number + tail;
+    if (name.size() > 255) break;
+    Str255 macName;
+    ToStr255(name.data(), name.size(), macName);
+    FInfo info;
+    if (HGetFInfo(0, 0, macName, &info) == noErr) members.push_back(n);
+  }
+  return members;
 }
 
 }  // namespace platform

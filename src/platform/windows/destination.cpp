@@ -2,9 +2,13 @@
 // be one the file system can hold; an existing directory is no file to write.
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <string>
 
 #include "pages/destination_platform.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -22,7 +26,10 @@ namespace platform {
 DestinationState ProbeDestination(const char* name, size_t length) {
   std::string path(name, length);
   if (path.find('\0') != std::string::npos) return DestinationState::kUnusable;
-  char full[MAX_PATH + 1];
+  // Windows' file functions take a full path of at most MAX_PATH characters with its NUL:
+  // 259 characters. A longer one (the name's own, or the current folder's with it) is no name
+  // a file can have.
+  char full[MAX_PATH];
   DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
   if (n == 0 || n >= sizeof full) return DestinationState::kUnusable;
   std::string fullPath(full, n);
@@ -42,9 +49,51 @@ void RemoveDestination(const char* name, size_t length) {
   DeleteFileA(path.c_str());
 }
 
-bool ReplaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength) {
+// MoveFileEx within one folder renames; with MOVEFILE_REPLACE_EXISTING an older file gives
+// way in the same step.
+int16_t PlaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength, bool replace) {
   std::string source(from, fromLength), target(to, toLength);
-  return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  const DWORD how = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (MoveFileExA(source.c_str(), target.c_str(), how)) return kResultOk;
+  const DWORD error = GetLastError();
+  if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) return kResultFileExists;
+  return kResultFileError;
+}
+
+// One listing of the folder: names that match "head*tail" (Windows compares them without case),
+// whose middle is the number as the series writes it.
+std::vector<uint32_t> SeriesMembers(const std::string& head, const std::string& tail, int digits,
+                                    uint32_t first, uint32_t last) {
+  std::vector<uint32_t> members;
+  const size_t slash = head.find_last_of("\\/:");
+  const std::string leafHead = slash == std::string::npos ? head : head.substr(slash + 1);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((head + "*" + tail).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return members;
+  auto same = [](const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+        return false;
+    return true;
+  };
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    const std::string name(found.cFileName);
+    if (name.size() < leafHead.size() + tail.size() + static_cast<size_t>(digits)) continue;
+    const std::string middle = name.substr(leafHead.size(), name.size() - leafHead.size() - tail.size());
+    if (!same(name.substr(0, leafHead.size()), leafHead) || !same(name.substr(name.size() - tail.size()), tail))
+      continue;
+    if (middle.size() < static_cast<size_t>(digits) || middle.size() > 10 ||
+        (middle.size() > static_cast<size_t>(digits) && middle[0] == '0') ||
+        middle.find_first_not_of("0123456789") != std::string::npos)
+      continue;
+    const unsigned long long n = std::strtoull(middle.c_str(), nullptr, 10);
+    if (n >= first && n <= last) members.push_back(static_cast<uint32_t>(n));
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  std::sort(members.begin(), members.end());
+  return members;
 }
 
 }  // namespace platform

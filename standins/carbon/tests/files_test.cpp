@@ -560,3 +560,40 @@ TEST_F(Files, AVolumeThatCannotExchangeSaysSoAndRefusesWithParamErr) {
 }
 
 }  // namespace
+
+namespace {
+
+// Inside Macintosh: Files, HRename and FSpRename: a new name in the same directory, dupFNErr
+// ("A file with the new name already exists") without touching either file, bdNamErr for a
+// name with a colon (renaming does not move); the file keeps its type and creator, and a path
+// open on it follows it.
+TEST_F(Files, RenameNeverReplacesAndNeverMoves) {
+  ASSERT_EQ(mkdir("pages", 0755), 0);
+  ASSERT_EQ(HCreate(0, 0, P(":pages:a.part"), kTtxt, kPICT), noErr);
+  std::ofstream("pages/a.part") << "new";
+  std::ofstream("pages/b") << "older";
+  SInt16 ref = 0;
+  ASSERT_EQ(HOpen(0, 0, P(":pages:a.part"), fsRdPerm, &ref), noErr);
+  EXPECT_EQ(HRename(0, 0, P(":pages:a.part"), P("b")), dupFNErr);
+  EXPECT_EQ(Contents("pages/b"), "older");
+  EXPECT_EQ(HRename(0, 0, P(":pages:a.part"), P(":a")), bdNamErr);
+  EXPECT_EQ(HRename(0, 0, P(":pages:none"), P("a")), fnfErr);
+  FSSpec spec;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a.part"), &spec), noErr);
+  ASSERT_EQ(FSpRename(&spec, P("a")), noErr);
+  EXPECT_EQ(Contents("pages/a"), "new");
+  struct stat st;
+  EXPECT_NE(::stat("pages/a.part", &st), 0);
+  OSType type = 0, creator = 0;
+  ASSERT_EQ(CarbonStandin_ReadFinderInfo("pages/a", &type, &creator), 0);
+  EXPECT_EQ(type, kPICT);
+  EXPECT_EQ(creator, kTtxt);
+  char byte = 0;
+  SInt32 count = 1;
+  EXPECT_EQ(FSRead(ref, &count, &byte), noErr);
+  EXPECT_EQ(byte, 'n');
+  EXPECT_EQ(FSClose(ref), noErr);
+  EXPECT_EQ(HDelete(0, 0, P(":pages:a")), noErr);
+}
+
+}  // namespace

@@ -120,6 +120,11 @@ enum { fsAtMark = 0, fsFromStart = 1, fsFromLEOF = 2, fsFromMark = 3 };
 OSErr HCreate(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, OSType creator, OSType fileType);
 OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permission, SInt16* refNum);
 OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName);
+// Renames a file or directory in its own directory (Inside Macintosh: Files, HRename):
+// newName is a plain name (a colon in it is bdNamErr: renaming never moves), dupFNErr when
+// something of that name exists, which is never replaced. An open file may be renamed; its
+// paths follow it. The Finder information goes with the file.
+OSErr HRename(SInt16 vRefNum, SInt32 dirID, ConstStr255Param oldName, ConstStr255Param newName);
 // The Finder information of an existing file: fnfErr when the name (in a directory that
 // exists) names no file, a directory included; the name errors as above otherwise.
 struct Point {
@@ -172,6 +177,8 @@ OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode 
 // Deletes a file that no path has open, or an empty directory (fBsyErr otherwise); HDelete
 // likewise.
 OSErr FSpDelete(const FSSpec* spec);
+// HRename of the file the FSSpec names.
+OSErr FSpRename(const FSSpec* spec, ConstStr255Param newName);
 // Swaps the data (and the modification dates) of two files on one volume; each name keeps its
 // type, creator and permissions, and open paths follow the data. fnfErr, notAFileErr for a
 // directory, diffVolErr, permErr for a file that cannot be written (one without any write
