@@ -22,7 +22,7 @@ bool ReadJpegFrame(const uint8_t* bytes, size_t size, JpegFrame* frame) {
   if (size < 4 || bytes[0] != 0xFF || bytes[1] != kStartOfImage) return false;
   size_t at = 2;
   while (at < size) {
-    if (bytes[at] != 0xFF) return false;  // between segments there is nothing but markers
+    if (bytes[at] != 0xFF) return false;          // between segments there is nothing but markers
     while (at < size && bytes[at] == 0xFF) ++at;  // fill bytes
     if (at >= size) return false;
     const uint8_t marker = bytes[at++];
