@@ -76,6 +76,7 @@ TEST_F(DispatchTest, ASourceThatCannotBeOpenedAnswersWhy) {
   const char* const calls[] = {
       "Twain.GetSourceCapability(\"XRESOLUTION\", $v)", "Twain.SetSourceCapability(\"XRESOLUTION\", 150)",
       "Twain.ScanToFile(\"off.img\")", "Twain.ScanToField($p:picture)", "Twain.ScanPages(\"off.img\", $n)"};
+  for (const char* file : {"off.img", "off-0001.img"}) std::remove(file);
   for (size_t i = 0; i <= sizeof calls / sizeof calls[0]; ++i) ASSERT_EQ(0, Scanner("fail 1 3 0x401 1 23"));
   EXPECT_EQ("3023", Call("Twain.Connect()"));
   EXPECT_TRUE(Record()->dsmOpen) << "the source manager stays open";
