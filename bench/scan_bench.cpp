@@ -5,8 +5,7 @@
 //
 //   scan_bench [--runs N] [--only scan|floor]
 //   scan_bench --pages P [--runs N] [--only batch|single|floor]
-//   scan_bench --transfer native|memory --dpi D [--format png|tiff|tiffmulti|jpeg|pdf] [--runs N]
-//   scan_bench --cycles N
+//   scan_bench --transfer native|memory --dpi D [--runs N]
 //
 // With --pages: Twain.ScanPages of P pages from the scanner's feeder against P single
 // Twain.ScanToFile scans and against the floor of the same work, per page. The floor of a
@@ -22,10 +21,9 @@
 // ratio, the phases of the floor, a ScanToField run (the scan without the file), and the
 // process's peak memory. Files are written in the current directory.
 //
-// With --transfer: Twain.ScanPages of one colour letter page at D dpi into a PNG file (or the
-// format --format names), with the extension's option TRANSFER set to NATIVE or MEMORY, N
-// times: the time per page and the process's peak memory, which is that of this transfer alone
-// (one kind a process).
+// With --transfer: Twain.ScanPages of one colour letter page at D dpi into a PNG file, with the
+// extension's option TRANSFER set to NATIVE or MEMORY, N times: the time per page and the
+// process's peak memory, which is that of this transfer alone (one kind a process).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -81,14 +79,6 @@ long PeakMemoryKiB() {
   if (!GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc)) return -1;
   return static_cast<long>(pmc.PeakWorkingSetSize / 1024);
 }
-// The working set now, in KiB.
-long MemoryNowKiB() {
-  PROCESS_MEMORY_COUNTERS pmc;
-  std::memset(&pmc, 0, sizeof pmc);
-  pmc.cb = sizeof pmc;
-  if (!GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc)) return -1;
-  return static_cast<long>(pmc.WorkingSetSize / 1024);
-}
 bool PlainWrite(const char* name, const std::vector<uint8_t>& bytes) {
   HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -107,15 +97,6 @@ long PeakMemoryKiB() {
   struct rusage usage;
   if (getrusage(RUSAGE_SELF, &usage) != 0) return -1;
   return usage.ru_maxrss;  // KiB on Linux
-}
-// The resident set now, in KiB.
-long MemoryNowKiB() {
-  long pages = 0, resident = -1;
-  FILE* f = std::fopen("/proc/self/statm", "r");
-  if (!f) return -1;
-  if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = -1;
-  std::fclose(f);
-  return resident < 0 ? -1 : resident * 4;
 }
 bool PlainWrite(const char* name, const std::vector<uint8_t>& bytes) {
   int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -328,26 +309,13 @@ int RunPagesBench(velmar::Host& host, const Call& call, const std::string& setti
 
 // ---------------------------------------------------------------- transfers (--transfer)
 
-struct BenchFormat {
-  const char* word;
-  const char* file;
-  int code;
-};
-constexpr BenchFormat kBenchFormats[] = {{"png", "bench-transfer.png", 7},
-                                         {"tiff", "bench-transfer.tif", 0},
-                                         {"tiffmulti", "bench-book.tif", 6},
-                                         {"jpeg", "bench-transfer.jpg", 4},
-                                         {"pdf", "bench-transfer.pdf", 10}};
-
-int RunTransferBench(velmar::Host& host, const Call& call, const std::string& transfer, int dpi, int runs,
-                     const BenchFormat& format) {
-  const char* const file = format.file;
+int RunTransferBench(velmar::Host& host, const Call& call, const std::string& transfer, int dpi, int runs) {
+  const char* const file = "bench-transfer.png";
   const std::string word = transfer == "memory" ? "MEMORY" : "NATIVE";
   call("Twain.SetOption(\"TRANSFER\", \"" + word + "\")", "0");
   const std::string settings = "Twain.SetSourceCapability(\"PIXELTYPE\", 2, \"XRESOLUTION\", " +
                                std::to_string(dpi) + ", \"YRESOLUTION\", " + std::to_string(dpi) + ")";
-  const std::string scanCall =
-      std::string("Twain.ScanPages(\"") + file + "\", $n, 0, " + std::to_string(format.code) + ", 1)";
+  const std::string scanCall = std::string("Twain.ScanPages(\"") + file + "\", $n, 0, 7, 1)";
   const long before = PeakMemoryKiB();
   std::vector<double> times;
   for (int i = 0; i < runs; ++i) {
@@ -361,30 +329,10 @@ int RunTransferBench(velmar::Host& host, const Call& call, const std::string& tr
       return Die(scanCall + " by " + word + " transfer -> " + r.result.Display() + ", $n = " + n);
   }
   std::printf(
-      "transfer %s, %d dpi colour letter page into %s (%ld bytes): %.3f s a page (median of %d), peak "
+      "transfer %s, %d dpi colour letter page into PNG (%ld bytes): %.3f s a page (median of %d), peak "
       "memory %ld KiB (%ld KiB before the first scan)\n",
-      word.c_str(), dpi, format.word, FileSize(file), Median(times), runs, PeakMemoryKiB(), before);
+      word.c_str(), dpi, FileSize(file), Median(times), runs, PeakMemoryKiB(), before);
   std::remove(file);
-  return 0;
-}
-
-// ---------------------------------------------------------------- connections (--cycles)
-
-// Twain.Disconnect() and Twain.Connect() `cycles` times (each connection opens the source
-// manager, on Windows loading TWAIN_32.DLL again, and the source): the process's memory after
-// each tenth of them.
-int RunConnectCycles(const Call& call, int cycles) {
-  std::printf("Twain.Disconnect() / Twain.Connect() cycles: peak and current memory (%s)\n",
-              kWindowsBuild ? "PeakWorkingSetSize, WorkingSetSize" : "getrusage ru_maxrss, statm resident");
-  const int step = cycles >= 10 ? cycles / 10 : 1;
-  Clock::time_point start = Clock::now();
-  for (int i = 1; i <= cycles; ++i) {
-    call("Twain.Disconnect()", "0");
-    call("Twain.Connect()", "0");
-    if (i % step == 0 || i == cycles)
-      std::printf("cycles %6d: peak %8ld KiB, now %8ld KiB, %.2f ms a cycle\n", i, PeakMemoryKiB(),
-                  MemoryNowKiB(), 1000 * Seconds(start) / i);
-  }
   return 0;
 }
 
@@ -394,8 +342,7 @@ int main(int argc, char** argv) {
   int runs = 7;
   int pages = 0;
   int dpi = 300;
-  int cycles = 0;
-  std::string only, transfer, formatWord = "png";
+  std::string only, transfer;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--runs" && i + 1 < argc) {
@@ -406,17 +353,12 @@ int main(int argc, char** argv) {
       pages = std::atoi(argv[++i]);
     } else if (arg == "--transfer" && i + 1 < argc) {
       transfer = argv[++i];
-    } else if (arg == "--cycles" && i + 1 < argc) {
-      cycles = std::atoi(argv[++i]);
-    } else if (arg == "--format" && i + 1 < argc) {
-      formatWord = argv[++i];
     } else if (arg == "--dpi" && i + 1 < argc) {
       dpi = std::atoi(argv[++i]);
     } else {
       return Die(
           "usage: scan_bench [--runs N] [--only scan|floor] | --pages P [--runs N] [--only "
-          "batch|single|floor] | --transfer native|memory --dpi D [--format png|tiff|tiffmulti|jpeg|pdf] "
-          "[--runs N] | --cycles N");
+          "batch|single|floor] | --transfer native|memory --dpi D [--runs N]");
     }
   }
   if (runs < 1) return Die("--runs needs a positive count");
@@ -445,17 +387,8 @@ int main(int argc, char** argv) {
   // the settings are made again before each scan, outside the timed call.
   const std::string settings =
       "Twain.SetSourceCapability(\"PIXELTYPE\", 2, \"XRESOLUTION\", 300, \"YRESOLUTION\", 300)";
-  if (cycles > 0) {
-    int r = RunConnectCycles(call, cycles);
-    host.Destruct();
-    return r;
-  }
   if (!transfer.empty()) {
-    const BenchFormat* format = nullptr;
-    for (const BenchFormat& f : kBenchFormats)
-      if (formatWord == f.word) format = &f;
-    if (!format) return Die("--format takes png, tiff, tiffmulti, jpeg or pdf");
-    int r = RunTransferBench(host, call, transfer, dpi, runs, *format);
+    int r = RunTransferBench(host, call, transfer, dpi, runs);
     host.Destruct();
     return r;
   }

@@ -5,9 +5,9 @@
 # peak memory once more from outside with /usr/bin/time -v.
 # Then Twain.ScanPages of 20 pages against 20 single scans and the floor, per page, and the
 # peak memory of processes that run only batches (of 5 and of 20 pages) or only single scans.
-# Then Twain.ScanPages of one colour letter page into PNG and into TIFF by native and by memory
-# transfer (the option TRANSFER), at 300 and 600 dpi: time per page and peak memory, each in a
-# process of its own.
+# Then Twain.ScanPages of one colour letter page into PNG by native and by memory transfer
+# (the option TRANSFER), at 300 and 600 dpi: time per page and peak memory, each in a process
+# of its own.
 # Last, the page writers (bench/page_bench.cpp) on a 300 dpi letter page in black and white,
 # grey and colour, per format, beside the best ImageMagick's `convert` makes of the same
 # pixels in that format: Group 4 for black-and-white TIFF, LZW with the horizontal predictor
@@ -90,25 +90,24 @@ for build in macos windows; do
   scratch="build/$build/bench/transfers"
   rm -rf "$scratch"
   mkdir -p "$scratch"
-  echo "== $build build: Twain.ScanPages of one colour letter page into PNG and TIFF, native against memory" \
-    "transfer, median of $transfer_runs pages"
-  printf '%-5s %-5s %-9s %10s %14s %14s %14s\n' format dpi transfer "s a page" "peak KiB" "before KiB" "peak / native"
-  for format in png tiff; do
+  echo "== $build build: Twain.ScanPages of one colour letter page into PNG, native against memory transfer," \
+    "median of $transfer_runs pages"
+  printf '%-5s %-9s %10s %14s %14s %14s\n' dpi transfer "s a page" "peak KiB" "before KiB" "peak / native"
   for dpi in 300 600; do
     native_peak=""
     for transfer in native memory; do
       if [ "$build" = macos ] && [ "$transfer" = native ] && [ "$dpi" = 600 ]; then
         # The Mac's native transfer is a picture, at most 4095 pixels a side: 5100 x 6600 is not one.
-        printf '%-5s %-5s %-9s %10s %14s %14s %14s\n' "$format" "$dpi" "$transfer" - - - "(no picture)"
+        printf '%-5s %-9s %10s %14s %14s %14s\n' "$dpi" "$transfer" - - - "(no picture)"
         continue
       fi
       if [ "$build" = macos ]; then
-        (cd "$scratch" && "$repo/$exe" --transfer "$transfer" --dpi "$dpi" --format "$format" --runs "$transfer_runs") \
-          >"$scratch/out.txt" 2>&1 || status=1
+        (cd "$scratch" && "$repo/$exe" --transfer "$transfer" --dpi "$dpi" --runs "$transfer_runs") >"$scratch/out.txt" 2>&1 ||
+          status=1
       else
         (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/windows/wineprefix" "$repo/tools/wine-run.sh" \
-          "$repo/$exe" --transfer "$transfer" --dpi "$dpi" --format "$format" --runs "$transfer_runs" 2>&1 | tr -d '\r') \
-          >"$scratch/out.txt" || status=1
+          "$repo/$exe" --transfer "$transfer" --dpi "$dpi" --runs "$transfer_runs" 2>&1 | tr -d '\r') >"$scratch/out.txt" ||
+          status=1
       fi
       line="$(grep '^transfer ' "$scratch/out.txt")"
       [ -n "$line" ] || { cat "$scratch/out.txt" >&2; status=1; continue; }
@@ -117,9 +116,8 @@ for build in macos windows; do
       before="$(sed -E 's/.*\(([0-9]+) KiB before.*/\1/' <<<"$line")"
       [ "$transfer" = native ] && native_peak=$peak
       ratio="$(awk -v p="$peak" -v n="$native_peak" 'BEGIN { if (n > 0) printf "%.0f %%", 100 * p / n; else print "-" }')"
-      printf '%-5s %-5s %-9s %10s %14s %14s %14s\n' "$format" "$dpi" "$transfer" "$secs" "$peak" "$before" "$ratio"
+      printf '%-5s %-9s %10s %14s %14s %14s\n' "$dpi" "$transfer" "$secs" "$peak" "$before" "$ratio"
     done
-  done
   done
   rm -rf "$scratch"
   echo

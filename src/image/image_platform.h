@@ -43,12 +43,6 @@ int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts);
 int16_t ClosePageBook(PageBook* book, int* pages = nullptr);
 // Pages the book holds so far (on the Mac in files of their own until it closes).
 int PageBookCount(const PageBook* book);
-// Before a page is transferred: 0 when the book can take a page the source describes so (its
-// size and pixel type), 17 when the page would take the file past the most bytes it can hold
-// (Windows: a TIFF's 32-bit offsets, 4 GiB, counting the page's rows uncompressed; Mac: the
-// book's file holds its pages' room, whose length is a signed 32-bit count). A book that
-// cannot say (a page of unknown length) answers 0: its page meets the limit as it is written.
-int16_t BookTakesPage(const PageBook* book, const PageFacts& facts);
 
 // The first `rows` rows of the page as one page file, or as the book's next page; the facts'
 // size is not used (the page's own counts). Answers as WritePageFile and AddBookPage.

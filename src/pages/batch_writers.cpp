@@ -100,11 +100,6 @@ int16_t TiffBookPages::Begin(TwainGlobals*) {
   return r;
 }
 
-// The book's file must leave room for the page as the source describes it.
-int16_t TiffBookPages::TakesPage(TwainGlobals*, uint32_t, const TW_IMAGEINFO& info) {
-  return BookTakesPage(book_, PageFactsOf(info));
-}
-
 int16_t TiffBookPages::WritePage(TwainGlobals* g, uint32_t, const TW_IMAGEINFO& info) {
   int16_t r = AddBookPage(book_, g->imageHandle, PageFactsOf(info));
   DisposeNativeImage(g);

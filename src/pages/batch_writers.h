@@ -93,7 +93,6 @@ class TiffBookPages : public UncompressedPageWriter {
 
   int16_t Begin(TwainGlobals* g) override;
   int16_t BeforePage(TwainGlobals*, uint32_t) override { return 0; }
-  int16_t TakesPage(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info) override;
   int16_t WritePage(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info) override;
   int16_t WriteRows(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info, RowPage* page,
                     uint32_t rows) override;

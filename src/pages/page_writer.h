@@ -30,10 +30,6 @@ class PageWriter {
   // Before page `number` is transferred: 0 when it can be written. For a file transfer
   // g->filePath then names the file the source writes.
   virtual int16_t BeforePage(TwainGlobals* g, uint32_t number) = 0;
-  // Once the source has described page `number` (DAT_IMAGEINFO), before it is transferred: 0
-  // when a page so described can be written; otherwise why not, and the page stays with the
-  // source (a multi-page file that it would take past its size limit: 17).
-  virtual int16_t TakesPage(TwainGlobals*, uint32_t, const TW_IMAGEINFO&) { return kResultOk; }
   // After the transfer of page `number`: writes the native page in g->imageHandle and leaves
   // imageHandle null, whatever the result; after a file transfer, the file is the source's.
   virtual int16_t WritePage(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info) = 0;

@@ -90,15 +90,14 @@ int16_t FileTransfer(TwainGlobals* g, TW_UINT16 format, TW_HANDLE* imageSlot, TW
 }  // namespace
 
 int16_t CollectImage(TwainGlobals* g, const PageRoute& route, TW_HANDLE* imageSlot, TW_UINT16* left,
-                     TW_IMAGEINFO* imageInfo, int16_t* endRefused, PageWriter* writer, uint32_t number) {
+                     TW_IMAGEINFO* imageInfo, int16_t* endRefused) {
   TW_UINT16 ignored = 0;
   if (!left) left = &ignored;
   *left = 0;
   if (endRefused) *endRefused = 0;
   TW_IMAGEINFO info;
   int16_t r = AskAboutImage(g, &info);
-  if (r == 0 && writer) r = writer->TakesPage(g, number, info);
-  if (r != 0) return r;  // nothing transferred: the page is still pending, and the close drops it
+  if (r != 0) return r;
   if (imageInfo) *imageInfo = info;
   if (!route.Native()) return FileTransfer(g, route.format, imageSlot, left, endRefused);
   if (!FitsNativeTransfer(info)) return kResultPageTooLarge;

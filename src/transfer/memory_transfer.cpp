@@ -107,8 +107,7 @@ int16_t CollectPageByMemory(TwainGlobals* g, PageWriter* writer, const StripTerm
   *endRefused = 0;
   TW_IMAGEINFO& info = *imageInfo;
   int16_t r = AskAboutImage(g, &info);
-  if (r == 0) r = writer->TakesPage(g, number, info);
-  if (r != 0) return r;  // nothing transferred: the page is still pending, and the close drops it
+  if (r != 0) return r;
   TW_SETUPMEMXFER setup{};
   TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup);
   if (rc != TWRC_SUCCESS) return xlateErr(g, &g->sourceIdentity, rc);

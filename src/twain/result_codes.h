@@ -38,9 +38,6 @@ constexpr int16_t kResultNoSource = 15;
 // Mac: the page is too large for a picture (a native transfer's QuickDraw picture), found
 // before it was transferred.
 constexpr int16_t kResultPageTooLarge = 16;
-// A multi-page file would pass the most bytes its format can address (4 GiB): the page was
-// not taken, the pages before it are kept.
-constexpr int16_t kResultFileTooLarge = 17;
 // A batch whose every page came and was left out as blank: no file, no page counted.
 constexpr int16_t kResultEveryPageBlank = 18;
 // 2000 + an unexpected TWAIN return code; 3000 + another condition code.

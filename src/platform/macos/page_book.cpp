@@ -43,8 +43,6 @@ constexpr int kStemChars = 31 - 5 - 6;  // a name part's 31, ".part", six digits
 // margin for the file.
 constexpr long long kRoomPerPage = 64;
 constexpr long long kRoomOverall = 4096;
-// The most room a file can be given: SetEOF takes a signed 32-bit length.
-constexpr long long kMostRoom = 0x7FFFFFFF;
 
 // The page files' names start with the book's name, or, for a long one, with its start, '~'
 // and eight hexadecimal digits of a hash of the whole name.
@@ -110,7 +108,7 @@ long long FileBytes(const FSSpec& spec) {
 
 // Gives the book's file `bytes` of room (0: none): false when the volume has too little.
 bool HoldRoom(const PageBook& book, long long bytes) {
-  if (bytes > kMostRoom) return false;
+  if (bytes > 0x7FFFFFFF) return false;
   SInt16 ref = 0;
   if (HOpen(book.spec.vRefNum, book.spec.parID, book.spec.name, fsWrPerm, &ref) != noErr) return false;
   const bool held = SetEOF(ref, static_cast<SInt32>(bytes)) == noErr;
@@ -208,8 +206,7 @@ int16_t AddImage(PageBook* book, const PageImage& page) {
       return 0;
     }
     book->pageSettings.pop_back();
-    result = bytes >= 0 && RoomFor(book->room + bytes, book->pages + 1) > kMostRoom ? kResultFileTooLarge
-                                                                                    : kResultFileError;
+    result = kResultFileError;
   }
   book->broken = true;
   RemoveBookWithoutPages(book);
@@ -252,9 +249,3 @@ int16_t ClosePageBook(PageBook* book, int* pages) {
 }
 
 int PageBookCount(const PageBook* book) { return book->pages; }
-
-// A page's bytes are known once ImageIO has compressed it into its page file; before, the
-// book can only say whether it has room left for any page at all.
-int16_t BookTakesPage(const PageBook* book, const PageFacts&) {
-  return !book->broken && RoomFor(book->room, book->pages + 1) > kMostRoom ? kResultFileTooLarge : kResultOk;
-}

@@ -1,17 +1,13 @@
-// The multi-page TIFF on Windows: a TiffFile (tiff_file.h), each page added as it arrives, a
-// band of rows at a time; memory holds a band, whatever the page's size and the batch's
-// length. The file is created with the first page (a file of that name stays as it was until
-// then) and written through a CheckedFileStream. A failed write (a full disk) is found in the
-// stream: the book goes back to the last point where its file was complete, then counts its
-// pages by reading the file back with WIC's own decoder. A page that would take the file past
-// 4 GiB is refused before it is transferred (BookTakesPage), or, should its encoding come out
-// larger than its rows, left out when it meets the limit: the book ends with the pages before.
+// The multi-page TIFF on Windows: one TIFF encoder for the whole batch, each page a frame as it
+// arrives (wic_frame.h); memory holds the page being written, whatever the batch's length. The
+// file is created with the first page (a file of that name stays as it was until then) and
+// written through a CheckedFileStream. A failed write (a full disk) is found in the stream,
+// whatever the encoder answers: the book goes back to the last point where its file was
+// complete, then counts its pages by reading the file back with WIC's own decoder.
 #include <windows.h>
 // wincodec.h needs the types of windows.h.
 #include <wincodec.h>
 
-#include <memory>
-#include <new>
 #include <string>
 
 #include "image/image_platform.h"
@@ -19,19 +15,19 @@
 #include "platform/windows/checked_stream.h"
 #include "platform/windows/page_rows.h"
 #include "platform/windows/row_page_store.h"
-#include "platform/windows/tiff_file.h"
 #include "platform/windows/wic.h"
+#include "platform/windows/wic_frame.h"
 #include "twain/result_codes.h"
 
 struct PageBook {
   ~PageBook() {
-    tiff.reset();
+    encoder.Reset();
     if (stream) stream->Release();
   }
   Wic wic;
   std::string name;
   CheckedFileStream* stream = nullptr;  // from the first page on
-  std::unique_ptr<TiffFile> tiff;
+  Held<IWICBitmapEncoder> encoder;
   int pages = 0;
   int16_t ended = 0;  // the failure that ended the book, which every later page answers
 };
@@ -63,13 +59,13 @@ int PagesIn(IWICImagingFactory* factory, IStream* stream) {
   return static_cast<int>(frames);
 }
 
-// Ends the book's file: a failed book goes back to its last complete state, and the pages are
-// those the file holds, read back. A file without a page is removed. `failure`: 0 for the
-// book's own end.
+// Ends the book's file: the encoder goes (what it still writes is kept out), a failed book
+// goes back to its last complete state, and the pages are those the file holds, read back.
+// A file without a page is removed. `failure`: 0 after the encoder's own end.
 int16_t SettleBook(PageBook* book, int16_t failure) {
   CheckedFileStream* stream = book->stream;
   stream->StopWrites();
-  book->tiff.reset();
+  book->encoder.Reset();
   if (failure != 0 || stream->Failed()) {
     if (failure == 0) failure = stream->OutOfMemory() ? kResultUnusablePage : kResultFileError;
     if (!stream->Rollback()) failure = kResultFileError;
@@ -95,17 +91,15 @@ int16_t AddFrameToBook(PageBook* book, FrameRows* page) {
       book->stream = nullptr;
       return book->ended = kResultFileError;
     }
-    book->tiff.reset(new (std::nothrow) TiffFile(book->stream));
-    if (!book->tiff) return SettleBook(book, kResultUnusablePage);
+    if (FAILED(NewEncoder(book->wic.Factory(), TWFF_TIFFMULTI, book->stream, &book->encoder)))
+      return SettleBook(book, kResultUnusablePage);
   }
-  const int16_t r = book->tiff->AddPage(book->wic.Factory(), page);
-  if (r == kResultOk) {
-    ++book->pages;
-    return r;
-  }
+  const HRESULT hr = AddFrame(book->encoder.Get(), page, TWFF_TIFFMULTI, book->stream, true);
   if (book->stream->OutOfMemory()) return SettleBook(book, kResultUnusablePage);
-  if (r == kResultFileError || r == kResultFileTooLarge) return SettleBook(book, r);
-  return r;  // the page was left out, the file is as it was: the book goes on
+  if (book->stream->Failed()) return SettleBook(book, kResultFileError);
+  if (FAILED(hr)) return SettleBook(book, kResultUnusablePage);
+  ++book->pages;
+  return kResultOk;
 }
 
 }  // namespace
@@ -150,7 +144,8 @@ int16_t AddBookRowPage(PageBook* book, RowPage* page, uint32_t rows, const PageF
 int16_t ClosePageBook(PageBook* book, int* pages) {
   const int16_t result = AnswerWithoutThrowing([&]() -> int16_t {
     if (!book->stream) return kResultOk;
-    return SettleBook(book, kResultOk);
+    const HRESULT hr = book->encoder->Commit();
+    return SettleBook(book, FAILED(hr) ? kResultFileError : kResultOk);
   });
   if (pages) *pages = book->pages;
   delete book;
@@ -158,11 +153,3 @@ int16_t ClosePageBook(PageBook* book, int* pages) {
 }
 
 int PageBookCount(const PageBook* book) { return book->pages; }
-
-int16_t BookTakesPage(const PageBook* book, const PageFacts& facts) {
-  if (book->ended || !book->tiff || facts.width <= 0 || facts.height <= 0) return kResultOk;
-  const uint64_t bits = facts.pixelType == TWPT_BW ? 1 : facts.pixelType == TWPT_GRAY ? 8 : 24;
-  const uint64_t rowBytes = (uint64_t(facts.width) * bits + 7) / 8;
-  return book->tiff->HasRoomFor(TiffPageBytes(rowBytes, uint64_t(facts.height))) ? kResultOk
-                                                                                 : kResultFileTooLarge;
-}

@@ -1,7 +1,7 @@
-// One page as a file on Windows: PNG and JPEG are written by WIC (wic_frame.h), TIFF by WIC a
-// band at a time (tiff_file.h), into a CheckedFileStream over the file; a failed write (a full
-// disk) is found in the stream, whatever the encoder answers, and the file is removed. A BMP file is the
-// checked DIB itself behind a file header, or a RowPage's rows behind the header of a top-down DIB.
+// One page as a file on Windows: PNG, JPEG and TIFF are written by WIC (wic_frame.h) into a
+// CheckedFileStream over the file; a failed write (a full disk) is found in the stream,
+// whatever the encoder answers, and the file is removed. A BMP file is the checked DIB itself
+// behind a file header, or a RowPage's rows behind the header of a top-down DIB.
 #include <windows.h>
 
 #include <functional>
@@ -13,7 +13,6 @@
 #include "platform/windows/checked_stream.h"
 #include "platform/windows/page_rows.h"
 #include "platform/windows/row_page_store.h"
-#include "platform/windows/tiff_file.h"
 #include "platform/windows/wic.h"
 #include "platform/windows/wic_frame.h"
 #include "twain/result_codes.h"
@@ -39,15 +38,10 @@ int16_t WriteFrameFile(FrameRows* page, TW_UINT16 format, const char* name, int 
     return kResultFileError;
   }
   HRESULT hr;
-  if (format == TWFF_TIFF) {
-    TiffFile tiff(stream);
-    const int16_t added = tiff.AddPage(wic.Factory(), page);
-    hr = added == kResultOk ? S_OK : added == kResultFileError ? STG_E_WRITEFAULT : E_FAIL;
-    stream->StopWrites();
-  } else {
+  {
     Held<IWICBitmapEncoder> encoder;
     hr = NewEncoder(wic.Factory(), format, stream, &encoder);
-    if (SUCCEEDED(hr)) hr = AddFrame(encoder.Get(), page, format, stream, jpegQuality);
+    if (SUCCEEDED(hr)) hr = AddFrame(encoder.Get(), page, format, stream, false, jpegQuality);
     if (SUCCEEDED(hr)) hr = encoder->Commit();
     // What the encoder still writes as it goes, after a failure, is kept out of the file.
     stream->StopWrites();

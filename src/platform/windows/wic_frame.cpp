@@ -4,8 +4,6 @@
 #include <memory>
 #include <new>
 
-#include "image/page_pixels.h"
-
 namespace {
 
 const GUID& PixelFormatOf(RowFormat rows) {
@@ -68,15 +66,13 @@ void AskForQuality(IPropertyBag2* options, int jpegQuality) {
 }
 
 HRESULT AddFrame(IWICBitmapEncoder* encoder, FrameRows* page, TW_UINT16 format, CheckedFileStream* stream,
-                 int jpegQuality) {
+                 bool checkpoint, int jpegQuality) {
   Held<IWICBitmapFrameEncode> frame;
   Held<IPropertyBag2> options;
   HRESULT hr = encoder->CreateNewFrame(frame.Out(), options.Out());
   if (FAILED(hr)) return hr;
   AskForFormat(options.Get(), format, page->Format(), jpegQuality);
-  const bool tiff = format == TWFF_TIFF || format == TWFF_TIFFMULTI;
-  const bool colour = page->Format() == RowFormat::kColour;
-  WICPixelFormatGUID pixels = tiff && colour ? GUID_WICPixelFormat24bppRGB : PixelFormatOf(page->Format());
+  WICPixelFormatGUID pixels = PixelFormatOf(page->Format());
   if (FAILED(hr = frame->Initialize(options.Get())) ||
       FAILED(hr = frame->SetSize(page->Width(), page->Height())))
     return hr;
@@ -85,9 +81,7 @@ HRESULT AddFrame(IWICBitmapEncoder* encoder, FrameRows* page, TW_UINT16 format, 
   if (FAILED(hr = frame->SetPixelFormat(&pixels))) return hr;
   // An encoder that would convert the rows (Wine's JPEG makes black and white colour) is not
   // given them.
-  const bool redFirst = colour && IsEqualGUID(pixels, GUID_WICPixelFormat24bppRGB);
-  if (!redFirst && !IsEqualGUID(pixels, PixelFormatOf(page->Format())))
-    return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+  if (!IsEqualGUID(pixels, PixelFormatOf(page->Format()))) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
   const UINT bytes = page->RowBytes();
   const UINT height = page->Height();
   // Nothing here throws: the file is open.
@@ -95,19 +89,16 @@ HRESULT AddFrame(IWICBitmapEncoder* encoder, FrameRows* page, TW_UINT16 format, 
   std::unique_ptr<BYTE[]> band(new (std::nothrow) BYTE[bandBytes]);
   if (!band) return E_OUTOFMEMORY;
   for (UINT y = 0; y < height;) {
-    const UINT rows = height - y < kBandRows ? height - y : kBandRows;
+    const UINT rows = y == 0 && checkpoint ? 1 : (height - y < kBandRows ? height - y : kBandRows);
     for (UINT i = 0; i < rows; ++i) {
       const BYTE* row = page->Row(y + i);
       if (!row) return E_OUTOFMEMORY;
-      BYTE* to = band.get() + static_cast<size_t>(i) * bytes;
-      if (redFirst)
-        SwapRedBlue(row, page->Width(), to);
-      else
-        std::memcpy(to, row, bytes);
+      std::memcpy(band.get() + static_cast<size_t>(i) * bytes, row, bytes);
     }
     hr = frame->WritePixels(rows, bytes, bytes * rows, band.get());
     if (FAILED(hr)) return hr;
-    if (stream && stream->Failed()) return STG_E_MEDIUMFULL;
+    if (stream->Failed()) return STG_E_MEDIUMFULL;
+    if (y == 0 && checkpoint) stream->Checkpoint();
     y += rows;
   }
   return frame->Commit();

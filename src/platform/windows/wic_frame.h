@@ -15,7 +15,9 @@
 #include "platform/windows/page_rows.h"
 #include "platform/windows/wic.h"
 
-// Rows handed to an encoder at a time: the most of a page an encoder is given at once.
+// Rows handed to an encoder at a time. Wine 8.0's TIFF encoder keeps a row of colour for
+// every call that gives it rows (its buffer for swapping red and blue is never freed): a page
+// given in bands costs it a few rows, not a page.
 constexpr UINT kBandRows = 256;
 
 // The container WIC writes `format` in (PNG, JPEG, TIFF of one page or many); null for another.
@@ -24,13 +26,11 @@ const GUID* ContainerOf(TW_UINT16 format);
 // JPEG's quality, 1 to 100, as WIC's 0 to 1.
 void AskForQuality(IPropertyBag2* options, int jpegQuality);
 
-// The page as one frame of `encoder`, its rows in bands of kBandRows. `stream` (unless null) is
-// the file the encoder writes: a write that failed there ends the frame. A colour TIFF frame
-// is asked for red-first rows: Wine 8.0's TIFF encoder, given blue-first rows, allocates a
-// row to swap them in at every call and never frees it (a page's worth of rows a band, for
-// the life of the process); an encoder that keeps blue first (Windows' own) is given them so.
+// The page as one frame of `encoder`. A book's checkpoint follows the frame's first row:
+// Wine's TIFF encoder writes a page's directory when the next page starts (or the file ends),
+// so the file is complete with the pages before this one once its first row is handed over.
 HRESULT AddFrame(IWICBitmapEncoder* encoder, FrameRows* page, TW_UINT16 format, CheckedFileStream* stream,
-                 int jpegQuality = kDefaultJpegQuality);
+                 bool checkpoint, int jpegQuality = kDefaultJpegQuality);
 
 // An encoder of `format` writing into `stream`.
 HRESULT NewEncoder(IWICImagingFactory* factory, TW_UINT16 format, IStream* stream,
