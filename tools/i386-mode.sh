@@ -4,9 +4,13 @@
 # a kernel without IA-32 emulation). Under the emulator AddressSanitizer cannot start (its
 # shadow memory reservation never completes) and valgrind's x86 core stops on its first
 # instructions, so the suites that need them say so and count as skipped there.
+#   tools/i386-mode.sh --time-factor   how many times the tests' time limits and wall-clock
+#                                      budgets stretch here: 10 under the emulator, else 1
 entry=/proc/sys/fs/binfmt_misc/qemu-i386
-if [ -r "$entry" ] && [ "$(head -n1 "$entry")" = enabled ]; then
-  echo emulated
+mode=native
+if [ -r "$entry" ] && [ "$(head -n1 "$entry")" = enabled ]; then mode=emulated; fi
+if [ "${1:-}" = --time-factor ]; then
+  if [ "$mode" = emulated ]; then echo 10; else echo 1; fi
 else
-  echo native
+  echo "$mode"
 fi

@@ -20,12 +20,10 @@ emulated=""
 [ "$(bash tools/i386-mode.sh)" = emulated ] &&
   emulated="i386 programs run emulated on this machine (qemu-i386: its kernel has no IA-32 emulation)"
 skipped=()
-# The suites' wall-clock budgets, stretched where the emulator runs every program (a few times
-# slower than natively; tests/support/time_budget.h).
-# Likewise ctest's time limit for the suites that set none of their own (the tree's own limits
-# stretch by the same factor when it is configured: kv_test_timeout).
-timeout=600
-[ -z "$emulated" ] || { export KV_TIME_FACTOR=10; timeout=6000; }
+# The suites' wall-clock budgets stretch by the same factor as the tree's time limits
+# (tests/support/time_budget.h, kv_test_timeout).
+KV_TIME_FACTOR=$(bash tools/i386-mode.sh --time-factor)
+export KV_TIME_FACTOR
 
 echo "== macOS build suites"
 ctest --test-dir build/macos --output-on-failure -j "$JOBS" || status=1
@@ -91,7 +89,7 @@ if [ -n "$emulated" ]; then
   grep -E '\$pages = |\$discarded = |^Pages:|win.* bytes|could not|missing|damaged' "$scratch/demo.out" | sed 's/^ */   /'
 else
   KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \
-    xvfb-run -a ctest --test-dir build/windows --output-on-failure --timeout "$timeout" || status=1
+    xvfb-run -a ctest --test-dir build/windows --output-on-failure --timeout 600 || status=1
   # A suite that this machine cannot run says why in one line and counts as skipped.
   grep -h '^skipped: ' build/windows/Testing/Temporary/LastTest.log | sed 's/^/   /'
   # Every program's output, passed or not, including programs that a test starts itself.
