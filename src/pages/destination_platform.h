@@ -24,11 +24,10 @@ void RemoveDestination(const char* name, size_t length);
 // stays as it was). A file of that name is replaced only when `replace`.
 int16_t PlaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength, bool replace);
 
-// The members of a numbered series on disk: the numbers n from `first` to `last` for which a
-// file named `head`, n in decimal (at least `digits` digits, no other leading zeros) and
-// `tail` exists (head holds the folder), in increasing order. Windows reads the folder once;
-// the Mac asks the File Manager for each name.
-std::vector<uint32_t> SeriesMembers(const std::string& head, const std::string& tail, int digits,
-                                    uint32_t first, uint32_t last);
+// The names (last parts) of the files, not folders, in the folder that `head` lies in, among
+// which is every file whose name is `head`, then anything, then `tail` (compared as the file
+// system compares names: without case); pages/page_names.cpp picks a series' members from
+// them. Windows asks the folder for "head*tail"; the Mac lists the folder's catalog.
+std::vector<std::string> SeriesCandidates(const std::string& head, const std::string& tail);
 
 }  // namespace platform

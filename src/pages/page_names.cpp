@@ -1,6 +1,10 @@
 #include "pages/page_names.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -74,6 +78,30 @@ void SplitSeries(const std::string& text, std::string* head, std::string* tail) 
   *tail = text.substr(at);
 }
 
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// Whether `name` (a last part) is a page of the series `leafHead`, number, `tail`, the number
+// written as the series writes it (at least kPageNumberDigits digits, no other leading zeros,
+// 32 bits): its number in *n. Both file systems compare names without case.
+bool SeriesNumber(const std::string& name, const std::string& leafHead, const std::string& tail, uint32_t* n) {
+  if (name.size() < leafHead.size() + tail.size() + kPageNumberDigits) return false;
+  if (!SameName(name.substr(0, leafHead.size()), leafHead) ||
+      !SameName(name.substr(name.size() - tail.size()), tail))
+    return false;
+  const std::string middle = name.substr(leafHead.size(), name.size() - leafHead.size() - tail.size());
+  if (middle.size() > 10 || (middle.size() > static_cast<size_t>(kPageNumberDigits) && middle[0] == '0') ||
+      middle.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  const unsigned long long value = std::strtoull(middle.c_str(), nullptr, 10);
+  if (value > UINT32_MAX) return false;
+  *n = static_cast<uint32_t>(value);
+  return true;
+}
+
 }  // namespace
 
 bool NumberedPageName(const HostPath& path, uint32_t number, HostPath* page) {
@@ -117,7 +145,15 @@ int16_t PageName::Settle(int16_t result) {
 std::vector<uint32_t> PageName::Members(uint32_t first) const {
   std::string head, tail;
   SplitSeries(TextOf(path_), &head, &tail);
-  return platform::SeriesMembers(head, tail, kPageNumberDigits, first, SeriesEnd());
+  const std::string leafHead = head.substr(LastPartStart(head));
+  std::vector<uint32_t> members;
+  for (const std::string& name : platform::SeriesCandidates(head, tail)) {
+    uint32_t n = 0;
+    if (SeriesNumber(name, leafHead, tail, &n) && n >= first && n <= SeriesEnd()) members.push_back(n);
+  }
+  std::sort(members.begin(), members.end());
+  members.erase(std::unique(members.begin(), members.end()), members.end());
+  return members;
 }
 
 int16_t PageName::Begin() {

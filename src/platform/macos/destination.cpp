@@ -2,7 +2,6 @@
 // the default directory, or full from a volume), each part at most 31 characters.
 #include <Carbon/Carbon.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "pages/destination_platform.h"
@@ -83,22 +82,29 @@ int16_t PlaceDestination(const char* from, size_t fromLength, const char* to, si
   return FSpRename(&source, leaf) == noErr ? kResultOk : kResultFileError;
 }
 
-// The File Manager of these systems lists a folder only by index (PBGetCatInfo), in catalog
-// order: each name is asked for instead.
-std::vector<uint32_t> SeriesMembers(const std::string& head, const std::string& tail, int digits,
-                                    uint32_t first, uint32_t last) {
-  std::vector<uint32_t> members;
-  for (uint32_t n = first; n <= last && n >= first; ++n) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%0*u", digits, static_cast<unsigned>(n));
-    const std::string name = head + number + tail;
-    if (name.size() > 255) break;
-    Str255 macName;
-    ToStr255(name.data(), name.size(), macName);
-    FInfo info;
-    if (HGetFInfo(0, 0, macName, &info) == noErr) members.push_back(n);
+// The File Manager lists a folder by index (PBGetCatInfo), in the catalog's order: every
+// file of head's folder, found from the folder's ID that FSMakeFSSpec gives for a name in it.
+std::vector<std::string> SeriesCandidates(const std::string& head, const std::string&) {
+  std::vector<std::string> names;
+  if (head.empty() || head.size() > 255) return names;
+  Str255 macName;
+  ToStr255(head.data(), head.size(), macName);
+  FSSpec spec;
+  const OSErr made = FSMakeFSSpec(0, 0, macName, &spec);
+  if (made != noErr && made != fnfErr) return names;
+  CInfoPBRec pb;
+  Str255 name;
+  for (SInt16 index = 1; index > 0; ++index) {
+    std::memset(&pb, 0, sizeof pb);
+    pb.hFileInfo.ioNamePtr = name;
+    pb.hFileInfo.ioVRefNum = spec.vRefNum;
+    pb.hFileInfo.ioDirID = spec.parID;  // each call overwrites it
+    pb.hFileInfo.ioFDirIndex = index;
+    if (PBGetCatInfoSync(&pb) != noErr) break;
+    if (!(pb.hFileInfo.ioFlAttrib & kioFlAttribDirMask))
+      names.emplace_back(reinterpret_cast<const char*>(name + 1), name[0]);
   }
-  return members;
+  return names;
 }
 
 }  // namespace platform

@@ -2,9 +2,6 @@
 // be one the file system can hold; an existing directory is no file to write.
 #include <windows.h>
 
-#include <algorithm>
-#include <cctype>
-#include <cstdlib>
 #include <string>
 
 #include "pages/destination_platform.h"
@@ -60,40 +57,16 @@ int16_t PlaceDestination(const char* from, size_t fromLength, const char* to, si
   return kResultFileError;
 }
 
-// One listing of the folder: names that match "head*tail" (Windows compares them without case),
-// whose middle is the number as the series writes it.
-std::vector<uint32_t> SeriesMembers(const std::string& head, const std::string& tail, int digits,
-                                    uint32_t first, uint32_t last) {
-  std::vector<uint32_t> members;
-  const size_t slash = head.find_last_of("\\/:");
-  const std::string leafHead = slash == std::string::npos ? head : head.substr(slash + 1);
+std::vector<std::string> SeriesCandidates(const std::string& head, const std::string& tail) {
+  std::vector<std::string> names;
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((head + "*" + tail).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return members;
-  auto same = [](const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-      if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-        return false;
-    return true;
-  };
+  if (search == INVALID_HANDLE_VALUE) return names;
   do {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-    const std::string name(found.cFileName);
-    if (name.size() < leafHead.size() + tail.size() + static_cast<size_t>(digits)) continue;
-    const std::string middle = name.substr(leafHead.size(), name.size() - leafHead.size() - tail.size());
-    if (!same(name.substr(0, leafHead.size()), leafHead) || !same(name.substr(name.size() - tail.size()), tail))
-      continue;
-    if (middle.size() < static_cast<size_t>(digits) || middle.size() > 10 ||
-        (middle.size() > static_cast<size_t>(digits) && middle[0] == '0') ||
-        middle.find_first_not_of("0123456789") != std::string::npos)
-      continue;
-    const unsigned long long n = std::strtoull(middle.c_str(), nullptr, 10);
-    if (n >= first && n <= last) members.push_back(static_cast<uint32_t>(n));
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
   } while (FindNextFileA(search, &found));
   FindClose(search);
-  std::sort(members.begin(), members.end());
-  return members;
+  return names;
 }
 
 }  // namespace platform
