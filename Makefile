@@ -45,10 +45,16 @@ demo-macos: configure-macos
 demo-windows: configure-windows
 	@cmake --build $(WIN_DIR) -j $(JOBS) --target $(WIN_DEMO_TARGETS)
 
+# Not where i386 programs run emulated (tools/i386-mode.sh): the tree runs one of its own
+# programs while it builds, and no AddressSanitizer program starts there.
 build-macos-asan: build-macos
-	@cmake -S . -B $(ASAN_DIR) -DKV_PLATFORM=macos -DKV_SANITIZE=ON -DCMAKE_BUILD_TYPE=None \
-	  "-DCMAKE_CXX_FLAGS=-O1 -g1" "-DCMAKE_C_FLAGS=-O1 -g1" >/dev/null
-	@cmake --build $(ASAN_DIR) -j $(JOBS) --target $(ASAN_TARGETS)
+	@if [ "$$(bash tools/i386-mode.sh)" = emulated ]; then \
+	  echo "build-macos-asan: not built: i386 programs run emulated here, where AddressSanitizer cannot start"; \
+	else \
+	  cmake -S . -B $(ASAN_DIR) -DKV_PLATFORM=macos -DKV_SANITIZE=ON -DCMAKE_BUILD_TYPE=None \
+	    "-DCMAKE_CXX_FLAGS=-O1 -g1" "-DCMAKE_C_FLAGS=-O1 -g1" >/dev/null && \
+	  cmake --build $(ASAN_DIR) -j $(JOBS) --target $(ASAN_TARGETS); \
+	fi
 
 # The prefix needs only the virtual scanner (demo-windows builds it; after build-windows it
 # is up to date).

@@ -5,6 +5,8 @@
 //  - an integer, FIX32 or frame whose Item slot runs past the end, or a range too short for
 //    its CurrentValue, is not sent: the result is 0, as for the shapes that are never set;
 //  - SetCapInt sends nothing for an item type that is not an integer (result 0).
+// A number item (integer, yes/no, FIX32) given a text that is not wholly a number answers 10
+// and sends nothing.
 #include "caps/write_caps.h"
 
 #include <cmath>
@@ -14,6 +16,7 @@
 #include "caps/conversions.h"
 #include "caps/read_caps.h"
 #include "host/host_kit.h"
+#include "host/number_fields.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
 #include "twain/result_codes.h"
@@ -23,6 +26,12 @@ namespace {
 const tw::ContainerOffsets& kOff = tw::kContainers;
 
 bool IsIntegerOrBool(TW_UINT16 t) { return t <= TWTY_UINT32 || t == TWTY_BOOL; }
+bool IsNumberType(TW_UINT16 t) { return IsIntegerOrBool(t) || t == TWTY_FIX32; }
+
+bool HoldsNumber(TwainGlobals* g, int16_t field) {
+  HostFloat ignored = 0;
+  return GetFldStrictNumber(field, g->hostParams, &ignored);
+}
 
 // Characters that a string item of this type may take from the host: 31, 63, 127 or 255.
 int16_t StringLimit(TW_UINT16 t) {
@@ -134,8 +143,15 @@ int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
       cap.ConType = TWON_ONEVALUE;
       ContainerView c = LockContainer(h);
       TW_UINT16 type;
-      if (c.Read16(0, &type))
-        send = isRange ? WriteRange(g, c, type, valueField) : WriteItem(g, c, type, valueField);
+      if (c.Read16(0, &type)) {
+        // A number is set only from a number (or a text that is wholly one): nothing goes out
+        // for any other text.
+        if (IsNumberType(type) && !HoldsNumber(g, valueField)) {
+          result = kResultBadValue;
+        } else {
+          send = isRange ? WriteRange(g, c, type, valueField) : WriteItem(g, c, type, valueField);
+        }
+      }
       UnlockXPHandle(h);
       break;
     }
@@ -148,19 +164,24 @@ int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
   }
   if (!send) {
     DisposeXPHandle(h);
-    return 0;
+    return result;
   }
   return SendAndRelease(g, &cap);
 }
 
-int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
+namespace {
+
+// The container MSG_GET gave, rewritten as one integer item and sent; `unsent` when it holds
+// no integer item to rewrite, or is of another type than those `arrays` allows.
+int16_t SendOneInteger(TwainGlobals* g, TW_UINT16 capId, int32_t value, bool arrays, int16_t unsent) {
   TW_CAPABILITY cap;
   int16_t result = GetCapContainer(g, capId, &cap);
-  if (result != 0 || cap.hContainer == nullptr) return result;
+  if (result != 0 || cap.hContainer == nullptr) return result != 0 ? result : unsent;
   TW_HANDLE h = cap.hContainer;
-  if (cap.ConType != TWON_ONEVALUE && cap.ConType != TWON_ENUMERATION) {
+  if (cap.ConType != TWON_ONEVALUE && cap.ConType != TWON_ENUMERATION &&
+      !(arrays && cap.ConType == TWON_ARRAY)) {
     DisposeXPHandle(h);
-    return 0;
+    return unsent;
   }
   cap.ConType = TWON_ONEVALUE;
   ContainerView c = LockContainer(h);
@@ -171,7 +192,17 @@ int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
   UnlockXPHandle(h);
   if (!send) {
     DisposeXPHandle(h);
-    return 0;
+    return unsent;
   }
   return SendAndRelease(g, &cap);
+}
+
+}  // namespace
+
+int16_t SetCapInt(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
+  return SendOneInteger(g, capId, value, false, kResultOk);
+}
+
+int16_t SetCapArrayToOne(TwainGlobals* g, TW_UINT16 capId, int32_t value) {
+  return SendOneInteger(g, capId, value, true, kResultUnsupportedCapability);
 }

@@ -1,9 +1,7 @@
 // Message 1: the preconditions, the worker chosen by the function number, and the number
 // written back into field 200.
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -11,6 +9,7 @@
 #include "entry/entry.h"
 #include "host/host_kit.h"
 #include "host/host_platform.h"
+#include "host/number_fields.h"
 #include "options/options.h"
 #include "pages/destination.h"
 #include "pages/page_delivery.h"
@@ -41,13 +40,21 @@ Outcome RunReset(TwainGlobals* g) {
   return {0, 0, false};
 }
 
+// A source that cannot be opened answers why (a scanner switched off: 3023), as Connect does;
+// nothing is asked of a source that is not open.
 Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
   Outcome o;
   if (!g->dsmOpen) {
     o.result = kResultFailed;
     return o;
   }
-  if (!g->dsOpen) o.openResult = DoOpenDS(g);
+  if (!g->dsOpen) {
+    o.openResult = DoOpenDS(g);
+    if (o.openResult != 0) {
+      o.result = o.openResult;
+      return o;
+    }
+  }
   if (fn == kFnSetSourceCapability) {
     o.result = DoSetSourceCap(g);
   } else {
@@ -57,9 +64,9 @@ Outcome RunCapabilityFunction(TwainGlobals* g, int16_t fn) {
 }
 
 // What the scan functions do once their parameters passed: the DSM must be open (13), the
-// source is opened if need be (13 when it cannot be), no old image is kept, and parameter
-// `uiParam` (0-based) says whether the source shows its interface. False when the scan cannot
-// start.
+// source is opened if need be (when it cannot be, the open's answer, as Connect gives it), no
+// old image is kept, and parameter `uiParam` (0-based) says whether the source shows its
+// interface. False when the scan cannot start.
 bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& o) {
   if (!g->dsmOpen) {
     o.result = kResultFailed;
@@ -68,7 +75,7 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& 
   if (!g->dsOpen) {
     o.openResult = DoOpenDS(g);
     if (o.openResult != 0) {
-      o.result = kResultFailed;
+      o.result = o.openResult;
       return false;
     }
   }
@@ -79,6 +86,8 @@ bool PrepareScan(TwainGlobals* g, int16_t paramCount, int16_t uiParam, Outcome& 
 
 // The TWAIN file formats a scan's fileFormatCode may name: 0 (TIFF) to 9 (EXIF).
 constexpr int32_t kLastFormatCode = TWFF_EXIF;
+
+bool ReadPageFormat(TwainGlobals* g, int16_t paramCount, int16_t formatParam, TW_UINT16* format);
 
 // The path parameter as the host holds it, read one character beyond what the extension
 // takes, so that a longer path is refused rather than cut.
@@ -117,6 +126,12 @@ bool ReadFormatCode(TwainGlobals* g, int16_t paramCount, int16_t formatParam, TW
   return true;
 }
 
+// Twain.ScanToFile with WRITER EXTENSION and a format the extension writes itself (TIFF,
+// JPEG, PNG, PDF): one page as Twain.ScanPages writes it, under the name as it stands.
+bool ExtensionWrites(TW_UINT16 format) {
+  return format == TWFF_TIFF || format == TWFF_JFIF || format == TWFF_PNG || format == TWFF_PDF;
+}
+
 Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
   if (paramCount < 1) {
@@ -134,25 +149,42 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
     return o;
   }
   // Nothing is opened or scanned for a page that could not be written.
-  TW_UINT16 format = kOwnFormat;
-  bool formatGiven = ReadFormatCode(g, paramCount, 2, &format);
-  const PageRoute route = SinglePageRoute(formatGiven, format);
-  DestinationCheck destination = CheckDestination(p.text, p.length, route.Existing());
-  if (destination.result != 0) {
-    o.result = destination.result;
+  if (p.length > kMaxDestinationChars) {
+    o.result = kResultFileError;
     return o;
   }
+  HostPath path;
+  StorePath(p, path.bytes);
+  TW_UINT16 format = kOwnFormat;
+  bool formatGiven = ReadFormatCode(g, paramCount, 2, &format);
+  if (OptionValue(g, Option::kWriter) == kWriterExtension && paramCount > 2) {
+    if (!ReadPageFormat(g, paramCount, 2, &format)) {
+      o.result = kResultBadValue;
+      return o;
+    }
+    if (ExtensionWrites(format)) {
+      ScanPagesFiles files(g, path, format, 1);
+      o.result = files.Begin(g);
+      if (o.result == 0 && PrepareScan(g, paramCount, 1, o)) o.result = files.Scan(g);
+      StoreOptionValue(g, Option::kDiscarded, static_cast<int32_t>(files.LeftOut()));
+      return o;
+    }
+  }
+  const PageRoute route = SinglePageRoute(formatGiven, format, ExistingFiles(g));
+  PageName name(path, false, 1, route.existing);
+  o.result = name.Begin();
+  if (o.result != 0) return o;
   if (!PrepareScan(g, paramCount, 1, o)) return o;
-  uint8_t path[258];
-  StorePath(p, path);
+  // A file transfer's source writes the page under its temporary name.
+  const bool sourceWrites = route.transfer == PageTransfer::kFile;
   if (formatGiven) {
     RecordRoute(g, route);
-    std::memcpy(g->filePath, path, sizeof g->filePath);
+    std::memcpy(g->filePath, (sourceWrites ? name.WriteName() : path).bytes, sizeof g->filePath);
   }
   o.result = DoScan(g, route, &g->imageHandle);
-  if (o.result != 0 && route.transfer == PageTransfer::kFile)
-    RemoveUnfinishedPage(p.text, p.length, destination);
-  if (o.result == 0 && g->imageHandle) o.result = WriteImageToFile(g, path);
+  if (o.result == 0 && !sourceWrites)
+    o.result = g->imageHandle ? WriteImageToFile(g, name.WriteName().bytes) : kResultUnusablePage;
+  o.result = name.Settle(o.result);
   return o;
 }
 
@@ -164,25 +196,13 @@ constexpr int16_t kPagesFormatParam = 3;
 constexpr int16_t kPagesLimitParam = 4;
 
 // A parameter that holds a whole number: a number without a fraction, or a text that is
-// nothing but one (blanks around it allowed), as the host reads a text as a number. False
-// for a fraction, another text, a picture. Values beyond 32 bits saturate.
+// wholly one (host/number_fields.h), read the same way: "7" and "7.0" are 7. False for a
+// fraction, another text, a picture. Values beyond 32 bits saturate, texts and numbers alike.
 bool ReadWholeNumber(TwainGlobals* g, int16_t index, int32_t* value) {
   const int16_t field = static_cast<int16_t>(kFieldFirstParam + index);
-  if (IsThisFieldType(field, kFieldTypePicture, g->hostParams)) return false;
   HostFloat number = 0;
-  if (IsThisFieldType(field, kFieldTypeText, g->hostParams)) {
-    char text[64] = {};
-    GetFldVal(field, kValueCText, sizeof text - 1, text, g->hostParams);
-    char* end = nullptr;
-    errno = 0;
-    long long parsed = std::strtoll(text, &end, 10);
-    while (end != text && (*end == ' ' || *end == '\t')) ++end;
-    if (end == text || *end != '\0' || errno == ERANGE) return false;
-    number = static_cast<HostFloat>(parsed);
-  } else {
-    GetFldVal(field, kValueNumber, 0, &number, g->hostParams);
-    if (!std::isfinite(number) || std::trunc(number) != number) return false;
-  }
+  if (!GetFldStrictNumber(field, g->hostParams, &number)) return false;
+  if (!std::isfinite(number) || std::trunc(number) != number) return false;
   *value = number >= INT32_MAX ? INT32_MAX : number <= INT32_MIN ? INT32_MIN : static_cast<int32_t>(number);
   return true;
 }
@@ -201,11 +221,11 @@ bool ReadPageLimit(TwainGlobals* g, int16_t paramCount, uint32_t* maxPages) {
 // The batch's format: absent, the build's own; else a whole number naming a TWAIN file format
 // (0 to 9), which the extension writes or asks the source for, or PDF (10), which the
 // extension writes. False for any other value, which no page could be written in.
-bool ReadPageFormat(TwainGlobals* g, int16_t paramCount, TW_UINT16* format) {
+bool ReadPageFormat(TwainGlobals* g, int16_t paramCount, int16_t formatParam, TW_UINT16* format) {
   *format = kOwnFormat;
-  if (paramCount <= kPagesFormatParam) return true;
+  if (paramCount <= formatParam) return true;
   int32_t code = 0;
-  if (!ReadWholeNumber(g, kPagesFormatParam, &code) || code < 0 || (code > kLastFormatCode && code != TWFF_PDF))
+  if (!ReadWholeNumber(g, formatParam, &code) || code < 0 || (code > kLastFormatCode && code != TWFF_PDF))
     return false;
   *format = static_cast<TW_UINT16>(code);
   return true;
@@ -225,7 +245,7 @@ Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   TW_UINT16 format = 0;
   if (!countable || p.length == 0 || !ReadPageLimit(g, paramCount, &maxPages)) {
     o.result = kResultBadParameter;
-  } else if (!ReadPageFormat(g, paramCount, &format)) {
+  } else if (!ReadPageFormat(g, paramCount, kPagesFormatParam, &format)) {
     o.result = kResultBadValue;
   } else if (!g->dsmOpen) {
     o.result = kResultFailed;

@@ -8,9 +8,10 @@
 // (HGLOBAL) or device bitmap (HBITMAP). The writers only read it; it stays the caller's.
 //
 // Answers: 0; 2 when the page cannot be encoded (an image that fails its check, no memory for
-// the pixels, a depth the codec refuses); 7 on the Mac when a file of that name exists (an
-// existing file is never replaced there; on Windows it is); 8 when the file cannot be created
-// or written. A writer that fails after creating its file removes it.
+// the pixels, a depth the codec refuses); 7 on the Mac when a file of that name exists (the
+// File Manager never writes over one; on Windows it is replaced); 8 when the file cannot be
+// created or written. A writer that fails after creating its file removes it. The scans give
+// every writer a temporary name beside the file's own (pages/page_names.h).
 #pragma once
 #include <cstddef>
 #include <cstdint>

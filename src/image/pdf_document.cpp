@@ -201,6 +201,11 @@ int16_t PdfDocument::AddImagePage(const ImageObject& image, double xDpi, double 
     return failed_;
   });
   if (r != 0) return Undo(r);
+  const int16_t kept = AnswerWithoutThrowing([&] {
+    before_.push_back(mark_);
+    return kResultOk;
+  });
+  if (kept != 0) return Undo(kept);
   mark_ = Mark{length_, offsets_.size(), pages_.size()};
   return kResultOk;
 }
@@ -293,12 +298,25 @@ bool PdfDocument::WriteEnd() {
 int16_t PdfDocument::Close(int* pages) {
   *pages = 0;
   if (!file_) return kResultOk;
-  const int16_t ended = pages_.empty()
-                            ? kResultOk
-                            : AnswerWithoutThrowing([&] { return WriteEnd() ? kResultOk : kResultFileError; });
+  int16_t ended = kResultOk;
+  bool cut = false;
+  while (!pages_.empty()) {
+    ended = AnswerWithoutThrowing([&] { return WriteEnd() ? kResultOk : kResultFileError; });
+    if (ended != kResultFileError) break;
+    // The end did not fit after the last page: that page gives way to it.
+    mark_ = before_.back();
+    before_.pop_back();
+    cut = true;
+    offsets_.resize(mark_.objects);
+    pages_.resize(mark_.pages);
+    failed_ = 0;
+    length_ = mark_.length;
+    if (CutByteFile(file_, mark_.length) != 0) break;
+  }
   const bool keep = !pages_.empty() && ended == kResultOk;
   const int16_t closed = CloseByteFile(file_, keep);
   file_ = nullptr;
   if (keep && closed == 0) *pages = Pages();
-  return ended != kResultOk ? ended : closed;
+  if (ended != kResultOk) return ended;
+  return closed != kResultOk || cut ? kResultFileError : kResultOk;
 }

@@ -11,7 +11,8 @@
 // document's length; the page tree, the catalogue, the document information (Producer
 // "Kardivelle 1.2", CreationDate), the cross-reference table and the trailer (with an /ID)
 // are written by Close. After each complete page the file's length is kept: a page that fails
-// while it is written is cut off again, and the pages before it still make a document.
+// while it is written is cut off again, and the pages before it still make a document; an end
+// that does not fit (a full disk) has the last pages cut off until it does.
 #pragma once
 #include <zlib.h>
 
@@ -52,8 +53,10 @@ class PdfDocument {
   // then takes no more pages and keeps those before.
   int16_t AddPage(PagePixels& page);
   int16_t AddJpegPage(const uint8_t* jpeg, size_t size, const JpegPageFacts& facts);
-  // Ends the file: 0, or 8 when it could not be ended (2: no memory to end it); the file is
-  // removed then. *pages: the pages the file holds (0: there is no file).
+  // Ends the file: 0; 8 when the end did not fit after the last page, which is cut off (as
+  // many pages as it takes) so that the pages before still close into a document, or when it
+  // could not be ended at all (2: no memory to end it), and the file is removed then. *pages:
+  // the pages the file holds (0: there is no file).
   int16_t Close(int* pages);
   int Pages() const { return static_cast<int>(pages_.size()); }
 
@@ -107,4 +110,5 @@ class PdfDocument {
   std::vector<uint64_t> offsets_;  // where objects 1, 2, ... start in the file
   std::vector<uint32_t> pages_;    // the page objects' numbers
   Mark mark_{0, 0, 0};
+  std::vector<Mark> before_;  // mark_ as it stood before each page the document holds
 };

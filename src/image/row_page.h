@@ -35,6 +35,14 @@ void FreeRowPage(RowPage* page);
 // Row y, at most one past the rows made so far (the page grows to hold it, new rows white);
 // valid until the next call. Null when there is no memory or the spool cannot be written.
 uint8_t* RowPageRow(RowPage* page, uint32_t y);
+// After the last row: the rows made kept where reading finds them (Windows: the window's
+// rows written to the spool, or, where the spool refuses them, the page brought into memory).
+// False when they cannot be (then RowPageSpoolLost says why).
+bool SettleRowPage(RowPage* page);
+// The page lost rows because its spool could not be written (the temporary folder is full)
+// and there is no memory to hold it whole: a file that cannot be written, where a null row
+// otherwise means no memory. Always false on the Mac, which keeps no spool.
+bool RowPageSpoolLost(const RowPage* page);
 // What a page holds: its width, its bits a pixel, and the rows made so far.
 struct RowPageSize {
   uint32_t width = 0;

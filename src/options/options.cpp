@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "host/host_kit.h"
+#include "host/number_fields.h"
 #include "host/value_pairs.h"
 #include "image/image_platform.h"
+#include "traits/build_traits.h"
 #include "twain/result_codes.h"
 
 namespace {
@@ -18,6 +20,8 @@ constexpr const char* kTransferWords[] = {"NATIVE", "MEMORY", "AUTO", nullptr};
 constexpr const char* kCompressionWords[] = {"NONE", "JPEG", nullptr};
 constexpr const char* kPdfImagesWords[] = {"JPEG", "LOSSLESS", nullptr};
 constexpr const char* kBlankPagesWords[] = {"KEEP", "DISCARD", nullptr};
+constexpr const char* kWriterWords[] = {"SOURCE", "EXTENSION", nullptr};
+constexpr const char* kExistingWords[] = {"REPLACE", "REFUSE", nullptr};
 
 constexpr OptionRow kOptionRows[] = {
     {"TRANSFER", kTransferWords, 0, 0, kTransferNative, false},
@@ -28,7 +32,12 @@ constexpr OptionRow kOptionRows[] = {
     // blank pages
     {"BLANKPAGES", kBlankPagesWords, 0, 0, kBlankPagesKeep, false},
     {"BLANKINK", nullptr, 0, 100 * kBlankInkUnits, 1500, false, kBlankInkUnits},
+    // files: Windows has always replaced an existing file, the Mac refused one
+    {"WRITER", kWriterWords, 0, 0, kWriterSource, false},
+    {"EXISTING", kExistingWords, 0, 0, kWindowsBuild ? kExistingReplace : kExistingRefuse, false},
     {"DISCARDED", nullptr, 0, INT32_MAX, 0, true},
+    // the scan's wait
+    {"READYWAIT", nullptr, 1, 600, 5, false},
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 
@@ -93,8 +102,8 @@ int16_t SetFromField(TwainGlobals* g, const OptionRow& row, int16_t valueField) 
     if (value < 0) return kResultBadValue;
   } else {
     HostFloat number = 0;
-    GetFldVal(valueField, kValueNumber, 0, &number, g->hostParams);
-    if (!OptionTakesNumber(row, number)) return kResultBadValue;
+    if (!GetFldStrictNumber(valueField, g->hostParams, &number) || !OptionTakesNumber(row, number))
+      return kResultBadValue;
     value = OptionUnits(row, number);
   }
   ValuesOf(g)[Place(&row)] = value;

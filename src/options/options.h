@@ -23,15 +23,22 @@ enum class Option : uint8_t {
   // ---- blank pages (pages/blank_pages.h, image/blank_meter.h)
   kBlankPages,  // whether Twain.ScanPages keeps or leaves out blank pages
   kBlankInk,    // the most ink a blank page holds, in kBlankInkUnits of its pixels
-  kDiscarded,   // read only: the pages the last Twain.ScanPages left out as blank
+  // ---- files
+  kWriter,     // who writes Twain.ScanToFile's TIFF, JPEG, PNG and PDF: the source or the extension
+  kExisting,   // what a scan does with an existing file of its name (a numbered series: any member)
+  kDiscarded,  // read only: the pages the last Twain.ScanPages left out as blank
+  // ---- the scan's wait
+  kReadyWait,  // Mac, without the source's interface: seconds a silent source is waited for
 };
-constexpr int kOptionCount = 7;
+constexpr int kOptionCount = 10;
 
 // The words of the word options, as their rows list them.
 enum TransferWord : int32_t { kTransferNative, kTransferMemory, kTransferAuto };
 enum CompressionWord : int32_t { kCompressionNone, kCompressionJpeg };
 enum PdfImagesWord : int32_t { kPdfImagesJpeg, kPdfImagesLossless };
 enum BlankPagesWord : int32_t { kBlankPagesKeep, kBlankPagesDiscard };
+enum WriterWord : int32_t { kWriterSource, kWriterExtension };
+enum ExistingWord : int32_t { kExistingReplace, kExistingRefuse };
 
 // One option: its name, and either its words (a word option; null for a number option) or
 // the range of its numbers, its default (a word's place in the list, or a number) and

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "image/jpeg_frame.h"
 #include "image/no_throw.h"
 #include "pages/page_delivery.h"
 
@@ -27,31 +28,33 @@ int16_t SettleOneFile(PageName* name, uint32_t* taken, int pages, int16_t closed
 int16_t PlainPageFiles::Named(TwainGlobals* g, int16_t result) {
   if (result == 0 && route_.transfer == PageTransfer::kFile) {
     static_assert(sizeof g->filePath <= sizeof(HostPath{}.bytes), "a page's name fills the record's path");
-    std::memcpy(g->filePath, names_.PageNameOf().bytes, sizeof g->filePath);
+    std::memcpy(g->filePath, names_.WriteName().bytes, sizeof g->filePath);
   }
   return result;
 }
 
-int16_t PlainPageFiles::Begin(TwainGlobals* g) { return Named(g, names_.Begin(route_.Existing())); }
+int16_t PlainPageFiles::Begin(TwainGlobals* g) { return Named(g, names_.Begin()); }
 
-int16_t PlainPageFiles::BeforePage(TwainGlobals* g, uint32_t number) {
-  return Named(g, names_.Name(number, route_.Existing()));
-}
+int16_t PlainPageFiles::BeforePage(TwainGlobals* g, uint32_t number) { return Named(g, names_.Name(number)); }
 
-// A file transfer's page is the source's file already.
+// A file transfer's page is the source's file already, under the temporary name.
 int16_t PlainPageFiles::WritePage(TwainGlobals* g, uint32_t, const TW_IMAGEINFO&) {
-  if (!g->imageHandle) return kResultOk;
+  if (route_.transfer == PageTransfer::kFile) return names_.Settle(kResultOk);
+  if (!g->imageHandle) return names_.Settle(kResultUnusablePage);
   return names_.Settle(WriteImageToFile(g, names_.WriteName().bytes));
 }
 
-// The native writer leaves nothing behind itself; a failed file transfer may have.
-void PlainPageFiles::Abandon(TwainGlobals*, uint32_t) {
-  if (route_.transfer == PageTransfer::kFile) names_.RemoveUnfinished();
+// What a failed page (a file transfer's included) left under its temporary name goes.
+void PlainPageFiles::Abandon(TwainGlobals*, uint32_t) { names_.Settle(kResultFileError); }
+
+int16_t PlainPageFiles::End(TwainGlobals*, uint32_t*) {
+  names_.EndSeries();
+  return 0;
 }
 
 EncodedPageFiles::EncodedPageFiles(const HostPath& path, bool numbered, uint32_t longest,
                                    const PageRoute& route, int jpegQuality)
-    : names_(path, numbered, longest, false), route_(route), jpegQuality_(jpegQuality) {}
+    : names_(path, numbered, longest, route.existing), route_(route), jpegQuality_(jpegQuality) {}
 
 int16_t EncodedPageFiles::WritePage(TwainGlobals* g, uint32_t, const TW_IMAGEINFO& info) {
   int16_t r =
@@ -92,7 +95,7 @@ TiffBookPages::~TiffBookPages() {
 }
 
 int16_t TiffBookPages::Begin(TwainGlobals*) {
-  int16_t r = name_.Begin(route_.Existing());
+  int16_t r = name_.Begin();
   if (r == 0) book_ = OpenPageBook(name_.WriteName().bytes, &r);
   return r;
 }
@@ -124,7 +127,7 @@ PdfPages::~PdfPages() {
 }
 
 int16_t PdfPages::Begin(TwainGlobals*) {
-  int16_t r = name_.Begin(route_.Existing());
+  int16_t r = name_.Begin();
   if (r != 0) return r;
   return AnswerWithoutThrowing([&] {
     document_ = new PdfDocument(name_.WriteName().bytes, settings_);
@@ -170,20 +173,26 @@ PageBytes* PdfPages::OpenCompressedPage(TwainGlobals*, uint32_t, const TW_IMAGEI
   return &compressed_;
 }
 
-// The page's size and kind are what the source said of it before its transfer.
+// The page's size and kind are what its stream says (a page that ended short, or came with
+// ImageLength -1, is the rows that came); its resolution what the source said of it. A stream
+// that gives its height only after its scan (DNL) takes the length the source announced.
 int16_t PdfPages::EndCompressedPage(int16_t result) {
   std::vector<uint8_t> bytes;
   bytes.swap(compressed_.bytes);  // the page's memory goes with it
   if (result != kResultOk) return result;
   const TW_IMAGEINFO& info = compressedInfo_;
-  if (info.ImageWidth <= 0 || info.ImageLength <= 0 ||
-      (info.PixelType != TWPT_GRAY && info.PixelType != TWPT_RGB))
+  JpegFrame frame;
+  if (!ReadJpegFrame(bytes.data(), bytes.size(), &frame) || (frame.components != 1 && frame.components != 3))
     return kResultUnusablePage;
+  if (frame.height == 0) {
+    if (info.ImageLength <= 0) return kResultUnusablePage;
+    frame.height = static_cast<uint32_t>(info.ImageLength);
+  }
   const PageFacts facts = PageFactsOf(info);
   JpegPageFacts jpeg;
-  jpeg.width = static_cast<uint32_t>(info.ImageWidth);
-  jpeg.height = static_cast<uint32_t>(info.ImageLength);
-  jpeg.components = info.PixelType == TWPT_GRAY ? 1 : 3;
+  jpeg.width = frame.width;
+  jpeg.height = frame.height;
+  jpeg.components = frame.components;
   jpeg.xDpi = facts.xResolution;
   jpeg.yDpi = facts.yResolution;
   return document_->AddJpegPage(bytes.data(), bytes.size(), jpeg);

@@ -24,16 +24,16 @@ class PlainPageFiles : public NativePageWriter {
   // numbered: false for a batch of at most one page, which takes the name as it stands.
   // longest: the largest page number the batch can reach.
   PlainPageFiles(const HostPath& path, bool numbered, uint32_t longest, const PageRoute& route)
-      : names_(path, numbered, longest, route.transfer == PageTransfer::kFile), route_(route) {}
+      : names_(path, numbered, longest, route.existing), route_(route) {}
 
   int16_t Begin(TwainGlobals* g) override;
   int16_t BeforePage(TwainGlobals* g, uint32_t number) override;
   int16_t WritePage(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info) override;
   void Abandon(TwainGlobals* g, uint32_t number) override;
-  int16_t End(TwainGlobals*, uint32_t*) override { return 0; }
+  int16_t End(TwainGlobals*, uint32_t*) override;
 
  private:
-  // g->filePath names the page for the source, where it writes the file.
+  // g->filePath names the page's temporary file for the source, where it writes the file.
   int16_t Named(TwainGlobals* g, int16_t result);
 
   PageName names_;
@@ -57,8 +57,8 @@ class EncodedPageFiles : public PageWriter {
   EncodedPageFiles(const EncodedPageFiles&) = delete;
   EncodedPageFiles& operator=(const EncodedPageFiles&) = delete;
 
-  int16_t Begin(TwainGlobals* g) override { return names_.Begin(route_.Existing()); }
-  int16_t BeforePage(TwainGlobals*, uint32_t number) override { return names_.Name(number, route_.Existing()); }
+  int16_t Begin(TwainGlobals*) override { return names_.Begin(); }
+  int16_t BeforePage(TwainGlobals*, uint32_t number) override { return names_.Name(number); }
   int16_t WritePage(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info) override;
   int16_t WriteRows(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info, RowPage* page,
                     uint32_t rows) override;
@@ -67,7 +67,10 @@ class EncodedPageFiles : public PageWriter {
   int16_t EndCompressedPage(int16_t result) override;
   // The writers remove what they could not finish themselves.
   void Abandon(TwainGlobals*, uint32_t) override {}
-  int16_t End(TwainGlobals*, uint32_t*) override { return 0; }
+  int16_t End(TwainGlobals*, uint32_t*) override {
+    names_.EndSeries();
+    return 0;
+  }
 
  private:
   PageName names_;
@@ -78,12 +81,12 @@ class EncodedPageFiles : public PageWriter {
 
 // Every page in one multi-page TIFF under the path as given, each added as it arrives. A
 // failure keeps the pages added before it; a batch without a page leaves no file. The name is
-// checked as a single page's is; an older file of that name is replaced (Windows) only once
-// the book holds a page: the book is written beside it and takes its place when it ends.
+// checked as a single page's is; the book is written beside it and takes its name when it
+// ends with a page (replacing an older file only where EXISTING says so).
 class TiffBookPages : public UncompressedPageWriter {
  public:
   explicit TiffBookPages(const HostPath& path, const PageRoute& route)
-      : name_(path, false, 1, false), route_(route) {}
+      : name_(path, false, 1, route.existing), route_(route) {}
   ~TiffBookPages() override;
   TiffBookPages(const TiffBookPages&) = delete;
   TiffBookPages& operator=(const TiffBookPages&) = delete;
@@ -110,7 +113,7 @@ class TiffBookPages : public UncompressedPageWriter {
 class PdfPages : public PageWriter {
  public:
   PdfPages(const HostPath& path, const PageRoute& route, const PdfSettings& settings)
-      : name_(path, false, 1, false), route_(route), settings_(settings) {}
+      : name_(path, false, 1, route.existing), route_(route), settings_(settings) {}
   ~PdfPages() override;
   PdfPages(const PdfPages&) = delete;
   PdfPages& operator=(const PdfPages&) = delete;

@@ -22,8 +22,3 @@ DestinationCheck CheckDestination(const char* name, size_t length, ExistingFile 
   }
   return check;
 }
-
-void RemoveUnfinishedPage(const char* name, size_t length, const DestinationCheck& before) {
-  if (before.existed || before.result != 0) return;
-  platform::RemoveDestination(name, length);
-}

@@ -9,8 +9,8 @@
 // A longer name is refused, never cut.
 constexpr size_t kMaxDestinationChars = 255;
 
-// Whoever writes the page does this with a file of that name: the Mac's own writer never
-// replaces one (7); the Windows writer and every source in a file transfer replace it.
+// What a page's file does to a file of its name already there (the option EXISTING), whoever
+// writes it: replaces it, or refuses it (7).
 enum class ExistingFile { kReplaced, kRefused };
 
 struct DestinationCheck {
@@ -23,7 +23,3 @@ struct DestinationCheck {
 // an empty name, one longer than kMaxDestinationChars, a missing folder or volume, a Mac
 // name part over 31 characters, or a name the file system cannot take. Touches no file.
 DestinationCheck CheckDestination(const char* name, size_t length, ExistingFile existing);
-
-// After a scan that failed to write `name`: removes the file when the check found none
-// before the scan (a file the failed transfer left behind), and leaves an older one alone.
-void RemoveUnfinishedPage(const char* name, size_t length, const DestinationCheck& before);

@@ -2,6 +2,9 @@
 // File Manager; platform/windows: Win32), as the shared check in pages/destination.cpp asks.
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -16,8 +19,15 @@ enum class DestinationState {
 DestinationState ProbeDestination(const char* name, size_t length);
 // Deletes the file of that name, if there is one.
 void RemoveDestination(const char* name, size_t length);
-// The file `from` takes the place of the file `to` (both exist, in one folder): true when it
-// did; false leaves both as they were.
-bool ReplaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength);
+// The whole file `from` takes the name `to` (in one folder): 0; 7 when a file of that name
+// exists and `replace` is false (it stays as it was); 8 when it cannot (what was under `to`
+// stays as it was). A file of that name is replaced only when `replace`.
+int16_t PlaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength, bool replace);
+
+// The names (last parts) of the files, not folders, in the folder that `head` lies in, among
+// which is every file whose name is `head`, then anything, then `tail` (compared as the file
+// system compares names: without case); pages/page_names.cpp picks a series' members from
+// them. Windows asks the folder for "head*tail"; the Mac lists the folder's catalog.
+std::vector<std::string> SeriesCandidates(const std::string& head, const std::string& tail);
 
 }  // namespace platform

@@ -1,13 +1,21 @@
-// The names of a batch's files, as every writer of a batch uses them: the batch's file name
-// with the page's number in it, each checked as a single scan's file is (pages/destination.h)
-// before the page is transferred.
+// The names of a batch's files, as every writer of a batch (and Twain.ScanToFile) uses them:
+// the batch's file name with the page's number in it, each checked as a single scan's file is
+// (pages/destination.h) before the page is transferred.
 //
-// A file of the page's name that the extension itself replaces (Windows) is replaced only by
-// a page written in full: the page is written beside it, under the name with ".part" after
-// it, and takes the older file's place once complete; a write that fails leaves the older
-// file as it was.
+// A final name only ever holds a whole file: every page, book and PDF, whoever writes it (the
+// extension's writers, or the source in a file transfer), is written beside its final name
+// under a temporary one (the name with ".part" after it; where that name cannot be, its last
+// part's start, '~', a hash of the whole name and ".part", as long as the name itself), and
+// takes the final name once complete. A write that fails removes its temporary file and
+// leaves whatever stood under the final name as it was; a temporary file that a host killed
+// mid-write left behind is removed by the next write of that name.
+//
+// An existing file of the final name is replaced or refused as the option EXISTING says
+// (ExistingFile); a numbered series is refused, or its older members beyond the new pages
+// removed, as a whole.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "pages/destination.h"
 
@@ -19,6 +27,9 @@ struct HostPath {
 
 // Page numbers have at least this many digits.
 constexpr int kPageNumberDigits = 4;
+// A numbered series reaches at least this number (a batch takes at most 9999 pages unless its
+// page limit says more).
+constexpr uint32_t kSeriesNumbers = 9999;
 
 // The name of page `number`: "-" and the number, at least four digits, go before the last
 // extension of the path's last part ("doc.bmp" gives "doc-0001.bmp"), or at its end when it
@@ -27,37 +38,42 @@ bool NumberedPageName(const HostPath& path, uint32_t number, HostPath* page);
 
 class PageName {
  public:
-  // numbered: false for a single file (a batch of at most one page, a multi-page file), which
-  // takes the name as it stands. longest: the largest page number the batch can reach.
-  // sourceWrites: the source writes each page's file itself (a file transfer), where the
-  // extension's writers write beside an older file.
-  PageName(const HostPath& path, bool numbered, uint32_t longest, bool sourceWrites);
+  // numbered: false for a single file (a batch of at most one page, a multi-page file, a
+  // Twain.ScanToFile page), which takes the name as it stands. longest: the largest page
+  // number the batch can reach. existing: what a file of a page's name meets.
+  PageName(const HostPath& path, bool numbered, uint32_t longest, ExistingFile existing);
 
   // Before anything is scanned: the longest name the batch can reach (as a name: a file of
-  // that name is no reason to stop now), then the first page's, with `existing` as what an
-  // existing file of that name means. 0 or why no page can be written.
-  int16_t Begin(ExistingFile existing);
+  // that name is no reason to stop now), then the first page's. Where existing files are
+  // refused, a numbered batch answers 7 when any member of its series exists. 0 or why no
+  // page can be written.
+  int16_t Begin();
   // Names page `number` and checks it: 0 or why the page cannot be written there.
-  int16_t Name(uint32_t number, ExistingFile existing);
-  // The page's own name, and the one the extension's writer writes to: the page's own, or the
-  // one beside an older file.
+  int16_t Name(uint32_t number);
+  // The page's own name, and the temporary one beside it that its writer (or the source)
+  // writes to.
   const HostPath& PageNameOf() const { return page_; }
-  const HostPath& WriteName() const { return replacing_ ? beside_ : page_; }
-  // After the extension's writer wrote to WriteName() with `result`: a complete page takes
-  // the older file's place (8 when it cannot), a failed one leaves nothing of its own.
-  // Answers `result` otherwise.
+  const HostPath& WriteName() const { return temporary_; }
+  // After the page was written to WriteName() with `result`: a complete page takes its final
+  // name (7 when a file took that name meanwhile and existing files are refused; 8 when it
+  // cannot), a failed one leaves nothing. Answers `result` otherwise.
   int16_t Settle(int16_t result);
-  // After the source failed to write the page: what it left is removed, an older file of
-  // that name is left alone.
-  void RemoveUnfinished();
+  // After the batch: where existing files are replaced and a page of a numbered batch was
+  // written, the older members of the series numbered beyond the last page written go, so
+  // that the series on disk is the batch.
+  void EndSeries();
 
  private:
+  // The numbers of the series' files on disk, from `first` to the series' end.
+  std::vector<uint32_t> Members(uint32_t first) const;
+  uint32_t SeriesEnd() const { return longest_ > kSeriesNumbers ? longest_ : kSeriesNumbers; }
+
   HostPath path_;
   HostPath page_;
-  HostPath beside_;         // page_ with ".part" after it, while replacing_
-  bool replacing_ = false;  // the extension writes page_ over an older file
-  DestinationCheck check_;  // page_'s
+  HostPath temporary_;
   bool numbered_;
   uint32_t longest_;
-  bool sourceWrites_;
+  ExistingFile existing_;
+  uint32_t number_ = 0;       // page_'s
+  uint32_t lastWritten_ = 0;  // the highest page number settled whole
 };

@@ -1,5 +1,7 @@
 #include "pages/page_route.h"
 
+#include "options/options.h"
+
 namespace {
 
 bool IsNativeCode(TW_UINT16 format) { return format == TWFF_PICT || format == TWFF_BMP; }
@@ -30,16 +32,23 @@ PageRoute FieldRoute() {
   return route;
 }
 
-PageRoute SinglePageRoute(bool formatGiven, TW_UINT16 format) {
+ExistingFile ExistingFiles(const TwainGlobals* g) {
+  return OptionValue(g, Option::kExisting) == kExistingRefuse ? ExistingFile::kRefused
+                                                              : ExistingFile::kReplaced;
+}
+
+PageRoute SinglePageRoute(bool formatGiven, TW_UINT16 format, ExistingFile existing) {
   PageRoute route;
+  route.existing = existing;
   if (!formatGiven) return route;
   route.format = format;
   if (!IsNativeCode(format)) route.transfer = PageTransfer::kFile;
   return route;
 }
 
-PageRoute BatchRoute(TW_UINT16 format) {
+PageRoute BatchRoute(TW_UINT16 format, ExistingFile existing) {
   PageRoute route;
+  route.existing = existing;
   if (EncodesItself(format)) {
     route.format = format;
     route.encoded = true;

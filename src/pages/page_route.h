@@ -13,6 +13,9 @@
 // The build's own format: what a native page becomes when no other is asked for.
 constexpr TW_UINT16 kOwnFormat = kWindowsBuild ? TWFF_BMP : TWFF_PICT;
 
+// Without the option: Windows replaces an existing file, the Mac refuses it (7).
+constexpr ExistingFile kDefaultExisting = kWindowsBuild ? ExistingFile::kReplaced : ExistingFile::kRefused;
+
 enum class PageTransfer : uint8_t {
   kNative,  // the source hands over its image (TWSX_NATIVE)
   kFile,    // the source writes the page's file itself (TWSX_FILE)
@@ -28,14 +31,11 @@ struct PageRoute {
   // TIFF, JPEG, PDF and the build's own format); false: the build's own writer of a native
   // page, or the source's file transfer.
   bool encoded = false;
+  // What the page's file does to a file of its name already there, whoever writes it (the
+  // option EXISTING).
+  ExistingFile existing = kDefaultExisting;
 
   bool Native() const { return transfer == PageTransfer::kNative; }
-  // What whoever writes the page's file does with a file of that name already there: the
-  // Mac's own writer of a native page refuses it (7); the Windows writer and every source in a
-  // file transfer replace it.
-  ExistingFile Existing() const {
-    return transfer == PageTransfer::kFile || kWindowsBuild ? ExistingFile::kReplaced : ExistingFile::kRefused;
-  }
   // Whether the pages may come in rows (by memory transfer): the extension encodes them, in a
   // format written from rows (PICT is written from pictures only).
   bool TakesRows() const {
@@ -55,8 +55,10 @@ PageRoute FieldRoute();
 // Twain.ScanToFile: without a format code the native image in the build's own format; with 1
 // (PICT) or 2 (BMP) the native image too, written in the build's own format; any other code,
 // the source's file transfer in that format.
-PageRoute SinglePageRoute(bool formatGiven, TW_UINT16 format);
+PageRoute SinglePageRoute(bool formatGiven, TW_UINT16 format, ExistingFile existing = kDefaultExisting);
 // Twain.ScanPages: the formats the extension encodes itself (PNG, TIFF, multi-page TIFF, JPEG,
 // PDF, the build's own) from native pages (memory, where settled with the source), the other
 // native code in the build's own format, anything else the source's file transfer.
-PageRoute BatchRoute(TW_UINT16 format);
+PageRoute BatchRoute(TW_UINT16 format, ExistingFile existing = kDefaultExisting);
+// What the option EXISTING says of g's scans.
+ExistingFile ExistingFiles(const TwainGlobals* g);

@@ -21,7 +21,7 @@ uint32_t Longest(uint32_t maxPages) { return BatchSettings{nullptr, maxPages}.Li
 }  // namespace
 
 ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 format, uint32_t maxPages)
-    : route_(BatchRoute(format)),
+    : route_(BatchRoute(format, ExistingFiles(g))),
       plain_(path, Numbered(maxPages), Longest(maxPages), route_),
       encoded_(path, Numbered(maxPages), Longest(maxPages), route_, OptionValue(g, Option::kJpegQuality)),
       book_(path, route_),
@@ -51,8 +51,8 @@ PageWriter* ScanPagesFiles::FilesWriter() {
 int16_t ScanPagesFiles::Scan(TwainGlobals* g) {
   uint32_t taken = 0;
   int16_t r = DoScanPages(g, route_, batch_, &taken);
-  // Every page that came was blank: no page came that is kept.
-  if (r == kResultOk && taken > 0 && taken == blank_.LeftOut()) r = kResultCancelled;
+  // Pages came, and every one was left out as blank: not the answer of a batch that got none.
+  if (r == kResultOk && taken > 0 && taken == blank_.LeftOut()) r = kResultEveryPageBlank;
   written_ = taken;
   const int16_t closed = batch_.writer->End(g, &written_);
   return r != kResultOk ? r : closed;

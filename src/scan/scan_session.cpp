@@ -2,6 +2,7 @@
 #include "scan/scan_session.h"
 
 #include "host/host_platform.h"
+#include "options/options.h"
 #include "record/records.h"
 #include "transfer/collect_image.h"
 #include "twain/connection.h"
@@ -171,7 +172,7 @@ void ScanSession::Transfer(void* event, AfterTransfer after, EventFate* fate) {
 }
 
 // A scan that ends without a page answers 5 (cancelled): the user's Cancel, a close request
-// instead of a page, a Mac source silent for five seconds. A failed close then says more.
+// instead of a page, a Mac source silent for READYWAIT seconds. A failed close then says more.
 int16_t ScanSession::Finish() {
   int16_t closed = DoCloseDS(g_);
   // Windows: a modeless source the user closed takes the manager with it, until the host
@@ -183,6 +184,8 @@ int16_t ScanSession::Finish() {
   if (batch_) return taken_ > 0 ? kResultOk : kResultCancelled;
   return closed != 0 ? closed : kResultCancelled;
 }
+
+double ScanSession::QuietSeconds() const { return OptionValue(g_, Option::kReadyWait); }
 
 bool ScanSession::PageTaken() const { return transferDone_ || taken_ > 0; }
 

@@ -49,6 +49,9 @@ class ScanSession {
   bool ShowsUI() const { return g_->showUI != 0; }
   // The source runs modally (it left ModalUI set after MSG_ENABLEDS).
   bool Modal() const { return modal_; }
+  // Mac, without the source's interface: how long the wait goes on without any event before
+  // the source counts as having delivered nothing (the option READYWAIT).
+  double QuietSeconds() const;
   // Windows: the host window the scan started with (its parent and its routing), whatever
   // window later calls pass; null on the Mac.
   void* Window() const { return window_; }
@@ -69,6 +72,7 @@ class ScanSession {
   void Transfer(void* event, AfterTransfer after, EventFate* fate);
   // A batch: the pages of one ready report, each written before the next one is transferred.
   void TakePages();
+  int16_t TakeLargePageByMemory(PageWriter* writer, uint32_t number, TW_UINT16* left, int16_t* endRefused);
   // A batch: CAP_XFERCOUNT as the batch's limit, before the source is enabled.
   void AnnouncePageLimit();
   bool PageTaken() const;
@@ -81,7 +85,7 @@ class ScanSession {
   TW_HANDLE* imageSlot_;
   PageRoute route_;             // settled with the source before it is enabled
   const BatchSettings* batch_;  // null: one page
-  StripTerms strips_;           // a memory batch: what the source said of its pixels
+  StripTerms strips_;           // a batch that may take memory: what the source said of its pixels
   uint32_t taken_ = 0;          // a batch: the pages taken so far
   TW_IMAGEINFO info_{};         // a batch: what the source said of the page being taken
   ScanSession* outer_;

@@ -16,6 +16,7 @@
 #include "transfer/collect_image.h"
 #include "transfer/memory_transfer.h"
 #include "twain/requests.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -31,6 +32,17 @@ void ScanSession::AnnouncePageLimit() {
   uint32_t limit = batch_->maxPages;
   bool all = limit == 0 || limit > kLargestTransferCount;
   SetCapInt(g_, CAP_XFERCOUNT, all ? kEveryPage : static_cast<int32_t>(limit));
+}
+
+// Mac: a page too large for a picture, still held by the source (state 6), comes by memory
+// transfer, and the batch goes back to native for the pages after it (should the source
+// refuse that, the rest come by memory as well). 16 where the source refuses memory now.
+int16_t ScanSession::TakeLargePageByMemory(PageWriter* writer, uint32_t number, TW_UINT16* left,
+                                           int16_t* endRefused) {
+  if (SetCapInt(g_, ICAP_XFERMECH, TWSX_MEMORY) != 0) return kResultPageTooLarge;
+  int16_t r = CollectPageByMemory(g_, writer, strips_, number, &info_, left, endRefused);
+  if (*left != 0 && SetCapInt(g_, ICAP_XFERMECH, TWSX_NATIVE) != 0) route_.transfer = PageTransfer::kMemory;
+  return r;
 }
 
 void ScanSession::TakePages() {
@@ -50,7 +62,10 @@ void ScanSession::TakePages() {
                               &endRefused);  // made as its strips come
     } else {
       r = CollectImage(g_, route_, imageSlot_, &left, &info_, &endRefused);
-      if (r == 0 && *imageSlot_) r = writer->WritePage(g_, number, info_);
+      if (r == kResultPageTooLarge && strips_.lateMemory)
+        r = TakeLargePageByMemory(writer, number, &left, &endRefused);
+      else if (r == 0 && *imageSlot_)
+        r = writer->WritePage(g_, number, info_);
     }
     if (r != 0) {
       writer->Abandon(g_, number);

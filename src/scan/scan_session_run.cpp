@@ -44,8 +44,10 @@ int16_t ScanSession::PrepareSource() {
   if (r == 0) r = DoOpenDS(g_);
   if (r == 0) r = SyncPixelFlavor(g_);
   if (r != 0) return r;
-  r = NegotiateTransferMechanism(g_, route_);
-  if (r == 0 && batch_) r = SettleBatchTransfer(g_, *batch_, &route_, &strips_);
+  // A batch that may take memory asks first: a source that answers ICAP_XFERMECH with its
+  // current mechanism alone would list nothing but native once native had been asked for.
+  if (batch_) r = SettleBatchTransfer(g_, *batch_, &route_, &strips_);
+  if (r == 0 && route_.transfer != PageTransfer::kMemory) r = NegotiateTransferMechanism(g_, route_);
   if (r != 0) {
     DoCloseDS(g_);
     return r;

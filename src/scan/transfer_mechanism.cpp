@@ -26,18 +26,33 @@ void AskForJpegStrips(TwainGlobals* g) {
   SetCapInt(g, ICAP_COMPRESSION, TWCP_JPEG);
 }
 
+bool ZeroIsWhite(TwainGlobals* g) {
+  CapIntegers flavor;
+  return GetCapIntegers(g, ICAP_PIXELFLAVOR, &flavor) == 0 && flavor.current == TWPF_VANILLA;
+}
+
 }  // namespace
 
 int16_t SettleBatchTransfer(TwainGlobals* g, const BatchSettings& batch, PageRoute* route, StripTerms* terms) {
-  if (!route->TakesRows() || batch.transfer == kTransferNative) return 0;
+  if (!route->TakesRows()) return 0;
+  // Windows takes native pages of any size: its native batch asks nothing.
+  if (kWindowsBuild && batch.transfer == kTransferNative) return 0;
   CapIntegers mechanisms;
   const bool offered = GetCapIntegers(g, ICAP_XFERMECH, &mechanisms) == 0 && mechanisms.Allows(TWSX_MEMORY);
+  if (batch.transfer == kTransferNative) {
+    // Mac: pages too large for a picture may come by memory, where the source agrees to
+    // switch in state 6; a refusal leaves them to answer 16.
+    if (offered && SetCapArrayToOne(g, CAP_EXTENDEDCAPS, ICAP_XFERMECH) == 0) {
+      terms->lateMemory = true;
+      terms->zeroIsWhite = ZeroIsWhite(g);
+    }
+    return 0;
+  }
   if (!offered) return batch.transfer == kTransferMemory ? kResultBadValue : 0;
   int16_t r = SetCapInt(g, ICAP_XFERMECH, TWSX_MEMORY);
   if (r != 0) return r;
   route->transfer = PageTransfer::kMemory;
-  CapIntegers flavor;
-  terms->zeroIsWhite = GetCapIntegers(g, ICAP_PIXELFLAVOR, &flavor) == 0 && flavor.current == TWPF_VANILLA;
+  terms->zeroIsWhite = ZeroIsWhite(g);
   if (batch.compressJpeg) AskForJpegStrips(g);
   return 0;
 }

@@ -22,6 +22,11 @@ int16_t FinishTransfer(TwainGlobals* g, int16_t result, TW_UINT16* left, int16_t
   return 0;
 }
 
+bool FitsNativeTransfer(const TW_IMAGEINFO& info) {
+  if constexpr (kWindowsBuild) return true;
+  return info.ImageWidth <= kWidestPicture && info.ImageLength <= kTallestPicture;
+}
+
 int16_t AskAboutImage(TwainGlobals* g, TW_IMAGEINFO* info) {
   TW_IDENTITY* ds = &g->sourceIdentity;
   std::memset(info, 0, sizeof *info);
@@ -94,6 +99,7 @@ int16_t CollectImage(TwainGlobals* g, const PageRoute& route, TW_HANDLE* imageSl
   int16_t r = AskAboutImage(g, &info);
   if (r != 0) return r;
   if (imageInfo) *imageInfo = info;
-  return route.Native() ? NativeTransfer(g, imageSlot, left, endRefused)
-                        : FileTransfer(g, route.format, imageSlot, left, endRefused);
+  if (!route.Native()) return FileTransfer(g, route.format, imageSlot, left, endRefused);
+  if (!FitsNativeTransfer(info)) return kResultPageTooLarge;
+  return NativeTransfer(g, imageSlot, left, endRefused);
 }

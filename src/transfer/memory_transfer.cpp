@@ -39,16 +39,17 @@ class PageBeingMade {
   PageBeingMade(const PageBeingMade&) = delete;
   PageBeingMade& operator=(const PageBeingMade&) = delete;
 
-  // One strip as the source filled it: 0, or 2 (8 for a file that cannot be written).
+  // One strip as the source filled it: 0, or 2 (8 for a file that cannot be written: the
+  // page's own, or the spool of its rows).
   int16_t Take(const TW_IMAGEMEMXFER& strip, const uint8_t* buffer, uint32_t bufferSize) {
     if (bytes_) {
       if (strip.BytesWritten > bufferSize) return kResultUnusablePage;
       taken_ += strip.BytesWritten;
       return bytes_->Append(buffer, strip.BytesWritten);
     }
-    return PlaceStrip(strip, buffer, bufferSize, shape_, &canvas_, &height_) == StripFit::kPlaced
-               ? kResultOk
-               : kResultUnusablePage;
+    const StripFit fit = PlaceStrip(strip, buffer, bufferSize, shape_, &canvas_, &height_);
+    if (fit == StripFit::kPlaced) return kResultOk;
+    return fit == StripFit::kNoMemory && RowPageSpoolLost(rows_) ? kResultFileError : kResultUnusablePage;
   }
 
   // The page, once its transfer ended well, to the writer: its rows, or the end of its bytes.
@@ -58,6 +59,7 @@ class PageBeingMade {
       return writer_->EndCompressedPage(taken_ > 0 ? kResultOk : kResultUnusablePage);
     }
     if (height_ == 0) return kResultUnusablePage;  // a transfer without a row is no page
+    if (!SettleRowPage(rows_)) return RowPageSpoolLost(rows_) ? kResultFileError : kResultUnusablePage;
     return writer_->WriteRows(g, number, info, rows_, height_);
   }
 

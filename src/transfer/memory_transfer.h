@@ -9,6 +9,9 @@
 // What the source said of its pages' pixels, settled before it was enabled.
 struct StripTerms {
   bool zeroIsWhite = false;  // the source's 1-bit pages are TWPF_VANILLA
+  // Mac, a native batch: the source takes ICAP_XFERMECH memory in state 6 (it agreed to
+  // through CAP_EXTENDEDCAPS), so a page too large for a picture can still come, by memory.
+  bool lateMemory = false;
 };
 
 // Page `number` of the batch (announced, TWAIN state 6) into `writer`: its own

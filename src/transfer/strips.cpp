@@ -67,8 +67,14 @@ uint32_t ChooseBufferSize(const TW_SETUPMEMXFER& setup, uint32_t rowBytes) {
   if (size < least) size = least;
   if (size > most) size = most;
   if (size < rowBytes) size = rowBytes <= most ? rowBytes : most;
-  if (size % 2 != 0) size = size < most ? size + 1 : size - 1;
-  if (size == 0) size = most >= 2 ? 2 : 0;
+  // An even size where the limits leave one: a source whose Min and Max are the same odd
+  // number (one row of an odd width) gets exactly that.
+  if (size % 2 != 0) {
+    if (size < most)
+      ++size;
+    else if (size - 1 >= least && size > 1)
+      --size;
+  }
   return size;
 }
 

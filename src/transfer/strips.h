@@ -12,7 +12,8 @@
 // The buffer a source fills, from its DAT_SETUPMEMXFER answer: Preferred when it lies within
 // Min and Max, else 64 KiB within them (a don't-care Min counts as none, a don't-care or -1
 // Max as no limit); at least one whole row of `rowBytes` (0 for a compressed page) where Max
-// allows it; always even. 0 when the limits leave no size at all (Min above Max).
+// allows it; even where the limits leave an even size, else the odd one they leave. Never
+// outside Min and Max. 0 when the limits leave no size at all (Min above Max, or Max 0).
 uint32_t ChooseBufferSize(const TW_SETUPMEMXFER& setup, uint32_t rowBytes);
 
 // Where the rows of a page go while its strips arrive. Rows are `RowBytes()` bytes, top row

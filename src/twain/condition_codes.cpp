@@ -42,6 +42,8 @@ int16_t MapReturnCode(TW_UINT16 rc) {
 
 }  // namespace
 
+int16_t xlateCondition(TW_UINT16 cc) { return MapConditionCode(cc); }
+
 int16_t xlateErr(TwainGlobals* g, TW_IDENTITY* dest, TW_UINT16 rc) {
   if (rc == TWRC_SUCCESS) return kResultOk;
   if (rc == TWRC_CANCEL) return kResultCancelled;

@@ -68,16 +68,36 @@ void ForgetSourceLeftOpen(const TwainGlobals* g) {
   if (it != SourcesLeftOpen().end()) SourcesLeftOpen().erase(it);
 }
 
-// Noted while the DSM is still open: a source opened without a name is the DSM's default,
-// whose name the DSM gives.
-void NoteSourceLeftOpen(TwainGlobals* g) {
-  ForgetSourceLeftOpen(g);
+// The source g addresses, by name: one opened (or to be opened) without a name is the DSM's
+// default, whose name the DSM gives. Asked while the DSM is open.
+TW_IDENTITY NamedSource(TwainGlobals* g) {
   TW_IDENTITY source = g->sourceIdentity;
   TW_IDENTITY fallback{};
   if (source.ProductName[0] == 0 &&
       CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETDEFAULT, &fallback) == TWRC_SUCCESS)
     std::memcpy(source.ProductName, fallback.ProductName, sizeof source.ProductName);
-  SourcesLeftOpen().emplace_back(g, source);
+  return source;
+}
+
+void NoteSourceLeftOpen(TwainGlobals* g) {
+  ForgetSourceLeftOpen(g);
+  SourcesLeftOpen().emplace_back(g, NamedSource(g));
+}
+
+// Why a source refused MSG_OPENDS, when the DSM's own answer is only "operation error": Wine's
+// DSM says so whatever the source said, and keeps the source's module loaded; the source
+// itself still holds its condition (a scanner switched off: TWCC_CHECKDEVICEONLINE). The
+// DSM's answer stands when no loaded source has the name, or the source has nothing to add.
+int16_t OpenRefusal(TwainGlobals* g, int16_t dsmAnswer) {
+  if (dsmAnswer != kResultFailed) return dsmAnswer;
+  TW_IDENTITY source = NamedSource(g);
+  DSENTRYPROC entry = platform::LoadedSourceEntry(&g->appIdentity, source);
+  if (!entry) return dsmAnswer;
+  TW_STATUS status{};
+  if (entry(&g->appIdentity, DG_CONTROL, DAT_STATUS, MSG_GET, &status) != TWRC_SUCCESS ||
+      status.ConditionCode == TWCC_SUCCESS || status.ConditionCode == TWCC_OPERATIONERROR)
+    return dsmAnswer;
+  return xlateCondition(status.ConditionCode);
 }
 
 // The source is asked once more to close, through its own entry as the DSM would ask it.
@@ -183,7 +203,7 @@ int16_t DoOpenDS(TwainGlobals* g) {
   }
   int16_t r = xlateErr(g, nullptr, rc);
   constexpr int16_t kConditionCode200 = kResultConditionCodeBase + 200;
-  return r == kConditionCode200 ? 0 : r;
+  return r == kConditionCode200 ? 0 : rc == TWRC_FAILURE ? OpenRefusal(g, r) : r;
 }
 
 int16_t DoConnect(TwainGlobals* g) {

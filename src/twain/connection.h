@@ -54,3 +54,5 @@ int16_t xlateErr(TwainGlobals* g, TW_IDENTITY* dest, TW_UINT16 rc);
 // registration): the source's status is asked first, and when the source knows of no failure
 // (TWCC_SUCCESS) the DSM's own status says what went wrong.
 int16_t xlateDsmErr(TwainGlobals* g, TW_UINT16 rc);
+// The result of a failure whose condition code is already known (cc), as xlateErr maps it.
+int16_t xlateCondition(TW_UINT16 cc);

@@ -35,6 +35,11 @@ constexpr int16_t kResultFailed = 13;
 constexpr int16_t kResultSequenceError = 14;
 // Mac: there is no data source.
 constexpr int16_t kResultNoSource = 15;
+// Mac: the page is too large for a picture (a native transfer's QuickDraw picture), found
+// before it was transferred.
+constexpr int16_t kResultPageTooLarge = 16;
+// A batch whose every page came and was left out as blank: no file, no page counted.
+constexpr int16_t kResultEveryPageBlank = 18;
 // 2000 + an unexpected TWAIN return code; 3000 + another condition code.
 constexpr int16_t kResultReturnCodeBase = 2000;
 constexpr int16_t kResultConditionCodeBase = 3000;

@@ -29,7 +29,13 @@ int16_t ListSources(TwainGlobals* g, std::vector<TW_IDENTITY>* sources) {
     std::memset(&id, 0, sizeof id);
     TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_IDENTITY, msg, &id);
     if (rc == TWRC_ENDOFLIST) break;
-    if (rc != TWRC_SUCCESS) return xlateErr(g, nullptr, rc);
+    if (rc != TWRC_SUCCESS) {
+      // A DSM with no source at all may answer the first request with TWCC_NODS (Wine's does)
+      // rather than with the end of the list: the list is empty, and whole.
+      int16_t r = xlateErr(g, nullptr, rc);
+      if (msg == MSG_GETFIRST && r == xlateCondition(TWCC_NODS)) break;
+      return r;
+    }
     sources->push_back(id);
     msg = MSG_GETNEXT;
   }

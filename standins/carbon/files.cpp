@@ -2,12 +2,16 @@
 // current working directory, and the volume has no name that a full pathname could use. Type and creator live
 // in the file's FinderInfo (the extended attribute Mac OS X uses, 32 bytes, type at 0 and creator at 4,
 // big-endian), or in a sidecar file where the file system has no extended attributes.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -46,8 +50,8 @@ std::vector<std::string> gRefs;
 // Whether the volume exchanges files; a test (or KV_CARBON_NO_EXCHANGE=1 in the environment)
 // makes it one that does not. -1: not decided yet.
 int gExchangeSupported = -1;
-long gFailAt[kCarbonStandinFSClose + 1] = {};
-OSErr gFailErr[kCarbonStandinFSClose + 1] = {};
+long gFailAt[kCarbonStandinHRename + 1] = {};
+OSErr gFailErr[kCarbonStandinHRename + 1] = {};
 long gStrayCloses = 0;
 
 // True when this call of `which` has been chosen to fail; *err receives the error.
@@ -268,6 +272,79 @@ OSErr DirectorySpec(SInt16 vRefNum, SInt32 dirID, FSSpec* spec) {
   return FillSpec(path.substr(0, slash + 1), path.substr(slash + 1), spec);
 }
 
+// What a folder holds as the catalog shows it: the entries with Mac names (at most 31
+// characters; '/' for ':'), without the sidecars that hold FinderInfo, in the catalog's order.
+std::vector<std::string> CatalogEntries(const std::string& folder) {
+  std::vector<std::string> names;
+  DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
+  if (!dir) return names;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == ".." || name.size() > kMaxNamePart) continue;
+    if (name.rfind("._", 0) == 0 && name.size() > 13 && name.compare(name.size() - 11, 11, ".finderinfo") == 0)
+      continue;
+    names.push_back(name);
+  }
+  ::closedir(dir);
+  auto folded = [](const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+    });
+  };
+  std::sort(names.begin(), names.end(), folded);
+  return names;
+}
+
+// The POSIX folder ("" or ending in '/') that vRefNum and dirID name.
+OSErr FolderOf(SInt16 vRefNum, SInt32 dirID, std::string* folder) {
+  if (vRefNum != 0) return nsvErr;
+  folder->clear();
+  if (dirID == 0) return noErr;
+  if (dirID < kFirstDirID || dirID - kFirstDirID >= static_cast<SInt32>(gDirectories.size())) return dirNFErr;
+  *folder = gDirectories[dirID - kFirstDirID];
+  struct stat st;
+  return ::stat(folder->c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? static_cast<OSErr>(noErr)
+                                                                  : static_cast<OSErr>(dirNFErr);
+}
+
+// Fills the catalog information of `path` (an existing entry) named `leaf` (POSIX) into the block.
+OSErr DescribeEntry(const std::string& path, std::string leaf, HFileInfo* info) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  const size_t slash = path.rfind('/');
+  FSSpec parent;  // its parID is the ID of the folder that holds the entry
+  OSErr err = FillSpec(slash == std::string::npos ? "" : path.substr(0, slash + 1), ".", &parent);
+  if (err != noErr) return err;
+  StringPtr name = info->ioNamePtr;
+  if (name) {
+    for (char& c : leaf)
+      if (c == ':') c = '/';
+    name[0] = static_cast<unsigned char>(std::min(leaf.size(), kMaxNamePart));
+    std::memcpy(name + 1, leaf.data(), name[0]);
+  }
+  // Everything after the name and volume is the answer, but the index that was asked.
+  const SInt16 index = info->ioFDirIndex;
+  const size_t header = offsetof(HFileInfo, ioFRefNum);
+  std::memset(reinterpret_cast<char*>(info) + header, 0, sizeof(HFileInfo) - header);
+  info->ioFDirIndex = index;
+  if (S_ISDIR(st.st_mode)) {
+    DirInfo* dir = reinterpret_cast<DirInfo*>(info);
+    dir->ioFlAttrib = kioFlAttribDirMask;
+    std::unique_ptr<char, void (*)(void*)> absolute(::realpath(path.c_str(), nullptr), std::free);
+    if (!absolute) return dirNFErr;
+    dir->ioDrDirID =
+        DirectoryID(std::string(absolute.get()) + (std::strcmp(absolute.get(), "/") == 0 ? "" : "/"));
+    dir->ioDrParID = parent.parID;
+    dir->ioDrNmFls = static_cast<UInt16>(std::min<size_t>(CatalogEntries(path + "/").size(), 0xFFFF));
+    return noErr;
+  }
+  info->ioDirID = static_cast<SInt32>(st.st_ino & 0x7FFFFFFF);  // the file's number
+  info->ioFlParID = parent.parID;
+  info->ioFlLgLen = static_cast<SInt32>(std::min<off_t>(st.st_size, 0x7FFFFFFF));
+  info->ioFlPyLen = static_cast<SInt32>(std::min<off_t>(static_cast<off_t>(st.st_blocks) * 512, 0x7FFFFFFF));
+  CarbonStandin_ReadFinderInfo(path.c_str(), &info->ioFlFndrInfo.fdType, &info->ioFlFndrInfo.fdCreator);
+  return noErr;
+}
 }  // namespace
 
 extern "C" {
@@ -347,6 +424,39 @@ OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName) try {
     if (IsFile(f.second, path)) return fBsyErr;
   if (::unlink(path.c_str()) != 0) return ErrnoToOSErr(errno);
   ::unlink(SidecarOf(path).c_str());
+  return noErr;
+} catch (...) {
+  return memFullErr;
+}
+
+OSErr HRename(SInt16 vRefNum, SInt32 dirID, ConstStr255Param oldName, ConstStr255Param newName) try {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  OSErr err;
+  if (Injected(kCarbonStandinHRename, &err)) return err;
+  std::string from;
+  if ((err = ToPosix(vRefNum, dirID, oldName, &from)) != noErr) return err;
+  if (!newName || newName[0] == 0 || newName[0] > kMaxNamePart ||
+      std::memchr(newName + 1, ':', newName[0]) != nullptr)
+    return bdNamErr;
+  struct stat st;
+  if (::lstat(from.c_str(), &st) != 0) return ErrnoToOSErr(errno);
+  std::string leaf(reinterpret_cast<const char*>(newName + 1), newName[0]);
+  for (char& c : leaf)
+    if (c == '/') c = ':';  // the POSIX name of a Mac '/'
+  const size_t slash = from.rfind('/');
+  const std::string to = (slash == std::string::npos ? "" : from.substr(0, slash + 1)) + leaf;
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+    if (errno != EINVAL && errno != ENOSYS) return ErrnoToOSErr(errno);
+    // A file system without RENAME_NOREPLACE: a second name, then the first one goes.
+    if (S_ISDIR(st.st_mode)) return ErrnoToOSErr(errno);
+    if (::link(from.c_str(), to.c_str()) != 0) return ErrnoToOSErr(errno);
+    ::unlink(from.c_str());
+  }
+  // The Finder information kept beside the file (where there are no extended attributes)
+  // follows it.
+  if (::rename(SidecarOf(from).c_str(), SidecarOf(to).c_str()) != 0 && errno != ENOENT) return ioErr;
+  for (auto& f : gFiles)
+    if (f.second.path == from) f.second.path = to;
   return noErr;
 } catch (...) {
   return memFullErr;
@@ -571,6 +681,13 @@ OSErr FSpDelete(const FSSpec* spec) try {
   return memFullErr;
 }
 
+OSErr FSpRename(const FSSpec* spec, ConstStr255Param newName) try {
+  if (!spec) return paramErr;
+  return HRename(spec->vRefNum, spec->parID, spec->name, newName);
+} catch (...) {
+  return memFullErr;
+}
+
 // As exchangedata(2) does on Mac OS X: the files' data change places in one step (the
 // inodes change names), open paths follow the data, and what belongs to the name rather than
 // to the data goes back: the FinderInfo (type and creator) and the permissions. The
@@ -604,6 +721,44 @@ OSErr FSpExchangeFiles(const FSSpec* source, const FSSpec* dest) try {
       removexattr(path->c_str(), kFinderInfoAttr);
   }
   return restored ? noErr : ioErr;
+} catch (...) {
+  return memFullErr;
+}
+
+OSErr PBGetCatInfoSync(CInfoPBPtr paramBlock) try {
+  std::lock_guard<std::recursive_mutex> g(gLock);
+  if (!paramBlock) return paramErr;
+  HFileInfo& info = paramBlock->hFileInfo;
+  OSErr err;
+  std::string path, leaf;
+  if (info.ioFDirIndex > 0) {
+    std::string folder;
+    if ((err = FolderOf(info.ioVRefNum, info.ioDirID, &folder)) == noErr) {
+      const std::vector<std::string> names = CatalogEntries(folder);
+      if (static_cast<size_t>(info.ioFDirIndex) > names.size()) {
+        err = fnfErr;
+      } else {
+        leaf = names[info.ioFDirIndex - 1];
+        path = folder + leaf;
+      }
+    }
+  } else if (info.ioFDirIndex == 0) {
+    err = ToPosix(info.ioVRefNum, info.ioDirID, info.ioNamePtr, &path);
+    const size_t slash = path.rfind('/');
+    leaf = slash == std::string::npos ? path : path.substr(slash + 1);
+  } else {
+    std::string folder;
+    if ((err = FolderOf(info.ioVRefNum, info.ioDirID, &folder)) == noErr) {
+      path = folder.empty() ? "." : folder.substr(0, folder.size() - 1);
+      std::unique_ptr<char, void (*)(void*)> absolute(::realpath(path.c_str(), nullptr), std::free);
+      if (!absolute) err = dirNFErr;
+      const std::string full = absolute ? absolute.get() : "";
+      leaf = full.substr(full.rfind('/') + 1);
+    }
+  }
+  if (err == noErr) err = DescribeEntry(path, leaf, &info);
+  info.ioResult = err;
+  return err;
 } catch (...) {
   return memFullErr;
 }
@@ -712,7 +867,7 @@ void CarbonStandin_SetExchangeSupported(bool supported) {
 
 void CarbonStandin_FailFileCall(int which, long n, OSErr err) {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  if (which < 0 || which > kCarbonStandinFSClose) return;
+  if (which < 0 || which > kCarbonStandinHRename) return;
   gFailAt[which] = n < 0 ? 0 : n;
   gFailErr[which] = err;
 }

@@ -1,7 +1,9 @@
 // The Mac side of the interface: a HostParamBlock with the host's routines at their offsets,
 // numbers as 80-bit extended values, pictures as Memory Manager handles.
 #include <Carbon/Carbon.h>
+#include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -108,5 +110,15 @@ bool SavePicture(const Picture& picture, const std::string& path) {
 }
 
 const char* SavedPictureExtension() { return "pict"; }
+
+bool MakeFolders(const std::string& path) {
+  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
+    const std::string part = path.substr(0, slash);
+    if (!part.empty() && mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
+    if (slash == std::string::npos) break;
+  }
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
 
 }  // namespace velmar

@@ -139,4 +139,18 @@ bool SavePicture(const Picture& picture, const std::string& path) {
 
 const char* SavedPictureExtension() { return "bmp"; }
 
+bool MakeFolders(const std::string& path) {
+  // Each folder from the first below the drive or share down to the last; one that is there
+  // already is fine.
+  for (size_t cut = path.find_first_of("\\/", 1);; cut = path.find_first_of("\\/", cut + 1)) {
+    const std::string part = path.substr(0, cut);
+    if (!part.empty() && part.back() != ':' && !CreateDirectoryA(part.c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_ACCESS_DENIED)
+      return false;
+    if (cut == std::string::npos) break;
+  }
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 }  // namespace velmar

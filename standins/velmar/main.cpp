@@ -13,7 +13,8 @@
 // --scanner-user U is --scanner-control "user U". The scanner commands go to the virtual
 // scanner in the order given, once the extension is loaded and before the first call.
 // --save-pictures DIR: after each call, every picture variable that holds a picture is
-// written to DIR/NAME.bmp (Windows) or DIR/NAME.pict (Mac), replacing the last one.
+// written to DIR/NAME.bmp (Windows) or DIR/NAME.pict (Mac), replacing the last one. DIR,
+// and the folders above it, are made before the first call where missing.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -116,7 +117,7 @@ int main(int argc, char** argv) {
       if (!value(&v)) return Fail(2, "--scanner-control needs a command");
       scannerCommands.push_back(v);
     } else if (arg == "--save-pictures") {
-      if (!value(&pictureDir)) return Fail(2, "--save-pictures needs a folder");
+      if (!value(&pictureDir) || pictureDir.empty()) return Fail(2, "--save-pictures needs a folder");
     } else if (arg == "--describe") {
       describe = true;
     } else if (arg == "--calls") {
@@ -136,6 +137,9 @@ int main(int argc, char** argv) {
     if (!velmar::ParseCall(calls[i], &parsed[i], &why))
       return Fail(2, "cannot parse call '" + calls[i] + "': " + why);
   }
+
+  if (!pictureDir.empty() && !velmar::MakeFolders(pictureDir))
+    return Fail(2, "cannot make the folder " + pictureDir + " for --save-pictures");
 
   std::string error;
   std::unique_ptr<velmar::Host> host = velmar::Host::Load(extension, &error);

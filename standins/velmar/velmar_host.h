@@ -191,6 +191,9 @@ Picture CopyPicture(const void* data);  // the host's own copy of what type 9 pa
 bool SavePicture(const Picture& picture, const std::string& path);
 // The file extension SavePicture's files get: "bmp" or "pict".
 const char* SavedPictureExtension();
+// Makes the folder `path` and every folder above it that is missing. True when it is a
+// folder afterwards (also when it was one before).
+bool MakeFolders(const std::string& path);
 void UnloadLibrary(void* library, int16_t resourceFile);
 
 // What the user does in the DSM's source selection dialog (N >= 0: pick source N; -1: cancel).

@@ -191,6 +191,13 @@ for build in $checked_builds; do
   run "$build" --calls "$scratch/no-such-file"
   if [ "$status" -eq 2 ] && [ -z "$out" ]; then pass "$build: --calls with no such file: exit 2"; else fail "$build: --calls with no such file: exit 2" "exit $status"; fi
 
+  # --save-pictures makes its folder, and the folders above it, where they are missing.
+  rm -rf pictures
+  if [ "$build" = macos ]; then kind=PICT; else kind=BMP3; fi
+  run "$build" --save-pictures pictures/field 'Twain.Connect()' 'Twain.ScanToField($page:picture)'
+  image "$build: --save-pictures makes its folders and writes the picture there" "pictures/field/page.$ext" \
+    "$kind 850 1100"
+
   # A call the host cannot read runs nothing and fails the command.
   run "$build" 'Twain.Connect()' 'Twain.Connect('
   if [ "$status" -ne 0 ] && [ -z "$out" ] && grep -q "cannot parse call 'Twain.Connect('" "$scratch/stderr"; then

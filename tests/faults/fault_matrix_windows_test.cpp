@@ -112,8 +112,11 @@ std::vector<Step> Steps() {
 int Expected(const Step& step, const Request& r, const Fault& f) {
   int t = Translated(f);
   // Wine's DSM answers a source's refused MSG_OPENDS as its own failure, whatever the source
-  // gave, with TWCC_OPERATIONERROR (13), and the source is not open to be asked.
-  if (Is(r, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS)) return 13;
+  // gave, with TWCC_OPERATIONERROR (13); the source's own condition, asked of the source
+  // itself, is the answer when it has one (not for another return code, whose condition is
+  // TWCC_SUCCESS).
+  if (Is(r, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS))
+    return f.rc == TWRC_FAILURE && f.cc != TWCC_SUCCESS && f.cc != TWCC_OPERATIONERROR ? t : 13;
   // A refused close: Wine's DSM has already let the source go, and the status request that
   // would say why fails (its own return code is the result).
   if (step.kind == Kind::Disconnect && Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS) && f.rc == TWRC_FAILURE)

@@ -130,11 +130,13 @@ TEST_F(HostileHostTest, NumbersWhereTextsAreExpectedAndTextsWhereNumbersAre) {
   EXPECT_EQ("0", Raw("Twain.SetSourceCapability", {Number(4376), Number(200)}));
   EXPECT_EQ("0", Raw("Twain.GetSourceCapability", {Text("XRESOLUTION"), Var("r")}));
   EXPECT_EQ(200, host->Variable("r").AsNumber());
-  // A text where the number goes: the host reads "200dpi" as 200, "high" as 0 (refused).
-  EXPECT_EQ("0", Raw("Twain.SetSourceCapability", {Text("XRESOLUTION"), Text("300dpi")}));
+  // A text where the number goes is taken only when it is wholly a number: "300dpi" and
+  // "high" answer 10 and set nothing; " 300 " is 300.
+  EXPECT_EQ("10", Raw("Twain.SetSourceCapability", {Text("XRESOLUTION"), Text("300dpi")}));
+  EXPECT_EQ("10", Raw("Twain.SetSourceCapability", {Text("XRESOLUTION"), Text("high")}));
   EXPECT_EQ("0", Raw("Twain.GetSourceCapability", {Text("XRESOLUTION"), Var("r")}));
-  EXPECT_EQ(300, host->Variable("r").AsNumber());
-  EXPECT_NE("0", Raw("Twain.SetSourceCapability", {Text("XRESOLUTION"), Text("high")}));
+  EXPECT_EQ(200, host->Variable("r").AsNumber());
+  EXPECT_EQ("0", Raw("Twain.SetSourceCapability", {Text("XRESOLUTION"), Text(" 300 ")}));
   EXPECT_EQ("0", Raw("Twain.GetSourceCapability", {Text("XRESOLUTION"), Var("r")}));
   EXPECT_EQ(300, host->Variable("r").AsNumber());
   // A literal, not a variable, to receive a value: written to the parameter, no harm done.

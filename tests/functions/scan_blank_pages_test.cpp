@@ -165,6 +165,22 @@ TEST_P(ScanBlankRulesTest, LimitDecidesForANearlyBlankSheet) {
   EXPECT_EQ("0 1/1", Batch("blank.png", 7));
 }
 
+// Every sheet of the feeder blank: pages came, none is kept. The answer says so (18), not
+// "nothing came" (5); no file, a page count of 0, every sheet counted as left out.
+TEST_P(ScanBlankRulesTest, EverySheetBlankAnswers18AndWritesNothing) {
+  for (const char* sheet : {"blank-at 1", "blank-at 2", "blank-at 3"}) ASSERT_EQ(0, Scanner(sheet));
+  Connect(3);
+  ASSERT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\")"));
+  EXPECT_EQ("18 0/3", Batch("blank.png", 7));
+  ExpectFiles(0, ".png");
+  EXPECT_EQ("18 0/3", Batch("blank.tif", 6));
+  EXPECT_FALSE(Exists("blank.tif"));
+  // One sheet with writing among them: a batch as usual.
+  ASSERT_EQ(0, Scanner("nearly-blank-at 2"));
+  EXPECT_EQ("0 1/2", Batch("blank.png", 7));
+  ExpectFiles(1, ".png");
+}
+
 INSTANTIATE_TEST_SUITE_P(NativeAndMemory, ScanBlankRulesTest,
                          ::testing::Values(Case{1, "NATIVE"}, Case{2, "MEMORY"}), CaseName);
 

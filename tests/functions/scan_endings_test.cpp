@@ -303,6 +303,29 @@ TEST_F(ScanEndingTest, APageAnnouncedLaterIsCollected) {
   ExpectClosed("a late page");
 }
 
+// READYWAIT sets the Mac's wait for a silent source: a lamp that warms up for six seconds
+// delivers its page within a wait of seven, and a wait of one second ends before a page that
+// comes after one and a half (5). Windows waits for the source however long it takes.
+TEST_F(ScanEndingTest, ReadyWaitIsHowLongASilentSourceIsWaitedFor) {
+  ASSERT_EQ("0", Call("Twain.SetOption(\"READYWAIT\", 7)"));
+  ASSERT_EQ(0, Scanner(kWindowsBuild ? "notice-delay 300" : "notice-delay 6000"));
+  EXPECT_EQ("0", Call(ScanFile(kPage, 0)));
+  EXPECT_TRUE(Exists(kPage));
+  ExpectClosed("a page after six seconds");
+  std::remove(kPage);
+  ASSERT_EQ("0", Call("Twain.SetOption(\"READYWAIT\", 1)"));
+  ASSERT_EQ(0, Scanner("notice-delay 1500"));
+  EXPECT_EQ(kWindowsBuild ? "0" : "5", Call(ScanFile(kPage, 0)));
+  EXPECT_EQ(kWindowsBuild, Exists(kPage));
+  ExpectClosed("a wait of one second");
+#if !KV_WINDOWS_BUILD
+  CarbonStandin_ResetEvents();  // the late page's wake-up
+  CarbonStandin_UseVirtualClock(true);
+#endif
+  ASSERT_EQ(0, Scanner("notice-delay 0"));
+  ExpectUsable("after the wait");
+}
+
 // A failure is never answered with 0, and every answer is positive: a failure whose
 // condition code is TWCC_SUCCESS answers 2001, a source's own condition code 3999, its own
 // return code 2999; nothing was done, and the next calls work.

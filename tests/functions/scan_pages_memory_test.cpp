@@ -203,6 +203,20 @@ TEST_F(ScanPagesMemoryTest, StripsAreReadByWhatTheySayWhateverTheSourceAnnounces
   }
 }
 
+// A source that takes one size of buffer, one row of an odd length (150 dpi colour letter:
+// 1275 pixels, 3825 bytes), is given exactly that: the page comes a row a strip.
+TEST_F(ScanPagesMemoryTest, ABufferOfOneOddRowIsTheSizeTheSourceTakes) {
+  Connect(1, 2);
+  ASSERT_EQ("0", Call("Twain.SetSourceCapability(\"XRESOLUTION\", 150, \"YRESOLUTION\", 150)"));
+  ASSERT_EQ(0, Scanner("settings keep"));
+  NativeBatch(1);
+  ASSERT_EQ(0, Scanner("memory-buffers 3825 3825 3825"));
+  std::string count;
+  EXPECT_EQ("0", Batch("mem", &count));
+  EXPECT_EQ("1", count);
+  ExpectSamePage(1, 1650);
+}
+
 // A page that ends before the length it announced comes out with the rows that came.
 TEST_F(ScanPagesMemoryTest, APageShorterThanAnnouncedKeepsTheRowsThatCame) {
   Connect(2, 1);
@@ -240,6 +254,38 @@ TEST_F(ScanPagesMemoryTest, WithoutMemoryTransfersMemoryAnswers10AndAutoTakesNat
   EXPECT_EQ("0", Batch("mem", &count));
   EXPECT_EQ("2", count);
   ExpectPages("mem", 2);
+}
+
+// A source that answers XFERMECH with its current mechanism alone (as Wine's camera source
+// does) offers memory while memory is current: the batch asks before it settles native. The
+// scanner keeps its settings, so the mechanism a batch left is the next one's current.
+TEST_F(ScanPagesMemoryTest, ASourceThatListsItsCurrentMechanismAloneIsAskedFirst) {
+  ASSERT_EQ(0, Scanner("lists current"));
+  ASSERT_EQ(0, Scanner("settings keep"));
+  Connect(2, 1);
+  ASSERT_EQ("0", Call("Twain.SetSourceCapability(\"XFERMECH\", 2)"));
+  std::string count;
+  for (const char* how : {"MEMORY", "AUTO"}) {
+    Transfer(how);
+    EXPECT_EQ("0", Batch("mem", &count)) << how;
+    EXPECT_EQ("2", count) << how;
+    ExpectPages("mem", 2);
+    Remove("mem");
+    EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XFERMECH\", $m)")) << how;
+    EXPECT_EQ("2", host->Variable("m").Display()) << how;
+  }
+  Transfer("NATIVE");
+  EXPECT_EQ("0", Batch("mem", &count));
+  EXPECT_EQ("2", count);
+  Remove("mem");
+  // Native is now current, and all the source lists.
+  Transfer("MEMORY");
+  EXPECT_EQ("10", Batch("mem", &count));
+  EXPECT_EQ("0", count);
+  Transfer("AUTO");
+  EXPECT_EQ("0", Batch("mem", &count));
+  EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XFERMECH\", $m)"));
+  EXPECT_EQ("0", host->Variable("m").Display());
 }
 
 // A page that arrived whole (TWRC_XFERDONE) is written and counted when the source then

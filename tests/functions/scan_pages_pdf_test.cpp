@@ -170,6 +170,36 @@ TEST_F(ScanPagesPdfTest, JpegStripsGoInAsTheyCame) {
   }
 }
 
+// A JPEG page the source ends short of the length it announced, or sends without announcing
+// one, fills a page of the rows its stream holds: the image's height and the MediaBox are the
+// stream's, not the announcement's, so that no reader stretches the page.
+TEST_F(ScanPagesPdfTest, AJpegPageIsTheSizeItsStreamSays) {
+  Connect(1);
+  vscan::ScanSettings s;
+  s.pixelType = 2;
+  s.xres = s.yres = kDpi;
+  const vscan::Raster whole = vscan::RenderPage(s);
+  const char* const scripts[][3] = {{"memory-rows-short 100", "memory-rows-short 0", "short.pdf"},
+                                    {"memory-length-unknown on", "memory-length-unknown off", "unknown.pdf"}};
+  for (const auto& script : scripts) {
+    const int height = script[2] == std::string("short.pdf") ? whole.height - 100 : whole.height;
+    Options("MEMORY", "JPEG", "JPEG");
+    Settings(2);
+    ASSERT_EQ(0, Scanner(script[0]));
+    std::string n;
+    EXPECT_EQ("0", Pdf(script[2], &n)) << script[0];
+    EXPECT_EQ("1", n) << script[0];
+    ASSERT_EQ(0, Scanner(script[1]));
+    const std::string pdf = Bytes(script[2]);
+    EXPECT_NE(std::string::npos, pdf.find("Virtual Scanner")) << script[0];
+    EXPECT_NE(std::string::npos, pdf.find("/Height " + std::to_string(height) + " ")) << script[0];
+    char box[64];
+    std::snprintf(box, sizeof box, "%.2f %.2f", whole.width * 72.0 / kDpi, height * 72.0 / kDpi);
+    ExpectPdf(script[2], 1);
+    Manifest(std::string("page ") + script[2] + " 1 " + box);
+  }
+}
+
 // A jam, a cancel or a failure after some pages closes the PDF with those pages; the answer is
 // the failure's, the count the pages the file holds.
 TEST_F(ScanPagesPdfTest, AJamACancelOrAFailureInTheMiddleKeepsThePagesBefore) {

@@ -31,6 +31,11 @@ bool Exists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+std::string Content(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::string PageFile(const std::string& stem, int number, const std::string& ext = kExt) {
   char digits[16];
   std::snprintf(digits, sizeof digits, "-%04d", number);
@@ -369,39 +374,90 @@ TEST_F(ScanPagesTest, UnknownPendingCountsTakePagesUntilTheSourceSaysNone) {
   ExpectSourceClosed("unknown counts");
 }
 
+// An existing member of the batch's series, with each build's default for EXISTING: Windows
+// replaces it with the new page; the Mac refuses the batch before anything is scanned (no page
+// written, no sheet taken), where it used to find the clash only once the batch reached it.
 TEST_F(ScanPagesTest, AnExistingPageFile) {
   Connect();
   Feeder(3);
-  std::FILE* f = std::fopen(PageFile("doc", 2).c_str(), "wb");
-  ASSERT_NE(nullptr, f);
-  std::fputs("kept", f);
-  std::fclose(f);
+  std::ofstream(PageFile("doc", 2)) << "kept";
   std::string count;
   if constexpr (kWindowsBuild) {
-    // Replaced, as the BMP writer replaces a file.
     EXPECT_EQ("0", Pages(Doc(), &count));
     EXPECT_EQ("3", count);
     ExpectPages("doc", 3);
+    ExpectSourceClosed("existing page file");
   } else {
-    // Never replaced: the batch stops before the page is transferred.
-#if !KV_WINDOWS_BUILD
-    TWAINFramework_ClearLog();
-#endif
+    const std::string before = ScannerQuery("calls");
     EXPECT_EQ("7", Pages(Doc(), &count));
-#if !KV_WINDOWS_BUILD
-    EXPECT_EQ(1, TWAINFramework_CountCalls(DG_IMAGE, DAT_IMAGENATIVEXFER, MSG_GET));
-#endif
-    EXPECT_EQ("1", count);
-    EXPECT_TRUE(Exists(PageFile("doc", 1)));
-    EXPECT_FALSE(Exists(PageFile("doc", 3)));
-    f = std::fopen(PageFile("doc", 2).c_str(), "rb");
-    char kept[8] = {0};
-    ASSERT_NE(nullptr, f);
-    EXPECT_EQ(4u, std::fread(kept, 1, sizeof kept, f));
-    std::fclose(f);
-    EXPECT_STREQ("kept", kept);
+    EXPECT_EQ(before, ScannerQuery("calls")) << "the source was asked for something";
+    EXPECT_EQ(0, Record()->dsEnabled);
+    EXPECT_EQ("0", count);
+    EXPECT_FALSE(Exists(PageFile("doc", 1)));
+    EXPECT_EQ("kept", Content(PageFile("doc", 2)));
   }
-  ExpectSourceClosed("existing page file");
+}
+
+// EXISTING REFUSE on both builds: a numbered batch whose series has any member on disk,
+// however far beyond the pages the feeder holds, answers 7 before the source is asked for
+// anything; a single file (one page, a multi-page TIFF, a PDF) by its own name. The older
+// files stay as they were. A series of other names (another extension, another stem) is no
+// clash.
+TEST_F(ScanPagesTest, RefusingChecksTheWholeSeriesBeforeAnythingIsScanned) {
+  Connect();
+  Feeder(2);
+  ASSERT_EQ("0", Call("Twain.SetOption(\"EXISTING\", \"REFUSE\")"));
+  std::ofstream(PageFile("doc", 45)) << "kept";
+  std::ofstream(PageFile("doc", 1, ".png")) << "other";
+  std::ofstream(PageFile("docs", 1)) << "other";
+  for (const std::string& call :
+       {Doc(), Doc() + ", 0, 2, 3", std::string("\"one.pdf\", $n, 0, 10"), std::string("\"one.tif\", $n, 0, 6"),
+        std::string("\"one.png\", $n, 0, 7, 1")}) {
+    if (call.find("one") != std::string::npos) std::ofstream(call.substr(1, call.find('"', 1) - 1)) << "kept";
+    const std::string before = ScannerQuery("calls");
+    std::string count = "x";
+    EXPECT_EQ("7", Pages(call, &count)) << call;
+    EXPECT_EQ("0", count) << call;
+    EXPECT_EQ(before, ScannerQuery("calls")) << call << ": the source was asked for something";
+    EXPECT_FALSE(Exists(PageFile("doc", 1))) << call;
+  }
+  EXPECT_EQ("kept", Content(PageFile("doc", 45)));
+  for (const char* f : {"one.pdf", "one.tif", "one.png"}) {
+    EXPECT_EQ("kept", Content(f)) << f;
+    std::remove(f);
+  }
+  std::remove(PageFile("doc", 45).c_str());
+  std::string count;
+  EXPECT_EQ("0", Pages(Doc(), &count));
+  EXPECT_EQ("2", count);
+  ExpectPages("doc", 2);
+  EXPECT_EQ("other", Content(PageFile("doc", 1, ".png")));
+  EXPECT_EQ("other", Content(PageFile("docs", 1)));
+  for (const std::string& f : {PageFile("doc", 1, ".png"), PageFile("docs", 1)}) std::remove(f.c_str());
+}
+
+// EXISTING REPLACE on both builds: a batch that wrote its pages removes the older members of
+// its series numbered beyond them (a gap in the older series included), so that the series on
+// disk is the batch; a batch that wrote no page leaves the older series as it was.
+TEST_F(ScanPagesTest, ReplacingLeavesTheSeriesThatTheBatchWrote) {
+  Connect();
+  ASSERT_EQ("0", Call("Twain.SetOption(\"EXISTING\", \"REPLACE\")"));
+  for (int n : {1, 2, 3, 4, 5, 40}) std::ofstream(PageFile("doc", n)) << "older";
+  std::ofstream(PageFile("doc", 3, ".png")) << "other";
+  std::string count;
+  ASSERT_EQ(0, Scanner("jam-at 1"));
+  Feeder(3);
+  EXPECT_EQ("3020", Pages(Doc(), &count));
+  EXPECT_EQ("0", count);
+  for (int n : {1, 5, 40}) EXPECT_EQ("older", Content(PageFile("doc", n))) << n;
+  Feeder(3);
+  EXPECT_EQ("0", Pages(Doc(), &count));
+  EXPECT_EQ("3", count);
+  ExpectPages("doc", 3);
+  EXPECT_NE("older", Content(PageFile("doc", 3)));
+  for (int n : {5, 40}) EXPECT_FALSE(Exists(PageFile("doc", n))) << n;
+  EXPECT_EQ("other", Content(PageFile("doc", 3, ".png")));
+  std::remove(PageFile("doc", 3, ".png").c_str());
 }
 
 TEST_F(ScanPagesTest, AFolderThatDoesNotExistStopsTheBatchBeforeAnythingIsScanned) {

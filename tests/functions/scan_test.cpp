@@ -3,6 +3,8 @@
 // the mended failure paths.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -286,6 +288,48 @@ TEST_F(ScanTest, AnExistingFileIsKeptOnTheMacAndReplacedOnWindows) {
     EXPECT_EQ(1, Record()->dsOpen) << "refused before the scan: the connected source is left as it was";
   }
   EXPECT_EQ(0, Record()->dsEnabled);
+}
+
+// WRITER SOURCE (the default) leaves Twain.ScanToFile's codes as they were: PNG by the
+// source's file transfer, JPEG refused by a source that cannot write it (10), and a code beyond
+// 9 ignored, the build's own format written under the name. WRITER EXTENSION writes TIFF,
+// JPEG, PNG and PDF itself, as Twain.ScanPages writes one page (its options apply), whatever
+// the source can write; a code that names no format answers 10 before anything is scanned.
+TEST_F(ScanTest, TheWriterOptionSaysWhoWritesTiffJpegPngAndPdf) {
+  Connect();
+  auto head = [](const std::string& path, size_t n) {
+    std::vector<unsigned char> b = ReadBytes(path);
+    return std::string(b.begin(), b.begin() + static_cast<std::ptrdiff_t>(std::min(n, b.size())));
+  };
+  EXPECT_EQ("10", Call("Twain.ScanToFile(\"w.jpg\", 0, 4)"));
+  EXPECT_FALSE(Exists("w.jpg"));
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"w.pdf\", 0, 10)"));
+  EXPECT_EQ(kWindowsBuild ? "BM" : std::string(2, '\0'), head("w.pdf", 2));
+  std::remove("w.pdf");
+
+  ASSERT_EQ("0", Call("Twain.SetOption(\"WRITER\", \"EXTENSION\", \"PDFIMAGES\", \"LOSSLESS\")"));
+  const struct {
+    const char* file;
+    int code;
+    std::string head;
+  } kFiles[] = {{"w.jpg", 4, "\xFF\xD8\xFF"}, {"w.png", 7, "\x89PNG"}, {"w.pdf", 10, "%PDF"}, {"w.tif", 0, ""}};
+  for (const auto& f : kFiles) {
+    EXPECT_EQ("0", Call(std::string("Twain.ScanToFile(\"") + f.file + "\", 0, " + std::to_string(f.code) + ")"))
+        << f.file;
+    const std::string h = head(f.file, 4);
+    if (f.code == 0) {
+      EXPECT_TRUE(h == std::string("II*\0", 4) || h == std::string("MM\0*", 4)) << f.file;
+    } else {
+      EXPECT_EQ(f.head, h.substr(0, f.head.size())) << f.file;
+    }
+    if (f.code != 10) ExpectPage(f.file, 850, 1100);
+    std::remove(f.file);
+  }
+  const std::string before = ScannerQuery("calls");
+  EXPECT_EQ("10", Call("Twain.ScanToFile(\"w.img\", 0, 11)"));
+  EXPECT_EQ(before, ScannerQuery("calls"));
+  EXPECT_FALSE(Exists("w.img"));
+  ExpectSourceClosed("the writer option");
 }
 
 }  // namespace

@@ -212,8 +212,9 @@ TEST_F(PdfDocumentTest, WithoutAPageThereIsNoFile) {
 
 #if !KV_WINDOWS_BUILD
 // The File Manager fails a write as a full disk does: the page being written is cut off and
-// the pages before are closed into a document; when the end cannot be written either, there
-// is no file. (Windows: the suite of a full disk, tests/pages/check_full_disk.sh.)
+// the pages before are closed into a document; an end that does not fit cuts off pages until
+// it does, and with none left there is no file. (Windows: the suite of a full disk,
+// tests/pages/check_full_disk.sh.)
 TEST_F(PdfDocumentTest, AFullDiskKeepsThePagesBeforeWhenTheyCanBeClosed) {
   const vscan::Raster grey = Chart(1, 100, 100);
   PdfSettings lossless;
@@ -242,6 +243,20 @@ TEST_F(PdfDocumentTest, AFullDiskKeepsThePagesBeforeWhenTheyCanBeClosed) {
     EXPECT_EQ(0, pages);
     CarbonStandin_FailFileCall(kCarbonStandinFSWrite, 0, noErr);
     EXPECT_FALSE(fs::exists(Local("full-at-end.pdf")));
+  }
+  {
+    // Room for the last page but not for the end after it: the last page gives way to the
+    // end, and the pages before it stay, counted.
+    PdfDocument doc(HostPath("full-after-last.pdf").data(), lossless);
+    RasterPixels pixels(grey);
+    for (int n = 0; n < 3; ++n) ASSERT_EQ(0, doc.AddPage(pixels));
+    CarbonStandin_FailFileCall(kCarbonStandinFSWrite, 1, dskFulErr);
+    int pages = -1;
+    EXPECT_EQ(kResultFileError, doc.Close(&pages));
+    EXPECT_EQ(2, pages);
+    CarbonStandin_FailFileCall(kCarbonStandinFSWrite, 0, noErr);
+    ExpectPdf("full-after-last.pdf", 2);
+    ExpectPage("full-after-last.pdf", 2, grey, "grey-100", "image");
   }
 }
 

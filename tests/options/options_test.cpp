@@ -32,6 +32,17 @@ TEST_F(OptionsTest, StartAtTheirDefaultsAndNeedNoConnection) {
   EXPECT_FALSE(Record()->dsmOpen);
 }
 
+// The file options start as each build has always behaved: the source writes the formats of
+// Twain.ScanToFile's file transfers, Windows replaces an existing file and the Mac refuses it.
+TEST_F(OptionsTest, TheFileOptionsStartAsEachBuildHasBehaved) {
+  velmar::CallResult r = CallFull("Twain.GetOption(\"WRITER\", $w, \"EXISTING\", $e)");
+  EXPECT_EQ("0", r.result.Display());
+  EXPECT_EQ("\"SOURCE\"", host->Variable("w").Display());
+  EXPECT_EQ(kWindowsBuild ? "\"REPLACE\"" : "\"REFUSE\"", host->Variable("e").Display());
+  EXPECT_EQ("10", Call("Twain.SetOption(\"WRITER\", \"PLATFORM\")"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"EXISTING\", \"KEEP\")"));
+}
+
 TEST_F(OptionsTest, HoldAcrossDisconnectAndConnectUntilTheExtensionIsUnloaded) {
   EXPECT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"AUTO\")"));
   EXPECT_EQ("0", Call("Twain.Connect()"));
@@ -152,6 +163,33 @@ TEST_F(OptionsTest, BlankInkIsAPercentWithDecimals) {
   EXPECT_EQ("10", Call("Twain.SetOption(\"BLANKINK\", 100.01)"));
   EXPECT_EQ("10", Call("Twain.SetOption(\"BLANKINK\", -0.01)"));
   EXPECT_EQ("0 \"KEEP\"/100/0", BlankOptions());
+}
+
+// A text stands for a number only when it is wholly one: what else the host would read as a
+// number ("abc" and "" as 0, "50abc" as 50, "1e2" as 1) answers 10 and sets nothing.
+TEST_F(OptionsTest, ANumberOptionTakesATextOnlyWhenItIsWhollyANumber) {
+  EXPECT_EQ("0", Call("Twain.SetOption(\"JPEGQUALITY\", \" 50 \", \"BLANKINK\", \"+0.25\")"));
+  for (const char* text : {"\"abc\"", "\"\"", "\" \"", "\"50abc\"", "\"1e2\"", "\"0x20\"", "\".\"", "\"-\"",
+                           "\"5 0\"", "$empty"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ("10", Call(std::string("Twain.SetOption(\"JPEGQUALITY\", ") + text + ")"));
+    EXPECT_EQ("10", Call(std::string("Twain.SetOption(\"BLANKINK\", ") + text + ")"));
+  }
+  velmar::CallResult r = CallFull("Twain.GetOption(\"JPEGQUALITY\", $q)");
+  EXPECT_EQ("50", host->Variable("q").Display()) << "nothing set";
+  EXPECT_EQ("0 \"KEEP\"/0.25/0", BlankOptions());
+}
+
+// How long the Mac waits for a source without its interface: whole seconds from 1 to 600.
+TEST_F(OptionsTest, ReadyWaitIsWholeSecondsUpToTenMinutes) {
+  velmar::CallResult r = CallFull("Twain.GetOption(\"READYWAIT\", $w)");
+  EXPECT_EQ("0 5", r.result.Display() + " " + host->Variable("w").Display());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"READYWAIT\", 600)"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"READYWAIT\", \"12\")"));
+  for (const char* refused : {"0", "601", "2.5", "-5", "\"LONG\""})
+    EXPECT_EQ("10", Call(std::string("Twain.SetOption(\"READYWAIT\", ") + refused + ")")) << refused;
+  r = CallFull("Twain.GetOption(\"READYWAIT\", $w)");
+  EXPECT_EQ("12", host->Variable("w").Display());
 }
 
 TEST_F(OptionsTest, DiscardedIsReadOnly) {

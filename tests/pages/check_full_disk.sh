@@ -146,6 +146,37 @@ for build in $checked_builds; do
   fi
 done
 
+# Windows, a page by memory transfer whose rows pass the spool's window (colour at 100 dpi:
+# 2.8 MB of rows, the window a megabyte) while the temporary folder is full (the prefix's
+# Temp folder, a small file system of its own, filled): its rows come back into memory and
+# the pages are written all the same, the same pixels as by native transfer, and nothing is
+# left in the temporary folder.
+rm -f ./*
+temp="$(sed -n 's/^"TMP"="C:\\\\\(.*\)"$/\1/p' "$builds/windows/wineprefix/user.reg" | head -1 | sed 's/\\\\/\//g')"
+temp="$builds/windows/wineprefix/drive_c/${temp:-users/$(id -un)/Temp}"
+mkdir -p "$temp"
+full_temp="$(mktemp -d)"
+if mount -t tmpfs -o size=1m tmpfs "$full_temp" && mount --bind "$full_temp" "$temp"; then
+  dd if=/dev/zero of="$temp/filler" bs=4k 2>/dev/null
+  out="$("$host" --build windows --scanner-control 'pages 2' 'Twain.Connect()' 'Twain.SetSourceCapability("PIXELTYPE", 2)' \
+    'Twain.ScanPages("nat.png", $n, 0, 7)' 'Twain.SetOption("TRANSFER", "MEMORY")' \
+    'Twain.SetSourceCapability("PIXELTYPE", 2)' 'Twain.ScanPages("spool.png", $n, 0, 7)' 2>&1)"
+  expect "windows: temporary folder full, memory pages written from memory: 0, 2 pages" \
+    'Twain.ScanPages("nat.png", $n, 0, 7) -> 0' '  $n = 2' 'Twain.ScanPages("spool.png", $n, 0, 7) -> 0' '  $n = 2'
+  for k in 1 2; do
+    convert "nat-000$k.png" -alpha off -type TrueColor -depth 8 "nat$k.ppm" 2>/dev/null
+    same_pixels "windows: temporary folder full, memory page $k as the native one" "spool-000$k.png" "nat$k.ppm"
+  done
+  left="$(ls -A "$temp" | grep -vx filler)"
+  [ -z "$left" ] && pass "windows: nothing left in the full temporary folder" ||
+    fail "windows: nothing left in the full temporary folder" "$left"
+  umount "$temp"
+  umount "$full_temp"
+else
+  fail "windows: a full temporary folder" "cannot mount a tmpfs over $temp"
+fi
+rmdir "$full_temp"
+
 # Windows replaces an older file of a page's name, but only with a page written in full: on a
 # disk without room for a page, the older files stay as they were, and nothing written beside
 # them is left.
@@ -240,4 +271,32 @@ for build in $checked_builds; do
     if ls ./*.part >/dev/null 2>&1; then fail "$win_build: nothing left beside the PDF" "$(ls -l)"; else pass "$win_build: nothing left beside the PDF"; fi
   fi
 done
+# A disk that leaves room for a PDF's last page but not for its end (a 400 KB file system with a
+# 4 KB filler, lossless colour pages at 300 dpi by memory transfer; on Windows with an older
+# doc.pdf of 4 KB too): 8, the last page gives way to the end, and the pages before it are a PDF
+# holding exactly the pages counted; an older file stays until the new one takes its name.
+small="$disk/small"
+mkdir -p "$small"
+if mount -t tmpfs -o size=400k tmpfs "$small" 2>/dev/null; then
+  for build in macos windows; do
+    rm -f "$small"/*
+    head -c 4096 /dev/zero >"$small/filler"
+    [ "$build" = windows ] && head -c 4096 /dev/zero >"$small/doc.pdf"
+    out="$(cd "$small" && "$host" --build "$build" --scanner-control 'pages 20' 'Twain.Connect()' \
+      'Twain.SetOption("PDFIMAGES", "LOSSLESS", "TRANSFER", "MEMORY", "EXISTING", "REPLACE")' \
+      'Twain.SetSourceCapability("XRESOLUTION", 300, "YRESOLUTION", 300)' 'Twain.ScanPages("doc.pdf", $n, 0, 10)' 2>&1)"
+    counted="$(printf '%s\n' "$out" | awk '/^Twain.ScanPages\("doc.pdf"/ { getline; print $3; exit }')"
+    expect "$build: a PDF whose end does not fit after its last page: 8" 'Twain.ScanPages("doc.pdf", $n, 0, 10) -> 8'
+    held="$(pdfinfo "$small/doc.pdf" 2>/dev/null | awk '/^Pages:/ { print $2 }')"
+    if [ -n "$counted" ] && [ "$counted" -ge 1 ] && [ "$held" = "$counted" ] && qpdf --check "$small/doc.pdf" >/dev/null 2>&1 &&
+       ! ls "$small"/*.part >/dev/null 2>&1; then
+      pass "$build: the pages before the last are a PDF of the $counted pages counted"
+    else
+      fail "$build: the pages before the last are a PDF of the pages counted" "counted '$counted', pdfinfo '$held'"$'\n'"$out"$'\n'"$(ls -l "$small")"
+    fi
+  done
+  umount "$small"
+else
+  fail "a 400 KB file system" "cannot mount a tmpfs on $small"
+fi
 summary

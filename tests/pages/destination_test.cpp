@@ -5,8 +5,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "pages/destination.h"
 #include "traits/build_traits.h"
@@ -115,22 +118,65 @@ TEST_F(DestinationTest, APathLongerThanTheExtensionHoldsIsRefusedNotCut) {
   EXPECT_FALSE(Exists(cutFile)) << cutFile;
 }
 
-// The Mac's own writer never replaces a file: the scan answers 7 before the page is scanned.
-// Windows' writer and every file transfer replace it.
-TEST_F(DestinationTest, AnExistingFileIsRefusedBeforeTheScanOnlyWhereItWouldNotBeReplaced) {
+// Windows' file functions take a full path of at most 259 characters (MAX_PATH, 260, counts
+// the closing NUL): a name whose full path has 259 is written, one of 260 is refused before the
+// scan, as a file transfer's.
+TEST_F(DestinationTest, WindowsAFullPathOf260CharactersIsRefusedBeforeTheScan) {
+  if (!kWindowsBuild) GTEST_SKIP() << "Windows' limit";
+  char folder[1024] = {};
+  ASSERT_NE(nullptr, getcwd(folder, sizeof folder));
+  const std::string base = std::string(folder) + (folder[std::strlen(folder) - 1] == '\\' ? "" : "\\");
+  auto named = [&](size_t full) { return std::string(full - base.size() - 4, 'w') + ".img"; };
+  ASSERT_LT(named(260).size(), 256u) << base;
   Connect();
-  for (const char* f : {"page.img", "page.png"}) std::ofstream(f) << "keep me";
-  if constexpr (kWindowsBuild) {
-    EXPECT_EQ("0", Call("Twain.ScanToFile(\"page.img\")"));
-  } else {
-    ExpectRefusedUnscanned("Twain.ScanToFile(\"page.img\")", "7");
-    ExpectRefusedUnscanned("Twain.ScanToFile(\"page.img\", 0, 12)", "7");  // 12: no format, the PICT writer's
+  EXPECT_EQ("0", Call("Twain.ScanToFile(" + Quote(named(259)) + ")"));
+  EXPECT_TRUE(Exists(named(259)));
+  std::remove(named(259).c_str());
+  ExpectRefusedUnscanned("Twain.ScanToFile(" + Quote(named(260)) + ")", "8");
+  ExpectRefusedUnscanned("Twain.ScanToFile(" + Quote(named(260)) + ", 0, 7)", "8");
+  ExpectRefusedUnscanned("Twain.ScanPages(" + Quote(named(260)) + ", $n, 0, 7, 1)", "8");
+  EXPECT_FALSE(Exists(named(260)));
+}
+
+// An existing file of the page's name, for the extension's writer and a file transfer alike:
+// as each build has always done by default (Windows replaces it; the Mac refuses it before the
+// scan, 7, a file transfer now too), and as the option EXISTING says on both builds. A replaced
+// file is the new page; nothing is left beside it.
+TEST_F(DestinationTest, AnExistingFileIsReplacedOrRefusedAsTheOptionSays) {
+  Connect();
+  const std::vector<std::string> calls = {"Twain.ScanToFile(\"page.img\")",
+                                          "Twain.ScanToFile(\"page.png\", 0, 7)"};
+  auto older = [] {
+    for (const char* f : {"page.img", "page.png"}) std::ofstream(f) << "keep me";
+  };
+  auto kept = [](const char* f) {
+    std::ifstream in(f);
+    std::string text;
+    std::getline(in, text);
+    return text == "keep me";
+  };
+  older();
+  for (const std::string& call : calls) {
+    if constexpr (kWindowsBuild) {
+      EXPECT_EQ("0", Call(call)) << call;
+    } else {
+      ExpectRefusedUnscanned(call, "7");
+    }
   }
-  EXPECT_EQ("0", Call("Twain.ScanToFile(\"page.png\", 0, 7)"));
+  if constexpr (!kWindowsBuild) ExpectRefusedUnscanned("Twain.ScanToFile(\"page.img\", 0, 12)", "7");
+  EXPECT_EQ(!kWindowsBuild, kept("page.img"));
+  EXPECT_EQ(!kWindowsBuild, kept("page.png"));
+  older();
+  ASSERT_EQ("0", Call("Twain.SetOption(\"EXISTING\", \"REFUSE\")"));
+  for (const std::string& call : calls) ExpectRefusedUnscanned(call, "7");
+  ASSERT_EQ("0", Call("Twain.SetOption(\"EXISTING\", \"REPLACE\")"));
+  for (const std::string& call : calls) EXPECT_EQ("0", Call(call)) << call;
+  EXPECT_FALSE(kept("page.img"));
   std::ifstream png("page.png", std::ios::binary);
   std::string head(4, '\0');
   png.read(&head[0], 4);
-  EXPECT_EQ("\x89PNG", head) << "the source replaced the file";
+  EXPECT_EQ("\x89PNG", head) << "the source's file replaced the older one";
+  for (const char* f : {"page.img.part", "page.png.part"}) EXPECT_FALSE(Exists(f)) << f;
 }
 
 // The check as a batch scan calls it for each page name, before its source is opened.
@@ -167,6 +213,11 @@ TEST_F(DestinationTest, AFolderOfThatNameIsRefusedBeforeTheScan) {
 }
 
 #if !KV_WINDOWS_BUILD
+std::vector<unsigned char> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<unsigned char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // The disk fills while a page is written, by the extension or by the source in a file
 // transfer (the virtual scanner writes through the same File Manager): the half-written file
 // goes, an older file of that name stays, and the same call works once there is room.
@@ -185,9 +236,12 @@ TEST_F(DestinationTest, AFullDiskLeavesNoHalfWrittenFileAndTheRetryWorks) {
   EXPECT_EQ("0", Call("Twain.ScanToFile(\"page.png\", 0, 7)"));
   EXPECT_TRUE(Exists("page.png"));
 
+  // Over an older file (which the Mac replaces only when asked to): it stays as it was.
+  ASSERT_EQ("0", Call("Twain.SetOption(\"EXISTING\", \"REPLACE\")"));
+  const std::vector<unsigned char> older = ReadAll("page.png");
   CarbonStandin_FailFileCall(kCarbonStandinFSWrite, 1, dskFulErr);
   EXPECT_EQ("8", Call("Twain.ScanToFile(\"page.png\", 0, 7)"));
-  EXPECT_TRUE(Exists("page.png")) << "a file that was there before the scan is not the scan's to remove";
+  EXPECT_EQ(older, ReadAll("page.png")) << "a file that was there before the scan is not the scan's to remove";
 }
 #endif
 

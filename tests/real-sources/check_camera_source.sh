@@ -12,7 +12,7 @@
 # chosen by name; what it offers (capabilities read as ranges and as current values, values
 # it refuses); native pages to a BMP and a picture field; batches by Twain.ScanPages into
 # numbered files, into one multi-page TIFF and into one PDF, and what the transfer options
-# make of a camera that lists one mechanism; what it cannot do (file formats, a scan without
+# make of a camera that lists its current mechanism alone (memory); what it cannot do (file formats, a scan without
 # its interface). Every page is compared pixel by pixel with ImageMagick's reading of the
 # picture it came from; every TIFF and PDF is read again by tiffinfo, pdfinfo, pdfimages and
 # qpdf. One line per check, then the counts. Exit 0 when all passed, 1 when one failed, 77
@@ -94,7 +94,21 @@ Twain.Disconnect() -> 0"
 fi
 
 # In the private mount namespace from here on.
-mount --bind "$card" "$card" 2>/dev/null || skip "cannot bind-mount $card onto itself"
+if [ "$(bash "$repo/tools/i386-mode.sh")" = emulated ]; then
+  # Under qemu-i386 a 32-bit readdir gets ext4's 64-bit directory offsets and fails on them
+  # (EOVERFLOW; a 32-bit kernel caller would get 32-bit ones): libgphoto2 would list neither its
+  # drivers nor the card. A tmpfs's offsets are small, so the card and the drivers' folders are
+  # copies on a tmpfs, bound over their own paths for this namespace alone.
+  stage="$camera/tmpfs"
+  mkdir -p "$stage" && mount -t tmpfs -o size=256m tmpfs "$stage" || skip "cannot mount a tmpfs at $stage"
+  for dir in "$card" /usr/lib/i386-linux-gnu/libgphoto2 /usr/lib/i386-linux-gnu/libgphoto2_port; do
+    [ -d "$dir" ] || continue
+    mkdir -p "$stage$dir" && cp -a "$dir/." "$stage$dir/" && mount --bind "$stage$dir" "$dir" ||
+      skip "cannot put $dir on a tmpfs"
+  done
+else
+  mount --bind "$card" "$card" 2>/dev/null || skip "cannot bind-mount $card onto itself"
+fi
 host="$repo/tools/velmar-host"
 export KV_BUILD_DIR="$camera/kv"
 scratch="$(mktemp -d)"
@@ -208,10 +222,10 @@ same_pixels "the scan after the one without the interface" after.bmp photo1.png
 # pages kept and counted. With maxPages 3 the batch ends at the limit (0). By native transfer
 # into BMP (code 2) and PNG (7) files, a multi-page TIFF (6) and a PDF (10) with lossless
 # images.
-# The camera has a memory transfer, but answers XFERMECH with its current mechanism alone
-# (memory when opened), and the extension asks for native before it looks for memory: the
-# camera then lists native only, so TRANSFER MEMORY answers 10 before anything is scanned,
-# and TRANSFER AUTO takes the pages by native transfer.
+# The camera has a memory transfer, and answers XFERMECH with its current mechanism alone
+# (memory when opened): the extension reads that before it sets a mechanism, so TRANSFER
+# MEMORY and TRANSFER AUTO take the pages by memory transfer, in the camera's strips of whole
+# rows.
 run_source 1 batches 'Twain.Connect()' 'Twain.SetOption("PDFIMAGES", "LOSSLESS")' \
   'Twain.ScanPages("nbatch.bmp", $n, 1, 2)' 'Twain.ScanPages("nbatch.png", $n, 1, 7, 3)' \
   'Twain.ScanPages("nbook.tif", $n, 1, 6, 3)' 'Twain.ScanPages("nbook.pdf", $n, 1, 10, 3)' \
@@ -230,9 +244,9 @@ tiff_book "native batch into a multi-page TIFF" nbook.tif
 pdf_book "native batch into a PDF" nbook.pdf
 expect "a single scan after the batches" 'Twain.ScanToFile("nafter.bmp", 1) -> 0'
 same_pixels "the single scan after the batches" nafter.bmp photo1.png
-expect "TRANSFER MEMORY: 10, no page; TRANSFER AUTO: 3 pages" \
-  'Twain.ScanPages("mbatch.png", $n, 1, 7, 3) -> 10' '  $n = 0' 'Twain.ScanPages("abatch.png", $n, 1, 7, 3) -> 0' '  $n = 3'
-[ ! -e mbatch-0001.png ] && pass "no page for the refused memory batch" || fail "no page for the refused memory batch"
+expect "TRANSFER MEMORY: 3 pages; TRANSFER AUTO: 3 pages" \
+  'Twain.ScanPages("mbatch.png", $n, 1, 7, 3) -> 0' '  $n = 3' 'Twain.ScanPages("abatch.png", $n, 1, 7, 3) -> 0' '  $n = 3'
+batch_pages "TRANSFER MEMORY batch into PNG files" mbatch png
 batch_pages "TRANSFER AUTO batch into PNG files" abatch png
 
 summary

@@ -38,6 +38,24 @@ TEST(BufferSizeTest, AWholeRowAndAnEvenSize) {
   EXPECT_EQ(0u, ChooseBufferSize(Limits(500, 100, 200), 10));      // no size at all
 }
 
+// Evenness yields to the source's limits: a source that takes exactly one row of an odd
+// length (150 dpi colour letter, 1275 pixels) gets that row, and no size leaves the limits.
+TEST(BufferSizeTest, NeverOutsideTheLimitsEvenWhenTheyAreOdd) {
+  EXPECT_EQ(3825u, ChooseBufferSize(Limits(3825, 3825, 3825), 3825));
+  EXPECT_EQ(3825u, ChooseBufferSize(Limits(3825, 3825, kDontCare), 0));
+  EXPECT_EQ(3826u, ChooseBufferSize(Limits(3825, 3826, 3825), 3825));  // even, within Max
+  EXPECT_EQ(1u, ChooseBufferSize(Limits(1, 1, kDontCare), 0));
+  EXPECT_EQ(0u, ChooseBufferSize(Limits(0, 0, kDontCare), 0));
+  for (TW_UINT32 least : {1u, 999u, 1000u, 3825u})
+    for (TW_UINT32 most : {least, least + 1, least + 2, 70001u})
+      for (TW_UINT32 preferred : {kDontCare, least, most, 65535u})
+        for (TW_UINT32 row : {0u, least, most}) {
+          const TW_UINT32 size = ChooseBufferSize(Limits(least, most, preferred), row);
+          EXPECT_GE(size, least) << least << " " << most << " " << preferred << " " << row;
+          EXPECT_LE(size, most) << least << " " << most << " " << preferred << " " << row;
+        }
+}
+
 // A canvas of rows in memory; it refuses rows past `limit`.
 class Canvas : public RowCanvas {
  public:

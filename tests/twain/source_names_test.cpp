@@ -1,5 +1,6 @@
 // Sources by name: the DSM's list and the next open's source (Twain.GetSourceNames), and a
 // choice by exact product name (Twain.SelectSource) with the selection dialog's rules.
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 
@@ -92,6 +93,47 @@ TEST_F(SourceNamesTest, AMissingOrWrongParameterAnswers3AndOpensNothing) {
     EXPECT_FALSE(Record()->dsmOpen);
   }
   EXPECT_EQ("", Text("n")) << "the names went nowhere";
+}
+
+// No source installed at all: the list is empty and whole (0), a name finds no source (15),
+// on both builds; opening one answers the DSM's "no data source" (the Mac 15, Windows 3003).
+// Windows runs it in a process of its own whose Wine loads no source (KV_NO_SOURCES: the
+// virtual scanner and the camera source switched off), so it makes the host itself, without
+// the virtual scanner's control.
+class NoSourceInstalledTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#if KV_WINDOWS_BUILD
+    if (!std::getenv("KV_NO_SOURCES")) GTEST_SKIP() << "needs a Wine that loads no source (KV_NO_SOURCES)";
+#else
+    TWAINFramework_Reset();
+    TWAINFramework_SetSourceFolder("");
+#endif
+    host = std::make_unique<velmar::Host>(Entry(), CatalogueStrings());
+    host->Construct();
+  }
+  void TearDown() override {
+    if (!host) return;
+    host->Call("Twain.Disconnect()");
+    host->Destruct();
+#if !KV_WINDOWS_BUILD
+    TWAINFramework_Reset();
+#endif
+  }
+  std::string Call(const std::string& call) { return host->Call(call).result.Display(); }
+  std::unique_ptr<velmar::Host> host;
+};
+
+TEST_F(NoSourceInstalledTest, TheListIsEmptyAndNoNameIsASource) {
+  EXPECT_EQ("0", Call("Twain.GetSourceNames($names, $current)"));
+  EXPECT_EQ("", host->Variable("names").text);
+  EXPECT_EQ("", host->Variable("current").text);
+  EXPECT_EQ("15", Call("Twain.SelectSource(\"Virtual Scanner\")"));
+  const char* const noSource = kWindowsBuild ? "3003" : "15";
+  EXPECT_EQ(noSource, Call("Twain.Connect()"));
+  EXPECT_EQ(noSource, Call("Twain.GetSourceCapability(\"XRESOLUTION\", $x)"));
+  EXPECT_EQ(noSource, Call("Twain.ScanToField($p:picture)"));
+  EXPECT_EQ("0", Call("Twain.GetSourceNames($names)")) << "the same once the source manager is open";
 }
 
 #if !KV_WINDOWS_BUILD

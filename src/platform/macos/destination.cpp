@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "pages/destination_platform.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -53,21 +54,57 @@ void RemoveDestination(const char* name, size_t length) {
   HDelete(0, 0, macName);
 }
 
-// The File Manager exchanges the two files' contents; the old one's, now under `from`, goes.
-// A volume that cannot exchange files (FAT, APFS, many server volumes) answers paramErr, and
-// both files stay as they were. The Mac build never replaces an existing file (it refuses
-// one before the scan), so no page comes here today.
-bool ReplaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength) {
-  if (fromLength > 255 || toLength > 255) return false;
-  Str255 fromName, toName;
+// A rename never replaces on the Mac (dupFNErr). To replace, the File Manager exchanges the
+// two files' contents (the older name keeps its type and creator, as a safe save does) and
+// the older contents, now under `from`, go; a volume that cannot exchange files (FAT, APFS,
+// many server volumes: paramErr) has the older file deleted, then the new one renamed.
+int16_t PlaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength, bool replace) {
+  if (fromLength > 255 || toLength > 255) return kResultFileError;
+  Str255 fromName, toName, leaf;
   ToStr255(from, fromLength, fromName);
   ToStr255(to, toLength, toName);
+  size_t start = toLength;
+  while (start > 0 && to[start - 1] != ':') --start;
+  ToStr255(to + start, toLength - start, leaf);
   FSSpec source, target;
-  if (FSMakeFSSpec(0, 0, fromName, &source) != noErr || FSMakeFSSpec(0, 0, toName, &target) != noErr)
-    return false;
-  if (FSpExchangeFiles(&source, &target) != noErr) return false;
-  FSpDelete(&source);
-  return true;
+  if (FSMakeFSSpec(0, 0, fromName, &source) != noErr) return kResultFileError;
+  const OSErr renamed = FSpRename(&source, leaf);
+  if (renamed == noErr) return kResultOk;
+  if (renamed != dupFNErr) return kResultFileError;
+  if (!replace) return kResultFileExists;
+  if (FSMakeFSSpec(0, 0, toName, &target) != noErr) return kResultFileError;
+  const OSErr exchanged = FSpExchangeFiles(&source, &target);
+  if (exchanged == noErr) {
+    FSpDelete(&source);
+    return kResultOk;
+  }
+  if (exchanged != paramErr || FSpDelete(&target) != noErr) return kResultFileError;
+  return FSpRename(&source, leaf) == noErr ? kResultOk : kResultFileError;
+}
+
+// The File Manager lists a folder by index (PBGetCatInfo), in the catalog's order: every
+// file of head's folder, found from the folder's ID that FSMakeFSSpec gives for a name in it.
+std::vector<std::string> SeriesCandidates(const std::string& head, const std::string&) {
+  std::vector<std::string> names;
+  if (head.empty() || head.size() > 255) return names;
+  Str255 macName;
+  ToStr255(head.data(), head.size(), macName);
+  FSSpec spec;
+  const OSErr made = FSMakeFSSpec(0, 0, macName, &spec);
+  if (made != noErr && made != fnfErr) return names;
+  CInfoPBRec pb;
+  Str255 name;
+  for (SInt16 index = 1; index > 0; ++index) {
+    std::memset(&pb, 0, sizeof pb);
+    pb.hFileInfo.ioNamePtr = name;
+    pb.hFileInfo.ioVRefNum = spec.vRefNum;
+    pb.hFileInfo.ioDirID = spec.parID;  // each call overwrites it
+    pb.hFileInfo.ioFDirIndex = index;
+    if (PBGetCatInfoSync(&pb) != noErr) break;
+    if (!(pb.hFileInfo.ioFlAttrib & kioFlAttribDirMask))
+      names.emplace_back(reinterpret_cast<const char*>(name + 1), name[0]);
+  }
+  return names;
 }
 
 }  // namespace platform

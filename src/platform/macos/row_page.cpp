@@ -43,4 +43,8 @@ uint8_t* RowPageRow(RowPage* page, uint32_t y) {
   return page->rows + page->rowBytes * y;
 }
 
+bool SettleRowPage(RowPage*) { return true; }
+
+bool RowPageSpoolLost(const RowPage*) { return false; }
+
 RowPageSize RowPageSizeOf(const RowPage* page) { return RowPageSize{page->width, page->bits, page->made}; }

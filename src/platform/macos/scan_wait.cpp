@@ -9,7 +9,6 @@
 namespace {
 
 constexpr int kModalPolls = 6;
-constexpr EventTimeout kQuietTimeout = 5.0;  // without the interface: the end for a silent source
 
 // A modal source still needs the events its user acts through when it shows its interface;
 // without it, null events are enough, and a source that said nothing after the last poll has
@@ -21,7 +20,8 @@ void PollModalSource(ScanSession& scan) {
 
 void RunEventLoop(ScanSession& scan) {
   EventTargetRef target = GetEventDispatcherTarget();
-  EventTimeout timeout = scan.ShowsUI() ? kEventDurationNoWait : kQuietTimeout;
+  // Without the interface, a source silent for this long is the end of the wait.
+  EventTimeout timeout = scan.ShowsUI() ? kEventDurationNoWait : scan.QuietSeconds();
   while (!scan.WaitOver()) {
     EventRef event = nullptr;
     OSStatus status = ReceiveNextEvent(0, nullptr, timeout, true, &event);
@@ -31,7 +31,7 @@ void RunEventLoop(ScanSession& scan) {
     }
     YieldToAnyThread();
     // With the interface shown the loop never blocks, and a pass without events goes on;
-    // without it, five seconds without any event end the wait (no page, no failure).
+    // without it, READYWAIT seconds without any event end the wait (no page, no failure).
     if (status == noErr || (status == eventLoopTimedOutErr && scan.ShowsUI())) continue;
     if (status != eventLoopTimedOutErr) scan.LoopFailed(static_cast<int16_t>(status));
     break;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pages/destination_platform.h"
+#include "twain/result_codes.h"
 
 namespace {
 
@@ -22,7 +23,10 @@ namespace platform {
 DestinationState ProbeDestination(const char* name, size_t length) {
   std::string path(name, length);
   if (path.find('\0') != std::string::npos) return DestinationState::kUnusable;
-  char full[MAX_PATH + 1];
+  // Windows' file functions take a full path of at most MAX_PATH characters with its NUL:
+  // 259 characters. A longer one (the name's own, or the current folder's with it) is no name
+  // a file can have.
+  char full[MAX_PATH];
   DWORD n = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
   if (n == 0 || n >= sizeof full) return DestinationState::kUnusable;
   std::string fullPath(full, n);
@@ -42,9 +46,27 @@ void RemoveDestination(const char* name, size_t length) {
   DeleteFileA(path.c_str());
 }
 
-bool ReplaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength) {
+// MoveFileEx within one folder renames; with MOVEFILE_REPLACE_EXISTING an older file gives
+// way in the same step.
+int16_t PlaceDestination(const char* from, size_t fromLength, const char* to, size_t toLength, bool replace) {
   std::string source(from, fromLength), target(to, toLength);
-  return MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  const DWORD how = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+  if (MoveFileExA(source.c_str(), target.c_str(), how)) return kResultOk;
+  const DWORD error = GetLastError();
+  if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS)) return kResultFileExists;
+  return kResultFileError;
+}
+
+std::vector<std::string> SeriesCandidates(const std::string& head, const std::string& tail) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((head + "*" + tail).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
 }
 
 }  // namespace platform

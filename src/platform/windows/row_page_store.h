@@ -21,9 +21,10 @@ struct RowPage {
   uint32_t rows = 0;    // rows made so far (white until a strip fills them)
   HANDLE spool = INVALID_HANDLE_VALUE;
   uint8_t* window = nullptr;
-  uint32_t base = 0;      // the window's first row
-  uint32_t capacity = 0;  // rows the window holds
-  bool dirty = false;     // the window holds rows the spool does not
+  uint32_t base = 0;       // the window's first row
+  uint32_t capacity = 0;   // rows the window holds
+  bool dirty = false;      // the window holds rows the spool does not
+  bool spoolLost = false;  // the spool refused rows and the page could not come into memory
 };
 
 // Row y of the rows made, to be read (the window moved over it); null when it cannot be read.

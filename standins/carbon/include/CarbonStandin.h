@@ -48,7 +48,8 @@ enum CarbonStandinFileCall {
   kCarbonStandinSetFPos,
   kCarbonStandinGetEOF,
   kCarbonStandinSetEOF,
-  kCarbonStandinFSClose
+  kCarbonStandinFSClose,
+  kCarbonStandinHRename
 };
 // The n-th call (1 = the next) of that routine returns err without doing its work, except
 // that a failed FSClose still releases the path, as an interrupted close does. An FSWrite

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include <CoreFoundation/CoreFoundation.h>
 
@@ -354,6 +355,12 @@ static_assert(offsetof(HIOParam, ioNamePtr) == 18 && offsetof(HIOParam, ioBuffer
 static_assert(offsetof(GetVolParmsInfoBuffer, vMAttrib) == 2 &&
                   offsetof(GetVolParmsInfoBuffer, vMExtendedAttributes) == 20,
               "GetVolParmsInfoBuffer as Files.h lays it out");
+static_assert(offsetof(HFileInfo, ioFDirIndex) == 28 && offsetof(HFileInfo, ioFlAttrib) == 30 &&
+                  offsetof(HFileInfo, ioFlFndrInfo) == 32 && offsetof(HFileInfo, ioDirID) == 48 &&
+                  offsetof(HFileInfo, ioFlLgLen) == 54 && offsetof(HFileInfo, ioFlParID) == 100 &&
+                  offsetof(DirInfo, ioDrDirID) == 48 && offsetof(DirInfo, ioDrParID) == 100 &&
+                  sizeof(CInfoPBRec) == 108,
+              "CInfoPBRec as Files.h lays it out");
 
 TEST_F(Files, FSSpecsInAnArrayKeepTheirLayout) {
   FSSpec specs[2];
@@ -557,6 +564,121 @@ TEST_F(Files, AVolumeThatCannotExchangeSaysSoAndRefusesWithParamErr) {
   EXPECT_EQ(exchanged, paramErr);
   EXPECT_EQ(Contents("a"), "a");
   EXPECT_EQ(Contents("b"), "b");
+}
+
+}  // namespace
+
+namespace {
+
+// Inside Macintosh: Files, HRename and FSpRename: a new name in the same directory, dupFNErr
+// ("A file with the new name already exists") without touching either file, bdNamErr for a
+// name with a colon (renaming does not move); the file keeps its type and creator, and a path
+// open on it follows it.
+TEST_F(Files, RenameNeverReplacesAndNeverMoves) {
+  ASSERT_EQ(mkdir("pages", 0755), 0);
+  ASSERT_EQ(HCreate(0, 0, P(":pages:a.part"), kTtxt, kPICT), noErr);
+  std::ofstream("pages/a.part") << "new";
+  std::ofstream("pages/b") << "older";
+  SInt16 ref = 0;
+  ASSERT_EQ(HOpen(0, 0, P(":pages:a.part"), fsRdPerm, &ref), noErr);
+  EXPECT_EQ(HRename(0, 0, P(":pages:a.part"), P("b")), dupFNErr);
+  EXPECT_EQ(Contents("pages/b"), "older");
+  EXPECT_EQ(HRename(0, 0, P(":pages:a.part"), P(":a")), bdNamErr);
+  EXPECT_EQ(HRename(0, 0, P(":pages:none"), P("a")), fnfErr);
+  FSSpec spec;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a.part"), &spec), noErr);
+  ASSERT_EQ(FSpRename(&spec, P("a")), noErr);
+  EXPECT_EQ(Contents("pages/a"), "new");
+  struct stat st;
+  EXPECT_NE(::stat("pages/a.part", &st), 0);
+  OSType type = 0, creator = 0;
+  ASSERT_EQ(CarbonStandin_ReadFinderInfo("pages/a", &type, &creator), 0);
+  EXPECT_EQ(type, kPICT);
+  EXPECT_EQ(creator, kTtxt);
+  char byte = 0;
+  SInt32 count = 1;
+  EXPECT_EQ(FSRead(ref, &count, &byte), noErr);
+  EXPECT_EQ(byte, 'n');
+  EXPECT_EQ(FSClose(ref), noErr);
+  EXPECT_EQ(HDelete(0, 0, P(":pages:a")), noErr);
+}
+
+// Listing a folder: entries by index from 1 in the catalog's order (case folded), fnfErr
+// past the last, folders marked, the FinderInfo sidecars never shown, and ioDirID overwritten
+// so that a lister must set it again for each index.
+TEST_F(Files, CatalogInformationListsAFolderByIndex) {
+  ASSERT_EQ(mkdir("pages", 0755), 0);
+  ASSERT_EQ(mkdir("pages/Sub", 0755), 0);
+  ASSERT_EQ(HCreate(0, 0, P(":pages:b-0002.tif"), kTtxt, kPICT), noErr);
+  std::ofstream("pages/b-0002.tif") << "12345";
+  std::ofstream("pages/A-0001.tif") << "1";
+  std::ofstream("pages/._A-0001.tif.finderinfo") << std::string(32, '\0');
+  std::ofstream("pages/c:d") << "";
+  FSSpec spec;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:x"), &spec), fnfErr);
+  const SInt32 folder = ParID(spec);
+  std::vector<std::string> names;
+  CInfoPBRec pb;
+  Str255 name;
+  for (SInt16 index = 1;; ++index) {
+    std::memset(&pb, 0xA5, sizeof pb);
+    pb.hFileInfo.ioNamePtr = name;
+    pb.hFileInfo.ioVRefNum = 0;
+    pb.hFileInfo.ioDirID = folder;
+    pb.hFileInfo.ioFDirIndex = index;
+    const OSErr err = PBGetCatInfoSync(&pb);
+    if (err == fnfErr) break;
+    ASSERT_EQ(err, noErr);
+    EXPECT_EQ(pb.hFileInfo.ioResult, noErr);
+    EXPECT_EQ(pb.hFileInfo.ioFDirIndex, index);
+    names.emplace_back(reinterpret_cast<const char*>(name + 1), name[0]);
+    const bool isFolder = (pb.hFileInfo.ioFlAttrib & kioFlAttribDirMask) != 0;
+    EXPECT_EQ(isFolder, names.back() == "Sub") << names.back();
+    if (isFolder) {
+      EXPECT_NE(pb.dirInfo.ioDrDirID, folder);
+      EXPECT_EQ(pb.dirInfo.ioDrParID, folder);
+    } else {
+      EXPECT_EQ(pb.hFileInfo.ioFlParID, folder);
+      EXPECT_NE(pb.hFileInfo.ioDirID, folder) << "a file's number, not the folder's ID";
+    }
+    if (names.back() == "b-0002.tif") {
+      EXPECT_EQ(pb.hFileInfo.ioFlLgLen, 5);
+      EXPECT_EQ(pb.hFileInfo.ioFlFndrInfo.fdType, kPICT);
+      EXPECT_EQ(pb.hFileInfo.ioFlFndrInfo.fdCreator, kTtxt);
+    }
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"A-0001.tif", "b-0002.tif", "c/d", "Sub"}));
+
+  // Without a name buffer, by name, the folder itself, and folders that are not there.
+  std::memset(&pb, 0, sizeof pb);
+  pb.hFileInfo.ioDirID = folder;
+  pb.hFileInfo.ioFDirIndex = 2;
+  EXPECT_EQ(PBGetCatInfoSync(&pb), noErr);
+  pb.hFileInfo.ioDirID = 0;
+  pb.hFileInfo.ioFDirIndex = 0;
+  P subName(":pages:Sub");
+  pb.hFileInfo.ioNamePtr = subName.s;
+  ASSERT_EQ(PBGetCatInfoSync(&pb), noErr);
+  EXPECT_NE(pb.hFileInfo.ioFlAttrib & kioFlAttribDirMask, 0);
+  EXPECT_EQ(pb.dirInfo.ioDrParID, folder);
+  P missing(":pages:none");
+  pb.hFileInfo.ioNamePtr = missing.s;
+  pb.hFileInfo.ioDirID = 0;
+  EXPECT_EQ(PBGetCatInfoSync(&pb), fnfErr);
+  pb.hFileInfo.ioNamePtr = name;
+  pb.hFileInfo.ioDirID = folder;
+  pb.hFileInfo.ioFDirIndex = -1;
+  ASSERT_EQ(PBGetCatInfoSync(&pb), noErr);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(name + 1), name[0]), "pages");
+  EXPECT_EQ(pb.dirInfo.ioDrDirID, folder);
+  EXPECT_EQ(pb.dirInfo.ioDrNmFls, 4);
+  pb.hFileInfo.ioDirID = 77;
+  pb.hFileInfo.ioFDirIndex = 1;
+  EXPECT_EQ(PBGetCatInfoSync(&pb), dirNFErr);
+  pb.hFileInfo.ioDirID = folder;
+  pb.hFileInfo.ioVRefNum = -1;
+  EXPECT_EQ(PBGetCatInfoSync(&pb), nsvErr);
+  EXPECT_EQ(PBGetCatInfoSync(nullptr), paramErr);
 }
 
 }  // namespace

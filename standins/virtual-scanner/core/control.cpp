@@ -58,13 +58,14 @@ void Scanner::ResetControls() {
   guardDistance_ = -2;
   memoryOffered_ = true;
   profile_.OfferMemory(true);
+  currentOnly_ = false;
   buffersSet_ = false;
   rowPadding_ = 0;
   lengthUnknown_ = false;
   rowsShort_ = 0;
   memFailAt_ = 0;
-  pixelTypeAt_ = 0;
-  blankAt_ = nearlyBlankAt_ = 0;
+  pixelTypeAt_.clear();
+  sheetAt_.clear();
 }
 
 // The commands of memory transfers (and `pixel-type-at`, which pages of any transfer follow).
@@ -121,13 +122,13 @@ int Scanner::MemoryCommand(const std::vector<std::string>& w) {
     return 0;
   }
   if (verb == "pixel-type-at" && w.size() == 2 && w[1] == "none") {
-    pixelTypeAt_ = 0;
+    pixelTypeAt_.clear();
     return 0;
   }
+  // One page each time; given again for a page, the last type holds.
   if (verb == "pixel-type-at" && w.size() == 3 && Numbers(w, 1, 2, n)) {
     if (long(n[0]) < 1 || long(n[0]) > 32767 || n[1] > TWPT_RGB) return -1;
-    pixelTypeAt_ = int(n[0]);
-    pixelTypeAtType_ = int(n[1]);
+    pixelTypeAt_[int(n[0])] = int(n[1]);
     return 0;
   }
   return -1;
@@ -248,6 +249,11 @@ int Scanner::Control(const char* command) {
     keepSettings_ = w[1] == "keep";
     return 0;
   }
+  if (verb == "lists" && w.size() == 2) {
+    if (w[1] != "current" && w[1] != "all") return -1;
+    currentOnly_ = w[1] == "current";
+    return 0;
+  }
   if (verb == "report-during-enable" && w.size() == 2) {
     if (w[1] != "on" && w[1] != "off") return -1;
     reportDuringEnable_ = w[1] == "on";
@@ -297,14 +303,26 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   // A page of the enable (1 to 32767) that something happens to, or none.
-  if ((verb == "jam-at" || verb == "blank-at" || verb == "nearly-blank-at") && w.size() == 2) {
-    int& at = verb == "jam-at" ? jamAt_ : verb == "blank-at" ? blankAt_ : nearlyBlankAt_;
+  if (verb == "jam-at" && w.size() == 2) {
     if (w[1] == "none") {
-      at = 0;
+      jamAt_ = 0;
       return 0;
     }
     if (!Numbers(w, 1, 1, n) || n[0] < 1 || n[0] > 32767) return -1;
-    at = int(n[0]);
+    jamAt_ = int(n[0]);
+    return 0;
+  }
+  // Sheets add up, one page a command; the last kind given for a page holds. `none` takes
+  // every sheet of that kind away.
+  if ((verb == "blank-at" || verb == "nearly-blank-at") && w.size() == 2) {
+    const int sheet = verb == "blank-at" ? kBlankSheet : kNearlyBlankSheet;
+    if (w[1] == "none") {
+      for (auto it = sheetAt_.begin(); it != sheetAt_.end();)
+        it = it->second == sheet ? sheetAt_.erase(it) : ++it;
+      return 0;
+    }
+    if (!Numbers(w, 1, 1, n) || n[0] < 1 || n[0] > 32767) return -1;
+    sheetAt_[int(n[0])] = sheet;
     return 0;
   }
   if (verb == "fail" && w.size() == 6 && Numbers(w, 1, 5, n)) {

@@ -210,6 +210,7 @@ class Scanner {
   bool cancelNext_ = false;        // the next image transfer is cancelled by the source
   bool noticesByMessage_ = false;  // notices handed out as TWMessage instead of through the DSM
   bool keepSettings_ = false;      // MSG_OPENDS keeps the capabilities of the last session
+  bool currentOnly_ = false;       // MSG_GET answers the current value alone (`lists current`)
   bool reportDuringEnable_ = false;
   bool closeRequestInstead_ = false;  // the next enable without the interface asks to be closed
   long noticeDelayMs_ = 0;            // without the interface, the notice this long after the enable
@@ -240,10 +241,9 @@ class Scanner {
   int rowsShort_ = 0;           // the page ends this many rows before its announced length
   int memFailAt_ = 0;           // the Kth request of every page answers memFailRc_ (0: none)
   TW_UINT16 memFailRc_ = 0, memFailCc_ = 0;
-  int pixelTypeAt_ = 0;  // page K of a batch comes in pixelTypeAtType_ (0: none)
-  int pixelTypeAtType_ = 0;
-  int blankAt_ = 0;        // page K of a batch is a blank sheet (0: none)
-  int nearlyBlankAt_ = 0;  // page K of a batch is a nearly blank sheet (0: none)
+  static constexpr int kBlankSheet = 1, kNearlyBlankSheet = 2;  // vscan::ScanSettings::sheet
+  std::map<int, int> pixelTypeAt_;  // page K of a batch -> the pixel type it comes in
+  std::map<int, int> sheetAt_;      // page K of a batch -> kBlankSheet or kNearlyBlankSheet
 };
 
 }  // namespace vs

@@ -192,7 +192,9 @@ TW_UINT16 Scanner::Caps(TW_UINT16 msg, TW_CAPABILITY* cap) {
     case MSG_GETDEFAULT: {
       TW_UINT16 conType = TWON_ONEVALUE;
       if (!profile_.Find(cap->Cap)) return Fail(TWCC_CAPUNSUPPORTED);
-      TW_HANDLE h = MakeHandle(profile_.Get(cap->Cap, msg, &conType));
+      // A source that lists nothing answers MSG_GET as MSG_GETCURRENT.
+      const TW_UINT16 asked = msg == MSG_GET && currentOnly_ ? TW_UINT16(MSG_GETCURRENT) : msg;
+      TW_HANDLE h = MakeHandle(profile_.Get(cap->Cap, asked, &conType));
       if (!h) return Fail(TWCC_LOWMEMORY);
       cap->ConType = conType;
       cap->hContainer = h;

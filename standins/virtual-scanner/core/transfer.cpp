@@ -89,9 +89,10 @@ TW_UINT16 Scanner::FeedPage() {
 vscan::ScanSettings Scanner::PageSettings() const {
   vscan::ScanSettings s = profile_.Settings();
   s.mark = fed_ & 0x7FFF;
-  if (pixelTypeAt_ == fed_ + 1) s.pixelType = pixelTypeAtType_;
-  if (blankAt_ == fed_ + 1) s.sheet = 1;
-  if (nearlyBlankAt_ == fed_ + 1) s.sheet = 2;
+  auto type = pixelTypeAt_.find(fed_ + 1);
+  if (type != pixelTypeAt_.end()) s.pixelType = type->second;
+  auto sheet = sheetAt_.find(fed_ + 1);
+  if (sheet != sheetAt_.end()) s.sheet = sheet->second;
   return s;
 }
 

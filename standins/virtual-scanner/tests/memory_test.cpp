@@ -434,14 +434,17 @@ TEST_F(MemoryTest, CancelJamAndInjectedFaultsEndTheTransfer) {
   EXPECT_EQ(Status(), TWCC_SEQERROR);
 }
 
-// A batch whose second page comes in grey whatever was set (automatic colour detection).
-TEST_F(MemoryTest, APageOfTheBatchCanComeInAnotherPixelType) {
+// A batch whose first and third pages come in grey whatever was set (automatic colour
+// detection): each page given keeps its own type.
+TEST_F(MemoryTest, PagesOfTheBatchCanComeInAnotherPixelType) {
   EXPECT_EQ(VirtualScannerControl("pixel-type-at 2 3"), -1);
   EXPECT_EQ(VirtualScannerControl("pixel-type-at 0 1"), -1);
-  ASSERT_EQ(VirtualScannerControl("pixel-type-at 2 1"), 0);
+  ASSERT_EQ(VirtualScannerControl("pixel-type-at 1 1"), 0);
+  ASSERT_EQ(VirtualScannerControl("pixel-type-at 3 0"), 0);
+  ASSERT_EQ(VirtualScannerControl("pixel-type-at 3 1"), 0);  // the last type given for a page holds
   ASSERT_EQ(VirtualScannerControl("pages 3"), 0);
   ToTransferReady();
-  const int bits[] = {24, 8, 24};
+  const int bits[] = {8, 24, 8};
   for (int page = 0; page < 3; ++page) {
     TW_IMAGEINFO info = Info();
     EXPECT_EQ(info.BitsPerPixel, bits[page]) << page;
@@ -454,6 +457,7 @@ TEST_F(MemoryTest, APageOfTheBatchCanComeInAnotherPixelType) {
   EXPECT_EQ(Query("cap 0x0101"), "2") << "the capability stays as set";
   // Native transfers follow it as well.
   Reopen();
+  ASSERT_EQ(VirtualScannerControl("pixel-type-at none"), 0);
   ASSERT_EQ(VirtualScannerControl("pixel-type-at 1 0"), 0);
   ToTransferReady();
   EXPECT_EQ(Info().BitsPerPixel, 1);

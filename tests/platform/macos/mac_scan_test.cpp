@@ -44,6 +44,49 @@ class MacScanTest : public ExtensionTest {
   }
 };
 
+// A picture's rows hold at most 4095 pixels of 32 bits: a page 5100 pixels wide (a strip of a
+// letter page at 600 dpi) is refused with 16 before its transfer, by every way that ends in a
+// picture (the jam on the transfer would otherwise answer); a page 4800 pixels tall and 600
+// wide is a picture like any other. A batch the extension writes from rows takes the wide
+// pages by memory transfer by itself, switching for each page the source announces.
+TEST_F(MacScanTest, APageWiderThanAPictureAnswers16BeforeItsTransfer) {
+  const std::string wide =
+      "Twain.SetSourceCapability(\"PIXELTYPE\", 1, \"XRESOLUTION\", 600, \"YRESOLUTION\", 600, \"FRAMES\", "
+      "\"0,0,8.5,0.5\")";
+  std::remove("tall.pict");
+  std::remove("wide.png");
+  ASSERT_EQ(0, Scanner("jam-at 1"));
+  const char* const refused[] = {"Twain.ScanToFile(\"mac.pict\")", "Twain.ScanToField($f:picture)",
+                                 "Twain.ScanPages(\"mac.pict\", $n, 0, 1)"};
+  for (const char* call : refused) {
+    ASSERT_EQ("0", Call(wide));
+    EXPECT_EQ("16", Call(call)) << call;
+    EXPECT_EQ("3", ScannerQuery("state")) << call;
+  }
+  EXPECT_FALSE(Exists("mac.pict"));
+  EXPECT_EQ("0", host->Variable("n").Display());
+  ASSERT_EQ(0, Scanner("jam-at none"));
+  ASSERT_EQ("0", Call("Twain.SetSourceCapability(\"XRESOLUTION\", 600, \"YRESOLUTION\", 600, \"FRAMES\", "
+                      "\"0,0,1,8\")"));
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"tall.pict\")"));
+  EXPECT_TRUE(Exists("tall.pict"));
+  std::remove("tall.pict");
+
+  ASSERT_EQ(0, Scanner("pages 3"));
+  ASSERT_EQ("0", Call(wide));
+  ASSERT_EQ("0", Call("Twain.ScanPages(\"wide.png\", $n, 0, 7)"));
+  EXPECT_EQ("3", host->Variable("n").Display());
+  const char* const pages[] = {"wide-0001.png", "wide-0002.png", "wide-0003.png"};
+  for (const char* page : pages) {
+    EXPECT_TRUE(Exists(page)) << page;
+    if (ReaderAvailable()) {
+      EXPECT_EQ(5100, Identify(page).width) << page;
+      EXPECT_EQ(300, Identify(page).height) << page;
+    }
+    std::remove(page);
+  }
+}
+
 // A host that keeps receiving events still gets its call back once the image is there, and
 // the source is closed, so the next scan works too.
 TEST_F(MacScanTest, TheWaitEndsWithTheImageWhileEventsKeepComing) {

@@ -120,6 +120,11 @@ enum { fsAtMark = 0, fsFromStart = 1, fsFromLEOF = 2, fsFromMark = 3 };
 OSErr HCreate(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, OSType creator, OSType fileType);
 OSErr HOpen(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, SInt8 permission, SInt16* refNum);
 OSErr HDelete(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName);
+// Renames a file or directory in its own directory (Inside Macintosh: Files, HRename):
+// newName is a plain name (a colon in it is bdNamErr: renaming never moves), dupFNErr when
+// something of that name exists, which is never replaced. An open file may be renamed; its
+// paths follow it. The Finder information goes with the file.
+OSErr HRename(SInt16 vRefNum, SInt32 dirID, ConstStr255Param oldName, ConstStr255Param newName);
 // The Finder information of an existing file: fnfErr when the name (in a directory that
 // exists) names no file, a directory included; the name errors as above otherwise.
 struct Point {
@@ -172,6 +177,8 @@ OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode 
 // Deletes a file that no path has open, or an empty directory (fBsyErr otherwise); HDelete
 // likewise.
 OSErr FSpDelete(const FSSpec* spec);
+// HRename of the file the FSSpec names.
+OSErr FSpRename(const FSSpec* spec, ConstStr255Param newName);
 // Swaps the data (and the modification dates) of two files on one volume; each name keeps its
 // type, creator and permissions, and open paths follow the data. fnfErr, notAFileErr for a
 // directory, diffVolErr, permErr for a file that cannot be written (one without any write
@@ -215,6 +222,109 @@ union HParamBlockRec {
 };
 typedef union HParamBlockRec HParamBlockRec;
 typedef HParamBlockRec* HParmBlkPtr;
+// A folder's entries by index, as HFS's catalog keeps them. PBGetCatInfoSync with ioFDirIndex > 0
+// describes the folder's ioFDirIndex-th entry (from 1, in the catalog's order: names compared
+// without regard to case) in the folder that ioVRefNum and ioDirID name (0: the default one;
+// or an ID that FSMakeFSSpec gave), and fnfErr past the last one. ioNamePtr, when not NULL,
+// receives the entry's name (a Str63's room). ioFlAttrib has kioFlAttribDirMask for a folder.
+// ioDirID is overwritten: a file's number, or the folder's own ID; a caller that lists sets it
+// again before each call. ioFDirIndex 0 describes the entry ioNamePtr names (fnfErr when
+// none), and a negative one the folder itself. Other errors as HGetFInfo's.
+struct FXInfo {
+  SInt16 fdIconID;
+  SInt16 fdReserved[3];
+  SInt8 fdScript;
+  SInt8 fdXFlags;
+  SInt16 fdComment;
+  SInt32 fdPutAway;
+};
+typedef struct FXInfo FXInfo;
+struct Rect {
+  SInt16 top;
+  SInt16 left;
+  SInt16 bottom;
+  SInt16 right;
+};
+typedef struct Rect Rect;
+struct DInfo {
+  Rect frRect;
+  UInt16 frFlags;
+  Point frLocation;
+  SInt16 frView;
+};
+typedef struct DInfo DInfo;
+struct DXInfo {
+  Point frScroll;
+  SInt32 frOpenChain;
+  SInt8 frScript;
+  SInt8 frXFlags;
+  SInt16 frComment;
+  SInt32 frPutAway;
+};
+typedef struct DXInfo DXInfo;
+struct HFileInfo {
+  QElemPtr qLink;
+  SInt16 qType;
+  SInt16 ioTrap;
+  Ptr ioCmdAddr;
+  IOCompletionUPP ioCompletion;
+  volatile OSErr ioResult;
+  StringPtr ioNamePtr;
+  SInt16 ioVRefNum;
+  SInt16 ioFRefNum;
+  SInt8 ioFVersNum;
+  SInt8 filler1;
+  SInt16 ioFDirIndex;
+  SInt8 ioFlAttrib;
+  SInt8 ioACUser;
+  FInfo ioFlFndrInfo;
+  SInt32 ioDirID;
+  UInt16 ioFlStBlk;
+  SInt32 ioFlLgLen;
+  SInt32 ioFlPyLen;
+  UInt16 ioFlRStBlk;
+  SInt32 ioFlRLgLen;
+  SInt32 ioFlRPyLen;
+  UInt32 ioFlCrDat;
+  UInt32 ioFlMdDat;
+  UInt32 ioFlBkDat;
+  FXInfo ioFlXFndrInfo;
+  SInt32 ioFlParID;
+  SInt32 ioFlClpSiz;
+};
+typedef struct HFileInfo HFileInfo;
+struct DirInfo {
+  QElemPtr qLink;
+  SInt16 qType;
+  SInt16 ioTrap;
+  Ptr ioCmdAddr;
+  IOCompletionUPP ioCompletion;
+  volatile OSErr ioResult;
+  StringPtr ioNamePtr;
+  SInt16 ioVRefNum;
+  SInt16 ioFRefNum;
+  SInt8 ioFVersNum;
+  SInt8 filler1;
+  SInt16 ioFDirIndex;
+  SInt8 ioFlAttrib;
+  SInt8 ioACUser;
+  DInfo ioDrUsrWds;
+  SInt32 ioDrDirID;
+  UInt16 ioDrNmFls;
+  SInt16 filler3[9];
+  UInt32 ioDrCrDat;
+  UInt32 ioDrMdDat;
+  UInt32 ioDrBkDat;
+  DXInfo ioDrFndrInfo;
+  SInt32 ioDrParID;
+};
+typedef struct DirInfo DirInfo;
+union CInfoPBRec {
+  HFileInfo hFileInfo;
+  DirInfo dirInfo;
+};
+typedef union CInfoPBRec CInfoPBRec;
+typedef CInfoPBRec* CInfoPBPtr;
 struct GetVolParmsInfoBuffer {
   SInt16 vMVersion;
   SInt32 vMAttrib;
@@ -226,9 +336,11 @@ struct GetVolParmsInfoBuffer {
 };
 #pragma pack(pop)
 typedef struct GetVolParmsInfoBuffer GetVolParmsInfoBuffer;
+enum { kioFlAttribDirMask = 0x10 };       // an ioFlAttrib bit
 enum { bHasFileIDs = 6 };                 // a vMAttrib bit
 enum { bSupportsFSExchangeObjects = 3 };  // a vMExtendedAttributes bit
 OSErr PBHGetVolParmsSync(HParmBlkPtr paramBlock);
+OSErr PBGetCatInfoSync(CInfoPBPtr paramBlock);
 // The file URL of an existing file (CoreFoundation's; declared here with FSRef).
 typedef const void* CFAllocatorRef;
 typedef const struct __CFURL* CFURLRef;
