@@ -152,28 +152,28 @@ done
 # the pages are written all the same, the same pixels as by native transfer, and nothing is
 # left in the temporary folder.
 rm -f ./*
-temp="$(sed -n 's/^"TMP"="C:\\\\\(.*\)"$/\1/p' "$builds/windows/wineprefix/user.reg" | head -1 | sed 's/\\\\/\//g')"
-temp="$builds/windows/wineprefix/drive_c/${temp:-users/$(id -un)/Temp}"
+temp="$(sed -n 's/^"TMP"="C:\\\\\(.*\)"$/\1/p' "$prefix/user.reg" | head -1 | sed 's/\\\\/\//g')"
+temp="$prefix/drive_c/${temp:-users/$(id -un)/Temp}"
 mkdir -p "$temp"
 full_temp="$(mktemp -d)"
 if mount -t tmpfs -o size=1m tmpfs "$full_temp" && mount --bind "$full_temp" "$temp"; then
   dd if=/dev/zero of="$temp/filler" bs=4k 2>/dev/null
-  out="$("$host" --build windows --scanner-control 'pages 2' 'Twain.Connect()' 'Twain.SetSourceCapability("PIXELTYPE", 2)' \
+  out="$("$host" --build "$win_build" --scanner-control 'pages 2' 'Twain.Connect()' 'Twain.SetSourceCapability("PIXELTYPE", 2)' \
     'Twain.ScanPages("nat.png", $n, 0, 7)' 'Twain.SetOption("TRANSFER", "MEMORY")' \
     'Twain.SetSourceCapability("PIXELTYPE", 2)' 'Twain.ScanPages("spool.png", $n, 0, 7)' 2>&1)"
-  expect "windows: temporary folder full, memory pages written from memory: 0, 2 pages" \
+  expect "$win_build: temporary folder full, memory pages written from memory: 0, 2 pages" \
     'Twain.ScanPages("nat.png", $n, 0, 7) -> 0' '  $n = 2' 'Twain.ScanPages("spool.png", $n, 0, 7) -> 0' '  $n = 2'
   for k in 1 2; do
     convert "nat-000$k.png" -alpha off -type TrueColor -depth 8 "nat$k.ppm" 2>/dev/null
-    same_pixels "windows: temporary folder full, memory page $k as the native one" "spool-000$k.png" "nat$k.ppm"
+    same_pixels "$win_build: temporary folder full, memory page $k as the native one" "spool-000$k.png" "nat$k.ppm"
   done
   left="$(ls -A "$temp" | grep -vx filler)"
-  [ -z "$left" ] && pass "windows: nothing left in the full temporary folder" ||
-    fail "windows: nothing left in the full temporary folder" "$left"
+  [ -z "$left" ] && pass "$win_build: nothing left in the full temporary folder" ||
+    fail "$win_build: nothing left in the full temporary folder" "$left"
   umount "$temp"
   umount "$full_temp"
 else
-  fail "windows: a full temporary folder" "cannot mount a tmpfs over $temp"
+  fail "$win_build: a full temporary folder" "cannot mount a tmpfs over $temp"
 fi
 rmdir "$full_temp"
 
@@ -278,10 +278,10 @@ done
 small="$disk/small"
 mkdir -p "$small"
 if mount -t tmpfs -o size=400k tmpfs "$small" 2>/dev/null; then
-  for build in macos windows; do
+  for build in $checked_builds; do
     rm -f "$small"/*
     head -c 4096 /dev/zero >"$small/filler"
-    [ "$build" = windows ] && head -c 4096 /dev/zero >"$small/doc.pdf"
+    [ "$build" != macos ] && head -c 4096 /dev/zero >"$small/doc.pdf"
     out="$(cd "$small" && "$host" --build "$build" --scanner-control 'pages 20' 'Twain.Connect()' \
       'Twain.SetOption("PDFIMAGES", "LOSSLESS", "TRANSFER", "MEMORY", "EXISTING", "REPLACE")' \
       'Twain.SetSourceCapability("XRESOLUTION", 300, "YRESOLUTION", 300)' 'Twain.ScanPages("doc.pdf", $n, 0, 10)' 2>&1)"
