@@ -3,7 +3,8 @@
 # connect each build to the virtual scanner, read what it supports, set a resolution and a
 # pixel type, scan, and turn every page into PNG with ImageMagick.
 #   Mac build:     a native scan written as PICT, a file transfer in PNG, a picture field
-#   Windows build: a native scan written as BMP, a file transfer in TIFF, a picture field
+#   Windows build: a native scan written as BMP, a file transfer in TIFF, a picture field;
+#                  the same on the 64-bit Windows build
 # Then the document workflow on each build: a five-page feeder with a blank sheet third,
 # scanned by memory transfer into one PDF with blank pages left out, and what came out
 # (pdfinfo, pdfimages -list, the page count and the pages discarded).
@@ -46,17 +47,24 @@ run --build macos 'Twain.About()' 'Twain.Connect()' \
   'Twain.ScanToField($page:picture)' \
   'Twain.Disconnect()'
 
+# The same calls on each Windows build; $2 names its files.
+windows_calls() {
+  local build=$1 name=$2
+  run --build "$build" 'Twain.About()' 'Twain.Connect()' \
+    'Twain.GetSourceCapRange("SUPPORTEDCAPS", $caps)' \
+    'Twain.GetSourceCapRange("XRESOLUTION", $resolutions, "PIXELTYPE", $types)' \
+    'Twain.SetSourceCapability("XRESOLUTION", 100, "YRESOLUTION", 100, "PIXELTYPE", 1)' \
+    'Twain.GetSourceCapability("XRESOLUTION", $x, "PIXELTYPE", $type)' \
+    "Twain.ScanToFile(\"$out/page-$name.bmp\")" \
+    'Twain.SetSourceCapability("XRESOLUTION", 75, "YRESOLUTION", 75, "PIXELTYPE", 2)' \
+    "Twain.ScanToFile(\"$out/page-$name-file.tif\", 0, 0)" \
+    'Twain.ScanToField($page:picture)' \
+    'Twain.Disconnect()'
+}
 echo "== Windows build (build/windows/Kardivelle.dll, under Wine)"
-run --build windows 'Twain.About()' 'Twain.Connect()' \
-  'Twain.GetSourceCapRange("SUPPORTEDCAPS", $caps)' \
-  'Twain.GetSourceCapRange("XRESOLUTION", $resolutions, "PIXELTYPE", $types)' \
-  'Twain.SetSourceCapability("XRESOLUTION", 100, "YRESOLUTION", 100, "PIXELTYPE", 1)' \
-  'Twain.GetSourceCapability("XRESOLUTION", $x, "PIXELTYPE", $type)' \
-  "Twain.ScanToFile(\"$out/page-win.bmp\")" \
-  'Twain.SetSourceCapability("XRESOLUTION", 75, "YRESOLUTION", 75, "PIXELTYPE", 2)' \
-  "Twain.ScanToFile(\"$out/page-win-file.tif\", 0, 0)" \
-  'Twain.ScanToField($page:picture)' \
-  'Twain.Disconnect()'
+windows_calls windows win
+echo "== Windows 64-bit build (build/windows64/Kardivelle.dll, under Wine's 64-bit loader)"
+windows_calls windows64 win64
 
 # A feeder of five pages, the third a blank sheet, into one PDF by memory transfer.
 document() {
@@ -73,6 +81,7 @@ status=0
 echo "== Documents: five sheets, the third blank, into one PDF"
 document macos "$(macpath "$out/document-mac.pdf")"
 document windows "$out/document-win.pdf"
+document windows64 "$out/document-win64.pdf"
 for f in "$out"/document-*.pdf; do
   [ -f "$f" ] || continue
   echo "\$ pdfinfo $f"
@@ -96,7 +105,8 @@ for f in "$out"/page-*; do
     status=1
   fi
 done
-for expected in page-mac.pict page-mac-file.png page-win.bmp page-win-file.tif document-mac.pdf document-win.pdf; do
+for expected in page-mac.pict page-mac-file.png page-win.bmp page-win-file.tif page-win64.bmp page-win64-file.tif \
+  document-mac.pdf document-win.pdf document-win64.pdf; do
   if [ ! -f "$out/$expected" ]; then
     echo "  $out/$expected is missing" >&2
     status=1

@@ -19,6 +19,7 @@
 #include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"
 #include "traits/build_traits.h"
+#include "twain/result_codes.h"
 #include "twain/connection.h"
 #include "twain/dsm_platform.h"
 
@@ -122,10 +123,10 @@ int Expected(const Step& step, const Request& r, const Fault& f, bool imageTaken
   // A failed status request passes on its own return code.
   if (Is(r, DG_CONTROL, DAT_STATUS, MSG_GET)) return f.rc;
   // A manager that answers the first source with "no source" lists none: the names are an
-  // empty list, and whole.
+  // empty list, and whole, and no name is among them.
   if (Is(r, DG_CONTROL, DAT_IDENTITY, MSG_GETFIRST) && f.rc == TWRC_FAILURE && f.cc == TWCC_NODS &&
-      step.call.find("GetSourceNames") != std::string::npos)
-    return 0;
+      step.kind == Kind::Names)
+    return step.call.find("GetSourceNames") != std::string::npos ? 0 : kResultNoSource;
   if (IsScan(step.kind)) {
     // MSG_ENDXFER: only TWRC_FAILURE counts.
     if (Is(r, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER) && f.rc != TWRC_FAILURE) return 0;

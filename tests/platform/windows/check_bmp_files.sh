@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The independent reader for the Windows suite, run after it in its working directory:
-# ImageMagick must read the BMP of the last native scan as the 850x1100 chart, at the
+# ImageMagick must read the BMP of the suite's native scan (kept as scan-native-kept.bmp) as the 850x1100 chart, at the
 # scanner's default 100 dpi (3937 pixels per metre, which ImageMagick gives per centimetre).
 set -euo pipefail
-f=${1:-scan-native.bmp}
+f=${1:-scan-native-kept.bmp}
 [ "$(convert "$f" -format '%w %h' info:)" = "850 1100" ] || { echo "$f: wrong size" >&2; exit 1; }
 res=$(identify -format '%[fx:int(resolution.x*2.54+.5)] %[fx:int(resolution.y*2.54+.5)] %U' "$f")
 [ "$res" = "100 100 PixelsPerCentimeter" ] || { echo "$f: resolution '$res' (dpi)" >&2; exit 1; }
