@@ -14,7 +14,7 @@ trap 'cd /; rm -rf "$work"' EXIT
 cd "$work" || exit 1
 
 # kill_when BUILD PATTERN BYTES CALL...: runs the calls, and kills the host once a file
-# matching PATTERN holds at least BYTES (the Windows build: every process of its Wine prefix,
+# matching PATTERN holds at least BYTES (a Windows build: every process of its Wine prefix,
 # this run's host being the only one).
 kill_when() {
   local build="$1" pattern="$2" bytes="$3"
@@ -27,8 +27,8 @@ kill_when() {
     sleep 0.1
     waited=$((waited + 1))
   done
-  if [ "$build" = windows ]; then
-    WINEPREFIX="$builds/windows/wineprefix" wineserver -k9 2>/dev/null  # the wrapper then ends
+  if [ "$build" != macos ]; then
+    WINEPREFIX="$builds/$build/wineprefix" wineserver -k9 2>/dev/null  # the wrapper then ends
   else
     kill -9 "$pid" 2>/dev/null
   fi
