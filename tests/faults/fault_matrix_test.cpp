@@ -19,9 +19,9 @@
 #include "tests/faults/matrix_report.h"
 #include "tests/support/fixture.h"
 #include "traits/build_traits.h"
-#include "twain/result_codes.h"
 #include "twain/connection.h"
 #include "twain/dsm_platform.h"
+#include "twain/result_codes.h"
 
 #if !KV_WINDOWS_BUILD
 #include <CarbonStandin.h>

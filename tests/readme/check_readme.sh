@@ -6,7 +6,8 @@
 # the lines up to the next "$ " line or the end of the block are its expected output. Every
 # block runs against both builds (the build name in its commands replaced), except a block
 # that follows a line "<!-- readme-check: this build only -->", which runs only as written.
-# With KV_BUILDS=windows64, every block that runs on the Windows build runs on the 64-bit one.
+# With KV_BUILDS=windows64, every block that runs on the Windows build runs on the 64-bit one
+# (and with "macos windows64", the Mac build's blocks too).
 # Each block runs in a fresh empty directory, so the files its scans write start absent.
 # Needs both builds and an X display for Wine's dialogs (tools/velmar-host starts its own).
 set -uo pipefail
@@ -43,10 +44,14 @@ for block in $(ls -d "$work"/block.* 2>/dev/null | sort -t. -k2 -n); do
   esac
   builds="macos windows"
   [ -f "$block/only" ] && builds="$named"
-  # KV_BUILDS=windows64 (the 64-bit tree's suites): what runs on the 32-bit Windows build runs
-  # on the 64-bit one, with the same answers; nothing else.
-  if [ "${KV_BUILDS:-}" = windows64 ]; then
-    [[ " $builds " == *" windows "* ]] && builds=windows64 || builds=""
+  # KV_BUILDS with windows64 (the 64-bit tree's suites): what runs on the 32-bit Windows build
+  # runs on the 64-bit one, with the same answers; what runs on the Mac build, only where
+  # KV_BUILDS names macos too.
+  if [[ " ${KV_BUILDS:-} " == *" windows64 "* ]]; then
+    mapped=""
+    [[ " $builds " == *" macos "* && " $KV_BUILDS " == *" macos "* ]] && mapped="macos"
+    [[ " $builds " == *" windows "* ]] && mapped+=" windows64"
+    builds="$mapped"
   fi
   for build in $builds; do
     dir="$work/run.$(basename "$block").$build"
@@ -55,7 +60,7 @@ for block in $(ls -d "$work"/block.* 2>/dev/null | sort -t. -k2 -n); do
       k="${cmd##*.}"
       commands=$((commands + 1))
       text="$(sed -e "s|^tools/velmar-host|$repo/tools/velmar-host|" \
-                  -e "s|--build macos|--build $build|; s|--build windows|--build $build|" "$cmd")"
+                  -E -e "s#--build (macos|windows)( |$)#--build $build\2#" "$cmd")"
       actual="$(cd "$dir" && bash -c "$text" 2>&1)"
       status=$?
       expected="$(cat "$block/expected.$k")"

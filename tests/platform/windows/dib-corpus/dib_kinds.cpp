@@ -204,9 +204,10 @@ Case Lie(const Case& base, const std::string& name, const std::string& fault,
 }  // namespace
 
 std::vector<Case> Corpus(bool large, size_t pointerBytes) {
-  // Small: a few dozen pixels. Large: 400 rows, and rows long enough for 540,000 bytes
-  // (1,080,000 for a 64-bit process).
-  const int h = large ? 400 : 7;
+  // Small: a few dozen pixels. Large: 400 rows, and rows long enough for 540,000 bytes; for a
+  // 64-bit process 800 rows and 1,080,000 bytes (a 1-bit row stays under ImageMagick's width
+  // limit of 16,384).
+  const int h = large ? (pointerBytes == 8 ? 800 : 400) : 7;
   const int64_t bytes = pointerBytes == 8 ? 1080000 : 540000;
   auto w = [&](int bits) { return large ? int(bytes * 8 / (int64_t(bits) * h)) + 1 : 13; };
   std::vector<DibLayout> layouts;
