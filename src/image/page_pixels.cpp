@@ -36,6 +36,16 @@ class StripPagePixels : public PagePixels {
     return rgb_.get();
   }
 
+  // Rows kept as they are read, where the build keeps the page in one block.
+  HeldRows Held() const override {
+    HeldRows held;
+    if (rgb_) return held;
+    held.bytes = RowPageBlock(page_);
+    held.stride = RowBytes();
+    held.bitsPerPixel = size_.bitsPerPixel;
+    return held;
+  }
+
  private:
   RowPage* page_;
   RowPageSize size_;
@@ -50,6 +60,14 @@ HeldPagePixels::HeldPagePixels(PixelFormat format, uint32_t width, uint32_t heig
     : format_(format), width_(width), height_(height), xDpi_(xDpi), yDpi_(yDpi) {
   size_ = size_t(RowBytes()) * height;
   pixels_ = std::make_unique<uint8_t[]>(size_);
+}
+
+HeldRows HeldPagePixels::Held() const {
+  HeldRows held;
+  held.bytes = pixels_.get();
+  held.stride = RowBytes();
+  held.bitsPerPixel = format_ == PixelFormat::kBlackWhite ? 1 : format_ == PixelFormat::kGrey ? 8 : 24;
+  return held;
 }
 
 void SwapRedBlue(const uint8_t* from, uint32_t width, uint8_t* to) {

@@ -18,6 +18,16 @@
 
 enum class PixelFormat : uint8_t { kBlackWhite, kGrey, kRgb };
 
+// A page's pixels where they are held whole in memory, for a codec that reads them where they
+// are: rows top first, `stride` bytes apart, each of the page's width in pixels of
+// `bitsPerPixel`: the format's own (1, 8, 24: as Row() gives them), or, for kRgb, 32 (red,
+// green, blue and a byte to skip). `bytes` null: the page is not held so.
+struct HeldRows {
+  const uint8_t* bytes = nullptr;
+  size_t stride = 0;
+  uint16_t bitsPerPixel = 0;
+};
+
 class PagePixels {
  public:
   virtual ~PagePixels() = default;
@@ -30,6 +40,8 @@ class PagePixels {
   // Row y (0 the top one), RowBytes() bytes; valid until the next call. Null when the row
   // cannot be made (no memory).
   virtual const uint8_t* Row(uint32_t y) = 0;
+  // The page's pixels in place, where they are held whole (HeldRows).
+  virtual HeldRows Held() const { return {}; }
 
   uint32_t RowBytes() const {
     switch (Format()) {
@@ -64,6 +76,7 @@ class HeldPagePixels : public PagePixels {
   double XDpi() const override { return xDpi_; }
   double YDpi() const override { return yDpi_; }
   const uint8_t* Row(uint32_t y) override { return pixels_.get() + size_t(RowBytes()) * y; }
+  HeldRows Held() const override;
   uint8_t* Pixels() { return pixels_.get(); }
   size_t Size() const { return size_; }
 

@@ -50,3 +50,7 @@ struct RowPageSize {
   uint32_t rows = 0;
 };
 RowPageSize RowPageSizeOf(const RowPage* page);
+// The rows made so far in one block, each packed (rows of (width x bits + 7) / 8 bytes, one
+// after the other), where the build keeps a page so (Mac); null where it does not (Windows:
+// the rows are in a spool file).
+const uint8_t* RowPageBlock(const RowPage* page);

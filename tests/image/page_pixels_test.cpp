@@ -9,10 +9,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "standins/virtual-scanner/image/page.h"
+#include "tests/support/failing_new.h"
 #include "tests/support/test_pages.h"
 #include "twain/result_codes.h"
 
@@ -73,6 +75,39 @@ long Differing(PagePixels& pixels, const vscan::Raster& r) {
   return differing;
 }
 
+// The raster as a memory transfer leaves it: a RowPage filled row by row, as the platform
+// keeps colour (blue first on Windows). `firstRoom`: rows it makes room for at once.
+RowPage* PageInStrips(const vscan::Raster& r, uint32_t firstRoom) {
+  RowPage* page = NewRowPage(uint32_t(r.width), uint16_t(r.bitsPerPixel), firstRoom);
+  if (!page) return nullptr;
+  const size_t bytes = (size_t(r.width) * r.bitsPerPixel + 7) / 8;
+  for (int y = 0; y < r.height; ++y) {
+    uint8_t* row = RowPageRow(page, uint32_t(y));
+    if (!row) {
+      FreeRowPage(page);
+      return nullptr;
+    }
+    std::memcpy(row, r.rows.data() + size_t(r.stride()) * y, bytes);
+    if (kRowPageBlueFirst && r.bitsPerPixel == 24)
+      for (int x = 0; x < r.width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
+  }
+  return page;
+}
+
+// Channels of the page's pixels further than JPEG's error from the raster's.
+long FarFromRaster(PagePixels& pixels, const vscan::Raster& r) {
+  const int channels = r.bitsPerPixel / 8;
+  if (pixels.Width() != uint32_t(r.width) || pixels.Height() != uint32_t(r.height))
+    return long(r.width) * r.height * channels;
+  long far = 0;
+  for (int y = 0; y < r.height; ++y) {
+    const uint8_t* row = pixels.Row(uint32_t(y));
+    const uint8_t* want = r.rows.data() + size_t(r.stride()) * y;
+    for (int i = 0; i < r.width * channels; ++i) far += std::abs(int(row[i]) - int(want[i])) > 48;
+  }
+  return far;
+}
+
 class PagePixelsByType : public ::testing::TestWithParam<int> {};
 
 TEST_P(PagePixelsByType, NativePageGivesTheScannedPixels) {
@@ -93,16 +128,8 @@ TEST_P(PagePixelsByType, NativePageGivesTheScannedPixels) {
 
 TEST_P(PagePixelsByType, PageInStripsGivesItsRowsInThePortsOrder) {
   const vscan::Raster r = Chart(GetParam());
-  RowPage* page = NewRowPage(uint32_t(r.width), uint16_t(r.bitsPerPixel), 8);  // grows past 8 rows
+  RowPage* page = PageInStrips(r, 8);  // grows past 8 rows
   ASSERT_NE(page, nullptr);
-  const size_t bytes = (size_t(r.width) * r.bitsPerPixel + 7) / 8;
-  for (int y = 0; y < r.height; ++y) {
-    uint8_t* row = RowPageRow(page, uint32_t(y));
-    ASSERT_NE(row, nullptr);
-    std::memcpy(row, r.rows.data() + size_t(r.stride()) * y, bytes);
-    if (kRowPageBlueFirst && r.bitsPerPixel == 24)
-      for (int x = 0; x < r.width; ++x) std::swap(row[3 * x], row[3 * x + 2]);
-  }
   PageFacts facts = kvtest::FactsOf(r);
   facts.width = facts.height = 0;  // the page's own counts
   int16_t result = -1;
@@ -158,14 +185,8 @@ TEST(PagePixels, JpegStreamDecodesToThePagesPixels) {
     EXPECT_EQ(pixels->Format(), FormatOf(r.bitsPerPixel));
     ASSERT_EQ(pixels->Width(), uint32_t(r.width));
     ASSERT_EQ(pixels->Height(), uint32_t(r.height));
-    long far = 0;
     const int channels = r.bitsPerPixel / 8;
-    for (int y = 0; y < r.height; ++y) {
-      const uint8_t* row = pixels->Row(uint32_t(y));
-      const uint8_t* want = r.rows.data() + size_t(r.stride()) * y;
-      for (int i = 0; i < r.width * channels; ++i) far += std::abs(int(row[i]) - int(want[i])) > 48;
-    }
-    EXPECT_LT(far, long(r.width) * r.height * channels / 100);  // the bars' edges ring
+    EXPECT_LT(FarFromRaster(*pixels, r), long(r.width) * r.height * channels / 100);  // the bars' edges ring
     // Bytes that are no JPEG stream, or a stream cut short.
     EXPECT_FALSE(JpegPagePixels(bytes.data(), 100, &result));
     EXPECT_EQ(result, kResultUnusablePage);
@@ -201,5 +222,39 @@ TEST(PagePixels, OneBitDibWithWhiteFirstComesBlackAsZero) {
   kvtest::FreeImage(image);
 }
 #endif
+
+// A page held whole, as it came in strips or as it was drawn, is encoded as JPEG where it lies:
+// nothing near its size is allocated beside it while it is encoded (a band of rows at most),
+// and the stream decodes to the page.
+TEST(PagePixels, JpegEncodingHoldsThePageOnce) {
+  for (int pixelType : {1, 2}) {
+    SCOPED_TRACE(pixelType);
+    vscan::ScanSettings s;
+    s.pixelType = pixelType;
+    s.xres = s.yres = 75;  // a letter page: taller than twice the rows a band holds
+    const vscan::Raster r = vscan::RenderPage(s);
+    const unsigned long pageBytes = (unsigned long)(r.width) * (r.bitsPerPixel / 8) * r.height;
+    RowPage* strips = PageInStrips(r, uint32_t(r.height));
+    ASSERT_NE(strips, nullptr);
+    void* image = kvtest::NativeImage(r);
+    int16_t result = -1;
+    std::unique_ptr<PagePixels> pages[] = {
+        RowPagePixels(strips, uint32_t(r.height), kvtest::FactsOf(r), &result),
+        NativePagePixels(image, kvtest::FactsOf(r), &result)};
+    for (auto& page : pages) {
+      ASSERT_TRUE(page);
+      std::vector<uint8_t> jpeg;
+      kvtest::LargestNewSince();
+      ASSERT_EQ(EncodeJpeg(*page, 85, &jpeg), kResultOk);
+      EXPECT_LT(kvtest::LargestNewSince(), pageBytes / 2) << "a page of " << pageBytes << " bytes";
+      auto decoded = JpegPagePixels(jpeg.data(), jpeg.size(), &result);
+      ASSERT_TRUE(decoded);
+      EXPECT_LT(FarFromRaster(*decoded, r), long(pageBytes) / 100);
+    }
+    for (auto& page : pages) page.reset();
+    kvtest::FreeImage(image);
+    FreeRowPage(strips);
+  }
+}
 
 }  // namespace

@@ -7,6 +7,7 @@ namespace {
 
 long gCountdown = 0;
 bool gFailed = false;
+std::size_t gLargest = 0;
 
 bool Fails() {
   if (gCountdown <= 0 || --gCountdown > 0) return false;
@@ -14,7 +15,11 @@ bool Fails() {
   return true;
 }
 
-void* Allocate(std::size_t size) { return Fails() ? nullptr : std::malloc(size ? size : 1); }
+void* Allocate(std::size_t size) {
+  if (Fails()) return nullptr;
+  if (size > gLargest) gLargest = size;
+  return std::malloc(size ? size : 1);
+}
 
 }  // namespace
 
@@ -26,6 +31,12 @@ void FailNthNew(long n) {
 }
 
 bool NewFailed() { return gFailed; }
+
+unsigned long LargestNewSince() {
+  const std::size_t largest = gLargest;
+  gLargest = 0;
+  return static_cast<unsigned long>(largest);
+}
 
 }  // namespace kvtest
 

@@ -1,5 +1,7 @@
-// JPEG into memory on the Mac (the pages of a PDF): the rows as one CGImage (memory holds the
-// page once), written by an ImageIO destination into a CFData.
+// JPEG into memory on the Mac (the pages of a PDF): the rows as one CGImage, written by an
+// ImageIO destination into a CFData. ImageIO takes an image whole: a page whose pixels are
+// held whole already (a page that came in strips, a drawn picture, a decoded page) is read
+// where it is; only a page that has no such block is copied row by row into one.
 #include <ApplicationServices/ApplicationServices.h>
 
 #include <cstring>
@@ -29,21 +31,30 @@ bool CopyRows(PagePixels& page, std::vector<uint8_t>* rows) {
 
 int16_t EncodeJpeg(PagePixels& page, int quality, std::vector<uint8_t>* jpeg) {
   return AnswerWithoutThrowing([&]() -> int16_t {
-    if (page.Format() == PixelFormat::kBlackWhite) return kResultUnusablePage;
-    std::vector<uint8_t> rows;
-    if (!CopyRows(page, &rows)) return kResultUnusablePage;
+    if (page.Format() == PixelFormat::kBlackWhite || page.Width() == 0 || page.Height() == 0)
+      return kResultUnusablePage;
     const bool colour = page.Format() == PixelFormat::kRgb;
+    HeldRows held = page.Held();
+    std::vector<uint8_t> rows;
+    if (!held.bytes) {
+      if (!CopyRows(page, &rows)) return kResultUnusablePage;
+      held.bytes = rows.data();
+      held.stride = page.RowBytes();
+      held.bitsPerPixel = colour ? 24 : 8;
+    }
+    const size_t size = held.stride * (page.Height() - 1) + (size_t(page.Width()) * held.bitsPerPixel + 7) / 8;
     Ref<CGColorSpaceRef> space(colour ? CGColorSpaceCreateDeviceRGB() : CGColorSpaceCreateDeviceGray());
-    Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, rows.data(), rows.size(), nullptr));
+    Ref<CGDataProviderRef> provider(CGDataProviderCreateWithData(nullptr, held.bytes, size, nullptr));
     if (!space || !provider) return kResultUnusablePage;
     PageImage image;
     image.depth = colour ? Depth::kColour : Depth::kGrey;
     image.jpegQuality = quality;
     image.xDpi = page.XDpi() > 0 ? page.XDpi() : 72;
     image.yDpi = page.YDpi() > 0 ? page.YDpi() : 72;
-    image.image = CGImageCreate(page.Width(), page.Height(), 8, colour ? 24 : 8, page.RowBytes(), space.get(),
-                                kCGImageAlphaNone, provider.get(), nullptr, false, kCGRenderingIntentDefault);
-    const Ref<CGImageRef, CGImageRelease> held(image.image);
+    image.image = CGImageCreate(page.Width(), page.Height(), 8, held.bitsPerPixel, held.stride, space.get(),
+                                held.bitsPerPixel == 32 ? kCGImageAlphaNoneSkipLast : kCGImageAlphaNone,
+                                provider.get(), nullptr, false, kCGRenderingIntentDefault);
+    const Ref<CGImageRef, CGImageRelease> kept(image.image);
     Ref<CFMutableDataRef> data(CFDataCreateMutable(nullptr, 0));
     if (!image.image || !data) return kResultUnusablePage;
     Ref<CGImageDestinationRef> destination(

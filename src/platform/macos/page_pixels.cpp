@@ -62,6 +62,17 @@ class PicturePixels : public PagePixels {
     return row_.get();
   }
 
+  // The drawn pixels: grey as they are, colour with its skipped byte; a black-and-white page
+  // is packed from its grey row by row.
+  HeldRows Held() const override {
+    HeldRows held;
+    if (page_.depth == Depth::kOneBit) return held;
+    held.bytes = pixels_;
+    held.stride = stride_;
+    held.bitsPerPixel = page_.depth == Depth::kGrey ? 8 : 32;
+    return held;
+  }
+
  private:
   // The drawn page's pixels.
   bool Take() {

@@ -48,3 +48,5 @@ bool SettleRowPage(RowPage*) { return true; }
 bool RowPageSpoolLost(const RowPage*) { return false; }
 
 RowPageSize RowPageSizeOf(const RowPage* page) { return RowPageSize{page->width, page->bits, page->made}; }
+
+const uint8_t* RowPageBlock(const RowPage* page) { return page->rows; }

@@ -38,7 +38,8 @@ HRESULT EncodeJpegFrame(IWICImagingFactory* factory, PagePixels& page, int quali
   if (!IsEqualGUID(pixels, wanted)) return WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
   const UINT bytes = page.RowBytes();
   const UINT height = page.Height();
-  std::unique_ptr<BYTE[]> band(new (std::nothrow) BYTE[static_cast<size_t>(bytes) * kBandRows]);
+  std::unique_ptr<BYTE[]> band(
+      new (std::nothrow) BYTE[static_cast<size_t>(bytes) * (height < kBandRows ? height : kBandRows)]);
   if (!band) return E_OUTOFMEMORY;
   for (UINT y = 0; y < height;) {
     const UINT rows = height - y < kBandRows ? height - y : kBandRows;

@@ -154,3 +154,6 @@ bool SettleRowPage(RowPage* page) { return FlushWindow(page); }
 bool RowPageSpoolLost(const RowPage* page) { return page->spoolLost; }
 
 RowPageSize RowPageSizeOf(const RowPage* page) { return RowPageSize{page->width, page->bits, page->rows}; }
+
+// A window of the rows is in memory, the rest in the spool file.
+const uint8_t* RowPageBlock(const RowPage*) { return nullptr; }
