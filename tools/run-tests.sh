@@ -74,6 +74,20 @@ else
   KV_FUZZ_TARGETS= bash tools/fuzz.sh brief 2>&1 | sed 's/^/   /' || status=1
 fi
 
+# A Windows tree's suites under Wine in a virtual display.
+windows_suites() {
+  local tree=$1
+  KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \
+    xvfb-run -a ctest --test-dir "$tree" --output-on-failure --timeout 600 || status=1
+  # A suite that this machine cannot run says why in one line and counts as skipped.
+  grep -h '^skipped: ' "$tree/Testing/Temporary/LastTest.log" | sed 's/^/   /'
+  # Every program's output, passed or not, including programs that a test starts itself.
+  if grep -E 'wine: Unhandled|err:seh' "$tree/Testing/Temporary/LastTest.log"; then
+    echo "   unhandled exception under Wine ($tree)"
+    status=1
+  fi
+}
+
 echo "== Windows build suites (under Wine)"
 if [ -n "$emulated" ]; then
   # Wine's 32-bit side under qemu-i386 gets no trap number with a fault (it logs "Got unexpected
@@ -88,29 +102,15 @@ if [ -n "$emulated" ]; then
     { cat "$scratch/demo.out"; echo "   the demo failed"; status=1; }
   grep -E '\$pages = |\$discarded = |^Pages:|win.* bytes|could not|missing|damaged' "$scratch/demo.out" | sed 's/^ */   /'
 else
-  KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \
-    xvfb-run -a ctest --test-dir build/windows --output-on-failure --timeout 600 || status=1
-  # A suite that this machine cannot run says why in one line and counts as skipped.
-  grep -h '^skipped: ' build/windows/Testing/Temporary/LastTest.log | sed 's/^/   /'
-  # Every program's output, passed or not, including programs that a test starts itself.
-  if grep -E 'wine: Unhandled|err:seh' build/windows/Testing/Temporary/LastTest.log; then
-    echo "   unhandled exception under Wine"
-    status=1
-  fi
+  windows_suites build/windows
 fi
 wineserver -k 2>/dev/null || true
 
 # ---- The 64-bit Windows build: every Windows suite again, in its own tree and 64-bit prefix
 # (Wine's 64-bit loader, no emulation). The suites that run builds through tools/velmar-host
-# check the 64-bit build alone there (KV_BUILDS=windows64, set by the tree).
+# check the 64-bit build there (KV_BUILDS, set by the tree: with the Mac build where i386 is emulated).
 echo "== Windows 64-bit build suites (under Wine, build/windows64)"
-KV_DLL_OVERRIDES=winedbg.exe=d WINEDEBUG=-all,err+seh \
-  xvfb-run -a ctest --test-dir build/windows64 --output-on-failure --timeout 600 || status=1
-grep -h '^skipped: ' build/windows64/Testing/Temporary/LastTest.log | sed 's/^/   /'
-if grep -E 'wine: Unhandled|err:seh' build/windows64/Testing/Temporary/LastTest.log; then
-  echo "   unhandled exception under Wine (64-bit)"
-  status=1
-fi
+windows_suites build/windows64
 WINEPREFIX="$PWD/build/windows64/wineprefix" wineserver -k 2>/dev/null || true
 # ---- end of the 64-bit Windows build
 
