@@ -28,7 +28,14 @@ kill_when() {
     waited=$((waited + 1))
   done
   if [ "$build" != macos ]; then
-    WINEPREFIX="$builds/$build/wineprefix" wineserver -k9 2>/dev/null  # the wrapper then ends
+    # Every process of the prefix: the server's kill can leave its service processes (Wine
+    # 8.0's 64-bit ones were seen to), which hold the host's output open so that the wrapper
+    # never ends.
+    local prefix="$builds/$build/wineprefix" p
+    WINEPREFIX="$prefix" wineserver -k9 2>/dev/null
+    for p in /proc/[0-9]*; do
+      { tr '\0' '\n' <"$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && kill -9 "${p#/proc/}" 2>/dev/null
+    done
   else
     kill -9 "$pid" 2>/dev/null
   fi
