@@ -694,8 +694,7 @@ TEST_F(ImageFilesTest, MemoryStaysFlatOverTwoHundredTiffPages) {
   int pages = 0;
   EXPECT_EQ(ClosePageBook(book, &pages), 0);
   EXPECT_EQ(pages, 200);
-  ExpectPages("flat-book.tif", 200);
-  fs::remove(Local("flat-book.tif"));
+  ExpectPages("flat-book.tif", 200);  // read back by the independent readers after the suite
   FreeImage(image);
 }
 
