@@ -5,7 +5,7 @@
 //
 //   scan_bench [--runs N] [--only scan|floor]
 //   scan_bench --pages P [--runs N] [--only batch|single|floor]
-//   scan_bench --transfer native|memory --dpi D [--runs N]
+//   scan_bench --transfer native|memory --dpi D [--frame L,T,R,B] [--file NAME] [--runs N]
 //
 // With --pages: Twain.ScanPages of P pages from the scanner's feeder against P single
 // Twain.ScanToFile scans and against the floor of the same work, per page. The floor of a
@@ -23,7 +23,9 @@
 //
 // With --transfer: Twain.ScanPages of one colour letter page at D dpi into a PNG file, with the
 // extension's option TRANSFER set to NATIVE or MEMORY, N times: the time per page and the
-// process's peak memory, which is that of this transfer alone (one kind a process).
+// process's peak memory, which is that of this transfer alone (one kind a process). --frame
+// scans that frame of the glass instead (inches: "0,0,8.5,14" is a legal page), --file writes
+// a file of that name (its extension gives the format).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -310,13 +312,22 @@ int RunPagesBench(velmar::Host& host, const Call& call, const std::string& setti
 
 // ---------------------------------------------------------------- transfers (--transfer)
 
-int RunTransferBench(velmar::Host& host, const Call& call, const std::string& transfer, int dpi, int runs) {
-  const char* const file = "bench-transfer.png";
+int RunTransferBench(velmar::Host& host, const Call& call, const std::string& transfer, int dpi,
+                     const std::string& frame, const std::string& fileName, int runs) {
+  const char* const file = fileName.c_str();
   const std::string word = transfer == "memory" ? "MEMORY" : "NATIVE";
   call("Twain.SetOption(\"TRANSFER\", \"" + word + "\")", "0");
-  const std::string settings = "Twain.SetSourceCapability(\"PIXELTYPE\", 2, \"XRESOLUTION\", " +
-                               std::to_string(dpi) + ", \"YRESOLUTION\", " + std::to_string(dpi) + ")";
-  const std::string scanCall = std::string("Twain.ScanPages(\"") + file + "\", $n, 0, 7, 1)";
+  std::string settings = "Twain.SetSourceCapability(\"PIXELTYPE\", 2, \"XRESOLUTION\", " + std::to_string(dpi) +
+                         ", \"YRESOLUTION\", " + std::to_string(dpi);
+  if (!frame.empty()) settings += ", \"FRAMES\", \"" + frame + "\"";
+  settings += ")";
+  // The format follows the file's extension: PDF (10), TIFF (0), JPEG (4), else PNG (7).
+  const std::string extension = fileName.substr(std::min(fileName.size(), fileName.rfind('.') + 1));
+  const char* const code = extension == "pdf"   ? "10"
+                           : extension == "tif" ? "0"
+                           : extension == "jpg" ? "4"
+                                                : "7";
+  const std::string scanCall = std::string("Twain.ScanPages(\"") + file + "\", $n, 0, " + code + ", 1)";
   const long before = PeakMemoryKiB();
   std::vector<double> times;
   for (int i = 0; i < runs; ++i) {
@@ -330,9 +341,10 @@ int RunTransferBench(velmar::Host& host, const Call& call, const std::string& tr
       return Die(scanCall + " by " + word + " transfer -> " + r.result.Display() + ", $n = " + n);
   }
   std::printf(
-      "transfer %s, %d dpi colour letter page into PNG (%ld bytes): %.3f s a page (median of %d), peak "
+      "transfer %s, %d dpi colour %s into %s (%ld bytes): %.3f s a page (median of %d), peak "
       "memory %ld KiB (%ld KiB before the first scan)\n",
-      word.c_str(), dpi, FileSize(file), Median(times), runs, PeakMemoryKiB(), before);
+      word.c_str(), dpi, frame.empty() ? "letter page" : ("frame " + frame).c_str(), file, FileSize(file),
+      Median(times), runs, PeakMemoryKiB(), before);
   std::remove(file);
   return 0;
 }
@@ -343,7 +355,7 @@ int main(int argc, char** argv) {
   int runs = 7;
   int pages = 0;
   int dpi = 300;
-  std::string only, transfer;
+  std::string only, transfer, frame, file = "bench-transfer.png";
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--runs" && i + 1 < argc) {
@@ -356,10 +368,14 @@ int main(int argc, char** argv) {
       transfer = argv[++i];
     } else if (arg == "--dpi" && i + 1 < argc) {
       dpi = std::atoi(argv[++i]);
+    } else if (arg == "--frame" && i + 1 < argc) {
+      frame = argv[++i];
+    } else if (arg == "--file" && i + 1 < argc) {
+      file = argv[++i];
     } else {
       return Die(
           "usage: scan_bench [--runs N] [--only scan|floor] | --pages P [--runs N] [--only "
-          "batch|single|floor] | --transfer native|memory --dpi D [--runs N]");
+          "batch|single|floor] | --transfer native|memory --dpi D [--frame L,T,R,B] [--file NAME] [--runs N]");
     }
   }
   if (runs < 1) return Die("--runs needs a positive count");
@@ -389,7 +405,7 @@ int main(int argc, char** argv) {
   const std::string settings =
       "Twain.SetSourceCapability(\"PIXELTYPE\", 2, \"XRESOLUTION\", 300, \"YRESOLUTION\", 300)";
   if (!transfer.empty()) {
-    int r = RunTransferBench(host, call, transfer, dpi, runs);
+    int r = RunTransferBench(host, call, transfer, dpi, frame, file, runs);
     host.Destruct();
     return r;
   }

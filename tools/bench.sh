@@ -8,6 +8,7 @@
 # Then Twain.ScanPages of one colour letter page into PNG by native and by memory transfer
 # (the option TRANSFER), at 300 and 600 dpi: time per page and peak memory, each in a process
 # of its own.
+# Then one 1200 dpi colour legal page into PNG and PDF by both transfers on both Windows widths.
 # Last, the page writers (bench/page_bench.cpp) on a 300 dpi letter page in black and white,
 # grey and colour, per format, beside the best ImageMagick's `convert` makes of the same
 # pixels in that format: Group 4 for black-and-white TIFF, LZW with the horizontal predictor
@@ -117,6 +118,29 @@ for build in macos windows windows64; do
       [ "$transfer" = native ] && native_peak=$peak
       ratio="$(awk -v p="$peak" -v n="$native_peak" 'BEGIN { if (n > 0) printf "%.0f %%", 100 * p / n; else print "-" }')"
       printf '%-5s %-9s %10s %14s %14s %14s\n' "$dpi" "$transfer" "$secs" "$peak" "$before" "$ratio"
+    done
+  done
+  rm -rf "$scratch"
+  echo
+done
+# ---- a 1200 dpi colour legal page (10200 x 16800, 514 MB of pixels) on both Windows widths
+for build in windows windows64; do
+  exe="build/$build/bench/scan_bench.exe"
+  [ -f "$exe" ] || continue
+  scratch="build/$build/bench/legal"
+  rm -rf "$scratch"
+  mkdir -p "$scratch"
+  echo "== $build build: Twain.ScanPages of one 1200 dpi colour legal page, one process a line"
+  printf '%-9s %-5s %10s %14s %14s\n' transfer file "s a page" "peak KiB" "before KiB"
+  for transfer in native memory; do
+    for file in legal.png legal.pdf; do
+      (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/$build/wineprefix" "$repo/tools/wine-run.sh" \
+        "$repo/$exe" --transfer "$transfer" --dpi 1200 --frame 0,0,8.5,14 --file "$file" --runs 1 2>&1 | tr -d '\r') \
+        >"$scratch/out.txt" || status=1
+      line="$(grep '^transfer ' "$scratch/out.txt")"
+      [ -n "$line" ] || { cat "$scratch/out.txt" >&2; status=1; continue; }
+      printf '%-9s %-5s %10s %14s %14s\n' "$transfer" "${file##*.}" "$(sed -E 's/.*: ([0-9.]+) s a page.*/\1/' <<<"$line")" \
+        "$(sed -E 's/.*peak memory ([0-9]+) KiB.*/\1/' <<<"$line")" "$(sed -E 's/.*\(([0-9]+) KiB before.*/\1/' <<<"$line")"
     done
   done
   rm -rf "$scratch"

@@ -43,6 +43,8 @@ int16_t AddBookPage(PageBook* book, void* image, const PageFacts& facts);
 int16_t ClosePageBook(PageBook* book, int* pages = nullptr);
 // Pages the book holds so far (on the Mac in files of their own until it closes).
 int PageBookCount(const PageBook* book);
+// The bytes the book's file would take if it closed now (0 before its first page).
+uint64_t PageBookBytes(const PageBook* book);
 
 // The first `rows` rows of the page as one page file, or as the book's next page; the facts'
 // size is not used (the page's own counts). Answers as WritePageFile and AddBookPage.

@@ -1,5 +1,6 @@
 #include "pages/batch_writers.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -100,15 +101,37 @@ int16_t TiffBookPages::Begin(TwainGlobals*) {
   return r;
 }
 
+// A page's room in the book: its rows uncompressed, an offset and a count for each row (the
+// most strips it can have) and its directory. A page whose length the source does not know
+// yet is taken to need as much as the largest page before it.
+int16_t TiffBookPages::TakesPage(const TW_IMAGEINFO& info) {
+  uint64_t need = largestPage_;
+  if (info.ImageWidth > 0 && info.ImageLength > 0 && info.BitsPerPixel > 0) {
+    const uint64_t rowBytes = (uint64_t(info.ImageWidth) * uint64_t(info.BitsPerPixel) + 7) / 8;
+    const uint64_t rows = uint64_t(info.ImageLength);
+    need = std::max(need, (rowBytes + 8) * rows + 4096);
+  }
+  const uint64_t have = book_ ? PageBookBytes(book_) : 0;
+  return have + need > largestBook_ ? kResultBookFull : kResultOk;
+}
+
+int16_t TiffBookPages::Grew(uint64_t before, int16_t result) {
+  const uint64_t after = PageBookBytes(book_);
+  if (result == kResultOk && after > before) largestPage_ = std::max(largestPage_, after - before);
+  return result;
+}
+
 int16_t TiffBookPages::WritePage(TwainGlobals* g, uint32_t, const TW_IMAGEINFO& info) {
+  const uint64_t before = PageBookBytes(book_);
   int16_t r = AddBookPage(book_, g->imageHandle, PageFactsOf(info));
   DisposeNativeImage(g);
-  return r;
+  return Grew(before, r);
 }
 
 int16_t TiffBookPages::WriteRows(TwainGlobals*, uint32_t, const TW_IMAGEINFO& info, RowPage* page,
                                  uint32_t rows) {
-  return AddBookRowPage(book_, page, rows, PageFactsOf(info));
+  const uint64_t before = PageBookBytes(book_);
+  return Grew(before, AddBookRowPage(book_, page, rows, PageFactsOf(info)));
 }
 
 int16_t TiffBookPages::End(TwainGlobals*, uint32_t* taken) {

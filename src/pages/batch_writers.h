@@ -17,6 +17,7 @@
 #include "pages/page_names.h"
 #include "pages/page_route.h"
 #include "pages/page_writer.h"
+#include "traits/build_traits.h"
 #include "twain/result_codes.h"
 
 class PlainPageFiles : public NativePageWriter {
@@ -83,16 +84,23 @@ class EncodedPageFiles : public PageWriter {
 // failure keeps the pages added before it; a batch without a page leaves no file. The name is
 // checked as a single page's is; the book is written beside it and takes its name when it
 // ends with a page (replacing an older file only where EXISTING says so).
+// A page is taken only when the book, with the page's pixels uncompressed, stays within the
+// largest file it can be (else 17, before the page is transferred): 4 GiB on Windows, where
+// a TIFF's offsets are 32 bits; 2 GiB on the Mac, where a file's length is a signed 32-bit
+// number for the File Manager.
 class TiffBookPages : public UncompressedPageWriter {
  public:
-  explicit TiffBookPages(const HostPath& path, const PageRoute& route)
-      : name_(path, false, 1, route.existing), route_(route) {}
+  static constexpr uint64_t kLargestBook = kWindowsBuild ? 0xFFFFFFFFull : 0x7FFFFFFFull;
+  // largestBook: the file's limit (a smaller one only to try the limit out).
+  explicit TiffBookPages(const HostPath& path, const PageRoute& route, uint64_t largestBook = kLargestBook)
+      : name_(path, false, 1, route.existing), route_(route), largestBook_(largestBook) {}
   ~TiffBookPages() override;
   TiffBookPages(const TiffBookPages&) = delete;
   TiffBookPages& operator=(const TiffBookPages&) = delete;
 
   int16_t Begin(TwainGlobals* g) override;
   int16_t BeforePage(TwainGlobals*, uint32_t) override { return 0; }
+  int16_t TakesPage(const TW_IMAGEINFO& info) override;
   int16_t WritePage(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info) override;
   int16_t WriteRows(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info, RowPage* page,
                     uint32_t rows) override;
@@ -100,8 +108,13 @@ class TiffBookPages : public UncompressedPageWriter {
   int16_t End(TwainGlobals* g, uint32_t* pages) override;
 
  private:
+  // Notes how much the book grew with a page just added.
+  int16_t Grew(uint64_t before, int16_t result);
+
   PageName name_;
   PageRoute route_;
+  uint64_t largestBook_;
+  uint64_t largestPage_ = 0;  // the most a page added so far took in the file
   PageBook* book_ = nullptr;
 };
 

@@ -22,6 +22,7 @@ class LeaveOutBlankPages : public PageWriter {
 
   int16_t Begin(TwainGlobals* g) override { return pages_->Begin(g); }
   int16_t BeforePage(TwainGlobals* g, uint32_t) override { return pages_->BeforePage(g, NextNumber()); }
+  int16_t TakesPage(const TW_IMAGEINFO& info) override { return pages_->TakesPage(info); }
   int16_t WritePage(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info) override;
   int16_t WriteRows(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info, RowPage* page,
                     uint32_t rows) override;

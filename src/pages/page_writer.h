@@ -30,6 +30,9 @@ class PageWriter {
   // Before page `number` is transferred: 0 when it can be written. For a file transfer
   // g->filePath then names the file the source writes.
   virtual int16_t BeforePage(TwainGlobals* g, uint32_t number) = 0;
+  // Once the source said what the page is (DAT_IMAGEINFO), before its transfer: 0 when a page
+  // of that size can be written, else why not (the page is then not transferred).
+  virtual int16_t TakesPage(const TW_IMAGEINFO&) { return 0; }
   // After the transfer of page `number`: writes the native page in g->imageHandle and leaves
   // imageHandle null, whatever the result; after a file transfer, the file is the source's.
   virtual int16_t WritePage(TwainGlobals* g, uint32_t number, const TW_IMAGEINFO& info) = 0;

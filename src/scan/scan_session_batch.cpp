@@ -61,7 +61,7 @@ void ScanSession::TakePages() {
       r = CollectPageByMemory(g_, writer, strips_, number, &info_, &left,
                               &endRefused);  // made as its strips come
     } else {
-      r = CollectImage(g_, route_, imageSlot_, &left, &info_, &endRefused);
+      r = CollectImage(g_, route_, imageSlot_, &left, &info_, &endRefused, writer);
       if (r == kResultPageTooLarge && strips_.lateMemory)
         r = TakeLargePageByMemory(writer, number, &left, &endRefused);
       else if (r == 0 && *imageSlot_)

@@ -90,7 +90,7 @@ int16_t FileTransfer(TwainGlobals* g, TW_UINT16 format, TW_HANDLE* imageSlot, TW
 }  // namespace
 
 int16_t CollectImage(TwainGlobals* g, const PageRoute& route, TW_HANDLE* imageSlot, TW_UINT16* left,
-                     TW_IMAGEINFO* imageInfo, int16_t* endRefused) {
+                     TW_IMAGEINFO* imageInfo, int16_t* endRefused, PageWriter* writer) {
   TW_UINT16 ignored = 0;
   if (!left) left = &ignored;
   *left = 0;
@@ -99,6 +99,7 @@ int16_t CollectImage(TwainGlobals* g, const PageRoute& route, TW_HANDLE* imageSl
   int16_t r = AskAboutImage(g, &info);
   if (r != 0) return r;
   if (imageInfo) *imageInfo = info;
+  if (writer && (r = writer->TakesPage(info)) != 0) return r;  // still held by the source
   if (!route.Native()) return FileTransfer(g, route.format, imageSlot, left, endRefused);
   if (!FitsNativeTransfer(info)) return kResultPageTooLarge;
   return NativeTransfer(g, imageSlot, left, endRefused);

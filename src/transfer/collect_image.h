@@ -1,6 +1,7 @@
 // Transfers the one image a source announced with MSG_XFERREADY and ends that transfer.
 #pragma once
 #include "pages/page_route.h"
+#include "pages/page_writer.h"
 #include "record/globals.h"
 
 // A native route: native transfer into *imageSlot (which must be empty); on the Mac a page
@@ -12,8 +13,10 @@
 // what the source said of the image before its transfer (DAT_IMAGEINFO). *endRefused
 // (optional): a refused MSG_ENDXFER after a transfer that delivered its image whole goes here
 // (translated) instead of into the result, so that the image can still be kept; 0 otherwise.
+// *writer (optional): a batch's writer, asked whether it takes the page before its transfer.
 int16_t CollectImage(TwainGlobals* g, const PageRoute& route, TW_HANDLE* imageSlot, TW_UINT16* left = nullptr,
-                     TW_IMAGEINFO* imageInfo = nullptr, int16_t* endRefused = nullptr);
+                     TW_IMAGEINFO* imageInfo = nullptr, int16_t* endRefused = nullptr,
+                     PageWriter* writer = nullptr);
 
 // Mac: a picture's pixel map holds rows of at most 0x3FFE bytes, 4095 pixels of the 32 bits
 // a colour picture takes, and its frame's sides are 16-bit coordinates. A page that DAT_IMAGEINFO

@@ -108,6 +108,8 @@ int16_t CollectPageByMemory(TwainGlobals* g, PageWriter* writer, const StripTerm
   TW_IMAGEINFO& info = *imageInfo;
   int16_t r = AskAboutImage(g, &info);
   if (r != 0) return r;
+  r = writer->TakesPage(info);
+  if (r != 0) return r;  // nothing transferred: the page is still pending
   TW_SETUPMEMXFER setup{};
   TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_SETUPMEMXFER, MSG_GET, &setup);
   if (rc != TWRC_SUCCESS) return xlateErr(g, &g->sourceIdentity, rc);

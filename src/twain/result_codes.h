@@ -38,6 +38,9 @@ constexpr int16_t kResultNoSource = 15;
 // Mac: the page is too large for a picture (a native transfer's QuickDraw picture), found
 // before it was transferred.
 constexpr int16_t kResultPageTooLarge = 16;
+// A multi-page TIFF would pass the largest file it can be with the next page (4 GiB on
+// Windows, 2 GiB on the Mac): that page was not transferred, the book keeps the pages before.
+constexpr int16_t kResultBookFull = 17;
 // A batch whose every page came and was left out as blank: no file, no page counted.
 constexpr int16_t kResultEveryPageBlank = 18;
 // 2000 + an unexpected TWAIN return code; 3000 + another condition code.

@@ -83,7 +83,7 @@ for build in $checked_builds; do
   expect "$build: XRESOLUTION range, set 300, read 300" \
     'Twain.Connect() -> 0' \
     'Twain.GetSourceCapRange("XRESOLUTION", $r) -> 0' \
-    '  $r = "75,100,150,200,300,600"' \
+    '  $r = "75,100,150,200,300,600,1200"' \
     'Twain.SetSourceCapability("XRESOLUTION", 300) -> 0' \
     'Twain.GetSourceCapability("XRESOLUTION", $x) -> 0' \
     '  $x = 300'

@@ -249,3 +249,8 @@ int16_t ClosePageBook(PageBook* book, int* pages) {
 }
 
 int PageBookCount(const PageBook* book) { return book->pages; }
+
+uint64_t PageBookBytes(const PageBook* book) {
+  if (book->pages == 0) return 0;
+  return static_cast<uint64_t>(RoomFor(book->room, book->pages));
+}

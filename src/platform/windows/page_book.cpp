@@ -153,3 +153,9 @@ int16_t ClosePageBook(PageBook* book, int* pages) {
 }
 
 int PageBookCount(const PageBook* book) { return book->pages; }
+
+uint64_t PageBookBytes(const PageBook* book) {
+  STATSTG stat{};
+  if (!book->stream || FAILED(book->stream->Stat(&stat, STATFLAG_NONAME))) return 0;
+  return stat.cbSize.QuadPart;
+}

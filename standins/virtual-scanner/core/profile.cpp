@@ -82,13 +82,16 @@ bool SameItem(TW_UINT16 type, const Item& a, const Item& b) {
   return IsStringType(type) ? a.str == b.str : a.num == b.num;
 }
 
+// A legal-size glass (8.5 x 14 inches) with a letter page on it: the frame starts as the page,
+// and may reach to the glass's far edge, where the lid shows white.
 constexpr double kPageWidth = 8.5, kPageHeight = 11;
+constexpr double kGlassWidth = 8.5, kGlassHeight = 14;
 
 }  // namespace
 
 void Profile::Reset() {
   memory_ = true;
-  const std::vector<Item> resolutions = {Fix(75), Fix(100), Fix(150), Fix(200), Fix(300), Fix(600)};
+  const std::vector<Item> resolutions = {Fix(75), Fix(100), Fix(150), Fix(200), Fix(300), Fix(600), Fix(1200)};
   Item page;
   page.frame = Frame(0, 0, kPageWidth, kPageHeight);
   caps_ = {
@@ -103,8 +106,8 @@ void Profile::Reset() {
       Enum(ICAP_YRESOLUTION, TWTY_FIX32, resolutions, 1),
       One(ICAP_XNATIVERESOLUTION, TWTY_FIX32, Rule::ReadOnly, Fix(600)),
       One(ICAP_YNATIVERESOLUTION, TWTY_FIX32, Rule::ReadOnly, Fix(600)),
-      One(ICAP_PHYSICALWIDTH, TWTY_FIX32, Rule::ReadOnly, Fix(kPageWidth)),
-      One(ICAP_PHYSICALHEIGHT, TWTY_FIX32, Rule::ReadOnly, Fix(kPageHeight)),
+      One(ICAP_PHYSICALWIDTH, TWTY_FIX32, Rule::ReadOnly, Fix(kGlassWidth)),
+      One(ICAP_PHYSICALHEIGHT, TWTY_FIX32, Rule::ReadOnly, Fix(kGlassHeight)),
       One(ICAP_FRAMES, TWTY_FRAME, Rule::Frame, page),
       FixRange(ICAP_BRIGHTNESS, -1000, 1000, 0),
       FixRange(ICAP_CONTRAST, -1000, 1000, 0),
@@ -218,7 +221,7 @@ TW_UINT16 Profile::Set(TW_UINT16 id, TW_UINT16 conType, const uint8_t* data, siz
     case Rule::Frame: {
       double l = FromFix32(v.frame.Left), t = FromFix32(v.frame.Top);
       double r = FromFix32(v.frame.Right), b = FromFix32(v.frame.Bottom);
-      if (l < 0 || t < 0 || r > kPageWidth || b > kPageHeight || !(l < r) || !(t < b)) return TWCC_BADVALUE;
+      if (l < 0 || t < 0 || r > kGlassWidth || b > kGlassHeight || !(l < r) || !(t < b)) return TWCC_BADVALUE;
       c->value = v;
       return TWCC_SUCCESS;
     }

@@ -43,12 +43,12 @@ TEST_F(ScannerTest, ContainersAreInTheBuildsLayout) {
   ASSERT_EQ(ct, TWON_ENUMERATION);
   auto e = At<nat::TW_ENUMERATION>(res, 0);
   EXPECT_EQ(e.ItemType, TWTY_FIX32);
-  ASSERT_EQ(e.NumItems, 6u);
+  ASSERT_EQ(e.NumItems, 7u);
   EXPECT_EQ(e.CurrentIndex, 1u);
   EXPECT_EQ(e.DefaultIndex, 1u);
-  ASSERT_EQ(res.size(), offsetof(nat::TW_ENUMERATION, ItemList) + 24);
-  const double values[] = {75, 100, 150, 200, 300, 600};
-  for (int i = 0; i < 6; ++i)
+  ASSERT_EQ(res.size(), offsetof(nat::TW_ENUMERATION, ItemList) + 28);
+  const double values[] = {75, 100, 150, 200, 300, 600, 1200};
+  for (int i = 0; i < 7; ++i)
     EXPECT_EQ(Fix(At<TW_FIX32>(res, offsetof(nat::TW_ENUMERATION, ItemList) + 4 * i)), values[i]);
 
   auto br = Get(ICAP_BRIGHTNESS, &ct);
@@ -132,10 +132,11 @@ TEST_F(ScannerTest, SetChecksEveryRuleOfTheProfile) {
       {ICAP_YRESOLUTION, OneValueOf(TWTY_FIX32, Fix(600)), TWCC_SUCCESS, "600"},
       {ICAP_FRAMES, frame(1, 1, 2, 2), TWCC_SUCCESS, "1,1,2,2"},
       {ICAP_FRAMES, frame(0, 0, 8.6, 11), TWCC_BADVALUE, "1,1,2,2"},
-      {ICAP_FRAMES, frame(0, 0, 8.5, 11.5), TWCC_BADVALUE, "1,1,2,2"},
+      {ICAP_FRAMES, frame(0, 0, 8.5, 14.5), TWCC_BADVALUE, "1,1,2,2"},
       {ICAP_FRAMES, frame(-1, 0, 2, 2), TWCC_BADVALUE, "1,1,2,2"},
       {ICAP_FRAMES, frame(2, 0, 2, 2), TWCC_BADVALUE, "1,1,2,2"},
       {ICAP_FRAMES, frame(0, 3, 2, 2), TWCC_BADVALUE, "1,1,2,2"},
+      {ICAP_FRAMES, frame(0, 0, 8.5, 14), TWCC_SUCCESS, "0,0,8.5,14"},
       {ICAP_FRAMES, frame(0, 0, 8.5, 11), TWCC_SUCCESS, "0,0,8.5,11"},
       {ICAP_BRIGHTNESS, OneValueOf(TWTY_FIX32, Fix(1000)), TWCC_SUCCESS, "1000"},
       {ICAP_BRIGHTNESS, OneValueOf(TWTY_FIX32, Fix(1001)), TWCC_BADVALUE, "1000"},
@@ -266,7 +267,7 @@ TEST_F(ScannerTest, ScriptedAnswersComeOnceAndInOrder) {
   Get(ICAP_XRESOLUTION, &ct, MSG_GET, &rc);
   EXPECT_EQ(rc, TWRC_FAILURE);
   EXPECT_EQ(ct, TWON_ENUMERATION);
-  EXPECT_EQ(At<nat::TW_ENUMERATION>(Get(ICAP_XRESOLUTION, &ct), 0).NumItems, 6u) << "profile again";
+  EXPECT_EQ(At<nat::TW_ENUMERATION>(Get(ICAP_XRESOLUTION, &ct), 0).NumItems, 7u) << "profile again";
   // Scripted MSG_SET answers, recorded like any other; the profile is not changed.
   ASSERT_EQ(VirtualScannerControl("script-set 0x1118 2 0"), 0);
   TW_CAPABILITY cap{ICAP_XRESOLUTION, TWON_ONEVALUE, HandleWith(OneValueOf(TWTY_FIX32, Fix(300)))};
