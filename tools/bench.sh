@@ -9,7 +9,9 @@
 # (the option TRANSFER), at 300 and 600 dpi: time per page and peak memory, each in a process
 # of its own.
 # Then one 1200 dpi colour legal page into PNG and PDF by both transfers on both Windows widths.
-# Last, the page writers (bench/page_bench.cpp) on a 300 dpi letter page in black and white,
+# Then the page writers (below), and last the 64-bit Windows build's times against the 32-bit
+# build's, measure by measure (the single scan, the batch page, each writer).
+# The page writers (bench/page_bench.cpp) on a 300 dpi letter page in black and white,
 # grey and colour, per format, beside the best ImageMagick's `convert` makes of the same
 # pixels in that format: Group 4 for black-and-white TIFF, LZW with the horizontal predictor
 # for grey and colour TIFF, PNG at its defaults, JPEG at quality 85 (the same references for
@@ -26,6 +28,9 @@ runs="${KV_BENCH_RUNS:-7}"
 page_runs="${KV_BENCH_PAGE_RUNS:-3}"
 transfer_runs="${KV_BENCH_TRANSFER_RUNS:-3}"
 status=0
+# Times of both Windows widths, one "measure seconds" line each, compared at the end.
+compare="$(mktemp -d)"
+trap 'rm -rf "$compare"' EXIT
 
 for build in macos windows windows64; do
   exe="build/$build/bench/scan_bench"
@@ -45,7 +50,9 @@ for build in macos windows windows64; do
     [ -f "$scratch/time.txt" ] && grep -E "Maximum resident set size" "$scratch/time.txt" | sed 's/^\s*/\/usr\/bin\/time -v: /'
   else
     (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/$build/wineprefix" \
-      "$repo/tools/wine-run.sh" "$repo/$exe" --runs "$runs" 2>&1 | tr -d '\r' | grep -v '^X connection to') || status=1
+      "$repo/tools/wine-run.sh" "$repo/$exe" --runs "$runs" 2>&1 | tr -d '\r' | grep -v '^X connection to') |
+      tee "$scratch/single.txt" || status=1
+    sed -n 's/^median scan: *\([0-9.]*\) s.*/single-scan \1/p' "$scratch/single.txt" >>"$compare/$build"
     file="$scratch/bench-scan.bmp"
   fi
   if [ -f "$file" ]; then
@@ -76,6 +83,7 @@ for build in macos windows windows64; do
     fi
     if [ "$args" = "--pages 20 --runs $page_runs" ]; then
       cat "$scratch/out.txt"
+      sed -n 's/^median per page, batch of 20: *\([0-9.]*\) s.*/batch-page \1/p' "$scratch/out.txt" >>"$compare/$build"
     else
       grep -E "peak memory of the process|Maximum resident" "$scratch/out.txt" | sed "s/\$/ [$args]/"
     fi
@@ -197,6 +205,7 @@ for build in macos windows windows64; do
     [ "$format" = tiff-book ] && imt=$(awk -v t="$imt" 'BEGIN { printf "%.4f", t / 5 }')
     out=${args[-1]#*:}
     imb=$(stat -c %s "$out" 2>/dev/null || echo 0)
+    echo "writer-$format-$type $secs" >>"$compare/$build"
     printf '%-10s %-7s %12s %12s %7.2f %10s %10s %7.2f\n' "$format" "$type" "$bytes" "$imb" \
       "$(awk -v a="$bytes" -v b="$imb" 'BEGIN { print (b > 0 ? a / b : 0) }')" "$secs" "$imt" \
       "$(awk -v a="$secs" -v b="$imt" 'BEGIN { print a / b }')"
@@ -230,6 +239,17 @@ for build in macos windows windows64; do
   rm -rf "$scratch"
   echo
 done
+# ---- the 64-bit Windows build against the 32-bit one, measure by measure
+if [ -s "$compare/windows" ] && [ -s "$compare/windows64" ]; then
+  echo "== the 64-bit Windows build against the 32-bit one (seconds; aim: at most 1.05 a page)"
+  printf '%-22s %10s %10s %8s\n' measure 32-bit 64-bit "64 / 32"
+  join <(sort "$compare/windows") <(sort "$compare/windows64") | while read -r what a b; do
+    printf '%-22s %10s %10s %8.2f\n' "$what" "$a" "$b" "$(awk -v a="$a" -v b="$b" 'BEGIN { print (a > 0 ? b / a : 0) }')"
+  done
+  join <(sort "$compare/windows") <(sort "$compare/windows64") | awk '$2 > 0 { r = $3 / $2; s += log(r); n++ }
+    END { if (n) printf "geometric mean of %d ratios: %.3f\n", n, exp(s / n) }'
+  echo
+fi
 echo "(tiff-book: a five-page multi-page TIFF, its bytes the whole book's, its time a fifth of the book's;"
 echo " IM: ImageMagick's convert of the same pixels: Group 4 / LZW with -define tiff:predictor=2 for TIFF,"
 echo " PNG at its defaults, JPEG at -quality 85)"

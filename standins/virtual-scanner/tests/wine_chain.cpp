@@ -89,8 +89,8 @@ int main() {
     auto* e = static_cast<tw::win::TW_ENUMERATION*>(GlobalLock(cap.hContainer));
     TW_FIX32 cur;
     std::memcpy(&cur, e->ItemList + 4 * e->CurrentIndex, 4);
-    Check(e->ItemType == TWTY_FIX32 && e->NumItems == 6 && cur.Whole == 100 && cur.Frac == 0,
-          "XRESOLUTION is 100 of 6");
+    Check(e->ItemType == TWTY_FIX32 && e->NumItems == 7 && cur.Whole == 100 && cur.Frac == 0,
+          "XRESOLUTION is 100 of 7");
     GlobalUnlock(cap.hContainer);
     GlobalFree(cap.hContainer);
   }
