@@ -8,8 +8,8 @@
 # page limit, calls that must fail (no such capability, an empty path, a bad value),
 # Disconnect and Connect; the virtual scanner's feeder holds two sheets at each enable.
 # The process's resident memory (VmRSS; under Wine, the process that runs velmar-host.exe) is
-# read every second; the table gives it at each tenth of the calls, and the closing line the
-# growth from the first quarter's end to the last call, per thousand calls. Every answer is
+# read every second; the table gives it at each tenth of the calls, and the closing lines the
+# median of each quarter's readings and the last quarter's against the second's. Every answer is
 # checked against the one the block expects: the first that differs stops the count.
 # Runs in a scratch folder under build/<build>/soak; prints the table, exits 1 on a wrong answer.
 set -uo pipefail
@@ -104,12 +104,19 @@ for tenth in 1 2 3 4 5 6 7 8 9 10; do
   at=$((calls * tenth / 10))
   awk -v at="$at" '$1 <= at { v = $2 } END { if (v != "") printf "%10d %14d\n", at, v }' samples.txt
 done
-awk -v q="$((calls / 4))" '
-  $1 >= q && base == "" { base = $2; from = $1 }
-  { last = $2; to = $1 }
+# The median of each quarter's samples: memory is flat when the last quarters' medians stay
+# where the second quarter's is.
+awk -v n="$calls" '
+  { q = int(4 * ($1 - 1) / n) + 1; if (q > 4) q = 4; v[q, ++c[q]] = $2 }
   END {
-    if (base == "" || to <= from) { print "too few samples to judge growth"; exit }
-    printf "growth from call %d to call %d: %+d KiB (%+.1f KiB per thousand calls)\n", from, to, last - base,
-      1000 * (last - base) / (to - from)
+    line = "median VmRSS by quarter of the calls (KiB):"
+    for (q = 1; q <= 4; q++) {
+      if (!c[q]) { line = line " -"; continue }
+      for (i = 1; i <= c[q]; i++) a[i] = v[q, i]
+      k = c[q]; for (i = 2; i <= k; i++) { x = a[i]; for (j = i - 1; j > 0 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
+      m[q] = a[int((k + 1) / 2)]; line = line " " m[q]
+    }
+    print line
+    if (c[2] && c[4]) printf "last quarter against the second: %+d KiB\n", m[4] - m[2]
   }' samples.txt
 [ "$status" -eq 0 ] && [ "$made" -eq "$calls" ]
