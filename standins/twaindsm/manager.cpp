@@ -22,8 +22,8 @@
 
 #include "standins/twaindsm/manager.h"
 
-extern "C" TW_UINT16 TW_CALLINGSTYLE DSM_Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
-                                               TW_UINT16 msg, TW_MEMREF data);
+extern "C" TW_UINT16 TW_CALLINGSTYLE DSM_Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
+                                               TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data);
 
 namespace twaindsm {
 
@@ -132,9 +132,10 @@ TW_UINT16 OpenSource(Application& app, TW_IDENTITY* wanted) {
   if (!source) return Fail(&app.condition, TWCC_NODS);
   if (source->open) return Fail(&app.condition, TWCC_SEQERROR);
   source->module = LoadLibraryExA(source->path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  auto entry = source->module ? reinterpret_cast<DSENTRYPROC>(
-                                    reinterpret_cast<void*>(GetProcAddress(source->module, "DS_Entry")))
-                              : nullptr;
+  auto entry =
+      source->module
+          ? reinterpret_cast<DSENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(source->module, "DS_Entry")))
+          : nullptr;
   auto unload = [&] {
     if (source->module) FreeLibrary(source->module);
     source->module = nullptr;
@@ -348,8 +349,8 @@ TW_UINT16 Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 
 }  // namespace
 }  // namespace twaindsm
 
-extern "C" TW_UINT16 TW_CALLINGSTYLE DSM_Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
-                                               TW_UINT16 msg, TW_MEMREF data) {
+extern "C" TW_UINT16 TW_CALLINGSTYLE DSM_Entry(pTW_IDENTITY origin, pTW_IDENTITY dest, TW_UINT32 dg,
+                                               TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
   return twaindsm::Entry(origin, dest, dg, dat, msg, data);
 }
 

@@ -18,7 +18,7 @@ TW_UINT32 LiveBlocks();
 
 // A source as one application sees it.
 struct Source {
-  std::string path;       // the .ds file, full path
+  std::string path;        // the .ds file, full path
   TW_IDENTITY identity{};  // what the source answered, with the Id this manager gave it
   HMODULE module = nullptr;
   DSENTRYPROC entry = nullptr;  // set only while open

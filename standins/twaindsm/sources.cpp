@@ -8,8 +8,8 @@ namespace twaindsm {
 namespace {
 
 constexpr bool kWide = sizeof(void*) == 8;
-const char* const kRegistryKey =
-    kWide ? "Software\\Microsoft\\Windows NT\\CurrentVersion\\TWAIN64" : "Software\\Microsoft\\Windows NT\\CurrentVersion\\TWAIN";
+const char* const kRegistryKey = kWide ? "Software\\Microsoft\\Windows NT\\CurrentVersion\\TWAIN64"
+                                       : "Software\\Microsoft\\Windows NT\\CurrentVersion\\TWAIN";
 const char* const kDefaultValue = "Default Source";
 
 bool EndsWithDs(const char* name) {
@@ -72,7 +72,8 @@ std::string DefaultSourcePath() {
   DWORD type = 0;
   HKEY key;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, kRegistryKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
-  const LONG status = RegQueryValueExA(key, kDefaultValue, nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
+  const LONG status =
+      RegQueryValueExA(key, kDefaultValue, nullptr, &type, reinterpret_cast<BYTE*>(path), &size);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS || type != REG_SZ) return "";
   return path;

@@ -15,8 +15,8 @@
 namespace {
 
 constexpr bool kWide = sizeof(void*) == 8;
-const char* const kRegistryKey =
-    kWide ? "Software\\Microsoft\\Windows NT\\CurrentVersion\\TWAIN64" : "Software\\Microsoft\\Windows NT\\CurrentVersion\\TWAIN";
+const char* const kRegistryKey = kWide ? "Software\\Microsoft\\Windows NT\\CurrentVersion\\TWAIN64"
+                                       : "Software\\Microsoft\\Windows NT\\CurrentVersion\\TWAIN";
 
 // A path of the build (a Unix path) as Wine's Z: drive shows it.
 std::string WinePath(const char* unixPath) {
@@ -45,7 +45,13 @@ std::string SourceFolder() {
   GetWindowsDirectoryA(windows, MAX_PATH);
   return std::string(windows) + (kWide ? "\\twain_64\\kvtest" : "\\twain_32\\kvtest");
 }
-std::string InstalledSource(int kind) { return SourceFolder() + "\\kvtest_ds" + std::to_string(kind) + ".ds"; }
+// The 1.x source one folder deeper, to be found recursively.
+std::string InstalledSource(int kind) {
+  return SourceFolder() + (kind == 1 ? "\\deeper\\kvtest_ds1.ds" : "\\kvtest_ds2.ds");
+}
+// Beside them: a .ds that is no module, and a source under another extension.
+std::string BrokenSource() { return SourceFolder() + "\\broken.ds"; }
+std::string NotASource() { return SourceFolder() + "\\kvtest_ds2.dsx"; }
 
 std::string ReadDefault() {
   char path[MAX_PATH + 1] = {};
@@ -146,14 +152,24 @@ class ManagerTest : public ::testing::Test {
   static void SetUpTestSuite() {
     ASSERT_NE(Manager(), nullptr) << WinePath(KV_TWAINDSM_DLL);
     CreateDirectoryA(SourceFolder().c_str(), nullptr);
+    CreateDirectoryA((SourceFolder() + "\\deeper").c_str(), nullptr);
     ASSERT_TRUE(CopyFileA(WinePath(KV_TEST_SOURCE_1).c_str(), InstalledSource(1).c_str(), FALSE));
     ASSERT_TRUE(CopyFileA(WinePath(KV_TEST_SOURCE_2).c_str(), InstalledSource(2).c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(WinePath(KV_TEST_SOURCE_2).c_str(), NotASource().c_str(), FALSE));
+    HANDLE broken = CreateFileA(BrokenSource().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(broken, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(broken, "not a module", 12, &written, nullptr);
+    CloseHandle(broken);
     savedDefault_ = new std::string(ReadDefault());
   }
   static void TearDownTestSuite() {
     WriteDefault(*savedDefault_);
     DeleteFileA(InstalledSource(1).c_str());
     DeleteFileA(InstalledSource(2).c_str());
+    DeleteFileA(NotASource().c_str());
+    DeleteFileA(BrokenSource().c_str());
+    RemoveDirectoryA((SourceFolder() + "\\deeper").c_str());
     RemoveDirectoryA(SourceFolder().c_str());
   }
   static std::string* savedDefault_;
@@ -257,8 +273,12 @@ TEST_F(ManagerTest, ListsEverySourceOnceAmongOthersThenEndOfList) {
   ASSERT_NE(two.Id, 0u);
   EXPECT_TRUE(two.SupportedGroups & DF_DS2);
   EXPECT_FALSE(one.SupportedGroups & DF_DS2);
-  for (size_t i = 0; i < all.size(); ++i)
+  int twos = 0;
+  for (size_t i = 0; i < all.size(); ++i) {
+    twos += !std::strcmp(all[i].ProductName, kSource2);
     for (size_t j = i + 1; j < all.size(); ++j) EXPECT_NE(all[i].Id, all[j].Id);
+  }
+  EXPECT_EQ(twos, 1) << "only *.ds files are sources";
   TW_IDENTITY s{};
   EXPECT_EQ(app.Call(nullptr, DG_CONTROL, DAT_IDENTITY, MSG_GETNEXT, &s), TWRC_ENDOFLIST) << "still at the end";
   EXPECT_EQ(app.List().size(), all.size()) << "GETFIRST starts over";
