@@ -8,7 +8,7 @@
 # page limit, calls that must fail (no such capability, an empty path, a bad value),
 # Disconnect and Connect; the virtual scanner's feeder holds two sheets at each enable.
 # The process's resident memory (VmRSS; under Wine, the process that runs velmar-host.exe) is
-# read every second; the table gives it at each tenth of the calls, and the closing lines the
+# read five times a second; the table gives it at each tenth of the calls, and the closing lines the
 # median of each quarter's readings and the last quarter's against the second's. Every answer is
 # checked against the one the block expects: the first that differs stops the count.
 # Runs in a scratch folder under build/<build>/soak; prints the table, exits 1 on a wrong answer.
@@ -82,7 +82,7 @@ while kill -0 "$runner" 2>/dev/null; do
     done_calls=$(($(grep -c -- ' -> ' out.txt) - 2))
     [ -n "$rss" ] && [ "$done_calls" -gt 0 ] && echo "$done_calls $rss" >>samples.txt
   fi
-  sleep 1
+  sleep 0.2
 done
 wait "$runner"
 status=$?
