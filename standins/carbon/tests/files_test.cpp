@@ -629,22 +629,22 @@ TEST_F(Files, CatalogInformationListsAFolderByIndex) {
     const OSErr err = PBGetCatInfoSync(&pb);
     if (err == fnfErr) break;
     ASSERT_EQ(err, noErr);
-    EXPECT_EQ(pb.hFileInfo.ioResult, noErr);
-    EXPECT_EQ(pb.hFileInfo.ioFDirIndex, index);
+    EXPECT_EQ(+pb.hFileInfo.ioResult, noErr);
+    EXPECT_EQ(+pb.hFileInfo.ioFDirIndex, index);
     names.emplace_back(reinterpret_cast<const char*>(name + 1), name[0]);
     const bool isFolder = (pb.hFileInfo.ioFlAttrib & kioFlAttribDirMask) != 0;
     EXPECT_EQ(isFolder, names.back() == "Sub") << names.back();
     if (isFolder) {
-      EXPECT_NE(pb.dirInfo.ioDrDirID, folder);
-      EXPECT_EQ(pb.dirInfo.ioDrParID, folder);
+      EXPECT_NE(+pb.dirInfo.ioDrDirID, folder);
+      EXPECT_EQ(+pb.dirInfo.ioDrParID, folder);
     } else {
-      EXPECT_EQ(pb.hFileInfo.ioFlParID, folder);
-      EXPECT_NE(pb.hFileInfo.ioDirID, folder) << "a file's number, not the folder's ID";
+      EXPECT_EQ(+pb.hFileInfo.ioFlParID, folder);
+      EXPECT_NE(+pb.hFileInfo.ioDirID, folder) << "a file's number, not the folder's ID";
     }
     if (names.back() == "b-0002.tif") {
-      EXPECT_EQ(pb.hFileInfo.ioFlLgLen, 5);
-      EXPECT_EQ(pb.hFileInfo.ioFlFndrInfo.fdType, kPICT);
-      EXPECT_EQ(pb.hFileInfo.ioFlFndrInfo.fdCreator, kTtxt);
+      EXPECT_EQ(+pb.hFileInfo.ioFlLgLen, 5);
+      EXPECT_EQ(+pb.hFileInfo.ioFlFndrInfo.fdType, kPICT);
+      EXPECT_EQ(+pb.hFileInfo.ioFlFndrInfo.fdCreator, kTtxt);
     }
   }
   EXPECT_EQ(names, (std::vector<std::string>{"A-0001.tif", "b-0002.tif", "c/d", "Sub"}));
@@ -660,7 +660,7 @@ TEST_F(Files, CatalogInformationListsAFolderByIndex) {
   pb.hFileInfo.ioNamePtr = subName.s;
   ASSERT_EQ(PBGetCatInfoSync(&pb), noErr);
   EXPECT_NE(pb.hFileInfo.ioFlAttrib & kioFlAttribDirMask, 0);
-  EXPECT_EQ(pb.dirInfo.ioDrParID, folder);
+  EXPECT_EQ(+pb.dirInfo.ioDrParID, folder);
   P missing(":pages:none");
   pb.hFileInfo.ioNamePtr = missing.s;
   pb.hFileInfo.ioDirID = 0;
@@ -670,8 +670,8 @@ TEST_F(Files, CatalogInformationListsAFolderByIndex) {
   pb.hFileInfo.ioFDirIndex = -1;
   ASSERT_EQ(PBGetCatInfoSync(&pb), noErr);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(name + 1), name[0]), "pages");
-  EXPECT_EQ(pb.dirInfo.ioDrDirID, folder);
-  EXPECT_EQ(pb.dirInfo.ioDrNmFls, 4);
+  EXPECT_EQ(+pb.dirInfo.ioDrDirID, folder);
+  EXPECT_EQ(+pb.dirInfo.ioDrNmFls, 4);
   pb.hFileInfo.ioDirID = 77;
   pb.hFileInfo.ioFDirIndex = 1;
   EXPECT_EQ(PBGetCatInfoSync(&pb), dirNFErr);
