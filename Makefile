@@ -9,7 +9,7 @@ ASAN_DIR := $(BUILD)/macos-asan
 # resource file and the stand-in libraries it loads; the DLL with its resources), the host
 # stand-in and the virtual scanner. The suites, benches and the rest come with `make build`.
 MAC_DEMO_TARGETS := Kardivelle velmar-host kv_vscanner_mac
-WIN_DEMO_TARGETS := Kardivelle velmar-host kv_vscanner_win
+WIN_DEMO_TARGETS := Kardivelle velmar-host kv_vscanner_win kv_twaindsm
 # The Mac suites and what they load, again with AddressSanitizer and UBSan (-O1: quicker to build).
 ASAN_TARGETS := kv_tests carbon_tests imageio_tests twainframework_tests vscanner_tests host_tests Kardivelle velmar-host
 
@@ -56,10 +56,10 @@ build-macos-asan: build-macos
 	  cmake --build $(ASAN_DIR) -j $(JOBS) --target $(ASAN_TARGETS); \
 	fi
 
-# The prefix needs only the virtual scanner (demo-windows builds it; after build-windows it
-# is up to date).
+# The prefix needs the virtual scanner and the TWAIN 2 manager stand-in (demo-windows builds
+# them; after build-windows they are up to date).
 wineprefix: demo-windows
-	@bash tools/wineprefix.sh $(PREFIX) $(WIN_DIR)/sane.ds
+	@bash tools/wineprefix.sh $(PREFIX) $(WIN_DIR)/sane.ds $(WIN_DIR)/TWAINDSM.dll
 
 # ---- The 64-bit Windows build: the same source with the x86-64 toolchain, its own tree and
 # its own 64-bit Wine prefix (WINEARCH win64), where the virtual scanner is a 64-bit source.
@@ -77,7 +77,8 @@ demo-windows64: configure-windows64
 	@cmake --build $(WIN64_DIR) -j $(JOBS) --target $(WIN_DEMO_TARGETS)
 
 wineprefix64: demo-windows64
-	@bash tools/wineprefix.sh $(PREFIX64) $(WIN64_DIR)/sane.ds
+	@bash tools/wineprefix.sh $(PREFIX64) $(WIN64_DIR)/sane.ds $(WIN64_DIR)/TWAINDSM.dll \
+	  $$([ -f $(WIN_DIR)/TWAINDSM.dll ] && echo $(WIN_DIR)/TWAINDSM.dll)
 # ---- end of the 64-bit Windows build
 
 # Where i386 programs run emulated, the 32-bit Windows suites do not run (tools/run-tests.sh

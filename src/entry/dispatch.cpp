@@ -340,8 +340,12 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
       return RunGetSourceNames(g, paramCount);
     case kFnSelectSource:
       return RunSelectSource(g, paramCount);
-    case kFnSetOption:
-      return {DoSetOption(g), 0, true};
+    case kFnSetOption: {
+      const ManagerChoice before = ManagerChoiceOf(g);
+      const int16_t r = DoSetOption(g);
+      if (ManagerChoiceOf(g) != before) DoChangeManager(g, ManagerChoiceOf(g));
+      return {r, 0, true};
+    }
     case kFnGetOption:
       return {DoGetOption(g), 0, true};
     default:
@@ -366,19 +370,25 @@ bool DsmReady(TwainGlobals* g) {
   if (g->dsmBound && platform::DsmEntryResolved()) return true;
   if constexpr (kWindowsBuild) {
     g->sourceIdentity.Id = 0;
-    return platform::BindDSM(g);
+    return platform::BindDSM(g, ManagerChoiceOf(g));
   } else {
     return false;
   }
 }
 
+// The extension's own settings need no manager: with none bound (the option DSM may name one
+// the system lacks) Twain.SetOption and Twain.GetOption still answer, so that the option can
+// be put right. Every other function answers 4.
+bool NeedsManager(int16_t fn) { return fn != kFnSetOption && fn != kFnGetOption; }
+
 void RunAndAnswer(TwainGlobals* g, HostContext ctx) {
-  if (!DsmReady(g)) {
+  if (!DsmReady(g) && NeedsManager(GetPackageId(ctx))) {
     HostFloat four = kResultNoTwain;
     SetFldVal(kFieldReturn, kValueNumber, &four, ctx);
     return;
   }
   g->hostParams = ctx;
+  ChooseHandleMemory(g);
   int16_t paramCount = GetFldInt(kFieldParamCount, ctx);
   int16_t fn = GetPackageId(ctx);
   Outcome o = RunFunction(g, fn, paramCount);

@@ -22,6 +22,14 @@ constexpr const char* kPdfImagesWords[] = {"JPEG", "LOSSLESS", nullptr};
 constexpr const char* kBlankPagesWords[] = {"KEEP", "DISCARD", nullptr};
 constexpr const char* kWriterWords[] = {"SOURCE", "EXTENSION", nullptr};
 constexpr const char* kExistingWords[] = {"REPLACE", "REFUSE", nullptr};
+constexpr const char* kDsmWords[] = {"TWAIN_32", "TWAINDSM", "AUTO", nullptr};
+constexpr const char* kDsmInUseWords[] = {"", "TWAIN_32", "TWAINDSM", nullptr};
+static_assert(kDsmTwain32 == int32_t(ManagerChoice::kTwain32) && kDsmTwainDsm == int32_t(ManagerChoice::kTwainDsm) &&
+                  kDsmAuto == int32_t(ManagerChoice::kAuto),
+              "the option's words in the binding's order");
+static_assert(kDsmInUseTwain32 == int32_t(BoundManager::kTwain32) &&
+                  kDsmInUseTwainDsm == int32_t(BoundManager::kTwainDsm),
+              "the read-only option's words in the binding's order");
 
 constexpr OptionRow kOptionRows[] = {
     {"TRANSFER", kTransferWords, 0, 0, kTransferNative, false},
@@ -38,6 +46,10 @@ constexpr OptionRow kOptionRows[] = {
     {"DISCARDED", nullptr, 0, INT32_MAX, 0, true},
     // the scan's wait
     {"READYWAIT", nullptr, 1, 600, 5, false},
+    // The 32-bit build keeps the manager it has always loaded; a 64-bit process prefers the
+    // TWAIN 2 manager, the only one 64-bit Windows has.
+    {"DSM", kDsmWords, 0, 0, kPointerBytes == 8 ? kDsmAuto : kDsmTwain32, false},
+    {"DSMINUSE", kDsmInUseWords, 0, 0, kDsmInUseNone, true},
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 
@@ -172,7 +184,13 @@ int16_t DoSetOption(TwainGlobals* g) {
       g, [&](const OptionRow& row, int16_t valueField) { return SetFromField(g, row, valueField); });
 }
 
+ManagerChoice ManagerChoiceOf(const TwainGlobals* g) {
+  return static_cast<ManagerChoice>(OptionValue(g, Option::kDsm));
+}
+
 int16_t DoGetOption(TwainGlobals* g) {
+  // The manager loaded now, for whichever instance bound it.
+  StoreOptionValue(g, Option::kDsmInUse, g->dsmBound ? static_cast<int32_t>(platform::Bound()) : kDsmInUseNone);
   return ForEachOptionPair(g, [&](const OptionRow& row, int16_t valueField) -> int16_t {
     GetIntoField(g, row, valueField);
     return kResultOk;

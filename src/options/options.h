@@ -12,6 +12,7 @@
 
 #include "image/blank_meter.h"
 #include "record/globals.h"
+#include "twain/dsm_platform.h"
 
 // The options, in the table's order.
 enum class Option : uint8_t {
@@ -29,8 +30,11 @@ enum class Option : uint8_t {
   kDiscarded,  // read only: the pages the last Twain.ScanPages left out as blank
   // ---- the scan's wait
   kReadyWait,  // Mac, without the source's interface: seconds a silent source is waited for
+  // ---- the source manager (twain/dsm_platform.h)
+  kDsm,       // Windows: the manager the next binding loads
+  kDsmInUse,  // read only: the manager loaded now
 };
-constexpr int kOptionCount = 10;
+constexpr int kOptionCount = 12;
 
 // The words of the word options, as their rows list them.
 enum TransferWord : int32_t { kTransferNative, kTransferMemory, kTransferAuto };
@@ -39,6 +43,11 @@ enum PdfImagesWord : int32_t { kPdfImagesJpeg, kPdfImagesLossless };
 enum BlankPagesWord : int32_t { kBlankPagesKeep, kBlankPagesDiscard };
 enum WriterWord : int32_t { kWriterSource, kWriterExtension };
 enum ExistingWord : int32_t { kExistingReplace, kExistingRefuse };
+// In the order of ManagerChoice and BoundManager.
+enum DsmWord : int32_t { kDsmTwain32, kDsmTwainDsm, kDsmAuto };
+enum DsmInUseWord : int32_t { kDsmInUseNone, kDsmInUseTwain32, kDsmInUseTwainDsm };
+// The option DSM of g, as the binding takes it.
+ManagerChoice ManagerChoiceOf(const TwainGlobals* g);
 
 // One option: its name, and either its words (a word option; null for a number option) or
 // the range of its numbers, its default (a word's place in the list, or a number) and

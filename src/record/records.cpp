@@ -31,3 +31,10 @@ bool AnotherRecordHoldsDsm(const TwainGlobals* g) {
     if (r != g && r->dsmOpen) return true;
   return false;
 }
+
+TwainGlobals* RecordOfApplication(TW_UINT32 appId) {
+  if (appId == 0) return nullptr;
+  for (TwainGlobals* r : Records())
+    if (r->dsmOpen && r->appIdentity.Id == appId) return r;
+  return nullptr;
+}

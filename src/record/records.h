@@ -10,3 +10,6 @@ void ForgetRecord(TwainGlobals* g);
 TwainGlobals* LiveRecord(const void* pointer);
 // Whether a live record other than `g` has the DSM open (Windows: they share one library).
 bool AnotherRecordHoldsDsm(const TwainGlobals* g);
+// The live record whose open manager knows it by `appId` (the Id the manager gave its
+// identity), or null.
+TwainGlobals* RecordOfApplication(TW_UINT32 appId);

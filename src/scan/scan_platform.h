@@ -6,9 +6,6 @@
 
 namespace platform {
 
-// Mac: the procedure the DSM calls with the source's notices (TWAIN_callback); Windows: null.
-TW_MEMREF SourceCallback();
-
 // Windows: the host window's procedure is the scan's while it runs, so that the window's
 // messages reach the source; the saved procedure is put back at the end. Mac: nothing.
 void StartRouting(ScanSession& scan);

@@ -130,15 +130,22 @@ EventFate ScanSession::OnEvent(void* event, AfterTransfer after) {
   return fate;
 }
 
+// Mac: the DSM calls back from inside a request of the extension's, and the image is taken
+// there. Windows: a TWAIN 2 manager may call from wherever the source sent the notice, so a
+// ready notice is only noted, and the wait loop takes the image on the host's thread.
 void ScanSession::OnNotice(TW_UINT16 message) {
   Meaning m = MeaningOf(TWRC_DSEVENT, message);
   if (m == Meaning::Close) CloseAsked();
   if (m != Meaning::Transfer) return;
-  if (g_->dsEnabled) {
+  if (g_->dsEnabled && !kWindowsBuild) {
     TakeImage(AfterTransfer::Done);
   } else {
-    *transferPending_ = 1;  // still inside MSG_ENABLEDS: taken once the enable returned
+    *transferPending_ = 1;  // taken once the enable returned, or by the wait loop
   }
+}
+
+void ScanSession::TakeAnnouncedImage() {
+  if (*transferPending_ && g_->dsEnabled && !*inTransfer_) TakeImage(AfterTransfer::Done);
 }
 
 void ScanSession::TakeImage(AfterTransfer after) {

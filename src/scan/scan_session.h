@@ -61,6 +61,9 @@ class ScanSession {
   void OnNotice(TW_UINT16 message);
   // A modal source that had nothing to say within its polls: its image is taken anyway.
   void TakeImage(AfterTransfer after);
+  // A ready notice noted since the last look (Windows: through a TWAIN 2 manager's callback):
+  // the image is taken now, on the caller's thread.
+  void TakeAnnouncedImage();
   // The platform's loop failed with `code`; the wait is over.
   void LoopFailed(int16_t code);
   bool WaitOver() const;
@@ -99,7 +102,7 @@ class ScanSession {
   // The scan's flags. Those the build's record has live there; the others here.
   uint8_t spare_[2] = {0, 0};
   uint8_t* closeRequested_;   // the wait is over
-  uint8_t* transferPending_;  // Mac: a ready notice came during MSG_ENABLEDS
+  uint8_t* transferPending_;  // a ready notice waits (Mac: one during MSG_ENABLEDS)
   uint8_t* inTransfer_;       // a transfer runs: nothing is routed to the source meanwhile
 };
 

@@ -152,12 +152,63 @@ void ForgetSourceChoice(const TwainGlobals* g) {
   if (it != Choices().end()) Choices().erase(it);
 }
 
+namespace {
+
+// A TWAIN 2 manager's entry points, asked at once after MSG_OPENDSM: without them the source's
+// handles could not be freed as the source allocated them, so a manager that gives none (or
+// gives a null function) is closed again and the open fails.
+int16_t TakeEntryPoints(TwainGlobals* g) {
+  TW_ENTRYPOINT points{};
+  points.Size = sizeof points;
+  TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, &points);
+  const bool whole = points.DSM_MemAllocate && points.DSM_MemFree && points.DSM_MemLock && points.DSM_MemUnlock;
+  if (Done(rc) && whole) {
+    platform::KeepManagerEntryPoints(&points);
+    return 0;
+  }
+  int16_t r = Done(rc) ? kResultFailed : xlateErr(g, nullptr, rc);
+  DoCloseDSM(g);
+  return r;
+}
+
+// Windows, TWAIN 2: the source's notices come through the manager's call of our callback,
+// DAT_CALLBACK2 first (its RefCon holds the record's address in either width), then
+// DAT_CALLBACK (a 32-bit RefCon: the record there only in the 32-bit build; the callback then
+// finds the record by the application's Id). A manager or source that takes neither leaves the
+// notices to DAT_EVENT, as with a TWAIN 1.x manager.
+void RegisterNoticeCallback(TwainGlobals* g) {
+  TW_CALLBACK2 second{};
+  second.CallBackProc = platform::SourceCallback();
+  second.RefCon = reinterpret_cast<TW_UINTPTR>(g);
+  if (Done(CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CALLBACK2, MSG_REGISTER_CALLBACK, &second))) return;
+  TW_CALLBACK first{};
+  first.CallBackProc = platform::SourceCallback();
+  uintptr_t record = sizeof(first.RefCon) >= kPointerBytes ? reinterpret_cast<uintptr_t>(g) : 0;
+  first.RefCon = (decltype(first.RefCon))record;  // an integer or a pointer, as the layout has it
+  CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_CALLBACK, MSG_REGISTER_CALLBACK, &first);
+}
+
+}  // namespace
+
+void ChooseHandleMemory(const TwainGlobals* g) {
+  platform::UseManagerMemory(g->dsOpen && SpeaksTwain2(g) && (g->sourceIdentity.SupportedGroups & DF_DS2) != 0);
+}
+
+void DoChangeManager(TwainGlobals* g, ManagerChoice choice) {
+  if constexpr (kWindowsBuild) {
+    if (g->dsmOpen || AnotherRecordHoldsDsm(g)) return;
+    platform::UnbindDSM(g);
+    platform::BindDSM(g, choice);  // none: the next call answers 4
+  }
+}
+
 int16_t DoOpenDSM(TwainGlobals* g) {
   if (g->dsmOpen) return 0;
+  PresentIdentity(g);
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_PARENT, MSG_OPENDSM, platform::DsmParentData());
   if (!Done(rc)) return xlateErr(g, nullptr, rc);
   g->dsmOpen = 1;
-  return 0;
+  return SpeaksTwain2(g) ? TakeEntryPoints(g) : 0;
 }
 
 int16_t DoCloseDSM(TwainGlobals* g) {
@@ -199,6 +250,8 @@ int16_t DoOpenDS(TwainGlobals* g) {
     g->dsOpen = 1;
     ForgetTransfer(g);
     ForgetSourceLeftOpen(g);
+    ChooseHandleMemory(g);
+    if (kWindowsBuild && SpeaksTwain2(g)) RegisterNoticeCallback(g);
     return 0;
   }
   int16_t r = xlateErr(g, nullptr, rc);

@@ -3,8 +3,21 @@
 #include <string>
 
 #include "record/globals.h"
+#include "twain/dsm_platform.h"
 
 int16_t DoInitAppIdentity(TwainGlobals* g);
+// The identity's protocol and groups for the manager bound now (TWAIN 2 for TWAINDSM.DLL).
+void PresentIdentity(TwainGlobals* g);
+// g's manager is open and took g as a TWAIN 2 application (DF_APP2 sent, DF_DSM2 answered):
+// it gave its entry points, and its memory and callbacks are used.
+bool SpeaksTwain2(const TwainGlobals* g);
+// Where g's handles with its source come from now: the manager's memory functions for a DF_DS2
+// source of a TWAIN 2 application, else the system's. Decided for the record a call serves,
+// and again when its source opens.
+void ChooseHandleMemory(const TwainGlobals* g);
+// Windows: the manager the option DSM asks for takes effect at once when g holds no manager
+// open and no other instance does; otherwise at the next binding.
+void DoChangeManager(TwainGlobals* g, ManagerChoice choice);
 int16_t DoOpenDSM(TwainGlobals* g);
 int16_t DoCloseDSM(TwainGlobals* g);
 int16_t DoSelectDataSource(TwainGlobals* g);

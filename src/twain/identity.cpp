@@ -1,5 +1,22 @@
 // The application identity by which the extension introduces itself to the DSM.
 #include "twain/connection.h"
+#include "twain/dsm_platform.h"
+
+// To TWAINDSM.DLL a TWAIN 2.4 application (DF_APP2); to every other manager the TWAIN 1.x
+// application it has always been. Asked afresh before each MSG_OPENDSM, which may have set
+// DF_DSM2 the time before.
+void PresentIdentity(TwainGlobals* g) {
+  TW_IDENTITY& id = g->appIdentity;
+  const bool twain2 = platform::Bound() == BoundManager::kTwainDsm;
+  id.ProtocolMajor = twain2 ? 2 : 1;
+  id.ProtocolMinor = twain2 ? 4 : kWindowsBuild ? 8 : 9;
+  id.SupportedGroups = DG_CONTROL | DG_IMAGE | (twain2 ? DF_APP2 : 0);
+}
+
+bool SpeaksTwain2(const TwainGlobals* g) {
+  constexpr TW_UINT32 both = DF_APP2 | DF_DSM2;
+  return g->dsmOpen && (g->appIdentity.SupportedGroups & both) == both;
+}
 
 int16_t DoInitAppIdentity(TwainGlobals* g) {
   constexpr bool pascal = !kWindowsBuild;
@@ -10,9 +27,7 @@ int16_t DoInitAppIdentity(TwainGlobals* g) {
   id.Version.Language = 2;
   id.Version.Country = 6;
   tw::PutString(id.Version.Info, sizeof id.Version.Info, kWindowsBuild ? "v1.2" : "v1.2b1", pascal);
-  id.ProtocolMajor = 1;
-  id.ProtocolMinor = kWindowsBuild ? 8 : 9;
-  id.SupportedGroups = DG_CONTROL | DG_IMAGE;
+  PresentIdentity(g);
   tw::PutString(id.Manufacturer, sizeof id.Manufacturer, "Brelvont Software", pascal);
   tw::PutString(id.ProductFamily, sizeof id.ProductFamily, "Kardivelle", pascal);
   tw::PutString(id.ProductName, sizeof id.ProductName, "Kardivelle extension", pascal);

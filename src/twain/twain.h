@@ -29,6 +29,10 @@ typedef char TW_STR255[256];
 // Data groups
 constexpr TW_UINT32 DG_CONTROL = 0x0001;
 constexpr TW_UINT32 DG_IMAGE = 0x0002;
+// Identity flags of TWAIN 2 in SupportedGroups: the manager's, the application's, the source's.
+constexpr TW_UINT32 DF_DSM2 = 0x10000000;
+constexpr TW_UINT32 DF_APP2 = 0x20000000;
+constexpr TW_UINT32 DF_DS2 = 0x40000000;
 
 // Data argument types
 constexpr TW_UINT16 DAT_NULL = 0x0000;
@@ -43,6 +47,8 @@ constexpr TW_UINT16 DAT_STATUS = 0x0008;
 constexpr TW_UINT16 DAT_USERINTERFACE = 0x0009;
 constexpr TW_UINT16 DAT_XFERGROUP = 0x000A;
 constexpr TW_UINT16 DAT_CALLBACK = 0x0010;
+constexpr TW_UINT16 DAT_CALLBACK2 = 0x0012;
+constexpr TW_UINT16 DAT_ENTRYPOINT = 0x0403;
 constexpr TW_UINT16 DAT_IMAGEINFO = 0x0101;
 constexpr TW_UINT16 DAT_IMAGELAYOUT = 0x0102;
 constexpr TW_UINT16 DAT_IMAGEMEMXFER = 0x0103;
@@ -305,6 +311,12 @@ struct TW_CALLBACK {
   TW_UINT32 RefCon;  // 32 bits in both widths
   TW_INT16 Message;
 };
+// TWAIN 2: the reference constant is as wide as an address.
+struct TW_CALLBACK2 {
+  TW_MEMREF CallBackProc;
+  TW_UINTPTR RefCon;
+  TW_INT16 Message;
+};
 struct TW_SETUPMEMXFER {
   TW_UINT32 MinBufSize, MaxBufSize, Preferred;
 };
@@ -546,6 +558,9 @@ typedef tw::native::TW_MEMORY TW_MEMORY;
 typedef tw::native::TW_IMAGEMEMXFER TW_IMAGEMEMXFER;
 typedef tw::native::TW_INFO TW_INFO;
 typedef tw::native::TW_ENTRYPOINT TW_ENTRYPOINT;
+// Windows only: the Mac's manager takes TW_CALLBACK.
+typedef tw::win::TW_CALLBACK2 TW_CALLBACK2;
+static_assert(sizeof(tw::win::TW_CALLBACK2) == 2 * sizeof(void*) + 2, "TW_CALLBACK2 is packed to 2 bytes");
 
 typedef TW_UINT16(TW_CALLINGSTYLE* DSMENTRYPROC)(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, TW_UINT32 DG,
                                                  TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF pData);

@@ -16,6 +16,7 @@
 // none, the message waits (one per source, a newer one replacing it) and a WM_NULL is posted
 // to the application's window, and the application's next DAT_EVENT / MSG_PROCESSEVENT for that
 // source answers TWRC_DSEVENT with the message, without reaching the source.
+#include <atomic>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -48,6 +49,7 @@ std::recursive_mutex g_lock;
 std::map<TW_UINT32, Application>* g_apps = new std::map<TW_UINT32, Application>;
 TW_UINT32 g_nextAppId = 1;
 TW_UINT16 g_strangerCondition = TWCC_SUCCESS;  // for origins that are no open application
+std::atomic<TW_UINT32> g_callbacksMade{0};     // calls of applications' callbacks, ever
 
 TW_UINT16 Fail(TW_UINT16* condition, TW_UINT16 code) {
   *condition = code;
@@ -274,6 +276,7 @@ TW_UINT16 FromSource(Lock& hold, const TW_IDENTITY* origin, const TW_IDENTITY* d
     auto proc = reinterpret_cast<DSMENTRYPROC>(source->callback);
     const auto refCon = reinterpret_cast<TW_MEMREF>(source->refCon);
     hold.unlock();
+    g_callbacksMade.fetch_add(1);
     return proc(&sourceIdentity, &appIdentity, DG_CONTROL, DAT_NULL, msg, refCon);
   }
   source->pending = msg;
@@ -358,3 +361,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) twaindsm::g_module = instance;
   return TRUE;
 }
+
+// The count of calls this manager made to applications' registered callbacks (DAT_NULL of a
+// source delivered), since it was loaded.
+extern "C" TW_UINT32 TwainDsmStandinCallbacks() { return twaindsm::g_callbacksMade.load(); }

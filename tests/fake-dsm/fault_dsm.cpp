@@ -2,6 +2,9 @@
 // library beside this one, under another name), and on the way logs the application's calls,
 // fails the one chosen, and keeps count of what the application holds open. Sources reach
 // it too (they load TWAIN_32.DLL by name); their DAT_NULL messages pass untouched.
+// Built a second time as a TWAINDSM.DLL in front of the TWAIN 2 manager stand-in (its copy
+// beside this one is KV_FAULT_REAL_DSM): then it can also hand out, in DAT_ENTRYPOINT, memory
+// functions that fail (DSM_MemAllocate and DSM_MemLock answer null).
 //
 // Like the Mac framework stand-in's injection: a failed call is not passed on; its condition
 // code is what the next DAT_STATUS then reports, from the DSM (no destination) or for that
@@ -21,20 +24,51 @@
 
 namespace {
 
-FaultDsmEntry RealEntry() {
-  static FaultDsmEntry entry = [] {
+#ifndef KV_FAULT_REAL_DSM
+#define KV_FAULT_REAL_DSM "winedsm.dll"
+#endif
+
+HMODULE RealLibrary() {
+  static HMODULE real = [] {
     char path[MAX_PATH] = {0};
     HMODULE self = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCSTR>(&RealEntry), &self);
+                       reinterpret_cast<LPCSTR>(&RealLibrary), &self);
     DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
     while (n > 0 && path[n - 1] != '\\') --n;
-    lstrcpyA(path + n, "winedsm.dll");
-    HMODULE wine = LoadLibraryA(path);
-    return wine ? reinterpret_cast<FaultDsmEntry>(reinterpret_cast<void*>(GetProcAddress(wine, "DSM_Entry")))
+    lstrcpyA(path + n, KV_FAULT_REAL_DSM);
+    return LoadLibraryA(path);
+  }();
+  return real;
+}
+
+FaultDsmEntry RealEntry() {
+  static FaultDsmEntry entry = [] {
+    HMODULE real = RealLibrary();
+    return real ? reinterpret_cast<FaultDsmEntry>(reinterpret_cast<void*>(GetProcAddress(real, "DSM_Entry")))
                 : nullptr;
   }();
   return entry;
+}
+
+// Memory functions that fail, handed out in DAT_ENTRYPOINT while gFailMemory is on; what they
+// cannot do leaks nothing (a free and an unlock go to the manager's own).
+bool gFailMemory = false;
+TW_ENTRYPOINT gRealPoints{};
+TW_HANDLE TW_CALLINGSTYLE FailingAllocate(TW_UINT32) { return nullptr; }
+TW_MEMREF TW_CALLINGSTYLE FailingLock(TW_HANDLE) { return nullptr; }
+void TW_CALLINGSTYLE PassedFree(TW_HANDLE h) { gRealPoints.DSM_MemFree(h); }
+void TW_CALLINGSTYLE PassedUnlock(TW_HANDLE h) { gRealPoints.DSM_MemUnlock(h); }
+
+void SpoilMemory(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF data, TW_UINT16 rc) {
+  if (!gFailMemory || rc != TWRC_SUCCESS || DG != DG_CONTROL || DAT != DAT_ENTRYPOINT || MSG != MSG_GET || !data)
+    return;
+  auto* points = static_cast<TW_ENTRYPOINT*>(data);
+  gRealPoints = *points;
+  points->DSM_MemAllocate = FailingAllocate;
+  points->DSM_MemLock = FailingLock;
+  points->DSM_MemFree = PassedFree;
+  points->DSM_MemUnlock = PassedUnlock;
 }
 
 std::vector<FaultDsmCall> gLog;
@@ -145,6 +179,7 @@ extern "C" TW_UINT16 WINAPI DSM_Entry(pTW_IDENTITY pOrigin, pTW_IDENTITY pDest, 
   if (!Injected(pDest, DG, DAT, &rc) && !(IsStatus(DG, DAT) && InjectedStatus(pDest, pData, &rc))) {
     rc = real(pOrigin, pDest, DG, DAT, MSG, pData);
     Track(pOrigin, DG, DAT, MSG, pData, rc);
+    SpoilMemory(DG, DAT, MSG, pData, rc);
   }
   if (answer && rc == TWRC_SUCCESS) rc = gAnswerRc;
   gLog[entry].rc = rc;
@@ -175,12 +210,23 @@ void WINAPI FaultDsm_AnswerCall(int k, TW_UINT16 rc) {
   gAnswerRc = rc;
 }
 
+void WINAPI FaultDsm_FailMemory(int on) { gFailMemory = on != 0; }
+
+// The manager stand-in's count of live blocks, passed through (0 in front of Wine's DSM).
+TW_UINT32 TwainDsmStandinLiveBlocks() {
+  auto count = RealLibrary() ? reinterpret_cast<TW_UINT32 (*)()>(
+                                   reinterpret_cast<void*>(GetProcAddress(RealLibrary(), "TwainDsmStandinLiveBlocks")))
+                             : nullptr;
+  return count ? count() : 0;
+}
+
 int WINAPI FaultDsm_OpenApplications(void) { return static_cast<int>(gOpenApps.size()); }
 int WINAPI FaultDsm_OpenSources(void) { return static_cast<int>(gOpenSources.size()); }
 
 // Disables and closes through Wine's DSM every source and DSM connection still open, and
 // forgets the log and any injection.
 void WINAPI FaultDsm_Reset(void) {
+  gFailMemory = false;
   gFailK = 0;
   gAnswerK = 0;
   gFailStatus = false;

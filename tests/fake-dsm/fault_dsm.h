@@ -1,5 +1,5 @@
-// The controls of the fault-injecting TWAIN_32.DLL that stands in front of Wine's DSM
-// (fault_dsm.cpp). The test program finds them with GetProcAddress in the loaded library.
+// The controls of the fault-injecting TWAIN_32.DLL that stands in front of Wine's DSM, or
+// TWAINDSM.DLL in front of the TWAIN 2 manager stand-in (fault_dsm.cpp). The test program finds them with GetProcAddress in the loaded library.
 #pragma once
 #include "twain/twain.h"
 
@@ -23,6 +23,8 @@ typedef TW_UINT16(__stdcall* FaultDsmEntry)(pTW_IDENTITY, pTW_IDENTITY, TW_UINT3
 //       and answers rc if it succeeded; 0 cancels
 //   void FaultDsm_FailStatus(int on)  while on, every DAT_STATUS fails, its structure untouched
 //   int FaultDsm_OpenApplications(void); int FaultDsm_OpenSources(void)
+//   void FaultDsm_FailMemory(int on)  (the TWAINDSM.DLL build) while on, DAT_ENTRYPOINT hands
+//       out memory functions whose DSM_MemAllocate and DSM_MemLock answer null
 //   void FaultDsm_Reset(void)  closes, through Wine's DSM, every source and connection still
 //       open, and forgets the log and any injection
 // With KV_FAULT_DSM_TRACE set in the environment, every logged call and its answer are

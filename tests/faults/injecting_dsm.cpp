@@ -20,7 +20,17 @@ namespace {
 // The library, loaded once by the test program and kept: its log and injections must outlive
 // every Disconnect, which frees the extension's own reference.
 HMODULE Library() {
-  static HMODULE module = std::getenv("KV_FAULT_DSM") ? LoadLibraryA("TWAIN_32.DLL") : nullptr;
+  static HMODULE module = [] {
+    if (!std::getenv("KV_FAULT_DSM")) return HMODULE{};
+    if (!std::getenv("KV_FAULT_TWAINDSM")) return LoadLibraryA("TWAIN_32.DLL");
+    // The TWAIN 2 manager's: the system folder's TWAINDSM.DLL, by its full path as the
+    // extension loads it.
+    char path[MAX_PATH];
+    UINT n = GetSystemDirectoryA(path, MAX_PATH - 16);
+    if (n == 0 || n >= MAX_PATH - 16) return HMODULE{};
+    lstrcpyA(path + n, "\\twaindsm.dll");
+    return LoadLibraryA(path);
+  }();
   return module;
 }
 

@@ -13,6 +13,8 @@
 #include <windows.h>
 // After windows.h.
 #include <psapi.h>
+
+#include "standins/twaindsm/twaindsm.h"
 #else
 #include <CarbonStandin.h>
 #include <ImageIOStandin.h>
@@ -38,6 +40,13 @@ static void* ScannerSymbol(const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(ScannerModule()), name));
 }
 long LiveBlocks() { return 0; }
+long ManagerBlocks() {
+  HMODULE manager = GetModuleHandleA("twaindsm.dll");
+  auto count = manager ? reinterpret_cast<TWAINDSM_LIVEBLOCKS>(
+                             reinterpret_cast<void*>(GetProcAddress(manager, "TwainDsmStandinLiveBlocks")))
+                       : nullptr;
+  return count ? static_cast<long>(count()) : -1;
+}
 long GdiObjects() {
   long n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
   if (n != 0) return n;
@@ -97,6 +106,10 @@ static const bool kOneCloseAFile = [] {
 }();
 #endif
 
+#if !KV_WINDOWS_BUILD
+long ManagerBlocks() { return -1; }
+#endif
+
 velmar::ExtensionEntry Entry() { return &EntryPoint; }
 
 std::vector<std::string> CatalogueStrings() {
@@ -150,6 +163,16 @@ void ExtensionTest::SetUp() {
   host = std::make_unique<velmar::Host>(Entry(), CatalogueStrings());
   host->Construct();
   ASSERT_NE(nullptr, Record());
+  // KV_TEST_DSM runs every test against the manager it names (the option DSM), for the suite
+  // to run once against each manager.
+  if (const char* manager = TestManager()) {
+    ASSERT_EQ("0", Call(std::string("Twain.SetOption(\"DSM\", \"") + manager + "\")"));
+  }
+}
+
+const char* TestManager() {
+  const char* manager = std::getenv("KV_TEST_DSM");
+  return manager && *manager ? manager : nullptr;
 }
 
 void ExtensionTest::TearDown() {
@@ -163,8 +186,16 @@ void ExtensionTest::TearDown() {
 
 velmar::CallResult ExtensionTest::CallFull(const std::string& call) {
   long before = LiveBlocks();
+  long managerBefore = ManagerBlocks();
   velmar::CallResult r = host->Call(call);
   EXPECT_TRUE(r.ok) << call << ": " << r.error;
+  // The TWAIN 2 manager's memory functions: every block of them that the call saw handed over
+  // was freed. Its count starts at 0 when the call loads it; a call that unloads it proves
+  // nothing.
+  long managerAfter = ManagerBlocks();
+  if (managerAfter >= 0)
+    EXPECT_EQ(managerBefore < 0 ? 0 : managerBefore, managerAfter)
+        << call << " left blocks of the manager's memory functions behind";
   // Whatever the call did, it leaves no image and no block behind.
   if (TwainGlobals* g = Record()) {
     EXPECT_EQ(nullptr, g->imageHandle) << call;

@@ -27,6 +27,14 @@ long DsmCalls();
 // Live Memory Manager blocks and handles (Mac); 0 on Windows.
 long LiveBlocks();
 
+// Blocks that the loaded TWAIN 2 manager stand-in's memory functions gave out and that were
+// not freed; -1 when no TWAINDSM.DLL is loaded (and on the Mac).
+long ManagerBlocks();
+
+// The manager every test runs against (KV_TEST_DSM: a word of the option DSM), or null for
+// each build's default.
+const char* TestManager();
+
 // Live GDI objects of the process (Windows; 0 on the Mac). Wine's GetGuiResources always says
 // 0, so the objects are counted in Wine's handle table, which answers GetObjectType for an
 // index without its generation.

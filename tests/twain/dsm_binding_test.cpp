@@ -1,6 +1,6 @@
-// Binding TWAIN_32.DLL on Windows (in a 64-bit process TWAINDSM.DLL first): loaded at the first
-// call, unloaded by Disconnect and loaded again; without the file, or without its entry at
-// ordinal 1, every call answers 4.
+// Binding the manager on Windows (here TWAIN_32.DLL, which the option DSM names; TWAINDSM.DLL
+// in twain2_manager_test.cpp): loaded at the first call, unloaded by Disconnect and loaded
+// again; without the file, or without its entry, every call answers 4.
 #include <cstdlib>
 
 #include "tests/support/fixture.h"
@@ -19,6 +19,12 @@ class DsmBindingTest : public ExtensionTest {
       GTEST_SKIP() << "the Mac links its DSM";
     }
     ExtensionTest::SetUp();
+    // Binds nothing where TWAIN_32.DLL is missing or no manager: the option is all it sets.
+    // Setting it binds; Disconnect lets the library go again, so that each test starts unbound.
+    if (!std::getenv("KV_FAKE_DSM")) {
+      ASSERT_EQ("0", Call("Twain.SetOption(\"DSM\", \"TWAIN_32\")"));
+      ASSERT_EQ("0", Call("Twain.Disconnect()"));
+    }
   }
 };
 
@@ -71,24 +77,28 @@ TEST_F(DsmBindingTest, WithoutTheDsmFileEveryCallAnswers4) {
   EXPECT_EQ("0", Call("Twain.Disconnect()"));
 }
 
-// A 64-bit process takes TWAINDSM.DLL from the system folder where there is one, and
-// TWAIN_32.DLL only where there is none: a TWAINDSM.DLL that is no manager (the library without
-// ordinal 1) answers 4 to every call, and is let go; without it, TWAIN_32.DLL serves.
-TEST_F(DsmBindingTest, A64BitProcessTakesTwaindsmFromTheSystemFolderFirst) {
+// AUTO takes TWAINDSM.DLL from the system folder where there is one, and TWAIN_32.DLL only
+// where there is none: a TWAINDSM.DLL that is no manager (the library without ordinal 1)
+// answers 4 to every call, and is let go; without it, TWAIN_32.DLL serves.
+TEST_F(DsmBindingTest, AutoTakesTwaindsmFromTheSystemFolderFirst) {
   if (FakeDsmRun()) GTEST_SKIP();
-  if constexpr (kPointerBytes != 8) {
-    GTEST_SKIP() << "a 32-bit process binds TWAIN_32.DLL alone";
-  }
   char dir[MAX_PATH];
   UINT n = GetSystemDirectoryA(dir, MAX_PATH);
   ASSERT_TRUE(n > 0 && n < MAX_PATH);
-  std::string manager = std::string(dir) + "\\twaindsm.dll";
+  const std::string manager = std::string(dir) + "\\twaindsm.dll", aside = manager + ".aside";
+  // The installed manager waits aside, and comes back whatever happens.
+  const bool installed = MoveFileA(manager.c_str(), aside.c_str()) != 0;
+  struct Restored {
+    std::string manager, aside;
+    bool installed;
+    ~Restored() {
+      DeleteFileA(manager.c_str());
+      if (installed) MoveFileA(aside.c_str(), manager.c_str());
+    }
+  } restored{manager, aside, installed};
   // Run from the tree's folder, where the library without ordinal 1 is built.
   ASSERT_TRUE(CopyFileA("fake-dsm\\twain_32.dll", manager.c_str(), FALSE));
-  struct Removed {
-    std::string path;
-    ~Removed() { DeleteFileA(path.c_str()); }
-  } removed{manager};
+  EXPECT_EQ("0", Call("Twain.SetOption(\"DSM\", \"AUTO\")"));
   EXPECT_EQ("4", Call("Twain.About()"));
   EXPECT_EQ("4", Call("Twain.Connect()"));
   EXPECT_FALSE(Record()->dsmBound);

@@ -48,7 +48,9 @@ TEST_F(SourceNamesTest, ListsEverySourceAndTheOneTheNextOpenUses) {
   EXPECT_FALSE(Record()->dsOpen);
   std::vector<std::string> names = Lines(Text("names"));
   ASSERT_FALSE(names.empty());
-  EXPECT_EQ("Virtual Scanner", names[0]);
+  // In the manager's order: Wine's TWAIN_32.DLL lists the virtual scanner first, TWAINDSM.DLL
+  // its sources in the order of their paths (Wine's camera, gphoto2.ds, first).
+  EXPECT_NE(std::find(names.begin(), names.end(), "Virtual Scanner"), names.end()) << Text("names");
   for (const std::string& name : names) EXPECT_FALSE(name.empty()) << Text("names");
   if constexpr (!kWindowsBuild) {
     EXPECT_EQ(std::vector<std::string>{"Virtual Scanner"}, names);

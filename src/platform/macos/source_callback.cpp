@@ -1,6 +1,7 @@
 #include "platform/macos/source_callback.h"
 
 #include "scan/scan_platform.h"
+#include "twain/dsm_platform.h"
 
 // The RefCon is the record the callback was registered for; whether it still exists, and
 // what the notice means, is the scan's business.

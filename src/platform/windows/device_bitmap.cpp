@@ -4,6 +4,7 @@
 // image's size. A source that hands over a device bitmap itself gives it as it is.
 #include <cstring>
 
+#include "host/host_kit.h"
 #include "image/image_platform.h"
 #include "platform/windows/bitmaps.h"
 
@@ -110,11 +111,11 @@ HPALETTE BuildDIBPalette(const uint8_t* dib, const dib::Layout& l) {
 
 void* DIBToDeviceBitmap(void* dib) {
   if (!dib) return nullptr;
-  const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
+  const uint8_t* bytes = static_cast<const uint8_t*>(LockXPHandle(dib));
   if (!bytes) return nullptr;
   dib::Layout layout;
   if (dib::Check(bytes, GlobalSize(dib), &layout) != dib::Fault::kNone) {
-    GlobalUnlock(dib);
+    UnlockXPHandle(dib);
     return nullptr;
   }
   DibInfo info;
@@ -128,7 +129,7 @@ void* DIBToDeviceBitmap(void* dib) {
     RealizePalette(dc);
   }
   HBITMAP bitmap = KeepIfImageSized(MakeBitmap(dc, layout, info, bytes + layout.rowsOffset), layout);
-  GlobalUnlock(dib);
+  UnlockXPHandle(dib);
   if (dc) {
     // The palette is deselected before it goes, so that deleting it really frees it.
     if (previous) SelectPalette(dc, previous, FALSE);
@@ -141,7 +142,7 @@ void* DIBToDeviceBitmap(void* dib) {
 PageResolution DibResolution(void* image) {
   PageResolution r;
   if (!image || GetObjectType(static_cast<HGDIOBJ>(image)) == OBJ_BITMAP) return r;
-  const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(image));
+  const uint8_t* bytes = static_cast<const uint8_t*>(LockXPHandle(image));
   if (!bytes) return r;
   dib::Layout layout;
   if (dib::Check(bytes, GlobalSize(image), &layout) == dib::Fault::kNone &&
@@ -150,7 +151,7 @@ PageResolution DibResolution(void* image) {
     r.xPelsPerMeter = h->biXPelsPerMeter;
     r.yPelsPerMeter = h->biYPelsPerMeter;
   }
-  GlobalUnlock(image);
+  UnlockXPHandle(image);
   return r;
 }
 
@@ -161,7 +162,7 @@ bool IsDeviceBitmap(void* image) { return image && GetObjectType(static_cast<HGD
 void* TakeDeviceBitmap(void* image) {
   if (!image || IsDeviceBitmap(image)) return image;
   void* bitmap = DIBToDeviceBitmap(image);
-  GlobalFree(image);
+  DisposeXPHandle(image);
   return bitmap;
 }
 
@@ -169,7 +170,7 @@ void ReleaseSourceImage(void* image) {
   if (IsDeviceBitmap(image)) {
     DeleteObject(static_cast<HGDIOBJ>(image));
   } else if (image) {
-    GlobalFree(image);
+    DisposeXPHandle(image);
   }
 }
 

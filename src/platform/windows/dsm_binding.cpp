@@ -1,7 +1,8 @@
-// Binding the TWAIN manager at run time (TWAIN_32.DLL; TWAINDSM.DLL first in a 64-bit
-// process), and the process-wide values that all instances of the Windows build share: the DSM
-// library and its entry here, the module handle and the host window (module_values.h), all
-// set afresh when the module is loaded.
+// Binding the TWAIN manager at run time (TWAIN_32.DLL from the Windows folder, or TWAINDSM.DLL
+// from the system folder, as the option DSM asks), and the process-wide values that all
+// instances of the Windows build share: the manager's library, its entry and its TWAIN 2
+// entry points here, the module handle and the host window (module_values.h), all set afresh
+// when the module is loaded.
 #include <windows.h>
 // EnumProcessModules from kernel32 (K32EnumProcessModules), as Windows 7 and Wine have it.
 #define PSAPI_VERSION 2
@@ -19,6 +20,16 @@ using module_values::moduleHandle;
 namespace {
 HMODULE dsmLibrary = nullptr;
 DSMENTRYPROC dsmEntry = nullptr;
+BoundManager bound = BoundManager::kNone;
+TW_ENTRYPOINT entryPoints{};
+bool entryPointsKept = false;
+bool managerMemoryInUse = false;
+
+void ForgetEntryPoints() {
+  entryPoints = TW_ENTRYPOINT{};
+  entryPointsKept = false;
+  managerMemoryInUse = false;
+}
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -27,6 +38,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     hostWindow = nullptr;
     dsmLibrary = nullptr;
     dsmEntry = nullptr;
+    bound = BoundManager::kNone;
+    ForgetEntryPoints();
   } else if (reason == DLL_PROCESS_DETACH) {
     moduleHandle = nullptr;
   }
@@ -38,37 +51,67 @@ namespace platform {
 DSMENTRYPROC DsmEntry() { return dsmEntry; }
 bool DsmEntryResolved() { return dsmEntry != nullptr; }
 
-// The library that holds the manager. A 64-bit process has no TWAIN_32.DLL on Windows: its
-// manager is TWAINDSM.DLL in the system folder, taken first; where there is none, the
-// Windows folder's TWAIN_32.DLL, as a 32-bit process takes it (Wine ships a 64-bit one). A
-// folder name longer than 159 characters, or a file that is not there, gives no library.
-static HMODULE LoadManager() {
-  char path[160 + 16];
-  OFSTRUCT of;
-  if constexpr (kPointerBytes == 8) {
-    UINT n = GetSystemDirectoryA(path, 160);
-    if (n != 0 && n < 160) {
-      if (path[n - 1] != '\\') path[n++] = '\\';
-      std::strcpy(path + n, "TWAINDSM.DLL");
-      if (OpenFile(path, &of, OF_EXIST) != HFILE_ERROR) return LoadLibraryA(path);
-    }
-  }
-  UINT n = GetWindowsDirectoryA(path, 160);
-  if (n == 0 || n >= 160) return nullptr;
+BoundManager Bound() { return dsmEntry ? bound : BoundManager::kNone; }
+
+namespace {
+
+// `folder` (from GetSystemDirectoryA or GetWindowsDirectoryA, which answer the length) with
+// `file` behind it, when the whole fits; a folder name longer than 159 characters gives none.
+bool PathIn(UINT n, char (&path)[176], const char* file) {
+  if (n == 0 || n >= 160) return false;
   if (path[n - 1] != '\\') path[n++] = '\\';
-  std::strcpy(path + n, "TWAIN_32.DLL");
-  if (OpenFile(path, &of, OF_EXIST) == HFILE_ERROR) return nullptr;
+  std::strcpy(path + n, file);
+  return true;
+}
+
+bool Exists(const char* path) {
+  OFSTRUCT of;
+  return OpenFile(path, &of, OF_EXIST) != HFILE_ERROR;
+}
+
+// TWAINDSM.DLL of the system folder (system32; syswow64 for a 32-bit process of 64-bit
+// Windows), by its full path.
+HMODULE LoadTwainDsm() {
+  char path[176];
+  if (!PathIn(GetSystemDirectoryA(path, 160), path, "TWAINDSM.DLL") || !Exists(path)) return nullptr;
+  return LoadLibraryA(path);
+}
+
+// TWAIN_32.DLL of the Windows folder, loaded by name as every TWAIN 1.x application loads it
+// (Wine ships one of each width).
+HMODULE LoadTwain32() {
+  char path[176];
+  if (!PathIn(GetWindowsDirectoryA(path, 160), path, "TWAIN_32.DLL") || !Exists(path)) return nullptr;
   return LoadLibraryA("TWAIN_32.DLL");
 }
 
-bool BindDSM(TwainGlobals* g) {
-  // An instance still marked bound after another instance unloaded the library binds again.
-  if (g->dsmBound && dsmEntry) return true;
+HMODULE LoadManager(ManagerChoice choice, BoundManager* which) {
+  HMODULE lib = nullptr;
+  if (choice != ManagerChoice::kTwain32) {
+    lib = LoadTwainDsm();
+    *which = BoundManager::kTwainDsm;
+    if (lib || choice == ManagerChoice::kTwainDsm) return lib;
+  }
+  *which = BoundManager::kTwain32;
+  return LoadTwain32();
+}
+
+}  // namespace
+
+bool BindDSM(TwainGlobals* g, ManagerChoice choice) {
+  // An instance still marked bound after another instance unloaded the library binds again;
+  // one that finds the library another instance bound shares it, whatever it would choose.
+  if (dsmEntry) {
+    g->dsmBound = 1;
+    return true;
+  }
   g->dsmBound = 0;
-  HMODULE lib = LoadManager();
+  BoundManager which = BoundManager::kNone;
+  HMODULE lib = LoadManager(choice, &which);
   if (reinterpret_cast<uintptr_t>(lib) < 32) return false;
-  DSMENTRYPROC entry =
-      reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(lib, reinterpret_cast<LPCSTR>(1))));
+  auto entry = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(lib, "DSM_Entry")));
+  if (!entry)
+    entry = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(lib, reinterpret_cast<LPCSTR>(1))));
   if (!entry) {
     FreeLibrary(lib);  // not a TWAIN manager: the next call tries afresh, holding nothing
     return false;
@@ -76,6 +119,8 @@ bool BindDSM(TwainGlobals* g) {
   if (dsmLibrary) FreeLibrary(dsmLibrary);  // a reference an earlier binding left
   dsmLibrary = lib;
   dsmEntry = entry;
+  bound = which;
+  ForgetEntryPoints();
   g->dsmBound = 1;
   return true;
 }
@@ -84,8 +129,25 @@ void UnbindDSM(TwainGlobals* g) {
   if (dsmLibrary) FreeLibrary(dsmLibrary);
   dsmLibrary = nullptr;
   dsmEntry = nullptr;
+  bound = BoundManager::kNone;
+  ForgetEntryPoints();
   g->dsmBound = 0;
 }
+
+void KeepManagerEntryPoints(const TW_ENTRYPOINT* points) {
+  if (points) {
+    entryPoints = *points;
+    entryPointsKept = true;
+  } else {
+    ForgetEntryPoints();
+  }
+}
+
+const TW_ENTRYPOINT* ManagerEntryPoints() { return entryPointsKept && dsmEntry ? &entryPoints : nullptr; }
+
+void UseManagerMemory(bool useForSource) { managerMemoryInUse = useForSource && ManagerEntryPoints(); }
+
+const TW_ENTRYPOINT* SourceHandleMemory() { return managerMemoryInUse ? ManagerEntryPoints() : nullptr; }
 
 TW_MEMREF DsmParentData() { return &hostWindow; }
 

@@ -12,6 +12,7 @@
 namespace module_values {
 HMODULE moduleHandle = nullptr;
 HWND hostWindow = nullptr;
+DWORD hostThread = 0;
 }  // namespace module_values
 
 using module_values::hostWindow;
@@ -56,7 +57,10 @@ void* HostDesignRecord(HostContext cb) {
 }
 
 void AllocationBeep() { Beep(1500, 2); }
-void SetHostWindow(void* window) { hostWindow = static_cast<HWND>(window); }
+void SetHostWindow(void* window) {
+  hostWindow = static_cast<HWND>(window);
+  module_values::hostThread = GetCurrentThreadId();
+}
 void* HostWindow() { return hostWindow; }
 
 void GetCatalogueEntry(int16_t n, unsigned char out[256]) {

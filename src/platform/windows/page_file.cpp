@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "host/host_kit.h"
 #include "image/image_platform.h"
 #include "image/no_throw.h"
 #include "platform/windows/bitmaps.h"
@@ -100,7 +101,7 @@ int16_t WriteEncodedPage(void* image, const PageFacts& facts, TW_UINT16 format, 
 // A BMP file is a file header and the packed DIB: the checked header, table and rows go out
 // as they are (a resolution of 0 is filled in from the facts).
 int16_t WriteDibAsBmp(void* dib, const PageFacts& facts, const char* name) {
-  const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
+  const uint8_t* bytes = static_cast<const uint8_t*>(LockXPHandle(dib));
   if (!bytes) return kResultUnusablePage;
   dib::Layout l;
   int16_t result = kResultUnusablePage;
@@ -112,7 +113,7 @@ int16_t WriteDibAsBmp(void* dib, const PageFacts& facts, const char* name) {
                              return rows + at;
                            });
   }
-  GlobalUnlock(dib);
+  UnlockXPHandle(dib);
   return result;
 }
 

@@ -1,3 +1,4 @@
+#include "host/host_kit.h"
 #include "platform/windows/page_rows.h"
 
 #include <cmath>
@@ -52,7 +53,7 @@ PageRows::PageRows(void* image, const PageFacts& facts, bool oneBit) : oneBit_(o
 }
 
 PageRows::~PageRows() {
-  if (locked_) GlobalUnlock(locked_);
+  if (locked_) UnlockXPHandle(locked_);
 }
 
 UINT FrameRows::RowBytes() const {
@@ -67,7 +68,7 @@ UINT FrameRows::RowBytes() const {
 }
 
 void PageRows::FromDib(void* dib) {
-  const uint8_t* bytes = static_cast<const uint8_t*>(GlobalLock(dib));
+  const uint8_t* bytes = static_cast<const uint8_t*>(LockXPHandle(dib));
   if (!bytes) return;
   locked_ = dib;
   dib::Layout l;

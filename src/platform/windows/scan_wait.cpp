@@ -1,4 +1,5 @@
-// The message loop of a Windows scan. Every message of the thread goes to the scan first;
+// The message loop of a Windows scan. A ready notice that a TWAIN 2 manager's callback
+// brought is taken first, here on the host's thread. Every message of the thread goes to the scan first;
 // what the source does not take is translated and dispatched as usual (the host window's
 // messages then also pass the scan's window procedure). Modal and modeless sources are
 // waited for alike: a modal source's notices, too, come as answers to the events it is
@@ -12,6 +13,9 @@ namespace platform {
 
 void WaitForSource(ScanSession& scan) {
   while (!scan.WaitOver()) {
+    // What the manager's callback noted while the last message was dispatched.
+    scan.TakeAnnouncedImage();
+    if (scan.WaitOver()) return;
     MSG m;
     BOOL got = GetMessageA(&m, nullptr, 0, 0);
     if (got == -1) {

@@ -23,8 +23,6 @@ LRESULT CALLBACK ScanWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 namespace platform {
 
-TW_MEMREF SourceCallback() { return nullptr; }
-
 // The window's own procedure is kept in the record while the window is ours.
 void StartRouting(ScanSession& scan) {
   HWND window = static_cast<HWND>(scan.Window());

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/host_kit.h"
+#include "options/options.h"
 #include "tests/caps/cap_fixture.h"
 #include "twain/connection.h"
 #include "twain/dsm_platform.h"
@@ -43,7 +44,7 @@ class ScannerRoute : public CapRoute {
 #if KV_WINDOWS_BUILD
     // The record binds TWAIN_32.DLL itself, as the entry does before a call, instead of
     // relying on a library that an earlier test left loaded.
-    if (!platform::BindDSM(g)) return false;
+    if (!platform::BindDSM(g, ManagerChoiceOf(g))) return false;
 #else
     TWAINFramework_Reset();  // no application left holding the source
 #endif
