@@ -40,9 +40,10 @@ void Scanner::ResetControls() {
   closeRequestInstead_ = false;
   noticeDelayMs_ = 0;
   answers_.clear();
-  pending_ = 1;
+  // The copy's own defaults: a sheet-fed copy has its feeder loaded.
+  pending_ = model_.feeder ? model_.sheets : 1;
   fileFormats_ = kFileFormats;
-  feeder_ = false;
+  feeder_ = model_.feeder;
   countUnknown_ = false;
   jamAt_ = 0;
   calls_ = 0;
@@ -387,6 +388,9 @@ int Scanner::Query(const char* what, char* out, int size) {
     answer = std::to_string(guardDistance_);
   else if (w.size() == 1 && w[0] == "ui")
     answer = state_ >= 5 && showUI_ ? "shown" : "hidden";
+  else if (w.size() == 1 && w[0] == "copy")
+    answer = model_.productName + (model_.twain2 ? " twain2" : " twain1") +
+             (model_.feeder ? " feeder" : " flatbed") + (entryPoints_ ? " entry-points" : "");
   else if (w.size() == 1 && w[0] == "file") {
     char name[257];
     tw::GetString(fileName_, sizeof fileName_, name, tw::native::kPascalStrings);

@@ -122,6 +122,11 @@ void Profile::Reset() {
       // What the application chose to negotiate in states 5 and 6: nothing until it says so.
       Make(CAP_EXTENDEDCAPS, Kind::Array, TWTY_UINT16, Rule::Extended),
   };
+  if (feederDevice_) {
+    constexpr TW_UINT16 kFeederEnabled = 0x1002, kFeederLoaded = 0x1003;
+    caps_.push_back(One(kFeederEnabled, TWTY_BOOL, Rule::ReadOnly, Num(1)));
+    caps_.push_back(One(kFeederLoaded, TWTY_BOOL, Rule::ReadOnly, Num(1)));
+  }
   for (Capability& c : caps_) FindMutable(CAP_SUPPORTEDCAPS)->list.push_back(Num(c.id));
 }
 

@@ -61,6 +61,12 @@ class Profile {
   bool MemoryTransfers() const { return memory_; }
   bool FileFormatOffered(TW_UINT16 f) const;
   bool FileTransfers() const { return Find(ICAP_IMAGEFILEFORMAT) != nullptr; }
+  // A sheet-fed scanner lists CAP_FEEDERENABLED and CAP_FEEDERLOADED (both read-only TRUE: it
+  // has no glass to fall back to); kept across Reset.
+  void SetFeederDevice(bool feeder) {
+    feederDevice_ = feeder;
+    Reset();
+  }
 
  private:
   Capability* FindMutable(TW_UINT16 id);
@@ -73,6 +79,7 @@ class Profile {
   std::vector<Item> BitDepthItems() const;
   std::vector<Capability> caps_;
   bool memory_ = true;
+  bool feederDevice_ = false;
 };
 
 }  // namespace vs

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "standins/twaindsm/twaindsm.h"
 #include "standins/virtual-scanner/core/memory_xfer.h"
 #include "standins/virtual-scanner/core/profile.h"
 
@@ -18,6 +19,19 @@ namespace vs {
 // ScanThenClose: presses Scan, and Cancel (which closes the interface) once the source has
 // no transfers left.
 enum class User { None, Scan, Cancel, ScanThenClose };
+
+// What an installed copy of the scanner is. Without a description it is the Virtual Scanner
+// as it always was: a 1.x flatbed.
+struct Model {
+  std::string productName = "Virtual Scanner";
+  bool twain2 = false;  // DF_DS2: takes the manager's entry points, its memory and its DSM_Entry
+  bool feeder = false;  // a sheet-fed scanner: CAP_FEEDERENABLED and CAP_FEEDERLOADED, `pages` by default
+  int sheets = 3;       // with a feeder: the sheets `reset` loads (as `pages N`)
+};
+// Reads a copy's description: `Key=Value` lines (ProductName, Twain2, Feeder, Sheets), blank
+// lines and lines starting with ';' or '#' ignored. False, with the reason in *error, for an
+// unknown or repeated key, a bad value, or a description without a ProductName.
+bool ParseModel(const std::string& text, Model* model, std::string* error);
 
 // What differs between the Mac and the Windows source.
 class Platform {
@@ -31,6 +45,10 @@ class Platform {
   virtual void Free(TW_HANDLE h) = 0;
   // DG_CONTROL / DAT_NULL / msg through the DSM, from the source to the application.
   virtual TW_UINT16 Notify(TW_IDENTITY* source, TW_IDENTITY* app, TW_UINT16 msg) = 0;
+  // A TWAIN 2 manager's entry points (DAT_ENTRYPOINT), or null when the session that had them
+  // is over. While they are set, every handle the source hands out or reads is the manager's
+  // (DSM_MemAllocate, DSM_MemLock, DSM_MemUnlock) and notices go through its DSM_Entry.
+  virtual void UseEntryPoints(const TW_ENTRYPOINT* points) {}
   // Arranges for an event of the source's own to reach MSG_PROCESSEVENT soon, or (WakeAfter)
   // once `ms` milliseconds have passed.
   virtual void Wake(void* parent) = 0;
@@ -72,6 +90,9 @@ class Scanner {
  public:
   static Scanner& Instance();
   void SetPlatform(Platform* p) { platform_ = p; }
+  // The installed copy this source is; applies its defaults as `reset` does.
+  void Configure(const Model& model);
+  const Model& model() const { return model_; }
   // Tests that drive DS_Entry without a DSM catch the notifications here.
   void SetNotifyHook(std::function<TW_UINT16(TW_UINT16)> hook) { notifyHook_ = std::move(hook); }
 
@@ -119,6 +140,8 @@ class Scanner {
   // The answer that replaces a success of this triplet, if one is queued (it is used up).
   TW_UINT16 Answered(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_UINT16 rc);
   TW_UINT16 Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id);
+  // DAT_ENTRYPOINT / MSG_SET: a TWAIN 2 copy keeps the manager's entry points until MSG_CLOSEDS.
+  TW_UINT16 EntryPoint(TW_UINT16 msg, TW_ENTRYPOINT* points);
   TW_UINT16 Caps(TW_UINT16 msg, TW_CAPABILITY* cap);
   TW_UINT16 UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui);
   TW_UINT16 ProcessEvent(TW_EVENT* ev);
@@ -187,6 +210,8 @@ class Scanner {
 
   Platform* platform_ = nullptr;
   std::function<TW_UINT16(TW_UINT16)> notifyHook_;
+  Model model_;
+  bool entryPoints_ = false;  // a TWAIN 2 copy got them for the next (or the open) session
   Profile profile_;
   int state_ = 3;  // 3: closed; 4 to 7: the TWAIN states of an open source
   TW_UINT16 cc_ = TWCC_SUCCESS;

@@ -73,6 +73,8 @@ TW_UINT16 Scanner::Dispatch(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW
         return SetupFileXfer(msg, static_cast<TW_SETUPFILEXFER*>(data));
       case DAT_SETUPMEMXFER:
         return SetupMemXfer(msg, static_cast<TW_SETUPMEMXFER*>(data));
+      case DAT_ENTRYPOINT:
+        return EntryPoint(msg, static_cast<TW_ENTRYPOINT*>(data));
       default:
         return Fail(TWCC_BADPROTOCOL);
     }
@@ -108,16 +110,21 @@ TW_UINT16 Scanner::Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id)
       id->Version.Country = 1;   // USA
       tw::PutString(id->Version.Info, sizeof id->Version.Info, "2.4 virtual flatbed",
                     tw::native::kPascalStrings);
-      id->ProtocolMajor = 1;
-      id->ProtocolMinor = 9;
-      id->SupportedGroups = DG_CONTROL | DG_IMAGE;
+      id->ProtocolMajor = model_.twain2 ? 2 : 1;
+      id->ProtocolMinor = model_.twain2 ? 4 : 9;
+      id->SupportedGroups = DG_CONTROL | DG_IMAGE | (model_.twain2 ? DF_DS2 : 0);
       tw::PutString(id->Manufacturer, sizeof id->Manufacturer, "Orvane Imaging", tw::native::kPascalStrings);
-      tw::PutString(id->ProductFamily, sizeof id->ProductFamily, "Orvane Flatbed", tw::native::kPascalStrings);
-      tw::PutString(id->ProductName, sizeof id->ProductName, "Virtual Scanner", tw::native::kPascalStrings);
+      tw::PutString(id->ProductFamily, sizeof id->ProductFamily,
+                    model_.feeder ? "Orvane Feeder" : "Orvane Flatbed", tw::native::kPascalStrings);
+      tw::PutString(id->ProductName, sizeof id->ProductName, model_.productName.c_str(),
+                    tw::native::kPascalStrings);
       return TWRC_SUCCESS;
     }
     case MSG_OPENDS:
       if (state_ != 3) return Fail(TWCC_MAXCONNECTIONS);
+      // A TWAIN 2 copy hands out the manager's memory only: without its entry points there is
+      // no session.
+      if (model_.twain2 && !entryPoints_) return Fail(TWCC_BADPROTOCOL);
       self_ = *id;
       if (origin) app_ = *origin;
       ResetSession();
@@ -127,10 +134,36 @@ TW_UINT16 Scanner::Identity(TW_IDENTITY* origin, TW_UINT16 msg, TW_IDENTITY* id)
       if (state_ != 4) return Fail(TWCC_SEQERROR);
       platform_->HideUI();
       state_ = 3;
+      // The next session gets the entry points anew.
+      if (entryPoints_) platform_->UseEntryPoints(nullptr);
+      entryPoints_ = false;
       return TWRC_SUCCESS;
     default:
       return Fail(TWCC_BADPROTOCOL);
   }
+}
+
+TW_UINT16 Scanner::EntryPoint(TW_UINT16 msg, TW_ENTRYPOINT* points) {
+  if (!model_.twain2 || msg != MSG_SET) return Fail(TWCC_BADPROTOCOL);
+  if (!points) return Fail(TWCC_BADVALUE);
+  if (points->Size != sizeof(TW_ENTRYPOINT)) return Fail(TWCC_BADPROTOCOL);
+  if (state_ != 3) return Fail(TWCC_SEQERROR);
+  if (!points->DSM_Entry || !points->DSM_MemAllocate || !points->DSM_MemFree || !points->DSM_MemLock ||
+      !points->DSM_MemUnlock)
+    return Fail(TWCC_BADVALUE);
+  platform_->UseEntryPoints(points);
+  entryPoints_ = true;
+  return TWRC_SUCCESS;
+}
+
+void Scanner::Configure(const Model& model) {
+  // Another copy: entry points given for the last one are not its own.
+  if (entryPoints_ && platform_) platform_->UseEntryPoints(nullptr);
+  entryPoints_ = false;
+  model_ = model;
+  profile_.SetFeederDevice(model.feeder);
+  feeder_ = model.feeder;
+  pending_ = model.feeder ? model.sheets : 1;
 }
 
 void Scanner::ResetSession() {

@@ -1,10 +1,14 @@
-// The Windows source: DS_Entry for Wine's TWAIN_32.DLL, global memory, notifications
-// through the DSM, and the interface window with its Scan and Cancel buttons.
+// The Windows source: DS_Entry for Wine's TWAIN_32.DLL and for a TWAIN 2 manager, global
+// memory (or the manager's), notifications through the DSM, the interface window with its
+// Scan and Cancel buttons, and the description of an installed copy (the module's path plus
+// ".ini").
 #include <windows.h>
 // wincodec.h needs the COM types of windows.h.
 #include <wincodec.h>
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "standins/virtual-scanner/core/scanner.h"
@@ -21,19 +25,47 @@ vs::Bytes WicJpeg(const vs::Platform::JpegSource& src);
 
 class WinPlatform : public vs::Platform {
  public:
-  TW_HANDLE Alloc(size_t size) override { return GlobalAlloc(GHND, size ? size : 1); }
-  uint8_t* Lock(TW_HANDLE h) override { return static_cast<uint8_t*>(GlobalLock(h)); }
-  void Unlock(TW_HANDLE h) override { GlobalUnlock(h); }
+  // Global memory, or with a TWAIN 2 manager's entry points its blocks. The manager's memory
+  // is global memory on Windows too, so GlobalSize still measures a container handed in.
+  TW_HANDLE Alloc(size_t size) override {
+    if (!manager_) return GlobalAlloc(GHND, size ? size : 1);
+    TW_HANDLE h = manager_->DSM_MemAllocate(TW_UINT32(size ? size : 1));
+    if (!h) return nullptr;
+    // The manager promises no zeroed block.
+    std::memset(Lock(h), 0, size ? size : 1);
+    Unlock(h);
+    return h;
+  }
+  uint8_t* Lock(TW_HANDLE h) override {
+    return static_cast<uint8_t*>(manager_ ? manager_->DSM_MemLock(h) : GlobalLock(h));
+  }
+  void Unlock(TW_HANDLE h) override {
+    if (manager_)
+      manager_->DSM_MemUnlock(h);
+    else
+      GlobalUnlock(h);
+  }
   size_t Size(TW_HANDLE h) override { return GlobalSize(h); }
-  void Free(TW_HANDLE h) override { GlobalFree(h); }
+  void Free(TW_HANDLE h) override {
+    if (manager_)
+      manager_->DSM_MemFree(h);
+    else
+      GlobalFree(h);
+  }
+
+  void UseEntryPoints(const TW_ENTRYPOINT* points) override {
+    if (points) points_ = *points;
+    manager_ = points ? &points_ : nullptr;
+  }
 
   TW_HANDLE ImageBlock(const vs::Bytes& image, bool guard, long* distance) override {
-    HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, image.size());
+    TW_HANDLE h = manager_ ? manager_->DSM_MemAllocate(TW_UINT32(image.size()))
+                           : GlobalAlloc(GMEM_MOVEABLE, image.size());
     if (!h) return nullptr;
-    uint8_t* p = static_cast<uint8_t*>(GlobalLock(h));
+    uint8_t* p = Lock(h);
     if (p && !image.empty()) std::memcpy(p, image.data(), image.size());
     if (guard) *distance = p ? GuardAfter(p, image.size()) : -1;
-    GlobalUnlock(h);
+    Unlock(h);
     return h;
   }
 
@@ -51,7 +83,7 @@ class WinPlatform : public vs::Platform {
   }
 
   TW_UINT16 Notify(TW_IDENTITY* source, TW_IDENTITY* app, TW_UINT16 msg) override {
-    DSMENTRYPROC dsm = Dsm();
+    DSMENTRYPROC dsm = manager_ ? manager_->DSM_Entry : Dsm();
     if (!dsm) return TWRC_FAILURE;
     return dsm(source, app, DG_CONTROL, DAT_NULL, msg, nullptr);
   }
@@ -139,15 +171,23 @@ class WinPlatform : public vs::Platform {
     static UINT m = RegisterWindowMessageA("Virtual Scanner Wake");
     return m;
   }
+  static DSMENTRYPROC EntryOf(HMODULE dsm) {
+    auto proc = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(dsm, "DSM_Entry")));
+    if (!proc)
+      proc = reinterpret_cast<DSMENTRYPROC>(
+          reinterpret_cast<void*>(GetProcAddress(dsm, reinterpret_cast<LPCSTR>(1))));
+    return proc;
+  }
+  // A 1.x source's manager: the one that loaded it. The TWAIN 2 manager when it is in the
+  // process and TWAIN_32.DLL is not; otherwise TWAIN_32.DLL (loaded if need be).
   static DSMENTRYPROC Dsm() {
+    HMODULE twain2 = GetModuleHandleA("TWAINDSM.DLL");
+    if (twain2 && !GetModuleHandleA("TWAIN_32.DLL")) return EntryOf(twain2);
     static DSMENTRYPROC proc = nullptr;
     if (!proc) {
       HMODULE dsm = LoadLibraryA("TWAIN_32.DLL");
       if (!dsm) return nullptr;
-      proc = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(dsm, "DSM_Entry")));
-      if (!proc)
-        proc = reinterpret_cast<DSMENTRYPROC>(
-            reinterpret_cast<void*>(GetProcAddress(dsm, reinterpret_cast<LPCSTR>(1))));
+      proc = EntryOf(dsm);
     }
     return proc;
   }
@@ -176,6 +216,8 @@ class WinPlatform : public vs::Platform {
   }
   HWND window_ = nullptr;
   UINT_PTR timer_ = 0;  // the thread timer of a delayed notice
+  TW_ENTRYPOINT points_{};
+  const TW_ENTRYPOINT* manager_ = nullptr;  // &points_ while a TWAIN 2 manager's are in use
 };
 
 // Makes the pages after a block's last page inaccessible, where the block has pages of its
@@ -285,11 +327,39 @@ vs::Scanner& Source() {
   return s;
 }
 
+// Reads the description of this copy, the module's own path plus ".ini", when there is one.
+// A description that cannot be read keeps the module from loading, so a manager leaves the
+// copy out rather than list a scanner other than the one described.
+bool ConfigureCopy(HINSTANCE instance) {
+  char path[MAX_PATH + 8] = {};
+  const DWORD n = GetModuleFileNameA(instance, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return true;
+  std::strcat(path, ".ini");
+  HANDLE f =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (f == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (::ReadFile(f, buffer, sizeof buffer, &got, nullptr) && got > 0 && text.size() < 65536)
+    text.append(buffer, got);
+  CloseHandle(f);
+  vs::Model model;
+  std::string error;
+  if (!vs::ParseModel(text, &model, &error)) {
+    std::fprintf(stderr, "virtual scanner: %s: %s\n", path, error.c_str());
+    return false;
+  }
+  Source().Configure(model);
+  return true;
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) gInstance = instance;
-  return TRUE;
+  if (reason != DLL_PROCESS_ATTACH) return TRUE;
+  gInstance = instance;
+  return ConfigureCopy(instance) ? TRUE : FALSE;
 }
 
 extern "C" TW_UINT16 WINAPI DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
