@@ -4,7 +4,8 @@
 # pixel type, scan, and turn every page into PNG with ImageMagick.
 #   Mac build:     a native scan written as PICT, a file transfer in PNG, a picture field
 #   Windows build: a native scan written as BMP, a file transfer in TIFF, a picture field;
-#                  the same on the 64-bit Windows build
+#                  the same on the 64-bit Windows build; then one scan on each through the
+#                  TWAIN 2 manager, TWAINDSM.DLL
 # Then the document workflow on each build: a five-page feeder with a blank sheet third,
 # scanned by memory transfer into one PDF with blank pages left out, and what came out
 # (pdfinfo, pdfimages -list, the page count and the pages discarded).
@@ -66,6 +67,19 @@ windows_calls windows win
 echo "== Windows 64-bit build (build/windows64/Kardivelle.dll, under Wine's 64-bit loader)"
 windows_calls windows64 win64
 
+# One scan through the TWAIN 2 manager (TWAINDSM.DLL of the prefix's system folder) on each
+# Windows build, whatever its default manager.
+twaindsm_scan() {
+  local build=$1 name=$2
+  run --build "$build" 'Twain.SetOption("DSM", "TWAINDSM")' 'Twain.Connect()' \
+    'Twain.GetOption("DSM", $dsm, "DSMINUSE", $inUse)' \
+    "Twain.ScanToFile(\"$out/page-$name-twaindsm.bmp\")" \
+    'Twain.Disconnect()'
+}
+echo "== TWAIN 2: a scan through TWAINDSM.DLL on each Windows build"
+twaindsm_scan windows win
+twaindsm_scan windows64 win64
+
 # A feeder of five pages, the third a blank sheet, into one PDF by memory transfer.
 document() {
   local build=$1 name=$2
@@ -106,7 +120,7 @@ for f in "$out"/page-*; do
   fi
 done
 for expected in page-mac.pict page-mac-file.png page-win.bmp page-win-file.tif page-win64.bmp page-win64-file.tif \
-  document-mac.pdf document-win.pdf document-win64.pdf; do
+  page-win-twaindsm.bmp page-win64-twaindsm.bmp document-mac.pdf document-win.pdf document-win64.pdf; do
   if [ ! -f "$out/$expected" ]; then
     echo "  $out/$expected is missing" >&2
     status=1

@@ -9,7 +9,7 @@ tree=$(realpath "$1")
 shift
 here="$(cd "$(dirname "$0")/../.." && pwd)"
 windows="$tree/wineprefix/drive_c/windows"
-exe="$tree/kv_tests.exe"
+exe="$tree/fault-dsm/kv_tests.exe"
 # The tree's width from its program's PE header, as tools/wineprefix.sh reads it.
 pe=$(od -An -tu4 -j 60 -N 4 "$exe" | tr -d ' ')
 machine=$(od -An -tx2 -j $((pe + 4)) -N 2 "$exe" | tr -d ' ')

@@ -3,6 +3,7 @@
 // and the manager's memory functions for a TWAIN 2 source (every block handed over is freed:
 // the fixture counts them after every call).
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "tests/support/fixture.h"
@@ -19,6 +20,15 @@ namespace {
 #if KV_WINDOWS_BUILD
 
 bool Loaded(const char* module) { return GetModuleHandleA(module) != nullptr; }
+
+void RemoveFiles(const char* pattern) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do DeleteFileA(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+}
 
 // Calls of applications' callbacks the loaded stand-in made; -1 when none is loaded.
 long CallbacksMade() {
@@ -135,9 +145,113 @@ TEST_F(TwainManagerTest, AScanThroughTwaindsmTakesItsNoticeThroughTheCallback) {
   EXPECT_GT(file.nFileSizeLow, 1000u);
   DeleteFileA("callback-route.bmp");
   EXPECT_EQ("0", Call("Twain.ScanPages(\"callback-page.png\", $n)"));
-  DeleteFileA("callback-page-0001.png");
-  DeleteFileA("callback-page.png");
+  RemoveFiles("callback-page*");
   EXPECT_EQ("0", Call("Twain.Disconnect()"));
+}
+
+// Installed copies of the virtual scanner beside sane.ds, below the width's source folder
+// (kvcopies\), which only the TWAIN 2 manager lists: a TWAIN 2 feeder and a 1.x flatbed. The
+// fixture installs them and removes them again.
+struct Copy {
+  const char* file;
+  const char* description;
+};
+const Copy kCopies[] = {
+    {"feeder2.ds", "ProductName=KV Feeder 2\r\nTwain2=1\r\nFeeder=1\r\nSheets=3\r\n"},
+    {"flatbed1.ds", "ProductName=KV Flatbed 1\r\nTwain2=0\r\n"},
+};
+
+std::string CopiesFolder() {
+  char windows[MAX_PATH];
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  return std::string(windows) + (kPointerBytes == 8 ? "\\twain_64\\kvcopies" : "\\twain_32\\kvcopies");
+}
+
+class TwainSourcesTest : public TwainManagerTest {
+ protected:
+  void SetUp() override {
+    TwainManagerTest::SetUp();
+    if (IsSkipped()) return;
+    RemoveCopies();
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    const std::string scanner =
+        std::string(windows) + (kPointerBytes == 8 ? "\\twain_64\\sane.ds" : "\\twain_32\\sane.ds");
+    CreateDirectoryA(CopiesFolder().c_str(), nullptr);
+    for (const Copy& c : kCopies) {
+      const std::string path = CopiesFolder() + "\\" + c.file;
+      ASSERT_TRUE(CopyFileA(scanner.c_str(), path.c_str(), FALSE)) << path;
+      HANDLE f = CreateFileA((path + ".ini").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+      ASSERT_NE(INVALID_HANDLE_VALUE, f);
+      DWORD written = 0;
+      WriteFile(f, c.description, DWORD(std::strlen(c.description)), &written, nullptr);
+      CloseHandle(f);
+    }
+    ASSERT_EQ("0", Call("Twain.SetOption(\"DSM\", \"TWAINDSM\")"));
+  }
+  void TearDown() override {
+    if (host && Record()) Call("Twain.Disconnect()");
+    ExtensionTest::TearDown();
+    RemoveCopies();
+  }
+  static void RemoveCopies() {
+    for (const Copy& c : kCopies) {
+      const std::string path = CopiesFolder() + "\\" + c.file;
+      DeleteFileA(path.c_str());
+      DeleteFileA((path + ".ini").c_str());
+    }
+    RemoveDirectoryA(CopiesFolder().c_str());
+  }
+  // The copy's control interface, once the manager loaded it.
+  int CopyControl(const char* file, const std::string& command) {
+    HMODULE module = GetModuleHandleA((CopiesFolder() + "\\" + file).c_str());
+    auto control = module ? reinterpret_cast<int (*)(const char*)>(
+                                reinterpret_cast<void*>(GetProcAddress(module, "VirtualScannerControl")))
+                          : nullptr;
+    return control ? control(command.c_str()) : -1;
+  }
+};
+
+TEST_F(TwainSourcesTest, TheManagerListsEveryCopyAndEachIsChosenByName) {
+  EXPECT_EQ("0", Call("Twain.GetSourceNames($names, $current)"));
+  const std::string names = host->Variable("names").text;
+  for (const char* name : {"KV Feeder 2", "KV Flatbed 1", "Virtual Scanner"})
+    EXPECT_NE(std::string::npos, names.find(name)) << names;
+  EXPECT_EQ("Virtual Scanner", host->Variable("current").text) << "the default source the prefix keeps";
+  EXPECT_EQ("0", Call("Twain.SelectSource(\"KV Flatbed 1\")"));
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ(0u, Record()->sourceIdentity.SupportedGroups & DF_DS2);
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"copy-flatbed.bmp\")"));
+  DeleteFileA("copy-flatbed.bmp");
+  EXPECT_EQ("0", Call("Twain.SelectSource(\"KV Feeder 2\")"));
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_NE(0u, Record()->sourceIdentity.SupportedGroups & DF_DS2);
+}
+
+// A TWAIN 2 source under the TWAIN 2 manager: every container and image it hands over comes
+// from the manager's memory functions, and the fixture checks after every call that all of
+// them were freed; its notices come through the callback.
+TEST_F(TwainSourcesTest, ATwain2SourceHandsOverTheManagersMemoryAndAllOfItIsFreed) {
+  EXPECT_EQ("0", Call("Twain.SelectSource(\"KV Feeder 2\")"));
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $x)"));
+  EXPECT_EQ("0", Call("Twain.GetSourceCapRange(\"PIXELTYPE\", $r)"));
+  EXPECT_EQ("0", Call("Twain.SetSourceCapability(\"XRESOLUTION\", 150)"));
+  const long before = CallbacksMade();
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"copy-feeder.bmp\")"));
+  EXPECT_GT(CallbacksMade(), before);
+  DeleteFileA("copy-feeder.bmp");
+  EXPECT_EQ("0", Call("Twain.ScanToField($pic)"));
+  EXPECT_EQ(0, CopyControl("feeder2.ds", "pages 3"));
+  EXPECT_EQ("0", Call("Twain.ScanPages(\"copy-page.png\", $n)"));
+  EXPECT_EQ("3", host->Variable("n").Display());
+  EXPECT_EQ("0", Call("Twain.SetOption(\"TRANSFER\", \"MEMORY\")"));
+  EXPECT_EQ(0, CopyControl("feeder2.ds", "pages 2"));
+  EXPECT_EQ("0", Call("Twain.ScanPages(\"copy-page.pdf\", $n, 0, 10)"));
+  RemoveFiles("copy-page*");
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_EQ(0, ManagerBlocks() > 0 ? ManagerBlocks() : 0);
 }
 
 #endif

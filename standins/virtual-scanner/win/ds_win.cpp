@@ -83,9 +83,19 @@ class WinPlatform : public vs::Platform {
   }
 
   TW_UINT16 Notify(TW_IDENTITY* source, TW_IDENTITY* app, TW_UINT16 msg) override {
-    DSMENTRYPROC dsm = manager_ ? manager_->DSM_Entry : Dsm();
-    if (!dsm) return TWRC_FAILURE;
-    return dsm(source, app, DG_CONTROL, DAT_NULL, msg, nullptr);
+    if (manager_) return manager_->DSM_Entry(source, app, DG_CONTROL, DAT_NULL, msg, nullptr);
+    // A 1.x source reaches the manager that knows the application: the TWAIN 2 manager first
+    // where it is in the process, then TWAIN_32.DLL. Neither is loaded here: the source holds
+    // no reference that would keep a manager the application let go.
+    TW_UINT16 rc = TWRC_FAILURE;
+    for (const char* name : {"TWAINDSM.DLL", "TWAIN_32.DLL"}) {
+      HMODULE module = GetModuleHandleA(name);
+      DSMENTRYPROC dsm = module ? EntryOf(module) : nullptr;
+      if (!dsm) continue;
+      rc = dsm(source, app, DG_CONTROL, DAT_NULL, msg, nullptr);
+      if (rc == TWRC_SUCCESS) return rc;
+    }
+    return rc;
   }
 
   void Wake(void* parent) override {
@@ -176,19 +186,6 @@ class WinPlatform : public vs::Platform {
     if (!proc)
       proc = reinterpret_cast<DSMENTRYPROC>(
           reinterpret_cast<void*>(GetProcAddress(dsm, reinterpret_cast<LPCSTR>(1))));
-    return proc;
-  }
-  // A 1.x source's manager: the one that loaded it. The TWAIN 2 manager when it is in the
-  // process and TWAIN_32.DLL is not; otherwise TWAIN_32.DLL (loaded if need be).
-  static DSMENTRYPROC Dsm() {
-    HMODULE twain2 = GetModuleHandleA("TWAINDSM.DLL");
-    if (twain2 && !GetModuleHandleA("TWAIN_32.DLL")) return EntryOf(twain2);
-    static DSMENTRYPROC proc = nullptr;
-    if (!proc) {
-      HMODULE dsm = LoadLibraryA("TWAIN_32.DLL");
-      if (!dsm) return nullptr;
-      proc = EntryOf(dsm);
-    }
     return proc;
   }
   static LRESULT CALLBACK WindowProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
