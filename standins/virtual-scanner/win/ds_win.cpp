@@ -32,8 +32,13 @@ class WinPlatform : public vs::Platform {
     TW_HANDLE h = manager_->DSM_MemAllocate(TW_UINT32(size ? size : 1));
     if (!h) return nullptr;
     // The manager promises no zeroed block.
-    std::memset(Lock(h), 0, size ? size : 1);
+    uint8_t* p = Lock(h);
+    if (p) std::memset(p, 0, size ? size : 1);
     Unlock(h);
+    if (!p) {
+      manager_->DSM_MemFree(h);
+      return nullptr;
+    }
     return h;
   }
   uint8_t* Lock(TW_HANDLE h) override {
