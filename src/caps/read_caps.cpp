@@ -232,6 +232,8 @@ int16_t GetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField, int listMod
   // A container of a type TWAIN does not define can be read in no way: nothing is filled.
   int16_t result = IsKnownContainer(cap.ConType) ? 0 : kResultUnsupportedCapability;
   ContainerView c = LockContainer(h);
+  // A container whose memory cannot be locked holds no value to give: no memory (2).
+  if (c.base == nullptr && result == 0) result = kResultUnusablePage;
   if (c.base != nullptr && result == 0) {
     switch (cap.ConType) {
       case TWON_ONEVALUE:

@@ -143,7 +143,9 @@ int16_t SetCap(TwainGlobals* g, TW_UINT16 capId, int16_t valueField) {
       cap.ConType = TWON_ONEVALUE;
       ContainerView c = LockContainer(h);
       TW_UINT16 type;
-      if (c.Read16(0, &type)) {
+      if (c.base == nullptr) {
+        result = kResultUnusablePage;  // the container's memory cannot be locked: no memory
+      } else if (c.Read16(0, &type)) {
         // A number is set only from a number (or a text that is wholly one): nothing goes out
         // for any other text.
         if (IsNumberType(type) && !HoldsNumber(g, valueField)) {
@@ -185,6 +187,7 @@ int16_t SendOneInteger(TwainGlobals* g, TW_UINT16 capId, int32_t value, bool arr
   }
   cap.ConType = TWON_ONEVALUE;
   ContainerView c = LockContainer(h);
+  if (c.base == nullptr) unsent = kResultUnusablePage;  // its memory cannot be locked: no memory
   TW_UINT16 type;
   // Only an integer item is set; anything else would send the enumeration's NumItems.
   bool send =

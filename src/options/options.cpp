@@ -24,7 +24,8 @@ constexpr const char* kWriterWords[] = {"SOURCE", "EXTENSION", nullptr};
 constexpr const char* kExistingWords[] = {"REPLACE", "REFUSE", nullptr};
 constexpr const char* kDsmWords[] = {"TWAIN_32", "TWAINDSM", "AUTO", nullptr};
 constexpr const char* kDsmInUseWords[] = {"", "TWAIN_32", "TWAINDSM", nullptr};
-static_assert(kDsmTwain32 == int32_t(ManagerChoice::kTwain32) && kDsmTwainDsm == int32_t(ManagerChoice::kTwainDsm) &&
+static_assert(kDsmTwain32 == int32_t(ManagerChoice::kTwain32) &&
+                  kDsmTwainDsm == int32_t(ManagerChoice::kTwainDsm) &&
                   kDsmAuto == int32_t(ManagerChoice::kAuto),
               "the option's words in the binding's order");
 static_assert(kDsmInUseTwain32 == int32_t(BoundManager::kTwain32) &&

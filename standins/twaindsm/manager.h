@@ -15,6 +15,7 @@ void TW_CALLINGSTYLE MemFree(TW_HANDLE handle);
 TW_MEMREF TW_CALLINGSTYLE MemLock(TW_HANDLE handle);
 void TW_CALLINGSTYLE MemUnlock(TW_HANDLE handle);
 TW_UINT32 LiveBlocks();
+TW_UINT32 ForeignUses();
 
 // A source as one application sees it.
 struct Source {

@@ -8,3 +8,6 @@ typedef TW_UINT32 (*TWAINDSM_LIVEBLOCKS)();
 // The count of calls the manager made to applications' registered callbacks since it was loaded
 // (exported by name, C convention).
 typedef TW_UINT32 (*TWAINDSM_CALLBACKS)();
+// The count of memory-function calls given global memory the manager did not allocate itself
+// (exported by name, C convention).
+typedef TW_UINT32 (*TWAINDSM_FOREIGNUSES)();

@@ -61,7 +61,8 @@ void TW_CALLINGSTYLE PassedFree(TW_HANDLE h) { gRealPoints.DSM_MemFree(h); }
 void TW_CALLINGSTYLE PassedUnlock(TW_HANDLE h) { gRealPoints.DSM_MemUnlock(h); }
 
 void SpoilMemory(TW_UINT32 DG, TW_UINT16 DAT, TW_UINT16 MSG, TW_MEMREF data, TW_UINT16 rc) {
-  if (!gFailMemory || rc != TWRC_SUCCESS || DG != DG_CONTROL || DAT != DAT_ENTRYPOINT || MSG != MSG_GET || !data)
+  if (!gFailMemory || rc != TWRC_SUCCESS || DG != DG_CONTROL || DAT != DAT_ENTRYPOINT || MSG != MSG_GET ||
+      !data)
     return;
   auto* points = static_cast<TW_ENTRYPOINT*>(data);
   gRealPoints = *points;
@@ -214,8 +215,8 @@ void WINAPI FaultDsm_FailMemory(int on) { gFailMemory = on != 0; }
 
 // The manager stand-in's count of live blocks, passed through (0 in front of Wine's DSM).
 TW_UINT32 TwainDsmStandinLiveBlocks() {
-  auto count = RealLibrary() ? reinterpret_cast<TW_UINT32 (*)()>(
-                                   reinterpret_cast<void*>(GetProcAddress(RealLibrary(), "TwainDsmStandinLiveBlocks")))
+  auto count = RealLibrary() ? reinterpret_cast<TW_UINT32 (*)()>(reinterpret_cast<void*>(
+                                   GetProcAddress(RealLibrary(), "TwainDsmStandinLiveBlocks")))
                              : nullptr;
   return count ? count() : 0;
 }

@@ -1,5 +1,6 @@
 // The controls of the fault-injecting TWAIN_32.DLL that stands in front of Wine's DSM, or
-// TWAINDSM.DLL in front of the TWAIN 2 manager stand-in (fault_dsm.cpp). The test program finds them with GetProcAddress in the loaded library.
+// TWAINDSM.DLL in front of the TWAIN 2 manager stand-in (fault_dsm.cpp). The test program finds them with
+// GetProcAddress in the loaded library.
 #pragma once
 #include "twain/twain.h"
 

@@ -124,7 +124,8 @@ int Expected(const Step& step, const Request& r, const Fault& f, bool imageTaken
   if (Is(r, DG_CONTROL, DAT_STATUS, MSG_GET)) return f.rc;
   // TWAIN 2: a refused DAT_CALLBACK2 leaves the notices to DAT_CALLBACK (or DAT_EVENT): the
   // call goes on as if nothing happened.
-  if (Is(r, DG_CONTROL, DAT_CALLBACK2, MSG_REGISTER_CALLBACK) || Is(r, DG_CONTROL, DAT_CALLBACK, MSG_REGISTER_CALLBACK))
+  if (Is(r, DG_CONTROL, DAT_CALLBACK2, MSG_REGISTER_CALLBACK) ||
+      Is(r, DG_CONTROL, DAT_CALLBACK, MSG_REGISTER_CALLBACK))
     return kWindowsBuild ? 0 : t;
   // A manager that answers the first source with "no source" lists none: the names are an
   // empty list, and whole, and no name is among them.

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "tests/fake-dsm/fault_dsm.h"
+#include "tests/support/fixture.h"
 #else
 #include <TWAIN/TWAINFrameworkStandin.h>
 #endif
@@ -71,13 +72,18 @@ void FailCall(int k, TW_UINT16 rc, TW_UINT16 cc) {
   Control<void(WINAPI*)(int, TW_UINT16, TW_UINT16)>("FaultDsm_FailCall")(k, rc, cc);
 }
 void FailStatus(bool on) { Control<void(WINAPI*)(int)>("FaultDsm_FailStatus")(on ? 1 : 0); }
+bool FailMemory(bool on) {
+  auto fail = Control<void(WINAPI*)(int)>("FaultDsm_FailMemory");
+  if (fail) fail(on ? 1 : 0);
+  return fail != nullptr;
+}
 void AnswerCall(int k, TW_UINT16 rc) { Control<void(WINAPI*)(int, TW_UINT16)>("FaultDsm_AnswerCall")(k, rc); }
 int OpenApplications() { return Control<int(WINAPI*)()>("FaultDsm_OpenApplications")(); }
 int OpenSources() { return Control<int(WINAPI*)()>("FaultDsm_OpenSources")(); }
 
 void ArrangeSelection(velmar::Host& host) {
   std::string error;
-  velmar::ArrangeSelection(host, 0, &error);
+  velmar::ArrangeSelection(host, VirtualScannerChoice(), &error);
 }
 void EndSelection() { velmar::EndSelection(); }
 
@@ -98,6 +104,7 @@ std::vector<LoggedRequest> Log() {
 
 void FailCall(int k, TW_UINT16 rc, TW_UINT16 cc) { TWAINFramework_FailCall(k, rc, cc); }
 void FailStatus(bool on) { TWAINFramework_FailStatus(on); }
+bool FailMemory(bool) { return false; }
 void AnswerCall(int k, TW_UINT16 rc) { TWAINFramework_AnswerCall(k, rc); }
 int OpenApplications() { return TWAINFramework_OpenApplications(); }
 int OpenSources() { return TWAINFramework_OpenSources(); }

@@ -30,6 +30,9 @@ void FailCall(int k, TW_UINT16 rc, TW_UINT16 cc);
 void AnswerCall(int k, TW_UINT16 rc);
 // While on, every DAT_STATUS fails.
 void FailStatus(bool on);
+// Windows, the TWAIN 2 manager's: while on, DAT_ENTRYPOINT hands out memory functions whose
+// DSM_MemAllocate and DSM_MemLock answer null (false where the manager cannot be told).
+bool FailMemory(bool on);
 int OpenApplications();
 int OpenSources();
 // The user of the next source selection dialog picks the first source and presses OK.

@@ -112,6 +112,9 @@ void MatrixTest::NewInstance() {
   host = std::make_unique<velmar::Host>(Entry(), CatalogueStrings());
   host->Construct();
   ASSERT_NE(nullptr, Record());
+  if (const char* manager = Manager()) {
+    ASSERT_EQ("0", Call(std::string("Twain.SetOption(\"DSM\", \"") + manager + "\")"));
+  }
 }
 
 std::string ParamName(std::string stepName) {

@@ -56,8 +56,11 @@ class MatrixTest : public ExtensionTest {
   // Ends the instance, once the harness has brought a source that the case left inside a
   // transfer back to state 5.
   void DropInstance();
-  // A new instance over a reset virtual scanner.
+  // A new instance over a reset virtual scanner, set to the manager of Manager().
   void NewInstance();
+  // The manager the cases run against (a word of the option DSM): the suite's, unless a matrix
+  // holds expectations of one manager only.
+  virtual const char* Manager() const { return TestManager(); }
 };
 
 // A step's name as gtest takes it for a parameter's name: every character but letters and

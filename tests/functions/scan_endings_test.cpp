@@ -444,7 +444,7 @@ TEST_F(ScanEndingTest, ANestedCallFromAnotherWindowLeavesTheScansWindow) {
 TEST_F(ScanEndingTest, ChoosingASourceWhileOneIsOpenAppliesToTheNextOpen) {
   ASSERT_EQ("4", ScannerQuery("state"));
   std::string error;
-  ASSERT_TRUE(velmar::ArrangeSelection(*host, 0, &error)) << error;
+  ASSERT_TRUE(velmar::ArrangeSelection(*host, VirtualScannerChoice(), &error)) << error;
   EXPECT_EQ("0", Call("Twain.SelectDataSource()"));
   velmar::EndSelection();
   EXPECT_EQ("0", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $r)"));

@@ -24,6 +24,13 @@ builds="${KV_BUILD_DIR:-$repo/build}"
 # 64-bit build with Wine's 64-bit one (twain_64), each in a scratch copy of its own prefix.
 win=windows folder=twain_32 arch=i386 camera="$builds/camera"
 [ "${KV_BUILDS:-}" = windows64 ] && win=windows64 folder=twain_64 arch=x86_64 camera="$builds/camera64"
+# The camera's place in the manager's selection dialog: Wine's TWAIN_32.DLL (the 32-bit build's
+# manager) lists the virtual scanner first, the TWAIN 2 manager (the 64-bit build's) its
+# sources in the order of their paths, gphoto2.ds first.
+# Without a camera, Wine's manager answers the camera's refused open as its own operation error
+# (13); the TWAIN 2 manager passes the refusal on without a reason (2001).
+choice=1 listed="Virtual Scanner"$'\r'"GPhoto2 Camera" refused=13
+[ "$win" = windows64 ] && choice=0 listed="GPhoto2 Camera"$'\r'"Virtual Scanner" refused=2001
 card="$camera/card"
 skip() {
   echo "skipped: $*"
@@ -50,9 +57,9 @@ if [ -z "${KV_CAMERA_NAMESPACE:-}" ]; then
     'Twain.SelectSource("GPhoto2 Camera")' 'Twain.Connect()' 'Twain.Disconnect()' 2>/dev/null)"
   rm -rf "$away"
   expected="Twain.GetSourceNames(\$names) -> 0
-  \$names = \"Virtual Scanner"$'\r'"GPhoto2 Camera\"
+  \$names = \"$listed\"
 Twain.SelectSource(\"GPhoto2 Camera\") -> 0
-Twain.Connect() -> 13
+Twain.Connect() -> $refused
 Twain.Disconnect() -> 0"
   name="no camera attached: the build's prefix lists \"GPhoto2 Camera\" as source 1, which cannot be opened"
   if [ "$listing" != "$expected" ]; then
@@ -63,18 +70,25 @@ Twain.Disconnect() -> 0"
   [ "$(id -u)" -eq 0 ] || skip "the camera's private bind mount needs root, and this runs as $(id -un)"
   unshare -m true 2>/dev/null || skip "no private mount namespace here (unshare -m fails)"
   # The scratch prefix, made once: a copy of the build's (1.3 GB, a few seconds) where the
-  # camera shows no dialog. The virtual scanner is the build's latest.
+  # camera shows no dialog, made again when the build's prefix was set up another way (the
+  # stamp: since the TWAIN 2 manager and its default source). The virtual scanner and the
+  # manager are the build's latest.
   prefix="$camera/prefix"
-  if [ ! -f "$camera/prefix.done" ]; then
+  if [ ! -f "$camera/prefix-twaindsm.done" ]; then
     rm -rf "$prefix"
     mkdir -p "$camera"
     cp -a "$builds/$win/wineprefix" "$prefix" || skip "cannot copy the Wine prefix to $prefix"
     (export WINEPREFIX="$prefix" WINEDEBUG=-all
      "$(bash "$repo/tools/wine-loader.sh" "$twain/sane.ds")" reg add 'HKCU\Software\Wine\Gphoto2' /v SkipUI /t REG_DWORD /d 1 /f >/dev/null 2>&1
      wineserver -w)
-    touch "$camera/prefix.done"
+    rm -f "$camera/prefix.done"
+    touch "$camera/prefix-twaindsm.done"
   fi
   cp -f "$twain/sane.ds" "$prefix/drive_c/windows/$folder/sane.ds"
+  for system in system32 syswow64; do
+    dsm="$builds/$win/wineprefix/drive_c/windows/$system/twaindsm.dll"
+    if [ -f "$dsm" ]; then cp -f "$dsm" "$prefix/drive_c/windows/$system/twaindsm.dll"; fi
+  done
   cp -f "$twain/gphoto2.ds" "$prefix/drive_c/windows/$folder/gphoto2.ds"
   # The build as velmar-host finds it (KV_BUILD_DIR), with the scratch prefix.
   mkdir -p "$camera/kv/$win"
@@ -163,8 +177,8 @@ pdf_book() {  # NAME FILE
   'Twain.Disconnect()' 'Twain.Connect()' 'Twain.ScanToFile("again.bmp", 1)' 'Twain.Disconnect()' \
   >names.out 2>names.err
 out="$(cat names.out)"
-names_line="  \$names = \"Virtual Scanner"$'\r'"$camera_name\""
-expect "the camera is source 1, after the virtual scanner (the default)" \
+names_line="  \$names = \"${listed/GPhoto2 Camera/$camera_name}\""
+expect "the camera is listed beside the virtual scanner (the default)" \
   'Twain.GetSourceNames($names, $current) -> 0' "$names_line" '  $current = "Virtual Scanner"'
 expect "the camera chosen by name is the next open's source, also after Disconnect" \
   "Twain.SelectSource(\"$camera_name\") -> 0" "  \$current = \"$camera_name\"" 'Twain.Connect() -> 0' \
@@ -186,7 +200,7 @@ same_pixels "the camera's picture after Disconnect and Connect" again.bmp photo1
 # (SUPPORTEDCAPS answers 9), nor resolutions or file formats. It takes a value it has in
 # state 4 and refuses another bit depth. A native page in a BMP and in a picture field; no
 # file formats; without its interface it chooses no picture (14), and the next scan works.
-run_source 1 camera 'Twain.Connect()' \
+run_source "$choice" camera 'Twain.Connect()' \
   'Twain.GetSourceCapRange("PIXELTYPE", $p, "BITDEPTH", $b, "XFERMECH", $m, "UNITS", $u, "PIXELFLAVOR", $f)' \
   'Twain.GetSourceCapability("PIXELTYPE", $p, "BITDEPTH", $b, "XFERMECH", $m, "UNITS", $u, "PIXELFLAVOR", $f)' \
   'Twain.GetSourceCapRange("SUPPORTEDCAPS", $caps)' 'Twain.GetSourceCapRange("XRESOLUTION", $r)' \
@@ -226,7 +240,7 @@ same_pixels "the scan after the one without the interface" after.bmp photo1.png
 # (memory when opened): the extension reads that before it sets a mechanism, so TRANSFER
 # MEMORY and TRANSFER AUTO take the pages by memory transfer, in the camera's strips of whole
 # rows.
-run_source 1 batches 'Twain.Connect()' 'Twain.SetOption("PDFIMAGES", "LOSSLESS")' \
+run_source "$choice" batches 'Twain.Connect()' 'Twain.SetOption("PDFIMAGES", "LOSSLESS")' \
   'Twain.ScanPages("nbatch.bmp", $n, 1, 2)' 'Twain.ScanPages("nbatch.png", $n, 1, 7, 3)' \
   'Twain.ScanPages("nbook.tif", $n, 1, 6, 3)' 'Twain.ScanPages("nbook.pdf", $n, 1, 10, 3)' \
   'Twain.ScanToFile("nafter.bmp", 1)' \

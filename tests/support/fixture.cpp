@@ -47,6 +47,24 @@ long ManagerBlocks() {
                        : nullptr;
   return count ? static_cast<long>(count()) : -1;
 }
+// The TWAIN 2 manager's default source (the registry value it keeps and a choice in its
+// dialog writes), saved before each test and put back after it, so that a test's choice does
+// not become the next test's default.
+const char* const kManagerKey = kPointerBytes == 8 ? "Software\\Microsoft\\Windows NT\\CurrentVersion\\TWAIN64"
+                                                   : "Software\\Microsoft\\Windows NT\\CurrentVersion\\TWAIN";
+static std::string SavedDefaultSource() {
+  char value[MAX_PATH + 1] = {};
+  DWORD size = MAX_PATH;
+  if (RegGetValueA(HKEY_CURRENT_USER, kManagerKey, "Default Source", RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS)
+    return "";
+  return value;
+}
+static void RestoreDefaultSource(const std::string& value) {
+  if (value.empty()) return;
+  RegSetKeyValueA(HKEY_CURRENT_USER, kManagerKey, "Default Source", REG_SZ, value.c_str(),
+                  static_cast<DWORD>(value.size() + 1));
+}
 long GdiObjects() {
   long n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
   if (n != 0) return n;
@@ -108,7 +126,20 @@ static const bool kOneCloseAFile = [] {
 
 #if !KV_WINDOWS_BUILD
 long ManagerBlocks() { return -1; }
+static std::string SavedDefaultSource() { return ""; }
+static void RestoreDefaultSource(const std::string&) {}
 #endif
+
+namespace {
+std::string gDefaultSource;  // the manager's default source when the test began
+}  // namespace
+
+bool UnderTwain2Manager() {
+  const char* manager = TestManager();
+  return kWindowsBuild && (manager ? std::strcmp(manager, "TWAIN_32") != 0 : kPointerBytes == 8);
+}
+
+int VirtualScannerChoice() { return UnderTwain2Manager() ? 1 : 0; }
 
 velmar::ExtensionEntry Entry() { return &EntryPoint; }
 
@@ -160,6 +191,7 @@ void ExtensionTest::SetUp() {
   CarbonStandin_ResetEvents();
 #endif
   ASSERT_EQ(0, Scanner("reset"));
+  gDefaultSource = SavedDefaultSource();
   host = std::make_unique<velmar::Host>(Entry(), CatalogueStrings());
   host->Construct();
   ASSERT_NE(nullptr, Record());
@@ -182,6 +214,7 @@ void ExtensionTest::TearDown() {
     host.reset();
   }
   platform::SetHostWindow(nullptr);  // the host's window went with it
+  RestoreDefaultSource(gDefaultSource);
 }
 
 velmar::CallResult ExtensionTest::CallFull(const std::string& call) {

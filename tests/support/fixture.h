@@ -35,6 +35,15 @@ long ManagerBlocks();
 // each build's default.
 const char* TestManager();
 
+// Whether the tests run against the TWAIN 2 manager (TWAINDSM.DLL): the 64-bit build's
+// default, or KV_TEST_DSM's choice.
+bool UnderTwain2Manager();
+
+// Where the virtual scanner stands in the manager's selection dialog: first in Wine's
+// TWAIN_32.DLL (and the Mac's), second in the TWAIN 2 manager, which lists its sources in the
+// order of their paths (gphoto2.ds before sane.ds). For the manager the tests run against.
+int VirtualScannerChoice();
+
 // Live GDI objects of the process (Windows; 0 on the Mac). Wine's GetGuiResources always says
 // 0, so the objects are counted in Wine's handle table, which answers GetObjectType for an
 // index without its generation.

@@ -76,7 +76,7 @@ TEST_F(ConnectionTest, ResetWithOnlyTheDsmOpenReopensOnlyTheDsm) {
 
 TEST_F(ConnectionTest, SelectingASourceIsRememberedForTheNextOpen) {
   std::string error;
-  ASSERT_TRUE(velmar::ArrangeSelection(*host, 0, &error)) << error;
+  ASSERT_TRUE(velmar::ArrangeSelection(*host, VirtualScannerChoice(), &error)) << error;
   EXPECT_EQ("0", Call("Twain.SelectDataSource()"));
   velmar::EndSelection();
   EXPECT_TRUE(Record()->sourceSelected);

@@ -111,7 +111,8 @@ bool BindDSM(TwainGlobals* g, ManagerChoice choice) {
   if (reinterpret_cast<uintptr_t>(lib) < 32) return false;
   auto entry = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(lib, "DSM_Entry")));
   if (!entry)
-    entry = reinterpret_cast<DSMENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(lib, reinterpret_cast<LPCSTR>(1))));
+    entry = reinterpret_cast<DSMENTRYPROC>(
+        reinterpret_cast<void*>(GetProcAddress(lib, reinterpret_cast<LPCSTR>(1))));
   if (!entry) {
     FreeLibrary(lib);  // not a TWAIN manager: the next call tries afresh, holding nothing
     return false;

@@ -1,5 +1,5 @@
-#include "host/host_kit.h"
 #include "platform/windows/page_rows.h"
+#include "host/host_kit.h"
 
 #include <cmath>
 #include <cstring>

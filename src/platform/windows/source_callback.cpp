@@ -11,8 +11,8 @@
 
 namespace {
 
-TW_UINT16 TW_CALLINGSTYLE SourceNotice(pTW_IDENTITY, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
-                                       TW_MEMREF refCon) {
+TW_UINT16 TW_CALLINGSTYLE SourceNotice(pTW_IDENTITY, pTW_IDENTITY dest, TW_UINT32 dg, TW_UINT16 dat,
+                                       TW_UINT16 msg, TW_MEMREF refCon) {
   if (dg != DG_CONTROL || dat != DAT_NULL) return TWRC_FAILURE;
   // DAT_CALLBACK2 carries the record's address; a 64-bit DAT_CALLBACK none, and the
   // application's Id leads to it.

@@ -518,6 +518,26 @@ TEST(ManagerMemoryTest, BlocksAreCountedWhileLive) {
   EXPECT_EQ(LiveBlocks(), before);
 }
 
+// Another's global memory is the system's to the manager's functions, and counted.
+TEST(ManagerMemoryTest, GlobalMemoryItDidNotAllocateIsTheSystemsAndCounted) {
+  ASSERT_NE(Manager(), nullptr);
+  App app;
+  const TW_ENTRYPOINT m = EntryPoints(app);
+  auto foreign = reinterpret_cast<TWAINDSM_FOREIGNUSES>(
+      reinterpret_cast<void*>(GetProcAddress(Manager(), "TwainDsmStandinForeignUses")));
+  ASSERT_NE(foreign, nullptr);
+  const TW_UINT32 live = LiveBlocks(), before = foreign();
+  HGLOBAL h = GlobalAlloc(GHND, 16);
+  ASSERT_NE(h, nullptr);
+  auto* bytes = static_cast<unsigned char*>(m.DSM_MemLock(h));
+  ASSERT_NE(bytes, nullptr);
+  bytes[15] = 7;
+  m.DSM_MemUnlock(h);
+  m.DSM_MemFree(h);
+  EXPECT_EQ(foreign(), before + 3);
+  EXPECT_EQ(LiveBlocks(), live);
+}
+
 TEST(ManagerMemoryDeathTest, HaltsOnASecondFreeOrAForeignHandle) {
   ASSERT_NE(Manager(), nullptr);
   EXPECT_DEATH(
@@ -533,9 +553,10 @@ TEST(ManagerMemoryDeathTest, HaltsOnASecondFreeOrAForeignHandle) {
       {
         App app;
         const TW_ENTRYPOINT m = EntryPoints(app);
-        m.DSM_MemLock(GlobalAlloc(GPTR, 16));
+        static char notMemory[16];
+        m.DSM_MemLock(notMemory + 3);
       },
-      "DSM_MemLock.*not a handle");
+      "DSM_MemLock.*neither a handle");
 }
 
 }  // namespace
