@@ -61,6 +61,10 @@ for block in $(ls -d "$work"/block.* 2>/dev/null | sort -t. -k2 -n); do
       commands=$((commands + 1))
       text="$(sed -e "s|^tools/velmar-host|$repo/tools/velmar-host|" \
                   -E -e "s#--build (macos|windows)( |$)#--build $build\2#" "$cmd")"
+      # The 64-bit build's manager is the TWAIN 2 manager, whose dialog lists its sources in
+      # the order of their paths: the virtual scanner, source 0 of Wine's TWAIN_32.DLL, is its
+      # source 1 (after Wine's camera, gphoto2.ds).
+      [ "$build" = windows64 ] && text="$(sed -E -e 's#--select 0( |$)#--select 1\1#' <<<"$text")"
       actual="$(cd "$dir" && bash -c "$text" 2>&1)"
       status=$?
       expected="$(cat "$block/expected.$k")"

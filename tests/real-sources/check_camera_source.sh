@@ -89,6 +89,15 @@ Twain.Disconnect() -> 0"
     dsm="$builds/$win/wineprefix/drive_c/windows/$system/twaindsm.dll"
     if [ -f "$dsm" ]; then cp -f "$dsm" "$prefix/drive_c/windows/$system/twaindsm.dll"; fi
   done
+  # The TWAIN 2 manager keeps the dialog's last choice (the camera, the run before) as its
+  # default source: the virtual scanner is the default again, as in the build's prefix.
+  key=TWAIN
+  [ "$folder" = twain_64 ] && key=TWAIN64
+  (export WINEPREFIX="$prefix" WINEDEBUG=-all
+   "$(bash "$repo/tools/wine-loader.sh" "$twain/sane.ds")" reg add \
+     "HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\$key" /v 'Default Source' \
+     /d "C:\\windows\\$folder\\sane.ds" /f >/dev/null 2>&1
+   wineserver -w)
   cp -f "$twain/gphoto2.ds" "$prefix/drive_c/windows/$folder/gphoto2.ds"
   # The build as velmar-host finds it (KV_BUILD_DIR), with the scratch prefix.
   mkdir -p "$camera/kv/$win"
