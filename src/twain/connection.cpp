@@ -163,7 +163,7 @@ int16_t TakeEntryPoints(TwainGlobals* g) {
   TW_UINT16 rc = CallDSM(g, nullptr, DG_CONTROL, DAT_ENTRYPOINT, MSG_GET, &points);
   const bool whole = points.DSM_MemAllocate && points.DSM_MemFree && points.DSM_MemLock && points.DSM_MemUnlock;
   if (Done(rc) && whole) {
-    platform::KeepManagerEntryPoints(&points);
+    platform::KeepManagerEntryPoints(points);
     return 0;
   }
   int16_t r = Done(rc) ? kResultFailed : xlateErr(g, nullptr, rc);

@@ -28,7 +28,7 @@ TW_MEMREF SourceCallback();
 // A TWAIN 2 manager's entry points (DAT_ENTRYPOINT), kept while its library is loaded; null
 // when there are none. `useForSource` says whether the handles exchanged with the source now
 // addressed are the manager's (a DF_DS2 source of a TWAIN 2 application) or the system's.
-void KeepManagerEntryPoints(const TW_ENTRYPOINT* points);
+void KeepManagerEntryPoints(const TW_ENTRYPOINT& points);
 const TW_ENTRYPOINT* ManagerEntryPoints();
 void UseManagerMemory(bool useForSource);
 // The entry of the loaded source whose identity (MSG_GET) has the product name of `source`,

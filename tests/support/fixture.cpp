@@ -14,7 +14,6 @@
 // After windows.h.
 #include <psapi.h>
 
-#include "standins/twaindsm/twaindsm.h"
 #else
 #include <CarbonStandin.h>
 #include <ImageIOStandin.h>
@@ -40,13 +39,14 @@ static void* ScannerSymbol(const char* name) {
   return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(ScannerModule()), name));
 }
 long LiveBlocks() { return 0; }
-long ManagerBlocks() {
+long ManagerCount(const char* exportName) {
   HMODULE manager = GetModuleHandleA("twaindsm.dll");
-  auto count = manager ? reinterpret_cast<TWAINDSM_LIVEBLOCKS>(
-                             reinterpret_cast<void*>(GetProcAddress(manager, "TwainDsmStandinLiveBlocks")))
-                       : nullptr;
+  auto count =
+      manager ? reinterpret_cast<TW_UINT32 (*)()>(reinterpret_cast<void*>(GetProcAddress(manager, exportName)))
+              : nullptr;
   return count ? static_cast<long>(count()) : -1;
 }
+long ManagerBlocks() { return ManagerCount("TwainDsmStandinLiveBlocks"); }
 // The TWAIN 2 manager's default source (the registry value it keeps and a choice in its
 // dialog writes), saved before each test and put back after it, so that a test's choice does
 // not become the next test's default.
@@ -125,6 +125,7 @@ static const bool kOneCloseAFile = [] {
 #endif
 
 #if !KV_WINDOWS_BUILD
+long ManagerCount(const char*) { return -1; }
 long ManagerBlocks() { return -1; }
 static std::string SavedDefaultSource() { return ""; }
 static void RestoreDefaultSource(const std::string&) {}

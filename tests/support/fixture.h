@@ -30,6 +30,9 @@ long LiveBlocks();
 // Blocks that the loaded TWAIN 2 manager stand-in's memory functions gave out and that were
 // not freed; -1 when no TWAINDSM.DLL is loaded (and on the Mac).
 long ManagerBlocks();
+// A count the loaded TWAIN 2 manager stand-in exports by that name (TwainDsmStandin...); -1
+// when no TWAINDSM.DLL is loaded, or it exports no such count.
+long ManagerCount(const char* exportName);
 
 // The manager every test runs against (KV_TEST_DSM: a word of the option DSM), or null for
 // each build's default.

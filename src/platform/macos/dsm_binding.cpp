@@ -11,7 +11,7 @@ void UnbindDSM(TwainGlobals*) {}
 bool DsmEntryResolved() { return true; }
 BoundManager Bound() { return BoundManager::kNone; }
 // The Mac's manager speaks TWAIN 1.x: no entry points, the Memory Manager's handles.
-void KeepManagerEntryPoints(const TW_ENTRYPOINT*) {}
+void KeepManagerEntryPoints(const TW_ENTRYPOINT&) {}
 const TW_ENTRYPOINT* ManagerEntryPoints() { return nullptr; }
 void UseManagerMemory(bool) {}
 TW_MEMREF DsmParentData() { return nullptr; }

@@ -135,13 +135,9 @@ void UnbindDSM(TwainGlobals* g) {
   g->dsmBound = 0;
 }
 
-void KeepManagerEntryPoints(const TW_ENTRYPOINT* points) {
-  if (points) {
-    entryPoints = *points;
-    entryPointsKept = true;
-  } else {
-    ForgetEntryPoints();
-  }
+void KeepManagerEntryPoints(const TW_ENTRYPOINT& points) {
+  entryPoints = points;
+  entryPointsKept = true;
 }
 
 const TW_ENTRYPOINT* ManagerEntryPoints() { return entryPointsKept && dsmEntry ? &entryPoints : nullptr; }
