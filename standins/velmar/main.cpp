@@ -1,11 +1,14 @@
 // velmar-host: loads a built extension, reads its catalogue, and runs calls on one instance.
 //   velmar-host [--build B] [--extension PATH] [--select N|cancel]
 //               [--scanner-user scan|cancel|none] [--scanner-control CMD]... [--save-pictures DIR]
-//               [--describe] [--calls FILE]... CALL...
+//               [--describe] [--setup CALL]... [--calls FILE]... CALL...
 //   velmar-host --help
 // --calls FILE: the calls of FILE, one a line (blank lines skipped), run where the option
 // stands among the other calls; for runs longer than a command line holds (Wine cuts one
 // near 32 K characters).
+// --setup CALL: CALL runs on the instance before the other calls, in the order given, and is
+// not printed; one that answers other than 0 ends the run with exit status 2 before the
+// calls (a run's preparation, such as an option of the extension every call relies on).
 // Prints `CALL -> V` per call and `  $name = V` per variable argument. Exit 0 when every
 // call ran; 2 for a call or option that cannot be read, or a scanner command the virtual
 // scanner refused; 1 for an extension (or scanner) that cannot be loaded. --help prints the
@@ -28,7 +31,7 @@ namespace {
 const char* const kUsage =
     "usage: velmar-host [--build macos|windows] [--extension PATH] [--select N|cancel]\n"
     "                   [--scanner-user scan|cancel|none] [--scanner-control CMD]... [--save-pictures DIR]\n"
-    "                   [--describe] [--calls FILE]... CALL...\n"
+    "                   [--describe] [--setup CALL]... [--calls FILE]... CALL...\n"
     "       velmar-host --help\n";
 
 int Fail(int status, const std::string& message) {
@@ -80,7 +83,7 @@ int main(int argc, char** argv) {
   std::string pictureDir;
   bool select = false, describe = false;
   int selection = 0;
-  std::vector<std::string> calls;
+  std::vector<std::string> calls, setupCalls;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](std::string* out) {
@@ -123,6 +126,9 @@ int main(int argc, char** argv) {
     } else if (arg == "--calls") {
       if (!value(&v)) return Fail(2, "--calls needs a file");
       if (!ReadCallFile(v, &calls)) return Fail(2, "cannot read the calls of " + v);
+    } else if (arg == "--setup") {
+      if (!value(&v)) return Fail(2, "--setup needs a call");
+      setupCalls.push_back(v);
     } else if (arg.compare(0, 2, "--") == 0) {
       return Fail(2, "unknown option " + arg + "\n" + kUsage);
     } else {
@@ -131,11 +137,14 @@ int main(int argc, char** argv) {
   }
   if (calls.empty() && !describe) return Fail(2, std::string("nothing to do\n") + kUsage);
 
-  std::vector<velmar::ParsedCall> parsed(calls.size());
-  for (size_t i = 0; i < calls.size(); ++i) {
+  // The setup calls come first in `parsed`; `calls` keeps the printed calls alone.
+  std::vector<std::string> all(setupCalls);
+  all.insert(all.end(), calls.begin(), calls.end());
+  std::vector<velmar::ParsedCall> parsed(all.size());
+  for (size_t i = 0; i < all.size(); ++i) {
     std::string why;
-    if (!velmar::ParseCall(calls[i], &parsed[i], &why))
-      return Fail(2, "cannot parse call '" + calls[i] + "': " + why);
+    if (!velmar::ParseCall(all[i], &parsed[i], &why))
+      return Fail(2, "cannot parse call '" + all[i] + "': " + why);
   }
 
   if (!pictureDir.empty() && !velmar::MakeFolders(pictureDir))
@@ -144,9 +153,9 @@ int main(int argc, char** argv) {
   std::string error;
   std::unique_ptr<velmar::Host> host = velmar::Host::Load(extension, &error);
   if (!host) return Fail(1, error);
-  for (size_t i = 0; i < calls.size(); ++i)
+  for (size_t i = 0; i < all.size(); ++i)
     if (host->FunctionNumber(parsed[i].function) == 0)
-      return Fail(2, "cannot run '" + calls[i] + "': the extension's catalogue has no " + parsed[i].function);
+      return Fail(2, "cannot run '" + all[i] + "': the extension's catalogue has no " + parsed[i].function);
   for (const std::string& command : scannerCommands) {
     velmar::ControlAnswer answer = velmar::ScannerControl(extension, command, &error);
     if (answer == velmar::ControlAnswer::Unavailable) return Fail(1, error);
@@ -159,8 +168,17 @@ int main(int argc, char** argv) {
   if (describe) Describe(*host);
   if (!calls.empty()) {
     host->Construct();
-    for (size_t i = 0; i < calls.size(); ++i) {
+    for (size_t i = 0; i < setupCalls.size(); ++i) {
       velmar::CallResult result = host->Call(host->FunctionNumber(parsed[i].function), parsed[i].arguments);
+      if (result.result.Display() != "0") {
+        host->Destruct();
+        velmar::EndSelection();
+        return Fail(2, "the setup call '" + setupCalls[i] + "' answered " + result.result.Display());
+      }
+    }
+    for (size_t i = 0; i < calls.size(); ++i) {
+      const velmar::ParsedCall& call = parsed[setupCalls.size() + i];
+      velmar::CallResult result = host->Call(host->FunctionNumber(call.function), call.arguments);
       Print(calls[i] + " -> " + result.result.Display());
       for (const auto& variable : result.variables) {
         Print("  $" + variable.first + " = " + variable.second.Display());

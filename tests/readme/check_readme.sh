@@ -11,6 +11,7 @@
 # Each block runs in a fresh empty directory, so the files its scans write start absent.
 # Needs both builds and an X display for Wine's dialogs (tools/velmar-host starts its own).
 set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../support/manager.sh"
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 readme="${1:-$repo/README.md}"
 work="$(mktemp -d)"
@@ -44,13 +45,15 @@ for block in $(ls -d "$work"/block.* 2>/dev/null | sort -t. -k2 -n); do
   esac
   builds="macos windows"
   [ -f "$block/only" ] && builds="$named"
-  # KV_BUILDS with windows64 (the 64-bit tree's suites): what runs on the 32-bit Windows build
-  # runs on the 64-bit one, with the same answers; what runs on the Mac build, only where
-  # KV_BUILDS names macos too.
-  if [[ " ${KV_BUILDS:-} " == *" windows64 "* ]]; then
+  # KV_BUILDS (a Windows tree's own runs) names the builds checked: what runs on the 32-bit
+  # Windows build runs on the 64-bit one too, with the same answers; what runs on the Mac
+  # build, only where KV_BUILDS names macos.
+  if [ -n "${KV_BUILDS:-}" ]; then
     mapped=""
     [[ " $builds " == *" macos "* && " $KV_BUILDS " == *" macos "* ]] && mapped="macos"
-    [[ " $builds " == *" windows "* ]] && mapped+=" windows64"
+    for w in windows windows64; do
+      [[ " $builds " == *" windows "* && " $KV_BUILDS " == *" $w "* ]] && mapped+=" $w"
+    done
     builds="$mapped"
   fi
   for build in $builds; do
@@ -61,10 +64,11 @@ for block in $(ls -d "$work"/block.* 2>/dev/null | sort -t. -k2 -n); do
       commands=$((commands + 1))
       text="$(sed -e "s|^tools/velmar-host|$repo/tools/velmar-host|" \
                   -E -e "s#--build (macos|windows)( |$)#--build $build\2#" "$cmd")"
-      # The 64-bit build's manager is the TWAIN 2 manager, whose dialog lists its sources in
-      # the order of their paths: the virtual scanner, source 0 of Wine's TWAIN_32.DLL, is its
+      # The TWAIN 2 manager (the 64-bit build's, or KV_TEST_DSM's) lists its sources in the
+      # order of their paths: the virtual scanner, source 0 of Wine's TWAIN_32.DLL, is its
       # source 1 (after Wine's camera, gphoto2.ds).
-      [ "$build" = windows64 ] && text="$(sed -E -e 's#--select 0( |$)#--select 1\1#' <<<"$text")"
+      [ "$build" != macos ] && [ "$(manager_of "$build")" = TWAINDSM ] &&
+        text="$(sed -E -e 's#--select 0( |$)#--select 1\1#' <<<"$text")"
       actual="$(cd "$dir" && bash -c "$text" 2>&1)"
       status=$?
       expected="$(cat "$block/expected.$k")"

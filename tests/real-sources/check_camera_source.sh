@@ -25,12 +25,13 @@ builds="${KV_BUILD_DIR:-$repo/build}"
 win=windows folder=twain_32 arch=i386 camera="$builds/camera"
 [ "${KV_BUILDS:-}" = windows64 ] && win=windows64 folder=twain_64 arch=x86_64 camera="$builds/camera64"
 # The camera's place in the manager's selection dialog: Wine's TWAIN_32.DLL (the 32-bit build's
-# manager) lists the virtual scanner first, the TWAIN 2 manager (the 64-bit build's) its
-# sources in the order of their paths, gphoto2.ds first.
+# default manager) lists the virtual scanner first, the TWAIN 2 manager (the 64-bit build's, and
+# the 32-bit build's with KV_TEST_DSM) its sources in the order of their paths, gphoto2.ds first.
 # Without a camera, Wine's manager answers the camera's refused open as its own operation error
 # (13); the TWAIN 2 manager passes the refusal on without a reason (2001).
+source "$repo/tests/support/manager.sh"
 choice=1 listed="Virtual Scanner"$'\r'"GPhoto2 Camera" refused=13
-[ "$win" = windows64 ] && choice=0 listed="GPhoto2 Camera"$'\r'"Virtual Scanner" refused=2001
+[ "$(manager_of "$win")" = TWAINDSM ] && choice=0 listed="GPhoto2 Camera"$'\r'"Virtual Scanner" refused=2001
 card="$camera/card"
 skip() {
   echo "skipped: $*"

@@ -101,6 +101,22 @@ TEST(CommandLine, PrintsEachCallAndItsVariables) {
             "  $v = \"PIXELTYPE=7\"\n");
 }
 
+TEST(CommandLine, SetupCallsRunFirstUnprintedAndStopTheRunWhenTheyFail) {
+  int status = -1;
+  std::string out = RunHost(
+      {"Twain.About()", "--setup", "Twain.GetSourceCapability(\"PIXELTYPE\", $v)", "Twain.ScanToField($v)"},
+      &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(out,
+            "Twain.About() -> \"1.2\"\n"
+            "Twain.ScanToField($v) -> 3\n"
+            "  $v = \"PIXELTYPE=7\"\n");
+  out = RunHost({"--setup", "Twain.Connect(1, $v)", "Twain.About()"}, &status);
+  EXPECT_EQ(status, 2) << out;
+  EXPECT_EQ(out.find("Twain.About() ->"), std::string::npos) << out;
+  EXPECT_NE(out.find("the setup call 'Twain.Connect(1, $v)' answered 2"), std::string::npos) << out;
+}
+
 TEST(CommandLine, Describe) {
   int status = -1;
   std::string out = RunHost({"--describe"}, &status);
