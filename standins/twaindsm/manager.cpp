@@ -132,13 +132,18 @@ TW_UINT16 OpenSource(Application& app, TW_IDENTITY* wanted) {
     if (index >= 0) source = &app.sources[index];
   }
   if (!source) return Fail(&app.condition, TWCC_NODS);
-  if (source->open) return Fail(&app.condition, TWCC_SEQERROR);
-  source->module = LoadLibraryExA(source->path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // A source this manager still holds (its close was answered otherwise than TWRC_SUCCESS) is
+  // asked to open all the same, as the Working Group's manager asks it: the source decides
+  // (a source still open refuses a second connection). It stays loaded whatever it answers.
+  const bool held = source->open;
+  if (!held) source->module = LoadLibraryExA(source->path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   auto entry =
-      source->module
+      held ? source->entry
+      : source->module
           ? reinterpret_cast<DSENTRYPROC>(reinterpret_cast<void*>(GetProcAddress(source->module, "DS_Entry")))
           : nullptr;
   auto unload = [&] {
+    if (held) return;
     if (source->module) FreeLibrary(source->module);
     source->module = nullptr;
   };

@@ -1,7 +1,8 @@
 // The Windows build's fault matrix: every request of every host function that reaches the
 // virtual scanner is made to fail once there (the scanner's "fail" command), with the cases
-// every matrix injects (matrix_common.h). Wine's DSM answers MSG_OPENDSM, MSG_CLOSEDSM and
-// MSG_USERSELECT itself and cannot be told to fail, so those are not injected. For each case:
+// every matrix injects (matrix_common.h), under the suite's manager (Wine's TWAIN_32.DLL or
+// the TWAIN 2 manager). The manager answers MSG_OPENDSM, MSG_CLOSEDSM and MSG_USERSELECT
+// itself and is not told to fail here (the manager-level matrices do that). For each case:
 // the call's result is the translated failure (exceptions listed in Expected), no image is
 // left behind, the record's flags agree with the scanner's state, no GDI object is left
 // behind, and a clean Connect and native scan in the same instance work afterwards.
@@ -111,6 +112,10 @@ std::vector<Step> Steps() {
 
 int Expected(const Step& step, const Request& r, const Fault& f) {
   int t = Translated(f);
+  // The TWAIN 2 manager passes a refused MSG_OPENDS on with the source's own condition, and
+  // keeps a source that refused its close open, where it still answers why.
+  const bool keeps = UnderTwain2Manager();
+  if (keeps && Is(r, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS)) return t;
   // Wine's DSM answers a source's refused MSG_OPENDS as its own failure, whatever the source
   // gave, with TWCC_OPERATIONERROR (13); the source's own condition, asked of the source
   // itself, is the answer when it has one (not for another return code, whose condition is
@@ -119,7 +124,12 @@ int Expected(const Step& step, const Request& r, const Fault& f) {
     return f.rc == TWRC_FAILURE && f.cc != TWCC_SUCCESS && f.cc != TWCC_OPERATIONERROR ? t : 13;
   // A refused close: Wine's DSM has already let the source go, and the status request that
   // would say why fails (its own return code is the result).
-  if (step.kind == Kind::Disconnect && Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS) && f.rc == TWRC_FAILURE)
+  // A refused close without a reason of the source's own: the manager's (operation error).
+  if (keeps && step.kind == Kind::Disconnect && Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS) &&
+      f.rc == TWRC_FAILURE && f.cc == TWCC_SUCCESS && !f.statusFails)
+    return 13;
+  if (!keeps && step.kind == Kind::Disconnect && Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS) &&
+      f.rc == TWRC_FAILURE)
     return 1;
   if (IsScan(step.kind)) {
     // Once the image is taken and ended, closing the source again does not spoil the scan.
@@ -138,12 +148,11 @@ int Expected(const Step& step, const Request& r, const Fault& f) {
 
 class WindowsFaultMatrix : public MatrixTest, public ::testing::WithParamInterface<int> {
  protected:
-  // What a source's refused close leaves behind is the manager's business, and these
-  // expectations are Wine's TWAIN_32.DLL's (it forgets the source all the same).
-  const char* Manager() const override { return "TWAIN_32"; }
   void SetUp() override {
     ExtensionTest::SetUp();
-    ASSERT_EQ("0", Call("Twain.SetOption(\"DSM\", \"TWAIN_32\")"));
+    if (const char* manager = Manager()) {
+      ASSERT_EQ("0", Call(std::string("Twain.SetOption(\"DSM\", \"") + manager + "\")"));
+    }
     // One warm-up scan: what the first scan of a process creates once stays.
     ASSERT_EQ("0", Call("Twain.Connect()"));
     std::remove(kNative);
@@ -244,9 +253,9 @@ class WindowsFaultMatrix : public MatrixTest, public ::testing::WithParamInterfa
     bool list = std::getenv("KV_MATRIX_LIST") != nullptr;
     for (const Request& r : step.requests) {
       for (const Fault& f : CommonFaults()) {
-        // Wine's DSM takes a source's MSG_OPENDS only with TWRC_SUCCESS: with any other answer
-        // it reports a failure of its own and forgets the source it opened, which nothing can
-        // reach any more.
+        // Both managers take a source's MSG_OPENDS only with TWRC_SUCCESS: with any other
+        // answer they report a failure and forget the source it opened, which nothing can reach
+        // any more.
         if (f.afterWork && Is(r, DG_CONTROL, DAT_IDENTITY, MSG_OPENDS)) continue;
         std::string what = std::string(step.name) + ", " + Name(r) + " fails with " + Describe(f);
         if (list) std::fprintf(stderr, "case: %s\n", what.c_str());
@@ -276,8 +285,10 @@ class WindowsFaultMatrix : public MatrixTest, public ::testing::WithParamInterfa
         }
         Scanner("reset");
         if (Is(r, DG_CONTROL, DAT_IDENTITY, MSG_CLOSEDS)) {
-          // The record lets the source go with the DSM.
-          EXPECT_EQ(0, Record()->dsOpen) << what << ": dsOpen after a close the DSM took";
+          // The record lets the source go with the DSM: Wine's forgets it whatever the source
+          // answered, the TWAIN 2 manager keeps one that did not close.
+          const bool kept = UnderTwain2Manager() && !f.afterWork;
+          EXPECT_EQ(kept ? 1 : 0, Record()->dsOpen) << what << ": dsOpen as the DSM holds the source";
           if (list) std::fprintf(stderr, "  closing what the DSM forgot\n");
           CloseSourceTheDsmForgot();
           if (list) std::fprintf(stderr, "  closed: state %s\n", ScannerQuery("state").c_str());

@@ -24,15 +24,6 @@ HMODULE Library() {
   static HMODULE module = [] {
     if (!std::getenv("KV_FAULT_DSM")) return HMODULE{};
     if (!std::getenv("KV_FAULT_TWAINDSM")) return LoadLibraryA("TWAIN_32.DLL");
-    // The TWAIN 2 manager loads every source at each MSG_OPENDSM to ask its identity, and
-    // Wine's camera source keeps some 6.7 MB at each load: over the matrix's hundreds of
-    // openings that fills a 32-bit process. Held loaded here, it is loaded once.
-    char windows[MAX_PATH];
-    UINT w = GetWindowsDirectoryA(windows, MAX_PATH - 32);
-    if (w != 0 && w < MAX_PATH - 32) {
-      lstrcpyA(windows + w, kPointerBytes == 8 ? "\\twain_64\\gphoto2.ds" : "\\twain_32\\gphoto2.ds");
-      LoadLibraryA(windows);
-    }
     // The TWAIN 2 manager's: the system folder's TWAINDSM.DLL, by its full path as the
     // extension loads it.
     char path[MAX_PATH];

@@ -24,6 +24,7 @@ TW_IDENTITY g_self{};
 TW_IDENTITY g_app{};
 TW_ENTRYPOINT g_points{};
 int g_entryPointsSet = 0;
+TW_UINT16 g_closeAnswer = TWRC_SUCCESS;  // what the next MSG_CLOSEDS answers once it closed
 
 TW_UINT16 Fail(TW_UINT16 code) {
   g_condition = code;
@@ -82,7 +83,9 @@ extern "C" TW_UINT16 WINAPI DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT1
   if (dat == DAT_IDENTITY && msg == MSG_CLOSEDS) {
     if (g_state != 4) return Fail(TWCC_SEQERROR);
     g_state = 3;
-    return TWRC_SUCCESS;
+    const TW_UINT16 answer = g_closeAnswer;
+    g_closeAnswer = TWRC_SUCCESS;
+    return answer;
   }
   if (dat == DAT_EVENT && msg == MSG_PROCESSEVENT) {
     if (g_state < 4) return Fail(TWCC_SEQERROR);
@@ -103,3 +106,6 @@ extern "C" TW_UINT16 KvTestSourceSend(TW_UINT16 msg) {
 // How many times the manager handed over its entry points, and the open source's Id.
 extern "C" int KvTestSourceEntryPointsSet() { return g_entryPointsSet; }
 extern "C" TW_UINT32 KvTestSourceId() { return g_self.Id; }
+
+// The next MSG_CLOSEDS closes the source and answers rc (a driver that says TWRC_CHECKSTATUS).
+extern "C" void KvTestSourceNextCloseAnswers(TW_UINT16 rc) { g_closeAnswer = rc; }

@@ -252,14 +252,41 @@ TEST_F(ManagerTest, TripletsOutsideTheirStateAreSequenceErrors) {
   TW_IDENTITY source;
   ASSERT_EQ(app.OpenDs(kSource2, &source), TWRC_SUCCESS);
   TW_IDENTITY again;
-  EXPECT_EQ(app.OpenDs(kSource2, &again), TWRC_FAILURE) << "already open";
-  EXPECT_EQ(app.Status(), TWCC_SEQERROR);
+  EXPECT_EQ(app.OpenDs(kSource2, &again), TWRC_FAILURE) << "already open: the source refuses";
+  EXPECT_EQ(app.Status(), TWCC_OPERATIONERROR) << "an open TWAIN 2 source refuses new entry points";
   EXPECT_EQ(app.Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &app.window), TWRC_FAILURE)
       << "a source is still open";
   EXPECT_EQ(app.Status(), TWCC_SEQERROR);
   ASSERT_EQ(app.CloseDs(&source), TWRC_SUCCESS);
   EXPECT_EQ(app.Call(&source, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &event), TWRC_FAILURE) << "closed again";
   EXPECT_EQ(app.Status(), TWCC_SEQERROR);
+}
+
+// A close answered otherwise than TWRC_SUCCESS leaves the source with the manager, open and
+// loaded; opening it again is the source's to decide.
+TEST_F(ManagerTest, ASourceWhoseCloseIsNotASuccessIsKeptAndAskedAgainOnTheNextOpen) {
+  App app;
+  ASSERT_EQ(app.OpenDsm(), TWRC_SUCCESS);
+  TW_IDENTITY source;
+  ASSERT_EQ(app.OpenDs(kSource2, &source), TWRC_SUCCESS);
+  auto entryPointsSet = Export<int (*)()>(TestSource(2), "KvTestSourceEntryPointsSet");
+  const int handedOver = entryPointsSet();
+  Export<void (*)(TW_UINT16)>(TestSource(2), "KvTestSourceNextCloseAnswers")(TWRC_CHECKSTATUS);
+  EXPECT_EQ(app.CloseDs(&source), TWRC_CHECKSTATUS);
+  EXPECT_EQ(app.Status(), TWCC_OPERATIONERROR);
+  TW_STATUS status{};
+  EXPECT_EQ(app.Call(&source, DG_CONTROL, DAT_STATUS, MSG_GET, &status), TWRC_SUCCESS) << "still reachable";
+  EXPECT_EQ(app.Call(nullptr, DG_CONTROL, DAT_PARENT, MSG_CLOSEDSM, &app.window), TWRC_FAILURE)
+      << "a source is still open";
+  // The source itself closed: it takes the open, and then closes for good.
+  TW_IDENTITY again;
+  ASSERT_EQ(app.OpenDs(kSource2, &again), TWRC_SUCCESS);
+  EXPECT_EQ(again.Id, source.Id);
+  EXPECT_EQ(entryPointsSet(), handedOver + 1) << "its entry points anew";
+  ASSERT_EQ(app.CloseDs(&again), TWRC_SUCCESS);
+  app.open.clear();
+  EXPECT_EQ(app.Call(&source, DG_CONTROL, DAT_STATUS, MSG_GET, &status), TWRC_SUCCESS);
+  EXPECT_EQ(app.Call(&source, DG_CONTROL, DAT_EVENT, MSG_PROCESSEVENT, &status), TWRC_FAILURE) << "closed";
 }
 
 // ---------------------------------------------------------------- sources
