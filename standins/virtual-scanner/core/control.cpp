@@ -48,6 +48,7 @@ void Scanner::ResetControls() {
   jamAt_ = 0;
   calls_ = 0;
   faults_.clear();
+  misdeeds_.clear();
   scriptGet_.clear();
   scriptSet_.clear();
   scriptedCaps_.clear();
@@ -329,6 +330,29 @@ int Scanner::Control(const char* command) {
   if (verb == "fail" && w.size() == 6 && Numbers(w, 1, 5, n)) {
     faults_.push_back(
         Fault{TW_UINT32(n[0]), TW_UINT16(n[1]), TW_UINT16(n[2]), TW_UINT16(n[3]), TW_UINT16(n[4])});
+    return 0;
+  }
+  // crash|corrupt-heap DG DAT MSG, exit DG DAT MSG CODE, hang DG DAT MSG SECONDS; then
+  // optionally `page K`.
+  if (verb == "crash" || verb == "exit" || verb == "corrupt-heap" || verb == "hang") {
+    const bool valued = verb == "exit" || verb == "hang";
+    const size_t words = valued ? 5 : 4;
+    if (w.size() != words && !(w.size() == words + 2 && w[words] == "page")) return -1;
+    if (!Numbers(w, 1, words - 1, n)) return -1;
+    Misdeed m{Misdeed::Kind::Crash, TW_UINT32(n[0]), TW_UINT16(n[1]), TW_UINT16(n[2]), 0, 0};
+    if (verb == "exit") m.kind = Misdeed::Kind::Exit;
+    if (verb == "corrupt-heap") m.kind = Misdeed::Kind::CorruptHeap;
+    if (verb == "hang") m.kind = Misdeed::Kind::Hang;
+    if (valued) {
+      m.value = long(n[3]);
+      if (m.value < 0 || m.value > (verb == "hang" ? 3600 : 255)) return -1;
+    }
+    if (w.size() == words + 2) {
+      unsigned long page = 0;
+      if (!Number(w[words + 1], &page) || page < 1 || page > 32767) return -1;
+      m.page = int(page);
+    }
+    misdeeds_.push_back(m);
     return 0;
   }
   if (verb == "script-get" && (w.size() == 4 || w.size() == 5) && Numbers(w, 1, 3, n)) {

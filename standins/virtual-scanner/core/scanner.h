@@ -55,6 +55,8 @@ class Platform {
   virtual void WakeAfter(void* parent, long ms) = 0;
   // The platform's clock, in seconds (Mac: the event clock; Windows: the tick count).
   virtual double Now() = 0;
+  // Blocks the calling thread for ms milliseconds.
+  virtual void Pause(long ms) = 0;
   // Shows the interface (the scripted user then acts as told) or takes it down.
   virtual void ShowUI(void* parent, User user) = 0;
   virtual void HideUI() = 0;
@@ -108,6 +110,18 @@ class Scanner {
     TW_UINT32 dg;
     TW_UINT16 dat, msg, rc, cc;
   };
+  // What a broken driver does inside a request: an access violation, exit(), a write past a
+  // block of its heap (then it goes on), or a sleep (then it goes on). Once, at the next
+  // matching triplet (0xFFFF = any), on page `page` of the enable only when not 0.
+  struct Misdeed {
+    enum class Kind { Crash, Exit, CorruptHeap, Hang } kind;
+    TW_UINT32 dg;
+    TW_UINT16 dat, msg;
+    long value;  // the exit code, or the seconds of a hang
+    int page;
+  };
+  // Does the first misdeed that matches the triplet, if any (a crash and an exit never return).
+  void Misbehave(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg);
   struct ScriptedGet {
     TW_UINT16 conType, rc;
     Bytes bytes;
@@ -248,6 +262,7 @@ class Scanner {
   int jamAt_ = 0;              // the page (from the enable, 1 first) that jams; 0 none
   long calls_ = 0;
   std::deque<Fault> faults_;
+  std::deque<Misdeed> misdeeds_;
   std::map<TW_UINT16, std::deque<ScriptedGet>> scriptGet_;
   std::map<TW_UINT16, std::deque<ScriptedSet>> scriptSet_;
   std::map<TW_UINT16, std::string> lastSet_;

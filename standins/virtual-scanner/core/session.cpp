@@ -1,6 +1,7 @@
 // The source's session: triplet dispatch, TWAIN states, identity, capabilities, the user
 // interface and event processing.
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "standins/virtual-scanner/core/scanner.h"
@@ -30,7 +31,43 @@ TW_UINT16 Scanner::Answered(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_UINT1
   return rc;
 }
 
+namespace {
+// Read at run time, so that no compiler knows the store below goes nowhere.
+int* volatile g_nowhere = nullptr;
+volatile size_t g_overrun = 64;
+}  // namespace
+
+void Scanner::Misbehave(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg) {
+  for (auto it = misdeeds_.begin(); it != misdeeds_.end(); ++it) {
+    if ((it->dg != 0xFFFF && it->dg != dg) || (it->dat != 0xFFFF && it->dat != dat) ||
+        (it->msg != 0xFFFF && it->msg != msg))
+      continue;
+    if (it->page != 0 && (state_ < 5 || fed_ + 1 != it->page)) continue;
+    const Misdeed m = *it;
+    misdeeds_.erase(it);
+    switch (m.kind) {
+      case Misdeed::Kind::Crash:
+        *g_nowhere = 1;
+        break;
+      case Misdeed::Kind::Exit:
+        std::exit(int(m.value));
+      case Misdeed::Kind::CorruptHeap: {
+        // Past the end of a small block, over the heap's own record of the next one; the block
+        // stays (freeing it would be the heap's first chance to notice).
+        auto* block = static_cast<unsigned char*>(std::malloc(24));
+        if (block) std::memset(block, 0xA5, 24 + g_overrun);
+        break;
+      }
+      case Misdeed::Kind::Hang:
+        platform_->Pause(m.value * 1000);
+        break;
+    }
+    return;
+  }
+}
+
 TW_UINT16 Scanner::Dispatch(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg, TW_MEMREF data) {
+  Misbehave(dg, dat, msg);
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if ((it->dg == 0xFFFF || it->dg == dg) && (it->dat == 0xFFFF || it->dat == dat) &&
         (it->msg == 0xFFFF || it->msg == msg)) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 // jpeglib.h needs FILE and size_t first.
 #include <jpeglib.h>
 
@@ -122,6 +123,10 @@ class MacPlatform : public vs::Platform {
     CarbonStandin_ScheduleEvent(GetCurrentEventTime() + double(ms) / 1000, kScannerEventClass, kWakeKind);
   }
   double Now() override { return GetCurrentEventTime(); }
+  void Pause(long ms) override {
+    timespec wait{ms / 1000, (ms % 1000) * 1000000L}, left{};
+    while (nanosleep(&wait, &left) != 0) wait = left;
+  }
   // The interface is the scripted user's: it presses its button through an event. A press
   // still queued when its interface is taken down went to a window that is gone: it is no
   // event of the source's, and no later showing of the interface takes it.

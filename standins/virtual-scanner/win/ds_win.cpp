@@ -117,6 +117,7 @@ class WinPlatform : public vs::Platform {
     timer_ = SetTimer(nullptr, 0, UINT(ms), nullptr);
   }
   double Now() override { return double(GetTickCount()) / 1000; }
+  void Pause(long ms) override { Sleep(DWORD(ms)); }
 
   void ShowUI(void* parent, vs::User user) override {
     HideUI();
