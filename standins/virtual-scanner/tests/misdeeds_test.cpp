@@ -34,9 +34,9 @@ class MisdeedTest : public ScannerTest {
 };
 
 TEST_F(MisdeedTest, CommandsAreReadLikeFailAndResetTakesThemAway) {
-  for (const char* good : {"crash 1 2 3", "crash 0xFFFF 0xFFFF 0xFFFF page 2", "exit 1 3 0x402 7",
-                           "exit 1 3 0x402 0 page 1", "corrupt-heap 2 0x101 1", "hang 1 8 1 0",
-                           "hang 1 8 1 3600 page 32767"})
+  for (const char* good :
+       {"crash 1 2 3", "crash 0xFFFF 0xFFFF 0xFFFF page 2", "exit 1 3 0x402 7", "exit 1 3 0x402 0 page 1",
+        "corrupt-heap 2 0x101 1", "hang 1 8 1 0", "hang 1 8 1 3600 page 32767"})
     EXPECT_EQ(VirtualScannerControl(good), 0) << good;
   for (const char* bad : {"crash 1 2", "crash 1 2 3 4", "crash 1 2 3 page", "crash 1 2 3 page 0",
                           "crash 1 2 3 pages 2", "exit 1 3 0x402", "exit 1 3 0x402 256", "hang 1 8 1 3601",
