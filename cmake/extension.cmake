@@ -46,6 +46,12 @@ else()
   endif()
   set_target_properties(Kardivelle PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${KV_OUT}
     LIBRARY_OUTPUT_DIRECTORY ${KV_OUT})
+  # The worker process that carries out a record's calls with ISOLATION "PROCESS": the same
+  # code around its own entry, shipped beside the DLL. A GUI program: no console appears.
+  add_executable(kv-worker ${CMAKE_SOURCE_DIR}/src/platform/windows/export_worker.cpp)
+  target_link_libraries(kv-worker PRIVATE kardivelle_core)
+  set_target_properties(kv-worker PROPERTIES WIN32_EXECUTABLE TRUE RUNTIME_OUTPUT_DIRECTORY ${KV_OUT})
+  add_dependencies(Kardivelle kv-worker)
 endif()
 
 # The extension's own code builds without a warning in both builds; any warning fails it.
@@ -53,4 +59,7 @@ option(KV_WERROR "treat warnings in the extension's own code as errors" ON)
 if(KV_WERROR)
   target_compile_options(kardivelle_core PRIVATE -Werror)
   target_compile_options(Kardivelle PRIVATE -Werror)
+  if(TARGET kv-worker)
+    target_compile_options(kv-worker PRIVATE -Werror)
+  endif()
 endif()

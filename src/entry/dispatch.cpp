@@ -7,6 +7,7 @@
 
 #include "caps/cap_commands.h"
 #include "entry/entry.h"
+#include "entry/worker_port.h"
 #include "host/host_kit.h"
 #include "host/host_platform.h"
 #include "host/number_fields.h"
@@ -342,8 +343,15 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
       return RunSelectSource(g, paramCount);
     case kFnSetOption: {
       const ManagerChoice before = ManagerChoiceOf(g);
+      const int32_t isolation = OptionValue(g, Option::kIsolation);
       const int16_t r = DoSetOption(g);
       if (ManagerChoiceOf(g) != before) DoChangeManager(g, ManagerChoiceOf(g));
+      // Calls move between the process and a worker with what they hold closed: in process
+      // the source and the manager, in a worker the worker itself.
+      if (OptionValue(g, Option::kIsolation) != isolation) {
+        if (isolation == kIsolationNone) DoDisconnect(g);
+        if (isolation == kIsolationProcess) platform::EndWorker(g);
+      }
       return {r, 0, true};
     }
     case kFnGetOption:
@@ -363,6 +371,12 @@ void AnswerCallDuringScan(HostContext ctx) {
   } else {
     SetFldNumber(kFieldReturn, kResultSequenceError, ctx);
   }
+}
+
+// The record's calls but About and the extension's own options run in its worker process.
+bool RunsInWorker(const TwainGlobals* g, int16_t fn) {
+  return OptionValue(g, Option::kIsolation) == kIsolationProcess && fn != kFnAbout && fn != kFnSetOption &&
+         fn != kFnGetOption;
 }
 
 // Binds the DSM where the build binds it at run time. False: TWAIN is not available.
@@ -403,11 +417,21 @@ void RunAndAnswer(TwainGlobals* g, HostContext ctx) {
 }  // namespace
 
 void ExecuteFunction(TwainGlobals* g, HostContext ctx, void* window) {
-  if (ScanRunning()) {
+  if (ScanRunning() || platform::WorkerCallRunning()) {
     AnswerCallDuringScan(ctx);
     return;
   }
   platform::SetHostWindow(window);
+  const int16_t fn = GetPackageId(ctx);
+  if (RunsInWorker(g, fn)) {
+    // The worker answers through ctx itself; a worker that cannot start or that ended is
+    // answered here.
+    const int16_t r = platform::RunInWorker(g, ctx, window);
+    if (r != 0) SetFldNumber(kFieldReturn, r, ctx);
+    if (fn == kFnDisconnect) platform::EndWorker(g);
+    CompleteDeferredDestruction(g, ctx);
+    return;
+  }
   RunAndAnswer(g, ctx);
   // The host destroyed the instance while this call's scan waited.
   CompleteDeferredDestruction(g, ctx);

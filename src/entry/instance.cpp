@@ -17,6 +17,7 @@
 #include "caps/cap_table.h"
 #include "entry/entry.h"
 #include "entry/entry_platform.h"
+#include "entry/worker_port.h"
 #include "host/host_kit.h"
 #include "options/options.h"
 #include "scan/scan_session.h"
@@ -149,6 +150,7 @@ void ConstructFor(void** slot, HostContext ctx) {
 // Closes what the record holds and frees it. Closing may talk to the host only through the
 // context of the message that does it.
 void Release(TwainGlobals* g, HostContext ctx) {
+  platform::EndWorker(g);
   g->hostParams = ctx;
   if (g->dsmBound && platform::DsmEntryResolved()) {
     DoCloseDS(g);

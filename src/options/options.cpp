@@ -24,6 +24,8 @@ constexpr const char* kWriterWords[] = {"SOURCE", "EXTENSION", nullptr};
 constexpr const char* kExistingWords[] = {"REPLACE", "REFUSE", nullptr};
 constexpr const char* kDsmWords[] = {"TWAIN_32", "TWAINDSM", "AUTO", nullptr};
 constexpr const char* kDsmInUseWords[] = {"", "TWAIN_32", "TWAINDSM", nullptr};
+// The Mac build has no worker process: its calls are carried out in process only.
+constexpr const char* kIsolationWords[] = {"NONE", kWindowsBuild ? "PROCESS" : nullptr, nullptr};
 static_assert(kDsmTwain32 == int32_t(ManagerChoice::kTwain32) &&
                   kDsmTwainDsm == int32_t(ManagerChoice::kTwainDsm) &&
                   kDsmAuto == int32_t(ManagerChoice::kAuto),
@@ -51,6 +53,7 @@ constexpr OptionRow kOptionRows[] = {
     // TWAIN 2 manager, the only one 64-bit Windows has.
     {"DSM", kDsmWords, 0, 0, kPointerBytes == 8 ? kDsmAuto : kDsmTwain32, false},
     {"DSMINUSE", kDsmInUseWords, 0, 0, kDsmInUseNone, true},
+    {"ISOLATION", kIsolationWords, 0, 0, kIsolationNone, false},
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 
@@ -170,6 +173,8 @@ void StoreOptionValue(const TwainGlobals* g, Option option, int32_t value) {
   ValuesOf(g)[static_cast<int>(option)] = value;
 }
 
+bool OptionReadOnly(Option option) { return kOptionRows[static_cast<int>(option)].readOnly; }
+
 void ForgetOptions(const TwainGlobals* g) {
   auto& store = Store();
   for (auto it = store.begin(); it != store.end(); ++it) {
@@ -189,9 +194,14 @@ ManagerChoice ManagerChoiceOf(const TwainGlobals* g) {
   return static_cast<ManagerChoice>(OptionValue(g, Option::kDsm));
 }
 
-int16_t DoGetOption(TwainGlobals* g) {
-  // The manager loaded now, for whichever instance bound it.
+void NoteManagerInUse(const TwainGlobals* g) {
   StoreOptionValue(g, Option::kDsmInUse, g->dsmBound ? static_cast<int32_t>(platform::Bound()) : kDsmInUseNone);
+}
+
+int16_t DoGetOption(TwainGlobals* g) {
+  // The manager loaded now, for whichever instance bound it; with the record's calls in a
+  // worker process, the one the worker noted after the last call.
+  if (OptionValue(g, Option::kIsolation) == kIsolationNone) NoteManagerInUse(g);
   return ForEachOptionPair(g, [&](const OptionRow& row, int16_t valueField) -> int16_t {
     GetIntoField(g, row, valueField);
     return kResultOk;

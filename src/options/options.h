@@ -33,8 +33,10 @@ enum class Option : uint8_t {
   // ---- the source manager (twain/dsm_platform.h)
   kDsm,       // Windows: the manager the next binding loads
   kDsmInUse,  // read only: the manager loaded now
+  // ---- where the record's calls are carried out (entry/worker_port.h)
+  kIsolation,  // Windows: in process, or in a worker process
 };
-constexpr int kOptionCount = 12;
+constexpr int kOptionCount = 13;
 
 // The words of the word options, as their rows list them.
 enum TransferWord : int32_t { kTransferNative, kTransferMemory, kTransferAuto };
@@ -46,6 +48,7 @@ enum ExistingWord : int32_t { kExistingReplace, kExistingRefuse };
 // In the order of ManagerChoice and BoundManager.
 enum DsmWord : int32_t { kDsmTwain32, kDsmTwainDsm, kDsmAuto };
 enum DsmInUseWord : int32_t { kDsmInUseNone, kDsmInUseTwain32, kDsmInUseTwainDsm };
+enum IsolationWord : int32_t { kIsolationNone, kIsolationProcess };
 // The option DSM of g, as the binding takes it.
 ManagerChoice ManagerChoiceOf(const TwainGlobals* g);
 
@@ -68,6 +71,10 @@ struct OptionRow {
 int32_t OptionValue(const TwainGlobals* g, Option option);
 // Sets a value the extension decides itself (a read-only option), or any option's value.
 void StoreOptionValue(const TwainGlobals* g, Option option, int32_t value);
+// DSMINUSE: the manager loaded now, for whichever instance bound it.
+void NoteManagerInUse(const TwainGlobals* g);
+// Whether the extension sets the option itself (the host may not).
+bool OptionReadOnly(Option option);
 // Every option of g back to its default (a new record, or the record's end).
 void ForgetOptions(const TwainGlobals* g);
 

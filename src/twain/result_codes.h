@@ -43,6 +43,9 @@ constexpr int16_t kResultPageTooLarge = 16;
 constexpr int16_t kResultBookFull = 17;
 // A batch whose every page came and was left out as blank: no file, no page counted.
 constexpr int16_t kResultEveryPageBlank = 18;
+// Windows, a call carried out in a worker process: the worker ended during the call (the
+// source crashed it, exited or hung until killed). The next call starts a fresh worker.
+constexpr int16_t kResultSourceStopped = 19;
 // 2000 + an unexpected TWAIN return code; 3000 + another condition code.
 constexpr int16_t kResultReturnCodeBase = 2000;
 constexpr int16_t kResultConditionCodeBase = 3000;

@@ -1,0 +1,22 @@
+// What the entry asks of a build that can carry out a record's calls in a worker process of
+// its own width (the option ISOLATION "PROCESS"): the Windows builds (platform/windows/
+// worker_link.cpp). The Mac build has no worker: nothing runs in one there.
+#pragma once
+#include <cstdint>
+
+#include "record/globals.h"
+
+namespace platform {
+
+// Carries out the host's call in g's worker, started first where g has none: the worker reads
+// the call's parameters and writes its results through ctx as the call would in process. 0
+// when the worker answered the call; 4 (no TWAIN) when no worker can be started; 19 when the
+// worker ended during the call (crashed, exited or was killed), which leaves g without one.
+int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window);
+// True while a call of any record runs in a worker: the host may dispatch another call from
+// the wait's message loop, which then must not reach a worker.
+bool WorkerCallRunning();
+// Ends g's worker, if it has one (its instance closes the source and the manager first).
+void EndWorker(TwainGlobals* g);
+
+}  // namespace platform

@@ -1,0 +1,11 @@
+// The Mac build carries out every call in process: the option ISOLATION takes "NONE" only.
+#include "entry/worker_port.h"
+#include "twain/result_codes.h"
+
+namespace platform {
+
+int16_t RunInWorker(TwainGlobals*, HostContext, void*) { return kResultNoTwain; }
+bool WorkerCallRunning() { return false; }
+void EndWorker(TwainGlobals*) {}
+
+}  // namespace platform

@@ -1,0 +1,302 @@
+// The extension's side of a worker process (option ISOLATION "PROCESS"): kv-worker.exe, found
+// beside the DLL, started at a record's first call that needs it, in a job object that ends it
+// with the host process. The two talk over a named pipe of one instance whose both ends they
+// alone hold (the server end here, the client end inherited by the worker, nobody else can
+// connect). While the worker carries out a call, this thread waits for its frames and the
+// host's window messages together, so that the host stays responsive and the source's
+// interface, owned by the host window, works; a worker that ends is noticed at once.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "entry/worker_port.h"
+#include "host/host_platform.h"
+#include "options/options.h"
+#include "platform/windows/module_values.h"
+#include "platform/windows/worker_frames.h"
+#include "twain/result_codes.h"
+
+namespace {
+
+struct Worker {
+  HANDLE process = nullptr;
+  HANDLE job = nullptr;
+  HANDLE pipe = nullptr;   // the server end, overlapped
+  HANDLE event = nullptr;  // of the pipe's overlapped transfers
+};
+
+std::map<const TwainGlobals*, Worker>& Workers() {
+  static std::map<const TwainGlobals*, Worker> workers;
+  return workers;
+}
+
+bool gCallRunning = false;
+
+void Close(HANDLE& h) {
+  if (h) CloseHandle(h);
+  h = nullptr;
+}
+
+void Kill(Worker& w) {
+  if (w.process) TerminateProcess(w.process, 1);
+  if (w.process) WaitForSingleObject(w.process, 5000);
+  Close(w.pipe);
+  Close(w.event);
+  Close(w.process);
+  Close(w.job);  // the job ends whatever the worker started
+}
+
+// kv-worker.exe beside this module.
+bool WorkerPath(char path[MAX_PATH]) {
+  DWORD n = GetModuleFileNameA(module_values::moduleHandle, path, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return false;
+  char* slash = std::strrchr(path, '\\');
+  if (!slash || (slash - path) + 16 >= MAX_PATH) return false;
+  std::strcpy(slash + 1, "kv-worker.exe");
+  return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool Start(Worker& w) {
+  char path[MAX_PATH];
+  if (!WorkerPath(path)) return false;
+  static LONG serial = 0;
+  char name[96];
+  std::snprintf(name, sizeof name, "\\\\.\\pipe\\kardivelle-worker-%lu-%ld", GetCurrentProcessId(),
+                InterlockedIncrement(&serial));
+  w.pipe = CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+                            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+                            1 << 16, 1 << 16, 0, nullptr);
+  if (w.pipe == INVALID_HANDLE_VALUE) w.pipe = nullptr;
+  w.event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+  HANDLE client = w.pipe
+                      ? CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, 0, nullptr)
+                      : INVALID_HANDLE_VALUE;
+  w.job = CreateJobObjectA(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  const bool ready = w.pipe && w.event && client != INVALID_HANDLE_VALUE && w.job &&
+                     SetInformationJobObject(w.job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  PROCESS_INFORMATION started{};
+  bool ok = false;
+  if (ready) {
+    char command[MAX_PATH + 64];
+    std::snprintf(command, sizeof command, "\"%s\" --pipe %llu", path,
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(client)));
+    STARTUPINFOA info{};
+    info.cb = sizeof info;
+    ok = CreateProcessA(path, command, nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &info,
+                        &started);
+    if (ok) {
+      w.process = started.hProcess;
+      ok = AssignProcessToJobObject(w.job, started.hProcess) && ResumeThread(started.hThread) != DWORD(-1);
+      CloseHandle(started.hThread);
+    }
+  }
+  if (client != INVALID_HANDLE_VALUE) CloseHandle(client);
+  if (!ok) Kill(w);
+  return ok;
+}
+
+// One overlapped read or write of the whole buffer. A read waits with the host's window
+// messages dispatched; either ends false when the worker ends or the pipe breaks.
+bool Transfer(Worker& w, bool write, void* data, DWORD size) {
+  auto* bytes = static_cast<uint8_t*>(data);
+  while (size > 0) {
+    OVERLAPPED o{};
+    o.hEvent = w.event;
+    ResetEvent(w.event);
+    DWORD done = 0;
+    BOOL now = write ? WriteFile(w.pipe, bytes, size, &done, &o) : ReadFile(w.pipe, bytes, size, &done, &o);
+    if (!now) {
+      if (GetLastError() != ERROR_IO_PENDING) return false;
+      HANDLE waits[2] = {w.event, w.process};
+      for (;;) {
+        DWORD r = MsgWaitForMultipleObjects(2, waits, FALSE, INFINITE, write ? 0 : QS_ALLINPUT);
+        if (r == WAIT_OBJECT_0) break;
+        if (r == WAIT_OBJECT_0 + 2) {
+          MSG msg;
+          while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+          }
+          continue;
+        }
+        // The worker ended (or the wait failed): what it wrote before stays readable.
+        if (WaitForSingleObject(w.event, 0) == WAIT_OBJECT_0) break;
+        CancelIo(w.pipe);
+        WaitForSingleObject(w.event, 1000);
+        return false;
+      }
+      if (!GetOverlappedResult(w.pipe, &o, &done, FALSE)) return false;
+    }
+    if (done == 0) return false;
+    bytes += done;
+    size -= done;
+  }
+  return true;
+}
+
+bool Send(Worker& w, uint32_t kind, const void* a, size_t na, const void* b = nullptr, size_t nb = 0) {
+  worker::FrameHeader h{kind, static_cast<uint32_t>(na + nb)};
+  const auto* head = reinterpret_cast<const uint8_t*>(&h);
+  std::vector<uint8_t> frame(head, head + sizeof h);
+  if (na) frame.insert(frame.end(), static_cast<const uint8_t*>(a), static_cast<const uint8_t*>(a) + na);
+  if (nb) frame.insert(frame.end(), static_cast<const uint8_t*>(b), static_cast<const uint8_t*>(b) + nb);
+  return Transfer(w, true, frame.data(), static_cast<DWORD>(frame.size()));
+}
+
+bool Receive(Worker& w, worker::FrameHeader* h, std::vector<uint8_t>* payload) {
+  if (!Transfer(w, false, h, sizeof *h) || h->length > worker::kMaxPayload) return false;
+  payload->assign(h->length, 0);
+  return h->length == 0 || Transfer(w, false, payload->data(), h->length);
+}
+
+// A DIB of the worker's file mapping as a device bitmap of the host's, as the extension makes
+// a picture in process.
+HBITMAP PictureOf(Worker& w, const worker::ServiceFrame& s) {
+  HANDLE section = nullptr;
+  if (!DuplicateHandle(w.process, reinterpret_cast<HANDLE>(static_cast<uintptr_t>(s.section)),
+                       GetCurrentProcess(), &section, FILE_MAP_READ, FALSE, 0))
+    return nullptr;
+  HBITMAP bitmap = nullptr;
+  if (s.sectionBytes >= sizeof(BITMAPINFOHEADER) && s.sectionBytes < (uint64_t(1) << 31)) {
+    if (void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(s.sectionBytes))) {
+      auto* info = static_cast<BITMAPINFO*>(view);
+      const BITMAPINFOHEADER& hdr = info->bmiHeader;
+      const uint64_t rows = hdr.biHeight < 0 ? uint64_t(-int64_t(hdr.biHeight)) : uint64_t(hdr.biHeight);
+      const uint64_t need = sizeof hdr + uint64_t(hdr.biWidth) * 4 * rows;
+      if (hdr.biSize == sizeof hdr && hdr.biBitCount == 32 && hdr.biCompression == BI_RGB && hdr.biWidth > 0 &&
+          need <= s.sectionBytes) {
+        HDC dc = GetDC(module_values::hostWindow);
+        bitmap = CreateDIBitmap(dc, &hdr, CBM_INIT, reinterpret_cast<const uint8_t*>(view) + sizeof hdr, info,
+                                DIB_RGB_COLORS);
+        ReleaseDC(module_values::hostWindow, dc);
+      }
+      UnmapViewOfFile(view);
+    }
+  }
+  CloseHandle(section);
+  return bitmap;
+}
+
+// Carries out one service through the host's callback; the answer's payload in `out`.
+int64_t Serve(Worker& w, HostContext ctx, const worker::ServiceFrame& s, const std::vector<uint8_t>& data,
+              std::vector<uint8_t>* out) {
+  using namespace hostabi;
+  out->clear();
+  switch (s.service) {
+    case kSvcFieldByName: {
+      unsigned char name[257] = {};
+      std::memcpy(name, data.data(), data.size() < 256 ? data.size() : 256);
+      return platform::HostFieldByName(name, ctx);
+    }
+    case kSvcReadNumber: {
+      HostFloat value = 0;
+      platform::HostReadNumber(static_cast<int16_t>(s.field), &value, ctx);
+      out->resize(sizeof value);
+      std::memcpy(out->data(), &value, sizeof value);
+      return 0;
+    }
+    case kSvcWriteValue: {
+      if (s.type == kValuePicture) {
+        HBITMAP picture = s.section ? PictureOf(w, s) : nullptr;
+        platform::HostWriteValue(static_cast<int16_t>(s.field), kValuePicture, &picture, ctx);
+        if (picture) DeleteObject(picture);
+        return 0;
+      }
+      std::vector<uint8_t> value(data);
+      value.resize(value.size() + 2, 0);  // a text read to its end finds its terminator
+      platform::HostWriteValue(static_cast<int16_t>(s.field), static_cast<int16_t>(s.type), value.data(), ctx);
+      return 0;
+    }
+    case kSvcReadValue: {
+      const int32_t room = (s.maxLength > 0 ? s.maxLength : 0) + 2;
+      out->assign(static_cast<size_t>(room < 16 ? 16 : room), 0);
+      platform::HostReadValue(static_cast<int16_t>(s.field), static_cast<int16_t>(s.type),
+                              static_cast<int16_t>(s.maxLength), out->data(), ctx);
+      return 0;
+    }
+    case kSvcFieldInfo: {
+      HostInfoRecord record{};
+      std::memcpy(&record, data.data(), data.size() < sizeof record ? data.size() : sizeof record);
+      record.value = nullptr;
+      platform::HostFieldInfo(&record, ctx);
+      out->resize(sizeof record);
+      std::memcpy(out->data(), &record, sizeof record);
+      return 0;
+    }
+    case kSvcFunctionNumber:
+      return platform::HostFunctionNumber(ctx);
+    default:
+      return 0;
+  }
+}
+
+}  // namespace
+
+namespace platform {
+
+bool WorkerCallRunning() { return gCallRunning; }
+
+int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window) {
+  auto it = Workers().find(g);
+  if (it == Workers().end()) {
+    Worker w;
+    if (!Start(w)) return kResultNoTwain;
+    it = Workers().emplace(g, w).first;
+  }
+  Worker& w = it->second;
+  worker::CallFrame call{};
+  call.function = HostFunctionNumber(ctx);
+  call.optionCount = kOptionCount;
+  call.window = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window));
+  for (int i = 0; i < kOptionCount; ++i) call.options[i] = OptionValue(g, static_cast<Option>(i));
+  gCallRunning = true;
+  bool alive = Send(w, worker::kCall, &call, sizeof call);
+  while (alive) {
+    worker::FrameHeader h{};
+    std::vector<uint8_t> payload;
+    if (!Receive(w, &h, &payload)) {
+      alive = false;
+      break;
+    }
+    if (h.kind == worker::kCallDone && payload.size() == sizeof call) {
+      std::memcpy(&call, payload.data(), sizeof call);
+      // What the call set of the extension's own values (the read-only options).
+      for (int i = 0; i < kOptionCount; ++i)
+        if (OptionReadOnly(static_cast<Option>(i)))
+          StoreOptionValue(g, static_cast<Option>(i), call.options[i]);
+      break;
+    }
+    if (h.kind != worker::kService || payload.size() < sizeof(worker::ServiceFrame)) {
+      alive = false;
+      break;
+    }
+    worker::ServiceFrame s;
+    std::memcpy(&s, payload.data(), sizeof s);
+    std::vector<uint8_t> data(payload.begin() + sizeof s, payload.end()), out;
+    worker::AnswerFrame answer{Serve(w, ctx, s, data, &out)};
+    alive = Send(w, worker::kAnswer, &answer, sizeof answer, out.data(), out.size());
+  }
+  gCallRunning = false;
+  if (alive) return 0;
+  Kill(w);
+  Workers().erase(g);
+  return kResultSourceStopped;
+}
+
+void EndWorker(TwainGlobals* g) {
+  auto it = Workers().find(g);
+  if (it == Workers().end()) return;
+  Worker& w = it->second;
+  // The worker's instance closes the source and the manager, then the worker exits.
+  if (Send(w, worker::kEnd, nullptr, 0)) WaitForSingleObject(w.process, 10000);
+  Kill(w);
+  Workers().erase(it);
+}
+
+}  // namespace platform

@@ -1,0 +1,138 @@
+// ISOLATION "PROCESS": the record's calls carried out in kv-worker.exe (the worker beside the
+// test program), with the answers, files and pictures they have in process; a worker that
+// ends answers 19 once, and the next call starts a fresh one; Disconnect ends it.
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "traits/build_traits.h"
+#include "tests/support/fixture.h"
+#if KV_WINDOWS_BUILD
+#include <windows.h>
+// tlhelp32.h needs windows.h first.
+#include <tlhelp32.h>
+#endif
+
+namespace kvtest {
+namespace {
+
+#if KV_WINDOWS_BUILD
+// The worker processes this test program started.
+std::vector<DWORD> Workers() {
+  std::vector<DWORD> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (entry.th32ParentProcessID == GetCurrentProcessId() && lstrcmpiA(entry.szExeFile, "kv-worker.exe") == 0)
+      found.push_back(entry.th32ProcessID);
+  CloseHandle(snapshot);
+  return found;
+}
+
+std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The picture's pixels as 32-bit rows.
+std::vector<uint8_t> Pixels(const velmar::Value& v) {
+  std::vector<uint8_t> rows;
+  if (v.kind != velmar::Value::kPicture || !v.picture.present) return rows;
+  HBITMAP bitmap = static_cast<HBITMAP>(v.picture.bitmap.get());
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = v.picture.width;
+  info.bmiHeader.biHeight = v.picture.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  rows.resize(size_t(v.picture.width) * 4 * size_t(v.picture.height));
+  HDC dc = GetDC(nullptr);
+  int got = GetDIBits(dc, bitmap, 0, UINT(v.picture.height), rows.data(), &info, DIB_RGB_COLORS);
+  ReleaseDC(nullptr, dc);
+  if (got != v.picture.height) rows.clear();
+  return rows;
+}
+
+class IsolationTest : public ExtensionTest {
+ protected:
+  void TearDown() override {
+    Call("Twain.Disconnect()");
+    ExtensionTest::TearDown();
+    EXPECT_TRUE(Workers().empty()) << "a worker outlived its instance";
+  }
+  velmar::Value Variable(const velmar::CallResult& r, const std::string& name) {
+    for (const auto& v : r.variables)
+      if (v.first == name) return v.second;
+    return velmar::Value();
+  }
+};
+
+TEST_F(IsolationTest, CallsInAWorkerAnswerAsInProcessWithTheSameFilesAndPictures) {
+  const std::string here = "iso-here" + std::to_string(GetCurrentProcessId()) + ".bmp";
+  const std::string there = "iso-there" + std::to_string(GetCurrentProcessId()) + ".bmp";
+  ASSERT_EQ("0", Call("Twain.Connect()"));
+  ASSERT_EQ("0", Call("Twain.ScanToFile(\"" + here + "\", 0)"));
+  velmar::CallResult inProcess = CallFull("Twain.ScanToField($p:picture, 0)");
+  const std::string capsHere = Variable(CallFull("Twain.GetSourceCapability(\"XRESOLUTION\", $x)"), "x").Display();
+  ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
+  EXPECT_TRUE(Workers().empty()) << "started at the first call that needs it";
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ(1u, Workers().size());
+  EXPECT_EQ(capsHere, Variable(CallFull("Twain.GetSourceCapability(\"XRESOLUTION\", $x)"), "x").Display());
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"" + there + "\", 0)"));
+  velmar::CallResult inWorker = CallFull("Twain.ScanToField($q:picture, 0)");
+  EXPECT_EQ(1u, Workers().size()) << "one worker for the connection";
+  EXPECT_EQ("0", inWorker.result.Display());
+  std::string a = Bytes(here), b = Bytes(there);
+  EXPECT_FALSE(a.empty());
+  EXPECT_TRUE(a == b) << "the worker's file differs from the one made in process";
+  std::vector<uint8_t> p = Pixels(Variable(inProcess, "p")), q = Pixels(Variable(inWorker, "q"));
+  EXPECT_FALSE(p.empty());
+  EXPECT_TRUE(p == q) << "the worker's picture differs from the one made in process";
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_TRUE(Workers().empty()) << "Disconnect ends the worker";
+  EXPECT_EQ("\"1.2\"", Call("Twain.About()")) << "About needs no worker";
+  EXPECT_TRUE(Workers().empty());
+  std::remove(here.c_str());
+  std::remove(there.c_str());
+}
+
+TEST_F(IsolationTest, AWorkerThatEndsAnswers19OnceAndTheNextCallStartsAFreshOne) {
+  ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
+  ASSERT_EQ("0", Call("Twain.Connect()"));
+  std::vector<DWORD> workers = Workers();
+  ASSERT_EQ(1u, workers.size());
+  HANDLE worker = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, workers[0]);
+  ASSERT_NE(nullptr, worker);
+  TerminateProcess(worker, 9);
+  WaitForSingleObject(worker, 5000);
+  CloseHandle(worker);
+  EXPECT_EQ("19", Call("Twain.GetSourceCapability(\"XRESOLUTION\", $x)"));
+  EXPECT_TRUE(Workers().empty());
+  EXPECT_EQ("0", Call("Twain.Connect()")) << "a fresh worker";
+  const std::string page = "iso-after" + std::to_string(GetCurrentProcessId()) + ".bmp";
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"" + page + "\", 0)"));
+  EXPECT_FALSE(Bytes(page).empty());
+  std::remove(page.c_str());
+  // Back in process: the worker ends with the option.
+  EXPECT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"NONE\")"));
+  EXPECT_TRUE(Workers().empty());
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+}
+#else
+class IsolationTest : public ExtensionTest {};
+
+TEST_F(IsolationTest, TheMacCarriesOutEveryCallInProcess) {
+  EXPECT_EQ("10", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"NONE\")"));
+  EXPECT_EQ("0", Call("Twain.GetOption(\"ISOLATION\", $i)"));
+}
+#endif
+
+}  // namespace
+}  // namespace kvtest
