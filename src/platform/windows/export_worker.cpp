@@ -211,6 +211,14 @@ HWND CallWindow(HWND host) {
   return window;
 }
 
+// A fault nothing handled (a source's crash) ends the worker at once with the exception's
+// code: no debugger is started and no report waits for a user, so the extension in the host
+// sees the end straight away.
+LONG WINAPI EndWithTheFault(EXCEPTION_POINTERS* e) {
+  TerminateProcess(GetCurrentProcess(), e && e->ExceptionRecord ? e->ExceptionRecord->ExceptionCode : 1);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
 // Constructing and destroying the instance ask nothing of a host.
 intptr_t KV_HOST_CALL NoHost(int32_t, intptr_t, intptr_t, intptr_t, intptr_t) { return 0; }
 
@@ -223,6 +231,7 @@ int main(int argc, char** argv) {
   // A driver's unhandled exception ends this process with the exception's code at once (no
   // debugger, no report dialog): the extension in the host notices the end.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(EndWithTheFault);
   void* slot = nullptr;
   RouteMessage(kMsgConstruct, &slot, NoHost);
   if (!slot) return 4;
