@@ -114,6 +114,9 @@ bool ArrangeSelection(Host& host, int choice, std::string* error) {
   return true;
 }
 
+// The Mac build has no worker process: the scanner in process is the only one.
+void HandOnScannerCommands(const std::vector<std::string>&) {}
+
 ControlAnswer ScannerControl(const std::string& extensionPath, const std::string& command, std::string* error) {
   std::string module = Parent(Locate(extensionPath).bundle) + "/lib/TWAIN Data Sources/VirtualScanner.ds";
   void* scanner = dlopen(module.c_str(), RTLD_NOW | RTLD_GLOBAL);

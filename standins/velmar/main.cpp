@@ -162,6 +162,8 @@ int main(int argc, char** argv) {
     if (answer == velmar::ControlAnswer::Refused)
       return Fail(2, "the virtual scanner refused the command '" + command + "'");
   }
+  // The same commands for the scanner of a worker process, should the calls run in one.
+  velmar::HandOnScannerCommands(scannerCommands);
 
   if (select && !velmar::ArrangeSelection(*host, selection, &error)) return Fail(1, error);
 

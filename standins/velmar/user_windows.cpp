@@ -3,6 +3,8 @@
 // interface, reached in the very module that Wine's DSM loads.
 #include <windows.h>
 
+#include <cstdio>
+
 #include <atomic>
 #include <cstring>
 #include <set>
@@ -86,6 +88,23 @@ bool ArrangeSelection(Host&, int choice, std::string*) {
 void EndSelection() {
   g_stop = true;
   if (g_user.joinable()) g_user.join();
+}
+
+void HandOnScannerCommands(const std::vector<std::string>& commands) {
+  if (commands.empty()) return;
+  // The run's token, kept for as long as the program lives: one copy outside it takes them.
+  static HANDLE token = nullptr;
+  char name[64];
+  std::snprintf(name, sizeof name, "Local\\KvVirtualScanner-%lu", GetCurrentProcessId());
+  if (!token) {
+    token = CreateSemaphoreA(nullptr, 1, 1, name);
+  } else {
+    ReleaseSemaphore(token, 1, nullptr);  // taken before: the new commands may be taken again
+  }
+  std::string all;
+  for (const std::string& c : commands) all += c + "\n";
+  SetEnvironmentVariableA("KV_VSCANNER_COMMANDS", all.c_str());
+  SetEnvironmentVariableA("KV_VSCANNER_HANDED_ON", name);
 }
 
 ControlAnswer ScannerControl(const std::string&, const std::string& command, std::string* error) {

@@ -205,5 +205,9 @@ void EndSelection();
 // beside the extension (Mac) or from the Wine prefix (Windows) if the DSM has not yet.
 enum class ControlAnswer { Taken, Refused, Unavailable };
 ControlAnswer ScannerControl(const std::string& extensionPath, const std::string& command, std::string* error);
+// Hands the commands on to the virtual scanner that a process this program starts opens (a
+// worker process that carries out the extension's calls; Windows), once: the first such copy
+// to be opened takes them. Again for a new list of commands. Nothing on the Mac.
+void HandOnScannerCommands(const std::vector<std::string>& commands);
 
 }  // namespace velmar

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "traits/build_traits.h"
 #include "tests/support/fixture.h"
+#include "traits/build_traits.h"
 #if KV_WINDOWS_BUILD
 #include <windows.h>
 // tlhelp32.h needs windows.h first.
@@ -78,7 +78,8 @@ TEST_F(IsolationTest, CallsInAWorkerAnswerAsInProcessWithTheSameFilesAndPictures
   ASSERT_EQ("0", Call("Twain.Connect()"));
   ASSERT_EQ("0", Call("Twain.ScanToFile(\"" + here + "\", 0)"));
   velmar::CallResult inProcess = CallFull("Twain.ScanToField($p:picture, 0)");
-  const std::string capsHere = Variable(CallFull("Twain.GetSourceCapability(\"XRESOLUTION\", $x)"), "x").Display();
+  const std::string capsHere =
+      Variable(CallFull("Twain.GetSourceCapability(\"XRESOLUTION\", $x)"), "x").Display();
   ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
   EXPECT_TRUE(Workers().empty()) << "started at the first call that needs it";
   EXPECT_EQ("0", Call("Twain.Connect()"));
@@ -123,6 +124,45 @@ TEST_F(IsolationTest, AWorkerThatEndsAnswers19OnceAndTheNextCallStartsAFreshOne)
   EXPECT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"NONE\")"));
   EXPECT_TRUE(Workers().empty());
   EXPECT_EQ("0", Call("Twain.Connect()"));
+}
+// A source that crashes or calls exit in the worker, at its open or inside a scan: the call
+// answers 19, the host goes on, nothing of the page is left, and the next calls work in a
+// fresh worker. One that damages its heap answers what the damage leads to, never worse.
+TEST_F(IsolationTest, ASourceThatTakesItsWorkerDownAnswers19AndTheNextCallsWork) {
+  const std::string page = "iso-fault" + std::to_string(GetCurrentProcessId()) + ".bmp";
+  struct Case {
+    const char* command;
+    bool scan;  // the fault comes inside a scan, not at the open
+    const char* answer;
+  };
+  for (const Case& c :
+       {Case{"crash 1 3 0x401", false, "19"}, Case{"exit 1 3 0x401 3", false, "19"},
+        Case{"crash 2 0x101 1", true, "19"}, Case{"exit 0xFFFF 0xFFFF 0xFFFF 0 page 1", true, "19"},
+        Case{"corrupt-heap 2 0x101 1", true, nullptr}}) {
+    SCOPED_TRACE(c.command);
+    std::remove(page.c_str());
+    velmar::HandOnScannerCommands({c.command});
+    ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
+    if (c.scan) {
+      ASSERT_EQ("0", Call("Twain.Connect()"));
+    }
+    std::string got = Call(c.scan ? "Twain.ScanToFile(\"" + page + "\", 0)" : std::string("Twain.Connect()"));
+    if (c.answer) {
+      EXPECT_EQ(c.answer, got);
+      EXPECT_TRUE(Workers().empty());
+    } else {
+      EXPECT_TRUE(got == "0" || got == "19") << got;
+    }
+    if (got != "0") {
+      EXPECT_TRUE(Bytes(page).empty()) << "no page of a scan that did not end";
+    }
+    EXPECT_EQ("0", Call("Twain.Connect()"));
+    EXPECT_EQ("0", Call("Twain.ScanToFile(\"" + page + "\", 0)"));
+    EXPECT_FALSE(Bytes(page).empty());
+    EXPECT_EQ("0", Call("Twain.Disconnect()"));
+    EXPECT_TRUE(Workers().empty());
+  }
+  std::remove(page.c_str());
 }
 #else
 class IsolationTest : public ExtensionTest {};

@@ -7,6 +7,7 @@
 #include <wincodec.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -357,6 +358,38 @@ bool ConfigureCopy(HINSTANCE instance) {
   return true;
 }
 
+// Commands handed on by the program that controls the scanner to the copy that a process of
+// its run opens (a worker process that carries out its calls): KV_VSCANNER_COMMANDS holds them,
+// one a line, and the semaphore that KV_VSCANNER_HANDED_ON names ("...-<pid of the program>")
+// lets one copy take them once, the first that is opened outside that program.
+void TakeHandedOnCommands() {
+  static bool looked = false;
+  if (looked) return;
+  looked = true;
+  char token[128] = {};
+  DWORD n = GetEnvironmentVariableA("KV_VSCANNER_HANDED_ON", token, sizeof token);
+  if (n == 0 || n >= sizeof token) return;
+  const char* dash = std::strrchr(token, '-');
+  if (!dash || std::strtoul(dash + 1, nullptr, 10) == GetCurrentProcessId()) return;
+  HANDLE semaphore = OpenSemaphoreA(SYNCHRONIZE | SEMAPHORE_MODIFY_STATE, FALSE, token);
+  if (!semaphore) return;
+  const bool mine = WaitForSingleObject(semaphore, 0) == WAIT_OBJECT_0;
+  CloseHandle(semaphore);
+  if (!mine) return;
+  std::vector<char> text(1 << 16);
+  n = GetEnvironmentVariableA("KV_VSCANNER_COMMANDS", text.data(), DWORD(text.size()));
+  if (n == 0 || n >= text.size()) return;
+  std::string all(text.data(), n), line;
+  for (size_t at = 0; at <= all.size(); ++at) {
+    if (at == all.size() || all[at] == '\n') {
+      if (!line.empty()) Source().Control(line.c_str());
+      line.clear();
+    } else {
+      line += all[at];
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
@@ -367,6 +400,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 
 extern "C" TW_UINT16 WINAPI DS_Entry(pTW_IDENTITY origin, TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg,
                                      TW_MEMREF data) {
+  if (dg == DG_CONTROL && dat == DAT_IDENTITY && msg == MSG_OPENDS) TakeHandedOnCommands();
   return Source().Entry(origin, dg, dat, msg, data);
 }
 
