@@ -20,27 +20,21 @@ namespace {
 
 HANDLE gPipe = nullptr;
 
-bool Write(const void* data, size_t size) {
-  auto* bytes = static_cast<const uint8_t*>(data);
-  while (size > 0) {
-    DWORD done = 0;
-    if (!WriteFile(gPipe, bytes, static_cast<DWORD>(size), &done, nullptr) || done == 0) return false;
-    bytes += done;
-    size -= done;
-  }
-  return true;
-}
-
-bool Read(void* data, size_t size) {
+// The whole buffer written to the pipe, or read from it.
+bool Move(bool write, void* data, size_t size) {
   auto* bytes = static_cast<uint8_t*>(data);
   while (size > 0) {
     DWORD done = 0;
-    if (!ReadFile(gPipe, bytes, static_cast<DWORD>(size), &done, nullptr) || done == 0) return false;
+    const BOOL ok = write ? WriteFile(gPipe, bytes, static_cast<DWORD>(size), &done, nullptr)
+                          : ReadFile(gPipe, bytes, static_cast<DWORD>(size), &done, nullptr);
+    if (!ok || done == 0) return false;
     bytes += done;
     size -= done;
   }
   return true;
 }
+bool Write(const void* data, size_t size) { return Move(true, const_cast<void*>(data), size); }
+bool Read(void* data, size_t size) { return Move(false, data, size); }
 
 bool Send(uint32_t kind, const void* a, size_t na, const void* b = nullptr, size_t nb = 0) {
   worker::FrameHeader h{kind, static_cast<uint32_t>(na + nb)};
