@@ -417,7 +417,7 @@ void RunAndAnswer(TwainGlobals* g, HostContext ctx) {
 }  // namespace
 
 void ExecuteFunction(TwainGlobals* g, HostContext ctx, void* window) {
-  if (ScanRunning() || platform::WorkerCallRunning()) {
+  if (ScanRunning() || platform::RecordInWorkerCall()) {
     AnswerCallDuringScan(ctx);
     return;
   }

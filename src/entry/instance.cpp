@@ -32,7 +32,10 @@ std::vector<TwainGlobals*>& Deferred() {
   return records;
 }
 
-bool Scanning(const TwainGlobals* g) { return RunningScanOf(g) != nullptr; }
+// Its scan waits, in process or in its worker: the record is not freed under the call.
+bool Scanning(const TwainGlobals* g) {
+  return RunningScanOf(g) != nullptr || platform::RecordInWorkerCall() == g;
+}
 
 // Resets a Mac record: flags false, identities empty but for the source's Id, no image, no
 // call context, no file, an empty capability table, then ready.

@@ -13,9 +13,9 @@ namespace platform {
 // when the worker answered the call; 4 (no TWAIN) when no worker can be started; 19 when the
 // worker ended during the call (crashed, exited or was killed), which leaves g without one.
 int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window);
-// True while a call of any record runs in a worker: the host may dispatch another call from
-// the wait's message loop, which then must not reach a worker.
-bool WorkerCallRunning();
+// The record whose call runs in its worker now, or null: the host may dispatch another call,
+// or destroy the instance, from the wait's message loop, and neither may reach the worker then.
+const TwainGlobals* RecordInWorkerCall();
 // Ends g's worker, if it has one (its instance closes the source and the manager first).
 void EndWorker(TwainGlobals* g);
 

@@ -3,10 +3,13 @@
 // ends answers 19 once, and the next call starts a fresh one; Disconnect ends it.
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "record/records.h"
 #include "tests/support/fixture.h"
 #include "traits/build_traits.h"
 #if KV_WINDOWS_BUILD
@@ -162,6 +165,54 @@ TEST_F(IsolationTest, ASourceThatTakesItsWorkerDownAnswers19AndTheNextCallsWork)
     EXPECT_EQ("0", Call("Twain.Disconnect()"));
     EXPECT_TRUE(Workers().empty());
   }
+  std::remove(page.c_str());
+}
+// What the host does from its own message loop while a call waits for the worker: a call of
+// another instance is turned away (14), and destroying the waiting instance empties its slot
+// at once and frees the record, with its worker, once the call has its answer.
+TEST_F(IsolationTest, TheHostsCallsAndDestructionDuringAWorkerCallWaitForIt) {
+  static std::function<void()> action;
+  static UINT message = RegisterWindowMessageA("Kardivelle test: run inside the worker's call");
+  static WNDPROC previous = nullptr;
+  HWND window = static_cast<HWND>(host->Window());
+  previous = reinterpret_cast<WNDPROC>(SetWindowLongPtrA(
+      window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND w, UINT msg, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (msg == message && action) {
+          auto run = std::move(action);
+          action = nullptr;
+          run();
+          return 0;
+        }
+        return CallWindowProcA(previous, w, msg, wp, lp);
+      })));
+  const std::string page = "iso-during" + std::to_string(GetCurrentProcessId()) + ".bmp";
+  std::remove(page.c_str());
+  ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
+  ASSERT_EQ("0", Call("Twain.Connect()"));
+  TwainGlobals* waiting = Record();
+  auto other = std::make_unique<velmar::Host>(Entry(), CatalogueStrings());
+  other->Construct();
+  std::string nested;
+  bool ran = false;
+  action = [&] {
+    ran = true;
+    nested = other->Call("Twain.Connect()").result.Display();
+    host->Destruct();
+  };
+  PostMessageA(window, message, 0, 0);
+  // (The call frees its record: host->Call, not the block-counting Call.)
+  velmar::CallResult r = host->Call("Twain.ScanToFile(\"" + page + "\", 0)");
+  SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(previous));
+  ASSERT_TRUE(ran) << "the host's message was not dispatched during the call";
+  EXPECT_EQ("0", r.result.Display());
+  EXPECT_EQ("14", nested);
+  EXPECT_FALSE(Bytes(page).empty()) << "the scan lost its page";
+  EXPECT_EQ(nullptr, host->Slot());
+  EXPECT_EQ(nullptr, LiveRecord(waiting)) << "the record outlived its call";
+  EXPECT_TRUE(Workers().empty()) << "its worker outlived it";
+  other->Destruct();
+  host->Construct();
+  EXPECT_EQ("0", Call("Twain.Connect()"));
   std::remove(page.c_str());
 }
 #else

@@ -5,7 +5,7 @@
 namespace platform {
 
 int16_t RunInWorker(TwainGlobals*, HostContext, void*) { return kResultNoTwain; }
-bool WorkerCallRunning() { return false; }
+const TwainGlobals* RecordInWorkerCall() { return nullptr; }
 void EndWorker(TwainGlobals*) {}
 
 }  // namespace platform

@@ -33,7 +33,7 @@ std::map<const TwainGlobals*, Worker>& Workers() {
   return workers;
 }
 
-bool gCallRunning = false;
+const TwainGlobals* gCallRecord = nullptr;  // whose call runs in its worker now
 
 void Close(HANDLE& h) {
   if (h) CloseHandle(h);
@@ -240,7 +240,7 @@ int64_t Serve(Worker& w, HostContext ctx, const worker::ServiceFrame& s, const s
 
 namespace platform {
 
-bool WorkerCallRunning() { return gCallRunning; }
+const TwainGlobals* RecordInWorkerCall() { return gCallRecord; }
 
 int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window) {
   auto it = Workers().find(g);
@@ -255,7 +255,7 @@ int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window) {
   call.optionCount = kOptionCount;
   call.window = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window));
   for (int i = 0; i < kOptionCount; ++i) call.options[i] = OptionValue(g, static_cast<Option>(i));
-  gCallRunning = true;
+  gCallRecord = g;
   bool alive = Send(w, worker::kCall, &call, sizeof call);
   while (alive) {
     worker::FrameHeader h{};
@@ -282,7 +282,7 @@ int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window) {
     worker::AnswerFrame answer{Serve(w, ctx, s, data, &out)};
     alive = Send(w, worker::kAnswer, &answer, sizeof answer, out.data(), out.size());
   }
-  gCallRunning = false;
+  gCallRecord = nullptr;
   if (alive) return 0;
   Kill(w);
   Workers().erase(g);
