@@ -429,10 +429,9 @@ void ExecuteFunction(TwainGlobals* g, HostContext ctx, void* window) {
     const int16_t r = platform::RunInWorker(g, ctx, window);
     if (r != 0) SetFldNumber(kFieldReturn, r, ctx);
     if (fn == kFnDisconnect) platform::EndWorker(g);
-    CompleteDeferredDestruction(g, ctx);
-    return;
+  } else {
+    RunAndAnswer(g, ctx);
   }
-  RunAndAnswer(g, ctx);
-  // The host destroyed the instance while this call's scan waited.
+  // The host destroyed the instance while this call's scan, or its worker, waited.
   CompleteDeferredDestruction(g, ctx);
 }

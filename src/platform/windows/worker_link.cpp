@@ -15,6 +15,7 @@
 #include "entry/worker_port.h"
 #include "host/host_platform.h"
 #include "options/options.h"
+#include "platform/windows/dib_check.h"
 #include "platform/windows/module_values.h"
 #include "platform/windows/worker_frames.h"
 #include "twain/result_codes.h"
@@ -163,17 +164,17 @@ HBITMAP PictureOf(Worker& w, const worker::ServiceFrame& s) {
                        GetCurrentProcess(), &section, FILE_MAP_READ, FALSE, 0))
     return nullptr;
   HBITMAP bitmap = nullptr;
-  if (s.sectionBytes >= sizeof(BITMAPINFOHEADER) && s.sectionBytes < (uint64_t(1) << 31)) {
+  if (s.sectionBytes < (uint64_t(1) << 31)) {
     if (void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, static_cast<SIZE_T>(s.sectionBytes))) {
-      auto* info = static_cast<BITMAPINFO*>(view);
-      const BITMAPINFOHEADER& hdr = info->bmiHeader;
-      const uint64_t rows = hdr.biHeight < 0 ? uint64_t(-int64_t(hdr.biHeight)) : uint64_t(hdr.biHeight);
-      const uint64_t need = sizeof hdr + uint64_t(hdr.biWidth) * 4 * rows;
-      if (hdr.biSize == sizeof hdr && hdr.biBitCount == 32 && hdr.biCompression == BI_RGB && hdr.biWidth > 0 &&
-          need <= s.sectionBytes) {
+      // The DIB is checked as every DIB a source hands over is, before a byte of it is used.
+      const auto* bytes = static_cast<const uint8_t*>(view);
+      dib::Layout layout;
+      if (dib::Check(bytes, static_cast<size_t>(s.sectionBytes), &layout) == dib::Fault::kNone &&
+          layout.bitCount == 32 && layout.compression == dib::kRgb) {
         HDC dc = GetDC(module_values::hostWindow);
-        bitmap = CreateDIBitmap(dc, &hdr, CBM_INIT, reinterpret_cast<const uint8_t*>(view) + sizeof hdr, info,
-                                DIB_RGB_COLORS);
+        bitmap =
+            CreateDIBitmap(dc, static_cast<const BITMAPINFOHEADER*>(view), CBM_INIT, bytes + layout.rowsOffset,
+                           static_cast<const BITMAPINFO*>(view), DIB_RGB_COLORS);
         ReleaseDC(module_values::hostWindow, dc);
       }
       UnmapViewOfFile(view);
