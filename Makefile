@@ -15,7 +15,7 @@ ASAN_TARGETS := kv_tests carbon_tests imageio_tests twainframework_tests vscanne
 
 .PHONY: all setup configure-macos configure-windows build build-macos build-macos-asan build-windows \
 	demo-macos demo-windows wineprefix test demo package fuzz bench clean \
-	configure-windows64 build-windows64 demo-windows64 wineprefix64 build-windows-for-test
+	configure-windows64 build-windows64 demo-windows64 wineprefix64 build-windows-for-test worker32
 
 all: build
 
@@ -66,9 +66,13 @@ wineprefix: demo-windows
 WIN64_DIR := $(BUILD)/windows64
 PREFIX64  := $(CURDIR)/$(BUILD)/windows64/wineprefix
 
-configure-windows64: setup
+# The 64-bit DLL ships the 32-bit tree's worker beside it (kv-worker32.exe): it is built first.
+configure-windows64: setup worker32
 	@cmake -S . -B $(WIN64_DIR) -DKV_PLATFORM=windows -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake >/dev/null
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake -DKV_WORKER32=$(CURDIR)/$(WIN_DIR)/kv-worker.exe >/dev/null
+
+worker32: configure-windows
+	@cmake --build $(WIN_DIR) -j $(JOBS) --target kv-worker
 
 build-windows64: configure-windows64
 	@cmake --build $(WIN64_DIR) -j $(JOBS)
@@ -76,9 +80,11 @@ build-windows64: configure-windows64
 demo-windows64: configure-windows64
 	@cmake --build $(WIN64_DIR) -j $(JOBS) --target $(WIN_DEMO_TARGETS)
 
-wineprefix64: demo-windows64
+# With the 32-bit scanner and manager too: a 32-bit process in the prefix finds its sources in
+# twain_32, as the 32-bit worker of the 64-bit build does.
+wineprefix64: demo-windows64 demo-windows
 	@bash tools/wineprefix.sh $(PREFIX64) $(WIN64_DIR)/sane.ds $(WIN64_DIR)/TWAINDSM.dll \
-	  $$([ -f $(WIN_DIR)/TWAINDSM.dll ] && echo $(WIN_DIR)/TWAINDSM.dll)
+	  $(WIN_DIR)/TWAINDSM.dll $(WIN_DIR)/sane.ds
 # ---- end of the 64-bit Windows build
 
 # Where i386 programs run emulated, the 32-bit Windows suites do not run (tools/run-tests.sh

@@ -52,6 +52,15 @@ else()
   target_link_libraries(kv-worker PRIVATE kardivelle_core)
   set_target_properties(kv-worker PROPERTIES WIN32_EXECUTABLE TRUE RUNTIME_OUTPUT_DIRECTORY ${KV_OUT})
   add_dependencies(Kardivelle kv-worker)
+  # Beside the 64-bit DLL, the 32-bit worker reaches the machine's 32-bit sources: the 32-bit
+  # tree's kv-worker.exe (the same code), shipped as kv-worker32.exe.
+  set(KV_WORKER32 "" CACHE FILEPATH "the 32-bit tree's kv-worker.exe, for the 64-bit build")
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8 AND KV_WORKER32)
+    add_custom_command(OUTPUT ${KV_OUT}/kv-worker32.exe DEPENDS ${KV_WORKER32}
+      COMMAND ${CMAKE_COMMAND} -E copy ${KV_WORKER32} ${KV_OUT}/kv-worker32.exe)
+    add_custom_target(kv-worker32 ALL DEPENDS ${KV_OUT}/kv-worker32.exe)
+    add_dependencies(Kardivelle kv-worker32)
+  endif()
 endif()
 
 # The extension's own code builds without a warning in both builds; any warning fails it.

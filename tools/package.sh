@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # `make package`, after both builds: dist/ with what a host programmer receives.
 #   dist/windows/Kardivelle.dll   kv-worker.exe and README.md      (32-bit hosts)
-#   dist/windows64/Kardivelle.dll kv-worker.exe and README.md      (64-bit hosts)
-# (kv-worker.exe: the worker process of the option ISOLATION, found beside the DLL.)
+#   dist/windows64/Kardivelle.dll kv-worker.exe, kv-worker32.exe and README.md (64-bit hosts)
+# (kv-worker.exe: the worker process of the option ISOLATION, kv-worker32.exe the 32-bit one
+# through which the 64-bit build reaches 32-bit sources; both found beside the DLL.)
 #   dist/macos/Kardivelle.bundle/ and dist/macos/README.md
 # Each README.md is the host programmer's part of the repository README: from "What
 # Kardivelle is" up to the section on trying it with the command-line host.
@@ -13,7 +14,7 @@ dll=build/windows/Kardivelle.dll
 dll64=build/windows64/Kardivelle.dll
 bundle=build/macos/Kardivelle.bundle
 
-for need in "$dll" "$dll64" "$(dirname "$dll")/kv-worker.exe" "$(dirname "$dll64")/kv-worker.exe" "$bundle/Contents/MacOS/Kardivelle" "$bundle/Contents/Resources/Kardivelle.rsrc"; do
+for need in "$dll" "$dll64" "$(dirname "$dll")/kv-worker.exe" "$(dirname "$dll64")/kv-worker.exe" "$(dirname "$dll64")/kv-worker32.exe" "$bundle/Contents/MacOS/Kardivelle" "$bundle/Contents/Resources/Kardivelle.rsrc"; do
   if [ ! -e "$need" ]; then
     echo "package: $need is not built (make build)" >&2
     exit 1
@@ -29,7 +30,7 @@ reference() {
 rm -rf "$dist"
 mkdir -p "$dist/windows" "$dist/windows64" "$dist/macos"
 cp "$dll" "$(dirname "$dll")/kv-worker.exe" "$dist/windows/"
-cp "$dll64" "$(dirname "$dll64")/kv-worker.exe" "$dist/windows64/"
+cp "$dll64" "$(dirname "$dll64")/kv-worker.exe" "$(dirname "$dll64")/kv-worker32.exe" "$dist/windows64/"
 cp -R "$bundle" "$dist/macos/"
 reference Windows > "$dist/windows/README.md"
 reference "64-bit Windows" > "$dist/windows64/README.md"

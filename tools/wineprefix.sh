@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Usage: tools/wineprefix.sh PREFIX SANE_DS [TWAINDSM [TWAINDSM32]]
+# Usage: tools/wineprefix.sh PREFIX SANE_DS [TWAINDSM [TWAINDSM32 [SANE_DS32]]]
 # Creates the private Wine prefix PREFIX when it does not exist yet (wineboot -i, no display
 # needed) and installs the virtual scanner SANE_DS as the first source of Wine's DSM, every
 # time, so that the DSM lists a freshly built scanner as source 0: a 32-bit scanner as
@@ -8,16 +8,19 @@
 # looks for its sources.
 # TWAINDSM (the TWAIN 2 manager stand-in of the scanner's width) goes into the system folder of
 # that width as TWAINDSM.DLL, beside Wine's TWAIN_32.DLL, as a host vendor installs the real
-# one; with a 64-bit scanner, TWAINDSM32 (the 32-bit one) goes into syswow64.
+# one; with a 64-bit scanner, TWAINDSM32 (the 32-bit one) goes into syswow64, and SANE_DS32 (the
+# 32-bit scanner) into twain_32 with Wine's 32-bit camera: the sources a 32-bit process of the
+# prefix lists, as the 64-bit build's 32-bit worker does.
 # Source 1 is Wine's own camera source, gphoto2.ds of the same width, as in a fresh prefix: a
 # prefix in which another file took that name (with a DLL override that preferred it to
 # Wine's) gets Wine's back.
 set -euo pipefail
-if [ $# -lt 2 ] || [ $# -gt 4 ]; then echo "usage: $0 PREFIX SANE_DS [TWAINDSM [TWAINDSM32]]" >&2; exit 2; fi
+if [ $# -lt 2 ] || [ $# -gt 5 ]; then echo "usage: $0 PREFIX SANE_DS [TWAINDSM [TWAINDSM32 [SANE_DS32]]]" >&2; exit 2; fi
 prefix=$(realpath -m "$1")
 ds=$2
 dsm=${3:-}
 dsm32=${4:-}
+ds32=${5:-}
 [ -f "$ds" ] || { echo "$0: no such scanner: $ds" >&2; exit 1; }
 here="$(cd "$(dirname "$0")" && pwd)"
 # The scanner's width, from its PE header: the machine field after the "PE\0\0" signature.
@@ -58,7 +61,7 @@ if ! grep -qF "\"Default Source\"=\"C:\\\\windows\\\\$folder\\\\sane.ds\"" "$pre
   "$wine" reg add "HKCU\\Software\\Microsoft\\Windows NT\\CurrentVersion\\$key" /v 'Default Source' /d "$default" /f >/dev/null 2>&1
   wineserver -w
 fi
-# Wine's camera source as source 1.
+# Wine's camera source as source 1 (of each width a process of the prefix may have).
 if grep -q '"gphoto2.ds"="native"' "$prefix/user.reg" 2>/dev/null; then
   "$wine" reg delete 'HKCU\Software\Wine\DllOverrides' /v gphoto2.ds /f >/dev/null 2>&1
   wineserver -w
@@ -68,6 +71,18 @@ if [ -n "$camera" ] && ! cmp -s "$camera" "$twain/gphoto2.ds"; then
   cp -f "$camera" "$twain/gphoto2.ds"
 fi
 rm -f "$twain/TWAIN_logo.png"
+if [ -n "$ds32" ] && [ "$machine" = 8664 ]; then
+  [ -f "$ds32" ] || { echo "$0: no such scanner: $ds32" >&2; exit 1; }
+  twain32="$prefix/drive_c/windows/twain_32"
+  mkdir -p "$twain32"
+  cmp -s "$ds32" "$twain32/sane.ds" || cp -f "$ds32" "$twain32/sane.ds"
+  camera32="$(ls /usr/lib/i386-linux-gnu/wine/i386-windows/gphoto2.ds /usr/lib/wine/i386-windows/gphoto2.ds 2>/dev/null | head -1 || true)"
+  if [ -n "$camera32" ] && ! cmp -s "$camera32" "$twain32/gphoto2.ds"; then cp -f "$camera32" "$twain32/gphoto2.ds"; fi
+  if ! grep -qF '"Default Source"="C:\\windows\\twain_32\\sane.ds"' "$prefix/user.reg" 2>/dev/null; then
+    "$wine" reg add 'HKCU\Software\Microsoft\Windows NT\CurrentVersion\TWAIN' /v 'Default Source' /d 'C:\windows\twain_32\sane.ds' /f >/dev/null 2>&1
+    wineserver -w
+  fi
+fi
 
 # The TWAIN 2 manager, copied only when it changed.
 install_dsm() {

@@ -7,6 +7,7 @@
 
 #include "caps/cap_commands.h"
 #include "entry/entry.h"
+#include "entry/source_side.h"
 #include "entry/worker_port.h"
 #include "host/host_kit.h"
 #include "host/host_platform.h"
@@ -285,14 +286,14 @@ bool IsPictureParam(TwainGlobals* g, int16_t index) {
 
 // The names go into the first parameter, one a line (lines end at a carriage return), and
 // the next open's source into the second; both are left as they were when the call fails.
-Outcome RunGetSourceNames(TwainGlobals* g, int16_t paramCount) {
+Outcome RunGetSourceNames(TwainGlobals* g, int16_t paramCount, void* window) {
   Outcome o;
   if (paramCount < 1 || IsPictureParam(g, 0) || (paramCount > 1 && IsPictureParam(g, 1))) {
     o.result = kResultBadParameter;
     return o;
   }
   std::string names, current;
-  o.result = DoGetSourceNames(g, &names, &current);
+  o.result = ListReachableSources(g, window, &names, &current);
   if (o.result != 0) return o;
   SetFldText(kFieldFirstParam, names.c_str(), g->hostParams);
   if (paramCount > 1) SetFldText(kFieldFirstParam + 1, current.c_str(), g->hostParams);
@@ -301,7 +302,7 @@ Outcome RunGetSourceNames(TwainGlobals* g, int16_t paramCount) {
 
 // The name is a text; a product name is at most 32 characters, so reading 255 of them
 // tells a longer name from every source's.
-Outcome RunSelectSource(TwainGlobals* g, int16_t paramCount) {
+Outcome RunSelectSource(TwainGlobals* g, int16_t paramCount, void* window) {
   Outcome o;
   if (paramCount < 1 || !IsThisFieldType(kFieldFirstParam, kFieldTypeText, g->hostParams)) {
     o.result = kResultBadParameter;
@@ -310,11 +311,35 @@ Outcome RunSelectSource(TwainGlobals* g, int16_t paramCount) {
   char name[256];
   std::memset(name, 0, sizeof name);
   GetFldVal(kFieldFirstParam, kValueCText, 255, name, g->hostParams);
-  o.result = DoSelectSource(g, name);
+  o.result = SelectReachableSource(g, window, name);
   return o;
 }
 
-Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
+// The extension's own options. Calls move between the process and the workers with what they
+// held closed: in process the source and the manager, in a worker the worker itself; so does
+// a new manager.
+Outcome RunSetOption(TwainGlobals* g) {
+  const ManagerChoice manager = ManagerChoiceOf(g);
+  const Side side = SourceSide(g, nullptr, false);
+  const int32_t sources = OptionValue(g, Option::kSources);
+  const int32_t isolation = OptionValue(g, Option::kIsolation);
+  const int16_t r = DoSetOption(g);
+  const bool moved =
+      OptionValue(g, Option::kSources) != sources || OptionValue(g, Option::kIsolation) != isolation;
+  if (ManagerChoiceOf(g) != manager) {
+    DoChangeManager(g, ManagerChoiceOf(g));
+    platform::EndWorker(g);
+    ForgetSide(g);
+  }
+  if (moved) {
+    if (side == Side::kInProcess) DoDisconnect(g);
+    platform::EndWorker(g);
+    ForgetSide(g);
+  }
+  return {r, 0, true};
+}
+
+Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount, void* window) {
   switch (fn) {
     case kFnAbout:
       SetFldText(kFieldReturn, "1.2", g->hostParams);
@@ -338,23 +363,15 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount) {
     case kFnSelectDataSource:
       return {DoSelectDataSource(g), 0, true};
     case kFnGetSourceNames:
-      return RunGetSourceNames(g, paramCount);
+      return RunGetSourceNames(g, paramCount, window);
     case kFnSelectSource:
-      return RunSelectSource(g, paramCount);
-    case kFnSetOption: {
-      const ManagerChoice before = ManagerChoiceOf(g);
-      const int32_t isolation = OptionValue(g, Option::kIsolation);
-      const int16_t r = DoSetOption(g);
-      if (ManagerChoiceOf(g) != before) DoChangeManager(g, ManagerChoiceOf(g));
-      // Calls move between the process and a worker with what they hold closed: in process
-      // the source and the manager, in a worker the worker itself.
-      if (OptionValue(g, Option::kIsolation) != isolation) {
-        if (isolation == kIsolationNone) DoDisconnect(g);
-        if (isolation == kIsolationProcess) platform::EndWorker(g);
-      }
-      return {r, 0, true};
-    }
+      return RunSelectSource(g, paramCount, window);
+    case kFnSetOption:
+      return RunSetOption(g);
     case kFnGetOption:
+      // The manager loaded now, for whichever instance bound it; with the record's source in
+      // a worker, the one the worker noted after its last call.
+      if (SourceSide(g, nullptr, false) == Side::kInProcess) NoteManagerInUse(g);
       return {DoGetOption(g), 0, true};
     default:
       return {0, 0, true};
@@ -373,30 +390,21 @@ void AnswerCallDuringScan(HostContext ctx) {
   }
 }
 
-// The record's calls but About and the extension's own options run in its worker process.
-bool RunsInWorker(const TwainGlobals* g, int16_t fn) {
-  return OptionValue(g, Option::kIsolation) == kIsolationProcess && fn != kFnAbout && fn != kFnSetOption &&
-         fn != kFnGetOption;
-}
-
-// Binds the DSM where the build binds it at run time. False: TWAIN is not available.
-bool DsmReady(TwainGlobals* g) {
-  if (g->dsmBound && platform::DsmEntryResolved()) return true;
-  if constexpr (kWindowsBuild) {
-    g->sourceIdentity.Id = 0;
-    return platform::BindDSM(g, ManagerChoiceOf(g));
-  } else {
-    return false;
-  }
+// The functions the extension answers in the host whatever the record's side: its text, its
+// own options, and the listing and choice of sources, which span every side.
+bool RunsInHost(int16_t fn) {
+  return fn == kFnAbout || fn == kFnSetOption || fn == kFnGetOption || fn == kFnGetSourceNames ||
+         fn == kFnSelectSource;
 }
 
 // The extension's own settings need no manager: with none bound (the option DSM may name one
 // the system lacks) Twain.SetOption and Twain.GetOption still answer, so that the option can
-// be put right. Every other function answers 4.
-bool NeedsManager(int16_t fn) { return fn != kFnSetOption && fn != kFnGetOption; }
+// be put right. The listing and the choice bind the manager of each side they reach. Every
+// other function answers 4.
+bool NeedsManager(int16_t fn) { return !RunsInHost(fn) || fn == kFnAbout; }
 
-void RunAndAnswer(TwainGlobals* g, HostContext ctx) {
-  if (!DsmReady(g) && NeedsManager(GetPackageId(ctx))) {
+void RunAndAnswer(TwainGlobals* g, HostContext ctx, void* window) {
+  if (NeedsManager(GetPackageId(ctx)) && !ManagerReady(g)) {
     HostFloat four = kResultNoTwain;
     SetFldVal(kFieldReturn, kValueNumber, &four, ctx);
     return;
@@ -405,7 +413,7 @@ void RunAndAnswer(TwainGlobals* g, HostContext ctx) {
   ChooseHandleMemory(g);
   int16_t paramCount = GetFldInt(kFieldParamCount, ctx);
   int16_t fn = GetPackageId(ctx);
-  Outcome o = RunFunction(g, fn, paramCount);
+  Outcome o = RunFunction(g, fn, paramCount, window);
   if (!o.writeResult) return;
   DisposeNativeImage(g);
   int16_t code = o.openResult == kOpenCancelled ? kResultCancelled
@@ -423,14 +431,23 @@ void ExecuteFunction(TwainGlobals* g, HostContext ctx, void* window) {
   }
   platform::SetHostWindow(window);
   const int16_t fn = GetPackageId(ctx);
-  if (RunsInWorker(g, fn)) {
+  // Closing finds the side the record has, and decides none.
+  const Side side =
+      RunsInHost(fn) ? Side::kInProcess : SourceSide(g, window, fn != kFnDisconnect && fn != kFnReset);
+  if (side == Side::kInProcess) {
+    RunAndAnswer(g, ctx, window);
+  } else {
     // The worker answers through ctx itself; a worker that cannot start or that ended is
     // answered here.
-    const int16_t r = platform::RunInWorker(g, ctx, window);
+    const platform::WorkerWidth width =
+        side == Side::kWorker32 ? platform::WorkerWidth::k32Bit : platform::WorkerWidth::kOwn;
+    const int16_t r = platform::RunInWorker(g, width, ctx, window);
     if (r != 0) SetFldNumber(kFieldReturn, r, ctx);
-    if (fn == kFnDisconnect) platform::EndWorker(g);
-  } else {
-    RunAndAnswer(g, ctx);
+  }
+  if (fn == kFnDisconnect && LiveRecord(g)) {
+    // Every side closes: the record's own answered, the others close silently.
+    if (side != Side::kInProcess && g->dsmOpen) DoDisconnect(g);
+    platform::EndWorker(g);
   }
   // The host destroyed the instance while this call's scan, or its worker, waited.
   CompleteDeferredDestruction(g, ctx);

@@ -17,6 +17,7 @@
 #include "caps/cap_table.h"
 #include "entry/entry.h"
 #include "entry/entry_platform.h"
+#include "entry/source_side.h"
 #include "entry/worker_port.h"
 #include "host/host_kit.h"
 #include "options/options.h"
@@ -66,6 +67,7 @@ void SetUpMacRecord(G* g, void** slot) {
   g->imageHandle = nullptr;  // dropped, not disposed of
   ForgetSourceChoice(g);
   ForgetOptions(g);
+  ForgetSide(g);
   initCaps(g);
   g->dsmBound = 1;
   g->sourceIdentity.Id = 0;
@@ -153,7 +155,8 @@ void ConstructFor(void** slot, HostContext ctx) {
 // Closes what the record holds and frees it. Closing may talk to the host only through the
 // context of the message that does it.
 void Release(TwainGlobals* g, HostContext ctx) {
-  platform::EndWorker(g);
+  platform::ForgetWorkers(g);
+  ForgetSide(g);
   g->hostParams = ctx;
   if (g->dsmBound && platform::DsmEntryResolved()) {
     DoCloseDS(g);

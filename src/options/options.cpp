@@ -26,6 +26,7 @@ constexpr const char* kDsmWords[] = {"TWAIN_32", "TWAINDSM", "AUTO", nullptr};
 constexpr const char* kDsmInUseWords[] = {"", "TWAIN_32", "TWAINDSM", nullptr};
 // The Mac build has no worker process: its calls are carried out in process only.
 constexpr const char* kIsolationWords[] = {"NONE", kWindowsBuild ? "PROCESS" : nullptr, nullptr};
+constexpr const char* kSourcesWords[] = {"AUTO", "OWN", "32BIT", nullptr};
 static_assert(kDsmTwain32 == int32_t(ManagerChoice::kTwain32) &&
                   kDsmTwainDsm == int32_t(ManagerChoice::kTwainDsm) &&
                   kDsmAuto == int32_t(ManagerChoice::kAuto),
@@ -54,6 +55,10 @@ constexpr OptionRow kOptionRows[] = {
     {"DSM", kDsmWords, 0, 0, kPointerBytes == 8 ? kDsmAuto : kDsmTwain32, false},
     {"DSMINUSE", kDsmInUseWords, 0, 0, kDsmInUseNone, true},
     {"ISOLATION", kIsolationWords, 0, 0, kIsolationNone, false},
+    // A 32-bit build's own sources are the 32-bit ones.
+    {"SOURCES", kSourcesWords, 0, 0, kSourcesAuto, false},
+    // Longer than a slow scanner takes over a page inside one request.
+    {"WORKERWAIT", nullptr, 5, 3600, 120, false},
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 
@@ -199,9 +204,6 @@ void NoteManagerInUse(const TwainGlobals* g) {
 }
 
 int16_t DoGetOption(TwainGlobals* g) {
-  // The manager loaded now, for whichever instance bound it; with the record's calls in a
-  // worker process, the one the worker noted after the last call.
-  if (OptionValue(g, Option::kIsolation) == kIsolationNone) NoteManagerInUse(g);
   return ForEachOptionPair(g, [&](const OptionRow& row, int16_t valueField) -> int16_t {
     GetIntoField(g, row, valueField);
     return kResultOk;

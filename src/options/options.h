@@ -34,9 +34,11 @@ enum class Option : uint8_t {
   kDsm,       // Windows: the manager the next binding loads
   kDsmInUse,  // read only: the manager loaded now
   // ---- where the record's calls are carried out (entry/worker_port.h)
-  kIsolation,  // Windows: in process, or in a worker process
+  kIsolation,   // Windows: in process, or in a worker process
+  kSources,     // the widths of the sources the record reaches (the 64-bit build: 32-bit ones too)
+  kWorkerWait,  // Windows: seconds a worker may take no message before it counts as stopped
 };
-constexpr int kOptionCount = 13;
+constexpr int kOptionCount = 15;
 
 // The words of the word options, as their rows list them.
 enum TransferWord : int32_t { kTransferNative, kTransferMemory, kTransferAuto };
@@ -49,6 +51,7 @@ enum ExistingWord : int32_t { kExistingReplace, kExistingRefuse };
 enum DsmWord : int32_t { kDsmTwain32, kDsmTwainDsm, kDsmAuto };
 enum DsmInUseWord : int32_t { kDsmInUseNone, kDsmInUseTwain32, kDsmInUseTwainDsm };
 enum IsolationWord : int32_t { kIsolationNone, kIsolationProcess };
+enum SourcesWord : int32_t { kSourcesAuto, kSourcesOwn, kSources32Bit };
 // The option DSM of g, as the binding takes it.
 ManagerChoice ManagerChoiceOf(const TwainGlobals* g);
 

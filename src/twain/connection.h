@@ -54,6 +54,9 @@ int16_t DoGetSourceNames(TwainGlobals* g, std::string* names, std::string* curre
 // Chooses the listed source whose product name is exactly `name`, as ChooseSource does;
 // 15 when there is none (the choice is unchanged). Opens the DSM if need be.
 int16_t DoSelectSource(TwainGlobals* g, const std::string& name);
+// The product name of the source the next open uses when one was chosen (NextSourceChoice),
+// else empty.
+std::string NextSourceName(const TwainGlobals* g);
 
 // Registers `procedure` as the callback of g's source (opening the source first when it is
 // not open), with g as its RefCon.

@@ -74,3 +74,8 @@ int16_t DoSelectSource(TwainGlobals* g, const std::string& name) {
   }
   return kResultNoSource;
 }
+
+std::string NextSourceName(const TwainGlobals* g) {
+  const TW_IDENTITY* chosen = NextSourceChoice(g);
+  return chosen ? ProductName(*chosen) : std::string();
+}

@@ -167,6 +167,29 @@ TEST_F(IsolationTest, ASourceThatTakesItsWorkerDownAnswers19AndTheNextCallsWork)
   }
   std::remove(page.c_str());
 }
+// A source that stays inside a request without end: the worker takes no message for
+// WORKERWAIT seconds, counts as stopped and is ended; the call answers 19 and leaves no file,
+// and the next calls work. One that returns within the wait only makes the call slower.
+TEST_F(IsolationTest, ASourceThatStopsAnsweringIsEndedAfterTheWorkersWait) {
+  const std::string page = "iso-hang" + std::to_string(GetCurrentProcessId()) + ".bmp";
+  std::remove(page.c_str());
+  EXPECT_EQ("10", Call("Twain.SetOption(\"WORKERWAIT\", 4)"));
+  ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\", \"WORKERWAIT\", 5)"));
+  velmar::HandOnScannerCommands({"hang 2 0x101 1 600"});
+  ASSERT_EQ("0", Call("Twain.Connect()"));
+  const DWORD start = GetTickCount();
+  EXPECT_EQ("19", Call("Twain.ScanToFile(\"" + page + "\", 0)"));
+  const DWORD took = GetTickCount() - start;
+  EXPECT_GE(took, 5000u);
+  EXPECT_LT(took, 10000u);
+  EXPECT_TRUE(Workers().empty());
+  EXPECT_TRUE(Bytes(page).empty());
+  velmar::HandOnScannerCommands({"hang 2 0x101 1 2"});
+  ASSERT_EQ("0", Call("Twain.Connect()")) << "a fresh worker";
+  EXPECT_EQ("0", Call("Twain.ScanToFile(\"" + page + "\", 0)")) << "a short hang is waited for";
+  EXPECT_FALSE(Bytes(page).empty());
+  std::remove(page.c_str());
+}
 // What the host does from its own message loop while a call waits for the worker: a call of
 // another instance is turned away (14), and destroying the waiting instance empties its slot
 // at once and frees the record, with its worker, once the call has its answer.

@@ -8,13 +8,17 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "entry/entry.h"
+#include "entry/source_side.h"
 #include "host/host_abi.h"
+#include "host/host_platform.h"
 #include "options/options.h"
 #include "platform/windows/module_values.h"
 #include "platform/windows/worker_frames.h"
+#include "twain/connection.h"
 
 namespace {
 
@@ -123,8 +127,15 @@ intptr_t KV_HOST_CALL ThroughThePipe(int32_t service, intptr_t a1, intptr_t a2, 
       s.maxLength = int32_t(a3);
       break;
     case kSvcFieldInfo: {
-      const auto* record = reinterpret_cast<const uint8_t*>(a1);
-      data.assign(record, record + sizeof(HostInfoRecord));
+      const auto* record = reinterpret_cast<const HostInfoRecord*>(a1);
+      worker::InfoFrame info{};
+      std::memcpy(info.name, record->name, sizeof info.name);
+      info.field = record->field;
+      info.fieldType = record->fieldType;
+      info.request = record->request;
+      info.status = record->status;
+      const auto* bytes = reinterpret_cast<const uint8_t*>(&info);
+      data.assign(bytes, bytes + sizeof info);
       break;
     }
     case kSvcFunctionNumber:
@@ -166,11 +177,15 @@ intptr_t KV_HOST_CALL ThroughThePipe(int32_t service, intptr_t a1, intptr_t a2, 
       break;
     }
     case kSvcFieldInfo:
-      if (outSize >= sizeof(HostInfoRecord)) {
+      if (outSize >= sizeof(worker::InfoFrame)) {
         auto* record = reinterpret_cast<HostInfoRecord*>(a1);
-        void* value = record->value;
-        std::memcpy(record, out, sizeof(HostInfoRecord));
-        record->value = value;
+        worker::InfoFrame info;
+        std::memcpy(&info, out, sizeof info);
+        std::memcpy(record->name, info.name, sizeof record->name);
+        record->field = info.field;
+        record->fieldType = info.fieldType;
+        record->request = info.request;
+        record->status = info.status;
       }
       break;
     case kSvcFunctionNumber:
@@ -234,19 +249,40 @@ int main(int argc, char** argv) {
     std::vector<uint8_t> payload;
     if (!Receive(&h, &payload) || h.kind == worker::kEnd) break;
     worker::CallFrame call;
-    if (h.kind != worker::kCall || payload.size() != sizeof call) break;
+    if (h.kind != worker::kCall || payload.size() < sizeof call) break;
     std::memcpy(&call, payload.data(), sizeof call);
+    const std::string name(payload.begin() + sizeof call, payload.end());
     TwainGlobals* g = LiveRecord(slot);
     if (!g) break;
     for (int i = 0; i < kOptionCount && i < call.optionCount; ++i)
       StoreOptionValue(g, static_cast<Option>(i), call.options[i]);
-    StoreOptionValue(g, Option::kIsolation, kIsolationNone);  // here the calls run in process
+    // Here the calls run in process, on the sources of this program's width.
+    StoreOptionValue(g, Option::kIsolation, kIsolationNone);
+    StoreOptionValue(g, Option::kSources, kSourcesOwn);
     HWND host = reinterpret_cast<HWND>(static_cast<uintptr_t>(call.window));
-    RouteMessage(kMsgExecute, &slot, ThroughThePipe, CallWindow(host));
-    if (!(g = LiveRecord(slot))) break;
+    worker::DoneFrame done{0};
+    std::string names, current;
+    if (call.function == worker::kListSources || call.function == worker::kChooseSource) {
+      platform::SetHostWindow(CallWindow(host));
+      done.result = call.function == worker::kListSources ? ListSourcesHere(g, &names, &current)
+                                                          : SelectSourceHere(g, name);
+    } else {
+      RouteMessage(kMsgExecute, &slot, ThroughThePipe, CallWindow(host));
+      if (!(g = LiveRecord(slot))) break;
+    }
     NoteManagerInUse(g);
     for (int i = 0; i < kOptionCount; ++i) call.options[i] = OptionValue(g, static_cast<Option>(i));
-    if (!Send(worker::kCallDone, &call, sizeof call)) break;
+    std::memset(call.source, 0, sizeof call.source);
+    const std::string chosen = NextSourceName(g);
+    std::memcpy(call.source, chosen.data(),
+                chosen.size() < sizeof call.source ? chosen.size() : sizeof call.source - 1);
+    std::vector<uint8_t> after(sizeof done);
+    std::memcpy(after.data(), &done, sizeof done);
+    after.insert(after.end(), names.begin(), names.end());
+    after.push_back(0);
+    after.insert(after.end(), current.begin(), current.end());
+    after.push_back(0);
+    if (!Send(worker::kCallDone, &call, sizeof call, after.data(), after.size())) break;
   }
   RouteMessage(kMsgDestruct, &slot, NoHost);
   return 0;

@@ -1,7 +1,9 @@
-// The extension's side of a worker process (option ISOLATION "PROCESS"): kv-worker.exe, found
-// beside the DLL, started at a record's first call that needs it, in a job object that ends it
-// with the host process. The two talk over a named pipe of one instance whose both ends they
-// alone hold (the server end here, the client end inherited by the worker, nobody else can
+// The extension's side of its worker processes: kv-worker.exe beside the DLL (the option
+// ISOLATION "PROCESS": sources of the build's width) and, beside the 64-bit DLL,
+// kv-worker32.exe (the machine's 32-bit sources: the option SOURCES). A record has at most one
+// worker of each, started at its first call that needs it, in a job object that ends it with
+// the host process. The two talk over a named pipe of one instance whose both ends they alone
+// hold (the server end here, the client end inherited by the worker, nobody else can
 // connect). While the worker carries out a call, this thread waits for its frames and the
 // host's window messages together, so that the host stays responsive and the source's
 // interface, owned by the host window, works; a worker that ends is noticed at once.
@@ -10,6 +12,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "entry/worker_port.h"
@@ -18,6 +22,7 @@
 #include "platform/windows/dib_check.h"
 #include "platform/windows/module_values.h"
 #include "platform/windows/worker_frames.h"
+#include "traits/build_traits.h"
 #include "twain/result_codes.h"
 
 namespace {
@@ -27,11 +32,23 @@ struct Worker {
   HANDLE job = nullptr;
   HANDLE pipe = nullptr;   // the server end, overlapped
   HANDLE event = nullptr;  // of the pipe's overlapped transfers
+  DWORD thread = 0;        // the worker's thread, which runs the calls and takes their messages
+  DWORD patience = 0;      // milliseconds that thread may take no message before it counts as hung
 };
 
-std::map<const TwainGlobals*, Worker>& Workers() {
-  static std::map<const TwainGlobals*, Worker> workers;
+using platform::WorkerWidth;
+typedef std::pair<const TwainGlobals*, WorkerWidth> WorkerKey;
+
+std::map<WorkerKey, Worker>& Workers() {
+  static std::map<WorkerKey, Worker> workers;
   return workers;
+}
+
+// The source each worker's next open uses, by product name, as its last call left it: kept
+// when the worker ends, and chosen again in the next one.
+std::map<WorkerKey, std::string>& Choices() {
+  static std::map<WorkerKey, std::string> choices;
+  return choices;
 }
 
 const TwainGlobals* gCallRecord = nullptr;  // whose call runs in its worker now
@@ -50,19 +67,21 @@ void Kill(Worker& w) {
   Close(w.job);  // the job ends whatever the worker started
 }
 
-// kv-worker.exe beside this module.
-bool WorkerPath(char path[MAX_PATH]) {
+// The worker's program beside this module: the 32-bit one has its own name beside the 64-bit
+// DLL (on the 32-bit build the two are one).
+bool WorkerPath(WorkerWidth width, char path[MAX_PATH]) {
+  const char* file = width == WorkerWidth::k32Bit && kPointerBytes == 8 ? "kv-worker32.exe" : "kv-worker.exe";
   DWORD n = GetModuleFileNameA(module_values::moduleHandle, path, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return false;
   char* slash = std::strrchr(path, '\\');
-  if (!slash || (slash - path) + 16 >= MAX_PATH) return false;
-  std::strcpy(slash + 1, "kv-worker.exe");
+  if (!slash || (slash - path) + 1 + std::strlen(file) >= MAX_PATH) return false;
+  std::strcpy(slash + 1, file);
   return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
 }
 
-bool Start(Worker& w) {
+bool Start(Worker& w, WorkerWidth width) {
   char path[MAX_PATH];
-  if (!WorkerPath(path)) return false;
+  if (!WorkerPath(width, path)) return false;
   static LONG serial = 0;
   char name[96];
   std::snprintf(name, sizeof name, "\\\\.\\pipe\\kardivelle-worker-%lu-%ld", GetCurrentProcessId(),
@@ -93,6 +112,7 @@ bool Start(Worker& w) {
                         &started);
     if (ok) {
       w.process = started.hProcess;
+      w.thread = started.dwThreadId;
       ok = AssignProcessToJobObject(w.job, started.hProcess) && ResumeThread(started.hThread) != DWORD(-1);
       CloseHandle(started.hThread);
     }
@@ -102,10 +122,48 @@ bool Start(Worker& w) {
   return ok;
 }
 
+BOOL CALLBACK FirstWindow(HWND window, LPARAM out) {
+  *reinterpret_cast<HWND*>(out) = window;
+  return FALSE;
+}
+
+// A window of the worker's thread (the one its calls come with), or null before it has one.
+HWND WorkerWindow(const Worker& w) {
+  HWND found = nullptr;
+  EnumThreadWindows(w.thread, FirstWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+// Whether the worker stopped answering: its thread has taken no window message for the
+// worker's patience (the system judges a window hung after 5 seconds without one). A source inside a
+// request that never returns keeps it so; one showing its interface, or a scan waiting for its
+// pages, takes messages.
+class HangWatch {
+ public:
+  static constexpr DWORD kHungAfter = 5000;
+  explicit HangWatch(const Worker& w) : worker_(w) {}
+  bool Hung() {
+    HWND window = WorkerWindow(worker_);
+    if (!window || !IsHungAppWindow(window)) {
+      since_ = 0;
+      return false;
+    }
+    const DWORD now = GetTickCount();
+    if (since_ == 0) since_ = (now - kHungAfter) | 1;
+    return now - since_ >= worker_.patience;
+  }
+
+ private:
+  const Worker& worker_;
+  DWORD since_ = 0;
+};
+
 // One overlapped read or write of the whole buffer. A read waits with the host's window
-// messages dispatched; either ends false when the worker ends or the pipe breaks.
+// messages dispatched; either ends false when the worker ends, stops answering, or the pipe
+// breaks.
 bool Transfer(Worker& w, bool write, void* data, DWORD size) {
   auto* bytes = static_cast<uint8_t*>(data);
+  HangWatch watch(w);
   while (size > 0) {
     OVERLAPPED o{};
     o.hEvent = w.event;
@@ -116,7 +174,7 @@ bool Transfer(Worker& w, bool write, void* data, DWORD size) {
       if (GetLastError() != ERROR_IO_PENDING) return false;
       HANDLE waits[2] = {w.event, w.process};
       for (;;) {
-        DWORD r = MsgWaitForMultipleObjects(2, waits, FALSE, INFINITE, write ? 0 : QS_ALLINPUT);
+        DWORD r = MsgWaitForMultipleObjects(2, waits, FALSE, 1000, write ? 0 : QS_ALLINPUT);
         if (r == WAIT_OBJECT_0) break;
         if (r == WAIT_OBJECT_0 + 2) {
           MSG msg;
@@ -124,9 +182,12 @@ bool Transfer(Worker& w, bool write, void* data, DWORD size) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
           }
+          if (!watch.Hung()) continue;
+        } else if (r == WAIT_TIMEOUT && !watch.Hung()) {
           continue;
         }
-        // The worker ended (or the wait failed): what it wrote before stays readable.
+        // The worker ended, stopped answering, or the wait failed: what it wrote before stays
+        // readable.
         if (WaitForSingleObject(w.event, 0) == WAIT_OBJECT_0) break;
         CancelIo(w.pipe);
         WaitForSingleObject(w.event, 1000);
@@ -222,12 +283,22 @@ int64_t Serve(Worker& w, HostContext ctx, const worker::ServiceFrame& s, const s
       return 0;
     }
     case kSvcFieldInfo: {
+      worker::InfoFrame info{};
+      std::memcpy(&info, data.data(), data.size() < sizeof info ? data.size() : sizeof info);
       HostInfoRecord record{};
-      std::memcpy(&record, data.data(), data.size() < sizeof record ? data.size() : sizeof record);
-      record.value = nullptr;
+      std::memcpy(record.name, info.name, sizeof record.name);
+      record.field = info.field;
+      record.fieldType = info.fieldType;
+      record.request = info.request;
+      record.status = info.status;
       platform::HostFieldInfo(&record, ctx);
-      out->resize(sizeof record);
-      std::memcpy(out->data(), &record, sizeof record);
+      std::memcpy(info.name, record.name, sizeof info.name);
+      info.field = record.field;
+      info.fieldType = record.fieldType;
+      info.request = record.request;
+      info.status = record.status;
+      out->resize(sizeof info);
+      std::memcpy(out->data(), &info, sizeof info);
       return 0;
     }
     case kSvcFunctionNumber:
@@ -237,67 +308,144 @@ int64_t Serve(Worker& w, HostContext ctx, const worker::ServiceFrame& s, const s
   }
 }
 
-}  // namespace
+// What one request of the worker ended with.
+struct Done {
+  bool alive = false;  // false: the worker ended, or broke the protocol, and is gone
+  int32_t result = 0;  // a request's own answer
+  std::string names, current;
+};
 
-namespace platform {
+// The text of `bytes` up to its 0 (or its end), and the position after it.
+std::string TextAt(const std::vector<uint8_t>& bytes, size_t* at) {
+  std::string text;
+  while (*at < bytes.size() && bytes[*at]) text += char(bytes[(*at)++]);
+  ++*at;
+  return text;
+}
 
-const TwainGlobals* RecordInWorkerCall() { return gCallRecord; }
-
-int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window) {
-  auto it = Workers().find(g);
-  if (it == Workers().end()) {
-    Worker w;
-    if (!Start(w)) return kResultNoTwain;
-    it = Workers().emplace(g, w).first;
-  }
-  Worker& w = it->second;
+// Sends one request to key's worker, serving the host services the call asks for through ctx
+// (a request of the extension's own, without ctx, asks none), until the worker is done.
+Done Request(const WorkerKey& key, Worker& w, int32_t function, HostContext ctx, void* window,
+             const std::string& name = std::string()) {
+  TwainGlobals* g = const_cast<TwainGlobals*>(key.first);
   worker::CallFrame call{};
-  call.function = HostFunctionNumber(ctx);
+  call.function = function;
   call.optionCount = kOptionCount;
   call.window = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window));
   for (int i = 0; i < kOptionCount; ++i) call.options[i] = OptionValue(g, static_cast<Option>(i));
+  w.patience = static_cast<DWORD>(OptionValue(g, Option::kWorkerWait)) * 1000;
+  Done done;
+  const TwainGlobals* outer = gCallRecord;
   gCallRecord = g;
-  bool alive = Send(w, worker::kCall, &call, sizeof call);
-  while (alive) {
+  done.alive = Send(w, worker::kCall, &call, sizeof call, name.data(), name.size());
+  while (done.alive) {
     worker::FrameHeader h{};
     std::vector<uint8_t> payload;
     if (!Receive(w, &h, &payload)) {
-      alive = false;
+      done.alive = false;
       break;
     }
-    if (h.kind == worker::kCallDone && payload.size() == sizeof call) {
+    if (h.kind == worker::kCallDone && payload.size() >= sizeof call + sizeof(worker::DoneFrame)) {
       std::memcpy(&call, payload.data(), sizeof call);
       // What the call set of the extension's own values (the read-only options).
       for (int i = 0; i < kOptionCount; ++i)
         if (OptionReadOnly(static_cast<Option>(i)))
           StoreOptionValue(g, static_cast<Option>(i), call.options[i]);
+      call.source[sizeof call.source - 1] = 0;
+      Choices()[key] = call.source;
+      worker::DoneFrame d;
+      std::memcpy(&d, payload.data() + sizeof call, sizeof d);
+      done.result = d.result;
+      size_t at = sizeof call + sizeof d;
+      done.names = TextAt(payload, &at);
+      done.current = TextAt(payload, &at);
       break;
     }
-    if (h.kind != worker::kService || payload.size() < sizeof(worker::ServiceFrame)) {
-      alive = false;
+    if (h.kind != worker::kService || payload.size() < sizeof(worker::ServiceFrame) || !ctx) {
+      done.alive = false;
       break;
     }
     worker::ServiceFrame s;
     std::memcpy(&s, payload.data(), sizeof s);
     std::vector<uint8_t> data(payload.begin() + sizeof s, payload.end()), out;
     worker::AnswerFrame answer{Serve(w, ctx, s, data, &out)};
-    alive = Send(w, worker::kAnswer, &answer, sizeof answer, out.data(), out.size());
+    done.alive = Send(w, worker::kAnswer, &answer, sizeof answer, out.data(), out.size());
   }
-  gCallRecord = nullptr;
-  if (alive) return 0;
-  Kill(w);
-  Workers().erase(g);
-  return kResultSourceStopped;
+  gCallRecord = outer;
+  if (!done.alive) {
+    Kill(w);
+    Workers().erase(key);
+  }
+  return done;
+}
+
+// g's worker of that width, started (and given the source its last one had chosen) where g
+// has none; null when none can be started.
+Worker* WorkerOf(const WorkerKey& key, void* window) {
+  auto it = Workers().find(key);
+  if (it != Workers().end()) return &it->second;
+  Worker w;
+  if (!Start(w, key.second)) return nullptr;
+  it = Workers().emplace(key, w).first;
+  auto chosen = Choices().find(key);
+  if (chosen != Choices().end() && !chosen->second.empty()) {
+    // A source that has gone since is not chosen: the next open answers as the manager does.
+    const std::string name = chosen->second;
+    if (!Request(key, it->second, worker::kChooseSource, nullptr, window, name).alive) return nullptr;
+    Choices()[key] = name;
+  }
+  return &Workers().find(key)->second;
+}
+
+}  // namespace
+
+namespace platform {
+
+const TwainGlobals* RecordInWorkerCall() { return gCallRecord; }
+
+int16_t RunInWorker(TwainGlobals* g, WorkerWidth width, HostContext ctx, void* window) {
+  const WorkerKey key(g, width);
+  Worker* w = WorkerOf(key, window);
+  if (!w) return kResultNoTwain;
+  return Request(key, *w, HostFunctionNumber(ctx), ctx, window).alive ? 0 : kResultSourceStopped;
+}
+
+int16_t ListInWorker(TwainGlobals* g, WorkerWidth width, void* window, std::string* names,
+                     std::string* current) {
+  const WorkerKey key(g, width);
+  Worker* w = WorkerOf(key, window);
+  if (!w) return kResultNoTwain;
+  Done done = Request(key, *w, worker::kListSources, nullptr, window);
+  if (!done.alive) return kResultSourceStopped;
+  *names = done.names;
+  *current = done.current;
+  return static_cast<int16_t>(done.result);
+}
+
+int16_t ChooseInWorker(TwainGlobals* g, WorkerWidth width, void* window, const std::string& name) {
+  const WorkerKey key(g, width);
+  Worker* w = WorkerOf(key, window);
+  if (!w) return kResultNoTwain;
+  Done done = Request(key, *w, worker::kChooseSource, nullptr, window, name);
+  return done.alive ? static_cast<int16_t>(done.result) : kResultSourceStopped;
 }
 
 void EndWorker(TwainGlobals* g) {
-  auto it = Workers().find(g);
-  if (it == Workers().end()) return;
-  Worker& w = it->second;
-  // The worker's instance closes the source and the manager, then the worker exits.
-  if (Send(w, worker::kEnd, nullptr, 0)) WaitForSingleObject(w.process, 10000);
-  Kill(w);
-  Workers().erase(it);
+  for (WorkerWidth width : {WorkerWidth::kOwn, WorkerWidth::k32Bit}) {
+    auto it = Workers().find(WorkerKey(g, width));
+    if (it == Workers().end()) continue;
+    Worker& w = it->second;
+    // The worker's instance closes the source and the manager, then the worker exits.
+    if (Send(w, worker::kEnd, nullptr, 0)) WaitForSingleObject(w.process, 10000);
+    Kill(w);
+    Workers().erase(it);
+  }
+}
+
+void ForgetWorkers(TwainGlobals* g) {
+  EndWorker(g);
+  Choices().erase(WorkerKey(g, WorkerWidth::kOwn));
+  Choices().erase(WorkerKey(g, WorkerWidth::k32Bit));
 }
 
 }  // namespace platform
