@@ -1,7 +1,10 @@
 // The user in front of the Windows host: a second thread that answers Wine's "Select Source"
-// dialog (pick list entry N and press OK, or press Cancel), and the virtual scanner's control
-// interface, reached in the very module that Wine's DSM loads.
+// dialog (pick list entry N and press OK, or press Cancel), the host's own or that of a
+// process it started (the extension's worker, whose dialogs stand over the host's window), and
+// the virtual scanner's control interface, reached in the very module that Wine's DSM loads.
 #include <windows.h>
+// tlhelp32.h needs windows.h first.
+#include <tlhelp32.h>
 
 #include <cstdio>
 
@@ -19,17 +22,29 @@ std::atomic<bool> g_stop{false};
 std::thread g_user;
 
 struct Search {
-  DWORD process;
+  std::set<DWORD> processes;  // this one and those it started
   std::set<HWND>* handled;
   HWND found;
 };
+
+std::set<DWORD> ThisAndItsChildren() {
+  std::set<DWORD> found{GetCurrentProcessId()};
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (entry.th32ParentProcessID == GetCurrentProcessId()) found.insert(entry.th32ProcessID);
+  CloseHandle(snapshot);
+  return found;
+}
 
 BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
   auto* search = reinterpret_cast<Search*>(param);
   char name[16] = {};
   DWORD process = 0;
   GetWindowThreadProcessId(window, &process);
-  if (process != search->process || !IsWindowVisible(window)) return TRUE;
+  if (!search->processes.count(process) || !IsWindowVisible(window)) return TRUE;
   if (!GetClassNameA(window, name, sizeof name) || std::strcmp(name, "#32770") != 0) return TRUE;
   if (search->handled->count(window)) return TRUE;
   search->found = window;
@@ -63,7 +78,7 @@ void Answer(HWND dialog, int choice) {
 void UserThread(int choice) {
   std::set<HWND> handled;
   while (!g_stop) {
-    Search search{GetCurrentProcessId(), &handled, nullptr};
+    Search search{ThisAndItsChildren(), &handled, nullptr};
     EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
     if (search.found) {
       Sleep(50);  // let the dialog finish filling its list

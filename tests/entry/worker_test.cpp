@@ -167,6 +167,33 @@ TEST_F(IsolationTest, ASourceThatTakesItsWorkerDownAnswers19AndTheNextCallsWork)
   }
   std::remove(page.c_str());
 }
+// The manager's dialog shows in the worker, over the host's window, where the user picks a
+// source; the choice, by name or in the dialog, holds when Disconnect ends the worker, as a
+// choice in process holds, and the next worker opens that source.
+TEST_F(IsolationTest, TheChosenSourceHoldsAcrossTheWorkersEnd) {
+  const std::string camera = "GPhoto2 Camera";
+  ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
+  std::string error;
+  ASSERT_TRUE(velmar::ArrangeSelection(*host, 1 - VirtualScannerChoice(), &error)) << error;
+  EXPECT_EQ("0", Call("Twain.SelectDataSource()"));
+  velmar::EndSelection();
+  EXPECT_EQ("0", Call("Twain.GetSourceNames($names, $current)"));
+  EXPECT_EQ(camera, host->Variable("current").text);
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_TRUE(Workers().empty());
+  EXPECT_EQ("0", Call("Twain.GetSourceNames($names, $current)"));
+  EXPECT_EQ(camera, host->Variable("current").text) << "the dialog's choice";
+  EXPECT_EQ("0", Call("Twain.SelectSource(\"Virtual Scanner\")"));
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ("0", Call("Twain.GetSourceNames($names, $current)"));
+  EXPECT_EQ("Virtual Scanner", host->Variable("current").text) << "the choice by name";
+  // The TWAIN 2 manager keeps the dialog's last choice as its default source: the virtual
+  // scanner again, for the tests after this one.
+  ASSERT_TRUE(velmar::ArrangeSelection(*host, VirtualScannerChoice(), &error)) << error;
+  EXPECT_EQ("0", Call("Twain.SelectDataSource()"));
+  velmar::EndSelection();
+}
 // A source that stays inside a request without end: the worker takes no message for
 // WORKERWAIT seconds, counts as stopped and is ended; the call answers 19 and leaves no file,
 // and the next calls work. One that returns within the wait only makes the call slower.
