@@ -6,6 +6,13 @@
 //   scan_bench [--runs N] [--only scan|floor]
 //   scan_bench --pages P [--runs N] [--only batch|single|floor]
 //   scan_bench --transfer native|memory --dpi D [--frame L,T,R,B] [--file NAME] [--runs N]
+//   scan_bench --start R
+//   each of them [--isolation NONE|PROCESS] [--sources AUTO|OWN|32BIT] (Windows)
+//
+// --isolation and --sources set the extension's options first: with PROCESS (or a 32-bit source
+// on the 64-bit build) the scans run in the extension's worker process, and the scanner's
+// commands are handed on to the copy the worker opens. --start R: R times, Twain.Connect()
+// that starts the worker against Twain.Connect() in process, each after Twain.Disconnect().
 //
 // With --pages: Twain.ScanPages of P pages from the scanner's feeder against P single
 // Twain.ScanToFile scans and against the floor of the same work, per page. The floor of a
@@ -247,7 +254,7 @@ void RemoveBatchFiles(int pages) {
 }
 
 int RunPagesBench(velmar::Host& host, const Call& call, const std::string& settings, int runs, int pages,
-                  const std::string& only) {
+                  const std::string& only, const std::function<void()>& beforeBatch) {
   const bool batch = only.empty() || only == "batch", single = only.empty() || only == "single",
              floor = only.empty() || only == "floor";
   const std::string batchCall = std::string("Twain.ScanPages(\"") + kBatchFile + "\", $n)";
@@ -260,6 +267,7 @@ int RunPagesBench(velmar::Host& host, const Call& call, const std::string& setti
     double b = 0, s = 0, f = 0;
     if (batch) {
       RemoveBatchFiles(pages);
+      beforeBatch();
       call(settings, "0");
       Clock::time_point start = Clock::now();
       velmar::CallResult r = host.Call(batchCall);
@@ -349,13 +357,40 @@ int RunTransferBench(velmar::Host& host, const Call& call, const std::string& tr
   return 0;
 }
 
+// ---------------------------------------------------------------- the worker's start (--start)
+
+int RunStartBench(const Call& call, int runs) {
+  std::vector<double> worker, inProcess;
+  for (int i = 0; i <= runs; ++i) {  // run 0 warms up and is not counted
+    call("Twain.Disconnect()", "0");
+    call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")", "0");
+    Clock::time_point start = Clock::now();
+    call("Twain.Connect()", "0");
+    const double w = Seconds(start);
+    call("Twain.Disconnect()", "0");
+    call("Twain.SetOption(\"ISOLATION\", \"NONE\")", "0");
+    start = Clock::now();
+    call("Twain.Connect()", "0");
+    const double p = Seconds(start);
+    if (i == 0) continue;
+    worker.push_back(w);
+    inProcess.push_back(p);
+    std::printf("run %d: Connect starting the worker %.3f s, in process %.3f s\n", i, w, p);
+  }
+  std::printf("median Connect starting the worker: %.3f s, in process: %.3f s\n", Median(worker),
+              Median(inProcess));
+  std::printf("worker start: %.3f s (aim: at most 0.3)\n", Median(worker) - Median(inProcess));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int runs = 7;
   int pages = 0;
   int dpi = 300;
-  std::string only, transfer, frame, file = "bench-transfer.png";
+  int startRuns = 0;
+  std::string only, transfer, frame, file = "bench-transfer.png", isolation, sources;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--runs" && i + 1 < argc) {
@@ -372,10 +407,17 @@ int main(int argc, char** argv) {
       frame = argv[++i];
     } else if (arg == "--file" && i + 1 < argc) {
       file = argv[++i];
+    } else if (arg == "--start" && i + 1 < argc) {
+      startRuns = std::atoi(argv[++i]);
+    } else if (arg == "--isolation" && i + 1 < argc) {
+      isolation = argv[++i];
+    } else if (arg == "--sources" && i + 1 < argc) {
+      sources = argv[++i];
     } else {
       return Die(
           "usage: scan_bench [--runs N] [--only scan|floor] | --pages P [--runs N] [--only "
-          "batch|single|floor] | --transfer native|memory --dpi D [--frame L,T,R,B] [--file NAME] [--runs N]");
+          "batch|single|floor] | --transfer native|memory --dpi D [--frame L,T,R,B] [--file NAME] [--runs N] | "
+          "--start R; [--isolation NONE|PROCESS] [--sources AUTO|OWN|32BIT]");
     }
   }
   if (runs < 1) return Die("--runs needs a positive count");
@@ -398,6 +440,15 @@ int main(int argc, char** argv) {
       std::exit(1);
     }
   };
+  if (startRuns > 0) {
+    int r = RunStartBench(call, startRuns);
+    host.Destruct();
+    return r;
+  }
+  if (!isolation.empty()) call("Twain.SetOption(\"ISOLATION\", \"" + isolation + "\")", "0");
+  if (!sources.empty()) call("Twain.SetOption(\"SOURCES\", \"" + sources + "\")", "0");
+  // Where the scans run out of process, the scanner's commands go to the copy the worker opens.
+  const bool elsewhere = isolation == "PROCESS" || (sources == "32BIT" && sizeof(void*) == 8);
   call("Twain.Connect()", "0");
   std::printf("peak memory before any scan: %ld KiB\n", PeakMemoryKiB());
   // A scan closes the source, and the scanner starts every session from its default profile:
@@ -411,9 +462,16 @@ int main(int argc, char** argv) {
   }
   if (pages > 0) {
     // The feeder holds the batch's pages at every enable.
-    if (control(("pages " + std::to_string(pages)).c_str()) != 0)
-      return Die("the feeder cannot hold the pages");
-    int r = RunPagesBench(host, call, settings, runs, pages, only);
+    const std::string feed = "pages " + std::to_string(pages);
+    if (control(feed.c_str()) != 0) return Die("the feeder cannot hold the pages");
+    // A worker's copy takes the commands at its next open, once handed on again.
+    auto beforeBatch = [&] {
+      if (elsewhere) velmar::HandOnScannerCommands({feed});
+    };
+    if (elsewhere) call("Twain.Disconnect()", "0");
+    beforeBatch();
+    if (elsewhere) call("Twain.Connect()", "0");
+    int r = RunPagesBench(host, call, settings, runs, pages, only, beforeBatch);
     host.Destruct();
     return r;
   }

@@ -9,8 +9,12 @@
 # (the option TRANSFER), at 300 and 600 dpi: time per page and peak memory, each in a process
 # of its own.
 # Then one 1200 dpi colour legal page into PNG and PDF by both transfers on both Windows widths.
-# Then the page writers (below), and last the 64-bit Windows build's times against the 32-bit
-# build's, measure by measure (the single scan, the batch page, each writer).
+# Then the page writers (below), then the 64-bit Windows build's times against the 32-bit
+# build's, measure by measure (the single scan, the batch page, each writer), and last the
+# scans through the extension's worker process against the same scans in process, per Windows
+# build (ISOLATION "PROCESS"; on the 64-bit build also its 32-bit worker, SOURCES "32BIT",
+# against the 32-bit build in process): the single scan, the batch page, a 600 dpi colour page,
+# the worker's start, and the host's peak memory over batches of 25 and 100 pages.
 # The page writers (bench/page_bench.cpp) on a 300 dpi letter page in black and white,
 # grey and colour, per format, beside the best ImageMagick's `convert` makes of the same
 # pixels in that format: Group 4 for black-and-white TIFF, LZW with the horizontal predictor
@@ -250,6 +254,51 @@ if [ -s "$compare/windows" ] && [ -s "$compare/windows64" ]; then
     END { if (n) printf "geometric mean of %d ratios: %.3f\n", n, exp(s / n) }'
   echo
 fi
+# ---- scans through the worker against the same scans in process
+worker_runs="${KV_BENCH_WORKER_RUNS:-5}"
+bench_line() {  # build, the value's sed expression, scan_bench's arguments...
+  local build=$1 expr=$2; shift 2
+  local scratch="build/$build/bench/worker"
+  rm -rf "$scratch"; mkdir -p "$scratch"
+  (cd "$scratch" && xvfb-run -a env KV_WINEPREFIX="$repo/build/$build/wineprefix" "$repo/tools/wine-run.sh" \
+    "$repo/build/$build/bench/scan_bench.exe" "$@" 2>&1 | tr -d '\r') | sed -n "$expr" | head -1
+  rm -rf "$scratch"
+}
+for build in windows windows64; do
+  [ -f "build/$build/bench/scan_bench.exe" ] || continue
+  echo "== $build build: through the worker against in process (medians; aims: at most 1.10, the start at most 0.3 s)"
+  ways=("PROCESS:--isolation PROCESS")
+  [ "$build" = windows64 ] && ways+=("32BIT:--sources 32BIT")
+  printf '%-14s %-8s %12s %12s %8s\n' measure worker "in process" "worker" ratio
+  for way in "${ways[@]}"; do
+    name=${way%%:*}
+    # shellcheck disable=SC2206
+    opts=(${way#*:})
+    # A 32-bit source's scan is the 32-bit build's scan in process.
+    base=$build
+    [ "$name" = 32BIT ] && base=windows
+    [ -f "build/$base/bench/scan_bench.exe" ] || continue
+    for measure in single-scan batch-page page-600dpi; do
+      case $measure in
+        single-scan) args=(--runs "$worker_runs" --only scan); expr='s/^median scan: *\([0-9.]*\) s.*/\1/p' ;;
+        batch-page) args=(--pages 20 --runs 3 --only batch); expr='s/^median per page, batch of 20: *\([0-9.]*\) s.*/\1/p' ;;
+        page-600dpi) args=(--transfer memory --dpi 600 --runs 3); expr='s/.*: \([0-9.]*\) s a page.*/\1/p' ;;
+      esac
+      here=$(bench_line "$base" "$expr" "${args[@]}")
+      there=$(bench_line "$build" "$expr" "${args[@]}" "${opts[@]}")
+      [ -n "$here" ] && [ -n "$there" ] || { echo "bench: $measure through $name printed no time" >&2; status=1; continue; }
+      printf '%-14s %-8s %12s %12s %8.2f\n' "$measure" "$name" "$here" "$there" \
+        "$(awk -v a="$here" -v b="$there" 'BEGIN { print (a > 0 ? b / a : 0) }')"
+    done
+  done
+  start=$(bench_line "$build" 's/^worker start: *\([0-9.]*\) s.*/\1/p' --start "$worker_runs")
+  echo "worker start (Connect starting the worker, less Connect in process): ${start:-?} s"
+  for pages in 25 100; do
+    peak() { bench_line "$build" 's/^peak memory of the process: *\([0-9]*\) KiB.*/\1/p' --pages "$pages" --runs 1 --only batch "$@"; }
+    echo "host's peak memory, one batch of $pages pages: in process $(peak) KiB, through the worker $(peak --isolation PROCESS) KiB"
+  done
+  echo
+done
 echo "(tiff-book: a five-page multi-page TIFF, its bytes the whole book's, its time a fifth of the book's;"
 echo " IM: ImageMagick's convert of the same pixels: Group 4 / LZW with -define tiff:predictor=2 for TIFF,"
 echo " PNG at its defaults, JPEG at -quality 85)"
