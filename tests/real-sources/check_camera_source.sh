@@ -15,20 +15,31 @@
 # make of a camera that lists its current mechanism alone (memory); what it cannot do (file formats, a scan without
 # its interface). Every page is compared pixel by pixel with ImageMagick's reading of the
 # picture it came from; every TIFF and PDF is read again by tiffinfo, pdfinfo, pdfimages and
-# qpdf. One line per check, then the counts. Exit 0 when all passed, 1 when one failed, 77
-# (skipped, with one line saying why) when this machine cannot run it.
+# qpdf. The 64-bit build runs the same checks on the 32-bit camera source through its 32-bit
+# worker (below): the same answers, files and pixels as the 32-bit build's in process. One
+# line per check, then the counts. Exit 0 when all passed, 1 when one failed, 77 (skipped,
+# with one line saying why) when this machine cannot run it.
 set -uo pipefail
 repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
 builds="${KV_BUILD_DIR:-$repo/build}"
 # The 32-bit build with Wine's 32-bit camera source (twain_32), or with KV_BUILDS=windows64 the
-# 64-bit build with Wine's 64-bit one (twain_64), each in a scratch copy of its own prefix.
-win=windows folder=twain_32 arch=i386 camera="$builds/camera"
-[ "${KV_BUILDS:-}" = windows64 ] && win=windows64 folder=twain_64 arch=x86_64 camera="$builds/camera64"
+# 64-bit build with Wine's 64-bit one (twain_64), each in a scratch copy of its own prefix; or,
+# with KV_BUILDS=windows64 and KV_TEST_SOURCES=32BIT (tools/velmar-host sets the option
+# "SOURCES"), the 64-bit build with Wine's 32-bit camera source, reached through its 32-bit
+# worker, in a scratch copy of the 64-bit prefix without the 64-bit camera source: a camera
+# found at all is then the 32-bit one.
+win=windows folder=twain_32 arch=i386 camera="$builds/camera" through32=""
+if [ "${KV_BUILDS:-}" = windows64 ]; then
+  win=windows64 folder=twain_64 arch=x86_64 camera="$builds/camera64"
+  [ "${KV_TEST_SOURCES:-}" = 32BIT ] && folder=twain_32 arch=i386 camera="$builds/camera64-32" through32=1
+fi
 # The camera's place in the manager's selection dialog: Wine's TWAIN_32.DLL (the 32-bit build's
 # default manager) lists the virtual scanner first, the TWAIN 2 manager (the 64-bit build's, and
 # the 32-bit build's with KV_TEST_DSM) its sources in the order of their paths, gphoto2.ds first.
 # Without a camera, Wine's manager answers the camera's refused open as its own operation error
-# (13); the TWAIN 2 manager passes the refusal on without a reason (2001).
+# (13); the TWAIN 2 manager passes the refusal on without a reason (2001). The 32-bit worker of
+# the 64-bit build runs under the manager the 64-bit build chooses, the TWAIN 2 manager (the
+# 32-bit one, in syswow64).
 source "$repo/tests/support/manager.sh"
 choice=1 listed="Virtual Scanner"$'\r'"GPhoto2 Camera" refused=13
 [ "$(manager_of "$win")" = TWAINDSM ] && choice=0 listed="GPhoto2 Camera"$'\r'"Virtual Scanner" refused=2001
@@ -42,6 +53,8 @@ if [ -z "${KV_CAMERA_NAMESPACE:-}" ]; then
   builtin="$(ls /usr/lib/$arch-linux-gnu/wine/$arch-windows/gphoto2.ds /usr/lib/wine/$arch-windows/gphoto2.ds 2>/dev/null | head -1)"
   [ -n "$builtin" ] || skip "Wine's camera source gphoto2.ds is not installed"
   [ -f "$builds/$win/wineprefix/system.reg" ] || skip "no Wine prefix in $builds/$win (make build)"
+  [ -z "$through32" ] || [ -f "$builds/$win/kv-worker32.exe" ] ||
+    skip "the 64-bit build in $builds/$win has no 32-bit worker (kv-worker32.exe)"
   # The build's prefix holds Wine's camera source as it ships, preferred by nothing else (the
   # scratch copy below is then that prefix with only the dialog skipped), and lists it as
   # source 1. With no camera attached it is "GPhoto2 Camera", which cannot be opened (13).
@@ -86,6 +99,9 @@ Twain.Disconnect() -> 0"
     touch "$camera/prefix-twaindsm.done"
   fi
   cp -f "$twain/sane.ds" "$prefix/drive_c/windows/$folder/sane.ds"
+  # Copies of sources that a suite of the build's tree had below a source folder while the
+  # prefix was copied are no source of this one.
+  rm -rf "$prefix"/drive_c/windows/twain_32/kvcopies "$prefix"/drive_c/windows/twain_64/kvcopies
   for system in system32 syswow64; do
     dsm="$builds/$win/wineprefix/drive_c/windows/$system/twaindsm.dll"
     if [ -f "$dsm" ]; then cp -f "$dsm" "$prefix/drive_c/windows/$system/twaindsm.dll"; fi
@@ -100,10 +116,13 @@ Twain.Disconnect() -> 0"
      /d "C:\\windows\\$folder\\sane.ds" /f >/dev/null 2>&1
    wineserver -w)
   cp -f "$twain/gphoto2.ds" "$prefix/drive_c/windows/$folder/gphoto2.ds"
-  # The build as velmar-host finds it (KV_BUILD_DIR), with the scratch prefix.
+  [ -z "$through32" ] || rm -f "$prefix/drive_c/windows/twain_64/gphoto2.ds"
+  # The build as velmar-host finds it (KV_BUILD_DIR), with the scratch prefix; its workers
+  # beside the DLL, where the DLL looks for them and a vendor ships them.
   mkdir -p "$camera/kv/$win"
-  ln -sfn "$builds/$win/velmar-host.exe" "$camera/kv/$win/velmar-host.exe"
-  ln -sfn "$builds/$win/Kardivelle.dll" "$camera/kv/$win/Kardivelle.dll"
+  for file in velmar-host.exe Kardivelle.dll kv-worker.exe kv-worker32.exe; do
+    if [ -f "$builds/$win/$file" ]; then ln -sfn "$builds/$win/$file" "$camera/kv/$win/$file"; fi
+  done
   ln -sfn "$prefix" "$camera/kv/$win/wineprefix"
   # The camera's memory card: three pictures of our test page.
   rm -rf "$card"
