@@ -18,5 +18,8 @@ int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window);
 const TwainGlobals* RecordInWorkerCall();
 // Ends g's worker, if it has one (its instance closes the source and the manager first).
 void EndWorker(TwainGlobals* g);
+// After RunInWorker answered 19: the pages the call's worker had kept in files that took their
+// final names before it ended (the temporary file it was writing is removed by then).
+uint32_t PagesKeptByEndedCall();
 
 }  // namespace platform

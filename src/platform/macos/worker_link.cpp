@@ -7,5 +7,6 @@ namespace platform {
 int16_t RunInWorker(TwainGlobals*, HostContext, void*) { return kResultNoTwain; }
 const TwainGlobals* RecordInWorkerCall() { return nullptr; }
 void EndWorker(TwainGlobals*) {}
+uint32_t PagesKeptByEndedCall() { return 0; }
 
 }  // namespace platform

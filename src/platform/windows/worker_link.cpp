@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "entry/worker_port.h"
@@ -35,6 +36,7 @@ std::map<const TwainGlobals*, Worker>& Workers() {
 }
 
 const TwainGlobals* gCallRecord = nullptr;  // whose call runs in its worker now
+uint32_t gPagesKeptByEndedCall = 0;         // of the last call whose worker ended
 
 void Close(HANDLE& h) {
   if (h) CloseHandle(h);
@@ -257,6 +259,10 @@ int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window) {
   call.window = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window));
   for (int i = 0; i < kOptionCount; ++i) call.options[i] = OptionValue(g, static_cast<Option>(i));
   gCallRecord = g;
+  gPagesKeptByEndedCall = 0;
+  // Where the call's page files stand, as the worker last told.
+  uint32_t kept = 0;
+  std::string underWay;
   bool alive = Send(w, worker::kCall, &call, sizeof call);
   while (alive) {
     worker::FrameHeader h{};
@@ -264,6 +270,13 @@ int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window) {
     if (!Receive(w, &h, &payload)) {
       alive = false;
       break;
+    }
+    if (h.kind == worker::kPageFiles && payload.size() >= sizeof(worker::PageFilesFrame)) {
+      worker::PageFilesFrame files;
+      std::memcpy(&files, payload.data(), sizeof files);
+      kept = files.kept;
+      underWay.assign(payload.begin() + sizeof files, payload.end());
+      continue;
     }
     if (h.kind == worker::kCallDone && payload.size() == sizeof call) {
       std::memcpy(&call, payload.data(), sizeof call);
@@ -287,8 +300,13 @@ int16_t RunInWorker(TwainGlobals* g, HostContext ctx, void* window) {
   if (alive) return 0;
   Kill(w);
   Workers().erase(g);
+  // What the worker was writing is no page: only the files that took their names are.
+  if (!underWay.empty() && underWay.find('\0') == std::string::npos) DeleteFileA(underWay.c_str());
+  gPagesKeptByEndedCall = kept;
   return kResultSourceStopped;
 }
+
+uint32_t PagesKeptByEndedCall() { return gPagesKeptByEndedCall; }
 
 void EndWorker(TwainGlobals* g) {
   auto it = Workers().find(g);
