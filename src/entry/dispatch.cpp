@@ -233,14 +233,19 @@ bool ReadPageFormat(TwainGlobals* g, int16_t paramCount, int16_t formatParam, TW
   return true;
 }
 
+// Whether the call has a variable for the page count (any field but a picture).
+bool HasPageCount(int16_t paramCount, HostContext ctx) {
+  return paramCount > kPagesCountParam &&
+         !IsThisFieldType(kFieldFirstParam + kPagesCountParam, kFieldTypePicture, ctx);
+}
+
 // The page count goes to its variable whatever the answer, once the call has one; DISCARDED
 // says the pages the batch left out as blank. The batch's files are checked, as ScanToFile
 // checks its file, before the source is opened.
 Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
   uint32_t written = 0, leftOut = 0;
-  const bool countable = paramCount > kPagesCountParam && !IsThisFieldType(kFieldFirstParam + kPagesCountParam,
-                                                                           kFieldTypePicture, g->hostParams);
+  const bool countable = HasPageCount(paramCount, g->hostParams);
   if (countable) RecordRoute(g, BatchRoute(kOwnFormat));
   PathParameter p = ReadPathParameter(g);
   uint32_t maxPages = 0;
@@ -442,6 +447,10 @@ void ExecuteFunction(TwainGlobals* g, HostContext ctx, void* window) {
     const platform::WorkerWidth width =
         side == Side::kWorker32 ? platform::WorkerWidth::k32Bit : platform::WorkerWidth::kOwn;
     const int16_t r = platform::RunInWorker(g, width, ctx, window);
+    // A batch whose worker ended counts the pages it kept, whole under their names, as one
+    // that failed in process does.
+    if (r == kResultSourceStopped && fn == kFnScanPages && HasPageCount(GetFldInt(kFieldParamCount, ctx), ctx))
+      SetFldNumber(kFieldFirstParam + kPagesCountParam, platform::PagesKeptByEndedCall(), ctx);
     if (r != 0) SetFldNumber(kFieldReturn, r, ctx);
   }
   if (fn == kFnDisconnect && LiveRecord(g)) {

@@ -33,5 +33,8 @@ const TwainGlobals* RecordInWorkerCall();
 void EndWorker(TwainGlobals* g);
 // Ends g's workers and forgets their choices: the record ends.
 void ForgetWorkers(TwainGlobals* g);
+// After RunInWorker answered 19: the pages the call's worker had kept in files that took their
+// final names before it ended (the temporary file it was writing is removed by then).
+uint32_t PagesKeptByEndedCall();
 
 }  // namespace platform

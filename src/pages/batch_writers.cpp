@@ -17,7 +17,8 @@ namespace {
 // takes the place of an older file of its name (none: there is no file, and the older file
 // stays); a page count the file cannot stand under its name is 0. The batch's answer.
 int16_t SettleOneFile(PageName* name, uint32_t* taken, int pages, int16_t closed) {
-  const int16_t placed = name->Settle(pages > 0 ? kResultOk : kResultFileError);
+  const int16_t placed =
+      name->Settle(pages > 0 ? kResultOk : kResultFileError, pages > 0 ? uint32_t(pages) : 0);
   if (pages > 0 && placed != kResultOk) pages = 0;
   if (static_cast<uint32_t>(pages) < *taken) *taken = static_cast<uint32_t>(pages);
   if (closed != kResultOk) return closed;

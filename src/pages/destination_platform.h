@@ -30,4 +30,11 @@ int16_t PlaceDestination(const char* from, size_t fromLength, const char* to, si
 // them. Windows asks the folder for "head*tail"; the Mac lists the folder's catalog.
 std::vector<std::string> SeriesCandidates(const std::string& head, const std::string& tail);
 
+// Where a call's page files stand, told each time it changes, for a process that may end in
+// the middle of the call and leave the tidying to another (the Windows worker, whose extension
+// in the host then removes the file under way and counts the pages kept): `underWay`, the
+// temporary file a page (or a book) is being written to, empty when none is; `kept`, the pages
+// that the files which took their final names in this call hold. Nothing is told elsewhere.
+void NotePageFiles(const std::string& underWay, uint32_t kept);
+
 }  // namespace platform

@@ -124,11 +124,13 @@ int16_t PageName::Name(uint32_t number) {
     return kResultFileError;
   }
   const std::string text = TextOf(page_);
-  const int16_t r = CheckDestination(text.data(), text.size(), existing_).result;
-  return r != 0 ? r : TemporaryName(text, &temporary_);
+  int16_t r = CheckDestination(text.data(), text.size(), existing_).result;
+  if (r == 0) r = TemporaryName(text, &temporary_);
+  platform::NotePageFiles(TextOf(temporary_), kept_);
+  return r;
 }
 
-int16_t PageName::Settle(int16_t result) {
+int16_t PageName::Settle(int16_t result, uint32_t pages) {
   const std::string temporary = TextOf(temporary_);
   if (temporary.empty()) return result;
   if (result == kResultOk) {
@@ -136,9 +138,11 @@ int16_t PageName::Settle(int16_t result) {
     result = platform::PlaceDestination(temporary.data(), temporary.size(), text.data(), text.size(),
                                         existing_ == ExistingFile::kReplaced);
     if (result == kResultOk && number_ > lastWritten_) lastWritten_ = number_;
+    if (result == kResultOk) kept_ += pages;
   }
   if (result != kResultOk) platform::RemoveDestination(temporary.data(), temporary.size());
   temporary_ = HostPath{};
+  platform::NotePageFiles(std::string(), kept_);
   return result;
 }
 

@@ -56,8 +56,9 @@ class PageName {
   const HostPath& WriteName() const { return temporary_; }
   // After the page was written to WriteName() with `result`: a complete page takes its final
   // name (7 when a file took that name meanwhile and existing files are refused; 8 when it
-  // cannot), a failed one leaves nothing. Answers `result` otherwise.
-  int16_t Settle(int16_t result);
+  // cannot), a failed one leaves nothing. Answers `result` otherwise. `pages`: what the file
+  // holds (a book's or a PDF's pages).
+  int16_t Settle(int16_t result, uint32_t pages = 1);
   // After the batch: where existing files are replaced and a page of a numbered batch was
   // written, the older members of the series numbered beyond the last page written go, so
   // that the series on disk is the batch.
@@ -76,4 +77,5 @@ class PageName {
   ExistingFile existing_;
   uint32_t number_ = 0;       // page_'s
   uint32_t lastWritten_ = 0;  // the highest page number settled whole
+  uint32_t kept_ = 0;         // the pages of the files settled whole
 };

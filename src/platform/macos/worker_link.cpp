@@ -11,5 +11,6 @@ int16_t ChooseInWorker(TwainGlobals*, WorkerWidth, void*, const std::string&) { 
 const TwainGlobals* RecordInWorkerCall() { return nullptr; }
 void EndWorker(TwainGlobals*) {}
 void ForgetWorkers(TwainGlobals*) {}
+uint32_t PagesKeptByEndedCall() { return 0; }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "pages/destination_platform.h"
+#include "platform/windows/page_files_listener.h"
 #include "twain/result_codes.h"
 
 namespace {
@@ -67,6 +68,16 @@ std::vector<std::string> SeriesCandidates(const std::string& head, const std::st
   } while (FindNextFileA(search, &found));
   FindClose(search);
   return names;
+}
+
+namespace {
+PageFilesListener gListener = nullptr;
+}  // namespace
+
+void ListenToPageFiles(PageFilesListener listener) { gListener = listener; }
+
+void NotePageFiles(const std::string& underWay, uint32_t kept) {
+  if (gListener) gListener(underWay, kept);
 }
 
 }  // namespace platform

@@ -17,6 +17,7 @@
 #include "host/host_platform.h"
 #include "options/options.h"
 #include "platform/windows/module_values.h"
+#include "platform/windows/page_files_listener.h"
 #include "platform/windows/worker_frames.h"
 #include "twain/connection.h"
 
@@ -198,6 +199,16 @@ intptr_t KV_HOST_CALL ThroughThePipe(int32_t service, intptr_t a1, intptr_t a2, 
   return static_cast<intptr_t>(a.result);
 }
 
+// Where the call's page files stand, told to the extension: it tidies up should this process
+// end before the call does. The name goes in full, whatever the folder the host is in then.
+void TellPageFiles(const std::string& underWay, uint32_t kept) {
+  worker::PageFilesFrame frame{kept};
+  char full[MAX_PATH];
+  DWORD n = underWay.empty() ? 0 : GetFullPathNameA(underWay.c_str(), sizeof full, full, nullptr);
+  if (n >= sizeof full) n = 0;
+  if (!Send(worker::kPageFiles, &frame, sizeof frame, full, n)) Lost();
+}
+
 // The window the instance's calls come with: a hidden window of this process owned by the
 // host's window. The manager and the source address their messages to it, so that they reach
 // this process's wait; the source's interface, owned by it, stays above the host's window.
@@ -241,6 +252,7 @@ int main(int argc, char** argv) {
   // debugger, no report dialog): the extension in the host notices the end.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
   SetUnhandledExceptionFilter(EndWithTheFault);
+  platform::ListenToPageFiles(TellPageFiles);
   void* slot = nullptr;
   RouteMessage(kMsgConstruct, &slot, NoHost);
   if (!slot) return 4;

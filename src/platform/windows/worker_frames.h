@@ -10,6 +10,8 @@
 //                                    options it left, the source its next open uses; a
 //                                    listing's answer, its names and the next open's source)
 //   extension -> worker   kEnd       the instance ends and the worker exits
+//   worker -> extension   kPageFiles PageFilesFrame + name: where the call's page files stand
+//                                    (no answer)
 // The two may be of different widths (a 64-bit extension reaches 32-bit sources through the
 // 32-bit worker): nothing here depends on the width.
 #pragma once
@@ -19,7 +21,7 @@
 
 namespace worker {
 
-enum FrameKind : uint32_t { kCall = 1, kService = 2, kAnswer = 3, kCallDone = 4, kEnd = 5 };
+enum FrameKind : uint32_t { kCall = 1, kService = 2, kAnswer = 3, kCallDone = 4, kEnd = 5, kPageFiles = 6 };
 
 struct FrameHeader {
   uint32_t kind;
@@ -76,6 +78,14 @@ struct ServiceFrame {
 // The service's result; data: a number read, a value read, or the host info record.
 struct AnswerFrame {
   int64_t result;
+};
+
+// The call's page files, each time they change: the pages of the files that took their final
+// names; data: the full name of the temporary file being written now, none when there is none.
+// Should the worker end in the middle of the call, the extension removes that file and counts
+// those pages.
+struct PageFilesFrame {
+  uint32_t kept;
 };
 
 // Larger frames are refused: no service carries more than a host info record or a text.

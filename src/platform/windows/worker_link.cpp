@@ -52,6 +52,7 @@ std::map<WorkerKey, std::string>& Choices() {
 }
 
 const TwainGlobals* gCallRecord = nullptr;  // whose call runs in its worker now
+uint32_t gPagesKeptByEndedCall = 0;         // of the last call whose worker ended
 
 void Close(HANDLE& h) {
   if (h) CloseHandle(h);
@@ -337,6 +338,10 @@ Done Request(const WorkerKey& key, Worker& w, int32_t function, HostContext ctx,
   Done done;
   const TwainGlobals* outer = gCallRecord;
   gCallRecord = g;
+  gPagesKeptByEndedCall = 0;
+  // Where the call's page files stand, as the worker last told.
+  uint32_t kept = 0;
+  std::string underWay;
   done.alive = Send(w, worker::kCall, &call, sizeof call, name.data(), name.size());
   while (done.alive) {
     worker::FrameHeader h{};
@@ -344,6 +349,13 @@ Done Request(const WorkerKey& key, Worker& w, int32_t function, HostContext ctx,
     if (!Receive(w, &h, &payload)) {
       done.alive = false;
       break;
+    }
+    if (h.kind == worker::kPageFiles && payload.size() >= sizeof(worker::PageFilesFrame)) {
+      worker::PageFilesFrame files;
+      std::memcpy(&files, payload.data(), sizeof files);
+      kept = files.kept;
+      underWay.assign(payload.begin() + sizeof files, payload.end());
+      continue;
     }
     if (h.kind == worker::kCallDone && payload.size() >= sizeof call + sizeof(worker::DoneFrame)) {
       std::memcpy(&call, payload.data(), sizeof call);
@@ -375,6 +387,13 @@ Done Request(const WorkerKey& key, Worker& w, int32_t function, HostContext ctx,
   if (!done.alive) {
     Kill(w);
     Workers().erase(key);
+    // What the worker was writing is no page: only the files that took their names are. (The
+    // worker names only its own temporary files, which end so.)
+    const std::string suffix = ".part";
+    if (underWay.size() > suffix.size() && underWay.find('\0') == std::string::npos &&
+        underWay.compare(underWay.size() - suffix.size(), suffix.size(), suffix) == 0)
+      DeleteFileA(underWay.c_str());
+    gPagesKeptByEndedCall = kept;
   }
   return done;
 }
@@ -429,6 +448,8 @@ int16_t ChooseInWorker(TwainGlobals* g, WorkerWidth width, void* window, const s
   Done done = Request(key, *w, worker::kChooseSource, nullptr, window, name);
   return done.alive ? static_cast<int16_t>(done.result) : kResultSourceStopped;
 }
+
+uint32_t PagesKeptByEndedCall() { return gPagesKeptByEndedCall; }
 
 void EndWorker(TwainGlobals* g) {
   for (WorkerWidth width : {WorkerWidth::kOwn, WorkerWidth::k32Bit}) {

@@ -49,6 +49,7 @@ void Scanner::ResetControls() {
   calls_ = 0;
   faults_.clear();
   misdeeds_.clear();
+  journal_.clear();
   scriptGet_.clear();
   scriptSet_.clear();
   scriptedCaps_.clear();
@@ -330,6 +331,15 @@ int Scanner::Control(const char* command) {
   if (verb == "fail" && w.size() == 6 && Numbers(w, 1, 5, n)) {
     faults_.push_back(
         Fault{TW_UINT32(n[0]), TW_UINT16(n[1]), TW_UINT16(n[2]), TW_UINT16(n[3]), TW_UINT16(n[4])});
+    return 0;
+  }
+  // journal PATH (the rest of the command, blanks included) | off.
+  if (verb == "journal" && w.size() >= 2) {
+    std::string path = command;
+    path = path.substr(path.find("journal") + 7);
+    path.erase(0, path.find_first_not_of(" \t"));
+    path.erase(path.find_last_not_of(" \t") + 1);
+    journal_ = path == "off" ? std::string() : path;
     return 0;
   }
   // crash|corrupt-heap DG DAT MSG, exit DG DAT MSG CODE, hang DG DAT MSG SECONDS; then

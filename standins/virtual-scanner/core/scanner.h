@@ -122,6 +122,8 @@ class Scanner {
   };
   // Does the first misdeed that matches the triplet, if any (a crash and an exit never return).
   void Misbehave(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg);
+  // Appends the triplet, and the page in the scanner, to the journal's file, if one is kept.
+  void Journal(TW_UINT32 dg, TW_UINT16 dat, TW_UINT16 msg) const;
   struct ScriptedGet {
     TW_UINT16 conType, rc;
     Bytes bytes;
@@ -263,6 +265,7 @@ class Scanner {
   long calls_ = 0;
   std::deque<Fault> faults_;
   std::deque<Misdeed> misdeeds_;
+  std::string journal_;  // the file every triplet received is appended to (`journal`); empty: none
   std::map<TW_UINT16, std::deque<ScriptedGet>> scriptGet_;
   std::map<TW_UINT16, std::deque<ScriptedSet>> scriptSet_;
   std::map<TW_UINT16, std::string> lastSet_;

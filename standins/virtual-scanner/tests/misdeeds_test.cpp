@@ -3,7 +3,11 @@
 // that end the process run in a child process (a death test).
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "standins/virtual-scanner/tests/support.h"
 
@@ -116,6 +120,38 @@ TEST_F(MisdeedTest, AHangSleepsInsideTheRequestOnTheGivenPageOnly) {
   EXPECT_GE(TimedImageInfo(&rc), 0.9) << "page 2";
   EXPECT_EQ(rc, TWRC_SUCCESS) << "then it answers";
   EXPECT_LT(TimedImageInfo(&rc), 0.5) << "once";
+}
+
+// The journal: every triplet as it arrives, with the page a misdeed's `page K` would see
+// then, appended line by line; `reset` ends it, and a process a misdeed ends leaves it whole
+// up to the triplet that ended it.
+TEST_F(MisdeedTest, TheJournalListsEveryTripletWithThePageInTheScanner) {
+  const std::string path = "vs-journal.txt";
+  auto read = [&] {
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  };
+  std::remove(path.c_str());
+  ASSERT_EQ(VirtualScannerControl("pages 2"), 0);
+  ASSERT_EQ(VirtualScannerControl(("journal " + path).c_str()), 0);
+  ToTransferReady();
+  NextPage();
+  TW_UINT16 rc = 0;
+  TimedImageInfo(&rc);
+  const std::string got = read();
+  // From state 4: the enable (1 9 0x502), then the events that brought page 1, page 1's
+  // transfer and end, and page 2's first request.
+  EXPECT_EQ(got.find("1 9 1282 0\n"), 0u) << got;
+  EXPECT_NE(got.find("2 260 1 1\n1 5 1793 1\n2 257 1 2\n"), std::string::npos) << got;
+  EXPECT_EQ(got.substr(got.size() - 10), "2 257 1 2\n") << "the last triplet last: " << got;
+  ASSERT_EQ(VirtualScannerControl("reset"), 0);
+  TimedImageInfo(&rc);
+  EXPECT_EQ(read(), got) << "reset ends the journal";
+  ASSERT_EQ(VirtualScannerControl(("journal " + path).c_str()), 0);
+  ASSERT_EQ(VirtualScannerControl("journal off"), 0);
+  TimedImageInfo(&rc);
+  EXPECT_EQ(read(), got);
+  std::remove(path.c_str());
 }
 
 }  // namespace
