@@ -69,8 +69,15 @@ std::vector<std::string> Lines(const std::string& names) {
   return lines;
 }
 
-// A side without TWAIN (no manager of that width, no worker to reach it) lists nothing.
+// A side without TWAIN (no manager of that width, no 32-bit worker to reach one) lists nothing.
 bool Empty(const Listing& l) { return l.result == kResultNoTwain || (l.result == 0 && l.names.empty()); }
+
+// The build's own sources cannot be reached where their calls run in a worker whose program is
+// missing: an installation that is not whole, answered 4 rather than passed over for the
+// 32-bit sources.
+bool OwnUnreachable(const TwainGlobals* g) {
+  return OwnSide(g) == Side::kOwnWorker && !platform::WorkerInstalled(platform::WorkerWidth::kOwn);
+}
 
 }  // namespace
 
@@ -78,7 +85,7 @@ Side SourceSide(TwainGlobals* g, void* window, bool decide) {
   if (!Reaches32(g)) return OwnSide(g);
   if (!ReachesOwn(g)) return Side::kWorker32;
   SideState& s = States()[g];
-  if (!s.known && decide) {
+  if (!s.known && decide && !OwnUnreachable(g)) {
     s.known = true;
     if (Empty(ListOn(g, OwnSide(g), window))) {
       Listing other = ListOn(g, Side::kWorker32, window);
@@ -97,6 +104,7 @@ int16_t ListReachableSources(TwainGlobals* g, void* window, std::string* names, 
     }
     return l.result;
   }
+  if (OwnUnreachable(g)) return kResultNoTwain;
   Listing own = ListOn(g, OwnSide(g), window);
   if (own.result != 0 && own.result != kResultNoTwain) return own.result;
   Listing other = ListOn(g, Side::kWorker32, window);
@@ -121,6 +129,7 @@ int16_t ListReachableSources(TwainGlobals* g, void* window, std::string* names, 
 int16_t SelectReachableSource(TwainGlobals* g, void* window, const std::string& name) {
   if (!Reaches32(g) || !ReachesOwn(g))
     return SelectOn(g, Reaches32(g) ? Side::kWorker32 : OwnSide(g), window, name);
+  if (OwnUnreachable(g)) return kResultNoTwain;
   int16_t own = SelectOn(g, OwnSide(g), window, name);
   SideState& s = States()[g];
   if (own == 0) {

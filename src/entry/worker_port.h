@@ -13,6 +13,8 @@ namespace platform {
 // Which worker: kv-worker.exe of the build's width, or kv-worker32.exe beside the 64-bit DLL.
 enum class WorkerWidth : uint8_t { kOwn, k32Bit };
 
+// Whether the worker's program is beside the extension (else no worker of that width starts).
+bool WorkerInstalled(WorkerWidth width);
 // Carries out the host's call in g's worker of that width, started first where g has none:
 // the worker reads the call's parameters and writes its results through ctx as the call would
 // in process. 0 when the worker answered the call; 4 (no TWAIN) when no worker can be

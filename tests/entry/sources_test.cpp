@@ -95,11 +95,17 @@ std::string CopyPath() {
 struct Scan {
   const char* call;  // %s: the file's name
   const char* file;
+  const char* writer = "EXTENSION";  // of the TIFF, JPEG, PNG and PDF of Twain.ScanToFile
 };
 const Scan kScans[] = {
-    {"Twain.ScanToFile(\"%s\", 0)", "page.bmp"},     {"Twain.ScanToFile(\"%s\", 0, 0)", "page.tif"},
-    {"Twain.ScanToFile(\"%s\", 0, 4)", "page.jpg"},  {"Twain.ScanToFile(\"%s\", 0, 7)", "page.png"},
-    {"Twain.ScanToFile(\"%s\", 0, 10)", "page.pdf"}, {"Twain.ScanPages(\"%s\", $n, 0, 6)", "batch.tif"},
+    {"Twain.ScanToFile(\"%s\", 0, 0)", "source.tif", "SOURCE"},
+    {"Twain.ScanToFile(\"%s\", 0, 7)", "source.png", "SOURCE"},
+    {"Twain.ScanToFile(\"%s\", 0)", "page.bmp"},
+    {"Twain.ScanToFile(\"%s\", 0, 0)", "page.tif"},
+    {"Twain.ScanToFile(\"%s\", 0, 4)", "page.jpg"},
+    {"Twain.ScanToFile(\"%s\", 0, 7)", "page.png"},
+    {"Twain.ScanToFile(\"%s\", 0, 10)", "page.pdf"},
+    {"Twain.ScanPages(\"%s\", $n, 0, 6)", "batch.tif"},
 };
 
 // The file's bytes as a short text to compare: its size and a hash, a PDF's creation date and
@@ -134,8 +140,8 @@ class ThirtyTwoBitSourcesTest : public SourcesTest {
   // The files of kScans made by the record's source, with `tag` in their names.
   std::vector<std::string> ScanEach(const std::string& tag) {
     std::vector<std::string> files;
-    EXPECT_EQ("0", Call("Twain.SetOption(\"WRITER\", \"EXTENSION\")"));
     for (const Scan& s : kScans) {
+      EXPECT_EQ("0", Call(std::string("Twain.SetOption(\"WRITER\", \"") + s.writer + "\")"));
       const std::string name = tag + "-" + s.file;
       char call[256];
       std::snprintf(call, sizeof call, s.call, name.c_str());
@@ -205,7 +211,7 @@ TEST_F(ThirtyTwoBitSourcesTest, A32BitSourceScansTheFilesAndAnswersAsOneInProces
   EXPECT_EQ(kCopyName, host->Variable("current").text);
   ASSERT_EQ("0", Call("Twain.Connect()"));
   EXPECT_EQ("0", Call("Twain.ScanToFile(\"again.bmp\", 0)"));
-  EXPECT_EQ(inProcess[0], Comparable(kScans[0].file, Bytes("again.bmp")));
+  EXPECT_EQ(inProcess[2], Comparable(kScans[2].file, Bytes("again.bmp")));
   std::remove("again.bmp");
   EXPECT_EQ("0", Call("Twain.Disconnect()"));
 
@@ -233,6 +239,30 @@ TEST_F(ThirtyTwoBitSourcesTest, A32BitSourceThatCrashesAnswers19AndTheNextCallsW
 
 // The 32-bit sources are reached whatever ISOLATION says of the 64-bit ones; with PROCESS the
 // record may hold a worker of each width, and Disconnect ends both.
+// Without kv-worker32.exe beside the extension the 32-bit sources are out of reach: AUTO lists
+// the 64-bit ones alone, and a call that needs the 32-bit worker answers 4.
+TEST_F(ThirtyTwoBitSourcesTest, WithoutThe32BitWorkerAutoListsTheOwnSourcesAlone) {
+  char self[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  ASSERT_TRUE(n > 0 && n < MAX_PATH);
+  std::string worker(self, n);
+  worker.erase(worker.find_last_of('\\') + 1);
+  worker += "kv-worker32.exe";
+  const std::string away = worker + ".away";
+  const std::vector<std::string> own = Listed("OWN");
+  ASSERT_TRUE(MoveFileA(worker.c_str(), away.c_str())) << worker;
+  const std::vector<std::string> all = Listed("AUTO");
+  const std::string chosen = Call(std::string("Twain.SelectSource(\"") + kCopyName + "\")");
+  const std::string thirtyTwo = Call("Twain.SetOption(\"SOURCES\", \"32BIT\")");
+  const std::string connect = Call("Twain.Connect()");
+  MoveFileA(away.c_str(), worker.c_str());
+  EXPECT_EQ(own, all);
+  EXPECT_EQ("15", chosen);
+  EXPECT_EQ("0", thirtyTwo);
+  EXPECT_EQ("4", connect);
+  EXPECT_EQ("0", Call("Twain.Connect()")) << "the worker is back";
+}
+
 TEST_F(ThirtyTwoBitSourcesTest, WithIsolationEachWidthHasItsWorker) {
   ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
   const std::vector<std::string> all = Listed("AUTO");

@@ -167,6 +167,26 @@ TEST_F(IsolationTest, ASourceThatTakesItsWorkerDownAnswers19AndTheNextCallsWork)
   }
   std::remove(page.c_str());
 }
+// Without its program beside the extension no worker starts: the calls that need one answer 4,
+// and the next one works once the program is back.
+TEST_F(IsolationTest, AWorkerThatCannotBeStartedAnswers4) {
+  char self[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  ASSERT_TRUE(n > 0 && n < MAX_PATH);
+  std::string worker(self, n);
+  worker.erase(worker.find_last_of('\\') + 1);
+  worker += "kv-worker.exe";
+  const std::string away = worker + ".away";
+  ASSERT_TRUE(MoveFileA(worker.c_str(), away.c_str())) << worker;
+  ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
+  const std::string connect = Call("Twain.Connect()");
+  const std::string names = Call("Twain.GetSourceNames($names)");
+  MoveFileA(away.c_str(), worker.c_str());
+  EXPECT_EQ("4", connect);
+  EXPECT_EQ("4", names);
+  EXPECT_TRUE(Workers().empty());
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+}
 // The manager's dialog shows in the worker, over the host's window, where the user picks a
 // source; the choice, by name or in the dialog, holds when Disconnect ends the worker, as a
 // choice in process holds, and the next worker opens that source.

@@ -5,6 +5,7 @@
 
 namespace platform {
 
+bool WorkerInstalled(WorkerWidth) { return false; }
 int16_t RunInWorker(TwainGlobals*, WorkerWidth, HostContext, void*) { return kResultNoTwain; }
 int16_t ListInWorker(TwainGlobals*, WorkerWidth, void*, std::string*, std::string*) { return kResultNoTwain; }
 int16_t ChooseInWorker(TwainGlobals*, WorkerWidth, void*, const std::string&) { return kResultNoTwain; }

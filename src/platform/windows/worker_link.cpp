@@ -422,6 +422,11 @@ namespace platform {
 
 const TwainGlobals* RecordInWorkerCall() { return gCallRecord; }
 
+bool WorkerInstalled(WorkerWidth width) {
+  char path[MAX_PATH];
+  return WorkerPath(width, path);
+}
+
 int16_t RunInWorker(TwainGlobals* g, WorkerWidth width, HostContext ctx, void* window) {
   const WorkerKey key(g, width);
   Worker* w = WorkerOf(key, window);
