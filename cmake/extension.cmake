@@ -63,6 +63,22 @@ else()
   endif()
 endif()
 
+# A program that links the extension in finds its workers beside itself, as the DLL does: they
+# are copied there after each build (tests, benches).
+function(kv_workers_beside target)
+  if(NOT KV_WINDOWS)
+    return()
+  endif()
+  add_dependencies(${target} kv-worker)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:kv-worker> $<TARGET_FILE_DIR:${target}>)
+  if(TARGET kv-worker32)
+    add_dependencies(${target} kv-worker32)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different ${KV_OUT}/kv-worker32.exe $<TARGET_FILE_DIR:${target}>)
+  endif()
+endfunction()
+
 # The extension's own code builds without a warning in both builds; any warning fails it.
 option(KV_WERROR "treat warnings in the extension's own code as errors" ON)
 if(KV_WERROR)

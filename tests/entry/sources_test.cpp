@@ -14,8 +14,6 @@
 #include "traits/build_traits.h"
 #if KV_WINDOWS_BUILD
 #include <windows.h>
-// tlhelp32.h needs windows.h first.
-#include <tlhelp32.h>
 #endif
 
 namespace kvtest {
@@ -55,17 +53,7 @@ TEST_F(SourcesTest, TheOptionTakesItsThreeWordsAndStartsAtAuto) {
 
 #if KV_WINDOWS_BUILD
 // The processes of a program this test program started.
-size_t Children(const char* exe) {
-  size_t found = 0;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-    found += entry.th32ParentProcessID == GetCurrentProcessId() && lstrcmpiA(entry.szExeFile, exe) == 0;
-  CloseHandle(snapshot);
-  return found;
-}
+size_t Children(const char* exe) { return ChildProcesses(exe).size(); }
 #endif
 
 #if KV_WINDOWS_BUILD && defined(_WIN64)
@@ -242,12 +230,7 @@ TEST_F(ThirtyTwoBitSourcesTest, A32BitSourceThatCrashesAnswers19AndTheNextCallsW
 // Without kv-worker32.exe beside the extension the 32-bit sources are out of reach: AUTO lists
 // the 64-bit ones alone, and a call that needs the 32-bit worker answers 4.
 TEST_F(ThirtyTwoBitSourcesTest, WithoutThe32BitWorkerAutoListsTheOwnSourcesAlone) {
-  char self[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
-  ASSERT_TRUE(n > 0 && n < MAX_PATH);
-  std::string worker(self, n);
-  worker.erase(worker.find_last_of('\\') + 1);
-  worker += "kv-worker32.exe";
+  const std::string worker = BesideTheProgram("kv-worker32.exe");
   const std::string away = worker + ".away";
   const std::vector<std::string> own = Listed("OWN");
   ASSERT_TRUE(MoveFileA(worker.c_str(), away.c_str())) << worker;

@@ -26,8 +26,6 @@
 #include "traits/build_traits.h"
 #if KV_WINDOWS_BUILD
 #include <windows.h>
-// tlhelp32.h needs windows.h first.
-#include <tlhelp32.h>
 #endif
 
 namespace kvtest {
@@ -45,19 +43,8 @@ struct Route {
 const Route* gRoute = nullptr;  // the running test's
 
 // The worker processes of the running test's route that `parent` started.
-std::vector<DWORD> WorkersOf(DWORD parent) {
-  std::vector<DWORD> found;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return found;
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-    if (entry.th32ParentProcessID == parent && lstrcmpiA(entry.szExeFile, gRoute->worker) == 0)
-      found.push_back(entry.th32ProcessID);
-  CloseHandle(snapshot);
-  return found;
-}
-std::vector<DWORD> Workers() { return WorkersOf(GetCurrentProcessId()); }
+std::vector<unsigned long> WorkersOf(DWORD parent) { return ChildProcesses(gRoute->worker, parent); }
+std::vector<unsigned long> Workers() { return WorkersOf(GetCurrentProcessId()); }
 
 std::string Bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -389,7 +376,7 @@ TEST_P(WorkerFaultTest, AWorkerKilledDuringABatchAnswers19AndKeepsItsPages) {
     for (int i = 0; i < 1000 && !killed; ++i) {
       bool onPage2 = false;
       for (const Request& r : ReadJournal(journal_)) onPage2 = onPage2 || r.page == 2;
-      std::vector<DWORD> workers = Workers();
+      std::vector<unsigned long> workers = Workers();
       if (onPage2 && workers.size() == 1) {
         HANDLE worker = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, workers[0]);
         if (worker) {
@@ -447,7 +434,7 @@ TEST_P(WorkerFaultTest, AHostKilledDuringABatchLeavesNoWorker) {
   CloseHandle(nothing);
   CloseHandle(child.hThread);
   // Until its worker's source is on page 2.
-  std::vector<DWORD> workers;
+  std::vector<unsigned long> workers;
   bool onPage2 = false;
   for (int i = 0; i < 1500 && !onPage2; ++i) {
     Sleep(20);

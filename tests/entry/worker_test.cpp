@@ -14,8 +14,6 @@
 #include "traits/build_traits.h"
 #if KV_WINDOWS_BUILD
 #include <windows.h>
-// tlhelp32.h needs windows.h first.
-#include <tlhelp32.h>
 #endif
 
 namespace kvtest {
@@ -23,18 +21,7 @@ namespace {
 
 #if KV_WINDOWS_BUILD
 // The worker processes this test program started.
-std::vector<DWORD> Workers() {
-  std::vector<DWORD> found;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return found;
-  PROCESSENTRY32 entry{};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
-    if (entry.th32ParentProcessID == GetCurrentProcessId() && lstrcmpiA(entry.szExeFile, "kv-worker.exe") == 0)
-      found.push_back(entry.th32ProcessID);
-  CloseHandle(snapshot);
-  return found;
-}
+std::vector<unsigned long> Workers() { return ChildProcesses("kv-worker.exe"); }
 
 std::string Bytes(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -109,7 +96,7 @@ TEST_F(IsolationTest, CallsInAWorkerAnswerAsInProcessWithTheSameFilesAndPictures
 TEST_F(IsolationTest, AWorkerThatEndsAnswers19OnceAndTheNextCallStartsAFreshOne) {
   ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
   ASSERT_EQ("0", Call("Twain.Connect()"));
-  std::vector<DWORD> workers = Workers();
+  std::vector<unsigned long> workers = Workers();
   ASSERT_EQ(1u, workers.size());
   HANDLE worker = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, workers[0]);
   ASSERT_NE(nullptr, worker);
@@ -170,12 +157,7 @@ TEST_F(IsolationTest, ASourceThatTakesItsWorkerDownAnswers19AndTheNextCallsWork)
 // Without its program beside the extension no worker starts: the calls that need one answer 4,
 // and the next one works once the program is back.
 TEST_F(IsolationTest, AWorkerThatCannotBeStartedAnswers4) {
-  char self[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
-  ASSERT_TRUE(n > 0 && n < MAX_PATH);
-  std::string worker(self, n);
-  worker.erase(worker.find_last_of('\\') + 1);
-  worker += "kv-worker.exe";
+  const std::string worker = BesideTheProgram("kv-worker.exe");
   const std::string away = worker + ".away";
   ASSERT_TRUE(MoveFileA(worker.c_str(), away.c_str())) << worker;
   ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));

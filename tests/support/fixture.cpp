@@ -13,6 +13,7 @@
 #include <windows.h>
 // After windows.h.
 #include <psapi.h>
+#include <tlhelp32.h>
 
 #else
 #include <CarbonStandin.h>
@@ -76,6 +77,28 @@ static const bool kCameraHeld = [] {
   lstrcpyA(windows + w, kPointerBytes == 8 ? "\\twain_64\\gphoto2.ds" : "\\twain_32\\gphoto2.ds");
   return LoadLibraryA(windows) != nullptr;
 }();
+std::vector<unsigned long> ChildProcesses(const char* exe, unsigned long parent) {
+  if (parent == 0) parent = GetCurrentProcessId();
+  std::vector<unsigned long> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+    if (entry.th32ParentProcessID == parent && lstrcmpiA(entry.szExeFile, exe) == 0)
+      found.push_back(entry.th32ProcessID);
+  CloseHandle(snapshot);
+  return found;
+}
+
+std::string BesideTheProgram(const char* file) {
+  char self[MAX_PATH];
+  DWORD n = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return file;
+  std::string path(self, n);
+  return path.erase(path.find_last_of('\\') + 1) + file;
+}
+
 long GdiObjects() {
   long n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
   if (n != 0) return n;

@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "record/globals.h"
 #include "standins/velmar/velmar_host.h"
@@ -55,6 +56,15 @@ long GdiObjects();
 // The memory the process holds now: Windows, its committed private bytes; elsewhere, its
 // resident ones.
 long long ProcessBytes();
+
+#if KV_WINDOWS_BUILD
+// The processes of the program `exe` (a file name, any case) that process `parent` (0: this
+// one) started and that still run: the extension's workers.
+std::vector<unsigned long> ChildProcesses(const char* exe, unsigned long parent = 0);
+// The full name of `file` in the test program's own folder, where the extension, linked into
+// the program, finds its workers.
+std::string BesideTheProgram(const char* file);
+#endif
 
 class ExtensionTest : public ::testing::Test {
  protected:
