@@ -23,7 +23,9 @@ class DsmBindingTest : public ExtensionTest {
     // Setting it binds (beside the library without ordinal 1 it binds nothing, and answers 0
     // all the same); Disconnect lets the library go again, so that each test starts unbound.
     ASSERT_EQ("0", Call("Twain.SetOption(\"DSM\", \"TWAIN_32\")"));
-    if (!std::getenv("KV_FAKE_DSM")) ASSERT_EQ("0", Call("Twain.Disconnect()"));
+    if (!std::getenv("KV_FAKE_DSM")) {
+      ASSERT_EQ("0", Call("Twain.Disconnect()"));
+    }
   }
 };
 
