@@ -69,6 +69,15 @@ void Scanner::ResetControls() {
   memFailAt_ = 0;
   pixelTypeAt_.clear();
   sheetAt_.clear();
+  documents_ = false;
+  infoItems_ = InfoItems::Inline;
+  profile_.SetDocumentDevice(false, InfoItems::Inline);
+  profile_.OfferFileFormats(fileFormats_);
+  profile_.OfferMemory(true);
+  patchAt_.clear();
+  barcodesAt_.clear();
+  loadAt_ = 0;
+  awaitingPaper_ = false;
 }
 
 // The commands of memory transfers (and `pixel-type-at`, which pages of any transfer follow).
@@ -296,7 +305,8 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   if ((verb == "pending" || verb == "pages") && w.size() == 2 && Numbers(w, 1, 1, n)) {
-    if (n[0] < 1 || n[0] > 32767) return -1;
+    // `pages 0`: a feeder with no paper in it.
+    if (long(n[0]) < (verb == "pages" ? 0 : 1) || long(n[0]) > 32767) return -1;
     pending_ = int(n[0]);
     feeder_ = verb == "pages";
     return 0;
@@ -389,6 +399,9 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   if (verb.compare(0, 7, "native-") == 0) return NativeCommand(w, command);
+  if (verb == "documents" || verb == "extimageinfo" || verb == "patch-at" || verb == "barcode-at" ||
+      verb == "feeder-loaded-after")
+    return DocumentCommand(w, command);
   if (verb.compare(0, 6, "memory") == 0 || verb == "pixel-type-at") return MemoryCommand(w);
   if (verb == "script-set" && w.size() == 4 && Numbers(w, 1, 3, n)) {
     scriptSet_[TW_UINT16(n[0])].push_back(ScriptedSet{TW_UINT16(n[1]), TW_UINT16(n[2])});
@@ -404,6 +417,7 @@ int Scanner::Query(const char* what, char* out, int size) {
   for (std::string s; in >> s;) w.push_back(s);
   std::string answer;
   unsigned long id;
+  RefreshFeederLoaded();
   if (w.size() == 1 && w[0] == "state")
     answer = std::to_string(state_);
   else if (w.size() == 1 && w[0] == "calls")

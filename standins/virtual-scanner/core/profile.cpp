@@ -123,9 +123,28 @@ void Profile::Reset() {
       Make(CAP_EXTENDEDCAPS, Kind::Array, TWTY_UINT16, Rule::Extended),
   };
   if (feederDevice_) {
-    constexpr TW_UINT16 kFeederEnabled = 0x1002, kFeederLoaded = 0x1003;
-    caps_.push_back(One(kFeederEnabled, TWTY_BOOL, Rule::ReadOnly, Num(1)));
-    caps_.push_back(One(kFeederLoaded, TWTY_BOOL, Rule::ReadOnly, Num(1)));
+    caps_.push_back(One(kCapFeederEnabled, TWTY_BOOL, Rule::ReadOnly, Num(1)));
+    caps_.push_back(One(kCapFeederLoaded, TWTY_BOOL, Rule::ReadOnly, Num(1)));
+  }
+  if (documents_) {
+    FindMutable(CAP_DUPLEX)->value = FindMutable(CAP_DUPLEX)->defValue = Num(kDuplexOnePass);
+    if (!feederDevice_) {
+      // The feeder beside the glass: in use by default; the glass when the application says so.
+      caps_.push_back(One(kCapFeederEnabled, TWTY_BOOL, Rule::Any, Num(1)));
+      caps_.push_back(One(kCapFeederLoaded, TWTY_BOOL, Rule::ReadOnly, Num(1)));
+      caps_.push_back(One(kCapAutomaticSenseMedium, TWTY_BOOL, Rule::Any, Num(0)));
+    }
+    caps_.push_back(One(kCapDuplexEnabled, TWTY_BOOL, Rule::Any, Num(0)));
+    caps_.push_back(One(kCapAutoScan, TWTY_BOOL, Rule::Any, Num(0)));
+    caps_.push_back(
+        Enum(kCapJobControl, TWTY_UINT16,
+             Nums({kJobNone, kJobIncludeContinue, kJobIncludeStop, kJobExcludeContinue, kJobExcludeStop}), 0));
+    if (infoItems_ != InfoItems::None) {
+      caps_.push_back(One(kIcapExtImageInfo, TWTY_BOOL, Rule::Any, Num(0)));
+      Capability ids = Make(kIcapSupportedExtImageInfo, Kind::Array, TWTY_UINT16, Rule::ReadOnly);
+      for (TW_UINT16 id : kExtImageInfoIds) ids.list.push_back(Num(id));
+      caps_.push_back(ids);
+    }
   }
   for (Capability& c : caps_) FindMutable(CAP_SUPPORTEDCAPS)->list.push_back(Num(c.id));
 }
@@ -136,6 +155,10 @@ const Capability* Profile::Find(TW_UINT16 id) const {
   return nullptr;
 }
 Capability* Profile::FindMutable(TW_UINT16 id) { return const_cast<Capability*>(Find(id)); }
+
+void Profile::SetValue(TW_UINT16 id, uint32_t value) {
+  if (Capability* c = FindMutable(id)) c->value = Num(value);
+}
 
 std::vector<Item> Profile::BitDepthItems() const {
   static const uint32_t depth[] = {1, 8, 24};

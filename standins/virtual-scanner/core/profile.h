@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "standins/virtual-scanner/core/container.h"
+#include "standins/virtual-scanner/core/document.h"
 #include "standins/virtual-scanner/image/page.h"
 
 namespace vs {
@@ -67,6 +68,18 @@ class Profile {
     feederDevice_ = feeder;
     Reset();
   }
+  // A document scanner (`documents on`): duplex (CAP_DUPLEX 1-pass, CAP_DUPLEXENABLED),
+  // CAP_JOBCONTROL, CAP_AUTOSCAN, ICAP_EXTIMAGEINFO with ICAP_SUPPORTEDEXTIMAGEINFO (unless
+  // `items` is None) and, on a flatbed, the feeder beside the glass (CAP_FEEDERENABLED
+  // settable, CAP_FEEDERLOADED, CAP_AUTOMATICSENSEMEDIUM). Kept across Reset.
+  void SetDocumentDevice(bool documents, InfoItems items) {
+    documents_ = documents;
+    infoItems_ = items;
+    Reset();
+  }
+  bool DocumentDevice() const { return documents_; }
+  // The current value of a one-value capability the scanner itself changes (CAP_FEEDERLOADED).
+  void SetValue(TW_UINT16 id, uint32_t value);
 
  private:
   Capability* FindMutable(TW_UINT16 id);
@@ -80,6 +93,8 @@ class Profile {
   std::vector<Capability> caps_;
   bool memory_ = true;
   bool feederDevice_ = false;
+  bool documents_ = false;
+  InfoItems infoItems_ = InfoItems::Inline;
 };
 
 }  // namespace vs

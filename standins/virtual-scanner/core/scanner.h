@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "standins/twaindsm/twaindsm.h"
+#include "standins/virtual-scanner/core/document.h"
 #include "standins/virtual-scanner/core/memory_xfer.h"
 #include "standins/virtual-scanner/core/profile.h"
 
@@ -180,8 +181,6 @@ class Scanner {
   void ResetSession();
   void ResetControls();
   TW_HANDLE MakeHandle(const Bytes& b);
-  // Images a ready report announces: what the feeder (or `pending`) holds, at most XFERCOUNT.
-  int Announced() const;
   // The count DAT_PENDINGXFERS reports for `left` images: -1 while some are left when the
   // source does not know how many.
   TW_UINT16 Reported(int left) const;
@@ -190,6 +189,25 @@ class Scanner {
   vscan::ScanSettings PageSettings() const;
   // The notice an enable sends by itself: a page, or the close request asked for instead.
   TW_UINT16 Page();
+
+  // Document scanning (core/document.cpp).
+  // The images of the batch a ready report announces, into plan_; false when there are none
+  // (an empty feeder). Separator sheets excluded at the start of the batch are passed over.
+  bool BuildPlan();
+  // Whether the next batch comes from the feeder (else from the glass).
+  bool UsesFeeder();
+  // The paper of `feeder-loaded-after` arrives once its time has come.
+  void CheckPaper();
+  // Whether the feeder holds paper now (CAP_FEEDERLOADED).
+  bool PaperInFeeder();
+  void RefreshFeederLoaded();
+  // The profile for the scanner the controls describe (documents, items, formats, memory).
+  void RebuildProfile();
+  TW_UINT16 ExtImageInfo(void* data);
+  TW_UINT16 StopFeeder(TW_PENDINGXFERS* p);
+  int DocumentCommand(const std::vector<std::string>& w, const char* command);
+  // Sheets that leave the feeder when the pending images are dropped (MSG_RESET, a jam).
+  int PlannedSheets() const;
 
   // Memory transfers (core/memory.cpp).
   struct BufferLimits {
@@ -287,6 +305,20 @@ class Scanner {
   static constexpr int kBlankSheet = 1, kNearlyBlankSheet = 2;  // vscan::ScanSettings::sheet
   std::map<int, int> pixelTypeAt_;  // page K of a batch -> the pixel type it comes in
   std::map<int, int> sheetAt_;      // page K of a batch -> kBlankSheet or kNearlyBlankSheet
+
+  // Document scanning: what `documents`, `extimageinfo`, `patch-at`, `barcode-at` and
+  // `feeder-loaded-after` set, and the batch in the scanner.
+  bool documents_ = false;
+  InfoItems infoItems_ = InfoItems::Inline;
+  std::map<int, int> patchAt_;                          // sheet side -> TWEI_PATCHCODE value
+  std::map<int, std::vector<std::string>> barcodesAt_;  // sheet side -> its barcodes' texts
+  double loadAt_ = 0;           // the platform's time the feeder's paper arrives; 0 none
+  bool awaitingPaper_ = false;  // a ready report found the feeder empty and paper is coming
+  std::deque<Shot> plan_;       // the images still pending; the front is the one in the scanner
+  bool fromFeeder_ = false;     // the batch comes from the feeder
+  bool done_ = false;           // the page in state 7 was answered TWRC_XFERDONE
+  int document_ = 1;            // the document (job) of the enable the next image belongs to
+  int pageInDocument_ = 0;      // images of that document ended so far
 };
 
 }  // namespace vs

@@ -1,6 +1,7 @@
 // The source's session: triplet dispatch, TWAIN states, identity, capabilities, the user
 // interface and event processing.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,8 @@ TW_UINT16 Scanner::Dispatch(TW_IDENTITY* origin, TW_UINT32 dg, TW_UINT16 dat, TW
         return FileXfer();
       case DAT_IMAGEMEMXFER:
         return MemXfer(static_cast<TW_IMAGEMEMXFER*>(data));
+      case kDatExtImageInfo:
+        return ExtImageInfo(data);
       default:
         return Fail(TWCC_BADPROTOCOL);
     }
@@ -225,6 +228,8 @@ void Scanner::ResetSession() {
   EndStrips();
   notice_ = unsent_ = MSG_NULL;
   remaining_ = 0;
+  plan_.clear();
+  done_ = false;
   showUI_ = false;
   parent_ = nullptr;
   tw::PutString(fileName_, sizeof fileName_, "TWAIN.TMP", tw::native::kPascalStrings);
@@ -241,6 +246,7 @@ TW_HANDLE Scanner::MakeHandle(const Bytes& b) {
 
 TW_UINT16 Scanner::Caps(TW_UINT16 msg, TW_CAPABILITY* cap) {
   if (!cap) return Fail(TWCC_BADVALUE);
+  RefreshFeederLoaded();
   if (msg == MSG_GET) {
     auto it = scriptGet_.find(cap->Cap);
     if (it != scriptGet_.end() && !it->second.empty()) {
@@ -328,13 +334,6 @@ TW_UINT16 Scanner::Page() {
   return notice;
 }
 
-int Scanner::Announced() const {
-  int n = feeder_ ? tray_ : pending_;
-  int limit = profile_.Number(CAP_XFERCOUNT);
-  if (limit > 0 && limit < n) n = limit;
-  return n;
-}
-
 TW_UINT16 Scanner::Reported(int left) const { return TW_UINT16(countUnknown_ && left > 0 ? -1 : left); }
 
 TW_UINT16 Scanner::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
@@ -352,7 +351,19 @@ TW_UINT16 Scanner::UserInterface(TW_UINT16 msg, TW_USERINTERFACE* ui) {
       tray_ = feeder_ ? pending_ : 0;
       fed_ = 0;
       jammed_ = false;
+      plan_.clear();
+      done_ = false;
+      awaitingPaper_ = false;
+      document_ = 1;
+      pageInDocument_ = 0;
       EndStrips();
+      // Paper that is still to come (`feeder-loaded-after`): an empty feeder until then, and a
+      // wake-up of the source's own when it comes.
+      CheckPaper();
+      if (feeder_ && loadAt_ > 0) {
+        tray_ = 0;
+        platform_->WakeAfter(parent_, std::max(1L, long(std::ceil((loadAt_ - platform_->Now()) * 1000))));
+      }
       if (showUI_) platform_->ShowUI(parent_, user_);
       if (reportDuringEnable_) {
         notice_ = Page();
@@ -387,9 +398,15 @@ bool Scanner::Deliver() {
   notice_ = MSG_NULL;
   if (msg == MSG_XFERREADY) {
     if (state_ != 5) return true;
-    if (feeder_ && tray_ == 0) return true;  // an empty feeder: its interface says so
+    if (!BuildPlan()) {
+      // An empty feeder: its interface says so. Paper that comes later is reported then.
+      awaitingPaper_ = fromFeeder_ && loadAt_ > 0;
+      return true;
+    }
+    awaitingPaper_ = false;
     state_ = 6;
-    remaining_ = Announced();
+    done_ = false;
+    remaining_ = int(plan_.size());
   }
   if (msg == MSG_NULL) return true;
   TW_UINT16 rc = noticesByMessage_ ? TWRC_FAILURE
@@ -420,6 +437,12 @@ TW_UINT16 Scanner::ProcessEvent(TW_EVENT* ev) {
   bool ours = kind != Platform::Event::Foreign;
   if (kind == Platform::Event::ScanPressed) UserAction(User::Scan);
   if (kind == Platform::Event::CancelPressed) UserAction(User::Cancel);
+  // Paper put into the feeder while a ready report waited for it.
+  CheckPaper();
+  if (awaitingPaper_ && state_ == 5 && tray_ > 0 && notice_ == MSG_NULL) {
+    notice_ = MSG_XFERREADY;
+    Deliver();
+  }
   // A delayed notice goes with the first event once it is due (a wake-up of an earlier enable
   // that comes sooner does not count; the clock may lag its timer by a tick).
   constexpr double kTick = 0.05;
@@ -442,29 +465,49 @@ TW_UINT16 Scanner::PendingXfers(TW_UINT16 msg, TW_PENDINGXFERS* p) {
       return TWRC_SUCCESS;
     case MSG_ENDXFER:
       if (state_ != 6 && state_ != 7) return Fail(TWCC_SEQERROR);
-      // The page leaves the scanner; after a jam the feeder has stopped, nothing follows.
-      if (remaining_ > 0) --remaining_;
-      if (jammed_) remaining_ = 0;
-      if (tray_ > 0) --tray_;
-      ++fed_;
-      jammed_ = false;
-      EndStrips();
-      state_ = remaining_ > 0 ? 6 : 5;
-      p->Count = Reported(remaining_);
+      {
+        // The page leaves the scanner (with an excluded separator sheet behind it); after a jam
+        // the feeder has stopped, nothing follows.
+        Shot shot;
+        if (!plan_.empty()) {
+          shot = plan_.front();
+          plan_.pop_front();
+        }
+        if (jammed_ && shot.sheetsDone == 0 && fromFeeder_) shot.sheetsDone = 1;
+        if (jammed_) plan_.clear();
+        tray_ -= std::min(tray_, shot.sheetsDone);
+        fed_ += 1 + shot.skip;
+        ++pageInDocument_;
+        if (shot.eoj != kEojNone) {
+          ++document_;
+          pageInDocument_ = 0;
+        }
+        remaining_ = int(plan_.size());
+        jammed_ = false;
+        done_ = false;
+        EndStrips();
+        state_ = remaining_ > 0 ? 6 : 5;
+        p->Count = Reported(remaining_);
+        // The end of a job: 0 when the page ended none.
+        if (profile_.DocumentDevice()) p->Reserved = shot.eoj;
+      }
       if (state_ == 5) TransfersOver();
       return TWRC_SUCCESS;
     case MSG_RESET:
       if (state_ != 6) return Fail(TWCC_SEQERROR);
       // The pending pages are dropped; a jammed one is taken out.
-      tray_ -= std::min(tray_, remaining_);
+      tray_ -= std::min(tray_, PlannedSheets());
       if (jammed_) ++fed_;
       jammed_ = false;
       EndStrips();
+      plan_.clear();
       remaining_ = 0;
       state_ = 5;
       p->Count = 0;
       TransfersOver();
       return TWRC_SUCCESS;
+    case kMsgStopFeeder:
+      return StopFeeder(p);
     default:
       return Fail(TWCC_BADPROTOCOL);
   }

@@ -93,6 +93,13 @@ vscan::ScanSettings Scanner::PageSettings() const {
   if (type != pixelTypeAt_.end()) s.pixelType = type->second;
   auto sheet = sheetAt_.find(fed_ + 1);
   if (sheet != sheetAt_.end()) s.sheet = sheet->second;
+  // A patch sheet shows its bars whatever else was said of the side; a back its own face.
+  auto patch = patchAt_.find(fed_ + 1);
+  if (patch != patchAt_.end()) {
+    s.sheet = vscan::kPatchSheet;
+    s.patch = patch->second;
+  }
+  s.back = state_ >= 6 && !plan_.empty() && plan_.front().back;
   return s;
 }
 
@@ -133,6 +140,7 @@ TW_UINT16 Scanner::NativeXfer(TW_HANDLE* out) {
   }
   *out = h;
   state_ = 7;
+  done_ = true;
   return TWRC_XFERDONE;
 }
 
@@ -147,6 +155,7 @@ TW_UINT16 Scanner::FileXfer() {
   TW_UINT16 cc = platform_->WriteFile(fileName_, file, format);
   if (cc != TWCC_SUCCESS) return Fail(cc);
   state_ = 7;
+  done_ = true;
   return TWRC_XFERDONE;
 }
 

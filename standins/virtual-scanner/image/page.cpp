@@ -54,10 +54,12 @@ int PixelCount(double inches, double dpi) {
 // before: -m32 code keeps x87 80-bit intermediates or not depending on optimisation.
 constexpr double kEdgeNudge = 1e-9;
 
-Rgb PagePoint(Region region, double x) {
+// back: the chart seen from behind, mirrored left to right; the mark stays where it is.
+Rgb PagePoint(Region region, double x, bool back) {
   x += kEdgeNudge;
   if (region == Region::kOutside || !(x >= 0 && x < kPageWidth)) return kWhite;
   if (region == Region::kMarked && x >= kMarkLeft && x < kMarkRight) return kBars[7];
+  if (back) x = kPageWidth - x;
   if (region == Region::kBars || region == Region::kMarked) {
     int bar = int(std::floor(x * 8 / kPageWidth));
     bar = std::min(7, std::max(0, bar));
@@ -127,7 +129,29 @@ bool Heading(double x, double y) {
   return inLetter < kStroke || dy < kStroke || dy >= kLetterHeight - kStroke;
 }
 
+// The patch sheets' bars, left to right, 1 for a wide one.
+constexpr double kPatchLeft = 1.0, kPatchTop = 1.0, kPatchBottom = 10.0;
+constexpr double kPatchWide = 0.4, kPatchNarrow = 0.15, kPatchGap = 0.3;
+constexpr int kPatchBars[6][4] = {{1, 1, 0, 0}, {1, 0, 1, 0}, {1, 0, 0, 1},
+                                  {0, 1, 1, 0}, {0, 1, 0, 1}, {0, 0, 1, 1}};
+
+bool PatchBar(int patch, double x, double y) {
+  if (y < kPatchTop || y >= kPatchBottom || patch < 0 || patch > 5) return false;
+  double left = kPatchLeft;
+  for (int b = 0; b < 4; ++b) {
+    const double width = kPatchBars[patch][b] ? kPatchWide : kPatchNarrow;
+    if (x >= left && x < left + width) return true;
+    left += width + kPatchGap;
+  }
+  return false;
+}
+
 Rgb SheetPoint(const ScanSettings& s, int width, int i, int j) {
+  if (s.sheet == kPatchSheet) {
+    const double x = s.left + (i + 0.5) / s.xres + kEdgeNudge;
+    const double y = s.top + (j + 0.5) / s.yres + kEdgeNudge;
+    return PatchBar(s.patch, x, y) ? kInk : kWhite;
+  }
   if (400 * int64_t(i) < 3 * int64_t(width)) return kShadow;
   if (Speck(i, j)) return kSpeck;
   const double x = s.left + (i + 0.5) / s.xres + kEdgeNudge;
@@ -185,7 +209,7 @@ PageRows::PageRows(const ScanSettings& s) : s_(s) {
     row.assign(stride_, 0);
     for (int i = 0; i < width; ++i) {
       const double x = s.left + (i + 0.5) / s.xres;
-      const Rgb c = PagePoint(Region(reg), x);
+      const Rgb c = PagePoint(Region(reg), x, s.back);
       PutPixel(row, i, c.r, c.g, c.b);
     }
   }

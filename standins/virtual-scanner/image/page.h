@@ -29,8 +29,18 @@ struct ScanSettings {
   double threshold = 128;                              // BW: white where the grey reaches this value
   int pixelFlavor = 0;                                 // 1 inverts the samples of GRAY and BW images
   int mark = 0;                                        // pages fed before this one: 0 to 32767
-  int sheet = 0;  // 0 the chart; 1 a blank sheet; 2 a nearly blank sheet (see below)
+  int sheet = 0;      // 0 the chart; 1 a blank sheet; 2 a nearly blank sheet; 3 a patch sheet (below)
+  int patch = 0;      // a patch sheet's code: 0 to 5, patch 1, 2, 3, 4, 6 and T
+  bool back = false;  // the back of a sheet: the chart mirrored left to right (the mark is not)
 };
+
+constexpr int kPatchSheet = 3;
+
+// A patch sheet (sheet 3): white paper (255) with four black bars running down the page from
+// y = 1 to y = 10 inches, the first from x = 1 inch, 0.3 inch of white between them; a wide
+// bar is 0.4 inch, a narrow one 0.15 inch. The code says which are wide, left to right:
+// patch 1 WWNN, patch 2 WNWN, patch 3 WNNW, patch 4 NWWN, patch 6 NWNW, patch T NNWW. No
+// specks, no shadow: the bars cover about 11 % of the page, so no blank-page rule drops it.
 
 // A blank sheet (sheet 1) as a scanner sees one, in place of the chart: paper of RGB (244,
 // 240, 230) (grey 240); specks of grey 60, single pixels of the image that never touch

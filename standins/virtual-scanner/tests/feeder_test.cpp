@@ -179,7 +179,7 @@ TEST_F(FeederTest, AJamStopsTheFeeder) {
   }
   EXPECT_EQ(Transfer(), TWRC_FAILURE);
   EXPECT_EQ(Status(), TWCC_PAPERJAM);
-  for (const char* bad : {"jam-at 0", "jam-at", "jam-at x", "pages 0", "pages 32768", "pages-unknown maybe"})
+  for (const char* bad : {"jam-at 0", "jam-at", "jam-at x", "pages -1", "pages 32768", "pages-unknown maybe"})
     EXPECT_EQ(VirtualScannerControl(bad), -1) << bad;
 }
 
