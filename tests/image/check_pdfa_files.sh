@@ -6,21 +6,22 @@
 #   plain FILE           FILE is an ordinary PDF 1.4: no metadata, no output intent
 #   info FILE KEY HEX    the information dictionary's KEY (Title, Author, ...) is the UTF-8
 #                        text of the hex digits HEX as qpdf and pdfinfo read it ("-": no entry)
-# The rules, by the clauses of ISO 19005-2 they come from:
-#   6.1.2  "%PDF-1.7" on the first line, a comment of at least four bytes above 127 next
-#   6.1.3  an /ID of two strings in the trailer, no /Encrypt; nothing after %%EOF but a line end
-#   6.1.7  every stream's /Length is its bytes: "stream" and its line end, the data, a line end
-#          and "endstream" (read from the object's offset); no /F, /FFilter, /FDecodeParms;
-#          no LZWDecode (6.1.10)
-#   6.2.3  one output intent /GTS_PDFA1 whose DestOutputProfile is the sRGB profile
-#          (/usr/share/color/icc/sRGB.icc byte for byte, an ICC version 2 RGB profile, /N 3)
-#   6.2.4.3 images in DeviceGray or DeviceRGB only, which that output intent allows
-#   6.2.8  no image with /Interpolate true, /Alternates or /OPI
-#   6.6    the catalogue's /Metadata: an uncompressed /Type /Metadata /Subtype /XML stream, a
-#          well-formed XMP packet without bytes or encoding attributes, pdfaid:part 2 and
-#          pdfaid:conformance B, and each of Title, Author, Subject, Keywords, Producer,
-#          CreationDate and ModDate equal to its XMP property (dc:title, dc:creator,
-#          dc:description, pdf:Keywords, pdf:Producer, xmp:CreateDate, xmp:ModifyDate)
+# What an archival file holds to (the README's "Archival PDF" lists them):
+#   header     "%PDF-1.7" on the first line, a comment of at least four bytes above 127 next
+#   trailer    an /ID of two strings, no /Encrypt; nothing after %%EOF but a line end
+#   streams    every /Length is its stream's bytes: "stream" and its line end, the data, a
+#              line end and "endstream" (read from the object's offset); no /F, /FFilter,
+#              /FDecodeParms; no LZWDecode
+#   intent     one output intent /GTS_PDFA1 whose DestOutputProfile is the sRGB profile
+#              (/usr/share/color/icc/sRGB.icc byte for byte, an ICC version 2 RGB profile, /N 3)
+#   images     DeviceGray or DeviceRGB only (which that intent allows); none with
+#              /Interpolate true, /Alternates or /OPI
+#   metadata   the catalogue's /Metadata: an uncompressed /Type /Metadata /Subtype /XML
+#              stream, a well-formed XMP packet without bytes or encoding attributes,
+#              pdfaid:part 2 and pdfaid:conformance B, and each of Title, Author, Subject,
+#              Keywords, Producer, CreationDate and ModDate equal to its XMP property
+#              (dc:title, dc:creator, dc:description, pdf:Keywords, pdf:Producer,
+#              xmp:CreateDate, xmp:ModifyDate)
 set -uo pipefail
 dir=${1:-pdfa-files}
 manifest="$dir/manifest.txt"
@@ -90,20 +91,20 @@ check_pdfa() {
   local file=$1 path=$2
   json "$path" || { fail "$file: qpdf cannot read it"; return; }
   qpdf --check "$path" >"$scratch/check" 2>&1 || fail "$file: qpdf --check: $(tail -2 "$scratch/check")"
-  # 6.1.2
+  # the header
   [ "$(head -c 9 "$path" | od -An -c | tr -d ' \n')" = '%PDF-1.7\n' ] || fail "$file: header '$(head -c 8 "$path")'"
   local second
   second=$(bytes_at "$path" 9 6)
   awk -v b="$second" 'BEGIN { n = split(b, v, " "); high = 0
     for (i = 2; i <= n && v[i] != 10 && v[i] != 13; i++) if (v[i] > 127) high++
     exit !(v[1] == 37 && high >= 4) }' || fail "$file: no comment of four bytes above 127 on the second line ($second)"
-  # 6.1.3
+  # the trailer
   [ "$(q '$o.trailer.value["/ID"] | length')" = 2 ] || fail "$file: no /ID of two strings"
   [ "$(q '$o.trailer.value["/Encrypt"] // "none"')" = none ] || fail "$file: encrypted"
   [ "$(tail -c 6 "$path" | od -An -c | tr -d ' \n')" = '%%EOF\n' ] || fail "$file: bytes after %%EOF"
-  # 6.1.7
+  # the streams
   check_streams "$file" "$path"
-  # 6.2.3
+  # the output intent
   local root
   root=$(q '$o.trailer.value["/Root"]')
   local intents
@@ -117,15 +118,15 @@ check_pdfa() {
   cmp -s "$scratch/icc" "$profile" || fail "$file: the output intent's profile is not $profile"
   [ "$(bytes_at "$scratch/icc" 8 1)" = 2 ] || fail "$file: profile of ICC version $(bytes_at "$scratch/icc" 8 1), not 2"
   [ "$(head -c 20 "$scratch/icc" | tail -c 4)" = "RGB " ] || fail "$file: profile not of RGB"
-  # 6.2.4.3, 6.2.8
+  # the images
   local images bad
   images=$(q '[$o[] | select(.stream.dict["/Subtype"] == "/Image")] | length')
   [ "$images" -ge 1 ] || fail "$file: no image"
   bad=$(q '[$o[] | select(.stream.dict["/Subtype"] == "/Image") | .stream.dict
     | select((.["/ColorSpace"] != "/DeviceGray" and .["/ColorSpace"] != "/DeviceRGB")
              or .["/Interpolate"] == true or has("/Alternates") or has("/OPI"))] | length')
-  [ "$bad" = 0 ] || fail "$file: $bad images break 6.2.4.3 or 6.2.8"
-  # 6.6
+  [ "$bad" = 0 ] || fail "$file: $bad images of another colour space, interpolated, or with alternates or OPI"
+  # the metadata
   local meta
   meta=$(q "\$o[\"obj:$root\"].value[\"/Metadata\"] // empty")
   [ -n "$meta" ] || { fail "$file: no /Metadata in the catalogue"; return; }
