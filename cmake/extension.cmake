@@ -7,6 +7,30 @@ file(GLOB KV_CORE_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/src/pages/*.cpp ${CMAKE_SOURCE_DIR}/src/scan/*.cpp ${CMAKE_SOURCE_DIR}/src/options/*.cpp
   ${CMAKE_SOURCE_DIR}/src/platform/${KV_PLATFORM}/*.cpp)
 list(FILTER KV_CORE_SOURCES EXCLUDE REGEX ".*/export_[^/]*\\.cpp$")
+# The sRGB profile of an archival PDF's output intent (image/srgb_profile.h): Debian's
+# icc-profiles-free sRGB.icc as a byte array in a source of its own, made when the tree is
+# configured (and again when the file changes).
+set(KV_SRGB_PROFILE /usr/share/color/icc/sRGB.icc)
+if(NOT EXISTS ${KV_SRGB_PROFILE})
+  message(FATAL_ERROR "${KV_SRGB_PROFILE} is missing: run tools/setup.sh (icc-profiles-free)")
+endif()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KV_SRGB_PROFILE})
+file(READ ${KV_SRGB_PROFILE} kv_profile_hex HEX)
+string(LENGTH "${kv_profile_hex}" kv_profile_digits)
+math(EXPR kv_profile_bytes "${kv_profile_digits} / 2")
+string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," kv_profile_array "${kv_profile_hex}")
+string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n" kv_profile_array "${kv_profile_array}")
+file(WRITE ${KV_OUT}/generated/srgb_profile.cpp.in
+"// Generated from ${KV_SRGB_PROFILE} (cmake/extension.cmake).
+#include \"image/srgb_profile.h\"
+
+const uint8_t kSrgbProfile[] = {
+${kv_profile_array}};
+const size_t kSrgbProfileBytes = ${kv_profile_bytes};
+static_assert(sizeof kSrgbProfile == ${kv_profile_bytes}, \"the whole profile\");
+")
+configure_file(${KV_OUT}/generated/srgb_profile.cpp.in ${KV_OUT}/generated/srgb_profile.cpp COPYONLY)
+list(APPEND KV_CORE_SOURCES ${KV_OUT}/generated/srgb_profile.cpp)
 add_library(kardivelle_core STATIC ${KV_CORE_SOURCES})
 # zlib compresses a PDF's lossless images: the Mac system's libz (here Debian's i386 zlib
 # stands for it), on Windows Debian's mingw zlib linked in statically.

@@ -55,7 +55,8 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 pkgs=(wine wine32:i386 wine64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 g++-multilib xvfb xauth cmake googletest imagemagick libtiff-tools
       valgrind libc6-dbg:i386 clang-format libpng-dev:i386 libjpeg62-turbo-dev:i386 libtiff-dev:i386
-      clang libclang-rt-14-dev libz-mingw-w64-dev zlib1g-dev:i386 qpdf poppler-utils img2pdf)
+      clang libclang-rt-14-dev libz-mingw-w64-dev zlib1g-dev:i386 qpdf poppler-utils img2pdf
+      icc-profiles-free jq libxml2-utils)
 read -ra apt_opts <<<"${KV_SETUP_APT_OPTS:-}"
 simulate=(); [ ${#apt_opts[@]} -eq 0 ] || simulate=(-s)
 for p in "${pkgs[@]}"; do [ ${#simulate[@]} -eq 0 ] && have "$p" || need+=("$p"); done

@@ -4,11 +4,13 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "image/byte_file.h"
 #include "image/image_platform.h"
 #include "image/no_throw.h"
+#include "image/srgb_profile.h"
 #include "twain/result_codes.h"
 
 namespace {
@@ -18,6 +20,12 @@ constexpr uint32_t kCatalog = 1;
 constexpr uint32_t kPageTree = 2;
 constexpr uint32_t kInfo = 3;
 constexpr char kHeader[] = "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n";
+// An archival document's: the version PDF/A-2 builds on, and the same line of bytes above 127
+// that tells a reader the file is binary.
+constexpr char kArchivalHeader[] = "%PDF-1.7\n%\xE2\xE3\xCF\xD3\n";
+static_assert(sizeof kHeader == sizeof kArchivalHeader, "both headers take the same bytes");
+// The colour space the output intent's profile describes.
+constexpr char kOutputCondition[] = "sRGB IEC61966-2.1";
 constexpr char kProducer[] = "Kardivelle 1.2";
 // Compressed bytes gathered before they go to the file.
 constexpr size_t kFlateOut = 64 * 1024;
@@ -44,6 +52,79 @@ std::string Points(uint32_t pixels, double dpi) {
     if (digits[1] != '0') text += digits[1];
   }
   return text;
+}
+
+// Bytes as a PDF literal string: parentheses and backslashes escaped, the line ends and the
+// tab as their escapes (a reader takes a bare carriage return for a line feed), the other
+// bytes outside printable ASCII in octal.
+std::string Literal(const std::string& bytes) {
+  std::string out = "(";
+  for (const char c : bytes) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b == '(' || b == ')' || b == '\\') {
+      out += '\\';
+      out += c;
+    } else if (b == '\n') {
+      out += "\\n";
+    } else if (b == '\r') {
+      out += "\\r";
+    } else if (b == '\t') {
+      out += "\\t";
+    } else if (b < 0x20 || b >= 0x7F) {
+      char octal[5];
+      std::snprintf(octal, sizeof octal, "\\%03o", static_cast<unsigned>(b));
+      out += octal;
+    } else {
+      out += c;
+    }
+  }
+  return out + ")";
+}
+
+// Whether PDFDocEncoding has the character at the byte of its Latin-1 code: tab, the line
+// ends, printable ASCII, and U+00A1 to U+00FF but the soft hyphen (PDFDocEncoding's 0x7F to
+// 0xA0 and 0xAD are other characters, or none).
+bool InPdfDocEncoding(char16_t c) {
+  return c == '\t' || c == '\n' || c == '\r' || (c >= 0x20 && c < 0x7F) ||
+         (c >= 0xA1 && c <= 0xFF && c != 0xAD);
+}
+
+// A text string of the document information: PDFDocEncoding where every character has its
+// place there, else UTF-16BE after its byte order mark.
+std::string TextString(const std::u16string& text) {
+  bool fits = true;
+  for (const char16_t c : text) fits = fits && InPdfDocEncoding(c);
+  std::string bytes;
+  if (fits) {
+    for (const char16_t c : text) bytes += static_cast<char>(c);
+  } else {
+    bytes = "\xFE\xFF";
+    for (const char16_t c : text) {
+      bytes += static_cast<char>(c >> 8);
+      bytes += static_cast<char>(c & 0xFF);
+    }
+  }
+  return Literal(bytes);
+}
+
+// UTF-8 text as XML character data. A carriage return goes as a reference, which an XML
+// reader keeps (a bare one it reads as a line feed).
+std::string XmlText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (c == '\r') {
+      out += "&#xD;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
 }
 
 std::string Hex(uint32_t value) {
@@ -98,7 +179,7 @@ int16_t PdfDocument::StartFile() {
   file_ = CreateByteFile(path_, TWFF_PDF, &r);
   if (!file_) return ended_ = r;
   offsets_.assign(kInfo, 0);
-  Put(kHeader, sizeof kHeader - 1);
+  Put(settings_.archival ? kArchivalHeader : kHeader, sizeof kHeader - 1);
   mark_ = Mark{length_, offsets_.size(), 0};
   return ended_ = failed_;  // a file without its header takes no page (Close removes it)
 }
@@ -191,7 +272,10 @@ int16_t PdfDocument::AddImagePage(const ImageObject& image, double xDpi, double 
     const std::string draw = std::string("q ") + w + " 0 0 " + h + " 0 0 cm /Im1 Do Q\n";
     const uint32_t content = NewObject();
     BeginObject(content);
-    Put(std::string("<< /Length ") + Number(draw.size()) + " >>\nstream\n" + draw + "endstream\nendobj\n");
+    // The drawing's own line end is its last byte; an archival document has the line end that
+    // precedes "endstream" besides, outside the stream's length.
+    Put(std::string("<< /Length ") + Number(draw.size()) + " >>\nstream\n" + draw +
+        (settings_.archival ? "\n" : "") + "endstream\nendobj\n");
     const uint32_t page = NewObject();
     BeginObject(page);
     Put(std::string("<< /Type /Page /Parent ") + Number(kPageTree) + " 0 R /MediaBox [0 0 " + w + " " + h +
@@ -263,16 +347,38 @@ bool PdfDocument::WriteEnd() {
   }
   BeginObject(kPageTree);
   Put(std::string("<< /Type /Pages /Kids [") + kids + "] /Count " + Number(pages_.size()) + " >>\nendobj\n");
-  BeginObject(kCatalog);
-  Put(std::string("<< /Type /Catalog /Pages ") + Number(kPageTree) + " 0 R >>\nendobj\n");
   const std::time_t now = std::time(nullptr);
   const std::tm* utc = std::gmtime(&now);
   char date[64] = "D:19700101000000Z";
-  if (utc)
+  char xmpDate[64] = "1970-01-01T00:00:00Z";
+  if (utc) {
     std::snprintf(date, sizeof date, "D:%04d%02d%02d%02d%02d%02dZ", utc->tm_year + 1900, utc->tm_mon + 1,
                   utc->tm_mday, utc->tm_hour, utc->tm_min, utc->tm_sec);
+    std::snprintf(xmpDate, sizeof xmpDate, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc->tm_year + 1900,
+                  utc->tm_mon + 1, utc->tm_mday, utc->tm_hour, utc->tm_min, utc->tm_sec);
+  }
+  std::string catalog = std::string("<< /Type /Catalog /Pages ") + Number(kPageTree) + " 0 R";
+  if (settings_.archival) {
+    const uint32_t metadata = WriteMetadata(xmpDate);
+    const uint32_t profile = WriteOutputIntent();
+    catalog += std::string(" /Metadata ") + Number(metadata) + " 0 R /OutputIntents [<< /Type /OutputIntent " +
+               "/S /GTS_PDFA1 /OutputConditionIdentifier (" + kOutputCondition + ") /Info (" +
+               kOutputCondition + ") /DestOutputProfile " + Number(profile) + " 0 R >>]";
+  }
+  BeginObject(kCatalog);
+  Put(catalog + " >>\nendobj\n");
+  std::string info = std::string("<< /Producer (") + kProducer + ") /CreationDate (" + date + ")";
+  // The metadata's dates are the information's: an archival document gives its modification too.
+  if (settings_.archival) info += std::string(" /ModDate (") + date + ")";
+  const std::pair<const char*, const PdfText*> texts[] = {{"Title", &settings_.title},
+                                                          {"Author", &settings_.author},
+                                                          {"Subject", &settings_.subject},
+                                                          {"Keywords", &settings_.keywords}};
+  for (const auto& text : texts)
+    if (!text.second->utf16.empty())
+      info += std::string(" /") + text.first + " " + TextString(text.second->utf16);
   BeginObject(kInfo);
-  Put(std::string("<< /Producer (") + kProducer + ") /CreationDate (" + date + ") >>\nendobj\n");
+  Put(info + " >>\nendobj\n");
   // The file's identifier: checksums of its name, its time and its length, four ways seeded.
   std::string id;
   for (uint32_t seed = 1; seed <= 4; ++seed) {
@@ -293,6 +399,59 @@ bool PdfDocument::WriteEnd() {
       " 0 R /Info " + Number(kInfo) + " 0 R /ID [<" + id + "> <" + id + ">] >>\nstartxref\n" + Number(table) +
       "\n%%EOF\n");
   return failed_ == 0;
+}
+
+// The XMP packet of an archival document, uncompressed so that a reader that knows nothing
+// of PDF finds it: its PDF/A identification, and the information dictionary's texts and
+// dates as the XMP properties that stand for them.
+uint32_t PdfDocument::WriteMetadata(const std::string& xmpDate) {
+  std::string xmp =
+      "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+      "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+      " <rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+      "  <rdf:Description rdf:about=\"\"\n"
+      "    xmlns:pdfaid=\"http://www.aiim.org/pdfa/ns/id/\"\n"
+      "    xmlns:dc=\"http://purl.org/dc/elements/1.1/\"\n"
+      "    xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\"\n"
+      "    xmlns:pdf=\"http://ns.adobe.com/pdf/1.3/\">\n"
+      "   <pdfaid:part>2</pdfaid:part>\n"
+      "   <pdfaid:conformance>B</pdfaid:conformance>\n"
+      "   <dc:format>application/pdf</dc:format>\n";
+  const auto alt = [](const char* name, const PdfText& text) {
+    return text.utf8.empty() ? std::string()
+                             : std::string("   <dc:") + name + "><rdf:Alt><rdf:li xml:lang=\"x-default\">" +
+                                   XmlText(text.utf8) + "</rdf:li></rdf:Alt></dc:" + name + ">\n";
+  };
+  xmp += alt("title", settings_.title);
+  if (!settings_.author.utf8.empty())
+    xmp += "   <dc:creator><rdf:Seq><rdf:li>" + XmlText(settings_.author.utf8) +
+           "</rdf:li></rdf:Seq></dc:creator>\n";
+  xmp += alt("description", settings_.subject);
+  if (!settings_.keywords.utf8.empty())
+    xmp += "   <pdf:Keywords>" + XmlText(settings_.keywords.utf8) + "</pdf:Keywords>\n";
+  xmp += std::string("   <pdf:Producer>") + kProducer + "</pdf:Producer>\n   <xmp:CreateDate>" + xmpDate +
+         "</xmp:CreateDate>\n   <xmp:ModifyDate>" + xmpDate + "</xmp:ModifyDate>\n   <xmp:MetadataDate>" +
+         xmpDate +
+         "</xmp:MetadataDate>\n"
+         "  </rdf:Description>\n"
+         " </rdf:RDF>\n"
+         "</x:xmpmeta>\n"
+         "<?xpacket end=\"w\"?>";
+  const uint32_t number = NewObject();
+  BeginObject(number);
+  Put(std::string("<< /Type /Metadata /Subtype /XML /Length ") + Number(xmp.size()) + " >>\nstream\n" + xmp +
+      "\nendstream\nendobj\n");
+  return number;
+}
+
+// The profile the output intent names: three components, as the sRGB profile describes.
+uint32_t PdfDocument::WriteOutputIntent() {
+  const uint32_t number = NewObject();
+  BeginObject(number);
+  Put(std::string("<< /N 3 /Length ") + Number(kSrgbProfileBytes) + " >>\nstream\n");
+  Put(kSrgbProfile, kSrgbProfileBytes);
+  Put("\nendstream\nendobj\n");
+  return number;
 }
 
 int16_t PdfDocument::Close(int* pages) {

@@ -10,9 +10,10 @@
 // A page's objects are written as it comes, so that memory holds one page whatever the
 // document's length; the page tree, the catalogue, the document information (Producer
 // "Kardivelle 1.2", CreationDate), the cross-reference table and the trailer (with an /ID)
-// are written by Close. After each complete page the file's length is kept: a page that fails
-// while it is written is cut off again, and the pages before it still make a document; an end
-// that does not fit (a full disk) has the last pages cut off until it does.
+// are written by Close, and an archival document's metadata, output intent and profile with
+// them. After each complete page the file's length is kept: a page that fails while it is
+// written is cut off again, and the pages before it still make a document; an end that does
+// not fit (a full disk) has the last pages cut off until it does.
 #pragma once
 #include <zlib.h>
 
@@ -23,10 +24,21 @@
 
 #include "image/page_pixels.h"
 
-// How the grey and colour pages are encoded.
+// A text of the document information, in both forms the file takes it: UTF-16 (native
+// order) for the information dictionary, UTF-8 for the metadata. Empty: no entry.
+struct PdfText {
+  std::u16string utf16;
+  std::string utf8;
+};
+
+// How the grey and colour pages are encoded, and what the document says of itself.
 struct PdfSettings {
   int jpegQuality = 85;   // 1 to 100
   bool lossless = false;  // Flate instead of JPEG
+  // PDF/A-2b: a PDF 1.7 file with XMP metadata in its catalogue and the sRGB profile as its
+  // output intent, which its DeviceGray and DeviceRGB images are read by.
+  bool archival = false;
+  PdfText title, author, subject, keywords;
 };
 
 // What a page that is a JPEG stream already says of itself: its pixels, components (1 grey,
@@ -99,6 +111,9 @@ class PdfDocument {
   // After a page that failed with `result`: the file is cut back to the last complete page.
   int16_t Undo(int16_t result);
   bool WriteEnd();
+  // An archival document's metadata and output intent (with its profile); their numbers.
+  uint32_t WriteMetadata(const std::string& xmpDate);
+  uint32_t WriteOutputIntent();
 
   uint8_t path_[258] = {};  // as the writers take it
   size_t pathBytes_ = 0;

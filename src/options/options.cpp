@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -11,6 +12,7 @@
 #include "host/number_fields.h"
 #include "host/value_pairs.h"
 #include "image/image_platform.h"
+#include "image/no_throw.h"
 #include "traits/build_traits.h"
 #include "twain/result_codes.h"
 
@@ -19,6 +21,7 @@ namespace {
 constexpr const char* kTransferWords[] = {"NATIVE", "MEMORY", "AUTO", nullptr};
 constexpr const char* kCompressionWords[] = {"NONE", "JPEG", nullptr};
 constexpr const char* kPdfImagesWords[] = {"JPEG", "LOSSLESS", nullptr};
+constexpr const char* kPdfAWords[] = {"NONE", "2B", nullptr};
 constexpr const char* kBlankPagesWords[] = {"KEEP", "DISCARD", nullptr};
 constexpr const char* kWriterWords[] = {"SOURCE", "EXTENSION", nullptr};
 constexpr const char* kExistingWords[] = {"REPLACE", "REFUSE", nullptr};
@@ -41,6 +44,12 @@ constexpr OptionRow kOptionRows[] = {
     // The files Twain.ScanPages encodes itself.
     {"JPEGQUALITY", nullptr, 1, 100, kDefaultJpegQuality, false},
     {"PDFIMAGES", kPdfImagesWords, 0, 0, kPdfImagesJpeg, false},
+    // the PDFs the extension writes
+    {"PDFA", kPdfAWords, 0, 0, kPdfANone, false},
+    {"PDFTITLE", nullptr, 0, kOptionTextMost, 0, false, 1, true},
+    {"PDFAUTHOR", nullptr, 0, kOptionTextMost, 0, false, 1, true},
+    {"PDFSUBJECT", nullptr, 0, kOptionTextMost, 0, false, 1, true},
+    {"PDFKEYWORDS", nullptr, 0, kOptionTextMost, 0, false, 1, true},
     // blank pages
     {"BLANKPAGES", kBlankPagesWords, 0, 0, kBlankPagesKeep, false},
     {"BLANKINK", nullptr, 0, 100 * kBlankInkUnits, 1500, false, kBlankInkUnits},
@@ -62,29 +71,48 @@ constexpr OptionRow kOptionRows[] = {
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 
+constexpr bool TextRowsFollow(int first, int count) {
+  for (int i = 0; i < kOptionCount; ++i)
+    if (kOptionRows[i].text != (i >= first && i < first + count)) return false;
+  return true;
+}
+static_assert(TextRowsFollow(static_cast<int>(Option::kPdfTitle), kTextOptionCount),
+              "the text options follow one another from PDFTITLE");
+
 // Characters of a name or a word that are read: more than any option's name or word has, so
 // that a longer text is none of them.
 constexpr int16_t kTextRead = 31;
 
 typedef std::array<int32_t, kOptionCount> Values;
+typedef std::array<std::string, kTextOptionCount> Texts;
 
-std::vector<std::pair<const TwainGlobals*, Values>>& Store() {
-  static std::vector<std::pair<const TwainGlobals*, Values>> store;
+// A record's options: the values of every row, and the text options' texts.
+struct Stored {
+  Values values;
+  Texts texts;
+};
+
+std::vector<std::pair<const TwainGlobals*, Stored>>& Store() {
+  static std::vector<std::pair<const TwainGlobals*, Stored>> store;
   return store;
 }
 
-Values Defaults() {
-  Values v{};
-  for (int i = 0; i < kOptionCount; ++i) v[i] = kOptionRows[i].initial;
-  return v;
+Stored Defaults() {
+  Stored s{};
+  for (int i = 0; i < kOptionCount; ++i) s.values[i] = kOptionRows[i].initial;
+  return s;
 }
 
-Values& ValuesOf(const TwainGlobals* g) {
+Stored& StoredOf(const TwainGlobals* g) {
   for (auto& entry : Store())
     if (entry.first == g) return entry.second;
   Store().emplace_back(g, Defaults());
   return Store().back().second;
 }
+
+Values& ValuesOf(const TwainGlobals* g) { return StoredOf(g).values; }
+
+int TextPlace(Option option) { return static_cast<int>(option) - static_cast<int>(Option::kPdfTitle); }
 
 const OptionRow* RowNamed(const char* name) {
   for (const OptionRow& row : kOptionRows)
@@ -113,8 +141,21 @@ int16_t PairOption(TwainGlobals* g, int16_t nameField, int16_t valueField, const
   return *row ? kResultOk : kResultUnsupportedCapability;
 }
 
+// A text option's text: a text of at most the row's characters (a number, or a longer text,
+// is none it takes).
+int16_t SetTextFromField(TwainGlobals* g, const OptionRow& row, int16_t valueField) {
+  if (IsThisFieldType(valueField, kFieldTypeNumber, g->hostParams)) return kResultBadValue;
+  char text[kOptionTextMost + 2] = {};
+  GetFldVal(valueField, kValueCText, kOptionTextMost + 1, text, g->hostParams);
+  text[kOptionTextMost + 1] = 0;
+  if (!OptionTakesTextValue(row, text)) return kResultBadValue;
+  // 2: no memory for the text.
+  return StoreOptionText(g, static_cast<Option>(Place(&row)), text) ? kResultOk : kResultUnusablePage;
+}
+
 int16_t SetFromField(TwainGlobals* g, const OptionRow& row, int16_t valueField) {
   if (row.readOnly) return kResultNotNow;
+  if (row.text) return SetTextFromField(g, row, valueField);
   int32_t value;
   if (row.words) {
     char word[kTextRead + 1];
@@ -132,6 +173,10 @@ int16_t SetFromField(TwainGlobals* g, const OptionRow& row, int16_t valueField) 
 }
 
 void GetIntoField(TwainGlobals* g, const OptionRow& row, int16_t valueField) {
+  if (row.text) {
+    SetFldText(valueField, OptionText(g, static_cast<Option>(Place(&row))).c_str(), g->hostParams);
+    return;
+  }
   const int32_t value = ValuesOf(g)[Place(&row)];
   if (row.words) {
     SetFldText(valueField, row.words[value], g->hostParams);
@@ -168,10 +213,37 @@ int32_t OptionUnits(const OptionRow& row, HostFloat value) {
   return static_cast<int32_t>(std::lround(value * row.scale));
 }
 
+bool OptionTakesTextValue(const OptionRow& row, const char* text) {
+  const size_t length = std::strlen(text);
+  if (!row.text || length > static_cast<size_t>(row.most)) return false;
+  for (size_t i = 0; i < length; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') return false;
+  }
+  return true;
+}
+
 int32_t OptionValue(const TwainGlobals* g, Option option) {
   for (const auto& entry : Store())
-    if (entry.first == g) return entry.second[static_cast<int>(option)];
+    if (entry.first == g) return entry.second.values[static_cast<int>(option)];
   return kOptionRows[static_cast<int>(option)].initial;
+}
+
+bool OptionTakesText(Option option) { return kOptionRows[static_cast<int>(option)].text; }
+
+std::string OptionText(const TwainGlobals* g, Option option) {
+  if (!OptionTakesText(option)) return std::string();
+  for (const auto& entry : Store())
+    if (entry.first == g) return entry.second.texts[TextPlace(option)];
+  return std::string();
+}
+
+bool StoreOptionText(const TwainGlobals* g, Option option, const std::string& text) {
+  if (!OptionTakesText(option)) return false;
+  return AnswerWithoutThrowing([&] {
+           StoredOf(g).texts[TextPlace(option)] = text;
+           return kResultOk;
+         }) == kResultOk;
 }
 
 void StoreOptionValue(const TwainGlobals* g, Option option, int32_t value) {

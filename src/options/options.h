@@ -9,6 +9,7 @@
 // answers 11 for it.
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "image/blank_meter.h"
 #include "record/globals.h"
@@ -21,6 +22,12 @@ enum class Option : uint8_t {
   // The files Twain.ScanPages encodes itself.
   kJpegQuality,  // of JPEG files and of a PDF's JPEG pages, 1 to 100
   kPdfImages,    // how a PDF's grey and colour pages are compressed
+  // ---- the PDFs the extension writes
+  kPdfA,      // whether a PDF is written as an archival PDF (PDF/A-2b)
+  kPdfTitle,  // texts of the document information (and of an archival PDF's metadata)
+  kPdfAuthor,
+  kPdfSubject,
+  kPdfKeywords,
   // ---- blank pages (pages/blank_pages.h, image/blank_meter.h)
   kBlankPages,  // whether Twain.ScanPages keeps or leaves out blank pages
   kBlankInk,    // the most ink a blank page holds, in kBlankInkUnits of its pixels
@@ -38,12 +45,16 @@ enum class Option : uint8_t {
   kSources,     // the widths of the sources the record reaches (the 64-bit build: 32-bit ones too)
   kWorkerWait,  // Windows: seconds a worker may take no message before it counts as stopped
 };
-constexpr int kOptionCount = 15;
+constexpr int kOptionCount = 20;
+// The text options (PDFTITLE to PDFKEYWORDS): how many, and the longest text each takes.
+constexpr int kTextOptionCount = 4;
+constexpr int kOptionTextMost = 255;
 
 // The words of the word options, as their rows list them.
 enum TransferWord : int32_t { kTransferNative, kTransferMemory, kTransferAuto };
 enum CompressionWord : int32_t { kCompressionNone, kCompressionJpeg };
 enum PdfImagesWord : int32_t { kPdfImagesJpeg, kPdfImagesLossless };
+enum PdfAWord : int32_t { kPdfANone, kPdfA2B };
 enum BlankPagesWord : int32_t { kBlankPagesKeep, kBlankPagesDiscard };
 enum WriterWord : int32_t { kWriterSource, kWriterExtension };
 enum ExistingWord : int32_t { kExistingReplace, kExistingRefuse };
@@ -59,7 +70,9 @@ ManagerChoice ManagerChoiceOf(const TwainGlobals* g);
 // the range of its numbers, its default (a word's place in the list, or a number) and
 // whether the host may set it. A number option keeps its number times `scale`: with a scale
 // above 1 it takes a real number (rounded to 1/scale), else a whole one; its range and
-// default are in those units.
+// default are in those units. A text option (`text`) keeps the host's text as it came, in
+// the platform's character set: at most `most` characters, without control characters other
+// than tab, line feed and carriage return; it starts empty.
 struct OptionRow {
   const char* name;
   const char* const* words;  // ends with null
@@ -68,12 +81,21 @@ struct OptionRow {
   int32_t initial;
   bool readOnly;
   int32_t scale = 1;
+  bool text = false;
 };
 
 // The option's value for g: a word option's word as its place in the list, or the number.
 int32_t OptionValue(const TwainGlobals* g, Option option);
 // Sets a value the extension decides itself (a read-only option), or any option's value.
 void StoreOptionValue(const TwainGlobals* g, Option option, int32_t value);
+// A text option's text for g ("" for any other option), and setting it (false: no memory).
+std::string OptionText(const TwainGlobals* g, Option option);
+bool StoreOptionText(const TwainGlobals* g, Option option, const std::string& text);
+// Whether the option is a text option; the text options in the table's order are the
+// kTextOptionCount from kPdfTitle.
+bool OptionTakesText(Option option);
+// Whether a text option takes `text` (its length, its characters).
+bool OptionTakesTextValue(const OptionRow& row, const char* text);
 // DSMINUSE: the manager loaded now, for whichever instance bound it.
 void NoteManagerInUse(const TwainGlobals* g);
 // Whether the extension sets the option itself (the host may not).

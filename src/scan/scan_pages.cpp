@@ -1,5 +1,8 @@
 #include "scan/scan_pages.h"
 
+#include <utility>
+
+#include "host/host_text.h"
 #include "options/options.h"
 #include "scan/scan.h"
 #include "twain/result_codes.h"
@@ -10,6 +13,15 @@ PdfSettings PdfSettingsOf(const TwainGlobals* g) {
   PdfSettings pdf;
   pdf.jpegQuality = OptionValue(g, Option::kJpegQuality);
   pdf.lossless = OptionValue(g, Option::kPdfImages) == kPdfImagesLossless;
+  pdf.archival = OptionValue(g, Option::kPdfA) == kPdfA2B;
+  // The texts as the host gave them, in its character set (without memory to convert one, the
+  // document goes without it).
+  const std::pair<Option, PdfText*> texts[] = {{Option::kPdfTitle, &pdf.title},
+                                               {Option::kPdfAuthor, &pdf.author},
+                                               {Option::kPdfSubject, &pdf.subject},
+                                               {Option::kPdfKeywords, &pdf.keywords}};
+  for (const auto& text : texts)
+    HostTextToUnicode(OptionText(g, text.first).c_str(), &text.second->utf8, &text.second->utf16);
   return pdf;
 }
 

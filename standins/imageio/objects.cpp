@@ -479,10 +479,89 @@ Boolean CFEqual(CFTypeRef a, CFTypeRef b) try {
   return {};
 }
 
+namespace {
+
+// The characters of Mac Roman's bytes 0x80 to 0xFF (below, ASCII's).
+const char16_t kMacRoman[128] = {
+    0x00C4, 0x00C5, 0x00C7, 0x00C9, 0x00D1, 0x00D6, 0x00DC, 0x00E1, 0x00E0, 0x00E2, 0x00E4, 0x00E3, 0x00E5,
+    0x00E7, 0x00E9, 0x00E8, 0x00EA, 0x00EB, 0x00ED, 0x00EC, 0x00EE, 0x00EF, 0x00F1, 0x00F3, 0x00F2, 0x00F4,
+    0x00F6, 0x00F5, 0x00FA, 0x00F9, 0x00FB, 0x00FC, 0x2020, 0x00B0, 0x00A2, 0x00A3, 0x00A7, 0x2022, 0x00B6,
+    0x00DF, 0x00AE, 0x00A9, 0x2122, 0x00B4, 0x00A8, 0x2260, 0x00C6, 0x00D8, 0x221E, 0x00B1, 0x2264, 0x2265,
+    0x00A5, 0x00B5, 0x2202, 0x2211, 0x220F, 0x03C0, 0x222B, 0x00AA, 0x00BA, 0x03A9, 0x00E6, 0x00F8, 0x00BF,
+    0x00A1, 0x00AC, 0x221A, 0x0192, 0x2248, 0x2206, 0x00AB, 0x00BB, 0x2026, 0x00A0, 0x00C0, 0x00C3, 0x00D5,
+    0x0152, 0x0153, 0x2013, 0x2014, 0x201C, 0x201D, 0x2018, 0x2019, 0x00F7, 0x25CA, 0x00FF, 0x0178, 0x2044,
+    0x20AC, 0x2039, 0x203A, 0xFB01, 0xFB02, 0x2021, 0x00B7, 0x201A, 0x201E, 0x2030, 0x00C2, 0x00CA, 0x00C1,
+    0x00CB, 0x00C8, 0x00CD, 0x00CE, 0x00CF, 0x00CC, 0x00D3, 0x00D4, 0xF8FF, 0x00D2, 0x00DA, 0x00DB, 0x00D9,
+    0x0131, 0x02C6, 0x02DC, 0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7};
+
+// A string's characters are kept as UTF-16 units beside its text (the UTF-8 bytes).
+void PutUtf8(char32_t c, std::string* out) {
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | (c >> 6));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out += static_cast<char>(0xE0 | (c >> 12));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (c >> 18));
+    *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The characters of UTF-8 bytes; false for bytes that are no UTF-8.
+bool Utf8Characters(const std::string& bytes, std::u32string* out) {
+  for (size_t i = 0; i < bytes.size();) {
+    const unsigned char b = static_cast<unsigned char>(bytes[i]);
+    const int more = b < 0x80 ? 0 : (b >> 5) == 6 ? 1 : (b >> 4) == 14 ? 2 : (b >> 3) == 30 ? 3 : -1;
+    if (more < 0 || i + more >= bytes.size()) return false;
+    char32_t c = more == 0 ? b : (b & (0x3F >> more));
+    for (int k = 1; k <= more; ++k) {
+      const unsigned char n = static_cast<unsigned char>(bytes[i + k]);
+      if ((n & 0xC0) != 0x80) return false;
+      c = (c << 6) | (n & 0x3F);
+    }
+    out->push_back(c);
+    i += static_cast<size_t>(more) + 1;
+  }
+  return true;
+}
+
+std::u16string Utf16Of(const std::string& text) {
+  std::u32string chars;
+  Utf8Characters(text, &chars);
+  std::u16string units;
+  for (char32_t c : chars) {
+    if (c >= 0x10000) {
+      units += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+      units += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      units += static_cast<char16_t>(c);
+    }
+  }
+  return units;
+}
+
+}  // namespace
+
 // CF takes the C string's length first: NULL crashes there.
-CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFStringEncoding) try {
+CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFStringEncoding encoding) try {
   if (!cStr) std::abort();
-  std::string text(cStr);  // before the string exists: nothing to free should it throw
+  std::string text;  // before the string exists: nothing to free should it throw
+  if (encoding == kCFStringEncodingMacRoman) {
+    for (const char* p = cStr; *p; ++p) {
+      const unsigned char b = static_cast<unsigned char>(*p);
+      PutUtf8(b < 0x80 ? char32_t(b) : char32_t(kMacRoman[b - 0x80]), &text);
+    }
+  } else {
+    text = cStr;
+    std::u32string chars;
+    if (!Utf8Characters(text, &chars)) return nullptr;
+  }
   auto* s = new String;
   s->text.swap(text);
   return reinterpret_cast<CFStringRef>(s);
@@ -490,13 +569,42 @@ CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFString
   return {};
 }
 
-Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex bufferSize, CFStringEncoding) try {
+Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex bufferSize, CFStringEncoding encoding) try {
   auto* str = CheckedCF<String>(s, kString, __func__);
-  if (!buffer || bufferSize <= 0 || static_cast<CFIndex>(str->text.size()) >= bufferSize) return false;
-  std::memcpy(buffer, str->text.c_str(), str->text.size() + 1);
+  std::string bytes;
+  if (encoding == kCFStringEncodingMacRoman || encoding == kCFStringEncodingASCII) {
+    std::u32string chars;
+    Utf8Characters(str->text, &chars);
+    for (char32_t c : chars) {
+      int found = c < 0x80 ? int(c) : -1;
+      for (int i = 0; found < 0 && encoding == kCFStringEncodingMacRoman && i < 128; ++i)
+        if (kMacRoman[i] == c) found = 0x80 + i;
+      if (found < 0) return false;
+      bytes += static_cast<char>(found);
+    }
+  } else {
+    bytes = str->text;
+  }
+  if (!buffer || bufferSize <= 0 || static_cast<CFIndex>(bytes.size()) >= bufferSize) return false;
+  std::memcpy(buffer, bytes.c_str(), bytes.size() + 1);
   return true;
 } catch (...) {
   return {};
+}
+
+CFIndex CFStringGetLength(CFStringRef s) {
+  return static_cast<CFIndex>(Utf16Of(CheckedCF<String>(s, kString, __func__)->text).size());
+}
+
+void CFStringGetCharacters(CFStringRef s, CFRange range, UniChar* buffer) {
+  const std::u16string units = Utf16Of(CheckedCF<String>(s, kString, __func__)->text);
+  if (range.location < 0 || range.length < 0 || range.location + range.length > CFIndex(units.size()))
+    std::abort();
+  for (CFIndex i = 0; i < range.length; ++i) buffer[i] = units[static_cast<size_t>(range.location + i)];
+}
+
+CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding) {
+  return encoding == kCFStringEncodingUTF8 ? length * 3 : length;
 }
 
 CFStringRef __CFStringMakeConstantString(const char* cStr) try {

@@ -93,6 +93,24 @@ TEST_F(IsolationTest, CallsInAWorkerAnswerAsInProcessWithTheSameFilesAndPictures
   std::remove(there.c_str());
 }
 
+// The worker's PDF is what the instance's options say: the texts go with every call, as the
+// other options do.
+TEST_F(IsolationTest, AWorkersPdfTakesTheInstancesTexts) {
+  const std::string file = "iso-texts" + std::to_string(GetCurrentProcessId()) + ".pdf";
+  ASSERT_EQ("0",
+            Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\", \"WRITER\", \"EXTENSION\", \"PDFA\", \"2B\", "
+                 "\"PDFTITLE\", \"Worker (title)\", \"PDFKEYWORDS\", \"k\xE9y\")"));
+  ASSERT_EQ("0", Call("Twain.Connect()"));
+  ASSERT_EQ("0", Call("Twain.ScanToFile(\"" + file + "\", 0, 10)"));
+  EXPECT_EQ(1u, Workers().size());
+  const std::string pdf = Bytes(file);
+  EXPECT_EQ(0u, pdf.find("%PDF-1.7\n"));
+  EXPECT_NE(std::string::npos, pdf.find("/Title (Worker \\(title\\))"));
+  EXPECT_NE(std::string::npos, pdf.find("/Keywords (k\\351y)"));
+  EXPECT_NE(std::string::npos, pdf.find("<pdf:Keywords>k\xC3\xA9y</pdf:Keywords>"));
+  std::remove(file.c_str());
+}
+
 TEST_F(IsolationTest, AWorkerThatEndsAnswers19OnceAndTheNextCallStartsAFreshOne) {
   ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
   ASSERT_EQ("0", Call("Twain.Connect()"));

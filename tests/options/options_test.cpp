@@ -232,3 +232,71 @@ TEST(OptionRowTest, ScaledNumbers) {
 
 }  // namespace
 }  // namespace kvtest
+
+namespace kvtest {
+namespace {
+
+class PdfOptionsTest : public ExtensionTest {
+ protected:
+  // GetOption of one option: "answer value".
+  std::string Get(const std::string& name) {
+    velmar::CallResult r = CallFull("Twain.GetOption(\"" + name + "\", $v)");
+    EXPECT_TRUE(r.ok) << r.error;
+    return r.result.Display() + " " + host->Variable("v").Display();
+  }
+};
+
+TEST_F(PdfOptionsTest, PdfaTakesItsTwoWords) {
+  EXPECT_EQ("0 \"NONE\"", Get("PDFA"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"PDFA\", \"2B\")"));
+  EXPECT_EQ("0 \"2B\"", Get("PDFA"));
+  for (const char* refused : {"\"2b\"", "\"1B\"", "\"2A\"", "\"PDF/A-2B\"", "2"})
+    EXPECT_EQ("10", Call(std::string("Twain.SetOption(\"PDFA\", ") + refused + ")")) << refused;
+  EXPECT_EQ("0 \"2B\"", Get("PDFA"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"PDFA\", \"NONE\")"));
+  EXPECT_EQ("0 \"NONE\"", Get("PDFA"));
+}
+
+// A text comes back as it was given, its bytes in the host's character set untouched.
+TEST_F(PdfOptionsTest, TheTextsComeBackAsGiven) {
+  for (const char* name : {"PDFTITLE", "PDFAUTHOR", "PDFSUBJECT", "PDFKEYWORDS"})
+    EXPECT_EQ("0 \"\"", Get(name));
+  EXPECT_EQ("0",
+            Call("Twain.SetOption(\"PDFTITLE\", \"Invoice (March) \\\\ 2024\", \"PDFAUTHOR\", \"Caf\x8E\")"));
+  EXPECT_EQ("0 \"Invoice (March) \\ 2024\"", Get("PDFTITLE"));
+  EXPECT_EQ("0 \"Caf\x8E\"", Get("PDFAUTHOR"));
+  EXPECT_EQ("0 \"\"", Get("PDFSUBJECT"));
+  // An empty text takes the entry away again.
+  EXPECT_EQ("0", Call("Twain.SetOption(\"PDFTITLE\", \"\")"));
+  EXPECT_EQ("0 \"\"", Get("PDFTITLE"));
+}
+
+// 255 characters, no more; a number is no text; a control character has no place in the
+// document's metadata (tab and the line ends have).
+TEST_F(PdfOptionsTest, WhatATextOptionRefuses) {
+  const std::string most(255, 'x');
+  EXPECT_EQ("0", Call("Twain.SetOption(\"PDFSUBJECT\", \"" + most + "\")"));
+  EXPECT_EQ("0 \"" + most + "\"", Get("PDFSUBJECT"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"PDFSUBJECT\", \"" + most + "y\")"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"PDFSUBJECT\", \"" + std::string(1000, 'z') + "\")"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"PDFKEYWORDS\", 5)"));
+  EXPECT_EQ("10", Call("Twain.SetOption(\"PDFKEYWORDS\", \"a\x01"
+                       "b\")"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"PDFKEYWORDS\", \"a\tb\r\nc\")"));
+  EXPECT_EQ("0 \"" + most + "\"", Get("PDFSUBJECT"));  // as the refusals found it
+  EXPECT_EQ("9", Call("Twain.SetOption(\"PDFTITLES\", \"x\")"));
+}
+
+TEST_F(PdfOptionsTest, TheTextsBelongToTheRecordUntilItEnds) {
+  EXPECT_EQ("0", Call("Twain.SetOption(\"PDFTITLE\", \"kept\")"));
+  EXPECT_EQ("0", Call("Twain.Connect()"));
+  EXPECT_EQ("0", Call("Twain.Disconnect()"));
+  EXPECT_EQ("0 \"kept\"", Get("PDFTITLE"));
+  host->Destruct();
+  host->Construct();
+  ASSERT_NE(nullptr, Record());
+  EXPECT_EQ("0 \"\"", Get("PDFTITLE"));
+}
+
+}  // namespace
+}  // namespace kvtest

@@ -268,6 +268,10 @@ int main(int argc, char** argv) {
     if (!g) break;
     for (int i = 0; i < kOptionCount && i < call.optionCount; ++i)
       StoreOptionValue(g, static_cast<Option>(i), call.options[i]);
+    for (int i = 0; i < kTextOptionCount; ++i) {
+      call.texts[i][sizeof call.texts[i] - 1] = 0;
+      StoreOptionText(g, static_cast<Option>(static_cast<int>(Option::kPdfTitle) + i), call.texts[i]);
+    }
     // Here the calls run in process, on the sources of this program's width.
     StoreOptionValue(g, Option::kIsolation, kIsolationNone);
     StoreOptionValue(g, Option::kSources, kSourcesOwn);

@@ -35,6 +35,8 @@ struct CallFrame {
   int32_t optionCount;
   uint64_t window;  // the host window the call came with
   int32_t options[kOptionCount];
+  // The text options' texts (PDFTITLE on), each ending with a 0.
+  char texts[kTextOptionCount][kOptionTextMost + 1];
   // After the call: the product name of the source the worker's next open uses, as chosen by
   // name or in the manager's dialog (empty: the manager's default). A fresh worker is given it
   // again, as a source chosen in process stays chosen across Twain.Disconnect.

@@ -334,6 +334,11 @@ Done Request(const WorkerKey& key, Worker& w, int32_t function, HostContext ctx,
   call.optionCount = kOptionCount;
   call.window = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window));
   for (int i = 0; i < kOptionCount; ++i) call.options[i] = OptionValue(g, static_cast<Option>(i));
+  for (int i = 0; i < kTextOptionCount; ++i) {
+    const std::string text = OptionText(g, static_cast<Option>(static_cast<int>(Option::kPdfTitle) + i));
+    std::memcpy(call.texts[i], text.c_str(), text.size() < sizeof call.texts[i] ? text.size() + 1 : 0);
+    call.texts[i][sizeof call.texts[i] - 1] = 0;
+  }
   w.patience = static_cast<DWORD>(OptionValue(g, Option::kWorkerWait)) * 1000;
   Done done;
   const TwainGlobals* outer = gCallRecord;

@@ -1196,3 +1196,39 @@ TEST_F(ImageIOTest, BmpFilesReadBackAsThePixelsWritten) {
   }
   CGColorSpaceRelease(grey);
 }
+
+// Mac Roman bytes become their characters: the extension's host texts take this way to
+// Unicode. What a string holds comes back as UTF-8 and UTF-16, and as Mac Roman only where
+// every character has a byte there.
+TEST(ImageIOStrings, MacRomanBytesBecomeTheirCharacters) {
+  const char roman[] = "Caf\x8E \xA5 \xDB \xF0 (\xD2x\xD3)";
+  CFStringRef s = CFStringCreateWithCString(nullptr, roman, kCFStringEncodingMacRoman);
+  ASSERT_NE(nullptr, s);
+  char utf8[64];
+  ASSERT_TRUE(CFStringGetCString(s, utf8, sizeof utf8, kCFStringEncodingUTF8));
+  EXPECT_STREQ("Caf\xC3\xA9 \xE2\x80\xA2 \xE2\x82\xAC \xEF\xA3\xBF (\xE2\x80\x9Cx\xE2\x80\x9D)", utf8);
+  ASSERT_EQ(16, CFStringGetLength(s));
+  UniChar units[16];
+  CFStringGetCharacters(s, CFRangeMake(0, 16), units);
+  EXPECT_EQ(0x00E9, units[3]);
+  EXPECT_EQ(0x2022, units[5]);
+  EXPECT_EQ(0x20AC, units[7]);
+  EXPECT_EQ(0xF8FF, units[9]);
+  EXPECT_EQ(0x201C, units[12]);
+  char back[64];
+  ASSERT_TRUE(CFStringGetCString(s, back, sizeof back, kCFStringEncodingMacRoman));
+  EXPECT_STREQ(roman, back);
+  EXPECT_FALSE(CFStringGetCString(s, back, sizeof back, kCFStringEncodingASCII));
+  EXPECT_FALSE(CFStringGetCString(s, back, 5, kCFStringEncodingUTF8));  // no room
+  CFRelease(s);
+  // A character Mac Roman lacks; bytes that are no UTF-8.
+  CFStringRef polish = CFStringCreateWithCString(nullptr,
+                                                 "\xC5\x81"
+                                                 "odz",
+                                                 kCFStringEncodingUTF8);
+  ASSERT_NE(nullptr, polish);
+  EXPECT_EQ(4, CFStringGetLength(polish));
+  EXPECT_FALSE(CFStringGetCString(polish, back, sizeof back, kCFStringEncodingMacRoman));
+  CFRelease(polish);
+  EXPECT_EQ(nullptr, CFStringCreateWithCString(nullptr, "\xC5", kCFStringEncodingUTF8));
+}

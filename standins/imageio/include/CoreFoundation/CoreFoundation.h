@@ -46,8 +46,28 @@ Boolean CFEqual(CFTypeRef a, CFTypeRef b);
 // ---- strings
 typedef UInt32 CFStringEncoding;
 enum { kCFStringEncodingMacRoman = 0, kCFStringEncodingASCII = 0x0600, kCFStringEncodingUTF8 = 0x08000100 };
+typedef unsigned short UInt16;
+typedef UInt16 UniChar;
+typedef struct {
+  CFIndex location;
+  CFIndex length;
+} CFRange;
+static inline CFRange CFRangeMake(CFIndex location, CFIndex length) {
+  CFRange r = {location, length};
+  return r;
+}
+// A string holds characters: one made from Mac Roman bytes holds each byte's character, one
+// made from UTF-8 (or ASCII) the characters the bytes encode (NULL for bytes that are no
+// UTF-8). CFStringGetCString gives them in the encoding asked for: false when one of them has
+// no place in it, or the buffer cannot hold them and the NUL.
 CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char* cStr, CFStringEncoding encoding);
 Boolean CFStringGetCString(CFStringRef s, char* buffer, CFIndex bufferSize, CFStringEncoding encoding);
+// UTF-16 units.
+CFIndex CFStringGetLength(CFStringRef s);
+// The units of `range` (which must lie inside the string: else the process halts).
+void CFStringGetCharacters(CFStringRef s, CFRange range, UniChar* buffer);
+// The most bytes `length` units take in the encoding.
+CFIndex CFStringGetMaximumSizeForEncoding(CFIndex length, CFStringEncoding encoding);
 // CFSTR("...") gives a constant string that lives for the whole process.
 CFStringRef __CFStringMakeConstantString(const char* cStr);
 #define CFSTR(cStr) __CFStringMakeConstantString("" cStr "")
