@@ -409,7 +409,8 @@ bool RunsInHost(int16_t fn) {
 bool NeedsManager(int16_t fn) { return !RunsInHost(fn) || fn == kFnAbout; }
 
 void RunAndAnswer(TwainGlobals* g, HostContext ctx, void* window) {
-  if (NeedsManager(GetPackageId(ctx)) && !ManagerReady(g)) {
+  // Bound at every call, the options' included: DSMINUSE names the manager from the first call.
+  if (!ManagerReady(g) && NeedsManager(GetPackageId(ctx))) {
     HostFloat four = kResultNoTwain;
     SetFldVal(kFieldReturn, kValueNumber, &four, ctx);
     return;
