@@ -325,7 +325,7 @@ Outcome RunSelectSource(TwainGlobals* g, int16_t paramCount, void* window) {
 // a new manager.
 Outcome RunSetOption(TwainGlobals* g) {
   const ManagerChoice manager = ManagerChoiceOf(g);
-  const Side side = SourceSide(g, nullptr, false);
+  const Side side = SourceSide(g);
   const int32_t sources = OptionValue(g, Option::kSources);
   const int32_t isolation = OptionValue(g, Option::kIsolation);
   const int16_t r = DoSetOption(g);
@@ -376,7 +376,7 @@ Outcome RunFunction(TwainGlobals* g, int16_t fn, int16_t paramCount, void* windo
     case kFnGetOption:
       // The manager loaded now, for whichever instance bound it; with the record's source in
       // a worker, the one the worker noted after its last call.
-      if (SourceSide(g, nullptr, false) == Side::kInProcess) NoteManagerInUse(g);
+      if (SourceSide(g) == Side::kInProcess) NoteManagerInUse(g);
       return {DoGetOption(g), 0, true};
     default:
       return {0, 0, true};
@@ -437,9 +437,7 @@ void ExecuteFunction(TwainGlobals* g, HostContext ctx, void* window) {
   }
   platform::SetHostWindow(window);
   const int16_t fn = GetPackageId(ctx);
-  // Closing finds the side the record has, and decides none.
-  const Side side =
-      RunsInHost(fn) ? Side::kInProcess : SourceSide(g, window, fn != kFnDisconnect && fn != kFnReset);
+  const Side side = RunsInHost(fn) ? Side::kInProcess : SourceSide(g);
   if (side == Side::kInProcess) {
     RunAndAnswer(g, ctx, window);
   } else {

@@ -17,8 +17,7 @@ namespace {
 constexpr bool kReaches32BitWorker = kWindowsBuild && kPointerBytes == 8;
 
 struct SideState {
-  bool on32 = false;   // AUTO: the record's source is a 32-bit one
-  bool known = false;  // AUTO: on32 was decided (a choice, or the first call's listing)
+  bool on32 = false;  // AUTO: the record's source is a 32-bit one, chosen by name
 };
 
 std::map<const TwainGlobals*, SideState>& States() {
@@ -69,9 +68,6 @@ std::vector<std::string> Lines(const std::string& names) {
   return lines;
 }
 
-// A side without TWAIN (no manager of that width, no 32-bit worker to reach one) lists nothing.
-bool Empty(const Listing& l) { return l.result == kResultNoTwain || (l.result == 0 && l.names.empty()); }
-
 // The build's own sources cannot be reached where their calls run in a worker whose program is
 // missing: an installation that is not whole, answered 4 rather than passed over for the
 // 32-bit sources.
@@ -81,18 +77,11 @@ bool OwnUnreachable(const TwainGlobals* g) {
 
 }  // namespace
 
-Side SourceSide(TwainGlobals* g, void* window, bool decide) {
+Side SourceSide(const TwainGlobals* g) {
   if (!Reaches32(g)) return OwnSide(g);
   if (!ReachesOwn(g)) return Side::kWorker32;
-  SideState& s = States()[g];
-  if (!s.known && decide && !OwnUnreachable(g)) {
-    s.known = true;
-    if (Empty(ListOn(g, OwnSide(g), window))) {
-      Listing other = ListOn(g, Side::kWorker32, window);
-      s.on32 = other.result == 0 && !other.names.empty();
-    }
-  }
-  return s.on32 ? Side::kWorker32 : OwnSide(g);
+  auto it = States().find(g);
+  return it != States().end() && it->second.on32 ? Side::kWorker32 : OwnSide(g);
 }
 
 int16_t ListReachableSources(TwainGlobals* g, void* window, std::string* names, std::string* current) {
@@ -120,9 +109,7 @@ int16_t ListReachableSources(TwainGlobals* g, void* window, std::string* names, 
   }
   names->clear();
   for (size_t i = 0; i < listed.size(); ++i) *names += (i ? "\r" : "") + listed[i];
-  const SideState& s = States()[g];
-  const bool on32 = s.known ? s.on32 : Empty(own) && !Empty(other);
-  *current = on32 ? other.current : own.current;
+  *current = SourceSide(g) == Side::kWorker32 ? other.current : own.current;
   return kResultOk;
 }
 
@@ -133,13 +120,13 @@ int16_t SelectReachableSource(TwainGlobals* g, void* window, const std::string& 
   int16_t own = SelectOn(g, OwnSide(g), window, name);
   SideState& s = States()[g];
   if (own == 0) {
-    s = SideState{false, true};
+    s = SideState{false};
     return own;
   }
   if (own != kResultNoSource && own != kResultNoTwain) return own;
   int16_t other = SelectOn(g, Side::kWorker32, window, name);
   if (other == 0) {
-    s = SideState{true, true};
+    s = SideState{true};
     return other;
   }
   if (other == kResultNoTwain) return own;

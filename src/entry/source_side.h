@@ -12,10 +12,9 @@
 enum class Side : uint8_t { kInProcess, kOwnWorker, kWorker32 };
 
 // The record's side now. With SOURCES "AUTO" on the 64-bit build it is the width of the source
-// chosen last (by name, or in a worker's dialog); with none chosen, the 64-bit sources, unless
-// the 64-bit manager lists none and the 32-bit one lists some: `decide` lets this call find
-// that out, once a record (a listing of each width).
-Side SourceSide(TwainGlobals* g, void* window, bool decide);
+// chosen last by name; with none chosen, the build's own (its calls answer as they always have,
+// 13 before Connect, 4 without a manager).
+Side SourceSide(const TwainGlobals* g);
 
 // Twain.GetSourceNames over the sides the record reaches: the build's own sources, then the
 // 32-bit ones whose product names are not among them; the next open's source is the record's
