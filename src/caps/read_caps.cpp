@@ -324,3 +324,41 @@ int16_t GetCapIntegers(TwainGlobals* g, TW_UINT16 capId, CapIntegers* out) {
   DisposeXPHandle(cap.hContainer);
   return read ? kResultOk : kResultUnsupportedCapability;
 }
+
+namespace {
+
+// A TW_BOOL's current value in a one value or an enumeration (its current item).
+bool ReadCurrentBool(const ContainerView& c, TW_UINT16 conType, bool* value) {
+  uint32_t raw = 0;
+  if (conType == TWON_ONEVALUE) {
+    TW_UINT16 type;
+    if (!c.Read16(0, &type) || type != TWTY_BOOL || !ReadItem(c, kOff.oneValueItem, type, &raw)) return false;
+  } else if (conType == TWON_ENUMERATION) {
+    ItemList list;
+    uint32_t index = 0;
+    if (!ReadItemList(c, kOff.enumNumItems, kOff.enumItemList, &list) || list.type != TWTY_BOOL ||
+        !c.Read32(kOff.enumCurrentIndex, &index) || index >= static_cast<uint32_t>(list.count) ||
+        !ReadItem(c, list.first + index * list.itemSize, list.type, &raw)) {
+      return false;
+    }
+  } else {
+    return false;
+  }
+  *value = raw != 0;
+  return true;
+}
+
+}  // namespace
+
+int16_t GetCapBool(TwainGlobals* g, TW_UINT16 capId, bool* value) {
+  *value = false;
+  TW_CAPABILITY cap;
+  int16_t got = GetCapContainer(g, capId, &cap);
+  if (got != 0) return got;
+  if (cap.hContainer == nullptr) return kResultUnsupportedCapability;
+  ContainerView c = LockContainer(cap.hContainer);
+  bool read = c.base != nullptr && ReadCurrentBool(c, cap.ConType, value);
+  UnlockXPHandle(cap.hContainer);
+  DisposeXPHandle(cap.hContainer);
+  return read ? kResultOk : kResultUnsupportedCapability;
+}

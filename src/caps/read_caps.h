@@ -30,3 +30,6 @@ struct CapIntegers {
 constexpr size_t kMostRangeValues = 1024;
 // 0, the translated failure of MSG_GET, or 9 for a container that holds no integers.
 int16_t GetCapIntegers(TwainGlobals* g, TW_UINT16 capId, CapIntegers* out);
+// A TW_BOOL capability's current value (a one value, or an enumeration's current item): 0,
+// the translated failure of MSG_GET, or 9 for a container that holds no TW_BOOL.
+int16_t GetCapBool(TwainGlobals* g, TW_UINT16 capId, bool* value);

@@ -30,6 +30,7 @@ constexpr const char* kDsmInUseWords[] = {"", "TWAIN_32", "TWAINDSM", nullptr};
 // The Mac build has no worker process: its calls are carried out in process only.
 constexpr const char* kIsolationWords[] = {"NONE", kWindowsBuild ? "PROCESS" : nullptr, nullptr};
 constexpr const char* kSourcesWords[] = {"AUTO", "OWN", "32BIT", nullptr};
+constexpr const char* kPaperSourceWords[] = {"AUTO", "FEEDER", "FLATBED", nullptr};
 static_assert(kDsmTwain32 == int32_t(ManagerChoice::kTwain32) &&
                   kDsmTwainDsm == int32_t(ManagerChoice::kTwainDsm) &&
                   kDsmAuto == int32_t(ManagerChoice::kAuto),
@@ -68,6 +69,9 @@ constexpr OptionRow kOptionRows[] = {
     {"SOURCES", kSourcesWords, 0, 0, kSourcesAuto, false},
     // Longer than a slow scanner takes over a page inside one request.
     {"WORKERWAIT", nullptr, 5, 3600, 120, false},
+    // the feeder: by default whichever holds paper, and an empty feeder not waited for
+    {"PAPERSOURCE", kPaperSourceWords, 0, 0, kPaperSourceAuto, false},
+    {"WAITFORPAPER", nullptr, 0, 3600, 0, false},
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 

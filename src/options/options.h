@@ -44,8 +44,11 @@ enum class Option : uint8_t {
   kIsolation,   // Windows: in process, or in a worker process
   kSources,     // the widths of the sources the record reaches (the 64-bit build: 32-bit ones too)
   kWorkerWait,  // Windows: seconds a worker may take no message before it counts as stopped
+  // ---- the feeder (Twain.ScanPages)
+  kPaperSource,   // the feeder, the glass, or whichever holds paper
+  kWaitForPaper,  // seconds an empty feeder is waited for before the batch gives up
 };
-constexpr int kOptionCount = 20;
+constexpr int kOptionCount = 22;
 // The text options (PDFTITLE to PDFKEYWORDS): how many, and the longest text each takes.
 constexpr int kTextOptionCount = 4;
 constexpr int kOptionTextMost = 255;
@@ -63,6 +66,7 @@ enum DsmWord : int32_t { kDsmTwain32, kDsmTwainDsm, kDsmAuto };
 enum DsmInUseWord : int32_t { kDsmInUseNone, kDsmInUseTwain32, kDsmInUseTwainDsm };
 enum IsolationWord : int32_t { kIsolationNone, kIsolationProcess };
 enum SourcesWord : int32_t { kSourcesAuto, kSourcesOwn, kSources32Bit };
+enum PaperSourceWord : int32_t { kPaperSourceAuto, kPaperSourceFeeder, kPaperSourceFlatbed };
 // The option DSM of g, as the binding takes it.
 ManagerChoice ManagerChoiceOf(const TwainGlobals* g);
 

@@ -19,6 +19,10 @@ struct BatchSettings {
   // says (its words); compressJpeg asks for JPEG strips (COMPRESSION JPEG and JPEG pages).
   int32_t transfer = kTransferNative;
   bool compressJpeg = false;
+  // Where the sheets come from (PaperSourceWord), and how many seconds an empty feeder is
+  // waited for when the feeder is asked for.
+  int32_t paperSource = kPaperSourceAuto;
+  int32_t waitForPaper = 0;
 
   // The most pages the batch takes (the sheets the source hands over).
   uint32_t Limit() const { return maxPages != 0 ? maxPages : kMostPagesOfABatch; }

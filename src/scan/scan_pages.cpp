@@ -42,6 +42,8 @@ ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 
   RecordRoute(g, route_);
   batch_.maxPages = maxPages;
   batch_.writer = FilesWriter();
+  batch_.paperSource = OptionValue(g, Option::kPaperSource);
+  batch_.waitForPaper = OptionValue(g, Option::kWaitForPaper);
   // The pages the extension writes from rows may come by memory transfer, as the options say;
   // JPEG strips, asked for with COMPRESSION JPEG, go into JPEG files and a PDF of JPEG pages.
   if (route_.TakesRows()) {

@@ -15,4 +15,9 @@ void EndRouting(ScanSession& scan);
 // polls of a modal source without its interface; Windows, a message loop.
 void WaitForSource(ScanSession& scan);
 
+// Serves the host's events for `seconds` before the source is enabled (the scan's loop, with
+// nothing for the source yet): true once they passed; false when the loop ended (Windows:
+// WM_QUIT, posted again; Mac: a failure, given to the scan).
+bool ServeHostFor(ScanSession& scan, double seconds);
+
 }  // namespace platform

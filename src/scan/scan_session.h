@@ -71,6 +71,12 @@ class ScanSession {
  private:
   void CloseSourceLeftEnabled();
   int16_t PrepareSource();
+  // A batch from the feeder: an empty feeder waited for (the host's events served meanwhile)
+  // up to the batch's WAITFORPAPER seconds; 0 once it holds paper, or 20.
+  int16_t WaitForPaper();
+  // A batch whose source pulls sheets in ahead: before the last page the batch takes, the
+  // feeder is stopped, so that only the sheets already pulled in leave it.
+  void StopFeederBeforeLastPage(uint32_t number, TW_UINT16 left);
   int16_t Enable();
   void Transfer(void* event, AfterTransfer after, EventFate* fate);
   // A batch: the pages of one ready report, each written before the next one is transferred.
@@ -99,6 +105,8 @@ class ScanSession {
   bool failed_ = false;
   int16_t failure_ = 0;
   bool closeAsked_ = false;  // the source asked to be closed
+  bool autoscan_ = false;    // a batch with a page limit: the source pulls sheets in ahead
+  bool feederStopped_ = false;
   // The scan's flags. Those the build's record has live there; the others here.
   uint8_t spare_[2] = {0, 0};
   uint8_t* closeRequested_;   // the wait is over

@@ -23,6 +23,8 @@ namespace {
 // CAP_XFERCOUNT is a 16-bit count; -1 asks for every page.
 constexpr uint32_t kLargestTransferCount = 32767;
 constexpr int32_t kEveryPage = -1;
+// A pending count of a source that does not know it (and before the first page's end).
+constexpr TW_UINT16 kUnknownCount = 0xFFFF;
 
 }  // namespace
 
@@ -45,9 +47,22 @@ int16_t ScanSession::TakeLargePageByMemory(PageWriter* writer, uint32_t number, 
   return r;
 }
 
+// MSG_STOPFEEDER in state 6: the sheets the source pulled in stay pending (the one in the
+// scanner first) and the rest stay in its feeder; the batch takes its last page from them and
+// drops the others as before. A source that said this page is its last has nothing to stop;
+// one that refuses is stopped after the page as any is. A source that keeps to CAP_XFERCOUNT
+// ends the batch itself after the page, the stopped feeder's sheets left in it.
+void ScanSession::StopFeederBeforeLastPage(uint32_t number, TW_UINT16 left) {
+  if (!autoscan_ || feederStopped_ || number != batch_->Limit() || left == 1) return;
+  feederStopped_ = true;
+  StopFeeder(g_);
+}
+
 void ScanSession::TakePages() {
+  TW_UINT16 announced = kUnknownCount;  // what the last MSG_ENDXFER said is left
   for (;;) {
     uint32_t number = taken_ + 1;
+    StopFeederBeforeLastPage(number, announced);
     PageWriter* writer = batch_->writer;
     int16_t r = writer->BeforePage(g_, number);
     if (r != 0) {
@@ -82,5 +97,6 @@ void ScanSession::TakePages() {
     if (full && left != 0) ResetPendingTransfers(g_);
     if (full || (left == 0 && !ShowsUI())) EndWait();
     if (full || left == 0) return;
+    announced = left;
   }
 }

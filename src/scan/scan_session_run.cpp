@@ -7,6 +7,9 @@
 // image, and a source left enabled would fail the next scan with a sequence error.
 #include "scan/scan.h"
 
+#include <algorithm>
+
+#include "scan/paper_source.h"
 #include "scan/pixel_flavor.h"
 #include "scan/scan_platform.h"
 #include "scan/scan_session.h"
@@ -44,16 +47,35 @@ int16_t ScanSession::PrepareSource() {
   if (r == 0) r = DoOpenDS(g_);
   if (r == 0) r = SyncPixelFlavor(g_);
   if (r != 0) return r;
+  if (batch_) r = ChoosePaperSource(g_, batch_->paperSource);
   // A batch that may take memory asks first: a source that answers ICAP_XFERMECH with its
   // current mechanism alone would list nothing but native once native had been asked for.
-  if (batch_) r = SettleBatchTransfer(g_, *batch_, &route_, &strips_);
+  if (r == 0 && batch_) r = SettleBatchTransfer(g_, *batch_, &route_, &strips_);
   if (r == 0 && route_.transfer != PageTransfer::kMemory) r = NegotiateTransferMechanism(g_, route_);
-  if (r != 0) {
-    DoCloseDS(g_);
-    return r;
+  if (r == 0 && batch_) {
+    AnnouncePageLimit();
+    // Only a batch with a limit stops its feeder.
+    autoscan_ = batch_->maxPages != 0 && AutoscanOn(g_);
+    r = WaitForPaper();
   }
-  if (batch_) AnnouncePageLimit();
-  return 0;
+  if (r != 0) DoCloseDS(g_);
+  return r;
+}
+
+// Polled this often: paper put in shows within a quarter of a second.
+constexpr double kPaperPoll = 0.25;
+
+int16_t ScanSession::WaitForPaper() {
+  if (batch_->paperSource != kPaperSourceFeeder) return 0;
+  double waited = 0;
+  for (;;) {
+    // A source that cannot tell is enabled as it is.
+    if (ReadFeederPaper(g_) != FeederPaper::Empty) return 0;
+    if (waited >= batch_->waitForPaper) return kResultFeederEmpty;
+    const double step = std::min(kPaperPoll, batch_->waitForPaper - waited);
+    if (!platform::ServeHostFor(*this, step)) return failed_ ? failure_ : kResultCancelled;
+    waited += step;
+  }
 }
 
 int16_t ScanSession::Run() {

@@ -31,3 +31,8 @@ TW_UINT16 ResetPendingTransfers(TwainGlobals* g) {
   TW_PENDINGXFERS pending{};
   return CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_RESET, &pending);
 }
+
+TW_UINT16 StopFeeder(TwainGlobals* g) {
+  TW_PENDINGXFERS pending{};
+  return CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_STOPFEEDER, &pending);
+}

@@ -15,3 +15,6 @@ TW_UINT16 DisableSource(TwainGlobals* g);
 TW_UINT16 EndTransfer(TwainGlobals* g, TW_UINT16* left = nullptr);
 // DAT_PENDINGXFERS / MSG_RESET: drops the pending transfers (state 6).
 TW_UINT16 ResetPendingTransfers(TwainGlobals* g);
+// DAT_PENDINGXFERS / MSG_STOPFEEDER: the feeder stops; the sheets already pulled in stay
+// pending (state 6).
+TW_UINT16 StopFeeder(TwainGlobals* g);

@@ -46,6 +46,9 @@ constexpr int16_t kResultEveryPageBlank = 18;
 // Windows, a call carried out in a worker process: the worker ended during the call (the
 // source crashed it, exited or hung until killed). The next call starts a fresh worker.
 constexpr int16_t kResultSourceStopped = 19;
+// Twain.ScanPages from the feeder (PAPERSOURCE "FEEDER"): no paper in it, none came within
+// WAITFORPAPER seconds; nothing was scanned.
+constexpr int16_t kResultFeederEmpty = 20;
 // 2000 + an unexpected TWAIN return code; 3000 + another condition code.
 constexpr int16_t kResultReturnCodeBase = 2000;
 constexpr int16_t kResultConditionCodeBase = 3000;

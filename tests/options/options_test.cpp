@@ -192,6 +192,22 @@ TEST_F(OptionsTest, ReadyWaitIsWholeSecondsUpToTenMinutes) {
   EXPECT_EQ("12", host->Variable("w").Display());
 }
 
+TEST_F(OptionsTest, PaperSourceTakesItsThreeWordsAndWaitForPaperUpToAnHour) {
+  velmar::CallResult r = CallFull("Twain.GetOption(\"PAPERSOURCE\", $p, \"WAITFORPAPER\", $w)");
+  EXPECT_EQ("0 \"AUTO\"/0",
+            r.result.Display() + " " + host->Variable("p").Display() + "/" + host->Variable("w").Display());
+  for (const char* word : {"FEEDER", "FLATBED", "AUTO"})
+    EXPECT_EQ("0", Call(std::string("Twain.SetOption(\"PAPERSOURCE\", \"") + word + "\")")) << word;
+  for (const char* refused : {"\"feeder\"", "\"GLASS\"", "\"\"", "1"})
+    EXPECT_EQ("10", Call(std::string("Twain.SetOption(\"PAPERSOURCE\", ") + refused + ")")) << refused;
+  EXPECT_EQ("0", Call("Twain.SetOption(\"PAPERSOURCE\", \"FLATBED\", \"WAITFORPAPER\", 3600)"));
+  EXPECT_EQ("0", Call("Twain.SetOption(\"WAITFORPAPER\", \" 30 \")"));
+  for (const char* refused : {"3601", "-1", "0.5", "\"SOON\""})
+    EXPECT_EQ("10", Call(std::string("Twain.SetOption(\"WAITFORPAPER\", ") + refused + ")")) << refused;
+  r = CallFull("Twain.GetOption(\"PAPERSOURCE\", $p, \"WAITFORPAPER\", $w)");
+  EXPECT_EQ("\"FLATBED\"/30", host->Variable("p").Display() + "/" + host->Variable("w").Display());
+}
+
 TEST_F(OptionsTest, DiscardedIsReadOnly) {
   EXPECT_EQ("11", Call("Twain.SetOption(\"DISCARDED\", 0)"));
   EXPECT_EQ("11", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\", \"DISCARDED\", 3)"));

@@ -50,4 +50,26 @@ void WaitForSource(ScanSession& scan) {
   }
 }
 
+// Nothing is enabled yet: every event goes on to the host (through the scan, which turns
+// nothing away from it), until the time is up.
+bool ServeHostFor(ScanSession& scan, double seconds) {
+  EventTargetRef target = GetEventDispatcherTarget();
+  const EventTime end = GetCurrentEventTime() + seconds;
+  for (;;) {
+    const EventTime left = end - GetCurrentEventTime();
+    if (left <= 0) return true;
+    EventRef event = nullptr;
+    OSStatus status = ReceiveNextEvent(0, nullptr, left, true, &event);
+    if (status == noErr) {
+      if (scan.OnEvent(event) == EventFate::ToHost) SendEventToEventTarget(event, target);
+      ReleaseEvent(event);
+      YieldToAnyThread();
+      continue;
+    }
+    if (status == eventLoopTimedOutErr) return true;
+    scan.LoopFailed(static_cast<int16_t>(status));
+    return false;
+  }
+}
+
 }  // namespace platform

@@ -33,4 +33,27 @@ void WaitForSource(ScanSession& scan) {
   }
 }
 
+// The messages that come go on as in the scan's loop; between them the thread sleeps
+// until a message arrives or the time is up.
+bool ServeHostFor(ScanSession& scan, double seconds) {
+  const DWORD span = static_cast<DWORD>(seconds * 1000 + 0.5);
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+      if (m.message == WM_QUIT) {
+        PostQuitMessage(static_cast<int>(m.wParam));
+        return false;
+      }
+      if (scan.OnEvent(&m) == EventFate::ToHost) {
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+      }
+    }
+    const DWORD gone = GetTickCount() - start;
+    if (gone >= span) return true;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, span - gone, QS_ALLINPUT);
+  }
+}
+
 }  // namespace platform
