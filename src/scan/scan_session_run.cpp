@@ -11,6 +11,7 @@
 #include "scan/scan_platform.h"
 #include "scan/scan_session.h"
 #include "scan/transfer_mechanism.h"
+#include "transfer/page_marks.h"
 #include "twain/connection.h"
 #include "twain/requests.h"
 #include "twain/result_codes.h"
@@ -53,6 +54,9 @@ int16_t ScanSession::PrepareSource() {
     return r;
   }
   if (batch_) AnnouncePageLimit();
+  // What the source reads on each sheet, where it can say: asked in state 4, read after each
+  // page arrived.
+  if (batch_ && batch_->log && EnablePageMarks(g_)) CollectPageMarks(g_, &marks_);
   return 0;
 }
 
