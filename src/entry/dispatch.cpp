@@ -12,9 +12,11 @@
 #include "host/host_kit.h"
 #include "host/host_platform.h"
 #include "host/number_fields.h"
+#include "image/no_throw.h"
 #include "options/options.h"
 #include "pages/destination.h"
 #include "pages/page_delivery.h"
+#include "pages/page_log.h"
 #include "pages/page_names.h"
 #include "pages/page_route.h"
 #include "scan/scan.h"
@@ -240,11 +242,13 @@ bool HasPageCount(int16_t paramCount, HostContext ctx) {
 }
 
 // The page count goes to its variable whatever the answer, once the call has one; DISCARDED
-// says the pages the batch left out as blank. The batch's files are checked, as ScanToFile
-// checks its file, before the source is opened.
+// says the pages the batch left out as blank, PAGES what each page the source delivered was
+// (both nothing for a call that scanned nothing). The batch's files are checked, as
+// ScanToFile checks its file, before the source is opened.
 Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
   uint32_t written = 0, leftOut = 0;
+  std::string pages;
   const bool countable = HasPageCount(paramCount, g->hostParams);
   if (countable) RecordRoute(g, BatchRoute(kOwnFormat));
   PathParameter p = ReadPathParameter(g);
@@ -266,9 +270,16 @@ Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
     if (o.result == 0 && PrepareScan(g, paramCount, kPagesUIParam, o)) o.result = files.Scan(g);
     written = files.Written();
     leftOut = files.LeftOut();
+    // Without memory for the text, PAGES says nothing.
+    const auto text = [&] {
+      pages = PagesText(files.Pages());
+      return kResultOk;
+    };
+    if (AnswerWithoutThrowing(text) != kResultOk) pages.clear();
   }
   if (countable) SetFldNumber(kFieldFirstParam + kPagesCountParam, written, g->hostParams);
   StoreOptionValue(g, Option::kDiscarded, static_cast<int32_t>(leftOut));
+  StoreOptionText(g, Option::kPages, pages);
   return o;
 }
 

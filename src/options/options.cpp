@@ -58,6 +58,7 @@ constexpr OptionRow kOptionRows[] = {
     {"WRITER", kWriterWords, 0, 0, kWriterSource, false},
     {"EXISTING", kExistingWords, 0, 0, kWindowsBuild ? kExistingReplace : kExistingRefuse, false},
     {"DISCARDED", nullptr, 0, INT32_MAX, 0, true},
+    {"PAGES", nullptr, 0, static_cast<int32_t>(kPagesTextMost), 0, true, 1, true},
     // the scan's wait
     {"READYWAIT", nullptr, 1, 600, 5, false},
     // The 32-bit build keeps the manager it has always loaded; a 64-bit process prefers the
@@ -77,8 +78,9 @@ static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one r
 
 constexpr bool TextRowsFollow(int first, int count) {
   for (int i = 0; i < kOptionCount; ++i)
-    if (kOptionRows[i].text != (i >= first && i < first + count)) return false;
-  return true;
+    if (i != static_cast<int>(Option::kPages) && kOptionRows[i].text != (i >= first && i < first + count))
+      return false;
+  return kOptionRows[static_cast<int>(Option::kPages)].text;
 }
 static_assert(TextRowsFollow(static_cast<int>(Option::kPdfTitle), kTextOptionCount),
               "the text options follow one another from PDFTITLE");
@@ -90,10 +92,11 @@ constexpr int16_t kTextRead = 31;
 typedef std::array<int32_t, kOptionCount> Values;
 typedef std::array<std::string, kTextOptionCount> Texts;
 
-// A record's options: the values of every row, and the text options' texts.
+// A record's options: the values of every row, the text options' texts, and PAGES.
 struct Stored {
   Values values;
   Texts texts;
+  std::string pages;
 };
 
 std::vector<std::pair<const TwainGlobals*, Stored>>& Store() {
@@ -117,6 +120,13 @@ Stored& StoredOf(const TwainGlobals* g) {
 Values& ValuesOf(const TwainGlobals* g) { return StoredOf(g).values; }
 
 int TextPlace(Option option) { return static_cast<int>(option) - static_cast<int>(Option::kPdfTitle); }
+
+std::string& TextOf(Stored& stored, Option option) {
+  return option == Option::kPages ? stored.pages : stored.texts[TextPlace(option)];
+}
+const std::string& TextOf(const Stored& stored, Option option) {
+  return option == Option::kPages ? stored.pages : stored.texts[TextPlace(option)];
+}
 
 const OptionRow* RowNamed(const char* name) {
   for (const OptionRow& row : kOptionRows)
@@ -238,14 +248,14 @@ bool OptionTakesText(Option option) { return kOptionRows[static_cast<int>(option
 std::string OptionText(const TwainGlobals* g, Option option) {
   if (!OptionTakesText(option)) return std::string();
   for (const auto& entry : Store())
-    if (entry.first == g) return entry.second.texts[TextPlace(option)];
+    if (entry.first == g) return TextOf(entry.second, option);
   return std::string();
 }
 
 bool StoreOptionText(const TwainGlobals* g, Option option, const std::string& text) {
   if (!OptionTakesText(option)) return false;
   return AnswerWithoutThrowing([&] {
-           StoredOf(g).texts[TextPlace(option)] = text;
+           TextOf(StoredOf(g), option) = text;
            return kResultOk;
          }) == kResultOk;
 }

@@ -8,6 +8,7 @@
 // read-only option is one the extension sets itself (what a scan did), and Twain.SetOption
 // answers 11 for it.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -35,6 +36,7 @@ enum class Option : uint8_t {
   kWriter,     // who writes Twain.ScanToFile's TIFF, JPEG, PNG and PDF: the source or the extension
   kExisting,   // what a scan does with an existing file of its name (a numbered series: any member)
   kDiscarded,  // read only: the pages the last Twain.ScanPages left out as blank
+  kPages,      // read only, a text: what each page of the last Twain.ScanPages was (pages/page_log.h)
   // ---- the scan's wait
   kReadyWait,  // Mac, without the source's interface: seconds a silent source is waited for
   // ---- the source manager (twain/dsm_platform.h)
@@ -48,10 +50,14 @@ enum class Option : uint8_t {
   kPaperSource,   // the feeder, the glass, or whichever holds paper
   kWaitForPaper,  // seconds an empty feeder is waited for before the batch gives up
 };
-constexpr int kOptionCount = 22;
-// The text options (PDFTITLE to PDFKEYWORDS): how many, and the longest text each takes.
+constexpr int kOptionCount = 23;
+// The text options the host sets (PDFTITLE to PDFKEYWORDS): how many, and the longest text
+// each takes. PAGES, the text the extension sets itself, is none of them.
 constexpr int kTextOptionCount = 4;
 constexpr int kOptionTextMost = 255;
+// The most characters of PAGES: the longest text the host's value services carry (their
+// lengths are 16-bit).
+constexpr size_t kPagesTextMost = 32767;
 
 // The words of the word options, as their rows list them.
 enum TransferWord : int32_t { kTransferNative, kTransferMemory, kTransferAuto };
@@ -95,8 +101,8 @@ void StoreOptionValue(const TwainGlobals* g, Option option, int32_t value);
 // A text option's text for g ("" for any other option), and setting it (false: no memory).
 std::string OptionText(const TwainGlobals* g, Option option);
 bool StoreOptionText(const TwainGlobals* g, Option option, const std::string& text);
-// Whether the option is a text option; the text options in the table's order are the
-// kTextOptionCount from kPdfTitle.
+// Whether the option is a text option; the text options the host sets, in the table's order,
+// are the kTextOptionCount from kPdfTitle, and PAGES is one too.
 bool OptionTakesText(Option option);
 // Whether a text option takes `text` (its length, its characters).
 bool OptionTakesTextValue(const OptionRow& row, const char* text);

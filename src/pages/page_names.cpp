@@ -104,6 +104,8 @@ bool SeriesNumber(const std::string& name, const std::string& leafHead, const st
 
 }  // namespace
 
+std::string HostPathText(const HostPath& path) { return TextOf(path); }
+
 bool NumberedPageName(const HostPath& path, uint32_t number, HostPath* page) {
   std::string head, tail;
   SplitSeries(TextOf(path), &head, &tail);

@@ -15,6 +15,7 @@
 // removed, as a whole.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "pages/destination.h"
@@ -24,6 +25,9 @@
 struct HostPath {
   uint8_t bytes[258] = {};
 };
+
+// The path as a text, as the host gave it.
+std::string HostPathText(const HostPath& path);
 
 // Page numbers have at least this many digits.
 constexpr int kPageNumberDigits = 4;

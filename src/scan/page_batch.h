@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "options/options.h"
+#include "pages/page_log.h"
 #include "pages/page_writer.h"
 
 // A batch without a page limit stops after this many pages all the same: a source whose
@@ -23,6 +24,9 @@ struct BatchSettings {
   // waited for when the feeder is asked for.
   int32_t paperSource = kPaperSourceAuto;
   int32_t waitForPaper = 0;
+  // Told of every page taken; with one, the source is asked what it read on each page
+  // (extended image information) where it offers that.
+  PageLog* log = nullptr;
 
   // The most pages the batch takes (the sheets the source hands over).
   uint32_t Limit() const { return maxPages != 0 ? maxPages : kMostPagesOfABatch; }

@@ -38,12 +38,14 @@ ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 
       encoded_(path, Numbered(maxPages), Longest(maxPages), route_, OptionValue(g, Option::kJpegQuality)),
       book_(path, route_),
       document_(path, route_, PdfSettingsOf(g)),
-      blank_(FilesWriter(), OptionValue(g, Option::kBlankInk)) {
+      blank_(FilesWriter(), OptionValue(g, Option::kBlankInk)),
+      path_(path) {
   RecordRoute(g, route_);
   batch_.maxPages = maxPages;
   batch_.writer = FilesWriter();
   batch_.paperSource = OptionValue(g, Option::kPaperSource);
   batch_.waitForPaper = OptionValue(g, Option::kWaitForPaper);
+  batch_.log = this;
   // The pages the extension writes from rows may come by memory transfer, as the options say;
   // JPEG strips, asked for with COMPRESSION JPEG, go into JPEG files and a PDF of JPEG pages.
   if (route_.TakesRows()) {
@@ -60,6 +62,35 @@ PageWriter* ScanPagesFiles::FilesWriter() {
   if (route_.format == TWFF_PDF) return &document_;
   if (route_.encoded) return &encoded_;
   return &plain_;
+}
+
+// A page left out as blank has no file; the others go, in order, to the next page of the
+// batch's files: a file of their own (numbered where the batch may have several), or the next
+// page of its one multi-page TIFF or PDF. A line without memory to be kept is left out.
+void ScanPagesFiles::Taken(uint32_t number, const TW_IMAGEINFO& info, const PageMarks& marks) {
+  PageLine line;
+  line.info = info;
+  line.marks = marks;
+  const uint32_t leftOut = blank_.LeftOut();
+  const uint32_t written = number - leftOut;
+  if (leftOut > leftOutSeen_) {
+    line.fate = PageFate::kBlank;
+  } else if (route_.format == TWFF_TIFFMULTI || route_.format == TWFF_PDF) {
+    line.file = HostPathText(path_);
+    line.pageInFile = written;
+  } else if (!Numbered(batch_.maxPages)) {
+    line.file = HostPathText(path_);
+    line.pageInFile = 1;
+  } else {
+    HostPath page;
+    if (NumberedPageName(path_, written, &page)) line.file = HostPathText(page);
+    line.pageInFile = 1;
+  }
+  leftOutSeen_ = leftOut;
+  try {
+    lines_.push_back(std::move(line));
+  } catch (...) {
+  }
 }
 
 int16_t ScanPagesFiles::Scan(TwainGlobals* g) {

@@ -5,12 +5,14 @@
 // the source; everything a batch is made of is decided here.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "pages/batch_writers.h"
 #include "pages/blank_pages.h"
+#include "pages/page_log.h"
 #include "scan/page_batch.h"
 
-class ScanPagesFiles {
+class ScanPagesFiles : private PageLog {
  public:
   // path: the batch's file name as the host gave it; format: a TWAIN file format (0 to 9) or
   // PDF (10); maxPages: 0 for every page. The options of g say the rest.
@@ -27,10 +29,14 @@ class ScanPagesFiles {
   // After Scan: the pages the files hold, and the pages left out as blank.
   uint32_t Written() const { return written_; }
   uint32_t LeftOut() const { return blank_.LeftOut(); }
+  // After Scan: what each page the source delivered was, in order (a page the batch failed on
+  // is none of them).
+  const std::vector<PageLine>& Pages() const { return lines_; }
 
  private:
   // The writer of the route's files.
   PageWriter* FilesWriter();
+  void Taken(uint32_t number, const TW_IMAGEINFO& info, const PageMarks& marks) override;
 
   PageRoute route_;
   PlainPageFiles plain_;
@@ -40,4 +46,7 @@ class ScanPagesFiles {
   LeaveOutBlankPages blank_;
   BatchSettings batch_;
   uint32_t written_ = 0;
+  HostPath path_;
+  std::vector<PageLine> lines_;
+  uint32_t leftOutSeen_ = 0;  // the pages left out as blank before the last one taken
 };

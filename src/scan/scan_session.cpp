@@ -5,6 +5,7 @@
 #include "options/options.h"
 #include "record/records.h"
 #include "transfer/collect_image.h"
+#include "transfer/page_marks.h"
 #include "twain/connection.h"
 #include "twain/requests.h"
 #include "twain/result_codes.h"
@@ -80,6 +81,7 @@ ScanSession::ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, const PageRoute&
 }
 
 ScanSession::~ScanSession() {
+  if (batch_ && batch_->log) CollectPageMarks(g_, nullptr);
   MarkScanComplete(g_, 1);
   running = outer_;
 }

@@ -15,6 +15,7 @@
 #include "scan/scan_session.h"
 #include "transfer/collect_image.h"
 #include "transfer/memory_transfer.h"
+#include "transfer/page_marks.h"
 #include "twain/requests.h"
 #include "twain/result_codes.h"
 
@@ -72,6 +73,7 @@ void ScanSession::TakePages() {
     }
     TW_UINT16 left = 0;
     int16_t endRefused = 0;
+    marks_ = PageMarks{};
     if (route_.transfer == PageTransfer::kMemory) {
       r = CollectPageByMemory(g_, writer, strips_, number, &info_, &left,
                               &endRefused);  // made as its strips come
@@ -89,6 +91,7 @@ void ScanSession::TakePages() {
       return;
     }
     ++taken_;
+    if (batch_->log) batch_->log->Taken(number, info_, marks_);
     if (endRefused != 0) {
       End(endRefused);  // the page arrived whole and is kept; the source is closed from state 7
       return;

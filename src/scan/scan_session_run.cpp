@@ -14,6 +14,7 @@
 #include "scan/scan_platform.h"
 #include "scan/scan_session.h"
 #include "scan/transfer_mechanism.h"
+#include "transfer/page_marks.h"
 #include "twain/connection.h"
 #include "twain/requests.h"
 #include "twain/result_codes.h"
@@ -56,6 +57,9 @@ int16_t ScanSession::PrepareSource() {
     AnnouncePageLimit();
     // Only a batch with a limit stops its feeder.
     autoscan_ = batch_->maxPages != 0 && AutoscanOn(g_);
+    // What the source reads on each sheet, where it can say: asked in state 4, read after each
+    // page arrived.
+    if (batch_->log && EnablePageMarks(g_)) CollectPageMarks(g_, &marks_);
     r = WaitForPaper();
   }
   if (r != 0) DoCloseDS(g_);

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "pages/page_delivery.h"
+#include "transfer/page_marks.h"
 #include "transfer/transfer_platform.h"
 #include "twain/connection.h"
 #include "twain/dsm.h"
@@ -14,6 +15,7 @@
 // (endRefused). A source whose end did not succeed is still inside its transfer: the
 // connection noted it, and the source's close ends it once more.
 int16_t FinishTransfer(TwainGlobals* g, int16_t result, TW_UINT16* left, int16_t* endRefused) {
+  if (result == 0) ReadPageMarks(g);  // the page arrived: state 7, before its end
   TW_UINT16 rc = DoEndTransfer(g, left);
   if (rc != TWRC_FAILURE || result != 0) return result;
   int16_t refused = xlateErr(g, &g->sourceIdentity, rc);

@@ -54,6 +54,7 @@ constexpr TW_UINT16 DAT_IMAGELAYOUT = 0x0102;
 constexpr TW_UINT16 DAT_IMAGEMEMXFER = 0x0103;
 constexpr TW_UINT16 DAT_IMAGENATIVEXFER = 0x0104;
 constexpr TW_UINT16 DAT_IMAGEFILEXFER = 0x0105;
+constexpr TW_UINT16 DAT_EXTIMAGEINFO = 0x010B;
 
 // Messages
 constexpr TW_UINT16 MSG_NULL = 0x0000;
@@ -150,6 +151,7 @@ constexpr TW_UINT16 TWTY_STR32 = 9;
 constexpr TW_UINT16 TWTY_STR64 = 10;
 constexpr TW_UINT16 TWTY_STR128 = 11;
 constexpr TW_UINT16 TWTY_STR255 = 12;
+constexpr TW_UINT16 TWTY_HANDLE = 15;
 
 // Transfer mechanisms, file formats, pixel flavours, pixel types, units
 constexpr TW_UINT16 TWSX_NATIVE = 0;
@@ -218,6 +220,20 @@ constexpr TW_UINT16 ICAP_YRESOLUTION = 0x1119;
 constexpr TW_UINT16 ICAP_PIXELFLAVOR = 0x111F;
 constexpr TW_UINT16 ICAP_THRESHOLD = 0x1123;
 constexpr TW_UINT16 ICAP_BITDEPTH = 0x112B;
+constexpr TW_UINT16 ICAP_EXTIMAGEINFO = 0x112F;
+
+// Extended image information (DAT_EXTIMAGEINFO): the items a batch asks for, and their values
+constexpr TW_UINT16 TWEI_BARCODETEXT = 0x1202;
+constexpr TW_UINT16 TWEI_PATCHCODE = 0x1212;
+constexpr TW_UINT16 TWEI_BARCODECOUNT = 0x1219;
+constexpr TW_UINT16 TWEI_BARCODETEXTLENGTH = 0x121C;
+constexpr TW_UINT16 TWEI_DOCUMENTNUMBER = 0x123A;
+constexpr TW_UINT16 TWEI_PAGENUMBER = 0x123B;
+constexpr TW_UINT16 TWEI_PAGESIDE = 0x1245;
+constexpr TW_UINT16 TWCS_TOP = 1;      // the sheet's front
+constexpr TW_UINT16 TWCS_BOTTOM = 2;   // its back
+constexpr TW_UINT32 TWPCH_PATCH6 = 4;  // PATCH1 0 to PATCH4 3 go in order; there is no patch 5
+constexpr TW_UINT32 TWPCH_PATCHT = 5;
 
 // DSM_Entry, DS_Entry and the memory functions of a TWAIN 2 manager.
 // Windows: stdcall (WINAPI; the one convention of x86-64); Mac: the C convention.

@@ -1,6 +1,7 @@
 // ISOLATION "PROCESS": the record's calls carried out in kv-worker.exe (the worker beside the
 // test program), with the answers, files and pictures they have in process; a worker that
 // ends answers 19 once, and the next call starts a fresh one; Disconnect ends it.
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -109,6 +110,20 @@ TEST_F(IsolationTest, AWorkersPdfTakesTheInstancesTexts) {
   EXPECT_NE(std::string::npos, pdf.find("/Keywords (k\\351y)"));
   EXPECT_NE(std::string::npos, pdf.find("<pdf:Keywords>k\xC3\xA9y</pdf:Keywords>"));
   std::remove(file.c_str());
+}
+
+// What each page of a batch in the worker was comes back with the call, as DISCARDED does.
+TEST_F(IsolationTest, AWorkersBatchSaysWhatEachPageWas) {
+  const std::string stem = "iso-pages" + std::to_string(GetCurrentProcessId());
+  velmar::HandOnScannerCommands({"documents on", "barcode-at 2 W-2", "pages 2"});
+  ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
+  ASSERT_EQ("0", Call("Twain.Connect()"));
+  ASSERT_EQ("0", Call("Twain.ScanPages(\"" + stem + ".png\", $n, 0, 7)"));
+  const std::string pages = Variable(CallFull("Twain.GetOption(\"PAGES\", $p)"), "p").AsText();
+  EXPECT_EQ(1, std::count(pages.begin(), pages.end(), '\r')) << pages;
+  EXPECT_EQ(0u, pages.find(stem + "-0001.png\t1\t1\t")) << pages;
+  EXPECT_NE(std::string::npos, pages.find("\tFRONT\tWRITTEN\t\tW-2")) << pages;
+  for (int i = 1; i <= 2; ++i) std::remove((stem + "-000" + std::to_string(i) + ".png").c_str());
 }
 
 TEST_F(IsolationTest, AWorkerThatEndsAnswers19OnceAndTheNextCallStartsAFreshOne) {

@@ -298,6 +298,9 @@ int main(int argc, char** argv) {
     after.push_back(0);
     after.insert(after.end(), current.begin(), current.end());
     after.push_back(0);
+    const std::string pages = OptionText(g, Option::kPages);
+    after.insert(after.end(), pages.begin(), pages.end());
+    after.push_back(0);
     if (!Send(worker::kCallDone, &call, sizeof call, after.data(), after.size())) break;
   }
   RouteMessage(kMsgDestruct, &slot, NoHost);

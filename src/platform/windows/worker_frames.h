@@ -8,7 +8,8 @@
 //   extension -> worker   kAnswer    AnswerFrame + data: the service's answer
 //   worker -> extension   kCallDone  CallFrame + DoneFrame + texts: the call is over (the
 //                                    options it left, the source its next open uses; a
-//                                    listing's answer, its names and the next open's source)
+//                                    listing's answer, its names and the next open's source;
+//                                    PAGES)
 //   extension -> worker   kEnd       the instance ends and the worker exits
 //   worker -> extension   kPageFiles PageFilesFrame + name: where the call's page files stand
 //                                    (no answer)
@@ -50,7 +51,7 @@ constexpr int32_t kChooseSource = -2;
 
 // After the CallFrame of kCallDone: the answer of a request (the host's calls answer through
 // their own result field), then for kListSources the names, one a line, and the next open's
-// source, each ending with a 0.
+// source, then the worker's PAGES (the text a batch leaves), each ending with a 0.
 struct DoneFrame {
   int32_t result;
 };

@@ -376,6 +376,8 @@ Done Request(const WorkerKey& key, Worker& w, int32_t function, HostContext ctx,
       size_t at = sizeof call + sizeof d;
       done.names = TextAt(payload, &at);
       done.current = TextAt(payload, &at);
+      // The text the call set of its own: PAGES.
+      StoreOptionText(g, Option::kPages, TextAt(payload, &at));
       break;
     }
     if (h.kind != worker::kService || payload.size() < sizeof(worker::ServiceFrame) || !ctx) {
