@@ -167,7 +167,7 @@ Outcome RunScanToFile(TwainGlobals* g, int16_t paramCount) {
       return o;
     }
     if (ExtensionWrites(format)) {
-      ScanPagesFiles files(g, path, format, 1);
+      ScanPagesFiles files(g, path, format, 1, FilesOf::kSinglePage);
       o.result = files.Begin(g);
       if (o.result == 0 && PrepareScan(g, paramCount, 1, o)) o.result = files.Scan(g);
       StoreOptionValue(g, Option::kDiscarded, static_cast<int32_t>(files.LeftOut()));
@@ -242,12 +242,12 @@ bool HasPageCount(int16_t paramCount, HostContext ctx) {
 }
 
 // The page count goes to its variable whatever the answer, once the call has one; DISCARDED
-// says the pages the batch left out as blank, PAGES what each page the source delivered was
-// (both nothing for a call that scanned nothing). The batch's files are checked, as
+// says the pages the batch left out as blank, DOCUMENTS the documents it wrote, PAGES what
+// each page the source delivered was (all nothing for a call that scanned nothing). The batch's files are checked, as
 // ScanToFile checks its file, before the source is opened.
 Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
-  uint32_t written = 0, leftOut = 0;
+  uint32_t written = 0, leftOut = 0, documents = 0;
   std::string pages;
   const bool countable = HasPageCount(paramCount, g->hostParams);
   if (countable) RecordRoute(g, BatchRoute(kOwnFormat));
@@ -270,6 +270,7 @@ Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
     if (o.result == 0 && PrepareScan(g, paramCount, kPagesUIParam, o)) o.result = files.Scan(g);
     written = files.Written();
     leftOut = files.LeftOut();
+    documents = files.Documents();
     // Without memory for the text, PAGES says nothing.
     const auto text = [&] {
       pages = PagesText(files.Pages());
@@ -279,6 +280,7 @@ Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   }
   if (countable) SetFldNumber(kFieldFirstParam + kPagesCountParam, written, g->hostParams);
   StoreOptionValue(g, Option::kDiscarded, static_cast<int32_t>(leftOut));
+  StoreOptionValue(g, Option::kDocuments, static_cast<int32_t>(documents));
   StoreOptionText(g, Option::kPages, pages);
   return o;
 }

@@ -31,6 +31,7 @@ constexpr const char* kDsmInUseWords[] = {"", "TWAIN_32", "TWAINDSM", nullptr};
 constexpr const char* kIsolationWords[] = {"NONE", kWindowsBuild ? "PROCESS" : nullptr, nullptr};
 constexpr const char* kSourcesWords[] = {"AUTO", "OWN", "32BIT", nullptr};
 constexpr const char* kPaperSourceWords[] = {"AUTO", "FEEDER", "FLATBED", nullptr};
+constexpr const char* kSeparationWords[] = {"NONE", "BLANKSHEET", "PATCHCODE", nullptr};
 static_assert(kDsmTwain32 == int32_t(ManagerChoice::kTwain32) &&
                   kDsmTwainDsm == int32_t(ManagerChoice::kTwainDsm) &&
                   kDsmAuto == int32_t(ManagerChoice::kAuto),
@@ -73,6 +74,9 @@ constexpr OptionRow kOptionRows[] = {
     // the feeder: by default whichever holds paper, and an empty feeder not waited for
     {"PAPERSOURCE", kPaperSourceWords, 0, 0, kPaperSourceAuto, false},
     {"WAITFORPAPER", nullptr, 0, 3600, 0, false},
+    // documents: one file for the whole batch unless asked
+    {"SEPARATION", kSeparationWords, 0, 0, kSeparationNone, false},
+    {"DOCUMENTS", nullptr, 0, INT32_MAX, 0, true},
 };
 static_assert(sizeof kOptionRows / sizeof kOptionRows[0] == kOptionCount, "one row for each option");
 

@@ -49,8 +49,11 @@ enum class Option : uint8_t {
   // ---- the feeder (Twain.ScanPages)
   kPaperSource,   // the feeder, the glass, or whichever holds paper
   kWaitForPaper,  // seconds an empty feeder is waited for before the batch gives up
+  // ---- documents (pages/documents.h)
+  kSeparation,  // what ends a document of Twain.ScanPages: nothing, a blank sheet, a patch sheet
+  kDocuments,   // read only: the documents the last Twain.ScanPages wrote
 };
-constexpr int kOptionCount = 23;
+constexpr int kOptionCount = 25;
 // The text options the host sets (PDFTITLE to PDFKEYWORDS): how many, and the longest text
 // each takes. PAGES, the text the extension sets itself, is none of them.
 constexpr int kTextOptionCount = 4;
@@ -73,6 +76,7 @@ enum DsmInUseWord : int32_t { kDsmInUseNone, kDsmInUseTwain32, kDsmInUseTwainDsm
 enum IsolationWord : int32_t { kIsolationNone, kIsolationProcess };
 enum SourcesWord : int32_t { kSourcesAuto, kSourcesOwn, kSources32Bit };
 enum PaperSourceWord : int32_t { kPaperSourceAuto, kPaperSourceFeeder, kPaperSourceFlatbed };
+enum SeparationWord : int32_t { kSeparationNone, kSeparationBlankSheet, kSeparationPatchCode };
 // The option DSM of g, as the binding takes it.
 ManagerChoice ManagerChoiceOf(const TwainGlobals* g);
 

@@ -16,6 +16,11 @@ int16_t LeaveOutBlankPages::Written(int16_t result) {
 }
 
 int16_t LeaveOutBlankPages::LeaveOut() {
+  if (breaks_) {
+    ++separators_;
+    breaks_->BreakDocument();
+    return kResultOk;
+  }
   ++leftOut_;
   return kResultOk;
 }

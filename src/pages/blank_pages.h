@@ -2,23 +2,30 @@
 // before it is written (image/blank_meter.h) and passes on only the pages that are not blank.
 // A blank page is taken from the source like any other, counted as left out, and dropped; the
 // next page takes its number, so the files hold the pages that were not blank, in order. The
-// batch and the transfers know nothing of it: they hand pages to a writer.
+// batch and the transfers know nothing of it: they hand pages to a writer. Where blank sheets
+// separate documents, a blank page is a separator instead: dropped the same way, it ends the
+// document being written (pages/documents.h).
 #pragma once
 #include <cstdint>
 #include <vector>
 
+#include "pages/documents.h"
 #include "pages/page_writer.h"
 
 class LeaveOutBlankPages : public PageWriter {
  public:
-  // inkLimit: the most ink of a blank page, in the BLANKINK option's units.
-  LeaveOutBlankPages(PageWriter* pages, int32_t inkLimit) : pages_(pages), inkLimit_(inkLimit) {}
+  // inkLimit: the most ink of a blank page, in the BLANKINK option's units; breaks: where a
+  // blank page ends a document (null: blank pages are left out).
+  LeaveOutBlankPages(PageWriter* pages, int32_t inkLimit, DocumentBreak* breaks = nullptr)
+      : pages_(pages), inkLimit_(inkLimit), breaks_(breaks) {}
   ~LeaveOutBlankPages() override;
   LeaveOutBlankPages(const LeaveOutBlankPages&) = delete;
   LeaveOutBlankPages& operator=(const LeaveOutBlankPages&) = delete;
 
   // The pages left out as blank so far.
   uint32_t LeftOut() const { return leftOut_; }
+  // The blank pages taken as separators so far.
+  uint32_t Separators() const { return separators_; }
 
   int16_t Begin(TwainGlobals* g) override { return pages_->Begin(g); }
   int16_t BeforePage(TwainGlobals* g, uint32_t) override { return pages_->BeforePage(g, NextNumber()); }
@@ -50,6 +57,8 @@ class LeaveOutBlankPages : public PageWriter {
 
   PageWriter* pages_;
   int32_t inkLimit_;
+  DocumentBreak* breaks_;
+  uint32_t separators_ = 0;
   uint32_t written_ = 0;
   uint32_t leftOut_ = 0;
   KeptBytes compressed_;

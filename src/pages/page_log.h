@@ -19,6 +19,9 @@ struct PageMarks {
   uint32_t document = 0;              // TWEI_DOCUMENTNUMBER, 0 when the source did not say
   uint32_t page = 0;                  // TWEI_PAGENUMBER within that document
   std::vector<std::string> barcodes;  // in the order the source gave them
+  // What the source's MSG_ENDXFER said after the page (TW_PENDINGXFERS.EOJ): a TWEJ_ code
+  // where the page ended a job under job control, 0 where it ended none.
+  TW_UINT32 jobEnd = 0;
 };
 
 // What became of a page. A separator sheet is one that separates documents.

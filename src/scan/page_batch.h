@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "options/options.h"
+#include "pages/documents.h"
 #include "pages/page_log.h"
 #include "pages/page_writer.h"
 
@@ -27,6 +28,12 @@ struct BatchSettings {
   // Told of every page taken; with one, the source is asked what it read on each page
   // (extended image information) where it offers that.
   PageLog* log = nullptr;
+  // Where the batch's session puts what the source reported of the page being taken (its
+  // marks and the job's end), read by the log and the writer; null: nothing is collected.
+  PageMarks* marks = nullptr;
+  // Non-null where patch sheets separate documents: how the source does it, settled by the
+  // session before it is enabled (a source that cannot fails the batch with 10).
+  PatchSeparation* patchSeparation = nullptr;
 
   // The most pages the batch takes (the sheets the source hands over).
   uint32_t Limit() const { return maxPages != 0 ? maxPages : kMostPagesOfABatch; }

@@ -1,5 +1,6 @@
 #include "scan/scan_pages.h"
 
+#include <memory>
 #include <utility>
 
 #include "host/host_text.h"
@@ -30,63 +31,80 @@ bool Numbered(uint32_t maxPages) { return maxPages != 1; }
 
 uint32_t Longest(uint32_t maxPages) { return BatchSettings{nullptr, maxPages}.Limit(); }
 
+DocumentNaming NamingOf(const PageRoute& route, uint32_t maxPages, bool separated) {
+  DocumentNaming naming;
+  naming.separated = separated;
+  naming.oneFile = route.format == TWFF_TIFFMULTI || route.format == TWFF_PDF;
+  naming.numbered = !naming.oneFile && (separated || Numbered(maxPages));
+  return naming;
+}
+
 }  // namespace
 
-ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 format, uint32_t maxPages)
+ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 format, uint32_t maxPages,
+                               FilesOf of)
     : route_(BatchRoute(format, ExistingFiles(g))),
-      plain_(path, Numbered(maxPages), Longest(maxPages), route_),
-      encoded_(path, Numbered(maxPages), Longest(maxPages), route_, OptionValue(g, Option::kJpegQuality)),
-      book_(path, route_),
-      document_(path, route_, PdfSettingsOf(g)),
-      blank_(FilesWriter(), OptionValue(g, Option::kBlankInk)),
-      path_(path) {
+      maxPages_(maxPages),
+      jpegQuality_(OptionValue(g, Option::kJpegQuality)),
+      pdf_(PdfSettingsOf(g)),
+      separation_(of == FilesOf::kBatch ? OptionValue(g, Option::kSeparation) : kSeparationNone),
+      documents_(path, NamingOf(route_, maxPages, separation_ != kSeparationNone), this, &marks_,
+                 separation_ == kSeparationPatchCode ? &patches_ : nullptr),
+      blank_(&documents_, OptionValue(g, Option::kBlankInk),
+             separation_ == kSeparationBlankSheet ? &documents_ : nullptr) {
   RecordRoute(g, route_);
   batch_.maxPages = maxPages;
-  batch_.writer = FilesWriter();
+  batch_.writer = &documents_;
   batch_.paperSource = OptionValue(g, Option::kPaperSource);
   batch_.waitForPaper = OptionValue(g, Option::kWaitForPaper);
   batch_.log = this;
+  batch_.marks = &marks_;
+  if (separation_ == kSeparationPatchCode) batch_.patchSeparation = &patches_;
   // The pages the extension writes from rows may come by memory transfer, as the options say;
   // JPEG strips, asked for with COMPRESSION JPEG, go into JPEG files and a PDF of JPEG pages.
   if (route_.TakesRows()) {
     batch_.transfer = OptionValue(g, Option::kTransfer);
-    const bool jpegPages = format == TWFF_JFIF || (format == TWFF_PDF && !PdfSettingsOf(g).lossless);
+    const bool jpegPages = format == TWFF_JFIF || (format == TWFF_PDF && !pdf_.lossless);
     batch_.compressJpeg = jpegPages && OptionValue(g, Option::kCompression) == kCompressionJpeg;
   }
   // Blank pages are judged where the extension encodes the pages itself.
-  if (route_.encoded && OptionValue(g, Option::kBlankPages) == kBlankPagesDiscard) batch_.writer = &blank_;
+  const bool judged = OptionValue(g, Option::kBlankPages) == kBlankPagesDiscard || separation_ == kSeparationBlankSheet;
+  if (route_.encoded && judged) batch_.writer = &blank_;
 }
 
-PageWriter* ScanPagesFiles::FilesWriter() {
-  if (route_.format == TWFF_TIFFMULTI) return &book_;
-  if (route_.format == TWFF_PDF) return &document_;
-  if (route_.encoded) return &encoded_;
-  return &plain_;
+int16_t ScanPagesFiles::Begin(TwainGlobals* g) {
+  if (separation_ == kSeparationBlankSheet && !route_.encoded) return kResultBadValue;
+  return batch_.writer->Begin(g);
 }
 
-// A page left out as blank has no file; the others go, in order, to the next page of the
-// batch's files: a file of their own (numbered where the batch may have several), or the next
-// page of its one multi-page TIFF or PDF. A line without memory to be kept is left out.
-void ScanPagesFiles::Taken(uint32_t number, const TW_IMAGEINFO& info, const PageMarks& marks) {
+std::unique_ptr<PageWriter> ScanPagesFiles::Writer(const HostPath& path, bool numbered) {
+  if (route_.format == TWFF_TIFFMULTI) return std::make_unique<TiffBookPages>(path, route_);
+  if (route_.format == TWFF_PDF) return std::make_unique<PdfPages>(path, route_, pdf_);
+  if (route_.encoded)
+    return std::make_unique<EncodedPageFiles>(path, numbered, Longest(maxPages_), route_, jpegQuality_);
+  return std::make_unique<PlainPageFiles>(path, numbered, Longest(maxPages_), route_);
+}
+
+// A page left out as blank, or a separator, has no file; the others go, in order, to the next
+// page of their document's files (pages/documents.h). A line without memory to be kept is left
+// out.
+void ScanPagesFiles::Taken(uint32_t, const TW_IMAGEINFO& info, const PageMarks& marks) {
   PageLine line;
   line.info = info;
   line.marks = marks;
   const uint32_t leftOut = blank_.LeftOut();
-  const uint32_t written = number - leftOut;
-  if (leftOut > leftOutSeen_) {
-    line.fate = PageFate::kBlank;
-  } else if (route_.format == TWFF_TIFFMULTI || route_.format == TWFF_PDF) {
-    line.file = HostPathText(path_);
-    line.pageInFile = written;
-  } else if (!Numbered(batch_.maxPages)) {
-    line.file = HostPathText(path_);
-    line.pageInFile = 1;
+  const uint32_t separators = SeparatorsSoFar();
+  if (leftOut > leftOutSeen_ || separators > separatorsSeen_) {
+    line.fate = leftOut > leftOutSeen_ ? PageFate::kBlank : PageFate::kSeparator;
+    line.document = documents_.Document();
   } else {
-    HostPath page;
-    if (NumberedPageName(path_, written, &page)) line.file = HostPathText(page);
-    line.pageInFile = 1;
+    const PagePlace place = documents_.LastWritten();
+    line.file = place.file;
+    line.pageInFile = place.pageInFile;
+    line.document = place.document;
   }
   leftOutSeen_ = leftOut;
+  separatorsSeen_ = separators;
   try {
     lines_.push_back(std::move(line));
   } catch (...) {
@@ -96,8 +114,9 @@ void ScanPagesFiles::Taken(uint32_t number, const TW_IMAGEINFO& info, const Page
 int16_t ScanPagesFiles::Scan(TwainGlobals* g) {
   uint32_t taken = 0;
   int16_t r = DoScanPages(g, route_, batch_, &taken);
-  // Pages came, and every one was left out as blank: not the answer of a batch that got none.
-  if (r == kResultOk && taken > 0 && taken == blank_.LeftOut()) r = kResultEveryPageBlank;
+  // Pages came, and every one was blank (left out, or a separator): not the answer of a batch
+  // that got none.
+  if (r == kResultOk && taken > 0 && taken == blank_.LeftOut() + blank_.Separators()) r = kResultEveryPageBlank;
   written_ = taken;
   const int16_t closed = batch_.writer->End(g, &written_);
   return r != kResultOk ? r : closed;

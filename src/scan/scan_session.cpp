@@ -81,7 +81,7 @@ ScanSession::ScanSession(TwainGlobals* g, TW_HANDLE* imageSlot, const PageRoute&
 }
 
 ScanSession::~ScanSession() {
-  if (batch_ && batch_->log) CollectPageMarks(g_, nullptr);
+  if (batch_ && batch_->marks) CollectPageMarks(g_, nullptr, false);
   MarkScanComplete(g_, 1);
   running = outer_;
 }

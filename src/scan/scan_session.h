@@ -97,7 +97,6 @@ class ScanSession {
   StripTerms strips_;           // a batch that may take memory: what the source said of its pixels
   uint32_t taken_ = 0;          // a batch: the pages taken so far
   TW_IMAGEINFO info_{};         // a batch: what the source said of the page being taken
-  PageMarks marks_;             // a batch: what the source read on the page being taken
   ScanSession* outer_;
   void* window_;
   bool modal_ = false;

@@ -73,7 +73,7 @@ void ScanSession::TakePages() {
     }
     TW_UINT16 left = 0;
     int16_t endRefused = 0;
-    marks_ = PageMarks{};
+    if (batch_->marks) *batch_->marks = PageMarks{};
     if (route_.transfer == PageTransfer::kMemory) {
       r = CollectPageByMemory(g_, writer, strips_, number, &info_, &left,
                               &endRefused);  // made as its strips come
@@ -91,7 +91,7 @@ void ScanSession::TakePages() {
       return;
     }
     ++taken_;
-    if (batch_->log) batch_->log->Taken(number, info_, marks_);
+    if (batch_->log) batch_->log->Taken(number, info_, batch_->marks ? *batch_->marks : PageMarks{});
     if (endRefused != 0) {
       End(endRefused);  // the page arrived whole and is kept; the source is closed from state 7
       return;

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "scan/paper_source.h"
+#include "scan/patch_separation.h"
 #include "scan/pixel_flavor.h"
 #include "scan/scan_platform.h"
 #include "scan/scan_session.h"
@@ -57,10 +58,14 @@ int16_t ScanSession::PrepareSource() {
     AnnouncePageLimit();
     // Only a batch with a limit stops its feeder.
     autoscan_ = batch_->maxPages != 0 && AutoscanOn(g_);
+    if (batch_->patchSeparation) {
+      *batch_->patchSeparation = SettlePatchSeparation(g_);
+      if (*batch_->patchSeparation == PatchSeparation::kNone) r = kResultBadValue;
+    }
     // What the source reads on each sheet, where it can say: asked in state 4, read after each
     // page arrived.
-    if (batch_->log && EnablePageMarks(g_)) CollectPageMarks(g_, &marks_);
-    r = WaitForPaper();
+    if (r == 0 && batch_->marks) CollectPageMarks(g_, batch_->marks, EnablePageMarks(g_));
+    if (r == 0) r = WaitForPaper();
   }
   if (r != 0) DoCloseDS(g_);
   return r;

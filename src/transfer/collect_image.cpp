@@ -16,7 +16,9 @@
 // connection noted it, and the source's close ends it once more.
 int16_t FinishTransfer(TwainGlobals* g, int16_t result, TW_UINT16* left, int16_t* endRefused) {
   if (result == 0) ReadPageMarks(g);  // the page arrived: state 7, before its end
-  TW_UINT16 rc = DoEndTransfer(g, left);
+  TW_UINT32 jobEnd = 0;
+  TW_UINT16 rc = DoEndTransfer(g, left, &jobEnd);
+  if (result == 0) NotePageJobEnd(g, jobEnd);
   if (rc != TWRC_FAILURE || result != 0) return result;
   int16_t refused = xlateErr(g, &g->sourceIdentity, rc);
   if (!endRefused) return refused;

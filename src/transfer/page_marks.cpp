@@ -26,6 +26,7 @@ static_assert(offsetof(InfoRequest, Info) == sizeof(TW_UINT32), "the records fol
 // The scan collecting marks, and where they go (one scan runs at a time).
 const TwainGlobals* gCollecting = nullptr;
 PageMarks* gMarks = nullptr;
+bool gAskSource = false;  // whether the source is asked what it read (DAT_EXTIMAGEINFO)
 
 // No block of memory has an address in the lowest 64 KiB of either platform's address space.
 constexpr TW_UINTPTR kLowestAddress = 0x10000;
@@ -141,11 +142,22 @@ std::vector<std::string> Texts(const TW_INFO& info, const std::vector<uint32_t>&
 
 }  // namespace
 
-bool EnablePageMarks(TwainGlobals* g) { return SetCapInt(g, ICAP_EXTIMAGEINFO, 1) == 0; }
+bool EnablePageMarks(TwainGlobals* g) {
+  if (SetCapInt(g, ICAP_EXTIMAGEINFO, 1) != 0) return false;
+  // A source that finds patch sheets only when asked to is asked (one without the capability
+  // reports them or not, as it does).
+  SetCapInt(g, ICAP_PATCHCODEDETECTIONENABLED, 1);
+  return true;
+}
 
-void CollectPageMarks(const TwainGlobals* g, PageMarks* marks) {
+void CollectPageMarks(const TwainGlobals* g, PageMarks* marks, bool askSource) {
   gCollecting = marks ? g : nullptr;
   gMarks = marks;
+  gAskSource = marks && askSource;
+}
+
+void NotePageJobEnd(const TwainGlobals* g, TW_UINT32 jobEnd) {
+  if (gMarks && gCollecting == g) gMarks->jobEnd = jobEnd;
 }
 
 void TakeInfoItems(TW_INFO* infos, TW_UINT32 count, PageMarks* marks) {
@@ -191,7 +203,7 @@ void TakeInfoItems(TW_INFO* infos, TW_UINT32 count, PageMarks* marks) {
 }
 
 void ReadPageMarks(TwainGlobals* g) {
-  if (!gMarks || gCollecting != g) return;
+  if (!gMarks || gCollecting != g || !gAskSource) return;
   InfoRequest request;
   std::memset(&request, 0, sizeof request);
   request.NumInfos = kAskedCount;

@@ -11,8 +11,10 @@
 bool EnablePageMarks(TwainGlobals* g);
 
 // While a scan of g runs, the marks of each page it transfers go to *marks (null: none are
-// asked for). The transfers ask for them through ReadPageMarks.
-void CollectPageMarks(const TwainGlobals* g, PageMarks* marks);
+// collected): the job's end its MSG_ENDXFER reports, and, with `askSource` (the source took
+// ICAP_EXTIMAGEINFO), what it read on the page. The transfers note them through
+// ReadPageMarks and NotePageJobEnd.
+void CollectPageMarks(const TwainGlobals* g, PageMarks* marks, bool askSource);
 
 // State 7, after the page arrived: where g's scan collects marks, asks the source for them
 // and replaces *marks with what it said. A refusal, an item the source does not know
@@ -20,6 +22,8 @@ void CollectPageMarks(const TwainGlobals* g, PageMarks* marks);
 // they start; the page goes on whatever was answered. Every handle the source handed over is
 // freed.
 void ReadPageMarks(TwainGlobals* g);
+// After the page's MSG_ENDXFER: where g's scan collects marks, the EOJ it answered.
+void NotePageJobEnd(const TwainGlobals* g, TW_UINT32 jobEnd);
 
 // The items of one answer, read out of TW_INFO records the source filled (exposed for its
 // checks): *marks receives what they hold; every handle among them is freed.

@@ -321,12 +321,14 @@ void NoteTransferStarted(const TwainGlobals* g) {
   if (!TransferNotEnded(g)) TransfersNotEnded().push_back(g);
 }
 
-TW_UINT16 DoEndTransfer(TwainGlobals* g, TW_UINT16* left) {
+TW_UINT16 DoEndTransfer(TwainGlobals* g, TW_UINT16* left, TW_UINT32* jobEnd) {
   TW_UINT16 count = 0;
-  TW_UINT16 rc = EndTransfer(g, &count);
+  TW_UINT32 eoj = 0;
+  TW_UINT16 rc = EndTransfer(g, &count, &eoj);
   bool done = Done(rc);
   if (done) ForgetTransfer(g);
   if (left) *left = done ? count : 0;
+  if (jobEnd) *jobEnd = done ? eoj : 0;
   return rc;
 }
 

@@ -35,8 +35,9 @@ void DoReset(TwainGlobals* g);
 void NoteTransferStarted(const TwainGlobals* g);
 // DAT_PENDINGXFERS / MSG_ENDXFER; an end that was done (TWRC_SUCCESS or TWRC_CHECKSTATUS)
 // ends what NoteTransferStarted noted. Returns the TWAIN return code; `left` (optional)
-// receives the count of transfers still pending after an end that was done, else 0.
-TW_UINT16 DoEndTransfer(TwainGlobals* g, TW_UINT16* left = nullptr);
+// receives the count of transfers still pending after an end that was done, else 0; `jobEnd`
+// (optional) the job's end the source reported then (TW_PENDINGXFERS.EOJ), else 0.
+TW_UINT16 DoEndTransfer(TwainGlobals* g, TW_UINT16* left = nullptr, TW_UINT32* jobEnd = nullptr);
 
 // A source chosen while another was open waits for the next open; a record that goes
 // forgets its choice (and whatever else the connection noted about it).

@@ -20,10 +20,11 @@ TW_UINT16 DisableSource(TwainGlobals* g) {
   return CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_USERINTERFACE, MSG_DISABLEDS, &ui);
 }
 
-TW_UINT16 EndTransfer(TwainGlobals* g, TW_UINT16* left) {
+TW_UINT16 EndTransfer(TwainGlobals* g, TW_UINT16* left, TW_UINT32* jobEnd) {
   TW_PENDINGXFERS pending{};
   TW_UINT16 rc = CallDSM(g, &g->sourceIdentity, DG_CONTROL, DAT_PENDINGXFERS, MSG_ENDXFER, &pending);
   if (left) *left = pending.Count;
+  if (jobEnd) *jobEnd = pending.Reserved;  // EOJ: the field's name from TWAIN 1.9 on
   return rc;
 }
 

@@ -11,8 +11,9 @@ TW_UINT16 EnableSource(TwainGlobals* g, TW_USERINTERFACE* ui);
 // DAT_USERINTERFACE / MSG_DISABLEDS.
 TW_UINT16 DisableSource(TwainGlobals* g);
 // DAT_PENDINGXFERS / MSG_ENDXFER: ends the transfer the source is in (states 6 and 7).
-// *left (optional) receives the Count the source put into its answer, whatever the answer.
-TW_UINT16 EndTransfer(TwainGlobals* g, TW_UINT16* left = nullptr);
+// *left and *jobEnd (optional) receive the Count and the EOJ the source put into its answer,
+// whatever the answer.
+TW_UINT16 EndTransfer(TwainGlobals* g, TW_UINT16* left = nullptr, TW_UINT32* jobEnd = nullptr);
 // DAT_PENDINGXFERS / MSG_RESET: drops the pending transfers (state 6).
 TW_UINT16 ResetPendingTransfers(TwainGlobals* g);
 // DAT_PENDINGXFERS / MSG_STOPFEEDER: the feeder stops; the sheets already pulled in stay

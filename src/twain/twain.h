@@ -204,6 +204,7 @@ constexpr TW_UINT16 CAP_INDICATORS = 0x100B;
 constexpr TW_UINT16 CAP_UICONTROLLABLE = 0x100E;
 constexpr TW_UINT16 CAP_AUTOSCAN = 0x1010;
 constexpr TW_UINT16 CAP_DUPLEX = 0x1012;
+constexpr TW_UINT16 CAP_JOBCONTROL = 0x1017;
 constexpr TW_UINT16 CAP_AUTOMATICSENSEMEDIUM = 0x103B;
 constexpr TW_UINT16 ICAP_BRIGHTNESS = 0x1101;
 constexpr TW_UINT16 ICAP_CONTRAST = 0x1103;
@@ -221,6 +222,7 @@ constexpr TW_UINT16 ICAP_PIXELFLAVOR = 0x111F;
 constexpr TW_UINT16 ICAP_THRESHOLD = 0x1123;
 constexpr TW_UINT16 ICAP_BITDEPTH = 0x112B;
 constexpr TW_UINT16 ICAP_EXTIMAGEINFO = 0x112F;
+constexpr TW_UINT16 ICAP_PATCHCODEDETECTIONENABLED = 0x113F;
 
 // Extended image information (DAT_EXTIMAGEINFO): the items a batch asks for, and their values
 constexpr TW_UINT16 TWEI_BARCODETEXT = 0x1202;
@@ -234,6 +236,8 @@ constexpr TW_UINT16 TWCS_TOP = 1;      // the sheet's front
 constexpr TW_UINT16 TWCS_BOTTOM = 2;   // its back
 constexpr TW_UINT32 TWPCH_PATCH6 = 4;  // PATCH1 0 to PATCH4 3 go in order; there is no patch 5
 constexpr TW_UINT32 TWPCH_PATCHT = 5;
+// CAP_JOBCONTROL: the separator sheet left out, the batch going on after it.
+constexpr TW_UINT16 TWJC_JSXC = 3;
 
 // DSM_Entry, DS_Entry and the memory functions of a TWAIN 2 manager.
 // Windows: stdcall (WINAPI; the one convention of x86-64); Mac: the C convention.

@@ -11,37 +11,10 @@
 
 #include "tests/support/fixture.h"
 #include "tests/support/image_reader.h"
+#include "tests/support/pages_text.h"
 
 namespace kvtest {
 namespace {
-
-std::vector<std::string> Split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) return parts;
-    start = end + 1;
-  }
-}
-
-// The fields of a line, by name.
-enum Field {
-  kFile,
-  kPageInFile,
-  kDocument,
-  kWidth,
-  kHeight,
-  kXRes,
-  kYRes,
-  kType,
-  kSide,
-  kFate,
-  kPatch,
-  kCodes
-};
-constexpr size_t kFields = 12;
 
 bool Exists(const std::string& path) {
   struct stat st;
@@ -105,15 +78,7 @@ class ScanPagesLogTest : public ExtensionTest {
   }
   std::vector<std::vector<std::string>> Pages() {
     EXPECT_EQ("0", Call("Twain.GetOption(\"PAGES\", $p)"));
-    const std::string text = host->Variable("p").AsText();
-    std::vector<std::vector<std::string>> lines;
-    if (text.empty()) return lines;
-    for (const std::string& line : Split(text, '\r')) {
-      lines.push_back(Split(line, '\t'));
-      EXPECT_EQ(kFields, lines.back().size()) << line;
-      lines.back().resize(kFields);
-    }
-    return lines;
+    return PagesLines(host->Variable("p").AsText());
   }
   // The line's size and type are the file's, and its resolution the one asked for.
   static void ExpectImage(const std::vector<std::string>& line, const std::string& file) {

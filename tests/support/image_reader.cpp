@@ -38,4 +38,13 @@ std::string PixelAt(const std::string& path, int x, int y) {
   return out;
 }
 
+int PageCountOf(const std::string& path) {
+  const bool pdf = path.size() > 4 && path.compare(path.size() - 4, 4, ".pdf") == 0;
+  const std::string out = Run(pdf ? "qpdf --show-npages '" + path + "' 2>/dev/null"
+                                  : "tiffinfo '" + path + "' 2>/dev/null | grep -c '^TIFF Directory'");
+  int pages = -1;
+  if (std::sscanf(out.c_str(), "%d", &pages) != 1) return -1;
+  return pages;
+}
+
 }  // namespace kvtest

@@ -13,6 +13,8 @@ struct ImageFacts {
 ImageFacts Identify(const std::string& path);
 // The 8-bit sample values "r,g,b" of pixel (x, y), as ImageMagick reads it.
 std::string PixelAt(const std::string& path, int x, int y);
+// The pages of a PDF (qpdf) or a TIFF (libtiff's tiffinfo), -1 when they cannot be read.
+int PageCountOf(const std::string& path);
 // Whether the independent reader can run here (the Mac build runs natively; the Windows
 // suite runs under Wine, where the files are checked by check_bmp_files.sh afterwards).
 bool ReaderAvailable();
