@@ -49,22 +49,17 @@ size_t ItemBytes(TW_UINT16 type) {
   }
 }
 
-// Whether a single value that fits in Item is one the item can be, read inline.
-bool PlausibleInline(TW_UINT16 id, TW_UINTPTR value) {
-  if (id == TWEI_PAGESIDE) return value == TWCS_TOP || value == TWCS_BOTTOM;
-  if (id == TWEI_PATCHCODE) return value <= TWPCH_PATCHT;
-  return value < kLowestAddress;
-}
-
 // Whether the record's Item is a handle of the source's. Texts, and values that do not fit in
-// Item (several, or larger than it), always come in one; a single short value may come either
-// way, inline where it is one the item can take.
+// Item (several, or larger than it), always come in one. A single short value may come either
+// way: TWAIN puts it in Item itself, some sources hand it over in a handle all the same. No
+// block of memory lies in the lowest 64 KiB, and no item's value reaches there (a side, a patch
+// code, a count, a number within a batch): below that it is the value, from there a handle.
 bool InHandle(const TW_INFO& info) {
   if (info.ReturnCode != TWRC_SUCCESS || info.Item == 0) return false;
   if (info.ItemType == TWTY_HANDLE) return true;
   const size_t bytes = ItemBytes(info.ItemType);
   if (info.NumItems != 1 || bytes == 0 || bytes > sizeof(TW_UINTPTR)) return true;
-  return !PlausibleInline(info.InfoID, info.Item);
+  return info.Item >= kLowestAddress;
 }
 
 uint32_t ReadNumber(const uint8_t* at, size_t bytes) {

@@ -169,6 +169,21 @@ TEST(PageMarksTest, ValuesInHandlesAreReadAndFreed) {
   for (const TW_INFO& info : infos) EXPECT_EQ(0u, info.Item);
 }
 
+// A short value the item cannot take (a side of 3, a patch code of 9) is still a value, not a
+// handle: no address lies that low. It is ignored, and nothing is read or freed through it.
+TEST(PageMarksTest, AValueOutsideTheItemsWordsIsNoHandle) {
+  const long before = LiveBlocks();
+  TW_INFO infos[] = {Info(TWEI_PAGESIDE, TWTY_UINT16, 1, 3), Info(TWEI_PATCHCODE, TWTY_UINT32, 1, 9),
+                     Info(TWEI_PAGENUMBER, TWTY_UINT32, 1, 0xFFFF)};
+  PageMarks marks;
+  TakeInfoItems(infos, 3, &marks);
+  EXPECT_EQ(before, LiveBlocks());
+  EXPECT_EQ(0, marks.side);
+  EXPECT_EQ(-1, marks.patch);
+  EXPECT_EQ(0xFFFFu, marks.page);
+  EXPECT_EQ(3u, infos[0].Item);  // left as the source gave it
+}
+
 // Lengths and counts that reach past the handle read nothing beyond it.
 TEST(PageMarksTest, NothingIsReadPastAHandle) {
   const long before = LiveBlocks();
