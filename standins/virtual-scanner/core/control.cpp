@@ -71,7 +71,8 @@ void Scanner::ResetControls() {
   sheetAt_.clear();
   documents_ = false;
   infoItems_ = InfoItems::Inline;
-  profile_.SetDocumentDevice(false, InfoItems::Inline);
+  jobControl_ = true;
+  profile_.SetDocumentDevice(false, InfoItems::Inline, true);
   profile_.OfferFileFormats(fileFormats_);
   profile_.OfferMemory(true);
   patchAt_.clear();
@@ -399,8 +400,8 @@ int Scanner::Control(const char* command) {
     return 0;
   }
   if (verb.compare(0, 7, "native-") == 0) return NativeCommand(w, command);
-  if (verb == "documents" || verb == "extimageinfo" || verb == "patch-at" || verb == "barcode-at" ||
-      verb == "feeder-loaded-after")
+  if (verb == "documents" || verb == "jobcontrol" || verb == "extimageinfo" || verb == "patch-at" ||
+      verb == "barcode-at" || verb == "feeder-loaded-after")
     return DocumentCommand(w, command);
   if (verb.compare(0, 6, "memory") == 0 || verb == "pixel-type-at") return MemoryCommand(w);
   if (verb == "script-set" && w.size() == 4 && Numbers(w, 1, 3, n)) {

@@ -11,7 +11,7 @@
 namespace vs {
 
 void Scanner::RebuildProfile() {
-  profile_.SetDocumentDevice(documents_, infoItems_);
+  profile_.SetDocumentDevice(documents_, infoItems_, jobControl_);
   profile_.OfferFileFormats(fileFormats_);
   profile_.OfferMemory(memoryOffered_);
 }
@@ -50,6 +50,8 @@ bool Scanner::BuildPlan() {
   const int sheets = fromFeeder_ ? tray_ : (documents && feeder_ ? 1 : pending_);
   if (sheets <= 0) return false;
   const int sides = documents && fromFeeder_ && profile_.Number(kCapDuplexEnabled) ? 2 : 1;
+  // Without CAP_JOBCONTROL (`jobcontrol off`) Number answers 0, TWJC_NONE: no sheet separates
+  // anything.
   const int job = documents ? profile_.Number(kCapJobControl) : kJobNone;
   const bool exclude = job == kJobExcludeContinue || job == kJobExcludeStop;
   const bool stop = job == kJobIncludeStop || job == kJobExcludeStop;
@@ -149,6 +151,9 @@ TW_UINT16 Scanner::ExtImageInfo(void* data) {
   const std::vector<std::string> none;
   const std::vector<std::string>& barcodes = codes != barcodesAt_.end() ? codes->second : none;
   const bool inlined = infoItems_ == InfoItems::Inline;
+  // A scanner with job control reads the patches it separates jobs by; one without reads them
+  // only when the application asked for patch code detection.
+  const bool readsPatches = profile_.Find(kCapJobControl) || profile_.Number(kIcapPatchCodeDetectionEnabled);
 
   for (TW_UINT32 i = 0; i < count; ++i) {
     uint8_t* at = bytes + sizeof(TW_UINT32) + i * sizeof(TW_INFO);
@@ -167,7 +172,7 @@ TW_UINT16 Scanner::ExtImageInfo(void* data) {
         values = {shot.back ? kSideBottom : kSideTop};
         break;
       case kEiPatchCode:
-        if (patch != patchAt_.end()) values = {uint32_t(patch->second)};
+        if (patch != patchAt_.end() && readsPatches) values = {uint32_t(patch->second)};
         break;
       case kEiBarcodeCount:
         values = {uint32_t(barcodes.size())};
@@ -229,12 +234,12 @@ TW_UINT16 Scanner::ExtImageInfo(void* data) {
 int Scanner::DocumentCommand(const std::vector<std::string>& w, const char* command) {
   const std::string& verb = w[0];
   char* end = nullptr;
-  if ((verb == "documents" || verb == "extimageinfo") && w.size() == 2) {
+  if ((verb == "documents" || verb == "jobcontrol" || verb == "extimageinfo") && w.size() == 2) {
     // What the scanner is changes its capabilities: not while a session is enabled.
     if (state_ >= 5) return -1;
-    if (verb == "documents") {
+    if (verb == "documents" || verb == "jobcontrol") {
       if (w[1] != "on" && w[1] != "off") return -1;
-      documents_ = w[1] == "on";
+      (verb == "documents" ? documents_ : jobControl_) = w[1] == "on";
     } else if (w[1] == "inline" || w[1] == "handle" || w[1] == "none") {
       infoItems_ = w[1] == "inline"   ? InfoItems::Inline
                    : w[1] == "handle" ? InfoItems::Handle

@@ -17,6 +17,8 @@ constexpr TW_UINT16 kCapDuplexEnabled = 0x1013;
 constexpr TW_UINT16 kCapJobControl = 0x1017;
 constexpr TW_UINT16 kCapAutomaticSenseMedium = 0x103B;
 constexpr TW_UINT16 kIcapExtImageInfo = 0x112F;
+constexpr TW_UINT16 kIcapPatchCodeDetectionEnabled = 0x113F;
+constexpr TW_UINT16 kIcapSupportedPatchCodeTypes = 0x1140;
 constexpr TW_UINT16 kIcapSupportedExtImageInfo = 0x115E;
 
 // CAP_DUPLEX

@@ -136,9 +136,18 @@ void Profile::Reset() {
     }
     caps_.push_back(One(kCapDuplexEnabled, TWTY_BOOL, Rule::Any, Num(0)));
     caps_.push_back(One(kCapAutoScan, TWTY_BOOL, Rule::Any, Num(0)));
-    caps_.push_back(
-        Enum(kCapJobControl, TWTY_UINT16,
-             Nums({kJobNone, kJobIncludeContinue, kJobIncludeStop, kJobExcludeContinue, kJobExcludeStop}), 0));
+    if (jobControl_) {
+      caps_.push_back(Enum(
+          kCapJobControl, TWTY_UINT16,
+          Nums({kJobNone, kJobIncludeContinue, kJobIncludeStop, kJobExcludeContinue, kJobExcludeStop}), 0));
+    } else {
+      // No job control: the scanner reads patch codes when the application asks it to.
+      caps_.push_back(One(kIcapPatchCodeDetectionEnabled, TWTY_BOOL, Rule::Any, Num(0)));
+      Capability types = Make(kIcapSupportedPatchCodeTypes, Kind::Array, TWTY_UINT16, Rule::ReadOnly);
+      for (TW_UINT32 patch : {kPatch1, kPatch2, kPatch3, kPatch4, kPatch6, kPatchT})
+        types.list.push_back(Num(patch));
+      caps_.push_back(types);
+    }
     if (infoItems_ != InfoItems::None) {
       caps_.push_back(One(kIcapExtImageInfo, TWTY_BOOL, Rule::Any, Num(0)));
       Capability ids = Make(kIcapSupportedExtImageInfo, Kind::Array, TWTY_UINT16, Rule::ReadOnly);

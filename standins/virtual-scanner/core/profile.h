@@ -69,12 +69,15 @@ class Profile {
     Reset();
   }
   // A document scanner (`documents on`): duplex (CAP_DUPLEX 1-pass, CAP_DUPLEXENABLED),
-  // CAP_JOBCONTROL, CAP_AUTOSCAN, ICAP_EXTIMAGEINFO with ICAP_SUPPORTEDEXTIMAGEINFO (unless
-  // `items` is None) and, on a flatbed, the feeder beside the glass (CAP_FEEDERENABLED
-  // settable, CAP_FEEDERLOADED, CAP_AUTOMATICSENSEMEDIUM). Kept across Reset.
-  void SetDocumentDevice(bool documents, InfoItems items) {
+  // CAP_JOBCONTROL (with `jobControl`; without it ICAP_PATCHCODEDETECTIONENABLED and
+  // ICAP_SUPPORTEDPATCHCODETYPES), CAP_AUTOSCAN, ICAP_EXTIMAGEINFO with
+  // ICAP_SUPPORTEDEXTIMAGEINFO (unless `items` is None) and, on a flatbed, the feeder beside
+  // the glass (CAP_FEEDERENABLED settable, CAP_FEEDERLOADED, CAP_AUTOMATICSENSEMEDIUM). Kept
+  // across Reset.
+  void SetDocumentDevice(bool documents, InfoItems items, bool jobControl) {
     documents_ = documents;
     infoItems_ = items;
+    jobControl_ = jobControl;
     Reset();
   }
   bool DocumentDevice() const { return documents_; }
@@ -95,6 +98,7 @@ class Profile {
   bool feederDevice_ = false;
   bool documents_ = false;
   InfoItems infoItems_ = InfoItems::Inline;
+  bool jobControl_ = true;
 };
 
 }  // namespace vs

@@ -306,9 +306,10 @@ class Scanner {
   std::map<int, int> pixelTypeAt_;  // page K of a batch -> the pixel type it comes in
   std::map<int, int> sheetAt_;      // page K of a batch -> kBlankSheet or kNearlyBlankSheet
 
-  // Document scanning: what `documents`, `extimageinfo`, `patch-at`, `barcode-at` and
-  // `feeder-loaded-after` set, and the batch in the scanner.
+  // Document scanning: what `documents`, `jobcontrol`, `extimageinfo`, `patch-at`,
+  // `barcode-at` and `feeder-loaded-after` set, and the batch in the scanner.
   bool documents_ = false;
+  bool jobControl_ = true;  // CAP_JOBCONTROL; without it patch code detection
   InfoItems infoItems_ = InfoItems::Inline;
   std::map<int, int> patchAt_;                          // sheet side -> TWEI_PATCHCODE value
   std::map<int, std::vector<std::string>> barcodesAt_;  // sheet side -> its barcodes' texts

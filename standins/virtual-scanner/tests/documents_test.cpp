@@ -1,6 +1,6 @@
-// The document scanner: its capabilities (`documents on`), patch sheets and job control,
-// duplex sides, the feeder beside the glass and its paper, autoscan with MSG_STOPFEEDER, and
-// DAT_EXTIMAGEINFO in each of the ways `extimageinfo` hands items over.
+// The document scanner: its capabilities (`documents on`), patch sheets and job control (or,
+// with `jobcontrol off`, patch code detection), duplex sides, the feeder beside the glass and its paper,
+// autoscan with MSG_STOPFEEDER, and DAT_EXTIMAGEINFO in each of the ways `extimageinfo` hands items over.
 #include <chrono>
 #include <thread>
 
@@ -283,6 +283,135 @@ TEST_F(DocumentTest, AStoppedJobGoesOnWithTheNextScan) {
   ASSERT_EQ(VirtualScannerControl("press scan"), 0);
   EXPECT_EQ(Pending(MSG_GET), 3);
   EXPECT_EQ(Sides(TakeAll()), (std::vector<int>{3, 4, 5}));
+}
+
+// ---------------------------------------------------------------- without job control
+
+// `jobcontrol off`: a document scanner whose patch sheets are read by patch code detection.
+TEST_F(DocumentTest, WithoutJobControlPatchCodeDetectionIsOfferedInstead) {
+  const TW_UINT16 kDetection = kIcapPatchCodeDetectionEnabled, kTypes = kIcapSupportedPatchCodeTypes;
+  auto listed = [this](TW_UINT16 cap) {
+    return ("," + Query("cap 0x1005") + ",").find("," + std::to_string(cap) + ",") != std::string::npos;
+  };
+  auto unsupported = [this](TW_UINT16 cap, TW_UINT16 msg) {
+    TW_UINT16 rc = 0;
+    const bool none = Get(cap, nullptr, msg, &rc).empty();
+    return none && rc == TWRC_FAILURE && Status() == TWCC_CAPUNSUPPORTED;
+  };
+  // With job control (the default): CAP_JOBCONTROL and no detection.
+  EXPECT_TRUE(listed(kCapJobControl));
+  for (TW_UINT16 cap : {kDetection, kTypes}) {
+    EXPECT_FALSE(listed(cap)) << cap;
+    EXPECT_TRUE(unsupported(cap, MSG_GET)) << cap;
+  }
+
+  // Without: the other way round, at once in the open session.
+  ASSERT_EQ(VirtualScannerControl("jobcontrol off"), 0);
+  EXPECT_FALSE(listed(kCapJobControl));
+  for (TW_UINT16 msg : {MSG_GET, MSG_GETCURRENT, MSG_GETDEFAULT, MSG_RESET, MSG_QUERYSUPPORT})
+    EXPECT_TRUE(unsupported(kCapJobControl, msg)) << msg;
+  EXPECT_EQ(Set16(kCapJobControl, TWTY_UINT16, kJobNone), TWCC_CAPUNSUPPORTED);
+  EXPECT_TRUE(listed(kDetection));
+  EXPECT_TRUE(listed(kTypes));
+  EXPECT_EQ(Current(kDetection), 0);
+  EXPECT_EQ(SetBool(kDetection, true), TWCC_SUCCESS);
+  EXPECT_EQ(Current(kDetection), 1);
+  EXPECT_EQ(Set16(kDetection, TWTY_BOOL, 2), TWCC_BADVALUE);
+  EXPECT_EQ(Set16(kDetection, TWTY_UINT16, 0), TWCC_BADVALUE);
+  std::vector<uint8_t> dflt = Get(kDetection, nullptr, MSG_GETDEFAULT);
+  ASSERT_FALSE(dflt.empty());
+  EXPECT_EQ(At<TW_UINT16>(dflt, tw::kContainers.oneValueItem), 0);
+  // The patch types: a read-only array of TW_UINT16, PATCH1 to PATCHT.
+  TW_UINT16 conType = 0;
+  std::vector<uint8_t> types = Get(kTypes, &conType);
+  EXPECT_EQ(conType, TWON_ARRAY);
+  ASSERT_GE(types.size(), offsetof(nat::TW_ARRAY, ItemList));
+  nat::TW_ARRAY head{};
+  std::memcpy(&head, types.data(), offsetof(nat::TW_ARRAY, ItemList));
+  EXPECT_EQ(head.ItemType, TWTY_UINT16);
+  EXPECT_EQ(head.NumItems, 6u);
+  EXPECT_EQ(Query("cap 0x1140"), "0,1,2,3,4,5");
+  EXPECT_EQ(Set(kTypes, ArrayOf16({0}), TWON_ARRAY), TWCC_CAPBADOPERATION);
+  EXPECT_EQ(Set16(kTypes, TWTY_UINT16, 0), TWCC_CAPBADOPERATION);
+
+  // Detection is set in state 4 only; the command is refused while enabled, either way.
+  ASSERT_EQ(VirtualScannerControl("pages 1"), 0);
+  ToTransferReady();
+  EXPECT_EQ(SetBool(kDetection, false), TWCC_SEQERROR);
+  EXPECT_EQ(VirtualScannerControl("jobcontrol on"), -1);
+  EXPECT_EQ(VirtualScannerControl("jobcontrol off"), -1);
+  ASSERT_EQ(Transfer(), TWRC_XFERDONE);
+  EXPECT_EQ(State(), 7);
+  EXPECT_EQ(VirtualScannerControl("jobcontrol on"), -1);
+  Close();
+  EXPECT_EQ(State(), 3);
+  EXPECT_EQ(VirtualScannerControl("jobcontrol on"), 0) << "closed";
+  EXPECT_EQ(VirtualScannerControl("jobcontrol off"), 0);
+  for (const char* bad : {"jobcontrol", "jobcontrol none", "jobcontrol off on", "jobcontrol 0"})
+    EXPECT_EQ(VirtualScannerControl(bad), -1) << bad;
+  // Kept across sessions and `documents`; `reset` gives job control back.
+  ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+  EXPECT_TRUE(listed(kDetection));
+  EXPECT_EQ(Current(kDetection), 0) << "a new session starts from the default";
+  ASSERT_EQ(VirtualScannerControl("documents off"), 0);
+  EXPECT_FALSE(listed(kDetection)) << "the flatbed has neither";
+  EXPECT_FALSE(listed(kCapJobControl));
+  ASSERT_EQ(VirtualScannerControl("documents on"), 0);
+  EXPECT_TRUE(listed(kDetection));
+  ASSERT_EQ(VirtualScannerControl("reset"), 0);
+  ASSERT_EQ(VirtualScannerControl("documents on"), 0);
+  EXPECT_TRUE(listed(kCapJobControl));
+  EXPECT_FALSE(listed(kDetection));
+  EXPECT_FALSE(listed(kTypes));
+}
+
+// Without job control every sheet is a page, no page ends a job, and TWEI_PATCHCODE reports
+// a patch only while detection is enabled.
+TEST_F(DocumentTest, WithoutJobControlPatchSheetsArePagesAndReportedOnlyWhenDetected) {
+  ASSERT_EQ(VirtualScannerControl("jobcontrol off"), 0);
+  ASSERT_EQ(VirtualScannerControl("pages 3"), 0);
+  ASSERT_EQ(VirtualScannerControl("patch-at 1 T"), 0);
+  ASSERT_EQ(VirtualScannerControl("patch-at 3 2"), 0);
+  ASSERT_EQ(VirtualScannerControl("patch-at 4 1"), 0);
+  ASSERT_EQ(VirtualScannerControl("patch-at 6 T"), 0);
+  const std::vector<int> patches = {int(kPatchT), -1, int(kPatch2), int(kPatch1), -1, int(kPatchT)};
+  for (bool detect : {false, true}) {
+    SCOPED_TRACE(detect ? "detection on" : "detection off");
+    Close();
+    ASSERT_EQ(Call(DG_CONTROL, DAT_IDENTITY, MSG_OPENDS, &self), TWRC_SUCCESS);
+    ASSERT_EQ(SetBool(kIcapExtImageInfo, true), TWCC_SUCCESS);
+    ASSERT_EQ(SetBool(kCapDuplexEnabled, true), TWCC_SUCCESS);
+    ASSERT_EQ(SetBool(kIcapPatchCodeDetectionEnabled, detect), TWCC_SUCCESS);
+    ToTransferReady();
+    EXPECT_EQ(Pending(MSG_GET), 6) << "every side, the patch sheets' included";
+    std::vector<int> sides, reported;
+    std::vector<TW_UINT32> eojs, documents, pageNumbers;
+    while (State() == 6 && sides.size() < 10) {
+      sides.push_back(std::stoi(Query("page")));
+      ASSERT_EQ(Transfer(), TWRC_XFERDONE);
+      std::vector<TW_INFO> items;
+      ASSERT_EQ(Info({kEiPatchCode, kEiDocumentNumber, kEiPageNumber}, &items), TWRC_SUCCESS);
+      if (items[0].ReturnCode == TWRC_SUCCESS) {
+        EXPECT_EQ(items[0].ItemType, TWTY_UINT32);
+        reported.push_back(int(items[0].Item));
+      } else {
+        EXPECT_EQ(items[0].ReturnCode, TWRC_DATANOTAVAILABLE);
+        reported.push_back(-1);
+      }
+      documents.push_back(TW_UINT32(items[1].Item));
+      pageNumbers.push_back(TW_UINT32(items[2].Item));
+      TW_UINT32 eoj = 0xBAD;
+      Pending(MSG_ENDXFER, &eoj);
+      eojs.push_back(eoj);
+    }
+    EXPECT_EQ(sides, (std::vector<int>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(eojs, std::vector<TW_UINT32>(6, kEojNone));
+    EXPECT_EQ(documents, std::vector<TW_UINT32>(6, 1u));
+    EXPECT_EQ(pageNumbers, (std::vector<TW_UINT32>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(reported, detect ? patches : std::vector<int>(6, -1));
+    EXPECT_EQ(State(), 5);
+    EXPECT_EQ(Query("feeder"), "0");
+  }
 }
 
 // ---------------------------------------------------------------- duplex
