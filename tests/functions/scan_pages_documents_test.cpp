@@ -152,6 +152,27 @@ TEST_P(ScanPagesDocumentsFormatsTest, BlankSheetsEndDocuments) {
   EXPECT_EQ("0", host->Variable("x").Display());
 }
 
+// A scanner without job control: the extension turns its patch code detection on, and a sheet
+// reporting any patch code is the separator, delivered but neither written nor counted.
+TEST_P(ScanPagesDocumentsFormatsTest, PatchCodesEndDocumentsWithoutJobControl) {
+  ASSERT_EQ(0, Scanner("jobcontrol off"));
+  ASSERT_EQ(0, Scanner("patch-at 1 T"));
+  ASSERT_EQ(0, Scanner("patch-at 4 1"));
+  ASSERT_EQ(0, Scanner("patch-at 5 3"));
+  Documents(7, "PATCHCODE", GetParam().transfer);
+  EXPECT_EQ("0 4 2", Batch(std::string("d") + GetParam().ext, GetParam().code));
+  ExpectDocument(1, 2);
+  ExpectDocument(2, 2);
+  const auto lines = Pages();
+  EXPECT_EQ("S 1:1 1:2 S S 2:1 2:2", Places(lines));
+  ASSERT_EQ(7u, lines.size());
+  EXPECT_EQ("T", lines[0][kPatch]);
+  EXPECT_EQ("1", lines[3][kPatch]);
+  EXPECT_EQ("", lines[0][kFile]);
+  EXPECT_EQ("0", lines[0][kPageInFile]);
+  EXPECT_EQ("1", lines[3][kDocument]);  // a separator belongs to the document it ends
+}
+
 INSTANTIATE_TEST_SUITE_P(TransfersAndFormats, ScanPagesDocumentsFormatsTest,
                          ::testing::Values(Case{"NATIVE", TWFF_PDF, ".pdf"}, Case{"MEMORY", TWFF_PDF, ".pdf"},
                                            Case{"NATIVE", TWFF_TIFFMULTI, ".tif"},
