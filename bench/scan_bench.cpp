@@ -359,19 +359,21 @@ int RunTransferBench(velmar::Host& host, const Call& call, const std::string& tr
 
 // ---------------------------------------------------------------- the worker's start (--start)
 
+// The time of Twain.Connect() after Twain.Disconnect(), with the option ISOLATION set to
+// `isolation` in between.
+double ConnectSeconds(const Call& call, const std::string& isolation) {
+  call("Twain.Disconnect()", "0");
+  call("Twain.SetOption(\"ISOLATION\", \"" + isolation + "\")", "0");
+  const Clock::time_point start = Clock::now();
+  call("Twain.Connect()", "0");
+  return Seconds(start);
+}
+
 int RunStartBench(const Call& call, int runs) {
   std::vector<double> worker, inProcess;
   for (int i = 0; i <= runs; ++i) {  // run 0 warms up and is not counted
-    call("Twain.Disconnect()", "0");
-    call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")", "0");
-    Clock::time_point start = Clock::now();
-    call("Twain.Connect()", "0");
-    const double w = Seconds(start);
-    call("Twain.Disconnect()", "0");
-    call("Twain.SetOption(\"ISOLATION\", \"NONE\")", "0");
-    start = Clock::now();
-    call("Twain.Connect()", "0");
-    const double p = Seconds(start);
+    const double w = ConnectSeconds(call, "PROCESS");
+    const double p = ConnectSeconds(call, "NONE");
     if (i == 0) continue;
     worker.push_back(w);
     inProcess.push_back(p);

@@ -333,6 +333,14 @@ Outcome RunSelectSource(TwainGlobals* g, int16_t paramCount, void* window) {
   return o;
 }
 
+// The record leaves its side: what it held in process is closed where `closeInProcess` says so,
+// its workers end, and its side is found again at its next call.
+void LeaveSide(TwainGlobals* g, bool closeInProcess) {
+  if (closeInProcess) DoDisconnect(g);
+  platform::EndWorker(g);
+  ForgetSide(g);
+}
+
 // The extension's own options. Calls move between the process and the workers with what they
 // held closed: in process the source and the manager, in a worker the worker itself; so does
 // a new manager.
@@ -342,18 +350,11 @@ Outcome RunSetOption(TwainGlobals* g) {
   const int32_t sources = OptionValue(g, Option::kSources);
   const int32_t isolation = OptionValue(g, Option::kIsolation);
   const int16_t r = DoSetOption(g);
+  const bool newManager = ManagerChoiceOf(g) != manager;
   const bool moved =
       OptionValue(g, Option::kSources) != sources || OptionValue(g, Option::kIsolation) != isolation;
-  if (ManagerChoiceOf(g) != manager) {
-    DoChangeManager(g, ManagerChoiceOf(g));
-    platform::EndWorker(g);
-    ForgetSide(g);
-  }
-  if (moved) {
-    if (side == Side::kInProcess) DoDisconnect(g);
-    platform::EndWorker(g);
-    ForgetSide(g);
-  }
+  if (newManager) DoChangeManager(g, ManagerChoiceOf(g));
+  if (newManager || moved) LeaveSide(g, moved && side == Side::kInProcess);
   return {r, 0, true};
 }
 

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,33 +13,17 @@
 
 #include "image/pdf_document.h"
 #include "standins/virtual-scanner/image/page.h"
+#include "tests/support/file_folder.h"
 #include "tests/support/test_pages.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+const kvtest::FileFolder kFiles("pdfa-files");
 
-const char* const kFolder = "pdfa-files";
-
-std::string Local(const std::string& leaf) { return std::string(kFolder) + "/" + leaf; }
-std::vector<uint8_t> HostPath(const std::string& leaf) {
-  return kvtest::HostName(kWindowsBuild ? std::string(kFolder) + "\\" + leaf
-                                        : ":" + std::string(kFolder) + ":" + leaf);
-}
-
-vscan::Raster Chart(int pixelType) {
-  vscan::ScanSettings s;
-  s.pixelType = pixelType;
-  s.xres = s.yres = 50;
-  s.left = 0.5;
-  s.top = 1;
-  s.right = 3;
-  s.bottom = 3;
-  return vscan::RenderPage(s);
-}
+vscan::Raster Chart(int pixelType) { return kvtest::Chart(pixelType, 50, 50, 3, 3); }
 
 std::string Bytes(const std::string& leaf) {
-  std::ifstream in(Local(leaf), std::ios::binary);
+  std::ifstream in(kFiles.Local(leaf), std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
@@ -66,16 +49,11 @@ std::string InfoOf(const std::string& file) {
 
 class PdfArchivalTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    fs::remove_all(kFolder);
-    fs::create_directories(kFolder);
-  }
-  static void Manifest(const std::string& line) {
-    std::ofstream(Local("manifest.txt"), std::ios::app) << line << "\n";
-  }
+  static void SetUpTestSuite() { kFiles.Empty(); }
+  static void Manifest(const std::string& line) { kFiles.Manifest(line); }
   // A document of a black-and-white, a grey and a colour page.
   static void Write(const std::string& leaf, const PdfSettings& settings) {
-    PdfDocument doc(HostPath(leaf).data(), settings);
+    PdfDocument doc(kFiles.HostPath(leaf).data(), settings);
     for (int type : {0, 1, 2}) {
       const vscan::Raster r = Chart(type);
       kvtest::RasterPixels pixels(r);

@@ -16,6 +16,7 @@
 #include "image/image_platform.h"
 #include "image/pdf_document.h"
 #include "standins/virtual-scanner/image/page.h"
+#include "tests/support/file_folder.h"
 #include "tests/support/test_pages.h"
 #include "twain/result_codes.h"
 
@@ -31,27 +32,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kFolder = "pdf-files";
+const kvtest::FileFolder kFiles("pdf-files");
 
-std::string Local(const std::string& leaf) { return std::string(kFolder) + "/" + leaf; }
-std::vector<uint8_t> HostPath(const std::string& leaf) {
-  return kvtest::HostName(kWindowsBuild ? std::string(kFolder) + "\\" + leaf
-                                        : ":" + std::string(kFolder) + ":" + leaf);
-}
-
-// The virtual scanner's chart, `pixelType` 0 to 2, over a frame of the page at its resolution.
-vscan::Raster Chart(int pixelType, double xDpi, double yDpi, double right = 4.25, double bottom = 5.5) {
-  vscan::ScanSettings s;
-  s.pixelType = pixelType;
-  s.xres = xDpi;
-  s.yres = yDpi;
-  s.left = 0.5;
-  s.top = 1;
-  s.right = right;
-  s.bottom = bottom;
-  return vscan::RenderPage(s);
-}
-
+using kvtest::Chart;
 using kvtest::RasterPixels;
 
 // Points of `pixels` at `dpi`, as the writer gives them (to the hundredth).
@@ -63,19 +46,14 @@ std::string Points(int pixels, double dpi) {
 
 class PdfDocumentTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    fs::remove_all(kFolder);
-    fs::create_directories(kFolder);
-  }
-  static void Manifest(const std::string& line) {
-    std::ofstream(Local("manifest.txt"), std::ios::app) << line << "\n";
-  }
+  static void SetUpTestSuite() { kFiles.Empty(); }
+  static void Manifest(const std::string& line) { kFiles.Manifest(line); }
   // The reference of a page, once, as a BMP.
   static std::string Reference(const std::string& name, const vscan::Raster& r) {
     const std::string leaf = "ref-" + name + ".bmp";
-    if (!fs::exists(Local(leaf))) {
+    if (!fs::exists(kFiles.Local(leaf))) {
       std::vector<uint8_t> bmp = vscan::EncodeBMP(r);
-      std::ofstream(Local(leaf), std::ios::binary)
+      std::ofstream(kFiles.Local(leaf), std::ios::binary)
           .write(reinterpret_cast<const char*>(bmp.data()), static_cast<std::streamsize>(bmp.size()));
     }
     return leaf;
@@ -106,7 +84,7 @@ TEST_F(PdfDocumentTest, EveryPixelTypeLosslessAndJpegWithPagesOfTheirOwnSize) {
     PdfSettings settings;
     settings.lossless = lossless;
     const std::string file = lossless ? "lossless.pdf" : "jpeg.pdf";
-    PdfDocument doc(HostPath(file).data(), settings);
+    PdfDocument doc(kFiles.HostPath(file).data(), settings);
     for (const vscan::Raster* r : {&colour, &bw, &grey}) {
       RasterPixels pixels(*r);
       ASSERT_EQ(0, doc.AddPage(pixels)) << file;
@@ -127,14 +105,14 @@ TEST_F(PdfDocumentTest, EveryPixelTypeLosslessAndJpegWithPagesOfTheirOwnSize) {
 TEST_F(PdfDocumentTest, AJpegPageGoesInAsItCame) {
   const vscan::Raster grey = Chart(1, 100, 100);
   const vscan::Raster colour = Chart(2, 100, 100);
-  PdfDocument doc(HostPath("as-it-came.pdf").data(), PdfSettings{});
+  PdfDocument doc(kFiles.HostPath("as-it-came.pdf").data(), PdfSettings{});
   int n = 0;
   for (const vscan::Raster* r : {&grey, &colour}) {
     RasterPixels pixels(*r);
     std::vector<uint8_t> jpeg;
     ASSERT_EQ(0, EncodeJpeg(pixels, 85, &jpeg));
     const std::string stream = "stream-" + std::to_string(++n) + ".jpg";
-    std::ofstream(Local(stream), std::ios::binary)
+    std::ofstream(kFiles.Local(stream), std::ios::binary)
         .write(reinterpret_cast<const char*>(jpeg.data()), static_cast<std::streamsize>(jpeg.size()));
     JpegPageFacts facts;
     facts.width = static_cast<uint32_t>(r->width);
@@ -167,7 +145,7 @@ TEST_F(PdfDocumentTest, APageThatFailsHalfWayIsCutOffAndTheDocumentGoesOn) {
     PdfSettings settings;
     settings.lossless = lossless;
     const std::string file = lossless ? "cut-lossless.pdf" : "cut-jpeg.pdf";
-    PdfDocument doc(HostPath(file).data(), settings);
+    PdfDocument doc(kFiles.HostPath(file).data(), settings);
     RasterPixels first(bw), broken(grey, static_cast<uint32_t>(grey.height) / 2), last(grey);
     ASSERT_EQ(0, doc.AddPage(first));
     EXPECT_EQ(kResultUnusablePage, doc.AddPage(broken)) << file;
@@ -187,27 +165,27 @@ TEST_F(PdfDocumentTest, WithoutAPageThereIsNoFile) {
   const vscan::Raster grey = Chart(1, 100, 100);
   int pages = -1;
   {
-    PdfDocument doc(HostPath("none.pdf").data(), PdfSettings{});
+    PdfDocument doc(kFiles.HostPath("none.pdf").data(), PdfSettings{});
     ASSERT_EQ(0, doc.Close(&pages));
     EXPECT_EQ(0, pages);
   }
   {
     PdfSettings lossless;
     lossless.lossless = true;
-    PdfDocument doc(HostPath("failed.pdf").data(), lossless);
+    PdfDocument doc(kFiles.HostPath("failed.pdf").data(), lossless);
     RasterPixels broken(grey, 10);
     EXPECT_EQ(kResultUnusablePage, doc.AddPage(broken));
     ASSERT_EQ(0, doc.Close(&pages));
     EXPECT_EQ(0, pages);
   }
   {
-    PdfDocument doc(HostPath("unclosed.pdf").data(), PdfSettings{});
+    PdfDocument doc(kFiles.HostPath("unclosed.pdf").data(), PdfSettings{});
     RasterPixels pixels(grey);
     ASSERT_EQ(0, doc.AddPage(pixels));
-    EXPECT_TRUE(fs::exists(Local("unclosed.pdf")));  // written as the pages come
+    EXPECT_TRUE(fs::exists(kFiles.Local("unclosed.pdf")));  // written as the pages come
   }
   for (const char* leaf : {"none.pdf", "failed.pdf", "unclosed.pdf"})
-    EXPECT_FALSE(fs::exists(Local(leaf))) << leaf;
+    EXPECT_FALSE(fs::exists(kFiles.Local(leaf))) << leaf;
 }
 
 #if !KV_WINDOWS_BUILD
@@ -220,7 +198,7 @@ TEST_F(PdfDocumentTest, AFullDiskKeepsThePagesBeforeWhenTheyCanBeClosed) {
   PdfSettings lossless;
   lossless.lossless = true;
   {
-    PdfDocument doc(HostPath("full-in-page.pdf").data(), lossless);
+    PdfDocument doc(kFiles.HostPath("full-in-page.pdf").data(), lossless);
     RasterPixels pixels(grey);
     ASSERT_EQ(0, doc.AddPage(pixels));
     CarbonStandin_FailFileCall(kCarbonStandinFSWrite, 3, dskFulErr);  // inside the image's data
@@ -234,7 +212,7 @@ TEST_F(PdfDocumentTest, AFullDiskKeepsThePagesBeforeWhenTheyCanBeClosed) {
     ExpectPage("full-in-page.pdf", 1, grey, "grey-100", "image");
   }
   {
-    PdfDocument doc(HostPath("full-at-end.pdf").data(), lossless);
+    PdfDocument doc(kFiles.HostPath("full-at-end.pdf").data(), lossless);
     RasterPixels pixels(grey);
     ASSERT_EQ(0, doc.AddPage(pixels));
     CarbonStandin_FailFileCall(kCarbonStandinFSWrite, 1, dskFulErr);
@@ -242,12 +220,12 @@ TEST_F(PdfDocumentTest, AFullDiskKeepsThePagesBeforeWhenTheyCanBeClosed) {
     EXPECT_EQ(kResultFileError, doc.Close(&pages));
     EXPECT_EQ(0, pages);
     CarbonStandin_FailFileCall(kCarbonStandinFSWrite, 0, noErr);
-    EXPECT_FALSE(fs::exists(Local("full-at-end.pdf")));
+    EXPECT_FALSE(fs::exists(kFiles.Local("full-at-end.pdf")));
   }
   {
     // Room for the last page but not for the end after it: the last page gives way to the
     // end, and the pages before it stay, counted.
-    PdfDocument doc(HostPath("full-after-last.pdf").data(), lossless);
+    PdfDocument doc(kFiles.HostPath("full-after-last.pdf").data(), lossless);
     RasterPixels pixels(grey);
     for (int n = 0; n < 3; ++n) ASSERT_EQ(0, doc.AddPage(pixels));
     CarbonStandin_FailFileCall(kCarbonStandinFSWrite, 1, dskFulErr);
@@ -262,15 +240,15 @@ TEST_F(PdfDocumentTest, AFullDiskKeepsThePagesBeforeWhenTheyCanBeClosed) {
 
 // An existing file is never replaced on the Mac: the first page answers 7 and the file stays.
 TEST_F(PdfDocumentTest, AnExistingFileIsNotReplacedOnTheMac) {
-  std::ofstream(Local("there.pdf")) << "older";
+  std::ofstream(kFiles.Local("there.pdf")) << "older";
   const vscan::Raster grey = Chart(1, 100, 100);
-  PdfDocument doc(HostPath("there.pdf").data(), PdfSettings{});
+  PdfDocument doc(kFiles.HostPath("there.pdf").data(), PdfSettings{});
   RasterPixels pixels(grey);
   EXPECT_EQ(kResultFileExists, doc.AddPage(pixels));
   int pages = -1;
   EXPECT_EQ(0, doc.Close(&pages));
   EXPECT_EQ(0, pages);
-  std::ifstream in(Local("there.pdf"));
+  std::ifstream in(kFiles.Local("there.pdf"));
   std::string text;
   in >> text;
   EXPECT_EQ("older", text);
@@ -295,7 +273,7 @@ TEST_F(PdfDocumentTest, JpegQualityChangesTheStream) {
 TEST_F(PdfDocumentTest, AnAllocationThatFailsAnswers2AndTheDocumentHoldsThePagesItTook) {
   const vscan::Raster grey = Chart(1, 100, 100);
   const vscan::Raster colour = Chart(2, 100, 100);
-  const std::vector<uint8_t> path = HostPath("no-memory.pdf");
+  const std::vector<uint8_t> path = kFiles.HostPath("no-memory.pdf");
   for (bool lossless : {true, false}) {
     PdfSettings settings;
     settings.lossless = lossless;
@@ -318,11 +296,11 @@ TEST_F(PdfDocumentTest, AnAllocationThatFailsAnswers2AndTheDocumentHoldsThePages
       kvtest::FailNthNew(0);
       EXPECT_TRUE(closed == 0 || closed == kResultUnusablePage) << n << ": " << closed;
       EXPECT_EQ(closed == 0 ? taken : 0, pages) << n;
-      EXPECT_EQ(pages > 0, fs::exists(Local("no-memory.pdf"))) << n;
+      EXPECT_EQ(pages > 0, fs::exists(kFiles.Local("no-memory.pdf"))) << n;
       if (finished) {
         EXPECT_EQ(2, pages) << lossless;
       }
-      fs::remove(Local("no-memory.pdf"));
+      fs::remove(kFiles.Local("no-memory.pdf"));
     }
     EXPECT_TRUE(finished) << lossless;
   }

@@ -271,6 +271,19 @@ for build in $checked_builds; do
     if ls ./*.part >/dev/null 2>&1; then fail "$win_build: nothing left beside the PDF" "$(ls -l)"; else pass "$win_build: nothing left beside the PDF"; fi
   fi
 done
+# An archival PDF (PDFA "2B") on both builds on a disk full from the start: 8, no page, and
+# neither the document nor the temporary file it is written as left behind.
+for build in $checked_builds; do
+  rm -f ./*
+  dd if=/dev/zero of=filler bs=4k 2>/dev/null
+  truncate -s -4k filler
+  out="$("$host" --build "$build" --scanner-control 'pages 3' 'Twain.Connect()' 'Twain.SetOption("PDFA", "2B")' \
+    'Twain.ScanPages("archive.pdf", $n, 0, 10)' 2>&1)"
+  expect "$build: an archival PDF on a full disk: 8, no page" 'Twain.SetOption("PDFA", "2B") -> 0' \
+    'Twain.ScanPages("archive.pdf", $n, 0, 10) -> 8' '  $n = 0'
+  left="$(ls -A | grep -vx filler)"
+  [ -z "$left" ] && pass "$build: nothing left of the archival PDF" || fail "$build: nothing left of the archival PDF" "$left"
+done
 # A disk that leaves room for a PDF's last page but not for its end (a 400 KB file system with a
 # 4 KB filler, lossless colour pages at 300 dpi by memory transfer; on Windows with an older
 # doc.pdf of 4 KB too): 8, the last page gives way to the end, and the pages before it are a PDF

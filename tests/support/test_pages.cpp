@@ -45,6 +45,18 @@ PageFacts FactsOf(const vscan::Raster& r) {
   return f;
 }
 
+vscan::Raster Chart(int pixelType, double xDpi, double yDpi, double right, double bottom) {
+  vscan::ScanSettings s;
+  s.pixelType = pixelType;
+  s.xres = xDpi;
+  s.yres = yDpi;
+  s.left = 0.5;
+  s.top = 1;
+  s.right = right;
+  s.bottom = bottom;
+  return vscan::RenderPage(s);
+}
+
 std::vector<uint8_t> HostName(const std::string& name) {
   std::vector<uint8_t> path;
   if (!kWindowsBuild) path.push_back(static_cast<uint8_t>(name.size()));

@@ -22,6 +22,10 @@ void FreeImage(void* image);
 // The raster's pixel type, size and resolution, as a scan reports them.
 PageFacts FactsOf(const vscan::Raster& r);
 
+// The virtual scanner's chart, `pixelType` 0 to 2, at that resolution over the frame of the
+// page from (0.5, 1) to (`right`, `bottom`), in inches.
+vscan::Raster Chart(int pixelType, double xDpi, double yDpi, double right = 4.25, double bottom = 5.5);
+
 // A file name as the host passes it: a C string on Windows, a Pascal string (its length
 // first, NUL-terminated as well) on the Mac.
 std::vector<uint8_t> HostName(const std::string& name);

@@ -324,11 +324,12 @@ std::string TextAt(const std::vector<uint8_t>& bytes, size_t* at) {
   return text;
 }
 
-// Sends one request to key's worker, serving the host services the call asks for through ctx
-// (a request of the extension's own, without ctx, asks none), until the worker is done.
-Done Request(const WorkerKey& key, Worker& w, int32_t function, HostContext ctx, void* window,
+// Sends one request to g's worker of that width, serving the host services the call asks for
+// through ctx (a request of the extension's own, without ctx, asks none), until the worker is
+// done.
+Done Request(TwainGlobals* g, WorkerWidth width, Worker& w, int32_t function, HostContext ctx, void* window,
              const std::string& name = std::string()) {
-  TwainGlobals* g = const_cast<TwainGlobals*>(key.first);
+  const WorkerKey key(g, width);
   worker::CallFrame call{};
   call.function = function;
   call.optionCount = kOptionCount;
@@ -407,17 +408,18 @@ Done Request(const WorkerKey& key, Worker& w, int32_t function, HostContext ctx,
 
 // g's worker of that width, started (and given the source its last one had chosen) where g
 // has none; null when none can be started.
-Worker* WorkerOf(const WorkerKey& key, void* window) {
+Worker* WorkerOf(TwainGlobals* g, WorkerWidth width, void* window) {
+  const WorkerKey key(g, width);
   auto it = Workers().find(key);
   if (it != Workers().end()) return &it->second;
   Worker w;
-  if (!Start(w, key.second)) return nullptr;
+  if (!Start(w, width)) return nullptr;
   it = Workers().emplace(key, w).first;
   auto chosen = Choices().find(key);
   if (chosen != Choices().end() && !chosen->second.empty()) {
     // A source that has gone since is not chosen: the next open answers as the manager does.
     const std::string name = chosen->second;
-    if (!Request(key, it->second, worker::kChooseSource, nullptr, window, name).alive) return nullptr;
+    if (!Request(g, width, it->second, worker::kChooseSource, nullptr, window, name).alive) return nullptr;
     Choices()[key] = name;
   }
   return &Workers().find(key)->second;
@@ -435,18 +437,16 @@ bool WorkerInstalled(WorkerWidth width) {
 }
 
 int16_t RunInWorker(TwainGlobals* g, WorkerWidth width, HostContext ctx, void* window) {
-  const WorkerKey key(g, width);
-  Worker* w = WorkerOf(key, window);
+  Worker* w = WorkerOf(g, width, window);
   if (!w) return kResultNoTwain;
-  return Request(key, *w, HostFunctionNumber(ctx), ctx, window).alive ? 0 : kResultSourceStopped;
+  return Request(g, width, *w, HostFunctionNumber(ctx), ctx, window).alive ? 0 : kResultSourceStopped;
 }
 
 int16_t ListInWorker(TwainGlobals* g, WorkerWidth width, void* window, std::string* names,
                      std::string* current) {
-  const WorkerKey key(g, width);
-  Worker* w = WorkerOf(key, window);
+  Worker* w = WorkerOf(g, width, window);
   if (!w) return kResultNoTwain;
-  Done done = Request(key, *w, worker::kListSources, nullptr, window);
+  Done done = Request(g, width, *w, worker::kListSources, nullptr, window);
   if (!done.alive) return kResultSourceStopped;
   *names = done.names;
   *current = done.current;
@@ -454,10 +454,9 @@ int16_t ListInWorker(TwainGlobals* g, WorkerWidth width, void* window, std::stri
 }
 
 int16_t ChooseInWorker(TwainGlobals* g, WorkerWidth width, void* window, const std::string& name) {
-  const WorkerKey key(g, width);
-  Worker* w = WorkerOf(key, window);
+  Worker* w = WorkerOf(g, width, window);
   if (!w) return kResultNoTwain;
-  Done done = Request(key, *w, worker::kChooseSource, nullptr, window, name);
+  Done done = Request(g, width, *w, worker::kChooseSource, nullptr, window, name);
   return done.alive ? static_cast<int16_t>(done.result) : kResultSourceStopped;
 }
 
