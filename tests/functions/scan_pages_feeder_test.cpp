@@ -8,6 +8,10 @@
 
 #include "tests/support/fixture.h"
 
+#if !KV_WINDOWS_BUILD
+#include "CarbonStandin.h"
+#endif
+
 namespace kvtest {
 namespace {
 
@@ -153,6 +157,32 @@ TEST_F(FeederTest, PaperThatComesTooLateAnswers20AfterTheWait) {
   EXPECT_FALSE(Exists(PageFile(1)));
   EXPECT_EQ("3", ScannerQuery("state"));
 }
+
+#if !KV_WINDOWS_BUILD
+// The longest wait on the Mac's virtual clock: an hour of looking four times a second, the
+// host's events served, then 20. The feeder is asked about once per look, not in a busy loop.
+TEST_F(FeederTest, TheLongestWaitLooksFourTimesASecondForAnHour) {
+  struct VirtualClock {
+    VirtualClock() { CarbonStandin_UseVirtualClock(true); }
+    ~VirtualClock() { CarbonStandin_UseVirtualClock(false); }
+  } clock;
+  ASSERT_EQ(0, Scanner("pages 0"));
+  Option("PAPERSOURCE", "\"FEEDER\"");
+  Option("WAITFORPAPER", "3600");
+  const double start = CarbonStandin_Now();
+  const int callsBefore = std::stoi(ScannerQuery("calls"));
+  double seconds = 0;
+  EXPECT_EQ("20/0", Batch(0, &seconds));
+  const double waited = CarbonStandin_Now() - start;
+  EXPECT_GE(waited, 3600.0);
+  EXPECT_LT(waited, 3601.0);
+  const int calls = std::stoi(ScannerQuery("calls")) - callsBefore;
+  EXPECT_GT(calls, 3600 * 4);
+  EXPECT_LT(calls, 3600 * 4 * 2 + 200);  // a look is a request or two, not a spin
+  EXPECT_LT(seconds, 60.0);
+  EXPECT_EQ("3", ScannerQuery("state"));
+}
+#endif
 
 // ------------------------------------------------------------------ the page limit
 
