@@ -126,6 +126,23 @@ TEST_F(IsolationTest, AWorkersBatchSaysWhatEachPageWas) {
   for (int i = 1; i <= 2; ++i) std::remove((stem + "-000" + std::to_string(i) + ".png").c_str());
 }
 
+// A batch in the worker separated into documents: the files, and DOCUMENTS with the call.
+TEST_F(IsolationTest, AWorkersBatchIsSeparatedIntoDocuments) {
+  const std::string stem = "iso-docs" + std::to_string(GetCurrentProcessId());
+  velmar::HandOnScannerCommands({"documents on", "patch-at 2 T", "pages 4"});
+  ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\", \"SEPARATION\", \"PATCHCODE\")"));
+  ASSERT_EQ("0", Call("Twain.Connect()"));
+  const velmar::CallResult r = CallFull("Twain.ScanPages(\"" + stem + ".pdf\", $n, 0, 10)");
+  EXPECT_EQ("0", r.result.Display());
+  EXPECT_EQ("3", Variable(r, "n").Display());
+  EXPECT_EQ("2", Variable(CallFull("Twain.GetOption(\"DOCUMENTS\", $d)"), "d").Display());
+  for (int i = 1; i <= 2; ++i) {
+    const std::string file = stem + "-000" + std::to_string(i) + ".pdf";
+    EXPECT_EQ(0u, Bytes(file).find("%PDF-")) << file;
+    std::remove(file.c_str());
+  }
+}
+
 TEST_F(IsolationTest, AWorkerThatEndsAnswers19OnceAndTheNextCallStartsAFreshOne) {
   ASSERT_EQ("0", Call("Twain.SetOption(\"ISOLATION\", \"PROCESS\")"));
   ASSERT_EQ("0", Call("Twain.Connect()"));
