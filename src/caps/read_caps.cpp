@@ -312,17 +312,30 @@ bool CapIntegers::Allows(int32_t value) const {
   return false;
 }
 
-int16_t GetCapIntegers(TwainGlobals* g, TW_UINT16 capId, CapIntegers* out) {
-  *out = CapIntegers{};
+namespace {
+
+// The source's current container of the capability, read by `read` while it is locked, then
+// freed: 0, the failure of MSG_GET, or 9 for a container that cannot be read.
+template <typename Read>
+int16_t ReadCapContainer(TwainGlobals* g, TW_UINT16 capId, Read read) {
   TW_CAPABILITY cap;
   int16_t got = GetCapContainer(g, capId, &cap);
   if (got != 0) return got;
   if (cap.hContainer == nullptr) return kResultUnsupportedCapability;
   ContainerView c = LockContainer(cap.hContainer);
-  bool read = c.base != nullptr && IsKnownContainer(cap.ConType) && ReadIntegers(c, cap.ConType, out);
+  bool ok = c.base != nullptr && read(c, cap.ConType);
   UnlockXPHandle(cap.hContainer);
   DisposeXPHandle(cap.hContainer);
-  return read ? kResultOk : kResultUnsupportedCapability;
+  return ok ? kResultOk : kResultUnsupportedCapability;
+}
+
+}  // namespace
+
+int16_t GetCapIntegers(TwainGlobals* g, TW_UINT16 capId, CapIntegers* out) {
+  *out = CapIntegers{};
+  return ReadCapContainer(g, capId, [out](const ContainerView& c, TW_UINT16 conType) {
+    return IsKnownContainer(conType) && ReadIntegers(c, conType, out);
+  });
 }
 
 namespace {
@@ -352,13 +365,7 @@ bool ReadCurrentBool(const ContainerView& c, TW_UINT16 conType, bool* value) {
 
 int16_t GetCapBool(TwainGlobals* g, TW_UINT16 capId, bool* value) {
   *value = false;
-  TW_CAPABILITY cap;
-  int16_t got = GetCapContainer(g, capId, &cap);
-  if (got != 0) return got;
-  if (cap.hContainer == nullptr) return kResultUnsupportedCapability;
-  ContainerView c = LockContainer(cap.hContainer);
-  bool read = c.base != nullptr && ReadCurrentBool(c, cap.ConType, value);
-  UnlockXPHandle(cap.hContainer);
-  DisposeXPHandle(cap.hContainer);
-  return read ? kResultOk : kResultUnsupportedCapability;
+  return ReadCapContainer(g, capId, [value](const ContainerView& c, TW_UINT16 conType) {
+    return ReadCurrentBool(c, conType, value);
+  });
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "caps/conversions.h"
 #include "caps/write_caps.h"
 #include "host/host_kit.h"
 #include "twain/connection.h"
@@ -31,23 +32,8 @@ bool gAskSource = false;  // whether the source is asked what it read (DAT_EXTIM
 // No block of memory has an address in the lowest 64 KiB of either platform's address space.
 constexpr TW_UINTPTR kLowestAddress = 0x10000;
 
-size_t ItemBytes(TW_UINT16 type) {
-  switch (type) {
-    case TWTY_INT8:
-    case TWTY_UINT8:
-      return 1;
-    case TWTY_INT16:
-    case TWTY_UINT16:
-    case TWTY_BOOL:
-      return 2;
-    case TWTY_INT32:
-    case TWTY_UINT32:
-    case TWTY_FIX32:
-      return 4;
-    default:
-      return 0;  // none read as a number here
-  }
-}
+// The bytes of one number of the type (0: no number, as texts are).
+size_t ItemBytes(TW_UINT16 type) { return IsStringType(type) ? 0 : GetItemSize(type); }
 
 // Whether the record's Item is a handle of the source's. Texts, and values that do not fit in
 // Item (several, or larger than it), always come in one. A single short value may come either
