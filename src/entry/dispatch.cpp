@@ -243,8 +243,8 @@ bool HasPageCount(int16_t paramCount, HostContext ctx) {
 
 // The page count goes to its variable whatever the answer, once the call has one; DISCARDED
 // says the pages the batch left out as blank, DOCUMENTS the documents it wrote, PAGES what
-// each page the source delivered was (all nothing for a call that scanned nothing). The batch's files are checked, as
-// ScanToFile checks its file, before the source is opened.
+// each page the source delivered was (all nothing for a call that scanned nothing). The batch's files are
+// checked, as ScanToFile checks its file, before the source is opened.
 Outcome RunScanPages(TwainGlobals* g, int16_t paramCount) {
   Outcome o;
   uint32_t written = 0, leftOut = 0, documents = 0;

@@ -68,7 +68,8 @@ ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 
     batch_.compressJpeg = jpegPages && OptionValue(g, Option::kCompression) == kCompressionJpeg;
   }
   // Blank pages are judged where the extension encodes the pages itself.
-  const bool judged = OptionValue(g, Option::kBlankPages) == kBlankPagesDiscard || separation_ == kSeparationBlankSheet;
+  const bool judged =
+      OptionValue(g, Option::kBlankPages) == kBlankPagesDiscard || separation_ == kSeparationBlankSheet;
   if (route_.encoded && judged) batch_.writer = &blank_;
 }
 

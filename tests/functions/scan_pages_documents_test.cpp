@@ -50,7 +50,8 @@ class ScanPagesDocumentsTest : public ExtensionTest {
       for (const char* ext : {".pdf", ".tif"}) std::remove(Named(d, ext).c_str());
       for (int p = 1; p <= 6; ++p) std::remove(Named(d, ".png", p).c_str());
     }
-    for (const char* name : {"d.pdf", "d.png", "d.img", "d-0001.png", "d-0002.png", "one.png"}) std::remove(name);
+    for (const char* name : {"d.pdf", "d.png", "d.img", "d-0001.png", "d-0002.png", "one.png"})
+      std::remove(name);
   }
   // A document scanner whose feeder holds `sheets`, connected, grey pages at 150 dpi.
   void Documents(int sheets, const char* separation, const char* transfer = "NATIVE") {
@@ -90,7 +91,8 @@ class ScanPagesDocumentsTest : public ExtensionTest {
     for (const auto& line : lines) {
       if (!places.empty()) places += " ";
       places += line[kFate] == "WRITTEN" ? line[kDocument] + ":" + line[kPageInFile] : line[kFate].substr(0, 1);
-      if (line[kFate] == "WRITTEN" && line[kFile].size() > 4 && line[kFile].substr(line[kFile].size() - 4) == ".png")
+      if (line[kFate] == "WRITTEN" && line[kFile].size() > 4 &&
+          line[kFile].substr(line[kFile].size() - 4) == ".png")
         places.back() = line[kFile][line[kFile].size() - 5];  // d-0002-0003.png: its page, 3
     }
     return places;
@@ -107,7 +109,8 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
   return std::string(info.param.transfer) + (info.param.ext + 1);
 }
 
-class ScanPagesDocumentsFormatsTest : public ScanPagesDocumentsTest, public ::testing::WithParamInterface<Case> {
+class ScanPagesDocumentsFormatsTest : public ScanPagesDocumentsTest,
+                                      public ::testing::WithParamInterface<Case> {
  protected:
   // Document `d`'s file holding `pages`, or its pages each in a numbered file.
   void ExpectDocument(int d, int pages) {
@@ -134,7 +137,8 @@ TEST_P(ScanPagesDocumentsFormatsTest, PatchSheetsEndDocumentsThroughJobControl) 
   EXPECT_EQ("1:1 1:2 2:1 2:2 2:3", Places(lines));  // the separator was never delivered
   ASSERT_EQ(5u, lines.size());
   EXPECT_EQ("1", lines[3][kPatch]);
-  const std::string first = GetParam().code == TWFF_PNG ? Named(2, GetParam().ext, 1) : Named(2, GetParam().ext);
+  const std::string first =
+      GetParam().code == TWFF_PNG ? Named(2, GetParam().ext, 1) : Named(2, GetParam().ext);
   EXPECT_EQ(first, lines[2][kFile]);
 }
 

@@ -7,7 +7,20 @@
 
 namespace kvtest {
 
-enum PagesField { kFile, kPageInFile, kDocument, kWidth, kHeight, kXRes, kYRes, kType, kSide, kFate, kPatch, kCodes };
+enum PagesField {
+  kFile,
+  kPageInFile,
+  kDocument,
+  kWidth,
+  kHeight,
+  kXRes,
+  kYRes,
+  kType,
+  kSide,
+  kFate,
+  kPatch,
+  kCodes
+};
 constexpr size_t kPagesFields = 12;
 
 std::vector<std::string> SplitText(const std::string& text, char separator);
