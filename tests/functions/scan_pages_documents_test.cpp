@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,12 @@ class ScanPagesDocumentsTest : public ExtensionTest {
     if (read >= 0) {
       EXPECT_EQ(pages, read) << file;
     }
+  }
+  // The batch's PDFs, d-0001.pdf first, holding these pages each, and none after them.
+  static void ExpectPdfs(std::initializer_list<int> pages) {
+    int d = 0;
+    for (int count : pages) ExpectPageCount(Named(++d, ".pdf"), count);
+    EXPECT_FALSE(Exists(Named(d + 1, ".pdf")));
   }
   // The lines' documents and pages in them, as "1:1 1:2 2:1" (each page of one-page files its
   // own file's first), a separator as "S".
@@ -223,8 +230,7 @@ TEST_F(ScanPagesDocumentsTest, AJobEndedOnAPageLeftOutAsBlankEndsTheDocument) {
   Documents(4, "PATCHCODE");
   ASSERT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\")"));
   EXPECT_EQ("0 2 2", Batch("d.pdf", TWFF_PDF));
-  ExpectPageCount(Named(1, ".pdf"), 1);
-  ExpectPageCount(Named(2, ".pdf"), 1);
+  ExpectPdfs({1, 1});
   EXPECT_EQ("1:1 B 2:1", Places(Pages()));
 }
 
@@ -242,7 +248,7 @@ TEST_F(ScanPagesDocumentsTest, SeparatorsAloneWriteNothingAndSaySo) {
   ASSERT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\")"));
   EXPECT_EQ("18 0 0", Batch("d.pdf", TWFF_PDF));
   EXPECT_EQ("S S B", Places(Pages()));
-  EXPECT_FALSE(Exists(Named(1, ".pdf")));
+  ExpectPdfs({});
 }
 
 // Duplex: a separator is a sheet, both its sides. A patch on the front takes the back with it
@@ -253,8 +259,7 @@ TEST_F(ScanPagesDocumentsTest, BothSidesOfAPatchSheetSeparate) {
   Documents(3, "PATCHCODE");
   ASSERT_EQ("0", Call("Twain.SetSourceCapability(\"DUPLEXENABLED\", 1)"));
   EXPECT_EQ("0 4 2", Batch("d.pdf", TWFF_PDF));
-  ExpectPageCount(Named(1, ".pdf"), 2);
-  ExpectPageCount(Named(2, ".pdf"), 2);
+  ExpectPdfs({2, 2});
   const auto lines = Pages();
   EXPECT_EQ("1:1 1:2 S S 2:1 2:2", Places(lines));
   ASSERT_EQ(6u, lines.size());
@@ -270,16 +275,14 @@ TEST_F(ScanPagesDocumentsTest, ABlankSheetIsBlankOnBothSides) {
   ASSERT_EQ("0", Call("Twain.SetSourceCapability(\"DUPLEXENABLED\", 1)"));
   ASSERT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\")"));
   EXPECT_EQ("0 4 2", Batch("d.pdf", TWFF_PDF));
-  ExpectPageCount(Named(1, ".pdf"), 1);
-  ExpectPageCount(Named(2, ".pdf"), 3);
+  ExpectPdfs({1, 3});
   EXPECT_EQ("1:1 B S S 2:1 B 2:2 2:3", Places(Pages()));
   Remove();
   ASSERT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"KEEP\")"));
   Grey();  // the batch closed the source: its settings start afresh
   ASSERT_EQ("0", Call("Twain.SetSourceCapability(\"DUPLEXENABLED\", 1)"));
   EXPECT_EQ("0 6 2", Batch("d.pdf", TWFF_PDF));
-  ExpectPageCount(Named(1, ".pdf"), 2);
-  ExpectPageCount(Named(2, ".pdf"), 4);
+  ExpectPdfs({2, 4});
   EXPECT_EQ("1:1 1:2 S S 2:1 2:2 2:3 2:4", Places(Pages()));
 }
 
