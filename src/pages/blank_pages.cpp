@@ -15,27 +15,34 @@ int16_t LeaveOutBlankPages::Written(int16_t result) {
   return result;
 }
 
-int16_t LeaveOutBlankPages::LeaveOut() {
-  if (breaks_) {
+// A blank page separates documents where blank sheets do, unless it is the back of a sheet
+// whose front did not separate (duplex: a sheet printed on its front only); the back of any
+// separator separates with it. Else it is left out, or written as any page where blank pages
+// are kept.
+bool LeaveOutBlankPages::TakeBlank() {
+  DocumentBreak* documents = rules_.documents;
+  if (documents && (documents->BackOfSeparator() || (rules_.separates && !documents->BackOfSheet()))) {
     ++separators_;
-    breaks_->BreakDocument();
-    return kResultOk;
+    documents->BreakDocument();
+    return true;
   }
+  if (!rules_.leaveOut) return false;
   ++leftOut_;
-  return kResultOk;
+  if (documents) documents->PageLeftOut();
+  return true;
 }
 
 int16_t LeaveOutBlankPages::WritePage(TwainGlobals* g, uint32_t, const TW_IMAGEINFO& info) {
-  if (IsBlankNativePage(g->imageHandle, PageFactsOf(info), inkLimit_)) {
+  if (IsBlankNativePage(g->imageHandle, PageFactsOf(info), rules_.inkLimit) && TakeBlank()) {
     DisposeNativeImage(g);
-    return LeaveOut();
+    return kResultOk;
   }
   return Written(pages_->WritePage(g, NextNumber(), info));
 }
 
 int16_t LeaveOutBlankPages::WriteRows(TwainGlobals* g, uint32_t, const TW_IMAGEINFO& info, RowPage* page,
                                       uint32_t rows) {
-  if (IsBlankRowPage(page, rows, PageFactsOf(info), inkLimit_)) return LeaveOut();
+  if (IsBlankRowPage(page, rows, PageFactsOf(info), rules_.inkLimit) && TakeBlank()) return kResultOk;
   return Written(pages_->WriteRows(g, NextNumber(), info, page, rows));
 }
 
@@ -69,9 +76,9 @@ int16_t LeaveOutBlankPages::EndCompressedPage(int16_t result) {
   std::vector<uint8_t> kept;
   kept.swap(compressed_.kept);  // the page's memory goes with it
   if (result == kResultOk && compressed_.keeping && !kept.empty() &&
-      IsBlankJpegPage(kept.data(), kept.size(), inkLimit_)) {
+      IsBlankJpegPage(kept.data(), kept.size(), rules_.inkLimit) && TakeBlank()) {
     pages_->EndCompressedPage(kResultUnusablePage);  // not kept: the page is left out
-    return LeaveOut();
+    return kResultOk;
   }
   return Written(pages_->EndCompressedPage(result));
 }

@@ -4,7 +4,9 @@
 // next page takes its number, so the files hold the pages that were not blank, in order. The
 // batch and the transfers know nothing of it: they hand pages to a writer. Where blank sheets
 // separate documents, a blank page is a separator instead: dropped the same way, it ends the
-// document being written (pages/documents.h).
+// document being written (pages/documents.h). With duplex a separator is a sheet blank on both
+// sides: the blank back of a sheet printed on its front is a blank page, left out or written as
+// the options say, and separates nothing.
 #pragma once
 #include <cstdint>
 #include <vector>
@@ -14,14 +16,19 @@
 
 class LeaveOutBlankPages : public PageWriter {
  public:
-  // inkLimit: the most ink of a blank page, in the BLANKINK option's units; breaks: where a
-  // blank page ends a document (null: blank pages are left out).
-  LeaveOutBlankPages(PageWriter* pages, int32_t inkLimit, DocumentBreak* breaks = nullptr)
-      : pages_(pages), inkLimit_(inkLimit), breaks_(breaks) {}
+  // How blank pages are taken.
+  struct Rules {
+    int32_t inkLimit = 0;                // the most ink of a blank page, in the BLANKINK option's units
+    bool separates = false;              // a blank sheet ends a document
+    bool leaveOut = true;                // a blank page that separates nothing is left out (else written)
+    DocumentBreak* documents = nullptr;  // told of separators and pages left out (null: none)
+  };
+  LeaveOutBlankPages(PageWriter* pages, const Rules& rules) : pages_(pages), rules_(rules) {}
   ~LeaveOutBlankPages() override;
   LeaveOutBlankPages(const LeaveOutBlankPages&) = delete;
   LeaveOutBlankPages& operator=(const LeaveOutBlankPages&) = delete;
 
+  const Rules& RulesOf() const { return rules_; }
   // The pages left out as blank so far.
   uint32_t LeftOut() const { return leftOut_; }
   // The blank pages taken as separators so far.
@@ -53,11 +60,11 @@ class LeaveOutBlankPages : public PageWriter {
   uint32_t NextNumber() const { return written_ + 1; }
   // After the writer's answer on a page: counted when written.
   int16_t Written(int16_t result);
-  int16_t LeaveOut();
+  // What becomes of a blank page: true when it is not written (a separator, or left out).
+  bool TakeBlank();
 
   PageWriter* pages_;
-  int32_t inkLimit_;
-  DocumentBreak* breaks_;
+  Rules rules_;
   uint32_t separators_ = 0;
   uint32_t written_ = 0;
   uint32_t leftOut_ = 0;

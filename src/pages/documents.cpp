@@ -43,20 +43,43 @@ int16_t DocumentFiles::BeforePage(TwainGlobals* g, uint32_t) {
   return current_->BeforePage(g, inDocument_ + 1);
 }
 
+bool DocumentFiles::Front() const { return marks_ && marks_->side == TWCS_TOP; }
+
+bool DocumentFiles::BackOfSheet() const { return marks_ && marks_->side == TWCS_BOTTOM; }
+
+bool DocumentFiles::BackOfSeparator() const { return frontSeparated_ && BackOfSheet(); }
+
 bool DocumentFiles::Separator() const {
-  return patches_ && *patches_ == PatchSeparation::kPatchMarks && marks_ && marks_->patch >= 0;
+  if (!patches_ || *patches_ != PatchSeparation::kPatchMarks || !marks_) return false;
+  return marks_->patch >= 0 || BackOfSeparator();
+}
+
+void DocumentFiles::Separates() {
+  if (!BackOfSeparator()) separatorOf_ = Document();
+  frontSeparated_ = Front();
+  break_ = true;
 }
 
 int16_t DocumentFiles::Separated() {
   ++separators_;
-  break_ = true;
+  Separates();
   return kResultOk;
+}
+
+bool DocumentFiles::JobEnded() const {
+  return patches_ && *patches_ == PatchSeparation::kJobControl && marks_ && marks_->jobEnd != 0;
+}
+
+void DocumentFiles::PageLeftOut() {
+  frontSeparated_ = false;
+  if (JobEnded()) break_ = true;
 }
 
 int16_t DocumentFiles::Written(int16_t result) {
   if (result != kResultOk) return result;
   ++inDocument_;
-  if (patches_ && *patches_ == PatchSeparation::kJobControl && marks_ && marks_->jobEnd != 0) break_ = true;
+  frontSeparated_ = false;
+  if (JobEnded()) break_ = true;
   return result;
 }
 

@@ -4,6 +4,8 @@
 // source's job control ends the document after the page before it; or a page whose extended
 // image information carries a patch code is the separator), or a blank sheet (judged by
 // pages/blank_pages.h in front of this writer). A separator is not written and not counted.
+// With duplex (the source saying each page's side) a separator is a sheet: the back of a
+// separator's front separates with it.
 //
 // Each document then takes the batch's name with its number in it, "d.pdf" giving "d-0001.pdf",
 // "d-0002.pdf", ...; the pages of one-page formats are numbered within their document,
@@ -24,12 +26,22 @@
 // How the source separates documents at patch sheets, as settled with it before the batch.
 enum class PatchSeparation { kNone, kJobControl, kPatchMarks };
 
-// Told that the document being written ends at a separator sheet: the next page begins the
-// next document (a document without a page yet goes on).
+// What a writer in front of the documents (pages/blank_pages.h) tells them of the page being
+// taken that it does not pass on, and asks of it.
 class DocumentBreak {
  public:
   virtual ~DocumentBreak() = default;
+  // The page is a blank sheet that separates documents: the next page begins the next
+  // document (a document without a page yet goes on).
   virtual void BreakDocument() = 0;
+  // The page was left out as blank: a document it ended (the source's job control ending the
+  // job with it) ends all the same.
+  virtual void PageLeftOut() = 0;
+  // The page is a sheet's back (duplex, the source saying so).
+  virtual bool BackOfSheet() const = 0;
+  // The page is the back of a sheet whose front separated documents: a duplex separator is the
+  // whole sheet.
+  virtual bool BackOfSeparator() const = 0;
 };
 
 // Makes the writer of one document's files.
@@ -75,22 +87,33 @@ class DocumentFiles : public PageWriter, public DocumentBreak {
   void Abandon(TwainGlobals* g, uint32_t number) override;
   // *pages becomes the pages the documents' files hold.
   int16_t End(TwainGlobals* g, uint32_t* pages) override;
-  void BreakDocument() override { break_ = true; }
+  void BreakDocument() override { Separates(); }
+  void PageLeftOut() override;
+  bool BackOfSheet() const override;
+  bool BackOfSeparator() const override;
 
   // The documents whose files hold a page; the separators this writer found (patch sheets).
   uint32_t Documents() const { return documents_; }
   uint32_t Separators() const { return separators_; }
-  // The document pages go to now (a separator belongs to the document it ends).
+  // The document pages go to now.
   uint32_t Document() const { return ended_ + 1; }
+  // The document the last separator ended (its sheet's back belongs to it too).
+  uint32_t SeparatorDocument() const { return separatorOf_; }
   // Where the last page written went.
   PagePlace LastWritten() const;
 
  private:
   int16_t StartDocument(TwainGlobals* g);
   int16_t EndDocument(TwainGlobals* g);
-  // The page being taken is a patch sheet that separates documents.
+  // The page being taken is a patch sheet that separates documents, or its back.
   bool Separator() const;
+  // The page being taken separates documents: the next page begins the next one.
+  void Separates();
   int16_t Separated();
+  // Whether the page being taken is a front (duplex), for its back to come.
+  bool Front() const;
+  // The source's job control ended the job with the page being taken.
+  bool JobEnded() const;
   // After the writer's answer on a page: counted when written, and the document ended after
   // it where the source's job control said so.
   int16_t Written(int16_t result);
@@ -107,5 +130,7 @@ class DocumentFiles : public PageWriter, public DocumentBreak {
   uint32_t documents_ = 0;
   uint32_t kept_ = 0;  // the pages the ended documents' files hold
   uint32_t separators_ = 0;
+  uint32_t separatorOf_ = 1;
   bool break_ = false;
+  bool frontSeparated_ = false;  // the last page was a separator sheet's front
 };

@@ -39,6 +39,15 @@ DocumentNaming NamingOf(const PageRoute& route, uint32_t maxPages, bool separate
   return naming;
 }
 
+LeaveOutBlankPages::Rules BlankRulesOf(const TwainGlobals* g, int32_t separation, DocumentBreak* documents) {
+  LeaveOutBlankPages::Rules rules;
+  rules.inkLimit = OptionValue(g, Option::kBlankInk);
+  rules.separates = separation == kSeparationBlankSheet;
+  rules.leaveOut = OptionValue(g, Option::kBlankPages) == kBlankPagesDiscard;
+  rules.documents = documents;
+  return rules;
+}
+
 }  // namespace
 
 ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 format, uint32_t maxPages,
@@ -50,8 +59,7 @@ ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 
       separation_(of == FilesOf::kBatch ? OptionValue(g, Option::kSeparation) : kSeparationNone),
       documents_(path, NamingOf(route_, maxPages, separation_ != kSeparationNone), this, &marks_,
                  separation_ == kSeparationPatchCode ? &patches_ : nullptr),
-      blank_(&documents_, OptionValue(g, Option::kBlankInk),
-             separation_ == kSeparationBlankSheet ? &documents_ : nullptr) {
+      blank_(&documents_, BlankRulesOf(g, separation_, &documents_)) {
   RecordRoute(g, route_);
   batch_.maxPages = maxPages;
   batch_.writer = &documents_;
@@ -68,9 +76,8 @@ ScanPagesFiles::ScanPagesFiles(TwainGlobals* g, const HostPath& path, TW_UINT16 
     batch_.compressJpeg = jpegPages && OptionValue(g, Option::kCompression) == kCompressionJpeg;
   }
   // Blank pages are judged where the extension encodes the pages itself.
-  const bool judged =
-      OptionValue(g, Option::kBlankPages) == kBlankPagesDiscard || separation_ == kSeparationBlankSheet;
-  if (route_.encoded && judged) batch_.writer = &blank_;
+  const LeaveOutBlankPages::Rules& blank = blank_.RulesOf();
+  if (route_.encoded && (blank.leaveOut || blank.separates)) batch_.writer = &blank_;
 }
 
 int16_t ScanPagesFiles::Begin(TwainGlobals* g) {
@@ -97,7 +104,7 @@ void ScanPagesFiles::Taken(uint32_t, const TW_IMAGEINFO& info, const PageMarks& 
   const uint32_t separators = SeparatorsSoFar();
   if (leftOut > leftOutSeen_ || separators > separatorsSeen_) {
     line.fate = leftOut > leftOutSeen_ ? PageFate::kBlank : PageFate::kSeparator;
-    line.document = documents_.Document();
+    line.document = line.fate == PageFate::kSeparator ? documents_.SeparatorDocument() : documents_.Document();
   } else {
     const PagePlace place = documents_.LastWritten();
     line.file = place.file;
@@ -115,10 +122,11 @@ void ScanPagesFiles::Taken(uint32_t, const TW_IMAGEINFO& info, const PageMarks& 
 int16_t ScanPagesFiles::Scan(TwainGlobals* g) {
   uint32_t taken = 0;
   int16_t r = DoScanPages(g, route_, batch_, &taken);
-  // Pages came, and every one was blank (left out, or a separator): not the answer of a batch
-  // that got none.
-  if (r == kResultOk && taken > 0 && taken == blank_.LeftOut() + blank_.Separators()) r = kResultEveryPageBlank;
   written_ = taken;
   const int16_t closed = batch_.writer->End(g, &written_);
+  // Pages came and none was written: every one blank (left out, or a blank separator) answers
+  // 18; separators alone, as a source whose job control never delivers them, nothing came.
+  if (r == kResultOk && closed == kResultOk && taken > 0 && written_ == 0)
+    r = blank_.LeftOut() + blank_.Separators() > 0 ? kResultEveryPageBlank : kResultCancelled;
   return r != kResultOk ? r : closed;
 }

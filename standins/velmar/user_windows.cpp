@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -21,9 +22,15 @@ namespace {
 std::atomic<bool> g_stop{false};
 std::thread g_user;
 
+// The dialogs answered, with when: one still shown a while later is answered again, as a user
+// presses OK again when nothing happened (a busy machine's dialog took the first press before
+// its list was filled).
+using Answered = std::map<HWND, DWORD>;
+constexpr DWORD kAnswerAgainAfterMs = 2000;
+
 struct Search {
   std::set<DWORD> processes;  // this one and those it started
-  std::set<HWND>* handled;
+  const Answered* handled;
   HWND found;
 };
 
@@ -46,7 +53,9 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM param) {
   GetWindowThreadProcessId(window, &process);
   if (!search->processes.count(process) || !IsWindowVisible(window)) return TRUE;
   if (!GetClassNameA(window, name, sizeof name) || std::strcmp(name, "#32770") != 0) return TRUE;
-  if (search->handled->count(window)) return TRUE;
+  const auto answered = search->handled->find(window);
+  if (answered != search->handled->end() && GetTickCount() - answered->second < kAnswerAgainAfterMs)
+    return TRUE;
   search->found = window;
   return FALSE;
 }
@@ -67,6 +76,9 @@ void Answer(HWND dialog, int choice) {
   }
   HWND list = nullptr;
   EnumChildWindows(dialog, FindListBox, reinterpret_cast<LPARAM>(&list));
+  // The list is filled once the dialog is up; on a busy machine a little later.
+  for (int waited = 0; list && waited < 100 && SendMessageA(list, LB_GETCOUNT, 0, 0) <= choice; ++waited)
+    Sleep(20);
   if (list) {
     SendMessageA(list, LB_SETCURSEL, WPARAM(choice), 0);
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(list), LBN_SELCHANGE),
@@ -76,17 +88,17 @@ void Answer(HWND dialog, int choice) {
 }
 
 void UserThread(int choice) {
-  std::set<HWND> handled;
+  Answered handled;
   while (!g_stop) {
     Search search{ThisAndItsChildren(), &handled, nullptr};
     EnumWindows(FindDialog, reinterpret_cast<LPARAM>(&search));
     if (search.found) {
       Sleep(50);  // let the dialog finish filling its list
-      handled.insert(search.found);
+      handled[search.found] = GetTickCount();
       Answer(search.found, choice);
     }
     for (auto it = handled.begin(); it != handled.end();)
-      it = IsWindow(*it) ? std::next(it) : handled.erase(it);
+      it = IsWindow(it->first) ? std::next(it) : handled.erase(it);
     Sleep(20);
   }
 }

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "tests/support/fixture.h"
+#include "tests/support/time_budget.h"
 #include "traits/build_traits.h"
 #if KV_WINDOWS_BUILD
 #include <windows.h>
@@ -150,6 +151,17 @@ class WorkerFaultTest : public ExtensionTest, public ::testing::WithParamInterfa
  protected:
   void SetUp() override {
     gRoute = &GetParam();
+    // The 32-bit worker under an emulator of i386 programs: Wine's structured exceptions do not
+    // work there, so a source's faults cannot be told from the emulator's (and each of the
+    // matrix's hundreds of workers takes a minute to start).
+    if (std::string(gRoute->worker) == "kv-worker32.exe" && TimeFactor() > 1.0) {
+      static bool said = false;
+      if (!said)
+        std::printf(
+            "\nskipped: the 32-bit worker's fault matrix: i386 programs run emulated on this machine\n");
+      said = true;
+      GTEST_SKIP() << "i386 programs run emulated";
+    }
     ExtensionTest::SetUp();
     dir_ = "wf" + std::to_string(GetCurrentProcessId());
     CreateDirectoryA(dir_.c_str(), nullptr);
@@ -161,6 +173,7 @@ class WorkerFaultTest : public ExtensionTest, public ::testing::WithParamInterfa
     return std::string("Twain.SetOption(\"") + gRoute->option + "\", \"" + gRoute->value + "\")";
   }
   void TearDown() override {
+    if (!host) return;  // skipped before it began
     Call("Twain.Disconnect()");
     ExtensionTest::TearDown();
     EXPECT_TRUE(Workers().empty()) << "a worker outlived its instance";

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,12 @@ class ScanPagesDocumentsTest : public ExtensionTest {
     if (read >= 0) {
       EXPECT_EQ(pages, read) << file;
     }
+  }
+  // The batch's PDFs, d-0001.pdf first, holding these pages each, and none after them.
+  static void ExpectPdfs(std::initializer_list<int> pages) {
+    int d = 0;
+    for (int count : pages) ExpectPageCount(Named(++d, ".pdf"), count);
+    EXPECT_FALSE(Exists(Named(d + 1, ".pdf")));
   }
   // The lines' documents and pages in them, as "1:1 1:2 2:1" (each page of one-page files its
   // own file's first), a separator as "S".
@@ -214,6 +221,70 @@ TEST_F(ScanPagesDocumentsTest, AFullDiskInTheSecondDocumentKeepsTheFirst) {
   EXPECT_EQ("1:1 S 2:1", Places(Pages()));
 }
 #endif
+
+// A blank page left out just before a patch sheet: the job the scanner ended with it ends its
+// document all the same.
+TEST_F(ScanPagesDocumentsTest, AJobEndedOnAPageLeftOutAsBlankEndsTheDocument) {
+  ASSERT_EQ(0, Scanner("blank-at 2"));
+  ASSERT_EQ(0, Scanner("patch-at 3 2"));
+  Documents(4, "PATCHCODE");
+  ASSERT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\")"));
+  EXPECT_EQ("0 2 2", Batch("d.pdf", TWFF_PDF));
+  ExpectPdfs({1, 1});
+  EXPECT_EQ("1:1 B 2:1", Places(Pages()));
+}
+
+// Sheets that were all separators (or blank) wrote nothing: the answer says so as for a scanner
+// whose job control never delivers its separators (5), or 18 where a blank page was among them.
+TEST_F(ScanPagesDocumentsTest, SeparatorsAloneWriteNothingAndSaySo) {
+  ASSERT_EQ(0, Scanner("jobcontrol off"));
+  ASSERT_EQ(0, Scanner("patch-at 1 2"));
+  ASSERT_EQ(0, Scanner("patch-at 2 T"));
+  Documents(2, "PATCHCODE");
+  EXPECT_EQ("5 0 0", Batch("d.pdf", TWFF_PDF));
+  EXPECT_EQ("S S", Places(Pages()));
+  ASSERT_EQ(0, Scanner("pages 3"));
+  ASSERT_EQ(0, Scanner("blank-at 3"));
+  ASSERT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\")"));
+  EXPECT_EQ("18 0 0", Batch("d.pdf", TWFF_PDF));
+  EXPECT_EQ("S S B", Places(Pages()));
+  ExpectPdfs({});
+}
+
+// Duplex: a separator is a sheet, both its sides. A patch on the front takes the back with it
+// (a scanner without job control delivers both), and the back belongs to the document it ends.
+TEST_F(ScanPagesDocumentsTest, BothSidesOfAPatchSheetSeparate) {
+  ASSERT_EQ(0, Scanner("jobcontrol off"));
+  ASSERT_EQ(0, Scanner("patch-at 3 2"));
+  Documents(3, "PATCHCODE");
+  ASSERT_EQ("0", Call("Twain.SetSourceCapability(\"DUPLEXENABLED\", 1)"));
+  EXPECT_EQ("0 4 2", Batch("d.pdf", TWFF_PDF));
+  ExpectPdfs({2, 2});
+  const auto lines = Pages();
+  EXPECT_EQ("1:1 1:2 S S 2:1 2:2", Places(lines));
+  ASSERT_EQ(6u, lines.size());
+  EXPECT_EQ("1", lines[3][kDocument]);
+  EXPECT_EQ("BACK", lines[3][kSide]);
+}
+
+// Duplex with blank sheets: a sheet blank on both sides separates; the blank back of a sheet
+// printed on its front is a blank page, left out as BLANKPAGES says, and separates nothing.
+TEST_F(ScanPagesDocumentsTest, ABlankSheetIsBlankOnBothSides) {
+  for (int side : {2, 3, 4, 6}) ASSERT_EQ(0, Scanner("blank-at " + std::to_string(side)));
+  Documents(4, "BLANKSHEET");
+  ASSERT_EQ("0", Call("Twain.SetSourceCapability(\"DUPLEXENABLED\", 1)"));
+  ASSERT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"DISCARD\")"));
+  EXPECT_EQ("0 4 2", Batch("d.pdf", TWFF_PDF));
+  ExpectPdfs({1, 3});
+  EXPECT_EQ("1:1 B S S 2:1 B 2:2 2:3", Places(Pages()));
+  Remove();
+  ASSERT_EQ("0", Call("Twain.SetOption(\"BLANKPAGES\", \"KEEP\")"));
+  Grey();  // the batch closed the source: its settings start afresh
+  ASSERT_EQ("0", Call("Twain.SetSourceCapability(\"DUPLEXENABLED\", 1)"));
+  EXPECT_EQ("0 6 2", Batch("d.pdf", TWFF_PDF));
+  ExpectPdfs({2, 4});
+  EXPECT_EQ("1:1 1:2 S S 2:1 2:2 2:3 2:4", Places(Pages()));
+}
 
 // A source that can neither control jobs nor report patch codes: 10 before anything is
 // scanned, no file; so does a blank sheet where the source writes the files itself.
