@@ -27,5 +27,5 @@ cp -f "$installed" "$system/kvrealdsm.dll"
 mv -f "$installed" "$aside"
 cp -f "$tree/fault-dsm2/TWAINDSM.dll" "$installed"
 cd "$tree/fault-dsm" || exit 1
-KV_FAULT_DSM=1 KV_FAULT_TWAINDSM=1 KV_TEST_DSM=TWAINDSM KV_TEST_SOURCES=OWN KV_WINEPREFIX="$tree/wineprefix" \
+KV_FAULT_DSM=1 KV_FAULT_TWAINDSM=1 KV_TEST_DSM=TWAINDSM KV_WINEPREFIX="$tree/wineprefix" \
   bash "$here/tools/wine-run.sh" "$tree/fault-dsm/kv_tests.exe" "$@"

@@ -235,12 +235,6 @@ void ExtensionTest::SetUp() {
   if (const char* manager = TestManager()) {
     ASSERT_EQ("0", Call(std::string("Twain.SetOption(\"DSM\", \"") + manager + "\")"));
   }
-  // KV_TEST_SOURCES likewise sets the option SOURCES: "OWN" keeps a suite about the manager in
-  // front of the extension to the build's own sources, without the 32-bit worker's listing.
-  const char* sources = std::getenv("KV_TEST_SOURCES");
-  if (sources && *sources) {
-    ASSERT_EQ("0", Call(std::string("Twain.SetOption(\"SOURCES\", \"") + sources + "\")"));
-  }
 }
 
 const char* TestManager() {
