@@ -155,7 +155,8 @@ class WorkerFaultTest : public ExtensionTest, public ::testing::WithParamInterfa
     // work there, so a source's faults cannot be told from the emulator's (and each of the
     // matrix's hundreds of workers takes a minute to start).
     static bool said = false;
-    if (std::string(gRoute->worker) == "kv-worker32.exe" && (said || SkipWhereI386IsEmulated("the 32-bit worker's fault matrix"))) {
+    if (std::string(gRoute->worker) == "kv-worker32.exe" &&
+        (said || SkipWhereI386IsEmulated("the 32-bit worker's fault matrix"))) {
       said = true;
       GTEST_SKIP() << "i386 programs run emulated";
     }
