@@ -154,11 +154,9 @@ class WorkerFaultTest : public ExtensionTest, public ::testing::WithParamInterfa
     // The 32-bit worker under an emulator of i386 programs: Wine's structured exceptions do not
     // work there, so a source's faults cannot be told from the emulator's (and each of the
     // matrix's hundreds of workers takes a minute to start).
-    if (std::string(gRoute->worker) == "kv-worker32.exe" && TimeFactor() > 1.0) {
-      static bool said = false;
-      if (!said)
-        std::printf(
-            "\nskipped: the 32-bit worker's fault matrix: i386 programs run emulated on this machine\n");
+    static bool said = false;
+    if (std::string(gRoute->worker) == "kv-worker32.exe" &&
+        (said || SkipWhereI386IsEmulated("the 32-bit worker's fault matrix"))) {
       said = true;
       GTEST_SKIP() << "i386 programs run emulated";
     }
