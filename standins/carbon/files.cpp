@@ -233,7 +233,7 @@ SInt32 DirectoryID(const std::string& directory) {
 
 // The FSSpec of `leaf` (a POSIX name) in `folder` ("", or ending in '/', as ToPosix
 // leaves it): dirNFErr when the folder is gone.
-OSErr FillSpec(const std::string& folder, std::string leaf, FSSpec* spec) {
+OSErr FillSpec(const std::string& folder, std::string leaf, FSSpec* location) {
   // realpath's answer is freed however the rest goes (an allocation that fails throws).
   std::unique_ptr<char, void (*)(void*)> absolute(::realpath(folder.empty() ? "." : folder.c_str(), nullptr),
                                                   std::free);
@@ -242,16 +242,16 @@ OSErr FillSpec(const std::string& folder, std::string leaf, FSSpec* spec) {
       std::string(absolute.get()) + (std::strcmp(absolute.get(), "/") == 0 ? "" : "/");
   for (char& c : leaf)
     if (c == ':') c = '/';  // back to the Mac's character
-  spec->vRefNum = 0;
-  spec->parID = DirectoryID(directory);
-  spec->name[0] = static_cast<unsigned char>(leaf.size());
-  std::memcpy(spec->name + 1, leaf.data(), leaf.size());
+  location->vRefNum = 0;
+  location->parID = DirectoryID(directory);
+  location->name[0] = static_cast<unsigned char>(leaf.size());
+  std::memcpy(location->name + 1, leaf.data(), leaf.size());
   return noErr;
 }
 
 // The FSSpec of the directory that vRefNum and dirID name: its parent's ID and its own
 // name (the root's parent is fsRtParID, and the root has no name here, the volume having none).
-OSErr DirectorySpec(SInt16 vRefNum, SInt32 dirID, FSSpec* spec) {
+OSErr DirectorySpec(SInt16 vRefNum, SInt32 dirID, FSSpec* location) {
   if (vRefNum != 0) return nsvErr;
   std::string directory = ".";
   if (dirID != 0) {
@@ -262,14 +262,14 @@ OSErr DirectorySpec(SInt16 vRefNum, SInt32 dirID, FSSpec* spec) {
   if (!absolute) return dirNFErr;
   const std::string path(absolute.get());
   if (path == "/") {
-    spec->vRefNum = 0;
-    spec->parID = fsRtParID;
-    spec->name[0] = 0;
+    location->vRefNum = 0;
+    location->parID = fsRtParID;
+    location->name[0] = 0;
     return noErr;
   }
   const size_t slash = path.rfind('/');
   if (path.size() - slash - 1 > kMaxNamePart) return bdNamErr;  // no Mac name reaches it
-  return FillSpec(path.substr(0, slash + 1), path.substr(slash + 1), spec);
+  return FillSpec(path.substr(0, slash + 1), path.substr(slash + 1), location);
 }
 
 // What a folder holds as the catalog shows it: the entries with Mac names (at most 31
@@ -645,45 +645,45 @@ OSErr FSClose(SInt16 refNum) try {
 
 // After any result other than noErr or fnfErr every field of the FSSpec is 0 (Inside
 // Macintosh: Files, PBMakeFSSpec); after fnfErr it is valid for a file about to be created.
-OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec) try {
+OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* location) try {
   std::lock_guard<std::recursive_mutex> g(gLock);
-  if (!spec) return paramErr;
-  std::memset(spec, 0, sizeof *spec);
+  if (!location) return paramErr;
+  std::memset(location, 0, sizeof *location);
   OSErr err;
   if (fileName && fileName[0] == 0) {
-    if ((err = DirectorySpec(vRefNum, dirID, spec)) != noErr) std::memset(spec, 0, sizeof *spec);
+    if ((err = DirectorySpec(vRefNum, dirID, location)) != noErr) std::memset(location, 0, sizeof *location);
     return err;
   }
   std::string path;
   if ((err = ToPosix(vRefNum, dirID, fileName, &path)) != noErr) return err;
   const size_t slash = path.rfind('/');
-  err = slash == std::string::npos ? FillSpec("", path, spec)
-                                   : FillSpec(path.substr(0, slash + 1), path.substr(slash + 1), spec);
+  err = slash == std::string::npos ? FillSpec("", path, location)
+                                   : FillSpec(path.substr(0, slash + 1), path.substr(slash + 1), location);
   if (err != noErr) return err;
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 ? noErr : fnfErr;
 } catch (...) {
-  if (spec) std::memset(spec, 0, sizeof *spec);
+  if (location) std::memset(location, 0, sizeof *location);
   return memFullErr;
 }
 
-OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode) try {
-  if (!spec) return paramErr;
-  return HCreate(spec->vRefNum, spec->parID, spec->name, creator, fileType);
+OSErr FSpCreate(const FSSpec* location, OSType creator, OSType fileType, ScriptCode) try {
+  if (!location) return paramErr;
+  return HCreate(location->vRefNum, location->parID, location->name, creator, fileType);
 } catch (...) {
   return memFullErr;
 }
 
-OSErr FSpDelete(const FSSpec* spec) try {
-  if (!spec) return paramErr;
-  return HDelete(spec->vRefNum, spec->parID, spec->name);
+OSErr FSpDelete(const FSSpec* location) try {
+  if (!location) return paramErr;
+  return HDelete(location->vRefNum, location->parID, location->name);
 } catch (...) {
   return memFullErr;
 }
 
-OSErr FSpRename(const FSSpec* spec, ConstStr255Param newName) try {
-  if (!spec) return paramErr;
-  return HRename(spec->vRefNum, spec->parID, spec->name, newName);
+OSErr FSpRename(const FSSpec* location, ConstStr255Param newName) try {
+  if (!location) return paramErr;
+  return HRename(location->vRefNum, location->parID, location->name, newName);
 } catch (...) {
   return memFullErr;
 }

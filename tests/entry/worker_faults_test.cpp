@@ -154,12 +154,9 @@ class WorkerFaultTest : public ExtensionTest, public ::testing::WithParamInterfa
     // The 32-bit worker under an emulator of i386 programs: Wine's structured exceptions do not
     // work there, so a source's faults cannot be told from the emulator's (and each of the
     // matrix's hundreds of workers takes a minute to start).
-    static bool said = false;
     if (std::string(gRoute->worker) == "kv-worker32.exe" &&
-        (said || SkipWhereI386IsEmulated("the 32-bit worker's fault matrix"))) {
-      said = true;
+        SkipWhereI386IsEmulated("the 32-bit worker's fault matrix"))
       GTEST_SKIP() << "i386 programs run emulated";
-    }
     ExtensionTest::SetUp();
     dir_ = "wf" + std::to_string(GetCurrentProcessId());
     CreateDirectoryA(dir_.c_str(), nullptr);

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
+#include <string>
 
 inline double TimeFactor() {
   const char* text = std::getenv("KV_TIME_FACTOR");
@@ -21,10 +23,13 @@ inline std::chrono::duration<double> TimeBudget(std::chrono::duration<double> bu
 // Whether the i386 programs (the 64-bit build's 32-bit worker among them) run under the
 // emulator here. Wine's structured exceptions do not work there ("Got unexpected trap -1"), so
 // a 32-bit process that faults on purpose proves nothing, and its log would read as a crash of
-// ours. A test of such a fault calls this first: where it answers true, the test says so once
-// on a "skipped:" line (which tools/run-tests.sh reports) and returns through GTEST_SKIP.
-inline bool SkipWhereI386IsEmulated(const char* what) {
+// ours. A test of such a fault calls this first: where it answers true, it has said so on a
+// "skipped:" line (once for each `what`; tools/run-tests.sh reports them), and the test returns
+// through GTEST_SKIP.
+inline bool SkipWhereI386IsEmulated(const std::string& what) {
   if (TimeFactor() <= 1.0) return false;
-  std::printf("\nskipped: %s: i386 programs run emulated on this machine\n", what);
+  static std::set<std::string> said;
+  if (said.insert(what).second)
+    std::printf("\nskipped: %s: i386 programs run emulated on this machine\n", what.c_str());
   return true;
 }

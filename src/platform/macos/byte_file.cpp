@@ -9,7 +9,7 @@
 #include "twain/result_codes.h"
 
 struct ByteFile {
-  FSSpec spec;
+  FSSpec location;
   SInt16 refNum = 0;
   bool failed = false;
 };
@@ -25,11 +25,12 @@ ByteFile* CreateByteFile(const uint8_t* path, TW_UINT16 format, int16_t* result)
     *result = kResultUnusablePage;
     return nullptr;
   }
-  *result = NewFileSpec(path, &f->spec);
-  if (*result == 0) *result = CreateFile(f->spec, kind.fileType);
+  *result = NewFileLocation(path, &f->location);
+  if (*result == 0) *result = CreateFile(f->location, kind.fileType);
   if (*result == 0 &&
-      (HOpen(f->spec.vRefNum, f->spec.parID, f->spec.name, fsWrPerm, &f->refNum) != noErr || f->refNum == 0)) {
-    FSpDelete(&f->spec);
+      (HOpen(f->location.vRefNum, f->location.parID, f->location.name, fsWrPerm, &f->refNum) != noErr ||
+       f->refNum == 0)) {
+    FSpDelete(&f->location);
     *result = kResultFileError;
   }
   if (*result != 0) {
@@ -57,7 +58,7 @@ int16_t CutByteFile(ByteFile* f, uint64_t length) {
 int16_t CloseByteFile(ByteFile* f, bool keep) {
   const bool closed = FSClose(f->refNum) == noErr;
   const bool kept = keep && closed && !f->failed;
-  if (!kept) FSpDelete(&f->spec);
+  if (!kept) FSpDelete(&f->location);
   const int16_t r = keep && !kept ? kResultFileError : 0;
   delete f;
   return r;

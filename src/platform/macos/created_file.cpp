@@ -19,15 +19,15 @@ bool KindOf(TW_UINT16 format, FileKind* kind) {
   }
 }
 
-int16_t NewFileSpec(const uint8_t* path, FSSpec* spec) {
-  OSErr err = FSMakeFSSpec(0, 0, path, spec);
+int16_t NewFileLocation(const uint8_t* path, FSSpec* location) {
+  OSErr err = FSMakeFSSpec(0, 0, path, location);
   if (err == noErr) return kResultFileExists;
   if (err == memFullErr) return kResultUnusablePage;
   return err == fnfErr ? 0 : kResultFileError;
 }
 
-int16_t CreateFile(const FSSpec& spec, OSType fileType) {
-  OSErr err = FSpCreate(&spec, kCreator, fileType, smSystemScript);
+int16_t CreateFile(const FSSpec& location, OSType fileType) {
+  OSErr err = FSpCreate(&location, kCreator, fileType, smSystemScript);
   if (err == dupFNErr) return kResultFileExists;
   if (err == memFullErr) return kResultUnusablePage;
   return err == noErr ? 0 : kResultFileError;

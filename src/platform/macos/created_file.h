@@ -24,19 +24,19 @@ struct FileKind {
 bool KindOf(TW_UINT16 format, FileKind* kind);
 
 // A name that does not exist yet: 0, 7 (it exists) or 8.
-int16_t NewFileSpec(const uint8_t* path, FSSpec* spec);
+int16_t NewFileLocation(const uint8_t* path, FSSpec* location);
 // Creates the file as the extension's, of `fileType`: 0, 2 (no memory), 7 (it exists) or 8.
-int16_t CreateFile(const FSSpec& spec, OSType fileType);
+int16_t CreateFile(const FSSpec& location, OSType fileType);
 
 // A file the call created, removed when the guard goes unless the call keeps it (also when an
 // exception ends the call).
 class CreatedFile {
  public:
-  explicit CreatedFile(const FSSpec& spec) : spec_(spec) {}
+  explicit CreatedFile(const FSSpec& location) : location_(location) {}
   ~CreatedFile() {
     if (kept_) return;
     try {
-      FSpDelete(&spec_);
+      FSpDelete(&location_);
     } catch (...) {
       // A destructor ends quietly (here while another exception passes).
     }
@@ -46,6 +46,6 @@ class CreatedFile {
   void Keep() { kept_ = true; }
 
  private:
-  FSSpec spec_;
+  FSSpec location_;
   bool kept_ = false;
 };

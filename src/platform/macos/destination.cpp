@@ -34,14 +34,14 @@ DestinationState ProbeDestination(const char* name, size_t length) {
   Str255 macName;
   ToStr255(name, length, macName);
   FInfo info;
-  FSSpec spec;
+  FSSpec location;
   switch (HGetFInfo(0, 0, macName, &info)) {
     case noErr:
       return DestinationState::kFile;
     case fnfErr:
       // No file; something else of that name is a folder.
-      return FSMakeFSSpec(0, 0, macName, &spec) == fnfErr ? DestinationState::kAbsent
-                                                          : DestinationState::kUnusable;
+      return FSMakeFSSpec(0, 0, macName, &location) == fnfErr ? DestinationState::kAbsent
+                                                              : DestinationState::kUnusable;
     default:  // dirNFErr, nsvErr, bdNamErr, ...
       return DestinationState::kUnusable;
   }
@@ -89,16 +89,16 @@ std::vector<std::string> SeriesCandidates(const std::string& head, const std::st
   if (head.empty() || head.size() > 255) return names;
   Str255 macName;
   ToStr255(head.data(), head.size(), macName);
-  FSSpec spec;
-  const OSErr made = FSMakeFSSpec(0, 0, macName, &spec);
+  FSSpec location;
+  const OSErr made = FSMakeFSSpec(0, 0, macName, &location);
   if (made != noErr && made != fnfErr) return names;
   CInfoPBRec pb;
   Str255 name;
   for (SInt16 index = 1; index > 0; ++index) {
     std::memset(&pb, 0, sizeof pb);
     pb.hFileInfo.ioNamePtr = name;
-    pb.hFileInfo.ioVRefNum = spec.vRefNum;
-    pb.hFileInfo.ioDirID = spec.parID;  // each call overwrites it
+    pb.hFileInfo.ioVRefNum = location.vRefNum;
+    pb.hFileInfo.ioDirID = location.parID;  // each call overwrites it
     pb.hFileInfo.ioFDirIndex = index;
     if (PBGetCatInfoSync(&pb) != noErr) break;
     if (!(pb.hFileInfo.ioFlAttrib & kioFlAttribDirMask))

@@ -24,7 +24,7 @@
 #include "twain/result_codes.h"
 
 struct PageBook {
-  FSSpec spec;         // the book's file
+  FSSpec location;     // the book's file
   Str63 stem = {};     // what its page files' names start with
   int pages = 0;       // pages in page files
   long long room = 0;  // bytes the page files take, held in the book's file
@@ -62,7 +62,7 @@ void MakeStem(const FSSpec& book, Str63 stem) {
 
 // Page `number`'s file: noErr when it exists, fnfErr when not (the FSSpec made),
 // another error when it cannot be named.
-OSErr PageFileSpec(const PageBook& book, int number, FSSpec* spec) {
+OSErr PageFileLocation(const PageBook& book, int number, FSSpec* location) {
   if (number < 1 || number > 999999) return bdNamErr;
   Str255 name;
   const int stem = book.stem[0];
@@ -70,36 +70,37 @@ OSErr PageFileSpec(const PageBook& book, int number, FSSpec* spec) {
   std::memcpy(name + 1 + stem, kPartSuffix, 5);
   const int digits = std::snprintf(reinterpret_cast<char*>(name + 1 + stem + 5), 8, "%04d", number);
   name[0] = static_cast<unsigned char>(stem + 5 + digits);
-  return FSMakeFSSpec(book.spec.vRefNum, book.spec.parID, name, spec);
+  return FSMakeFSSpec(book.location.vRefNum, book.location.parID, name, location);
 }
 
-bool IsPageFile(const FSSpec& spec) {
+bool IsPageFile(const FSSpec& location) {
   FInfo info;
-  return HGetFInfo(spec.vRefNum, spec.parID, spec.name, &info) == noErr && info.fdCreator == kPageFileCreator;
+  return HGetFInfo(location.vRefNum, location.parID, location.name, &info) == noErr &&
+         info.fdCreator == kPageFileCreator;
 }
 
 // Removes page files from `number` on: the book's own up to its count, then any left over by
 // a book of the same name that died, as far as they go.
 void RemovePageFiles(const PageBook& book, int number) {
-  FSSpec spec;
+  FSSpec location;
   int n = number;
   for (; n <= book.pages; ++n)
-    if (PageFileSpec(book, n, &spec) == noErr) FSpDelete(&spec);
-  for (; PageFileSpec(book, n, &spec) == noErr && IsPageFile(spec); ++n) FSpDelete(&spec);
+    if (PageFileLocation(book, n, &location) == noErr) FSpDelete(&location);
+  for (; PageFileLocation(book, n, &location) == noErr && IsPageFile(location); ++n) FSpDelete(&location);
 }
 
 // A new file for page `number`, in place of one left over: 0 or 8.
-int16_t CreatePageFile(const PageBook& book, int number, FSSpec* spec) {
-  OSErr err = PageFileSpec(book, number, spec);
-  if (err == noErr && IsPageFile(*spec) && FSpDelete(spec) == noErr) err = fnfErr;
+int16_t CreatePageFile(const PageBook& book, int number, FSSpec* location) {
+  OSErr err = PageFileLocation(book, number, location);
+  if (err == noErr && IsPageFile(*location) && FSpDelete(location) == noErr) err = fnfErr;
   if (err != fnfErr) return kResultFileError;  // also someone's own file of that name
-  return FSpCreate(spec, kPageFileCreator, kTypeTiff, smSystemScript) == noErr ? 0 : kResultFileError;
+  return FSpCreate(location, kPageFileCreator, kTypeTiff, smSystemScript) == noErr ? 0 : kResultFileError;
 }
 
 // The bytes of an existing file, or -1.
-long long FileBytes(const FSSpec& spec) {
+long long FileBytes(const FSSpec& location) {
   SInt16 ref = 0;
-  if (HOpen(spec.vRefNum, spec.parID, spec.name, fsRdPerm, &ref) != noErr) return -1;
+  if (HOpen(location.vRefNum, location.parID, location.name, fsRdPerm, &ref) != noErr) return -1;
   SInt32 bytes = -1;
   const bool known = GetEOF(ref, &bytes) == noErr;
   FSClose(ref);
@@ -110,7 +111,8 @@ long long FileBytes(const FSSpec& spec) {
 bool HoldRoom(const PageBook& book, long long bytes) {
   if (bytes > 0x7FFFFFFF) return false;
   SInt16 ref = 0;
-  if (HOpen(book.spec.vRefNum, book.spec.parID, book.spec.name, fsWrPerm, &ref) != noErr) return false;
+  if (HOpen(book.location.vRefNum, book.location.parID, book.location.name, fsWrPerm, &ref) != noErr)
+    return false;
   const bool held = SetEOF(ref, static_cast<SInt32>(bytes)) == noErr;
   return FSClose(ref) == noErr && held;
 }
@@ -119,16 +121,16 @@ long long RoomFor(long long pageBytes, int pages) { return pageBytes + kRoomPerP
 
 // Writes the book's file from its first `pages` page files. True when ImageIO finalized it.
 bool WriteBook(const PageBook& book, int pages) {
-  Ref<CFURLRef> url(UrlOf(book.spec));
+  Ref<CFURLRef> url(UrlOf(book.location));
   Ref<CGImageDestinationRef> destination(url ? CGImageDestinationCreateWithURL(url.get(), CFSTR("public.tiff"),
                                                                                static_cast<size_t>(pages),
                                                                                nullptr)
                                              : nullptr);
   if (!destination) return false;
   for (int n = 1; n <= pages; ++n) {
-    FSSpec spec;
-    if (PageFileSpec(book, n, &spec) != noErr) return false;
-    Ref<CFURLRef> pageUrl(UrlOf(spec));
+    FSSpec location;
+    if (PageFileLocation(book, n, &location) != noErr) return false;
+    Ref<CFURLRef> pageUrl(UrlOf(location));
     Ref<CGImageSourceRef> source(pageUrl ? CGImageSourceCreateWithURL(pageUrl.get(), nullptr) : nullptr);
     if (!source || CGImageSourceGetCount(source.get()) != 1) return false;
     // The page's resolution and compression are asked again rather than left to go with the
@@ -152,7 +154,7 @@ int AssembleBook(PageBook* book) {
     RemovePageFiles(*book, pages + 1);
   }
   RemovePageFiles(*book, 1);
-  if (pages == 0) FSpDelete(&book->spec);
+  if (pages == 0) FSpDelete(&book->location);
   return pages;
 }
 
@@ -161,7 +163,7 @@ int AssembleBook(PageBook* book) {
 void RemoveBookWithoutPages(PageBook* book) {
   if (book->pages > 0 || book->removed) return;
   RemovePageFiles(*book, 1);
-  FSpDelete(&book->spec);
+  FSpDelete(&book->location);
   book->removed = true;
 }
 
@@ -171,9 +173,9 @@ PageBook* OpenPageBook(const uint8_t* path, int16_t* result) {
   PageBook* book = nullptr;
   *result = AnswerWithoutThrowing([&]() -> int16_t {
     book = new PageBook;
-    int16_t r = NewFileSpec(path, &book->spec);
-    if (r == 0) r = CreateFile(book->spec, kTypeTiff);
-    if (r == 0) MakeStem(book->spec, book->stem);
+    int16_t r = NewFileLocation(path, &book->location);
+    if (r == 0) r = CreateFile(book->location, kTypeTiff);
+    if (r == 0) MakeStem(book->location, book->stem);
     return r;
   });
   if (*result != 0) {
@@ -190,15 +192,15 @@ namespace {
 int16_t AddImage(PageBook* book, const PageImage& page) {
   const Ref<CGImageRef, CGImageRelease> held(page.image);
   if (book->broken) return kResultFileError;
-  FSSpec spec;
-  int16_t result = CreatePageFile(*book, book->pages + 1, &spec);
+  FSSpec location;
+  int16_t result = CreatePageFile(*book, book->pages + 1, &location);
   if (result == 0) {
-    CreatedFile created(spec);
+    CreatedFile created(location);
     const FileKind kind{CFSTR("public.tiff"), kTypeTiff};
     PageImage settings = page;
     settings.image = nullptr;
     book->pageSettings.push_back(settings);  // first: should it fail, no file is kept
-    const long long bytes = Export(spec, kind, TWFF_TIFFMULTI, page) ? FileBytes(spec) : -1;
+    const long long bytes = Export(location, kind, TWFF_TIFFMULTI, page) ? FileBytes(location) : -1;
     if (bytes >= 0 && HoldRoom(*book, RoomFor(book->room + bytes, book->pages + 1))) {
       created.Keep();
       book->room += bytes;

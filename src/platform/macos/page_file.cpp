@@ -15,18 +15,18 @@ namespace {
 
 // Where a page file in `format` goes: 0 with its kind and a name that does not exist yet, or
 // 2 (a format written elsewhere), 7 or 8.
-int16_t PrepareFile(TW_UINT16 format, const uint8_t* path, FileKind* kind, FSSpec* spec) {
+int16_t PrepareFile(TW_UINT16 format, const uint8_t* path, FileKind* kind, FSSpec* location) {
   if (!KindOf(format, kind) || format == TWFF_TIFFMULTI) return kResultUnusablePage;
-  return NewFileSpec(path, spec);
+  return NewFileLocation(path, location);
 }
 
-// Writes the page's image (released here) into the new file `spec`.
-int16_t WriteImageFile(const PageImage& page, const FileKind& kind, TW_UINT16 format, const FSSpec& spec) {
+// Writes the page's image (released here) into the new file `location`.
+int16_t WriteImageFile(const PageImage& page, const FileKind& kind, TW_UINT16 format, const FSSpec& location) {
   const Ref<CGImageRef, CGImageRelease> held(page.image);
-  int16_t result = CreateFile(spec, kind.fileType);
+  int16_t result = CreateFile(location, kind.fileType);
   if (result == 0) {
-    CreatedFile created(spec);
-    if (Export(spec, kind, format, page))
+    CreatedFile created(location);
+    if (Export(location, kind, format, page))
       created.Keep();
     else
       result = kResultFileError;
@@ -38,13 +38,13 @@ int16_t WriteOnePage(void* image, const PageFacts& facts, TW_UINT16 format, cons
                      int jpegQuality) {
   if (format == TWFF_PICT) return WritePICTfile(path, image);
   FileKind kind;
-  FSSpec spec;
-  int16_t result = PrepareFile(format, path, &kind, &spec);
+  FSSpec location;
+  int16_t result = PrepareFile(format, path, &kind, &location);
   if (result != 0) return result;
   PageImage page;
   if (!MakePageImage(image, facts, &page)) return kResultUnusablePage;
   page.jpegQuality = jpegQuality;
-  return WriteImageFile(page, kind, format, spec);
+  return WriteImageFile(page, kind, format, location);
 }
 
 }  // namespace
@@ -58,12 +58,12 @@ int16_t WriteRowPageFile(RowPage* page, uint32_t rows, const PageFacts& facts, T
                          const uint8_t* path, int jpegQuality) {
   return AnswerWithoutThrowing([&]() -> int16_t {
     FileKind kind;
-    FSSpec spec;
-    int16_t result = PrepareFile(format, path, &kind, &spec);
+    FSSpec location;
+    int16_t result = PrepareFile(format, path, &kind, &location);
     if (result != 0) return result;
     PageImage image;
     if (!MakeRowImage(page, rows, facts, &image)) return kResultUnusablePage;
     image.jpegQuality = jpegQuality;
-    return WriteImageFile(image, kind, format, spec);
+    return WriteImageFile(image, kind, format, location);
   });
 }

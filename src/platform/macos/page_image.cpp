@@ -90,14 +90,14 @@ CFDictionaryRef ImageProperties(const PageImage& page, TW_UINT16 format) {
   return props;
 }
 
-CFURLRef UrlOf(const FSSpec& spec) {
+CFURLRef UrlOf(const FSSpec& location) {
   FSRef ref;
-  if (FSpMakeFSRef(&spec, &ref) != noErr) return nullptr;
+  if (FSpMakeFSRef(&location, &ref) != noErr) return nullptr;
   return CFURLCreateFromFSRef(nullptr, &ref);
 }
 
-bool Export(const FSSpec& spec, const FileKind& kind, TW_UINT16 format, const PageImage& page) {
-  Ref<CFURLRef> url(UrlOf(spec));
+bool Export(const FSSpec& location, const FileKind& kind, TW_UINT16 format, const PageImage& page) {
+  Ref<CFURLRef> url(UrlOf(location));
   if (!url) return false;
   Ref<CGImageDestinationRef> destination(CGImageDestinationCreateWithURL(url.get(), kind.uti, 1, nullptr));
   Ref<CFDictionaryRef> props(ImageProperties(page, format));

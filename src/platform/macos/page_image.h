@@ -28,7 +28,7 @@ bool MakeRowImage(RowPage* page, uint32_t rows, const PageFacts& facts, PageImag
 CFDictionaryRef ImageProperties(const PageImage& page, TW_UINT16 format);
 
 // The file's URL, or null.
-CFURLRef UrlOf(const FSSpec& spec);
+CFURLRef UrlOf(const FSSpec& location);
 
-// Writes `page` into the existing file `spec`. True when ImageIO finalized the file.
-bool Export(const FSSpec& spec, const FileKind& kind, TW_UINT16 format, const PageImage& page);
+// Writes `page` into the existing file `location`. True when ImageIO finalized the file.
+bool Export(const FSSpec& location, const FileKind& kind, TW_UINT16 format, const PageImage& page);

@@ -32,7 +32,7 @@ struct P {
 constexpr OSType kPICT = 0x50494354, kTtxt = 0x74747874;
 
 // parID sits at offset 2 (68k alignment): read it as a value, never bound to a reference.
-SInt32 ParID(const FSSpec& spec) { return spec.parID; }
+SInt32 ParID(const FSSpec& location) { return location.parID; }
 
 class Files : public ::testing::Test {
  protected:
@@ -263,35 +263,35 @@ namespace {
 // exchanged, and a file URL for an existing file only.
 TEST_F(Files, FSSpecsNameFilesInTheirFolderAndExchangeThem) {
   ASSERT_EQ(mkdir("pages", 0755), 0);
-  FSSpec spec;
-  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a.tif"), &spec), fnfErr);  // not there yet, spec filled in
-  EXPECT_EQ(spec.vRefNum, 0);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(spec.name + 1), spec.name[0]), "a.tif");
+  FSSpec location;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a.tif"), &location), fnfErr);  // not there yet, location filled in
+  EXPECT_EQ(location.vRefNum, 0);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(location.name + 1), location.name[0]), "a.tif");
   FSRef ref;
-  EXPECT_EQ(FSpMakeFSRef(&spec, &ref), fnfErr);
-  ASSERT_EQ(FSpCreate(&spec, kTtxt, kPICT, smSystemScript), noErr);
-  EXPECT_EQ(FSpCreate(&spec, kTtxt, kPICT, smSystemScript), dupFNErr);
+  EXPECT_EQ(FSpMakeFSRef(&location, &ref), fnfErr);
+  ASSERT_EQ(FSpCreate(&location, kTtxt, kPICT, smSystemScript), noErr);
+  EXPECT_EQ(FSpCreate(&location, kTtxt, kPICT, smSystemScript), dupFNErr);
   FSSpec sibling;
-  ASSERT_EQ(FSMakeFSSpec(spec.vRefNum, ParID(spec), P("b.tif"), &sibling), fnfErr);
-  EXPECT_EQ(ParID(sibling), ParID(spec));
-  ASSERT_EQ(HCreate(0, ParID(spec), P("b.tif"), kTtxt, kPICT), noErr);
+  ASSERT_EQ(FSMakeFSSpec(location.vRefNum, ParID(location), P("b.tif"), &sibling), fnfErr);
+  EXPECT_EQ(ParID(sibling), ParID(location));
+  ASSERT_EQ(HCreate(0, ParID(location), P("b.tif"), kTtxt, kPICT), noErr);
   std::ofstream("pages/a.tif") << "first";
   std::ofstream("pages/b.tif") << "second";
-  ASSERT_EQ(FSpExchangeFiles(&spec, &sibling), noErr);
+  ASSERT_EQ(FSpExchangeFiles(&location, &sibling), noErr);
   EXPECT_EQ(Contents("pages/a.tif"), "second");
   EXPECT_EQ(Contents("pages/b.tif"), "first");
   EXPECT_EQ(FSMakeFSSpec(0, 12345, P("x"), &sibling), dirNFErr);
   EXPECT_EQ(FSMakeFSSpec(0, 0, P(":nowhere:x"), &sibling), dirNFErr);
 
-  ASSERT_EQ(FSpMakeFSRef(&spec, &ref), noErr);
+  ASSERT_EQ(FSpMakeFSRef(&location, &ref), noErr);
   CFURLRef url = CFURLCreateFromFSRef(kCFAllocatorDefault, &ref);
   ASSERT_NE(url, nullptr);
   UInt8 path[1024];
   ASSERT_TRUE(CFURLGetFileSystemRepresentation(url, true, path, sizeof path));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(path)), dir_ + "/pages/a.tif");
   CFRelease(url);
-  EXPECT_EQ(FSpDelete(&spec), noErr);
-  EXPECT_EQ(FSpDelete(&spec), fnfErr);
+  EXPECT_EQ(FSpDelete(&location), noErr);
+  EXPECT_EQ(FSpDelete(&location), fnfErr);
 }
 
 // Inside Macintosh: Files, FSMakeFSSpec / PBMakeFSSpec: after fnfErr the FSSpec is
@@ -303,37 +303,37 @@ TEST_F(Files, FSSpecsNameFilesInTheirFolderAndExchangeThem) {
 TEST_F(Files, FSSpecsAreZeroedOnErrorsAndIdsOutliveTheWorkingDirectory) {
   ASSERT_EQ(mkdir("pages", 0755), 0);
   ASSERT_EQ(mkdir("elsewhere", 0755), 0);
-  FSSpec spec;
+  FSSpec location;
   for (const char* bad : {":nowhere:x", "Volume:x", ":pages:"}) {
-    std::memset(&spec, 0xA5, sizeof spec);
-    EXPECT_NE(FSMakeFSSpec(0, 0, P(bad), &spec), fnfErr) << bad;
-    const unsigned char zero[sizeof spec] = {};
-    EXPECT_EQ(std::memcmp(&spec, zero, sizeof spec), 0) << bad;
+    std::memset(&location, 0xA5, sizeof location);
+    EXPECT_NE(FSMakeFSSpec(0, 0, P(bad), &location), fnfErr) << bad;
+    const unsigned char zero[sizeof location] = {};
+    EXPECT_EQ(std::memcmp(&location, zero, sizeof location), 0) << bad;
   }
-  std::memset(&spec, 0xA5, sizeof spec);
-  EXPECT_EQ(FSMakeFSSpec(0, 12345, P("x"), &spec), dirNFErr);
-  EXPECT_EQ(ParID(spec), 0);
-  EXPECT_EQ(spec.name[0], 0);
+  std::memset(&location, 0xA5, sizeof location);
+  EXPECT_EQ(FSMakeFSSpec(0, 12345, P("x"), &location), dirNFErr);
+  EXPECT_EQ(ParID(location), 0);
+  EXPECT_EQ(location.name[0], 0);
 
-  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a"), &spec), fnfErr);
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a"), &location), fnfErr);
   ASSERT_EQ(chdir("elsewhere"), 0);
-  const OSErr created = FSpCreate(&spec, kTtxt, kPICT, smSystemScript);
+  const OSErr created = FSpCreate(&location, kTtxt, kPICT, smSystemScript);
   FSSpec again;
-  const OSErr found = FSMakeFSSpec(0, spec.parID, P("a"), &again);
+  const OSErr found = FSMakeFSSpec(0, location.parID, P("a"), &again);
   ASSERT_EQ(chdir(".."), 0);
   EXPECT_EQ(created, noErr);
   EXPECT_EQ(found, noErr);
-  EXPECT_EQ(ParID(again), ParID(spec));
+  EXPECT_EQ(ParID(again), ParID(location));
   struct stat st;
   EXPECT_EQ(::stat("pages/a", &st), 0);
   EXPECT_NE(::stat("elsewhere/pages", &st), 0);
 
   FSRef ref;
-  ASSERT_EQ(FSpMakeFSRef(&spec, &ref), noErr);
+  ASSERT_EQ(FSpMakeFSRef(&location, &ref), noErr);
   CFURLRef url = CFURLCreateFromFSRef(kCFAllocatorDefault, &ref);
   ASSERT_NE(url, nullptr);
   CFRelease(url);
-  ASSERT_EQ(FSpDelete(&spec), noErr);
+  ASSERT_EQ(FSpDelete(&location), noErr);
   EXPECT_EQ(CFURLCreateFromFSRef(kCFAllocatorDefault, &ref), nullptr);
 }
 
@@ -363,16 +363,16 @@ static_assert(offsetof(HFileInfo, ioFDirIndex) == 28 && offsetof(HFileInfo, ioFl
               "CInfoPBRec as Files.h lays it out");
 
 TEST_F(Files, FSSpecsInAnArrayKeepTheirLayout) {
-  FSSpec specs[2];
-  EXPECT_EQ(reinterpret_cast<char*>(&specs[1]) - reinterpret_cast<char*>(&specs[0]), 70);
-  ASSERT_EQ(FSMakeFSSpec(0, 0, P("a"), &specs[1]), fnfErr);
-  ASSERT_EQ(FSpCreate(&specs[1], kTtxt, kPICT, smSystemScript), noErr);  // parID at an odd-word offset
+  FSSpec locations[2];
+  EXPECT_EQ(reinterpret_cast<char*>(&locations[1]) - reinterpret_cast<char*>(&locations[0]), 70);
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P("a"), &locations[1]), fnfErr);
+  ASSERT_EQ(FSpCreate(&locations[1], kTtxt, kPICT, smSystemScript), noErr);  // parID at an odd-word offset
   struct stat st;
   EXPECT_EQ(::stat("a", &st), 0);
 }
 
-std::string NameOf(const FSSpec& spec) {
-  return std::string(reinterpret_cast<const char*>(spec.name + 1), spec.name[0]);
+std::string NameOf(const FSSpec& location) {
+  return std::string(reinterpret_cast<const char*>(location.name + 1), location.name[0]);
 }
 
 // Inside Macintosh: Files, FSMakeFSSpec: "If the fileName parameter contains an empty string,
@@ -585,9 +585,9 @@ TEST_F(Files, RenameNeverReplacesAndNeverMoves) {
   EXPECT_EQ(Contents("pages/b"), "older");
   EXPECT_EQ(HRename(0, 0, P(":pages:a.part"), P(":a")), bdNamErr);
   EXPECT_EQ(HRename(0, 0, P(":pages:none"), P("a")), fnfErr);
-  FSSpec spec;
-  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a.part"), &spec), noErr);
-  ASSERT_EQ(FSpRename(&spec, P("a")), noErr);
+  FSSpec location;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:a.part"), &location), noErr);
+  ASSERT_EQ(FSpRename(&location, P("a")), noErr);
   EXPECT_EQ(Contents("pages/a"), "new");
   struct stat st;
   EXPECT_NE(::stat("pages/a.part", &st), 0);
@@ -614,9 +614,9 @@ TEST_F(Files, CatalogInformationListsAFolderByIndex) {
   std::ofstream("pages/A-0001.tif") << "1";
   std::ofstream("pages/._A-0001.tif.finderinfo") << std::string(32, '\0');
   std::ofstream("pages/c:d") << "";
-  FSSpec spec;
-  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:x"), &spec), fnfErr);
-  const SInt32 folder = ParID(spec);
+  FSSpec location;
+  ASSERT_EQ(FSMakeFSSpec(0, 0, P(":pages:x"), &location), fnfErr);
+  const SInt32 folder = ParID(location);
   std::vector<std::string> names;
   CInfoPBRec pb;
   Str255 name;

@@ -172,13 +172,13 @@ struct FSRef {
   UInt8 hidden[80];
 };
 typedef struct FSRef FSRef;
-OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec);
-OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode scriptTag);
+OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* location);
+OSErr FSpCreate(const FSSpec* location, OSType creator, OSType fileType, ScriptCode scriptTag);
 // Deletes a file that no path has open, or an empty directory (fBsyErr otherwise); HDelete
 // likewise.
-OSErr FSpDelete(const FSSpec* spec);
+OSErr FSpDelete(const FSSpec* location);
 // HRename of the file the FSSpec names.
-OSErr FSpRename(const FSSpec* spec, ConstStr255Param newName);
+OSErr FSpRename(const FSSpec* location, ConstStr255Param newName);
 // Swaps the data (and the modification dates) of two files on one volume; each name keeps its
 // type, creator and permissions, and open paths follow the data. fnfErr, notAFileErr for a
 // directory, diffVolErr, permErr for a file that cannot be written (one without any write
